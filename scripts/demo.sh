@@ -1,0 +1,20 @@
+#!/bin/sh
+# Installs what is needed, builds Tessaline, writes a sample disc and runs the
+# main job on it, then shows what came out.
+set -e
+cd "$(dirname "$0")/.."
+./scripts/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs" --target tessaline tessaline-make-disc
+
+demo=${DEMO_DIR:-/tmp/tessaline-demo}
+rm -rf "$demo"
+mkdir -p "$demo"
+./build/tools/tessaline-make-disc "$demo/disc"
+./build/tessaline demux "$demo/disc" "$demo/out" --settings "$demo/settings.ini"
+echo
+echo "Written under $demo/out:"
+find "$demo/out" -type f | sort | while read -r f; do
+  printf '%12s  %s\n' "$(stat -c %s "$f")" "${f#$demo/out/}"
+done

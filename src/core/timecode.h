@@ -1,0 +1,76 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+namespace tess::app {
+struct TForm1;
+}
+
+namespace tess::core {
+
+// A disc time code: hours, minutes, seconds, frames as plain binary numbers (not
+// BCD), in this order in memory.
+struct TTimeCode {
+  uint8_t Hours = 0;
+  uint8_t Minutes = 0;
+  uint8_t Seconds = 0;
+  uint8_t Frames = 0;
+
+  bool operator==(const TTimeCode&) const = default;
+  bool IsZero() const { return Hours == 0 && Minutes == 0 && Seconds == 0 && Frames == 0; }
+  // The 32-bit form in which the original passed it: hours in the low byte.
+  uint32_t ToUInt32() const {
+    return Hours | (static_cast<uint32_t>(Minutes) << 8) | (static_cast<uint32_t>(Seconds) << 16) |
+           (static_cast<uint32_t>(Frames) << 24);
+  }
+  static TTimeCode FromUInt32(uint32_t v) {
+    return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+            static_cast<uint8_t>(v >> 24)};
+  }
+};
+
+// Byte reading.
+uint8_t GetByteAt(int Index, const uint8_t* Buffer);
+uint32_t ReadBigEndian(int Start, int Count, const uint8_t* Buffer);
+
+// 90 kHz times. P points at a 5-byte PES time stamp (or, for ticks, at a
+// big-endian 32-bit count).
+double PtsToMilliseconds(const uint8_t* P);
+uint32_t PtsToLow32(const uint8_t* P);
+uint64_t PtsToTicks(const uint8_t* P);  // all 33 bits
+double TicksToMilliseconds(const uint8_t* P);
+
+// Conversions with an explicit rate.
+int64_t TimeCodeToFrameCount(TTimeCode TC, double Rate);
+TTimeCode FramesToTimeCode(int64_t Frames, double Rate);
+TTimeCode AddTimeCodes(TTimeCode A, TTimeCode B, double Rate);
+void TimeCodeStepForward(TTimeCode& TC, double Rate);
+void TimeCodeStepBack(TTimeCode& TC, double Rate);
+TTimeCode ScaleTimeCode(TTimeCode TC, double Factor, double Rate);
+TTimeCode MillisecondsToTimecode(double Ms, double Rate);
+TTimeCode SamplesToTimeCode(bool Exact, double FrameRate, int64_t SampleRate, int64_t Samples);
+TTimeCode SamplesToTimeCodeInt(int32_t SampleRate, double FrameRate, int64_t Samples);
+
+// Texts.
+std::string TimeCodeToText(TTimeCode TC);
+std::string TimeCodeWithRateText(TTimeCode TC, double Rate);
+std::string TimeCodeWithStandardText(TTimeCode TC, int RateCode);
+std::string FrameRateToText(double Rate);
+
+// The same operations on the project's disc frame rate.
+int64_t TimecodeToFrames(const app::TForm1& Form, TTimeCode TC);
+TTimeCode FramesToTimecode(const app::TForm1& Form, int64_t Frames);
+int64_t TimecodeToFramesAt(TTimeCode TC, double Rate);
+TTimeCode FramesToTimecodeAt(int64_t Frames, double Rate);
+TTimeCode AddTimecodes(const app::TForm1& Form, TTimeCode A, TTimeCode B);
+TTimeCode TimecodeDifference(const app::TForm1& Form, TTimeCode A, TTimeCode B);
+void IncTimecodeFrame(const app::TForm1& Form, TTimeCode& TC);
+void DecTimecodeFrame(const app::TForm1& Form, TTimeCode& TC);
+std::string TimecodeWithRateText(const app::TForm1& Form, TTimeCode TC);
+std::string TimecodeToString(TTimeCode TC, char Sep);
+std::string TimecodeToStringRate(const app::TForm1& Form, TTimeCode TC);
+// Milliseconds to a time code at the project's rate, with the carry of
+// IncTimecodeFrame (the form the Parts that hold the project state call).
+TTimeCode MillisecondsToTimecode(const app::TForm1& Form, double Ms);
+
+}  // namespace tess::core

@@ -1,0 +1,28 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tess::platform {
+
+// Disc file systems compare names without case; Linux does not. Each component
+// of Path is matched exactly first and then case-insensitively (ASCII) in its
+// folder. Returns the path as it exists on disk, or nothing.
+std::optional<std::string> FindPathCaseInsensitive(const std::string& Path);
+
+// The existing spelling of Path when one is found, else Path unchanged.
+std::string ResolveInputPath(const std::string& Path);
+
+// Path pieces in the program's own terms ("/" separates folders).
+std::string ExtractFileName(std::string_view Path);   // after the last '/'
+std::string ExtractFilePath(std::string_view Path);   // up to and including the last '/'
+std::string ExtractFileExt(std::string_view Path);    // from the last '.' of the name, "" when none
+std::string ChangeFileExt(std::string_view Path, std::string_view Ext);  // Ext with its dot
+std::string IncludeTrailingSlash(std::string_view Folder);  // "" stays ""
+std::string ExcludeTrailingSlash(std::string_view Folder);
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+std::string ToUpperAscii(std::string_view s);
+std::string ToLowerAscii(std::string_view s);
+
+}  // namespace tess::platform

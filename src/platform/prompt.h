@@ -1,0 +1,41 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tess::platform {
+
+enum class PromptButtons { OkCancel, RetryCancel, YesNo };
+enum class PromptAnswer { Ok, Cancel, Retry, Yes, No };
+
+// Stands in for the modal message boxes: every question is answered without a
+// window. Pure information boxes become log lines through Inform.
+class Prompt {
+ public:
+  virtual ~Prompt() = default;
+  virtual PromptAnswer Ask(std::string_view Text, std::string_view Caption, PromptButtons Buttons) = 0;
+  virtual void Inform(std::string_view Text, std::string_view Caption) = 0;
+};
+
+// The command line's policy: --yes answers OK, Yes and Retry; the default
+// answers Cancel and No, which deletes nothing. Retries are bounded so that a
+// medium that keeps failing ends the read instead of looping for ever.
+class PolicyPrompt : public Prompt {
+ public:
+  explicit PolicyPrompt(bool AnswerYes = false) : answerYes_(AnswerYes) {}
+
+  // Where questions and their answers are written (the log).
+  std::function<void(const std::string&)> OnLog;
+  int MaxRetriesInARow = 3;
+
+  PromptAnswer Ask(std::string_view Text, std::string_view Caption, PromptButtons Buttons) override;
+  void Inform(std::string_view Text, std::string_view Caption) override;
+  bool AnswerYes() const { return answerYes_; }
+  void SetAnswerYes(bool v) { answerYes_ = v; }
+
+ private:
+  bool answerYes_;
+  int retriesInARow_ = 0;
+};
+
+}  // namespace tess::platform

@@ -1,0 +1,175 @@
+#include "platform/settings_store.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tess::platform {
+
+namespace {
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+}  // namespace
+
+SettingsStore::Section* SettingsStore::Find(const std::string& name) {
+  for (auto& s : sections_)
+    if (s.Name == name) return &s;
+  return nullptr;
+}
+
+const SettingsStore::Section* SettingsStore::Find(const std::string& name) const {
+  for (const auto& s : sections_)
+    if (s.Name == name) return &s;
+  return nullptr;
+}
+
+bool SettingsStore::Load(const std::string& FileName) {
+  sections_.clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(FileName, ec)) return true;
+  std::ifstream in(FileName, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  Section* current = nullptr;
+  while (std::getline(in, line)) {
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
+    if (t.front() == '[' && t.back() == ']') {
+      std::string name = t.substr(1, t.size() - 2);
+      current = Find(name);
+      if (!current) {
+        sections_.push_back({name, {}});
+        current = &sections_.back();
+      }
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string::npos || !current) continue;
+    std::string key = Trim(line.substr(0, eq));
+    std::string value = line.substr(eq + 1);
+    if (!value.empty() && value.back() == '\r') value.pop_back();
+    bool replaced = false;
+    for (auto& kv : current->Values)
+      if (kv.first == key) {
+        kv.second = value;
+        replaced = true;
+      }
+    if (!replaced) current->Values.emplace_back(key, value);
+  }
+  return true;
+}
+
+bool SettingsStore::Save(const std::string& FileName) const {
+  std::filesystem::path path(FileName);
+  std::error_code ec;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+  std::string tmp = FileName + ".tmp";
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    bool first = true;
+    for (const auto& s : sections_) {
+      if (!first) out << "\n";
+      first = false;
+      out << "[" << s.Name << "]\n";
+      for (const auto& kv : s.Values) out << kv.first << "=" << kv.second << "\n";
+    }
+    out.flush();
+    if (!out) {
+      out.close();
+      std::remove(tmp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(tmp.c_str(), FileName.c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool SettingsStore::ValueExists(const std::string& Section, const std::string& Name) const {
+  return Read(Section, Name).has_value();
+}
+
+std::optional<std::string> SettingsStore::Read(const std::string& Section, const std::string& Name) const {
+  const auto* s = Find(Section);
+  if (!s) return std::nullopt;
+  for (const auto& kv : s->Values)
+    if (kv.first == Name) return kv.second;
+  return std::nullopt;
+}
+
+std::string SettingsStore::ReadString(const std::string& Section, const std::string& Name,
+                                      const std::string& Default) const {
+  auto v = Read(Section, Name);
+  return v ? *v : Default;
+}
+
+int64_t SettingsStore::ReadInteger(const std::string& Section, const std::string& Name, int64_t Default) const {
+  auto v = Read(Section, Name);
+  if (!v) return Default;
+  std::string t = Trim(*v);
+  if (t.empty()) return Default;
+  char* end = nullptr;
+  long long n = std::strtoll(t.c_str(), &end, 0);
+  if (end == t.c_str() || *end != '\0') return Default;
+  return n;
+}
+
+bool SettingsStore::ReadBool(const std::string& Section, const std::string& Name, bool Default) const {
+  auto v = Read(Section, Name);
+  if (!v) return Default;
+  std::string t = Trim(*v);
+  if (t == "1" || t == "true" || t == "True" || t == "TRUE") return true;
+  if (t == "0" || t == "false" || t == "False" || t == "FALSE") return false;
+  return Default;
+}
+
+void SettingsStore::WriteString(const std::string& Section, const std::string& Name, const std::string& Value) {
+  auto* s = Find(Section);
+  if (!s) {
+    sections_.push_back({Section, {}});
+    s = &sections_.back();
+  }
+  for (auto& kv : s->Values)
+    if (kv.first == Name) {
+      kv.second = Value;
+      return;
+    }
+  s->Values.emplace_back(Name, Value);
+}
+
+void SettingsStore::WriteInteger(const std::string& Section, const std::string& Name, int64_t Value) {
+  WriteString(Section, Name, std::to_string(Value));
+}
+
+void SettingsStore::WriteBool(const std::string& Section, const std::string& Name, bool Value) {
+  WriteString(Section, Name, Value ? "1" : "0");
+}
+
+std::vector<std::string> SettingsStore::Sections() const {
+  std::vector<std::string> out;
+  for (const auto& s : sections_) out.push_back(s.Name);
+  return out;
+}
+
+std::string DefaultSettingsPath() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (xdg && *xdg) {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home ? home : ".") + "/.config";
+  }
+  return base + "/tessaline/settings.ini";
+}
+
+}  // namespace tess::platform

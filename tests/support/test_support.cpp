@@ -1,0 +1,56 @@
+#include "support/test_support.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace tess::test {
+
+TempDir::TempDir() {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "tessaline-test-XXXXXX").string();
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  char* made = ::mkdtemp(buf.data());
+  path_ = made ? made : tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+Project::Project() : FormPtr(std::make_unique<app::TForm1>()), Form(*FormPtr) {
+  Window = std::make_unique<app::MainWindow>(Form);
+  Form.Prompt = &Prompt;
+}
+
+std::vector<std::string> Project::LogTexts() const {
+  std::vector<std::string> out;
+  for (const auto& l : Form.LogWindow.Log.Lines) {
+    // "  hh:mm:ss   text"
+    const std::string& c = l.Caption;
+    out.push_back(c.size() >= 13 && c[0] == ' ' && c[1] == ' ' && c[4] == ':' ? c.substr(13) : c);
+  }
+  return out;
+}
+
+bool Project::LogContains(const std::string& piece) const {
+  for (const auto& t : LogTexts())
+    if (t.find(piece) != std::string::npos) return true;
+  return false;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string DataFile(const std::string& name) { return std::string(TESS_TEST_DATA) + "/" + name; }
+
+}  // namespace tess::test

@@ -1,0 +1,1 @@
+#include "disc_builder.h"

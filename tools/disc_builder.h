@@ -1,0 +1,2 @@
+#pragma once
+// The synthetic disc builder: filled in by the builder work.

@@ -1,0 +1,3 @@
+#include "disc_builder.h"
+
+int main() { return 0; }
