@@ -1,0 +1,162 @@
+#include "app/run.h"
+
+#include <filesystem>
+
+#include "app/project_state.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "platform/paths.h"
+
+namespace tess::app {
+
+namespace fs = std::filesystem;
+using platform::EqualsIgnoreCase;
+using platform::ExtractFileExt;
+
+namespace {
+
+bool IsFile(const std::string& p) {
+  std::error_code ec;
+  return fs::is_regular_file(p, ec);
+}
+
+bool IsFolder(const std::string& p) {
+  std::error_code ec;
+  return fs::is_directory(p, ec);
+}
+
+// The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.
+std::string FindVmgIn(const std::string& folder) {
+  for (const char* sub : {"", "HVDVD_TS/"}) {
+    const std::string candidate = platform::IncludeTrailingSlash(folder) + sub + "hv000i01.IFO";
+    if (auto found = platform::FindPathCaseInsensitive(candidate)) return *found;
+  }
+  return {};
+}
+
+void AddChartPoint(TForm1& Form, const std::string& file) {
+  if (!Form.MainWindow) return;
+  std::error_code ec;
+  const auto size = fs::file_size(file, ec);
+  Form.MainWindow->Chart.Points.push_back(
+      {platform::ToLowerAscii(platform::ExtractFileName(file)), ec ? 0.0 : static_cast<double>(size), 0});
+}
+
+}  // namespace
+
+bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, std::string& Error) {
+  Out = {};
+  if (Paths.empty()) {
+    Error = std::string(core::msg::SpecifySourcePath);
+    return false;
+  }
+  if (Paths.size() == 1) {
+    const std::string path = platform::ResolveInputPath(Paths[0]);
+    if (IsFolder(path)) {
+      Out.IFOFile = FindVmgIn(path);
+      if (Out.IFOFile.empty()) {
+        Error = "no hv000i01.IFO in " + path;
+        return false;
+      }
+      Out.Kind = SourceKind::StandardContent;
+      return true;
+    }
+    if (!IsFile(path)) {
+      Error = std::string(core::msg::File) + path + std::string(core::msg::DoesNotExist);
+      return false;
+    }
+    const std::string ext = ExtractFileExt(path);
+    if (EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP")) {
+      Out.Kind = SourceKind::StandardContent;
+      Out.IFOFile = path;
+      return true;
+    }
+    if (EqualsIgnoreCase(ext, ".VTI")) {
+      Out.Kind = SourceKind::AdvancedContent;
+      Out.VTIFile = path;
+      return true;
+    }
+  }
+  for (const std::string& p : Paths) {
+    const std::string path = platform::ResolveInputPath(p);
+    if (!EqualsIgnoreCase(ExtractFileExt(path), ".EVO")) {
+      Error = "not an information file, a .VTI file or an .evo file: " + p;
+      return false;
+    }
+    if (!IsFile(path)) {
+      Error = std::string(core::msg::File) + path + std::string(core::msg::DoesNotExist);
+      return false;
+    }
+    Out.EvoFiles.push_back(path);
+  }
+  Out.Kind = SourceKind::LooseEvo;
+  return true;
+}
+
+std::vector<std::string> TitleSetEvoFiles(const TForm1& Form, int IFOIndex) {
+  std::vector<std::string> files;
+  if (IFOIndex < 0 || IFOIndex >= Form.TitleSetCount) return files;
+  const disc::TIFOFile& rec = Form.IFOFiles[IFOIndex];
+  if (rec.FileName.size() < 7) return files;
+  // "hvNNNi01.IFO" less "i01.IFO" is the stem of every EVO file of the set.
+  const std::string stem = rec.FileName.substr(0, rec.FileName.size() - 7);
+  auto add = [&](const std::string& name) {
+    if (auto found = platform::FindPathCaseInsensitive(name)) files.push_back(*found);
+  };
+  if (rec.Kind == disc::ifoVMG) {
+    add(stem + "m01.evo");
+    add(stem + "m02.evo");
+    return files;
+  }
+  add(stem + "m01.evo");
+  for (int n = 1; n <= 99; ++n) {
+    const size_t before = files.size();
+    add(stem + "t" + core::IntToStrZeroPad(n, 2) + ".evo");
+    if (files.size() == before && n > 1) break;
+  }
+  return files;
+}
+
+bool OpenSource(TForm1& Form, SourceSelection& Source) {
+  if (Form.MainWindow) Form.MainWindow->Chart.Points.clear();
+  switch (Source.Kind) {
+    case SourceKind::StandardContent:
+      Form.Log(2, "Standard Content sources are not read yet: " + Source.IFOFile, platform::kColourRed);
+      return false;
+    case SourceKind::AdvancedContent:
+      Form.Log(2, "Advanced Content sources are not read yet: " + Source.VTIFile, platform::kColourRed);
+      return false;
+    case SourceKind::LooseEvo:
+      Form.LooseEvo = 1;
+      Form.FrameRate = 30;
+      for (const auto& f : Source.EvoFiles) {
+        Form.Log(0, std::string(core::msg::OpenEVOFile) + platform::ToUpperAscii(platform::ExtractFileName(f)));
+        AddChartPoint(Form, f);
+      }
+      return true;
+    case SourceKind::None:
+      break;
+  }
+  return false;
+}
+
+RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
+  std::string folder;
+  GetOutputFolder(Form, folder);
+  if (folder.empty()) {
+    Form.Log(2, core::msg::SpecifyDestinationPath, platform::kColourRed);
+    return RunResult::Failed;
+  }
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (!IsFolder(folder)) {
+    Form.Log(2, "Can not create folder " + folder, platform::kColourRed);
+    return RunResult::Failed;
+  }
+  Form.Abort = 0;
+  Form.Log(0, std::string(core::msg::DestinationFolder) + folder);
+  (void)Source;
+  return Form.Abort ? RunResult::Stopped : RunResult::Done;
+}
+
+}  // namespace tess::app

@@ -1,0 +1,37 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace tess::app {
+
+struct TForm1;
+
+enum class SourceKind { None, StandardContent, AdvancedContent, LooseEvo };
+
+// What the source command chose.
+struct SourceSelection {
+  SourceKind Kind = SourceKind::None;
+  std::string IFOFile;               // Standard Content: the information file opened
+  std::string VTIFile;               // Advanced Content: the title information file
+  std::vector<std::string> EvoFiles; // every EVO file the source names, in chart order
+};
+
+// Decides the source kind from a path (an information file or its folder, a
+// ".VTI" file, or ".evo" files). Returns false with a reason when nothing usable
+// is there.
+bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, std::string& Error);
+
+// The source command: loads what the source names into the project state and
+// fills the main window's chart with its EVO files. False when it cannot be
+// loaded.
+bool OpenSource(TForm1& Form, SourceSelection& Source);
+
+// The EVO files of every loaded title set: the menu file, then the title chain.
+std::vector<std::string> TitleSetEvoFiles(const TForm1& Form, int IFOIndex);
+
+enum class RunResult { Done, Failed, Stopped };
+
+// The Start command.
+RunResult StartRun(TForm1& Form, const SourceSelection& Source);
+
+}  // namespace tess::app
