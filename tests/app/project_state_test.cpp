@@ -154,3 +154,55 @@ TEST(CommandLine, UsageErrorsExitWithTwo) {
 
 }  // namespace
 }  // namespace tess::app
+
+namespace tess::app {
+namespace {
+
+TEST(ShellServices, AttributeDecodersAndPictureSizes) {
+  test::Project p;
+  std::array<uint8_t, 12> v{};
+  // MPEG-2, PAL, 16:9, both display flags clear; line 21 field 1, 352 wide, letterboxed.
+  DecodeVideoAttr(static_cast<uint16_t>(0x5C | (0x8A << 8)), v);
+  EXPECT_EQ((std::array<uint8_t, 12>{1, 1, 3, 0, 0, 1, 0, 0, 0, 2, 1, 0}), v);
+  int32_t w = 0, h = 0;
+  GetPictureSize(p.Form, v, w, h);
+  EXPECT_EQ(w, 352);
+  EXPECT_EQ(h, 576);
+  EXPECT_EQ(p.Form.PictureHeight, 576);
+  v[1] = 0;
+  v[9] = 3;
+  GetPictureSize(p.Form, v, w, h);
+  EXPECT_EQ(h, 240);
+
+  const uint8_t audio[8] = {0xC4, 0x25, 'd', 'e', 0x01, 0x07, 0, 0};
+  std::array<uint8_t, 11> a{};
+  DecodeAudioAttr(audio, a);
+  EXPECT_EQ((std::array<uint8_t, 11>{6, 0, 1, 0, 0, 2, 5, 'd', 'e', 1, 7}), a);
+
+  std::array<uint8_t, 24> block;
+  block.fill(9);
+  InitSubpicAttrBlock(block);
+  for (size_t i = 0; i < block.size(); ++i)
+    EXPECT_EQ(block[i], (i == 3 || i == 4 || i == 5 || i == 15 || i == 23) ? 255 : 0) << i;
+}
+
+TEST(ShellServices, FileSizeTextsUseWholeUnits) {
+  test::TempDir dir;
+  auto sized = [&](uint64_t n) {
+    const std::string f = dir.File("f" + std::to_string(n));
+    std::filesystem::resize_file((test::WriteFileBytes(f, {}), f), n);
+    std::string text;
+    FormatFileSize(f, text);
+    return text;
+  };
+  EXPECT_EQ(sized(1025 * 1024), "File size: 1 Mb");
+  EXPECT_EQ(sized(1024 * 1024), "File size: 1024 Kb");
+  EXPECT_EQ(sized((1ull << 30) + 1024), "File size: 1 Gb");
+  EXPECT_EQ(sized(5000000000ull), "File size: 4 Gb");
+  std::string missing;
+  FormatFileSize(dir.File("none"), missing);
+  EXPECT_EQ(missing, "File size: 0 Kb");
+}
+
+}  // namespace
+}  // namespace tess::app
