@@ -1,11 +1,109 @@
 #pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "platform/ui_models.h"
-// Log windows: filled in by the log module.
+
+namespace tess::app {
+struct TForm1;
+}
+
+// The log window, the information window and the list operations they share.
+// Headless: the lists are plain models, and the file dialogs are replaced by the
+// file name the caller passes.
 namespace tess::core {
+
+// The default name of a saved log, and the file the automatic save writes into
+// the output folder.
+inline constexpr std::string_view kLogFileName = "Tessaline.log";
+
+// Which letter a saved line starts with: the line's kind (the Save As command and
+// the clipboard) or its image (the save of a finished run).
+enum class LogLetterBy { Kind, Image };
+
+// The log text of a list: per line its letter, a blank, the caption and CR LF.
+// With SelectedOnly only the selected lines, in order.
+std::string LogToText(const platform::LogModel& List, LogLetterBy By, bool SelectedOnly);
+
+// One line of a saved log, as the loader understands it. False when the line
+// adds nothing (an empty line or an unknown letter).
+bool ParseLogLine(std::string_view Line, int32_t& Kind, std::string& Text);
+
+// ---- the shared list operations ----
+
+// Appends a line with colour 0 and the image of its kind, focused and selected;
+// nothing while the project's abort flag is set. A kind-2 line counts as a warning
+// of the information window.
+void LogAddItem(app::TForm1& Form, int32_t Kind, std::string_view Text, platform::LogModel& List);
+// The selected lines as log text onto the clipboard, removed from the list.
+void LogCutSelected(app::TForm1& Form, platform::LogModel& List);
+// The same text onto the clipboard, the list unchanged.
+void LogCopySelected(app::TForm1& Form, const platform::LogModel& List);
+void LogDeleteSelected(platform::LogModel& List);
+void LogSelectAll(platform::LogModel& List);
+// Replaces the list's lines by those of a saved log. A file that cannot be opened
+// leaves the list as it was; failures return false and are logged.
+bool LogLoadFromFile(app::TForm1& Form, const std::string& FileName, platform::LogModel& List);
+// Writes the log window's list, letters by image, through a temporary file that
+// replaces FileName only when it is complete. False (and a log line) on failure.
+bool LogSaveToFile(app::TForm1& Form, const std::string& FileName);
+
+// How a run ended, for the automatic save of its log.
+enum class RunEnd { Finished, Stopped, Failed };
+enum class AutoSaveResult { NotDue, Saved, Failed };
+
+// The call a run makes when it ends. By the AutoSaveLog option: 0 never saves,
+// 1 saves when the run finished, 2 saves however it ended. The log goes to
+// "Tessaline.log" in the output folder.
+AutoSaveResult AutoSaveRunLog(app::TForm1& Form, RunEnd How);
+
+// ---- the log window ----
 struct TfrmLog {
+  static constexpr std::string_view Caption = "Tessaline Log";
+  static constexpr std::string_view DefaultFileName = kLogFileName;
+  static constexpr std::string_view FileFilter = "Log Files (*.log)|*.log";
+  // A move that leaves the window's top closer than this to the main window's
+  // bottom edge docks it.
+  static constexpr int32_t kAttachDistance = 20;
+
   platform::LogModel Log;
+  int32_t Top = 0;
+
+  // File commands; the dialogs' choice is the file name passed.
+  void NewAction() { Log.Clear(); }
+  bool OpenAction(app::TForm1& Form, const std::string& FileName);
+  bool SaveAsAction(app::TForm1& Form, const std::string& FileName);
+  // Edit commands on this window's list.
+  void CutAction(app::TForm1& Form) { LogCutSelected(Form, Log); }
+  void CopyAction(app::TForm1& Form) const { LogCopySelected(Form, Log); }
+  void DeleteAction() { LogDeleteSelected(Log); }
+  void SelectAllAction() { LogSelectAll(Log); }
+  // Shows the counts of all and of selected lines; returns the text shown.
+  std::string CountAction(app::TForm1& Form) const;
+  // Hiding the window clears the log-visible option and saves the options.
+  void FormClose(app::TForm1& Form);
+  // The window was moved: tells the main window whether it is docked below it.
+  void WindowPositionChanged(app::TForm1& Form, int32_t NewTop);
 };
+
+// ---- the information window ----
 struct TInfoForm {
+  static constexpr std::string_view Caption = "Information ";
+  static constexpr std::string_view DefaultFileName = kLogFileName;
+
   platform::LogModel Log;
+  // Kind-2 lines that reached a list through LogAddItem.
+  int32_t WarningCount = 0;
+
+  // The window's message operations keep nothing: run messages reach the user
+  // through the main window's log writer, to which the callers send them too.
+  void AddLog(int32_t /*Kind*/, std::string_view /*Text*/) {}
+  void AddLogColored(int32_t /*Kind*/, std::string_view /*Text*/, uint32_t /*Colour*/) {}
+  // Composes the lines that open a title set's menus or titles and hands them to
+  // AddLog; returns them (they are kept nowhere else).
+  std::vector<std::string> LogStartingVts(const app::TForm1& Form, bool IsTitles, int32_t VtsNo);
 };
+
 }  // namespace tess::core

@@ -1,0 +1,289 @@
+#include "core/log.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "app/project_state.h"
+#include "core/messages.h"
+
+namespace tess::core {
+
+namespace {
+
+int32_t ImageOfKind(int32_t Kind) { return Kind == 1 ? 1 : (Kind == 2 ? 0 : -1); }
+
+// The letter of a line, or 0 for none (the line then starts with its blank).
+char LetterOf(const platform::LogLine& Line, LogLetterBy By) {
+  if (By == LogLetterBy::Kind) {
+    switch (Line.Kind) {
+      case 0: return 'N';
+      case 1: return 'I';
+      case 2: return 'W';
+      default: return 0;
+    }
+  }
+  switch (Line.Image) {
+    case 0: return 'W';
+    case 1: return 'I';
+    default: return 0;
+  }
+}
+
+void AppendLogTextLine(std::string& Out, const platform::LogLine& Line, LogLetterBy By) {
+  if (const char letter = LetterOf(Line, By)) Out += letter;
+  Out += ' ';
+  Out += Line.Caption;
+  Out += "\r\n";
+}
+
+std::string ErrnoText(int Err) { return Err != 0 ? std::string(" (") + std::strerror(Err) + ")" : std::string(); }
+
+void ReportFileError(app::TForm1& Form, std::string_view Message, const std::string& FileName, int Err) {
+  Form.Log(2, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
+}
+
+bool WriteAll(int Fd, const std::string& Data) {
+  const char* p = Data.data();
+  size_t left = Data.size();
+  while (left > 0) {
+    const ssize_t n = ::write(Fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Writes Data into a temporary file beside FileName and renames it over FileName
+// once it is complete and flushed, so that an older log is never lost to a half
+// written one.
+bool ReplaceFileContents(app::TForm1& Form, const std::string& FileName, const std::string& Data) {
+  std::string tmp = FileName + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    ReportFileError(Form, msg::CanNotOpenFile, FileName, errno);
+    return false;
+  }
+  // mkstemp makes the file private; a log readable by others is only a
+  // convenience, so a refusal here is no failure.
+  [[maybe_unused]] const int modeSet = ::fchmod(fd, 0644);
+  bool ok = WriteAll(fd, Data) && ::fsync(fd) == 0;
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && std::rename(tmp.c_str(), FileName.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    ReportFileError(Form, msg::ErrorInFile, FileName, err);
+  }
+  return ok;
+}
+
+// The lines of a saved log file, each without its line end. Reading stops at the
+// first empty line, as a saved log never holds one.
+bool ReadLogLines(app::TForm1& Form, const std::string& FileName, std::vector<std::string>& Lines) {
+  std::FILE* f = std::fopen(FileName.c_str(), "rb");
+  if (!f) {
+    ReportFileError(Form, msg::CanNotOpenFile, FileName, errno);
+    return false;
+  }
+  std::string data;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
+  const bool readError = std::ferror(f) != 0;
+  const int err = readError ? errno : 0;
+  std::fclose(f);
+  if (readError) {
+    ReportFileError(Form, msg::ErrorInFile, FileName, err);
+    return false;
+  }
+  size_t pos = 0;
+  while (pos < data.size()) {
+    size_t end = data.find('\n', pos);
+    const size_t next = end == std::string::npos ? data.size() : end + 1;
+    if (end == std::string::npos) end = data.size();
+    // A line ends in CR LF, LF alone, or (the last one) nothing: only line-end
+    // bytes are dropped, never text.
+    size_t len = end - pos;
+    if (len > 0 && data[pos + len - 1] == '\r') --len;
+    if (len == 0) break;
+    Lines.emplace_back(data, pos, len);
+    pos = next;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string LogToText(const platform::LogModel& List, LogLetterBy By, bool SelectedOnly) {
+  std::string out;
+  for (const auto& line : List.Lines)
+    if (!SelectedOnly || line.Selected) AppendLogTextLine(out, line, By);
+  return out;
+}
+
+bool ParseLogLine(std::string_view Line, int32_t& Kind, std::string& Text) {
+  if (Line.empty()) return false;
+  switch (Line[0]) {
+    case 'N': Kind = 0; break;
+    case 'I': Kind = 1; break;
+    case 'W': Kind = 2; break;
+    case ' ':
+      // A line without a letter (a kind-0 line of a run's automatic save): the
+      // caption follows the one blank.
+      Kind = 0;
+      Text.assign(Line.substr(1));
+      return true;
+    default: return false;
+  }
+  Text.assign(Line.size() > 2 ? Line.substr(2) : std::string_view());
+  return true;
+}
+
+void LogAddItem(app::TForm1& Form, int32_t Kind, std::string_view Text, platform::LogModel& List) {
+  if (Form.Aborted()) return;
+  if (!List.Lines.empty()) List.Lines.back().Selected = false;
+  for (auto& l : List.Lines) l.Focused = false;
+  platform::LogLine line;
+  line.Caption.assign(Text);
+  line.Kind = Kind;
+  line.Image = ImageOfKind(Kind);
+  line.Colour = 0;
+  line.Selected = true;
+  line.Focused = true;
+  List.Add(std::move(line));
+  List.AdjustColumnWidth();
+  List.ScrollOffset += 100;
+  if (Kind == 2) ++Form.InfoForm.WarningCount;
+}
+
+void LogCutSelected(app::TForm1& Form, platform::LogModel& List) {
+  std::string text;
+  std::vector<platform::LogLine> kept;
+  kept.reserve(List.Lines.size());
+  for (auto& line : List.Lines) {
+    if (line.Selected)
+      AppendLogTextLine(text, line, LogLetterBy::Kind);
+    else
+      kept.push_back(std::move(line));
+  }
+  List.Lines = std::move(kept);
+  List.AdjustColumnWidth();
+  Form.Clipboard.Text = std::move(text);
+}
+
+void LogCopySelected(app::TForm1& Form, const platform::LogModel& List) {
+  Form.Clipboard.Text = LogToText(List, LogLetterBy::Kind, true);
+}
+
+void LogDeleteSelected(platform::LogModel& List) {
+  std::erase_if(List.Lines, [](const platform::LogLine& l) { return l.Selected; });
+  List.AdjustColumnWidth();
+}
+
+void LogSelectAll(platform::LogModel& List) {
+  for (auto& l : List.Lines) l.Selected = true;
+}
+
+bool LogLoadFromFile(app::TForm1& Form, const std::string& FileName, platform::LogModel& List) {
+  std::vector<std::string> lines;
+  if (!ReadLogLines(Form, FileName, lines)) return false;
+  List.Clear();
+  int32_t kind = 0;
+  std::string text;
+  for (const auto& l : lines)
+    if (ParseLogLine(l, kind, text)) LogAddItem(Form, kind, text, List);
+  return true;
+}
+
+bool LogSaveToFile(app::TForm1& Form, const std::string& FileName) {
+  return ReplaceFileContents(Form, FileName, LogToText(Form.LogWindow.Log, LogLetterBy::Image, false));
+}
+
+AutoSaveResult AutoSaveRunLog(app::TForm1& Form, RunEnd How) {
+  const int32_t mode = Form.Options.AutoSaveLog;
+  const bool due = mode == 2 || (mode == 1 && How == RunEnd::Finished);
+  if (!due) return AutoSaveResult::NotDue;
+  std::string folder;
+  app::GetOutputFolder(Form, folder);
+  if (folder.empty()) {
+    // Without an output folder the log would land in whatever folder the
+    // program was started from.
+    ReportFileError(Form, msg::CanNotOpenFile, std::string(kLogFileName), 0);
+    return AutoSaveResult::Failed;
+  }
+  return LogSaveToFile(Form, folder + std::string(kLogFileName)) ? AutoSaveResult::Saved : AutoSaveResult::Failed;
+}
+
+bool TfrmLog::OpenAction(app::TForm1& Form, const std::string& FileName) {
+  std::vector<std::string> lines;
+  if (!ReadLogLines(Form, FileName, lines)) return false;
+  Log.Clear();
+  int32_t kind = 0;
+  std::string text;
+  for (const auto& l : lines) {
+    if (!ParseLogLine(l, kind, text)) continue;
+    if (Form.MainWindow)
+      Form.MainWindow->AddLogLineRaw(kind, text);
+    else
+      LogAddItem(Form, kind, text, Log);
+  }
+  return true;
+}
+
+bool TfrmLog::SaveAsAction(app::TForm1& Form, const std::string& FileName) {
+  return ReplaceFileContents(Form, FileName, LogToText(Log, LogLetterBy::Kind, false));
+}
+
+std::string TfrmLog::CountAction(app::TForm1& Form) const {
+  const std::string text = std::to_string(Log.Count()) + " Messages Displayed\r\n" +
+                           std::to_string(Log.SelectedCount()) + " Messages Selected";
+  if (Form.Prompt) Form.Prompt->Inform(text, "Quennick");
+  return text;
+}
+
+void TfrmLog::FormClose(app::TForm1& Form) {
+  if (Form.MainWindow) Form.MainWindow->LogWindowActionChecked = false;
+  Form.Options.LogVisible = 0;
+  if (Form.MainWindow) Form.MainWindow->SaveOptions();
+}
+
+void TfrmLog::WindowPositionChanged(app::TForm1& Form, int32_t NewTop) {
+  Top = NewTop;
+  if (!Form.MainWindow) return;
+  const int64_t mainBottom = static_cast<int64_t>(Form.MainWindow->Top) + Form.MainWindow->Height;
+  const int64_t distance = static_cast<int64_t>(NewTop) - mainBottom;
+  Form.MainWindow->LogAttached = (distance > -kAttachDistance && distance < kAttachDistance) ? 1 : 0;
+}
+
+std::vector<std::string> TInfoForm::LogStartingVts(const app::TForm1& Form, bool IsTitles, int32_t VtsNo) {
+  std::vector<std::string> lines;
+  lines.push_back(std::string(STARTING2_STR) + std::string(IsTitles ? TITLES_STR : MENU_STR) +
+                  std::string(INVTSN_STR) + std::to_string(VtsNo) + ":");
+  if (IsTitles) {
+    // The list dialog's marks are indexed by the title-set number + 1.
+    const int64_t n = static_cast<int64_t>(VtsNo) + 1;
+    const bool inRange = n >= 1 && n < static_cast<int64_t>(Form.VTSListForm.MainModeMark.size());
+    if (inRange && Form.VTSListForm.AudioCorrectionMark[n] != 0) lines.emplace_back(AUDIOCORMODE_STR);
+    const bool main = inRange && Form.VTSListForm.MainModeMark[n] != 0;
+    lines.emplace_back(main ? MAINMODE_STR : VOBIDMODE_STR);
+  }
+  for (const auto& l : lines) AddLog(1, l);
+  return lines;
+}
+
+}  // namespace tess::core

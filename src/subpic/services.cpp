@@ -1,0 +1,227 @@
+#include "subpic/services.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "app/project_state.h"
+#include "core/byte_order.h"
+#include "core/messages.h"
+#include "disc/string_pool.h"
+#include "platform/rounding.h"
+
+namespace tess::subpic {
+
+// ---- pooled texts ----
+
+uint32_t TDataStrings::Add(disc::TStringPool& Pool, std::string_view Text) {
+  auto it = index_.find(Text);
+  if (it != index_.end()) {
+    uint32_t& handle = handles_[it->second];
+    // A pool cleared or released behind the set's back must not hand out a
+    // handle that reads as empty: pool the text again in the same entry.
+    if (!Pool.Valid(handle) || Pool.Get(handle) != Text) handle = Pool.Add(Text);
+    return handle;
+  }
+  const uint32_t handle = Pool.Add(Text);
+  index_.emplace(std::string(Text), handles_.size());
+  handles_.push_back(handle);
+  return handle;
+}
+
+uint32_t TDataStrings::IndexOf(std::string_view Text) const {
+  auto it = index_.find(Text);
+  return it == index_.end() ? 0 : handles_[it->second];
+}
+
+uint32_t AddDataString(app::TForm1& Form, std::string_view Text) { return Form.DataStrings.Add(Form.StringPool, Text); }
+
+// ---- the subpicture index record ----
+
+void EncodeSupIndexRecord(const TSupIndexRecord& R, uint8_t* Out) {
+  using namespace core;
+  WriteLE32(Out + 0, R.StreamId);
+  WriteLE32(Out + 4, R.FolderText);
+  WriteLE32(Out + 8, R.Offset);
+  WriteLE16(Out + 12, R.VideoAttr);
+  Out[14] = R.DomainKind;
+  WriteLE32(Out + 15, R.VobId);
+  WriteLE32(Out + 19, R.CellId);
+  Out[23] = 0;
+  WriteLE32(Out + 24, R.Pts);
+  WriteLE32(Out + 28, R.NavPackCount);
+  WriteLE32(Out + 32, R.LanguageText);
+  WriteLEDouble(Out + 36, R.StartMs);
+  WriteLE32(Out + 44, static_cast<uint32_t>(R.DomainIndex));
+  WriteLE32(Out + 48, static_cast<uint32_t>(R.DomainNumber));
+  WriteLE32(Out + 52, R.ContextText);
+}
+
+TSupIndexRecord DecodeSupIndexRecord(const uint8_t* In) {
+  using namespace core;
+  TSupIndexRecord r;
+  r.StreamId = ReadLE32(In + 0);
+  r.FolderText = ReadLE32(In + 4);
+  r.Offset = ReadLE32(In + 8);
+  r.VideoAttr = ReadLE16(In + 12);
+  r.DomainKind = In[14];
+  r.VobId = ReadLE32(In + 15);
+  r.CellId = ReadLE32(In + 19);
+  r.Pts = ReadLE32(In + 24);
+  r.NavPackCount = ReadLE32(In + 28);
+  r.LanguageText = ReadLE32(In + 32);
+  r.StartMs = ReadLEDouble(In + 36);
+  r.DomainIndex = static_cast<int32_t>(ReadLE32(In + 44));
+  r.DomainNumber = static_cast<int32_t>(ReadLE32(In + 48));
+  r.ContextText = ReadLE32(In + 52);
+  return r;
+}
+
+namespace {
+
+void ReportDatError(app::TForm1& Form, std::string_view Message, const std::string& DatFileName,
+                    std::string_view Reason, bool Box) {
+  const std::string text = std::string(Message) + DatFileName;
+  Form.Log(2, Reason.empty() ? text : text + " (" + std::string(Reason) + ")", platform::kColourRed);
+  if (Box && Form.Options.ShowErrorMsg != 0 && Form.Prompt) Form.Prompt->Inform(text, core::msg::Error);
+}
+
+bool WriteWhole(int Fd, const uint8_t* Data, size_t Size) {
+  while (Size > 0) {
+    const ssize_t n = ::write(Fd, Data, Size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    Data += n;
+    Size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
+                           const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
+                           uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
+                           uint32_t ContextText) {
+  // The record keeps 32 bits of offset; a larger one would point into the wrong
+  // unit, so it is refused rather than cut.
+  if (Offset > UINT32_MAX) {
+    ReportDatError(Form, core::msg::ErrorInFile, DatFileName, "unit offset beyond 4 GiB", false);
+    return false;
+  }
+  TSupIndexRecord r;
+  r.StreamId = StreamId;
+  r.FolderText = FolderText;
+  r.Offset = static_cast<uint32_t>(Offset);
+  r.VideoAttr = Unit.VideoAttr;
+  r.DomainKind = Unit.DomainKind;
+  r.VobId = Unit.VobId;
+  r.CellId = Unit.CellId;
+  r.Pts = static_cast<uint32_t>(Unit.Pts);
+  r.NavPackCount = Unit.NavPackCount;
+  r.LanguageText = Unit.LanguageText;
+  r.StartMs = (std::isnan(StartMs) || StartMs < 0) ? 0.0 : StartMs;
+  r.DomainIndex = DomainIndex;
+  r.DomainNumber = DomainNumber;
+  r.ContextText = ContextText;
+  uint8_t bytes[kSupIndexRecordSize];
+  EncodeSupIndexRecord(r, bytes);
+
+  const int fd = ::open(DatFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    ReportDatError(Form, core::msg::CanNotOpenFile, DatFileName, std::strerror(errno), true);
+    return false;
+  }
+  struct stat st {};
+  const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+  bool ok = WriteWhole(fd, bytes, sizeof bytes);
+  int err = ok ? 0 : errno;
+  // A half-written record would shift every later record of the index: cut the
+  // file back to its last whole record.
+  if (!ok && before >= 0) {
+    [[maybe_unused]] const int cut = ::ftruncate(fd, before);
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ReportDatError(Form, core::msg::ErrorInFile, DatFileName, std::strerror(err), true);
+    return false;
+  }
+  if (std::find(Form.DatFiles.begin(), Form.DatFiles.end(), DatFileName) == Form.DatFiles.end())
+    Form.DatFiles.push_back(DatFileName);
+  return true;
+}
+
+// ---- time codes ----
+
+core::TTimeCode MsToTimecode(const app::TForm1& Form, uint32_t Ms) {
+  using platform::RoundEven;
+  // Without a known rate a frame lasts 40 ms: 25 frames per second, and the same
+  // rate bounds the frame number so that no time code shows frame 25.
+  const bool known = std::isfinite(Form.FrameRate) && Form.FrameRate > 0;
+  const double rate = known ? Form.FrameRate : 25.0;
+  const uint32_t inSecond = Ms % 1000;
+  int64_t frames = RoundEven(inSecond / (1000.0 / rate));
+  const uint32_t seconds = Ms / 1000;
+  core::TTimeCode tc;
+  tc.Hours = static_cast<uint8_t>(std::min<uint32_t>(seconds / 3600, 255));
+  tc.Minutes = static_cast<uint8_t>(seconds / 60 % 60);
+  tc.Seconds = static_cast<uint8_t>(seconds % 60);
+  const bool carry = frames == RoundEven(rate);
+  if (carry) --frames;
+  tc.Frames = static_cast<uint8_t>(std::max<int64_t>(frames, 0));
+  if (carry) {
+    if (known)
+      core::IncTimecodeFrame(Form, tc);
+    else
+      core::TimeCodeStepForward(tc, rate);
+  }
+  return tc;
+}
+
+// ---- title-name lists ----
+
+namespace {
+// The lists that are searched: 1 .. the title-set count, as far as they exist.
+size_t SearchedListEnd(const app::TForm1& Form) {
+  const size_t count = Form.TitleSetCount > 0 ? static_cast<size_t>(Form.TitleSetCount) : 0;
+  return std::min(Form.TitleNameLists.size(), count + 1);
+}
+}  // namespace
+
+bool TitleNameListContains(const app::TForm1& Form, std::string_view Text) {
+  const size_t end = SearchedListEnd(Form);
+  for (size_t i = 1; i < end; ++i)
+    if (Form.TitleNameLists[i].Contains(Text)) return true;
+  return false;
+}
+
+void TitleNameListAdd(app::TForm1& Form, std::string_view Text, int32_t Index) {
+  if (Index < 1 || Index > Form.TitleSetCount) return;
+  if (Form.TitleNameLists.size() <= static_cast<size_t>(Index)) Form.TitleNameLists.resize(Index + 1);
+  Form.TitleNameLists[Index].Add(Text);
+}
+
+std::string TitleNameListFind(const app::TForm1& Form, std::string_view Text) {
+  const size_t end = SearchedListEnd(Form);
+  for (size_t i = 1; i < end; ++i) {
+    const int at = Form.TitleNameLists[i].IndexOf(Text);
+    if (at >= 0) return Form.TitleNameLists[i][static_cast<size_t>(at)];
+  }
+  return {};
+}
+
+}  // namespace tess::subpic

@@ -1,0 +1,51 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tess::app {
+struct TForm1;
+}
+
+// The decoding of a finished ".sup" output into pictures, and what it reports
+// back to the subpicture results.
+namespace tess::subpic {
+
+// A fade of a subpicture unit (12 bytes in the original record).
+struct TFadeEntry {
+  uint32_t StartMs = 0;
+  uint32_t DurationMs = 0;
+  uint32_t Type = 0;
+};
+using TFadeList = std::vector<TFadeEntry>;
+
+// A scroll of a subpicture unit (16 bytes in the original record).
+struct TScrollEntry {
+  uint32_t StartMs = 0;
+  uint32_t DurationMs = 0;
+  uint32_t Type = 0;        // 1..4
+  int32_t Coordinate = 0;
+};
+using TScrollList = std::vector<TScrollEntry>;
+
+// What DecodeSupFile learned about a ".sup" file. The caller starts it empty.
+struct TCutSupFromFileResult {
+  uint32_t DurationMs = 0;
+  uint32_t PictureCount = 0;  // its low byte is what the results use
+  TFadeList Fades;
+  TScrollList Scrolls;
+};
+
+struct TPictureSize {
+  int32_t Width = 0;
+  int32_t Height = 0;
+};
+
+// Decodes every display unit of SupFileName and, unless NoPictures is set,
+// renders the units into pictures named after BmpName (a stem ending in "bmp")
+// beside the ".sup" file. Fills Info and the project state's current colour and
+// contrast bytes. A missing or empty file decodes nothing and leaves Info empty.
+void DecodeSupFile(app::TForm1& Form, const std::string& SupFileName, const std::string& BmpName,
+                   TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures);
+
+}  // namespace tess::subpic
