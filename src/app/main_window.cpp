@@ -70,7 +70,7 @@ void MainWindow::LogCountSummary(std::string_view FileName) {
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   AddLogText(1, std::string(core::msg::PreparingDemuxingOfEVOFile) + upper);
   AddLogText(1, core::msg::CreatingDemuxerInfo);
-  AddLogText(1, core::msg::Demuxing);
+  AddLogText(1, core::msg::Demuxing2);
 }
 
 void MainWindow::HighlightChartItem(std::string_view Label, uint32_t /*Colour*/) {

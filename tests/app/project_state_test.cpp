@@ -111,6 +111,13 @@ TEST(MainWindow, ProgressStaysPutWhenThereIsNothingToDivideBy) {
   EXPECT_EQ(w.TotalProgress.Position, 64);
 }
 
+TEST(MainWindow, CountSummaryNamesTheFileInUpperCase) {
+  Project p;
+  p.Window->LogCountSummary("hv001t01.evo");
+  EXPECT_EQ(p.LogTexts(), (std::vector<std::string>{"Preparing Demuxing of EVO File: HV001T01.EVO",
+                                                    "Creating Demuxer info", "Demuxing..."}));
+}
+
 TEST(MainWindow, ChartItemIsMatchedInLowerCase) {
   Project p;
   p.Window->Chart.Points = {{"hv001t01.evo", 1, 0}, {"hv001t02.evo", 1, 0}};
