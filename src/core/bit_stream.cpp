@@ -213,13 +213,6 @@ void TFileBitStream::EndOfBuffer() {
   ByteIndex = 0;
 }
 
-uint32_t TFileBitStream::ReadBit() {
-  if (Eof) return 0;
-  const uint32_t bit = (Buffer[ByteIndex] >> (BitsLeft - 1)) & 1u;
-  if (--BitsLeft == 0) AdvanceByte();
-  return bit;
-}
-
 uint32_t TFileBitStream::ReadBitsCounted(int N, int& Missing) {
   uint64_t v = 0;
   Missing = 0;
@@ -242,11 +235,6 @@ uint32_t TFileBitStream::ReadBitsCounted(int N, int& Missing) {
     if (BitsLeft == 0) AdvanceByte();
   }
   return static_cast<uint32_t>(v);
-}
-
-uint32_t TFileBitStream::ReadBits(int N) {
-  int missing;
-  return ReadBitsCounted(N, missing);
 }
 
 uint32_t TFileBitStream::PeekBits(int N) const {

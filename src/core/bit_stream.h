@@ -82,8 +82,26 @@ class TFileBitStream {
   // care about the result call it themselves.
   bool Close();
 
-  uint32_t ReadBit();
-  uint32_t ReadBits(int N);
+  uint32_t ReadBit() {
+    if (Eof) return 0;
+    const uint32_t bit = (Buffer[ByteIndex] >> (BitsLeft - 1)) & 1u;
+    if (--BitsLeft == 0) AdvanceByte();
+    return bit;
+  }
+  // The next N bits, the first one read most significant; bits past the end
+  // of the file read as 0. Whole aligned bytes inside the buffer take the
+  // short way here; everything else goes through ReadBitsCounted.
+  uint32_t ReadBits(int N) {
+    if (BitsLeft == 8 && (N & 7) == 0 && N > 0 && N <= 32 && !Eof && ByteIndex + (N >> 3) < BufferFill) {
+      const uint8_t* p = Buffer + ByteIndex;
+      uint32_t v = 0;
+      for (int k = 0; k < (N >> 3); ++k) v = (v << 8) | p[k];
+      ByteIndex += N >> 3;
+      return v;
+    }
+    int missing;
+    return ReadBitsCounted(N, missing);
+  }
   // The next N bits (at most 32) without moving; 0 when they run past the end
   // of the file.
   uint32_t PeekBits(int N) const;
