@@ -40,14 +40,20 @@ uint32_t PtsToLow32(const uint8_t* P);
 uint64_t PtsToTicks(const uint8_t* P);  // all 33 bits
 double TicksToMilliseconds(const uint8_t* P);
 
-// Conversions with an explicit rate.
+// Conversions with an explicit rate. FramesToTimeCode is the exact inverse of
+// TimeCodeToFrameCount (also where a second starts on a half frame at 29.97);
+// a negative frame count gives 00:00:00:00.
 int64_t TimeCodeToFrameCount(TTimeCode TC, double Rate);
 TTimeCode FramesToTimeCode(int64_t Frames, double Rate);
-TTimeCode AddTimeCodes(TTimeCode A, TTimeCode B, double Rate);
+TTimeCode AddTimeCodes(TTimeCode A, TTimeCode B, double Rate);  // hours wrap at 60
 void TimeCodeStepForward(TTimeCode& TC, double Rate);
-void TimeCodeStepBack(TTimeCode& TC, double Rate);
-TTimeCode ScaleTimeCode(TTimeCode TC, double Factor, double Rate);
+void TimeCodeStepBack(TTimeCode& TC, double Rate);  // 00:00:00:00 stays
+TTimeCode ScaleTimeCode(TTimeCode TC, double Factor, double Rate);  // zero stays zero
+// Every field from one rounded count; the carry into the seconds uses Rate
+// (at 50, the 25 time-code frames of its field pairs).
 TTimeCode MillisecondsToTimecode(double Ms, double Rate);
+// The frame that holds the sample position (a position in the first half
+// frame gives 00:00:00:00); rates other than 25 and about 30 give zero.
 TTimeCode SamplesToTimeCode(bool Exact, double FrameRate, int64_t SampleRate, int64_t Samples);
 TTimeCode SamplesToTimeCodeInt(int32_t SampleRate, double FrameRate, int64_t Samples);
 

@@ -1,0 +1,517 @@
+#include "core/bit_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/project_state.h"
+#include "core/messages.h"
+#include "platform/paths.h"
+
+namespace tess::core {
+
+namespace {
+
+constexpr int32_t kLogWarning = 2;
+
+// Appends K bits to an accumulator of at most 64 bits. Only the low 32 bits
+// of the result matter, so a shift of 32 or more simply clears them.
+inline uint64_t ShiftIn(uint64_t Value, int K, uint32_t Bits) {
+  return (K >= 32 ? 0 : (Value << K)) | Bits;
+}
+
+bool WriteAll(int Fd, const uint8_t* Data, size_t Count) {
+  while (Count > 0) {
+    const ssize_t n = ::write(Fd, Data, Count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    Data += n;
+    Count -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool WriteAllAt(int Fd, const uint8_t* Data, size_t Count, int64_t Offset) {
+  while (Count > 0) {
+    const ssize_t n = ::pwrite(Fd, Data, Count, static_cast<off_t>(Offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    Data += n;
+    Count -= static_cast<size_t>(n);
+    Offset += n;
+  }
+  return true;
+}
+
+// Reads up to Count bytes at Offset without moving the file position.
+int32_t ReadAt(int Fd, uint8_t* Dest, int32_t Count, int64_t Offset) {
+  int32_t got = 0;
+  while (got < Count) {
+    const ssize_t n = ::pread(Fd, Dest + got, static_cast<size_t>(Count - got), static_cast<off_t>(Offset + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<int32_t>(n);
+  }
+  return got;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TBitStream
+
+TBitStream::TBitStream(const uint8_t* Buffer, int32_t Size)
+    : Buffer(Buffer), Size(Buffer ? std::max<int32_t>(Size, 0) : 0) {}
+
+uint32_t TBitStream::ReadBit() {
+  if (ByteIndex >= Size) return 0;
+  const uint32_t bit = (Buffer[ByteIndex] >> (BitsLeft - 1)) & 1u;
+  if (--BitsLeft == 0) {
+    BitsLeft = 8;
+    ++ByteIndex;
+  }
+  return bit;
+}
+
+uint32_t TBitStream::ReadBits(int N) {
+  uint64_t v = 0;
+  while (N > 0) {
+    if (ByteIndex >= Size) return static_cast<uint32_t>(ShiftIn(v, N, 0));
+    if (BitsLeft == 8 && N >= 8) {
+      v = (v << 8) | Buffer[ByteIndex++];
+      N -= 8;
+      continue;
+    }
+    const int k = std::min(N, static_cast<int>(BitsLeft));
+    const uint32_t bits = (Buffer[ByteIndex] >> (BitsLeft - k)) & ((1u << k) - 1u);
+    v = (v << k) | bits;
+    N -= k;
+    BitsLeft -= k;
+    if (BitsLeft == 0) {
+      BitsLeft = 8;
+      ++ByteIndex;
+    }
+  }
+  return static_cast<uint32_t>(v);
+}
+
+// ------------------------------------------------------------ TFileBitStream
+
+TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, app::TForm1* Form,
+                               TOpenMode Mode)
+    : BufferSize(std::max<int32_t>(BufferSize, 1)), Form_(Form), FileName_(FileName) {
+  ReadWrite = Mode == TOpenMode::ReadWrite;
+  Storage_ = std::make_unique<uint8_t[]>(static_cast<size_t>(this->BufferSize));
+  Buffer = Storage_.get();
+  const std::string path = platform::ResolveInputPath(FileName);
+  Handle = ::open(path.c_str(), (ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (Handle < 0) Fail("Unable to open file " + FileName + " for reading.");
+  ::posix_fadvise(Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+  Fill();
+  if (BufferFill == 0) Fail("Unable to read from file " + FileName + ".");
+  Held_.reserve(kCopyHoldBack);
+  HeldScratch_.reserve(kCopyHoldBack);
+  Edits_.reserve(16);
+}
+
+TFileBitStream::~TFileBitStream() {
+  if (!Closed_) Close();
+}
+
+void TFileBitStream::Fail(const std::string& Text) {
+  if (Form_) {
+    if (Form_->Prompt) Form_->Prompt->Inform(Text, msg::Error);
+    Form_->Log(kLogWarning, Text);
+  }
+  if (Handle >= 0) ::close(Handle);
+  Handle = -1;
+  throw EParserFileException();
+}
+
+bool TFileBitStream::Close() {
+  if (Closed_) return !WriteFailed_;
+  CopyStep(true);
+  WriteBackStep();
+  // Patches for bytes that were never read into the buffer still belong in
+  // the file.
+  if (ReadWrite && Handle >= 0 && !Patches_.empty()) {
+    const int64_t size = FileSize();
+    for (const TPatch& p : Patches_) {
+      const int64_t count = std::min<int64_t>(static_cast<int64_t>(p.Bytes.size()), size - p.Pos);
+      if (count > 0 && !WriteAllAt(Handle, p.Bytes.data(), static_cast<size_t>(count), p.Pos)) {
+        if (!WriteFailed_ && Form_) Form_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
+        WriteFailed_ = true;
+      }
+    }
+  }
+  if (Handle >= 0) ::close(Handle);
+  Handle = -1;
+  Edits_.clear();
+  Patches_.clear();
+  Held_.clear();
+  Closed_ = true;
+  Eof = true;
+  BufferFill = 0;
+  ByteIndex = 0;
+  return !WriteFailed_;
+}
+
+bool TFileBitStream::ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got) {
+  Got = 0;
+  while (Got < Count) {
+    const ssize_t n = ::read(Handle, Dest + Got, static_cast<size_t>(Count - Got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (!ReadFailed_ && FillCount > 0 && Form_)
+        Form_->Log(kLogWarning, "Unable to read from file " + FileName_ + ".");
+      ReadFailed_ = true;
+      return false;
+    }
+    if (n == 0) break;
+    Got += static_cast<int32_t>(n);
+  }
+  return true;
+}
+
+void TFileBitStream::Fill() {
+  if (FillCount > 0) {
+    CopyStep(false);
+    WriteBackStep();
+    BufferStart_ += BufferFill;
+  }
+  if (!CopyToOutput) Edits_.clear();
+  int32_t got = 0;
+  ReadFromFile(Buffer, BufferSize, got);
+  ++FillCount;
+  // An empty read leaves nothing valid in the buffer: keeping the old count
+  // would copy or write back the previous buffer a second time.
+  BufferFill = got;
+  ByteIndex = 0;
+  if (got < BufferSize) std::memset(Buffer + got, 0, static_cast<size_t>(BufferSize - got));
+  if (got == 0) {
+    Eof = true;
+    Patches_.clear();
+    return;
+  }
+  ResolveRemovalLengths();
+  if (!Patches_.empty()) ApplyPendingPatches(Buffer, BufferStart_, got, true);
+  if (got < BufferSize) Patches_.clear();  // the rest of them lies past the end of the file
+}
+
+void TFileBitStream::EndOfBuffer() {
+  if (BufferFill == BufferSize)
+    Fill();
+  else
+    Eof = true;
+  ByteIndex = 0;
+}
+
+uint32_t TFileBitStream::ReadBitsCounted(int N, int& Missing) {
+  uint64_t v = 0;
+  Missing = 0;
+  while (N > 0) {
+    if (Eof) {
+      Missing = N;
+      return static_cast<uint32_t>(ShiftIn(v, N, 0));
+    }
+    if (BitsLeft == 8 && N >= 8) {
+      v = (v << 8) | Buffer[ByteIndex];
+      N -= 8;
+      AdvanceByte();
+      continue;
+    }
+    const int k = std::min(N, static_cast<int>(BitsLeft));
+    const uint32_t bits = (Buffer[ByteIndex] >> (BitsLeft - k)) & ((1u << k) - 1u);
+    v = (v << k) | bits;
+    N -= k;
+    BitsLeft -= k;
+    if (BitsLeft == 0) AdvanceByte();
+  }
+  return static_cast<uint32_t>(v);
+}
+
+uint32_t TFileBitStream::PeekBits(int N) const {
+  if (Eof || N <= 0) return 0;
+  N = std::min(N, 32);
+  const int skip = 8 - BitsLeft;
+  const int totalBits = skip + N;
+  const int bytesNeeded = (totalBits + 7) / 8;  // at most 5, the first always in the buffer
+  uint8_t bytes[5];
+  int have = 0;
+  for (int32_t i = ByteIndex; have < bytesNeeded && i < BufferFill; ++i) bytes[have++] = Buffer[i];
+  if (have < bytesNeeded) {
+    if (BufferFill != BufferSize || Handle < 0) return 0;
+    uint8_t ahead[4] = {};
+    const int32_t got = ReadAt(Handle, ahead, 4, BufferStart_ + BufferFill);
+    if (got < bytesNeeded - have) return 0;
+    // Patches that ran past the buffer already belong to these bytes.
+    for (const TPatch& p : Patches_) {
+      const int64_t start = BufferStart_ + BufferFill;
+      for (size_t i = 0; i < p.Bytes.size(); ++i) {
+        const int64_t at = p.Pos + static_cast<int64_t>(i) - start;
+        if (at >= 0 && at < got) ahead[at] = p.Bytes[i];
+      }
+    }
+    for (int i = 0; have < bytesNeeded; ++i) bytes[have++] = ahead[i];
+  }
+  uint64_t acc = 0;
+  for (int i = 0; i < bytesNeeded; ++i) acc = (acc << 8) | bytes[i];
+  acc >>= bytesNeeded * 8 - totalBits;
+  return static_cast<uint32_t>(N == 32 ? acc : acc & ((1ull << N) - 1));
+}
+
+bool TFileBitStream::FindSyncWord(uint32_t Value, int Bits) {
+  Bits = std::clamp(Bits, 0, 32);
+  int missing = 0;
+  if (BitsLeft != 8) ReadBitsCounted(BitsLeft, missing);
+  uint32_t v = ReadBitsCounted(Bits, missing);
+  if (missing > 0) return false;
+  const uint32_t mask = Bits >= 32 ? 0xFFFFFFFFu : ((1u << Bits) - 1u);
+  while ((v & mask) != Value) {
+    if (Eof) return false;
+    if (BitsLeft == 8) {
+      // Byte-aligned: scan the buffer directly; this is where whole files go by.
+      const uint8_t* p = Buffer + ByteIndex;
+      const uint8_t* const end = Buffer + BufferFill;
+      while (p < end) {
+        v = (v << 8) | *p++;
+        if ((v & mask) == Value) break;
+      }
+      ByteIndex = static_cast<int32_t>(p - Buffer);
+      if (ByteIndex == BufferFill) EndOfBuffer();
+    } else {
+      v = (v << 8) | ReadBitsCounted(8, missing);
+      if (missing > 0) return false;
+    }
+  }
+  return true;
+}
+
+void TFileBitStream::OverwriteBytes(const uint8_t* Source, int32_t Count) {
+  if (Eof || Closed_ || Source == nullptr || Count <= 0) return;
+  const int32_t inBuffer = std::min(Count, BufferFill - ByteIndex);
+  std::memcpy(Buffer + ByteIndex, Source, static_cast<size_t>(inBuffer));
+  // A patch that runs past a full buffer lands in the next one when it is read;
+  // past a short (last) buffer there is no file left to patch.
+  if (Count > inBuffer && BufferFill == BufferSize)
+    Patches_.push_back({BufferStart_ + BufferFill, std::vector<uint8_t>(Source + inBuffer, Source + Count)});
+}
+
+void TFileBitStream::ApplyPendingPatches(uint8_t* Dest, int64_t Start, int32_t Count, bool Consume) {
+  const int64_t end = Start + Count;
+  for (size_t k = 0; k < Patches_.size();) {
+    TPatch& p = Patches_[k];
+    const int64_t pEnd = p.Pos + static_cast<int64_t>(p.Bytes.size());
+    const int64_t from = std::max(p.Pos, Start);
+    const int64_t to = std::min(pEnd, end);
+    if (from < to)
+      std::memcpy(Dest + (from - Start), p.Bytes.data() + (from - p.Pos), static_cast<size_t>(to - from));
+    if (Consume) {
+      if (pEnd <= end) {
+        Patches_.erase(Patches_.begin() + static_cast<std::ptrdiff_t>(k));
+        continue;
+      }
+      p.Bytes.erase(p.Bytes.begin(), p.Bytes.begin() + (end - p.Pos));
+      p.Pos = end;
+    }
+    ++k;
+  }
+}
+
+// ------------------------------------------------------------ copy-mode edits
+
+void TFileBitStream::MarkColourEdit(int32_t Offset) {
+  AddEdit({BytePosition() + Offset, 0, TEditKind::Colour});
+}
+
+void TFileBitStream::MarkDisplayExtEdit(int32_t Offset) {
+  AddEdit({BytePosition() + Offset, 0, TEditKind::DisplayExt});
+}
+
+void TFileBitStream::MarkSkipRange(int32_t Offset, int32_t Length) {
+  if (Length <= 0) return;
+  AddEdit({BytePosition() + Offset, Length, TEditKind::Skip});
+}
+
+void TFileBitStream::AddEdit(const TEdit& Edit) {
+  if (Closed_) return;
+  const auto at = std::upper_bound(Edits_.begin(), Edits_.end(), Edit.Pos,
+                                   [](int64_t pos, const TEdit& e) { return pos < e.Pos; });
+  Edits_.insert(at, Edit);
+  // The length of an extension to remove comes from its flag byte as the file
+  // has it; take it now, before the caller patches that byte.
+  if (Edit.Kind == TEditKind::DisplayExt) ResolveRemovalLengths();
+}
+
+int TFileBitStream::ByteAt(int64_t Pos) const {
+  if (Pos >= BufferStart_ && Pos < BufferStart_ + BufferFill) return Buffer[Pos - BufferStart_];
+  if (!Held_.empty() && Pos >= HeldStart_ && Pos < HeldStart_ + static_cast<int64_t>(Held_.size()))
+    return Held_[static_cast<size_t>(Pos - HeldStart_)];
+  return -1;
+}
+
+void TFileBitStream::ResolveRemovalLengths() {
+  for (TEdit& e : Edits_) {
+    if (e.Kind != TEditKind::DisplayExt || e.Length != 0) continue;
+    // Byte 4 after the start code holds colour_description in bit 0.
+    const int flags = ByteAt(e.Pos + 4);
+    if (flags >= 0) e.Length = (flags & 1) ? 12 : 9;
+  }
+}
+
+void TFileBitStream::WriteOut(const uint8_t* Data, size_t Count) {
+  if (Count == 0 || WriteFailed_) return;
+  if (OutputHandle < 0 || !WriteAll(OutputHandle, Data, Count)) {
+    WriteFailed_ = true;
+    if (Form_) Form_->Log(kLogWarning, "Unable to write the copy of file " + FileName_ + ".");
+  }
+}
+
+void TFileBitStream::WriteInput(int64_t From, int64_t To) {
+  if (From >= To) return;
+  if (From < BufferStart_) {
+    const int64_t heldEnd = std::min(To, BufferStart_);
+    if (From >= HeldStart_)
+      WriteOut(Held_.data() + (From - HeldStart_), static_cast<size_t>(heldEnd - From));
+    From = heldEnd;
+  }
+  if (From < To) WriteOut(Buffer + (From - BufferStart_), static_cast<size_t>(To - From));
+}
+
+void TFileBitStream::NoteMisplaced(int64_t Pos) {
+  ++MisplacedEdits_;
+  if (Form_)
+    Form_->Log(kLogWarning, "Edit at byte " + std::to_string(Pos) + " of file " + FileName_ +
+                                " could not be placed in the copy.");
+}
+
+TFileBitStream::TEditAction TFileBitStream::ActionOf(const TEdit& Edit) const {
+  switch (Edit.Kind) {
+    case TEditKind::DisplayExt:
+      if (InsertDisplayExt) return {PreparedExt, std::min<size_t>(PreparedExtLength, sizeof PreparedExt), 0};
+      if (RemoveDisplayExt) return {nullptr, 0, Edit.Length > 0 ? Edit.Length : 12};
+      break;
+    case TEditKind::Colour:
+      if (PreparedExtLength == 12) return {PreparedExt + 2, 3, 0};
+      if (PreparedExtLength == 9) return {nullptr, 0, 3};
+      break;
+    case TEditKind::Skip:
+      return {nullptr, 0, Edit.Length};
+  }
+  return {nullptr, 0, 0};
+}
+
+void TFileBitStream::EmitUpTo(int64_t Limit, bool Final) {
+  const int64_t available = Held_.empty() ? BufferStart_ : HeldStart_;
+  // Copying may have been switched on after earlier buffers were gone.
+  if (OutPos_ < available) OutPos_ = available;
+  size_t i = 0;
+  while (i < Edits_.size()) {
+    const int64_t pos = Edits_[i].Pos;
+    if (pos > Limit || (pos == Limit && !Final)) break;
+    size_t j = i;
+    while (j < Edits_.size() && Edits_[j].Pos == pos) ++j;
+    // An edit inside bytes just removed goes with them; one whose place was
+    // already written came too late.
+    const bool swallowed = pos >= RemovedFrom_ && pos < RemovedTo_;
+    const bool late = pos < OutPos_ && !swallowed;
+    if (!late && !swallowed) {
+      WriteInput(OutPos_, pos);
+      OutPos_ = pos;
+    }
+    int64_t removeTo = -1;
+    // Insertions are written as they come; removals at the same place are
+    // joined, so inserted bytes never count as removed input.
+    for (size_t k = i; k < j; ++k) {
+      const TEditAction a = ActionOf(Edits_[k]);
+      if (a.InsertLength == 0 && a.RemoveLength <= 0) continue;
+      if (late)
+        NoteMisplaced(pos);
+      else if (a.InsertLength > 0) {
+        if (!swallowed) WriteOut(a.Insert, a.InsertLength);
+      } else
+        removeTo = std::max(removeTo, pos + a.RemoveLength);
+    }
+    if (removeTo > OutPos_ || (swallowed && removeTo > RemovedTo_)) {
+      if (!swallowed) {
+        RemovedFrom_ = pos;
+        OutPos_ = RemovedTo_ = removeTo;
+      } else if (OutPos_ == RemovedTo_) {
+        OutPos_ = RemovedTo_ = removeTo;  // one removal running on into the next
+      } else {
+        NoteMisplaced(pos);  // bytes after the first removal were written already
+      }
+    }
+    i = j;
+  }
+  if (Final) {
+    for (size_t k = i; k < Edits_.size(); ++k) {
+      const TEditAction a = ActionOf(Edits_[k]);
+      if (a.InsertLength > 0 || a.RemoveLength > 0) NoteMisplaced(Edits_[k].Pos);
+    }
+    i = Edits_.size();
+  }
+  Edits_.erase(Edits_.begin(), Edits_.begin() + static_cast<std::ptrdiff_t>(i));
+  if (Limit > OutPos_) {
+    WriteInput(OutPos_, Limit);
+    OutPos_ = Limit;
+  }
+}
+
+void TFileBitStream::CopyStep(bool Final) {
+  if (!CopyToOutput || FillCount == 0) return;
+  const int64_t bufferEnd = BufferStart_ + BufferFill;
+  if (Final) {
+    EmitUpTo(bufferEnd, true);
+    Held_.clear();
+    HeldStart_ = bufferEnd;
+    return;
+  }
+  EmitUpTo(bufferEnd - kCopyHoldBack, false);
+  // Keep the tail that a mark made from the next buffer may still reach.
+  const int64_t available = Held_.empty() ? BufferStart_ : HeldStart_;
+  const int64_t keepFrom = std::min(std::max({OutPos_, bufferEnd - kCopyHoldBack, available}), bufferEnd);
+  HeldScratch_.clear();
+  if (keepFrom < BufferStart_)
+    HeldScratch_.insert(HeldScratch_.end(), Held_.begin() + (keepFrom - HeldStart_), Held_.end());
+  const int64_t fromBuffer = std::max(keepFrom, BufferStart_);
+  HeldScratch_.insert(HeldScratch_.end(), Buffer + (fromBuffer - BufferStart_), Buffer + BufferFill);
+  std::swap(Held_, HeldScratch_);
+  HeldStart_ = keepFrom;
+}
+
+void TFileBitStream::WriteBackStep() {
+  if (!ReadWrite || FillCount == 0 || BufferFill == 0 || Handle < 0) return;
+  if (!WriteAllAt(Handle, Buffer, static_cast<size_t>(BufferFill), BufferStart_)) {
+    if (!WriteFailed_ && Form_) Form_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
+    WriteFailed_ = true;
+  }
+}
+
+// ------------------------------------------------------------ file facts
+
+int64_t TFileBitStream::FileSize() const {
+  struct stat st {};
+  if (Handle < 0 || ::fstat(Handle, &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_size);
+}
+
+void TFileBitStream::GetLastWriteTime(uint64_t& FileTime) const {
+  struct stat st {};
+  if (Handle < 0 || ::fstat(Handle, &st) != 0) {
+    FileTime = 0;
+    return;
+  }
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  FileTime = static_cast<uint64_t>((static_cast<int64_t>(st.st_mtim.tv_sec) + kSecondsFrom1601To1970) * 10000000 +
+                                   st.st_mtim.tv_nsec / 100);
+}
+
+}  // namespace tess::core
