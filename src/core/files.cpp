@@ -175,8 +175,15 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
     Form.Log(2, std::string(msg::CanNotOpenFile) + Source, 255);
     return false;
   }
+  // The copy takes the place of a regular file (or a link) only: a device, pipe
+  // or folder of that name is never replaced.
+  struct stat dst {};
+  const bool destSpecial =
+      ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
   const std::string temp = Dest + ".part";
-  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // A stale temporary is removed, never opened through: it might be a link.
+  ::unlink(temp.c_str());
+  const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
     Form.Log(2, "Can not create file " + Dest, 255);

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 
@@ -66,6 +68,26 @@ int64_t SizeOf(const std::string& path) {
 }
 
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// A file-size limit stands in for a full disk: writes past it fail with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved_;
+    small.rlim_cur = Bytes;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, handler_);
+  }
+
+ private:
+  struct rlimit saved_ {};
+  sighandler_t handler_;
+};
 
 // ---- opening, sizes beyond 4 GiB ----
 
@@ -207,24 +229,33 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
   EXPECT_EQ(lost.BytesWritten, 0);
   EXPECT_FALSE(lost.Close());
 
-  // A device that takes nothing: the bytes waiting in the buffer come off again.
-  auto full = TVobFileStream::CreateAppend(p.Form, "/dev/full", 1, nullptr);
-  ASSERT_TRUE(full->IsOpen());
-  EXPECT_EQ(full->Write("0123456789", 10), 10);
-  EXPECT_EQ(full->BytesWritten, 10);
-  EXPECT_FALSE(full->Close());
-  EXPECT_EQ(full->BytesWritten, 0);
-  EXPECT_TRUE(full->WriteFailed());
+  // A disk that takes nothing more: the bytes waiting in the buffer come off again.
+  const std::string fullName = dir.File("full.ac3");
+  test::WriteFileBytes(fullName, Pattern(4096));
+  {
+    FileSizeLimit limit(4096);
+    auto full = TVobFileStream::CreateAppend(p.Form, fullName, 1, nullptr);
+    ASSERT_TRUE(full->IsOpen());
+    EXPECT_EQ(full->Write("0123456789", 10), 10);
+    EXPECT_EQ(full->BytesWritten, 4106);
+    EXPECT_FALSE(full->Close());
+    EXPECT_EQ(full->BytesWritten, 4096);
+    EXPECT_TRUE(full->WriteFailed());
 
-  TVobFileStream direct(p.Form, "/dev/full", 1, false, nullptr);
-  EXPECT_EQ(direct.Write("0123456789", 10), 0);
-  EXPECT_EQ(direct.Write("0123456789", 10), 0);
-  EXPECT_EQ(direct.BytesWritten, 0);
+    // Unbuffered, part of a write fits: only that part counts.
+    TVobFileStream direct(p.Form, dir.File("direct.ac3"), 1, false, nullptr);
+    EXPECT_EQ(direct.Write(Pattern(4000).data(), 4000), 4000);
+    EXPECT_EQ(direct.Write(Pattern(200).data(), 200), 96);
+    EXPECT_EQ(direct.Write("0123456789", 10), 0);
+    EXPECT_EQ(direct.BytesWritten, 4096);
+  }
+  EXPECT_EQ(SizeOf(fullName), 4096);
 
   int created = 0, failed = 0;
   for (const auto& t : p.LogTexts()) {
     created += t.find("Can not create file " + dir.File("missing/x.ac3")) != std::string::npos;
-    failed += t.find("Write error in file /dev/full") != std::string::npos;
+    failed += t.find("Write error in file " + fullName) != std::string::npos;
+    failed += t.find("Write error in file " + dir.File("direct.ac3")) != std::string::npos;
   }
   EXPECT_EQ(created, 1);
   EXPECT_EQ(failed, 2);  // once per stream
@@ -580,11 +611,14 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
   }
   {
     // An output that lost bytes is not finished.
-    auto out = TVobFileStream::CreateAppend(p.Form, "/dev/full", 1, nullptr);
+    test::WriteFileBytes(dir.File("f.pcm"), Pattern(100));
+    FileSizeLimit limit(100);
+    auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr);
     out->FinishPcm = true;
     out->Write("x", 1);
     const size_t before = finisher.Pcm.size();
     EXPECT_FALSE(out->Finish());
+    EXPECT_TRUE(Exists(dir.File("f.pcm")));
     EXPECT_EQ(finisher.Pcm.size(), before);
   }
   {
