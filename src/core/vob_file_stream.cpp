@@ -162,6 +162,7 @@ int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
   }
   int err = 0;
   const int64_t done = WriteAll(fd_, static_cast<const uint8_t*>(Source), Count, pos_, err);
+  aheadLen_ = 0;  // what the window held may have changed
   pos_ += done;
   BytesWritten += done;
   if (err) ReportWriteFailure(err);
@@ -480,6 +481,21 @@ void TVobStreams::KeepPending(std::unique_ptr<TVobFileStream> Stream) {
     }
   }
   pending_.push_back(std::move(Stream));
+}
+
+bool TVobStreams::CloseStream(TVobStream& Record, TCloseMode Mode) {
+  if (!Record.Stream) return true;
+  const std::string name = Record.Stream->FileName;
+  const bool closed = Record.Stream->Close();
+  KeepPending(std::move(Record.Stream));
+  if (Mode == TCloseMode::KeepUnfinished) return closed;
+  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+    if ((*it)->FileName != name) continue;
+    std::unique_ptr<TVobFileStream> stream = std::move(*it);
+    pending_.erase(it);
+    return stream->Finish();
+  }
+  return closed;
 }
 
 bool TVobStreams::FinishPending() {

@@ -236,6 +236,11 @@ class TVobStreams {
   // converting them; they are converted when the chain ends (CloseAll with Finish
   // or FinishPending). The records stay.
   void ClosePcmOutputs(const std::string& EvoName);
+  // Closes one record's open stream (a writer moving to a new output): finished
+  // now with Finish, or kept for the chain's end. A file kept unfinished earlier
+  // in the chain is finished once, with everything written to it. True when
+  // nothing failed.
+  bool CloseStream(TVobStream& Record, TCloseMode Mode);
   // Finishes the outputs kept unfinished; true when every finishing succeeded.
   bool FinishPending();
   size_t PendingCount() const { return pending_.size(); }

@@ -569,6 +569,29 @@ TEST(VobStreams, ChainOutputsAreFinishedOnceAtTheChainsEnd) {
   EXPECT_EQ(finisher.SizesAtFinish[0], 16);  // the ".pcm", finished first
 }
 
+TEST(VobStreams, OneOutputClosedMidChainIsFinishedOnce) {
+  TempDir dir;
+  Project p;
+  RecordingFinisher finisher;
+  p.Form.StreamFinisher = &finisher;
+  TVobStreams t;
+  OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
+  t.CloseAll(TCloseMode::KeepUnfinished);  // file 1 ends
+  TVobStream* r = OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
+  TVobStream* other = OpenOutput(p, t, dir.File("t001_a1.pcm"), 0xA1, true);
+  // The writer moves r to another output: kept, then finished on demand.
+  EXPECT_TRUE(t.CloseStream(*other, TCloseMode::KeepUnfinished));
+  EXPECT_TRUE(finisher.Pcm.empty());
+  EXPECT_TRUE(t.CloseStream(*r, TCloseMode::Finish));
+  EXPECT_EQ(r->Stream, nullptr);
+  ASSERT_EQ(finisher.Pcm.size(), 1u);
+  EXPECT_EQ(finisher.SizesAtFinish[0], 16);  // both files' data
+  EXPECT_TRUE(t.CloseStream(*r, TCloseMode::Finish));  // nothing open: nothing to do
+  t.CloseAll(TCloseMode::Finish);
+  ASSERT_EQ(finisher.Pcm.size(), 2u);  // only the other output was left
+  EXPECT_EQ(finisher.Pcm[1], dir.File("t001_a1.pcm") + " -> " + dir.File("t001_a1.wav"));
+}
+
 TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
   TempDir dir;
   Project p;
