@@ -104,7 +104,7 @@ class TVobFileStream {
   // finisher (nothing without one). True when nothing failed. Runs at most once;
   // an output that lost bytes is not finished.
   bool Finish();
-  // What the design calls destroying: Close and Finish.
+  // Destroying an output in the old sense: Close, then Finish.
   bool CloseAndFinish() { return Finish(); }
 
   enum class TStatus { Ok, EndOfFile, ReadError };
