@@ -24,6 +24,9 @@
 namespace tess::demux {
 class TIFOData;
 }
+namespace tess::core {
+class TStreamFinisher;
+}
 
 namespace tess::app {
 
@@ -73,6 +76,7 @@ struct TForm1 {
   // ---- run flags and counters ----
   uint8_t Abort = 0;  // non-zero stops every long loop
   demux::TIFOData* CurrentDemux = nullptr;
+  core::TStreamFinisher* StreamFinisher = nullptr;  // finishes closed ".sup"/".pcm" outputs; none: nothing
   std::array<uint8_t, 4> CurrentColours{};
   std::array<uint8_t, 4> CurrentContrasts{};
   int64_t AC3PayloadCount = 0;

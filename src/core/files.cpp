@@ -1,11 +1,260 @@
 #include "core/files.h"
 
-#include <cstring>
-#include <fstream>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <string_view>
+#include <vector>
+
+#include "app/project_state.h"
+#include "core/messages.h"
 #include "platform/paths.h"
 
 namespace tess::core {
+
+namespace {
+
+constexpr int64_t kCopyBlock = 16000;
+// Output trees are a few levels deep; anything deeper is left in place rather than
+// holding a descriptor per level without end.
+constexpr int kMaxTreeDepth = 64;
+
+bool IsDirectory(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ThreeDigits(int n) {
+  char buf[8];
+  std::snprintf(buf, sizeof buf, "%03d", n);
+  return buf;
+}
+
+bool HasExtensionIgnoreCase(std::string_view Name, std::string_view Ext) {
+  return Name.size() >= Ext.size() && platform::EqualsIgnoreCase(Name.substr(Name.size() - Ext.size()), Ext);
+}
+
+// Removes everything inside the folder open on DirFd (and closes it). Entries are
+// examined without following links: a link is unlinked as a link.
+void EmptyFolderAt(int DirFd, int Depth) {
+  DIR* dir = ::fdopendir(DirFd);
+  if (!dir) {
+    ::close(DirFd);
+    return;
+  }
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    names.emplace_back(e->d_name);
+  }
+  const int fd = ::dirfd(dir);
+  for (const auto& name : names) {
+    struct stat st {};
+    if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISDIR(st.st_mode)) {
+      ::unlinkat(fd, name.c_str(), 0);
+      continue;
+    }
+    // An empty subfolder goes at once; the walk goes on with the other entries.
+    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0 || Depth >= kMaxTreeDepth) continue;
+    const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub < 0) continue;
+    EmptyFolderAt(sub, Depth + 1);
+    ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+  }
+  ::closedir(dir);
+}
+
+// Opens Root (as the user gave it) and then each folder of Rel below it without
+// following a link; -1 when any of them is missing or a link.
+int OpenBelow(const std::string& Root, std::string_view Rel) {
+  int fd = ::open(Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  while (fd >= 0 && !Rel.empty()) {
+    const size_t slash = Rel.find('/');
+    const std::string part(Rel.substr(0, slash));
+    Rel = slash == std::string_view::npos ? std::string_view() : Rel.substr(slash + 1);
+    if (part.empty()) continue;
+    const int next = ::openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+// Deletes the entries of Root/Rel that match each mask in turn (files and links
+// only; a folder of a matching name stays). A missing folder deletes nothing.
+void DeleteMatches(const std::string& Root, std::string_view Rel, std::initializer_list<std::string_view> Exts) {
+  for (std::string_view ext : Exts) {
+    const int fd = OpenBelow(Root, Rel);
+    if (fd < 0) return;
+    DIR* dir = ::fdopendir(fd);
+    if (!dir) {
+      ::close(fd);
+      return;
+    }
+    std::vector<std::string> names;
+    while (dirent* e = ::readdir(dir))
+      if (HasExtensionIgnoreCase(e->d_name, ext)) names.emplace_back(e->d_name);
+    for (const auto& name : names) {
+      struct stat st {};
+      if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+        ::unlinkat(fd, name.c_str(), 0);
+    }
+    ::closedir(dir);
+  }
+}
+
+template <typename Char>
+int32_t ReadLine(int Handle, std::basic_string<Char>& Line) {
+  Line.clear();
+  for (;;) {
+    uint8_t raw[sizeof(Char)];
+    if (::read(Handle, raw, sizeof raw) != static_cast<ssize_t>(sizeof raw)) break;
+    Char c = static_cast<Char>(raw[0]);
+    if constexpr (sizeof(Char) == 2) c = static_cast<Char>(raw[0] | (raw[1] << 8));
+    if (c != Char('\r')) {
+      Line.push_back(c);
+      continue;
+    }
+    // The character after a CR is dropped only when it is the LF of the pair; a
+    // lone CR must not eat the first character of the next line.
+    const ssize_t n = ::read(Handle, raw, sizeof raw);
+    if (n == static_cast<ssize_t>(sizeof raw)) {
+      Char next = static_cast<Char>(raw[0]);
+      if constexpr (sizeof(Char) == 2) next = static_cast<Char>(raw[0] | (raw[1] << 8));
+      if (next != Char('\n')) ::lseek(Handle, -static_cast<off_t>(sizeof raw), SEEK_CUR);
+    } else if (n > 0) {
+      ::lseek(Handle, -static_cast<off_t>(n), SEEK_CUR);
+    }
+    break;
+  }
+  return static_cast<int32_t>(Line.size());
+}
+
+}  // namespace
+
+bool ParentFolderExists(const std::string& FileName) {
+  const std::string folder = platform::ExtractFilePath(FileName);
+  return !folder.empty() && IsDirectory(folder);
+}
+
+bool CreateFileFolders(const std::string& FileName) {
+  if (FileName.empty()) return false;
+  const std::string folder = platform::ExtractFilePath(FileName);
+  if (folder.empty() || IsDirectory(folder)) return false;
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  return true;
+}
+
+void RemoveDirectoryChain(const std::string& Dir) {
+  std::string d = platform::ExcludeTrailingSlash(Dir);
+  for (int level = 0; level < 3; ++level) {
+    if (d.empty() || d == "/") return;
+    ::rmdir(d.c_str());  // only ever removes an empty folder
+    d = platform::ExcludeTrailingSlash(platform::ExtractFilePath(d));
+  }
+}
+
+bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::string& Dest,
+                   const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
+                   int64_t Offset) {
+  const std::string source = platform::ResolveInputPath(Source);
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
+    if (in >= 0) ::close(in);
+    Form.Log(2, std::string(msg::CanNotOpenFile) + Source, 255);
+    return false;
+  }
+  // The copy takes the place of a regular file (or a link) only: a device, pipe
+  // or folder of that name is never replaced.
+  struct stat dst {};
+  const bool destSpecial =
+      ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
+  const std::string temp = Dest + ".part";
+  // A stale temporary is removed, never opened through: it might be a link.
+  ::unlink(temp.c_str());
+  const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (out < 0) {
+    ::close(in);
+    Form.Log(2, "Can not create file " + Dest, 255);
+    return false;
+  }
+
+  std::vector<uint8_t> block(kCopyBlock);
+  uint64_t total = 0;
+  bool failed = false, aborted = false;
+  while (total < Count) {
+    const int64_t want = static_cast<int64_t>(std::min<uint64_t>(kCopyBlock, Count - total));
+    ssize_t n;
+    do n = ::pread(in, block.data(), static_cast<size_t>(want), Offset + static_cast<int64_t>(total));
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+      Form.Log(2, "Read error in file " + Source + ": " + std::strerror(errno), 255);
+      failed = true;
+      break;
+    }
+    if (n == 0) break;
+    int writeErr = 0;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, block.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        writeErr = w < 0 ? errno : ENOSPC;
+        break;
+      }
+      done += w;
+    }
+    if (writeErr) {
+      Form.Log(2, "Write error in file " + Dest + ": " + std::strerror(writeErr), 255);
+      failed = true;
+      break;
+    }
+    total += static_cast<uint64_t>(n);
+    if (OnProgress) OnProgress(ProgressBase + static_cast<int64_t>(total));
+    if (n < want) break;  // the source ended
+    if (AbortFlag && *AbortFlag && total < Count) {
+      aborted = true;
+      break;
+    }
+  }
+  ::close(in);
+  if (::close(out) != 0 && !failed) {
+    Form.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+    failed = true;
+  }
+  if (failed || aborted) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  if (::rename(temp.c_str(), Dest.c_str()) != 0) {
+    Form.Log(2, "Can not create file " + Dest, 255);
+    ::unlink(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CopyFileRangeSimple(app::TForm1& Form, const std::string& Source, const std::string& Dest, uint64_t Count,
+                         int64_t Offset) {
+  return CopyFileRange(Form, Source, Dest, nullptr, nullptr, 0, Count, Offset);
+}
+
+int64_t GetFileSizeByName(const std::string& FileName) {
+  struct stat st {};
+  const std::string path = platform::ResolveInputPath(FileName);
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
+  return st.st_size;
+}
 
 bool IsIfoFile(const std::string& FileName) {
   std::ifstream in(platform::ResolveInputPath(FileName), std::ios::binary);
@@ -13,6 +262,88 @@ bool IsIfoFile(const std::string& FileName) {
   char head[8];
   if (!in.read(head, sizeof head)) return false;
   return std::memcmp(head, "DVDVIDEO", 8) == 0 || std::memcmp(head, "STANDARD", 8) == 0;
+}
+
+bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count) {
+  const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  const auto* p = static_cast<const uint8_t*>(Buffer);
+  int64_t done = 0;
+  while (done < Count) {
+    const ssize_t w = ::write(fd, p + done, static_cast<size_t>(Count - done));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;
+    done += w;
+  }
+  return ::close(fd) == 0 && done == std::max<int64_t>(Count, 0);
+}
+
+bool IsFolderEmpty(const std::string& Folder) {
+  DIR* dir = ::opendir(Folder.empty() ? "." : Folder.c_str());
+  if (!dir) return true;
+  bool empty = true;
+  while (dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+      empty = false;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return empty;
+}
+
+int32_t ReadAnsiLine(int Handle, std::string& Line) { return ReadLine(Handle, Line); }
+int32_t ReadWideLine(int Handle, std::u16string& Line) { return ReadLine(Handle, Line); }
+
+bool IsProtectedFolder(const std::string& Dir) {
+  if (Dir.empty()) return true;
+  const std::filesystem::path p(Dir);
+  if (p.lexically_normal() == "/") return true;
+  std::error_code ec;
+  const auto canonical = std::filesystem::weakly_canonical(p, ec);
+  return !ec && canonical == "/";
+}
+
+bool DeleteFolderTree(const std::string& Dir) {
+  if (IsProtectedFolder(Dir)) return false;
+  const std::string d = platform::ExcludeTrailingSlash(Dir);
+  const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;  // missing, not a folder, or a link to one
+  EmptyFolderAt(fd, 0);
+  return ::rmdir(d.c_str()) == 0;
+}
+
+bool CleanProjectFolder(const std::string& Root) {
+  if (IsProtectedFolder(Root)) return false;
+  const std::string r = platform::IncludeTrailingSlash(Root);
+  DeleteFolderTree(r + "VMG/");
+  for (int n = 1; n <= 99; ++n) DeleteFolderTree(r + "VTS_" + ThreeDigits(n) + "/");
+  DeleteMatches(r, "", {".scp", ".scn", ".log"});
+  return true;
+}
+
+bool CleanMenuTitleFolders(const std::string& Root) {
+  if (IsProtectedFolder(Root)) return false;
+  const std::string r = platform::IncludeTrailingSlash(Root);
+  DeleteMatches(r, "VMG", {".sup", ".dat"});
+  for (int n = 1; n <= 99; ++n) {
+    const std::string vts = "VTS_" + ThreeDigits(n);
+    DeleteMatches(r, vts + "/Menu", {".sup", ".dat"});
+    DeleteMatches(r, vts + "/Titles", {".sup", ".dat"});
+  }
+  return true;
+}
+
+bool CleanScanFiles(const std::string& Root) {
+  if (IsProtectedFolder(Root)) return false;
+  const std::string r = platform::IncludeTrailingSlash(Root);
+  DeleteMatches(r, "VMG/Menu", {".sup", ".dat", ".vnf", ".times"});
+  for (int n = 1; n <= 99; ++n) {
+    const std::string vts = "VTS_" + ThreeDigits(n);
+    DeleteMatches(r, vts + "/Menu", {".vnf", ".times"});
+    DeleteMatches(r, vts + "/Titles", {".vnf", ".times"});
+  }
+  return true;
 }
 
 }  // namespace tess::core

@@ -1,10 +1,68 @@
 #pragma once
+#include <cstdint>
+#include <functional>
 #include <string>
 
+namespace tess::app {
+struct TForm1;
+}
+
+// Small file-system operations around a run, and the cleaning passes over a
+// project (output) folder. Folder paths use "/" and may or may not end in one.
 namespace tess::core {
 
+// The folder part of FileName exists.
+bool ParentFolderExists(const std::string& FileName);
+// When FileName is not empty and its folder is missing, creates the folder (and
+// any missing folder above it) and returns true; otherwise false.
+bool CreateFileFolders(const std::string& FileName);
+// Removes Dir, then its parent, then the parent's parent, each only when empty.
+void RemoveDirectoryChain(const std::string& Dir);
+
+using TCopyProgress = std::function<void(int64_t)>;
+// Copies Count bytes from byte Offset of Source (fewer when the source ends first)
+// into Dest. Dest is written under a temporary name and takes its place only when
+// the copy is complete, so a copy that fails or is aborted leaves no partial Dest
+// and an older Dest untouched. OnProgress gets ProgressBase + bytes copied after
+// every 16,000-byte block; the copy stops when *AbortFlag becomes non-zero. False
+// (with a log line, except on abort) when the copy was not made.
+bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::string& Dest,
+                   const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
+                   int64_t Offset);
+bool CopyFileRangeSimple(app::TForm1& Form, const std::string& Source, const std::string& Dest, uint64_t Count,
+                         int64_t Offset);
+
+// The file's size; 0 when it cannot be opened.
+int64_t GetFileSizeByName(const std::string& FileName);
 // The first 8 bytes of the file are "DVDVIDEO" or "STANDARD"; false when the
 // file cannot be opened or is shorter.
 bool IsIfoFile(const std::string& FileName);
+// Writes Count bytes at the end of the file, creating it when missing. False when
+// not every byte was written.
+bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count);
+// The folder holds no file and no subfolder (a missing folder counts as empty).
+bool IsFolderEmpty(const std::string& Folder);
+
+// One line of 8-bit (or UTF-16 little-endian) text from an open file: up to a CR
+// (an LF after it is dropped too) or the end of the file. Returns the number of
+// characters in Line.
+int32_t ReadAnsiLine(int Handle, std::string& Line);
+int32_t ReadWideLine(int Handle, std::u16string& Line);
+
+// An empty path or the file-system root, which no clean-up may touch.
+bool IsProtectedFolder(const std::string& Dir);
+// Deletes a folder with everything in it. Symbolic links inside are removed as
+// links and never followed; Dir itself must not be a link. False for an empty or
+// root path, or when Dir was not removed.
+bool DeleteFolderTree(const std::string& Dir);
+// Before a run: the VMG and VTS_001..VTS_099 folders, then "*.scp", "*.scn" and
+// "*.log" directly in Root. False (nothing done) for an empty or root Root.
+bool CleanProjectFolder(const std::string& Root);
+// After a run: "*.sup" and "*.dat" in VMG and in the Menu and Titles folders of
+// VTS_001..VTS_099.
+bool CleanMenuTitleFolders(const std::string& Root);
+// At the end of a run: the scan caches ("*.vnf", "*.times") in the Menu and Titles
+// folders of every title set, and "*.sup", "*.dat", "*.vnf", "*.times" in VMG/Menu.
+bool CleanScanFiles(const std::string& Root);
 
 }  // namespace tess::core

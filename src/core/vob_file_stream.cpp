@@ -1,0 +1,537 @@
+#include "core/vob_file_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "app/project_state.h"
+#include "core/messages.h"
+#include "platform/paths.h"
+
+namespace tess::core {
+
+static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit");
+
+TVobFileStream::TReadFunction TVobFileStream::DefaultReadFunction = &::pread;
+
+namespace {
+
+bool EndsWith(const std::string& s, std::string_view tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Everything after a write failure is counted from what reached the file, so the
+// loop stops at the first error and reports how far it got.
+int64_t WriteAll(int Fd, const uint8_t* Source, int64_t Count, int64_t Offset, int& Err) {
+  int64_t done = 0;
+  Err = 0;
+  while (done < Count) {
+    const ssize_t n = ::pwrite(Fd, Source + done, static_cast<size_t>(Count - done), Offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Err = errno;
+      break;
+    }
+    if (n == 0) {
+      Err = EIO;
+      break;
+    }
+    done += n;
+  }
+  return done;
+}
+
+}  // namespace
+
+// ---- opening ----
+
+TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint32_t OpenMode, bool IsBuffered,
+                               void* OwnerRef)
+    : Mode(OpenMode), Buffered(IsBuffered), Owner(OwnerRef), FileName(Name), form_(&Form) {
+  if (Mode & kModeWrite) {
+    // An output starts empty: an older, longer file of the same name must not
+    // leave its tail behind.
+    const int access = (Mode & kModeReadWrite) ? O_RDWR : O_WRONLY;
+    fd_ = ::open(FileName.c_str(), access | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd_ < 0) {
+      writeFailed_ = failureReported_ = true;
+      form_->Log(2, "Can not create file " + FileName, 255);
+    }
+    if (Buffered) {
+      buffer_.resize(kReadBufferSize);
+      bufferSize_ = kReadBufferSize;
+      writeBuffered_ = true;
+    }
+    return;
+  }
+
+  const std::string path = platform::ResolveInputPath(FileName);
+  const int access = (Mode & 3) == kModeReadWrite ? O_RDWR : O_RDONLY;
+  fd_ = ::open(path.c_str(), access | O_CLOEXEC);
+  struct stat st {};
+  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  if (fd_ < 0) throw EVOBException();
+  FileSize = st.st_size;
+  if (Buffered) {
+    buffer_.resize(kReadBufferSize);
+    bufferSize_ = kReadBufferSize;
+    FillBuffer();
+  }
+}
+
+std::unique_ptr<TVobFileStream> TVobFileStream::Create(app::TForm1& Form, const std::string& FileName,
+                                                       uint32_t Mode, bool Buffered, void* Owner) {
+  return std::make_unique<TVobFileStream>(Form, FileName, Mode, Buffered, Owner);
+}
+
+TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint32_t OpenMode, void* OwnerRef,
+                               AppendTag)
+    : Mode(OpenMode), Buffered(true), Owner(OwnerRef), FileName(Name), form_(&Form) {
+  fd_ = ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd_ >= 0) {
+    const off_t end = ::lseek(fd_, 0, SEEK_END);
+    Appended = true;
+    BytesWritten = end > 0 ? end : 0;
+    pos_ = BytesWritten;
+  } else if (errno == ENOENT) {
+    fd_ = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  }
+  if (fd_ < 0) {
+    writeFailed_ = failureReported_ = true;
+    form_->Log(2, "Can not create file " + FileName, 255);
+  }
+  writeBuffered_ = true;
+  const int64_t size = Form.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
+  try {
+    buffer_.resize(static_cast<size_t>(size));
+    bufferSize_ = size;
+  } catch (const std::bad_alloc&) {
+    // Without a buffer the writes go straight to the file.
+    std::vector<uint8_t>().swap(buffer_);
+    bufferSize_ = 0;
+    form_->Log(2, "Memory error in TVobFileStream.CreateAppend!", 255);
+  }
+}
+
+std::unique_ptr<TVobFileStream> TVobFileStream::CreateAppend(app::TForm1& Form, const std::string& FileName,
+                                                             uint32_t Mode, void* Owner) {
+  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Form, FileName, Mode, Owner, AppendTag{}));
+}
+
+TVobFileStream::~TVobFileStream() { ReleaseQuietly(); }
+
+void TVobFileStream::ReleaseQuietly() {
+  if (fd_ >= 0) {
+    if (writeBuffered_ && bufferPos_ > 0) {
+      int err = 0;
+      WriteAll(fd_, buffer_.data(), bufferPos_, pos_, err);
+    }
+    ::close(fd_);
+    fd_ = -1;
+  }
+  bufferPos_ = 0;
+}
+
+int64_t TVobFileStream::Position() const {
+  if (Buffered && !writeBuffered_) return bufferStart_ + bufferPos_;
+  if (writeBuffered_) return pos_ + bufferPos_;
+  return pos_;
+}
+
+// ---- writing ----
+
+void TVobFileStream::ReportWriteFailure(int Err) {
+  writeFailed_ = true;
+  if (failureReported_) return;
+  failureReported_ = true;
+  form_->Log(2, "Write error in file " + FileName + ": " + std::strerror(Err), 255);
+}
+
+int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
+  if (fd_ < 0) {
+    ReportWriteFailure(EBADF);
+    return 0;
+  }
+  int err = 0;
+  const int64_t done = WriteAll(fd_, static_cast<const uint8_t*>(Source), Count, pos_, err);
+  aheadLen_ = 0;  // what the window held may have changed
+  pos_ += done;
+  BytesWritten += done;
+  if (err) ReportWriteFailure(err);
+  return done;
+}
+
+bool TVobFileStream::FlushBuffer() {
+  if (bufferPos_ == 0) return true;
+  int err = EBADF;
+  const int64_t done = fd_ >= 0 ? WriteAll(fd_, buffer_.data(), bufferPos_, pos_, err) : 0;
+  pos_ += done;
+  const int64_t lost = bufferPos_ - done;
+  bufferPos_ = 0;
+  if (lost == 0) return true;
+  // The waiting bytes were counted when accepted; those that never reached the
+  // file come off again so that BytesWritten stays the file's size.
+  BytesWritten -= lost;
+  ReportWriteFailure(err);
+  return false;
+}
+
+int64_t TVobFileStream::Write(const void* Source, int64_t Count) {
+  if (Count <= 0) return 0;
+  if (fd_ < 0) {
+    ReportWriteFailure(EBADF);
+    return 0;
+  }
+  if (!writeBuffered_ || bufferSize_ == 0) return WriteDirect(Source, Count);
+  if (bufferSize_ - bufferPos_ < Count) {
+    FlushBuffer();
+    // More than the buffer holds goes to the file whole, after what was waiting.
+    if (Count > bufferSize_) return WriteDirect(Source, Count);
+  }
+  std::memcpy(buffer_.data() + bufferPos_, Source, static_cast<size_t>(Count));
+  bufferPos_ += Count;
+  BytesWritten += Count;
+  return Count;
+}
+
+// ---- reading ----
+
+int64_t TVobFileStream::RawRead(void* Dest, int64_t Count, int64_t Offset, int& Err) const {
+  Err = 0;
+  if (fd_ < 0) {
+    Err = EBADF;
+    return 0;
+  }
+  auto* d = static_cast<uint8_t*>(Dest);
+  int64_t done = 0;
+  while (done < Count) {
+    const ssize_t n = ReadFunction(fd_, d + done, static_cast<size_t>(Count - done), Offset + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Err = errno;
+      break;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+bool TVobFileStream::AskRetry() {
+  std::string line(msg::DiskReadError);
+  line += " File: ";
+  line += platform::ExtractFileName(FileName);
+  form_->Log(2, line, 255);
+  if (!form_->Prompt) return false;
+  std::string text(msg::DiskReadError);
+  text += msg::TryOneMore;
+  return form_->Prompt->Ask(text, msg::Error, platform::PromptButtons::RetryCancel) ==
+         platform::PromptAnswer::Retry;
+}
+
+bool TVobFileStream::ReadWithRetry(void* Dest, int64_t Count, int64_t Offset, int64_t& Got) {
+  for (;;) {
+    int err = 0;
+    Got = RawRead(Dest, Count, Offset, err);
+    if (err == 0) return true;
+    if (err == EIO && AskRetry()) continue;
+    Got = 0;
+    Eof = true;
+    ReadFailed = true;
+    return false;
+  }
+}
+
+int64_t TVobFileStream::ReadAhead(void* Dest, int64_t Count, int& Err) {
+  Err = 0;
+  if (Count >= kReadAheadSize || pos_ < directUntil_) return RawRead(Dest, Count, pos_, Err);
+  const int64_t aheadEnd = aheadStart_ + aheadLen_;
+  if (pos_ >= aheadStart_ && pos_ < aheadEnd) {
+    const int64_t avail = aheadEnd - pos_;
+    if (avail >= Count || aheadAtEnd_) {
+      const int64_t n = std::min(avail, Count);
+      std::memcpy(Dest, ahead_.data() + (pos_ - aheadStart_), static_cast<size_t>(n));
+      return n;
+    }
+  }
+  if (ahead_.empty()) ahead_.resize(kReadAheadSize);
+  int err = 0;
+  aheadStart_ = pos_;
+  aheadLen_ = RawRead(ahead_.data(), kReadAheadSize, pos_, err);
+  aheadAtEnd_ = err == 0 && aheadLen_ < kReadAheadSize;
+  if (aheadLen_ >= Count || err == 0) {
+    const int64_t n = std::min(aheadLen_, Count);
+    std::memcpy(Dest, ahead_.data(), static_cast<size_t>(n));
+    return n;
+  }
+  // The window met an error before the bytes asked for. It may lie beyond them
+  // (a whole-window read fails as one), so read exactly what was asked, as the
+  // unbuffered read does, and stay direct for a window's length around the fault.
+  aheadLen_ = 0;
+  directUntil_ = pos_ + kReadAheadSize;
+  return RawRead(Dest, Count, pos_, Err);
+}
+
+bool TVobFileStream::FillBuffer() {
+  bufferStart_ = pos_;
+  bufferPos_ = 0;
+  int64_t got = 0;
+  if (!ReadWithRetry(buffer_.data(), static_cast<int64_t>(buffer_.size()), pos_, got)) {
+    bufferSize_ = 0;
+    return false;
+  }
+  pos_ += got;
+  bufferSize_ = got;
+  if (got < static_cast<int64_t>(buffer_.size())) Eof = true;
+  return got > 0;
+}
+
+int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
+  if (Count <= 0) return 0;
+  if (Buffered && !writeBuffered_) {
+    auto* d = static_cast<uint8_t*>(Dest);
+    int64_t done = 0;
+    while (done < Count) {
+      const int64_t rem = bufferSize_ - bufferPos_;
+      if (rem > 0) {
+        const int64_t n = std::min(rem, Count - done);
+        std::memcpy(d + done, buffer_.data() + bufferPos_, static_cast<size_t>(n));
+        bufferPos_ += n;
+        done += n;
+        continue;
+      }
+      if (buffer_.empty() || !FillBuffer()) break;
+    }
+    if (done < Count) Eof = true;
+    return done;
+  }
+  for (;;) {
+    int err = 0;
+    const int64_t got = ReadAhead(Dest, Count, err);
+    if (err == 0) {
+      pos_ += got;
+      if (got < Count) Eof = true;
+      return got;
+    }
+    if (err == EIO && AskRetry()) continue;
+    Eof = true;
+    ReadFailed = true;
+    return 0;
+  }
+}
+
+int64_t TVobFileStream::Skip(int64_t Count) {
+  if (Buffered && !writeBuffered_) {
+    if (Count <= 0) return 0;
+    int64_t done = 0;
+    while (done < Count) {
+      const int64_t rem = bufferSize_ - bufferPos_;
+      if (rem > 0) {
+        const int64_t n = std::min(rem, Count - done);
+        bufferPos_ += n;
+        done += n;
+        continue;
+      }
+      if (buffer_.empty() || !FillBuffer()) break;
+    }
+    if (done < Count) Eof = true;
+    return done;
+  }
+  if (writeBuffered_) return 0;
+  if (pos_ + Count < 0) return 0;
+  pos_ += Count;
+  return Count;
+}
+
+void TVobFileStream::StepBack() {
+  if (Buffered && !writeBuffered_) {
+    if (bufferPos_ > 0) {
+      --bufferPos_;
+    } else if (bufferStart_ > 0 && !buffer_.empty()) {
+      // Back across the start of the buffer: reload from the byte before it.
+      pos_ = bufferStart_ - 1;
+      FillBuffer();
+    }
+    return;
+  }
+  if (!writeBuffered_ && pos_ > 0) --pos_;
+}
+
+int64_t TVobFileStream::GetSectorCount() const {
+  struct stat st {};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_size) / 2048;
+}
+
+// ---- closing and finishing ----
+
+bool TVobFileStream::Close() {
+  if (writeBuffered_) FlushBuffer();
+  if (fd_ >= 0) {
+    // A delayed write error surfaces only here on some file systems.
+    if (::close(fd_) != 0 && ((Mode & kModeWrite) != 0 || writeBuffered_) && errno != EINTR)
+      ReportWriteFailure(errno);
+    fd_ = -1;
+  }
+  std::vector<uint8_t>().swap(buffer_);
+  std::vector<uint8_t>().swap(ahead_);
+  bufferSize_ = bufferPos_ = 0;
+  aheadLen_ = 0;
+  return !writeFailed_;
+}
+
+bool TVobFileStream::Finish() {
+  const bool closed = Close();
+  if (finished_) return closed;
+  finished_ = true;
+  // A file that lost bytes stays as it is, for the user to see; nothing is
+  // converted from it or deleted.
+  if (!closed) return false;
+  TStreamFinisher* finisher = form_->StreamFinisher;
+  if (!finisher) return true;
+  const std::string base = FileName.size() >= 3 ? FileName.substr(0, FileName.size() - 3) : FileName;
+  bool ok = true;
+  if (FinishSup && EndsWith(FileName, ".sup")) {
+    const std::string bmpName = base + "bmp";
+    form_->StatusBar1.SetText(3, std::string(msg::Create) + platform::ExtractFileName(bmpName));
+    if (finisher->FinishSup(*form_, *this, bmpName))
+      ::unlink(FileName.c_str());
+    else
+      ok = false;
+  }
+  if (FinishPcm && EndsWith(FileName, ".pcm")) {
+    const std::string wavName = base + "wav";
+    const std::string shortName = platform::ExtractFileName(FileName);
+    struct stat st {};
+    if (::stat(wavName.c_str(), &st) == 0 && form_->Prompt)
+      form_->Prompt->Inform(std::string(msg::File) + shortName + " exists!", "");
+    if (form_->MainWindow)
+      form_->MainWindow->AddLogText(1, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
+    if (finisher->FinishPcm(*form_, *this, wavName)) {
+      if (form_->Options.DeletePCM) ::unlink(FileName.c_str());
+    } else {
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+// ---- the output stream table ----
+
+TVobStreams::~TVobStreams() = default;
+
+TVobStream* TVobStreams::Add(uint8_t StreamId, uint8_t SubstreamId, uint8_t Kind) {
+  TVobStream& r = Streams.emplace_back();
+  r.StreamId = StreamId;
+  r.SubstreamId = SubstreamId;
+  r.Kind = Kind;
+  r.IsNew = true;
+  return &r;
+}
+
+TVobStream* TVobStreams::AddAudio(uint8_t StreamId, uint8_t SubstreamId, uint8_t CutKey) {
+  TVobStream& r = Streams.emplace_back();
+  r.StreamId = StreamId;
+  r.SubstreamId = SubstreamId;
+  r.CutKey = CutKey;
+  r.IsNew = true;
+  return &r;
+}
+
+bool TVobStreams::Exists(uint8_t StreamId, uint8_t SubstreamId, uint8_t Kind) const {
+  for (const auto& r : Streams)
+    if (r.StreamId == StreamId && r.SubstreamId == SubstreamId && r.Kind == Kind) return true;
+  return false;
+}
+
+TVobStream* TVobStreams::FindByIdSubKind(uint8_t StreamId, uint8_t SubstreamId, uint8_t Kind) {
+  for (auto& r : Streams)
+    if (r.StreamId == StreamId && r.SubstreamId == SubstreamId && r.Kind == Kind) return &r;
+  return nullptr;
+}
+
+TVobStream* TVobStreams::Find(uint8_t CutKey, uint8_t StreamId, uint8_t SubstreamId) {
+  TVobStream* candidate = nullptr;
+  for (auto& r : Streams) {
+    if (r.StreamId != StreamId || r.SubstreamId != SubstreamId) continue;
+    if (r.CutKey == CutKey) return &r;
+    candidate = &r;
+  }
+  return candidate;
+}
+
+int32_t TVobStreams::MarkAllNew() {
+  for (auto& r : Streams) r.IsNew = true;
+  return static_cast<int32_t>(Streams.size());
+}
+
+void TVobStreams::KeepPending(std::unique_ptr<TVobFileStream> Stream) {
+  for (auto& p : pending_) {
+    if (p->FileName == Stream->FileName) {
+      p = std::move(Stream);
+      return;
+    }
+  }
+  pending_.push_back(std::move(Stream));
+}
+
+bool TVobStreams::CloseStream(TVobStream& Record, TCloseMode Mode) {
+  if (!Record.Stream) return true;
+  const std::string name = Record.Stream->FileName;
+  const bool closed = Record.Stream->Close();
+  KeepPending(std::move(Record.Stream));
+  if (Mode == TCloseMode::KeepUnfinished) return closed;
+  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+    if ((*it)->FileName != name) continue;
+    std::unique_ptr<TVobFileStream> stream = std::move(*it);
+    pending_.erase(it);
+    return stream->Finish();
+  }
+  return closed;
+}
+
+bool TVobStreams::FinishPending() {
+  std::vector<std::unique_ptr<TVobFileStream>> work;
+  work.swap(pending_);
+  bool ok = true;
+  for (auto& s : work)
+    if (!s->Finish()) ok = false;
+  return ok;
+}
+
+int32_t TVobStreams::CloseAll(TCloseMode Mode, bool* AllFinished) {
+  int32_t closed = 0;
+  for (auto& r : Streams) {
+    if (!r.Stream) continue;
+    r.Stream->Close();
+    KeepPending(std::move(r.Stream));
+    ++closed;
+  }
+  Streams.clear();
+  Files.clear();
+  const bool ok = Mode == TCloseMode::Finish ? FinishPending() : true;
+  if (AllFinished) *AllFinished = ok;
+  return closed;
+}
+
+void TVobStreams::ClosePcmOutputs(const std::string& EvoName) {
+  if (EvoName.size() < 5) return;
+  const char digit = EvoName[EvoName.size() - 5];
+  if (digit == '0' || digit == '1') return;
+  for (auto& r : Streams) {
+    if (!r.Stream || !EndsWith(r.Stream->FileName, ".pcm")) continue;
+    r.Stream->Close();
+    KeepPending(std::move(r.Stream));
+    r.Stream = nullptr;
+  }
+}
+
+}  // namespace tess::core
