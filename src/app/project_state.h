@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -92,13 +93,16 @@ struct TForm1 {
   std::string MenuNamePrefix;
 
   // ---- registries and the authoring-script model ----
-  std::vector<disc::TVideoStreamEntry> VideoStreams;
-  std::vector<disc::TAudioStreamEntry> AudioStreams;
-  std::vector<disc::TSubPictureItem> SubPictureItems;
+  // Deques: registrations and new tracks hand out references that must stay
+  // valid while the tables grow (appending to a deque moves no element).
+  std::deque<disc::TVideoStreamEntry> VideoStreams;
+  std::deque<disc::TAudioStreamEntry> AudioStreams;
+  std::deque<disc::TSubPictureItem> SubPictureItems;
   disc::TSubPictureItem SpareSubPicture;
   disc::TScriptData ScriptData;
-  std::vector<disc::TVideoTrack> ScriptTracks;
+  std::deque<disc::TVideoTrack> ScriptTracks;
   disc::TPalettes Palettes;
+  disc::TAngleBlockLists AngleLists;  // per-domain angle blocks of the title set built last
   disc::TStringPool StringPool;
   disc::TVobScoutRegistry Scouts;
   subpic::TDataStrings DataStrings;
