@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -254,6 +255,48 @@ int64_t GetFileSizeByName(const std::string& FileName) {
   const std::string path = platform::ResolveInputPath(FileName);
   if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
   return st.st_size;
+}
+
+namespace {
+
+bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The spelling on disk of an existing regular file, or empty.
+std::string ExistingFile(const std::string& Path) {
+  const std::optional<std::string> found = platform::FindPathCaseInsensitive(Path);
+  if (!found) return {};
+  struct stat st {};
+  if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return *found;
+}
+
+}  // namespace
+
+std::string NextEvoFileName(const std::string& Name) {
+  // Only the file's own name is numbered: a folder's characters must never be
+  // taken for digits or cut off as part of the stem.
+  const size_t slash = Name.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string() : Name.substr(0, slash + 1);
+  const std::string file = slash == std::string::npos ? Name : Name.substr(slash + 1);
+  if (file.size() < 5) return {};
+  const std::string base = file.substr(0, file.size() - 4);
+  const char units = base.back();
+  const bool hasTens = base.size() >= 2 && base[base.size() - 2] != '_';
+  int32_t number = 0;
+  if (hasTens) {
+    const char tens = base[base.size() - 2];
+    if (IsDecimalDigit(tens) && IsDecimalDigit(units)) number = (tens - '0') * 10 + (units - '0');
+  } else if (IsDecimalDigit(units)) {
+    number = units - '0';
+  }
+  ++number;
+  std::string stem = file.substr(0, file.size() - 5);
+  if (!stem.empty() && stem.back() != '_') stem.pop_back();
+
+  const std::string padded = number < 10 ? "0" + std::to_string(number) : std::to_string(number);
+  std::string found = ExistingFile(folder + stem + padded + ".evo");
+  if (found.empty() && number < 10) found = ExistingFile(folder + stem + std::to_string(number) + ".evo");
+  return found;
 }
 
 bool IsIfoFile(const std::string& FileName) {

@@ -49,6 +49,15 @@ bool IsFolderEmpty(const std::string& Folder);
 int32_t ReadAnsiLine(int Handle, std::string& Line);
 int32_t ReadWideLine(int Handle, std::u16string& Line);
 
+// The next file of an EVO chain after Name (which ends in a 4-character extension
+// such as ".evo", the digits before it numbering the file), or empty. The one or
+// two digits before the extension ("_" ends them) plus 1 give the number; it
+// replaces those digits zero-padded to two ("hv001t01.evo" gives "hv001t02.evo",
+// "clip_5.evo" gives "clip_06.evo"), else in plain decimal ("hv001t2.evo",
+// "clip_6.evo"), whichever exists first. The folder of Name is kept; a name found
+// under another case is returned as it is spelled on disk.
+std::string NextEvoFileName(const std::string& Name);
+
 // An empty path or the file-system root, which no clean-up may touch.
 bool IsProtectedFolder(const std::string& Dir);
 // Deletes a folder with everything in it. Symbolic links inside are removed as

@@ -1,6 +1,222 @@
 #pragma once
-// Navigation-pack scout: filled in by the scout module.
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/timecode.h"
+#include "core/vob_file_stream.h"
+
+namespace tess::app {
+struct TForm1;
+}
+namespace tess::platform {
+struct ProgressBar;
+struct TreeModel;
+}
+
+// The navigation-pack scout: before a chain of EVO files is cut, its navigation
+// packs are read to learn which cells it holds, where they lie, how they are
+// interleaved, which EVO ids form angle blocks and when each cell starts.
 namespace tess::disc {
-class TVobScaut {};
-struct TVobScoutRegistry {};
+
+// ---- the navigation pack ----
+
+constexpr int64_t kNavPackSize = 2048;
+// Offsets in the pack (numbers big-endian).
+constexpr size_t kPciStartCodeOffset = 304;   // 00 00 01 BF
+constexpr size_t kPciSubstreamOffset = 310;   // 0x00
+constexpr size_t kPciDataOffset = 311;        // PCI data bytes 0..99
+constexpr size_t kPciDataSize = 100;
+constexpr size_t kPciStartTimeOffset = kPciDataOffset + 12;     // VOBU start time, 90 kHz
+constexpr size_t kPciNonSeamlessOffset = kPciDataOffset + 60;   // 9 x 4-byte addresses
+constexpr size_t kDsiStartCodeOffset = 1287;  // 00 00 01 BF
+constexpr size_t kDsiSubstreamOffset = 1293;  // 0x01
+constexpr size_t kDsiDataOffset = 1294;
+constexpr size_t kDsiBlockNumberOffset = kDsiDataOffset + 4;
+constexpr size_t kDsiVobuEndOffset = kDsiDataOffset + 8;      // low 24 bits
+constexpr size_t kDsiVobIdOffset = kDsiDataOffset + 24;
+constexpr size_t kDsiCellIdOffset = kDsiDataOffset + 27;
+constexpr size_t kDsiSeamlessOffset = kDsiDataOffset + 180;   // 9 x (4-byte address, 2-byte size)
+constexpr uint32_t kPrivateStream2Code = 0x000001BF;
+constexpr int kAngleSlots = 9;
+
+struct TSeamlessAngle {
+  uint32_t Address = 0;
+  uint16_t Size = 0;
+};
+
+// What the scout takes from one navigation pack.
+struct TNavPackInfo {
+  uint32_t VobuEndAddress = 0;  // sectors from this pack to the last pack of its VOBU
+  uint16_t VobId = 0;
+  uint8_t CellId = 0;
+  uint32_t BlockNumber = 0;
+  std::array<uint8_t, 4> StartTime{};  // VOBU start time, big-endian as stored
+  std::array<uint32_t, kAngleSlots> NonSeamlessAngles{};
+  std::array<TSeamlessAngle, kAngleSlots> SeamlessAngles{};
+  // The pack carries angle data: a first non-seamless or seamless address.
+  bool HasAngleData() const { return NonSeamlessAngles[0] != 0 || SeamlessAngles[0].Address != 0; }
+};
+
+// Both private stream 2 packets (PCI, substream 0, and DSI, substream 1) sit at
+// their places in the 2048-byte pack.
+bool IsNavigationPack(const uint8_t* Pack);
+// Reads the fields of a navigation pack; false (and Info cleared) for any other
+// pack. A navigation pack whose end address is 0 carries no navigation data.
+bool ReadNavigationPack(const uint8_t* Pack, TNavPackInfo& Info);
+
+// ---- the cell map ----
+
+// One run of a cell: a stretch of the chain that holds it.
+struct TCellDistance {
+  uint32_t VobId = 0;
+  uint32_t CellId = 0;
+  uint32_t AngleNumber = 0;  // 0 = none
+  uint32_t FirstSector = 0;  // counted from the first sector of the chain's first file
+  uint32_t LastSector = 0;
+  uint32_t Length = 0;       // LastSector - FirstSector + 1
+  uint8_t AngleSeamless = 0;
+  std::array<uint8_t, 4> StartTime{};  // of the run's first navigation pack, big-endian as stored
+};
+using TCellDistances = std::vector<TCellDistance>;
+
+// One distinct (EVO id, cell id) pair, in first-seen order.
+struct TCellOccurrence {
+  uint32_t VobId = 0;
+  uint32_t CellId = 0;
+  uint32_t RunCount = 0;  // separate stretches of the chain that hold the pair
+  uint8_t Interleaved = 0;
+};
+
+struct TAngleCellEntry {
+  uint32_t Key = 0;          // the EVO id taken to hold this angle
+  uint32_t AngleNumber = 0;  // 1..9
+  uint8_t Seamless = 0;      // 1 from the seamless (DSI) table, 0 from the non-seamless (PCI) one
+};
+
+using TCellsList = std::vector<uint32_t>;
+void CellsListAdd(TCellsList& List, uint32_t Value);
+bool CellsListContains(const TCellsList& List, uint32_t Value);
+bool CellsListNotContains(const TCellsList& List, uint32_t Value);
+
+// False when a run of the EVO id has a cell id greater than CellIndex (any run of
+// it when CellIndex is negative); true otherwise.
+bool CellRangeFree(const TCellDistances& Cells, int32_t CellIndex, uint32_t VobId);
+
+// How a scan ended.
+enum class TScanEnd { Finished, Stopped, ReadError };
+
+// A chain of EVO files ends after a menu file: an HD name with "m" before its two
+// digits (hv000m01.evo, hv001m01.evo), or any name whose last digit before the
+// extension is 0.
+bool IsMenuEvoFileName(const std::string& FileName);
+
+class TVobScaut {
+ public:
+  explicit TVobScaut(std::string FileName);
+  static std::shared_ptr<TVobScaut> Create(const std::string& FileName) {
+    return std::make_shared<TVobScaut>(FileName);
+  }
+
+  // Maps the chain that starts at FileName (one file in the loose-EVO mode or for
+  // a menu file). Fast mode (FullScan off) jumps over each VOBU; full mode reads
+  // every pack. Bar runs over the sectors of the whole chain.
+  TScanEnd Scan(app::TForm1& Form, platform::ProgressBar& Bar);
+  // Empties every list.
+  void Release();
+
+  // ---- queries ----
+  // The distinct cell ids of the EVO id's runs, in order of first appearance,
+  // kept as CurrentCells; returns their number.
+  int32_t GetVobCells(uint32_t VobId);
+  TCellsList CollectVobCells(uint32_t VobId) const;
+  // Of the angle-cell entry keyed by the EVO id; 0 when none.
+  uint32_t VobAngleNumber(uint32_t VobId) const;
+  uint8_t VobAngleFlag(uint32_t VobId) const;
+  // The run counts above 1 of the pair's occurrence when it is flagged interleaved.
+  uint32_t InterleavingOf(uint32_t VobId, uint32_t CellId) const;
+  // The same over every cell of the EVO id.
+  uint32_t InterleavedCellCount(uint32_t VobId) const;
+  // Some occurrence of the EVO id is flagged interleaved.
+  bool IsVobInterleaved(uint32_t VobId) const;
+  // The start time of the pair's first run in milliseconds; 0 when it has none.
+  double CellStartMs(uint32_t VobId, uint32_t CellId) const;
+  // The same as a time code at the disc rate; zero when the pair has no run.
+  core::TTimeCode CellStartTimecode(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const;
+  // Start of cell CellId + 1 less start of CellId; zero when the later one is zero.
+  core::TTimeCode TimeBetweenCells(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const;
+  // The EVO id is an angle VOB for title set Number's domain Kind (2 titles, else
+  // menus), by the scout's cells and the domain's angle-block list.
+  bool IsAngleVobEx(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId);
+  // How many cells of the EVO id started with that angle.
+  uint32_t AngleCount(uint32_t VobId, uint32_t Angle) const;
+  // Per EVO id (ascending) a node under Parent, and under it a node per cell.
+  void FillTree(platform::TreeModel& Tree, int32_t Parent) const;
+
+  // ---- state ----
+  std::string FileName;                  // the first file of the chain
+  std::string CurrentFile;               // the file being read
+  std::vector<TCellOccurrence> Occurrences;
+  std::vector<TAngleCellEntry> AngleCells;
+  TCellsList CurrentCells;
+  TCellDistances Cells;
+  bool ReadError = false;
+  int64_t SectorCounter = 0;             // packs of the chain counted so far
+  std::vector<std::string> ScannedFiles; // files opened by the last scan
+  // Used for every file the scan opens (nullptr: the stream's own); tests put a
+  // failing medium here.
+  core::TVobFileStream::TReadFunction ReadFunction = nullptr;
+
+ private:
+  TScanEnd ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, const std::string& Path, bool HasNext);
+  void ReportReadError(app::TForm1& Form, const std::string& Shown);
+  void ReportEndPastFile(app::TForm1& Form, int64_t Sector, const std::string& Shown, bool HasNext);
+  void OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector);
+  uint32_t AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId);
+  void CloseRun(int64_t LastSector);
+  void PrepareMap(app::TForm1& Form, bool Report);
+  const TAngleCellEntry* FindAngleCell(uint32_t VobId) const;
+  const TCellDistance* FirstRun(uint32_t VobId, uint32_t CellId) const;
+  const TCellOccurrence* FindOccurrence(uint32_t VobId, uint32_t CellId) const;
+
+  std::array<uint8_t, kNavPackSize> pack_{};  // the one buffer every pack is read into
+  std::map<uint32_t, std::array<uint32_t, kAngleSlots + 1>> angleCounters_;
+  std::unordered_map<uint64_t, size_t> occurrenceIndex_;
+  bool havePair_ = false;
+  uint32_t prevVob_ = 0;
+  uint32_t prevCell_ = 0;
+};
+
+// ---- the registry: one (menu, titles) pair of scouts per title set 0..99 ----
+
+struct TVobScoutRegistry {
+  static constexpr int32_t kMaxTitleSets = 100;
+  struct TPair {
+    std::shared_ptr<TVobScaut> Menu;
+    std::shared_ptr<TVobScaut> Titles;
+  };
+  std::vector<TPair> Pairs;
+
+  // Kind 2 the titles scout, any other the menu scout. Numbers outside 0..99 are
+  // not registered. A later registration replaces the earlier one.
+  void Register(int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind);
+  bool Has(int32_t Number, int32_t Kind) const;
+  TVobScaut* Get(int32_t Number, int32_t Kind) const;
+  void Clear() { Pairs.clear(); }
+};
+
+void RegisterVobScout(app::TForm1& Form, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind);
+bool HasVobScout(const app::TForm1& Form, int32_t Number, int32_t Kind);
+// Releases every registered scout: at program close and when another disc is loaded.
+void FreeVobScouts(app::TForm1& Form);
+// False when no scout is registered for (Number, Kind); else its IsAngleVobEx.
+bool IsScoutAngleVob(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId);
+
+// Fills the scout tree view (TreeView7) from scans of the loaded disc's EVO files.
+void BuildVobTree(app::TForm1& Form);
+
 }  // namespace tess::disc

@@ -1,0 +1,592 @@
+#include "disc/vob_scout.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <set>
+#include <unordered_set>
+
+#include "app/project_state.h"
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "disc/highlights.h"
+#include "platform/paths.h"
+
+namespace tess::disc {
+
+namespace {
+
+// A chain longer than this is taken for a naming loop, not a disc.
+constexpr size_t kMaxChainFiles = 999;
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The spelling on disk of an existing regular file, or empty.
+std::string ExistingFile(const std::string& Path) {
+  const std::optional<std::string> found = platform::FindPathCaseInsensitive(Path);
+  if (!found) return {};
+  struct stat st {};
+  if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return *found;
+}
+
+int64_t PacksOfFile(const std::string& Path) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) return 0;
+  return (static_cast<int64_t>(st.st_size) + kNavPackSize - 1) / kNavPackSize;
+}
+
+// The HD name of a disc file: "hv" + three digits + a domain letter + two digits.
+bool IsHdEvoStem(const std::string& Base) {
+  if (Base.size() != 8) return false;
+  return (Base[0] == 'h' || Base[0] == 'H') && (Base[1] == 'v' || Base[1] == 'V') && IsDigit(Base[2]) &&
+         IsDigit(Base[3]) && IsDigit(Base[4]) && std::isalpha(static_cast<unsigned char>(Base[5])) &&
+         IsDigit(Base[6]) && IsDigit(Base[7]);
+}
+
+// The existing files of the chain that starts at First, in order.
+std::vector<std::string> ChainFiles(const app::TForm1& Form, const std::string& First) {
+  std::vector<std::string> files;
+  std::set<std::string> seen;
+  std::string name = First;
+  while (!name.empty() && files.size() < kMaxChainFiles) {
+    const std::string path = ExistingFile(name);
+    if (path.empty()) break;
+    if (!seen.insert(path).second) break;
+    files.push_back(path);
+    if (Form.LooseEvo != 0 || IsMenuEvoFileName(path)) break;
+    name = core::NextEvoFileName(path);
+  }
+  return files;
+}
+
+std::string FileSizeText(int64_t Size) {
+  std::string text(core::msg::FileSize);
+  if (Size / 1024 > 1024)
+    text += std::to_string(Size / 1048576) + " Mb";
+  else
+    text += std::to_string(Size / 1024) + " Kb";
+  return text;
+}
+
+uint64_t PairKey(uint32_t VobId, uint32_t CellId) { return (static_cast<uint64_t>(VobId) << 32) | CellId; }
+
+}  // namespace
+
+// ---- the navigation pack ----
+
+bool IsNavigationPack(const uint8_t* Pack) {
+  return core::ReadBE32(Pack + kPciStartCodeOffset) == kPrivateStream2Code && Pack[kPciSubstreamOffset] == 0x00 &&
+         core::ReadBE32(Pack + kDsiStartCodeOffset) == kPrivateStream2Code && Pack[kDsiSubstreamOffset] == 0x01;
+}
+
+bool ReadNavigationPack(const uint8_t* Pack, TNavPackInfo& Info) {
+  Info = TNavPackInfo{};
+  if (!IsNavigationPack(Pack)) return false;
+  // The first byte of the end-address field is not part of the address.
+  Info.VobuEndAddress = core::ReadBE32(Pack + kDsiVobuEndOffset) & 0x00FFFFFF;
+  Info.BlockNumber = core::ReadBE32(Pack + kDsiBlockNumberOffset);
+  Info.VobId = core::ReadBE16(Pack + kDsiVobIdOffset);
+  Info.CellId = Pack[kDsiCellIdOffset];
+  for (size_t i = 0; i < 4; ++i) Info.StartTime[i] = Pack[kPciStartTimeOffset + i];
+  for (size_t k = 0; k < kAngleSlots; ++k) {
+    Info.NonSeamlessAngles[k] = core::ReadBE32(Pack + kPciNonSeamlessOffset + 4 * k);
+    Info.SeamlessAngles[k].Address = core::ReadBE32(Pack + kDsiSeamlessOffset + 6 * k);
+    Info.SeamlessAngles[k].Size = core::ReadBE16(Pack + kDsiSeamlessOffset + 6 * k + 4);
+  }
+  return true;
+}
+
+// ---- small lists ----
+
+void CellsListAdd(TCellsList& List, uint32_t Value) { List.push_back(Value); }
+bool CellsListContains(const TCellsList& List, uint32_t Value) {
+  return std::find(List.begin(), List.end(), Value) != List.end();
+}
+bool CellsListNotContains(const TCellsList& List, uint32_t Value) { return !CellsListContains(List, Value); }
+
+bool CellRangeFree(const TCellDistances& Cells, int32_t CellIndex, uint32_t VobId) {
+  for (const TCellDistance& r : Cells) {
+    if (r.VobId != VobId) continue;
+    if (CellIndex < 0 || r.CellId > static_cast<uint32_t>(CellIndex)) return false;
+  }
+  return true;
+}
+
+bool IsMenuEvoFileName(const std::string& FileName) {
+  const std::string file = platform::ExtractFileName(FileName);
+  if (file.size() < 5) return false;
+  const std::string base = file.substr(0, file.size() - 4);
+  if (IsHdEvoStem(base)) return base[5] == 'm' || base[5] == 'M';
+  // Other namings mark the menu file by a 0 as its last digit.
+  return base.back() == '0';
+}
+
+// ---- the scout ----
+
+TVobScaut::TVobScaut(std::string Name) : FileName(std::move(Name)) {}
+
+void TVobScaut::Release() {
+  Occurrences.clear();
+  AngleCells.clear();
+  CurrentCells.clear();
+  Cells.clear();
+  ScannedFiles.clear();
+  angleCounters_.clear();
+  occurrenceIndex_.clear();
+  havePair_ = false;
+}
+
+TScanEnd TVobScaut::Scan(app::TForm1& Form, platform::ProgressBar& Bar) {
+  Release();
+  ReadError = false;
+  SectorCounter = 0;
+  const uint32_t normal = Form.Options.LogColorVOBScannerInfo;
+  Form.Log(1, core::msg::StartingEVOFilesScanning, normal);
+
+  const std::vector<std::string> chain = ChainFiles(Form, FileName);
+  int64_t total = 0;
+  for (const std::string& f : chain) total += PacksOfFile(f);
+  Bar.SetRange(0, total);
+  Bar.SetPosition(0);
+
+  TScanEnd end = TScanEnd::Finished;
+  for (size_t i = 0; i < chain.size() && end == TScanEnd::Finished; ++i) {
+    if (Form.Aborted()) {
+      end = TScanEnd::Stopped;
+      break;
+    }
+    end = ScanFile(Form, Bar, chain[i], i + 1 < chain.size());
+  }
+
+  // A stopped scan keeps what it read, in the same shape, but says nothing more.
+  PrepareMap(Form, end != TScanEnd::Stopped);
+  if (end == TScanEnd::Finished) Form.Log(1, core::msg::FinishEVOFilesScanning, normal);
+  return end;
+}
+
+void TVobScaut::ReportReadError(app::TForm1& Form, const std::string& Shown) {
+  ReadError = true;
+  std::string line(core::msg::ReadErrorWhileScanningEVOFile);
+  line += Shown;
+  line += ". ";
+  line += core::msg::FileWasNotScannedSuccessfully;
+  Form.Log(2, line, platform::kColourRed);
+}
+
+TScanEnd TVobScaut::ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, const std::string& Path, bool HasNext) {
+  CurrentFile = Path;
+  ScannedFiles.push_back(Path);
+  const std::string shown = platform::ToUpperAscii(platform::ExtractFileName(Path));
+  const std::string scanning = std::string(core::msg::ScanningEVOFile) + shown;
+  Form.Log(1, scanning, Form.Options.LogColorVOBScannerInfo);
+
+  std::unique_ptr<core::TVobFileStream> stream;
+  try {
+    stream = core::TVobFileStream::Create(Form, Path, core::TVobFileStream::kModeRead, false, nullptr);
+  } catch (const core::EVOBException&) {
+    ReportReadError(Form, shown);
+    return TScanEnd::ReadError;
+  }
+  if (ReadFunction) stream->ReadFunction = ReadFunction;
+  if (Form.MainWindow) {
+    platform::StatusPanels& status = Form.MainWindow->StatusBox;
+    status.SetText(0, scanning);
+    status.SetText(1, "");
+    status.SetText(2, "");
+    status.SetText(3, FileSizeText(stream->FileSize));
+  }
+
+  const bool fast = Form.Options.FullScan == 0;
+  const int64_t filePacks = (stream->FileSize + kNavPackSize - 1) / kNavPackSize;
+  const int64_t fileFirst = SectorCounter;
+  int64_t jump = 0;          // sectors the last jump skipped
+  int64_t noJumpBefore = 0;  // after a failed jump the packs up to its landing are read one by one
+  bool jumpsOff = false;     // an end address ran past the file: the rest is read pack by pack
+
+  for (;;) {
+    if (Form.Aborted()) {
+      CloseRun(SectorCounter - 1);
+      stream->Close();
+      return TScanEnd::Stopped;
+    }
+    const int64_t got = stream->Read(pack_.data(), kNavPackSize);
+    if (stream->ReadFailed) {
+      CloseRun(SectorCounter - 1);
+      stream->Close();
+      ReportReadError(Form, shown);
+      return TScanEnd::ReadError;
+    }
+    if (got <= 0) {
+      CloseRun(SectorCounter - 1);
+      break;
+    }
+    if (got < kNavPackSize) {
+      // A short last pack: what is missing reads as zero, and the position stays
+      // on the sector grid.
+      std::fill(pack_.begin() + got, pack_.end(), uint8_t{0});
+      stream->Skip(kNavPackSize - got);
+    }
+
+    TNavPackInfo nav;
+    if (ReadNavigationPack(pack_.data(), nav) && nav.VobuEndAddress != 0) {
+      const int64_t sector = SectorCounter;
+      jump = 0;
+      if (fast && !jumpsOff && sector >= noJumpBefore) {
+        const int64_t end = nav.VobuEndAddress;
+        if (sector - fileFirst + end >= filePacks) {
+          jumpsOff = true;
+          ReportEndPastFile(Form, sector, shown, HasNext);
+        } else {
+          stream->Skip(end * kNavPackSize);
+          SectorCounter += end;
+          jump = end;
+        }
+      }
+      OnNavigationPack(nav, sector);
+    } else if (jump > 0) {
+      // The end address led to a pack that is not a navigation pack: back to the
+      // pack after the navigation pack, and on one by one.
+      stream->Skip(-(jump + 1) * kNavPackSize);
+      SectorCounter -= jump + 1;
+      noJumpBefore = SectorCounter + jump + 2;
+      jump = 0;
+    }
+
+    ++SectorCounter;
+    Bar.SetPosition(SectorCounter);
+    Form.ProcessMessages();
+  }
+  stream->Close();
+  return TScanEnd::Finished;
+}
+
+void TVobScaut::ReportEndPastFile(app::TForm1& Form, int64_t Sector, const std::string& Shown, bool HasNext) {
+  const std::string line = "VOBU end address of the navigation pack at sector " + std::to_string(Sector) +
+                           " lies past the end of EVO file: " + Shown + ". The rest of the file is read pack by pack.";
+  // In a chain a VOBU may go on in the next file; a last file that ends inside
+  // one is cut short.
+  if (HasNext)
+    Form.Log(1, line, Form.Options.LogColorVOBScannerInfo);
+  else
+    Form.Log(2, line, platform::kColourRed);
+}
+
+void TVobScaut::OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector) {
+  const uint32_t vob = Nav.VobId;
+  const uint32_t cell = Nav.CellId;
+  if (havePair_ && vob == prevVob_ && cell == prevCell_) return;
+  if (havePair_) CloseRun(Sector - 1);
+
+  TCellDistance run;
+  run.VobId = vob;
+  run.CellId = cell;
+  run.FirstSector = havePair_ ? static_cast<uint32_t>(Sector) : 0;
+  run.LastSector = run.FirstSector;
+  run.Length = 1;
+  run.StartTime = Nav.StartTime;
+
+  const uint64_t key = PairKey(vob, cell);
+  const auto found = occurrenceIndex_.find(key);
+  if (found == occurrenceIndex_.end()) {
+    occurrenceIndex_.emplace(key, Occurrences.size());
+    Occurrences.push_back({vob, cell, 1, 0});
+    const size_t n = Occurrences.size();
+    if (n >= 2 && Occurrences[n - 2].VobId > vob) Occurrences[n - 2].Interleaved = Occurrences[n - 1].Interleaved = 1;
+  } else {
+    ++Occurrences[found->second].RunCount;
+  }
+
+  const uint32_t angle = Nav.HasAngleData() ? AngleCellStep(Nav, vob) : 0;
+  if (angle > 0 && angle <= kAngleSlots) ++angleCounters_[vob][angle];
+  Cells.push_back(run);
+
+  havePair_ = true;
+  prevVob_ = vob;
+  prevCell_ = cell;
+}
+
+uint32_t TVobScaut::AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId) {
+  for (const TAngleCellEntry& e : AngleCells)
+    if (e.Key == VobId) return e.AngleNumber;
+  // The angles of a block are taken to lie in consecutive EVO ids from the one
+  // where the block was first met.
+  uint32_t answer = 0;
+  std::array<uint32_t, kAngleSlots> seen{};
+  size_t seenCount = 0;
+  auto isNew = [&](uint32_t Address) {
+    if (std::find(seen.begin(), seen.begin() + static_cast<std::ptrdiff_t>(seenCount), Address) !=
+        seen.begin() + static_cast<std::ptrdiff_t>(seenCount))
+      return false;
+    seen[seenCount++] = Address;
+    return true;
+  };
+  for (uint32_t k = 1; k <= kAngleSlots; ++k) {
+    const TSeamlessAngle& a = Nav.SeamlessAngles[k - 1];
+    if (a.Size == 0) break;
+    if (!isNew(a.Address)) continue;
+    AngleCells.push_back({VobId + k - 1, k, 1});
+    answer = k;
+  }
+  seenCount = 0;
+  for (uint32_t k = 1; k <= kAngleSlots; ++k) {
+    const uint32_t address = Nav.NonSeamlessAngles[k - 1];
+    if (address == 0) break;
+    if (!isNew(address)) continue;
+    AngleCells.push_back({VobId + k - 1, k, 0});
+    answer = k;
+  }
+  return answer;
+}
+
+void TVobScaut::CloseRun(int64_t LastSector) {
+  if (Cells.empty()) return;
+  TCellDistance& r = Cells.back();
+  r.LastSector = static_cast<uint32_t>(std::max<int64_t>(LastSector, r.FirstSector));
+  r.Length = r.LastSector - r.FirstSector + 1;
+}
+
+const TAngleCellEntry* TVobScaut::FindAngleCell(uint32_t VobId) const {
+  for (const TAngleCellEntry& e : AngleCells)
+    if (e.Key == VobId) return &e;
+  return nullptr;
+}
+
+void TVobScaut::PrepareMap(app::TForm1& Form, bool Report) {
+  const uint32_t normal = Form.Options.LogColorVOBScannerInfo;
+  if (Report) Form.Log(1, core::msg::PrepareEVOMap, normal);
+
+  // One run per (EVO id, cell id, angle): the first.
+  std::unordered_set<uint64_t> seen;
+  std::erase_if(Cells, [&seen](const TCellDistance& r) {
+    const uint64_t key = (static_cast<uint64_t>(r.VobId) << 32) | (static_cast<uint64_t>(r.CellId & 0xFFFFFF) << 8) |
+                         (r.AngleNumber & 0xFF);
+    return !seen.insert(key).second;
+  });
+  for (TCellDistance& r : Cells) {
+    const TAngleCellEntry* e = FindAngleCell(r.VobId);
+    r.AngleNumber = e ? e->AngleNumber : 0;
+    r.AngleSeamless = e ? e->Seamless : 0;
+  }
+  std::unordered_set<uint32_t> repeated;
+  for (const TCellOccurrence& o : Occurrences)
+    if (o.RunCount > 1) repeated.insert(o.VobId);
+  for (TCellOccurrence& o : Occurrences)
+    if (repeated.count(o.VobId)) o.Interleaved = 1;
+
+  if (Report) {
+    std::unordered_set<uint32_t> interleavedVobs;
+    for (const TCellOccurrence& o : Occurrences)
+      if (o.Interleaved) interleavedVobs.insert(o.VobId);
+    for (const TCellDistance& r : Cells) {
+      uint32_t interleaving = InterleavingOf(r.VobId, r.CellId);
+      if (interleaving == 0 && interleavedVobs.count(r.VobId)) interleaving = 1;
+      const std::string line = "VobID: " + core::IntToStrZeroPad(r.VobId, 3) +
+                               ",  CellID: " + core::IntToStrZeroPad(r.CellId, 3) +
+                               ",  Interleaving: " + std::to_string(interleaving) +
+                               ",  Angle: " + core::IntToStrZeroPad(r.AngleNumber, 1) +
+                               ",  LBA: " + core::IntToStrZeroPad(r.FirstSector, 6) +
+                               ",  Angle Seamless: " + core::IntToStrZeroPad(r.AngleSeamless, 1);
+      const bool marked = r.AngleNumber > 0 || interleaving > 0;
+      Form.Log(1, line, marked ? Form.Options.LogColorInterleaving : normal);
+    }
+  }
+
+  // The scene angle type chosen in the options overrides what the packs say.
+  if (Form.Options.AngleType == 1 || Form.Options.AngleType == 2)
+    for (TAngleCellEntry& e : AngleCells) e.Seamless = Form.Options.AngleType == 1 ? 1 : 0;
+}
+
+// ---- queries ----
+
+TCellsList TVobScaut::CollectVobCells(uint32_t VobId) const {
+  TCellsList cells;
+  for (const TCellDistance& r : Cells)
+    if (r.VobId == VobId && CellsListNotContains(cells, r.CellId)) CellsListAdd(cells, r.CellId);
+  return cells;
+}
+
+int32_t TVobScaut::GetVobCells(uint32_t VobId) {
+  CurrentCells = CollectVobCells(VobId);
+  return static_cast<int32_t>(CurrentCells.size());
+}
+
+uint32_t TVobScaut::VobAngleNumber(uint32_t VobId) const {
+  const TAngleCellEntry* e = FindAngleCell(VobId);
+  return e ? e->AngleNumber : 0;
+}
+
+uint8_t TVobScaut::VobAngleFlag(uint32_t VobId) const {
+  const TAngleCellEntry* e = FindAngleCell(VobId);
+  return e ? e->Seamless : 0;
+}
+
+const TCellOccurrence* TVobScaut::FindOccurrence(uint32_t VobId, uint32_t CellId) const {
+  const auto found = occurrenceIndex_.find(PairKey(VobId, CellId));
+  return found == occurrenceIndex_.end() ? nullptr : &Occurrences[found->second];
+}
+
+uint32_t TVobScaut::InterleavingOf(uint32_t VobId, uint32_t CellId) const {
+  const TCellOccurrence* o = FindOccurrence(VobId, CellId);
+  return o && o->Interleaved && o->RunCount > 1 ? o->RunCount : 0;
+}
+
+uint32_t TVobScaut::InterleavedCellCount(uint32_t VobId) const {
+  uint32_t sum = 0;
+  for (const TCellOccurrence& o : Occurrences)
+    if (o.VobId == VobId && o.Interleaved && o.RunCount > 1) sum += o.RunCount;
+  return sum;
+}
+
+bool TVobScaut::IsVobInterleaved(uint32_t VobId) const {
+  return std::any_of(Occurrences.begin(), Occurrences.end(),
+                     [VobId](const TCellOccurrence& o) { return o.VobId == VobId && o.Interleaved; });
+}
+
+const TCellDistance* TVobScaut::FirstRun(uint32_t VobId, uint32_t CellId) const {
+  for (const TCellDistance& r : Cells)
+    if (r.VobId == VobId && r.CellId == CellId) return &r;
+  return nullptr;
+}
+
+double TVobScaut::CellStartMs(uint32_t VobId, uint32_t CellId) const {
+  const TCellDistance* r = FirstRun(VobId, CellId);
+  return r ? core::TicksToMilliseconds(r->StartTime.data()) : 0.0;
+}
+
+core::TTimeCode TVobScaut::CellStartTimecode(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const {
+  if (!FirstRun(VobId, CellId)) return {};
+  return core::MillisecondsToTimecode(Form, CellStartMs(VobId, CellId));
+}
+
+core::TTimeCode TVobScaut::TimeBetweenCells(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const {
+  const core::TTimeCode next = CellStartTimecode(Form, VobId, CellId + 1);
+  if (next.IsZero()) return {};
+  return core::TimecodeDifference(Form, next, CellStartTimecode(Form, VobId, CellId));
+}
+
+bool TVobScaut::IsAngleVobEx(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId) {
+  const int32_t domain = Kind == 2 ? 2 : 1;
+  if (domain == 2)
+    BuildTitleAngleList(Form, Number);
+  else
+    BuildMenuAngleList(Form, Number);
+  const auto scouted = static_cast<int64_t>(CollectVobCells(VobId).size());
+  if (scouted > GetVobAngleCount(Form, domain, VobId)) return true;
+  if (FindAngleCell(VobId)) return true;
+  return IsAngleVob(Form, domain, VobId);
+}
+
+uint32_t TVobScaut::AngleCount(uint32_t VobId, uint32_t Angle) const {
+  const auto found = angleCounters_.find(VobId);
+  if (found == angleCounters_.end() || Angle > kAngleSlots) return 0;
+  return found->second[Angle];
+}
+
+void TVobScaut::FillTree(platform::TreeModel& Tree, int32_t Parent) const {
+  std::set<uint32_t> vobs;
+  for (const TCellDistance& r : Cells)
+    if (r.VobId >= 1 && r.VobId <= 65535) vobs.insert(r.VobId);
+  for (const uint32_t vob : vobs) {
+    const int32_t node = Tree.Add(Parent, "VobID: " + std::to_string(vob), 5);
+    for (const uint32_t cell : CollectVobCells(vob)) Tree.Add(node, "CellID: " + std::to_string(cell), 6);
+  }
+}
+
+// ---- the registry ----
+
+void TVobScoutRegistry::Register(int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind) {
+  if (Number < 0 || Number >= kMaxTitleSets) return;
+  if (Pairs.size() <= static_cast<size_t>(Number)) Pairs.resize(static_cast<size_t>(Number) + 1);
+  TPair& p = Pairs[static_cast<size_t>(Number)];
+  (Kind == 2 ? p.Titles : p.Menu) = std::move(Scout);
+}
+
+TVobScaut* TVobScoutRegistry::Get(int32_t Number, int32_t Kind) const {
+  if (Number < 0 || static_cast<size_t>(Number) >= Pairs.size()) return nullptr;
+  const TPair& p = Pairs[static_cast<size_t>(Number)];
+  return (Kind == 2 ? p.Titles : p.Menu).get();
+}
+
+bool TVobScoutRegistry::Has(int32_t Number, int32_t Kind) const { return Get(Number, Kind) != nullptr; }
+
+void RegisterVobScout(app::TForm1& Form, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind) {
+  Form.Scouts.Register(Number, std::move(Scout), Kind);
+}
+
+bool HasVobScout(const app::TForm1& Form, int32_t Number, int32_t Kind) { return Form.Scouts.Has(Number, Kind); }
+
+void FreeVobScouts(app::TForm1& Form) {
+  for (TVobScoutRegistry::TPair& p : Form.Scouts.Pairs) {
+    if (p.Menu) p.Menu->Release();
+    if (p.Titles) p.Titles->Release();
+  }
+  Form.Scouts.Clear();
+}
+
+bool IsScoutAngleVob(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId) {
+  TVobScaut* scout = Form.Scouts.Get(Number, Kind);
+  return scout && scout->IsAngleVobEx(Form, Number, Kind, VobId);
+}
+
+// ---- the scout tree ----
+
+namespace {
+
+// Where the EVO files of an information file lie. HD discs name them after the
+// domain ("hv001i01.ifo": menus "hv001m01.evo", titles from "hv001t01.evo", and
+// the VMG's first play "hv000m01.evo" and menus "hv000m02.evo"); other namings
+// keep the information file's name.
+struct TDomainFiles {
+  std::vector<std::string> Menus;
+  std::string Titles;
+};
+
+TDomainFiles DomainFilesOf(const std::string& IfoName, bool IsVmg) {
+  TDomainFiles files;
+  const std::string name = platform::ExtractFileName(IfoName);
+  const std::string stem7 = IfoName.size() >= 7 ? IfoName.substr(0, IfoName.size() - 7) : std::string();
+  const bool hd = name.size() == 12 && IsHdEvoStem(name.substr(0, 8)) && (name[5] == 'i' || name[5] == 'I');
+  if (hd) {
+    files.Menus.push_back(stem7 + "m01.evo");
+    if (IsVmg) files.Menus.push_back(stem7 + "m02.evo");
+    files.Titles = stem7 + "t01.evo";
+    if (ExistingFile(files.Titles).empty()) files.Titles = core::NextEvoFileName(files.Titles);
+    return files;
+  }
+  if (IfoName.size() >= 3) files.Menus.push_back(IfoName.substr(0, IfoName.size() - 3) + "evo");
+  if (IfoName.size() >= 5) files.Titles = IfoName.substr(0, IfoName.size() - 5) + "1.evo";
+  return files;
+}
+
+void ScanIntoTree(app::TForm1& Form, const std::string& EvoName, int32_t Parent) {
+  if (EvoName.empty() || Form.Aborted()) return;
+  TVobScaut scout(EvoName);
+  scout.Scan(Form, Form.StatusProgress);
+  scout.FillTree(Form.TreeView7, Parent);
+}
+
+}  // namespace
+
+void BuildVobTree(app::TForm1& Form) {
+  platform::TreeModel& tree = Form.TreeView7;
+  tree.Clear();
+  if (Form.TitleSetCount < 1 || Form.IFOFiles.empty()) return;
+  const int32_t vmg = tree.Add(-1, "VMG");
+  for (const std::string& evo : DomainFilesOf(Form.IFOFiles[0].FileName, true).Menus) ScanIntoTree(Form, evo, vmg);
+  const int32_t last = std::min<int32_t>(Form.TitleSetCount, static_cast<int32_t>(Form.IFOFiles.size()));
+  for (int32_t n = 1; n < last && !Form.Aborted(); ++n) {
+    const TDomainFiles files = DomainFilesOf(Form.IFOFiles[static_cast<size_t>(n)].FileName, false);
+    const int32_t node = tree.Add(-1, "VTS_" + core::IntToStrZeroPad(n, 3), 4);
+    const int32_t menu = tree.Add(node, "Menu", 2);
+    for (const std::string& evo : files.Menus) ScanIntoTree(Form, evo, menu);
+    const int32_t titles = tree.Add(node, "Titles", 2);
+    ScanIntoTree(Form, files.Titles, titles);
+  }
+}
+
+}  // namespace tess::disc
