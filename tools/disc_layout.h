@@ -107,7 +107,7 @@ struct FileLayout {
 
 struct DomainLayout {
   std::vector<VobuLayout> Vobus;  // file order
-  std::vector<CellLayout> Cells;  // same order as the spec's Cells
+  std::vector<CellLayout> Cells;  // same order as DomainSpec::Cells
   std::vector<FileLayout> Files;
   uint32_t TotalSectors = 0;
 };
