@@ -397,10 +397,25 @@ class VobuMuxer {
   std::vector<StreamState> state_;
 };
 
+// The multiplexer finds units by position and time, so a source's units must tile
+// its bytes from the first one and keep their times in order within one pass.
+bool SourceUsable(const StreamSource& S) {
+  if (!S.Valid() || S.Data.empty()) return false;
+  uint64_t at = 0;
+  for (size_t i = 0; i < S.Units.size(); ++i) {
+    const AccessUnit& u = S.Units[i];
+    if (u.Offset != at || u.Size == 0 || u.Pts >= S.LoopTicks) return false;
+    if (i > 0 && u.Pts < S.Units[i - 1].Pts) return false;
+    if (S.GroupBytes > 1 && u.Size % S.GroupBytes != 0) return false;
+    at += u.Size;
+  }
+  return at == S.Data.size();
+}
+
 bool StreamsUsable(const std::vector<EvoStream>& Streams, std::string* Error) {
   for (const EvoStream& s : Streams) {
-    if (!s.Source || !s.Source->Valid() || s.Source->Data.empty()) {
-      if (Error) *Error = "a stream has no source or no access unit";
+    if (!s.Source || !SourceUsable(*s.Source)) {
+      if (Error) *Error = "a stream has no source, or its units do not tile its bytes in time order";
       return false;
     }
   }
@@ -671,8 +686,12 @@ EvoBuildSummary WriteDomainEvos(const std::string& Folder, const DomainSpec& Spe
                                 const std::vector<EvoStream>& Streams, const EvoBuildOptions& Options) {
   EvoBuildSummary sum;
   if (!StreamsUsable(Streams, &sum.Error)) return sum;
-  if (Layout.Files.empty() || Layout.Cells.size() != Spec.Cells.size()) {
-    sum.Error = "the layout does not belong to the spec";
+  if (Layout.Cells.size() != Spec.Cells.size()) {
+    sum.Error = "the layout does not belong to the domain description";
+    return sum;
+  }
+  if (Layout.TotalSectors == 0) {  // an empty domain has no file
+    sum.Ok = true;
     return sum;
   }
   for (const FileLayout& f : Layout.Files)
@@ -768,7 +787,7 @@ EvoBuildSummary WriteDomainEvos(const std::string& Folder, const DomainSpec& Spe
     if (!out.Error().empty()) break;
     if (mux.HasData()) {
       sum.Error = "VOBU " + std::to_string(vi) + " needs more than its " + std::to_string(v.Packs) +
-                  " packs: size the spec for the streams first";
+                  " packs: size the domain for the streams first";
       break;
     }
   }

@@ -101,11 +101,11 @@ struct EvoBuildSummary {
 // streams' times starting at Origin (the domain's FirstPts).
 int DataPacksForTime(const std::vector<EvoStream>& Streams, uint32_t Origin, uint32_t StartPts, uint32_t EndPts);
 
-// Gives every VOBU of the spec the data-pack count that its streams need.
+// Gives every VOBU of the domain the data-pack count that its streams need.
 void SizeDomainForStreams(DomainSpec& Spec, const std::vector<EvoStream>& Streams);
 
-// Sets the VOBU counts of the spec's cells (at least one cell, none in an angle
-// block; an empty spec gets one cell) so that the domain's EVO files hold at least
+// Sets the VOBU counts of the domain's cells (at least one cell, none in an angle
+// block; a domain without cells gets one) so that the domain's EVO files hold at least
 // TargetBytes, spread evenly over the cells, and sizes the VOBUs for the streams.
 bool FitDomainToSize(DomainSpec& Spec, const std::vector<EvoStream>& Streams, uint64_t TargetBytes);
 

@@ -654,6 +654,18 @@ TEST(EvoBuilder, SizesChainsLoosesFilesAndRefusesAnUnsizedLayout) {
   const auto refused = WriteDomainEvos(dir.Path(), small, LayoutDomain(small, "hv003t", 1), streams);
   EXPECT_FALSE(refused.Ok);
   EXPECT_NE(refused.Error.find("needs more"), std::string::npos);
+
+  // A source whose units leave a gap would put bytes in the wrong VOBU: refused.
+  StreamSource gap = s.Ac3;
+  gap.Units.erase(gap.Units.begin() + 1);
+  DomainSpec withGap = ThreeCells(1);
+  EXPECT_FALSE(BuildDomainEvos(dir.Path(), withGap, "hv004t", 1, {MakeEvoStream(gap)}).Ok);
+  // An empty domain writes no file.
+  DomainSpec none;
+  const auto nothing = BuildDomainEvos(dir.Path(), none, "hv005t", 1, streams);
+  EXPECT_TRUE(nothing.Ok);
+  EXPECT_TRUE(nothing.Files.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("hv005t01.evo")));
 }
 
 TEST(EvoBuilder, VtiListPlacesTheNamesWhereTheReaderLooks) {
