@@ -1,5 +1,6 @@
 #include "app/ifo_set.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "app/project_state.h"
@@ -13,10 +14,10 @@ namespace tess::app {
 
 namespace {
 
-// Where the integrator hangs the information-file browser's name trees.
+// The information-file browser's name trees of the record at Index are built here.
 void BuildTrees(TForm1& /*Form*/, int32_t /*Index*/) {}
 
-// Where the integrator converts the palettes of every program chain.
+// The palettes of every program chain of the set are converted here, once all are read.
 void ConvertPalettes(TForm1& /*Form*/) {}
 
 }  // namespace

@@ -23,7 +23,8 @@ TEST(IfoIdentify, KindAndHdFlagFromTheIdentifier) {
       {"STANDARD-VMG", 0, 0}, {"DVDVIDEO-VT", 0, 0},  {"hvdvd-vmg100", 0, 0},
   };
   for (const auto& c : cases) {
-    std::vector<uint8_t> bytes(std::string(c.Id).begin(), std::string(c.Id).end());
+    const std::string id = c.Id;
+    std::vector<uint8_t> bytes(id.begin(), id.end());
     bytes.resize(64, 0);
     WriteFileBytes(dir.File("x.ifo"), bytes);
     project.Form.HDDisc = 1 - c.HD;
