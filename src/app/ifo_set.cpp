@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "app/project_state.h"
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
+#include "disc/highlights.h"
 #include "disc/ifo_readers.h"
+#include "disc/palette.h"
 #include "platform/paths.h"
 
 namespace tess::app {
@@ -17,8 +20,49 @@ namespace {
 // The information-file browser's name trees of the record at Index are built here.
 void BuildTrees(TForm1& /*Form*/, int32_t /*Index*/) {}
 
-// The palettes of every program chain of the set are converted here, once all are read.
-void ConvertPalettes(TForm1& /*Form*/) {}
+// Every chain's palette converted once to RGB; the list keeps each distinct
+// palette with the number of chains that use it.
+void AddChainPalette(TForm1& Form, const disc::TPGC* Pgc) {
+  if (!Pgc) return;
+  disc::TPaletteColours rgb{};
+  disc::PaletteYCrCbToRGB(Form, Pgc, rgb);
+  const int32_t found = disc::FindPalette(Form.Palettes, rgb);
+  if (found >= 0)
+    ++Form.Palettes.Items[static_cast<size_t>(found)].UseCount;
+  else
+    disc::AddPalette(Form.Palettes, rgb);
+}
+
+void ConvertPalettes(TForm1& Form) {
+  Form.Palettes.Items.clear();
+  for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
+    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+    if (rec.Kind != disc::ifoVMG && rec.Kind != disc::ifoVTS) continue;
+    AddChainPalette(Form, rec.FirstPlayPGC.get());
+    for (const auto& unit : rec.MenuPGCI_UT.Units)
+      for (const auto& entry : unit.PGCs) AddChainPalette(Form, entry.PGC.get());
+    for (const auto& entry : rec.VTS_PGCIT.PGCs) AddChainPalette(Form, entry.PGC.get());
+  }
+}
+
+// The disc's frame rate follows the TV system of its video: the first title
+// set's title video, else the video manager's menus. PAL discs play at 25,
+// NTSC ones at 29.97.
+void SetDiscFrameRate(TForm1& Form) {
+  std::optional<uint16_t> attr;
+  for (int32_t i = 0; i < Form.TitleSetCount && !attr; ++i) {
+    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+    if (rec.Kind == disc::ifoVTS)
+      attr = static_cast<uint16_t>(rec.VTSI_MAT[disc::vtsi::TitleVideoAttr] |
+                                   (rec.VTSI_MAT[disc::vtsi::TitleVideoAttr + 1] << 8));
+  }
+  if (!attr && Form.TitleSetCount > 0 && Form.IFOFiles[0].Kind == disc::ifoVMG)
+    attr = static_cast<uint16_t>(Form.IFOFiles[0].VMGI_MAT[256] | (Form.IFOFiles[0].VMGI_MAT[257] << 8));
+  if (!attr) return;
+  std::array<uint8_t, 12> decoded{};
+  DecodeVideoAttr(*attr, decoded);
+  Form.FrameRate = decoded[1] != 0 ? 25.0 : 29.97;
+}
 
 }  // namespace
 
@@ -31,6 +75,8 @@ int32_t LoadIFOSet(TForm1& Form, const std::string& Path) {
   Form.LooseEvo = 0;
   disc::FreeAllTitleSets(Form);
   Form.TitleSetCount = 0;
+  // What belonged to the previous disc goes with it.
+  Form.SubPicInfoForm.Reset();
 
   std::string first = platform::ResolveInputPath(Path);
   std::error_code ec;
@@ -86,6 +132,7 @@ int32_t LoadIFOSet(TForm1& Form, const std::string& Path) {
     }
   }
   ConvertPalettes(Form);
+  SetDiscFrameRate(Form);
   return loaded;
 }
 
