@@ -1,1 +1,190 @@
 #include "disc_builder.h"
+
+#include <filesystem>
+
+namespace tess::tools {
+
+#ifndef TESS_STREAMS_DIR
+#define TESS_STREAMS_DIR "tests/data/streams"
+#endif
+
+std::string DefaultStreamsFolder() { return TESS_STREAMS_DIR; }
+
+std::vector<EvoStream> MakeDomainStreams(const StandardStreams& S, const DomainStreams& W) {
+  std::vector<EvoStream> out;
+  auto add = [&](bool on, const StreamSource& src, int index) {
+    if (on && src.Valid()) out.push_back(MakeEvoStream(src, index));
+  };
+  add(W.Mpeg2, S.Mpeg2, 0);
+  add(W.H264, S.H264, 0);
+  add(W.Vc1, S.Vc1, 0);
+  add(W.Ac3, S.Ac3, 0);
+  add(W.Eac3, S.Eac3, 0);
+  add(W.Dts, S.Dts, 0);
+  add(W.Mlp, S.Mlp, 0);
+  add(W.TrueHd, S.TrueHd, W.Mlp ? 1 : 0);  // MLP and TrueHD share a substream range
+  add(W.Mpa, S.Mpa, 0);
+  add(W.Lpcm16, S.Lpcm16, 0);
+  add(W.Lpcm24, S.Lpcm24, W.Lpcm16 ? 1 : 0);
+  add(W.Subpicture, S.Subpicture, 0);
+  return out;
+}
+
+namespace {
+
+ProgramChainSpec ChainOver(std::vector<int> cells, uint8_t category, int audioStreams, bool subpicture) {
+  ProgramChainSpec pgc;
+  pgc.Cells = std::move(cells);
+  pgc.Category = category;
+  for (int i = 0; i < audioStreams && i < 8; ++i) pgc.AudioControl[i] = static_cast<uint16_t>(0x8000 | (i << 8));
+  // Stream 0 shows in every display mode as decoding stream 0.
+  if (subpicture) pgc.SubpicControl[0] = 0x80000000u;
+  // A grey-step subtitle palette: black, white, two greys, then zeros (defaults).
+  pgc.Palette[0] = {0, 16, 128, 128};
+  pgc.Palette[1] = {0, 235, 128, 128};
+  pgc.Palette[2] = {0, 180, 128, 128};
+  pgc.Palette[3] = {0, 126, 128, 128};
+  pgc.PostCommands.push_back({0x30, 0x02, 0, 0, 0, 1, 0, 0});
+  return pgc;
+}
+
+CellSpec Cell(uint16_t vob, uint8_t cell, int vobus) {
+  CellSpec c;
+  c.VobId = vob;
+  c.CellId = cell;
+  c.VobuCount = vobus;
+  return c;
+}
+
+DomainSpec OneCellDomain(uint16_t vob, int vobus) {
+  DomainSpec d;
+  d.Cells.push_back(Cell(vob, 1, vobus));
+  return d;
+}
+
+}  // namespace
+
+DiscSpec MakeSampleDiscSpec(const SampleDiscOptions& Options) {
+  DiscSpec disc;
+  disc.HD = Options.HD;
+  disc.FrameRate = Options.FrameRate;
+  const bool pal = Options.FrameRate == 25;
+  // MPEG-2, 16:9, 720 wide; the TV system follows the rate.
+  const uint16_t video = pal ? 0x005C : 0x004C;
+  disc.VmgMenuVideoAttr = video;
+
+  disc.FirstPlay = OneCellDomain(1, 2);
+  disc.FirstPlay.PGCs.push_back(ChainOver({0}, 0x80, 1, true));
+  disc.VmgMenu = OneCellDomain(1, 2);
+  disc.VmgMenu.PGCs.push_back(ChainOver({0}, 0x82, 1, true));
+
+  for (int n = 1; n <= Options.TitleSets; ++n) {
+    TitleSetSpec ts;
+    ts.MenuVideoAttr = ts.TitleVideoAttr = video;
+    ts.Menu = OneCellDomain(1, 2);
+    ts.Menu.PGCs.push_back(ChainOver({0}, 0x83, 1, true));
+    // AC-3, E-AC-3, DTS, MLP, MPEG audio, LPCM: coding modes 0, 0, 6, 4?, 2, 4.
+    const uint8_t modes[] = {0x00, 0x00, 0xC0, 0x80, 0x40, 0x80};
+    for (uint8_t m : modes) ts.TitleAudioAttrs.push_back({m, 0x01, 'e', 'n', 0, 0, 0, 0});
+    ts.TitleSubpicAttrs.push_back({0x01, 0, 'e', 'n', 0, 1});
+    ts.MenuSubpicAttrs.push_back({0x01, 0, 'e', 'n', 0, 1});
+
+    DomainSpec& t = ts.Titles;
+    t.MaxFileSectors = Options.MaxFileSectors;
+    if (n == 1) {
+      for (uint8_t c = 1; c <= 3; ++c) t.Cells.push_back(Cell(1, c, 2));
+      for (uint8_t a = 1; a <= 3; ++a) {
+        CellSpec angle = Cell(static_cast<uint16_t>(1 + a), 1, 2);
+        angle.Angle = a;
+        angle.AngleSeamless = true;
+        angle.Seamless = true;
+        t.Cells.push_back(angle);
+      }
+      t.Cells.push_back(Cell(5, 1, 3));
+      // Title 1 plays VOB 1, angle 1 of the block and VOB 5; title 2 is VOB 5 alone.
+      ProgramChainSpec main = ChainOver({0, 1, 2, 3, 4, 5, 6}, 0x81, 6, true);
+      main.ProgramEntries = {1, 2, 3, 4, 7};
+      t.PGCs.push_back(main);
+      t.PGCs.push_back(ChainOver({6}, 0x82, 6, true));
+    } else {
+      t.Cells.push_back(Cell(1, 1, 2));
+      t.Cells.push_back(Cell(1, 2, 2));
+      t.PGCs.push_back(ChainOver({0, 1}, 0x81, 6, true));
+    }
+    disc.TitleSets.push_back(std::move(ts));
+  }
+  return disc;
+}
+
+DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, const StandardStreams& Sources,
+                                   const DiscBuildOptions& Options) {
+  DiscBuildSummary out;
+  std::error_code ec;
+  std::filesystem::create_directories(Folder, ec);
+  const auto menuStreams = MakeDomainStreams(Sources, Options.MenuStreams);
+  const auto titleStreams = MakeDomainStreams(Sources, Options.TitleStreams);
+  EvoBuildOptions evo = Options.Evo;
+  evo.FrameRate = Spec.FrameRate;
+
+  auto build = [&](const std::string& key, DomainSpec& domain, const std::string& stem, int first,
+                   const std::vector<EvoStream>& streams) {
+    if (domain.Empty()) return true;
+    EvoBuildSummary s = BuildDomainEvos(Folder, domain, stem, first, streams, evo);
+    for (const auto& f : s.Files) out.Files.push_back(f.Path);
+    const bool ok = s.Ok;
+    if (!ok) out.Error = key + ": " + s.Error;
+    out.Evo[key] = std::move(s);
+    return ok;
+  };
+
+  if (!build("fp", Spec.FirstPlay, "hv000m", 1, menuStreams)) return out;
+  if (!build("vmgm", Spec.VmgMenu, "hv000m", 2, menuStreams)) return out;
+  for (size_t i = 0; i < Spec.TitleSets.size(); ++i) {
+    const int n = static_cast<int>(i + 1);
+    TitleSetSpec& ts = Spec.TitleSets[i];
+    const std::string stem = DiscFileName(n, "");
+    if (n == 1 && Options.TitleBytes > 0 && !FitDomainToSize(ts.Titles, titleStreams, Options.TitleBytes)) {
+      out.Error = "title set 1 cannot be fitted to the size asked for";
+      return out;
+    }
+    if (!build("vts" + std::to_string(n) + "-menu", ts.Menu, stem + "m", 1, menuStreams)) return out;
+    if (!build("vts" + std::to_string(n) + "-titles", ts.Titles, stem + "t", 1, titleStreams)) return out;
+  }
+  // The domains are sized now, so the tables are laid out over the same sectors.
+  out.Ifo = WriteIfoSet(Folder, Spec, Options.Ifo);
+  out.Files.push_back(Folder + "/" + DiscFileName(0, "i01.IFO"));
+  out.Ok = true;
+  return out;
+}
+
+DiscBuildSummary BuildAdvancedDisc(const std::string& Folder, const std::string& VTIName,
+                                   std::vector<std::pair<std::string, DomainSpec>>& Evos,
+                                   const StandardStreams& Sources, const DiscBuildOptions& Options) {
+  DiscBuildSummary out;
+  std::error_code ec;
+  std::filesystem::create_directories(Folder, ec);
+  const auto streams = MakeDomainStreams(Sources, Options.TitleStreams);
+  std::vector<std::string> names;
+  for (auto& [name, spec] : Evos) {
+    EvoBuildSummary s = BuildLooseEvo(Folder, name, spec, streams, Options.Evo);
+    if (!s.Ok) {
+      out.Error = name + ": " + s.Error;
+      return out;
+    }
+    for (const auto& f : s.Files) out.Files.push_back(f.Path);
+    out.Evo[name] = std::move(s);
+    names.push_back(name);
+  }
+  if (!VTIName.empty()) {
+    const std::string vti = Folder + "/" + VTIName;
+    if (!WriteVtiList(vti, names)) {
+      out.Error = "cannot write " + vti;
+      return out;
+    }
+    out.Files.push_back(vti);
+  }
+  out.Ok = true;
+  return out;
+}
+
+}  // namespace tess::tools

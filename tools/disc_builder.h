@@ -1,2 +1,76 @@
 #pragma once
-// The synthetic disc builder: filled in by the builder work.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "disc_layout.h"
+#include "evo_builder.h"
+#include "ifo_builder.h"
+#include "stream_sources.h"
+
+// The synthetic disc builder: a Standard Content disc (information files and EVO
+// chains written from one description, so they agree), an Advanced Content
+// ".VTI" list with its EVO files, or loose EVO files.
+namespace tess::tools {
+
+// The folder of the committed sample streams (tests/data/streams).
+std::string DefaultStreamsFolder();
+
+// Which of the sample streams a domain carries.
+struct DomainStreams {
+  bool Mpeg2 = true, H264 = false, Vc1 = false;
+  bool Ac3 = true, Eac3 = false, Dts = false, Mlp = false, TrueHd = false, Mpa = false;
+  bool Lpcm16 = false, Lpcm24 = false, Subpicture = true;
+  static DomainStreams Menu() { return {}; }
+  static DomainStreams EveryKind() {
+    DomainStreams s;
+    s.Eac3 = s.Dts = s.Mlp = s.Mpa = s.Lpcm16 = true;
+    return s;
+  }
+};
+
+std::vector<EvoStream> MakeDomainStreams(const StandardStreams& Sources, const DomainStreams& Which);
+
+// A small sample disc: a first-play and a menu domain in the video manager; title
+// set 1 with a menu and a title chain of several VOBs and cells (one VOB with
+// three cells, an interleaved block of three angles, a last VOB), split over
+// files of the chain; title set 2 with a two-cell title. TitleBytes > 0 grows the
+// first title set's titles to about that many bytes.
+struct SampleDiscOptions {
+  int TitleSets = 2;
+  uint64_t TitleBytes = 0;
+  uint32_t MaxFileSectors = 600;  // title chains continue in t02, t03, ... past this
+  bool HD = true;
+  double FrameRate = 29.97;
+};
+DiscSpec MakeSampleDiscSpec(const SampleDiscOptions& Options = {});
+
+struct DiscBuildOptions {
+  IfoBuildOptions Ifo;
+  EvoBuildOptions Evo;
+  DomainStreams MenuStreams = DomainStreams::Menu();
+  DomainStreams TitleStreams = DomainStreams::EveryKind();
+  uint64_t TitleBytes = 0;  // with it, title set 1's titles are fitted to this size
+};
+
+struct DiscBuildSummary {
+  bool Ok = false;
+  std::string Error;
+  IfoSetSummary Ifo;
+  // Per domain: "fp" (first play), "vmgm", and "vtsN-menu", "vtsN-titles".
+  std::map<std::string, EvoBuildSummary> Evo;
+  std::vector<std::string> Files;  // every file written, in order
+};
+
+// Writes a Standard Content disc into Folder (created when missing). Spec's
+// domains are sized for their streams in place before anything is written.
+DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, const StandardStreams& Sources,
+                                   const DiscBuildOptions& Options = {});
+
+// An Advanced Content disc: loose EVO files named in a ".VTI" list (VTIName).
+DiscBuildSummary BuildAdvancedDisc(const std::string& Folder, const std::string& VTIName,
+                                   std::vector<std::pair<std::string, DomainSpec>>& Evos,
+                                   const StandardStreams& Sources, const DiscBuildOptions& Options = {});
+
+}  // namespace tess::tools

@@ -1,5 +1,6 @@
 #include "disc_layout.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -118,6 +119,14 @@ DomainLayout LayoutDomain(const DomainSpec& Spec, const std::string& FileStem, i
     if (count > 0) out.Files.push_back({NumberedName(FileStem, number), fileStart, count});
   }
   return out;
+}
+
+void SetDataPacksByTime(DomainSpec& Spec, const VobuPacksByTime& PacksFor) {
+  const DomainLayout layout = LayoutDomain(Spec, "x", 1);
+  for (size_t c = 0; c < Spec.Cells.size(); ++c)
+    Spec.Cells[c].DataPacks.assign(static_cast<size_t>(std::max(Spec.Cells[c].VobuCount, 0)), 0);
+  for (const VobuLayout& v : layout.Vobus)
+    Spec.Cells[v.Cell].DataPacks[v.IndexInCell] = std::max(PacksFor(v.StartPts, v.EndPts), 0);
 }
 
 int64_t CellFrames(const CellLayout& Cell, double FrameRate) {

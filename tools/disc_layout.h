@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,7 +108,7 @@ struct FileLayout {
 
 struct DomainLayout {
   std::vector<VobuLayout> Vobus;  // file order
-  std::vector<CellLayout> Cells;  // same order as the spec's Cells
+  std::vector<CellLayout> Cells;  // same order as DomainSpec::Cells
   std::vector<FileLayout> Files;
   uint32_t TotalSectors = 0;
 };
@@ -115,6 +116,13 @@ struct DomainLayout {
 // Places the VOBUs of a domain. FileStem is the chain's name without its number
 // and extension ("hv001t"), FirstNumber the number of its first file.
 DomainLayout LayoutDomain(const DomainSpec& Spec, const std::string& FileStem, int FirstNumber);
+
+// Sets every VOBU's data-pack count from its presentation time [StartPts, EndPts)
+// (for example the packs that the streams of that stretch need): fills each cell's
+// DataPacks with one entry per VOBU, so that LayoutDomain places the VOBUs with them.
+// The VOBU times do not depend on the pack counts, so one pass is enough.
+using VobuPacksByTime = std::function<int(uint32_t StartPts, uint32_t EndPts)>;
+void SetDataPacksByTime(DomainSpec& Spec, const VobuPacksByTime& PacksFor);
 
 // The cell's playback time as a frame count at the disc rate.
 int64_t CellFrames(const CellLayout& Cell, double FrameRate);

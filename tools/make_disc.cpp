@@ -1,3 +1,89 @@
+// Writes a synthetic HD DVD for tests and demonstrations.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 #include "disc_builder.h"
 
-int main() { return 0; }
+using namespace tess::tools;
+
+static int Usage() {
+  std::fprintf(stderr,
+               "usage: tessaline-make-disc FOLDER [--size BYTES] [--title-sets N] [--pal]\n"
+               "                           [--advanced] [--streams DIR]\n"
+               "  Writes a Standard Content disc (hv000i01.IFO, title sets, EVO chains) into\n"
+               "  FOLDER, or with --advanced loose EVO files and an hva00001.VTI list.\n"
+               "  --size grows title set 1's title chain to about BYTES (suffixes K, M, G).\n");
+  return 2;
+}
+
+static bool ParseSize(const char* text, uint64_t& out) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || v < 0) return false;
+  double mul = 1;
+  if (*end == 'K' || *end == 'k') mul = 1024, ++end;
+  else if (*end == 'M' || *end == 'm') mul = 1024.0 * 1024, ++end;
+  else if (*end == 'G' || *end == 'g') mul = 1024.0 * 1024 * 1024, ++end;
+  if (*end != '\0') return false;
+  out = static_cast<uint64_t>(v * mul);
+  return true;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  std::string folder;
+  std::string streams = DefaultStreamsFolder();
+  SampleDiscOptions sample;
+  uint64_t size = 0;
+  bool advanced = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--size" && i + 1 < argc) {
+      if (!ParseSize(argv[++i], size)) return Usage();
+    } else if (a == "--title-sets" && i + 1 < argc) {
+      sample.TitleSets = std::atoi(argv[++i]);
+      if (sample.TitleSets < 1 || sample.TitleSets > 99) return Usage();
+    } else if (a == "--pal") {
+      sample.FrameRate = 25;
+    } else if (a == "--advanced") {
+      advanced = true;
+    } else if (a == "--streams" && i + 1 < argc) {
+      streams = argv[++i];
+    } else if (!a.empty() && a[0] != '-' && folder.empty()) {
+      folder = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (folder.empty()) return Usage();
+
+  StandardStreams sources;
+  std::string error;
+  if (!LoadStandardStreams(streams, sources, &error)) {
+    std::fprintf(stderr, "tessaline-make-disc: cannot load the sample streams from %s: %s\n", streams.c_str(),
+                 error.c_str());
+    return 1;
+  }
+  DiscBuildOptions options;
+  options.Evo.KeepStreamBytes = false;
+  options.TitleBytes = size;
+  DiscBuildSummary summary;
+  if (advanced) {
+    DiscSpec spec = MakeSampleDiscSpec(sample);
+    std::vector<std::pair<std::string, DomainSpec>> evos = {{"FEATURE_1.EVO", spec.TitleSets[0].Titles},
+                                                             {"FEATURE_2.EVO", spec.TitleSets.back().Titles}};
+    if (size > 0) FitDomainToSize(evos[0].second, MakeDomainStreams(sources, options.TitleStreams), size);
+    summary = BuildAdvancedDisc(folder, "hva00001.VTI", evos, sources, options);
+  } else {
+    DiscSpec spec = MakeSampleDiscSpec(sample);
+    summary = BuildStandardDisc(folder, spec, sources, options);
+  }
+  if (!summary.Ok) {
+    std::fprintf(stderr, "tessaline-make-disc: %s\n", summary.Error.c_str());
+    return 1;
+  }
+  for (const auto& f : summary.Files) std::printf("%s\n", f.c_str());
+  return 0;
+}

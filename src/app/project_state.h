@@ -69,6 +69,7 @@ struct TForm1 {
   int32_t PictureWidth = 0;
   int32_t PictureHeight = 0;
   std::array<RGBTriple, 16> DefaultPalette{};
+  disc::TObjectTables ObjectTables;
 
   // ---- settings ----
   TOptions Options;

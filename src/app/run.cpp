@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "app/ifo_set.h"
 #include "app/project_state.h"
 #include "core/messages.h"
 #include "core/number_text.h"
@@ -120,9 +121,32 @@ std::vector<std::string> TitleSetEvoFiles(const TForm1& Form, int IFOIndex) {
 bool OpenSource(TForm1& Form, SourceSelection& Source) {
   if (Form.MainWindow) Form.MainWindow->Chart.Points.clear();
   switch (Source.Kind) {
-    case SourceKind::StandardContent:
-      Form.Log(2, "Standard Content sources are not read yet: " + Source.IFOFile, platform::kColourRed);
-      return false;
+    case SourceKind::StandardContent: {
+      Form.Log(0, std::string(core::msg::LoadIFOFile) + Source.IFOFile);
+      const int32_t loaded = LoadIFOSet(Form, Source.IFOFile);
+      if (Form.TitleSetCount < 1 || Form.IFOFiles[0].Kind == disc::ifoUnknown) {
+        Form.Log(2, core::msg::FileIsNotInIFOFormatOr, platform::kColourRed);
+        return false;
+      }
+      Source.EvoFiles.clear();
+      for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
+        const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+        if (rec.Kind == disc::ifoUnknown) continue;
+        const std::string name = rec.Kind == disc::ifoVMG ? "VMG" : "VTS_" + core::IntToStrZeroPad(rec.TitleSetNumber, 3);
+        std::string line = name + ":";
+        for (const std::string& f : TitleSetEvoFiles(Form, i)) {
+          std::string size;
+          FormatFileSize(f, size);
+          line += "  " + platform::ExtractFileName(f) + " (" + size.substr(size.find(':') + 2) + ")";
+          Source.EvoFiles.push_back(f);
+          AddChartPoint(Form, f);
+        }
+        Form.Log(1, line);
+      }
+      Form.Log(0, std::string(core::msg::HDDVDOpenedOk) + " " + std::to_string(loaded) + std::string(core::msg::VTSLoaded),
+               platform::kColourGreen);
+      return true;
+    }
     case SourceKind::AdvancedContent:
       Form.Log(2, "Advanced Content sources are not read yet: " + Source.VTIFile, platform::kColourRed);
       return false;

@@ -301,5 +301,25 @@ constexpr size_t LastSectorOfSet = 12, LastSectorOfIFO = 28, Category = 34, EndB
                  MenuC_ADT = 216, MenuVOBU_ADMAP = 220, VTS_C_ADT = 224, VTS_VOBU_ADMAP = 228,
                  MenuVideoAttr = 256, TitleVideoAttr = 512, TitleAudioCount = 515, TitleAudioAttr = 516;
 }
+// The fixed sizes of the records that the readers step over.
+constexpr size_t kPGCGeneralSize = 240;
+constexpr size_t kCellPlaybackSize = 24;
+constexpr size_t kCellPositionSize = 4;
+constexpr size_t kCellAddressSize = 12;
+constexpr size_t kTitleSearchEntrySize = 16;
+constexpr size_t kMenuPGCEntrySize = 12;
+constexpr size_t kTitlePGCEntrySize = 12;
+constexpr size_t kNavCommandSize = 8;
+
+// Two tables of references that the shell clears at start-up and releases at
+// shutdown. Nothing else puts anything into them; they are kept so that the
+// start-up and shutdown steps have their counterpart here.
+struct TObjectTables {
+  struct Object {
+    virtual ~Object() = default;
+  };
+  std::array<std::unique_ptr<Object>, 1001> Objects;
+  std::array<std::unique_ptr<Object>, 256> SmallObjects;
+};
 
 }  // namespace tess::disc

@@ -1,0 +1,204 @@
+#include "disc/pgc_reader.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "app/project_state.h"
+#include "core/byte_order.h"
+#include "core/cell_lookups.h"
+#include "platform/paths.h"
+
+namespace tess::disc {
+
+// ---- the image ----
+
+bool TIFOImage::Load(const std::string& FileName) {
+  fileName_ = FileName;
+  name_ = platform::ExtractFileName(FileName);
+  bytes_.clear();
+  std::ifstream in(FileName, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  in.seekg(0, std::ios::beg);
+  bytes_.resize(static_cast<size_t>(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes_.data()), size)) {
+    // Keep what was read: the rest of the file reads as missing.
+    bytes_.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  }
+  return true;
+}
+
+void TIFOImage::Assign(std::string FileName, std::vector<uint8_t> Bytes) {
+  name_ = platform::ExtractFileName(FileName);
+  fileName_ = std::move(FileName);
+  bytes_ = std::move(Bytes);
+}
+
+void TIFOImage::Read(uint64_t Pos, uint8_t* Out, size_t Len) const {
+  std::fill(Out, Out + Len, uint8_t{0});
+  if (Pos >= Size()) return;
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(Len, Size() - Pos));
+  std::copy_n(bytes_.data() + Pos, n, Out);
+}
+
+uint16_t TIFOImage::BE16(uint64_t Pos) const {
+  uint8_t b[2];
+  Read(Pos, b, sizeof b);
+  return core::ReadBE16(b);
+}
+
+uint32_t TIFOImage::BE32(uint64_t Pos) const {
+  uint8_t b[4];
+  Read(Pos, b, sizeof b);
+  return core::ReadBE32(b);
+}
+
+uint64_t TIFOImage::BE64(uint64_t Pos) const {
+  uint8_t b[8];
+  Read(Pos, b, sizeof b);
+  return core::ReadBE64(b);
+}
+
+bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
+  std::string line = "File " + Image.Name() + ", ";
+  line += Table;
+  line += ": ";
+  line += Problem;
+  Form.Log(2, line, platform::kColourRed);
+  return false;
+}
+
+// ---- the chain ----
+
+namespace {
+
+std::string Num(uint64_t v) { return std::to_string(v); }
+
+// True when Len bytes at Pos lie before Limit.
+bool Within(uint64_t Pos, uint64_t Len, uint64_t Limit) { return Pos <= Limit && Len <= Limit - Pos; }
+
+void ReadCommandList(const TIFOImage& Img, uint64_t& Pos, uint16_t Count, std::vector<TPGCCommandTable::Command>& Out) {
+  Out.resize(Count);
+  for (auto& c : Out) {
+    Img.Read(Pos, c.data(), c.size());
+    Pos += kNavCommandSize;
+  }
+}
+
+void ReadCommandTable(const TTableReader& R, uint64_t ChainPos, uint64_t Limit, TPGC& P, std::string_view Where) {
+  if (P.CommandTableStart == 0) return;
+  const TIFOImage& img = R.Image;
+  const uint64_t pos = ChainPos + P.CommandTableStart;
+  if (!Within(pos, 8, Limit)) {
+    R.Bad(Where, "command table at byte " + Num(P.CommandTableStart) + " lies outside the table; commands skipped");
+    P.CommandTableStart = 0;
+    return;
+  }
+  auto t = std::make_unique<TPGCCommandTable>();
+  t->PreCount = img.BE16(pos);
+  t->PostCount = img.BE16(pos + 2);
+  t->CellCount = img.BE16(pos + 4);
+  t->EndByte = img.BE16(pos + 6);
+  const uint64_t commands = uint64_t{t->PreCount} + t->PostCount + t->CellCount;
+  if (!Within(pos + 8, commands * kNavCommandSize, Limit)) {
+    R.Bad(Where, Num(commands) + " commands do not fit in the table; commands skipped");
+    P.CommandTableStart = 0;
+    return;
+  }
+  uint64_t at = pos + 8;
+  ReadCommandList(img, at, t->PreCount, t->Pre);
+  ReadCommandList(img, at, t->PostCount, t->Post);
+  ReadCommandList(img, at, t->CellCount, t->Cell);
+  P.Commands = std::move(t);
+}
+
+// Tests whether a sub-table of Count records of Size bytes at the chain's Start
+// byte fits; a table that does not is reported and dropped (Start set to 0), so
+// that the caller zero-fills it like an absent one.
+bool SubTableFits(const TTableReader& R, uint64_t ChainPos, uint64_t Limit, uint16_t& Start, uint64_t Count,
+                  uint64_t Size, std::string_view Where, std::string_view What) {
+  if (Start == 0 || Count == 0) return Start != 0;
+  if (Within(ChainPos + Start, Count * Size, Limit)) return true;
+  R.Bad(Where, std::string(What) + " at byte " + Num(Start) + " does not fit in the table; read as zero");
+  Start = 0;
+  return false;
+}
+
+}  // namespace
+
+bool ReadPGC(const TTableReader& R, uint64_t Pos, uint64_t Limit, TPGC& P, std::string_view Where) {
+  P = TPGC{};
+  const TIFOImage& img = R.Image;
+  Limit = std::min(Limit, img.Size());
+  if (!Within(Pos, kPGCGeneralSize, Limit))
+    return R.Bad(Where, "program chain at byte " + Num(Pos) + " lies outside the table; chain skipped");
+
+  P.ProgramCount = img.BE16(Pos);
+  P.CellCount = img.BE16(Pos + 2);
+  uint8_t time[4];
+  img.Read(Pos + 4, time, sizeof time);
+  P.PlaybackTime = core::BcdPlaybackTimeToTimecode(time);
+  P.ProhibitedOps = img.BE32(Pos + 8);
+  for (size_t i = 0; i < P.AudioControl.size(); ++i) P.AudioControl[i] = img.BE16(Pos + 12 + 2 * i);
+  for (size_t i = 0; i < P.SubpicControl.size(); ++i) P.SubpicControl[i] = img.BE32(Pos + 28 + 4 * i);
+  P.NextPGC = img.BE16(Pos + 156);
+  P.PrevPGC = img.BE16(Pos + 158);
+  P.GoUpPGC = img.BE16(Pos + 160);
+  img.Read(Pos + 162, P.StillAndMode.data(), P.StillAndMode.size());
+  P.CommandTableStart = img.BE16(Pos + 168);
+  P.ProgramMapStart = img.BE16(Pos + 170);
+  P.CellPlaybackStart = img.BE16(Pos + 172);
+  P.CellPositionStart = img.BE16(Pos + 174);
+  for (size_t i = 0; i < P.Palette.size(); ++i) {
+    const uint64_t at = Pos + 176 + 4 * i;
+    P.Palette[i] = {img.U8(at), img.U8(at + 1), img.U8(at + 2), img.U8(at + 3)};
+  }
+
+  ReadCommandTable(R, Pos, Limit, P, Where);
+
+  // Every consumer indexes the program map and both cell lists by the header's
+  // counts, so a missing (or dropped) table is zero-filled to them.
+  P.ProgramMap.assign(P.ProgramCount, 0);
+  if (SubTableFits(R, Pos, Limit, P.ProgramMapStart, P.ProgramCount, 1, Where, "program map"))
+    img.Read(Pos + P.ProgramMapStart, P.ProgramMap.data(), P.ProgramMap.size());
+
+  P.CellPlayback.assign(P.CellCount, TCellPlayback{});
+  if (SubTableFits(R, Pos, Limit, P.CellPlaybackStart, P.CellCount, kCellPlaybackSize, Where, "cell playback table")) {
+    uint64_t at = Pos + P.CellPlaybackStart;
+    for (auto& c : P.CellPlayback) {
+      img.Read(at, c.Category.data(), c.Category.size());
+      img.Read(at + 4, time, sizeof time);
+      c.PlaybackTime = core::BcdPlaybackTimeToTimecode(time);
+      c.FirstVobuStart = img.BE32(at + 8);
+      c.FirstIlvuEnd = img.BE32(at + 12);
+      c.LastVobuStart = img.BE32(at + 16);
+      c.LastVobuEnd = img.BE32(at + 20);
+      at += kCellPlaybackSize;
+    }
+  }
+
+  P.CellPositions.assign(P.CellCount, TCellPosition{});
+  if (SubTableFits(R, Pos, Limit, P.CellPositionStart, P.CellCount, kCellPositionSize, Where, "cell position table")) {
+    uint64_t at = Pos + P.CellPositionStart;
+    for (auto& c : P.CellPositions) {
+      c.VobId = img.BE16(at);
+      c.Reserved = img.U8(at + 2);
+      c.CellId = img.U8(at + 3);
+      at += kCellPositionSize;
+    }
+  }
+  return true;
+}
+
+bool ReadPGC(app::TForm1& Form, const std::string& FileName, uint64_t Pos, TPGC& PGC) {
+  TIFOImage img;
+  if (!img.Load(platform::ResolveInputPath(FileName))) {
+    PGC = TPGC{};
+    return false;
+  }
+  return ReadPGC(TTableReader{Form, img}, Pos, img.Size(), PGC, "program chain");
+}
+
+}  // namespace tess::disc

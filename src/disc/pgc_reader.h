@@ -1,0 +1,65 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "disc/ifo_model.h"
+
+namespace tess::app {
+struct TForm1;
+}
+
+namespace tess::disc {
+
+// The bytes of one information file, read once. Every table reader takes its
+// fields from here: a read past the end of the file gives zero bytes, and the
+// readers test with Fits before they trust a count or an offset.
+class TIFOImage {
+ public:
+  // Reads the whole file. False when it cannot be opened (the image is then empty).
+  bool Load(const std::string& FileName);
+  // An image of bytes already in memory (tests and tools).
+  void Assign(std::string FileName, std::vector<uint8_t> Bytes);
+
+  const std::string& FileName() const { return fileName_; }
+  // The file name without its folder, as log lines show it.
+  const std::string& Name() const { return name_; }
+  uint64_t Size() const { return bytes_.size(); }
+  bool Fits(uint64_t Pos, uint64_t Len) const { return Pos <= Size() && Len <= Size() - Pos; }
+
+  void Read(uint64_t Pos, uint8_t* Out, size_t Len) const;
+  uint8_t U8(uint64_t Pos) const { return Pos < Size() ? bytes_[Pos] : 0; }
+  uint16_t BE16(uint64_t Pos) const;
+  uint32_t BE32(uint64_t Pos) const;
+  uint64_t BE64(uint64_t Pos) const;
+
+ private:
+  std::string fileName_;
+  std::string name_;
+  std::vector<uint8_t> bytes_;
+};
+
+// What a table reader needs besides the bytes: the project state for its log
+// lines. A bad table or record is reported once, as a warning that names the file
+// and the table.
+struct TTableReader {
+  app::TForm1& Form;
+  const TIFOImage& Image;
+  // Logs "File <name>, <Table>: <Problem>" and returns false.
+  bool Bad(std::string_view Table, std::string_view Problem) const;
+};
+
+// Reads the program chain at byte Pos of the image into PGC. Limit is the end
+// (exclusive) of the table that holds the chain: no part of the chain may lie
+// past it. A chain whose 240 bytes of general information do not fit is
+// reported, left empty and gives false. A sub-table that does not fit is reported
+// and treated as absent (its start byte set to 0): the command table is then
+// null, and the program map and the cell lists are zero-filled to the counts.
+// Where names the chain in log lines ("VTS_PGCIT program chain 2").
+bool ReadPGC(const TTableReader& Reader, uint64_t Pos, uint64_t Limit, TPGC& PGC, std::string_view Where);
+
+// The same from a file name, bounded by the file (the first-play chain's form).
+bool ReadPGC(app::TForm1& Form, const std::string& FileName, uint64_t Pos, TPGC& PGC);
+
+}  // namespace tess::disc

@@ -1,0 +1,74 @@
+#include <gtest/gtest.h>
+
+#include "app/ifo_set.h"
+#include "app/run.h"
+#include "disc/highlights.h"
+#include "disc_builder.h"
+#include "platform/paths.h"
+#include "support/test_support.h"
+
+namespace tess::app {
+namespace {
+
+class SampleDisc : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::TempDir;
+    tools::StandardStreams sources;
+    ASSERT_TRUE(tools::LoadStandardStreams(tools::DefaultStreamsFolder(), sources));
+    tools::SampleDiscOptions o;
+    o.FrameRate = 25;
+    tools::DiscSpec spec = tools::MakeSampleDiscSpec(o);
+    tools::DiscBuildOptions b;
+    b.Evo.KeepStreamBytes = false;
+    summary_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(dir_->Path(), spec, sources, b));
+    ASSERT_TRUE(summary_->Ok) << summary_->Error;
+  }
+  static void TearDownTestSuite() {
+    delete summary_;
+    delete dir_;
+  }
+  static test::TempDir* dir_;
+  static tools::DiscBuildSummary* summary_;
+};
+test::TempDir* SampleDisc::dir_ = nullptr;
+tools::DiscBuildSummary* SampleDisc::summary_ = nullptr;
+
+TEST_F(SampleDisc, SourceCommandLoadsTheSetAndChartsEveryEvoFile) {
+  test::Project p;
+  SourceSelection s;
+  std::string error;
+  // The folder stands for its VMG, whatever case the name is asked in.
+  ASSERT_TRUE(ChooseSource({dir_->Path()}, s, error)) << error;
+  EXPECT_EQ(s.Kind, SourceKind::StandardContent);
+  ASSERT_TRUE(OpenSource(p.Form, s));
+  EXPECT_EQ(p.Form.TitleSetCount, 3);
+  EXPECT_EQ(p.Form.HDDisc, 1);
+  EXPECT_EQ(p.Form.FrameRate, 25.0);  // PAL video attributes
+  // Every EVO file the builder wrote is charted, in disc order.
+  std::vector<std::string> built;
+  for (const auto& f : summary_->Files)
+    if (f.size() > 4 && f.substr(f.size() - 4) == ".evo") built.push_back(f);
+  EXPECT_EQ(s.EvoFiles, built);
+  ASSERT_EQ(p.Window->Chart.Points.size(), built.size());
+  EXPECT_EQ(p.Window->Chart.Points[0].Label, "hv000m01.evo");
+  EXPECT_TRUE(p.LogContains("HD DVD Opened Ok. 2 VTS loaded."));
+  // Every chain shares the one sample palette; the list keeps it once.
+  ASSERT_EQ(p.Form.Palettes.Items.size(), 1u);
+  EXPECT_GT(p.Form.Palettes.Items[0].UseCount, 5);
+  EXPECT_EQ(p.Form.Palettes.Items[0].Colours[3], 255);  // entry 1: Y 235 -> white
+}
+
+TEST_F(SampleDisc, UpperCaseNamesAreFoundAndAMissingVmgIsReported) {
+  test::Project p;
+  SourceSelection s;
+  std::string error;
+  ASSERT_TRUE(ChooseSource({dir_->Path() + "/HV000I01.ifo"}, s, error)) << error;
+  EXPECT_EQ(platform::ExtractFileName(s.IFOFile), "hv000i01.IFO");
+  EXPECT_FALSE(ChooseSource({dir_->Path() + "/nothing"}, s, error));
+  test::TempDir empty;
+  EXPECT_FALSE(ChooseSource({empty.Path()}, s, error));
+}
+
+}  // namespace
+}  // namespace tess::app
