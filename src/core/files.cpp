@@ -280,18 +280,19 @@ std::string NextEvoFileName(const std::string& Name) {
   const std::string file = slash == std::string::npos ? Name : Name.substr(slash + 1);
   if (file.size() < 5) return {};
   const std::string base = file.substr(0, file.size() - 4);
+  // The number is the last one or two digits. A letter before a single digit
+  // ("hv001t2.evo", the plain-number form this routine itself returns) belongs to
+  // the stem, so that such a file has a successor too.
   const char units = base.back();
-  const bool hasTens = base.size() >= 2 && base[base.size() - 2] != '_';
+  const bool hasTens = base.size() >= 2 && IsDecimalDigit(base[base.size() - 2]) && IsDecimalDigit(units);
   int32_t number = 0;
-  if (hasTens) {
-    const char tens = base[base.size() - 2];
-    if (IsDecimalDigit(tens) && IsDecimalDigit(units)) number = (tens - '0') * 10 + (units - '0');
-  } else if (IsDecimalDigit(units)) {
+  if (hasTens)
+    number = (base[base.size() - 2] - '0') * 10 + (units - '0');
+  else if (IsDecimalDigit(units))
     number = units - '0';
-  }
   ++number;
   std::string stem = file.substr(0, file.size() - 5);
-  if (!stem.empty() && stem.back() != '_') stem.pop_back();
+  if (hasTens) stem.pop_back();
 
   const std::string padded = number < 10 ? "0" + std::to_string(number) : std::to_string(number);
   std::string found = ExistingFile(folder + stem + padded + ".evo");

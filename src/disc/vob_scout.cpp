@@ -554,8 +554,10 @@ TDomainFiles DomainFilesOf(const std::string& IfoName, bool IsVmg) {
   if (hd) {
     files.Menus.push_back(stem7 + "m01.evo");
     if (IsVmg) files.Menus.push_back(stem7 + "m02.evo");
-    files.Titles = stem7 + "t01.evo";
-    if (ExistingFile(files.Titles).empty()) files.Titles = core::NextEvoFileName(files.Titles);
+    if (!IsVmg) {
+      files.Titles = stem7 + "t01.evo";
+      if (ExistingFile(files.Titles).empty()) files.Titles = core::NextEvoFileName(files.Titles);
+    }
     return files;
   }
   if (IfoName.size() >= 3) files.Menus.push_back(IfoName.substr(0, IfoName.size() - 3) + "evo");
