@@ -3,6 +3,7 @@
 // made by the synthetic disc builder, whose layout says what the map must hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -10,6 +11,7 @@
 #include "core/files.h"
 #include "disc/lookups_fixtures.h"
 #include "disc/vob_scout.h"
+#include "platform/paths.h"
 #include "evo_builder.h"
 #include "support/test_support.h"
 
@@ -630,6 +632,145 @@ TEST(VobScoutTree, ListsEvoIdsAndCellsPerDomain) {
                        "VTS_001 > Titles > VobID: 2 > CellID: 1/6",
                    }));
 }
+
+// ---- chains made by the disc builder ----
+
+namespace builder {
+
+using tools::CellSpec;
+using tools::DomainSpec;
+using tools::EvoBuildSummary;
+
+const tools::StandardStreams& Streams() {
+  static tools::StandardStreams s;
+  static const bool loaded = [] {
+    std::string error;
+    const bool ok = tools::LoadStandardStreams(test::DataFile("streams"), s, &error);
+    EXPECT_TRUE(ok) << error;
+    return ok;
+  }();
+  (void)loaded;
+  return s;
+}
+
+CellSpec Cell(uint16_t Vob, uint8_t Id, int Vobus, uint8_t Angle = 0, bool Seamless = true) {
+  CellSpec c;
+  c.VobId = Vob, c.CellId = Id, c.VobuCount = Vobus, c.Angle = Angle, c.AngleSeamless = Seamless;
+  return c;
+}
+
+// Ordinary cells, a seamless block of two angles and a non-seamless one of three.
+DomainSpec MixedDomain() {
+  DomainSpec d;
+  d.Cells = {Cell(1, 1, 3), Cell(1, 2, 2),
+             Cell(2, 1, 3, 1, true), Cell(3, 1, 3, 2, true),
+             Cell(4, 1, 2, 1, false), Cell(5, 1, 2, 2, false), Cell(6, 1, 2, 3, false),
+             Cell(7, 1, 2), Cell(8, 1, 1)};
+  return d;
+}
+
+struct Expected {
+  std::vector<MapRun> Runs;
+  std::vector<uint32_t> RunCounts;
+  std::vector<uint32_t> StartPts;
+};
+
+// What the scout must find: per cell, in the order the chain first meets it, the
+// first stretch that holds it, ending no later than LastPack.
+Expected ExpectedMap(const EvoBuildSummary& Sum, uint32_t LastPack = UINT32_MAX) {
+  std::vector<const tools::EvoCellSummary*> cells;
+  for (const auto& c : Sum.Cells)
+    if (!c.Runs.empty() && c.Runs.front().FirstSector <= LastPack) cells.push_back(&c);
+  std::sort(cells.begin(), cells.end(), [](auto* a, auto* b) { return a->Runs[0].FirstSector < b->Runs[0].FirstSector; });
+  Expected e;
+  for (const auto* c : cells) {
+    e.Runs.push_back({c->VobId, c->CellId, c->Runs[0].FirstSector, std::min(c->Runs[0].LastSector, LastPack), c->Angle});
+    uint32_t runs = 0;
+    for (const auto& r : c->Runs) runs += r.FirstSector <= LastPack;
+    e.RunCounts.push_back(runs);
+    e.StartPts.push_back(c->StartPts);
+  }
+  return e;
+}
+
+void CheckMap(const TVobScaut& s, const Expected& e) {
+  ASSERT_EQ(RunsOf(s), e.Runs);
+  for (size_t i = 0; i < e.Runs.size(); ++i) {
+    const MapRun& r = e.Runs[i];
+    SCOPED_TRACE(::testing::Message() << r);
+    EXPECT_DOUBLE_EQ(s.CellStartMs(r.Vob, r.Cell), e.StartPts[i] / 90.0);
+    const auto occ = std::find_if(s.Occurrences.begin(), s.Occurrences.end(),
+                                  [&](const TCellOccurrence& o) { return o.VobId == r.Vob && o.CellId == r.Cell; });
+    ASSERT_NE(occ, s.Occurrences.end());
+    EXPECT_EQ(occ->RunCount, e.RunCounts[i]);
+    EXPECT_EQ(s.InterleavingOf(r.Vob, r.Cell), e.RunCounts[i] > 1 ? e.RunCounts[i] : 0u);
+  }
+}
+
+TEST(VobScoutBuilt, ChainsMapAsTheBuilderLaidThemOutInBothModes) {
+  const auto& st = Streams();
+  for (const bool splitInsideVobu : {false, true}) {
+    SCOPED_TRACE(splitInsideVobu ? "files cut inside VOBUs" : "files cut between VOBUs");
+    test::TempDir dir;
+    DomainSpec spec = MixedDomain();
+    spec.MaxFileSectors = 60;
+    spec.SplitInsideVobu = splitInsideVobu;
+    tools::DomainLayout layout;
+    const EvoBuildSummary sum = tools::BuildDomainEvos(
+        dir.Path(), spec, "hv001t", 1, {tools::MakeEvoStream(st.Mpeg2), tools::MakeEvoStream(st.Ac3)}, {}, &layout);
+    ASSERT_TRUE(sum.Ok) << sum.Error;
+    ASSERT_GE(sum.Files.size(), 3u);
+
+    test::Project p;
+    auto s = ScanBothModes(p, sum.Files[0].Path);
+    CheckMap(*s, ExpectedMap(sum));
+    EXPECT_EQ(s->ScannedFiles.size(), sum.Files.size());
+    EXPECT_EQ(s->SectorCounter, int64_t(layout.TotalSectors));
+    EXPECT_EQ(p.Form.StatusProgress.Max, int64_t(layout.TotalSectors));
+    EXPECT_FALSE(s->ReadError);
+    // The angle blocks: angle k in EVO id (block's id + k - 1), with its table's kind.
+    for (uint32_t vob = 2; vob <= 6; ++vob) {
+      SCOPED_TRACE(vob);
+      EXPECT_EQ(s->VobAngleNumber(vob), vob <= 3 ? vob - 1 : vob - 3);
+      EXPECT_EQ(s->VobAngleFlag(vob), vob <= 3 ? 1 : 0);
+    }
+    EXPECT_EQ(s->VobAngleNumber(1), 0u);
+    EXPECT_EQ(s->VobAngleNumber(7), 0u);
+    EXPECT_EQ(s->InterleavedCellCount(2), 3u);
+    EXPECT_EQ(s->InterleavedCellCount(1), 0u);
+    EXPECT_EQ(s->GetVobCells(1), 2);
+    EXPECT_FALSE(p.LogContains("Read error"));
+    EXPECT_EQ(p.LogTexts().back(), "Finish EVO files scanning.");
+    for (const auto& f : sum.Files)
+      EXPECT_TRUE(p.LogContains("Scanning EVO file: " + platform::ToUpperAscii(f.Name))) << f.Name;
+  }
+}
+
+TEST(VobScoutBuilt, TruncatedEvoFileMapsWhatIsLeft) {
+  test::TempDir dir;
+  DomainSpec spec = MixedDomain();
+  tools::DomainLayout layout;
+  const EvoBuildSummary sum = tools::BuildDomainEvos(dir.Path(), spec, "hv001t", 1, {}, {}, &layout);
+  ASSERT_TRUE(sum.Ok) << sum.Error;
+  ASSERT_EQ(sum.Files.size(), 1u);
+  // Cut inside the non-seamless block: two packs and a piece into a VOBU of angle 2.
+  const auto& vobu = sum.Vobus[size_t(layout.Cells[5].Vobus[0])];
+  const uint32_t cutPack = vobu.Sector + 2;
+  auto bytes = test::ReadFileBytes(sum.Files[0].Path);
+  bytes.resize(size_t(cutPack) * 2048 + 1000);
+  test::WriteFileBytes(sum.Files[0].Path, bytes);
+
+  test::Project p;
+  auto s = ScanBothModes(p, sum.Files[0].Path);
+  CheckMap(*s, ExpectedMap(sum, cutPack));
+  EXPECT_EQ(s->SectorCounter, int64_t(cutPack) + 1);
+  EXPECT_EQ(s->Cells.back().VobId, 5u);
+  const platform::LogLine* warn = FindLine(p, "lies past the end of EVO file: HV001T01.EVO");
+  ASSERT_NE(warn, nullptr);
+  EXPECT_EQ(warn->Kind, 2);
+}
+
+}  // namespace builder
 
 }  // namespace
 }  // namespace tess::disc
