@@ -11,6 +11,7 @@
 #include "disc/highlights.h"
 #include "disc/ifo_readers.h"
 #include "disc/palette.h"
+#include "disc/vob_scout.h"
 #include "platform/paths.h"
 
 namespace tess::app {
@@ -77,6 +78,7 @@ int32_t LoadIFOSet(TForm1& Form, const std::string& Path) {
   Form.TitleSetCount = 0;
   // What belonged to the previous disc goes with it.
   Form.SubPicInfoForm.Reset();
+  disc::FreeVobScouts(Form);
 
   std::string first = platform::ResolveInputPath(Path);
   std::error_code ec;

@@ -3,6 +3,7 @@
 #include "app/ifo_set.h"
 #include "app/run.h"
 #include "disc/highlights.h"
+#include "disc/vob_scout.h"
 #include "disc_builder.h"
 #include "platform/paths.h"
 #include "support/test_support.h"
@@ -57,6 +58,14 @@ TEST_F(SampleDisc, SourceCommandLoadsTheSetAndChartsEveryEvoFile) {
   ASSERT_EQ(p.Form.Palettes.Items.size(), 1u);
   EXPECT_GT(p.Form.Palettes.Items[0].UseCount, 5);
   EXPECT_EQ(p.Form.Palettes.Items[0].Colours[3], 255);  // entry 1: Y 235 -> white
+}
+
+TEST_F(SampleDisc, LoadingAnotherDiscForgetsThePreviousScouts) {
+  test::Project p;
+  disc::RegisterVobScout(p.Form, 1, disc::TVobScaut::Create(dir_->File("hv001t01.evo")), 2);
+  ASSERT_TRUE(disc::HasVobScout(p.Form, 1, 2));
+  LoadIFOSet(p.Form, dir_->Path());
+  EXPECT_FALSE(disc::HasVobScout(p.Form, 1, 2));
 }
 
 TEST_F(SampleDisc, UpperCaseNamesAreFoundAndAMissingVmgIsReported) {
