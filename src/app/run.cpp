@@ -6,6 +6,7 @@
 #include "app/project_state.h"
 #include "core/messages.h"
 #include "core/number_text.h"
+#include "disc/vob_scout.h"
 #include "platform/paths.h"
 
 namespace tess::app {
@@ -41,6 +42,40 @@ void AddChartPoint(TForm1& Form, const std::string& file) {
   const auto size = fs::file_size(file, ec);
   Form.MainWindow->Chart.Points.push_back(
       {platform::ToLowerAscii(platform::ExtractFileName(file)), ec ? 0.0 : static_cast<double>(size), 0});
+}
+
+// Maps the cells of one domain's chain and keeps the map for the domain.
+bool ScanDomain(TForm1& Form, const std::string& FirstFile, int32_t Number, int32_t Kind) {
+  auto scout = disc::TVobScaut::Create(FirstFile);
+  const disc::TScanEnd end = scout->Scan(Form, Form.StatusProgress);
+  disc::RegisterVobScout(Form, Number, scout, Kind);
+  return end != disc::TScanEnd::ReadError;
+}
+
+// The run's first step: every chosen domain's EVO chain is mapped into its cells.
+bool ScanSource(TForm1& Form, const SourceSelection& Source) {
+  bool ok = true;
+  if (Source.Kind == SourceKind::LooseEvo) {
+    for (size_t i = 0; i < Source.EvoFiles.size() && !Form.Abort; ++i)
+      if (i + 1 > 100 || Form.VTSListForm.DemuxMark[i + 1]) ok &= ScanDomain(Form, Source.EvoFiles[i], 0, 2);
+    return ok;
+  }
+  for (int32_t i = 0; i < Form.TitleSetCount && !Form.Abort; ++i) {
+    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+    if (rec.Kind == disc::ifoUnknown || !Form.VTSListForm.DemuxMark[static_cast<size_t>(rec.TitleSetNumber) + 1])
+      continue;
+    for (const std::string& f : TitleSetEvoFiles(Form, i)) {
+      if (Form.Abort) break;
+      const std::string name = platform::ToLowerAscii(platform::ExtractFileName(f));
+      const bool menu = disc::IsMenuEvoFileName(name);
+      // A title chain is scanned once, from its first file.
+      if (!menu && name.size() >= 8 && name.substr(name.size() - 6) != "01.evo" &&
+          disc::HasVobScout(Form, rec.TitleSetNumber, 2))
+        continue;
+      ok &= ScanDomain(Form, f, rec.TitleSetNumber, menu ? 1 : 2);
+    }
+  }
+  return ok;
 }
 
 }  // namespace
@@ -179,8 +214,12 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   }
   Form.Abort = 0;
   Form.Log(0, std::string(core::msg::DestinationFolder) + folder);
-  (void)Source;
-  return Form.Abort ? RunResult::Stopped : RunResult::Done;
+  const bool ok = ScanSource(Form, Source);
+  if (Form.Abort) {
+    Form.Log(2, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
+    return RunResult::Stopped;
+  }
+  return ok ? RunResult::Done : RunResult::Failed;
 }
 
 }  // namespace tess::app

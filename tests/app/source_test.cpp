@@ -68,6 +68,31 @@ TEST_F(SampleDisc, LoadingAnotherDiscForgetsThePreviousScouts) {
   EXPECT_FALSE(disc::HasVobScout(p.Form, 1, 2));
 }
 
+TEST_F(SampleDisc, RunMapsEveryChosenDomainAndStopsOnTheStopSignal) {
+  test::Project p;
+  test::TempDir out;
+  SourceSelection s;
+  std::string error;
+  ASSERT_TRUE(ChooseSource({dir_->Path()}, s, error));
+  ASSERT_TRUE(OpenSource(p.Form, s));
+  p.Form.VTSListForm.ApplyOK({{3, true, false, false, false}});  // title set 2 not chosen
+  p.Form.Options.DestinationPath = out.Path();
+  ASSERT_EQ(StartRun(p.Form, s), RunResult::Done);
+  EXPECT_TRUE(disc::HasVobScout(p.Form, 1, 2));
+  EXPECT_TRUE(disc::HasVobScout(p.Form, 1, 1));
+  EXPECT_FALSE(disc::HasVobScout(p.Form, 2, 2));
+  // Title set 1's chain is one map over its three files.
+  const auto* titles = p.Form.Scouts.Get(1, 2);
+  ASSERT_NE(titles, nullptr);
+  EXPECT_EQ(titles->Cells.size(), summary_->Evo.at("vts1-titles").Cells.size());
+
+  p.Form.Pump.OnStop = [&] { p.Form.Abort = 1; };
+  platform::Pump::RaiseStopSignal();
+  EXPECT_EQ(StartRun(p.Form, s), RunResult::Stopped);
+  platform::Pump::ClearStopSignal();
+  EXPECT_TRUE(p.LogContains("Current operation was aborted by the user."));
+}
+
 TEST_F(SampleDisc, UpperCaseNamesAreFoundAndAMissingVmgIsReported) {
   test::Project p;
   SourceSelection s;
