@@ -41,12 +41,24 @@ ssize_t FailingPread(int, void*, size_t, off_t) {
   return -1;
 }
 
-TEST(FileIo, ReadsStopAtTheEndOfTheFileWithTheCountRead) {
+// A file of Bytes in Dir, opened with Flags; closed with the object.
+struct FileOf {
+  FileOf(const test::TempDir& Dir, const std::vector<uint8_t>& Bytes, int Flags) : path(Dir.File("data.bin")) {
+    test::WriteFileBytes(path, Bytes);
+    fd = ::open(path.c_str(), Flags | O_CLOEXEC);
+  }
+  ~FileOf() {
+    if (fd >= 0) ::close(fd);
+  }
+  std::string path;
+  int fd = -1;
+};
+
+TEST(FileIo, ReadsGoOnToTheCountOrTheEndOfTheFile) {
   test::TempDir dir;
-  const std::string path = dir.File("data.bin");
   const std::vector<uint8_t> bytes = Counting(100);
-  test::WriteFileBytes(path, bytes);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const FileOf file(dir, bytes, O_RDONLY);
+  const int fd = file.fd;
   ASSERT_GE(fd, 0);
 
   std::vector<uint8_t> buf(64, 0xEE);
@@ -67,33 +79,20 @@ TEST(FileIo, ReadsStopAtTheEndOfTheFileWithTheCountRead) {
   EXPECT_EQ(buf[0], bytes[90]);
   EXPECT_EQ(PReadFull(fd, buf.data(), 4, 1000), 0u);
   EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 5);
-  ::close(fd);
-}
 
-TEST(FileIo, PositionedReadsGoOnAfterInterruptionsAndShortCounts) {
-  test::TempDir dir;
-  const std::string path = dir.File("data.bin");
-  const std::vector<uint8_t> bytes = Counting(50);
-  test::WriteFileBytes(path, bytes);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  std::vector<uint8_t> buf(20);
+  // An interruption and short counts on the way do not end the read early.
   gInterruptsLeft = 1;
-  int err = -1;
-  EXPECT_EQ(PReadFull(fd, buf.data(), buf.size(), 7, &err, &ChoppyPread), 20u);
+  EXPECT_EQ(PReadFull(fd, buf.data(), 20, 7, &err, &ChoppyPread), 20u);
   EXPECT_EQ(err, 0);
-  EXPECT_TRUE(std::equal(buf.begin(), buf.end(), bytes.begin() + 7));
-  // Through the choppy reader to the end of the file: 50 - 40 bytes.
-  EXPECT_EQ(PReadFull(fd, buf.data(), buf.size(), 40, &err, &ChoppyPread), 10u);
+  EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 20, bytes.begin() + 7));
+  EXPECT_EQ(PReadFull(fd, buf.data(), 20, 90, &err, &ChoppyPread), 10u);
   EXPECT_EQ(err, 0);
-  ::close(fd);
 }
 
 TEST(FileIo, ErrorsStopTheLoopAndKeepTheirCode) {
   test::TempDir dir;
-  const std::string path = dir.File("data.bin");
-  test::WriteFileBytes(path, Counting(10));
-  const int wfd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  const FileOf writeOnly(dir, Counting(10), O_WRONLY);
+  const int wfd = writeOnly.fd;
   ASSERT_GE(wfd, 0);
   uint8_t buf[8];
   int err = 0;
@@ -103,9 +102,8 @@ TEST(FileIo, ErrorsStopTheLoopAndKeepTheirCode) {
   EXPECT_EQ(errno, EBADF);
   EXPECT_EQ(PReadFull(wfd, buf, sizeof buf, 0, &err, &FailingPread), 0u);
   EXPECT_EQ(err, EIO);  // what the sector stream's retry question looks for
-  ::close(wfd);
 
-  const int rfd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int rfd = ::open(writeOnly.path.c_str(), O_RDONLY | O_CLOEXEC);
   ASSERT_GE(rfd, 0);
   size_t written = 99;
   errno = 0;
