@@ -5,11 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "app/project_state.h"
 #include "core/messages.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::core {
@@ -22,45 +22,6 @@ constexpr int32_t kLogWarning = 2;
 // of the result matter, so a shift of 32 or more simply clears them.
 inline uint64_t ShiftIn(uint64_t Value, int K, uint32_t Bits) {
   return (K >= 32 ? 0 : (Value << K)) | Bits;
-}
-
-bool WriteAll(int Fd, const uint8_t* Data, size_t Count) {
-  while (Count > 0) {
-    const ssize_t n = ::write(Fd, Data, Count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    Data += n;
-    Count -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool WriteAllAt(int Fd, const uint8_t* Data, size_t Count, int64_t Offset) {
-  while (Count > 0) {
-    const ssize_t n = ::pwrite(Fd, Data, Count, static_cast<off_t>(Offset));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    Data += n;
-    Count -= static_cast<size_t>(n);
-    Offset += n;
-  }
-  return true;
-}
-
-// Reads up to Count bytes at Offset without moving the file position.
-int32_t ReadAt(int Fd, uint8_t* Dest, int32_t Count, int64_t Offset) {
-  int32_t got = 0;
-  while (got < Count) {
-    const ssize_t n = ::pread(Fd, Dest + got, static_cast<size_t>(Count - got), static_cast<off_t>(Offset + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    got += static_cast<int32_t>(n);
-  }
-  return got;
 }
 
 }  // namespace
@@ -145,7 +106,7 @@ bool TFileBitStream::Close() {
     const int64_t size = FileSize();
     for (const TPatch& p : Patches_) {
       const int64_t count = std::min<int64_t>(static_cast<int64_t>(p.Bytes.size()), size - p.Pos);
-      if (count > 0 && !WriteAllAt(Handle, p.Bytes.data(), static_cast<size_t>(count), p.Pos)) {
+      if (count > 0 && !platform::PWriteFull(Handle, p.Bytes.data(), static_cast<size_t>(count), p.Pos)) {
         if (!WriteFailed_ && Form_) Form_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
         WriteFailed_ = true;
       }
@@ -164,20 +125,12 @@ bool TFileBitStream::Close() {
 }
 
 bool TFileBitStream::ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got) {
-  Got = 0;
-  while (Got < Count) {
-    const ssize_t n = ::read(Handle, Dest + Got, static_cast<size_t>(Count - Got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (!ReadFailed_ && FillCount > 0 && Form_)
-        Form_->Log(kLogWarning, "Unable to read from file " + FileName_ + ".");
-      ReadFailed_ = true;
-      return false;
-    }
-    if (n == 0) break;
-    Got += static_cast<int32_t>(n);
-  }
-  return true;
+  int err = 0;
+  Got = Count > 0 ? static_cast<int32_t>(platform::ReadFull(Handle, Dest, static_cast<size_t>(Count), &err)) : 0;
+  if (err == 0) return true;
+  if (!ReadFailed_ && FillCount > 0 && Form_) Form_->Log(kLogWarning, "Unable to read from file " + FileName_ + ".");
+  ReadFailed_ = true;
+  return false;
 }
 
 void TFileBitStream::Fill() {
@@ -249,7 +202,7 @@ uint32_t TFileBitStream::PeekBits(int N) const {
   if (have < bytesNeeded) {
     if (BufferFill != BufferSize || Handle < 0) return 0;
     uint8_t ahead[4] = {};
-    const int32_t got = ReadAt(Handle, ahead, 4, BufferStart_ + BufferFill);
+    const auto got = static_cast<int32_t>(platform::PReadFull(Handle, ahead, 4, BufferStart_ + BufferFill));
     if (got < bytesNeeded - have) return 0;
     // Patches that ran past the buffer already belong to these bytes.
     for (const TPatch& p : Patches_) {
@@ -368,7 +321,7 @@ void TFileBitStream::ResolveRemovalLengths() {
 
 void TFileBitStream::WriteOut(const uint8_t* Data, size_t Count) {
   if (Count == 0 || WriteFailed_) return;
-  if (OutputHandle < 0 || !WriteAll(OutputHandle, Data, Count)) {
+  if (OutputHandle < 0 || !platform::WriteFull(OutputHandle, Data, Count)) {
     WriteFailed_ = true;
     if (Form_) Form_->Log(kLogWarning, "Unable to write the copy of file " + FileName_ + ".");
   }
@@ -489,7 +442,7 @@ void TFileBitStream::CopyStep(bool Final) {
 
 void TFileBitStream::WriteBackStep() {
   if (!ReadWrite || FillCount == 0 || BufferFill == 0 || Handle < 0) return;
-  if (!WriteAllAt(Handle, Buffer, static_cast<size_t>(BufferFill), BufferStart_)) {
+  if (!platform::PWriteFull(Handle, Buffer, static_cast<size_t>(BufferFill), BufferStart_)) {
     if (!WriteFailed_ && Form_) Form_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
     WriteFailed_ = true;
   }

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
 #include "app/project_state.h"
 #include "disc/ifo_model.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::core {
@@ -172,13 +172,7 @@ void ReadFirstVobuIds(const std::string& FileName, TVobCellId& Ids) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;
   std::vector<uint8_t> head(kProbeBytes);
-  size_t size = 0;
-  while (size < head.size()) {
-    const ssize_t n = ::read(fd, head.data() + size, head.size() - size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    size += static_cast<size_t>(n);
-  }
+  const size_t size = platform::ReadFull(fd, head.data(), head.size());
   ::close(fd);
 
   size_t pos = 0;

@@ -11,12 +11,12 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "app/project_state.h"
 #include "core/messages.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::core {
@@ -196,27 +196,17 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
   bool failed = false, aborted = false;
   while (total < Count) {
     const int64_t want = static_cast<int64_t>(std::min<uint64_t>(kCopyBlock, Count - total));
-    ssize_t n;
-    do n = ::pread(in, block.data(), static_cast<size_t>(want), Offset + static_cast<int64_t>(total));
-    while (n < 0 && errno == EINTR);
-    if (n < 0) {
-      Form.Log(2, "Read error in file " + Source + ": " + std::strerror(errno), 255);
+    int readErr = 0;
+    const int64_t n = static_cast<int64_t>(platform::PReadFull(in, block.data(), static_cast<size_t>(want),
+                                                               Offset + static_cast<int64_t>(total), &readErr));
+    if (readErr) {
+      Form.Log(2, "Read error in file " + Source + ": " + std::strerror(readErr), 255);
       failed = true;
       break;
     }
     if (n == 0) break;
-    int writeErr = 0;
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, block.data() + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        writeErr = w < 0 ? errno : ENOSPC;
-        break;
-      }
-      done += w;
-    }
-    if (writeErr) {
-      Form.Log(2, "Write error in file " + Dest + ": " + std::strerror(writeErr), 255);
+    if (!platform::WriteFull(out, block.data(), static_cast<size_t>(n))) {
+      Form.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
       failed = true;
       break;
     }
@@ -257,21 +247,6 @@ int64_t GetFileSizeByName(const std::string& FileName) {
   return st.st_size;
 }
 
-namespace {
-
-bool IsDecimalDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The spelling on disk of an existing regular file, or empty.
-std::string ExistingFile(const std::string& Path) {
-  const std::optional<std::string> found = platform::FindPathCaseInsensitive(Path);
-  if (!found) return {};
-  struct stat st {};
-  if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return *found;
-}
-
-}  // namespace
-
 std::string NextEvoFileName(const std::string& Name) {
   // Only the file's own name is numbered: a folder's characters must never be
   // taken for digits or cut off as part of the stem.
@@ -284,19 +259,21 @@ std::string NextEvoFileName(const std::string& Name) {
   // ("hv001t2.evo", the plain-number form this routine itself returns) belongs to
   // the stem, so that such a file has a successor too.
   const char units = base.back();
-  const bool hasTens = base.size() >= 2 && IsDecimalDigit(base[base.size() - 2]) && IsDecimalDigit(units);
+  const bool hasTens =
+      base.size() >= 2 && platform::IsAsciiDigit(base[base.size() - 2]) && platform::IsAsciiDigit(units);
   int32_t number = 0;
   if (hasTens)
     number = (base[base.size() - 2] - '0') * 10 + (units - '0');
-  else if (IsDecimalDigit(units))
+  else if (platform::IsAsciiDigit(units))
     number = units - '0';
   ++number;
   std::string stem = file.substr(0, file.size() - 5);
   if (hasTens) stem.pop_back();
 
   const std::string padded = number < 10 ? "0" + std::to_string(number) : std::to_string(number);
-  std::string found = ExistingFile(folder + stem + padded + ".evo");
-  if (found.empty() && number < 10) found = ExistingFile(folder + stem + std::to_string(number) + ".evo");
+  std::string found = platform::ExistingRegularFile(folder + stem + padded + ".evo");
+  if (found.empty() && number < 10)
+    found = platform::ExistingRegularFile(folder + stem + std::to_string(number) + ".evo");
   return found;
 }
 
@@ -311,15 +288,9 @@ bool IsIfoFile(const std::string& FileName) {
 bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count) {
   const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  const auto* p = static_cast<const uint8_t*>(Buffer);
-  int64_t done = 0;
-  while (done < Count) {
-    const ssize_t w = ::write(fd, p + done, static_cast<size_t>(Count - done));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += w;
-  }
-  return ::close(fd) == 0 && done == std::max<int64_t>(Count, 0);
+  const bool written = Count <= 0 || platform::WriteFull(fd, Buffer, static_cast<size_t>(Count));
+  const bool closed = ::close(fd) == 0;
+  return closed && written;
 }
 
 bool IsFolderEmpty(const std::string& Folder) {

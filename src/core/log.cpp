@@ -10,6 +10,7 @@
 
 #include "app/project_state.h"
 #include "core/messages.h"
+#include "platform/file_io.h"
 
 namespace tess::core {
 
@@ -47,21 +48,6 @@ void ReportFileError(app::TForm1& Form, std::string_view Message, const std::str
   Form.Log(2, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
 }
 
-bool WriteAll(int Fd, const std::string& Data) {
-  const char* p = Data.data();
-  size_t left = Data.size();
-  while (left > 0) {
-    const ssize_t n = ::write(Fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Writes Data into a temporary file beside FileName and renames it over FileName
 // once it is complete and flushed, so that an older log is never lost to a half
 // written one.
@@ -75,7 +61,7 @@ bool ReplaceFileContents(app::TForm1& Form, const std::string& FileName, const s
   // mkstemp makes the file private; a log readable by others is only a
   // convenience, so a refusal here is no failure.
   [[maybe_unused]] const int modeSet = ::fchmod(fd, 0644);
-  bool ok = WriteAll(fd, Data) && ::fsync(fd) == 0;
+  bool ok = platform::WriteFull(fd, Data.data(), Data.size()) && ::fsync(fd) == 0;
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {
     ok = false;

@@ -11,6 +11,7 @@
 
 #include "app/project_state.h"
 #include "core/messages.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::core {
@@ -23,27 +24,6 @@ namespace {
 
 bool EndsWith(const std::string& s, std::string_view tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Everything after a write failure is counted from what reached the file, so the
-// loop stops at the first error and reports how far it got.
-int64_t WriteAll(int Fd, const uint8_t* Source, int64_t Count, int64_t Offset, int& Err) {
-  int64_t done = 0;
-  Err = 0;
-  while (done < Count) {
-    const ssize_t n = ::pwrite(Fd, Source + done, static_cast<size_t>(Count - done), Offset + done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Err = errno;
-      break;
-    }
-    if (n == 0) {
-      Err = EIO;
-      break;
-    }
-    done += n;
-  }
-  return done;
 }
 
 }  // namespace
@@ -131,8 +111,7 @@ TVobFileStream::~TVobFileStream() { ReleaseQuietly(); }
 void TVobFileStream::ReleaseQuietly() {
   if (fd_ >= 0) {
     if (writeBuffered_ && bufferPos_ > 0) {
-      int err = 0;
-      WriteAll(fd_, buffer_.data(), bufferPos_, pos_, err);
+      platform::PWriteFull(fd_, buffer_.data(), static_cast<size_t>(bufferPos_), pos_);
     }
     ::close(fd_);
     fd_ = -1;
@@ -160,8 +139,11 @@ int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
     ReportWriteFailure(EBADF);
     return 0;
   }
-  int err = 0;
-  const int64_t done = WriteAll(fd_, static_cast<const uint8_t*>(Source), Count, pos_, err);
+  // Everything after a write failure is counted from what reached the file.
+  size_t written = 0;
+  const bool ok = platform::PWriteFull(fd_, Source, static_cast<size_t>(Count), pos_, &written);
+  const int err = ok ? 0 : errno;
+  const auto done = static_cast<int64_t>(written);
   aheadLen_ = 0;  // what the window held may have changed
   pos_ += done;
   BytesWritten += done;
@@ -172,7 +154,10 @@ int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
 bool TVobFileStream::FlushBuffer() {
   if (bufferPos_ == 0) return true;
   int err = EBADF;
-  const int64_t done = fd_ >= 0 ? WriteAll(fd_, buffer_.data(), bufferPos_, pos_, err) : 0;
+  size_t written = 0;
+  if (fd_ >= 0 && !platform::PWriteFull(fd_, buffer_.data(), static_cast<size_t>(bufferPos_), pos_, &written))
+    err = errno;
+  const auto done = static_cast<int64_t>(written);
   pos_ += done;
   const int64_t lost = bufferPos_ - done;
   bufferPos_ = 0;
@@ -210,19 +195,8 @@ int64_t TVobFileStream::RawRead(void* Dest, int64_t Count, int64_t Offset, int& 
     Err = EBADF;
     return 0;
   }
-  auto* d = static_cast<uint8_t*>(Dest);
-  int64_t done = 0;
-  while (done < Count) {
-    const ssize_t n = ReadFunction(fd_, d + done, static_cast<size_t>(Count - done), Offset + done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Err = errno;
-      break;
-    }
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
+  if (Count <= 0) return 0;
+  return static_cast<int64_t>(platform::PReadFull(fd_, Dest, static_cast<size_t>(Count), Offset, &Err, ReadFunction));
 }
 
 bool TVobFileStream::AskRetry() {

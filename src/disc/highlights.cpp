@@ -14,6 +14,7 @@
 #include "app/project_state.h"
 #include "core/byte_order.h"
 #include "disc/script_model.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -37,37 +38,6 @@ TButtonRect ReadRect(const uint8_t* p) {
 
 size_t ButtonsWritten(const THighlightPlayItem& Item) {
   return std::min<size_t>(Item.Buttons.size(), std::numeric_limits<uint8_t>::max());
-}
-
-// pwrite until every byte is written; false on an error.
-bool WriteAllAt(int Fd, const uint8_t* Data, size_t Size, off_t Offset) {
-  while (Size > 0) {
-    const ssize_t n = ::pwrite(Fd, Data, Size, Offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    Data += n;
-    Size -= static_cast<size_t>(n);
-    Offset += n;
-  }
-  return true;
-}
-
-bool ReadAllAt(int Fd, uint8_t* Data, size_t Size, off_t Offset) {
-  while (Size > 0) {
-    const ssize_t n = ::pread(Fd, Data, Size, Offset);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    Data += n;
-    Size -= static_cast<size_t>(n);
-    Offset += n;
-  }
-  return true;
 }
 
 TAngleBlockList* ListOfDomain(app::TForm1& Form, int32_t Domain) {
@@ -256,18 +226,18 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
     bool ready = true;
     if (oldSize < 4) {
       // Not a highlight file yet (new or cut short before its count): start it over.
-      ready = ::ftruncate(fd, 0) == 0 && WriteAllAt(fd, countBytes, 4, 0);
+      ready = ::ftruncate(fd, 0) == 0 && platform::PWriteFull(fd, countBytes, 4, 0);
       oldSize = 4;
     } else {
-      ready = ReadAllAt(fd, countBytes, 4, 0);
+      ready = platform::PReadFull(fd, countBytes, 4, 0) == 4;
       count = ReadLE32(countBytes);
     }
     if (ready && count < std::numeric_limits<uint32_t>::max() &&
-        WriteAllAt(fd, record.data(), record.size(), oldSize)) {
+        platform::PWriteFull(fd, record.data(), record.size(), oldSize)) {
       // The count is raised only once the record is complete, so a reader never
       // sees a record that is not there.
       WriteLE32(countBytes, count + 1);
-      ok = WriteAllAt(fd, countBytes, 4, 0);
+      ok = platform::PWriteFull(fd, countBytes, 4, 0);
     }
     if (!ok && ::ftruncate(fd, oldSize) != 0) {
       // The partial record stays behind the count; readers stop at the count.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <optional>
 #include <set>
 #include <unordered_set>
 
@@ -14,6 +13,7 @@
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "disc/highlights.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -23,16 +23,7 @@ namespace {
 // A chain longer than this is taken for a naming loop, not a disc.
 constexpr size_t kMaxChainFiles = 999;
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// The spelling on disk of an existing regular file, or empty.
-std::string ExistingFile(const std::string& Path) {
-  const std::optional<std::string> found = platform::FindPathCaseInsensitive(Path);
-  if (!found) return {};
-  struct stat st {};
-  if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return *found;
-}
+using platform::IsAsciiDigit;
 
 int64_t PacksOfFile(const std::string& Path) {
   struct stat st {};
@@ -43,9 +34,9 @@ int64_t PacksOfFile(const std::string& Path) {
 // The HD name of a disc file: "hv" + three digits + a domain letter + two digits.
 bool IsHdEvoStem(const std::string& Base) {
   if (Base.size() != 8) return false;
-  return (Base[0] == 'h' || Base[0] == 'H') && (Base[1] == 'v' || Base[1] == 'V') && IsDigit(Base[2]) &&
-         IsDigit(Base[3]) && IsDigit(Base[4]) && std::isalpha(static_cast<unsigned char>(Base[5])) &&
-         IsDigit(Base[6]) && IsDigit(Base[7]);
+  return (Base[0] == 'h' || Base[0] == 'H') && (Base[1] == 'v' || Base[1] == 'V') && IsAsciiDigit(Base[2]) &&
+         IsAsciiDigit(Base[3]) && IsAsciiDigit(Base[4]) && std::isalpha(static_cast<unsigned char>(Base[5])) &&
+         IsAsciiDigit(Base[6]) && IsAsciiDigit(Base[7]);
 }
 
 // The existing files of the chain that starts at First, in order.
@@ -54,7 +45,7 @@ std::vector<std::string> ChainFiles(const app::TForm1& Form, const std::string& 
   std::set<std::string> seen;
   std::string name = First;
   while (!name.empty() && files.size() < kMaxChainFiles) {
-    const std::string path = ExistingFile(name);
+    const std::string path = platform::ExistingRegularFile(name);
     if (path.empty()) break;
     if (!seen.insert(path).second) break;
     files.push_back(path);
@@ -556,7 +547,7 @@ TDomainFiles DomainFilesOf(const std::string& IfoName, bool IsVmg) {
     if (IsVmg) files.Menus.push_back(stem7 + "m02.evo");
     if (!IsVmg) {
       files.Titles = stem7 + "t01.evo";
-      if (ExistingFile(files.Titles).empty()) files.Titles = core::NextEvoFileName(files.Titles);
+      if (platform::ExistingRegularFile(files.Titles).empty()) files.Titles = core::NextEvoFileName(files.Titles);
     }
     return files;
   }

@@ -22,6 +22,8 @@ std::string IncludeTrailingSlash(std::string_view Folder);  // "" stays ""
 std::string ExcludeTrailingSlash(std::string_view Folder);
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+// '0' to '9' only, whatever the locale says.
+constexpr bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 std::string ToUpperAscii(std::string_view s);
 std::string ToLowerAscii(std::string_view s);
 

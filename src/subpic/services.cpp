@@ -13,6 +13,7 @@
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "disc/string_pool.h"
+#include "platform/file_io.h"
 #include "platform/rounding.h"
 
 namespace tess::subpic {
@@ -91,23 +92,6 @@ void ReportDatError(app::TForm1& Form, std::string_view Message, const std::stri
   if (Box && Form.Options.ShowErrorMsg != 0 && Form.Prompt) Form.Prompt->Inform(text, core::msg::Error);
 }
 
-bool WriteWhole(int Fd, const uint8_t* Data, size_t Size) {
-  while (Size > 0) {
-    const ssize_t n = ::write(Fd, Data, Size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    Data += n;
-    Size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
@@ -145,7 +129,7 @@ bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& /*SubPicBase*/, cons
   }
   struct stat st {};
   const off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
-  bool ok = WriteWhole(fd, bytes, sizeof bytes);
+  bool ok = platform::WriteFull(fd, bytes, sizeof bytes);
   int err = ok ? 0 : errno;
   // A half-written record would shift every later record of the index: cut the
   // file back to its last whole record.

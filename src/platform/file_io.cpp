@@ -1,0 +1,91 @@
+#include "platform/file_io.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "platform/paths.h"
+
+namespace tess::platform {
+
+static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit");
+
+namespace {
+
+// One loop for all four calls; Step moves at most Left bytes at Done and
+// returns what the system call returned.
+template <typename Step>
+size_t ReadLoop(size_t Count, int* Err, Step&& Read) {
+  size_t done = 0;
+  if (Err) *Err = 0;
+  while (done < Count) {
+    const ssize_t n = Read(done, Count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (Err) *Err = errno;
+      break;
+    }
+    if (n == 0) break;  // the end of the file
+    done += static_cast<size_t>(n);
+  }
+  return done;
+}
+
+template <typename Step>
+bool WriteLoop(size_t Count, size_t* Written, Step&& Write) {
+  size_t done = 0;
+  bool ok = true;
+  while (done < Count) {
+    const ssize_t n = Write(done, Count - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    if (n == 0) {
+      errno = ENOSPC;
+      ok = false;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (Written) *Written = done;
+  return ok;
+}
+
+}  // namespace
+
+size_t ReadFull(int Fd, void* Buffer, size_t Count, int* Err) {
+  auto* p = static_cast<unsigned char*>(Buffer);
+  return ReadLoop(Count, Err, [&](size_t Done, size_t Left) { return ::read(Fd, p + Done, Left); });
+}
+
+size_t PReadFull(int Fd, void* Buffer, size_t Count, int64_t Offset, int* Err, PReadFunction Read) {
+  auto* p = static_cast<unsigned char*>(Buffer);
+  return ReadLoop(Count, Err, [&](size_t Done, size_t Left) {
+    return Read(Fd, p + Done, Left, static_cast<off_t>(Offset + static_cast<int64_t>(Done)));
+  });
+}
+
+bool WriteFull(int Fd, const void* Data, size_t Count, size_t* Written) {
+  const auto* p = static_cast<const unsigned char*>(Data);
+  return WriteLoop(Count, Written, [&](size_t Done, size_t Left) { return ::write(Fd, p + Done, Left); });
+}
+
+bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* Written) {
+  const auto* p = static_cast<const unsigned char*>(Data);
+  return WriteLoop(Count, Written, [&](size_t Done, size_t Left) {
+    return ::pwrite(Fd, p + Done, Left, static_cast<off_t>(Offset + static_cast<int64_t>(Done)));
+  });
+}
+
+std::string ExistingRegularFile(const std::string& Path) {
+  const std::optional<std::string> found = FindPathCaseInsensitive(Path);
+  if (!found) return {};
+  struct stat st {};
+  if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return *found;
+}
+
+}  // namespace tess::platform

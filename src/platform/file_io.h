@@ -1,0 +1,36 @@
+#pragma once
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tess::platform {
+
+// The shape of pread, so that a caller can put another reader in its place
+// (the sector stream does, to bring about read errors in its tests).
+using PReadFunction = ssize_t (*)(int Fd, void* Buffer, size_t Count, off_t Offset);
+
+// Reads until Count bytes are in Buffer or the file ends, retrying interrupted
+// calls and going on after short ones. Returns the bytes read: fewer than Count
+// at the end of the file or at an error. An error stops the loop with errno
+// left as the failing call set it; *Err (when given) is that error, else 0.
+size_t ReadFull(int Fd, void* Buffer, size_t Count, int* Err = nullptr);
+// The same at Offset, without moving the file position; Read does each step.
+size_t PReadFull(int Fd, void* Buffer, size_t Count, int64_t Offset, int* Err = nullptr,
+                 PReadFunction Read = &::pread);
+
+// Writes all Count bytes, retrying interrupted calls and going on after short
+// ones. False at the first error, with errno set to it; a call that takes no
+// bytes at all counts as ENOSPC rather than being tried for ever. *Written
+// (when given) is the bytes that reached the file.
+bool WriteFull(int Fd, const void* Data, size_t Count, size_t* Written = nullptr);
+// The same at Offset, without moving the file position.
+bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* Written = nullptr);
+
+// The spelling on disk of Path (looked up case-insensitively) when it names an
+// existing regular file, else empty.
+std::string ExistingRegularFile(const std::string& Path);
+
+}  // namespace tess::platform
