@@ -4,6 +4,7 @@
 
 #include "app/ifo_set.h"
 #include "app/project_state.h"
+#include "core/log.h"
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "disc/vob_scout.h"
@@ -215,11 +216,15 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   Form.Abort = 0;
   Form.Log(0, std::string(core::msg::DestinationFolder) + folder);
   const bool ok = ScanSource(Form, Source);
+  RunResult result = ok ? RunResult::Done : RunResult::Failed;
   if (Form.Abort) {
     Form.Log(2, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
-    return RunResult::Stopped;
+    result = RunResult::Stopped;
   }
-  return ok ? RunResult::Done : RunResult::Failed;
+  core::AutoSaveRunLog(Form, result == RunResult::Done      ? core::RunEnd::Finished
+                             : result == RunResult::Stopped ? core::RunEnd::Stopped
+                                                            : core::RunEnd::Failed);
+  return result;
 }
 
 }  // namespace tess::app
