@@ -175,6 +175,8 @@ bool ReadLanguageUnitTable(const TTableReader& R, uint64_t Pos, TLanguageUnitTab
       R.Bad(where, Num(pgcs) + " program chains do not fit in the unit; unit skipped");
       continue;
     }
+    // Units may share their bytes; each entry also holds a chain, read or not.
+    if (!R.Charge(uint64_t{pgcs} * (kMenuPGCEntrySize + kPGCGeneralSize), where)) continue;
     u.PGCCount = pgcs;
     u.PGCs.resize(pgcs);
     for (size_t j = 0; j < u.PGCs.size(); ++j) {
@@ -402,6 +404,7 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T) {
       R.Bad(where, Num(entries) + " entries do not fit in the table; map skipped");
       continue;
     }
+    if (!R.Charge(uint64_t{entries} * 4, where)) continue;  // maps may share their bytes
     m.EntryCount = entries;
     m.Entries.resize(entries);
     for (size_t k = 0; k < m.Entries.size(); ++k) m.Entries[k] = img.BE32(mp + 4 + 4 * k);

@@ -19,8 +19,9 @@ struct TForm1;
 // the file's size and the table's end byte before they are used: a table that
 // does not fit is reported (a warning naming the file and the table), left
 // empty, and its start sector in the record's management table is set to 0 so
-// that every consumer sees it as absent. Counts that the records expose always
-// equal the number of entries they hold.
+// that every consumer sees it as absent. What one file decodes in all is bounded
+// by its size (TTableReader::Charge), however its entries share their bytes.
+// Counts that the records expose always equal the number of entries they hold.
 namespace tess::disc {
 
 // 1 VMG, 2 title set, 0 not recognised, from the file's 12-byte identifier. Sets

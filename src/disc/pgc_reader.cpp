@@ -70,6 +70,21 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
   return false;
 }
 
+bool TTableReader::Charge(uint64_t Bytes, std::string_view Where) const {
+  const uint64_t room = kDecodedPerFileByte * Image.Size();
+  if (decoded_ <= room && Bytes <= room - decoded_) {
+    decoded_ += Bytes;
+    return true;
+  }
+  // Nothing more is decoded once the bound is met, so one report covers the rest.
+  decoded_ = room + 1;
+  if (overReported_) return false;
+  overReported_ = true;
+  return Bad(Where, "its records would take what this file decodes past " + std::to_string(kDecodedPerFileByte) +
+                        " times the file's size (entries that share their bytes); it and the records after it "
+                        "are skipped");
+}
+
 // ---- the chain ----
 
 namespace {
@@ -107,6 +122,10 @@ void ReadCommandTable(const TTableReader& R, uint64_t ChainPos, uint64_t Limit, 
     P.CommandTableStart = 0;
     return;
   }
+  if (!R.Charge(commands * kNavCommandSize, Where)) {
+    P.CommandTableStart = 0;
+    return;
+  }
   uint64_t at = pos + 8;
   ReadCommandList(img, at, t->PreCount, t->Pre);
   ReadCommandList(img, at, t->PostCount, t->Post);
@@ -135,8 +154,13 @@ bool ReadPGC(const TTableReader& R, uint64_t Pos, uint64_t Limit, TPGC& P, std::
   if (!Within(Pos, kPGCGeneralSize, Limit))
     return R.Bad(Where, "program chain at byte " + Num(Pos) + " lies outside the table; chain skipped");
 
-  P.ProgramCount = img.BE16(Pos);
-  P.CellCount = img.BE16(Pos + 2);
+  const uint16_t programs = img.BE16(Pos);
+  const uint16_t cells = img.BE16(Pos + 2);
+  // The lists are sized by the counts whether or not their tables are there.
+  if (!R.Charge(kPGCGeneralSize + programs + uint64_t{cells} * (kCellPlaybackSize + kCellPositionSize), Where))
+    return false;
+  P.ProgramCount = programs;
+  P.CellCount = cells;
   uint8_t time[4];
   img.Read(Pos + 4, time, sizeof time);
   P.PlaybackTime = core::BcdPlaybackTimeToTimecode(time);

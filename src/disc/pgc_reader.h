@@ -41,19 +41,37 @@ class TIFOImage {
 };
 
 // What a table reader needs besides the bytes: the project state for its log
-// lines. A bad table or record is reported once, as a warning that names the file
-// and the table.
+// lines, and the count of what the file's tables have decoded so far. A bad table
+// or record is reported once, as a warning that names the file and the table.
 struct TTableReader {
+  // What one file may decode, per byte of the file. Honest tables decode each
+  // byte about once (a menu entry and the chain it names count a chain header
+  // twice); the rest of the room is for entries that share a chain.
+  static constexpr uint64_t kDecodedPerFileByte = 16;
+
+  TTableReader(app::TForm1& F, const TIFOImage& I) : Form(F), Image(I) {}
+
   app::TForm1& Form;
   const TIFOImage& Image;
   // Logs "File <name>, <Table>: <Problem>" and returns false.
   bool Bad(std::string_view Table, std::string_view Problem) const;
+  // Counts Bytes of records about to be decoded for Where; false when they would
+  // take the file past kDecodedPerFileByte times its size, and Where is then
+  // skipped. Each count checks out against the file, but entries may point at
+  // the same bytes and a chain's counts size its lists even where its tables are
+  // missing, so without this bound a small file could ask for any amount of
+  // memory. Reported once per file.
+  bool Charge(uint64_t Bytes, std::string_view Where) const;
+
+ private:
+  mutable uint64_t decoded_ = 0;
+  mutable bool overReported_ = false;
 };
 
 // Reads the program chain at byte Pos of the image into PGC. Limit is the end
 // (exclusive) of the table that holds the chain: no part of the chain may lie
-// past it. A chain whose 240 bytes of general information do not fit is
-// reported, left empty and gives false. A sub-table that does not fit is reported
+// past it. A chain whose 240 bytes of general information do not fit, or whose
+// counts the reader's Charge refuses, is reported, left empty and gives false. A sub-table that does not fit is reported
 // and treated as absent (its start byte set to 0): the command table is then
 // null, and the program map and the cell lists are zero-filled to the counts.
 // Where names the chain in log lines ("VTS_PGCIT program chain 2").

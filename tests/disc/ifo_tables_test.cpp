@@ -120,6 +120,97 @@ TEST_F(TableBytes, PartOfTitleIndexList) {
   EXPECT_EQ(t.TitleFirstIndex, (std::vector<int32_t>{0, 0, 0}));
 }
 
+// Entries of a table may point at the same bytes, and a chain's counts size its
+// lists: however the offsets are set, what one file decodes stays within a
+// bound of the file's size. The first records are read whole; the rest are
+// skipped with one report.
+class SharedBytes : public TableBytes {
+ protected:
+  static constexpr uint64_t kBound = 16;  // decoded bytes per byte of the file
+  // A chain at At with Cells cells, both cell tables present.
+  void PutChain(size_t At, uint16_t Cells) {
+    Put16(At + 2, Cells);
+    Put16(At + 172, 240);
+    Put16(At + 174, static_cast<uint16_t>(240 + 24 * Cells));
+  }
+  static size_t ChainSize(uint16_t Cells) { return 240 + 28 * size_t{Cells}; }
+  void ExpectReportedOnce() {
+    size_t reports = 0;
+    for (const auto& l : project.LogTexts()) reports += l.find("times the file's size") != std::string::npos;
+    EXPECT_EQ(reports, 1u) << ::testing::PrintToString(project.LogTexts());
+  }
+};
+
+TEST_F(SharedBytes, TitleChainsThatShareOneChain) {
+  constexpr uint16_t kEntries = 2000, kCells = 2000;
+  const size_t chain = 8 + 12 * size_t{kEntries};
+  bytes.assign(chain + ChainSize(kCells), 0);
+  Put16(0, kEntries);
+  Put32(4, static_cast<uint32_t>(bytes.size() - 1));
+  for (size_t e = 0; e < kEntries; ++e) Put32(8 + 12 * e + 8, static_cast<uint32_t>(chain));
+  PutChain(chain, kCells);
+  disc::TPGCTable t;
+  ASSERT_TRUE(disc::ReadPGCTable(Reader(), 0, t));
+  ASSERT_EQ(t.PGCs.size(), kEntries);
+  EXPECT_EQ(t.PGCs[0].PGC->CellPlayback.size(), kCells);
+  uint64_t cells = 0;
+  for (const auto& e : t.PGCs) {
+    EXPECT_EQ(e.PGC->CellPlayback.size(), e.PGC->CellCount);
+    cells += e.PGC->CellPlayback.size();
+  }
+  EXPECT_LE(cells * 28, kBound * bytes.size());
+  EXPECT_EQ(t.PGCs.back().PGC->CellCount, 0);
+  ExpectReportedOnce();
+}
+
+TEST_F(SharedBytes, ChainCountsWithoutTablesAndSharedMenuUnits) {
+  // Units that share one unit, whose entries share one chain; the chain's
+  // counts are large and its tables absent, so its lists would be zero-filled.
+  constexpr uint16_t kUnits = 100, kEntries = 100, kCells = 60000;
+  const size_t unit = 8 + 8 * size_t{kUnits};
+  const size_t chain = unit + 8 + 12 * size_t{kEntries};
+  bytes.assign(chain + 240, 0);
+  Put16(0, kUnits);
+  Put32(4, static_cast<uint32_t>(bytes.size() - 1));
+  for (size_t u = 0; u < kUnits; ++u) Put32(8 + 8 * u + 4, static_cast<uint32_t>(unit));
+  Put16(unit, kEntries);
+  Put32(unit + 4, static_cast<uint32_t>(bytes.size() - unit - 1));
+  for (size_t e = 0; e < kEntries; ++e) Put32(unit + 8 + 12 * e + 8, static_cast<uint32_t>(chain - unit));
+  Put16(chain + 2, kCells);
+  disc::TLanguageUnitTable t;
+  ASSERT_TRUE(disc::ReadLanguageUnitTable(Reader(), 0, t, "VTSM_PGCI_UT"));
+  ASSERT_EQ(t.Units.size(), kUnits);
+  uint64_t decoded = 0;
+  for (const auto& u : t.Units) {
+    EXPECT_EQ(u.PGCs.size(), u.PGCCount);
+    decoded += u.PGCs.size() * (12 + 240);
+    for (const auto& e : u.PGCs) decoded += e.PGC->CellPlayback.size() * 28;
+  }
+  EXPECT_LE(decoded, kBound * bytes.size());
+  ExpectReportedOnce();
+}
+
+TEST_F(SharedBytes, TimeMapsThatShareOneMap) {
+  constexpr uint16_t kMaps = 2000, kEntries = 2000;
+  const size_t map = 8 + 4 * size_t{kMaps};
+  bytes.assign(map + 4 + 4 * size_t{kEntries}, 0);
+  Put16(0, kMaps);
+  Put32(4, static_cast<uint32_t>(bytes.size() - 1));
+  for (size_t m = 0; m < kMaps; ++m) Put32(8 + 4 * m, static_cast<uint32_t>(map));
+  Put16(map + 2, kEntries);
+  disc::TTimeMapTable t;
+  ASSERT_TRUE(disc::ReadTimeMapTable(Reader(), 0, t));
+  ASSERT_EQ(t.Maps.size(), kMaps);
+  EXPECT_EQ(t.Maps[0].Entries.size(), kEntries);
+  uint64_t entries = 0;
+  for (const auto& m : t.Maps) {
+    EXPECT_EQ(m.Entries.size(), m.EntryCount);
+    entries += m.Entries.size();
+  }
+  EXPECT_LE(entries * 4, kBound * bytes.size());
+  ExpectReportedOnce();
+}
+
 class ChainBytes : public TableBytes {
  protected:
   static constexpr size_t kAt = 100;  // the chain's position in the file
