@@ -58,12 +58,12 @@ bool ScanSource(TForm1& Form, const SourceSelection& Source) {
   bool ok = true;
   if (Source.Kind == SourceKind::LooseEvo) {
     for (size_t i = 0; i < Source.EvoFiles.size() && !Form.Abort; ++i)
-      if (i + 1 > 100 || Form.VTSListForm.DemuxMark[i + 1]) ok &= ScanDomain(Form, Source.EvoFiles[i], 0, 2);
+      if (Form.VTSListForm.DemuxMarked(i + 1)) ok &= ScanDomain(Form, Source.EvoFiles[i], 0, 2);
     return ok;
   }
   for (int32_t i = 0; i < Form.TitleSetCount && !Form.Abort; ++i) {
     const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
-    if (rec.Kind == disc::ifoUnknown || !Form.VTSListForm.DemuxMark[static_cast<size_t>(rec.TitleSetNumber) + 1])
+    if (rec.Kind == disc::ifoUnknown || !Form.VTSListForm.DemuxMarked(static_cast<size_t>(rec.TitleSetNumber) + 1))
       continue;
     for (const std::string& f : TitleSetEvoFiles(Form, i)) {
       if (Form.Abort) break;

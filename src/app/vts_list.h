@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct TVTSListForm {
   };
   // The dialog's OK.
   void ApplyOK(const std::vector<Row>& Rows);
+  // The demultiplex mark of n. An n past the marks (a loose list longer than the
+  // dialog, or a title set numbered 100 or 101) has no row in which it could
+  // have been left out, so it counts as marked.
+  bool DemuxMarked(size_t N) const { return N >= DemuxMark.size() || DemuxMark[N] != 0; }
 };
 
 }  // namespace tess::app

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/ifo_set.h"
 #include "app/run.h"
+#include "core/byte_order.h"
 #include "disc/highlights.h"
 #include "disc/vob_scout.h"
 #include "disc_builder.h"
@@ -91,6 +94,33 @@ TEST_F(SampleDisc, RunMapsEveryChosenDomainAndStopsOnTheStopSignal) {
   EXPECT_EQ(StartRun(p.Form, s), RunResult::Stopped);
   platform::Pump::ClearStopSignal();
   EXPECT_TRUE(p.LogContains("Current operation was aborted by the user."));
+}
+
+TEST_F(SampleDisc, TitleSetsPastTheDialogsMarksAreDemultiplexed) {
+  // The attribute table may name up to 101 title sets, the dialog marks 0..99:
+  // a title set it cannot show cannot have been left out by the user.
+  test::TempDir disc;
+  namespace fs = std::filesystem;
+  fs::copy(dir_->Path(), disc.Path(), fs::copy_options::recursive);
+  fs::copy_file(disc.File("hv001i01.IFO"), disc.File("hv100i01.IFO"));
+  fs::copy_file(disc.File("hv001m01.evo"), disc.File("hv100m01.evo"));
+  std::vector<uint8_t> vmg = test::ReadFileBytes(disc.File("hv000i01.IFO"));
+  const size_t atrt = size_t{core::ReadBE32(&vmg[disc::vmgi::VTS_ATRT])} * disc::kSectorSize;
+  core::WriteBE16(&vmg[atrt], 100);
+  test::WriteFileBytes(disc.File("hv000i01.IFO"), vmg);
+
+  test::Project p;
+  test::TempDir out;
+  SourceSelection s;
+  std::string error;
+  ASSERT_TRUE(ChooseSource({disc.Path()}, s, error)) << error;
+  ASSERT_TRUE(OpenSource(p.Form, s));
+  ASSERT_EQ(p.Form.TitleSetCount, 101);
+  ASSERT_EQ(p.Form.IFOFiles[100].Kind, disc::ifoVTS);
+  p.Form.VTSListForm.ApplyOK({});
+  p.Form.Options.DestinationPath = out.Path();
+  EXPECT_EQ(StartRun(p.Form, s), RunResult::Done);
+  EXPECT_TRUE(p.LogContains("Scanning EVO file: HV100M01.EVO"));
 }
 
 TEST_F(SampleDisc, UpperCaseNamesAreFoundAndAMissingVmgIsReported) {
