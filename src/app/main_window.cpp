@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "app/project_state.h"
+#include "core/log.h"
 #include "core/messages.h"
 #include "platform/rounding.h"
 #include "platform/settings_store.h"
@@ -19,8 +20,6 @@ std::string TimeStamp() {
   std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
   return buf;
 }
-
-int32_t ImageOfKind(int32_t kind) { return kind == 1 ? 1 : (kind == 2 ? 0 : -1); }
 }  // namespace
 
 MainWindow::MainWindow(TForm1& Form) : form_(Form) {
@@ -32,27 +31,11 @@ MainWindow::~MainWindow() {
   if (form_.MainWindow == this) form_.MainWindow = nullptr;
 }
 
-void MainWindow::AddLine(int32_t Kind, std::string Caption, uint32_t Colour) {
-  auto& log = form_.LogWindow.Log;
-  if (!log.Lines.empty()) log.Lines.back().Selected = false;
-  for (auto& l : log.Lines) l.Focused = false;
-  platform::LogLine line;
-  line.Caption = std::move(Caption);
-  line.Kind = Kind;
-  line.Image = ImageOfKind(Kind);
-  line.Colour = Colour;
-  line.Selected = true;
-  line.Focused = true;
-  log.Add(std::move(line));
-  log.AdjustColumnWidth();
-  log.ScrollOffset += 100;
-}
-
 void MainWindow::AddLogLine(int32_t Kind, std::string_view Text, uint32_t Colour) {
   ProcessMessages();
   // While a run is being stopped only red lines (errors, the abort) still show.
   if (form_.Abort != 0 && Colour != platform::kColourRed) return;
-  AddLine(Kind, "  " + TimeStamp() + "   " + std::string(Text), Colour);
+  core::AppendLogLine(form_.LogWindow.Log, Kind, "  " + TimeStamp() + "   " + std::string(Text), Colour);
   ProcessMessages();
 }
 
@@ -61,7 +44,7 @@ void MainWindow::AddLogText(int32_t Kind, std::string_view Text) { AddLogLine(Ki
 void MainWindow::AddLogLineRaw(int32_t Kind, std::string_view Text) {
   ProcessMessages();
   if (form_.Abort != 0) return;
-  AddLine(Kind, std::string(Text), 0);
+  core::AppendLogLine(form_.LogWindow.Log, Kind, std::string(Text), 0);
   ProcessMessages();
 }
 

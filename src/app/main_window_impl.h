@@ -26,7 +26,6 @@ class MainWindow : public TfrmMain {
   void ProcessMessages() override;
 
  private:
-  void AddLine(int32_t Kind, std::string Caption, uint32_t Colour);
   TForm1& form_;
 };
 

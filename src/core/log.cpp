@@ -140,20 +140,26 @@ bool ParseLogLine(std::string_view Line, int32_t& Kind, std::string& Text) {
   return true;
 }
 
-void LogAddItem(app::TForm1& Form, int32_t Kind, std::string_view Text, platform::LogModel& List) {
-  if (Form.Aborted()) return;
-  if (!List.Lines.empty()) List.Lines.back().Selected = false;
-  for (auto& l : List.Lines) l.Focused = false;
+void AppendLogLine(platform::LogModel& List, int32_t Kind, std::string Caption, uint32_t Colour) {
+  if (!List.Lines.empty()) {
+    List.Lines.back().Selected = false;
+    List.Lines.back().Focused = false;
+  }
   platform::LogLine line;
-  line.Caption.assign(Text);
+  line.Caption = std::move(Caption);
   line.Kind = Kind;
   line.Image = ImageOfKind(Kind);
-  line.Colour = 0;
+  line.Colour = Colour;
   line.Selected = true;
   line.Focused = true;
   List.Add(std::move(line));
   List.AdjustColumnWidth();
   List.ScrollOffset += 100;
+}
+
+void LogAddItem(app::TForm1& Form, int32_t Kind, std::string_view Text, platform::LogModel& List) {
+  if (Form.Aborted()) return;
+  AppendLogLine(List, Kind, std::string(Text), 0);
   if (Kind == 2) ++Form.InfoForm.WarningCount;
 }
 

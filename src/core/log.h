@@ -33,6 +33,12 @@ bool ParseLogLine(std::string_view Line, int32_t& Kind, std::string& Text);
 
 // ---- the shared list operations ----
 
+// Appends a line of Kind (with the image of its kind), Caption and Colour as the
+// list's selected and focused last line; the line before it loses both. Only
+// this call focuses a line, so the focus can only be on the last one. The column
+// is fitted and the list scrolls down by a row.
+void AppendLogLine(platform::LogModel& List, int32_t Kind, std::string Caption, uint32_t Colour);
+
 // Appends a line with colour 0 and the image of its kind, focused and selected;
 // nothing while the project's abort flag is set. A kind-2 line counts as a warning
 // of the information window.
