@@ -106,7 +106,8 @@ void MatchHighlightsToSegments(app::TForm1& Form, TVideoTrack& Track);
 // Stores a text in the run's string pool; returns its handle.
 uint32_t PoolString(app::TForm1& Form, std::string_view Text);
 
-// ---- per-title-set name lists (the subpicture unit's title-name lists) ----
+// ---- per-title-set name lists ----
+// The lists behind the subpicture unit's title-name lists (subpic::TitleNameList*).
 
 void ClearVTSNameLists(app::TForm1& Form);
 // Appends Name to list Index (1 .. the title-set count); nothing otherwise.
@@ -114,12 +115,6 @@ void AddVTSName(app::TForm1& Form, std::string_view Name, int32_t Index);
 bool VTSNameListsContain(const app::TForm1& Form, std::string_view Name);
 // The stored copy of Name, or an empty text.
 std::string FindVTSName(const app::TForm1& Form, std::string_view Name);
-
-inline bool TitleNameListContains(const app::TForm1& Form, std::string_view Text) {
-  return VTSNameListsContain(Form, Text);
-}
-inline void TitleNameListAdd(app::TForm1& Form, std::string_view Text, int32_t Index) { AddVTSName(Form, Text, Index); }
-inline std::string TitleNameListFind(const app::TForm1& Form, std::string_view Text) { return FindVTSName(Form, Text); }
 
 // True when FileName names an output of the audio registry (case-insensitive,
 // the last three characters of names longer than four ignored).

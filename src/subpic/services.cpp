@@ -12,6 +12,7 @@
 #include "app/project_state.h"
 #include "core/byte_order.h"
 #include "core/messages.h"
+#include "disc/highlights.h"
 #include "disc/string_pool.h"
 #include "platform/file_io.h"
 #include "platform/rounding.h"
@@ -178,34 +179,12 @@ core::TTimeCode MsToTimecode(const app::TForm1& Form, uint32_t Ms) {
 
 // ---- title-name lists ----
 
-namespace {
-// The lists that are searched: 1 .. the title-set count, as far as they exist.
-size_t SearchedListEnd(const app::TForm1& Form) {
-  const size_t count = Form.TitleSetCount > 0 ? static_cast<size_t>(Form.TitleSetCount) : 0;
-  return std::min(Form.TitleNameLists.size(), count + 1);
-}
-}  // namespace
-
 bool TitleNameListContains(const app::TForm1& Form, std::string_view Text) {
-  const size_t end = SearchedListEnd(Form);
-  for (size_t i = 1; i < end; ++i)
-    if (Form.TitleNameLists[i].Contains(Text)) return true;
-  return false;
+  return disc::VTSNameListsContain(Form, Text);
 }
 
-void TitleNameListAdd(app::TForm1& Form, std::string_view Text, int32_t Index) {
-  if (Index < 1 || Index > Form.TitleSetCount) return;
-  if (Form.TitleNameLists.size() <= static_cast<size_t>(Index)) Form.TitleNameLists.resize(Index + 1);
-  Form.TitleNameLists[Index].Add(Text);
-}
+void TitleNameListAdd(app::TForm1& Form, std::string_view Text, int32_t Index) { disc::AddVTSName(Form, Text, Index); }
 
-std::string TitleNameListFind(const app::TForm1& Form, std::string_view Text) {
-  const size_t end = SearchedListEnd(Form);
-  for (size_t i = 1; i < end; ++i) {
-    const int at = Form.TitleNameLists[i].IndexOf(Text);
-    if (at >= 0) return Form.TitleNameLists[i][static_cast<size_t>(at)];
-  }
-  return {};
-}
+std::string TitleNameListFind(const app::TForm1& Form, std::string_view Text) { return disc::FindVTSName(Form, Text); }
 
 }  // namespace tess::subpic

@@ -271,12 +271,12 @@ TEST(NameLists, PerTitleSetLists) {
   disc::AddVTSName(p.Form, "t004_v001", 4);  // beyond the title-set count
   disc::AddVTSName(p.Form, "t000_v001", 0);
   EXPECT_TRUE(disc::VTSNameListsContain(p.Form, "t002_v001"));
-  EXPECT_TRUE(disc::TitleNameListContains(p.Form, "t001_v001"));
+  EXPECT_TRUE(disc::VTSNameListsContain(p.Form, "t001_v001"));
   EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "t004_v001"));
   EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "t000_v001"));
   EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "T001_V001"));
   EXPECT_EQ(disc::FindVTSName(p.Form, "t002_v001"), "t002_v001");
-  EXPECT_EQ(disc::TitleNameListFind(p.Form, "none"), "");
+  EXPECT_EQ(disc::FindVTSName(p.Form, "none"), "");
   disc::ClearVTSNameLists(p.Form);
   EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "t002_v001"));
 }
