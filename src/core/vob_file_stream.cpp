@@ -268,25 +268,26 @@ bool TVobFileStream::FillBuffer() {
   return got > 0;
 }
 
+int64_t TVobFileStream::TakeBuffered(uint8_t* Dest, int64_t Count) {
+  int64_t done = 0;
+  while (done < Count) {
+    const int64_t rem = bufferSize_ - bufferPos_;
+    if (rem > 0) {
+      const int64_t n = std::min(rem, Count - done);
+      if (Dest) std::memcpy(Dest + done, buffer_.data() + bufferPos_, static_cast<size_t>(n));
+      bufferPos_ += n;
+      done += n;
+      continue;
+    }
+    if (buffer_.empty() || !FillBuffer()) break;
+  }
+  if (done < Count) Eof = true;
+  return done;
+}
+
 int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
   if (Count <= 0) return 0;
-  if (Buffered && !writeBuffered_) {
-    auto* d = static_cast<uint8_t*>(Dest);
-    int64_t done = 0;
-    while (done < Count) {
-      const int64_t rem = bufferSize_ - bufferPos_;
-      if (rem > 0) {
-        const int64_t n = std::min(rem, Count - done);
-        std::memcpy(d + done, buffer_.data() + bufferPos_, static_cast<size_t>(n));
-        bufferPos_ += n;
-        done += n;
-        continue;
-      }
-      if (buffer_.empty() || !FillBuffer()) break;
-    }
-    if (done < Count) Eof = true;
-    return done;
-  }
+  if (Buffered && !writeBuffered_) return TakeBuffered(static_cast<uint8_t*>(Dest), Count);
   for (;;) {
     int err = 0;
     const int64_t got = ReadAhead(Dest, Count, err);
@@ -303,22 +304,7 @@ int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
 }
 
 int64_t TVobFileStream::Skip(int64_t Count) {
-  if (Buffered && !writeBuffered_) {
-    if (Count <= 0) return 0;
-    int64_t done = 0;
-    while (done < Count) {
-      const int64_t rem = bufferSize_ - bufferPos_;
-      if (rem > 0) {
-        const int64_t n = std::min(rem, Count - done);
-        bufferPos_ += n;
-        done += n;
-        continue;
-      }
-      if (buffer_.empty() || !FillBuffer()) break;
-    }
-    if (done < Count) Eof = true;
-    return done;
-  }
+  if (Buffered && !writeBuffered_) return Count > 0 ? TakeBuffered(nullptr, Count) : 0;
   if (writeBuffered_) return 0;
   if (pos_ + Count < 0) return 0;
   pos_ += Count;

@@ -155,6 +155,9 @@ class TVobFileStream {
   int64_t ReadAhead(void* Dest, int64_t Count, int& Err);
   bool AskRetry();
   bool FillBuffer();
+  // Count bytes on from the buffered read position, refilling the buffer as it
+  // empties; copied to Dest unless it is null (a skip). Fewer at the end set Eof.
+  int64_t TakeBuffered(uint8_t* Dest, int64_t Count);
   int64_t WriteDirect(const void* Source, int64_t Count);
   bool FlushBuffer();
   void ReportWriteFailure(int Err);
