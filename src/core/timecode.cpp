@@ -46,11 +46,7 @@ double PtsToMilliseconds(const uint8_t* P) { return static_cast<double>(PtsToTic
 
 uint32_t PtsToLow32(const uint8_t* P) { return static_cast<uint32_t>(PtsToTicks(P)); }
 
-double TicksToMilliseconds(const uint8_t* P) {
-  uint8_t b[4] = {P[0], P[1], P[2], P[3]};
-  SwapBytes32(b);  // the count is big-endian, the processor little-endian
-  return static_cast<double>(ReadLE32(b)) / 90.0;
-}
+double TicksToMilliseconds(const uint8_t* P) { return static_cast<double>(ReadBE32(P)) / 90.0; }
 
 // ---------------------------------------------------------------- conversions
 
@@ -200,10 +196,7 @@ TTimeCode SamplesToTimeCodeInt(int32_t SampleRate, double FrameRate, int64_t Sam
 
 // ---------------------------------------------------------------- texts
 
-std::string TimeCodeToText(TTimeCode TC) {
-  return IntToStrZeroPad(TC.Hours, 2) + ":" + IntToStrZeroPad(TC.Minutes, 2) + ":" + IntToStrZeroPad(TC.Seconds, 2) +
-         "." + IntToStrZeroPad(TC.Frames, 2);
-}
+std::string TimeCodeToText(TTimeCode TC) { return TimecodeToString(TC, '.'); }
 
 std::string TimeCodeWithRateText(TTimeCode TC, double Rate) {
   const char* rate = std::trunc(Rate) == 29 ? "29.97 fps)" : Rate == 25 ? "25 fps)" : "30 fps)";

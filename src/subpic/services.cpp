@@ -168,12 +168,7 @@ core::TTimeCode MsToTimecode(const app::TForm1& Form, uint32_t Ms) {
   const bool carry = frames == RoundEven(rate);
   if (carry) --frames;
   tc.Frames = static_cast<uint8_t>(std::max<int64_t>(frames, 0));
-  if (carry) {
-    if (known)
-      core::IncTimecodeFrame(Form, tc);
-    else
-      core::TimeCodeStepForward(tc, rate);
-  }
+  if (carry) core::TimeCodeStepForward(tc, rate);
   return tc;
 }
 
