@@ -1,12 +1,12 @@
 #include "core/cell_lookups.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 
 #include "app/project_state.h"
+#include "core/files.h"
 #include "disc/ifo_model.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -150,12 +150,7 @@ bool TimecodeInRange(TTimeCode A, TTimeCode B, TTimeCode T) {
   return CompareTimecodes(A, T) <= 0 && CompareTimecodes(T, B) < 0;
 }
 
-int64_t GetFileSize64(const std::string& FileName) {
-  struct stat st {};
-  const std::string path = platform::ResolveInputPath(FileName);
-  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
-  return st.st_size;
-}
+int64_t GetFileSize64(const std::string& FileName) { return GetFileSizeByName(FileName); }
 
 bool IsSDResolution(int32_t Width, int32_t Height) {
   const bool width = Width == 352 || Width == 704 || Width == 720;

@@ -40,14 +40,14 @@ size_t ButtonsWritten(const THighlightPlayItem& Item) {
   return std::min<size_t>(Item.Buttons.size(), std::numeric_limits<uint8_t>::max());
 }
 
-TAngleBlockList* ListOfDomain(app::TForm1& Form, int32_t Domain) {
+const TAngleBlockList* ListOfDomain(const app::TForm1& Form, int32_t Domain) {
   if (Domain == 1) return &Form.AngleLists.Menus;
   if (Domain == 2) return &Form.AngleLists.Titles;
   return nullptr;
 }
 
 const TAngleBlockEntry* FindAngleEntry(const app::TForm1& Form, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockList* list = Domain == 1 ? &Form.AngleLists.Menus : Domain == 2 ? &Form.AngleLists.Titles : nullptr;
+  const TAngleBlockList* list = ListOfDomain(Form, Domain);
   if (!list) return nullptr;
   for (const TAngleBlockEntry& e : *list)
     if (e.VobId == VobId) return &e;
@@ -412,7 +412,7 @@ int32_t MostUsedPalette(const TPalettes& List) {
 // ---- angle-block lists ----
 
 void BuildMenuAngleList(app::TForm1& Form, int32_t IFOIndex) {
-  TAngleBlockList& list = *ListOfDomain(Form, 1);
+  TAngleBlockList& list = Form.AngleLists.Menus;
   list.clear();
   if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Form.IFOFiles.size()) return;
   std::vector<std::pair<uint32_t, uint32_t>> seen;
@@ -423,7 +423,7 @@ void BuildMenuAngleList(app::TForm1& Form, int32_t IFOIndex) {
 }
 
 void BuildTitleAngleList(app::TForm1& Form, int32_t IFOIndex) {
-  TAngleBlockList& list = *ListOfDomain(Form, 2);
+  TAngleBlockList& list = Form.AngleLists.Titles;
   list.clear();
   if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Form.IFOFiles.size()) return;
   std::vector<std::pair<uint32_t, uint32_t>> seen;

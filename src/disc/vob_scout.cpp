@@ -1,6 +1,5 @@
 #include "disc/vob_scout.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -26,9 +25,7 @@ constexpr size_t kMaxChainFiles = 999;
 using platform::IsAsciiDigit;
 
 int64_t PacksOfFile(const std::string& Path) {
-  struct stat st {};
-  if (::stat(Path.c_str(), &st) != 0) return 0;
-  return (static_cast<int64_t>(st.st_size) + kNavPackSize - 1) / kNavPackSize;
+  return (core::GetFileSizeByName(Path) + kNavPackSize - 1) / kNavPackSize;
 }
 
 // The HD name of a disc file: "hv" + three digits + a domain letter + two digits.
@@ -351,13 +348,10 @@ void TVobScaut::PrepareMap(app::TForm1& Form, bool Report) {
   const uint32_t normal = Form.Options.LogColorVOBScannerInfo;
   if (Report) Form.Log(1, core::msg::PrepareEVOMap, normal);
 
-  // One run per (EVO id, cell id, angle): the first.
+  // One run per (EVO id, cell id): the first. (A run's angle follows from its
+  // EVO id, so it tells no two runs of a pair apart.)
   std::unordered_set<uint64_t> seen;
-  std::erase_if(Cells, [&seen](const TCellDistance& r) {
-    const uint64_t key = (static_cast<uint64_t>(r.VobId) << 32) | (static_cast<uint64_t>(r.CellId & 0xFFFFFF) << 8) |
-                         (r.AngleNumber & 0xFF);
-    return !seen.insert(key).second;
-  });
+  std::erase_if(Cells, [&seen](const TCellDistance& r) { return !seen.insert(PairKey(r.VobId, r.CellId)).second; });
   for (TCellDistance& r : Cells) {
     const TAngleCellEntry* e = FindAngleCell(r.VobId);
     r.AngleNumber = e ? e->AngleNumber : 0;
