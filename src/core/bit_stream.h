@@ -138,7 +138,8 @@ class TFileBitStream {
   bool CopyFailed() const { return WriteFailed_; }
   int32_t PendingEditCount() const { return static_cast<int32_t>(Edits_.size()); }
 
-  // The fields in their designed order.
+  // Open to the stream parsers, which read the position and set the copy-mode
+  // switches and the prepared extension directly.
   int Handle = -1;
   int32_t ByteIndex = 0;
   int32_t BitsLeft = 8;
