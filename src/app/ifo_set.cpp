@@ -8,6 +8,7 @@
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
+#include "disc/attribute_texts.h"
 #include "disc/highlights.h"
 #include "disc/ifo_readers.h"
 #include "disc/palette.h"
@@ -54,11 +55,10 @@ void SetDiscFrameRate(TForm1& Form) {
   for (int32_t i = 0; i < Form.TitleSetCount && !attr; ++i) {
     const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
     if (rec.Kind == disc::ifoVTS)
-      attr = static_cast<uint16_t>(rec.VTSI_MAT[disc::vtsi::TitleVideoAttr] |
-                                   (rec.VTSI_MAT[disc::vtsi::TitleVideoAttr + 1] << 8));
+      attr = disc::VideoAttrWordAt(rec.VTSI_MAT.data(), disc::vtsi::TitleVideoAttr);
   }
   if (!attr && Form.TitleSetCount > 0 && Form.IFOFiles[0].Kind == disc::ifoVMG)
-    attr = static_cast<uint16_t>(Form.IFOFiles[0].VMGI_MAT[256] | (Form.IFOFiles[0].VMGI_MAT[257] << 8));
+    attr = disc::VideoAttrWordAt(Form.IFOFiles[0].VMGI_MAT.data(), disc::vmgi::MenuVideoAttr);
   if (!attr) return;
   std::array<uint8_t, 12> decoded{};
   DecodeVideoAttr(*attr, decoded);

@@ -77,7 +77,7 @@ int32_t VTSTitleDisplayMode(const app::TForm1& Form, int32_t TitleSetIndex) {
 int32_t VTSMenuDisplayMode(const app::TForm1& Form, int32_t TitleSetIndex) {
   if (TitleSetIndex < 1) {
     const TIFOFile* vmg = IfoAt(Form, 0);
-    return DisplayClassOfAttr(vmg ? VideoAttrWordAt(vmg->VMGI_MAT.data(), 256) : 0);
+    return DisplayClassOfAttr(vmg ? VideoAttrWordAt(vmg->VMGI_MAT.data(), vmgi::MenuVideoAttr) : 0);
   }
   const TIFOFile* f = IfoAt(Form, TitleSetIndex);
   if (!f) return DisplayClassOfAttr(0);

@@ -293,7 +293,7 @@ uint16_t VTSIField16(const TIFOFile& F, size_t Offset);
 namespace vmgi {
 constexpr size_t LastSectorOfSet = 12, LastSectorOfIFO = 28, TitleSetCount = 62, EndByte = 128,
                  FirstPlayPGC = 132, MenuEvoStart = 192, TT_SRPT = 196, MenuPGCI_UT = 200, PTL_MAIT = 204,
-                 VTS_ATRT = 208, TXTDT_MG = 212, MenuC_ADT = 216, MenuVOBU_ADMAP = 220;
+                 VTS_ATRT = 208, TXTDT_MG = 212, MenuC_ADT = 216, MenuVOBU_ADMAP = 220, MenuVideoAttr = 256;
 }
 namespace vtsi {
 constexpr size_t LastSectorOfSet = 12, LastSectorOfIFO = 28, Category = 34, EndByte = 128, MenuEvoStart = 192,

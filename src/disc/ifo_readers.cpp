@@ -9,6 +9,7 @@
 #include "app/project_state.h"
 #include "core/byte_order.h"
 #include "core/messages.h"
+#include "disc/attribute_texts.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -580,7 +581,7 @@ std::string TimeText(const TTimeCode& t) { return core::TimeCodeToText(t); }
 // A video attribute word (two bytes as stored) as a short description.
 std::string VideoText(const uint8_t* Stored) {
   std::array<uint8_t, 12> d{};
-  app::DecodeVideoAttr(static_cast<uint16_t>(Stored[0] | (Stored[1] << 8)), d);
+  app::DecodeVideoAttr(VideoAttrWordAt(Stored, 0), d);
   static constexpr int kWidths[4] = {720, 704, 352, 352};
   const bool pal = d[1] != 0;
   const int height = d[9] == 3 ? (pal ? 288 : 240) : (pal ? 576 : 480);
