@@ -44,10 +44,11 @@ class TIFOImage {
 // lines, and the count of what the file's tables have decoded so far. A bad table
 // or record is reported once, as a warning that names the file and the table.
 struct TTableReader {
-  // What one file may decode, per byte of the file. Honest tables decode each
-  // byte about once (a menu entry and the chain it names count a chain header
-  // twice); the rest of the room is for entries that share a chain.
-  static constexpr uint64_t kDecodedPerFileByte = 16;
+  // What one file may decode, per byte of the file. Tables without shared bytes
+  // decode each byte about once (a menu entry and the chain it names count a
+  // chain header twice); the rest of the room is for sharing that discs do use,
+  // such as the language units of a menu domain naming the same chains.
+  static constexpr uint64_t kDecodedPerFileByte = 32;
 
   TTableReader(app::TForm1& F, const TIFOImage& I) : Form(F), Image(I) {}
 

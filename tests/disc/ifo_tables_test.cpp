@@ -126,7 +126,7 @@ TEST_F(TableBytes, PartOfTitleIndexList) {
 // skipped with one report.
 class SharedBytes : public TableBytes {
  protected:
-  static constexpr uint64_t kBound = 16;  // decoded bytes per byte of the file
+  static constexpr uint64_t kBound = disc::TTableReader::kDecodedPerFileByte;  // decoded bytes per byte of the file
   // A chain at At with Cells cells, both cell tables present.
   void PutChain(size_t At, uint16_t Cells) {
     Put16(At + 2, Cells);
