@@ -22,8 +22,13 @@ bool TIFOImage::Load(const std::string& FileName) {
   const std::streamoff size = in.tellg();
   if (size < 0) return false;
   in.seekg(0, std::ios::beg);
-  bytes_.resize(static_cast<size_t>(size));
-  if (size > 0 && !in.read(reinterpret_cast<char*>(bytes_.data()), size)) {
+  // Information files are a few hundred kilobytes; a huge file that merely
+  // carries the right identifier must not take all memory. Tables beyond the
+  // part read are then reported as lying outside the file.
+  constexpr std::streamoff kMaxInformationFileBytes = 64 << 20;
+  bytes_.resize(static_cast<size_t>(std::min(size, kMaxInformationFileBytes)));
+  const auto wanted = static_cast<std::streamsize>(bytes_.size());
+  if (wanted > 0 && !in.read(reinterpret_cast<char*>(bytes_.data()), wanted)) {
     // Keep what was read: the rest of the file reads as missing.
     bytes_.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
   }
