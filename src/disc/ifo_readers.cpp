@@ -525,6 +525,8 @@ void FreeTreeNodeData(app::TForm1& /*Form*/) {}
 
 void FreeStreamArrays(app::TForm1& Form) {
   Form.StringPool.Clear();
+  // The data strings are handles into the pool: they go with it.
+  Form.DataStrings.Clear();
   Form.VideoStreams.clear();
   Form.AudioStreams.clear();
   Form.SubPictureItems.clear();
