@@ -24,25 +24,6 @@ std::vector<uint8_t> Counting(size_t n) {
   return v;
 }
 
-// A file-size limit stands in for a full disk: writes past it fail with EFBIG.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t Bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved_;
-    small.rlim_cur = Bytes;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, handler_);
-  }
-
- private:
-  struct rlimit saved_ {};
-  sighandler_t handler_;
-};
 
 void Touch(const std::string& path) { test::WriteFileBytes(path, {'x'}); }
 bool Exists(const std::string& path) {
@@ -105,7 +86,7 @@ TEST(CopyFileRange, FailuresSaySoAndLeaveNothingPartial) {
   test::WriteFileBytes(dir.File("old2.bin"), {4, 5});
   bool copied;
   {
-    FileSizeLimit limit(20000);
+    test::FileSizeLimit limit(20000);
     copied = CopyFileRangeSimple(p.Form, dir.File("src.bin"), dir.File("old2.bin"), 50000, 0);
   }
   EXPECT_FALSE(copied);
@@ -156,7 +137,7 @@ TEST(Files, SizesSignaturesAndAppending) {
   EXPECT_EQ(test::ReadFileBytes(dir.File("a.sup")), (std::vector<uint8_t>{'a', 'b', 'c', 'd', 'e'}));
   EXPECT_FALSE(AppendToFile(dir.File("x/a.sup"), "abc", 3));
   {
-    FileSizeLimit limit(4);
+    test::FileSizeLimit limit(4);
     EXPECT_FALSE(AppendToFile(dir.File("a.sup"), "abc", 3));
   }
   EXPECT_EQ(test::ReadFileBytes(dir.File("a.sup")).size(), 5u);

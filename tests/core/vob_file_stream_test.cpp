@@ -69,25 +69,6 @@ int64_t SizeOf(const std::string& path) {
 
 bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
-// A file-size limit stands in for a full disk: writes past it fail with EFBIG.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t Bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &saved_);
-    handler_ = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved_;
-    small.rlim_cur = Bytes;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-  }
-  ~FileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &saved_);
-    ::signal(SIGXFSZ, handler_);
-  }
-
- private:
-  struct rlimit saved_ {};
-  sighandler_t handler_;
-};
 
 // ---- opening, sizes beyond 4 GiB ----
 
@@ -233,7 +214,7 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
   const std::string fullName = dir.File("full.ac3");
   test::WriteFileBytes(fullName, Pattern(4096));
   {
-    FileSizeLimit limit(4096);
+    test::FileSizeLimit limit(4096);
     auto full = TVobFileStream::CreateAppend(p.Form, fullName, 1, nullptr);
     ASSERT_TRUE(full->IsOpen());
     EXPECT_EQ(full->Write("0123456789", 10), 10);
@@ -635,7 +616,7 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
   {
     // An output that lost bytes is not finished.
     test::WriteFileBytes(dir.File("f.pcm"), Pattern(100));
-    FileSizeLimit limit(100);
+    test::FileSizeLimit limit(100);
     auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr);
     out->FinishPcm = true;
     out->Write("x", 1);

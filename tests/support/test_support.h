@@ -1,4 +1,7 @@
 #pragma once
+#include <sys/resource.h>
+
+#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -33,6 +36,28 @@ struct Project {
   // Texts of the log lines written so far (captions without the time stamp).
   std::vector<std::string> LogTexts() const;
   bool LogContains(const std::string& piece) const;
+};
+
+// A file-size limit stands in for a full disk: writes past it fail with EFBIG.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t Bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved_;
+    small.rlim_cur = Bytes;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  struct rlimit saved_ {};
+  sighandler_t handler_;
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
