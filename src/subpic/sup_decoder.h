@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "disc/registries.h"
+
 namespace tess::app {
 struct TForm1;
 }
@@ -11,22 +13,12 @@ struct TForm1;
 // back to the subpicture results.
 namespace tess::subpic {
 
-// A fade of a subpicture unit (12 bytes in the original record).
-struct TFadeEntry {
-  uint32_t StartMs = 0;
-  uint32_t DurationMs = 0;
-  uint32_t Type = 0;
-};
-using TFadeList = std::vector<TFadeEntry>;
-
-// A scroll of a subpicture unit (16 bytes in the original record).
-struct TScrollEntry {
-  uint32_t StartMs = 0;
-  uint32_t DurationMs = 0;
-  uint32_t Type = 0;        // 1..4
-  int32_t Coordinate = 0;
-};
-using TScrollList = std::vector<TScrollEntry>;
+// The fade and scroll lists are the subpicture item's own (disc::TFadeList,
+// disc::TScrollList): the results copy them into the item unchanged.
+using disc::TFadeEntry;
+using disc::TFadeList;
+using disc::TScrollEntry;
+using disc::TScrollList;
 
 // What DecodeSupFile learned about a ".sup" file. The caller starts it empty.
 struct TCutSupFromFileResult {
