@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "app/main_window_impl.h"
-#include "app/project_state.h"
+#include "state/project_state.h"
 #include "core/vob_file_stream.h"
 #include "disc/vob_scout.h"
 #include "disc_builder.h"
@@ -108,7 +108,7 @@ void Scout(benchmark::State& state, uint8_t fullScan) {
   form->Options.FullScan = fullScan;
   for (auto _ : state) {
     auto scout = disc::TVobScaut::Create(c.Files.front());
-    scout->Scan(*form, form->StatusProgress);
+    scout->Scan(*form, *form, form->StatusProgress);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.Bytes));
 }

@@ -10,7 +10,8 @@
 #include <vector>
 
 #include "app/main_window_impl.h"
-#include "app/project_state.h"
+#include "app/options.h"
+#include "state/project_state.h"
 #include "app/run.h"
 #include "platform/settings_store.h"
 
@@ -201,7 +202,7 @@ int RunCommandLine(int argc, char** argv) {
     return kExitUsage;
   }
   if (!marks.empty()) {
-    std::vector<TVTSListForm::Row> rows;
+    std::vector<state::TVTSListForm::Row> rows;
     for (int n = 1; n <= 100; ++n) {
       bool chosen = false;
       for (int m : marks) chosen |= (source.Kind == SourceKind::LooseEvo ? m == n : m + 1 == n);

@@ -1,32 +1,27 @@
 #pragma once
-#include <string>
+#include <cstdint>
 
-#include "app/main_window.h"
+#include "core/headless_window.h"
+
+namespace tess::state {
+struct TForm1;
+}
 
 namespace tess::app {
 
-struct TForm1;
-
-// The headless main window: its log writer fills the log window's list (the
-// command line prints each line as it is added) and its bars are plain models.
-class MainWindow : public TfrmMain {
+// The command line's main window: the headless window, plus the settings file
+// for the options and the registries for the post-processing count.
+class MainWindow : public core::HeadlessWindow {
  public:
-  explicit MainWindow(TForm1& Form);
-  ~MainWindow() override;
+  explicit MainWindow(state::TForm1& Form);
 
-  std::string TotalProcent;  // the overall percentage label
-
-  void AddLogLine(int32_t Kind, std::string_view Text, uint32_t Colour) override;
-  void AddLogText(int32_t Kind, std::string_view Text) override;
-  void AddLogLineRaw(int32_t Kind, std::string_view Text) override;
-  void LogCountSummary(std::string_view FileName) override;
-  void HighlightChartItem(std::string_view Label, uint32_t Colour) override;
-  void UpdateProgress(int32_t Phase) override;
   void SaveOptions() override;
-  void ProcessMessages() override;
+
+ protected:
+  int64_t PostProcessingTotal() const override;
 
  private:
-  TForm1& form_;
+  state::TForm1& form_;
 };
 
 }  // namespace tess::app

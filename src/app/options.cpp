@@ -1,8 +1,10 @@
 #include "app/options.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <variant>
 
+#include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "platform/ui_models.h"
 
@@ -151,6 +153,25 @@ void SaveFormPosition(platform::SettingsStore& Store, const std::string& FormNam
   Store.WriteInteger(kPositionKey, FormName + "Left", Pos.Left);
   Store.WriteInteger(kPositionKey, FormName + "Width", Pos.Width);
   Store.WriteInteger(kPositionKey, FormName + "Height", Pos.Height);
+}
+
+void GetProgramFilesDir(std::string& Result) {
+  // The authoring tool is a Windows program; on Linux it lives in the Wine
+  // prefix's "Program Files" when there is one.
+  std::error_code ec;
+  std::string prefix;
+  if (const char* wine = std::getenv("WINEPREFIX"); wine && *wine)
+    prefix = wine;
+  else if (const char* home = std::getenv("HOME"); home && *home)
+    prefix = std::string(home) + "/.wine";
+  if (!prefix.empty()) {
+    const std::string dir = platform::IncludeTrailingSlash(prefix) + "drive_c/Program Files/";
+    if (std::filesystem::is_directory(dir, ec)) {
+      Result = dir;
+      return;
+    }
+  }
+  Result = "/opt/";
 }
 
 }  // namespace tess::app

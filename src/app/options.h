@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "core/options.h"
+
 namespace tess::platform {
 class SettingsStore;
 struct FormPosition;
@@ -10,49 +12,7 @@ struct FormPosition;
 
 namespace tess::app {
 
-// The settings record. Fields the demultiplexer reads come first, in the order
-// of the original record; each is saved under the value name in its comment.
-struct TOptions {
-  uint8_t DeleteSUP = 1;            // "DeleteSUP": delete *.sup and *.dat files at the end of a run
-  uint8_t DeletePCM = 1;            // "DeletePCM": delete a .pcm output after its WAV conversion
-  uint8_t ShowErrorMsg = 1;         // "ShowErrorMsg"
-  uint8_t TitleMakeSup = 1;         // "TitleMakeSup": record title subpicture units in .dat files
-  uint8_t SUPMode = 2;              // "SUPMode": 0 sup+dat, 1 and .sst, 2 insert into script
-  uint8_t CommonTitlesFolder = 1;   // "CommonTitlesFolder": forced to 1 on every load
-  uint8_t TimeScale1001 = 0;        // "TimeScale1001": forced to 0 on every load
-  uint8_t TitleMode = 1;            // "TitleMode": 1 VobID, 2 Main, 3 Auto Main, 4 PTS
-  uint8_t MenuMode = 1;             // "MenuMode": 1 VobID, 4 PTS
-  uint8_t AdvancedMain = 0;         // "AdvancedMain"
-  uint8_t AudioTimeNavigation = 1;  // "AudioTimeNavigation"
-  uint8_t AddSE = 0;                // "AddSE"
-  int32_t InsertAngle = 0;          // "InsertAngle": 0 keeps every angle
-  uint8_t FullScan = 0;             // "FullScan": 1 full, 0 quick scanning
-  int32_t AngleType = 0;            // "AngleType": 1 seamless, 2 non-seamless, 0 original
-  uint8_t SolidAudio = 0;           // "SolidAudio"
-  int32_t RecutMode = 0;            // "RecutMode"
-  uint8_t AddAudioStub = 0;         // "AddAudioStub"
-  int32_t TitlePTSMode = 0;         // "PTSAudioTitleMode": 0 left, 1 center, 2 right
-  int32_t MenuPTSMode = 0;          // "PTSAudioMenuMode"
-  int32_t MemoryManager = 1;        // "MemoryManager": 1 ordinary, 2 complex disc
-  uint8_t MainByTitle = 0;          // "MainByTitle"
-  uint8_t CorrectVideoBitrate = 0;  // "CorrectVideoBitrate"
-  uint32_t LogColorInterleaving = 0x8000;       // "LogColorInterleaving"
-  uint32_t LogColorVOBScannerInfo = 0x808000;   // "LogColorVOBScannerInfo"
-  uint32_t LogColorAudioPTS = 0x800000;         // "LogColorAudioPTS"
-  uint32_t LogColorSlideShow = 0x800000;        // "LogColorSlideShow"
-  uint32_t LogColorHLSame = 0xFF;               // "LogColorHLSame"
-  int32_t AutoSaveLog = 0;          // "AutoSaveLog": 0 never, 1 at the finish, 2 always
-  uint8_t SameHLShowLog = 1;        // "SameHLShowLog"
-  uint8_t LogVisible = 1;           // "LogVisible"
-
-  // The shell's own: where a run reads and writes.
-  std::string SourcePath;           // "SourcePath"
-  std::string DestinationPath;      // "DestinationPath"
-  int32_t DestinationMode = 0;      // "DestinationMode": 2 writes into a subfolder
-  std::string DestinationSubfolder; // "DestinationSubfolder": the candidate chosen for mode 2
-  std::string ScenaristPath;        // "ScenaristPath": the authoring tool (not launched here)
-  std::vector<std::string> RecentDestinations;  // "RecentDestination0".."RecentDestination9"
-};
+using core::TOptions;
 
 // Registry key paths, used as the settings file's section names.
 inline const char* const kSettingsKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\\Tessaline 1.4";
@@ -69,5 +29,8 @@ std::vector<std::string> OptionValueNames();
 void RestoreFormPosition(const platform::SettingsStore& Store, const std::string& FormName,
                          platform::FormPosition& Pos);
 void SaveFormPosition(platform::SettingsStore& Store, const std::string& FormName, const platform::FormPosition& Pos);
+
+// The folder from which the settings start looking for the authoring tool.
+void GetProgramFilesDir(std::string& Result);
 
 }  // namespace tess::app

@@ -2,9 +2,10 @@
 
 #include <filesystem>
 
-#include "app/ifo_set.h"
-#include "app/project_state.h"
+#include "disc/ifo_set.h"
+#include "state/project_state.h"
 #include "core/log.h"
+#include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "disc/vob_scout.h"
@@ -48,7 +49,7 @@ void AddChartPoint(TForm1& Form, const std::string& file) {
 // Maps the cells of one domain's chain and keeps the map for the domain.
 bool ScanDomain(TForm1& Form, const std::string& FirstFile, int32_t Number, int32_t Kind) {
   auto scout = disc::TVobScaut::Create(FirstFile);
-  const disc::TScanEnd end = scout->Scan(Form, Form.StatusProgress);
+  const disc::TScanEnd end = scout->Scan(Form, Form, Form.StatusProgress);
   disc::RegisterVobScout(Form, Number, scout, Kind);
   return end != disc::TScanEnd::ReadError;
 }
@@ -159,7 +160,7 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
   switch (Source.Kind) {
     case SourceKind::StandardContent: {
       Form.Log(0, std::string(core::msg::LoadIFOFile) + Source.IFOFile);
-      const int32_t loaded = LoadIFOSet(Form, Source.IFOFile);
+      const int32_t loaded = LoadIFOSet(Form, Form, Source.IFOFile);
       if (Form.TitleSetCount < 1 || Form.IFOFiles[0].Kind == disc::ifoUnknown) {
         Form.Log(2, core::msg::FileIsNotInIFOFormatOr, platform::kColourRed);
         return false;
@@ -172,7 +173,7 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
         std::string line = name + ":";
         for (const std::string& f : TitleSetEvoFiles(Form, i)) {
           std::string size;
-          FormatFileSize(f, size);
+          core::FormatFileSize(f, size);
           line += "  " + platform::ExtractFileName(f) + " (" + size.substr(size.find(':') + 2) + ")";
           Source.EvoFiles.push_back(f);
           AddChartPoint(Form, f);
@@ -202,7 +203,7 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
 
 RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   std::string folder;
-  GetOutputFolder(Form, folder);
+  core::GetOutputFolder(Form.Options, folder);
   if (folder.empty()) {
     Form.Log(2, core::msg::SpecifyDestinationPath, platform::kColourRed);
     return RunResult::Failed;

@@ -2,9 +2,13 @@
 #include <string>
 #include <vector>
 
+namespace tess::state {
+struct TForm1;
+}
+
 namespace tess::app {
 
-struct TForm1;
+using state::TForm1;
 
 enum class SourceKind { None, StandardContent, AdvancedContent, LooseEvo };
 

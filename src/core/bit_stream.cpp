@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
 #include "core/messages.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -16,7 +17,6 @@ namespace tess::core {
 
 namespace {
 
-constexpr int32_t kLogWarning = 2;
 
 // Appends K bits to an accumulator of at most 64 bits. Only the low 32 bits
 // of the result matter, so a shift of 32 or more simply clears them.
@@ -65,9 +65,9 @@ uint32_t TBitStream::ReadBits(int N) {
 
 // ------------------------------------------------------------ TFileBitStream
 
-TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, app::TForm1* Form,
+TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, RunContext* Run,
                                TOpenMode Mode)
-    : BufferSize(std::max<int32_t>(BufferSize, 1)), Form_(Form), FileName_(FileName) {
+    : BufferSize(std::max<int32_t>(BufferSize, 1)), Run_(Run), FileName_(FileName) {
   ReadWrite = Mode == TOpenMode::ReadWrite;
   Storage_ = std::make_unique<uint8_t[]>(static_cast<size_t>(this->BufferSize));
   Buffer = Storage_.get();
@@ -83,13 +83,16 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
 }
 
 TFileBitStream::~TFileBitStream() {
-  if (!Closed_) Close();
+  // Copies and write-backs are completed by Close(), which reports a failed
+  // write; destroying a writing stream without it would lose the last buffer.
+  assert((Closed_ || (!CopyToOutput && !ReadWrite)) && "writing bit stream destroyed before Close()");
+  if (Handle >= 0) ::close(Handle);
 }
 
 void TFileBitStream::Fail(const std::string& Text) {
-  if (Form_) {
-    if (Form_->Prompt) Form_->Prompt->Inform(Text, msg::Error);
-    Form_->Log(kLogWarning, Text);
+  if (Run_) {
+    if (Run_->Prompt) Run_->Prompt->Inform(Text, msg::Error);
+    Run_->Log(kLogWarning, Text);
   }
   if (Handle >= 0) ::close(Handle);
   Handle = -1;
@@ -107,7 +110,7 @@ bool TFileBitStream::Close() {
     for (const TPatch& p : Patches_) {
       const int64_t count = std::min<int64_t>(static_cast<int64_t>(p.Bytes.size()), size - p.Pos);
       if (count > 0 && !platform::PWriteFull(Handle, p.Bytes.data(), static_cast<size_t>(count), p.Pos)) {
-        if (!WriteFailed_ && Form_) Form_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
+        if (!WriteFailed_ && Run_) Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
         WriteFailed_ = true;
       }
     }
@@ -128,7 +131,7 @@ bool TFileBitStream::ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got) {
   int err = 0;
   Got = Count > 0 ? static_cast<int32_t>(platform::ReadFull(Handle, Dest, static_cast<size_t>(Count), &err)) : 0;
   if (err == 0) return true;
-  if (!ReadFailed_ && FillCount > 0 && Form_) Form_->Log(kLogWarning, "Unable to read from file " + FileName_ + ".");
+  if (!ReadFailed_ && FillCount > 0 && Run_) Run_->Log(kLogWarning, "Unable to read from file " + FileName_ + ".");
   ReadFailed_ = true;
   return false;
 }
@@ -323,7 +326,7 @@ void TFileBitStream::WriteOut(const uint8_t* Data, size_t Count) {
   if (Count == 0 || WriteFailed_) return;
   if (OutputHandle < 0 || !platform::WriteFull(OutputHandle, Data, Count)) {
     WriteFailed_ = true;
-    if (Form_) Form_->Log(kLogWarning, "Unable to write the copy of file " + FileName_ + ".");
+    if (Run_) Run_->Log(kLogWarning, "Unable to write the copy of file " + FileName_ + ".");
   }
 }
 
@@ -340,8 +343,8 @@ void TFileBitStream::WriteInput(int64_t From, int64_t To) {
 
 void TFileBitStream::NoteMisplaced(int64_t Pos) {
   ++MisplacedEdits_;
-  if (Form_)
-    Form_->Log(kLogWarning, "Edit at byte " + std::to_string(Pos) + " of file " + FileName_ +
+  if (Run_)
+    Run_->Log(kLogWarning, "Edit at byte " + std::to_string(Pos) + " of file " + FileName_ +
                                 " could not be placed in the copy.");
 }
 
@@ -443,7 +446,7 @@ void TFileBitStream::CopyStep(bool Final) {
 void TFileBitStream::WriteBackStep() {
   if (!ReadWrite || FillCount == 0 || BufferFill == 0 || Handle < 0) return;
   if (!platform::PWriteFull(Handle, Buffer, static_cast<size_t>(BufferFill), BufferStart_)) {
-    if (!WriteFailed_ && Form_) Form_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
+    if (!WriteFailed_ && Run_) Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
     WriteFailed_ = true;
   }
 }

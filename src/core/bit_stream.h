@@ -5,11 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace tess::app {
-struct TForm1;
-}
-
 namespace tess::core {
+
+struct RunContext;
 
 // Raised when a TFileBitStream cannot open or read its file.
 class EParserFileException : public std::runtime_error {
@@ -60,20 +58,20 @@ class TFileBitStream {
   static constexpr int32_t kCopyHoldBack = 4096;
 
   // Opens FileName and fills the buffer once. On failure shows the message
-  // through Form (when given) and raises EParserFileException.
-  TFileBitStream(const std::string& FileName, int32_t BufferSize, app::TForm1* Form = nullptr,
+  // through Run (when given) and raises EParserFileException.
+  TFileBitStream(const std::string& FileName, int32_t BufferSize, RunContext* Run = nullptr,
                  TOpenMode Mode = TOpenMode::ReadOnly);
   ~TFileBitStream();
   TFileBitStream(const TFileBitStream&) = delete;
   TFileBitStream& operator=(const TFileBitStream&) = delete;
 
   static std::unique_ptr<TFileBitStream> Create(const std::string& FileName, int32_t BufferSize,
-                                                app::TForm1* Form = nullptr) {
-    return std::make_unique<TFileBitStream>(FileName, BufferSize, Form, TOpenMode::ReadOnly);
+                                                RunContext* Run = nullptr) {
+    return std::make_unique<TFileBitStream>(FileName, BufferSize, Run, TOpenMode::ReadOnly);
   }
   static std::unique_ptr<TFileBitStream> CreateReadWrite(const std::string& FileName, int32_t BufferSize,
-                                                         app::TForm1* Form = nullptr) {
-    return std::make_unique<TFileBitStream>(FileName, BufferSize, Form, TOpenMode::ReadWrite);
+                                                         RunContext* Run = nullptr) {
+    return std::make_unique<TFileBitStream>(FileName, BufferSize, Run, TOpenMode::ReadWrite);
   }
 
   // Copies and writes back the last buffer, applies what marks remain and
@@ -197,7 +195,7 @@ class TFileBitStream {
   void WriteBackStep();
   void ApplyPendingPatches(uint8_t* Dest, int64_t Start, int32_t Count, bool Consume);
 
-  app::TForm1* Form_ = nullptr;
+  RunContext* Run_ = nullptr;
   std::string FileName_;
   std::unique_ptr<uint8_t[]> Storage_;
   int64_t BufferStart_ = 0;  // file position of Buffer[0]

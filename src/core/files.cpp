@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
 #include "core/messages.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -165,7 +165,7 @@ void RemoveDirectoryChain(const std::string& Dir) {
   }
 }
 
-bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::string& Dest,
+bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string& Dest,
                    const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
                    int64_t Offset) {
   const std::string source = platform::ResolveInputPath(Source);
@@ -173,7 +173,7 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
     if (in >= 0) ::close(in);
-    Form.Log(2, std::string(msg::CanNotOpenFile) + Source, 255);
+    Run.Log(2, std::string(msg::CanNotOpenFile) + Source, 255);
     return false;
   }
   // The copy takes the place of a regular file (or a link) only: a device, pipe
@@ -187,7 +187,7 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
   const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
-    Form.Log(2, "Can not create file " + Dest, 255);
+    Run.Log(2, "Can not create file " + Dest, 255);
     return false;
   }
 
@@ -200,13 +200,13 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
     const int64_t n = static_cast<int64_t>(platform::PReadFull(in, block.data(), static_cast<size_t>(want),
                                                                Offset + static_cast<int64_t>(total), &readErr));
     if (readErr) {
-      Form.Log(2, "Read error in file " + Source + ": " + std::strerror(readErr), 255);
+      Run.Log(2, "Read error in file " + Source + ": " + std::strerror(readErr), 255);
       failed = true;
       break;
     }
     if (n == 0) break;
     if (!platform::WriteFull(out, block.data(), static_cast<size_t>(n))) {
-      Form.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+      Run.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
       failed = true;
       break;
     }
@@ -220,7 +220,7 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
   }
   ::close(in);
   if (::close(out) != 0 && !failed) {
-    Form.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+    Run.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
     failed = true;
   }
   if (failed || aborted) {
@@ -228,16 +228,16 @@ bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::stri
     return false;
   }
   if (::rename(temp.c_str(), Dest.c_str()) != 0) {
-    Form.Log(2, "Can not create file " + Dest, 255);
+    Run.Log(2, "Can not create file " + Dest, 255);
     ::unlink(temp.c_str());
     return false;
   }
   return true;
 }
 
-bool CopyFileRangeSimple(app::TForm1& Form, const std::string& Source, const std::string& Dest, uint64_t Count,
+bool CopyFileRangeSimple(RunContext& Run, const std::string& Source, const std::string& Dest, uint64_t Count,
                          int64_t Offset) {
-  return CopyFileRange(Form, Source, Dest, nullptr, nullptr, 0, Count, Offset);
+  return CopyFileRange(Run, Source, Dest, nullptr, nullptr, 0, Count, Offset);
 }
 
 int64_t GetFileSizeByName(const std::string& FileName) {
@@ -359,6 +359,19 @@ bool CleanScanFiles(const std::string& Root) {
     DeleteMatches(r, vts + "/Titles", {".vnf", ".times"});
   }
   return true;
+}
+
+// "File size: " + the size in whole Gb, Mb or Kb.
+void FormatFileSize(const std::string& FileName, std::string& Text) {
+  std::error_code ec;
+  const uint64_t size = std::filesystem::file_size(FileName, ec);
+  const uint64_t kb = ec ? 0 : size / 1024;
+  if (kb > 1048576)
+    Text = "File size: " + std::to_string(size >> 30) + " Gb";
+  else if (kb > 1024)
+    Text = "File size: " + std::to_string(size >> 20) + " Mb";
+  else
+    Text = "File size: " + std::to_string(kb) + " Kb";
 }
 
 }  // namespace tess::core

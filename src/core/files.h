@@ -3,13 +3,11 @@
 #include <functional>
 #include <string>
 
-namespace tess::app {
-struct TForm1;
-}
-
 // Small file-system operations around a run, and the cleaning passes over a
 // project (output) folder. Folder paths use "/" and may or may not end in one.
 namespace tess::core {
+
+struct RunContext;
 
 // The folder part of FileName exists.
 bool ParentFolderExists(const std::string& FileName);
@@ -26,10 +24,10 @@ using TCopyProgress = std::function<void(int64_t)>;
 // and an older Dest untouched. OnProgress gets ProgressBase + bytes copied after
 // every 16,000-byte block; the copy stops when *AbortFlag becomes non-zero. False
 // (with a log line, except on abort) when the copy was not made.
-bool CopyFileRange(app::TForm1& Form, const std::string& Source, const std::string& Dest,
+bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string& Dest,
                    const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
                    int64_t Offset);
-bool CopyFileRangeSimple(app::TForm1& Form, const std::string& Source, const std::string& Dest, uint64_t Count,
+bool CopyFileRangeSimple(RunContext& Run, const std::string& Source, const std::string& Dest, uint64_t Count,
                          int64_t Offset);
 
 // The file's size; 0 when it cannot be opened.
@@ -73,5 +71,8 @@ bool CleanMenuTitleFolders(const std::string& Root);
 // At the end of a run: the scan caches ("*.vnf", "*.times") in the Menu and Titles
 // folders of every title set, and "*.sup", "*.dat", "*.vnf", "*.times" in VMG/Menu.
 bool CleanScanFiles(const std::string& Root);
+
+// "File size: " + the size in whole Gb, Mb or Kb.
+void FormatFileSize(const std::string& FileName, std::string& Text);
 
 }  // namespace tess::core

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
 #include "core/messages.h"
 #include "platform/file_io.h"
 
@@ -44,18 +44,18 @@ void AppendLogTextLine(std::string& Out, const platform::LogLine& Line, LogLette
 
 std::string ErrnoText(int Err) { return Err != 0 ? std::string(" (") + std::strerror(Err) + ")" : std::string(); }
 
-void ReportFileError(app::TForm1& Form, std::string_view Message, const std::string& FileName, int Err) {
-  Form.Log(2, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
+void ReportFileError(RunContext& Run, std::string_view Message, const std::string& FileName, int Err) {
+  Run.Log(2, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
 }
 
 // Writes Data into a temporary file beside FileName and renames it over FileName
 // once it is complete and flushed, so that an older log is never lost to a half
 // written one.
-bool ReplaceFileContents(app::TForm1& Form, const std::string& FileName, const std::string& Data) {
+bool ReplaceFileContents(RunContext& Run, const std::string& FileName, const std::string& Data) {
   std::string tmp = FileName + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (fd < 0) {
-    ReportFileError(Form, msg::CanNotOpenFile, FileName, errno);
+    ReportFileError(Run, msg::CanNotOpenFile, FileName, errno);
     return false;
   }
   // mkstemp makes the file private; a log readable by others is only a
@@ -73,17 +73,17 @@ bool ReplaceFileContents(app::TForm1& Form, const std::string& FileName, const s
   }
   if (!ok) {
     ::unlink(tmp.c_str());
-    ReportFileError(Form, msg::ErrorInFile, FileName, err);
+    ReportFileError(Run, msg::ErrorInFile, FileName, err);
   }
   return ok;
 }
 
 // The lines of a saved log file, each without its line end. Reading stops at the
 // first empty line, as a saved log never holds one.
-bool ReadLogLines(app::TForm1& Form, const std::string& FileName, std::vector<std::string>& Lines) {
+bool ReadLogLines(RunContext& Run, const std::string& FileName, std::vector<std::string>& Lines) {
   std::FILE* f = std::fopen(FileName.c_str(), "rb");
   if (!f) {
-    ReportFileError(Form, msg::CanNotOpenFile, FileName, errno);
+    ReportFileError(Run, msg::CanNotOpenFile, FileName, errno);
     return false;
   }
   std::string data;
@@ -94,7 +94,7 @@ bool ReadLogLines(app::TForm1& Form, const std::string& FileName, std::vector<st
   const int err = readError ? errno : 0;
   std::fclose(f);
   if (readError) {
-    ReportFileError(Form, msg::ErrorInFile, FileName, err);
+    ReportFileError(Run, msg::ErrorInFile, FileName, err);
     return false;
   }
   size_t pos = 0;
@@ -157,13 +157,13 @@ void AppendLogLine(platform::LogModel& List, int32_t Kind, std::string Caption, 
   List.ScrollOffset += 100;
 }
 
-void LogAddItem(app::TForm1& Form, int32_t Kind, std::string_view Text, platform::LogModel& List) {
-  if (Form.Aborted()) return;
+void LogAddItem(RunContext& Run, int32_t Kind, std::string_view Text, platform::LogModel& List) {
+  if (Run.Aborted()) return;
   AppendLogLine(List, Kind, std::string(Text), 0);
-  if (Kind == 2) ++Form.InfoForm.WarningCount;
+  if (Kind == 2) ++Run.InfoForm.WarningCount;
 }
 
-void LogCutSelected(app::TForm1& Form, platform::LogModel& List) {
+void LogCutSelected(RunContext& Run, platform::LogModel& List) {
   std::string text;
   std::vector<platform::LogLine> kept;
   kept.reserve(List.Lines.size());
@@ -175,11 +175,11 @@ void LogCutSelected(app::TForm1& Form, platform::LogModel& List) {
   }
   List.Lines = std::move(kept);
   List.AdjustColumnWidth();
-  Form.Clipboard.Text = std::move(text);
+  Run.Clipboard.Text = std::move(text);
 }
 
-void LogCopySelected(app::TForm1& Form, const platform::LogModel& List) {
-  Form.Clipboard.Text = LogToText(List, LogLetterBy::Kind, true);
+void LogCopySelected(RunContext& Run, const platform::LogModel& List) {
+  Run.Clipboard.Text = LogToText(List, LogLetterBy::Kind, true);
 }
 
 void LogDeleteSelected(platform::LogModel& List) {
@@ -191,88 +191,85 @@ void LogSelectAll(platform::LogModel& List) {
   for (auto& l : List.Lines) l.Selected = true;
 }
 
-bool LogLoadFromFile(app::TForm1& Form, const std::string& FileName, platform::LogModel& List) {
+bool LogLoadFromFile(RunContext& Run, const std::string& FileName, platform::LogModel& List) {
   std::vector<std::string> lines;
-  if (!ReadLogLines(Form, FileName, lines)) return false;
+  if (!ReadLogLines(Run, FileName, lines)) return false;
   List.Clear();
   int32_t kind = 0;
   std::string text;
   for (const auto& l : lines)
-    if (ParseLogLine(l, kind, text)) LogAddItem(Form, kind, text, List);
+    if (ParseLogLine(l, kind, text)) LogAddItem(Run, kind, text, List);
   return true;
 }
 
-bool LogSaveToFile(app::TForm1& Form, const std::string& FileName) {
-  return ReplaceFileContents(Form, FileName, LogToText(Form.LogWindow.Log, LogLetterBy::Image, false));
+bool LogSaveToFile(RunContext& Run, const std::string& FileName) {
+  return ReplaceFileContents(Run, FileName, LogToText(Run.LogWindow.Log, LogLetterBy::Image, false));
 }
 
-AutoSaveResult AutoSaveRunLog(app::TForm1& Form, RunEnd How) {
-  const int32_t mode = Form.Options.AutoSaveLog;
+AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How) {
+  const int32_t mode = Run.Options.AutoSaveLog;
   const bool due = mode == 2 || (mode == 1 && How == RunEnd::Finished);
   if (!due) return AutoSaveResult::NotDue;
   std::string folder;
-  app::GetOutputFolder(Form, folder);
+  GetOutputFolder(Run.Options, folder);
   if (folder.empty()) {
     // Without an output folder the log would land in whatever folder the
     // program was started from.
-    ReportFileError(Form, msg::CanNotOpenFile, std::string(kLogFileName), 0);
+    ReportFileError(Run, msg::CanNotOpenFile, std::string(kLogFileName), 0);
     return AutoSaveResult::Failed;
   }
-  return LogSaveToFile(Form, folder + std::string(kLogFileName)) ? AutoSaveResult::Saved : AutoSaveResult::Failed;
+  return LogSaveToFile(Run, folder + std::string(kLogFileName)) ? AutoSaveResult::Saved : AutoSaveResult::Failed;
 }
 
-bool TfrmLog::OpenAction(app::TForm1& Form, const std::string& FileName) {
+bool TfrmLog::OpenAction(RunContext& Run, const std::string& FileName) {
   std::vector<std::string> lines;
-  if (!ReadLogLines(Form, FileName, lines)) return false;
+  if (!ReadLogLines(Run, FileName, lines)) return false;
   Log.Clear();
   int32_t kind = 0;
   std::string text;
   for (const auto& l : lines) {
     if (!ParseLogLine(l, kind, text)) continue;
-    if (Form.MainWindow)
-      Form.MainWindow->AddLogLineRaw(kind, text);
+    if (Run.MainWindow)
+      Run.MainWindow->AddLogLineRaw(kind, text);
     else
-      LogAddItem(Form, kind, text, Log);
+      LogAddItem(Run, kind, text, Log);
   }
   return true;
 }
 
-bool TfrmLog::SaveAsAction(app::TForm1& Form, const std::string& FileName) {
-  return ReplaceFileContents(Form, FileName, LogToText(Log, LogLetterBy::Kind, false));
+bool TfrmLog::SaveAsAction(RunContext& Run, const std::string& FileName) {
+  return ReplaceFileContents(Run, FileName, LogToText(Log, LogLetterBy::Kind, false));
 }
 
-std::string TfrmLog::CountAction(app::TForm1& Form) const {
+std::string TfrmLog::CountAction(RunContext& Run) const {
   const std::string text = std::to_string(Log.Count()) + " Messages Displayed\r\n" +
                            std::to_string(Log.SelectedCount()) + " Messages Selected";
-  if (Form.Prompt) Form.Prompt->Inform(text, "Quennick");
+  if (Run.Prompt) Run.Prompt->Inform(text, "Quennick");
   return text;
 }
 
-void TfrmLog::FormClose(app::TForm1& Form) {
-  if (Form.MainWindow) Form.MainWindow->LogWindowActionChecked = false;
-  Form.Options.LogVisible = 0;
-  if (Form.MainWindow) Form.MainWindow->SaveOptions();
+void TfrmLog::FormClose(RunContext& Run) {
+  if (Run.MainWindow) Run.MainWindow->LogWindowActionChecked = false;
+  Run.Options.LogVisible = 0;
+  if (Run.MainWindow) Run.MainWindow->SaveOptions();
 }
 
-void TfrmLog::WindowPositionChanged(app::TForm1& Form, int32_t NewTop) {
+void TfrmLog::WindowPositionChanged(RunContext& Run, int32_t NewTop) {
   Top = NewTop;
-  if (!Form.MainWindow) return;
-  const int64_t mainBottom = static_cast<int64_t>(Form.MainWindow->Top) + Form.MainWindow->Height;
+  if (!Run.MainWindow) return;
+  const int64_t mainBottom = static_cast<int64_t>(Run.MainWindow->Top) + Run.MainWindow->Height;
   const int64_t distance = static_cast<int64_t>(NewTop) - mainBottom;
-  Form.MainWindow->LogAttached = (distance > -kAttachDistance && distance < kAttachDistance) ? 1 : 0;
+  Run.MainWindow->LogAttached = (distance > -kAttachDistance && distance < kAttachDistance) ? 1 : 0;
 }
 
-std::vector<std::string> TInfoForm::LogStartingVts(const app::TForm1& Form, bool IsTitles, int32_t VtsNo) {
+std::vector<std::string> TInfoForm::LogStartingVts(bool IsTitles, int32_t VtsNo, bool AudioCorrectionMarked,
+                                                   bool MainModeMarked) {
   std::vector<std::string> lines;
   lines.push_back(std::string(STARTING2_STR) + std::string(IsTitles ? TITLES_STR : MENU_STR) +
                   std::string(INVTSN_STR) + std::to_string(VtsNo) + ":");
   if (IsTitles) {
-    // The list dialog's marks are indexed by the title-set number + 1.
-    const int64_t n = static_cast<int64_t>(VtsNo) + 1;
-    const bool inRange = n >= 1 && n < static_cast<int64_t>(Form.VTSListForm.MainModeMark.size());
-    if (inRange && Form.VTSListForm.AudioCorrectionMark[n] != 0) lines.emplace_back(AUDIOCORMODE_STR);
-    const bool main = inRange && Form.VTSListForm.MainModeMark[n] != 0;
-    lines.emplace_back(main ? MAINMODE_STR : VOBIDMODE_STR);
+    if (AudioCorrectionMarked) lines.emplace_back(AUDIOCORMODE_STR);
+    lines.emplace_back(MainModeMarked ? MAINMODE_STR : VOBIDMODE_STR);
   }
   for (const auto& l : lines) AddLog(1, l);
   return lines;

@@ -6,14 +6,12 @@
 
 #include "platform/ui_models.h"
 
-namespace tess::app {
-struct TForm1;
-}
-
 // The log window, the information window and the list operations they share.
 // Headless: the lists are plain models, and the file dialogs are replaced by the
 // file name the caller passes.
 namespace tess::core {
+
+struct RunContext;
 
 // The default name of a saved log, and the file the automatic save writes into
 // the output folder.
@@ -42,19 +40,19 @@ void AppendLogLine(platform::LogModel& List, int32_t Kind, std::string Caption, 
 // Appends a line with colour 0 and the image of its kind, focused and selected;
 // nothing while the project's abort flag is set. A kind-2 line counts as a warning
 // of the information window.
-void LogAddItem(app::TForm1& Form, int32_t Kind, std::string_view Text, platform::LogModel& List);
+void LogAddItem(RunContext& Run, int32_t Kind, std::string_view Text, platform::LogModel& List);
 // The selected lines as log text onto the clipboard, removed from the list.
-void LogCutSelected(app::TForm1& Form, platform::LogModel& List);
+void LogCutSelected(RunContext& Run, platform::LogModel& List);
 // The same text onto the clipboard, the list unchanged.
-void LogCopySelected(app::TForm1& Form, const platform::LogModel& List);
+void LogCopySelected(RunContext& Run, const platform::LogModel& List);
 void LogDeleteSelected(platform::LogModel& List);
 void LogSelectAll(platform::LogModel& List);
 // Replaces the list's lines by those of a saved log. A file that cannot be opened
 // leaves the list as it was; failures return false and are logged.
-bool LogLoadFromFile(app::TForm1& Form, const std::string& FileName, platform::LogModel& List);
+bool LogLoadFromFile(RunContext& Run, const std::string& FileName, platform::LogModel& List);
 // Writes the log window's list, letters by image, through a temporary file that
 // replaces FileName only when it is complete. False (and a log line) on failure.
-bool LogSaveToFile(app::TForm1& Form, const std::string& FileName);
+bool LogSaveToFile(RunContext& Run, const std::string& FileName);
 
 // How a run ended, for the automatic save of its log.
 enum class RunEnd { Finished, Stopped, Failed };
@@ -63,7 +61,7 @@ enum class AutoSaveResult { NotDue, Saved, Failed };
 // The call a run makes when it ends. By the AutoSaveLog option: 0 never saves,
 // 1 saves when the run finished, 2 saves however it ended. The log goes to
 // "Tessaline.log" in the output folder.
-AutoSaveResult AutoSaveRunLog(app::TForm1& Form, RunEnd How);
+AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How);
 
 // ---- the log window ----
 struct TfrmLog {
@@ -79,19 +77,19 @@ struct TfrmLog {
 
   // File commands; the dialogs' choice is the file name passed.
   void NewAction() { Log.Clear(); }
-  bool OpenAction(app::TForm1& Form, const std::string& FileName);
-  bool SaveAsAction(app::TForm1& Form, const std::string& FileName);
+  bool OpenAction(RunContext& Run, const std::string& FileName);
+  bool SaveAsAction(RunContext& Run, const std::string& FileName);
   // Edit commands on this window's list.
-  void CutAction(app::TForm1& Form) { LogCutSelected(Form, Log); }
-  void CopyAction(app::TForm1& Form) const { LogCopySelected(Form, Log); }
+  void CutAction(RunContext& Run) { LogCutSelected(Run, Log); }
+  void CopyAction(RunContext& Run) const { LogCopySelected(Run, Log); }
   void DeleteAction() { LogDeleteSelected(Log); }
   void SelectAllAction() { LogSelectAll(Log); }
   // Shows the counts of all and of selected lines; returns the text shown.
-  std::string CountAction(app::TForm1& Form) const;
+  std::string CountAction(RunContext& Run) const;
   // Hiding the window clears the log-visible option and saves the options.
-  void FormClose(app::TForm1& Form);
+  void FormClose(RunContext& Run);
   // The window was moved: tells the main window whether it is docked below it.
-  void WindowPositionChanged(app::TForm1& Form, int32_t NewTop);
+  void WindowPositionChanged(RunContext& Run, int32_t NewTop);
 };
 
 // ---- the information window ----
@@ -109,7 +107,8 @@ struct TInfoForm {
   void AddLogColored(int32_t /*Kind*/, std::string_view /*Text*/, uint32_t /*Colour*/) {}
   // Composes the lines that open a title set's menus or titles and hands them to
   // AddLog; returns them (they are kept nowhere else).
-  std::vector<std::string> LogStartingVts(const app::TForm1& Form, bool IsTitles, int32_t VtsNo);
+  std::vector<std::string> LogStartingVts(bool IsTitles, int32_t VtsNo, bool AudioCorrectionMarked,
+                                          bool MainModeMarked);
 };
 
 }  // namespace tess::core

@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/project_state.h"
 #include "core/byte_order.h"
 #include "core/number_text.h"
 #include "platform/rounding.h"
@@ -214,33 +213,33 @@ std::string FrameRateToText(double Rate) {
 
 // ---------------------------------------------------------------- on the project's rate
 
-int64_t TimecodeToFrames(const app::TForm1& Form, TTimeCode TC) { return TimeCodeToFrameCount(TC, Form.FrameRate); }
+int64_t TimecodeToFrames(double DiscRate, TTimeCode TC) { return TimeCodeToFrameCount(TC, DiscRate); }
 
-TTimeCode FramesToTimecode(const app::TForm1& Form, int64_t Frames) {
-  return FramesToTimeCode(Frames, Form.FrameRate);
+TTimeCode FramesToTimecode(double DiscRate, int64_t Frames) {
+  return FramesToTimeCode(Frames, DiscRate);
 }
 
 int64_t TimecodeToFramesAt(TTimeCode TC, double Rate) { return TimeCodeToFrameCount(TC, Rate); }
 
 TTimeCode FramesToTimecodeAt(int64_t Frames, double Rate) { return FramesToTimeCode(Frames, Rate); }
 
-TTimeCode AddTimecodes(const app::TForm1& Form, TTimeCode A, TTimeCode B) {
-  return AddTimeCodes(A, B, Form.FrameRate);
+TTimeCode AddTimecodes(double DiscRate, TTimeCode A, TTimeCode B) {
+  return AddTimeCodes(A, B, DiscRate);
 }
 
-TTimeCode TimecodeDifference(const app::TForm1& Form, TTimeCode A, TTimeCode B) {
+TTimeCode TimecodeDifference(double DiscRate, TTimeCode A, TTimeCode B) {
   // Both sides at the whole-number rate, so the difference counts whole frames.
-  const double rate = static_cast<double>(RoundEven(Form.FrameRate));
+  const double rate = static_cast<double>(RoundEven(DiscRate));
   const int64_t diff = TimeCodeToFrameCount(A, rate) - TimeCodeToFrameCount(B, rate);
   return FramesToTimeCode(std::max<int64_t>(diff, 0), rate);
 }
 
-void IncTimecodeFrame(const app::TForm1& Form, TTimeCode& TC) { TimeCodeStepForward(TC, Form.FrameRate); }
+void IncTimecodeFrame(double DiscRate, TTimeCode& TC) { TimeCodeStepForward(TC, DiscRate); }
 
-void DecTimecodeFrame(const app::TForm1& Form, TTimeCode& TC) { TimeCodeStepBack(TC, Form.FrameRate); }
+void DecTimecodeFrame(double DiscRate, TTimeCode& TC) { TimeCodeStepBack(TC, DiscRate); }
 
-std::string TimecodeWithRateText(const app::TForm1& Form, TTimeCode TC) {
-  return TimeCodeWithRateText(TC, Form.FrameRate);
+std::string TimecodeWithRateText(double DiscRate, TTimeCode TC) {
+  return TimeCodeWithRateText(TC, DiscRate);
 }
 
 std::string TimecodeToString(TTimeCode TC, char Sep) {
@@ -248,12 +247,9 @@ std::string TimecodeToString(TTimeCode TC, char Sep) {
          std::string(1, Sep) + IntToStrZeroPad(TC.Frames, 2);
 }
 
-std::string TimecodeToStringRate(const app::TForm1& Form, TTimeCode TC) {
-  return TimecodeToString(TC, Form.FrameRate == 25 ? ';' : ':');
+std::string TimecodeToStringRate(double DiscRate, TTimeCode TC) {
+  return TimecodeToString(TC, DiscRate == 25 ? ';' : ':');
 }
 
-TTimeCode MillisecondsToTimecode(const app::TForm1& Form, double Ms) {
-  return MillisecondsToTimecode(Ms, Form.FrameRate);
-}
 
 }  // namespace tess::core

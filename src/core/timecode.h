@@ -2,10 +2,6 @@
 #include <cstdint>
 #include <string>
 
-namespace tess::app {
-struct TForm1;
-}
-
 namespace tess::core {
 
 // A disc time code: hours, minutes, seconds, frames as plain binary numbers (not
@@ -63,20 +59,17 @@ std::string TimeCodeWithRateText(TTimeCode TC, double Rate);
 std::string TimeCodeWithStandardText(TTimeCode TC, int RateCode);
 std::string FrameRateToText(double Rate);
 
-// The same operations on the project's disc frame rate.
-int64_t TimecodeToFrames(const app::TForm1& Form, TTimeCode TC);
-TTimeCode FramesToTimecode(const app::TForm1& Form, int64_t Frames);
+// The same operations at the disc frame rate.
+int64_t TimecodeToFrames(double DiscRate, TTimeCode TC);
+TTimeCode FramesToTimecode(double DiscRate, int64_t Frames);
 int64_t TimecodeToFramesAt(TTimeCode TC, double Rate);
 TTimeCode FramesToTimecodeAt(int64_t Frames, double Rate);
-TTimeCode AddTimecodes(const app::TForm1& Form, TTimeCode A, TTimeCode B);
-TTimeCode TimecodeDifference(const app::TForm1& Form, TTimeCode A, TTimeCode B);
-void IncTimecodeFrame(const app::TForm1& Form, TTimeCode& TC);
-void DecTimecodeFrame(const app::TForm1& Form, TTimeCode& TC);
-std::string TimecodeWithRateText(const app::TForm1& Form, TTimeCode TC);
+TTimeCode AddTimecodes(double DiscRate, TTimeCode A, TTimeCode B);
+TTimeCode TimecodeDifference(double DiscRate, TTimeCode A, TTimeCode B);
+void IncTimecodeFrame(double DiscRate, TTimeCode& TC);
+void DecTimecodeFrame(double DiscRate, TTimeCode& TC);
+std::string TimecodeWithRateText(double DiscRate, TTimeCode TC);
 std::string TimecodeToString(TTimeCode TC, char Sep);
-std::string TimecodeToStringRate(const app::TForm1& Form, TTimeCode TC);
-// Milliseconds to a time code at the project's rate, with the carry of
-// IncTimecodeFrame (the form the Parts that hold the project state call).
-TTimeCode MillisecondsToTimecode(const app::TForm1& Form, double Ms);
+std::string TimecodeToStringRate(double DiscRate, TTimeCode TC);
 
 }  // namespace tess::core

@@ -5,11 +5,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
 #include "core/messages.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -30,9 +31,9 @@ bool EndsWith(const std::string& s, std::string_view tail) {
 
 // ---- opening ----
 
-TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint32_t OpenMode, bool IsBuffered,
+TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, bool IsBuffered,
                                void* OwnerRef)
-    : Mode(OpenMode), Buffered(IsBuffered), Owner(OwnerRef), FileName(Name), form_(&Form) {
+    : Mode(OpenMode), Buffered(IsBuffered), Owner(OwnerRef), FileName(Name), run_(&Run) {
   if (Mode & kModeWrite) {
     // An output starts empty: an older, longer file of the same name must not
     // leave its tail behind.
@@ -40,7 +41,7 @@ TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint3
     fd_ = ::open(FileName.c_str(), access | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
       writeFailed_ = failureReported_ = true;
-      form_->Log(2, "Can not create file " + FileName, 255);
+      run_->Log(2, "Can not create file " + FileName, 255);
     }
     if (Buffered) {
       buffer_.resize(kReadBufferSize);
@@ -67,14 +68,14 @@ TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint3
   }
 }
 
-std::unique_ptr<TVobFileStream> TVobFileStream::Create(app::TForm1& Form, const std::string& FileName,
+std::unique_ptr<TVobFileStream> TVobFileStream::Create(RunContext& Run, const std::string& FileName,
                                                        uint32_t Mode, bool Buffered, void* Owner) {
-  return std::make_unique<TVobFileStream>(Form, FileName, Mode, Buffered, Owner);
+  return std::make_unique<TVobFileStream>(Run, FileName, Mode, Buffered, Owner);
 }
 
-TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint32_t OpenMode, void* OwnerRef,
+TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, void* OwnerRef,
                                AppendTag)
-    : Mode(OpenMode), Buffered(true), Owner(OwnerRef), FileName(Name), form_(&Form) {
+    : Mode(OpenMode), Buffered(true), Owner(OwnerRef), FileName(Name), run_(&Run) {
   fd_ = ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd_ >= 0) {
     const off_t end = ::lseek(fd_, 0, SEEK_END);
@@ -86,10 +87,10 @@ TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint3
   }
   if (fd_ < 0) {
     writeFailed_ = failureReported_ = true;
-    form_->Log(2, "Can not create file " + FileName, 255);
+    run_->Log(2, "Can not create file " + FileName, 255);
   }
   writeBuffered_ = true;
-  const int64_t size = Form.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
+  const int64_t size = Run.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
   try {
     buffer_.resize(static_cast<size_t>(size));
     bufferSize_ = size;
@@ -97,26 +98,20 @@ TVobFileStream::TVobFileStream(app::TForm1& Form, const std::string& Name, uint3
     // Without a buffer the writes go straight to the file.
     std::vector<uint8_t>().swap(buffer_);
     bufferSize_ = 0;
-    form_->Log(2, "Memory error in TVobFileStream.CreateAppend!", 255);
+    run_->Log(2, "Memory error in TVobFileStream.CreateAppend!", 255);
   }
 }
 
-std::unique_ptr<TVobFileStream> TVobFileStream::CreateAppend(app::TForm1& Form, const std::string& FileName,
+std::unique_ptr<TVobFileStream> TVobFileStream::CreateAppend(RunContext& Run, const std::string& FileName,
                                                              uint32_t Mode, void* Owner) {
-  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Form, FileName, Mode, Owner, AppendTag{}));
+  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Run, FileName, Mode, Owner, AppendTag{}));
 }
 
-TVobFileStream::~TVobFileStream() { ReleaseQuietly(); }
-
-void TVobFileStream::ReleaseQuietly() {
-  if (fd_ >= 0) {
-    if (writeBuffered_ && bufferPos_ > 0) {
-      platform::PWriteFull(fd_, buffer_.data(), static_cast<size_t>(bufferPos_), pos_);
-    }
-    ::close(fd_);
-    fd_ = -1;
-  }
-  bufferPos_ = 0;
+TVobFileStream::~TVobFileStream() {
+  // Writing out and finishing belong to Close() and Finish(), which report what
+  // fails; an output that still holds bytes here was never closed by its owner.
+  assert((fd_ < 0 || !writeBuffered_ || bufferPos_ == 0) && "output destroyed before Close()");
+  if (fd_ >= 0) ::close(fd_);
 }
 
 int64_t TVobFileStream::Position() const {
@@ -131,7 +126,7 @@ void TVobFileStream::ReportWriteFailure(int Err) {
   writeFailed_ = true;
   if (failureReported_) return;
   failureReported_ = true;
-  form_->Log(2, "Write error in file " + FileName + ": " + std::strerror(Err), 255);
+  run_->Log(2, "Write error in file " + FileName + ": " + std::strerror(Err), 255);
 }
 
 int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
@@ -203,11 +198,11 @@ bool TVobFileStream::AskRetry() {
   std::string line(msg::DiskReadError);
   line += " File: ";
   line += platform::ExtractFileName(FileName);
-  form_->Log(2, line, 255);
-  if (!form_->Prompt) return false;
+  run_->Log(2, line, 255);
+  if (!run_->Prompt) return false;
   std::string text(msg::DiskReadError);
   text += msg::TryOneMore;
-  return form_->Prompt->Ask(text, msg::Error, platform::PromptButtons::RetryCancel) ==
+  return run_->Prompt->Ask(text, msg::Error, platform::PromptButtons::RetryCancel) ==
          platform::PromptAnswer::Retry;
 }
 
@@ -355,14 +350,14 @@ bool TVobFileStream::Finish() {
   // A file that lost bytes stays as it is, for the user to see; nothing is
   // converted from it or deleted.
   if (!closed) return false;
-  TStreamFinisher* finisher = form_->StreamFinisher;
+  TStreamFinisher* finisher = run_->StreamFinisher;
   if (!finisher) return true;
   const std::string base = FileName.size() >= 3 ? FileName.substr(0, FileName.size() - 3) : FileName;
   bool ok = true;
   if (FinishSup && EndsWith(FileName, ".sup")) {
     const std::string bmpName = base + "bmp";
-    form_->StatusBar1.SetText(3, std::string(msg::Create) + platform::ExtractFileName(bmpName));
-    if (finisher->FinishSup(*form_, *this, bmpName))
+    run_->StatusBar1.SetText(3, std::string(msg::Create) + platform::ExtractFileName(bmpName));
+    if (finisher->FinishSup(*this, bmpName))
       ::unlink(FileName.c_str());
     else
       ok = false;
@@ -371,12 +366,12 @@ bool TVobFileStream::Finish() {
     const std::string wavName = base + "wav";
     const std::string shortName = platform::ExtractFileName(FileName);
     struct stat st {};
-    if (::stat(wavName.c_str(), &st) == 0 && form_->Prompt)
-      form_->Prompt->Inform(std::string(msg::File) + shortName + " exists!", "");
-    if (form_->MainWindow)
-      form_->MainWindow->AddLogText(1, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
-    if (finisher->FinishPcm(*form_, *this, wavName)) {
-      if (form_->Options.DeletePCM) ::unlink(FileName.c_str());
+    if (::stat(wavName.c_str(), &st) == 0 && run_->Prompt)
+      run_->Prompt->Inform(std::string(msg::File) + shortName + " exists!", "");
+    if (run_->MainWindow)
+      run_->MainWindow->AddLogText(1, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
+    if (finisher->FinishPcm(*this, wavName)) {
+      if (run_->Options.DeletePCM) ::unlink(FileName.c_str());
     } else {
       ok = false;
     }

@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace tess::app {
-struct TForm1;
-}
-
 namespace tess::core {
+
+struct RunContext;
 
 class TVobFileStream;
 
@@ -25,7 +23,7 @@ class EVOBException : public std::runtime_error {
 // Turns closed outputs into their final form: a ".sup" output into pictures and
 // script-model timing, a ".pcm" output into a ".wav" file. The stream modules sit
 // below the subpicture decoder and the WAV writer, so those are reached through
-// this interface, which the project state points at (TForm1::StreamFinisher).
+// this interface, which the project state points at (RunContext::StreamFinisher).
 // Each call gets the closed output (its name, owner, picture size and LPCM
 // parameters) and reports its own failures in the log.
 class TStreamFinisher {
@@ -35,10 +33,10 @@ class TStreamFinisher {
   // "sup" plus "bmp") and enters its timing and colours into the script model. A
   // zero picture size means the size of the current demux context. True when the
   // file was taken in whole; only then does the stream delete the ".sup" file.
-  virtual bool FinishSup(app::TForm1& Form, const TVobFileStream& Output, const std::string& BmpName) = 0;
+  virtual bool FinishSup(const TVobFileStream& Output, const std::string& BmpName) = 0;
   // Writes WavName from Output's ".pcm" file with its three LPCM parameters. True
   // when WavName is complete; only then may the ".pcm" file be deleted.
-  virtual bool FinishPcm(app::TForm1& Form, const TVobFileStream& Output, const std::string& WavName) = 0;
+  virtual bool FinishPcm(const TVobFileStream& Output, const std::string& WavName) = 0;
 };
 
 // The file object through which the program reads its disc files and writes every
@@ -48,7 +46,8 @@ class TStreamFinisher {
 //
 // Closing is explicit: Close() flushes and releases the file, Finish() then turns
 // a ".sup" or ".pcm" output into its final form. The destructor only releases
-// (it writes out waiting bytes without reporting and never finishes).
+// (an output destroyed with bytes still waiting is a caller's fault, caught by an
+// assertion in debug builds).
 class TVobFileStream {
  public:
   // Platform access bits: bit 0 opens for writing.
@@ -72,12 +71,12 @@ class TVobFileStream {
   // for writing when bit 0 of Mode is set (an existing file is truncated). Throws
   // EVOBException when a file to be read cannot be opened. An output that cannot
   // be created is reported once in the log; its writes then accept nothing.
-  TVobFileStream(app::TForm1& Form, const std::string& FileName, uint32_t Mode, bool Buffered, void* Owner);
-  static std::unique_ptr<TVobFileStream> Create(app::TForm1& Form, const std::string& FileName, uint32_t Mode,
+  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, bool Buffered, void* Owner);
+  static std::unique_ptr<TVobFileStream> Create(RunContext& Run, const std::string& FileName, uint32_t Mode,
                                                 bool Buffered, void* Owner);
   // Opens an output for appending (always buffered: 256 KB under memory option 1,
   // else 32 KB). Never throws.
-  static std::unique_ptr<TVobFileStream> CreateAppend(app::TForm1& Form, const std::string& FileName,
+  static std::unique_ptr<TVobFileStream> CreateAppend(RunContext& Run, const std::string& FileName,
                                                       uint32_t Mode, void* Owner);
   ~TVobFileStream();
   TVobFileStream(const TVobFileStream&) = delete;
@@ -104,8 +103,6 @@ class TVobFileStream {
   // finisher (nothing without one). True when nothing failed. Runs at most once;
   // an output that lost bytes is not finished.
   bool Finish();
-  // Destroying an output in the old sense: Close, then Finish.
-  bool CloseAndFinish() { return Finish(); }
 
   enum class TStatus { Ok, EndOfFile, ReadError };
   // Tells a short read at the end of the file from a read that failed.
@@ -144,7 +141,7 @@ class TVobFileStream {
 
  private:
   struct AppendTag {};
-  TVobFileStream(app::TForm1& Form, const std::string& FileName, uint32_t Mode, void* Owner, AppendTag);
+  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, void* Owner, AppendTag);
 
   // Reads Count bytes at Offset, looping over short transfers; stops at the end of
   // the file. Err is the errno of a failure (0 otherwise).
@@ -161,9 +158,8 @@ class TVobFileStream {
   int64_t WriteDirect(const void* Source, int64_t Count);
   bool FlushBuffer();
   void ReportWriteFailure(int Err);
-  void ReleaseQuietly();
 
-  app::TForm1* form_;
+  RunContext* run_;
   int fd_ = -1;
   std::vector<uint8_t> buffer_;
   int64_t bufferSize_ = 0;  // reading: bytes valid after the last fill; writing: the room

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/messages.h"
 #include "disc/script_model.h"
 
@@ -11,9 +12,9 @@ namespace tess::disc {
 
 namespace {
 
-const TIFOFile* IfoAt(const app::TForm1& Form, int32_t Index) {
-  if (Index < 0 || static_cast<size_t>(Index) >= Form.IFOFiles.size()) return nullptr;
-  return &Form.IFOFiles[static_cast<size_t>(Index)];
+const TIFOFile* IfoAt(const DiscState& Disc, int32_t Index) {
+  if (Index < 0 || static_cast<size_t>(Index) >= Disc.IFOFiles.size()) return nullptr;
+  return &Disc.IFOFiles[static_cast<size_t>(Index)];
 }
 
 // The four bytes of a subpicture control word in disc order (mode 1 first).
@@ -44,8 +45,8 @@ uint16_t AttrLanguageWord(const uint8_t* Table, size_t Size, size_t Offset) {
 
 }  // namespace
 
-std::string SubpicAttributeLanguage(const app::TForm1& Form, int32_t TitleSetIndex, bool Titles, int32_t StreamIndex) {
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+std::string SubpicAttributeLanguage(const DiscState& Disc, int32_t TitleSetIndex, bool Titles, int32_t StreamIndex) {
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || StreamIndex < 1 || StreamIndex > 32) return "Not Specified";
   const size_t base = Titles && TitleSetIndex >= 1 ? kTitleSubpicAttrOffset : kMenuSubpicAttrOffset;
   const size_t offset = base + kSubpicAttrSize * static_cast<size_t>(StreamIndex - 1);
@@ -67,31 +68,31 @@ int32_t DisplayClassOfAttr(uint16_t Attr) {
   return 4;
 }
 
-int32_t VTSTitleDisplayMode(const app::TForm1& Form, int32_t TitleSetIndex) {
-  if (TitleSetIndex < 1) return VTSMenuDisplayMode(Form, 0);
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+int32_t VTSTitleDisplayMode(const DiscState& Disc, int32_t TitleSetIndex) {
+  if (TitleSetIndex < 1) return VTSMenuDisplayMode(Disc, 0);
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return DisplayClassOfAttr(0);
   return DisplayClassOfAttr(VideoAttrWordAt(f->VTSI_MAT.data(), vtsi::TitleVideoAttr));
 }
 
-int32_t VTSMenuDisplayMode(const app::TForm1& Form, int32_t TitleSetIndex) {
+int32_t VTSMenuDisplayMode(const DiscState& Disc, int32_t TitleSetIndex) {
   if (TitleSetIndex < 1) {
-    const TIFOFile* vmg = IfoAt(Form, 0);
+    const TIFOFile* vmg = IfoAt(Disc, 0);
     return DisplayClassOfAttr(vmg ? VideoAttrWordAt(vmg->VMGI_MAT.data(), vmgi::MenuVideoAttr) : 0);
   }
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return DisplayClassOfAttr(0);
   return DisplayClassOfAttr(VideoAttrWordAt(f->VTSI_MAT.data(), vtsi::MenuVideoAttr));
 }
 
-int32_t SubpicStreamNumberOf(app::TForm1& Form, int32_t StreamIndex, const TPGC* Pgc, int32_t Class,
+int32_t SubpicStreamNumberOf(core::RunContext& Run, int32_t StreamIndex, const TPGC* Pgc, int32_t Class,
                              int32_t Mode) {
   if (!Pgc) {
-    if (Form.Options.ShowErrorMsg) {
-      if (Form.Prompt)
-        Form.Prompt->Inform("Debug Error #12-2003", core::msg::Error);
+    if (Run.Options.ShowErrorMsg) {
+      if (Run.Prompt)
+        Run.Prompt->Inform("Debug Error #12-2003", core::msg::Error);
       else
-        Form.Log(2, "Debug Error #12-2003", 255);
+        Run.Log(2, "Debug Error #12-2003", 255);
     }
     return -1;
   }
@@ -115,8 +116,8 @@ int32_t AudioStreamNumberOf(int32_t StreamIndex, const TPGC* Pgc) {
   return (word >> 8) & 7;
 }
 
-int32_t TitleAudioStreamNumber(const app::TForm1& Form, int32_t StreamIndex, int32_t TitleSetIndex) {
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+int32_t TitleAudioStreamNumber(const DiscState& Disc, int32_t StreamIndex, int32_t TitleSetIndex) {
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return -1;
   int32_t result = -1;
   ForEachTitleChain(*f, [&](const TPGC& pgc) {
@@ -125,8 +126,8 @@ int32_t TitleAudioStreamNumber(const app::TForm1& Form, int32_t StreamIndex, int
   return result;
 }
 
-int32_t MenuAudioStreamNumber(const app::TForm1& Form, int32_t StreamIndex, int32_t TitleSetIndex) {
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+int32_t MenuAudioStreamNumber(const DiscState& Disc, int32_t StreamIndex, int32_t TitleSetIndex) {
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return -1;
   int32_t result = -1;
   ForEachMenuChain(*f, [&](const TPGC& pgc) {
@@ -135,10 +136,10 @@ int32_t MenuAudioStreamNumber(const app::TForm1& Form, int32_t StreamIndex, int3
   return result;
 }
 
-int32_t ChapterOfProgram(const app::TForm1& Form, int32_t TitleSetIndex, int32_t ChainNumber, int32_t ProgramNumber,
+int32_t ChapterOfProgram(const DiscState& Disc, int32_t TitleSetIndex, int32_t ChainNumber, int32_t ProgramNumber,
                          int32_t TitleNumber) {
   if (TitleSetIndex == 0) return 0;
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return 0;
   const TPartOfTitleTable& ptt = f->T_VTS_PTT_SRPT;
   if (TitleNumber < 1 || static_cast<size_t>(TitleNumber) > ptt.TitleFirstIndex.size()) return 0;
@@ -149,8 +150,8 @@ int32_t ChapterOfProgram(const app::TForm1& Form, int32_t TitleSetIndex, int32_t
   return 0;
 }
 
-int32_t ChainNumberInTitle(const app::TForm1& Form, int32_t TitleSetIndex, int32_t TitleNumber, int32_t ChainIndex) {
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+int32_t ChainNumberInTitle(const DiscState& Disc, int32_t TitleSetIndex, int32_t TitleNumber, int32_t ChainIndex) {
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || ChainIndex < 0) return 0;
   const auto& chains = f->VTS_PGCIT.PGCs;
   const size_t last = std::min(chains.size(), static_cast<size_t>(ChainIndex) + 1);
@@ -160,15 +161,15 @@ int32_t ChainNumberInTitle(const app::TForm1& Form, int32_t TitleSetIndex, int32
   return n;
 }
 
-void SubpicStreamIdsText(app::TForm1& Form, int32_t StreamIndex, int32_t TitleSetIndex, std::string& Text) {
+void SubpicStreamIdsText(core::RunContext& Run, DiscState& Disc, int32_t StreamIndex, int32_t TitleSetIndex, std::string& Text) {
   Text.clear();
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return;
-  const int32_t cls = VTSTitleDisplayMode(Form, TitleSetIndex);
+  const int32_t cls = VTSTitleDisplayMode(Disc, TitleSetIndex);
   std::vector<int32_t> seen;
   ForEachTitleChain(*f, [&](const TPGC& pgc) {
     for (int32_t mode = 1; mode <= 4; ++mode) {
-      const int32_t n = SubpicStreamNumberOf(Form, StreamIndex, &pgc, cls, mode);
+      const int32_t n = SubpicStreamNumberOf(Run, StreamIndex, &pgc, cls, mode);
       if (n < 0 || std::find(seen.begin(), seen.end(), n) != seen.end()) continue;
       seen.push_back(n);
       if (!Text.empty()) Text += ", ";
@@ -177,14 +178,14 @@ void SubpicStreamIdsText(app::TForm1& Form, int32_t StreamIndex, int32_t TitleSe
   });
 }
 
-std::string SubpicStreamLanguageText(app::TForm1& Form, int32_t TitleSetIndex, const TPGC* Pgc, int32_t SubpicId) {
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+std::string SubpicStreamLanguageText(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t SubpicId) {
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || !Pgc) return "Not Specified";
-  const int32_t cls = VTSMenuDisplayMode(Form, TitleSetIndex);
+  const int32_t cls = VTSMenuDisplayMode(Disc, TitleSetIndex);
   for (int32_t k = 1; k <= 32; ++k)
     for (int32_t mode = 1; mode <= 4; ++mode)
-      if (SubpicStreamNumberOf(Form, k, Pgc, cls, mode) == SubpicId - 0x20)
-        return SubpicAttributeLanguage(Form, TitleSetIndex, false, k);
+      if (SubpicStreamNumberOf(Run, k, Pgc, cls, mode) == SubpicId - 0x20)
+        return SubpicAttributeLanguage(Disc, TitleSetIndex, false, k);
   return "Not Specified";
 }
 
@@ -219,10 +220,10 @@ int32_t CellAngleNumber(uint32_t EvoId, const TPGC* Pgc, int32_t Kind) {
   return -1;
 }
 
-std::vector<TTimeCode> EvoCellPlaybackTimes(const app::TForm1& Form, int32_t TitleSetIndex, int32_t Kind,
+std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscState& Disc, int32_t TitleSetIndex, int32_t Kind,
                                             uint32_t EvoId) {
   std::vector<TTimeCode> times;
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return times;
   std::vector<std::pair<uint32_t, uint32_t>> counted;
   auto visit = [&](const TPGC& pgc) {
@@ -243,19 +244,19 @@ std::vector<TTimeCode> EvoCellPlaybackTimes(const app::TForm1& Form, int32_t Tit
   return times;
 }
 
-void TitleAudioLanguageName(const app::TForm1& Form, int32_t TitleSetIndex, int32_t AudioIndex, std::string& Text) {
+void TitleAudioLanguageName(const DiscState& Disc, int32_t TitleSetIndex, int32_t AudioIndex, std::string& Text) {
   Text = "Not Specified";
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || TitleSetIndex < 1 || AudioIndex < 0) return;
   const size_t offset = vtsi::TitleAudioAttr + kAudioAttrSize * static_cast<size_t>(AudioIndex);
   if (offset + kAudioAttrSize > f->VTSI_MAT.size()) return;
   Text = LanguageNameFromWord(AttrLanguageWord(f->VTSI_MAT.data(), f->VTSI_MAT.size(), offset), false);
 }
 
-int32_t TitleNumberOfChain(const app::TForm1& Form, int32_t ChainNumber, int32_t TitleSetIndex) {
-  if (Form.LooseEvo) return TitleSetIndex;
-  const TIFOFile* f = IfoAt(Form, TitleSetIndex);
-  const TIFOFile* vmg = IfoAt(Form, 0);
+int32_t TitleNumberOfChain(const DiscState& Disc, int32_t ChainNumber, int32_t TitleSetIndex) {
+  if (Disc.LooseEvo) return TitleSetIndex;
+  const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
+  const TIFOFile* vmg = IfoAt(Disc, 0);
   if (!f || !vmg || ChainNumber < 1 || static_cast<size_t>(ChainNumber) > f->VTS_PGCIT.PGCs.size()) return -1;
   const int32_t title = f->VTS_PGCIT.PGCs[static_cast<size_t>(ChainNumber - 1)].Category & 127;
   const auto& entries = vmg->TT_SRPT.Entries;
@@ -308,20 +309,27 @@ std::string VideoResolutionText(int32_t TVSystem, int32_t Resolution) {
   return {};
 }
 
-void SubpicAttributesReport(app::TForm1& Form, const uint8_t* Attr, int32_t StreamNumber) {
+void SubpicAttributesReport(DiscState& Disc, const uint8_t* Attr, int32_t StreamNumber) {
   std::string bytes;
   for (size_t i = 0; i < kSubpicAttrSize; ++i) {
     if (i) bytes += "  ";
     bytes += std::to_string(Attr[i]);
   }
-  app::AddInfoGridRow(Form, "Sub-pic_" + std::to_string(StreamNumber) + ": Sub-picture stream attributes", bytes, "");
-  app::AddInfoGridRow(Form, "  Sub-picture attribute details:", "", "");
-  app::AddInfoGridRow(Form, "    Language type:", (Attr[0] & 3) == 1 ? "1" : "Unspecified", "");
-  app::AddInfoGridRow(Form, "    Coding mode:", Attr[0] < 32 ? "2 bit rle" : "Unspecified", "");
-  app::AddInfoGridRow(Form, "    Language:",
+  platform::AddInfoGridRow(Disc.StringGrid1, "Sub-pic_" + std::to_string(StreamNumber) + ": Sub-picture stream attributes", bytes, "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "  Sub-picture attribute details:", "", "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "    Language type:", (Attr[0] & 3) == 1 ? "1" : "Unspecified", "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "    Coding mode:", Attr[0] < 32 ? "2 bit rle" : "Unspecified", "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "    Language:",
                       LanguageNameFromWord(static_cast<uint16_t>(Attr[2] | (Attr[3] << 8)), false), "");
-  app::AddInfoGridRow(Form, "    Language extension:", "[" + IntToHexLower(Attr[4], 2) + "]", "");
-  app::AddInfoGridRow(Form, "    Code extension (Sub-picture caption)", SubpicCodeExtensionText(Attr[5]), "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "    Language extension:", "[" + IntToHexLower(Attr[4], 2) + "]", "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "    Code extension (Sub-picture caption)", SubpicCodeExtensionText(Attr[5]), "");
+}
+
+TTimeCode EvoPlayingTime(const DiscState& Disc, int32_t TitleSetIndex, int32_t Kind, uint32_t EvoId) {
+  TTimeCode sum;
+  for (const TTimeCode& t : EvoCellPlaybackTimes(Disc, TitleSetIndex, Kind, EvoId)) 
+    sum = core::AddTimecodes(Disc.FrameRate, sum, t);
+  return sum;
 }
 
 }  // namespace tess::disc

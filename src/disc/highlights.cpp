@@ -11,7 +11,8 @@
 #include <limits>
 #include <utility>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "disc/script_model.h"
 #include "platform/file_io.h"
@@ -40,14 +41,14 @@ size_t ButtonsWritten(const THighlightPlayItem& Item) {
   return std::min<size_t>(Item.Buttons.size(), std::numeric_limits<uint8_t>::max());
 }
 
-const TAngleBlockList* ListOfDomain(const app::TForm1& Form, int32_t Domain) {
-  if (Domain == 1) return &Form.AngleLists.Menus;
-  if (Domain == 2) return &Form.AngleLists.Titles;
+const TAngleBlockList* ListOfDomain(const DiscState& Disc, int32_t Domain) {
+  if (Domain == 1) return &Disc.AngleLists.Menus;
+  if (Domain == 2) return &Disc.AngleLists.Titles;
   return nullptr;
 }
 
-const TAngleBlockEntry* FindAngleEntry(const app::TForm1& Form, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockList* list = ListOfDomain(Form, Domain);
+const TAngleBlockEntry* FindAngleEntry(const DiscState& Disc, int32_t Domain, uint32_t VobId) {
+  const TAngleBlockList* list = ListOfDomain(Disc, Domain);
   if (!list) return nullptr;
   for (const TAngleBlockEntry& e : *list)
     if (e.VobId == VobId) return &e;
@@ -91,9 +92,9 @@ void FinishAngleList(TAngleBlockList& List) {
 
 // ---- items and their bytes ----
 
-void InitHighlightPlayItem(const app::TForm1& Form, THighlightPlayItem& Item) {
+void InitHighlightPlayItem(const DiscState& Disc, THighlightPlayItem& Item) {
   Item = THighlightPlayItem{};
-  Item.Rate25 = Form.FrameRate == 25.0 ? 1 : 0;
+  Item.Rate25 = Disc.FrameRate == 25.0 ? 1 : 0;
   Item.DisplayFlag1 = 0;
   Item.DisplayFlag2 = 2;
   Item.Byte17 = 1;
@@ -252,7 +253,7 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
   return ok;
 }
 
-bool LoadTrackRecordFile(app::TForm1& Form, TVideoTrack& Track, const std::string& FileName) {
+bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::string& FileName) {
   std::error_code ec;
   if (!std::filesystem::is_regular_file(FileName, ec)) return false;
   const std::string shortName = platform::ExtractFileName(FileName);
@@ -260,17 +261,17 @@ bool LoadTrackRecordFile(app::TForm1& Form, TVideoTrack& Track, const std::strin
   {
     std::ifstream in(FileName, std::ios::binary);
     if (!in) {
-      Form.Log(2, "Can not open file " + FileName, 255);
+      Run.Log(2, "Can not open file " + FileName, 255);
       return false;
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) {
-      Form.Log(2, "Read error in highlight file " + shortName, 255);
+      Run.Log(2, "Read error in highlight file " + shortName, 255);
       return false;
     }
   }
   auto truncated = [&](uint64_t count) {
-    Form.Log(2, "Highlight file " + shortName + " is truncated: " + std::to_string(count) + " records expected in " +
+    Run.Log(2, "Highlight file " + shortName + " is truncated: " + std::to_string(count) + " records expected in " +
                     std::to_string(bytes.size()) + " bytes; the file is kept",
              255);
     return false;
@@ -297,7 +298,7 @@ bool LoadTrackRecordFile(app::TForm1& Form, TVideoTrack& Track, const std::strin
     items.push_back(std::move(item));
   }
   if (pos != bytes.size())
-    Form.Log(2, "Highlight file " + shortName + ": " + std::to_string(bytes.size() - pos) +
+    Run.Log(2, "Highlight file " + shortName + ": " + std::to_string(bytes.size() - pos) +
                     " bytes after the last record are ignored");
   if (Track.HighlightStreams.empty()) Track.HighlightStreams.emplace_back();
   Track.HighlightStreams[0].Items = std::move(items);
@@ -305,7 +306,7 @@ bool LoadTrackRecordFile(app::TForm1& Form, TVideoTrack& Track, const std::strin
   return true;
 }
 
-void MatchHighlightsToSegments(app::TForm1& Form, TVideoTrack& Track) {
+void MatchHighlightsToSegments(DiscState& Disc, TVideoTrack& Track) {
   if (Track.HighlightStreams.empty()) return;
   for (THighlightPlayItem& h : Track.HighlightStreams[0].Items) {
     const TSubPictureSegment* match = nullptr;
@@ -335,46 +336,46 @@ void MatchHighlightsToSegments(app::TForm1& Form, TVideoTrack& Track) {
     h.SegmentValue1 = match->Value10;
     h.SegmentValue2 = match->Duration.ToUInt32();
     h.SegmentName = match->Name;
-    h.PictureWidth = Form.PictureWidth;
-    h.PictureHeight = Form.PictureHeight;
+    h.PictureWidth = Disc.PictureWidth;
+    h.PictureHeight = Disc.PictureHeight;
     for (THighlightButton& b : h.Buttons) b.Name = match->Name + "_b_";
     h.Matched = 1;
   }
 }
 
-uint32_t PoolString(app::TForm1& Form, std::string_view Text) { return Form.StringPool.Add(Text); }
+uint32_t PoolString(DiscState& Disc, std::string_view Text) { return Disc.StringPool.Add(Text); }
 
 // ---- name lists ----
 
-void ClearVTSNameLists(app::TForm1& Form) {
-  const size_t want = static_cast<size_t>(std::max(Form.TitleSetCount, 0)) + 1;
-  if (Form.TitleNameLists.size() < want) Form.TitleNameLists.resize(want);
-  for (TNameList& l : Form.TitleNameLists) l.Clear();
+void ClearVTSNameLists(DiscState& Disc) {
+  const size_t want = static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1;
+  if (Disc.TitleNameLists.size() < want) Disc.TitleNameLists.resize(want);
+  for (TNameList& l : Disc.TitleNameLists) l.Clear();
 }
 
-void AddVTSName(app::TForm1& Form, std::string_view Name, int32_t Index) {
-  if (Index < 1 || Index > Form.TitleSetCount) return;
-  if (Form.TitleNameLists.size() <= static_cast<size_t>(Index)) Form.TitleNameLists.resize(static_cast<size_t>(Index) + 1);
-  Form.TitleNameLists[static_cast<size_t>(Index)].Add(Name);
+void AddVTSName(DiscState& Disc, std::string_view Name, int32_t Index) {
+  if (Index < 1 || Index > Disc.TitleSetCount) return;
+  if (Disc.TitleNameLists.size() <= static_cast<size_t>(Index)) Disc.TitleNameLists.resize(static_cast<size_t>(Index) + 1);
+  Disc.TitleNameLists[static_cast<size_t>(Index)].Add(Name);
 }
 
-bool VTSNameListsContain(const app::TForm1& Form, std::string_view Name) {
-  const size_t last = std::min(Form.TitleNameLists.size(), static_cast<size_t>(std::max(Form.TitleSetCount, 0)) + 1);
+bool VTSNameListsContain(const DiscState& Disc, std::string_view Name) {
+  const size_t last = std::min(Disc.TitleNameLists.size(), static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1);
   for (size_t i = 1; i < last; ++i)
-    if (Form.TitleNameLists[i].Contains(Name)) return true;
+    if (Disc.TitleNameLists[i].Contains(Name)) return true;
   return false;
 }
 
-std::string FindVTSName(const app::TForm1& Form, std::string_view Name) {
-  const size_t last = std::min(Form.TitleNameLists.size(), static_cast<size_t>(std::max(Form.TitleSetCount, 0)) + 1);
+std::string FindVTSName(const DiscState& Disc, std::string_view Name) {
+  const size_t last = std::min(Disc.TitleNameLists.size(), static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1);
   for (size_t i = 1; i < last; ++i) {
-    const int k = Form.TitleNameLists[i].IndexOf(Name);
-    if (k >= 0) return Form.TitleNameLists[i][static_cast<size_t>(k)];
+    const int k = Disc.TitleNameLists[i].IndexOf(Name);
+    if (k >= 0) return Disc.TitleNameLists[i][static_cast<size_t>(k)];
   }
   return {};
 }
 
-bool IsListedFileName(const app::TForm1& Form, std::string_view FileName) {
+bool IsListedFileName(const DiscState& Disc, std::string_view FileName) {
   // Comparing without the last three characters lets a ".pcm" output match its
   // ".wav" registration.
   auto key = [](std::string_view s) {
@@ -383,7 +384,7 @@ bool IsListedFileName(const app::TForm1& Form, std::string_view FileName) {
     return k;
   };
   const std::string wanted = key(FileName);
-  for (const TAudioStreamEntry& e : Form.AudioStreams)
+  for (const TAudioStreamEntry& e : Disc.AudioStreams)
     if (key(e.Path) == wanted) return true;
   return false;
 }
@@ -411,34 +412,34 @@ int32_t MostUsedPalette(const TPalettes& List) {
 
 // ---- angle-block lists ----
 
-void BuildMenuAngleList(app::TForm1& Form, int32_t IFOIndex) {
-  TAngleBlockList& list = Form.AngleLists.Menus;
+void BuildMenuAngleList(DiscState& Disc, int32_t IFOIndex) {
+  TAngleBlockList& list = Disc.AngleLists.Menus;
   list.clear();
-  if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Form.IFOFiles.size()) return;
+  if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size()) return;
   std::vector<std::pair<uint32_t, uint32_t>> seen;
-  for (const TLanguageUnit& unit : Form.IFOFiles[static_cast<size_t>(IFOIndex)].MenuPGCI_UT.Units)
+  for (const TLanguageUnit& unit : Disc.IFOFiles[static_cast<size_t>(IFOIndex)].MenuPGCI_UT.Units)
     for (const TMenuPGCEntry& e : unit.PGCs)
       if (e.PGC) AddChainToAngleList(*e.PGC, list, seen);
   FinishAngleList(list);
 }
 
-void BuildTitleAngleList(app::TForm1& Form, int32_t IFOIndex) {
-  TAngleBlockList& list = Form.AngleLists.Titles;
+void BuildTitleAngleList(DiscState& Disc, int32_t IFOIndex) {
+  TAngleBlockList& list = Disc.AngleLists.Titles;
   list.clear();
-  if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Form.IFOFiles.size()) return;
+  if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size()) return;
   std::vector<std::pair<uint32_t, uint32_t>> seen;
-  for (const TTitlePGCEntry& e : Form.IFOFiles[static_cast<size_t>(IFOIndex)].VTS_PGCIT.PGCs)
+  for (const TTitlePGCEntry& e : Disc.IFOFiles[static_cast<size_t>(IFOIndex)].VTS_PGCIT.PGCs)
     if (e.PGC) AddChainToAngleList(*e.PGC, list, seen);
   FinishAngleList(list);
 }
 
-bool IsAngleVob(const app::TForm1& Form, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockEntry* e = FindAngleEntry(Form, Domain, VobId);
+bool IsAngleVob(const DiscState& Disc, int32_t Domain, uint32_t VobId) {
+  const TAngleBlockEntry* e = FindAngleEntry(Disc, Domain, VobId);
   return e && e->Seamless != 0;
 }
 
-int32_t GetVobAngleCount(const app::TForm1& Form, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockEntry* e = FindAngleEntry(Form, Domain, VobId);
+int32_t GetVobAngleCount(const DiscState& Disc, int32_t Domain, uint32_t VobId) {
+  const TAngleBlockEntry* e = FindAngleEntry(Disc, Domain, VobId);
   return e ? static_cast<int32_t>(e->Cells.size()) : 0;
 }
 

@@ -7,8 +7,11 @@
 
 #include "disc/name_list.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // Menu highlights as the script model keeps them, their ".hlt2" side files, and
@@ -77,7 +80,7 @@ struct THighlightPlayItem {
 
 // A fresh item: the display flags 0 and 2, byte 17 at 1, and the 25-fps byte
 // from the disc rate.
-void InitHighlightPlayItem(const app::TForm1& Form, THighlightPlayItem& Item);
+void InitHighlightPlayItem(const DiscState& Disc, THighlightPlayItem& Item);
 
 std::array<uint8_t, kHighlightButtonSize> HighlightButtonToBytes(const THighlightButton& B);
 THighlightButton HighlightButtonFromBytes(const uint8_t* Data);  // 73 bytes
@@ -97,28 +100,28 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
 // the track has none; items already there are replaced) and deletes the file.
 // A missing file reads nothing; a file that is shorter than its count promises
 // is reported and left on disk, and the track is not changed. True when read.
-bool LoadTrackRecordFile(app::TForm1& Form, TVideoTrack& Track, const std::string& FileName);
+bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::string& FileName);
 
 // Fills the matched fields of every highlight item of the track's first
 // highlight stream from the track's subpicture segments.
-void MatchHighlightsToSegments(app::TForm1& Form, TVideoTrack& Track);
+void MatchHighlightsToSegments(DiscState& Disc, TVideoTrack& Track);
 
 // Stores a text in the run's string pool; returns its handle.
-uint32_t PoolString(app::TForm1& Form, std::string_view Text);
+uint32_t PoolString(DiscState& Disc, std::string_view Text);
 
 // ---- per-title-set name lists ----
 // The lists behind the subpicture unit's title-name lists (subpic::TitleNameList*).
 
-void ClearVTSNameLists(app::TForm1& Form);
+void ClearVTSNameLists(DiscState& Disc);
 // Appends Name to list Index (1 .. the title-set count); nothing otherwise.
-void AddVTSName(app::TForm1& Form, std::string_view Name, int32_t Index);
-bool VTSNameListsContain(const app::TForm1& Form, std::string_view Name);
+void AddVTSName(DiscState& Disc, std::string_view Name, int32_t Index);
+bool VTSNameListsContain(const DiscState& Disc, std::string_view Name);
 // The stored copy of Name, or an empty text.
-std::string FindVTSName(const app::TForm1& Form, std::string_view Name);
+std::string FindVTSName(const DiscState& Disc, std::string_view Name);
 
 // True when FileName names an output of the audio registry (case-insensitive,
 // the last three characters of names longer than four ignored).
-bool IsListedFileName(const app::TForm1& Form, std::string_view FileName);
+bool IsListedFileName(const DiscState& Disc, std::string_view FileName);
 
 // ---- palette list ----
 
@@ -159,10 +162,10 @@ struct TAngleBlockLists {
   TAngleBlockList Titles;
 };
 
-void BuildMenuAngleList(app::TForm1& Form, int32_t IFOIndex);
-void BuildTitleAngleList(app::TForm1& Form, int32_t IFOIndex);
+void BuildMenuAngleList(DiscState& Disc, int32_t IFOIndex);
+void BuildTitleAngleList(DiscState& Disc, int32_t IFOIndex);
 // Domain 1 menus, 2 titles.
-bool IsAngleVob(const app::TForm1& Form, int32_t Domain, uint32_t VobId);
-int32_t GetVobAngleCount(const app::TForm1& Form, int32_t Domain, uint32_t VobId);
+bool IsAngleVob(const DiscState& Disc, int32_t Domain, uint32_t VobId);
+int32_t GetVobAngleCount(const DiscState& Disc, int32_t Domain, uint32_t VobId);
 
 }  // namespace tess::disc

@@ -6,9 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "core/messages.h"
+#include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
 #include "platform/paths.h"
 
@@ -66,21 +68,21 @@ void ReadTableAt(std::array<uint8_t, N>& Mat, size_t Offset, Reader&& Read) {
 
 std::string PlainName(const std::string& FileName) { return platform::ExtractFileName(FileName); }
 
-void LogMissing(app::TForm1& Form, const std::string& FileName) {
-  Form.Log(2, std::string(core::msg::File) + PlainName(FileName) + std::string(core::msg::DoesNotExist),
+void LogMissing(core::RunContext& Run, const std::string& FileName) {
+  Run.Log(2, std::string(core::msg::File) + PlainName(FileName) + std::string(core::msg::DoesNotExist),
            platform::kColourRed);
 }
 
 // Opens the image of a reader's file; false (logged) when there is none.
-bool OpenImage(app::TForm1& Form, const std::string& FileName, TIFOImage& Img) {
+bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
   const std::string path = platform::ResolveInputPath(FileName);
   std::error_code ec;
   if (!std::filesystem::is_regular_file(path, ec)) {
-    LogMissing(Form, FileName);
+    LogMissing(Run, FileName);
     return false;
   }
   if (!Img.Load(path)) {
-    Form.Log(2, std::string(core::msg::CanNotOpenFile) + PlainName(FileName), platform::kColourRed);
+    Run.Log(2, std::string(core::msg::CanNotOpenFile) + PlainName(FileName), platform::kColourRed);
     return false;
   }
   return true;
@@ -90,7 +92,7 @@ bool OpenImage(app::TForm1& Form, const std::string& FileName, TIFOImage& Img) {
 
 // ---- identification ----
 
-int32_t DetectIFOKind(app::TForm1& Form, const std::string& FileName) {
+int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName) {
   char id[12] = {};
   std::ifstream in(platform::ResolveInputPath(FileName), std::ios::binary);
   if (in) in.read(id, sizeof id);
@@ -108,7 +110,7 @@ int32_t DetectIFOKind(app::TForm1& Form, const std::string& FileName) {
     kind = ifoVTS;
     hd = 1;
   }
-  Form.HDDisc = hd;
+  Disc.HDDisc = hd;
   return kind;
 }
 
@@ -415,10 +417,10 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T) {
 
 // ---- the management readers ----
 
-void ReadVMGI(app::TForm1& Form, TIFOFile& Record, const std::string& FileName) {
+void ReadVMGI(core::RunContext& Run, TIFOFile& Record, const std::string& FileName) {
   TIFOImage img;
-  if (!OpenImage(Form, FileName, img)) return;
-  const TTableReader r{Form, img};
+  if (!OpenImage(Run, FileName, img)) return;
+  const TTableReader r{Run, img};
   img.Read(0, Record.VMGI_MAT.data(), Record.VMGI_MAT.size());
 
   // An offset of 0, or one whose chain does not fit in the file, means there is
@@ -442,14 +444,14 @@ void ReadVMGI(app::TForm1& Form, TIFOFile& Record, const std::string& FileName) 
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.MenuVOBU_ADMAP, "VMGM_VOBU_ADMAP"); });
 }
 
-void ReadVTSI(app::TForm1& Form, TIFOFile& Record, const std::string& FileName) {
+void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName) {
   auto& mat = Record.VTSI_MAT;
   TIFOImage img;
-  if (!OpenImage(Form, FileName, img)) {
+  if (!OpenImage(Run, FileName, img)) {
     for (size_t off = vtsi::PTT_SRPT; off <= vtsi::VTS_VOBU_ADMAP; off += 4) core::WriteBE32(&mat[off], 0);
     return;
   }
-  const TTableReader r{Form, img};
+  const TTableReader r{Run, img};
   img.Read(0, mat.data(), mat.size());
   const std::string_view id(reinterpret_cast<const char*>(mat.data()), 12);
   if (id != "DVDVIDEO-VTS" && id != "STANDARD-VTS") {
@@ -471,7 +473,7 @@ void ReadVTSI(app::TForm1& Form, TIFOFile& Record, const std::string& FileName) 
   ReadTableAt(mat, vtsi::VTS_VOBU_ADMAP,
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.VTS_VOBU_ADMAP, "VTS_VOBU_ADMAP"); });
 
-  ShowVTSOverview(Form, Record);
+  ShowVTSOverview(Disc, Record);
 }
 
 // ---- release ----
@@ -506,10 +508,10 @@ void ZeroIFORecord(TIFOFile& R) {
 void ReleaseVMGRecord(TIFOFile& Record) { ZeroIFORecord(Record); }
 void ReleaseVTSRecord(TIFOFile& Record) { ZeroIFORecord(Record); }
 
-void FreeAllTitleSets(app::TForm1& Form) {
-  const int32_t used = std::clamp<int32_t>(Form.TitleSetCount, 0, static_cast<int32_t>(Form.IFOFiles.size()));
+void FreeAllTitleSets(DiscState& Disc) {
+  const int32_t used = std::clamp<int32_t>(Disc.TitleSetCount, 0, static_cast<int32_t>(Disc.IFOFiles.size()));
   for (int32_t i = used - 1; i >= 0; --i) {
-    TIFOFile& f = Form.IFOFiles[i];
+    TIFOFile& f = Disc.IFOFiles[i];
     if (f.Kind == ifoVMG)
       ReleaseVMGRecord(f);
     else if (f.Kind == ifoVTS)
@@ -521,42 +523,23 @@ void FreeAllTitleSets(app::TForm1& Form) {
   }
 }
 
-void FreeTreeNodeData(app::TForm1& /*Form*/) {}
 
-void FreeStreamArrays(app::TForm1& Form) {
-  Form.StringPool.Clear();
+void FreeStreamArrays(DiscState& Disc) {
+  Disc.StringPool.Clear();
   // The data strings are handles into the pool: they go with it.
-  Form.DataStrings.Clear();
-  Form.VideoStreams.clear();
-  Form.AudioStreams.clear();
-  Form.SubPictureItems.clear();
+  Disc.DataStrings.Clear();
+  Disc.VideoStreams.clear();
+  Disc.AudioStreams.clear();
+  Disc.SubPictureItems.clear();
 }
 
-void GetProgramFilesDir(std::string& Result) {
-  // The authoring tool is a Windows program; on Linux it lives in the Wine
-  // prefix's "Program Files" when there is one.
-  std::error_code ec;
-  std::string prefix;
-  if (const char* wine = std::getenv("WINEPREFIX"); wine && *wine)
-    prefix = wine;
-  else if (const char* home = std::getenv("HOME"); home && *home)
-    prefix = std::string(home) + "/.wine";
-  if (!prefix.empty()) {
-    const std::string dir = platform::IncludeTrailingSlash(prefix) + "drive_c/Program Files/";
-    if (std::filesystem::is_directory(dir, ec)) {
-      Result = dir;
-      return;
-    }
-  }
-  Result = "/opt/";
+
+void ClearObjectTables(DiscState& Disc) {
+  for (auto& p : Disc.ObjectTables.Objects) p.reset();
+  for (auto& p : Disc.ObjectTables.SmallObjects) p.reset();
 }
 
-void ClearObjectTables(app::TForm1& Form) {
-  for (auto& p : Form.ObjectTables.Objects) p.reset();
-  for (auto& p : Form.ObjectTables.SmallObjects) p.reset();
-}
-
-void FreeObjectTables(app::TForm1& Form) { ClearObjectTables(Form); }
+void FreeObjectTables(DiscState& Disc) { ClearObjectTables(Disc); }
 
 // ---- the title-set overview ----
 
@@ -583,7 +566,7 @@ std::string TimeText(const TTimeCode& t) { return core::TimeCodeToText(t); }
 // A video attribute word (two bytes as stored) as a short description.
 std::string VideoText(const uint8_t* Stored) {
   std::array<uint8_t, 12> d{};
-  app::DecodeVideoAttr(VideoAttrWordAt(Stored, 0), d);
+  DecodeVideoAttr(VideoAttrWordAt(Stored, 0), d);
   static constexpr int kWidths[4] = {720, 704, 352, 352};
   const bool pal = d[1] != 0;
   const int height = d[9] == 3 ? (pal ? 288 : 240) : (pal ? 576 : 480);
@@ -600,11 +583,11 @@ std::string ChainText(const TPGC& P) {
          "  Time: " + TimeText(P.PlaybackTime);
 }
 
-void AddCells(app::TForm1& Form, const TPGC& P) {
+void AddCells(DiscState& Disc, const TPGC& P) {
   for (size_t k = 0; k < P.CellPlayback.size(); ++k) {
     const TCellPlayback& c = P.CellPlayback[k];
     const TCellPosition& pos = P.CellPositions[k];
-    app::AddInfoGridRow(Form, "      Cell " + std::to_string(k + 1),
+    platform::AddInfoGridRow(Disc.StringGrid1, "      Cell " + std::to_string(k + 1),
                         std::string(core::msg::VOBID) + std::to_string(pos.VobId) + "  " +
                             std::string(core::msg::CELLID) + std::to_string(pos.CellId) + "  Sectors: " +
                             std::to_string(c.FirstVobuStart) + " - " + std::to_string(c.LastVobuEnd) +
@@ -615,35 +598,35 @@ void AddCells(app::TForm1& Form, const TPGC& P) {
 
 }  // namespace
 
-void ShowVTSOverview(app::TForm1& Form, const TIFOFile& R) {
-  Form.StringGrid1.Clear();
+void ShowVTSOverview(DiscState& Disc, const TIFOFile& R) {
+  Disc.StringGrid1.Clear();
   const auto& mat = R.VTSI_MAT;
-  app::AddInfoGridRow(Form, "VTS Overview:", PlainName(R.FileName), "");
-  app::AddInfoGridRow(Form, "  Menu video attributes:", VideoText(&mat[vtsi::MenuVideoAttr]),
+  platform::AddInfoGridRow(Disc.StringGrid1, "VTS Overview:", PlainName(R.FileName), "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "  Menu video attributes:", VideoText(&mat[vtsi::MenuVideoAttr]),
                       HexBytes(&mat[vtsi::MenuVideoAttr], 2));
-  app::AddInfoGridRow(Form, "  Title video attributes:", VideoText(&mat[vtsi::TitleVideoAttr]),
+  platform::AddInfoGridRow(Disc.StringGrid1, "  Title video attributes:", VideoText(&mat[vtsi::TitleVideoAttr]),
                       HexBytes(&mat[vtsi::TitleVideoAttr], 2));
-  app::AddInfoGridRow(Form, "  Title audio streams:", std::to_string(mat[vtsi::TitleAudioCount]), "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "  Title audio streams:", std::to_string(mat[vtsi::TitleAudioCount]), "");
 
-  app::AddInfoGridRow(Form, "  Menu language units:", std::to_string(R.MenuPGCI_UT.Units.size()), "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "  Menu language units:", std::to_string(R.MenuPGCI_UT.Units.size()), "");
   for (size_t i = 0; i < R.MenuPGCI_UT.Units.size(); ++i) {
     const TLanguageUnit& u = R.MenuPGCI_UT.Units[i];
     std::string code;
     for (char ch : u.LanguageCode) code += (ch >= 0x20 && ch < 0x7F) ? ch : '?';
-    app::AddInfoGridRow(Form, "    Language unit " + std::to_string(i + 1),
+    platform::AddInfoGridRow(Disc.StringGrid1, "    Language unit " + std::to_string(i + 1),
                         code + "  PGCs: " + std::to_string(u.PGCs.size()), Hex(u.MenuExistence, 2));
     for (size_t j = 0; j < u.PGCs.size(); ++j) {
-      app::AddInfoGridRow(Form, "      Menu PGC " + std::to_string(j + 1), ChainText(*u.PGCs[j].PGC),
+      platform::AddInfoGridRow(Disc.StringGrid1, "      Menu PGC " + std::to_string(j + 1), ChainText(*u.PGCs[j].PGC),
                           Hex(u.PGCs[j].Category, 2));
     }
   }
 
-  app::AddInfoGridRow(Form, "  Title PGCs:", std::to_string(R.VTS_PGCIT.PGCs.size()), "");
+  platform::AddInfoGridRow(Disc.StringGrid1, "  Title PGCs:", std::to_string(R.VTS_PGCIT.PGCs.size()), "");
   for (size_t j = 0; j < R.VTS_PGCIT.PGCs.size(); ++j) {
     const TTitlePGCEntry& e = R.VTS_PGCIT.PGCs[j];
     std::string title = "Title " + std::to_string(e.Category & 0x7F) + ((e.Category & 0x80) ? " (entry)  " : "  ");
-    app::AddInfoGridRow(Form, "    PGC " + std::to_string(j + 1), title + ChainText(*e.PGC), Hex(e.Category, 2));
-    AddCells(Form, *e.PGC);
+    platform::AddInfoGridRow(Disc.StringGrid1, "    PGC " + std::to_string(j + 1), title + ChainText(*e.PGC), Hex(e.Category, 2));
+    AddCells(Disc, *e.PGC);
   }
 }
 

@@ -7,8 +7,11 @@
 #include "disc/ifo_model.h"
 #include "disc/pgc_reader.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // Reading the information files of a disc into their TIFOFile records, and
@@ -26,12 +29,12 @@ namespace tess::disc {
 
 // 1 VMG, 2 title set, 0 not recognised, from the file's 12-byte identifier. Sets
 // the project state's HD-disc flag on every call (1 for the HD DVD identifiers).
-int32_t DetectIFOKind(app::TForm1& Form, const std::string& FileName);
+int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName);
 
 // The management readers. They fill every table of Record but its FileName,
 // kind, ordinal and title-set number, which the loading driver sets.
-void ReadVMGI(app::TForm1& Form, TIFOFile& Record, const std::string& FileName);
-void ReadVTSI(app::TForm1& Form, TIFOFile& Record, const std::string& FileName);
+void ReadVMGI(core::RunContext& Run, TIFOFile& Record, const std::string& FileName);
+void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName);
 
 // The table readers, each at the byte position Pos of the image. False when the
 // table was bad (reported; the table is then empty).
@@ -51,24 +54,20 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T);
 // ---- release ----
 
 // Releases every used record, from the last to the first.
-void FreeAllTitleSets(app::TForm1& Form);
+void FreeAllTitleSets(DiscState& Disc);
 void ReleaseVMGRecord(TIFOFile& Record);
 void ReleaseVTSRecord(TIFOFile& Record);
 void ReleasePGC(std::unique_ptr<TPGC>& PGC);
 // The whole record back to its zero state (kind 0, empty file name).
 void ZeroIFORecord(TIFOFile& Record);
 
-// The browser trees keep no records of their own on their nodes: nothing to free.
-void FreeTreeNodeData(app::TForm1& Form);
 // Empties the stream registries and the string pool.
-void FreeStreamArrays(app::TForm1& Form);
-// The folder from which the settings forms start looking for the authoring tool.
-void GetProgramFilesDir(std::string& Result);
-void ClearObjectTables(app::TForm1& Form);
-void FreeObjectTables(app::TForm1& Form);
+void FreeStreamArrays(DiscState& Disc);
+void ClearObjectTables(DiscState& Disc);
+void FreeObjectTables(DiscState& Disc);
 
 // Fills the information grid with the title set's overview: its attributes,
 // menu language units, program chains and cells.
-void ShowVTSOverview(app::TForm1& Form, const TIFOFile& Record);
+void ShowVTSOverview(DiscState& Disc, const TIFOFile& Record);
 
 }  // namespace tess::disc

@@ -1,6 +1,7 @@
 #include "disc/palette.h"
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "platform/rounding.h"
 
 namespace tess::disc {
@@ -30,12 +31,12 @@ std::array<int32_t, 3> YCrCbToRGBUnsnapped(uint8_t Y, uint8_t Cr, uint8_t Cb) {
   return {scale(y + 204 * cr), scale(y - 104 * cr - 50 * cb), scale(y + 258 * cb)};
 }
 
-void PaletteYCrCbToRGB(const app::TForm1& Form, const TPGC* Pgc, std::array<uint8_t, 48>& Result) {
+void PaletteYCrCbToRGB(const DiscState& Disc, const TPGC* Pgc, std::array<uint8_t, 48>& Result) {
   for (size_t i = 0; i < 16; ++i) {
     const TPaletteEntry e = Pgc ? Pgc->Palette[i] : TPaletteEntry{};
     std::array<int32_t, 3> rgb;
     if (e.Y == 0 && e.Cr == 0 && e.Cb == 0)
-      rgb = {Form.DefaultPalette[i][0], Form.DefaultPalette[i][1], Form.DefaultPalette[i][2]};
+      rgb = {Disc.DefaultPalette[i][0], Disc.DefaultPalette[i][1], Disc.DefaultPalette[i][2]};
     else
       rgb = YCrCbToRGBUnsnapped(e.Y, e.Cr, e.Cb);
     for (size_t c = 0; c < 3; ++c) Result[i * 3 + c] = static_cast<uint8_t>(SnapPaletteChannel(rgb[c]));

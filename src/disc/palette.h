@@ -2,8 +2,11 @@
 #include <array>
 #include <cstdint>
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // Chain palettes (Y, Cr, Cb) converted to RGB, pulled onto the exact levels of
@@ -21,6 +24,6 @@ std::array<int32_t, 3> YCrCbToRGBUnsnapped(uint8_t Y, uint8_t Cr, uint8_t Cb);
 // 16 (R, G, B) triples, one per palette entry of the chain. An entry whose Y,
 // Cr and Cb are all 0 (and every entry without a chain) takes the project's
 // default palette entry instead.
-void PaletteYCrCbToRGB(const app::TForm1& Form, const TPGC* Pgc, std::array<uint8_t, 48>& Result);
+void PaletteYCrCbToRGB(const DiscState& Disc, const TPGC* Pgc, std::array<uint8_t, 48>& Result);
 
 }  // namespace tess::disc

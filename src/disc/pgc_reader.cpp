@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <fstream>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
-#include "core/cell_lookups.h"
+#include "disc/cell_lookups.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -71,7 +72,7 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
   line += Table;
   line += ": ";
   line += Problem;
-  Form.Log(2, line, platform::kColourRed);
+  Run.Log(2, line, platform::kColourRed);
   return false;
 }
 
@@ -168,7 +169,7 @@ bool ReadPGC(const TTableReader& R, uint64_t Pos, uint64_t Limit, TPGC& P, std::
   P.CellCount = cells;
   uint8_t time[4];
   img.Read(Pos + 4, time, sizeof time);
-  P.PlaybackTime = core::BcdPlaybackTimeToTimecode(time);
+  P.PlaybackTime = BcdPlaybackTimeToTimecode(time);
   P.ProhibitedOps = img.BE32(Pos + 8);
   for (size_t i = 0; i < P.AudioControl.size(); ++i) P.AudioControl[i] = img.BE16(Pos + 12 + 2 * i);
   for (size_t i = 0; i < P.SubpicControl.size(); ++i) P.SubpicControl[i] = img.BE32(Pos + 28 + 4 * i);
@@ -199,7 +200,7 @@ bool ReadPGC(const TTableReader& R, uint64_t Pos, uint64_t Limit, TPGC& P, std::
     for (auto& c : P.CellPlayback) {
       img.Read(at, c.Category.data(), c.Category.size());
       img.Read(at + 4, time, sizeof time);
-      c.PlaybackTime = core::BcdPlaybackTimeToTimecode(time);
+      c.PlaybackTime = BcdPlaybackTimeToTimecode(time);
       c.FirstVobuStart = img.BE32(at + 8);
       c.FirstIlvuEnd = img.BE32(at + 12);
       c.LastVobuStart = img.BE32(at + 16);
@@ -221,13 +222,13 @@ bool ReadPGC(const TTableReader& R, uint64_t Pos, uint64_t Limit, TPGC& P, std::
   return true;
 }
 
-bool ReadPGC(app::TForm1& Form, const std::string& FileName, uint64_t Pos, TPGC& PGC) {
+bool ReadPGC(core::RunContext& Run, const std::string& FileName, uint64_t Pos, TPGC& PGC) {
   TIFOImage img;
   if (!img.Load(platform::ResolveInputPath(FileName))) {
     PGC = TPGC{};
     return false;
   }
-  return ReadPGC(TTableReader{Form, img}, Pos, img.Size(), PGC, "program chain");
+  return ReadPGC(TTableReader{Run, img}, Pos, img.Size(), PGC, "program chain");
 }
 
 }  // namespace tess::disc

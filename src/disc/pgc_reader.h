@@ -6,8 +6,11 @@
 
 #include "disc/ifo_model.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 namespace tess::disc {
@@ -50,9 +53,9 @@ struct TTableReader {
   // such as the language units of a menu domain naming the same chains.
   static constexpr uint64_t kDecodedPerFileByte = 32;
 
-  TTableReader(app::TForm1& F, const TIFOImage& I) : Form(F), Image(I) {}
+  TTableReader(core::RunContext& R, const TIFOImage& I) : Run(R), Image(I) {}
 
-  app::TForm1& Form;
+  core::RunContext& Run;
   const TIFOImage& Image;
   // Logs "File <name>, <Table>: <Problem>" and returns false.
   bool Bad(std::string_view Table, std::string_view Problem) const;
@@ -79,6 +82,6 @@ struct TTableReader {
 bool ReadPGC(const TTableReader& Reader, uint64_t Pos, uint64_t Limit, TPGC& PGC, std::string_view Where);
 
 // The same from a file name, bounded by the file (the first-play chain's form).
-bool ReadPGC(app::TForm1& Form, const std::string& FileName, uint64_t Pos, TPGC& PGC);
+bool ReadPGC(core::RunContext& Run, const std::string& FileName, uint64_t Pos, TPGC& PGC);
 
 }  // namespace tess::disc

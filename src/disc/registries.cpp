@@ -4,9 +4,11 @@
 #include <filesystem>
 #include <limits>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "core/number_text.h"
+#include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
 #include "disc/subpic_streams.h"
 #include "platform/paths.h"
@@ -26,19 +28,19 @@ std::string BaseName(const std::string& FileName) {
   return platform::ChangeFileExt(platform::ExtractFileName(FileName), "");
 }
 
-void LogRegistration(app::TForm1& Form, const std::string& FileName) {
+void LogRegistration(core::RunContext& Run, const std::string& FileName) {
   platform::LogLine line;
   line.Caption = FileName;
   line.Kind = 1;
   line.Image = 1;
-  Form.InfoForm.Log.Add(line);
-  Form.Log(1, FileName);
+  Run.InfoForm.Log.Add(line);
+  Run.Log(1, FileName);
 }
 
 // Slot and text per subpicture id of the chain played when the video output
 // was opened: the id's mode mask, overlaid with the display flags that the
 // subpicture stream table lists for it.
-void FillSubpicModes(app::TForm1& Form, TVideoStreamEntry& E, const TStreamContext& Ctx, int32_t DomainIndex) {
+void FillSubpicModes(core::RunContext& Run, DiscState& Disc, TVideoStreamEntry& E, const TStreamContext& Ctx, int32_t DomainIndex) {
   const TPGC& pgc = *Ctx.Pgc;
   const uint32_t first = pgc.SubpicControl[0];
   if (first & 0x00000001u) E.DisplayModeCode = 0;
@@ -54,13 +56,13 @@ void FillSubpicModes(app::TForm1& Form, TVideoStreamEntry& E, const TStreamConte
 
   const bool titles = Ctx.PgcKind == 2;
   if (titles)
-    ShowVTSTitleStreams(Form, DomainIndex);
+    ShowVTSTitleStreams(Run, Disc, DomainIndex);
   else
-    ShowPGCSubpicStreams(Form, DomainIndex, &pgc, VTSMenuDisplayMode(Form, DomainIndex));
+    ShowPGCSubpicStreams(Run, Disc, DomainIndex, &pgc, VTSMenuDisplayMode(Disc, DomainIndex));
 
   std::array<bool, 32> listed{};
   int32_t maxId = 0;
-  for (const TSubPicStreamEntry& s : Form.SubPicInfoForm.Streams) {
+  for (const TSubPicStreamEntry& s : Disc.SubPicInfoForm.Streams) {
     if (s.StreamId < 0x20 || s.StreamId > 0x3F) continue;
     const size_t k = static_cast<size_t>(s.StreamId - 0x20);
     auto& slot = E.SubpicModes[k];
@@ -204,17 +206,17 @@ bool SubPictureItemFromBytes(const uint8_t* Data, size_t Size, TSubPictureItem& 
 
 // ---- registrations ----
 
-TVideoStreamEntry* RegisterVideoStream(app::TForm1& Form, const std::string& FileName,
+TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                        const TVideoStreamDescription& Desc, const TStreamContext& Context,
                                        int32_t DomainIndex, int32_t DomainNumber, TPictureSize Picture) {
   if (!FileExists(FileName)) return nullptr;
   std::array<uint8_t, 12> v{};
-  app::DecodeVideoAttr(Desc.VideoAttr, v);
+  DecodeVideoAttr(Desc.VideoAttr, v);
   TVideoStreamEntry e;
   e.Name = BaseName(FileName);
   e.TVSystem = v[1];
-  if (Context.PgcKind == 2 && Form.FrameRate == 30.0)
-    e.FrameRateFlag = Form.Options.TimeScale1001 ? 0 : 1;
+  if (Context.PgcKind == 2 && Disc.FrameRate == 30.0)
+    e.FrameRateFlag = Run.Options.TimeScale1001 ? 0 : 1;
   else
     e.FrameRateFlag = Desc.FlagByte == 0 ? 1 : 0;
   e.StartTime = Desc.StartTime;
@@ -224,7 +226,7 @@ TVideoStreamEntry* RegisterVideoStream(app::TForm1& Form, const std::string& Fil
     e.Width = Picture.Width;
     e.Height = Picture.Height;
   } else {
-    app::GetPictureSize(Form, v, e.Width, e.Height);
+    GetPictureSize(Disc, v, e.Width, e.Height);
   }
   e.Enabled = 1;
   const bool mpeg1 = v[0] == 0;
@@ -248,29 +250,29 @@ TVideoStreamEntry* RegisterVideoStream(app::TForm1& Form, const std::string& Fil
   e.AvgBitRate = mpeg1 ? 1856000 : 4000000;
   e.Line21Field1 = v[5];
   e.Line21Field2 = v[6];
-  if (Context.Pgc) FillSubpicModes(Form, e, Context, DomainIndex);
+  if (Context.Pgc) FillSubpicModes(Run, Disc, e, Context, DomainIndex);
   e.DisplayClass = DisplayClassOfAttr(Desc.VideoAttr);
   e.DomainIndex = DomainIndex;
   e.DomainNumber = DomainNumber;
   e.VobId = Desc.VobId;
   e.CellId = Desc.CellId;
-  Form.VideoStreams.push_back(std::move(e));
-  LogRegistration(Form, FileName);
-  return &Form.VideoStreams.back();
+  Disc.VideoStreams.push_back(std::move(e));
+  LogRegistration(Run, FileName);
+  return &Disc.VideoStreams.back();
 }
 
-TAudioStreamEntry* AddAudioStream(app::TForm1& Form, const std::string& FileName,
+TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                   const TAudioStreamDescription& Desc, int32_t DomainKind, TTimeCode Delay,
                                   int32_t DomainIndex, int32_t DomainNumber) {
   if (!FileExists(FileName)) return nullptr;
   std::array<uint8_t, 12> v{};
-  app::DecodeVideoAttr(Desc.VideoAttr, v);
+  DecodeVideoAttr(Desc.VideoAttr, v);
   std::array<uint8_t, 11> a{};
-  app::DecodeAudioAttr(Desc.AudioAttr.data(), a);
+  DecodeAudioAttr(Desc.AudioAttr.data(), a);
   TAudioStreamEntry e;
   e.Name = BaseName(FileName);
   e.VideoStandard = core::IsPalStandard(v[1]) ? 1 : 0;
-  e.FrameRateFlag = (DomainKind == 2 && Form.FrameRate == 30.0 && Form.Options.TimeScale1001) ? 0 : 1;
+  e.FrameRateFlag = (DomainKind == 2 && Disc.FrameRate == 30.0 && Run.Options.TimeScale1001) ? 0 : 1;
   e.StartTime = Desc.StartTime;
   e.EndTime = Desc.EndTime;
   e.Path = platform::ToLowerAscii(platform::ExtractFileExt(FileName)) == ".pcm"
@@ -291,32 +293,32 @@ TAudioStreamEntry* AddAudioStream(app::TForm1& Form, const std::string& FileName
   e.DomainNumber = DomainNumber;
   e.VobId = Desc.VobId;
   e.CellId = Desc.CellId;
-  Form.AudioStreams.push_back(std::move(e));
-  return &Form.AudioStreams.back();
+  Disc.AudioStreams.push_back(std::move(e));
+  return &Disc.AudioStreams.back();
 }
 
-TSubPictureItem* AddSubPictureItem(app::TForm1& Form, const std::string& FileName,
+TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                    const TSubpicUnitDescription& Desc, int32_t Kind, double SubpictureDelayMs,
                                    int32_t DomainIndex, uint32_t WriterValue1, uint32_t WriterValue2, bool Spare) {
   std::array<uint8_t, 12> v{};
-  app::DecodeVideoAttr(Desc.VideoAttr, v);
+  DecodeVideoAttr(Desc.VideoAttr, v);
   TSubPictureItem item;
   item.Name = BaseName(FileName);
   item.Path = FileName;
   item.VideoByte8 = v[1];
   item.VideoByte9 = v[2];
   int32_t w = 720, h = 480;
-  app::GetPictureSize(Form, v, w, h);
+  GetPictureSize(Disc, v, w, h);
   if (w == 352 && h == 480) w = 720;
   item.Width = item.Width2 = w;
   item.Height = item.Height2 = h;
-  app::InitSubpicAttrBlock(item.AttrBlock);
+  InitSubpicAttrBlock(item.AttrBlock);
   T_DCS_Stream& d = item.Dcs;
   d.VideoByte76 = v[1];
   d.VideoByte77 = v[2];
   d.Byte85 = 1;
   d.PictureCount = Kind == 2 ? 0 : 1;
-  const int32_t lowEdge = platform::RoundEven(Form.FrameRate) == 30 ? h - 1 : h - 2;
+  const int32_t lowEdge = platform::RoundEven(Disc.FrameRate) == 30 ? h - 1 : h - 2;
   d.Area = {0, 0, w - 1, h - 1, 0, 2, w - 1, lowEdge, 2, lowEdge};
   d.Colours = {1, 2, 3, 4};
   item.VideoByte168 = v[9];
@@ -333,12 +335,12 @@ TSubPictureItem* AddSubPictureItem(app::TForm1& Form, const std::string& FileNam
   item.DomainIndex = DomainIndex;
   item.WriterValue1 = WriterValue1;
   item.WriterValue2 = WriterValue2;
-  if (Spare || (Kind == 2 && Form.Options.TitleMakeSup)) {
-    Form.SpareSubPicture = std::move(item);
-    return &Form.SpareSubPicture;
+  if (Spare || (Kind == 2 && Run.Options.TitleMakeSup)) {
+    Disc.SpareSubPicture = std::move(item);
+    return &Disc.SpareSubPicture;
   }
-  Form.SubPictureItems.push_back(std::move(item));
-  return &Form.SubPictureItems.back();
+  Disc.SubPictureItems.push_back(std::move(item));
+  return &Disc.SubPictureItems.back();
 }
 
 }  // namespace tess::disc

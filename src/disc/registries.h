@@ -7,8 +7,11 @@
 
 #include "core/timecode.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // The stream registries: one entry per elementary-stream file that the
@@ -229,18 +232,18 @@ struct TPictureSize {
 };
 
 // Registers a video output. Null when the file does not exist.
-TVideoStreamEntry* RegisterVideoStream(app::TForm1& Form, const std::string& FileName,
+TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                        const TVideoStreamDescription& Desc, const TStreamContext& Context,
                                        int32_t DomainIndex, int32_t DomainNumber, TPictureSize Picture);
 
 // Registers an audio output. Null when the file does not exist.
-TAudioStreamEntry* AddAudioStream(app::TForm1& Form, const std::string& FileName,
+TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                   const TAudioStreamDescription& Desc, int32_t DomainKind, TTimeCode Delay,
                                   int32_t DomainIndex, int32_t DomainNumber);
 
 // Registers a subpicture output, or fills the project's spare item (Spare set,
 // or a title item while TitleMakeSup is on; the table is then left as it was).
-TSubPictureItem* AddSubPictureItem(app::TForm1& Form, const std::string& FileName,
+TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                    const TSubpicUnitDescription& Desc, int32_t Kind, double SubpictureDelayMs,
                                    int32_t DomainIndex, uint32_t WriterValue1, uint32_t WriterValue2, bool Spare);
 

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <utility>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
 
 namespace tess::disc {
@@ -132,10 +133,10 @@ std::string LanguageLetters(uint16_t CodeWord) {
   return s;
 }
 
-std::string VmgPgcNameByIndex(const app::TForm1& Form, int32_t Index) {
-  if (Form.IFOFiles.empty() || Index < 1) return {};
+std::string VmgPgcNameByIndex(const DiscState& Disc, int32_t Index) {
+  if (Disc.IFOFiles.empty() || Index < 1) return {};
   int32_t n = 0;
-  for (const TLanguageUnit& unit : Form.IFOFiles[0].MenuPGCI_UT.Units) {
+  for (const TLanguageUnit& unit : Disc.IFOFiles[0].MenuPGCI_UT.Units) {
     const uint16_t code =
         static_cast<uint16_t>(static_cast<uint8_t>(unit.LanguageCode[0]) | (static_cast<uint8_t>(unit.LanguageCode[1]) << 8));
     for (size_t k = 0; k < unit.PGCs.size(); ++k)
@@ -157,25 +158,25 @@ std::string IntToHexLower(uint64_t Value, int Digits) {
 
 // ---- track lookups ----
 
-TVideoTrack* FindScriptTrackByName(app::TForm1& Form, std::string_view Name) {
-  const int32_t i = IndexOfScriptTrack(Form, Name);
-  return i < 0 ? nullptr : &Form.ScriptTracks[static_cast<size_t>(i)];
+TVideoTrack* FindScriptTrackByName(DiscState& Disc, std::string_view Name) {
+  const int32_t i = IndexOfScriptTrack(Disc, Name);
+  return i < 0 ? nullptr : &Disc.ScriptTracks[static_cast<size_t>(i)];
 }
 
-int32_t IndexOfScriptTrack(const app::TForm1& Form, std::string_view Name) {
-  for (size_t i = 0; i < Form.ScriptTracks.size(); ++i)
-    if (Form.ScriptTracks[i].Name == Name) return static_cast<int32_t>(i);
+int32_t IndexOfScriptTrack(const DiscState& Disc, std::string_view Name) {
+  for (size_t i = 0; i < Disc.ScriptTracks.size(); ++i)
+    if (Disc.ScriptTracks[i].Name == Name) return static_cast<int32_t>(i);
   return -1;
 }
 
-TVideoTrack* FindScriptTrackByFile(app::TForm1& Form, std::string_view FileName, bool Still) {
-  for (TVideoTrack& t : Form.ScriptTracks)
+TVideoTrack* FindScriptTrackByFile(DiscState& Disc, std::string_view FileName, bool Still) {
+  for (TVideoTrack& t : Disc.ScriptTracks)
     if (t.FileName == FileName || (Still && IsStillOf(t, FileName))) return &t;
   return nullptr;
 }
 
-int32_t FindAngleTrack(const app::TForm1& Form, int32_t Index, int32_t Angle) {
-  const auto& tracks = Form.ScriptTracks;
+int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle) {
+  const auto& tracks = Disc.ScriptTracks;
   if (Index < 0 || static_cast<size_t>(Index) >= tracks.size()) return -1;
   if (tracks[static_cast<size_t>(Index)].AngleNumber == 0 || Angle < 1) return Index;
   size_t first = static_cast<size_t>(Index);
@@ -187,19 +188,19 @@ int32_t FindAngleTrack(const app::TForm1& Form, int32_t Index, int32_t Angle) {
   return -1;
 }
 
-TVideoStreamEntry* FindVideoStreamOfAudioFile(app::TForm1& Form, std::string_view FileName) {
-  for (const TVideoTrack& t : Form.ScriptTracks)
+TVideoStreamEntry* FindVideoStreamOfAudioFile(DiscState& Disc, std::string_view FileName) {
+  for (const TVideoTrack& t : Disc.ScriptTracks)
     for (const TAudioStream& a : t.AudioStreams)
       for (const TAudioPlayItem& p : a.PlayItems)
-        if (p.FileName == FileName) return FindVideoStreamByName(Form, t.FileName);
+        if (p.FileName == FileName) return FindVideoStreamByName(Disc, t.FileName);
   return nullptr;
 }
 
-std::vector<THighlightPlayItem*> FindHighlightItems(app::TForm1& Form, int32_t IFOIndex, uint32_t VobId,
+std::vector<THighlightPlayItem*> FindHighlightItems(DiscState& Disc, int32_t IFOIndex, uint32_t VobId,
                                                     uint32_t CellId, uint8_t Domain) {
   std::vector<THighlightPlayItem*> found;
   if (VobId == 0 || CellId == 0) return found;
-  for (TVideoTrack& t : Form.ScriptTracks) {
+  for (TVideoTrack& t : Disc.ScriptTracks) {
     if (t.Domain != Domain) continue;
     for (THighlightStream& s : t.HighlightStreams)
       for (THighlightPlayItem& h : s.Items)
@@ -208,9 +209,9 @@ std::vector<THighlightPlayItem*> FindHighlightItems(app::TForm1& Form, int32_t I
   return found;
 }
 
-int32_t FindTitleNumber(const app::TForm1& Form, int32_t IFOIndex, int32_t TitleNumber) {
-  if (Form.IFOFiles.empty()) return 0;
-  const auto& entries = Form.IFOFiles[0].TT_SRPT.Entries;
+int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber) {
+  if (Disc.IFOFiles.empty()) return 0;
+  const auto& entries = Disc.IFOFiles[0].TT_SRPT.Entries;
   for (size_t i = 0; i < entries.size(); ++i)
     if (entries[i].TitleSetNumber == IFOIndex && entries[i].TitleNumber == TitleNumber + 1)
       return static_cast<int32_t>(i + 1);
@@ -219,24 +220,24 @@ int32_t FindTitleNumber(const app::TForm1& Form, int32_t IFOIndex, int32_t Title
 
 // ---- registry lookups ----
 
-TSubPictureItem* FindSubPictureItemByName(app::TForm1& Form, std::string_view Name) {
+TSubPictureItem* FindSubPictureItemByName(DiscState& Disc, std::string_view Name) {
   if (Name.empty()) return nullptr;
-  for (TSubPictureItem& s : Form.SubPictureItems)
+  for (TSubPictureItem& s : Disc.SubPictureItems)
     if (s.Name == Name) return &s;
   return nullptr;
 }
 
-TVideoStreamEntry* FindVideoStreamByName(app::TForm1& Form, std::string_view Name) {
+TVideoStreamEntry* FindVideoStreamByName(DiscState& Disc, std::string_view Name) {
   // An empty text is a prefix of every name; it must not pick an arbitrary entry.
   if (Name.empty()) return nullptr;
-  for (TVideoStreamEntry& v : Form.VideoStreams)
+  for (TVideoStreamEntry& v : Disc.VideoStreams)
     if (std::string_view(v.Name).substr(0, Name.size()) == Name) return &v;
   return nullptr;
 }
 
-TAudioStreamEntry* FindAudioStreamByName(app::TForm1& Form, std::string_view Name) {
+TAudioStreamEntry* FindAudioStreamByName(DiscState& Disc, std::string_view Name) {
   if (Name.empty()) return nullptr;
-  for (TAudioStreamEntry& a : Form.AudioStreams)
+  for (TAudioStreamEntry& a : Disc.AudioStreams)
     if (a.Name == Name) return &a;
   return nullptr;
 }
@@ -323,8 +324,8 @@ void AddSeamlessSceneItem(uint32_t VobId, uint32_t CellId, TVideoTrack& Track, c
   Track.Scenes.assign(1, std::move(scene));
 }
 
-void CopyScriptTrack(app::TForm1& Form, int32_t From, int32_t To) {
-  auto& tracks = Form.ScriptTracks;
+void CopyScriptTrack(DiscState& Disc, int32_t From, int32_t To) {
+  auto& tracks = Disc.ScriptTracks;
   if (From < 0 || To < 0 || static_cast<size_t>(From) >= tracks.size() || From == To) return;
   if (static_cast<size_t>(To) >= tracks.size()) tracks.resize(static_cast<size_t>(To) + 1);
   const TVideoTrack& src = tracks[static_cast<size_t>(From)];
@@ -355,8 +356,8 @@ void SortSubpicStreamSegments(TSubPictureStreamList& List) {
   }
 }
 
-bool FrameRateAllows(const app::TForm1& Form, int32_t Kind) {
-  return !(Kind == 2 && std::trunc(Form.FrameRate) == 30.0 && Form.Options.TimeScale1001 != 0);
+bool FrameRateAllows(const core::RunContext& Run, const DiscState& Disc, int32_t Kind) {
+  return !(Kind == 2 && std::trunc(Disc.FrameRate) == 30.0 && Run.Options.TimeScale1001 != 0);
 }
 
 }  // namespace tess::disc

@@ -10,14 +10,17 @@
 #include "disc/registries.h"
 #include "disc/string_pool.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // The authoring-script model: one TVideoTrack per video track with its audio,
 // subpicture and highlight streams, scenes, angle items and stills; the
 // lookups, name builders and copies over the project's track table
-// (TForm1::ScriptTracks, a deque: tracks stay where they are when it grows).
+// (DiscState::ScriptTracks, a deque: tracks stay where they are when it grows).
 namespace tess::disc {
 
 using core::TTimeCode;
@@ -215,7 +218,7 @@ using TCellPositionArray = std::vector<TCellPositionItem>;
 std::string SeamlessText(bool Seamless);
 std::string MenuPgcName(int32_t IFOIndex, int32_t ChainNumber, std::string_view Letters);
 std::string TitlePgcName(int32_t IFOIndex, int32_t TitleNumber, int32_t ChainNumber);
-std::string VmgPgcNameByIndex(const app::TForm1& Form, int32_t Index);
+std::string VmgPgcNameByIndex(const DiscState& Disc, int32_t Index);
 std::string IntToHexLower(uint64_t Value, int Digits);
 // The two letters of a language code with the first upper-cased, or "00" for
 // a code that is not in the language table.
@@ -223,27 +226,27 @@ std::string LanguageLetters(uint16_t CodeWord);
 
 // ---- track lookups (indexes from 0) ----
 
-TVideoTrack* FindScriptTrackByName(app::TForm1& Form, std::string_view Name);
-int32_t IndexOfScriptTrack(const app::TForm1& Form, std::string_view Name);
+TVideoTrack* FindScriptTrackByName(DiscState& Disc, std::string_view Name);
+int32_t IndexOfScriptTrack(const DiscState& Disc, std::string_view Name);
 // The first track playing FileName; with Still set, also one of whose still
 // entries has that name.
-TVideoTrack* FindScriptTrackByFile(app::TForm1& Form, std::string_view FileName, bool Still);
+TVideoTrack* FindScriptTrackByFile(DiscState& Disc, std::string_view FileName, bool Still);
 // The index of the track of the given angle in the angle block of track Index;
 // -1 when the block has no track of that angle or Index is out of range.
-int32_t FindAngleTrack(const app::TForm1& Form, int32_t Index, int32_t Angle);
-TVideoStreamEntry* FindVideoStreamOfAudioFile(app::TForm1& Form, std::string_view FileName);
-std::vector<THighlightPlayItem*> FindHighlightItems(app::TForm1& Form, int32_t IFOIndex, uint32_t VobId,
+int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle);
+TVideoStreamEntry* FindVideoStreamOfAudioFile(DiscState& Disc, std::string_view FileName);
+std::vector<THighlightPlayItem*> FindHighlightItems(DiscState& Disc, int32_t IFOIndex, uint32_t VobId,
                                                     uint32_t CellId, uint8_t Domain);
 // 1-based position of the VMG title-table entry of title set IFOIndex and title
 // TitleNumber + 1; 0 when none.
-int32_t FindTitleNumber(const app::TForm1& Form, int32_t IFOIndex, int32_t TitleNumber);
+int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber);
 
 // ---- registry lookups (first match; an empty name finds nothing) ----
 
-TSubPictureItem* FindSubPictureItemByName(app::TForm1& Form, std::string_view Name);
+TSubPictureItem* FindSubPictureItemByName(DiscState& Disc, std::string_view Name);
 // An entry whose name equals Name or begins with it.
-TVideoStreamEntry* FindVideoStreamByName(app::TForm1& Form, std::string_view Name);
-TAudioStreamEntry* FindAudioStreamByName(app::TForm1& Form, std::string_view Name);
+TVideoStreamEntry* FindVideoStreamByName(DiscState& Disc, std::string_view Name);
+TAudioStreamEntry* FindAudioStreamByName(DiscState& Disc, std::string_view Name);
 
 // ---- languages ----
 
@@ -269,8 +272,8 @@ void AddSeamlessSceneItem(uint32_t VobId, uint32_t CellId, TVideoTrack& Track, c
 // Copies every plain field and the audio streams of track From into track To
 // (the table grows to hold To); To keeps its other lists. Nothing for a
 // negative or unknown From or a negative To.
-void CopyScriptTrack(app::TForm1& Form, int32_t From, int32_t To);
+void CopyScriptTrack(DiscState& Disc, int32_t From, int32_t To);
 void SortSubpicStreamSegments(TSubPictureStreamList& List);
-bool FrameRateAllows(const app::TForm1& Form, int32_t Kind);
+bool FrameRateAllows(const core::RunContext& Run, const DiscState& Disc, int32_t Kind);
 
 }  // namespace tess::disc

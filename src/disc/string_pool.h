@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <functional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace tess::disc {
@@ -45,6 +47,50 @@ class TStringPool {
  private:
   std::vector<std::string> slots_;
   std::vector<uint8_t> live_;
+};
+
+// The run's set of pooled texts. Each distinct text is pooled once in the
+// project's string pool; the handle stays valid however large the set grows, and
+// it is the form in which records and side files refer to the text.
+class TDataStrings {
+ public:
+  // The handle of the entry equal to Text (exact, case-sensitive), else of Text
+  // appended as a new entry. Never 0.
+  uint32_t Add(TStringPool& Pool, std::string_view Text) {
+    auto it = index_.find(Text);
+    if (it != index_.end()) {
+      uint32_t& handle = handles_[it->second];
+      // A pool cleared or released behind the set's back must not hand out a
+      // handle that reads as empty: pool the text again in the same entry.
+      if (!Pool.Valid(handle) || Pool.Get(handle) != Text) handle = Pool.Add(Text);
+      return handle;
+    }
+    const uint32_t handle = Pool.Add(Text);
+    index_.emplace(std::string(Text), handles_.size());
+    handles_.push_back(handle);
+    return handle;
+  }
+  // The same search without the append; 0 when no entry matches.
+  uint32_t IndexOf(std::string_view Text) const {
+    auto it = index_.find(Text);
+    return it == index_.end() ? 0 : handles_[it->second];
+  }
+  size_t Count() const { return handles_.size(); }
+  // The entries in the order they were added.
+  const std::vector<uint32_t>& Handles() const { return handles_; }
+  // Forgets every entry (with the pool, at the start of a run).
+  void Clear() {
+    handles_.clear();
+    index_.clear();
+  }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  };
+  std::vector<uint32_t> handles_;
+  std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;  // text -> entry
 };
 
 }  // namespace tess::disc

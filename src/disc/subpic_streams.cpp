@@ -2,31 +2,32 @@
 
 #include <algorithm>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "disc/attribute_texts.h"
 
 namespace tess::disc {
 
 namespace {
 
-bool IsTitleChain(const app::TForm1& Form, int32_t TitleSetIndex, const TPGC* Pgc) {
-  if (TitleSetIndex < 1 || static_cast<size_t>(TitleSetIndex) >= Form.IFOFiles.size()) return false;
-  for (const TTitlePGCEntry& e : Form.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs)
+bool IsTitleChain(const DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc) {
+  if (TitleSetIndex < 1 || static_cast<size_t>(TitleSetIndex) >= Disc.IFOFiles.size()) return false;
+  for (const TTitlePGCEntry& e : Disc.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs)
     if (e.PGC.get() == Pgc) return true;
   return false;
 }
 
 }  // namespace
 
-void ShowPGCSubpicStreams(app::TForm1& Form, int32_t TitleSetIndex, const TPGC* Pgc, int32_t Mode) {
-  TSubPicInfoForm& table = Form.SubPicInfoForm;
+void ShowPGCSubpicStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t Mode) {
+  TSubPicInfoForm& table = Disc.SubPicInfoForm;
   table.Reset();
   if (!Pgc) return;
-  const bool titles = IsTitleChain(Form, TitleSetIndex, Pgc);
+  const bool titles = IsTitleChain(Disc, TitleSetIndex, Pgc);
   for (int32_t i = 1; i <= 32; ++i) {
     if ((Pgc->SubpicControl[static_cast<size_t>(i - 1)] & 0x80000000u) == 0) continue;  // not available
     for (int32_t mode = 1; mode <= 4; ++mode) {
-      const int32_t n = SubpicStreamNumberOf(Form, i, Pgc, Mode, mode);
+      const int32_t n = SubpicStreamNumberOf(Run, i, Pgc, Mode, mode);
       if (n < 0) continue;
       const int32_t id = 0x20 + n;
       auto it = std::find_if(table.Streams.begin(), table.Streams.end(),
@@ -35,7 +36,7 @@ void ShowPGCSubpicStreams(app::TForm1& Form, int32_t TitleSetIndex, const TPGC* 
         TSubPicStreamEntry e;
         e.StreamNumber = static_cast<int32_t>(table.Streams.size()) + 1;
         e.StreamId = id;
-        e.Language = SubpicAttributeLanguage(Form, TitleSetIndex, titles, i).substr(0, kSubpicLanguageMax);
+        e.Language = SubpicAttributeLanguage(Disc, TitleSetIndex, titles, i).substr(0, kSubpicLanguageMax);
         table.Streams.push_back(std::move(e));
         it = table.Streams.end() - 1;
       }
@@ -46,21 +47,21 @@ void ShowPGCSubpicStreams(app::TForm1& Form, int32_t TitleSetIndex, const TPGC* 
   }
 }
 
-void ShowVTSTitleStreams(app::TForm1& Form, int32_t TitleSetIndex) {
-  TSubPicInfoForm& table = Form.SubPicInfoForm;
+void ShowVTSTitleStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex) {
+  TSubPicInfoForm& table = Disc.SubPicInfoForm;
   if (table.TitlesOfSet == TitleSetIndex) return;
-  if (TitleSetIndex < 0 || static_cast<size_t>(TitleSetIndex) >= Form.IFOFiles.size()) {
+  if (TitleSetIndex < 0 || static_cast<size_t>(TitleSetIndex) >= Disc.IFOFiles.size()) {
     table.Reset();
     return;
   }
-  const int32_t cls = VTSTitleDisplayMode(Form, TitleSetIndex);
+  const int32_t cls = VTSTitleDisplayMode(Disc, TitleSetIndex);
   const TPGC* kept = nullptr;
   size_t keptCount = 0;
   int32_t highest = 0;
   size_t shown = 0;
-  for (const TTitlePGCEntry& e : Form.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs) {
+  for (const TTitlePGCEntry& e : Disc.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs) {
     if (!e.PGC) continue;
-    ShowPGCSubpicStreams(Form, TitleSetIndex, e.PGC.get(), cls);
+    ShowPGCSubpicStreams(Run, Disc, TitleSetIndex, e.PGC.get(), cls);
     if (!kept || table.Streams.size() > keptCount) {
       kept = e.PGC.get();
       keptCount = table.Streams.size();
@@ -69,7 +70,7 @@ void ShowVTSTitleStreams(app::TForm1& Form, int32_t TitleSetIndex) {
       for (const auto& s : table.Streams) highest = std::max(highest, s.StreamId);
     ++shown;
   }
-  ShowPGCSubpicStreams(Form, TitleSetIndex, kept, cls);
+  ShowPGCSubpicStreams(Run, Disc, TitleSetIndex, kept, cls);
   for (int32_t id = highest; id >= 32; --id) {
     if (table.FindById(id)) continue;
     TSubPicStreamEntry e;

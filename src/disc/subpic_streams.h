@@ -3,8 +3,11 @@
 #include <string>
 #include <vector>
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // The subpicture stream table of the "SubPictures Streams list" window: one
@@ -49,11 +52,11 @@ struct TSubPicInfoForm {
 // decoding id that an available stream of the chain maps to in some display
 // mode, with the wide, letterbox and pan-scan flags of the modes that use it
 // and the language of the first stream that maps to it.
-void ShowPGCSubpicStreams(app::TForm1& Form, int32_t TitleSetIndex, const TPGC* Pgc, int32_t Mode);
+void ShowPGCSubpicStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t Mode);
 
 // Shows the title chain of the title set with the most entries and completes
 // the table with the ids up to the highest one any other title chain lists.
 // Nothing when the table already shows that title set's titles.
-void ShowVTSTitleStreams(app::TForm1& Form, int32_t TitleSetIndex);
+void ShowVTSTitleStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex);
 
 }  // namespace tess::disc

@@ -6,7 +6,8 @@
 #include <set>
 #include <unordered_set>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "core/files.h"
 #include "core/messages.h"
@@ -37,7 +38,7 @@ bool IsHdEvoStem(const std::string& Base) {
 }
 
 // The existing files of the chain that starts at First, in order.
-std::vector<std::string> ChainFiles(const app::TForm1& Form, const std::string& First) {
+std::vector<std::string> ChainFiles(const DiscState& Disc, const std::string& First) {
   std::vector<std::string> files;
   std::set<std::string> seen;
   std::string name = First;
@@ -46,7 +47,7 @@ std::vector<std::string> ChainFiles(const app::TForm1& Form, const std::string& 
     if (path.empty()) break;
     if (!seen.insert(path).second) break;
     files.push_back(path);
-    if (Form.LooseEvo != 0 || IsMenuEvoFileName(path)) break;
+    if (Disc.LooseEvo != 0 || IsMenuEvoFileName(path)) break;
     name = core::NextEvoFileName(path);
   }
   return files;
@@ -129,14 +130,14 @@ void TVobScaut::Release() {
   havePair_ = false;
 }
 
-TScanEnd TVobScaut::Scan(app::TForm1& Form, platform::ProgressBar& Bar) {
+TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::ProgressBar& Bar) {
   Release();
   ReadError = false;
   SectorCounter = 0;
-  const uint32_t normal = Form.Options.LogColorVOBScannerInfo;
-  Form.Log(1, core::msg::StartingEVOFilesScanning, normal);
+  const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
+  Run.Log(1, core::msg::StartingEVOFilesScanning, normal);
 
-  const std::vector<std::string> chain = ChainFiles(Form, FileName);
+  const std::vector<std::string> chain = ChainFiles(Disc, FileName);
   int64_t total = 0;
   for (const std::string& f : chain) total += PacksOfFile(f);
   Bar.SetRange(0, total);
@@ -144,52 +145,52 @@ TScanEnd TVobScaut::Scan(app::TForm1& Form, platform::ProgressBar& Bar) {
 
   TScanEnd end = TScanEnd::Finished;
   for (size_t i = 0; i < chain.size() && end == TScanEnd::Finished; ++i) {
-    if (Form.Aborted()) {
+    if (Run.Aborted()) {
       end = TScanEnd::Stopped;
       break;
     }
-    end = ScanFile(Form, Bar, chain[i], i + 1 < chain.size());
+    end = ScanFile(Run, Bar, chain[i], i + 1 < chain.size());
   }
 
   // A stopped scan keeps what it read, in the same shape, but says nothing more.
-  PrepareMap(Form, end != TScanEnd::Stopped);
-  if (end == TScanEnd::Finished) Form.Log(1, core::msg::FinishEVOFilesScanning, normal);
+  PrepareMap(Run, end != TScanEnd::Stopped);
+  if (end == TScanEnd::Finished) Run.Log(1, core::msg::FinishEVOFilesScanning, normal);
   return end;
 }
 
-void TVobScaut::ReportReadError(app::TForm1& Form, const std::string& Shown) {
+void TVobScaut::ReportReadError(core::RunContext& Run, const std::string& Shown) {
   ReadError = true;
   std::string line(core::msg::ReadErrorWhileScanningEVOFile);
   line += Shown;
   line += ". ";
   line += core::msg::FileWasNotScannedSuccessfully;
-  Form.Log(2, line, platform::kColourRed);
+  Run.Log(2, line, platform::kColourRed);
 }
 
-TScanEnd TVobScaut::ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, const std::string& Path, bool HasNext) {
+TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, const std::string& Path, bool HasNext) {
   CurrentFile = Path;
   ScannedFiles.push_back(Path);
   const std::string shown = platform::ToUpperAscii(platform::ExtractFileName(Path));
   const std::string scanning = std::string(core::msg::ScanningEVOFile) + shown;
-  Form.Log(1, scanning, Form.Options.LogColorVOBScannerInfo);
+  Run.Log(1, scanning, Run.Options.LogColorVOBScannerInfo);
 
   std::unique_ptr<core::TVobFileStream> stream;
   try {
-    stream = core::TVobFileStream::Create(Form, Path, core::TVobFileStream::kModeRead, false, nullptr);
+    stream = core::TVobFileStream::Create(Run, Path, core::TVobFileStream::kModeRead, false, nullptr);
   } catch (const core::EVOBException&) {
-    ReportReadError(Form, shown);
+    ReportReadError(Run, shown);
     return TScanEnd::ReadError;
   }
   if (ReadFunction) stream->ReadFunction = ReadFunction;
-  if (Form.MainWindow) {
-    platform::StatusPanels& status = Form.MainWindow->StatusBox;
+  if (Run.MainWindow) {
+    platform::StatusPanels& status = Run.MainWindow->StatusBox;
     status.SetText(0, scanning);
     status.SetText(1, "");
     status.SetText(2, "");
     status.SetText(3, FileSizeText(stream->FileSize));
   }
 
-  const bool fast = Form.Options.FullScan == 0;
+  const bool fast = Run.Options.FullScan == 0;
   const int64_t filePacks = (stream->FileSize + kNavPackSize - 1) / kNavPackSize;
   const int64_t fileFirst = SectorCounter;
   int64_t jump = 0;          // sectors the last jump skipped
@@ -197,7 +198,7 @@ TScanEnd TVobScaut::ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, cons
   bool jumpsOff = false;     // an end address ran past the file: the rest is read pack by pack
 
   for (;;) {
-    if (Form.Aborted()) {
+    if (Run.Aborted()) {
       CloseRun(SectorCounter - 1);
       stream->Close();
       return TScanEnd::Stopped;
@@ -206,7 +207,7 @@ TScanEnd TVobScaut::ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, cons
     if (stream->ReadFailed) {
       CloseRun(SectorCounter - 1);
       stream->Close();
-      ReportReadError(Form, shown);
+      ReportReadError(Run, shown);
       return TScanEnd::ReadError;
     }
     if (got <= 0) {
@@ -228,7 +229,7 @@ TScanEnd TVobScaut::ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, cons
         const int64_t end = nav.VobuEndAddress;
         if (sector - fileFirst + end >= filePacks) {
           jumpsOff = true;
-          ReportEndPastFile(Form, sector, shown, HasNext);
+          ReportEndPastFile(Run, sector, shown, HasNext);
         } else {
           stream->Skip(end * kNavPackSize);
           SectorCounter += end;
@@ -247,21 +248,21 @@ TScanEnd TVobScaut::ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, cons
 
     ++SectorCounter;
     Bar.SetPosition(SectorCounter);
-    Form.ProcessMessages();
+    Run.ProcessMessages();
   }
   stream->Close();
   return TScanEnd::Finished;
 }
 
-void TVobScaut::ReportEndPastFile(app::TForm1& Form, int64_t Sector, const std::string& Shown, bool HasNext) {
+void TVobScaut::ReportEndPastFile(core::RunContext& Run, int64_t Sector, const std::string& Shown, bool HasNext) {
   const std::string line = "VOBU end address of the navigation pack at sector " + std::to_string(Sector) +
                            " lies past the end of EVO file: " + Shown + ". The rest of the file is read pack by pack.";
   // In a chain a VOBU may go on in the next file; a last file that ends inside
   // one is cut short.
   if (HasNext)
-    Form.Log(1, line, Form.Options.LogColorVOBScannerInfo);
+    Run.Log(1, line, Run.Options.LogColorVOBScannerInfo);
   else
-    Form.Log(2, line, platform::kColourRed);
+    Run.Log(2, line, platform::kColourRed);
 }
 
 void TVobScaut::OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector) {
@@ -344,9 +345,9 @@ const TAngleCellEntry* TVobScaut::FindAngleCell(uint32_t VobId) const {
   return nullptr;
 }
 
-void TVobScaut::PrepareMap(app::TForm1& Form, bool Report) {
-  const uint32_t normal = Form.Options.LogColorVOBScannerInfo;
-  if (Report) Form.Log(1, core::msg::PrepareEVOMap, normal);
+void TVobScaut::PrepareMap(core::RunContext& Run, bool Report) {
+  const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
+  if (Report) Run.Log(1, core::msg::PrepareEVOMap, normal);
 
   // One run per (EVO id, cell id): the first. (A run's angle follows from its
   // EVO id, so it tells no two runs of a pair apart.)
@@ -377,13 +378,13 @@ void TVobScaut::PrepareMap(app::TForm1& Form, bool Report) {
                                ",  LBA: " + core::IntToStrZeroPad(r.FirstSector, 6) +
                                ",  Angle Seamless: " + core::IntToStrZeroPad(r.AngleSeamless, 1);
       const bool marked = r.AngleNumber > 0 || interleaving > 0;
-      Form.Log(1, line, marked ? Form.Options.LogColorInterleaving : normal);
+      Run.Log(1, line, marked ? Run.Options.LogColorInterleaving : normal);
     }
   }
 
   // The scene angle type chosen in the options overrides what the packs say.
-  if (Form.Options.AngleType == 1 || Form.Options.AngleType == 2)
-    for (TAngleCellEntry& e : AngleCells) e.Seamless = Form.Options.AngleType == 1 ? 1 : 0;
+  if (Run.Options.AngleType == 1 || Run.Options.AngleType == 2)
+    for (TAngleCellEntry& e : AngleCells) e.Seamless = Run.Options.AngleType == 1 ? 1 : 0;
 }
 
 // ---- queries ----
@@ -443,27 +444,27 @@ double TVobScaut::CellStartMs(uint32_t VobId, uint32_t CellId) const {
   return r ? core::TicksToMilliseconds(r->StartTime.data()) : 0.0;
 }
 
-core::TTimeCode TVobScaut::CellStartTimecode(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const {
+core::TTimeCode TVobScaut::CellStartTimecode(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const {
   if (!FirstRun(VobId, CellId)) return {};
-  return core::MillisecondsToTimecode(Form, CellStartMs(VobId, CellId));
+  return core::MillisecondsToTimecode(CellStartMs(VobId, CellId), Disc.FrameRate);
 }
 
-core::TTimeCode TVobScaut::TimeBetweenCells(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const {
-  const core::TTimeCode next = CellStartTimecode(Form, VobId, CellId + 1);
+core::TTimeCode TVobScaut::TimeBetweenCells(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const {
+  const core::TTimeCode next = CellStartTimecode(Disc, VobId, CellId + 1);
   if (next.IsZero()) return {};
-  return core::TimecodeDifference(Form, next, CellStartTimecode(Form, VobId, CellId));
+  return core::TimecodeDifference(Disc.FrameRate, next, CellStartTimecode(Disc, VobId, CellId));
 }
 
-bool TVobScaut::IsAngleVobEx(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId) {
+bool TVobScaut::IsAngleVobEx(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId) {
   const int32_t domain = Kind == 2 ? 2 : 1;
   if (domain == 2)
-    BuildTitleAngleList(Form, Number);
+    BuildTitleAngleList(Disc, Number);
   else
-    BuildMenuAngleList(Form, Number);
+    BuildMenuAngleList(Disc, Number);
   const auto scouted = static_cast<int64_t>(CollectVobCells(VobId).size());
-  if (scouted > GetVobAngleCount(Form, domain, VobId)) return true;
+  if (scouted > GetVobAngleCount(Disc, domain, VobId)) return true;
   if (FindAngleCell(VobId)) return true;
-  return IsAngleVob(Form, domain, VobId);
+  return IsAngleVob(Disc, domain, VobId);
 }
 
 uint32_t TVobScaut::AngleCount(uint32_t VobId, uint32_t Angle) const {
@@ -499,23 +500,23 @@ TVobScaut* TVobScoutRegistry::Get(int32_t Number, int32_t Kind) const {
 
 bool TVobScoutRegistry::Has(int32_t Number, int32_t Kind) const { return Get(Number, Kind) != nullptr; }
 
-void RegisterVobScout(app::TForm1& Form, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind) {
-  Form.Scouts.Register(Number, std::move(Scout), Kind);
+void RegisterVobScout(DiscState& Disc, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind) {
+  Disc.Scouts.Register(Number, std::move(Scout), Kind);
 }
 
-bool HasVobScout(const app::TForm1& Form, int32_t Number, int32_t Kind) { return Form.Scouts.Has(Number, Kind); }
+bool HasVobScout(const DiscState& Disc, int32_t Number, int32_t Kind) { return Disc.Scouts.Has(Number, Kind); }
 
-void FreeVobScouts(app::TForm1& Form) {
-  for (TVobScoutRegistry::TPair& p : Form.Scouts.Pairs) {
+void FreeVobScouts(DiscState& Disc) {
+  for (TVobScoutRegistry::TPair& p : Disc.Scouts.Pairs) {
     if (p.Menu) p.Menu->Release();
     if (p.Titles) p.Titles->Release();
   }
-  Form.Scouts.Clear();
+  Disc.Scouts.Clear();
 }
 
-bool IsScoutAngleVob(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId) {
-  TVobScaut* scout = Form.Scouts.Get(Number, Kind);
-  return scout && scout->IsAngleVobEx(Form, Number, Kind, VobId);
+bool IsScoutAngleVob(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId) {
+  TVobScaut* scout = Disc.Scouts.Get(Number, Kind);
+  return scout && scout->IsAngleVobEx(Disc, Number, Kind, VobId);
 }
 
 // ---- the scout tree ----
@@ -550,29 +551,29 @@ TDomainFiles DomainFilesOf(const std::string& IfoName, bool IsVmg) {
   return files;
 }
 
-void ScanIntoTree(app::TForm1& Form, const std::string& EvoName, int32_t Parent) {
-  if (EvoName.empty() || Form.Aborted()) return;
+void ScanIntoTree(core::RunContext& Run, DiscState& Disc, const std::string& EvoName, int32_t Parent) {
+  if (EvoName.empty() || Run.Aborted()) return;
   TVobScaut scout(EvoName);
-  scout.Scan(Form, Form.StatusProgress);
-  scout.FillTree(Form.TreeView7, Parent);
+  scout.Scan(Run, Disc, Run.StatusProgress);
+  scout.FillTree(Disc.TreeView7, Parent);
 }
 
 }  // namespace
 
-void BuildVobTree(app::TForm1& Form) {
-  platform::TreeModel& tree = Form.TreeView7;
+void BuildVobTree(core::RunContext& Run, DiscState& Disc) {
+  platform::TreeModel& tree = Disc.TreeView7;
   tree.Clear();
-  if (Form.TitleSetCount < 1 || Form.IFOFiles.empty()) return;
+  if (Disc.TitleSetCount < 1 || Disc.IFOFiles.empty()) return;
   const int32_t vmg = tree.Add(-1, "VMG");
-  for (const std::string& evo : DomainFilesOf(Form.IFOFiles[0].FileName, true).Menus) ScanIntoTree(Form, evo, vmg);
-  const int32_t last = std::min<int32_t>(Form.TitleSetCount, static_cast<int32_t>(Form.IFOFiles.size()));
-  for (int32_t n = 1; n < last && !Form.Aborted(); ++n) {
-    const TDomainFiles files = DomainFilesOf(Form.IFOFiles[static_cast<size_t>(n)].FileName, false);
+  for (const std::string& evo : DomainFilesOf(Disc.IFOFiles[0].FileName, true).Menus) ScanIntoTree(Run, Disc, evo, vmg);
+  const int32_t last = std::min<int32_t>(Disc.TitleSetCount, static_cast<int32_t>(Disc.IFOFiles.size()));
+  for (int32_t n = 1; n < last && !Run.Aborted(); ++n) {
+    const TDomainFiles files = DomainFilesOf(Disc.IFOFiles[static_cast<size_t>(n)].FileName, false);
     const int32_t node = tree.Add(-1, "VTS_" + core::IntToStrZeroPad(n, 3), 4);
     const int32_t menu = tree.Add(node, "Menu", 2);
-    for (const std::string& evo : files.Menus) ScanIntoTree(Form, evo, menu);
+    for (const std::string& evo : files.Menus) ScanIntoTree(Run, Disc, evo, menu);
     const int32_t titles = tree.Add(node, "Titles", 2);
-    ScanIntoTree(Form, files.Titles, titles);
+    ScanIntoTree(Run, Disc, files.Titles, titles);
   }
 }
 

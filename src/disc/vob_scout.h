@@ -10,8 +10,11 @@
 #include "core/timecode.h"
 #include "core/vob_file_stream.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 namespace tess::platform {
 struct ProgressBar;
@@ -125,7 +128,7 @@ class TVobScaut {
   // Maps the chain that starts at FileName (one file in the loose-EVO mode or for
   // a menu file). Fast mode (FullScan off) jumps over each VOBU; full mode reads
   // every pack. Bar runs over the sectors of the whole chain.
-  TScanEnd Scan(app::TForm1& Form, platform::ProgressBar& Bar);
+  TScanEnd Scan(core::RunContext& Run, DiscState& Disc, platform::ProgressBar& Bar);
   // Empties every list.
   void Release();
 
@@ -146,12 +149,12 @@ class TVobScaut {
   // The start time of the pair's first run in milliseconds; 0 when it has none.
   double CellStartMs(uint32_t VobId, uint32_t CellId) const;
   // The same as a time code at the disc rate; zero when the pair has no run.
-  core::TTimeCode CellStartTimecode(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const;
+  core::TTimeCode CellStartTimecode(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const;
   // Start of cell CellId + 1 less start of CellId; zero when the later one is zero.
-  core::TTimeCode TimeBetweenCells(const app::TForm1& Form, uint32_t VobId, uint32_t CellId) const;
+  core::TTimeCode TimeBetweenCells(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const;
   // The EVO id is an angle VOB for title set Number's domain Kind (2 titles, else
   // menus), by the scout's cells and the domain's angle-block list.
-  bool IsAngleVobEx(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId);
+  bool IsAngleVobEx(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId);
   // How many cells of the EVO id started with that angle.
   uint32_t AngleCount(uint32_t VobId, uint32_t Angle) const;
   // Per EVO id (ascending) a node under Parent, and under it a node per cell.
@@ -172,13 +175,13 @@ class TVobScaut {
   core::TVobFileStream::TReadFunction ReadFunction = nullptr;
 
  private:
-  TScanEnd ScanFile(app::TForm1& Form, platform::ProgressBar& Bar, const std::string& Path, bool HasNext);
-  void ReportReadError(app::TForm1& Form, const std::string& Shown);
-  void ReportEndPastFile(app::TForm1& Form, int64_t Sector, const std::string& Shown, bool HasNext);
+  TScanEnd ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, const std::string& Path, bool HasNext);
+  void ReportReadError(core::RunContext& Run, const std::string& Shown);
+  void ReportEndPastFile(core::RunContext& Run, int64_t Sector, const std::string& Shown, bool HasNext);
   void OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector);
   uint32_t AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId);
   void CloseRun(int64_t LastSector);
-  void PrepareMap(app::TForm1& Form, bool Report);
+  void PrepareMap(core::RunContext& Run, bool Report);
   const TAngleCellEntry* FindAngleCell(uint32_t VobId) const;
   const TCellDistance* FirstRun(uint32_t VobId, uint32_t CellId) const;
   const TCellOccurrence* FindOccurrence(uint32_t VobId, uint32_t CellId) const;
@@ -209,14 +212,14 @@ struct TVobScoutRegistry {
   void Clear() { Pairs.clear(); }
 };
 
-void RegisterVobScout(app::TForm1& Form, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind);
-bool HasVobScout(const app::TForm1& Form, int32_t Number, int32_t Kind);
+void RegisterVobScout(DiscState& Disc, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind);
+bool HasVobScout(const DiscState& Disc, int32_t Number, int32_t Kind);
 // Releases every registered scout: at program close and when another disc is loaded.
-void FreeVobScouts(app::TForm1& Form);
+void FreeVobScouts(DiscState& Disc);
 // False when no scout is registered for (Number, Kind); else its IsAngleVobEx.
-bool IsScoutAngleVob(app::TForm1& Form, int32_t Number, int32_t Kind, uint32_t VobId);
+bool IsScoutAngleVob(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId);
 
 // Fills the scout tree view (TreeView7) from scans of the loaded disc's EVO files.
-void BuildVobTree(app::TForm1& Form);
+void BuildVobTree(core::RunContext& Run, DiscState& Disc);
 
 }  // namespace tess::disc

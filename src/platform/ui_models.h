@@ -99,6 +99,17 @@ struct GridModel {
   void SetCell(int32_t col, int32_t row, std::string text);
 };
 
+// Writes Name, Value and Hex into the information grid's next row, adding a row
+// when the grid is full.
+inline void AddInfoGridRow(GridModel& g, const std::string& Name, const std::string& Value,
+                           const std::string& Hex) {
+  if (g.NextRow >= g.RowCount) g.RowCount = g.NextRow + 1;
+  g.SetCell(0, g.NextRow, Name);
+  g.SetCell(1, g.NextRow, Value);
+  g.SetCell(2, g.NextRow, Hex);
+  ++g.NextRow;
+}
+
 // A tree view: nodes kept in insertion order with parent links.
 struct TreeModel {
   struct Node {

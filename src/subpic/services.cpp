@@ -9,7 +9,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "disc/highlights.h"
@@ -21,27 +22,7 @@ namespace tess::subpic {
 
 // ---- pooled texts ----
 
-uint32_t TDataStrings::Add(disc::TStringPool& Pool, std::string_view Text) {
-  auto it = index_.find(Text);
-  if (it != index_.end()) {
-    uint32_t& handle = handles_[it->second];
-    // A pool cleared or released behind the set's back must not hand out a
-    // handle that reads as empty: pool the text again in the same entry.
-    if (!Pool.Valid(handle) || Pool.Get(handle) != Text) handle = Pool.Add(Text);
-    return handle;
-  }
-  const uint32_t handle = Pool.Add(Text);
-  index_.emplace(std::string(Text), handles_.size());
-  handles_.push_back(handle);
-  return handle;
-}
-
-uint32_t TDataStrings::IndexOf(std::string_view Text) const {
-  auto it = index_.find(Text);
-  return it == index_.end() ? 0 : handles_[it->second];
-}
-
-uint32_t AddDataString(app::TForm1& Form, std::string_view Text) { return Form.DataStrings.Add(Form.StringPool, Text); }
+uint32_t AddDataString(disc::DiscState& Disc, std::string_view Text) { return Disc.DataStrings.Add(Disc.StringPool, Text); }
 
 // ---- the subpicture index record ----
 
@@ -86,23 +67,23 @@ TSupIndexRecord DecodeSupIndexRecord(const uint8_t* In) {
 
 namespace {
 
-void ReportDatError(app::TForm1& Form, std::string_view Message, const std::string& DatFileName,
+void ReportDatError(core::RunContext& Run, std::string_view Message, const std::string& DatFileName,
                     std::string_view Reason, bool Box) {
   const std::string text = std::string(Message) + DatFileName;
-  Form.Log(2, Reason.empty() ? text : text + " (" + std::string(Reason) + ")", platform::kColourRed);
-  if (Box && Form.Options.ShowErrorMsg != 0 && Form.Prompt) Form.Prompt->Inform(text, core::msg::Error);
+  Run.Log(2, Reason.empty() ? text : text + " (" + std::string(Reason) + ")", platform::kColourRed);
+  if (Box && Run.Options.ShowErrorMsg != 0 && Run.Prompt) Run.Prompt->Inform(text, core::msg::Error);
 }
 
 }  // namespace
 
-bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
+bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
                            const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
                            uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
                            uint32_t ContextText) {
   // The record keeps 32 bits of offset; a larger one would point into the wrong
   // unit, so it is refused rather than cut.
   if (Offset > UINT32_MAX) {
-    ReportDatError(Form, core::msg::ErrorInFile, DatFileName, "unit offset beyond 4 GiB", false);
+    ReportDatError(Run, core::msg::ErrorInFile, DatFileName, "unit offset beyond 4 GiB", false);
     return false;
   }
   TSupIndexRecord r;
@@ -125,7 +106,7 @@ bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& /*SubPicBase*/, cons
 
   const int fd = ::open(DatFileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
-    ReportDatError(Form, core::msg::CanNotOpenFile, DatFileName, std::strerror(errno), true);
+    ReportDatError(Run, core::msg::CanNotOpenFile, DatFileName, std::strerror(errno), true);
     return false;
   }
   struct stat st {};
@@ -142,22 +123,22 @@ bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& /*SubPicBase*/, cons
     err = errno;
   }
   if (!ok) {
-    ReportDatError(Form, core::msg::ErrorInFile, DatFileName, std::strerror(err), true);
+    ReportDatError(Run, core::msg::ErrorInFile, DatFileName, std::strerror(err), true);
     return false;
   }
-  if (std::find(Form.DatFiles.begin(), Form.DatFiles.end(), DatFileName) == Form.DatFiles.end())
-    Form.DatFiles.push_back(DatFileName);
+  if (std::find(Disc.DatFiles.begin(), Disc.DatFiles.end(), DatFileName) == Disc.DatFiles.end())
+    Disc.DatFiles.push_back(DatFileName);
   return true;
 }
 
 // ---- time codes ----
 
-core::TTimeCode MsToTimecode(const app::TForm1& Form, uint32_t Ms) {
+core::TTimeCode MsToTimecode(const disc::DiscState& Disc, uint32_t Ms) {
   using platform::RoundEven;
   // Without a known rate a frame lasts 40 ms: 25 frames per second, and the same
   // rate bounds the frame number so that no time code shows frame 25.
-  const bool known = std::isfinite(Form.FrameRate) && Form.FrameRate > 0;
-  const double rate = known ? Form.FrameRate : 25.0;
+  const bool known = std::isfinite(Disc.FrameRate) && Disc.FrameRate > 0;
+  const double rate = known ? Disc.FrameRate : 25.0;
   const uint32_t inSecond = Ms % 1000;
   int64_t frames = RoundEven(inSecond / (1000.0 / rate));
   const uint32_t seconds = Ms / 1000;
@@ -174,12 +155,12 @@ core::TTimeCode MsToTimecode(const app::TForm1& Form, uint32_t Ms) {
 
 // ---- title-name lists ----
 
-bool TitleNameListContains(const app::TForm1& Form, std::string_view Text) {
-  return disc::VTSNameListsContain(Form, Text);
+bool TitleNameListContains(const disc::DiscState& Disc, std::string_view Text) {
+  return disc::VTSNameListsContain(Disc, Text);
 }
 
-void TitleNameListAdd(app::TForm1& Form, std::string_view Text, int32_t Index) { disc::AddVTSName(Form, Text, Index); }
+void TitleNameListAdd(disc::DiscState& Disc, std::string_view Text, int32_t Index) { disc::AddVTSName(Disc, Text, Index); }
 
-std::string TitleNameListFind(const app::TForm1& Form, std::string_view Text) { return disc::FindVTSName(Form, Text); }
+std::string TitleNameListFind(const disc::DiscState& Disc, std::string_view Text) { return disc::FindVTSName(Disc, Text); }
 
 }  // namespace tess::subpic

@@ -8,12 +8,13 @@
 #include <vector>
 
 #include "core/timecode.h"
+#include "disc/string_pool.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
 }
 namespace tess::disc {
-class TStringPool;
+struct DiscState;
 }
 
 // What the demultiplexer and the track preparation use of the subpicture unit:
@@ -25,36 +26,11 @@ namespace tess::subpic {
 // context and handed to every AppendSubpictureToSup of that context.
 class TSubPicBase1 {};
 
-// The run's set of pooled texts. Each distinct text is pooled once in the
-// project's string pool; the handle stays valid however large the set grows, and
-// it is the form in which records and side files refer to the text.
-class TDataStrings {
- public:
-  // The handle of the entry equal to Text (exact, case-sensitive), else of Text
-  // appended as a new entry. Never 0.
-  uint32_t Add(disc::TStringPool& Pool, std::string_view Text);
-  // The same search without the append; 0 when no entry matches.
-  uint32_t IndexOf(std::string_view Text) const;
-  size_t Count() const { return handles_.size(); }
-  // The entries in the order they were added.
-  const std::vector<uint32_t>& Handles() const { return handles_; }
-  // Forgets every entry (with the pool, at the start of a run).
-  void Clear() {
-    handles_.clear();
-    index_.clear();
-  }
-
- private:
-  struct Hash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  };
-  std::vector<uint32_t> handles_;
-  std::unordered_map<std::string, size_t, Hash, std::equal_to<>> index_;  // text -> entry
-};
+// The run's set of pooled texts (kept with the disc state).
+using disc::TDataStrings;
 
 // Add on the project state's set and pool.
-uint32_t AddDataString(app::TForm1& Form, std::string_view Text);
+uint32_t AddDataString(disc::DiscState& Disc, std::string_view Text);
 
 // What the demultiplexer knows about one subpicture unit when it meets it (the
 // packet with a time stamp that starts the unit).
@@ -97,7 +73,7 @@ TSupIndexRecord DecodeSupIndexRecord(const uint8_t* In);            // In: 56 by
 // lists the file among the run's ".dat" files. False, with a log line (and the
 // message box when ShowErrorMsg is on), when the file cannot be opened or created
 // or the record cannot be written whole.
-bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& SubPicBase, const std::string& DatFileName,
+bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPicBase1& SubPicBase, const std::string& DatFileName,
                            const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
                            uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
                            uint32_t ContextText);
@@ -105,13 +81,13 @@ bool AppendSubpictureToSup(app::TForm1& Form, TSubPicBase1& SubPicBase, const st
 // Milliseconds to a time code at the project's disc frame rate (25 frames per
 // second when no rate is known). Frames round to the nearest; a second's last
 // milliseconds that round up to a whole frame count carry into the next second.
-core::TTimeCode MsToTimecode(const app::TForm1& Form, uint32_t Ms);
+core::TTimeCode MsToTimecode(const disc::DiscState& Disc, uint32_t Ms);
 
 // The title-name lists, one per loaded information file (1 .. TitleSetCount).
-bool TitleNameListContains(const app::TForm1& Form, std::string_view Text);
+bool TitleNameListContains(const disc::DiscState& Disc, std::string_view Text);
 // Appends Text to list Index; nothing when Index is not 1 .. TitleSetCount.
-void TitleNameListAdd(app::TForm1& Form, std::string_view Text, int32_t Index);
+void TitleNameListAdd(disc::DiscState& Disc, std::string_view Text, int32_t Index);
 // The stored text equal to Text, searched in list order; empty when none holds it.
-std::string TitleNameListFind(const app::TForm1& Form, std::string_view Text);
+std::string TitleNameListFind(const disc::DiscState& Disc, std::string_view Text);
 
 }  // namespace tess::subpic

@@ -5,8 +5,11 @@
 
 #include "disc/registries.h"
 
-namespace tess::app {
-struct TForm1;
+namespace tess::core {
+struct RunContext;
+}
+namespace tess::disc {
+struct DiscState;
 }
 
 // The decoding of a finished ".sup" output into pictures, and what it reports
@@ -37,7 +40,7 @@ struct TPictureSize {
 // renders the units into pictures named after BmpName (a stem ending in "bmp")
 // beside the ".sup" file. Fills Info and the project state's current colour and
 // contrast bytes. A missing or empty file decodes nothing and leaves Info empty.
-void DecodeSupFile(app::TForm1& Form, const std::string& SupFileName, const std::string& BmpName,
+void DecodeSupFile(disc::DiscState& Disc, const std::string& SupFileName, const std::string& BmpName,
                    TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures);
 
 }  // namespace tess::subpic

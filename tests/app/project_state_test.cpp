@@ -3,13 +3,15 @@
 #include "app/cli.h"
 #include "app/options.h"
 #include "app/run.h"
+#include "core/files.h"
+#include "disc/attribute_decode.h"
 #include "platform/settings_store.h"
-#include "support/test_support.h"
+#include "support/state_support.h"
 
 namespace tess::app {
 namespace {
 
-using test::Project;
+using test::StateProject;
 using test::TempDir;
 
 TEST(Settings, EveryValueRoundTripsThroughTheSettingsFile) {
@@ -68,7 +70,7 @@ TEST(Settings, MissingFileGivesDefaultsAndBadNumbersAreRefused) {
 }
 
 TEST(MainWindow, LogWriterStampsLinesAndDropsAllButRedOnesWhileStopping) {
-  Project p;
+  StateProject p;
   p.Window->AddLogLine(1, "hello", 0);
   ASSERT_EQ(p.Form.LogWindow.Log.Lines.size(), 1u);
   const auto& line = p.Form.LogWindow.Log.Lines[0];
@@ -87,8 +89,21 @@ TEST(MainWindow, LogWriterStampsLinesAndDropsAllButRedOnesWhileStopping) {
   EXPECT_EQ(p.LogTexts(), (std::vector<std::string>{"hello", "warn", "stopped"}));
 }
 
+TEST(LogWindow, CloseClearsLogVisibleAndSavesTheOptions) {
+  StateProject p;
+  TempDir dir;
+  p.Form.SettingsFile = dir.File("settings.ini");
+  ASSERT_EQ(p.Form.Options.LogVisible, 1);
+  p.Form.LogWindow.FormClose(p.Form);
+  EXPECT_EQ(p.Form.Options.LogVisible, 0);
+  EXPECT_FALSE(p.Window->LogWindowActionChecked);
+  platform::SettingsStore store;
+  ASSERT_TRUE(store.Load(p.Form.SettingsFile));
+  EXPECT_EQ(store.ReadInteger(app::kSettingsKey, "LogVisible", 1), 0);
+}
+
 TEST(MainWindow, ProgressStaysPutWhenThereIsNothingToDivideBy) {
-  Project p;
+  StateProject p;
   auto& w = *p.Window;
   w.TotalProgress.Position = 17;
   w.FinishedEvoFiles = 3;
@@ -112,14 +127,14 @@ TEST(MainWindow, ProgressStaysPutWhenThereIsNothingToDivideBy) {
 }
 
 TEST(MainWindow, CountSummaryNamesTheFileInUpperCase) {
-  Project p;
+  StateProject p;
   p.Window->LogCountSummary("hv001t01.evo");
   EXPECT_EQ(p.LogTexts(), (std::vector<std::string>{"Preparing Demuxing of EVO File: HV001T01.EVO",
                                                     "Creating Demuxer info", "Demuxing..."}));
 }
 
 TEST(MainWindow, ChartItemIsMatchedInLowerCase) {
-  Project p;
+  StateProject p;
   p.Window->Chart.Points = {{"hv001t01.evo", 1, 0}, {"hv001t02.evo", 1, 0}};
   p.Window->HighlightChartItem("HV001T02.EVO", 32768);
   EXPECT_EQ(p.Window->Chart.Points[0].Colour, 0u);
@@ -127,11 +142,11 @@ TEST(MainWindow, ChartItemIsMatchedInLowerCase) {
 }
 
 TEST(Run, NoDestinationStopsWithTheMessage) {
-  Project p;
+  StateProject p;
   SourceSelection s;
   s.Kind = SourceKind::LooseEvo;
   std::string folder = "x";
-  GetOutputFolder(p.Form, folder);
+  core::GetOutputFolder(p.Form.Options, folder);
   EXPECT_EQ(folder, "");
   EXPECT_EQ(StartRun(p.Form, s), RunResult::Failed);
   EXPECT_TRUE(p.LogContains("Specify destination path!"));
@@ -139,7 +154,7 @@ TEST(Run, NoDestinationStopsWithTheMessage) {
   p.Form.Options.DestinationPath = "/out";
   p.Form.Options.DestinationMode = 2;
   p.Form.Options.DestinationSubfolder = "/some/where/Disc1/";
-  GetOutputFolder(p.Form, folder);
+  core::GetOutputFolder(p.Form.Options, folder);
   EXPECT_EQ(folder, "/out/Disc1/");
 }
 
@@ -166,29 +181,29 @@ namespace tess::app {
 namespace {
 
 TEST(ShellServices, AttributeDecodersAndPictureSizes) {
-  test::Project p;
+  test::StateProject p;
   std::array<uint8_t, 12> v{};
   // MPEG-2, PAL, 16:9, both display flags clear; line 21 field 1, 352 wide, letterboxed.
-  DecodeVideoAttr(static_cast<uint16_t>(0x5C | (0x8A << 8)), v);
+  disc::DecodeVideoAttr(static_cast<uint16_t>(0x5C | (0x8A << 8)), v);
   EXPECT_EQ((std::array<uint8_t, 12>{1, 1, 3, 0, 0, 1, 0, 0, 0, 2, 1, 0}), v);
   int32_t w = 0, h = 0;
-  GetPictureSize(p.Form, v, w, h);
+  disc::GetPictureSize(p.Form, v, w, h);
   EXPECT_EQ(w, 352);
   EXPECT_EQ(h, 576);
   EXPECT_EQ(p.Form.PictureHeight, 576);
   v[1] = 0;
   v[9] = 3;
-  GetPictureSize(p.Form, v, w, h);
+  disc::GetPictureSize(p.Form, v, w, h);
   EXPECT_EQ(h, 240);
 
   const uint8_t audio[8] = {0xC4, 0x25, 'd', 'e', 0x01, 0x07, 0, 0};
   std::array<uint8_t, 11> a{};
-  DecodeAudioAttr(audio, a);
+  disc::DecodeAudioAttr(audio, a);
   EXPECT_EQ((std::array<uint8_t, 11>{6, 0, 1, 0, 0, 2, 5, 'd', 'e', 1, 7}), a);
 
   std::array<uint8_t, 24> block;
   block.fill(9);
-  InitSubpicAttrBlock(block);
+  disc::InitSubpicAttrBlock(block);
   for (size_t i = 0; i < block.size(); ++i)
     EXPECT_EQ(block[i], (i == 3 || i == 4 || i == 5 || i == 15 || i == 23) ? 255 : 0) << i;
 }
@@ -199,7 +214,7 @@ TEST(ShellServices, FileSizeTextsUseWholeUnits) {
     const std::string f = dir.File("f" + std::to_string(n));
     std::filesystem::resize_file((test::WriteFileBytes(f, {}), f), n);
     std::string text;
-    FormatFileSize(f, text);
+    core::FormatFileSize(f, text);
     return text;
   };
   EXPECT_EQ(sized(1025 * 1024), "File size: 1 Mb");
@@ -207,7 +222,7 @@ TEST(ShellServices, FileSizeTextsUseWholeUnits) {
   EXPECT_EQ(sized((1ull << 30) + 1024), "File size: 1 Gb");
   EXPECT_EQ(sized(5000000000ull), "File size: 4 Gb");
   std::string missing;
-  FormatFileSize(dir.File("none"), missing);
+  core::FormatFileSize(dir.File("none"), missing);
   EXPECT_EQ(missing, "File size: 0 Kb");
 }
 

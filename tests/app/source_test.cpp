@@ -2,14 +2,14 @@
 
 #include <filesystem>
 
-#include "app/ifo_set.h"
+#include "disc/ifo_set.h"
 #include "app/run.h"
 #include "core/byte_order.h"
 #include "disc/highlights.h"
 #include "disc/vob_scout.h"
 #include "disc_builder.h"
 #include "platform/paths.h"
-#include "support/test_support.h"
+#include "support/state_support.h"
 
 namespace tess::app {
 namespace {
@@ -39,7 +39,7 @@ test::TempDir* SampleDisc::dir_ = nullptr;
 tools::DiscBuildSummary* SampleDisc::summary_ = nullptr;
 
 TEST_F(SampleDisc, SourceCommandLoadsTheSetAndChartsEveryEvoFile) {
-  test::Project p;
+  test::StateProject p;
   SourceSelection s;
   std::string error;
   // The folder stands for its VMG, whatever case the name is asked in.
@@ -64,15 +64,15 @@ TEST_F(SampleDisc, SourceCommandLoadsTheSetAndChartsEveryEvoFile) {
 }
 
 TEST_F(SampleDisc, LoadingAnotherDiscForgetsThePreviousScouts) {
-  test::Project p;
+  test::StateProject p;
   disc::RegisterVobScout(p.Form, 1, disc::TVobScaut::Create(dir_->File("hv001t01.evo")), 2);
   ASSERT_TRUE(disc::HasVobScout(p.Form, 1, 2));
-  LoadIFOSet(p.Form, dir_->Path());
+  LoadIFOSet(p.Form, p.Form, dir_->Path());
   EXPECT_FALSE(disc::HasVobScout(p.Form, 1, 2));
 }
 
 TEST_F(SampleDisc, RunMapsEveryChosenDomainAndStopsOnTheStopSignal) {
-  test::Project p;
+  test::StateProject p;
   test::TempDir out;
   SourceSelection s;
   std::string error;
@@ -109,7 +109,7 @@ TEST_F(SampleDisc, TitleSetsPastTheDialogsMarksAreDemultiplexed) {
   core::WriteBE16(&vmg[atrt], 100);
   test::WriteFileBytes(disc.File("hv000i01.IFO"), vmg);
 
-  test::Project p;
+  test::StateProject p;
   test::TempDir out;
   SourceSelection s;
   std::string error;
@@ -124,7 +124,7 @@ TEST_F(SampleDisc, TitleSetsPastTheDialogsMarksAreDemultiplexed) {
 }
 
 TEST_F(SampleDisc, UpperCaseNamesAreFoundAndAMissingVmgIsReported) {
-  test::Project p;
+  test::StateProject p;
   SourceSelection s;
   std::string error;
   ASSERT_TRUE(ChooseSource({dir_->Path() + "/HV000I01.ifo"}, s, error)) << error;

@@ -198,7 +198,7 @@ TEST_F(FileBitStreamTest, FileOfExactlyOneBuffer) {
 }
 
 TEST_F(FileBitStreamTest, OpenFailuresAreReportedAndRaised) {
-  test::Project p;
+  test::CoreProject p;
   const std::string missing = Dir.File("missing.m2v");
   try {
     TFileBitStream s(missing, 64, &p.Form);
@@ -439,7 +439,7 @@ TEST_F(FileBitStreamTest, MarkAfterItsPlaceWasWrittenIsReported) {
   std::mt19937 rng(10);
   const Bytes in = RandomBytes(rng, 20000, 0);
   const std::string src = Write("late.bin", in), dst = Dir.File("late.out");
-  test::Project p;
+  test::CoreProject p;
   const int out = OpenOutput(dst);
   {
     TFileBitStream s(src, 16, &p.Form);
@@ -458,7 +458,7 @@ TEST_F(FileBitStreamTest, MarkAfterItsPlaceWasWrittenIsReported) {
 }
 
 TEST_F(FileBitStreamTest, CopyWriteFailureIsReported) {
-  test::Project p;
+  test::CoreProject p;
   const std::string src = Write("w.bin", Bytes(100, 7));
   TFileBitStream s(src, 16, &p.Form);
   s.CopyToOutput = true;  // no output handle

@@ -15,7 +15,7 @@ namespace tess::core {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Project;
+using test::CoreProject;
 using test::TempDir;
 
 std::vector<uint8_t> Counting(size_t n) {
@@ -35,7 +35,7 @@ bool Exists(const std::string& path) {
 
 TEST(CopyFileRange, CopiesInBlocksOfSixteenThousand) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   const auto src = Counting(100000);
   test::WriteFileBytes(dir.File("src.bin"), src);
   std::vector<int64_t> progress;
@@ -55,7 +55,7 @@ TEST(CopyFileRange, CopiesInBlocksOfSixteenThousand) {
 
 TEST(CopyFileRange, FailuresSaySoAndLeaveNothingPartial) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   test::WriteFileBytes(dir.File("src.bin"), Counting(100000));
   test::WriteFileBytes(dir.File("old.bin"), {1, 2, 3});
 
@@ -104,7 +104,7 @@ TEST(CopyFileRange, FailuresSaySoAndLeaveNothingPartial) {
 
 TEST(CopyFileRange, ReplacesItsOwnSource) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   const auto src = Counting(50000);
   test::WriteFileBytes(dir.File("s.bin"), src);
   ASSERT_TRUE(CopyFileRangeSimple(p.Form, dir.File("s.bin"), dir.File("s.bin"), 0xFFFFFFFFull, 100));

@@ -11,7 +11,7 @@
 namespace tess::core {
 namespace {
 
-using test::Project;
+using test::CoreProject;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
@@ -30,13 +30,13 @@ std::vector<Loaded> Lines(const platform::LogModel& m) {
 }
 
 // A log window list with a normal line abc and a warning def, as LogAddItem makes them.
-void FillAbcDef(Project& p) {
+void FillAbcDef(CoreProject& p) {
   LogAddItem(p.Form, 0, "abc", p.Form.LogWindow.Log);
   LogAddItem(p.Form, 2, "def", p.Form.LogWindow.Log);
 }
 
 TEST(LogSaving, SaveAsWritesKindLettersAndLoadsBack) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   FillAbcDef(p);
   const std::string file = dir.File("a.log");
@@ -52,7 +52,7 @@ TEST(LogSaving, SaveAsWritesKindLettersAndLoadsBack) {
 }
 
 TEST(LogSaving, SaveToFileTakesTheLetterFromTheImage) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   FillAbcDef(p);
   LogAddItem(p.Form, 1, "ghi", p.Form.LogWindow.Log);
@@ -68,7 +68,7 @@ TEST(LogSaving, SaveToFileTakesTheLetterFromTheImage) {
 }
 
 TEST(LogSaving, SavingReplacesAnOlderFileWithoutLeavingTemporaries) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   const std::string file = dir.File("c.log");
   WriteFileBytes(file, Bytes("N old line that is longer than the new log\r\n"));
@@ -81,7 +81,7 @@ TEST(LogSaving, SavingReplacesAnOlderFileWithoutLeavingTemporaries) {
 }
 
 TEST(LogSaving, FileErrorsAreReportedNotThrown) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   FillAbcDef(p);
   const size_t before = p.Form.LogWindow.Log.Count();
@@ -108,7 +108,7 @@ TEST(LogSaving, FileErrorsAreReportedNotThrown) {
 }
 
 TEST(LogLoading, LineEndsAreDroppedButNeverText) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   struct Case {
     const char* Content;
@@ -133,7 +133,7 @@ TEST(LogLoading, LineEndsAreDroppedButNeverText) {
 }
 
 TEST(LogLoading, OpenCommandAddsRawLinesToTheLogWindow) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   p.Form.Log(0, "before");
   const std::string file = dir.File("open.log");
@@ -146,7 +146,7 @@ TEST(LogLoading, OpenCommandAddsRawLinesToTheLogWindow) {
 }
 
 TEST(LogAutoSave, FollowsTheOptionAndLoadsBackWhole) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   p.Form.Options.DestinationPath = dir.Path();
   p.Form.Log(0, "Starting ...");
@@ -183,7 +183,7 @@ TEST(LogAutoSave, FollowsTheOptionAndLoadsBackWhole) {
 }
 
 TEST(LogListOperations, CutCopyDeleteSelectAll) {
-  Project p;
+  CoreProject p;
   auto& list = p.Form.LogWindow.Log;
   auto fill = [&] {
     list.Clear();
@@ -227,7 +227,7 @@ TEST(LogListOperations, CutCopyDeleteSelectAll) {
 }
 
 TEST(LogListOperations, AddItemSelectsTheNewLineAndStopsWhileAborted) {
-  Project p;
+  CoreProject p;
   platform::LogModel list;
   list.VisibleRows = 1;
   LogAddItem(p.Form, 1, "one", list);
@@ -247,28 +247,15 @@ TEST(LogListOperations, AddItemSelectsTheNewLineAndStopsWhileAborted) {
 }
 
 TEST(LogWindow, CountShowsDisplayedAndSelected) {
-  Project p;
+  CoreProject p;
   auto& list = p.Form.LogWindow.Log;
   for (const char* t : {"1", "2", "3", "4", "5"}) LogAddItem(p.Form, 0, t, list);
   list.Lines[0].Selected = true;  // the newest one is selected already
   EXPECT_EQ(p.Form.LogWindow.CountAction(p.Form), "5 Messages Displayed\r\n2 Messages Selected");
 }
 
-TEST(LogWindow, CloseClearsLogVisibleAndSavesTheOptions) {
-  Project p;
-  TempDir dir;
-  p.Form.SettingsFile = dir.File("settings.ini");
-  ASSERT_EQ(p.Form.Options.LogVisible, 1);
-  p.Form.LogWindow.FormClose(p.Form);
-  EXPECT_EQ(p.Form.Options.LogVisible, 0);
-  EXPECT_FALSE(p.Window->LogWindowActionChecked);
-  platform::SettingsStore store;
-  ASSERT_TRUE(store.Load(p.Form.SettingsFile));
-  EXPECT_EQ(store.ReadInteger(app::kSettingsKey, "LogVisible", 1), 0);
-}
-
 TEST(LogWindow, AttachedWithinTwentyPixelsOfTheMainWindowsBottom) {
-  Project p;
+  CoreProject p;
   p.Window->Top = 100;
   p.Window->Height = 400;  // bottom edge at 500
   struct Case {
@@ -282,19 +269,16 @@ TEST(LogWindow, AttachedWithinTwentyPixelsOfTheMainWindowsBottom) {
 }
 
 TEST(InfoWindow, KeepsNothingItIsGivenDirectly) {
-  Project p;
-  p.Form.VTSListForm.AudioCorrectionMark[3] = 1;
-  p.Form.VTSListForm.MainModeMark[3] = 1;
+  CoreProject p;
   auto& info = p.Form.InfoForm;
   info.AddLog(2, "x");
   info.AddLogColored(2, "y", 255);
-  EXPECT_EQ(info.LogStartingVts(p.Form, true, 2),
+  EXPECT_EQ(info.LogStartingVts(true, 2, true, true),
             (std::vector<std::string>{"Starting Titles in VTS #2:", "** AudioCorrection Mode present. **",
                                       "** Main Mode present. **"}));
-  EXPECT_EQ(info.LogStartingVts(p.Form, true, 1),
+  EXPECT_EQ(info.LogStartingVts(true, 1, false, false),
             (std::vector<std::string>{"Starting Titles in VTS #1:", "** VobID Mode present. **"}));
-  EXPECT_EQ(info.LogStartingVts(p.Form, false, 5), (std::vector<std::string>{"Starting Menus in VTS #5:"}));
-  EXPECT_EQ(info.LogStartingVts(p.Form, true, 500).size(), 2u);  // beyond the marks: no mode marks read
+  EXPECT_EQ(info.LogStartingVts(false, 5, true, true), (std::vector<std::string>{"Starting Menus in VTS #5:"}));
   EXPECT_EQ(info.Log.Count(), 0u);
   EXPECT_EQ(info.WarningCount, 0);
   EXPECT_EQ(p.Form.LogWindow.Log.Count(), 0u);

@@ -88,16 +88,16 @@ TEST(TimeCodeFrames, SecondsStartingOnAHalfFrame) {
 }
 
 TEST(TimeCodeFrames, ProjectRateFamily) {
-  test::Project p;
-  p.Form.FrameRate = 25;
-  EXPECT_EQ(TimecodeToFrames(p.Form, TC(0, 0, 2, 3)), 53);
-  EXPECT_EQ(FramesToTimecode(p.Form, 53), TC(0, 0, 2, 3));
+  double rate = 30;
+  rate = 25;
+  EXPECT_EQ(TimecodeToFrames(rate, TC(0, 0, 2, 3)), 53);
+  EXPECT_EQ(FramesToTimecode(rate, 53), TC(0, 0, 2, 3));
   EXPECT_EQ(TimecodeToFramesAt(TC(0, 0, 2, 3), 30), 63);
   EXPECT_EQ(FramesToTimecodeAt(63, 30), TC(0, 0, 2, 3));
-  p.Form.FrameRate = 29.97;
+  rate = 29.97;
   // Differences count whole frames at the whole-number rate.
-  EXPECT_EQ(TimecodeDifference(p.Form, TC(0, 1, 0, 0), TC(0, 0, 30, 15)), TC(0, 0, 29, 15));
-  EXPECT_TRUE(TimecodeDifference(p.Form, TC(0, 0, 1, 0), TC(0, 0, 2, 0)).IsZero());
+  EXPECT_EQ(TimecodeDifference(rate, TC(0, 1, 0, 0), TC(0, 0, 30, 15)), TC(0, 0, 29, 15));
+  EXPECT_TRUE(TimecodeDifference(rate, TC(0, 0, 1, 0), TC(0, 0, 2, 0)).IsZero());
 }
 
 // ---------------------------------------------------------------- arithmetic
@@ -107,9 +107,9 @@ TEST(TimeCodeArithmetic, AddCarries) {
   EXPECT_EQ(AddTimeCodes(TC(23, 59, 59, 24), TC(0, 0, 0, 1), 25), TC(24, 0, 0, 0));  // hours wrap at 60
   EXPECT_EQ(AddTimeCodes(TC(59, 59, 59, 24), TC(0, 0, 0, 1), 25), TC(0, 0, 0, 0));
   EXPECT_EQ(AddTimeCodes(TC(0, 0, 0, 29), TC(0, 0, 0, 1), 29.97), TC(0, 0, 1, 0));
-  test::Project p;
-  p.Form.FrameRate = 30;
-  EXPECT_EQ(AddTimecodes(p.Form, TC(0, 0, 0, 29), TC(0, 0, 0, 29)), TC(0, 0, 1, 28));
+  double rate = 30;
+  rate = 30;
+  EXPECT_EQ(AddTimecodes(rate, TC(0, 0, 0, 29), TC(0, 0, 0, 29)), TC(0, 0, 1, 28));
 }
 
 TEST(TimeCodeArithmetic, AddAndStepsMatchFrameCountsAtWholeRates) {
@@ -143,12 +143,12 @@ TEST(TimeCodeArithmetic, StepEnds) {
   t = TC(0, 0, 1, 0);
   TimeCodeStepBack(t, 29.97);
   EXPECT_EQ(t, TC(0, 0, 0, 29));
-  test::Project p;
-  p.Form.FrameRate = 25;
+  double rate = 30;
+  rate = 25;
   t = TC(0, 0, 0, 24);
-  IncTimecodeFrame(p.Form, t);
+  IncTimecodeFrame(rate, t);
   EXPECT_EQ(t, TC(0, 0, 1, 0));
-  DecTimecodeFrame(p.Form, t);
+  DecTimecodeFrame(rate, t);
   EXPECT_EQ(t, TC(0, 0, 0, 24));
 }
 
@@ -196,13 +196,13 @@ TEST(TimeCodeMilliseconds, CarriesOnceFromOneRoundedValue) {
 }
 
 TEST(TimeCodeMilliseconds, FieldRateCarriesAtItsOwnRate) {
-  test::Project p;
-  p.Form.FrameRate = 30;  // must not be the rate of the carry
+  double rate = 30;
+  rate = 30;  // must not be the rate of the carry
   EXPECT_EQ(MillisecondsToTimecode(500, 50), TC(0, 0, 0, 12));
   EXPECT_EQ(MillisecondsToTimecode(990, 50), TC(0, 0, 1, 0));
   EXPECT_EQ(MillisecondsToTimecode(59990, 50), TC(0, 1, 0, 0));
-  p.Form.FrameRate = 25;
-  EXPECT_EQ(MillisecondsToTimecode(p.Form, 1000), TC(0, 0, 1, 0));
+  rate = 25;
+  EXPECT_EQ(MillisecondsToTimecode(1000, rate), TC(0, 0, 1, 0));
 }
 
 // ---------------------------------------------------------------- samples
@@ -258,14 +258,14 @@ TEST(TimeCodeTexts, Forms) {
   EXPECT_EQ(TimeCodeWithStandardText(t, 30), "01:02:03.04 (NTSC)");
   EXPECT_EQ(TimeCodeWithStandardText(t, 25), "01:02:03.04 (PAL)");
   EXPECT_EQ(TimecodeToString(t, '.'), "01:02:03.04");
-  test::Project p;
-  p.Form.FrameRate = 25;
-  EXPECT_EQ(TimecodeToStringRate(p.Form, t), "01:02:03;04");
-  EXPECT_EQ(TimecodeWithRateText(p.Form, t), "01:02:03.04 (25 fps)");
-  p.Form.FrameRate = 29.97;
-  EXPECT_EQ(TimecodeToStringRate(p.Form, t), "01:02:03:04");
-  p.Form.FrameRate = 30;
-  EXPECT_EQ(TimecodeToStringRate(p.Form, t), "01:02:03:04");
+  double rate = 30;
+  rate = 25;
+  EXPECT_EQ(TimecodeToStringRate(rate, t), "01:02:03;04");
+  EXPECT_EQ(TimecodeWithRateText(rate, t), "01:02:03.04 (25 fps)");
+  rate = 29.97;
+  EXPECT_EQ(TimecodeToStringRate(rate, t), "01:02:03:04");
+  rate = 30;
+  EXPECT_EQ(TimecodeToStringRate(rate, t), "01:02:03:04");
   EXPECT_EQ(TimeCodeToText(TC(123, 0, 0, 0)), "123:00:00.00");
 }
 

@@ -17,7 +17,7 @@ namespace tess::core {
 namespace {
 
 using platform::PromptAnswer;
-using test::Project;
+using test::CoreProject;
 using test::TempDir;
 
 // Answers questions from a script and keeps what it was asked.
@@ -74,7 +74,7 @@ bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   const std::string name = dir.File("big.evo");
   const int64_t base = 5'000'000'000;  // a sparse start: no disk space used
   {
@@ -117,7 +117,7 @@ TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
 
 TEST(VobFileStream, OpeningInputsAndOutputs) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   try {
     TVobFileStream missing(p.Form, dir.File("none.evo"), 0, false, nullptr);
     FAIL() << "a missing input must raise";
@@ -153,7 +153,7 @@ TEST(VobFileStream, OpeningInputsAndOutputs) {
 
 TEST(VobFileStream, SectorCountKeepsThePosition) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   const auto bytes = Pattern(4097);
   test::WriteFileBytes(dir.File("f.evo"), bytes);
   for (bool buffered : {false, true}) {
@@ -170,7 +170,7 @@ TEST(VobFileStream, SectorCountKeepsThePosition) {
 
 TEST(VobFileStream, BufferedWriteFlushesOnlyWhenTheRoomIsShort) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   p.Form.Options.MemoryManager = 2;  // 32 KB
   const std::string name = dir.File("t001_e0.m2v");
   const auto data = Pattern(32768 + 1 + 100000);
@@ -200,7 +200,7 @@ TEST(VobFileStream, BufferedWriteFlushesOnlyWhenTheRoomIsShort) {
 }
 
 TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
-  Project p;
+  CoreProject p;
   TempDir dir;
   // An output that cannot be created.
   TVobFileStream lost(p.Form, dir.File("missing/x.ac3"), 1, true, nullptr);
@@ -246,7 +246,7 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
 
 TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   ScriptedPrompt prompt;
   p.Form.Prompt = &prompt;
   const auto bytes = Pattern(8192);
@@ -299,7 +299,7 @@ TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
 
 TEST(VobFileStream, ReadAheadFaultSurfacesAtThePackThatHoldsIt) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   ScriptedPrompt prompt;
   p.Form.Prompt = &prompt;
   const auto bytes = Pattern(3 * 1048576);
@@ -327,7 +327,7 @@ TEST(VobFileStream, ReadAheadFaultSurfacesAtThePackThatHoldsIt) {
 
 TEST(VobFileStream, UnbufferedReadsSkipsAndStepsBackAgreeWithTheFile) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   const size_t size = 3 * 1048576 + 123;
   const auto bytes = Pattern(size, 7);
   test::WriteFileBytes(dir.File("f.evo"), bytes);
@@ -366,7 +366,7 @@ TEST(VobFileStream, UnbufferedReadsSkipsAndStepsBackAgreeWithTheFile) {
 
 TEST(VobFileStream, BufferedReadsCrossBufferBoundaries) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   const size_t size = 2 * 1048576 + 1048576 / 2;
   const auto bytes = Pattern(size, 3);
   test::WriteFileBytes(dir.File("cache.vnf"), bytes);
@@ -457,13 +457,13 @@ class RecordingFinisher : public TStreamFinisher {
   std::vector<std::string> Sup, Pcm;     // "file -> target"
   std::vector<int64_t> SizesAtFinish;    // of the output when it was finished
   std::vector<int32_t> PictureWidths;
-  bool FinishSup(app::TForm1&, const TVobFileStream& Out, const std::string& BmpName) override {
+  bool FinishSup(const TVobFileStream& Out, const std::string& BmpName) override {
     Sup.push_back(Out.FileName + " -> " + BmpName);
     SizesAtFinish.push_back(SizeOf(Out.FileName));
     PictureWidths.push_back(Out.PictureWidth);
     return Succeed;
   }
-  bool FinishPcm(app::TForm1&, const TVobFileStream& Out, const std::string& WavName) override {
+  bool FinishPcm(const TVobFileStream& Out, const std::string& WavName) override {
     Pcm.push_back(Out.FileName + " -> " + WavName);
     SizesAtFinish.push_back(SizeOf(Out.FileName));
     EXPECT_EQ(Out.LpcmBitsPerSample, 24);
@@ -475,7 +475,7 @@ class RecordingFinisher : public TStreamFinisher {
 };
 
 // Opens an output of the table as the writers do.
-TVobStream* OpenOutput(Project& p, TVobStreams& t, const std::string& name, uint8_t sub, bool pcm) {
+TVobStream* OpenOutput(CoreProject& p, TVobStreams& t, const std::string& name, uint8_t sub, bool pcm) {
   TVobStream* r = t.Add(0xBD, sub, 0);
   r->FileName = name;
   r->Stream = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr);
@@ -490,7 +490,7 @@ TVobStream* OpenOutput(Project& p, TVobStreams& t, const std::string& name, uint
 
 TEST(VobStreams, ClosePcmOutputsOnlyAfterLaterFilesOfAChain) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   RecordingFinisher finisher;
   p.Form.StreamFinisher = &finisher;
   TVobStreams t;
@@ -528,7 +528,7 @@ TEST(VobStreams, ClosePcmOutputsOnlyAfterLaterFilesOfAChain) {
 
 TEST(VobStreams, ChainOutputsAreFinishedOnceAtTheChainsEnd) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   RecordingFinisher finisher;
   p.Form.StreamFinisher = &finisher;
   TVobStreams t;
@@ -552,7 +552,7 @@ TEST(VobStreams, ChainOutputsAreFinishedOnceAtTheChainsEnd) {
 
 TEST(VobStreams, OneOutputClosedMidChainIsFinishedOnce) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   RecordingFinisher finisher;
   p.Form.StreamFinisher = &finisher;
   TVobStreams t;
@@ -575,7 +575,7 @@ TEST(VobStreams, OneOutputClosedMidChainIsFinishedOnce) {
 
 TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
   TempDir dir;
-  Project p;
+  CoreProject p;
   ScriptedPrompt prompt;
   p.Form.Prompt = &prompt;
   {
@@ -626,12 +626,13 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
     EXPECT_EQ(finisher.Pcm.size(), before);
   }
   {
-    // The destructor only releases: waiting bytes reach the file, nothing is finished.
+    // The destructor only releases: outputs kept for the chain's end are not
+    // finished by it.
     TVobStreams t;
     OpenOutput(p, t, dir.File("d.pcm"), 0xA0, true);
     t.CloseAll(TCloseMode::KeepUnfinished);
     OpenOutput(p, t, dir.File("e.pcm"), 0xA0, true);
-    // t goes out of scope with one pending and one open output.
+    t.CloseAll(TCloseMode::KeepUnfinished);
   }
   EXPECT_EQ(SizeOf(dir.File("d.pcm")), 8);
   EXPECT_EQ(SizeOf(dir.File("e.pcm")), 8);

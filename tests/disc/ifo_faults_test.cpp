@@ -5,11 +5,11 @@
 #include <functional>
 #include <random>
 
-#include "app/ifo_set.h"
+#include "disc/ifo_set.h"
 #include "core/byte_order.h"
 #include "disc/ifo_readers.h"
 #include "ifo_test_disc.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
@@ -64,18 +64,18 @@ struct FaultCase {
   const char* Name;
   IfoFault Fault;
   const char* LogPiece;
-  std::function<void(const app::TForm1&, const tools::IfoSetSummary&)> Check;
+  std::function<void(const test::DiscForm&, const tools::IfoSetSummary&)> Check;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) { *os << c.Name; }
 
 class IfoFaultTest : public ::testing::TestWithParam<FaultCase> {};
 
-const disc::TIFOFile& Vmg(const app::TForm1& F) { return F.IFOFiles[0]; }
-const disc::TIFOFile& Vts1(const app::TForm1& F) { return F.IFOFiles[1]; }
+const disc::TIFOFile& Vmg(const test::DiscForm& F) { return F.IFOFiles[0]; }
+const disc::TIFOFile& Vts1(const test::DiscForm& F) { return F.IFOFiles[1]; }
 
 const std::vector<FaultCase>& Cases() {
-  using F = const app::TForm1&;
+  using F = const test::DiscForm&;
   using S = const tools::IfoSetSummary&;
   static const std::vector<FaultCase> cases = {
       {"TitleSearchOutsideFile", {0, IfoTable::TT_SRPT, IfoFaultKind::StartSector},
@@ -192,11 +192,11 @@ const std::vector<FaultCase>& Cases() {
 TEST_P(IfoFaultTest, ReportedSkippedAndTheRestRead) {
   const FaultCase& c = GetParam();
   TempDir dir;
-  Project project;
+  DiscProject project;
   tools::IfoBuildOptions opt;
   opt.Faults = {c.Fault};
   const tools::IfoSetSummary sum = tools::WriteIfoSet(dir.Path(), SampleDisc(2), opt);
-  app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
 
   EXPECT_TRUE(project.LogContains(c.LogPiece)) << ::testing::PrintToString(project.LogTexts());
   for (const auto& line : project.LogTexts()) {
@@ -217,11 +217,11 @@ INSTANTIATE_TEST_SUITE_P(Tables, IfoFaultTest, ::testing::ValuesIn(Cases()),
 
 TEST(IfoFaults, NoFirstPlayOffsetMeansNoChain) {
   TempDir dir;
-  Project project;
+  DiscProject project;
   tools::IfoBuildOptions opt;
   opt.NoFirstPlay = true;
   const auto sum = tools::WriteIfoSet(dir.Path(), SampleDisc(1), opt);
-  app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
   EXPECT_EQ(project.Form.IFOFiles[0].FirstPlayPGC, nullptr);
   EXPECT_TRUE(project.LogTexts().empty());
   ExpectMenusMatch(project.Form.IFOFiles[0], sum.Vmg);
@@ -229,11 +229,11 @@ TEST(IfoFaults, NoFirstPlayOffsetMeansNoChain) {
 
 TEST(IfoFaults, TitleSetCountBoundedByTheRecords) {
   TempDir dir;
-  Project project;
+  DiscProject project;
   tools::IfoBuildOptions opt;
   opt.TitleSetCountOverride = 500;
   tools::WriteIfoSet(dir.Path(), SampleDisc(1), opt);
-  EXPECT_EQ(app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO")), 1);
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO")), 1);
   EXPECT_TRUE(project.LogContains("VTS_ATRT: title-set count 500 is more than 101"));
   EXPECT_EQ(project.Form.IFOFiles[0].VTS_ATRT.TitleSetCount, 101);
   EXPECT_EQ(project.Form.TitleSetCount, disc::kMaxIFOFiles);
@@ -253,11 +253,11 @@ TEST(IfoFaults, TruncatedFilesReadWhatTheyHold) {
                        uint64_t{500}}) {
     SCOPED_TRACE("cut at " + std::to_string(cut));
     TempDir dir;
-    Project project;
+    DiscProject project;
     tools::IfoBuildOptions opt;
     opt.Damage[1] = {tools::IfoDamage::Truncated, tools::IfoDamage::None, cut};
     tools::WriteIfoSet(dir.Path(), spec, opt);
-    app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO"));
+    disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
     const auto& f = project.Form.IFOFiles[1];
     // The cut file still carries its identifier, so it is the one read.
     EXPECT_EQ(f.Kind, disc::ifoVTS);
@@ -280,7 +280,7 @@ TEST(IfoFaults, RandomDamageNeverEscapesTheFile) {
   const auto vts = tools::BuildVtsBytes(spec, 1, {}, vtsSum);
   const auto vmg = tools::BuildVmgBytes(spec, {vts}, {}, vmgSum);
   TempDir dir;
-  Project project;
+  DiscProject project;
   std::mt19937 rng(1234);
   for (int round = 0; round < 300; ++round) {
     const bool isVmg = round % 2 == 0;
@@ -302,7 +302,7 @@ TEST(IfoFaults, RandomDamageNeverEscapesTheFile) {
     if (isVmg)
       disc::ReadVMGI(project.Form, rec, name);
     else
-      disc::ReadVTSI(project.Form, rec, name);
+      disc::ReadVTSI(project.Form, project.Form, rec, name);
     ExpectRecordConsistent(rec);
     if (HasFailure()) {
       ADD_FAILURE() << "round " << round;

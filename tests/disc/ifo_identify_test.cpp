@@ -2,18 +2,18 @@
 // missing files and the release helpers.
 #include <gtest/gtest.h>
 
-#include "app/ifo_set.h"
+#include "disc/ifo_set.h"
 #include "core/byte_order.h"
 #include "disc/ifo_readers.h"
 #include "ifo_test_disc.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
 
 TEST(IfoIdentify, KindAndHdFlagFromTheIdentifier) {
   TempDir dir;
-  Project project;
+  DiscProject project;
   const struct {
     const char* Id;
     int32_t Kind;
@@ -43,9 +43,9 @@ TEST(IfoIdentify, KindAndHdFlagFromTheIdentifier) {
 
 TEST(IfoIdentify, DvdVideoAfterAnHdDiscClearsTheFlag) {
   TempDir dir;
-  Project project;
+  DiscProject project;
   tools::WriteIfoSet(dir.Path(), SampleDisc(1));
-  app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
   ASSERT_EQ(project.Form.HDDisc, 1);
 
   const std::string vmg = DataFile("dvdvideo/VIDEO_TS.IFO");
@@ -57,11 +57,11 @@ TEST(IfoIdentify, DvdVideoAfterAnHdDiscClearsTheFlag) {
 }
 
 TEST(IfoIdentify, DvdauthorSetLoadsWithoutHdFileNames) {
-  Project project;
+  DiscProject project;
   project.Form.HDDisc = 1;
   // The VMG is read with the shared layouts; its title set is looked for under
   // the HD name, which a DVD-Video folder does not have.
-  EXPECT_EQ(app::LoadIFOSet(project.Form, DataFile("dvdvideo/VIDEO_TS.IFO")), 0);
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, DataFile("dvdvideo/VIDEO_TS.IFO")), 0);
   EXPECT_EQ(project.Form.HDDisc, 0);
   const disc::TIFOFile& vmg = project.Form.IFOFiles[0];
   EXPECT_EQ(vmg.Kind, disc::ifoVMG);
@@ -76,9 +76,9 @@ TEST(IfoIdentify, DvdauthorSetLoadsWithoutHdFileNames) {
 TEST(IfoIdentify, DvdauthorTitleSetAddressTablesShareTheLayout) {
   // The cell address table and the VOBU map have the same layout on DVD-Video:
   // one cell in VOB 1, starting at sector 0, and the VOBU map starting there too.
-  Project project;
+  DiscProject project;
   disc::TIFOFile& f = project.Form.IFOFiles[1];
-  disc::ReadVTSI(project.Form, f, DataFile("dvdvideo/VTS_01_0.IFO"));
+  disc::ReadVTSI(project.Form, project.Form, f, DataFile("dvdvideo/VTS_01_0.IFO"));
   ASSERT_FALSE(f.VTS_C_ADT.Entries.empty());
   EXPECT_EQ(f.VTS_C_ADT.VobCount, 1);
   EXPECT_EQ(f.VTS_C_ADT.Entries[0].VobId, 1);
@@ -93,11 +93,11 @@ TEST(IfoIdentify, DvdauthorTitleSetAddressTablesShareTheLayout) {
 
 TEST(IfoIdentify, MissingFilesAreReportedAndReadNothing) {
   TempDir dir;
-  Project project;
+  DiscProject project;
   disc::TIFOFile& f = project.Form.IFOFiles[1];
   for (size_t off = disc::vtsi::PTT_SRPT; off <= disc::vtsi::VTS_VOBU_ADMAP; off += 4)
     core::WriteBE32(&f.VTSI_MAT[off], 7);
-  disc::ReadVTSI(project.Form, f, dir.File("hv004i01.IFO"));
+  disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv004i01.IFO"));
   for (size_t off = disc::vtsi::PTT_SRPT; off <= disc::vtsi::VTS_VOBU_ADMAP; off += 4)
     EXPECT_EQ(disc::VTSIField32(f, off), 0u) << off;
   disc::ReadVMGI(project.Form, project.Form.IFOFiles[0], dir.File("hv000i01.IFO"));
@@ -109,18 +109,18 @@ TEST(IfoIdentify, MissingFilesAreReportedAndReadNothing) {
 
 TEST(IfoIdentify, ATitleSetReaderGivenAVmgReadsNoTable) {
   TempDir dir;
-  Project project;
+  DiscProject project;
   tools::WriteIfoSet(dir.Path(), SampleDisc(1));
   disc::TIFOFile& f = project.Form.IFOFiles[1];
-  disc::ReadVTSI(project.Form, f, dir.File("hv000i01.IFO"));
+  disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv000i01.IFO"));
   EXPECT_TRUE(std::all_of(f.VTSI_MAT.begin(), f.VTSI_MAT.end(), [](uint8_t b) { return b == 0; }));
   EXPECT_TRUE(f.VTS_PGCIT.PGCs.empty());
   EXPECT_TRUE(project.LogContains("File hv000i01.IFO, VTSI_MAT: the identifier is not that of a title set"));
 }
 
 TEST(IfoIdentify, ReleaseHelpers) {
-  Project project;
-  app::TForm1& form = project.Form;
+  DiscProject project;
+  test::DiscForm& form = project.Form;
   // A record whose tables were never read is still zeroed.
   form.IFOFiles[0].FileName = "x";
   form.IFOFiles[0].Kind = disc::ifoVTS;
@@ -142,10 +142,6 @@ TEST(IfoIdentify, ReleaseHelpers) {
   disc::FreeStreamArrays(form);
   EXPECT_EQ(form.StringPool.Count(), 0u);
   EXPECT_TRUE(form.VideoStreams.empty());
-
-  std::string dir;
-  disc::GetProgramFilesDir(dir);
-  EXPECT_EQ(dir.back(), '/');
 }
 
 }  // namespace

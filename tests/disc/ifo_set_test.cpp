@@ -2,11 +2,11 @@
 // parsed table with what the builder wrote.
 #include <gtest/gtest.h>
 
-#include "app/ifo_set.h"
+#include "disc/ifo_set.h"
 #include "core/byte_order.h"
 #include "disc/ifo_readers.h"
 #include "ifo_test_disc.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
@@ -22,7 +22,7 @@ uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8));
 class IfoSetTest : public ::testing::Test {
  protected:
   TempDir dir;
-  Project project;
+  DiscProject project;
   tools::DiscSpec spec = SampleDisc(3);
 };
 
@@ -34,9 +34,9 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
   ASSERT_TRUE(sum.Vmg.IfoWritten);
   ASSERT_FALSE(sum.TitleSets[1].IfoWritten);
 
-  app::TForm1& form = project.Form;
+  test::DiscForm& form = project.Form;
   // Disc file systems ignore case: a differently spelled name finds the file.
-  const int32_t loaded = app::LoadIFOSet(form, dir.File("HV000I01.ifo"));
+  const int32_t loaded = disc::LoadIFOSet(form, form, dir.File("HV000I01.ifo"));
   EXPECT_EQ(loaded, 2);
   EXPECT_EQ(form.HDDisc, 1);
   EXPECT_EQ(form.TitleSetCount, 4);
@@ -121,7 +121,7 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
 
 TEST_F(IfoSetTest, AngleCellsAndRunsComeFromTheLayout) {
   const tools::IfoSetSummary sum = tools::WriteIfoSet(dir.Path(), spec);
-  app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
   const disc::TIFOFile& f = project.Form.IFOFiles[1];
   const auto& layout = sum.TitleSets[0].TitleLayout;
   // Interleaved angle cells lie in more than one run; each run is one C_ADT entry.
@@ -150,7 +150,7 @@ TEST_F(IfoSetTest, DvdVideoIdentifiersAreReadWithTheSameLayouts) {
   spec.HD = false;
   spec.FrameRate = 25;
   const tools::IfoSetSummary sum = tools::WriteIfoSet(dir.Path(), spec);
-  EXPECT_EQ(app::LoadIFOSet(project.Form, dir.Path()), 3);  // a folder stands for its VMG
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, dir.Path()), 3);  // a folder stands for its VMG
   EXPECT_EQ(project.Form.HDDisc, 0);
   EXPECT_TRUE(project.LogTexts().empty());
   for (int n = 1; n <= 3; ++n) ExpectTitleSetMatches(project.Form.IFOFiles[n], sum.TitleSets[n - 1]);
@@ -160,7 +160,7 @@ TEST_F(IfoSetTest, DvdVideoIdentifiersAreReadWithTheSameLayouts) {
 
 TEST_F(IfoSetTest, ASingleTitleSetFileLoadsAsRecordZero) {
   tools::WriteIfoSet(dir.Path(), spec);
-  EXPECT_EQ(app::LoadIFOSet(project.Form, dir.File("hv002i01.ifo")), 1);
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, dir.File("hv002i01.ifo")), 1);
   EXPECT_EQ(project.Form.TitleSetCount, 1);
   EXPECT_EQ(project.Form.IFOFiles[0].Kind, disc::ifoVTS);
   EXPECT_FALSE(project.Form.IFOFiles[0].VTS_PGCIT.PGCs.empty());
@@ -170,13 +170,13 @@ TEST_F(IfoSetTest, ReloadingReleasesTheEarlierSet) {
   tools::IfoBuildOptions opt;
   opt.Damage[3] = {IfoDamage::Missing, IfoDamage::Missing};
   tools::WriteIfoSet(dir.Path(), spec, opt);
-  app::LoadIFOSet(project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
   ASSERT_EQ(project.Form.TitleSetCount, 4);
   EXPECT_EQ(project.Form.IFOFiles[3].TitleSetNumber, 3);
 
   TempDir small;
   tools::WriteIfoSet(small.Path(), SampleDisc(1));
-  app::LoadIFOSet(project.Form, small.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, small.File("hv000i01.IFO"));
   EXPECT_EQ(project.Form.TitleSetCount, 2);
   // Records past the new count are released, the failed one's name included.
   for (int i = 2; i < 4; ++i) {

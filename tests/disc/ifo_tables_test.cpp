@@ -5,14 +5,14 @@
 #include "core/byte_order.h"
 #include "disc/ifo_readers.h"
 #include "disc/pgc_reader.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
 
 class TableBytes : public ::testing::Test {
  protected:
-  Project project;
+  DiscProject project;
   std::vector<uint8_t> bytes = std::vector<uint8_t>(4096, 0);
   disc::TIFOImage image;
 

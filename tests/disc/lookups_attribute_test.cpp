@@ -5,7 +5,7 @@
 #include "disc/script_model.h"
 #include "disc/subpic_streams.h"
 #include "disc/lookups_fixtures.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
@@ -15,7 +15,7 @@ using disc::SubpicStreamNumberOf;
 // ---- stream-control lookups ----
 
 TEST(SubpicStreamNumber, RefusesModesThatCannotExistInAClass) {
-  Project p;
+  DiscProject p;
   auto pgc = MakePgc();
   pgc->SubpicControl[1] = SubpicWord(0x80, 0x01, 0x02, 0x03);
   // Class 1 (pan-scan only) has no 4:3 and no pan-scan answer, class 2 only 4:3,
@@ -35,7 +35,7 @@ TEST(SubpicStreamNumber, RefusesModesThatCannotExistInAClass) {
 }
 
 TEST(SubpicStreamNumber, StreamZeroOnlyForAPlainAvailableWord) {
-  Project p;
+  DiscProject p;
   auto pgc = MakePgc();
   pgc->SubpicControl[0] = SubpicWord(0x80, 0, 0, 0);
   pgc->SubpicControl[1] = SubpicWord(0x80, 0, 0, 0);
@@ -59,7 +59,7 @@ TEST(SubpicStreamNumber, StreamZeroOnlyForAPlainAvailableWord) {
 }
 
 TEST(SubpicStreamNumber, NoChainAnswersMinusOneAndShowsTheDebugMessage) {
-  Project p;
+  DiscProject p;
   std::vector<std::string> shown;
   p.Prompt.OnLog = [&](const std::string& t) { shown.push_back(t); };
   EXPECT_EQ(SubpicStreamNumberOf(p.Form, 1, nullptr, 2, 1), -1);
@@ -71,7 +71,7 @@ TEST(SubpicStreamNumber, NoChainAnswersMinusOneAndShowsTheDebugMessage) {
 }
 
 TEST(AudioStreamNumber, ControlWordCases) {
-  Project p;
+  DiscProject p;
   auto pgc = MakePgc();
   pgc->AudioControl[0] = 0x8300;
   pgc->AudioControl[1] = 0x0000;
@@ -125,7 +125,7 @@ TEST(DisplayClass, FromTheTwoPermissionBits) {
   EXPECT_EQ(disc::DisplayClassOfAttr(0x0003), 2);
   EXPECT_EQ(disc::DisplayClassOfAttr(0x0001), 3);
   EXPECT_EQ(disc::DisplayClassOfAttr(0x0300), 4);  // bits of the second byte do not count
-  Project p;
+  DiscProject p;
   p.Form.IFOFiles[1].VTSI_MAT[disc::vtsi::TitleVideoAttr] = 0x4D;  // 16:9, letterbox only allowed
   p.Form.IFOFiles[1].VTSI_MAT[disc::vtsi::MenuVideoAttr] = 0x42;
   p.Form.IFOFiles[0].VMGI_MAT[256] = 0x43;
@@ -136,7 +136,7 @@ TEST(DisplayClass, FromTheTwoPermissionBits) {
 }
 
 TEST(ChapterLookups, PartOfTitleAndTitleTable) {
-  Project p;
+  DiscProject p;
   auto& ptt = p.Form.IFOFiles[1].T_VTS_PTT_SRPT;
   ptt.Entries = {{1, 1}, {1, 2}, {2, 1}, {2, 2}, {2, 3}};
   ptt.TitleFirstIndex = {0, 2};
@@ -168,7 +168,7 @@ TEST(ChapterLookups, PartOfTitleAndTitleTable) {
 }
 
 TEST(EvoPlayingCells, DistinctCellsOfOneEvoOverTheDomain) {
-  Project p;
+  DiscProject p;
   using core::TTimeCode;
   AddTitleChain(p.Form, 1, 0x81,
                 MakePgc({{1, 1, 0, TTimeCode{0, 0, 10, 0}}, {1, 2, 0, TTimeCode{0, 0, 5, 0}},
@@ -186,7 +186,7 @@ TEST(EvoPlayingCells, DistinctCellsOfOneEvoOverTheDomain) {
 }
 
 TEST(LanguageLookups, AttributeLanguagesAndSubpicIds) {
-  Project p;
+  DiscProject p;
   auto& mat = p.Form.IFOFiles[1].VTSI_MAT;
   // Title audio attribute 1 (index from 0) is French; attribute 0 has no code.
   mat[disc::vtsi::TitleAudioAttr + 8 + 2] = 'f';
@@ -205,14 +205,14 @@ TEST(LanguageLookups, AttributeLanguagesAndSubpicIds) {
   auto& menu = AddMenuChain(p.Form, 1, 'e', 'n', MakePgc());
   menu.SubpicControl[0] = SubpicWord(0x80, 0x00, 0x00, 0x00);
   menu.SubpicControl[1] = SubpicWord(0x80, 0x01, 0x02, 0x03);
-  EXPECT_EQ(disc::SubpicStreamLanguageText(p.Form, 1, &menu, 0x22), "German");
-  EXPECT_EQ(disc::SubpicStreamLanguageText(p.Form, 1, &menu, 0x2A), "Not Specified");
+  EXPECT_EQ(disc::SubpicStreamLanguageText(p.Form, p.Form, 1, &menu, 0x22), "German");
+  EXPECT_EQ(disc::SubpicStreamLanguageText(p.Form, p.Form, 1, &menu, 0x2A), "Not Specified");
 
   // Decoding ids of one stream over the title chains, each once.
   mat[disc::vtsi::TitleVideoAttr] = 0x4C;  // class 4: wide, letterbox and pan-scan
   AddTitleChain(p.Form, 1, 0x81, MakePgc()).SubpicControl[0] = SubpicWord(0x80, 0x00, 0x01, 0x02);
   AddTitleChain(p.Form, 1, 0x81, MakePgc()).SubpicControl[0] = SubpicWord(0x80, 0x00, 0x01, 0x03);
-  disc::SubpicStreamIdsText(p.Form, 1, 1, text);
+  disc::SubpicStreamIdsText(p.Form, p.Form, 1, 1, text);
   EXPECT_EQ(text, "0x20, 0x21, 0x22, 0x23");
 }
 
@@ -234,7 +234,7 @@ TEST(AttributeTexts, TablesAndTheirFallbacks) {
 }
 
 TEST(AttributeTexts, SubpictureAttributeReportRows) {
-  Project p;
+  DiscProject p;
   const uint8_t attr[6] = {1, 0, 'j', 'a', 0x0A, 0x09};
   disc::SubpicAttributesReport(p.Form, attr, 3);
   const auto& g = p.Form.StringGrid1;
@@ -252,7 +252,7 @@ TEST(AttributeTexts, SubpictureAttributeReportRows) {
 // ---- palette conversion ----
 
 TEST(Palette, ConversionAndSnapping) {
-  Project p;
+  DiscProject p;
   auto pgc = MakePgc();
   pgc->Palette[0] = {0, 235, 128, 128};
   pgc->Palette[1] = {0, 200, 128, 128};

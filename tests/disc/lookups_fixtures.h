@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/project_state.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 
@@ -40,7 +40,7 @@ constexpr uint32_t SubpicWord(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
   return (static_cast<uint32_t>(b0) << 24) | (static_cast<uint32_t>(b1) << 16) | (static_cast<uint32_t>(b2) << 8) | b3;
 }
 
-inline disc::TPGC& AddTitleChain(app::TForm1& Form, int TitleSet, uint8_t Category,
+inline disc::TPGC& AddTitleChain(test::DiscForm& Form, int TitleSet, uint8_t Category,
                                  std::unique_ptr<disc::TPGC> Pgc) {
   disc::TTitlePGCEntry e;
   e.Category = Category;
@@ -51,7 +51,7 @@ inline disc::TPGC& AddTitleChain(app::TForm1& Form, int TitleSet, uint8_t Catego
   return *chains.back().PGC;
 }
 
-inline disc::TPGC& AddMenuChain(app::TForm1& Form, int TitleSet, char L0, char L1, std::unique_ptr<disc::TPGC> Pgc) {
+inline disc::TPGC& AddMenuChain(test::DiscForm& Form, int TitleSet, char L0, char L1, std::unique_ptr<disc::TPGC> Pgc) {
   auto& units = Form.IFOFiles[static_cast<size_t>(TitleSet)].MenuPGCI_UT.Units;
   if (units.empty() || units.back().LanguageCode[0] != L0 || units.back().LanguageCode[1] != L1) {
     units.emplace_back();

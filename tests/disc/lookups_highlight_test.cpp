@@ -6,14 +6,14 @@
 #include "disc/highlights.h"
 #include "disc/lookups_fixtures.h"
 #include "disc/script_model.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
 
 // Two highlight sets of one menu cell: a plain one without buttons, and a
 // marked one with three buttons.
-std::vector<disc::THighlightPlayItem> TwoItems(const app::TForm1& Form) {
+std::vector<disc::THighlightPlayItem> TwoItems(const test::DiscForm& Form) {
   std::vector<disc::THighlightPlayItem> items(2);
   disc::InitHighlightPlayItem(Form, items[0]);
   items[0].IFOIndex = 1;
@@ -103,7 +103,7 @@ std::vector<uint8_t> ExpectedFile() {
 
 TEST(HighlightFile, TwoItemsAreWrittenByteExactAndReadBack) {
   TempDir dir;
-  Project p;
+  DiscProject p;
   p.Form.FrameRate = 29.97;
   const std::string file = dir.File("m000_v002c001.hlt2");
   auto items = TwoItems(p.Form);
@@ -148,7 +148,7 @@ TEST(HighlightFile, TwoItemsAreWrittenByteExactAndReadBack) {
 
 TEST(HighlightFile, ShortFilesAreRefusedAndKept) {
   TempDir dir;
-  Project p;
+  DiscProject p;
   const std::string file = dir.File("short.hlt2");
   disc::TVideoTrack track;
   track.HighlightStreams.resize(1);
@@ -186,7 +186,7 @@ TEST(HighlightFile, ShortFilesAreRefusedAndKept) {
 
 TEST(HighlightFile, FailedWritesAreReported) {
   TempDir dir;
-  Project p;
+  DiscProject p;
   disc::THighlightPlayItem item;
   disc::InitHighlightPlayItem(p.Form, item);
   item.Buttons.resize(2);
@@ -204,7 +204,7 @@ TEST(HighlightFile, FailedWritesAreReported) {
 }
 
 TEST(HighlightItem, TheTwentyFiveFrameByte) {
-  Project p;
+  DiscProject p;
   disc::THighlightPlayItem item;
   for (double rate : {25.0, 29.97, 30.0, 50.0}) {
     p.Form.FrameRate = rate;
@@ -218,7 +218,7 @@ TEST(HighlightItem, TheTwentyFiveFrameByte) {
 }
 
 TEST(HighlightItem, MatchedToSegmentsByTimeThenBySource) {
-  Project p;
+  DiscProject p;
   p.Form.PictureWidth = 720;
   p.Form.PictureHeight = 576;
   disc::TVideoTrack t;
@@ -263,7 +263,7 @@ TEST(HighlightItem, MatchedToSegmentsByTimeThenBySource) {
 // ---- lookup lists ----
 
 TEST(NameLists, PerTitleSetLists) {
-  Project p;
+  DiscProject p;
   p.Form.TitleSetCount = 3;
   disc::ClearVTSNameLists(p.Form);
   disc::AddVTSName(p.Form, "t001_v001", 1);
@@ -283,9 +283,9 @@ TEST(NameLists, PerTitleSetLists) {
 
 TEST(NameLists, ListedAudioFileNames) {
   TempDir dir;
-  Project p;
+  DiscProject p;
   WriteFileBytes(dir.File("t001_a0.pcm"), {0});
-  disc::AddAudioStream(p.Form, dir.File("t001_a0.pcm"), {}, 2, {}, 1, 1);
+  disc::AddAudioStream(p.Form, p.Form, dir.File("t001_a0.pcm"), {}, 2, {}, 1, 1);
   EXPECT_TRUE(disc::IsListedFileName(p.Form, dir.File("t001_a0.pcm")));
   EXPECT_TRUE(disc::IsListedFileName(p.Form, dir.File("T001_A0.WAV")));
   EXPECT_FALSE(disc::IsListedFileName(p.Form, dir.File("t001_a1.pcm")));
@@ -312,7 +312,7 @@ TEST(PaletteList, FindAddAndMostUsed) {
 }
 
 TEST(AngleLists, BlocksOfTheTitleAndMenuChains) {
-  Project p;
+  DiscProject p;
   // VOB 1: three angle cells, one seamless; VOB 2: a single seamless cell;
   // VOB 3: two cells, neither seamless. A second chain repeats VOB 1 cell 1.
   AddTitleChain(p.Form, 1, 0x81,

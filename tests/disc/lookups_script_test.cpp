@@ -2,7 +2,7 @@
 
 #include "disc/lookups_fixtures.h"
 #include "disc/script_model.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::test {
 namespace {
@@ -61,7 +61,7 @@ TEST(ScriptNames, Builders) {
   EXPECT_EQ((disc::TScriptName{"t01_v001c001-t", 0}.DisplayName()), "t01_v001c001-t");
   EXPECT_EQ((disc::TScriptName{"cell", 2}.DisplayName()), "cell_2");
 
-  Project p;
+  DiscProject p;
   AddMenuChain(p.Form, 0, 'e', 'n', MakePgc());
   AddMenuChain(p.Form, 0, 'e', 'n', MakePgc());
   AddMenuChain(p.Form, 0, 'q', 'q', MakePgc());
@@ -74,7 +74,7 @@ TEST(ScriptNames, Builders) {
 
 // ---- tracks ----
 
-disc::TVideoTrack& AddTrack(app::TForm1& Form, const std::string& Name, int32_t Angle = 0) {
+disc::TVideoTrack& AddTrack(test::DiscForm& Form, const std::string& Name, int32_t Angle = 0) {
   Form.ScriptTracks.emplace_back();
   Form.ScriptTracks.back().Name = Name;
   Form.ScriptTracks.back().AngleNumber = Angle;
@@ -82,7 +82,7 @@ disc::TVideoTrack& AddTrack(app::TForm1& Form, const std::string& Name, int32_t 
 }
 
 TEST(ScriptTracks, AngleBlocks) {
-  Project p;
+  DiscProject p;
   // A block at the start without a first-angle track, a plain track, a full block.
   for (int a : {2, 3, 0, 1, 2, 3, 0}) AddTrack(p.Form, "t" + std::to_string(p.Form.ScriptTracks.size()), a);
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 5, 2), 4);  // angle 3 asking for angle 2: second of its block
@@ -99,7 +99,7 @@ TEST(ScriptTracks, AngleBlocks) {
 
 TEST(ScriptTracks, LookupsByNameFileAndAudio) {
   TempDir dir;
-  Project p;
+  DiscProject p;
   disc::TVideoTrack& a = AddTrack(p.Form, "m01_v001c001-t");
   a.FileName = "m001_v001c001_e0";
   a.Stills.push_back({});
@@ -118,7 +118,7 @@ TEST(ScriptTracks, LookupsByNameFileAndAudio) {
   EXPECT_EQ(disc::FindScriptTrackByFile(p.Form, "m001_v001c001_e0_0002", true), &a);
 
   WriteFileBytes(dir.File("m001_v002c001_e0.m2v"), {0});
-  disc::TVideoStreamEntry* v = disc::RegisterVideoStream(p.Form, dir.File("m001_v002c001_e0.m2v"), {}, {}, 1, 0, {});
+  disc::TVideoStreamEntry* v = disc::RegisterVideoStream(p.Form, p.Form, dir.File("m001_v002c001_e0.m2v"), {}, {}, 1, 0, {});
   EXPECT_EQ(disc::FindVideoStreamOfAudioFile(p.Form, "m001_v002c001_81"), v);
   EXPECT_EQ(disc::FindVideoStreamOfAudioFile(p.Form, "m001_v002c001_80"), nullptr);
 
@@ -140,7 +140,7 @@ TEST(ScriptTracks, LookupsByNameFileAndAudio) {
 }
 
 TEST(ScriptTracks, CopyIsDeepAndKeepsTheDestinationsOtherLists) {
-  Project p;
+  DiscProject p;
   disc::TVideoTrack& src = AddTrack(p.Form, "t01_v001c001-t");
   src.FileName = "t001_v001c001_e0";
   src.VobId = 1;
@@ -282,14 +282,14 @@ TEST(ScriptTracks, SegmentsSortAndTheirFileImage) {
 }
 
 TEST(ScriptTracks, FrameRateAllows) {
-  Project p;
+  DiscProject p;
   p.Form.FrameRate = 30;
-  EXPECT_TRUE(disc::FrameRateAllows(p.Form, 2));
+  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form, 2));
   p.Form.Options.TimeScale1001 = 1;
-  EXPECT_FALSE(disc::FrameRateAllows(p.Form, 2));
-  EXPECT_TRUE(disc::FrameRateAllows(p.Form, 1));
+  EXPECT_FALSE(disc::FrameRateAllows(p.Form, p.Form, 2));
+  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form, 1));
   p.Form.FrameRate = 29.97;
-  EXPECT_TRUE(disc::FrameRateAllows(p.Form, 2));
+  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form, 2));
 }
 
 TEST(TextPool, HandlesStayValidAndReleaseIsSafe) {

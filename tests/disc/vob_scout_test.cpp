@@ -13,7 +13,7 @@
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
 #include "evo_builder.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::disc {
 namespace {
@@ -123,15 +123,15 @@ struct Scanned {
   TScanEnd End;
 };
 
-Scanned ScanWith(test::Project& p, const std::string& File, bool Full) {
+Scanned ScanWith(test::DiscProject& p, const std::string& File, bool Full) {
   p.Form.Options.FullScan = Full ? 1 : 0;
   auto s = std::make_unique<TVobScaut>(File);
-  const TScanEnd end = s->Scan(p.Form, p.Form.StatusProgress);
+  const TScanEnd end = s->Scan(p.Form, p.Form, p.Form.StatusProgress);
   return {std::move(s), end};
 }
 
 // Scans in both modes; they must agree on everything the map holds.
-std::unique_ptr<TVobScaut> ScanBothModes(test::Project& p, const std::string& File) {
+std::unique_ptr<TVobScaut> ScanBothModes(test::DiscProject& p, const std::string& File) {
   Scanned full = ScanWith(p, File, true);
   Scanned fast = ScanWith(p, File, false);
   EXPECT_EQ(full.End, fast.End);
@@ -143,13 +143,13 @@ std::unique_ptr<TVobScaut> ScanBothModes(test::Project& p, const std::string& Fi
   return std::move(fast.Scout);
 }
 
-size_t CountLines(const test::Project& p, const std::string& Piece) {
+size_t CountLines(const test::DiscProject& p, const std::string& Piece) {
   size_t n = 0;
   for (const auto& t : p.LogTexts()) n += t.find(Piece) != std::string::npos;
   return n;
 }
 
-const platform::LogLine* FindLine(const test::Project& p, const std::string& Piece) {
+const platform::LogLine* FindLine(const test::DiscProject& p, const std::string& Piece) {
   for (const auto& l : p.Form.LogWindow.Log.Lines)
     if (l.Caption.find(Piece) != std::string::npos) return &l;
   return nullptr;
@@ -194,7 +194,7 @@ TEST(VobScout, FastAndFullScansMapCellsWithSectorsAndStartTimes) {
   w.Vobu(1, 2, 4, 180000);  // 7..11
   w.Vobu(2, 1, 1, 225000);  // 12..13
   w.Save(dir.File("hv001t01.evo"));
-  test::Project p;
+  test::DiscProject p;
   p.Form.FrameRate = 25;
   auto s = ScanBothModes(p, dir.File("hv001t01.evo"));
   EXPECT_EQ(RunsOf(*s), (std::vector<MapRun>{{1, 1, 0, 6, 0}, {1, 2, 7, 11, 0}, {2, 1, 12, 13, 0}}));
@@ -241,7 +241,7 @@ TEST(VobScout, PacksBeforeTheFirstNavigationPackOnlyCount) {
   w.Vobu(1, 1, 2);  // 2..4
   w.Vobu(1, 2, 2);  // 5..7
   w.Save(dir.File("a.evo"));
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, dir.File("a.evo"));
   EXPECT_EQ(RunsOf(*s), (std::vector<MapRun>{{1, 1, 0, 4, 0}, {1, 2, 5, 7, 0}}));
 }
@@ -255,7 +255,7 @@ TEST(VobScout, InterleavedCellsAreCountedAndFlagged) {
   w.Vobu(3, 1, 1);        // EVO id 2 after 3: interleaved at once
   w.Vobu(2, 1, 1);
   w.Save(dir.File("a.evo"));
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, dir.File("a.evo"));
   ASSERT_EQ(s->Occurrences.size(), 4u);
   EXPECT_EQ(s->Occurrences[0].RunCount, 2u);
@@ -310,7 +310,7 @@ TEST(VobScout, AngleTablesGiveAngleCellsInConsecutiveEvoIds) {
   w.Vobu(r, 1);
   w.Save(dir.File("a.evo"));
 
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, dir.File("a.evo"));
   auto entry = [&](uint32_t key) -> std::pair<uint32_t, uint8_t> { return {s->VobAngleNumber(key), s->VobAngleFlag(key)}; };
   EXPECT_EQ(entry(2), std::make_pair(1u, uint8_t{1}));
@@ -364,7 +364,7 @@ TEST(VobScout, EndAddressesThatMissTheNextVobuFallBackToPackByPack) {
   w.Vobu(1, 4, 2);
   w.Vobu(1, 5, 1);
   w.Save(dir.File("hv001t01.evo"));
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, dir.File("hv001t01.evo"));
   EXPECT_EQ(RunsOf(*s), (std::vector<MapRun>{{1, 1, 0, 2, 0}, {1, 2, 3, 6, 0}, {1, 3, 7, 9, 0}, {1, 4, 10, 12, 0},
                                            {1, 5, 13, 14, 0}}));
@@ -381,7 +381,7 @@ TEST(VobScout, TruncatedFileEndsTheMapAtItsLastPack) {
   w.Vobu(1, 1, 3, 9000);  // 0..3
   w.Vobu(1, 2, 5, 18000); // 4..9, cut inside pack 7 (700 bytes of it are left)
   w.Save(dir.File("hv001t01.evo"), 2 * 2048 + (2048 - 700));
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, dir.File("hv001t01.evo"));
   EXPECT_EQ(RunsOf(*s), (std::vector<MapRun>{{1, 1, 0, 3, 0}, {1, 2, 4, 7, 0}})) << "the short last pack counts";
   EXPECT_EQ(s->SectorCounter, 8);
@@ -411,11 +411,11 @@ TEST(VobScout, ReadErrorEndsTheMapAtTheFailingPackAndIsNotFinished) {
   g_failAt = 21 * 2048 + 100;
   for (const bool full : {true, false}) {
     SCOPED_TRACE(full ? "full" : "fast");
-    test::Project p;
+    test::DiscProject p;
     p.Form.Options.FullScan = full ? 1 : 0;
     TVobScaut s(dir.File("hv001t01.evo"));
     s.ReadFunction = &FailingRead;
-    EXPECT_EQ(s.Scan(p.Form, p.Form.StatusProgress), TScanEnd::ReadError);
+    EXPECT_EQ(s.Scan(p.Form, p.Form, p.Form.StatusProgress), TScanEnd::ReadError);
     EXPECT_TRUE(s.ReadError);
     // Full scans fail at pack 21; fast ones jump from the navigation pack at 20 to 24.
     const uint32_t failing = full ? 21 : 24;
@@ -434,13 +434,13 @@ TEST(VobScout, StopEndsTheScanAtOnce) {
   for (uint8_t cell = 1; cell <= 4; ++cell) w.Vobu(1, cell, 4);
   w.Save(dir.File("hv001t01.evo"));
   w.Save(dir.File("hv001t02.evo"));
-  test::Project p;
+  test::DiscProject p;
   p.Form.Options.FullScan = 1;
   p.Form.StatusProgress.OnChange = [&p](const platform::ProgressBar& b) {
     if (b.Position == 7) p.Form.Abort = 1;
   };
   TVobScaut s(dir.File("hv001t01.evo"));
-  EXPECT_EQ(s.Scan(p.Form, p.Form.StatusProgress), TScanEnd::Stopped);
+  EXPECT_EQ(s.Scan(p.Form, p.Form, p.Form.StatusProgress), TScanEnd::Stopped);
   EXPECT_EQ(s.SectorCounter, 7);
   EXPECT_EQ(RunsOf(s), (std::vector<MapRun>{{1, 1, 0, 4, 0}, {1, 2, 5, 6, 0}}));
   EXPECT_EQ(s.ScannedFiles.size(), 1u);
@@ -463,7 +463,7 @@ TEST(VobScout, ChainIsCountedFromItsFirstFileAcrossAVobuSplitByTheBoundary) {
   two.Vobu(1, 2, 2);  // 10..12
   two.Vobu(1, 3, 1);  // 13..14
   two.Save(dir.File("hv001t2.evo"));  // found under its plain number
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, dir.File("hv001t01.evo"));
   EXPECT_EQ(RunsOf(*s), (std::vector<MapRun>{{1, 1, 0, 3, 0}, {1, 2, 4, 12, 0}, {1, 3, 13, 14, 0}}));
   ASSERT_EQ(s->ScannedFiles.size(), 2u);
@@ -486,10 +486,10 @@ TEST(VobScout, MenuFilesAndLooseFilesAreChainsOfOne) {
                            "hv001t10.evo", "hv001t11.evo", "clip_10.evo", "clip_11.evo", "clip_12.evo"})
     w.Save(dir.File(name));
   auto files = [&](const std::string& name, uint8_t loose = 0) {
-    test::Project p;
+    test::DiscProject p;
     p.Form.LooseEvo = loose;
     TVobScaut s(dir.File(name));
-    s.Scan(p.Form, p.Form.StatusProgress);
+    s.Scan(p.Form, p.Form, p.Form.StatusProgress);
     EXPECT_EQ(p.Form.StatusProgress.Max, static_cast<int64_t>(2 * s.ScannedFiles.size()));
     return s.ScannedFiles.size();
   };
@@ -540,7 +540,7 @@ TEST(VobScout, NextEvoFileNamePrefersTwoDigitsAndKeepsTheFolder) {
 // ---- registry, angle query and tree ----
 
 TEST(VobScoutRegistry, RegistersTitleSetsBelowOneHundredAndFreesOnDemand) {
-  test::Project p;
+  test::DiscProject p;
   auto scout = TVobScaut::Create("x.evo");
   scout->Cells.push_back({});
   RegisterVobScout(p.Form, 100, scout, 2);
@@ -571,7 +571,7 @@ TEST(VobScoutRegistry, AngleQueryWeighsTheScoutAgainstTheProgramChains) {
   angle.NonSeamless = {5, 9};
   w.Vobu(angle, 1);
   w.Save(dir.File("hv001t01.evo"));
-  test::Project p;
+  test::DiscProject p;
   auto scout = std::shared_ptr<TVobScaut>(ScanWith(p, dir.File("hv001t01.evo"), false).Scout.release());
   RegisterVobScout(p.Form, 1, scout, 2);
   using test::CellDef;
@@ -600,11 +600,11 @@ TEST(VobScoutTree, ListsEvoIdsAndCellsPerDomain) {
   menus.Save(dir.File("HV000M02.EVO"));
   vtsMenu.Save(dir.File("HV001M01.EVO"));
   titles.Save(dir.File("HV001T01.EVO"));
-  test::Project p;
+  test::DiscProject p;
   p.Form.TitleSetCount = 2;
   p.Form.IFOFiles[0].FileName = dir.File("HV000I01.IFO");
   p.Form.IFOFiles[1].FileName = dir.File("HV001I01.IFO");
-  BuildVobTree(p.Form);
+  BuildVobTree(p.Form, p.Form);
   std::vector<std::string> lines;
   const auto& nodes = p.Form.TreeView7.Nodes;
   for (const auto& n : nodes) {
@@ -721,7 +721,7 @@ TEST(VobScoutBuilt, ChainsMapAsTheBuilderLaidThemOutInBothModes) {
     ASSERT_TRUE(sum.Ok) << sum.Error;
     ASSERT_GE(sum.Files.size(), 3u);
 
-    test::Project p;
+    test::DiscProject p;
     auto s = ScanBothModes(p, sum.Files[0].Path);
     CheckMap(*s, ExpectedMap(sum));
     EXPECT_EQ(s->ScannedFiles.size(), sum.Files.size());
@@ -760,7 +760,7 @@ TEST(VobScoutBuilt, TruncatedEvoFileMapsWhatIsLeft) {
   bytes.resize(size_t(cutPack) * 2048 + 1000);
   test::WriteFileBytes(sum.Files[0].Path, bytes);
 
-  test::Project p;
+  test::DiscProject p;
   auto s = ScanBothModes(p, sum.Files[0].Path);
   CheckMap(*s, ExpectedMap(sum, cutPack));
   EXPECT_EQ(s->SectorCounter, int64_t(cutPack) + 1);

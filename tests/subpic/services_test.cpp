@@ -8,18 +8,18 @@
 
 #include "core/byte_order.h"
 #include "disc/string_pool.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
 namespace tess::subpic {
 namespace {
 
-using test::Project;
+using test::DiscProject;
 using test::ReadFileBytes;
 using test::TempDir;
 
 uint32_t LE32(const std::vector<uint8_t>& b, size_t at) { return core::ReadLE32(b.data() + at); }
 
-TSubpictureUnitInfo SampleUnit(app::TForm1& Form) {
+TSubpictureUnitInfo SampleUnit(test::DiscForm& Form) {
   TSubpictureUnitInfo u;
   u.LanguageText = AddDataString(Form, "Not Specified");
   u.DomainKind = 2;
@@ -34,7 +34,7 @@ TSubpictureUnitInfo SampleUnit(app::TForm1& Form) {
 }
 
 TEST(SubpictureIndex, RecordsAreWrittenFieldByField) {
-  Project p;
+  DiscProject p;
   TempDir dir;
   TSubPicBase1 base;
   const std::string dat = dir.File("VTS_003_1.dat");
@@ -42,11 +42,11 @@ TEST(SubpictureIndex, RecordsAreWrittenFieldByField) {
   const uint32_t folder = AddDataString(p.Form, "/out/VTS_003/Titles/");
   const uint32_t context = AddDataString(p.Form, "VTS_003");
 
-  ASSERT_TRUE(AppendSubpictureToSup(p.Form, base, dat, unit, 0x21, folder, 4096, 1234.5, 3, 3, context));
+  ASSERT_TRUE(AppendSubpictureToSup(p.Form, p.Form, base, dat, unit, 0x21, folder, 4096, 1234.5, 3, 3, context));
   auto second = unit;
   second.CellId = 2;
   second.LanguageText = 0;
-  ASSERT_TRUE(AppendSubpictureToSup(p.Form, base, dat, second, 0x3F, 0, 0x10000, -40.0, -1, 0, 0));
+  ASSERT_TRUE(AppendSubpictureToSup(p.Form, p.Form, base, dat, second, 0x3F, 0, 0x10000, -40.0, -1, 0, 0));
 
   const auto b = ReadFileBytes(dat);
   ASSERT_EQ(b.size(), 2 * kSupIndexRecordSize);
@@ -95,21 +95,21 @@ TEST(SubpictureIndex, RecordsAreWrittenFieldByField) {
 }
 
 TEST(SubpictureIndex, DatFilesAreListedOnce) {
-  Project p;
+  DiscProject p;
   TempDir dir;
   TSubPicBase1 base;
   const auto unit = SampleUnit(p.Form);
   const std::string a = dir.File("a.dat");
   const std::string b = dir.File("b.dat");
   for (const auto& f : {a, b, a, a, b})
-    ASSERT_TRUE(AppendSubpictureToSup(p.Form, base, f, unit, 0x20, 0, 0, 0, 1, 1, 0));
+    ASSERT_TRUE(AppendSubpictureToSup(p.Form, p.Form, base, f, unit, 0x20, 0, 0, 0, 1, 1, 0));
   EXPECT_EQ(p.Form.DatFiles, (std::vector<std::string>{a, b}));
   EXPECT_EQ(ReadFileBytes(a).size(), 3 * kSupIndexRecordSize);
   EXPECT_EQ(ReadFileBytes(b).size(), 2 * kSupIndexRecordSize);
 }
 
 TEST(SubpictureIndex, FailuresAreReported) {
-  Project p;
+  DiscProject p;
   TempDir dir;
   TSubPicBase1 base;
   const auto unit = SampleUnit(p.Form);
@@ -117,7 +117,7 @@ TEST(SubpictureIndex, FailuresAreReported) {
   std::vector<std::string> informed;
   p.Prompt.OnLog = [&](const std::string& s) { informed.push_back(s); };
 
-  EXPECT_FALSE(AppendSubpictureToSup(p.Form, base, missing, unit, 0x20, 0, 0, 0, 1, 1, 0));
+  EXPECT_FALSE(AppendSubpictureToSup(p.Form, p.Form, base, missing, unit, 0x20, 0, 0, 0, 1, 1, 0));
   EXPECT_TRUE(p.LogContains("Can not open file " + missing));
   ASSERT_EQ(informed.size(), 1u);
   EXPECT_NE(informed[0].find("Can not open file " + missing), std::string::npos);
@@ -125,18 +125,18 @@ TEST(SubpictureIndex, FailuresAreReported) {
 
   // With the message boxes off only the log says so.
   p.Form.Options.ShowErrorMsg = 0;
-  EXPECT_FALSE(AppendSubpictureToSup(p.Form, base, missing, unit, 0x20, 0, 0, 0, 1, 1, 0));
+  EXPECT_FALSE(AppendSubpictureToSup(p.Form, p.Form, base, missing, unit, 0x20, 0, 0, 0, 1, 1, 0));
   EXPECT_EQ(informed.size(), 1u);
 
   // An offset that does not fit the record is refused, not cut.
   const std::string dat = dir.File("big.dat");
-  EXPECT_FALSE(AppendSubpictureToSup(p.Form, base, dat, unit, 0x20, 0, 0x100000000ull, 0, 1, 1, 0));
+  EXPECT_FALSE(AppendSubpictureToSup(p.Form, p.Form, base, dat, unit, 0x20, 0, 0x100000000ull, 0, 1, 1, 0));
   EXPECT_FALSE(std::filesystem::exists(dat));
   EXPECT_TRUE(p.Form.DatFiles.empty());
 }
 
 TEST(DataStrings, HandlesStayValidAsTheSetGrows) {
-  Project p;
+  DiscProject p;
   auto& set = p.Form.DataStrings;
   const uint32_t en = AddDataString(p.Form, "English");
   EXPECT_EQ(set.IndexOf("Nothing"), 0u);
@@ -158,7 +158,7 @@ TEST(DataStrings, HandlesStayValidAsTheSetGrows) {
 }
 
 TEST(MsToTimecodeTest, RoundsFramesAndCarries) {
-  Project p;
+  DiscProject p;
   struct Case {
     double Rate;
     uint32_t Ms;
@@ -194,7 +194,7 @@ TEST(MsToTimecodeTest, RoundsFramesAndCarries) {
 }
 
 TEST(TitleNameLists, AddContainsFindByTitleSet) {
-  Project p;
+  DiscProject p;
   p.Form.TitleSetCount = 3;
   EXPECT_FALSE(TitleNameListContains(p.Form, "t01_m001"));
   EXPECT_EQ(TitleNameListFind(p.Form, "t01_m001"), "");

@@ -20,25 +20,14 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-Project::Project() : FormPtr(std::make_unique<app::TForm1>()), Form(*FormPtr) {
-  Window = std::make_unique<app::MainWindow>(Form);
-  Form.Prompt = &Prompt;
-}
-
-std::vector<std::string> Project::LogTexts() const {
+std::vector<std::string> LogLineTexts(const platform::LogModel& Log) {
   std::vector<std::string> out;
-  for (const auto& l : Form.LogWindow.Log.Lines) {
+  for (const auto& l : Log.Lines) {
     // "  hh:mm:ss   text"
     const std::string& c = l.Caption;
     out.push_back(c.size() >= 13 && c[0] == ' ' && c[1] == ' ' && c[4] == ':' ? c.substr(13) : c);
   }
   return out;
-}
-
-bool Project::LogContains(const std::string& piece) const {
-  for (const auto& t : LogTexts())
-    if (t.find(piece) != std::string::npos) return true;
-  return false;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {

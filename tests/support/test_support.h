@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window_impl.h"
-#include "app/project_state.h"
+#include "core/headless_window.h"
+#include "core/run_context.h"
 
 namespace tess::test {
 
@@ -26,17 +26,32 @@ class TempDir {
   std::string path_;
 };
 
-// A project state with a headless main window and a prompt that answers No.
-struct Project {
-  Project();
-  std::unique_ptr<app::TForm1> FormPtr;
-  app::TForm1& Form;
-  std::unique_ptr<app::MainWindow> Window;
+// Texts of a log window's lines, captions without the time stamp.
+std::vector<std::string> LogLineTexts(const platform::LogModel& Log);
+
+// A run context (or a state built on one) with a headless main window and a
+// prompt that answers No. FormT is the context the tests of a layer take,
+// WindowT the main window they run under.
+template <class FormT, class WindowT = core::HeadlessWindow>
+struct BasicProject {
+  BasicProject() : FormPtr(std::make_unique<FormT>()), Form(*FormPtr) {
+    Window = std::make_unique<WindowT>(Form);
+    Form.Prompt = &Prompt;
+  }
+  std::unique_ptr<FormT> FormPtr;
+  FormT& Form;
+  std::unique_ptr<WindowT> Window;
   platform::PolicyPrompt Prompt;
   // Texts of the log lines written so far (captions without the time stamp).
-  std::vector<std::string> LogTexts() const;
-  bool LogContains(const std::string& piece) const;
+  std::vector<std::string> LogTexts() const { return LogLineTexts(Form.LogWindow.Log); }
+  bool LogContains(const std::string& piece) const {
+    for (const auto& t : LogTexts())
+      if (t.find(piece) != std::string::npos) return true;
+    return false;
+  }
 };
+
+using CoreProject = BasicProject<core::RunContext>;
 
 // A file-size limit stands in for a full disk: writes past it fail with EFBIG.
 class FileSizeLimit {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace tess::app {
+namespace tess::state {
 
 // The title-set list dialog's three marks, indexed 1..100 (0 unused): for a disc
 // n is the title-set number + 1, for a loose EVO list the 1-based position.
@@ -29,4 +29,4 @@ struct TVTSListForm {
   bool DemuxMarked(size_t N) const { return N >= DemuxMark.size() || DemuxMark[N] != 0; }
 };
 
-}  // namespace tess::app
+}  // namespace tess::state

@@ -1,11 +1,11 @@
-#include "core/cell_lookups.h"
+#include "disc/cell_lookups.h"
 
 #include <gtest/gtest.h>
 
 #include "disc/ifo_model.h"
-#include "support/test_support.h"
+#include "support/disc_support.h"
 
-namespace tess::core {
+namespace tess::disc {
 namespace {
 
 using disc::TPGC;
@@ -90,7 +90,7 @@ TEST(CellLookups, StillsPositionsAndCountsBeyondTheTables) {
 }
 
 TEST(CellLookups, TitleSetQuestions) {
-  test::Project p;
+  test::DiscProject p;
   auto& table = p.Form.IFOFiles[1].VTS_PGCIT;
   auto add = [&](std::unique_ptr<TPGC> pgc) {
     disc::TTitlePGCEntry e;
@@ -239,4 +239,4 @@ TEST(ReadFirstVobuIds, GivesZeroIdsForAnythingElse) {
 }
 
 }  // namespace
-}  // namespace tess::core
+}  // namespace tess::disc

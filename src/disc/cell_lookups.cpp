@@ -1,28 +1,29 @@
-#include "core/cell_lookups.h"
+#include "disc/cell_lookups.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 
-#include "app/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_state.h"
 #include "core/files.h"
 #include "disc/ifo_model.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 
-namespace tess::core {
+namespace tess::disc {
 
 namespace {
 
 // Cells that both tables describe: the header's count, bounded by what was read.
-size_t PositionCount(const disc::TPGC* PGC) {
+size_t PositionCount(const TPGC* PGC) {
   if (!PGC) return 0;
   return std::min<size_t>(PGC->CellCount, PGC->CellPositions.size());
 }
 
 // Index of the first position entry with these ids, or -1.
-int64_t FindCell(const disc::TPGC* PGC, uint32_t VobId, uint32_t CellId) {
+int64_t FindCell(const TPGC* PGC, uint32_t VobId, uint32_t CellId) {
   const size_t n = PositionCount(PGC);
   for (size_t i = 0; i < n; ++i) {
     const auto& p = PGC->CellPositions[i];
@@ -31,43 +32,43 @@ int64_t FindCell(const disc::TPGC* PGC, uint32_t VobId, uint32_t CellId) {
   return -1;
 }
 
-const disc::TCellPlayback* PlaybackOf(const disc::TPGC* PGC, int64_t Index) {
+const TCellPlayback* PlaybackOf(const TPGC* PGC, int64_t Index) {
   if (!PGC || Index < 0 || static_cast<size_t>(Index) >= PGC->CellPlayback.size()) return nullptr;
   return &PGC->CellPlayback[static_cast<size_t>(Index)];
 }
 
-const disc::TPGCTable* TitlePgcTable(const app::TForm1& Form, int32_t VtsIndex) {
-  if (VtsIndex < 0 || static_cast<size_t>(VtsIndex) >= Form.IFOFiles.size()) return nullptr;
-  return &Form.IFOFiles[static_cast<size_t>(VtsIndex)].VTS_PGCIT;
+const TPGCTable* TitlePgcTable(const DiscState& Disc, int32_t VtsIndex) {
+  if (VtsIndex < 0 || static_cast<size_t>(VtsIndex) >= Disc.IFOFiles.size()) return nullptr;
+  return &Disc.IFOFiles[static_cast<size_t>(VtsIndex)].VTS_PGCIT;
 }
 
 }  // namespace
 
-bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const disc::TPGC* PGC, bool IncludeFirst) {
-  const disc::TCellPlayback* cell = PlaybackOf(PGC, FindCell(PGC, VobId, CellId));
+bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const TPGC* PGC, bool IncludeFirst) {
+  const TCellPlayback* cell = PlaybackOf(PGC, FindCell(PGC, VobId, CellId));
   if (!cell) return false;
   if (CellId == 1 && !IncludeFirst) return false;
   return cell->Seamless();
 }
 
-bool IsCellSeamlessInVts(const app::TForm1& Form, uint32_t VobId, uint32_t CellId, int32_t VtsIndex) {
-  const disc::TPGCTable* table = TitlePgcTable(Form, VtsIndex);
+bool IsCellSeamlessInVts(const DiscState& Disc, uint32_t VobId, uint32_t CellId, int32_t VtsIndex) {
+  const TPGCTable* table = TitlePgcTable(Disc, VtsIndex);
   if (!table) return false;
   for (const auto& entry : table->PGCs)
     if (IsCellSeamless(VobId, CellId, entry.PGC.get(), true)) return true;
   return false;
 }
 
-uint8_t GetCellStillTime(uint32_t VobId, uint32_t CellId, const disc::TPGC* PGC) {
-  const disc::TCellPlayback* cell = PlaybackOf(PGC, FindCell(PGC, VobId, CellId));
+uint8_t GetCellStillTime(uint32_t VobId, uint32_t CellId, const TPGC* PGC) {
+  const TCellPlayback* cell = PlaybackOf(PGC, FindCell(PGC, VobId, CellId));
   return cell ? cell->StillTime() : 0;
 }
 
-uint8_t GetCellStillKind(uint32_t VobId, uint32_t CellId, const disc::TPGC* PGC) {
+uint8_t GetCellStillKind(uint32_t VobId, uint32_t CellId, const TPGC* PGC) {
   return GetCellStillTime(VobId, CellId, PGC) == 255 ? 2 : 1;
 }
 
-void GetCellPosition(const disc::TPGC* PGC, int32_t Index, TVobCellId& Pos) {
+void GetCellPosition(const TPGC* PGC, int32_t Index, TVobCellId& Pos) {
   Pos = {};
   if (Index < 0 || static_cast<size_t>(Index) >= PositionCount(PGC)) return;
   const auto& p = PGC->CellPositions[static_cast<size_t>(Index)];
@@ -75,7 +76,7 @@ void GetCellPosition(const disc::TPGC* PGC, int32_t Index, TVobCellId& Pos) {
   Pos.CellId = p.CellId;
 }
 
-bool VobHasSeamlessCell(uint32_t VobId, const disc::TPGC* PGC) {
+bool VobHasSeamlessCell(uint32_t VobId, const TPGC* PGC) {
   const size_t n = PositionCount(PGC);
   for (size_t i = 0; i < n; ++i) {
     const auto& p = PGC->CellPositions[i];
@@ -84,7 +85,7 @@ bool VobHasSeamlessCell(uint32_t VobId, const disc::TPGC* PGC) {
   return false;
 }
 
-bool VobHasSeamlessLaterCell(uint32_t VobId, const disc::TPGC* PGC) {
+bool VobHasSeamlessLaterCell(uint32_t VobId, const TPGC* PGC) {
   const size_t n = PositionCount(PGC);
   bool seenFirst = false;
   uint8_t firstCell = 0;
@@ -101,24 +102,24 @@ bool VobHasSeamlessLaterCell(uint32_t VobId, const disc::TPGC* PGC) {
   return false;
 }
 
-bool PgcListHasSeamlessVob(uint32_t VobId, std::span<const disc::TPGC* const> List) {
-  for (const disc::TPGC* pgc : List)
+bool PgcListHasSeamlessVob(uint32_t VobId, std::span<const TPGC* const> List) {
+  for (const TPGC* pgc : List)
     if (VobHasSeamlessLaterCell(VobId, pgc)) return true;
   return false;
 }
 
-bool PgcGroupsHaveSeamlessVob(uint32_t VobId, std::span<const std::vector<const disc::TPGC*>> Groups) {
+bool PgcGroupsHaveSeamlessVob(uint32_t VobId, std::span<const std::vector<const TPGC*>> Groups) {
   for (const auto& group : Groups)
     if (PgcListHasSeamlessVob(VobId, group)) return true;
   return false;
 }
 
-bool IsUniquePgcStart(const app::TForm1& Form, int32_t VtsIndex, uint32_t VobId, uint32_t CellId) {
-  const disc::TPGCTable* table = TitlePgcTable(Form, VtsIndex);
+bool IsUniquePgcStart(const DiscState& Disc, int32_t VtsIndex, uint32_t VobId, uint32_t CellId) {
+  const TPGCTable* table = TitlePgcTable(Disc, VtsIndex);
   if (!table) return false;
   int starts = 0;
   for (const auto& entry : table->PGCs) {
-    const disc::TPGC* pgc = entry.PGC.get();
+    const TPGC* pgc = entry.PGC.get();
     if (PositionCount(pgc) == 0) continue;
     const auto& first = pgc->CellPositions[0];
     if (first.VobId == VobId && first.CellId == CellId) ++starts;
@@ -150,7 +151,7 @@ bool TimecodeInRange(TTimeCode A, TTimeCode B, TTimeCode T) {
   return CompareTimecodes(A, T) <= 0 && CompareTimecodes(T, B) < 0;
 }
 
-int64_t GetFileSize64(const std::string& FileName) { return GetFileSizeByName(FileName); }
+int64_t GetFileSize64(const std::string& FileName) { return core::GetFileSizeByName(FileName); }
 
 bool IsSDResolution(int32_t Width, int32_t Height) {
   const bool width = Width == 352 || Width == 704 || Width == 720;
@@ -216,4 +217,4 @@ void ReadFirstVobuIds(const std::string& FileName, TVobCellId& Ids) {
   }
 }
 
-}  // namespace tess::core
+}  // namespace tess::disc

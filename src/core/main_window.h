@@ -5,9 +5,13 @@
 
 #include "platform/ui_models.h"
 
-namespace tess::app {
+namespace tess::core {
 
-struct TForm1;
+// Log line kinds: the icon a line shows and the letter a saved log gives it.
+enum LogKind : int32_t { kLogNormal = 0, kLogInfo = 1, kLogWarning = 2 };
+
+// Progress phases of the overall bar.
+enum ProgressPhase : int32_t { kPhaseDemux = 1, kPhaseCurrentFile = 2, kPhasePostProcessing = 3 };
 
 // The main window as the rest of the program sees it: its labels, bars, chart
 // and the run's log writer and progress. Every subsystem writes through this
@@ -43,4 +47,4 @@ class TfrmMain {
   virtual void ProcessMessages() = 0;
 };
 
-}  // namespace tess::app
+}  // namespace tess::core

@@ -6,18 +6,15 @@
 
 #include "core/timecode.h"
 
-namespace tess::app {
-struct TForm1;
-}
-namespace tess::disc {
-struct TPGC;
-}
-
 // Questions about the cells of a program chain that the demultiplexer, the audio
 // cutting and the script model ask again and again, the probe of a file's first
 // navigation pack, time-code comparisons and two size tests. Every PGC argument
 // may be nil; a nil PGC or one without cells gives false, 0 or the stated default.
-namespace tess::core {
+namespace tess::disc {
+
+using core::TTimeCode;
+struct TPGC;
+struct DiscState;
 
 // A VOB id and cell id, as in a cell position entry or a navigation pack.
 struct TVobCellId {
@@ -28,24 +25,24 @@ struct TVobCellId {
 
 // The seamless flag of the first cell with these ids; false when there is none.
 // Cell 1 of a VOB counts only when IncludeFirst is set.
-bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const disc::TPGC* PGC, bool IncludeFirst);
+bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const TPGC* PGC, bool IncludeFirst);
 // IsCellSeamless (first cells included) holds in some title PGC of that title set.
-bool IsCellSeamlessInVts(const app::TForm1& Form, uint32_t VobId, uint32_t CellId, int32_t VtsIndex);
+bool IsCellSeamlessInVts(const DiscState& Disc, uint32_t VobId, uint32_t CellId, int32_t VtsIndex);
 // The still time in seconds (255 infinite) of that cell; 0 when not found.
-uint8_t GetCellStillTime(uint32_t VobId, uint32_t CellId, const disc::TPGC* PGC);
+uint8_t GetCellStillTime(uint32_t VobId, uint32_t CellId, const TPGC* PGC);
 // 2 for an infinite still, else 1 (also for a nil PGC).
-uint8_t GetCellStillKind(uint32_t VobId, uint32_t CellId, const disc::TPGC* PGC);
+uint8_t GetCellStillKind(uint32_t VobId, uint32_t CellId, const TPGC* PGC);
 // Position entry Index (0-based); zero ids when the PGC has no such entry.
-void GetCellPosition(const disc::TPGC* PGC, int32_t Index, TVobCellId& Pos);
+void GetCellPosition(const TPGC* PGC, int32_t Index, TVobCellId& Pos);
 // Some cell of this VOB is seamless (cell 1 not counted).
-bool VobHasSeamlessCell(uint32_t VobId, const disc::TPGC* PGC);
+bool VobHasSeamlessCell(uint32_t VobId, const TPGC* PGC);
 // A cell of this VOB after its first one, with another cell id, is seamless.
-bool VobHasSeamlessLaterCell(uint32_t VobId, const disc::TPGC* PGC);
+bool VobHasSeamlessLaterCell(uint32_t VobId, const TPGC* PGC);
 // VobHasSeamlessLaterCell holds for some PGC of the list, or of any group.
-bool PgcListHasSeamlessVob(uint32_t VobId, std::span<const disc::TPGC* const> List);
-bool PgcGroupsHaveSeamlessVob(uint32_t VobId, std::span<const std::vector<const disc::TPGC*>> Groups);
+bool PgcListHasSeamlessVob(uint32_t VobId, std::span<const TPGC* const> List);
+bool PgcGroupsHaveSeamlessVob(uint32_t VobId, std::span<const std::vector<const TPGC*>> Groups);
 // Exactly one title PGC (with cells) of that title set starts with this cell.
-bool IsUniquePgcStart(const app::TForm1& Form, int32_t VtsIndex, uint32_t VobId, uint32_t CellId);
+bool IsUniquePgcStart(const DiscState& Disc, int32_t VtsIndex, uint32_t VobId, uint32_t CellId);
 
 // The two hexadecimal digits of Value read as a decimal number (0x25 gives 25);
 // a digit above 9 gives 0.
@@ -69,4 +66,4 @@ bool IsSDResolution(int32_t Width, int32_t Height);
 // packets; zero ids when the file does not start that way.
 void ReadFirstVobuIds(const std::string& FileName, TVobCellId& Ids);
 
-}  // namespace tess::core
+}  // namespace tess::disc

@@ -2,19 +2,23 @@
 #include <cstdint>
 #include <string>
 
-namespace tess::app {
+namespace tess::core {
+struct RunContext;
+}
 
-struct TForm1;
+namespace tess::disc {
 
-// Loads a disc's information files into the project state: the file at Path
+struct DiscState;
+
+// Loads a disc's information files into the disc state: the file at Path
 // (a VMG or a single title set; a folder stands for its "hv000i01.IFO") and,
 // for a VMG, every title set its VTS_ATRT counts, each from its ".IFO" or, when
 // that fails the information-file test, from its ".BUP". Record n holds title
 // set n; a title set whose two copies both fail stays a record of kind 0 (so the
 // numbering holds) and is not loaded. Returns the number of title sets read.
-int32_t LoadIFOSet(TForm1& Form, const std::string& Path);
+int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Path);
 
 // The set's own file names: "hv" + the number in three digits + "i01" + Ext.
 std::string TitleSetFileName(int32_t Number, const std::string& Ext);
 
-}  // namespace tess::app
+}  // namespace tess::disc

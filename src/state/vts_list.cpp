@@ -1,8 +1,8 @@
-#include "app/vts_list.h"
+#include "state/vts_list.h"
 
 #include <cstddef>
 
-namespace tess::app {
+namespace tess::state {
 
 void TVTSListForm::ApplyOK(const std::vector<Row>& Rows) {
   for (std::size_t n = 1; n < DemuxMark.size(); ++n) {
@@ -17,4 +17,4 @@ void TVTSListForm::ApplyOK(const std::vector<Row>& Rows) {
   }
 }
 
-}  // namespace tess::app
+}  // namespace tess::state

@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+#include <string_view>
+
+#include "core/log.h"
+#include "core/main_window.h"
+#include "core/options.h"
+#include "platform/prompt.h"
+#include "platform/pump.h"
+#include "platform/ui_models.h"
+
+namespace tess::core {
+
+class TStreamFinisher;
+
+// What a long-running routine needs of the program around it: somewhere to write
+// log lines, someone to ask, the status and progress models, the Stop flag and
+// the settings. Core and stream code takes this and plain arguments; it never
+// sees the disc or the project state.
+struct RunContext {
+  RunContext() = default;
+  RunContext(const RunContext&) = delete;
+  RunContext& operator=(const RunContext&) = delete;
+
+  TfrmMain* MainWindow = nullptr;      // set by the shell; never owned here
+  platform::Prompt* Prompt = nullptr;  // answers every question; set by the shell
+  platform::Pump Pump;                 // pumped where the long loops pump
+  TfrmLog LogWindow;
+  TInfoForm InfoForm;
+  platform::StatusPanels StatusBar1;
+  platform::ProgressBar ProgressBar1;    // handed to the video analyser runs
+  platform::ProgressBar StatusProgress;  // the bar inside the status bar (scout, loose EVO, tracks)
+  platform::Clipboard Clipboard;
+  TOptions Options;
+  // Finishes closed ".sup" and ".pcm" outputs; without one they stay as written.
+  TStreamFinisher* StreamFinisher = nullptr;
+  uint8_t Abort = 0;  // the Stop flag: non-zero stops every long loop
+
+  // The main window's log writer, when one is attached.
+  void Log(int32_t Kind, std::string_view Text, uint32_t Colour = platform::kColourBlack) {
+    if (MainWindow) MainWindow->AddLogLine(Kind, Text, Colour);
+  }
+  void LogError(std::string_view Text) { Log(kLogWarning, Text, platform::kColourRed); }
+  void ProcessMessages() {
+    if (MainWindow)
+      MainWindow->ProcessMessages();
+    else
+      Pump.Run();
+  }
+  bool Aborted() const { return Abort != 0; }
+};
+
+}  // namespace tess::core

@@ -1,0 +1,139 @@
+#include "disc/ifo_set.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "core/run_context.h"
+#include "disc/disc_state.h"
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "disc/attribute_decode.h"
+#include "disc/attribute_texts.h"
+#include "disc/highlights.h"
+#include "disc/ifo_readers.h"
+#include "disc/palette.h"
+#include "disc/vob_scout.h"
+#include "platform/paths.h"
+
+namespace tess::disc {
+
+namespace {
+
+// The information-file browser's name trees of the record at Index are built here.
+
+// Every chain's palette converted once to RGB; the list keeps each distinct
+// palette with the number of chains that use it.
+void AddChainPalette(DiscState& Disc, const TPGC* Pgc) {
+  if (!Pgc) return;
+  TPaletteColours rgb{};
+  PaletteYCrCbToRGB(Disc, Pgc, rgb);
+  const int32_t found = FindPalette(Disc.Palettes, rgb);
+  if (found >= 0)
+    ++Disc.Palettes.Items[static_cast<size_t>(found)].UseCount;
+  else
+    AddPalette(Disc.Palettes, rgb);
+}
+
+void ConvertPalettes(DiscState& Disc) {
+  Disc.Palettes.Items.clear();
+  for (int32_t i = 0; i < Disc.TitleSetCount; ++i) {
+    const TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(i)];
+    if (rec.Kind != ifoVMG && rec.Kind != ifoVTS) continue;
+    AddChainPalette(Disc, rec.FirstPlayPGC.get());
+    for (const auto& unit : rec.MenuPGCI_UT.Units)
+      for (const auto& entry : unit.PGCs) AddChainPalette(Disc, entry.PGC.get());
+    for (const auto& entry : rec.VTS_PGCIT.PGCs) AddChainPalette(Disc, entry.PGC.get());
+  }
+}
+
+// The disc's frame rate follows the TV system of its video: the first title
+// set's title video, else the video manager's menus. PAL discs play at 25,
+// NTSC ones at 29.97.
+void SetDiscFrameRate(DiscState& Disc) {
+  std::optional<uint16_t> attr;
+  for (int32_t i = 0; i < Disc.TitleSetCount && !attr; ++i) {
+    const TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(i)];
+    if (rec.Kind == ifoVTS)
+      attr = VideoAttrWordAt(rec.VTSI_MAT.data(), vtsi::TitleVideoAttr);
+  }
+  if (!attr && Disc.TitleSetCount > 0 && Disc.IFOFiles[0].Kind == ifoVMG)
+    attr = VideoAttrWordAt(Disc.IFOFiles[0].VMGI_MAT.data(), vmgi::MenuVideoAttr);
+  if (!attr) return;
+  std::array<uint8_t, 12> decoded{};
+  DecodeVideoAttr(*attr, decoded);
+  Disc.FrameRate = decoded[1] != 0 ? 25.0 : 29.97;
+}
+
+}  // namespace
+
+std::string TitleSetFileName(int32_t Number, const std::string& Ext) {
+  return "hv" + core::IntToStrZeroPad(Number, 3) + "i01" + Ext;
+}
+
+int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Path) {
+  Disc.HDDisc = 0;
+  Disc.LooseEvo = 0;
+  FreeAllTitleSets(Disc);
+  Disc.TitleSetCount = 0;
+  // What belonged to the previous disc goes with it.
+  Disc.SubPicInfoForm.Reset();
+  FreeVobScouts(Disc);
+
+  std::string first = platform::ResolveInputPath(Path);
+  std::error_code ec;
+  if (std::filesystem::is_directory(first, ec))
+    first = platform::ResolveInputPath(platform::IncludeTrailingSlash(first) + TitleSetFileName(0, ".IFO"));
+
+  int32_t loaded = 0;
+  TIFOFile& head = Disc.IFOFiles[0];
+  head.FileName = first;
+  head.Ordinal = 1;
+  head.Kind = DetectIFOKind(Disc, first);
+  if (head.Kind == ifoVMG) {
+    ReadVMGI(Run, head, first);
+  } else if (head.Kind == ifoVTS) {
+    ReadVTSI(Run, Disc, head, first);
+    ++loaded;
+  }
+  Disc.TitleSetCount = 1;
+
+  if (head.Kind == ifoVMG) {
+    const std::string folder = platform::ExtractFilePath(first);
+    // The attribute table's count is already bounded by the records there are.
+    const int32_t sets = std::min<int32_t>(head.VTS_ATRT.TitleSetCount, kMaxIFOFiles - 1);
+    for (int32_t n = 1; n <= sets; ++n) {
+      TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(Disc.TitleSetCount)];
+      const std::string ifoName = TitleSetFileName(n, ".IFO");
+      const std::string bupName = TitleSetFileName(n, ".BUP");
+      std::string name = platform::ResolveInputPath(folder + ifoName);
+      bool good = core::IsIfoFile(name);
+      if (!good) {
+        Run.Log(2, std::string(core::msg::File) + ifoName + std::string(core::msg::IsNotCorrectLoading) + bupName,
+                 platform::kColourRed);
+        name = platform::ResolveInputPath(folder + bupName);
+        good = core::IsIfoFile(name);
+        if (!good)
+          Run.Log(2, std::string(core::msg::File) + bupName + std::string(core::msg::IsNotCorrectTooInformationCorrupted),
+                   platform::kColourRed);
+      }
+      rec.FileName = name;
+      rec.Ordinal = Disc.TitleSetCount + 1;
+      rec.TitleSetNumber = n;
+      // A title set with no good copy keeps its place (record n is title set n)
+      // but no kind, so nothing reads or demultiplexes it.
+      rec.Kind = good ? ifoVTS : ifoUnknown;
+      if (good) {
+        ReadVTSI(Run, Disc, rec, name);
+        ++loaded;
+      }
+      ++Disc.TitleSetCount;
+    }
+  }
+  ConvertPalettes(Disc);
+  SetDiscFrameRate(Disc);
+  return loaded;
+}
+
+}  // namespace tess::disc
