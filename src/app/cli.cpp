@@ -167,7 +167,7 @@ int RunCommandLine(int argc, char** argv) {
   form->Prompt = &prompt;
   form->LogWindow.Log.OnAdd = [&](const platform::LogLine& l) { terminal.PrintLine(l); };
   window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Progress(b.Position); };
-  prompt.OnLog = [&](const std::string& text) { window.AddLogLine(1, text, platform::kColourRed); };
+  prompt.OnLog = [&](const std::string& text) { window.AddLogLine(core::kLogInfo, text, platform::kColourRed); };
   form->Pump.OnStop = [&] { form->Abort = 1; };
   platform::Pump::InstallStopSignals();
 

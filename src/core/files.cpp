@@ -173,7 +173,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
     if (in >= 0) ::close(in);
-    Run.Log(2, std::string(msg::CanNotOpenFile) + Source, 255);
+    Run.Log(kLogWarning, std::string(msg::CanNotOpenFile) + Source, platform::kColourRed);
     return false;
   }
   // The copy takes the place of a regular file (or a link) only: a device, pipe
@@ -187,7 +187,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
-    Run.Log(2, "Can not create file " + Dest, 255);
+    Run.Log(kLogWarning, "Can not create file " + Dest, platform::kColourRed);
     return false;
   }
 
@@ -200,13 +200,13 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
     const int64_t n = static_cast<int64_t>(platform::PReadFull(in, block.data(), static_cast<size_t>(want),
                                                                Offset + static_cast<int64_t>(total), &readErr));
     if (readErr) {
-      Run.Log(2, "Read error in file " + Source + ": " + std::strerror(readErr), 255);
+      Run.Log(kLogWarning, "Read error in file " + Source + ": " + std::strerror(readErr), platform::kColourRed);
       failed = true;
       break;
     }
     if (n == 0) break;
     if (!platform::WriteFull(out, block.data(), static_cast<size_t>(n))) {
-      Run.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+      Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
       failed = true;
       break;
     }
@@ -220,7 +220,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   }
   ::close(in);
   if (::close(out) != 0 && !failed) {
-    Run.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+    Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
     failed = true;
   }
   if (failed || aborted) {
@@ -228,7 +228,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
     return false;
   }
   if (::rename(temp.c_str(), Dest.c_str()) != 0) {
-    Run.Log(2, "Can not create file " + Dest, 255);
+    Run.Log(kLogWarning, "Can not create file " + Dest, platform::kColourRed);
     ::unlink(temp.c_str());
     return false;
   }

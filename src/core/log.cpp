@@ -16,7 +16,7 @@ namespace tess::core {
 
 namespace {
 
-int32_t ImageOfKind(int32_t Kind) { return Kind == 1 ? 1 : (Kind == 2 ? 0 : -1); }
+int32_t ImageOfKind(int32_t Kind) { return Kind == kLogInfo ? 1 : (Kind == kLogWarning ? 0 : -1); }
 
 // The letter of a line, or 0 for none (the line then starts with its blank).
 char LetterOf(const platform::LogLine& Line, LogLetterBy By) {
@@ -45,7 +45,7 @@ void AppendLogTextLine(std::string& Out, const platform::LogLine& Line, LogLette
 std::string ErrnoText(int Err) { return Err != 0 ? std::string(" (") + std::strerror(Err) + ")" : std::string(); }
 
 void ReportFileError(RunContext& Run, std::string_view Message, const std::string& FileName, int Err) {
-  Run.Log(2, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
+  Run.Log(kLogWarning, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
 }
 
 // Writes Data into a temporary file beside FileName and renames it over FileName
@@ -160,7 +160,7 @@ void AppendLogLine(platform::LogModel& List, int32_t Kind, std::string Caption, 
 void LogAddItem(RunContext& Run, int32_t Kind, std::string_view Text, platform::LogModel& List) {
   if (Run.Aborted()) return;
   AppendLogLine(List, Kind, std::string(Text), 0);
-  if (Kind == 2) ++Run.InfoForm.WarningCount;
+  if (Kind == kLogWarning) ++Run.InfoForm.WarningCount;
 }
 
 void LogCutSelected(RunContext& Run, platform::LogModel& List) {
@@ -271,7 +271,7 @@ std::vector<std::string> TInfoForm::LogStartingVts(bool IsTitles, int32_t VtsNo,
     if (AudioCorrectionMarked) lines.emplace_back(AUDIOCORMODE_STR);
     lines.emplace_back(MainModeMarked ? MAINMODE_STR : VOBIDMODE_STR);
   }
-  for (const auto& l : lines) AddLog(1, l);
+  for (const auto& l : lines) AddLog(kLogInfo, l);
   return lines;
 }
 

@@ -92,7 +92,7 @@ int32_t SubpicStreamNumberOf(core::RunContext& Run, int32_t StreamIndex, const T
       if (Run.Prompt)
         Run.Prompt->Inform("Debug Error #12-2003", core::msg::Error);
       else
-        Run.Log(2, "Debug Error #12-2003", 255);
+        Run.Log(core::kLogWarning, "Debug Error #12-2003", platform::kColourRed);
     }
     return -1;
   }
@@ -237,9 +237,9 @@ std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscState& Disc, int32_t Title
       times.push_back(pgc.CellPlayback[i].PlaybackTime);
     }
   };
-  if (Kind == 1)
+  if (Kind == kDomainMenus)
     ForEachMenuChain(*f, visit);
-  else if (Kind == 2)
+  else if (Kind == kDomainTitles)
     ForEachTitleChain(*f, visit);
   return times;
 }

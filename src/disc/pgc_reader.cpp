@@ -72,7 +72,7 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
   line += Table;
   line += ": ";
   line += Problem;
-  Run.Log(2, line, platform::kColourRed);
+  Run.Log(core::kLogWarning, line, platform::kColourRed);
   return false;
 }
 

@@ -357,7 +357,7 @@ void SortSubpicStreamSegments(TSubPictureStreamList& List) {
 }
 
 bool FrameRateAllows(const core::RunContext& Run, const DiscState& Disc, int32_t Kind) {
-  return !(Kind == 2 && std::trunc(Disc.FrameRate) == 30.0 && Run.Options.TimeScale1001 != 0);
+  return !(Kind == kDomainTitles && std::trunc(Disc.FrameRate) == 30.0 && Run.Options.TimeScale1001 != 0);
 }
 
 }  // namespace tess::disc

@@ -4,8 +4,6 @@
 
 #include <filesystem>
 
-#include "app/options.h"
-#include "platform/settings_store.h"
 #include "support/test_support.h"
 
 namespace tess::core {
