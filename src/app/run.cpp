@@ -222,9 +222,6 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
     result = RunResult::Stopped;
   }
-  core::AutoSaveRunLog(Form, result == RunResult::Done      ? core::RunEnd::Finished
-                             : result == RunResult::Stopped ? core::RunEnd::Stopped
-                                                            : core::RunEnd::Failed);
   return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -319,8 +320,35 @@ bool IsProtectedFolder(const std::string& Dir) {
   return !ec && canonical == "/";
 }
 
+namespace {
+
+// A path that only climbs or stays (".", "..", "./.", "../..", "a/..").
+bool OnlyDotComponents(const std::filesystem::path& P) {
+  const std::filesystem::path n = P.lexically_normal();
+  for (const auto& part : n) {
+    const std::string s = part.string();
+    if (!s.empty() && s != "." && s != ".." && s != "/") return false;
+  }
+  return true;
+}
+
+bool IsHomeFolder(const std::filesystem::path& P) {
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) return false;
+  std::error_code ec1, ec2;
+  const auto a = std::filesystem::weakly_canonical(P, ec1);
+  const auto b = std::filesystem::weakly_canonical(home, ec2);
+  return !ec1 && !ec2 && a == b;
+}
+
+}  // namespace
+
 bool DeleteFolderTree(const std::string& Dir) {
-  if (IsProtectedFolder(Dir)) return false;
+  // Short paths ("C:\", "./", "a/") name a drive or the folder the program runs
+  // in far more often than a folder meant to go; they are never touched.
+  constexpr size_t kShortestRemovable = 4;
+  if (Dir.size() < kShortestRemovable) return false;
+  if (IsProtectedFolder(Dir) || OnlyDotComponents(Dir) || IsHomeFolder(Dir)) return false;
   const std::string d = platform::ExcludeTrailingSlash(Dir);
   const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;  // missing, not a folder, or a link to one

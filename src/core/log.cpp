@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "core/run_context.h"
 #include "core/messages.h"
@@ -207,8 +208,10 @@ bool LogSaveToFile(RunContext& Run, const std::string& FileName) {
 }
 
 AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How) {
+  // The failed runs are the ones whose log a user needs most: "at the finish"
+  // saves however the run ended, "always" also when it never started.
   const int32_t mode = Run.Options.AutoSaveLog;
-  const bool due = mode == 2 || (mode == 1 && How == RunEnd::Finished);
+  const bool due = mode == kAutoSaveAlways || (mode == kAutoSaveAtFinish && How != RunEnd::NotStarted);
   if (!due) return AutoSaveResult::NotDue;
   std::string folder;
   GetOutputFolder(Run.Options, folder);
@@ -218,6 +221,8 @@ AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How) {
     ReportFileError(Run, msg::CanNotOpenFile, std::string(kLogFileName), 0);
     return AutoSaveResult::Failed;
   }
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
   return LogSaveToFile(Run, folder + std::string(kLogFileName)) ? AutoSaveResult::Saved : AutoSaveResult::Failed;
 }
 

@@ -7,6 +7,8 @@
 
 #include "platform/paths.h"
 
+#include "platform/pump.h"
+
 namespace tess::platform {
 
 static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit");
@@ -22,7 +24,9 @@ size_t ReadLoop(size_t Count, int* Err, Step&& Read) {
   while (done < Count) {
     const ssize_t n = Read(done, Count - done);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      // A stop signal ends a read that blocks or crawls (a hung mount); other
+      // interruptions are retried. Writes always finish what they started.
+      if (errno == EINTR && !Pump::StopSignalled()) continue;
       if (Err) *Err = errno;
       break;
     }
