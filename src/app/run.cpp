@@ -24,6 +24,14 @@ bool IsFile(const std::string& p) {
   return fs::is_regular_file(p, ec);
 }
 
+// Why a source path that is not a regular file cannot be read: it is missing,
+// or it is a FIFO, a device or the like, which is never opened.
+std::string NotAFileReason(const std::string& p) {
+  std::error_code ec;
+  if (!fs::exists(p, ec)) return std::string(core::msg::File) + p + std::string(core::msg::DoesNotExist);
+  return p + " is not a regular file";
+}
+
 bool IsFolder(const std::string& p) {
   std::error_code ec;
   return fs::is_directory(p, ec);
@@ -96,11 +104,15 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
         Error = "no hv000i01.IFO in " + path;
         return false;
       }
+      if (!IsFile(Out.IFOFile)) {
+        Error = NotAFileReason(Out.IFOFile);
+        return false;
+      }
       Out.Kind = SourceKind::StandardContent;
       return true;
     }
     if (!IsFile(path)) {
-      Error = std::string(core::msg::File) + path + std::string(core::msg::DoesNotExist);
+      Error = NotAFileReason(path);
       return false;
     }
     const std::string ext = ExtractFileExt(path);
@@ -122,7 +134,7 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
       return false;
     }
     if (!IsFile(path)) {
-      Error = std::string(core::msg::File) + path + std::string(core::msg::DoesNotExist);
+      Error = NotAFileReason(path);
       return false;
     }
     Out.EvoFiles.push_back(path);

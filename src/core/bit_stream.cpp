@@ -92,7 +92,9 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
   Storage_ = std::make_unique<uint8_t[]>(static_cast<size_t>(this->BufferSize));
   Buffer = Storage_.get();
   const std::string path = platform::ResolveInputPath(FileName);
-  Handle = ::open(path.c_str(), (ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  bool notRegular = false;
+  Handle = platform::OpenRegularFile(path, ReadWrite ? O_RDWR : O_RDONLY, &notRegular);
+  if (notRegular) Fail(FileName + " is not a regular file.");
   if (Handle < 0) Fail("Unable to open file " + FileName + " for reading.");
   ::posix_fadvise(Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
   Fill();

@@ -170,7 +170,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
                    const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
                    int64_t Offset) {
   const std::string source = platform::ResolveInputPath(Source);
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = platform::OpenRegularFile(source, O_RDONLY);
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
     if (in >= 0) ::close(in);
@@ -279,10 +279,8 @@ std::string NextEvoFileName(const std::string& Name) {
 }
 
 bool IsIfoFile(const std::string& FileName) {
-  std::ifstream in(platform::ResolveInputPath(FileName), std::ios::binary);
-  if (!in) return false;
   char head[8];
-  if (!in.read(head, sizeof head)) return false;
+  if (platform::ReadFileHead(platform::ResolveInputPath(FileName), head, sizeof head) != sizeof head) return false;
   return std::memcmp(head, "DVDVIDEO", 8) == 0 || std::memcmp(head, "STANDARD", 8) == 0;
 }
 

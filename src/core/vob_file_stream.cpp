@@ -53,12 +53,14 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
 
   const std::string path = platform::ResolveInputPath(FileName);
   const int access = (Mode & 3) == kModeReadWrite ? O_RDWR : O_RDONLY;
-  fd_ = ::open(path.c_str(), access | O_CLOEXEC);
+  bool notRegular = false;
+  fd_ = platform::OpenRegularFile(path, access, &notRegular);
   struct stat st {};
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+  if (fd_ >= 0 && ::fstat(fd_, &st) != 0) {
     ::close(fd_);
     fd_ = -1;
   }
+  if (notRegular) run_->Log(kLogWarning, FileName + " is not a regular file", platform::kColourRed);
   if (fd_ < 0) throw EVOBException();
   FileSize = st.st_size;
   if (Buffered) {

@@ -12,6 +12,7 @@
 #include "core/messages.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -113,8 +114,7 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
 
 int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName) {
   char id[12] = {};
-  std::ifstream in(platform::ResolveInputPath(FileName), std::ios::binary);
-  if (in) in.read(id, sizeof id);
+  platform::ReadFileHead(platform::ResolveInputPath(FileName), id, sizeof id);
   const std::string_view s(id, sizeof id);
   int32_t kind = ifoUnknown;
   uint8_t hd = 0;

@@ -1,7 +1,9 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -90,6 +92,32 @@ std::string ExistingRegularFile(const std::string& Path) {
   struct stat st {};
   if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   return *found;
+}
+
+int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular) {
+  if (NotRegular) *NotRegular = false;
+  // Opened without blocking: opening a FIFO for reading would otherwise wait
+  // for a writer for ever. The flag is taken off again for a regular file.
+  const int fd = ::open(Path.c_str(), Flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (NotRegular) *NotRegular = true;
+    errno = EINVAL;
+    return -1;
+  }
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count) {
+  const int fd = OpenRegularFile(Path, O_RDONLY);
+  if (fd < 0) return -1;
+  const size_t got = ReadFull(fd, Buffer, Count);
+  ::close(fd);
+  return static_cast<int64_t>(got);
 }
 
 }  // namespace tess::platform

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -217,6 +218,16 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   const std::string out = dir.File("out");
   EXPECT_EQ(run({"demux", dir.File("missing.evo"), out, "--settings", dir.File("s.ini"), "--set", "autosavelog=2"}), 1);
   EXPECT_TRUE(std::filesystem::exists(out + "/Tessaline.log"));
+
+  // FIFOs are refused, never opened: as a source, an information file in a
+  // source folder, and the settings file.
+  std::filesystem::create_directories(dir.File("disc"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.evo").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("disc/HV000I01.IFO").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0);
+  EXPECT_EQ(run({"demux", dir.File("fifo.evo"), out, "--settings", dir.File("s.ini")}), 1);
+  EXPECT_EQ(run({"demux", dir.File("disc"), out, "--settings", dir.File("s.ini")}), 1);
+  EXPECT_EQ(run({"demux", dir.File("disc"), out, "--settings", dir.File("fifo.ini")}), 2);
 }
 
 }  // namespace
