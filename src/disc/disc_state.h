@@ -25,6 +25,11 @@ using RGBTriple = std::array<uint8_t, 3>;
 // next to the run context; it is plain data owned by the project state.
 struct DiscState {
   DiscState() = default;
+  static platform::GridModel BoundedGrid() {
+    platform::GridModel g;
+    g.MaxRows = kMaxGridRows;
+    return g;
+  }
   DiscState(const DiscState&) = delete;
   DiscState& operator=(const DiscState&) = delete;
 
@@ -38,9 +43,13 @@ struct DiscState {
   int32_t PictureHeight = 0;
   std::array<RGBTriple, 16> DefaultPalette{};
   TObjectTables ObjectTables;
+  uint64_t DecodedThisLoad = 0;  // what the readers decoded from the files of the current load
 
   // ---- the views the loader and the scout fill ----
-  platform::GridModel StringGrid1;  // the information grid
+  // The information grid; a crafted file can describe millions of cells, so the
+  // rows it takes are bounded.
+  static constexpr int32_t kMaxGridRows = 100000;
+  platform::GridModel StringGrid1 = BoundedGrid();
   platform::TreeModel TreeView7;    // the scout's tree
   platform::TreeModel TreeView1;    // the information-file browser
   platform::TreeModel TreeView2;

@@ -424,10 +424,10 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T) {
 
 // ---- the management readers ----
 
-void ReadVMGI(core::RunContext& Run, TIFOFile& Record, const std::string& FileName) {
+void ReadVMGI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName) {
   TIFOImage img;
   if (!OpenImage(Run, FileName, img)) return;
-  const TTableReader r{Run, img};
+  const TTableReader r{Run, img, &Disc.DecodedThisLoad};
   img.Read(0, Record.VMGI_MAT.data(), Record.VMGI_MAT.size());
 
   // An offset of 0, or one whose chain does not fit in the file, means there is
@@ -458,7 +458,7 @@ void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const st
     for (size_t off = vtsi::PTT_SRPT; off <= vtsi::VTS_VOBU_ADMAP; off += 4) core::WriteBE32(&mat[off], 0);
     return;
   }
-  const TTableReader r{Run, img};
+  const TTableReader r{Run, img, &Disc.DecodedThisLoad};
   img.Read(0, mat.data(), mat.size());
   const std::string_view id(reinterpret_cast<const char*>(mat.data()), 12);
   if (id != "DVDVIDEO-VTS" && id != "STANDARD-VTS") {
@@ -635,6 +635,10 @@ void ShowVTSOverview(DiscState& Disc, const TIFOFile& R) {
     platform::AddInfoGridRow(Disc.StringGrid1, "    PGC " + std::to_string(j + 1), title + ChainText(*e.PGC), Hex(e.Category, 2));
     AddCells(Disc, *e.PGC);
   }
+  // The grid is full: its last row says so instead of showing one more cell.
+  auto& grid = Disc.StringGrid1;
+  if (grid.Truncated && grid.NextRow > 0)
+    grid.SetCell(0, grid.NextRow - 1, "  (only the first " + std::to_string(grid.MaxRows) + " rows are shown)");
 }
 
 }  // namespace tess::disc

@@ -33,7 +33,7 @@ int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName);
 
 // The management readers. They fill every table of Record but its FileName,
 // kind, ordinal and title-set number, which the loading driver sets.
-void ReadVMGI(core::RunContext& Run, TIFOFile& Record, const std::string& FileName);
+void ReadVMGI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName);
 void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName);
 
 // The table readers, each at the byte position Pos of the image. False when the

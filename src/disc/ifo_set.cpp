@@ -77,6 +77,7 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
   Disc.LooseEvo = 0;
   FreeAllTitleSets(Disc);
   Disc.TitleSetCount = 0;
+  Disc.DecodedThisLoad = 0;
   // What belonged to the previous disc goes with it.
   Disc.SubPicInfoForm.Reset();
   FreeVobScouts(Disc);
@@ -92,7 +93,7 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
   head.Ordinal = 1;
   head.Kind = DetectIFOKind(Disc, first);
   if (head.Kind == ifoVMG) {
-    ReadVMGI(Run, head, first);
+    ReadVMGI(Run, Disc, head, first);
   } else if (head.Kind == ifoVTS) {
     ReadVTSI(Run, Disc, head, first);
     ++loaded;

@@ -78,18 +78,23 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
 }
 
 bool TTableReader::Charge(uint64_t Bytes, std::string_view Where) const {
-  const uint64_t room = kDecodedPerFileByte * Image.Size();
-  if (decoded_ <= room && Bytes <= room - decoded_) {
+  const uint64_t room = std::min(kDecodedPerFileByte * Image.Size(), kMaxDecodedPerFile);
+  const uint64_t loadUsed = loadDecoded_ ? *loadDecoded_ : 0;
+  const uint64_t loadRoom = kMaxDecodedPerLoad > loadUsed ? kMaxDecodedPerLoad - loadUsed : 0;
+  if (decoded_ <= room && Bytes <= room - decoded_ && Bytes <= loadRoom) {
     decoded_ += Bytes;
+    if (loadDecoded_) *loadDecoded_ += Bytes;
     return true;
   }
   // Nothing more is decoded once the bound is met, so one report covers the rest.
   decoded_ = room + 1;
   if (overReported_) return false;
   overReported_ = true;
-  return Bad(Where, "its records would take what this file decodes past " + std::to_string(kDecodedPerFileByte) +
-                        " times the file's size (entries that share their bytes); it and the records after it "
-                        "are skipped");
+  return Bad(Where, "its records would take what is decoded past " + std::to_string(kDecodedPerFileByte) +
+                        " times the file's size (entries that share their bytes) or past " +
+                        std::to_string(kMaxDecodedPerFile >> 20) + " MiB a file, " +
+                        std::to_string(kMaxDecodedPerLoad >> 20) +
+                        " MiB a disc; it and the records after it are skipped");
 }
 
 // ---- the chain ----

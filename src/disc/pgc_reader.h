@@ -52,15 +52,22 @@ struct TTableReader {
   // chain header twice); the rest of the room is for sharing that discs do use,
   // such as the language units of a menu domain naming the same chains.
   static constexpr uint64_t kDecodedPerFileByte = 32;
+  // Ceilings whatever the file's size: per file, and for all the files of one
+  // load together (a set of crafted files must not add up to more than this).
+  static constexpr uint64_t kMaxDecodedPerFile = 24ull << 20;
+  static constexpr uint64_t kMaxDecodedPerLoad = 96ull << 20;
 
-  TTableReader(core::RunContext& R, const TIFOImage& I) : Run(R), Image(I) {}
+  // LoadDecoded, when given, counts what every file of the current load decoded.
+  TTableReader(core::RunContext& R, const TIFOImage& I, uint64_t* LoadDecoded = nullptr)
+      : Run(R), Image(I), loadDecoded_(LoadDecoded) {}
 
   core::RunContext& Run;
   const TIFOImage& Image;
   // Logs "File <name>, <Table>: <Problem>" and returns false.
   bool Bad(std::string_view Table, std::string_view Problem) const;
   // Counts Bytes of records about to be decoded for Where; false when they would
-  // take the file past kDecodedPerFileByte times its size, and Where is then
+  // take the file past kDecodedPerFileByte times its size or past one of the
+  // ceilings, and Where is then
   // skipped. Each count checks out against the file, but entries may point at
   // the same bytes and a chain's counts size its lists even where its tables are
   // missing, so without this bound a small file could ask for any amount of
@@ -68,6 +75,7 @@ struct TTableReader {
   bool Charge(uint64_t Bytes, std::string_view Where) const;
 
  private:
+  uint64_t* loadDecoded_;
   mutable uint64_t decoded_ = 0;
   mutable bool overReported_ = false;
 };

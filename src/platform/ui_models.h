@@ -89,10 +89,13 @@ struct GridModel {
   int32_t ColCount = 3;
   int32_t RowCount = 1;  // rows allocated; a fresh grid has one empty row
   int32_t NextRow = 0;   // next row to be written
+  int32_t MaxRows = 0;   // rows it takes at the most; 0: no bound
+  bool Truncated = false;  // a row was refused for the bound
   std::vector<std::vector<std::string>> Cells;
   void Clear() {
     RowCount = 1;
     NextRow = 0;
+    Truncated = false;
     Cells.clear();
   }
   std::string Cell(int32_t col, int32_t row) const;
@@ -103,6 +106,10 @@ struct GridModel {
 // when the grid is full.
 inline void AddInfoGridRow(GridModel& g, const std::string& Name, const std::string& Value,
                            const std::string& Hex) {
+  if (g.MaxRows > 0 && g.NextRow >= g.MaxRows) {
+    g.Truncated = true;
+    return;
+  }
   if (g.NextRow >= g.RowCount) g.RowCount = g.NextRow + 1;
   g.SetCell(0, g.NextRow, Name);
   g.SetCell(1, g.NextRow, Value);

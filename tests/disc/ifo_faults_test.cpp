@@ -2,10 +2,13 @@
 // trusted, and nothing read from a file can make a reader step outside it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <functional>
 #include <random>
 
 #include "disc/ifo_set.h"
+#include "disc/pgc_reader.h"
 #include "core/byte_order.h"
 #include "disc/ifo_readers.h"
 #include "ifo_test_disc.h"
@@ -300,7 +303,7 @@ TEST(IfoFaults, RandomDamageNeverEscapesTheFile) {
     disc::TIFOFile& rec = project.Form.IFOFiles[0];
     disc::ZeroIFORecord(rec);
     if (isVmg)
-      disc::ReadVMGI(project.Form, rec, name);
+      disc::ReadVMGI(project.Form, project.Form, rec, name);
     else
       disc::ReadVTSI(project.Form, project.Form, rec, name);
     ExpectRecordConsistent(rec);
@@ -308,6 +311,32 @@ TEST(IfoFaults, RandomDamageNeverEscapesTheFile) {
       ADD_FAILURE() << "round " << round;
       break;
     }
+  }
+}
+
+// A small title-set file whose chain table names one chain of 65535 cells two
+// thousand times: what its load decodes, and the rows the information grid
+// takes, stay within their ceilings, and the cut is reported.
+TEST(IfoFaults, ChainsThatShareBytesCannotExhaustMemory) {
+  for (const size_t size : {size_t{1} << 20, size_t{8} << 20}) {
+    std::vector<uint8_t> b(size);
+    std::memcpy(b.data(), "STANDARD-VTS", 12);
+    core::WriteBE32(&b[disc::vtsi::VTS_PGCIT], 1);
+    const size_t table = disc::kSectorSize;
+    const uint16_t chains = 2000;
+    const uint32_t chainAt = 8 + chains * disc::kTitlePGCEntrySize;
+    core::WriteBE16(&b[table], chains);
+    core::WriteBE32(&b[table + 4], static_cast<uint32_t>(size - table - 1));
+    for (size_t i = 0; i < chains; ++i) core::WriteBE32(&b[table + 8 + 12 * i + 8], chainAt);
+    core::WriteBE16(&b[table + chainAt + 2], 65535);
+    core::WriteBE16(&b[table + chainAt + 172], static_cast<uint16_t>(disc::kPGCGeneralSize));
+    TempDir dir;
+    WriteFileBytes(dir.File("hv001i01.IFO"), b);
+    DiscProject project;
+    disc::LoadIFOSet(project.Form, project.Form, dir.File("hv001i01.IFO"));
+    EXPECT_LE(project.Form.DecodedThisLoad, disc::TTableReader::kMaxDecodedPerFile);
+    EXPECT_LE(project.Form.StringGrid1.NextRow, disc::DiscState::kMaxGridRows);
+    EXPECT_TRUE(project.LogContains("are skipped")) << size;
   }
 }
 

@@ -100,7 +100,7 @@ TEST(IfoIdentify, MissingFilesAreReportedAndReadNothing) {
   disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv004i01.IFO"));
   for (size_t off = disc::vtsi::PTT_SRPT; off <= disc::vtsi::VTS_VOBU_ADMAP; off += 4)
     EXPECT_EQ(disc::VTSIField32(f, off), 0u) << off;
-  disc::ReadVMGI(project.Form, project.Form.IFOFiles[0], dir.File("hv000i01.IFO"));
+  disc::ReadVMGI(project.Form, project.Form, project.Form.IFOFiles[0], dir.File("hv000i01.IFO"));
   EXPECT_EQ(project.LogTexts(), (std::vector<std::string>{"File hv004i01.IFO does not exist!",
                                                          "File hv000i01.IFO does not exist!"}));
   EXPECT_EQ(project.Form.LogWindow.Log.Lines[0].Kind, 2);
