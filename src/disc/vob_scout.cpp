@@ -122,6 +122,7 @@ TVobScaut::TVobScaut(std::string Name) : FileName(std::move(Name)) {}
 void TVobScaut::Release() {
   Occurrences.clear();
   AngleCells.clear();
+  angleIndex_.clear();
   CurrentCells.clear();
   Cells.clear();
   ScannedFiles.clear();
@@ -299,9 +300,14 @@ void TVobScaut::OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector) {
   prevCell_ = cell;
 }
 
+void TVobScaut::AddAngleCell(uint32_t Key, uint32_t AngleNumber, uint8_t Seamless) {
+  // The first entry of a key is the one every lookup answers with.
+  angleIndex_.try_emplace(Key, AngleCells.size());
+  AngleCells.push_back({Key, AngleNumber, Seamless});
+}
+
 uint32_t TVobScaut::AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId) {
-  for (const TAngleCellEntry& e : AngleCells)
-    if (e.Key == VobId) return e.AngleNumber;
+  if (const TAngleCellEntry* e = FindAngleCell(VobId)) return e->AngleNumber;
   // The angles of a block are taken to lie in consecutive EVO ids from the one
   // where the block was first met.
   uint32_t answer = 0;
@@ -318,7 +324,7 @@ uint32_t TVobScaut::AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId) {
     const TSeamlessAngle& a = Nav.SeamlessAngles[k - 1];
     if (a.Size == 0) break;
     if (!isNew(a.Address)) continue;
-    AngleCells.push_back({VobId + k - 1, k, 1});
+    AddAngleCell(VobId + k - 1, k, 1);
     answer = k;
   }
   seenCount = 0;
@@ -326,7 +332,7 @@ uint32_t TVobScaut::AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId) {
     const uint32_t address = Nav.NonSeamlessAngles[k - 1];
     if (address == 0) break;
     if (!isNew(address)) continue;
-    AngleCells.push_back({VobId + k - 1, k, 0});
+    AddAngleCell(VobId + k - 1, k, 0);
     answer = k;
   }
   return answer;
@@ -340,9 +346,8 @@ void TVobScaut::CloseRun(int64_t LastSector) {
 }
 
 const TAngleCellEntry* TVobScaut::FindAngleCell(uint32_t VobId) const {
-  for (const TAngleCellEntry& e : AngleCells)
-    if (e.Key == VobId) return &e;
-  return nullptr;
+  const auto it = angleIndex_.find(VobId);
+  return it == angleIndex_.end() ? nullptr : &AngleCells[it->second];
 }
 
 void TVobScaut::PrepareMap(core::RunContext& Run, bool Report) {

@@ -183,6 +183,7 @@ class TVobScaut {
   void CloseRun(int64_t LastSector);
   void PrepareMap(core::RunContext& Run, bool Report);
   const TAngleCellEntry* FindAngleCell(uint32_t VobId) const;
+  void AddAngleCell(uint32_t Key, uint32_t AngleNumber, uint8_t Seamless);
   const TCellDistance* FirstRun(uint32_t VobId, uint32_t CellId) const;
   const TCellOccurrence* FindOccurrence(uint32_t VobId, uint32_t CellId) const;
 
@@ -190,6 +191,7 @@ class TVobScaut {
   std::map<uint32_t, std::array<uint32_t, kAngleSlots + 1>> angleCounters_;
   std::unordered_map<uint64_t, size_t> occurrenceIndex_;
   bool havePair_ = false;
+  std::unordered_map<uint32_t, size_t> angleIndex_;  // AngleCells by key, first entry of each
   uint32_t prevVob_ = 0;
   uint32_t prevCell_ = 0;
 };
