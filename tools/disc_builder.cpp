@@ -137,16 +137,21 @@ DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, co
     return ok;
   };
 
+  // Sized before anything is written, so a size that cannot be reached leaves
+  // no files behind.
+  if (Options.TitleBytes > 0 && !Spec.TitleSets.empty()) {
+    std::string why;
+    if (!FitDomainToSize(Spec.TitleSets[0].Titles, titleStreams, Options.TitleBytes, &why)) {
+      out.Error = "title set 1 cannot be fitted to the size asked for: " + why;
+      return out;
+    }
+  }
   if (!build("fp", Spec.FirstPlay, "hv000m", 1, menuStreams)) return out;
   if (!build("vmgm", Spec.VmgMenu, "hv000m", 2, menuStreams)) return out;
   for (size_t i = 0; i < Spec.TitleSets.size(); ++i) {
     const int n = static_cast<int>(i + 1);
     TitleSetSpec& ts = Spec.TitleSets[i];
     const std::string stem = DiscFileName(n, "");
-    if (n == 1 && Options.TitleBytes > 0 && !FitDomainToSize(ts.Titles, titleStreams, Options.TitleBytes)) {
-      out.Error = "title set 1 cannot be fitted to the size asked for";
-      return out;
-    }
     if (!build("vts" + std::to_string(n) + "-menu", ts.Menu, stem + "m", 1, menuStreams)) return out;
     if (!build("vts" + std::to_string(n) + "-titles", ts.Titles, stem + "t", 1, titleStreams)) return out;
   }
@@ -164,6 +169,13 @@ DiscBuildSummary BuildAdvancedDisc(const std::string& Folder, const std::string&
   std::error_code ec;
   std::filesystem::create_directories(Folder, ec);
   const auto streams = MakeDomainStreams(Sources, Options.TitleStreams);
+  if (Options.TitleBytes > 0 && !Evos.empty()) {
+    std::string why;
+    if (!FitDomainToSize(Evos[0].second, streams, Options.TitleBytes, &why)) {
+      out.Error = Evos[0].first + " cannot be fitted to the size asked for: " + why;
+      return out;
+    }
+  }
   std::vector<std::string> names;
   for (auto& [name, spec] : Evos) {
     EvoBuildSummary s = BuildLooseEvo(Folder, name, spec, streams, Options.Evo);

@@ -35,11 +35,10 @@ std::vector<EvoStream> MakeDomainStreams(const StandardStreams& Sources, const D
 // A small sample disc: a first-play and a menu domain in the video manager; title
 // set 1 with a menu and a title chain of several VOBs and cells (one VOB with
 // three cells, an interleaved block of three angles, a last VOB), split over
-// files of the chain; title set 2 with a two-cell title. TitleBytes > 0 grows the
-// first title set's titles to about that many bytes.
+// files of the chain; title set 2 with a two-cell title (DiscBuildOptions::TitleBytes
+// grows the first title set's titles).
 struct SampleDiscOptions {
   int TitleSets = 2;
-  uint64_t TitleBytes = 0;
   uint32_t MaxFileSectors = 600;  // title chains continue in t02, t03, ... past this
   bool HD = true;
   double FrameRate = 29.97;

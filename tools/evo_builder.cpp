@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "platform/file_io.h"
 #include "core/byte_order.h"
@@ -650,31 +651,55 @@ void SizeDomainForStreams(DomainSpec& Spec, const std::vector<EvoStream>& Stream
   SetDataPacksByTime(Spec, [&](uint32_t S, uint32_t E) { return CountDataPacks(mux, S, E); });
 }
 
-bool FitDomainToSize(DomainSpec& Spec, const std::vector<EvoStream>& Streams, uint64_t TargetBytes) {
+bool FitDomainToSize(DomainSpec& Spec, const std::vector<EvoStream>& Streams, uint64_t TargetBytes,
+                     std::string* Why) {
+  auto fail = [&](std::string reason) {
+    if (Why) *Why = std::move(reason);
+    return false;
+  };
   if (Spec.Cells.empty()) Spec.Cells.push_back(CellSpec{});
-  for (const CellSpec& c : Spec.Cells)
-    if (c.Angle != 0) return false;
-  if (Spec.VobuTicks == 0) return false;
+  if (Spec.VobuTicks == 0) return fail("the domain has no VOBU length");
   std::vector<EvoStream> usable = Streams;
-  if (!StreamsUsable(usable, nullptr)) return false;
-  const uint64_t targetSectors = (TargetBytes + kPackSize - 1) / kPackSize;
-  VobuMuxer mux(usable, Spec.FirstPts);
-  uint64_t sectors = 0, vobus = 0;
-  const uint64_t cells = Spec.Cells.size();
-  while (sectors < targetSectors || vobus < cells) {
-    const uint64_t start = static_cast<uint64_t>(Spec.FirstPts) + vobus * Spec.VobuTicks;
-    if (start + Spec.VobuTicks > 0xFFFFFFFFull) return false;  // past what 32-bit VOBU times hold
-    const int data = usable.empty() ? Spec.DefaultDataPacks
-                                    : CountDataPacks(mux, static_cast<uint32_t>(start),
-                                                     static_cast<uint32_t>(start + Spec.VobuTicks));
-    sectors += 1 + static_cast<uint64_t>(std::max(data, 0));
-    ++vobus;
-  }
-  for (uint64_t c = 0; c < cells; ++c) {
-    Spec.Cells[c].VobuCount = static_cast<int>(vobus / cells + (c < vobus % cells ? 1 : 0));
-    Spec.Cells[c].DataPacks.clear();
-  }
+  if (!StreamsUsable(usable, Why)) return false;
+  // Every cell grows by the same whole factor, so an angle block keeps its angles
+  // equally long and grows by whole interleaved units.
   SizeDomainForStreams(Spec, usable);
+  const uint64_t before = LayoutDomain(Spec, "x", 1).TotalSectors;
+  if (before == 0) return fail("the domain has no sectors to grow");
+  const uint64_t targetSectors = (TargetBytes + kPackSize - 1) / kPackSize;
+  const uint64_t factor = std::max<uint64_t>(1, (targetSectors + before - 1) / before);
+  uint64_t steps = 0;  // VOBU times the domain plays: an angle block's angles share theirs
+  for (size_t i = 0; i < Spec.Cells.size(); ++i) {
+    const uint64_t grown = uint64_t(std::max(Spec.Cells[i].VobuCount, 1)) * factor;
+    if (grown > static_cast<uint64_t>(std::numeric_limits<int>::max())) return fail("the size asked for is too large");
+    Spec.Cells[i].VobuCount = static_cast<int>(grown);
+    Spec.Cells[i].DataPacks.clear();
+    if (Spec.Cells[i].Angle <= 1) steps += grown;
+  }
+  if (Spec.FirstPts + steps * Spec.VobuTicks > 0xFFFFFFFFull)
+    return fail("the size asked for plays longer than 32-bit presentation times reach");
+  SizeDomainForStreams(Spec, usable);
+  uint64_t total = LayoutDomain(Spec, "x", 1).TotalSectors;
+  // The streams' packs per VOBU vary a little, so the last stretch is topped up
+  // by whole VOBUs of the first cell outside an angle block (of every cell where
+  // all are angles).
+  auto plain = std::find_if(Spec.Cells.begin(), Spec.Cells.end(), [](const CellSpec& c) { return c.Angle == 0; });
+  for (int round = 0; round < 8 && total < targetSectors; ++round) {
+    const uint64_t perStep = std::max<uint64_t>(1, total / std::max<uint64_t>(steps, 1));
+    const uint64_t extra = (targetSectors - total + perStep - 1) / perStep + 1;
+    if (Spec.FirstPts + (steps + extra) * Spec.VobuTicks > 0xFFFFFFFFull)
+      return fail("the size asked for plays longer than 32-bit presentation times reach");
+    for (CellSpec& c : Spec.Cells)
+      if (plain == Spec.Cells.end() || &c == &*plain) c.VobuCount += static_cast<int>(extra);
+    steps += extra;
+    SizeDomainForStreams(Spec, usable);
+    total = LayoutDomain(Spec, "x", 1).TotalSectors;
+  }
+  // A chain has at most 99 files (t01 .. t99): a larger disc has larger files.
+  constexpr uint64_t kMostChainFiles = 90;
+  if (total > 0xFFFFFFFFull) return fail("the size asked for does not fit 32-bit sector numbers");
+  if (Spec.MaxFileSectors != 0 && total / Spec.MaxFileSectors >= kMostChainFiles)
+    Spec.MaxFileSectors = static_cast<uint32_t>((total + kMostChainFiles - 1) / kMostChainFiles);
   return true;
 }
 

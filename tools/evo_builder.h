@@ -104,10 +104,13 @@ int DataPacksForTime(const std::vector<EvoStream>& Streams, uint32_t Origin, uin
 // Gives every VOBU of the domain the data-pack count that its streams need.
 void SizeDomainForStreams(DomainSpec& Spec, const std::vector<EvoStream>& Streams);
 
-// Sets the VOBU counts of the domain's cells (at least one cell, none in an angle
-// block; a domain without cells gets one) so that the domain's EVO files hold at least
-// TargetBytes, spread evenly over the cells, and sizes the VOBUs for the streams.
-bool FitDomainToSize(DomainSpec& Spec, const std::vector<EvoStream>& Streams, uint64_t TargetBytes);
+// Grows every cell of the domain (a domain without cells gets one) by one whole
+// factor, so that its EVO files hold at least about TargetBytes, and sizes the
+// VOBUs for the streams. Angle blocks grow by whole interleaved units; a chain
+// that would need more than 90 files gets larger files instead. False, with the
+// reason in Why, when the size cannot be reached.
+bool FitDomainToSize(DomainSpec& Spec, const std::vector<EvoStream>& Streams, uint64_t TargetBytes,
+                     std::string* Why = nullptr);
 
 // Writes the files of Layout.Files into Folder. The layout must come from Spec
 // (sized with SizeDomainForStreams, or with room enough: spare packs are padding).

@@ -14,7 +14,8 @@ static int Usage() {
                "                           [--advanced] [--streams DIR]\n"
                "  Writes a Standard Content disc (hv000i01.IFO, title sets, EVO chains) into\n"
                "  FOLDER, or with --advanced loose EVO files and an hva00001.VTI list.\n"
-               "  --size grows title set 1's title chain to about BYTES (suffixes K, M, G).\n");
+               "  --size grows title set 1's title chain (with --advanced the first EVO file)\n"
+               "  to about BYTES (suffixes K, M, G).\n");
   return 2;
 }
 
@@ -74,7 +75,6 @@ int main(int argc, char** argv) {
     DiscSpec spec = MakeSampleDiscSpec(sample);
     std::vector<std::pair<std::string, DomainSpec>> evos = {{"FEATURE_1.EVO", spec.TitleSets[0].Titles},
                                                              {"FEATURE_2.EVO", spec.TitleSets.back().Titles}};
-    if (size > 0) FitDomainToSize(evos[0].second, MakeDomainStreams(sources, options.TitleStreams), size);
     summary = BuildAdvancedDisc(folder, "hva00001.VTI", evos, sources, options);
   } else {
     DiscSpec spec = MakeSampleDiscSpec(sample);

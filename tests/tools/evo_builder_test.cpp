@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "disc_builder.h"
 #include "evo_builder.h"
 #include "support/test_support.h"
 
@@ -666,6 +667,35 @@ TEST(EvoBuilder, SizesChainsLoosesFilesAndRefusesAnUnsizedLayout) {
   EXPECT_TRUE(nothing.Ok);
   EXPECT_TRUE(nothing.Files.empty());
   EXPECT_FALSE(std::filesystem::exists(dir.File("hv005t01.evo")));
+}
+
+TEST(DiscBuilder, MakesTheSizeAskedForInEveryLayout) {
+  struct Case {
+    bool Advanced;
+    uint64_t Bytes;
+  };
+  for (const Case c : {Case{false, 40u << 20}, Case{true, 40u << 20}, Case{false, uint64_t{1} << 40}}) {
+    test::TempDir dir;
+    DiscBuildOptions options;
+    options.Evo.KeepStreamBytes = false;
+    options.TitleBytes = c.Bytes;
+    DiscSpec spec = MakeSampleDiscSpec();
+    std::vector<std::pair<std::string, DomainSpec>> evos = {{"FEATURE_1.EVO", spec.TitleSets[0].Titles}};
+    const DiscBuildSummary sum = c.Advanced ? BuildAdvancedDisc(dir.Path(), "hva00001.VTI", evos, Streams(), options)
+                                            : BuildStandardDisc(dir.Path(), spec, Streams(), options);
+    if (c.Bytes > (uint64_t{1} << 35)) {
+      // Past what the presentation times reach: said, and nothing written.
+      EXPECT_FALSE(sum.Ok);
+      EXPECT_NE(sum.Error.find("32-bit"), std::string::npos) << sum.Error;
+      EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+      continue;
+    }
+    ASSERT_TRUE(sum.Ok) << sum.Error;
+    const auto& titles = sum.Evo.at(c.Advanced ? "FEATURE_1.EVO" : "vts1-titles");
+    EXPECT_GE(titles.TotalBytes, c.Bytes);
+    EXPECT_LT(titles.TotalBytes, c.Bytes + c.Bytes / 10);
+    EXPECT_LE(titles.Files.size(), 99u);
+  }
 }
 
 TEST(EvoBuilder, VtiListPlacesTheNamesWhereTheReaderLooks) {
