@@ -278,6 +278,22 @@ std::string NextEvoFileName(const std::string& Name) {
   return found;
 }
 
+std::string MissingChainFile(const std::string& LastName) {
+  const size_t slash = LastName.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? std::string() : LastName.substr(0, slash + 1);
+  const std::string file = slash == std::string::npos ? LastName : LastName.substr(slash + 1);
+  if (file.size() < 6) return {};
+  const std::string base = file.substr(0, file.size() - 4);
+  if (!platform::IsAsciiDigit(base.back()) || !platform::IsAsciiDigit(base[base.size() - 2])) return {};
+  const int32_t number = (base[base.size() - 2] - '0') * 10 + (base.back() - '0');
+  const std::string stem = base.substr(0, base.size() - 2);
+  const std::string ext = file.substr(file.size() - 4);
+  auto name = [&](int32_t n) { return stem + (n < 10 ? "0" : "") + std::to_string(n) + ext; };
+  for (int32_t later = number + 2; later <= 99; ++later)
+    if (!platform::ExistingRegularFile(folder + name(later)).empty()) return folder + name(number + 1);
+  return {};
+}
+
 bool IsIfoFile(const std::string& FileName) {
   char head[8];
   if (platform::ReadFileHead(platform::ResolveInputPath(FileName), head, sizeof head) != sizeof head) return false;

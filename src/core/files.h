@@ -56,6 +56,10 @@ int32_t ReadWideLine(int Handle, std::u16string& Line);
 // under another case is returned as it is spelled on disk.
 std::string NextEvoFileName(const std::string& Name);
 
+// When the chain that ends at LastName (no NextEvoFileName after it) has later
+// files all the same ("hv001t03.evo" while "hv001t02.evo" is missing), the name
+// of the missing one, which the chain cannot get past; else empty.
+std::string MissingChainFile(const std::string& LastName);
 // An empty path or the file-system root, which no clean-up may touch.
 bool IsProtectedFolder(const std::string& Dir);
 // Deletes a folder with everything in it. Symbolic links inside are removed as

@@ -152,6 +152,16 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::Progr
     }
     end = ScanFile(Run, Bar, chain[i], i + 1 < chain.size());
   }
+  // A file missing in the middle of a chain hides every file after it.
+  if (end == TScanEnd::Finished && !chain.empty() && Disc.LooseEvo == 0 && !IsMenuEvoFileName(chain.back())) {
+    const std::string missing = core::MissingChainFile(chain.back());
+    if (!missing.empty()) {
+      ReadError = true;
+      Run.LogError("File " + platform::ExtractFileName(missing) +
+                   " of the chain is missing or unreadable; the files after it are not read");
+      end = TScanEnd::ReadError;
+    }
+  }
 
   // A stopped scan keeps what it read, in the same shape, but says nothing more.
   PrepareMap(Run, end != TScanEnd::Stopped);
@@ -190,6 +200,13 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
     status.SetText(2, "");
     status.SetText(3, FileSizeText(stream->FileSize));
   }
+
+  // A file cut inside a pack is said once, whichever way it is scanned; the
+  // missing bytes of its last pack read as zero.
+  if (const int64_t tail = stream->FileSize % kNavPackSize; tail != 0)
+    Run.LogError("EVO file " + shown + " is truncated: its last pack at byte " +
+                 std::to_string(stream->FileSize - tail) + " holds " + std::to_string(tail) + " of " +
+                 std::to_string(kNavPackSize) + " bytes");
 
   const bool fast = Run.Options.FullScan == 0;
   const int64_t filePacks = (stream->FileSize + kNavPackSize - 1) / kNavPackSize;

@@ -389,6 +389,22 @@ TEST(VobScout, TruncatedFileEndsTheMapAtItsLastPack) {
   const platform::LogLine* warn = FindLine(p, "lies past the end of EVO file: HV001T01.EVO");
   ASSERT_NE(warn, nullptr);
   EXPECT_EQ(warn->Kind, 2);
+  // Said in the full scan and in the quick one, with where the file is cut.
+  EXPECT_EQ(CountLines(p, "EVO file HV001T01.EVO is truncated: its last pack at byte 14336 holds 700 of 2048"), 2u)
+      << ::testing::PrintToString(p.LogTexts());
+}
+
+TEST(VobScout, FileMissingInTheMiddleOfAChainIsReported) {
+  test::TempDir dir;
+  for (int n : {1, 3}) {
+    EvoWriter w;
+    w.Vobu(static_cast<uint16_t>(n), 1, 2, 9000);
+    w.Save(dir.File("hv001t0" + std::to_string(n) + ".evo"));
+  }
+  test::DiscProject p;
+  auto s = TVobScaut::Create(dir.File("hv001t01.evo"));
+  EXPECT_EQ(s->Scan(p.Form, p.Form, p.Form.StatusProgress), TScanEnd::ReadError);
+  EXPECT_TRUE(p.LogContains("File hv001t02.evo of the chain is missing or unreadable")) << ::testing::PrintToString(p.LogTexts());
 }
 
 // A medium that fails from a byte on.
