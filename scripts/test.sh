@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds Tessaline as a Release build and with AddressSanitizer + UBSan, runs
 # every test in both, checks that no library includes a layer above it, and
-# checks that clang compiles the tree too.
+# builds the fuzz targets with clang and runs each of them briefly.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -20,4 +20,6 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=OFF -DBUILD_TESTING=OFF
 cmake --build build-clang -j "$jobs"
-echo "All tests passed in both builds; clang builds."
+# A short pass of every fuzz target (clang, AddressSanitizer + UBSan).
+./scripts/fuzz.sh "${TESS_FUZZ_SECONDS:-10}"
+echo "All tests passed in both builds; clang builds; the fuzz pass found nothing."

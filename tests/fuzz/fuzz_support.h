@@ -1,0 +1,41 @@
+#pragma once
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "core/run_context.h"
+#include "disc/disc_state.h"
+#include "platform/file_io.h"
+
+// What every fuzz target needs: a context without a window (log lines go
+// nowhere) and a scratch file to hand the bytes to routines that read files.
+namespace tess::fuzz {
+
+struct Form : core::RunContext, disc::DiscState {};
+
+inline Form& SharedForm() {
+  static auto* form = new Form;  // one per process; the targets reset what they use
+  return *form;
+}
+
+// A file in a private scratch folder holding Data; the same name each call.
+inline std::string ScratchFile(const std::string& Name, const uint8_t* Data, size_t Size) {
+  static const std::string folder = [] {
+    const char* base = std::getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaline-fuzz-XXXXXX";
+    char* made = ::mkdtemp(tmpl.data());
+    return std::string(made ? made : "/tmp");
+  }();
+  const std::string path = folder + "/" + Name;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd >= 0) {
+    platform::WriteFull(fd, Data, Size);
+    ::close(fd);
+  }
+  return path;
+}
+
+}  // namespace tess::fuzz
