@@ -70,12 +70,12 @@ TEST(NameTree, BuilderDiscNamesAreUniqueAndStable) {
   // A title set loaded on its own names its tracks as it does inside its disc.
   DiscProject lone;
   disc::LoadIFOSet(lone.Form, lone.Form, disc.Dir.File("hv001i01.IFO"));
-  ASSERT_EQ(lone.Form.NameTree.Count(), 1u);
-  const disc::TIFOTree& alone = lone.Form.NameTree.TreeOf(0)->Tree();
-  const disc::TIFOTree& inDisc = form.NameTree.TreeOf(1)->Tree();
-  EXPECT_EQ(alone.Root.DisplayName(), inDisc.Root.DisplayName());
-  ASSERT_EQ(alone.Tracks.size(), inDisc.Tracks.size());
-  for (size_t i = 0; i < alone.Tracks.size(); ++i) EXPECT_EQ(alone.Tracks[i].Name.Name, inDisc.Tracks[i].Name.Name);
+  lone.Form.NameTree.FillCellTreeView(lone.Form, lone.Form, lone.Form.TreeView2);
+  std::vector<std::string> tracks;
+  for (const auto& node : lone.Form.TreeView2.Nodes) tracks.push_back(node.Text.substr(0, node.Text.find("   (")));
+  EXPECT_EQ(tracks.front(), names[1].front());  // the root
+  EXPECT_EQ(std::vector<std::string>(tracks.begin() + 1, tracks.end()),
+            std::vector<std::string>(names[1].end() - static_cast<long>(tracks.size()) + 1, names[1].end()));
 
   // Program maps that point past their chain's cells name programs without cells.
   disc::TPGC& main = *form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC;

@@ -1,9 +1,7 @@
-// Navigation-command texts against dvdunauthor's reading of the same commands:
-// a DVD-Video made by dvdauthor (tests/data/make_navcommands.sh), whose chains
-// hold compiled commands and hand-built commands of every type. Both readings are
-// brought to dvdauthor's command language with uniform spacing, number bases and
-// register names, one entry per statement (a condition with its block), and
-// compared chain by chain.
+// Navigation-command texts against dvdunauthor's reading of a DVD-Video made by
+// dvdauthor (tests/data/make_navcommands.sh) with compiled and hand-built commands
+// of every type: both brought to dvdauthor's language, spacing, number bases and
+// register names made uniform, one entry per statement, compared chain by chain.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -16,54 +14,11 @@
 namespace tess::test {
 namespace {
 
-struct ChainCommands {
-  std::vector<std::string> Pre, Post, Cell;
+// The pre-, post- and cell commands of one chain, each list as one block of
+// dvdauthor's command language.
+struct Chain {
+  std::string Pre, Post, Cell;
 };
-
-// ---- our reading: the raw commands from the DVD-Video tables ----
-
-struct DvdFile {
-  std::vector<uint8_t> B;
-  uint32_t U16(size_t o) const { return (B.at(o) << 8) | B.at(o + 1); }
-  uint32_t U32(size_t o) const { return (U16(o) << 16) | U16(o + 2); }
-};
-
-std::vector<std::string> Texts(core::RunContext& Run, disc::DiscState& Disc, const DvdFile& F, size_t At, size_t N) {
-  std::vector<std::string> out;
-  for (size_t i = 0; i < N; ++i) {
-    disc::TNavCommandBytes c;
-    for (size_t k = 0; k < 8; ++k) c[k] = F.B.at(At + 8 * i + k);
-    out.push_back(disc::NavCommandToText(Run, Disc, c, {}));
-  }
-  return out;
-}
-
-// Every chain of a VIDEO_TS.IFO or VTS_nn_0.IFO, in dvdunauthor's order: the
-// first-play chain, the menu chains by language unit, the title chains.
-std::vector<ChainCommands> ReadChains(DiscForm& Form, const std::string& Name) {
-  const DvdFile f{ReadFileBytes(DataFile("navcommands/" + Name))};
-  const bool vmg = Name == "VIDEO_TS.IFO";
-  std::vector<size_t> chains;
-  if (vmg && f.U32(0x84)) chains.push_back(f.U32(0x84));
-  if (const size_t ut = 2048 * f.U32(vmg ? 0xC8 : 0xD0))
-    for (size_t u = 0; u < f.U16(ut); ++u) {
-      const size_t lu = ut + f.U32(ut + 12 + 8 * u);
-      for (size_t k = 0; k < f.U16(lu); ++k) chains.push_back(lu + f.U32(lu + 12 + 8 * k));
-    }
-  if (const size_t pgcit = vmg ? 0 : 2048 * f.U32(0xCC))
-    for (size_t k = 0; k < f.U16(pgcit); ++k) chains.push_back(pgcit + f.U32(pgcit + 12 + 8 * k));
-  std::vector<ChainCommands> out;
-  for (const size_t pgc : chains) {
-    ChainCommands& c = out.emplace_back();
-    const size_t table = f.U16(pgc + 0xE4);
-    if (!table) continue;
-    const size_t pre = f.U16(pgc + table), post = f.U16(pgc + table + 2), cell = f.U16(pgc + table + 4);
-    c.Pre = Texts(Form, Form, f, pgc + table + 8, pre);
-    c.Post = Texts(Form, Form, f, pgc + table + 8 + 8 * pre, post);
-    c.Cell = Texts(Form, Form, f, pgc + table + 8 + 8 * (pre + post), cell);
-  }
-  return out;
-}
 
 // One command text in dvdauthor's language.
 std::string Translate(std::string T);
@@ -94,37 +49,26 @@ std::string TranslateStreams(const std::string& Items) {
 
 std::string Translate(std::string T) {
   static const std::pair<const char*, const char*> kForms[] = {
-      {"Nop|Invalid Command|LinkNoLink", ""},
-      {"Exit", "exit"},
-      {"break", "break"},
-      {"RSM", "resume"},
-      {"GoTo (\\d+)", "goto l$1"},
-      {"SetTmpPML parental:(\\d+), command:(\\d+)", "if (SetTmpPML($1)) {goto l$2;}"},
-      {"JumpTT (\\d+)|JumpVTS_TT (\\d+)", "jump title $1$2"},
+      {"Nop|Invalid Command|LinkNoLink", ""}, {"Exit", "exit"}, {"break", "break"}, {"RSM", "resume"},
+      {"GoTo (\\d+)", "goto l$1"}, {"SetTmpPML parental:(\\d+), command:(\\d+)", "if (SetTmpPML($1)) {goto l$2;}"},
+      {"JumpTT (\\d+)|JumpVTS_TT (\\d+)", "jump title $1$2"}, {"JumpSS FP_DOM", "jump fpc"},
       {"JumpVTS_PTT ptt_(\\d+) @ vts_ttn_(\\d+)", "jump title $2 chapter $1"},
-      {"JumpSS FP_DOM", "jump fpc"},
-      {"JumpSS pgc_(\\d+)", "jump vmgm menu $1"},
+      {"JumpSS pgc_(\\d+)", "jump vmgm menu $1"}, {"JumpSS (\\S+)Menu", "jump vmgm menu entry $1"},
       {"JumpSS vts_(\\d+), vts_ttn_(\\d+) : (\\S+)Menu", "jump titleset $1 menu entry $3 title=$2"},
-      {"JumpSS (\\S+)Menu", "jump vmgm menu entry $1"},
-      {"CallSS RSM=(\\d+), FP_DOM", "call fpc resume $1"},
-      {"CallSS RSM=(\\d+), pgc_(\\d+)", "call vmgm menu $2 resume $1"},
+      {"CallSS RSM=(\\d+), FP_DOM", "call fpc resume $1"}, {"CallSS RSM=(\\d+), pgc_(\\d+)", "call vmgm menu $2 resume $1"},
       {"CallSS RSM=(\\d+), (\\S+)Menu", "call menu entry $2 resume $1"},
       {"LinkTopC", "jump cell top"},       {"LinkNextC", "jump next cell"},     {"LinkPrevC", "jump prev cell"},
       {"LinkTopPG", "jump program top"},   {"LinkNextPG", "jump next program"}, {"LinkPrevPG", "jump prev program"},
       {"LinkTopPGC", "jump pgc top"},      {"LinkNextPGC", "jump next pgc"},    {"LinkPrevPGC", "jump prev pgc"},
       {"LinkGoUpPGC", "jump up pgc"},      {"LinkTailPGC", "jump pgc tail"},    {"LinkPGCN (\\d+)", "jump pgc $1"},
       {"LinkPTT (\\d+)", "jump chapter $1"}, {"LinkPGN (\\d+)", "jump program $1"}, {"LinkCN (\\d+)", "jump cell $1"},
-      {"SetNVTMR NV_TMR=(\\S+), TT_PGCN=(\\S+)", "s9 = $1; s10 = $2"},
-      {"SetGPRMMD CounterMode (\\S+)=(\\S+)", "counter $1 = $2"},
-      {"SetGPRMMD RegisterMode (\\S+)=(\\S+)", "register $1 = $2"},
-      {"SetHL_BTNN HL_BTNN=(\\d+)", "button = $1k"},
-      {"SetHL_BTNN HL_BTNN=(\\S+)", "button = $1"},
-      {"Mov (\\S+), (\\S+)", "$1 = $2"},   {"Swp (\\S+), (\\S+)", "swap($1, $2)"},
-      {"Add (\\S+), (\\S+)", "$1 = $1 + $2"}, {"Sub (\\S+), (\\S+)", "$1 = $1 - $2"},
-      {"Mul (\\S+), (\\S+)", "$1 = $1 * $2"}, {"Div (\\S+), (\\S+)", "$1 = $1 / $2"},
-      {"Mod (\\S+), (\\S+)", "$1 = $1 % $2"}, {"Rnd (\\S+), (\\S+)", "$1 = random($2)"},
-      {"And (\\S+), (\\S+)", "$1 = $1 and $2"}, {"Or (\\S+), (\\S+)", "$1 = $1 or $2"},
-      {"Xor (\\S+), (\\S+)", "$1 = $1 xor $2"},
+      {"SetNVTMR NV_TMR=(\\S+), TT_PGCN=(\\S+)", "s9 = $1; s10 = $2"}, {"SetHL_BTNN HL_BTNN=(\\d+)", "button = $1k"},
+      {"SetGPRMMD CounterMode (\\S+)=(\\S+)", "counter $1 = $2"}, {"SetHL_BTNN HL_BTNN=(\\S+)", "button = $1"},
+      {"SetGPRMMD RegisterMode (\\S+)=(\\S+)", "register $1 = $2"}, {"Mov (\\S+), (\\S+)", "$1 = $2"},
+      {"Swp (\\S+), (\\S+)", "swap($1, $2)"}, {"Rnd (\\S+), (\\S+)", "$1 = random($2)"},
+      {"Add (\\S+), (\\S+)", "$1 = $1 + $2"}, {"Sub (\\S+), (\\S+)", "$1 = $1 - $2"}, {"Mul (\\S+), (\\S+)", "$1 = $1 * $2"},
+      {"Div (\\S+), (\\S+)", "$1 = $1 / $2"}, {"Mod (\\S+), (\\S+)", "$1 = $1 % $2"}, {"And (\\S+), (\\S+)", "$1 = $1 and $2"},
+      {"Or (\\S+), (\\S+)", "$1 = $1 or $2"}, {"Xor (\\S+), (\\S+)", "$1 = $1 xor $2"},
   };
   static const auto forms = [] {
     std::vector<std::pair<std::regex, std::string>> v;
@@ -135,9 +79,8 @@ std::string Translate(std::string T) {
   T = std::regex_replace(T, std::regex("SPRM(\\d+)"), "s$1");
   std::smatch m;
   if (std::regex_match(T, m, std::regex("if \\( (\\S+) (\\S+) (\\S+) \\) (.*)"))) {
-    const std::string cond = m[2] == "&" ? "(" + m[1].str() + " and " + m[3].str() + ") != 0" : m[1].str() + " " +
-                                                                                                  m[2].str() + " " +
-                                                                                                  m[3].str();
+    const std::string a = m[1], op = m[2], b = m[3];
+    const std::string cond = op == "&" ? "(" + a + " and " + b + ") != 0" : a + " " + op + " " + b;
     const std::string rest = m[4];
     const size_t close = rest.rfind('}');
     const bool braced = rest.rfind("{ ", 0) == 0 && close != std::string::npos;
@@ -156,15 +99,49 @@ std::string Translate(std::string T) {
   return "?" + T + ";";
 }
 
-// A block of our texts in dvdauthor's language, with the labels that its jumps name.
-std::string OurBlock(const std::vector<std::string>& Texts) {
+// Count commands at At as one block of dvdauthor's language, with the labels
+// that its jumps name.
+std::string OurBlock(DiscForm& Form, const std::vector<uint8_t>& File, size_t At, size_t Count) {
+  std::vector<std::string> texts;
   std::set<std::string> targets;
   static const std::regex jump("(?:GoTo |command:)(\\d+)");
-  for (const std::string& t : Texts)
+  for (size_t i = 0; i < Count; ++i) {
+    disc::TNavCommandBytes c;
+    for (size_t k = 0; k < 8; ++k) c[k] = File.at(At + 8 * i + k);
+    const std::string& t = texts.emplace_back(disc::NavCommandToText(Form, Form, c, {}));
     for (std::sregex_iterator m(t.begin(), t.end(), jump), end; m != end; ++m) targets.insert((*m)[1]);
+  }
   std::string out;
-  for (size_t i = 0; i < Texts.size(); ++i)
-    out += (targets.count(std::to_string(i + 1)) ? "l" + std::to_string(i + 1) + ":" : "") + Translate(Texts[i]);
+  for (size_t i = 0; i < texts.size(); ++i)
+    out += (targets.count(std::to_string(i + 1)) ? "l" + std::to_string(i + 1) + ":" : "") + Translate(texts[i]);
+  return out;
+}
+
+// Our reading of every chain of a VIDEO_TS.IFO or VTS_nn_0.IFO, in dvdunauthor's
+// order (first play, menus by language unit, titles), the raw commands taken
+// from the DVD-Video tables.
+std::vector<Chain> ReadChains(DiscForm& Form, const std::string& Name, size_t& Commands) {
+  const std::vector<uint8_t> f = ReadFileBytes(DataFile("navcommands/" + Name));
+  auto u16 = [&](size_t o) -> size_t { return (f.at(o) << 8) | f.at(o + 1); };
+  auto u32 = [&](size_t o) { return (u16(o) << 16) | u16(o + 2); };
+  const bool vmg = Name == "VIDEO_TS.IFO";
+  std::vector<size_t> chains;
+  if (vmg && u32(0x84)) chains.push_back(u32(0x84));
+  if (const size_t ut = 2048 * u32(vmg ? 0xC8 : 0xD0))
+    for (size_t u = 0; u < u16(ut); ++u) {
+      const size_t lu = ut + u32(ut + 12 + 8 * u);
+      for (size_t k = 0; k < u16(lu); ++k) chains.push_back(lu + u32(lu + 12 + 8 * k));
+    }
+  if (const size_t pgcit = vmg ? 0 : 2048 * u32(0xCC))
+    for (size_t k = 0; k < u16(pgcit); ++k) chains.push_back(pgcit + u32(pgcit + 12 + 8 * k));
+  std::vector<Chain> out;
+  for (const size_t pgc : chains) {
+    const size_t t = pgc + u16(pgc + 0xE4), pre = t > pgc ? u16(t) : 0, post = t > pgc ? u16(t + 2) : 0,
+                 cell = t > pgc ? u16(t + 4) : 0;
+    out.push_back({OurBlock(Form, f, t + 8, pre), OurBlock(Form, f, t + 8 + 8 * pre, post),
+                   OurBlock(Form, f, t + 8 + 8 * (pre + post), cell)});
+    Commands += pre + post + cell;
+  }
   return out;
 }
 
@@ -178,29 +155,20 @@ std::string Between(const std::string& S, const std::string& Open, const std::st
   return S.substr(a + Open.size(), b - a - Open.size());
 }
 
-struct ReferenceChain {
-  std::string Pre, Post, Cell;
-};
-
-std::vector<ReferenceChain> ReadReference() {
+std::vector<Chain> ReadReference() {
   const std::vector<uint8_t> bytes = ReadFileBytes(DataFile("navcommands/dvdunauthor.xml"));
   const std::string xml(bytes.begin(), bytes.end());
-  std::vector<ReferenceChain> out;
+  std::vector<Chain> out;
   size_t at = 0;
   out.push_back({Between(xml, "<fpc>", "</fpc>", at), "", ""});
   while ((at = xml.find("<pgc", at)) != std::string::npos) {
     const std::string pgc = Between(xml, "<pgc", "</pgc>", at);
-    ReferenceChain& c = out.emplace_back();
+    Chain& c = out.emplace_back();
     size_t p = 0, q = 0;
     c.Pre = Between(pgc, "<pre>", "</pre>", p);
     c.Post = Between(pgc, "<post>", "</post>", q);
-    for (size_t r = 0; (r = pgc.find("<cell", r)) != std::string::npos;) {
-      const size_t tagEnd = pgc.find('>', r);
-      if (pgc[tagEnd - 1] != '/')
-        c.Cell += Between(pgc, ">", "</cell>", r);
-      else
-        r = tagEnd;
-    }
+    for (size_t r = 0; (r = pgc.find("<cell", r)) != std::string::npos;)  // cells with a command
+      pgc[pgc.find('>', r) - 1] == '/' ? (void)++r : (void)(c.Cell += Between(pgc, ">", "</cell>", r));
   }
   return out;
 }
@@ -230,18 +198,17 @@ std::vector<std::string> Statements(std::string S) {
 
 TEST(NavCommandText, ReadsEveryCommandAsDvdunauthorDoes) {
   DiscProject project;
-  std::vector<ChainCommands> ours;
-  for (const char* f : {"VIDEO_TS.IFO", "VTS_01_0.IFO", "VTS_02_0.IFO"})
-    for (auto& c : ReadChains(project.Form, f)) ours.push_back(std::move(c));
-  const std::vector<ReferenceChain> reference = ReadReference();
-  ASSERT_EQ(ours.size(), reference.size());
+  std::vector<Chain> ours;
   size_t commands = 0;
+  for (const char* f : {"VIDEO_TS.IFO", "VTS_01_0.IFO", "VTS_02_0.IFO"})
+    for (Chain& c : ReadChains(project.Form, f, commands)) ours.push_back(std::move(c));
+  const std::vector<Chain> reference = ReadReference();
+  ASSERT_EQ(ours.size(), reference.size());
   for (size_t i = 0; i < ours.size(); ++i) {
     SCOPED_TRACE("chain " + std::to_string(i));
-    EXPECT_EQ(Statements(OurBlock(ours[i].Pre)), Statements(reference[i].Pre));
-    EXPECT_EQ(Statements(OurBlock(ours[i].Post)), Statements(reference[i].Post));
-    EXPECT_EQ(Statements(OurBlock(ours[i].Cell)), Statements(reference[i].Cell));
-    commands += ours[i].Pre.size() + ours[i].Post.size() + ours[i].Cell.size();
+    EXPECT_EQ(Statements(ours[i].Pre), Statements(reference[i].Pre));
+    EXPECT_EQ(Statements(ours[i].Post), Statements(reference[i].Post));
+    EXPECT_EQ(Statements(ours[i].Cell), Statements(reference[i].Cell));
   }
   EXPECT_GT(commands, 150u);
 }
