@@ -21,19 +21,6 @@ namespace tess::disc {
 
 namespace {
 
-// The title-set number in a title set's own file name ("hv" nnn "i01"), 0 when
-// the name does not carry one.
-int32_t TitleSetNumberOfName(const std::string& Path) {
-  const std::string name = platform::ToLowerAscii(platform::ExtractFileName(Path));
-  if (name.size() < 6 || name.compare(0, 2, "hv") != 0 || name[5] != 'i') return 0;
-  int32_t n = 0;
-  for (size_t i = 2; i < 5; ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    n = n * 10 + (name[i] - '0');
-  }
-  return n;
-}
-
 // Every chain's palette converted once to RGB; the list keeps each distinct
 // palette with the number of chains that use it.
 void AddChainPalette(DiscState& Disc, const TPGC* Pgc) {
@@ -105,7 +92,6 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
   if (head.Kind == ifoVMG) {
     ReadVMGI(Run, head, first);
   } else if (head.Kind == ifoVTS) {
-    head.TitleSetNumber = TitleSetNumberOfName(first);
     ReadVTSI(Run, Disc, head, first);
     ++loaded;
   }

@@ -9,6 +9,7 @@
 #include "core/run_context.h"
 #include "disc/disc_state.h"
 #include "disc/vob_scout.h"
+#include "platform/paths.h"
 #include "platform/ui_models.h"
 
 namespace tess::disc {
@@ -19,6 +20,19 @@ constexpr int32_t kTrackImage = 7;
 constexpr int32_t kSceneImage = 8;
 
 using TPairKey = std::pair<uint32_t, uint32_t>;  // (VOB id, cell id)
+
+// The title-set number in a title set's own file name ("hv" nnn "i01"), 0 when
+// the name does not carry one.
+int32_t TitleSetNumberOfName(const std::string& Path) {
+  const std::string name = platform::ToLowerAscii(platform::ExtractFileName(Path));
+  if (name.size() < 6 || name.compare(0, 2, "hv") != 0 || name[5] != 'i') return 0;
+  int32_t n = 0;
+  for (size_t i = 2; i < 5; ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n;
+}
 
 uint16_t LanguageWord(const TLanguageUnit& Unit) {
   return static_cast<uint16_t>(static_cast<uint8_t>(Unit.LanguageCode[0]) |
@@ -84,10 +98,14 @@ uint32_t VobIdOfItem(const TScriptInfo& Info) {
 // ---- one information file ----
 
 TIFONameTree::TIFONameTree(const TIFOFile& Record, int32_t IFOIndex)
-    : fileName_(Record.FileName), ifoIndex_(IFOIndex), isVmg_(Record.Kind == ifoVMG) {
-  // A title set loaded on its own sits at index 0; its names still carry its
-  // own number.
-  setNumber_ = isVmg_ ? 0 : (Record.TitleSetNumber > 0 ? Record.TitleSetNumber : IFOIndex);
+    : fileName_(Record.FileName),
+      ifoIndex_(IFOIndex),
+      scoutNumber_(Record.TitleSetNumber),
+      isVmg_(Record.Kind == ifoVMG) {
+  // A title set loaded on its own sits at index 0 with no number of its own in
+  // the record; its names still carry the number its file name gives.
+  if (!isVmg_) setNumber_ = Record.TitleSetNumber > 0 ? Record.TitleSetNumber : TitleSetNumberOfName(Record.FileName);
+  if (!isVmg_ && setNumber_ == 0) setNumber_ = IFOIndex;
 }
 
 int32_t TIFONameTree::NameUseCount(const std::string& Name) const {
@@ -125,8 +143,16 @@ std::string TIFONameTree::TrackName(uint8_t Domain, uint32_t VobId, const std::s
 void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t Domain) {
   const std::vector<TCellAddress>& entries =
       Domain == kDomainMenus ? Record.MenuC_ADT.Entries : Record.VTS_C_ADT.Entries;
-  const bool scouted = HasVobScout(Disc, ifoIndex_, Domain);
-  const std::set<uint32_t> chainAngles = scouted ? std::set<uint32_t>() : ChainAngleVobs(Record, Domain);
+  // The run registers its scouts by title-set number.
+  const bool scouted = HasVobScout(Disc, scoutNumber_, Domain);
+  std::map<uint32_t, bool> angleVobs;
+  if (!scouted)
+    for (const uint32_t vob : ChainAngleVobs(Record, Domain)) angleVobs[vob] = true;
+  auto isAngleVob = [&](uint32_t VobId) {
+    const auto [it, isNew] = angleVobs.emplace(VobId, false);
+    if (isNew && scouted) it->second = IsScoutAngleVob(Disc, scoutNumber_, Domain, VobId);
+    return it->second;
+  };
   std::set<TPairKey> pairs;
   int64_t skip = 0;
   // The skip counter drops after every entry, passed over or not.
@@ -135,8 +161,7 @@ void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t 
     if (i > 0 && e.VobId == entries[i - 1].VobId && e.CellId == entries[i - 1].CellId) continue;
     if (skip >= 1) continue;
     if (!pairs.emplace(e.VobId, e.CellId).second) continue;
-    const bool angle =
-        scouted ? IsScoutAngleVob(Disc, ifoIndex_, Domain, e.VobId) : chainAngles.count(e.VobId) != 0;
+    const bool angle = isAngleVob(e.VobId);
     const std::string tail = angle ? "x" + core::IntToStrZeroPad(DistinctCellsOfVob(entries, e.VobId), 3)
                                    : "c" + core::IntToStrZeroPad(e.CellId, 3);
     const std::string name = TrackName(Domain, e.VobId, tail);

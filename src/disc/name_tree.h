@@ -130,6 +130,7 @@ class TIFONameTree {
 
   std::string fileName_;
   int32_t ifoIndex_ = 0;
+  int32_t scoutNumber_ = 0;
   int32_t setNumber_ = 0;
   bool isVmg_ = false;
   // How often each name was given so far.
