@@ -134,10 +134,12 @@ void TIFONameTree::BuildNames(DiscState& Disc, const TIFOFile& Record) {
   BuildLanguageUnits(Disc, Record);
 }
 
-std::string TIFONameTree::TrackName(uint8_t Domain, uint32_t VobId, const std::string& Tail) const {
-  const std::string prefix =
-      isVmg_ ? std::string("vmg") : (Domain == kDomainMenus ? "m" : "t") + core::IntToStrZeroPad(setNumber_, 2);
-  return prefix + "_v" + core::IntToStrZeroPad(VobId, 3) + Tail + "-t";
+std::string TIFONameTree::TrackName(uint8_t Domain, uint32_t VobId, bool Angle, uint32_t Number) const {
+  std::string name = isVmg_ ? "vmg" : Domain == kDomainMenus ? "m" : "t";
+  if (!isVmg_) name += core::IntToStrZeroPad(setNumber_, 2);
+  name += "_v" + core::IntToStrZeroPad(VobId, 3);
+  name += Angle ? 'x' : 'c';
+  return name + core::IntToStrZeroPad(Number, 3) + "-t";
 }
 
 void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t Domain) {
@@ -162,9 +164,8 @@ void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t 
     if (skip >= 1) continue;
     if (!pairs.emplace(e.VobId, e.CellId).second) continue;
     const bool angle = isAngleVob(e.VobId);
-    const std::string tail = angle ? "x" + core::IntToStrZeroPad(DistinctCellsOfVob(entries, e.VobId), 3)
-                                   : "c" + core::IntToStrZeroPad(e.CellId, 3);
-    const std::string name = TrackName(Domain, e.VobId, tail);
+    const std::string name =
+        TrackName(Domain, e.VobId, angle, angle ? DistinctCellsOfVob(entries, e.VobId) : e.CellId);
     if (NameUseCount(name) > 0) continue;
     TTrackTree& track = tree_.Tracks.emplace_back();
     track.Name = Unique(name);
@@ -369,8 +370,8 @@ std::string CellNameOf(const DiscState& Disc, const TScriptInfo& Info) {
   const TIFONameTree* tree = Disc.NameTree.TreeOf(Info.IFOIndex);
   if (const TScriptName* found = tree ? tree->FindNamedItem(Info, false) : nullptr) return found->DisplayName();
   const int32_t number = tree ? tree->SetNumber() : Info.IFOIndex;
-  return (Info.Domain == kDomainMenus ? "m" : "t") + core::IntToStrZeroPad(number, 2) + "_cell_" +
-         std::to_string(Info.CellNumber);
+  std::string name = Info.Domain == kDomainMenus ? "m" : "t";
+  return name + core::IntToStrZeroPad(number, 2) + "_cell_" + std::to_string(Info.CellNumber);
 }
 
 std::string ProgramNameOf(core::RunContext& Run, const DiscState& Disc, const TScriptInfo& Info) {

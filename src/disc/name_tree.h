@@ -126,7 +126,8 @@ class TIFONameTree {
   void BuildLanguageUnits(DiscState& Disc, const TIFOFile& Record);
   void BuildPrograms(DiscState& Disc, const TPGC* Pgc, uint8_t Domain, TPGCTree& Chain);
   void BuildButtons(DiscState& Disc, const TCellRef& Cell, uint8_t Domain, TCellTree& Node);
-  std::string TrackName(uint8_t Domain, uint32_t VobId, const std::string& Tail) const;
+  // Angle VOBs are named by their number of cells ("x"), others by the cell ("c").
+  std::string TrackName(uint8_t Domain, uint32_t VobId, bool Angle, uint32_t Number) const;
 
   std::string fileName_;
   int32_t ifoIndex_ = 0;
