@@ -8,6 +8,7 @@
 #include "disc/highlights.h"
 #include "disc/ifo_model.h"
 #include "disc/name_list.h"
+#include "disc/name_tree.h"
 #include "disc/registries.h"
 #include "disc/script_model.h"
 #include "disc/string_pool.h"
@@ -55,10 +56,11 @@ struct DiscState {
   platform::TreeModel TreeView2;
   TSubPicInfoForm SubPicInfoForm;
 
-  // ---- what the navigation-command texts need ----
+  // ---- unique item names and what the navigation-command texts need ----
+  TDVDNameTree NameTree;
   std::string JumpTarget;
   int32_t CurIFOIndex = 0;
-  int32_t CurLanguageUnit = 0;
+  int32_t CurLanguageUnit = 0;  // from 0
   int32_t CurTitleNumber = 0;
   std::string MenuNamePrefix;
 

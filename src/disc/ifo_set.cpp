@@ -21,8 +21,6 @@ namespace tess::disc {
 
 namespace {
 
-// The information-file browser's name trees of the record at Index are built here.
-
 // Every chain's palette converted once to RGB; the list keeps each distinct
 // palette with the number of chains that use it.
 void AddChainPalette(DiscState& Disc, const TPGC* Pgc) {
@@ -134,6 +132,10 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
   }
   ConvertPalettes(Disc);
   SetDiscFrameRate(Disc);
+  // Every item of the disc gets its name, and the browser shows them.
+  Disc.NameTree.SetIFOs(Disc);
+  Disc.NameTree.FillIFOTreeView(Run, Disc, Disc.TreeView1);
+  Disc.NameTree.FillCellTreeView(Run, Disc, Disc.TreeView2);
   return loaded;
 }
 

@@ -7,6 +7,7 @@
 #include "core/run_context.h"
 #include "disc/disc_state.h"
 #include "core/byte_order.h"
+#include "disc/name_tree.h"
 
 namespace tess::disc {
 
@@ -217,6 +218,27 @@ int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNu
     if (entries[i].TitleSetNumber == IFOIndex && entries[i].TitleNumber == TitleNumber + 1)
       return static_cast<int32_t>(i + 1);
   return 0;
+}
+
+std::string ProgramOfPttName(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber, int32_t PttNumber) {
+  const TIFONameTree* tree = Disc.NameTree.TreeOf(IFOIndex);
+  if (!tree || TitleNumber < 1 || PttNumber < 1) return {};
+  const TPartOfTitleTable& ptt = Disc.IFOFiles[static_cast<size_t>(IFOIndex)].T_VTS_PTT_SRPT;
+  const auto& firsts = ptt.TitleFirstIndex;
+  if (static_cast<size_t>(TitleNumber) > firsts.size()) return {};
+  const int64_t first = firsts[static_cast<size_t>(TitleNumber) - 1];
+  int64_t end = static_cast<int64_t>(ptt.Entries.size());
+  if (static_cast<size_t>(TitleNumber) < firsts.size()) end = std::min<int64_t>(end, firsts[static_cast<size_t>(TitleNumber)]);
+  const int64_t index = first + PttNumber - 1;
+  if (first < 0 || index >= end) return {};
+  const TPartOfTitle& part = ptt.Entries[static_cast<size_t>(index)];
+  TScriptInfo info;
+  info.IFOIndex = IFOIndex;
+  info.Domain = kDomainTitles;
+  info.PgcNumber = part.PGCNumber;
+  info.ProgramNumber = part.ProgramNumber;
+  const TScriptName* program = tree->FindNamedItem(info, true);
+  return program ? program->DisplayName() : std::string();
 }
 
 // ---- registry lookups ----

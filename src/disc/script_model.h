@@ -237,6 +237,10 @@ int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle);
 TVideoStreamEntry* FindVideoStreamOfAudioFile(DiscState& Disc, std::string_view FileName);
 std::vector<THighlightPlayItem*> FindHighlightItems(DiscState& Disc, int32_t IFOIndex, uint32_t VobId,
                                                     uint32_t CellId, uint8_t Domain);
+// The name (name_tree.h) of the program at which part PttNumber (from 1) of
+// title TitleNumber (from 1) of title set IFOIndex starts, by the title set's
+// part-of-title table; empty when there is none.
+std::string ProgramOfPttName(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber, int32_t PttNumber);
 // 1-based position of the VMG title-table entry of title set IFOIndex and title
 // TitleNumber + 1; 0 when none.
 int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber);
