@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "disc/ifo_model.h"
 #include "disc/script_model.h"
 
 namespace tess::core {
@@ -24,9 +25,6 @@ namespace tess::disc {
 
 struct DiscState;
 struct TIFOFile;
-
-constexpr uint8_t kDomainMenus = 1;
-constexpr uint8_t kDomainTitles = 2;
 
 struct TSceneInfo {
   TScriptName Name;
