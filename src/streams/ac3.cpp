@@ -6,6 +6,7 @@
 #include "core/bit_stream.h"
 #include "core/messages.h"
 #include "core/run_context.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/rounding.h"
 #include "streams/audio_cut.h"
@@ -216,6 +217,8 @@ TEC3Stream::TEC3Stream(std::string FileName) : FileName(std::move(FileName)) {}
 TEC3Stream::~TEC3Stream() = default;
 
 bool TEC3Stream::Open() {
+  // A file too short for the sync word has none; the bit reader would raise.
+  if (!platform::ExistingRegularFile(FileName).empty() && core::GetFileSizeByName(FileName) < 2) return false;
   BitStream = core::TFileBitStream::Create(FileName, kEc3BufferSize);
   const bool synced = BitStream->ReadBits(16) == 0x0B77;
   if (synced) {

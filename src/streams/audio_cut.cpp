@@ -122,7 +122,12 @@ int64_t TFrameWalker::FindHeader(int64_t Offset) {
       continue;
     }
     const int64_t at = Offset + (static_cast<const uint8_t*>(hit) - window.data());
-    if (ProbeAt(at).Size > 0) return at;
+    // A header found by searching counts only when another one (or the end of
+    // the file) follows it: sync patterns turn up inside damaged data too.
+    if (const int64_t size = ProbeAt(at).Size; size > 0) {
+      const int64_t next = at + size;
+      if (next >= File_.Size() || ProbeAt(next).Size > 0) return at;
+    }
     Offset = at + 1;
   }
   return -1;
@@ -221,6 +226,7 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
   std::vector<uint8_t> block(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlock)));
   int64_t done = 0;
   while (done < Count) {
+    if (Run.Aborted()) return TCopyOutcome::Stopped;
     if (OnBlock) OnBlock();
     const size_t want = static_cast<size_t>(std::min<int64_t>(kCopyBlock, Count - done));
     int readErr = 0;
@@ -238,7 +244,6 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
     if (Progress) Progress(ProgressBase + done);
     if (got < want) break;  // the source ended
     Run.ProcessMessages();
-    if (Run.Aborted() && done < Count) return TCopyOutcome::Stopped;
   }
   return TCopyOutcome::Done;
 }

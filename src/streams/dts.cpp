@@ -14,6 +14,7 @@ namespace tess::streams {
 namespace {
 
 constexpr uint8_t kSyncFirstByte = 0x7F;
+constexpr uint32_t kDtsSubstreamSync = 0x64582025;
 // The smallest legal frame and block count of a core frame.
 constexpr int64_t kMinFrameSize = 96;
 constexpr uint8_t kMinBlocksMinus1 = 5;
@@ -51,7 +52,21 @@ T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
   return Index >= 0 && static_cast<size_t>(Index) < N ? Table[static_cast<size_t>(Index)] : Beyond;
 }
 
+// The size of an extension substream (the DTS-HD data after a core frame),
+// from its header; 0 when Bytes hold none.
+int64_t SubstreamSize(const uint8_t* Bytes, size_t Count) {
+  if (Count < TDtsCoreHeader::kProbeBytes || core::ReadBE32(Bytes) != kDtsSubstreamSync) return 0;
+  core::TBitStream bits(Bytes + 4, static_cast<int32_t>(Count - 4));
+  bits.ReadBits(8 + 2);  // user-defined bits, substream index
+  const bool longHeader = bits.ReadBits(1) != 0;
+  bits.ReadBits(longHeader ? 12 : 8);  // header size
+  return static_cast<int64_t>(bits.ReadBits(longHeader ? 20 : 16)) + 1;
+}
+
+// Core frames start the units; an extension substream belongs to the core
+// frame before it.
 TFrameProbe ProbeDts(const uint8_t* Bytes, size_t Count) {
+  if (const int64_t size = SubstreamSize(Bytes, Count)) return {size, false, 0};
   TDtsCoreHeader h;
   h.Decode({Bytes, Count});
   if (!h.IsPlausible()) return {};

@@ -73,7 +73,8 @@ const char* DtsChannelArrangementName(int32_t Amode);
 
 // Reads the first frame's header when the name ends in ".dts" (any case) or Force is set.
 void DtsReadHeader(const std::string& FileName, bool Force, DtsHeader& Header);
-// Complete frames in the file, stepped as DtsCutByFrames steps them.
+// Complete frames in the file, stepped as DtsCutByFrames steps them: from core
+// frame to core frame, over the extension substream that may follow each.
 int64_t DtsCountFrames(core::RunContext& Run, const std::string& FileName);
 bool DtsReadLfeOn(const std::string& FileName);
 int32_t DtsReadSampleRate(const std::string& FileName);

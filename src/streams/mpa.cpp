@@ -296,7 +296,9 @@ void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info
     } while (Full);
     file.ComputeAverageBitRate();
     if (file.FrameCount == 0) return;  // no audio frame: nothing to describe
-    const TMPAFrame& first = file.InfoFrame;
+    // The first audio frame speaks for the stream: a Xing or Info frame before it
+    // is often coded at another bit rate, big enough to hold its tag.
+    const TMPAFrame& first = file.FirstFrame;
     Info.Version = first.Version;
     Info.Layer = first.Layer;
     Info.BitRate = first.BitRate;

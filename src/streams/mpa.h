@@ -155,8 +155,9 @@ struct MpaFileInfoRecord {
   uint8_t Protection = 0;  // always 0
 };
 
-// Fills Info from the file (Full false: the first frame only). A file without
-// an audio frame gives an all-zero record.
+// Fills Info from the file (Full false: the first frame only): the header
+// fields of its first audio frame, the frames found and the samples of those of
+// its stream. A file without an audio frame gives an all-zero record.
 void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info);
 int64_t MpaTimeCodeToSamples(core::TTimeCode TimeCode, const MpaFileInfoRecord& Info, double FrameRate);
 
