@@ -207,7 +207,7 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
   int64_t index = 0;
   while ((start < 0 || (last >= 0 && end < 0)) && walker.Next(unit)) {
     if (start < 0 && index == FirstFrame) start = unit.Start;
-    if (last >= 0 && index == last) end = unit.Start;
+    if (last >= 0 && index == last) end = index == 0 ? 0 : unit.Start;
     if (++index % kUnitsPerPump == 0) {
       Run.ProcessMessages();
       if (Run.Aborted()) return false;
@@ -226,8 +226,8 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
   std::vector<uint8_t> block(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlock)));
   int64_t done = 0;
   while (done < Count) {
-    if (Run.Aborted()) return TCopyOutcome::Stopped;
     if (OnBlock) OnBlock();
+    if (Run.Aborted()) return TCopyOutcome::Stopped;
     const size_t want = static_cast<size_t>(std::min<int64_t>(kCopyBlock, Count - done));
     int readErr = 0;
     const size_t got = platform::PReadFull(In, block.data(), want, Offset + done, &readErr);
