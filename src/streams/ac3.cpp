@@ -28,12 +28,12 @@ constexpr std::array<int32_t, 19> kBitRates = {32000,  40000,  48000,  56000,  6
 constexpr std::array<int32_t, 8> kFullBandwidthChannels = {2, 1, 2, 3, 3, 4, 4, 5};
 constexpr std::array<const char*, 8> kChannelModeNames = {"1 : 1", "1 : 0", "2 : 0", "3 : 0",
                                                           "2 : 1", "3 : 1", "2 : 2", "3 : 2"};
-constexpr std::array<const char*, 8> kServiceNames = {"complete main", "music and effects", "visually impaired",
-                                                      "hearing impaired", "dialogue", "commentary",
-                                                      "emergency", "voice over"};
+constexpr std::array<const char*, 8> kServiceNames = {"complete main",    "music and effects", "visually impaired",
+                                                      "hearing impaired", "dialogue",          "commentary",
+                                                      "emergency",        "voice over"};
 constexpr std::array<const char*, 8> kEac3ChannelModeTexts = {
-    "1+1 - Ch1, Ch2",  "1/0 - C",           "2/0 - L, R",         "3/0 - L, C, R",
-    "2/1 - L, R, S",   "3/1 - L, C, R, S",  "2/2 - L, R, SL, SR", "3/2 - L, C, R, SL, SR"};
+    "1+1 - Ch1, Ch2", "1/0 - C",          "2/0 - L, R",         "3/0 - L, C, R",
+    "2/1 - L, R, S",  "3/1 - L, C, R, S", "2/2 - L, R, SL, SR", "3/2 - L, C, R, SL, SR"};
 constexpr std::array<int32_t, 4> kBlocksByCode = {1, 2, 3, 6};
 
 template <class T, size_t N>

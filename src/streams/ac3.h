@@ -44,8 +44,8 @@ struct TAc3FrameHeader {
 };
 
 // Tables.
-int32_t Ac3SampleRate(int32_t Code);          // by fscod: 48000, 44100, 32000, 48000; else 0
-int32_t Ac3BitRate(int32_t Index);            // bits per second by frmsizecod >> 1; 0 beyond
+int32_t Ac3SampleRate(int32_t Code);                              // by fscod: 48000, 44100, 32000, 48000; else 0
+int32_t Ac3BitRate(int32_t Index);                                // bits per second by frmsizecod >> 1; 0 beyond
 int32_t Ac3FrameSizeBytes(int32_t Fscod, int32_t FrameSizeCode);  // 0 for fscod 3 or a code beyond 37
 int32_t Ac3FullBandwidthChannels(int32_t Acmod);
 const char* Ac3ChannelModeName(int32_t Acmod);  // "1 : 1" ... "3 : 2"; "" beyond
@@ -95,8 +95,7 @@ struct TEc3BitStreamInfo {
   uint16_t chanmap = 0;
   uint8_t mixmdate = 0, dmixmod = 0, ltrtcmixlev = 0, lorocmixlev = 0, ltrtsurmixlev = 0, lorosurmixlev = 0,
           lfemixlevcode = 0, lfemixlevcod = 0;
-  uint8_t pgmscle = 0, pgmscl = 0, pgmscl2e = 0, pgmscl2 = 0, extpgmscle = 0, extpgmscl = 0, mixdef = 0,
-          mixdeflen = 0;
+  uint8_t pgmscle = 0, pgmscl = 0, pgmscl2e = 0, pgmscl2 = 0, extpgmscle = 0, extpgmscl = 0, mixdef = 0, mixdeflen = 0;
   uint8_t mixdata[65] = {};  // mixdef 1 and 2: the value's low 8 bits; mixdef 3: mixdeflen + 2 bytes
   uint8_t paninfoe = 0;
   uint16_t paninfo = 0;  // panmean and paninfo as one 14-bit value
@@ -125,7 +124,7 @@ class TEC3Stream : public TEc3BitStreamInfo {
 
   std::string FileName;
   std::unique_ptr<core::TFileBitStream> BitStream;  // only while Open runs
-  uint8_t SampleRateCode = 0;  // fscod, or fscod2 when fscod is 3
+  uint8_t SampleRateCode = 0;                       // fscod, or fscod2 when fscod is 3
 
   int32_t FrameSize = 0;  // bytes
   double SampleRate = 0;

@@ -39,6 +39,7 @@ bool TAudioReader::Open(const std::string& FileName) {
     return false;
   }
   Fd_ = fd;
+  Name_ = FileName;
   Size_ = st.st_size;
   Failed_ = false;
   if (!Buffer_) Buffer_ = std::make_unique<uint8_t[]>(kBufferSize);
@@ -174,8 +175,8 @@ bool TFrameWalker::Next(TFrameUnit& Unit) {
   }
 }
 
-TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFrameProbeFunction Probe,
-                            size_t HeaderBytes, uint8_t SyncFirstByte) {
+TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFrameProbeFunction Probe, size_t HeaderBytes,
+                            uint8_t SyncFirstByte) {
   TFrameTally tally;
   TFrameWalker walker(File, Probe, HeaderBytes, SyncFirstByte);
   TFrameUnit unit;
@@ -193,6 +194,7 @@ TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFramePro
       }
     }
   }
+  if (File.Failed()) Run.LogError("Read error in file " + File.Name());
   return tally;
 }
 
@@ -213,6 +215,10 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
       if (Run.Aborted()) return false;
     }
   }
+  if (File.Failed()) {
+    Run.LogError("Read error in file " + File.Name());
+    return false;
+  }
   if (start < 0) start = size;
   if (end < 0) end = size;
   Range.Offset = start;
@@ -220,9 +226,9 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
   return true;
 }
 
-TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& SourceName, int64_t Offset,
-                        int64_t Count, int Out, const std::string& DestName, int64_t ProgressBase,
-                        const core::TCopyProgress& Progress, const std::function<void()>& OnBlock) {
+TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& SourceName, int64_t Offset, int64_t Count,
+                        int Out, const std::string& DestName, int64_t ProgressBase, const core::TCopyProgress& Progress,
+                        const std::function<void()>& OnBlock) {
   std::vector<uint8_t> block(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlock)));
   int64_t done = 0;
   while (done < Count) {

@@ -37,6 +37,7 @@ class TAudioReader {
   int64_t Size() const { return Size_; }
   // A read error was met (the reads then return fewer bytes).
   bool Failed() const { return Failed_; }
+  const std::string& Name() const { return Name_; }
 
   // Up to Count bytes from Offset into Dest; the number read.
   size_t ReadAt(int64_t Offset, uint8_t* Dest, size_t Count);
@@ -51,6 +52,7 @@ class TAudioReader {
   void Fill(int64_t Offset);
 
   int Fd_ = -1;
+  std::string Name_;
   int64_t Size_ = 0;
   bool Failed_ = false;
   std::unique_ptr<uint8_t[]> Buffer_;
@@ -68,8 +70,8 @@ using TFrameProbeFunction = TFrameProbe (*)(const uint8_t* Bytes, size_t Count);
 
 // A unit of a stream: the frames that belong to one time span.
 struct TFrameUnit {
-  int64_t Start = 0;     // offset of its first header
-  int64_t End = 0;       // where the next unit starts, or the file's end
+  int64_t Start = 0;  // offset of its first header
+  int64_t End = 0;    // where the next unit starts, or the file's end
   int32_t Samples = 0;
   bool Complete = true;  // its frames end within the file
 };
@@ -102,14 +104,14 @@ class TFrameWalker {
   bool Started_ = false;
 };
 
-// Counts complete units and their samples.
+// Counts complete units and their samples (a read error is logged).
 struct TFrameTally {
   int64_t Units = 0;
   int64_t Samples = 0;
   bool Stopped = false;
 };
-TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFrameProbeFunction Probe,
-                            size_t HeaderBytes, uint8_t SyncFirstByte);
+TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFrameProbeFunction Probe, size_t HeaderBytes,
+                            uint8_t SyncFirstByte);
 
 // The byte range of FrameCount units from unit FirstFrame: the first unit's
 // range starts at offset 0 (bytes before the first header travel with it), a
@@ -128,9 +130,9 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
 // Progress after it with ProgressBase + bytes copied; the Stop flag of Run ends
 // the loop. Read and write errors are logged.
 enum class TCopyOutcome { Done, Failed, Stopped };
-TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& SourceName, int64_t Offset,
-                        int64_t Count, int Out, const std::string& DestName, int64_t ProgressBase,
-                        const core::TCopyProgress& Progress, const std::function<void()>& OnBlock);
+TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& SourceName, int64_t Offset, int64_t Count,
+                        int Out, const std::string& DestName, int64_t ProgressBase, const core::TCopyProgress& Progress,
+                        const std::function<void()>& OnBlock);
 
 // A cut into a new file: writes Prefix and then Count bytes of Source
 // from Offset (fewer when the source ends first) into Dest. Dest is written

@@ -23,29 +23,28 @@ constexpr int32_t kSamplesPerBlock = 32;
 // something other than a core frame.
 constexpr uint8_t kRateCodeNotCoreOnly = 26;
 
-constexpr std::array<int32_t, 16> kSampleRates = {0,      8000,  16000, 32000, 64000, 128000, 11025, 22050,
-                                                  44100,  88200, 176400, 12000, 24000, 48000, 96000, 192000};
-constexpr std::array<int32_t, 30> kBitRates = {
-    32000,   56000,   64000,   96000,   112000,  128000,  192000,  224000,  256000,  320000,
-    384000,  448000,  512000,  576000,  640000,  754500,  896000,  1024000, 1152000, 1280000,
-    1344000, 1408000, 1411200, 1472000, 1509750, 1920000, 2048000, 3072000, 3840000, 4096000};
+constexpr std::array<int32_t, 16> kSampleRates = {0,     8000,  16000,  32000, 64000, 128000, 11025, 22050,
+                                                  44100, 88200, 176400, 12000, 24000, 48000,  96000, 192000};
+constexpr std::array<int32_t, 30> kBitRates = {32000,   56000,   64000,   96000,   112000,  128000,  192000,  224000,
+                                               256000,  320000,  384000,  448000,  512000,  576000,  640000,  754500,
+                                               896000,  1024000, 1152000, 1280000, 1344000, 1408000, 1411200, 1472000,
+                                               1509750, 1920000, 2048000, 3072000, 3840000, 4096000};
 constexpr std::array<int32_t, 15> kChannelCounts = {1, 2, 2, 2, 2, 3, 3, 4, 4, 5, 6, 6, 7, 8, 8};
-constexpr std::array<const char*, 15> kArrangementNames = {
-    "1-ch A",
-    "2-ch A, B (dual mono)",
-    "2-ch A, B (stereo)",
-    "2-ch (L + R), (L - R) (sum-difference)",
-    "2-ch Lt, Rt (total)",
-    "3-ch L, R, C",
-    "3-ch L, R, S",
-    "4-ch L, R, C, S",
-    "4-ch L, R, SL, SR",
-    "5-ch L, R, C, SL, SR",
-    "6-ch L, R, CL, CR, SL, SR",
-    "6-ch Lf, Rf, Cf, Cr, Lr, Rr",
-    "7-ch L, CL, C, CR, R, SL, SR",
-    "8-ch L, CL, CR, R, SL1, SL2, SR1, SR2",
-    "8-ch L, CL, C, CR, R, SL, S, SR"};
+constexpr std::array<const char*, 15> kArrangementNames = {"1-ch A",
+                                                           "2-ch A, B (dual mono)",
+                                                           "2-ch A, B (stereo)",
+                                                           "2-ch (L + R), (L - R) (sum-difference)",
+                                                           "2-ch Lt, Rt (total)",
+                                                           "3-ch L, R, C",
+                                                           "3-ch L, R, S",
+                                                           "4-ch L, R, C, S",
+                                                           "4-ch L, R, SL, SR",
+                                                           "5-ch L, R, C, SL, SR",
+                                                           "6-ch L, R, CL, CR, SL, SR",
+                                                           "6-ch Lf, Rf, Cf, Cr, Lr, Rr",
+                                                           "7-ch L, CL, C, CR, R, SL, SR",
+                                                           "8-ch L, CL, CR, R, SL1, SL2, SR1, SR2",
+                                                           "8-ch L, CL, C, CR, R, SL, S, SR"};
 
 template <class T, size_t N>
 T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
@@ -109,8 +108,7 @@ void TDtsCoreHeader::Decode(std::span<const uint8_t> Bytes) {
 }
 
 bool TDtsCoreHeader::IsPlausible() const {
-  return HasSync() && FrameSize() >= kMinFrameSize && BlocksMinus1 >= kMinBlocksMinus1 &&
-         DtsSampleRateOf(Sfreq) != 0;
+  return HasSync() && FrameSize() >= kMinFrameSize && BlocksMinus1 >= kMinBlocksMinus1 && DtsSampleRateOf(Sfreq) != 0;
 }
 
 int32_t DtsSampleRateOf(int32_t Sfreq) { return TableAt(kSampleRates, Sfreq, 0); }
@@ -145,13 +143,9 @@ int64_t DtsCountFrames(core::RunContext& Run, const std::string& FileName) {
   return CountFrameUnits(Run, file, &ProbeDts, TDtsCoreHeader::kProbeBytes, kSyncFirstByte).Units;
 }
 
-bool DtsReadLfeOn(const std::string& FileName) {
-  return ReadFirstHeader(FileName).Lff != 0;
-}
+bool DtsReadLfeOn(const std::string& FileName) { return ReadFirstHeader(FileName).Lff != 0; }
 
-int32_t DtsReadSampleRate(const std::string& FileName) {
-  return DtsSampleRateOf(ReadFirstHeader(FileName).Sfreq);
-}
+int32_t DtsReadSampleRate(const std::string& FileName) { return DtsSampleRateOf(ReadFirstHeader(FileName).Sfreq); }
 
 void DtsReadInfo(const std::string& FileName, DtsInfo& Info) {
   DtsHeader header;
@@ -175,8 +169,7 @@ bool DtsCutByFrames(core::RunContext& Run, const std::string& Source, const std:
     return false;
   }
   TByteRange range;
-  if (!FindFrameRange(Run, file, &ProbeDts, TDtsCoreHeader::kProbeBytes, kSyncFirstByte, FirstFrame, FrameCount,
-                      range))
+  if (!FindFrameRange(Run, file, &ProbeDts, TDtsCoreHeader::kProbeBytes, kSyncFirstByte, FirstFrame, FrameCount, range))
     return false;
   file.Close();
   return CopyRangeToFile(Run, Source, Dest, range.Offset, range.Count, {}, ProgressBase, Progress);

@@ -25,15 +25,15 @@ struct TDtsCoreHeader {
   static constexpr size_t kProbeBytes = 10;  // up to the bit-rate code: enough to size a frame
 
   uint32_t Sync = 0;
-  uint8_t FrameType = 0;      // FTYPE
-  uint8_t Short = 0;          // SHORT, deficit sample count
-  uint8_t CrcPresent = 0;     // CPF
-  uint8_t BlocksMinus1 = 0;   // NBLKS
-  uint16_t SizeMinus1 = 0;    // FSIZE
-  uint8_t Amode = 0;          // channel arrangement
-  uint8_t Sfreq = 0;          // sample-frequency code
-  uint8_t Rate = 0;           // bit-rate code
-  uint8_t Lff = 0;            // low frequency effects field (0: no LFE channel)
+  uint8_t FrameType = 0;     // FTYPE
+  uint8_t Short = 0;         // SHORT, deficit sample count
+  uint8_t CrcPresent = 0;    // CPF
+  uint8_t BlocksMinus1 = 0;  // NBLKS
+  uint16_t SizeMinus1 = 0;   // FSIZE
+  uint8_t Amode = 0;         // channel arrangement
+  uint8_t Sfreq = 0;         // sample-frequency code
+  uint8_t Rate = 0;          // bit-rate code
+  uint8_t Lff = 0;           // low frequency effects field (0: no LFE channel)
   uint8_t PcmResolution = 0;
   uint8_t DialNorm = 0;
 

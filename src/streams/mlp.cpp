@@ -29,20 +29,14 @@ int32_t QuantisationOf(int Code) {
   return Code >= 0 && Code < 3 ? bits[static_cast<size_t>(Code)] : kNotGiven;
 }
 
-// MLP channel assignment -> channels without LFE, LFE present.
+// MLP channel assignment 0..20 -> channels without LFE, LFE present.
+constexpr std::array<std::pair<int32_t, uint8_t>, 21> kMlpChannels = {
+    {{1, 0}, {2, 0}, {3, 0}, {4, 0}, {2, 1}, {3, 1}, {4, 1}, {3, 0}, {4, 0}, {5, 0}, {3, 1},
+     {4, 1}, {5, 1}, {4, 0}, {5, 0}, {3, 1}, {4, 1}, {5, 1}, {4, 1}, {5, 0}, {5, 1}}};
+
 std::pair<int32_t, uint8_t> MlpChannelsOf(int Code) {
-  switch (Code) {
-    case 0: return {1, 0};
-    case 1: return {2, 0};
-    case 2: case 7: return {3, 0};
-    case 3: case 8: case 13: return {4, 0};
-    case 4: return {2, 1};
-    case 5: case 10: case 15: return {3, 1};
-    case 6: case 11: case 16: case 18: return {4, 1};
-    case 9: case 14: case 19: return {5, 0};
-    case 12: case 17: case 20: return {5, 1};
-    default: return {kNotGiven, 0};
-  }
+  return Code >= 0 && static_cast<size_t>(Code) < kMlpChannels.size() ? kMlpChannels[static_cast<size_t>(Code)]
+                                                                      : std::pair<int32_t, uint8_t>{kNotGiven, 0};
 }
 
 // TrueHD channel map bits: speakers per bit; bits 2 and 12 are the LFE channels.

@@ -21,7 +21,7 @@ class TMLPstream {
   std::string FileName;
   int32_t BitsPerSample = 0;  // 16, 20 or 24 (MLP only: TrueHD does not state it)
   int32_t SampleRate = 0;
-  int32_t Channels = 0;       // without the LFE channel
+  int32_t Channels = 0;  // without the LFE channel
   uint8_t LfeOn = 0;
 };
 

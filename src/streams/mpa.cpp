@@ -150,8 +150,7 @@ size_t TStdIOCallback::ReadBytes(void* Buffer, size_t Count) {
   auto* out = static_cast<uint8_t*>(Buffer);
   size_t done = 0;
   while (done < Count && Fd_ >= 0 && Position_ < Size_) {
-    const bool inside =
-        Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_);
+    const bool inside = Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_);
     if (!inside) {
       BufferStart_ = Position_;
       BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), kBufferSize, Position_);

@@ -133,7 +133,7 @@ class TMPAFile : public TStdIOCallback {
   uint8_t IsFirst = 1;
   int32_t AverageBitRate = 0;  // bits per second
   int64_t FrameCount = 0;
-  int64_t BitRateSum = 0;      // kbit/s
+  int64_t BitRateSum = 0;  // kbit/s
 
  private:
   void ClearWindow() { HeaderWindow[0] = HeaderWindow[1] = HeaderWindow[2] = HeaderWindow[3] = 0; }

@@ -277,8 +277,7 @@ bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std
   const int64_t samplesHeld = (end - h.DataOffset) / bytesPerSample;
   const int64_t first = std::clamp<int64_t>(StartSample, 0, samplesHeld);
   const int64_t offset = h.DataOffset + first * bytesPerSample;
-  const int64_t count = SampleCount < 0 ? end - offset
-                                        : std::min(samplesHeld - first, SampleCount) * bytesPerSample;
+  const int64_t count = SampleCount < 0 ? end - offset : std::min(samplesHeld - first, SampleCount) * bytesPerSample;
 
   // The header of the cut: the source's format chunk between a RIFF header and
   // a data header, with sizes for the bytes to come.
@@ -304,8 +303,8 @@ bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std
   return true;
 }
 
-bool AppendFileData(core::RunContext& Run, const std::string& Source, const std::string& Dest,
-                    bool HeaderOnlyWhenEmpty, const std::function<void()>& OnBlock) {
+bool AppendFileData(core::RunContext& Run, const std::string& Source, const std::string& Dest, bool HeaderOnlyWhenEmpty,
+                    const std::function<void()>& OnBlock) {
   const std::string source = platform::ResolveInputPath(Source);
   const std::string dest = platform::ResolveInputPath(Dest);
   TFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));

@@ -71,7 +71,7 @@ bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std
 // its samples, unless HeaderOnlyWhenEmpty is set and Dest is empty (then
 // whole). A ".wav" Dest gets sizes that agree afterwards. OnBlock (when set)
 // runs before every block. A failed or stopped append leaves Dest as it was.
-bool AppendFileData(core::RunContext& Run, const std::string& Source, const std::string& Dest,
-                    bool HeaderOnlyWhenEmpty, const std::function<void()>& OnBlock);
+bool AppendFileData(core::RunContext& Run, const std::string& Source, const std::string& Dest, bool HeaderOnlyWhenEmpty,
+                    const std::function<void()>& OnBlock);
 
 }  // namespace tess::streams

@@ -92,9 +92,9 @@ TEST(AudioCut, TimeCodeCutsLastWhatTheyShould) {
     const char* Name;
     core::TTimeCode Duration;
     double FrameRate;
-  } rows[] = {{"audio_48k_2ch.ac3", {0, 0, 1, 0}, 25},    {"audio_48k_2ch.ac3", {0, 0, 1, 12}, 30},
-              {"audio_48k_2ch.dts", {0, 0, 0, 10}, 25},   {"audio_48k_2ch.mp2", {0, 0, 2, 5}, 30},
-              {"a_44k_1ch.mp2", {0, 0, 0, 7}, 25},        {"lpcm_48k_2ch_16.pcm", {0, 0, 0, 5}, 25},
+  } rows[] = {{"audio_48k_2ch.ac3", {0, 0, 1, 0}, 25},  {"audio_48k_2ch.ac3", {0, 0, 1, 12}, 30},
+              {"audio_48k_2ch.dts", {0, 0, 0, 10}, 25}, {"audio_48k_2ch.mp2", {0, 0, 2, 5}, 30},
+              {"a_44k_1ch.mp2", {0, 0, 0, 7}, 25},      {"lpcm_48k_2ch_16.pcm", {0, 0, 0, 5}, 25},
               {"lpcm_96k_2ch_24.pcm", {0, 0, 0, 2}, 30}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Name) + " at " + std::to_string(row.FrameRate));
@@ -126,14 +126,17 @@ TEST(AudioCut, TimeCodeCutsLastWhatTheyShould) {
       MpaFileInfoRecord info;
       MpaFileInfo(source, true, info);
       samplesPerFrame = 1152;
-      MpaCutBySamples(project.Form, source, cut, 0, 0, nullptr, MpaTimeCodeToSamples(row.Duration, info, row.FrameRate));
+      MpaCutBySamples(project.Form, source, cut, 0, 0, nullptr,
+                      MpaTimeCodeToSamples(row.Duration, info, row.FrameRate));
     }
     // ffprobe's length of the cut against the duration (at about 30 fps a time
     // code runs 1.001 times slower), within one frame of the format.
     auto probe = test::ProbeStream(cut);
     const double rate = static_cast<double>(probe["sample_rate"]);
-    const double lasts = ext == ".pcm" ? probe["duration_ts"] / rate : probe["nb_read_packets"] * samplesPerFrame / rate;
-    const double wanted = (row.Duration.Seconds + row.Duration.Frames / row.FrameRate) * (row.FrameRate == 30 ? 1.001 : 1);
+    const double lasts =
+        ext == ".pcm" ? probe["duration_ts"] / rate : probe["nb_read_packets"] * samplesPerFrame / rate;
+    const double wanted =
+        (row.Duration.Seconds + row.Duration.Frames / row.FrameRate) * (row.FrameRate == 30 ? 1.001 : 1);
     EXPECT_NEAR(lasts, wanted, samplesPerFrame / rate / 2 + 1e-9);
   }
 }

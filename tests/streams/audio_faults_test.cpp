@@ -30,20 +30,21 @@ Bytes Head(const char* Name, size_t Count) {
 TEST(AudioFaults, TinyAndCutShortFilesReadAsNothing) {
   test::CoreProject project;
   auto& run = project.Form;
-  const Bytes inputs[] = {{},
-                          {0x0B},
-                          {0x0B, 0x77},
-                          {0x7F, 0xFE, 0x80, 0x01},
-                          {'I', 'D', '3'},
-                          {0xFF, 0xFB},
-                          {0xF8, 0x72, 0x6F, 0xBB},
-                          {0xF8, 0x72, 0x6F, 0xBA, 0x00},
-                          {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 0xFF, 0xFF, 0xFF, 0x7F},
-                          Head("a_48k_6ch.ac3", 9),
-                          Head("a_48k_6ch.eac3", 40),
-                          Head("a_48k_6ch.dts", 14),
-                          Head("a_44k_2ch.mp3", 40),
-                          Head("w_48k_6ch_ext.wav", 60)};
+  const Bytes inputs[] = {
+      {},
+      {0x0B},
+      {0x0B, 0x77},
+      {0x7F, 0xFE, 0x80, 0x01},
+      {'I', 'D', '3'},
+      {0xFF, 0xFB},
+      {0xF8, 0x72, 0x6F, 0xBB},
+      {0xF8, 0x72, 0x6F, 0xBA, 0x00},
+      {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 0xFF, 0xFF, 0xFF, 0x7F},
+      Head("a_48k_6ch.ac3", 9),
+      Head("a_48k_6ch.eac3", 40),
+      Head("a_48k_6ch.dts", 14),
+      Head("a_44k_2ch.mp3", 40),
+      Head("w_48k_6ch_ext.wav", 60)};
   for (const Bytes& input : inputs) {
     SCOPED_TRACE("input of " + std::to_string(input.size()) + " bytes");
     test::TempDir dir;
@@ -90,8 +91,8 @@ TEST(AudioFaults, DamagedStreamsStillCutAtTheirFrames) {
     test::TempDir dir;
     const bool dts = std::string(name).ends_with(".dts");
     const std::string source = DataFile(std::string("streams/") + name);
-    const int64_t frames = dts ? DtsCountFrames(project.Form, source)
-                               : Ac3CountFrames(project.Form, source, false) / kAc3SamplesPerFrame;
+    const int64_t frames =
+        dts ? DtsCountFrames(project.Form, source) : Ac3CountFrames(project.Form, source, false) / kAc3SamplesPerFrame;
     // The frame starts of the clean source, by cutting it one frame at a time.
     std::vector<Bytes> clean;
     for (int64_t i = 0; i < frames; ++i) {

@@ -6,9 +6,9 @@
 #include "platform/paths.h"
 #include "streams/ac3.h"
 #include "streams/dts.h"
+#include "streams/ffmpeg_oracle.h"
 #include "streams/mlp.h"
 #include "streams/mpa.h"
-#include "streams/ffmpeg_oracle.h"
 
 namespace tess::streams {
 namespace {
@@ -20,8 +20,8 @@ struct Figures {
   bool operator==(const Figures&) const = default;
 };
 void PrintTo(const Figures& f, std::ostream* os) {
-  *os << "rate " << f.SampleRate << ", channels " << f.Channels << ", bit rate " << f.BitRate << ", frames "
-      << f.Frames << ", bits " << f.Bits;
+  *os << "rate " << f.SampleRate << ", channels " << f.Channels << ", bit rate " << f.BitRate << ", frames " << f.Frames
+      << ", bits " << f.Bits;
 }
 
 // What our readers say of a file, in ffprobe's terms; -1 where the format
@@ -75,11 +75,11 @@ TEST(AudioHeaders, ReadersAgreeWithFfprobe) {
   REQUIRE_FFMPEG();
   test::CoreProject project;
   for (const char* name :
-       {"audio_48k_2ch.ac3", "a_48k_6ch.ac3", "a_44k_1ch.ac3", "a_32k_2ch.ac3", "a_48k_6ch.eac3",
-        "a_44k_1ch.eac3", "a_32k_2ch.eac3", "audio_48k_2ch.dts", "a_48k_6ch.dts", "a_44k_1ch.dts",
-        "a_32k_2ch.dts", "audio_48k_2ch.mlp", "a_44k_6ch_16.mlp", "a_96k_1ch_24.mlp", "audio_48k_2ch.thd",
-        "a_48k_6ch.thd", "audio_48k_2ch.mp2", "a_44k_1ch.mp2", "a_24k_2ch.mp2", "a_44k_2ch.mp3",
-        "a_48k_1ch.mp3", "a_22k_1ch_vbr.mp3", "a_8k_1ch.mp3"}) {
+       {"audio_48k_2ch.ac3", "a_48k_6ch.ac3",     "a_44k_1ch.ac3",     "a_32k_2ch.ac3",    "a_48k_6ch.eac3",
+        "a_44k_1ch.eac3",    "a_32k_2ch.eac3",    "audio_48k_2ch.dts", "a_48k_6ch.dts",    "a_44k_1ch.dts",
+        "a_32k_2ch.dts",     "audio_48k_2ch.mlp", "a_44k_6ch_16.mlp",  "a_96k_1ch_24.mlp", "audio_48k_2ch.thd",
+        "a_48k_6ch.thd",     "audio_48k_2ch.mp2", "a_44k_1ch.mp2",     "a_24k_2ch.mp2",    "a_44k_2ch.mp3",
+        "a_48k_1ch.mp3",     "a_22k_1ch_vbr.mp3", "a_8k_1ch.mp3"}) {
     SCOPED_TRACE(name);
     const std::string file = DataFile(std::string("streams/") + name);
     // ffprobe's figures for what our readers state; -1 marks what they do not.

@@ -46,9 +46,11 @@ inline std::string Quoted(const std::string& Path) { return "'" + Path + "'"; }
 
 // ffprobe's key=value figures of the first audio stream; -1 where it says N/A.
 inline std::map<std::string, int64_t> ProbeStream(const std::string& File) {
-  const ToolRun run = RunTool("ffprobe -v error -count_packets -select_streams a:0 -show_entries "
-                              "stream=sample_rate,channels,bit_rate,bits_per_raw_sample,nb_read_packets,duration_ts "
-                              "-of default=nw=1 " + Quoted(File));
+  const ToolRun run = RunTool(
+      "ffprobe -v error -count_packets -select_streams a:0 -show_entries "
+      "stream=sample_rate,channels,bit_rate,bits_per_raw_sample,nb_read_packets,duration_ts "
+      "-of default=nw=1 " +
+      Quoted(File));
   std::map<std::string, int64_t> figures;
   std::istringstream lines(run.Out);
   for (std::string line; std::getline(lines, line);) {

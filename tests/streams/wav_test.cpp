@@ -1,11 +1,12 @@
 // LPCM to WAV against ffmpeg's reading of the same samples, and the WAV
 // routines on files whose data chunk does not stand at byte 44.
+#include "streams/wav.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "streams/ffmpeg_oracle.h"
-#include "streams/wav.h"
 
 namespace tess::streams {
 namespace {
@@ -36,9 +37,8 @@ std::vector<uint8_t> FfmpegSamples(const std::string& File, const std::string& I
                                    const test::TempDir& Dir, const std::string& Name) {
   const std::string out = Dir.File(Name);
   const std::string le = Bits == 16 ? "s16le" : "s24le";
-  const test::ToolRun run =
-      test::RunTool("ffmpeg -v error -nostdin " + InputFormat + " -i " + test::Quoted(File) + " -c:a pcm_" + le +
-                    " -f " + le + " " + test::Quoted(out));
+  const test::ToolRun run = test::RunTool("ffmpeg -v error -nostdin " + InputFormat + " -i " + test::Quoted(File) +
+                                          " -c:a pcm_" + le + " -f " + le + " " + test::Quoted(out));
   EXPECT_EQ(run.Err, "");
   return ReadFileBytes(out);
 }
@@ -59,9 +59,9 @@ TEST(Wav, LpcmBecomesTheSamplesFfmpegReads) {
   const struct {
     const char* Name;
     int Bits, Channels, Rate, Copies;
-  } rows[] = {{"lpcm_48k_1ch_16.pcm", 16, 1, 48000, 1}, {"lpcm_48k_2ch_16.pcm", 16, 2, 48000, 1},
-              {"lpcm_48k_6ch_16.pcm", 16, 6, 48000, 1}, {"lpcm_48k_1ch_24.pcm", 24, 1, 48000, 1},
-              {"lpcm_96k_2ch_24.pcm", 24, 2, 96000, 1}, {"lpcm_48k_6ch_24.pcm", 24, 6, 48000, 1},
+  } rows[] = {{"lpcm_48k_1ch_16.pcm", 16, 1, 48000, 1},  {"lpcm_48k_2ch_16.pcm", 16, 2, 48000, 1},
+              {"lpcm_48k_6ch_16.pcm", 16, 6, 48000, 1},  {"lpcm_48k_1ch_24.pcm", 24, 1, 48000, 1},
+              {"lpcm_96k_2ch_24.pcm", 24, 2, 96000, 1},  {"lpcm_48k_6ch_24.pcm", 24, 6, 48000, 1},
               {"lpcm_48k_6ch_24.pcm", 24, 6, 48000, 40}, {"lpcm_96k_2ch_24.pcm", 20, 2, 96000, 1}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Name) + " as " + std::to_string(row.Bits) + " bits x" + std::to_string(row.Copies));
@@ -82,10 +82,9 @@ TEST(Wav, LpcmBecomesTheSamplesFfmpegReads) {
     EXPECT_EQ(probe["sample_rate"], row.Rate);
     EXPECT_EQ(probe["duration_ts"], static_cast<int64_t>(plain.size()) / (bits / 8 * row.Channels));
     const std::string be = bits == 16 ? "s16be" : "s24be";
-    const auto expected = FfmpegSamples(dir.File("plain.raw"),
-                                        "-f " + be + " -ar " + std::to_string(row.Rate) + " -ac " +
-                                            std::to_string(row.Channels),
-                                        bits, dir, "expected.raw");
+    const auto expected = FfmpegSamples(
+        dir.File("plain.raw"), "-f " + be + " -ar " + std::to_string(row.Rate) + " -ac " + std::to_string(row.Channels),
+        bits, dir, "expected.raw");
     EXPECT_TRUE(FfmpegSamples(wav, "", bits, dir, "ours.raw") == expected);
     EXPECT_TRUE(DataOf(wav) == expected);
   }
