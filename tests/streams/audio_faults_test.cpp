@@ -96,7 +96,7 @@ TEST(AudioFaults, DamagedStreamsStillCutAtTheirFrames) {
     // The frame starts of the clean source, by cutting it one frame at a time.
     std::vector<Bytes> clean;
     for (int64_t i = 0; i < frames; ++i) {
-      const std::string f = dir.File("f" + std::to_string(i));
+      const std::string f = dir.File(std::to_string(i) + ".frame");
       ASSERT_TRUE(dts ? DtsCutByFrames(project.Form, source, f, i, 0, nullptr, 1)
                       : Ac3CutByFrames(project.Form, source, f, i, 0, nullptr, 1));
       clean.push_back(ReadFileBytes(f));
@@ -129,8 +129,8 @@ TEST(AudioFaults, RefusalsLeaveFilesAsTheyWere) {
 
   // Bytes before the first sync word go; the file is replaced only whole.
   const Bytes ac3 = ReadFileBytes(DataFile("streams/audio_48k_2ch.ac3"));
-  Bytes shifted = {0x42};
-  shifted.insert(shifted.end(), ac3.begin(), ac3.end());
+  Bytes shifted(ac3.size() + 1, 0x42);
+  std::copy(ac3.begin(), ac3.end(), shifted.begin() + 1);
   WriteFileBytes(dir.File("trim.ac3"), shifted);
   EXPECT_TRUE(Ac3TrimToFirstSync(run, dir.File("trim.ac3")));
   EXPECT_TRUE(ReadFileBytes(dir.File("trim.ac3")) == ac3);
