@@ -40,3 +40,92 @@ tones96="-f lavfi -i sine=frequency=440:sample_rate=96000 -f lavfi -i sine=frequ
 $ff $tones96 $stereo -t 0.125 -c:a pcm_s24be -f s24be "$out/lpcm_96k_2ch_24.pcm"
 
 ls -l "$out"
+
+# ---- MPEG-1/2 video samples for the video analyser -------------------------
+# Each about a second of testsrc; B pictures so that decode order differs from
+# display order. ffmpeg writes no sequence end codes; where one is wanted it is
+# appended here.
+seq_end() { printf '\000\000\001\267' >> "$1"; }
+src() { echo "testsrc=size=$1:rate=$2"; }
+
+# NTSC interlaced (top field first), 4:3, alternate scan, two 15-picture GOPs.
+$ff -f lavfi -i "$(src 720x480 30000/1001)" -t 1 -c:v mpeg2video -q:v 31 -g 15 -bf 2 \
+  -flags +ildct+ilme -top 1 -alternate_scan 1 -aspect 4:3 -pix_fmt yuv420p \
+  -f mpeg2video "$out/m2v_ntsc_interlaced.m2v"
+seq_end "$out/m2v_ntsc_interlaced.m2v"
+
+# PAL progressive 16:9 with a sequence display extension before every GOP.
+$ff -f lavfi -i "$(src 720x576 25)" -t 1 -c:v mpeg2video -q:v 31 -g 12 -bf 2 \
+  -seq_disp_ext 1 -aspect 16:9 -pix_fmt yuv420p -f mpeg2video "$out/m2v_pal_wide.m2v"
+
+# MPEG-1, NTSC and PAL source intermediate format.
+$ff -f lavfi -i "$(src 352x240 30000/1001)" -t 1 -c:v mpeg1video -q:v 10 -g 15 -bf 2 \
+  -aspect 4:3 -f mpeg1video "$out/m1v_ntsc.m1v"
+$ff -f lavfi -i "$(src 352x288 25)" -t 1 -c:v mpeg1video -q:v 10 -g 12 -bf 2 \
+  -aspect 4:3 -f mpeg1video "$out/m1v_pal.m1v"
+
+# Film soft-telecined the DVD way: encoded progressive at 23.976, then flagged by
+# m2v_flags below (frame rate 29.97, interlaced sequence, the 2:3 pattern of
+# top_field_first / repeat_first_field by display number).
+$ff -f lavfi -i "$(src 720x480 24000/1001)" -t 1 -c:v mpeg2video -q:v 31 -g 12 -bf 2 \
+  -aspect 16:9 -pix_fmt yuv420p -f mpeg2video "$out/m2v_film_telecine.m2v"
+
+# Half-D1 PAL: 704 wide, 4:3, its display extension flagged 540 wide by m2v_flags.
+$ff -f lavfi -i "$(src 704x576 25)" -t 0.2 -c:v mpeg2video -q:v 31 -g 12 -bf 0 \
+  -seq_disp_ext 1 -aspect 4:3 -pix_fmt yuv420p -f mpeg2video "$out/m2v_half_d1.m2v"
+
+# Stills: one picture with a sequence end; three such stills back to back.
+for i in 1 2 3; do
+  $ff -f lavfi -i "$(src 720x480 30000/1001)" -ss $i -frames:v 1 -c:v mpeg2video -q:v 31 \
+    -aspect 4:3 -f mpeg2video "$out/still_$i.tmp"
+  seq_end "$out/still_$i.tmp"
+done
+cp "$out/still_1.tmp" "$out/m2v_still.m2v"
+cat "$out/still_1.tmp" "$out/still_2.tmp" "$out/still_3.tmp" > "$out/m2v_stills.m2v"
+rm -f "$out"/still_*.tmp
+
+python3 - "$out" <<'PY'
+# m2v_flags: sets header fields in place, start code by start code.
+import sys
+out = sys.argv[1]
+
+def start_codes(d):
+    i = d.find(b'\0\0\1')
+    while i >= 0 and i + 3 < len(d):
+        yield i + 3, d[i + 3]
+        i = d.find(b'\0\0\1', i + 3)
+
+def telecine(path):
+    d = bytearray(open(path, 'rb').read())
+    base = pictures = temporal = 0
+    for p, code in start_codes(d):
+        b = p + 1
+        if code == 0xB3:
+            d[b + 3] = (d[b + 3] & 0xF0) | 4                  # frame_rate_code 29.97
+        elif code == 0xB8:
+            base = pictures
+        elif code == 0x00:
+            temporal = (d[b] << 2) | (d[b + 1] >> 6)
+            pictures += 1
+        elif code == 0xB5 and d[b] >> 4 == 1:
+            d[b + 1] &= ~0x08                                # progressive_sequence 0
+        elif code == 0xB5 and d[b] >> 4 == 8:
+            tff, rff = [(1, 0), (1, 1), (0, 0), (0, 1)][(base + temporal) % 4]
+            d[b + 3] = (d[b + 3] & 0x7D) | (tff << 7) | (rff << 1)
+            d[b + 4] |= 0x80                                 # progressive_frame
+    open(path, 'wb').write(d)
+
+def display_width(path, width):
+    d = bytearray(open(path, 'rb').read())
+    for p, code in start_codes(d):
+        b = p + 1
+        if code == 0xB5 and d[b] >> 4 == 2:
+            s = b + (4 if d[b] & 1 else 1)                   # display sizes after the colours
+            v = int.from_bytes(d[s:s + 4], 'big')
+            v = (v & ((1 << 18) - 1)) | (width << 18)        # 14 bits of width, then marker and height
+            d[s:s + 4] = v.to_bytes(4, 'big')
+    open(path, 'wb').write(d)
+
+telecine(out + '/m2v_film_telecine.m2v')
+display_width(out + '/m2v_half_d1.m2v', 540)
+PY
