@@ -66,7 +66,7 @@ TPreparedDisplayExt PrepareDisplayExtension(const TDisplayExtSettings& Display) 
 
 // ---------------------------------------------------------------- header rewrites
 
-void TM2VStream::RewriteSequenceHeader(THeaderBytes& Header) {
+void TM2VStream::RewriteSequenceHeader(TM2VHeaderBytes& Header) {
   const TSeqHeaderSettings& s = SeqHeaderSettings_;
   uint8_t b[4];
   core::WriteBE32(b, Reader_->PeekBits(32));
@@ -81,7 +81,7 @@ void TM2VStream::RewriteSequenceHeader(THeaderBytes& Header) {
     const uint32_t rate = IsValidFrameRateCode(s.FrameRateCode) ? s.FrameRateCode : (b[3] & 0xFu);
     b[3] = static_cast<uint8_t>((InPlaceAspectCode(MpegVersion, rate, TargetAspectMode) << 4) | rate);
   }
-  if (TakeAhead(Header, 4, b) != 4) return;
+  if (Codes_.TakeAhead(Header, 4, b) != 4) return;
 
   uint8_t r[3];
   core::WriteBE24(r, Reader_->PeekBits(24));
@@ -90,18 +90,18 @@ void TM2VStream::RewriteSequenceHeader(THeaderBytes& Header) {
     PackBitRateValue(r, s.BitRateValue);
   else if (InPlace_ && BitRateLimit && value > kBitRateValueLimit)
     PackBitRateValue(r, kBitRateValueLimit);
-  TakeAhead(Header, 3, r);
+  Codes_.TakeAhead(Header, 3, r);
 }
 
-void TM2VStream::RewriteSequenceExtension(THeaderBytes& Header) {
+void TM2VStream::RewriteSequenceExtension(TM2VHeaderBytes& Header) {
   uint8_t b[2];
   core::WriteBE16(b, static_cast<uint16_t>(Reader_->PeekBits(16)));
   b[1] = static_cast<uint8_t>((b[1] & 0xF1) | ((SeqExtSettings_.ProgressiveSequence & 1) << 3) |
                               ((SeqExtSettings_.ChromaFormat & 3) << 1));
-  TakeAhead(Header, 2, b);
+  Codes_.TakeAhead(Header, 2, b);
 }
 
-void TM2VStream::RewriteDisplayExtension(THeaderBytes& Header) {
+void TM2VStream::RewriteDisplayExtension(TM2VHeaderBytes& Header) {
   const TDisplayExtSettings& s = DisplayExtSettings_;
   SequenceHasDisplayExt_ = true;
   if (!s.Insert) {
@@ -113,18 +113,18 @@ void TM2VStream::RewriteDisplayExtension(THeaderBytes& Header) {
   const bool wantColour = (s.ColourDescription & 1) != 0;
   const auto flags =
       static_cast<uint8_t>((kSequenceDisplayExtensionId << 4) + (s.VideoFormat & 7) * 2 + (wantColour ? 1 : 0));
-  if (TakeAhead(Header, 1, &flags) != 1) return;
+  if (Codes_.TakeAhead(Header, 1, &flags) != 1) return;
   // The colour bytes come in or go out with the flag.
   if (hasColour != wantColour) Reader_->MarkColourEdit(0);
   if (hasColour) {
     const uint8_t colours[3] = {s.ColourPrimaries, s.TransferCharacteristics, s.MatrixCoefficients};
-    if (TakeAhead(Header, 3, wantColour ? colours : nullptr) != 3) return;
+    if (Codes_.TakeAhead(Header, 3, wantColour ? colours : nullptr) != 3) return;
   }
   const auto size = PackDisplaySize(s.DisplayHorizontalSize, s.DisplayVerticalSize);
-  TakeAhead(Header, 4, size.data());
+  Codes_.TakeAhead(Header, 4, size.data());
 }
 
-void TM2VStream::RewriteGop(THeaderBytes& Header) {
+void TM2VStream::RewriteGop(TM2VHeaderBytes& Header) {
   const int32_t rate = IntegerRate();
   if (rate <= 0) return;  // no rate to count time codes in
   const TGopSettings& s = GopSettings_;
@@ -139,11 +139,11 @@ void TM2VStream::RewriteGop(THeaderBytes& Header) {
                         (uint32_t{s.BrokenLink & 1u} << 5) | (old & 0x1F);
   uint8_t b[4];
   core::WriteBE32(b, bits);
-  TakeAhead(Header, 4, b);
+  Codes_.TakeAhead(Header, 4, b);
 }
 
-void TM2VStream::RewritePictureCodingExtension(THeaderBytes& Header) {
-  if (TakeAhead(Header, 3, nullptr) != 3) return;
+void TM2VStream::RewritePictureCodingExtension(TM2VHeaderBytes& Header) {
+  if (Codes_.TakeAhead(Header, 3, nullptr) != 3) return;
   const TPicExtSettings& s = PicExtSettings_;
   uint8_t b[2];
   core::WriteBE16(b, static_cast<uint16_t>(Reader_->PeekBits(16)));
@@ -151,7 +151,7 @@ void TM2VStream::RewritePictureCodingExtension(THeaderBytes& Header) {
   b[0] = static_cast<uint8_t>(((s.TopFieldFirst & 1) << 7) | (b[0] & 0x7C) | ((s.RepeatFirstField & 1) << 1) |
                               (s.Chroma420Type & 1));
   b[1] = static_cast<uint8_t>(((s.ProgressiveFrame & 1) << 7) | (b[1] & 0x7F));
-  TakeAhead(Header, 2, b);
+  Codes_.TakeAhead(Header, 2, b);
 }
 
 // ---------------------------------------------------------------- rewriting walks
@@ -226,7 +226,7 @@ bool TM2VStream::RunRewritingScan() {
   PlainMode = plain;
   IOnlyCheck = iOnly;
   // Only a walk to the end of the file has seen (and passed on) every byte.
-  return AtEnd_ && !Stop_ && !Aborted();
+  return Codes_.AtEnd && !Stop_ && !Aborted();
 }
 
 bool TM2VStream::ScanVobVideo(const std::string& OutputName, const TSeqHeaderSettings& SeqHeader,

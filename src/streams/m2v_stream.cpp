@@ -50,53 +50,7 @@ void TM2VStream::OpenReader(core::TFileBitStream::TOpenMode Mode) {
   if (Reader_) Reader_->Close();
   Reader_.reset();
   Reader_ = std::make_unique<core::TFileBitStream>(FileName_, kM2VReadBufferSize, &Run, Mode);
-}
-
-// ---------------------------------------------------------------- start codes
-
-bool TM2VStream::NextStartCode() {
-  if (AtEnd_) return false;
-  if (!Reader_->FindSyncWord(1, 24) || Reader_->Eof) {
-    // A prefix in the last bytes has no value byte: it starts nothing.
-    AtEnd_ = true;
-    return false;
-  }
-  StartCodePos_ = Reader_->BytePosition() - 3;
-  NextCode_ = Reader_->PeekBits(8);
-  return true;
-}
-
-void TM2VStream::ReadToNextStartCode(THeaderBytes* Header) {
-  core::TFileBitStream& r = *Reader_;
-  uint32_t window = 0xFFFFFF;
-  size_t taken = 0;
-  while (!r.Eof) {
-    const auto b = static_cast<uint8_t>(r.ReadBits(8));
-    window = ((window << 8) | b) & 0xFFFFFF;
-    if (Header) Header->Push(b);
-    ++taken;
-    if (window != 1) continue;
-    // The prefix belongs to the next start code, not to this header.
-    if (Header) Header->Count -= std::min<size_t>(Header->Count, taken >= 3 ? 3 : taken);
-    StartCodePos_ = r.BytePosition() - 3;
-    if (r.Eof) break;
-    NextCode_ = r.PeekBits(8);
-    return;
-  }
-  AtEnd_ = true;
-}
-
-size_t TM2VStream::TakeAhead(THeaderBytes& Header, size_t Count, const uint8_t* Replacement) {
-  core::TFileBitStream& r = *Reader_;
-  size_t i = 0;
-  // A header cut short by the next start code keeps that start code whole.
-  for (; i < Count && !r.Eof && r.PeekBits(24) != 1; ++i) {
-    const auto original = static_cast<uint8_t>(r.PeekBits(8));
-    if (Replacement && Replacement[i] != original) r.OverwriteBytes(Replacement + i, 1);
-    Header.Push(original);
-    r.ReadBits(8);
-  }
-  return i;
+  Codes_.Attach(Reader_.get());
 }
 
 // ---------------------------------------------------------------- scan
@@ -128,8 +82,8 @@ void TM2VStream::ResetScan() {
   CurrentSequenceHeader = {};
   CurrentPicture = {};
   CurrentPictureCodingExtension = {};
-  AtEnd_ = Stop_ = false;
-  NextCode_ = 0;
+  Codes_.AtEnd = Stop_ = false;
+  Codes_.NextCode = 0;
   GopsSinceEvent_ = 0;
   DisplayBase_ = 0;
   RepeatFieldSeen_ = false;
@@ -144,6 +98,7 @@ void TM2VStream::ResetScan() {
 
 void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
   ResetScan();
+  Captions.Close();
   IndexActive_ = IndexOn && !PlainMode;
   FullIndex_ = FullIndex && IndexActive_;
   if (!Rewriting() && !ReaderFresh_) OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
@@ -170,6 +125,7 @@ void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
     ProgressBar_->SetPosition(0);
   }
   Walk();
+  Captions.Close();
   FinishCounts();
   if (CacheActive_) {
     if (Aborted())
@@ -181,27 +137,27 @@ void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
 }
 
 void TM2VStream::Walk() {
-  if (!NextStartCode()) return;
+  if (!Codes_.Next()) return;
   // A stream is expected to open with a sequence header; headers before the
   // first one are passed over (user data still goes through its handler).
-  while (!AtEnd_ && NextCode_ != kSequenceHeaderCode) {
-    if (NextCode_ == kUserDataStartCode || NextCode_ >= kFirstSystemCode) {
+  while (!Codes_.AtEnd && Codes_.NextCode != kSequenceHeaderCode) {
+    if (Codes_.NextCode == kUserDataStartCode || Codes_.NextCode >= kFirstSystemCode) {
       HandleExtensionsAndUserData(TLevel::None);
     } else {
-      ReadValueByte();
-      NextStartCode();
+      Codes_.ReadValueByte();
+      Codes_.Next();
     }
   }
   bool first = true;
-  while (!AtEnd_ && !Stop_ && !Aborted()) {
-    switch (NextCode_) {
+  while (!Codes_.AtEnd && !Stop_ && !Aborted()) {
+    switch (Codes_.NextCode) {
       case kSequenceHeaderCode:
         if (!first && StillCheck && PictureCount != 1) {
           Stop_ = true;
           break;
         }
         ParseSequenceHeader();
-        if (!AtEnd_ && NextCode_ == kExtensionStartCode && (Reader_->PeekBits(12) & 0xF) == kSequenceExtensionId)
+        if (!Codes_.AtEnd && Codes_.NextCode == kExtensionStartCode && Codes_.PeekExtensionId() == kSequenceExtensionId)
           ParseSequenceExtension();
         HandleExtensionsAndUserData(TLevel::Sequence);
         if (!first) UpdateProgressBar();
@@ -214,8 +170,8 @@ void TM2VStream::Walk() {
       case kPictureStartCode:
         ParsePicture();
         if (Stop_) break;
-        if (!AtEnd_ && NextCode_ == kExtensionStartCode &&
-            (Reader_->PeekBits(12) & 0xF) == kPictureCodingExtensionId)
+        if (!Codes_.AtEnd && Codes_.NextCode == kExtensionStartCode &&
+            Codes_.PeekExtensionId() == kPictureCodingExtensionId)
           ParsePictureCodingExtension();
         HandleExtensionsAndUserData(TLevel::Picture);
         SkipSlices();
@@ -230,11 +186,12 @@ void TM2VStream::Walk() {
       default:
         // Stray codes (slices without a picture, reserved values) are passed over;
         // extensions, user data and foreign codes are handled wherever they stand.
-        if (NextCode_ == kExtensionStartCode || NextCode_ == kUserDataStartCode || NextCode_ >= kFirstSystemCode) {
+        if (Codes_.NextCode == kExtensionStartCode || Codes_.NextCode == kUserDataStartCode ||
+            Codes_.NextCode >= kFirstSystemCode) {
           HandleExtensionsAndUserData(TLevel::None);
         } else {
-          ReadValueByte();
-          NextStartCode();
+          Codes_.ReadValueByte();
+          Codes_.Next();
         }
     }
   }
@@ -250,11 +207,11 @@ void TM2VStream::UpdateProgressBar() {
 // ---------------------------------------------------------------- headers
 
 void TM2VStream::ParseSequenceHeader() {
-  const int64_t pos = StartCodePos_;
-  ReadValueByte();
-  THeaderBytes h;
+  const int64_t pos = Codes_.StartCodePos;
+  Codes_.ReadValueByte();
+  TM2VHeaderBytes h;
   if (Rewriting()) RewriteSequenceHeader(h);
-  ReadToNextStartCode(&h);
+  Codes_.ReadTo(&h);
   LastStartCode = kSequenceHeaderCode;
   if (CopyMode_) SequenceHasDisplayExt_ = false;
   TM2VSequenceHeader seq;
@@ -300,10 +257,10 @@ void TM2VStream::ParseSequenceHeader() {
 }
 
 void TM2VStream::ParseSequenceExtension() {
-  ReadValueByte();
-  THeaderBytes h;
+  Codes_.ReadValueByte();
+  TM2VHeaderBytes h;
   if (CopyMode_ && SeqExtSettings_.Apply) RewriteSequenceExtension(h);
-  ReadToNextStartCode(&h);
+  Codes_.ReadTo(&h);
   LastStartCode = kExtensionStartCode;
   TM2VSequenceExtension ext;
   if (!ext.Decode(h.Span())) return;
@@ -319,12 +276,12 @@ void TM2VStream::ParseSequenceExtension() {
 }
 
 void TM2VStream::HandleExtensionsAndUserData(TLevel Level) {
-  while (!AtEnd_ && !Stop_) {
-    if (NextCode_ == kExtensionStartCode)
+  while (!Codes_.AtEnd && !Stop_) {
+    if (Codes_.NextCode == kExtensionStartCode)
       HandleExtension(Level);
-    else if (NextCode_ == kUserDataStartCode)
+    else if (Codes_.NextCode == kUserDataStartCode)
       HandleUserData();
-    else if (NextCode_ >= kFirstSystemCode)
+    else if (Codes_.NextCode >= kFirstSystemCode)
       HandleForeignCode();
     else
       break;
@@ -341,12 +298,12 @@ int TM2VStream::PictureDisplayOffsetCount() const {
 
 void TM2VStream::HandleExtension(TLevel Level) {
   const uint32_t id = Reader_->PeekBits(12) & 0xF;
-  ReadValueByte();
+  Codes_.ReadValueByte();
   LastStartCode = kExtensionStartCode;
-  THeaderBytes h;
+  TM2VHeaderBytes h;
   if (Level == TLevel::Sequence && id == kSequenceDisplayExtensionId) {
     if (CopyMode_ && DisplayExtSettings_.Apply) RewriteDisplayExtension(h);
-    ReadToNextStartCode(&h);
+    Codes_.ReadTo(&h);
     TM2VSequenceDisplayExtension ext;
     if (!ext.Decode(h.Span())) return;
     if (!HaveFirstDisplayExtension) {
@@ -363,7 +320,7 @@ void TM2VStream::HandleExtension(TLevel Level) {
     return;
   }
   if (Level == TLevel::Sequence && id == kSequenceScalableExtensionId) {
-    ReadToNextStartCode(&h);
+    Codes_.ReadTo(&h);
     TM2VSequenceScalableExtension ext;
     if (!ext.Decode(h.Span())) return;
     CurrentScalableExtension = ext;
@@ -372,7 +329,7 @@ void TM2VStream::HandleExtension(TLevel Level) {
     return;
   }
   if (Level == TLevel::Picture && FullIndex_ && IndexActive_) {
-    ReadToNextStartCode(&h);
+    Codes_.ReadTo(&h);
     if (id == kQuantMatrixExtensionId) {
       TM2VQuantMatrixExtension ext;
       if (ext.Decode(h.Span())) RecordFullOf(kTagQuantMatrixExtension, ext);
@@ -389,7 +346,7 @@ void TM2VStream::HandleExtension(TLevel Level) {
     return;
   }
   // Nothing more is taken from other extensions, nor from any at GOP level.
-  NextStartCode();
+  Codes_.Next();
 }
 
 void TM2VStream::MarkUserDataSkip(int64_t From, int64_t To) {
@@ -398,8 +355,8 @@ void TM2VStream::MarkUserDataSkip(int64_t From, int64_t To) {
 }
 
 void TM2VStream::HandleUserData() {
-  const int64_t start = StartCodePos_;
-  ReadValueByte();
+  const int64_t start = Codes_.StartCodePos;
+  Codes_.ReadValueByte();
   core::TFileBitStream& r = *Reader_;
   const bool strip = CopyMode_ && StripUserData;
   int64_t unmarked = start;
@@ -429,13 +386,13 @@ void TM2VStream::HandleUserData() {
   if (found) {
     end -= 3;
     UserData_.resize(std::min(UserData_.size(), taken - 3));
-    StartCodePos_ = end;
+    Codes_.StartCodePos = end;
     if (r.Eof)
-      AtEnd_ = true;
+      Codes_.AtEnd = true;
     else
-      NextCode_ = r.PeekBits(8);
+      Codes_.NextCode = r.PeekBits(8);
   } else {
-    AtEnd_ = true;
+    Codes_.AtEnd = true;
   }
   if (strip) MarkUserDataSkip(unmarked, end);
   if (OnUserData) OnUserData(*this, UserData_);
@@ -444,11 +401,11 @@ void TM2VStream::HandleUserData() {
 }
 
 void TM2VStream::HandleForeignCode() {
-  const uint32_t code = NextCode_;
-  const int64_t pos = StartCodePos_;
-  ReadValueByte();
-  NextStartCode();
-  const int64_t length = (AtEnd_ ? Reader_->BytePosition() : StartCodePos_) - pos;
+  const uint32_t code = Codes_.NextCode;
+  const int64_t pos = Codes_.StartCodePos;
+  Codes_.ReadValueByte();
+  Codes_.Next();
+  const int64_t length = (Codes_.AtEnd ? Reader_->BytePosition() : Codes_.StartCodePos) - pos;
   ForeignData.push_back({pos, length});
   RecordFull(code, nullptr, 0);
   LastStartCode = code;
@@ -464,10 +421,10 @@ void TM2VStream::ParseGop() {
   // A prepared display extension goes in front of the GOP's start-code value.
   if (CopyMode_ && DisplayExtSettings_.Apply && DisplayExtSettings_.Insert && !SequenceHasDisplayExt_)
     Reader_->MarkDisplayExtEdit(0);
-  ReadValueByte();
-  THeaderBytes h;
+  Codes_.ReadValueByte();
+  TM2VHeaderBytes h;
   if (CopyMode_ && GopSettings_.Apply) RewriteGop(h);
-  ReadToNextStartCode(&h);
+  Codes_.ReadTo(&h);
   LastStartCode = kGroupStartCode;
   TM2VGopHeader gop;
   if (!gop.Decode(h.Span())) return;
@@ -516,10 +473,10 @@ void TM2VStream::CountMpeg1Picture(int64_t DisplayIndex) {
 }
 
 void TM2VStream::ParsePicture() {
-  const int64_t pos = StartCodePos_;
-  ReadValueByte();
-  THeaderBytes h;
-  ReadToNextStartCode(&h);
+  const int64_t pos = Codes_.StartCodePos;
+  Codes_.ReadValueByte();
+  TM2VHeaderBytes h;
+  Codes_.ReadTo(&h);
   LastStartCode = kPictureStartCode;
   TM2VPictureHeader pic;
   if (!pic.Decode(h.Span())) return;
@@ -543,15 +500,15 @@ void TM2VStream::ParsePicture() {
 }
 
 void TM2VStream::ParsePictureCodingExtension() {
-  ReadValueByte();
-  THeaderBytes h;
+  Codes_.ReadValueByte();
+  TM2VHeaderBytes h;
   if (CopyMode_ && PicExtSettings_.Apply) {
     const uint32_t type = CurrentPicture.PictureCodingType;
     if ((type == kIPicture && PicExtSettings_.ForI) || (type == kPPicture && PicExtSettings_.ForP) ||
         (type == kBPicture && PicExtSettings_.ForB))
       RewritePictureCodingExtension(h);
   }
-  ReadToNextStartCode(&h);
+  Codes_.ReadTo(&h);
   LastStartCode = kExtensionStartCode;
   TM2VPictureCodingExtension ext;
   if (!ext.Decode(h.Span())) return;
@@ -581,8 +538,8 @@ void TM2VStream::SkipSlices() {
   const TM2VSliceHeader::TContext context{
       CurrentSequenceHeader.VerticalSize,
       ScalableExtensionSeen && CurrentScalableExtension.ScalableMode == kDataPartitioning};
-  while (!AtEnd_ && NextCode_ >= kFirstSliceCode && NextCode_ <= kLastSliceCode) {
-    const uint32_t code = ReadValueByte();
+  while (!Codes_.AtEnd && Codes_.NextCode >= kFirstSliceCode && Codes_.NextCode <= kLastSliceCode) {
+    const uint32_t code = Codes_.ReadValueByte();
     if (FullIndex_ && IndexActive_) {
       // The slice header's fields fit in its first four bytes.
       uint8_t bytes[4];
@@ -590,19 +547,19 @@ void TM2VStream::SkipSlices() {
       TM2VSliceHeader slice;
       if (slice.Decode(code, bytes, context)) RecordFullOf(kTagSlice, slice);
     }
-    NextStartCode();
+    Codes_.Next();
   }
   LastStartCode = kFirstSliceCode;
 }
 
 void TM2VStream::ParseSequenceEnd() {
-  ReadValueByte();
+  Codes_.ReadValueByte();
   ++SequenceEndCount;
   LastStartCode = kSequenceEndCode;
   uint8_t b[4];
   core::WriteLE32(b, SequenceEndCount);
   Record(kTagSequenceEnd, b, sizeof b);
-  NextStartCode();
+  Codes_.Next();
 }
 
 // ---------------------------------------------------------------- results

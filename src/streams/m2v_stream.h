@@ -10,7 +10,9 @@
 
 #include "core/bit_stream.h"
 #include "core/timecode.h"
+#include "streams/captions.h"
 #include "streams/m2v_headers.h"
+#include "streams/m2v_reader.h"
 #include "streams/m2v_rewrite.h"
 
 namespace tess::core {
@@ -115,7 +117,10 @@ class TM2VStream {
 
   // Hands every user-data block (after its 0xB2, up to the next start code; at
   // most the first kUserDataKept bytes) to the caption handling.
-  std::function<void(TM2VStream&, std::span<const uint8_t>)> OnUserData;
+  std::function<void(TM2VStream&, std::span<const uint8_t>)> OnUserData = HandleCaptionUserData;
+  TCaptionFiles Captions;  // the caption files of the scan going on
+  // A walk that writes (a copy, or the file itself) rather than measures.
+  bool IsRewriting() const { return CopyMode_ || InPlace_; }
   static constexpr size_t kUserDataKept = 4096;
 
   // ---- results of the last scan ----
@@ -189,24 +194,10 @@ class TM2VStream {
   core::RunContext& Run;
 
  private:
-  static constexpr size_t kHeaderBytesKept = 512;
-  // The bytes of one header as the source holds them.
-  struct THeaderBytes {
-    std::array<uint8_t, kHeaderBytesKept> Data{};
-    size_t Count = 0;
-    void Push(uint8_t b) {
-      if (Count < Data.size()) Data[Count++] = b;
-    }
-    std::span<const uint8_t> Span() const { return {Data.data(), Count}; }
-  };
   enum class TLevel { Sequence, Gop, Picture, None };
 
   // Reader and start codes.
   void OpenReader(core::TFileBitStream::TOpenMode Mode);
-  bool NextStartCode();
-  void ReadToNextStartCode(THeaderBytes* Header);
-  size_t TakeAhead(THeaderBytes& Header, size_t Count, const uint8_t* Replacement);
-  uint32_t ReadValueByte() { return Reader_->ReadBits(8); }
   bool Aborted() const { return AbortFlag != nullptr && *AbortFlag != 0; }
 
   // The walk.
@@ -249,11 +240,11 @@ class TM2VStream {
   // Rewrites (m2v_rewrite.cpp). Each takes the header's leading bytes into
   // Header, changed in the source as the settings say.
   bool Rewriting() const { return CopyMode_ || InPlace_; }
-  void RewriteSequenceHeader(THeaderBytes& Header);
-  void RewriteSequenceExtension(THeaderBytes& Header);
-  void RewriteDisplayExtension(THeaderBytes& Header);
-  void RewriteGop(THeaderBytes& Header);
-  void RewritePictureCodingExtension(THeaderBytes& Header);
+  void RewriteSequenceHeader(TM2VHeaderBytes& Header);
+  void RewriteSequenceExtension(TM2VHeaderBytes& Header);
+  void RewriteDisplayExtension(TM2VHeaderBytes& Header);
+  void RewriteGop(TM2VHeaderBytes& Header);
+  void RewritePictureCodingExtension(TM2VHeaderBytes& Header);
   bool RunRewritingScan();
   void MarkUserDataSkip(int64_t From, int64_t To);
 
@@ -266,10 +257,8 @@ class TM2VStream {
   platform::ProgressBar* ProgressBar_ = nullptr;
 
   // Walk state.
-  bool AtEnd_ = false;
+  TM2VStartCodeReader Codes_;
   bool Stop_ = false;
-  uint32_t NextCode_ = 0;
-  int64_t StartCodePos_ = 0;
   bool IndexActive_ = false;
   bool FullIndex_ = false;
   bool CacheActive_ = false;

@@ -129,3 +129,135 @@ def display_width(path, width):
 telecine(out + '/m2v_film_telecine.m2v')
 display_width(out + '/m2v_half_d1.m2v', 540)
 PY
+
+# ---- H.264, VC-1 and caption samples for the video analysers ----------------
+# libx264 streams with and without access unit delimiters (the second of each
+# pair is the first with its delimiters filtered out), progressive and
+# interlaced (MBAFF, top field first). The PAL stream's timing carries
+# emulation-prevention bytes; its copy loses its timing information and
+# 4 pixels on the right.
+$ff -f lavfi -i "$(src 352x240 30000/1001)" -t 1 -c:v libx264 -profile:v main -g 15 -b:v 100k \
+  -x264-params aud=1 -aspect 4:3 -pix_fmt yuv420p -f h264 "$out/h264_ntsc_aud.264"
+$ff -f lavfi -i "$(src 720x480 30000/1001)" -t 0.5 -c:v libx264 -profile:v high -g 15 -b:v 300k \
+  -flags +ildct+ilme -x264-params aud=1:interlaced=1:tff=1 -vf setsar=40/33 -pix_fmt yuv420p \
+  -f h264 "$out/h264_interlaced_aud.264"
+$ff -f lavfi -i "$(src 720x576 25)" -t 0.4 -c:v libx264 -profile:v high -g 12 -b:v 200k -pix_fmt yuv420p \
+  -bsf:v h264_metadata=sample_aspect_ratio=16/11 -f h264 "$out/h264_pal_wide.264"
+for f in ntsc interlaced; do
+  $ff -i "$out/h264_${f}_aud.264" -c copy -bsf:v filter_units=remove_types=9 -f h264 "$out/h264_$f.264"
+done
+$ff -i "$out/h264_pal_wide.264" -c copy -bsf:v h264_metadata=crop_right=4 -f h264 "$out/h264_pal_notiming.264"
+
+python3 - "$out" <<'PY'
+import random, sys
+out = sys.argv[1]
+
+# h264_pal_notiming: the sequence parameter set rewritten without its timing
+# information (timing_info_present_flag 0, the 65 bits after it gone).
+def rbsp(b):
+    o, z = bytearray(), 0
+    for x in b:
+        if z >= 2 and x == 3: z = 0; continue
+        z = z + 1 if x == 0 else 0; o.append(x)
+    return o
+def ebsp(b):
+    o, z = bytearray(), 0
+    for x in b:
+        if z >= 2 and x <= 3: o.append(3); z = 0
+        o.append(x); z = z + 1 if x == 0 else 0
+    return o
+class Bits:
+    def __init__(s, b): s.b = ''.join(format(x, '08b') for x in b); s.p = 0
+    def u(s, n): v = int(s.b[s.p:s.p + n] or '0', 2); s.p += n; return v
+    def ue(s):
+        z = 0
+        while s.b[s.p] == '0': z += 1; s.p += 1
+        s.p += 1
+        return (1 << z) - 1 + s.u(z) if z else 0
+path = out + '/h264_pal_notiming.264'
+d = bytearray(open(path, 'rb').read())
+i = d.find(b'\0\0\1\x67') + 3; j = d.find(b'\0\0\1', i)
+r = Bits(rbsp(d[i:j]))
+r.u(8); profile = r.u(8); r.u(16); r.ue()
+if profile in (100, 110, 122, 244):
+    if r.ue() == 3: r.u(1)
+    r.ue(); r.ue(); r.u(2)
+r.ue()
+if r.ue() == 0: r.ue()
+r.ue(); r.u(1); r.ue(); r.ue()
+if r.u(1) == 0: r.u(1)
+r.u(1)
+if r.u(1): [r.ue() for _ in range(4)]
+r.u(1)
+if r.u(1) and r.u(8) == 255: r.u(32)
+if r.u(1): r.u(1)
+if r.u(1):
+    r.u(4)
+    if r.u(1): r.u(24)
+if r.u(1): r.ue(); r.ue()
+bits = (r.b[:r.p] + '0' + r.b[r.p + 66:]).rstrip('0')
+bits += '0' * (-len(bits) % 8)
+d[i:j] = ebsp(bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8)))
+open(path, 'wb').write(d)
+
+# VC-1: no encoder is at hand, so advanced-profile streams are built here: a
+# sequence header (with or without display extension, aspect and frame rate)
+# and an entry point every 15 frames, frames of filler after 00 00 01 0D.
+class Writer:
+    def __init__(s): s.bits = []
+    def put(s, v, n): s.bits += [(v >> k) & 1 for k in range(n - 1, -1, -1)]
+    def bytes(s):
+        b = s.bits + [0] * (-len(s.bits) % 8)
+        return bytes(int(''.join(map(str, b[k:k + 8])), 2) for k in range(0, len(b), 8))
+def vc1(name, width, height, interlace, frames, display=None, aspect=None, rate=None):
+    w = Writer()
+    for v, n in ((3, 2), (1, 3), (1, 2), (7, 3), (31, 5), (0, 1), (width // 2 - 1, 12), (height // 2 - 1, 12),
+                 (0, 1), (interlace, 1), (0, 1), (0, 1), (1, 1), (0, 1), (display is not None, 1)):
+        w.put(int(v), n)
+    if display:
+        w.put(display[0] - 1, 14); w.put(display[1] - 1, 14)
+        w.put(aspect is not None, 1)
+        if aspect: w.put(aspect, 4)
+        w.put(rate is not None, 1)
+        if rate: w.put(0, 1); w.put(rate[0], 8); w.put(rate[1], 4)
+        w.put(0, 1)
+    w.put(0, 1)
+    header = b'\0\0\1\x0f' + w.bytes() + b'\0\0\1\x0e\x48\x40\x80'
+    rnd, data = random.Random(1), b''
+    for i in range(frames):
+        if i % 15 == 0: data += header
+        data += b'\0\0\1\x0d' + bytes([0xC4 if i % 15 == 0 else 0x44])
+        data += bytes(rnd.randrange(1, 256) for _ in range(300))
+    open(out + '/' + name, 'wb').write(data)
+vc1('vc1_ntsc.vc1', 720, 480, 1, 30, (720, 480), 3, (3, 2))
+vc1('vc1_pal_wide.vc1', 720, 576, 0, 25, (720, 576), 4, (2, 1))
+vc1('vc1_plain.vc1', 720, 480, 0, 30)
+PY
+
+# Line-21 captions the DVD way, in the user data after every GOP header: "CC",
+# 1, 0xF8, then 15 groups of a field-1 pair (0xFF) and an empty field-2 pair
+# (0xFE 00 00). Two pop-on captions, written with odd parity.
+$ff -f lavfi -i "$(src 352x240 30000/1001)" -t 2 -c:v mpeg2video -q:v 10 -g 15 -bf 2 -aspect 4:3 \
+  -pix_fmt yuv420p -f mpeg2video "$out/m2v_captions.m2v"
+python3 - "$out/m2v_captions.m2v" <<'PY'
+import sys
+path = sys.argv[1]
+def odd(c): return c | (0x80 if bin(c).count('1') % 2 == 0 else 0)
+def caption(text):
+    b = [odd(ord(c)) for c in text] + ([0x80] if len(text) % 2 else [])
+    ctl = lambda v: [(v >> 8, v & 0xFF)] * 2
+    return ctl(0x9420) + ctl(0x94AE) + ctl(0x9452) + [(b[k], b[k + 1]) for k in range(0, len(b), 2)] + ctl(0x942F)
+first = caption("HELLO TESSALINE")
+pairs = first + [(0x80, 0x80)] * (30 - len(first)) + caption("SECOND CAPTION")
+d = open(path, 'rb').read()
+out, pos, gop = bytearray(), 0, 0
+i = d.find(b'\0\0\1\xb8')
+while i >= 0:
+    out += d[pos:i + 8]; pos = i + 8
+    chunk = (pairs[gop * 15:gop * 15 + 15] + [(0x80, 0x80)] * 15)[:15]
+    out += b'\0\0\1\xb2CC\x01\xf8' + bytes([0x80 | 15])
+    for a, b in chunk: out += bytes([0xFF, a, b, 0xFE, 0, 0])
+    gop += 1
+    i = d.find(b'\0\0\1\xb8', i + 4)
+open(path, 'wb').write(out + d[pos:])
+PY

@@ -29,7 +29,7 @@ size_t FindHeader(const std::vector<uint8_t>& Bytes, uint8_t Code, int Id = -1) 
   return 0;
 }
 
-// The sample repeated past the reader's first buffer, a user-data block after
+// The sample repeated past the reader's first buffer, a padding packet after
 // the first copy sized so that the header at HeaderAt of a later copy has
 // Before bytes ahead of the buffer's end.
 std::vector<uint8_t> Straddling(const std::vector<uint8_t>& Sample, size_t HeaderAt, size_t Before) {
@@ -37,7 +37,7 @@ std::vector<uint8_t> Straddling(const std::vector<uint8_t>& Sample, size_t Heade
   const size_t copies = (end - 16) / Sample.size();
   const size_t filler = end - copies * Sample.size();
   std::vector<uint8_t> out(Sample);
-  out.insert(out.end(), {0, 0, 1, 0xB2});
+  out.insert(out.end(), {0, 0, 1, 0xBE});
   out.insert(out.end(), filler - 4, 0x55);
   for (size_t i = 1; i < copies + 2; ++i) out.insert(out.end(), Sample.begin(), Sample.end());
   return out;
@@ -113,6 +113,15 @@ const TRewrite kRewrites[] = {
        s.Display.Apply = 1, s.Display.ColourDescription = 0, s.Display.DisplayHorizontalSize = 540;
      },
      -3, [](const TM2VStream& m) { AllDisplayWidths(m, 540, 0); }, nullptr, nullptr},
+    {"GOP time codes copied", "m2v_pal_wide.m2v", 0, -1, 0, false,
+     [](TM2VStream&, TSettings& s) { s.Gop.Apply = 1, s.Gop.Hours = 1, s.Gop.Minutes = 2, s.Gop.Pictures = 4; }, 0,
+     [](const TM2VStream& m) { EXPECT_EQ(m.FirstGopTime, (core::TTimeCode{1, 2, 0, 4})); }, nullptr, nullptr},
+    {"user data stripped", "m2v_captions.m2v", 0, -1, 0, false,
+     [](TM2VStream& m, TSettings&) { m.StripUserData = true; }, -99,
+     [](const TM2VStream& m) { EXPECT_EQ(m.Line21Switch1, 0); }, nullptr, nullptr},
+    {"user data stripped across the buffer end", "m2v_captions.m2v", 0xB2, -1, 50, false,
+     [](TM2VStream& m, TSettings&) { m.StripUserData = true; }, -99,
+     [](const TM2VStream& m) { EXPECT_EQ(m.Line21Switch1, 0); }, nullptr, nullptr},
     {"in place across the buffer end", "m2v_pal_wide.m2v", 0xB3, -1, 5, true,
      [](TM2VStream& m, TSettings&) { m.TargetAspectMode = 0, m.BitRateLimit = true; }, 0,
      [](const TM2VStream& m) {

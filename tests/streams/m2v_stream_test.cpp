@@ -124,6 +124,17 @@ TEST(M2VStream, CacheRoundTripsLikeAFreshScan) {
   EXPECT_FALSE(again.CacheUsed);
   EXPECT_TRUE(streams::IsM2VCacheValid(file));
 
+  // A whole cache with a record it does not know is said to be wrong and rebuilt.
+  auto broken = ReadFileBytes(cache);
+  broken[streams::kM2VInfoRecordSize] = 99;
+  WriteFileBytes(cache, broken);
+  ASSERT_EQ(::utimes(file.c_str(), times), 0);
+  ASSERT_TRUE(streams::IsM2VCacheValid(file));
+  MeasuringScan(again, true);
+  EXPECT_FALSE(again.CacheUsed);
+  EXPECT_TRUE(p.LogContains("Incorrect cache file. Error code: 99"));
+  EXPECT_EQ(again.PictureCount, 30);
+
   // A folder in the cache's place stands for media that take no new file.
   std::filesystem::remove(cache);
   std::filesystem::create_directories(cache + "/held");

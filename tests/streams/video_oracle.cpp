@@ -46,7 +46,7 @@ TProbe Probe(const std::string& File) {
   const std::string out = RunCommand(
       "ffprobe -v error -select_streams v:0 -show_entries "
       "stream=codec_name,width,height,display_aspect_ratio,sample_aspect_ratio,field_order:"
-      "frame=pict_type,repeat_pict,top_field_first,pkt_duration_time -of compact " +
+      "frame=pict_type,repeat_pict,top_field_first,pkt_duration_time,pkt_pos -of compact " +
       Quote(File));
   std::stringstream in(out);
   std::string line;
