@@ -74,3 +74,224 @@ $ff -f lavfi -i "$(tone 48000)" -ac 2 -t 0.02 -metadata title=tessaline -c:a pcm
 $ff -f lavfi -i "$six:s=48000" -t 0.01 -c:a pcm_s24le -f wav "$out/w_48k_6ch_ext.wav"
 
 ls -l "$out"
+
+# ---- MPEG-1/2 video samples for the video analyser -------------------------
+# Each about a second of testsrc; B pictures so that decode order differs from
+# display order. ffmpeg writes no sequence end codes; where one is wanted it is
+# appended here.
+seq_end() { printf '\000\000\001\267' >> "$1"; }
+src() { echo "testsrc=size=$1:rate=$2"; }
+
+# NTSC interlaced (top field first), 4:3, alternate scan, two 15-picture GOPs.
+$ff -f lavfi -i "$(src 720x480 30000/1001)" -t 1 -c:v mpeg2video -q:v 31 -g 15 -bf 2 \
+  -flags +ildct+ilme -top 1 -alternate_scan 1 -aspect 4:3 -pix_fmt yuv420p \
+  -f mpeg2video "$out/m2v_ntsc_interlaced.m2v"
+seq_end "$out/m2v_ntsc_interlaced.m2v"
+
+# PAL progressive 16:9 with a sequence display extension before every GOP.
+$ff -f lavfi -i "$(src 720x576 25)" -t 1 -c:v mpeg2video -q:v 31 -g 12 -bf 2 \
+  -seq_disp_ext 1 -aspect 16:9 -pix_fmt yuv420p -f mpeg2video "$out/m2v_pal_wide.m2v"
+
+# MPEG-1, NTSC and PAL source intermediate format.
+$ff -f lavfi -i "$(src 352x240 30000/1001)" -t 1 -c:v mpeg1video -q:v 10 -g 15 -bf 2 \
+  -aspect 4:3 -f mpeg1video "$out/m1v_ntsc.m1v"
+$ff -f lavfi -i "$(src 352x288 25)" -t 1 -c:v mpeg1video -q:v 10 -g 12 -bf 2 \
+  -aspect 4:3 -f mpeg1video "$out/m1v_pal.m1v"
+
+# Film soft-telecined the DVD way: encoded progressive at 23.976, then flagged by
+# m2v_flags below (frame rate 29.97, interlaced sequence, the 2:3 pattern of
+# top_field_first / repeat_first_field by display number).
+$ff -f lavfi -i "$(src 720x480 24000/1001)" -t 1 -c:v mpeg2video -q:v 31 -g 12 -bf 2 \
+  -aspect 16:9 -pix_fmt yuv420p -f mpeg2video "$out/m2v_film_telecine.m2v"
+
+# Half-D1 PAL: 704 wide, 4:3, its display extension flagged 540 wide by m2v_flags.
+$ff -f lavfi -i "$(src 704x576 25)" -t 0.2 -c:v mpeg2video -q:v 31 -g 12 -bf 0 \
+  -seq_disp_ext 1 -aspect 4:3 -pix_fmt yuv420p -f mpeg2video "$out/m2v_half_d1.m2v"
+
+# Stills: one picture with a sequence end; three such stills back to back.
+for i in 1 2 3; do
+  $ff -f lavfi -i "$(src 720x480 30000/1001)" -ss $i -frames:v 1 -c:v mpeg2video -q:v 31 \
+    -aspect 4:3 -f mpeg2video "$out/still_$i.tmp"
+  seq_end "$out/still_$i.tmp"
+done
+cp "$out/still_1.tmp" "$out/m2v_still.m2v"
+cat "$out/still_1.tmp" "$out/still_2.tmp" "$out/still_3.tmp" > "$out/m2v_stills.m2v"
+rm -f "$out"/still_*.tmp
+
+python3 - "$out" <<'PY'
+# m2v_flags: sets header fields in place, start code by start code.
+import sys
+out = sys.argv[1]
+
+def start_codes(d):
+    i = d.find(b'\0\0\1')
+    while i >= 0 and i + 3 < len(d):
+        yield i + 3, d[i + 3]
+        i = d.find(b'\0\0\1', i + 3)
+
+def telecine(path):
+    d = bytearray(open(path, 'rb').read())
+    base = pictures = temporal = 0
+    for p, code in start_codes(d):
+        b = p + 1
+        if code == 0xB3:
+            d[b + 3] = (d[b + 3] & 0xF0) | 4                  # frame_rate_code 29.97
+        elif code == 0xB8:
+            base = pictures
+        elif code == 0x00:
+            temporal = (d[b] << 2) | (d[b + 1] >> 6)
+            pictures += 1
+        elif code == 0xB5 and d[b] >> 4 == 1:
+            d[b + 1] &= ~0x08                                # progressive_sequence 0
+        elif code == 0xB5 and d[b] >> 4 == 8:
+            tff, rff = [(1, 0), (1, 1), (0, 0), (0, 1)][(base + temporal) % 4]
+            d[b + 3] = (d[b + 3] & 0x7D) | (tff << 7) | (rff << 1)
+            d[b + 4] |= 0x80                                 # progressive_frame
+    open(path, 'wb').write(d)
+
+def display_width(path, width):
+    d = bytearray(open(path, 'rb').read())
+    for p, code in start_codes(d):
+        b = p + 1
+        if code == 0xB5 and d[b] >> 4 == 2:
+            s = b + (4 if d[b] & 1 else 1)                   # display sizes after the colours
+            v = int.from_bytes(d[s:s + 4], 'big')
+            v = (v & ((1 << 18) - 1)) | (width << 18)        # 14 bits of width, then marker and height
+            d[s:s + 4] = v.to_bytes(4, 'big')
+    open(path, 'wb').write(d)
+
+telecine(out + '/m2v_film_telecine.m2v')
+display_width(out + '/m2v_half_d1.m2v', 540)
+PY
+
+# ---- H.264, VC-1 and caption samples for the video analysers ----------------
+# libx264 streams with and without access unit delimiters (the second of each
+# pair is the first with its delimiters filtered out), progressive and
+# interlaced (MBAFF, top field first). The PAL stream's timing carries
+# emulation-prevention bytes; its copy loses its timing information and
+# 4 pixels on the right.
+$ff -f lavfi -i "$(src 352x240 30000/1001)" -t 1 -c:v libx264 -profile:v main -g 15 -b:v 100k \
+  -x264-params aud=1 -aspect 4:3 -pix_fmt yuv420p -f h264 "$out/h264_ntsc_aud.264"
+$ff -f lavfi -i "$(src 720x480 30000/1001)" -t 0.5 -c:v libx264 -profile:v high -g 15 -b:v 300k \
+  -flags +ildct+ilme -x264-params aud=1:interlaced=1:tff=1 -vf setsar=40/33 -pix_fmt yuv420p \
+  -f h264 "$out/h264_interlaced_aud.264"
+$ff -f lavfi -i "$(src 720x576 25)" -t 0.4 -c:v libx264 -profile:v high -g 12 -b:v 200k -pix_fmt yuv420p \
+  -bsf:v h264_metadata=sample_aspect_ratio=16/11 -f h264 "$out/h264_pal_wide.264"
+for f in ntsc interlaced; do
+  $ff -i "$out/h264_${f}_aud.264" -c copy -bsf:v filter_units=remove_types=9 -f h264 "$out/h264_$f.264"
+done
+$ff -i "$out/h264_pal_wide.264" -c copy -bsf:v h264_metadata=crop_right=4 -f h264 "$out/h264_pal_notiming.264"
+
+python3 - "$out" <<'PY'
+import random, sys
+out = sys.argv[1]
+
+# h264_pal_notiming: the sequence parameter set rewritten without its timing
+# information (timing_info_present_flag 0, the 65 bits after it gone).
+def rbsp(b):
+    o, z = bytearray(), 0
+    for x in b:
+        if z >= 2 and x == 3: z = 0; continue
+        z = z + 1 if x == 0 else 0; o.append(x)
+    return o
+def ebsp(b):
+    o, z = bytearray(), 0
+    for x in b:
+        if z >= 2 and x <= 3: o.append(3); z = 0
+        o.append(x); z = z + 1 if x == 0 else 0
+    return o
+class Bits:
+    def __init__(s, b): s.b = ''.join(format(x, '08b') for x in b); s.p = 0
+    def u(s, n): v = int(s.b[s.p:s.p + n] or '0', 2); s.p += n; return v
+    def ue(s):
+        z = 0
+        while s.b[s.p] == '0': z += 1; s.p += 1
+        s.p += 1
+        return (1 << z) - 1 + s.u(z) if z else 0
+path = out + '/h264_pal_notiming.264'
+d = bytearray(open(path, 'rb').read())
+i = d.find(b'\0\0\1\x67') + 3; j = d.find(b'\0\0\1', i)
+r = Bits(rbsp(d[i:j]))
+r.u(8); profile = r.u(8); r.u(16); r.ue()
+if profile in (100, 110, 122, 244):
+    if r.ue() == 3: r.u(1)
+    r.ue(); r.ue(); r.u(2)
+r.ue()
+if r.ue() == 0: r.ue()
+r.ue(); r.u(1); r.ue(); r.ue()
+if r.u(1) == 0: r.u(1)
+r.u(1)
+if r.u(1): [r.ue() for _ in range(4)]
+r.u(1)
+if r.u(1) and r.u(8) == 255: r.u(32)
+if r.u(1): r.u(1)
+if r.u(1):
+    r.u(4)
+    if r.u(1): r.u(24)
+if r.u(1): r.ue(); r.ue()
+bits = (r.b[:r.p] + '0' + r.b[r.p + 66:]).rstrip('0')
+bits += '0' * (-len(bits) % 8)
+d[i:j] = ebsp(bytes(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8)))
+open(path, 'wb').write(d)
+
+# VC-1: no encoder is at hand, so advanced-profile streams are built here: a
+# sequence header (with or without display extension, aspect and frame rate)
+# and an entry point every 15 frames, frames of filler after 00 00 01 0D.
+class Writer:
+    def __init__(s): s.bits = []
+    def put(s, v, n): s.bits += [(v >> k) & 1 for k in range(n - 1, -1, -1)]
+    def bytes(s):
+        b = s.bits + [0] * (-len(s.bits) % 8)
+        return bytes(int(''.join(map(str, b[k:k + 8])), 2) for k in range(0, len(b), 8))
+def vc1(name, width, height, interlace, frames, display=None, aspect=None, rate=None):
+    w = Writer()
+    for v, n in ((3, 2), (1, 3), (1, 2), (7, 3), (31, 5), (0, 1), (width // 2 - 1, 12), (height // 2 - 1, 12),
+                 (0, 1), (interlace, 1), (0, 1), (0, 1), (1, 1), (0, 1), (display is not None, 1)):
+        w.put(int(v), n)
+    if display:
+        w.put(display[0] - 1, 14); w.put(display[1] - 1, 14)
+        w.put(aspect is not None, 1)
+        if aspect: w.put(aspect, 4)
+        w.put(rate is not None, 1)
+        if rate: w.put(0, 1); w.put(rate[0], 8); w.put(rate[1], 4)
+        w.put(0, 1)
+    w.put(0, 1)
+    header = b'\0\0\1\x0f' + w.bytes() + b'\0\0\1\x0e\x48\x40\x80'
+    rnd, data = random.Random(1), b''
+    for i in range(frames):
+        if i % 15 == 0: data += header
+        data += b'\0\0\1\x0d' + bytes([0xC4 if i % 15 == 0 else 0x44])
+        data += bytes(rnd.randrange(1, 256) for _ in range(300))
+    open(out + '/' + name, 'wb').write(data)
+vc1('vc1_ntsc.vc1', 720, 480, 1, 30, (720, 480), 3, (3, 2))
+vc1('vc1_pal_wide.vc1', 720, 576, 0, 25, (720, 576), 4, (2, 1))
+vc1('vc1_plain.vc1', 720, 480, 0, 30)
+PY
+
+# Line-21 captions the DVD way, in the user data after every GOP header: "CC",
+# 1, 0xF8, then 15 groups of a field-1 pair (0xFF) and an empty field-2 pair
+# (0xFE 00 00). Two pop-on captions, written with odd parity.
+$ff -f lavfi -i "$(src 352x240 30000/1001)" -t 2 -c:v mpeg2video -q:v 10 -g 15 -bf 2 -aspect 4:3 \
+  -pix_fmt yuv420p -f mpeg2video "$out/m2v_captions.m2v"
+python3 - "$out/m2v_captions.m2v" <<'PY'
+import sys
+path = sys.argv[1]
+def odd(c): return c | (0x80 if bin(c).count('1') % 2 == 0 else 0)
+def caption(text):
+    b = [odd(ord(c)) for c in text] + ([0x80] if len(text) % 2 else [])
+    ctl = lambda v: [(v >> 8, v & 0xFF)] * 2
+    return ctl(0x9420) + ctl(0x94AE) + ctl(0x9452) + [(b[k], b[k + 1]) for k in range(0, len(b), 2)] + ctl(0x942F)
+first = caption("HELLO TESSALINE")
+pairs = first + [(0x80, 0x80)] * (30 - len(first)) + caption("SECOND CAPTION")
+d = open(path, 'rb').read()
+out, pos, gop = bytearray(), 0, 0
+i = d.find(b'\0\0\1\xb8')
+while i >= 0:
+    out += d[pos:i + 8]; pos = i + 8
+    chunk = (pairs[gop * 15:gop * 15 + 15] + [(0x80, 0x80)] * 15)[:15]
+    out += b'\0\0\1\xb2CC\x01\xf8' + bytes([0x80 | 15])
+    for a, b in chunk: out += bytes([0xFF, a, b, 0xFE, 0, 0])
+    gop += 1
+    i = d.find(b'\0\0\1\xb8', i + 4)
+open(path, 'wb').write(out + d[pos:])
+PY
