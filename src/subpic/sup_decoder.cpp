@@ -30,7 +30,7 @@ constexpr uint64_t kMaxSupFileSize = 256ull << 20;
 constexpr int32_t kNtscLines = 480;
 constexpr uint8_t kMaxNibble = 15;
 // Palette entries: 0 is outside the subpicture, then four per code set.
-constexpr size_t kOutsideIndex = 0;
+constexpr uint8_t kOutsideIndex = 0;
 constexpr size_t kCodesPerSet = 4;
 constexpr size_t kMaxCodeSets = (256 - 1) / kCodesPerSet;
 constexpr uint32_t kUnitsBetweenPumps = 64;
@@ -415,9 +415,17 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
   };
   if (!hd) setOf(S.Colours, S.Contrasts);
 
+  // HD pictures index the unit's own palette; their outside takes its first
+  // transparent entry.
+  uint8_t outside = kOutsideIndex;
+  if (hd) {
+    BuildPalette(Header.Kind, S);
+    const auto clear = std::find_if(picture_.Palette.begin(), picture_.Palette.end(), [](const TRGBA& E) { return E[3] == 0; });
+    if (clear != picture_.Palette.end()) outside = static_cast<uint8_t>(clear - picture_.Palette.begin());
+  }
   picture_.Width = size_.Width;
   picture_.Height = size_.Height;
-  picture_.Pixels.assign(static_cast<size_t>(size_.Width) * static_cast<size_t>(size_.Height), kOutsideIndex);
+  picture_.Pixels.assign(static_cast<size_t>(size_.Width) * static_cast<size_t>(size_.Height), outside);
   std::vector<size_t> pointSets;
   const int32_t rows = std::min(h, size_.Height - a.Y1), cols = std::min(w, size_.Width - a.X1);
   for (int32_t y = 0; y < rows; ++y) {
@@ -444,7 +452,7 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
       dst[x] = static_cast<uint8_t>(1 + set * kCodesPerSet + src[x]);
     }
   }
-  BuildPalette(Header.Kind, S);
+  if (!hd) BuildPalette(Header.Kind, S);
 
   const std::string name = SubpicturePictureName(bmpName_, info_.PictureCount, PictureExtension(format_));
   std::string error;
