@@ -34,6 +34,9 @@ constexpr uint8_t kOutsideIndex = 0;
 constexpr size_t kCodesPerSet = 4;
 constexpr size_t kMaxCodeSets = (256 - 1) / kCodesPerSet;
 constexpr uint32_t kUnitsBetweenPumps = 64;
+// A unit redraws its picture when it moves to a new area or bitmap; real units
+// do so a few times, a crafted one could do it for every few bytes.
+constexpr uint32_t kMaxPicturesPerUnit = 100;
 
 uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 uint8_t AlphaOf(uint8_t Nibble) { return static_cast<uint8_t>(Nibble * 17); }
@@ -286,6 +289,7 @@ void TSupDecoder::Apply(const TDisplayControl& C, TUnitState& S, bool& NewBitmap
 void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint64_t At) {
   TUnitState state;
   uint64_t stopTicks = 0;
+  uint32_t pictures = 0;
   const int64_t baseMs = TicksToMs(elapsedTicks_);
   uint32_t offset = Header.ControlOffset;
   for (;;) {
@@ -308,7 +312,11 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
     const uint64_t ticks = static_cast<uint64_t>(c.Delay) * kDelayTicks;
     const int64_t ms = baseMs + TicksToMs(ticks);
     if (state.On && (!wasOn || newBitmap)) {
-      DrawPicture(Unit, Header, state, At);
+      if (++pictures <= kMaxPicturesPerUnit)
+        DrawPicture(Unit, Header, state, At);
+      else if (pictures == kMaxPicturesPerUnit + 1)
+        Report(this->At(At) + ": more than " + std::to_string(kMaxPicturesPerUnit) +
+               " pictures in one unit; the later ones are not drawn");
       effects_.Begin(ms, LookOf(state));
     } else if (state.On) {
       effects_.Step(ms, LookOf(state));
@@ -383,7 +391,7 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
   const TRleResult rle = hd ? DecodeHdPicture(Unit, Header.Size, S.TopField, S.BottomField, w, h, codes_.data())
                             : DecodeSdPicture(Unit, Header.Size, S.TopField, S.BottomField, w, h, codes_.data());
   if (rle == TRleResult::OutOfData)
-    Report(this->At(At) + ": the picture data ends before the picture's last line; the lines left stay empty");
+    Report(this->At(At) + ": the picture data ends before the picture's last line; the lines left take the background code");
   else if (rle == TRleResult::Clipped)
     Report(this->At(At) + ": runs of the picture data pass their line's end; cut at the line's end");
   if (!fits)
@@ -427,8 +435,10 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
   picture_.Height = size_.Height;
   picture_.Pixels.assign(static_cast<size_t>(size_.Width) * static_cast<size_t>(size_.Height), outside);
   std::vector<size_t> pointSets;
-  const int32_t rows = std::min(h, size_.Height - a.Y1), cols = std::min(w, size_.Width - a.X1);
-  for (int32_t y = 0; y < rows; ++y) {
+  // Only the part of the area that lies on the screen is drawn.
+  const int32_t rows = std::max(0, std::min(h, size_.Height - a.Y1));
+  const int32_t cols = std::max(0, std::min(w, size_.Width - a.X1));
+  for (int32_t y = 0; y < rows && cols > 0; ++y) {
     const uint8_t* src = codes_.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
     uint8_t* dst = picture_.Pixels.data() + static_cast<size_t>(a.Y1 + y) * static_cast<size_t>(size_.Width) + a.X1;
     if (hd) {

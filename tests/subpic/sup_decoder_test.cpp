@@ -153,6 +153,7 @@ TEST(SupDecoder, DamagedFilesAreReportedAndDecodedAsFarAsTheyGo) {
        {}, false, 2, "links to 4"},
       {"unknown command", [](std::vector<uint8_t>& B) { B[ParamsOf(B, 5) - 1] = 0x0A; }, {}, false, 1, "unknown command 0x0A"},
       {"screen smaller than the picture", [](std::vector<uint8_t>&) {}, {720, 400}, false, 2, "reaches past the 720 x 400 screen"},
+      {"screen left of the picture", [](std::vector<uint8_t>&) {}, {8, 480}, false, 2, "reaches past the 8 x 480 screen"},
   };
   for (const auto& f : faults) {
     SCOPED_TRACE(f.What);
