@@ -60,6 +60,7 @@ const Field kFields[] = {
     {"AutoSaveLog", &TOptions::AutoSaveLog, 0, 2},
     {"SameHLShowLog", &TOptions::SameHLShowLog},
     {"LogVisible", &TOptions::LogVisible},
+    {"SUPImageFormat", &TOptions::SUPImageFormat, 0, 1},
     {"SourcePath", &TOptions::SourcePath},
     {"DestinationPath", &TOptions::DestinationPath},
     {"DestinationMode", &TOptions::DestinationMode, 0, 2},

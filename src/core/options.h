@@ -39,6 +39,7 @@ struct TOptions {
   int32_t AutoSaveLog = 0;          // "AutoSaveLog": 0 never, 1 at the finish, 2 always
   uint8_t SameHLShowLog = 1;        // "SameHLShowLog"
   uint8_t LogVisible = 1;           // "LogVisible"
+  uint8_t SUPImageFormat = 0;       // "SUPImageFormat": pictures of decoded subpictures, 0 BMP, 1 PNG
 
   // The shell's own: where a run reads and writes.
   std::string SourcePath;           // "SourcePath"
