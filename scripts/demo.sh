@@ -5,7 +5,7 @@ set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs" --target tessaline tessaline-make-disc
 
 demo=${DEMO_DIR:-/tmp/tessaline-demo}

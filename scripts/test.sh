@@ -1,12 +1,15 @@
 #!/bin/sh
-# Builds Tessaline twice (plain, and with AddressSanitizer + UBSan) and runs every
-# test in both builds.
+# Builds Tessaline as a Release build and with AddressSanitizer + UBSan, runs
+# every test in both, checks that no library includes a layer above it, and
+# checks that clang compiles the tree too.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+./scripts/check_layers.sh
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
@@ -14,4 +17,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTESS_SANITIZE=ON -D
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
-echo "All tests passed in both builds."
+
+CXX=clang++ cmake -S . -B build-clang -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESS_BENCH=OFF -DBUILD_TESTING=OFF
+cmake --build build-clang -j "$jobs"
+echo "All tests passed in both builds; clang builds."

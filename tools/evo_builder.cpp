@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/file_io.h"
 #include "core/byte_order.h"
 
 namespace tess::tools {
@@ -486,13 +487,8 @@ class PackWriter {
   }
 
   bool Flush() {
-    size_t done = 0;
-    while (done < used_) {
-      const ssize_t n = ::write(fd_, buffer_.data() + done, used_ - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return Fail("cannot write " + Path(file_) + ": " + std::strerror(errno));
-      done += static_cast<size_t>(n);
-    }
+    if (!platform::WriteFull(fd_, buffer_.data(), used_))
+      return Fail("cannot write " + Path(file_) + ": " + std::strerror(errno));
     used_ = 0;
     return true;
   }
@@ -843,15 +839,9 @@ bool WriteVtiList(const std::string& Path, const std::vector<std::string>& EvoNa
   }
   const int fd = ::open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  size_t done = 0;
-  while (done < file.size()) {
-    const ssize_t w = ::write(fd, file.data() + done, file.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
+  const bool written = platform::WriteFull(fd, file.data(), file.size());
   const bool closed = ::close(fd) == 0;
-  return done == file.size() && closed;
+  return written && closed;
 }
 
 }  // namespace tess::tools

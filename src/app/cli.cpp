@@ -2,7 +2,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -13,6 +16,8 @@
 #include "app/options.h"
 #include "state/project_state.h"
 #include "app/run.h"
+#include "core/log.h"
+#include "core/options.h"
 #include "platform/settings_store.h"
 
 namespace tess::app {
@@ -26,6 +31,7 @@ constexpr int kExitStopped = 130;
 
 const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
+    "       tessaline --version | --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
     "  DEST     the output folder\n"
@@ -34,7 +40,10 @@ const char* const kUsage =
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
-    "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n";
+    "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
+    "environment: NO_COLOR turns off coloured log lines\n";
+
+const char* const kVersion = "Tessaline 1.4\n";
 
 // ANSI colour for a blue-green-red platform colour, or none for black.
 const char* AnsiColour(uint32_t colour) {
@@ -45,9 +54,16 @@ const char* AnsiColour(uint32_t colour) {
   return "\033[34m";
 }
 
+bool ColourWanted() {
+  const char* no = std::getenv("NO_COLOR");
+  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no);
+}
+
+// Log lines on stdout; the overall bar, with the current file's share, on
+// stderr when stderr is a terminal (never into a file or a pipe).
 class Terminal {
  public:
-  Terminal() : colourOut_(::isatty(STDOUT_FILENO) == 1), barErr_(::isatty(STDERR_FILENO) == 1) {}
+  Terminal() : colourOut_(ColourWanted()), barErr_(::isatty(STDERR_FILENO) == 1) {}
 
   void PrintLine(const platform::LogLine& line) {
     ClearBar();
@@ -60,26 +76,31 @@ class Terminal {
     DrawBar();
   }
 
-  void Progress(int64_t position) {
-    percent_ = static_cast<int>(position);
-    DrawBar();
-  }
-
+  void Total(const platform::ProgressBar& b) { Set(total_, b); }
+  void Current(const platform::ProgressBar& b) { Set(current_, b); }
   void Finish() { ClearBar(); }
 
  private:
+  void Set(int& field, const platform::ProgressBar& b) {
+    const int64_t span = b.Max - b.Min;
+    const int p = span > 0 ? static_cast<int>(std::clamp<int64_t>((b.Position - b.Min) * 100 / span, 0, 100)) : -1;
+    if (p == field) return;  // redraw only when a figure changes
+    field = p;
+    DrawBar();
+  }
   void DrawBar() {
-    if (!barErr_ || percent_ < 0) return;
+    if (!barErr_ || (total_ < 0 && current_ < 0)) return;
     const int width = 40;
-    const int filled = std::max(0, std::min(width, percent_ * width / 100));
-    std::fprintf(stderr, "\r[%s%s] %3d %%", std::string(filled, '#').c_str(), std::string(width - filled, ' ').c_str(),
-                 percent_);
+    const int t = std::max(total_, 0);
+    const int filled = std::max(0, std::min(width, t * width / 100));
+    std::fprintf(stderr, "\r[%s%s] %3d %%", std::string(filled, '#').c_str(), std::string(width - filled, ' ').c_str(), t);
+    if (current_ >= 0) std::fprintf(stderr, "  file %3d %%", current_);
     std::fflush(stderr);
     shown_ = true;
   }
   void ClearBar() {
     if (!shown_) return;
-    std::fprintf(stderr, "\r%*s\r", 50, "");
+    std::fprintf(stderr, "\r%*s\r", 64, "");
     std::fflush(stderr);
     shown_ = false;
   }
@@ -87,8 +108,39 @@ class Terminal {
   bool colourOut_;
   bool barErr_;
   bool shown_ = false;
-  int percent_ = -1;
+  int total_ = -1;
+  int current_ = -1;
 };
+
+int Usage(const char* Why) {
+  if (Why) std::fprintf(stderr, "tessaline: %s\n", Why);
+  std::fputs(kUsage, stderr);
+  return kExitUsage;
+}
+
+// The log is saved as the settings ask; a save that fails is said on stderr
+// too, since the log itself cannot carry it.
+void SaveRunLog(TForm1& Form, core::RunEnd How) {
+  if (core::AutoSaveRunLog(Form, How) == core::AutoSaveResult::Failed) {
+    std::string folder;
+    core::GetOutputFolder(Form.Options, folder);
+    std::fprintf(stderr, "tessaline: could not save the log %s%s\n", folder.c_str(), std::string(core::kLogFileName).c_str());
+  }
+}
+
+// The title sets (0 = the video manager) or list positions the source offers.
+std::vector<int> AvailableMarks(const TForm1& Form, const SourceSelection& Source) {
+  std::vector<int> out;
+  if (Source.Kind == SourceKind::LooseEvo) {
+    for (size_t i = 1; i <= Source.EvoFiles.size(); ++i) out.push_back(static_cast<int>(i));
+    return out;
+  }
+  for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
+    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+    if (rec.Kind != disc::ifoUnknown) out.push_back(rec.Kind == disc::ifoVMG ? 0 : rec.TitleSetNumber);
+  }
+  return out;
+}
 
 bool ParseMarks(const std::string& list, std::vector<int>& out) {
   std::stringstream ss(list);
@@ -106,14 +158,16 @@ bool ParseMarks(const std::string& list, std::vector<int>& out) {
 
 int RunCommandLine(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    std::fputs(kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? kExitUsage : kExitDone;
+  if (args.empty()) return Usage(nullptr);
+  if (args[0] == "--help" || args[0] == "-h") {
+    std::fputs(kUsage, stdout);
+    return kExitDone;
   }
-  if (args[0] != "demux") {
-    std::fprintf(stderr, "tessaline: unknown command '%s'\n%s", args[0].c_str(), kUsage);
-    return kExitUsage;
+  if (args[0] == "--version") {
+    std::fputs(kVersion, stdout);
+    return kExitDone;
   }
+  if (args[0] != "demux") return Usage(("unknown command '" + args[0] + "'").c_str());
 
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> sets;
@@ -127,37 +181,46 @@ int RunCommandLine(int argc, char** argv) {
       out = args[++i];
       return true;
     };
-    if (a == "--yes") {
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return kExitDone;
+    } else if (a == "--version") {
+      std::fputs(kVersion, stdout);
+      return kExitDone;
+    } else if (a == "--yes") {
       yes = true;
     } else if (a == "--set") {
       std::string kv;
       const size_t eq = value(kv) ? kv.find('=') : std::string::npos;
-      if (eq == std::string::npos || eq == 0) {
-        std::fprintf(stderr, "tessaline: --set takes Name=Value\n");
-        return kExitUsage;
-      }
+      if (eq == std::string::npos || eq == 0) return Usage("--set takes Name=Value");
       sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
     } else if (a == "--settings") {
-      if (!value(settingsFile)) {
-        std::fprintf(stderr, "tessaline: --settings takes a file\n");
-        return kExitUsage;
-      }
+      if (!value(settingsFile)) return Usage("--settings takes a file");
     } else if (a == "--vts") {
       std::string list;
-      if (!value(list) || !ParseMarks(list, marks)) {
-        std::fprintf(stderr, "tessaline: --vts takes numbers 0..99 separated by commas\n");
-        return kExitUsage;
-      }
+      if (!value(list) || !ParseMarks(list, marks)) return Usage("--vts takes numbers 0..99 separated by commas");
     } else if (a.size() > 1 && a[0] == '-') {
-      std::fprintf(stderr, "tessaline: unknown option '%s'\n%s", a.c_str(), kUsage);
-      return kExitUsage;
+      return Usage(("unknown option '" + a + "'").c_str());
     } else {
       positional.push_back(a);
     }
   }
-  if (positional.empty()) {
-    std::fputs(kUsage, stderr);
+  // The last positional argument is the destination: a source alone is not a run.
+  if (positional.size() < 2) return Usage("demux needs a SOURCE and a DEST");
+  std::vector<std::string> sources = positional;
+  const std::string dest = sources.back();
+  sources.pop_back();
+
+  std::error_code ec;
+  const auto settingsStatus = std::filesystem::status(settingsFile, ec);
+  if (std::filesystem::exists(settingsStatus) && !std::filesystem::is_regular_file(settingsStatus)) {
+    std::fprintf(stderr, "tessaline: settings file %s is not a regular file\n", settingsFile.c_str());
     return kExitUsage;
+  }
+  platform::SettingsStore store;
+  if (!store.Load(settingsFile)) {
+    std::fprintf(stderr, "tessaline: cannot read settings file %s\n", settingsFile.c_str());
+    return kExitFailed;
   }
 
   auto form = std::make_unique<TForm1>();
@@ -166,31 +229,18 @@ int RunCommandLine(int argc, char** argv) {
   Terminal terminal;
   form->Prompt = &prompt;
   form->LogWindow.Log.OnAdd = [&](const platform::LogLine& l) { terminal.PrintLine(l); };
-  window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Progress(b.Position); };
-  prompt.OnLog = [&](const std::string& text) { window.AddLogLine(1, text, platform::kColourRed); };
+  window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Total(b); };
+  window.CurrentProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
+  form->StatusProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
+  prompt.OnLog = [&](const std::string& text) { window.AddLogLine(core::kLogInfo, text, platform::kColourRed); };
   form->Pump.OnStop = [&] { form->Abort = 1; };
   platform::Pump::InstallStopSignals();
 
-  platform::SettingsStore store;
-  if (!store.Load(settingsFile)) {
-    std::fprintf(stderr, "tessaline: cannot read settings file %s\n", settingsFile.c_str());
-    return kExitFailed;
-  }
   form->SettingsFile = settingsFile;
-  LoadOptions(form->Options, store);
+  for (const std::string& w : LoadOptions(form->Options, store)) form->Log(core::kLogWarning, w, platform::kColourRed);
   for (const auto& [name, v] : sets) {
-    if (!SetOptionByName(form->Options, name, v)) {
-      std::fprintf(stderr, "tessaline: unknown setting or bad value: %s=%s\n", name.c_str(), v.c_str());
-      return kExitUsage;
-    }
-  }
-
-  // The last positional argument is the destination, unless only a source was given.
-  std::vector<std::string> sources = positional;
-  std::string dest;
-  if (sources.size() >= 2) {
-    dest = sources.back();
-    sources.pop_back();
+    std::string why;
+    if (!SetOptionByName(form->Options, name, v, &why)) return Usage(("--set " + why).c_str());
   }
   form->Options.DestinationPath = dest;
   form->Options.DestinationMode = 0;
@@ -198,10 +248,28 @@ int RunCommandLine(int argc, char** argv) {
   SourceSelection source;
   std::string error;
   if (!ChooseSource(sources, source, error)) {
-    std::fprintf(stderr, "tessaline: %s\n", error.c_str());
-    return kExitUsage;
+    form->Log(core::kLogWarning, error, platform::kColourRed);
+    SaveRunLog(*form, core::RunEnd::NotStarted);
+    terminal.Finish();
+    return kExitFailed;
+  }
+  if (!OpenSource(*form, source)) {
+    SaveRunLog(*form, core::RunEnd::NotStarted);
+    terminal.Finish();
+    return kExitFailed;
   }
   if (!marks.empty()) {
+    const std::vector<int> available = AvailableMarks(*form, source);
+    for (int m : marks) {
+      if (std::find(available.begin(), available.end(), m) != available.end()) continue;
+      std::string list;
+      for (int a : available) list += (list.empty() ? "" : ", ") + std::to_string(a);
+      terminal.Finish();
+      const std::string what = source.Kind == SourceKind::LooseEvo ? "list position " : "title set ";
+      return Usage(("--vts " + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
+                    (list.empty() ? "none" : list))
+                       .c_str());
+    }
     std::vector<state::TVTSListForm::Row> rows;
     for (int n = 1; n <= 100; ++n) {
       bool chosen = false;
@@ -213,8 +281,10 @@ int RunCommandLine(int argc, char** argv) {
     form->VTSListForm.ApplyOK({});
   }
 
-  RunResult result = RunResult::Failed;
-  if (OpenSource(*form, source)) result = StartRun(*form, source);
+  const RunResult result = StartRun(*form, source);
+  SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
+                    : result == RunResult::Stopped ? core::RunEnd::Stopped
+                                                   : core::RunEnd::Failed);
   terminal.Finish();
   switch (result) {
     case RunResult::Done: return kExitDone;

@@ -1,6 +1,10 @@
 #include "app/options.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <filesystem>
 #include <variant>
 
@@ -12,85 +16,185 @@ namespace tess::app {
 
 namespace {
 
-// One settings field: its value name and where it lives in the record.
+// One settings field: its value name, where it lives in the record and the
+// values it may take (numbers only; the bounds of its type unless the design
+// gives it a list of choices).
 struct Field {
   const char* Name;
   std::variant<uint8_t TOptions::*, int32_t TOptions::*, uint32_t TOptions::*, std::string TOptions::*> Member;
+  int64_t Min = 0;
+  int64_t Max = -1;  // below Min: the bounds of the field's type
 };
+
+constexpr int64_t kColourMax = 0xFFFFFF;
 
 const Field kFields[] = {
     {"DeleteSUP", &TOptions::DeleteSUP},
     {"DeletePCM", &TOptions::DeletePCM},
     {"ShowErrorMsg", &TOptions::ShowErrorMsg},
     {"TitleMakeSup", &TOptions::TitleMakeSup},
-    {"SUPMode", &TOptions::SUPMode},
+    {"SUPMode", &TOptions::SUPMode, 0, 2},
     {"CommonTitlesFolder", &TOptions::CommonTitlesFolder},
     {"TimeScale1001", &TOptions::TimeScale1001},
-    {"TitleMode", &TOptions::TitleMode},
-    {"MenuMode", &TOptions::MenuMode},
+    {"TitleMode", &TOptions::TitleMode, 1, 4},
+    {"MenuMode", &TOptions::MenuMode, 1, 4},
     {"AdvancedMain", &TOptions::AdvancedMain},
     {"AudioTimeNavigation", &TOptions::AudioTimeNavigation},
     {"AddSE", &TOptions::AddSE},
-    {"InsertAngle", &TOptions::InsertAngle},
+    {"InsertAngle", &TOptions::InsertAngle, 0, 9},
     {"FullScan", &TOptions::FullScan},
-    {"AngleType", &TOptions::AngleType},
+    {"AngleType", &TOptions::AngleType, 0, 2},
     {"SolidAudio", &TOptions::SolidAudio},
-    {"RecutMode", &TOptions::RecutMode},
+    {"RecutMode", &TOptions::RecutMode, 0, 2},
     {"AddAudioStub", &TOptions::AddAudioStub},
-    {"PTSAudioTitleMode", &TOptions::TitlePTSMode},
-    {"PTSAudioMenuMode", &TOptions::MenuPTSMode},
-    {"MemoryManager", &TOptions::MemoryManager},
+    {"PTSAudioTitleMode", &TOptions::TitlePTSMode, 0, 2},
+    {"PTSAudioMenuMode", &TOptions::MenuPTSMode, 0, 2},
+    {"MemoryManager", &TOptions::MemoryManager, 1, 2},
     {"MainByTitle", &TOptions::MainByTitle},
     {"CorrectVideoBitrate", &TOptions::CorrectVideoBitrate},
-    {"LogColorInterleaving", &TOptions::LogColorInterleaving},
-    {"LogColorVOBScannerInfo", &TOptions::LogColorVOBScannerInfo},
-    {"LogColorAudioPTS", &TOptions::LogColorAudioPTS},
-    {"LogColorSlideShow", &TOptions::LogColorSlideShow},
-    {"LogColorHLSame", &TOptions::LogColorHLSame},
-    {"AutoSaveLog", &TOptions::AutoSaveLog},
+    {"LogColorInterleaving", &TOptions::LogColorInterleaving, 0, kColourMax},
+    {"LogColorVOBScannerInfo", &TOptions::LogColorVOBScannerInfo, 0, kColourMax},
+    {"LogColorAudioPTS", &TOptions::LogColorAudioPTS, 0, kColourMax},
+    {"LogColorSlideShow", &TOptions::LogColorSlideShow, 0, kColourMax},
+    {"LogColorHLSame", &TOptions::LogColorHLSame, 0, kColourMax},
+    {"AutoSaveLog", &TOptions::AutoSaveLog, 0, 2},
     {"SameHLShowLog", &TOptions::SameHLShowLog},
     {"LogVisible", &TOptions::LogVisible},
     {"SourcePath", &TOptions::SourcePath},
     {"DestinationPath", &TOptions::DestinationPath},
-    {"DestinationMode", &TOptions::DestinationMode},
+    {"DestinationMode", &TOptions::DestinationMode, 0, 2},
     {"DestinationSubfolder", &TOptions::DestinationSubfolder},
     {"ScenaristPath", &TOptions::ScenaristPath},
 };
 
+// Settings the program holds at one value whatever is stored or asked.
+struct ForcedField {
+  const char* Name;
+  int64_t Value;
+  const char* Why;
+};
+const ForcedField kForced[] = {
+    {"CommonTitlesFolder", 1, "the titles of a title set always go to one Titles folder"},
+    {"TimeScale1001", 0, "cell times are never scaled by 1.001"},
+};
+
+template <class T>
+void TypeBounds(int64_t& Min, int64_t& Max) {
+  Min = static_cast<int64_t>(std::numeric_limits<T>::min());
+  Max = static_cast<int64_t>(std::numeric_limits<T>::max());
+}
+
+// The values a number field may take.
+template <class T>
+void Bounds(const Field& F, int64_t& Min, int64_t& Max) {
+  if (F.Max >= F.Min) {
+    Min = F.Min;
+    Max = F.Max;
+  } else {
+    TypeBounds<T>(Min, Max);
+  }
+}
+
+const Field* FindField(const std::string& Name) {
+  for (const Field& f : kFields)
+    if (platform::EqualsIgnoreCase(Name, f.Name)) return &f;
+  return nullptr;
+}
+
+// Edit distance without regard to case, for suggesting a near name.
+size_t Distance(const std::string& A, const std::string& B) {
+  std::vector<size_t> row(B.size() + 1);
+  for (size_t j = 0; j <= B.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= A.size(); ++i) {
+    size_t diag = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= B.size(); ++j) {
+      const size_t up = row[j];
+      const bool same = std::tolower(static_cast<unsigned char>(A[i - 1])) ==
+                        std::tolower(static_cast<unsigned char>(B[j - 1]));
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (same ? 0 : 1)});
+      diag = up;
+    }
+  }
+  return row[B.size()];
+}
+
+std::string NearNames(const std::string& Name) {
+  std::string out;
+  const std::string lower = platform::ToLowerAscii(Name);
+  for (const Field& f : kFields) {
+    const std::string candidate = platform::ToLowerAscii(f.Name);
+    const bool near = Distance(Name, f.Name) <= 3 || (lower.size() >= 4 && candidate.find(lower) != std::string::npos);
+    if (near) out += (out.empty() ? "" : ", ") + std::string(f.Name);
+  }
+  return out;
+}
+
 constexpr int kRecentCount = 10;
 
+// A decimal number, nothing before or after it.
 bool ParseInteger(const std::string& text, int64_t& out) {
   if (text.empty()) return false;
+  errno = 0;
   char* end = nullptr;
-  long long v = std::strtoll(text.c_str(), &end, 0);
-  if (end == text.c_str() || *end != '\0') return false;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '\0' || errno == ERANGE) return false;
   out = v;
   return true;
 }
 
+// Checks Text as a value of F; sets the field when it is good. The reason
+// otherwise, naming the field, the value and what is allowed.
+std::string Assign(TOptions& O, const Field& F, const std::string& Text) {
+  return std::visit(
+      [&](auto member) -> std::string {
+        using T = std::remove_cvref_t<decltype(O.*member)>;
+        if constexpr (std::is_same_v<T, std::string>) {
+          O.*member = Text;
+          return {};
+        } else {
+          int64_t min = 0, max = 0;
+          Bounds<T>(F, min, max);
+          const std::string allowed = " (allowed: " + std::to_string(min) + ".." + std::to_string(max) + ")";
+          int64_t v = 0;
+          if (!ParseInteger(Text, v))
+            return std::string(F.Name) + ": '" + Text + "' is not a decimal number" + allowed;
+          if (v < min || v > max) return std::string(F.Name) + ": " + Text + " is out of range" + allowed;
+          O.*member = static_cast<T>(v);
+          return {};
+        }
+      },
+      F.Member);
+}
+
+void ApplyForcedValues(TOptions& O) {
+  O.CommonTitlesFolder = 1;
+  O.TimeScale1001 = 0;
+}
+
 }  // namespace
 
-void LoadOptions(TOptions& O, const platform::SettingsStore& Store) {
+std::vector<std::string> LoadOptions(TOptions& O, const platform::SettingsStore& Store) {
+  std::vector<std::string> warnings;
   for (const Field& f : kFields) {
-    std::visit(
-        [&](auto member) {
-          using T = std::remove_cvref_t<decltype(O.*member)>;
-          if constexpr (std::is_same_v<T, std::string>) {
-            O.*member = Store.ReadString(kSettingsKey, f.Name, O.*member);
-          } else {
-            O.*member = static_cast<T>(Store.ReadInteger(kSettingsKey, f.Name, static_cast<int64_t>(O.*member)));
-          }
-        },
-        f.Member);
+    const auto stored = Store.Read(kSettingsKey, f.Name);
+    if (!stored) continue;
+    std::string text = *stored;
+    if (!std::holds_alternative<std::string TOptions::*>(f.Member)) {
+      const size_t b = text.find_first_not_of(" \t");
+      const size_t e = text.find_last_not_of(" \t\r");
+      text = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+    }
+    const std::string why = Assign(O, f, text);
+    if (!why.empty()) warnings.push_back("Settings file: " + why + "; the default is kept");
   }
   O.RecentDestinations.clear();
   for (int i = 0; i < kRecentCount; ++i) {
     auto v = Store.Read(kSettingsKey, "RecentDestination" + std::to_string(i));
     if (v && !v->empty()) O.RecentDestinations.push_back(*v);
   }
-  // Nothing in the program may turn these two off: one titles folder, no 1.001 scaling.
-  O.CommonTitlesFolder = 1;
-  O.TimeScale1001 = 0;
+  ApplyForcedValues(O);
+  return warnings;
 }
 
 void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store) {
@@ -111,25 +215,24 @@ void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store) {
                       i < static_cast<int>(O.RecentDestinations.size()) ? O.RecentDestinations[i] : "");
 }
 
-bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value) {
-  for (const Field& f : kFields) {
-    if (Name != f.Name) continue;
-    return std::visit(
-        [&](auto member) -> bool {
-          using T = std::remove_cvref_t<decltype(O.*member)>;
-          if constexpr (std::is_same_v<T, std::string>) {
-            O.*member = Value;
-            return true;
-          } else {
-            int64_t v = 0;
-            if (!ParseInteger(Value, v)) return false;
-            O.*member = static_cast<T>(v);
-            return true;
-          }
-        },
-        f.Member);
+bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error) {
+  auto fail = [&](std::string why) {
+    if (Error) *Error = std::move(why);
+    return false;
+  };
+  const Field* f = FindField(Name);
+  if (!f) {
+    const std::string near = NearNames(Name);
+    return fail("unknown setting '" + Name + "'" + (near.empty() ? "" : "; did you mean " + near + "?"));
   }
-  return false;
+  for (const ForcedField& forced : kForced) {
+    if (!platform::EqualsIgnoreCase(Name, forced.Name)) continue;
+    int64_t v = 0;
+    if (ParseInteger(Value, v) && v == forced.Value) return true;
+    return fail(std::string(forced.Name) + " stays " + std::to_string(forced.Value) + ": " + forced.Why);
+  }
+  const std::string why = Assign(O, *f, Value);
+  return why.empty() ? true : fail(why);
 }
 
 std::vector<std::string> OptionValueNames() {

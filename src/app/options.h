@@ -19,10 +19,15 @@ inline const char* const kSettingsKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\
 inline const char* const kPositionKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\\Tessaline 1.4\\Position";
 
 // Every field with its value name, for loading, saving and "--set Name=Value".
-void LoadOptions(TOptions& O, const platform::SettingsStore& Store);
+// Loading keeps a field's default where the file holds a malformed or
+// out-of-range value and returns one warning line for each such value.
+std::vector<std::string> LoadOptions(TOptions& O, const platform::SettingsStore& Store);
 void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store);
-// Sets one field by its value name; false for an unknown name or a bad number.
-bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value);
+// Sets one field by its value name (matched without regard to case). False, with
+// the reason in Error, for an unknown name (the reason lists near names), a value
+// that is not a decimal number or is out of the field's range, or a change to a
+// field the program holds at one value.
+bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error = nullptr);
 std::vector<std::string> OptionValueNames();
 
 // Window positions, kept in the Position section under the form's name.

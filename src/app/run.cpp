@@ -24,6 +24,14 @@ bool IsFile(const std::string& p) {
   return fs::is_regular_file(p, ec);
 }
 
+// Why a source path that is not a regular file cannot be read: it is missing,
+// or it is a FIFO, a device or the like, which is never opened.
+std::string NotAFileReason(const std::string& p) {
+  std::error_code ec;
+  if (!fs::exists(p, ec)) return std::string(core::msg::File) + p + std::string(core::msg::DoesNotExist);
+  return p + " is not a regular file";
+}
+
 bool IsFolder(const std::string& p) {
   std::error_code ec;
   return fs::is_directory(p, ec);
@@ -59,7 +67,7 @@ bool ScanSource(TForm1& Form, const SourceSelection& Source) {
   bool ok = true;
   if (Source.Kind == SourceKind::LooseEvo) {
     for (size_t i = 0; i < Source.EvoFiles.size() && !Form.Abort; ++i)
-      if (Form.VTSListForm.DemuxMarked(i + 1)) ok &= ScanDomain(Form, Source.EvoFiles[i], 0, 2);
+      if (Form.VTSListForm.DemuxMarked(i + 1)) ok &= ScanDomain(Form, Source.EvoFiles[i], 0, disc::kDomainTitles);
     return ok;
   }
   for (int32_t i = 0; i < Form.TitleSetCount && !Form.Abort; ++i) {
@@ -72,9 +80,9 @@ bool ScanSource(TForm1& Form, const SourceSelection& Source) {
       const bool menu = disc::IsMenuEvoFileName(name);
       // A title chain is scanned once, from its first file.
       if (!menu && name.size() >= 8 && name.substr(name.size() - 6) != "01.evo" &&
-          disc::HasVobScout(Form, rec.TitleSetNumber, 2))
+          disc::HasVobScout(Form, rec.TitleSetNumber, disc::kDomainTitles))
         continue;
-      ok &= ScanDomain(Form, f, rec.TitleSetNumber, menu ? 1 : 2);
+      ok &= ScanDomain(Form, f, rec.TitleSetNumber, menu ? disc::kDomainMenus : disc::kDomainTitles);
     }
   }
   return ok;
@@ -96,11 +104,15 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
         Error = "no hv000i01.IFO in " + path;
         return false;
       }
+      if (!IsFile(Out.IFOFile)) {
+        Error = NotAFileReason(Out.IFOFile);
+        return false;
+      }
       Out.Kind = SourceKind::StandardContent;
       return true;
     }
     if (!IsFile(path)) {
-      Error = std::string(core::msg::File) + path + std::string(core::msg::DoesNotExist);
+      Error = NotAFileReason(path);
       return false;
     }
     const std::string ext = ExtractFileExt(path);
@@ -122,7 +134,7 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
       return false;
     }
     if (!IsFile(path)) {
-      Error = std::string(core::msg::File) + path + std::string(core::msg::DoesNotExist);
+      Error = NotAFileReason(path);
       return false;
     }
     Out.EvoFiles.push_back(path);
@@ -159,10 +171,10 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
   if (Form.MainWindow) Form.MainWindow->Chart.Points.clear();
   switch (Source.Kind) {
     case SourceKind::StandardContent: {
-      Form.Log(0, std::string(core::msg::LoadIFOFile) + Source.IFOFile);
+      Form.Log(core::kLogNormal, std::string(core::msg::LoadIFOFile) + Source.IFOFile);
       const int32_t loaded = LoadIFOSet(Form, Form, Source.IFOFile);
       if (Form.TitleSetCount < 1 || Form.IFOFiles[0].Kind == disc::ifoUnknown) {
-        Form.Log(2, core::msg::FileIsNotInIFOFormatOr, platform::kColourRed);
+        Form.Log(core::kLogWarning, core::msg::FileIsNotInIFOFormatOr, platform::kColourRed);
         return false;
       }
       Source.EvoFiles.clear();
@@ -178,20 +190,20 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
           Source.EvoFiles.push_back(f);
           AddChartPoint(Form, f);
         }
-        Form.Log(1, line);
+        Form.Log(core::kLogInfo, line);
       }
-      Form.Log(0, std::string(core::msg::HDDVDOpenedOk) + " " + std::to_string(loaded) + std::string(core::msg::VTSLoaded),
+      Form.Log(core::kLogNormal, std::string(core::msg::HDDVDOpenedOk) + " " + std::to_string(loaded) + std::string(core::msg::VTSLoaded),
                platform::kColourGreen);
       return true;
     }
     case SourceKind::AdvancedContent:
-      Form.Log(2, "Advanced Content sources are not read yet: " + Source.VTIFile, platform::kColourRed);
+      Form.Log(core::kLogWarning, "Advanced Content sources are not read yet: " + Source.VTIFile, platform::kColourRed);
       return false;
     case SourceKind::LooseEvo:
       Form.LooseEvo = 1;
       Form.FrameRate = 30;
       for (const auto& f : Source.EvoFiles) {
-        Form.Log(0, std::string(core::msg::OpenEVOFile) + platform::ToUpperAscii(platform::ExtractFileName(f)));
+        Form.Log(core::kLogNormal, std::string(core::msg::OpenEVOFile) + platform::ToUpperAscii(platform::ExtractFileName(f)));
         AddChartPoint(Form, f);
       }
       return true;
@@ -205,26 +217,23 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   std::string folder;
   core::GetOutputFolder(Form.Options, folder);
   if (folder.empty()) {
-    Form.Log(2, core::msg::SpecifyDestinationPath, platform::kColourRed);
+    Form.Log(core::kLogWarning, core::msg::SpecifyDestinationPath, platform::kColourRed);
     return RunResult::Failed;
   }
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (!IsFolder(folder)) {
-    Form.Log(2, "Can not create folder " + folder, platform::kColourRed);
+    Form.Log(core::kLogWarning, "Can not create folder " + folder, platform::kColourRed);
     return RunResult::Failed;
   }
   Form.Abort = 0;
-  Form.Log(0, std::string(core::msg::DestinationFolder) + folder);
+  Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
   const bool ok = ScanSource(Form, Source);
   RunResult result = ok ? RunResult::Done : RunResult::Failed;
   if (Form.Abort) {
-    Form.Log(2, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
+    Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
     result = RunResult::Stopped;
   }
-  core::AutoSaveRunLog(Form, result == RunResult::Done      ? core::RunEnd::Finished
-                             : result == RunResult::Stopped ? core::RunEnd::Stopped
-                                                            : core::RunEnd::Failed);
   return result;
 }
 

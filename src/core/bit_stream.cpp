@@ -24,6 +24,37 @@ inline uint64_t ShiftIn(uint64_t Value, int K, uint32_t Bits) {
   return (K >= 32 ? 0 : (Value << K)) | Bits;
 }
 
+// The one bit loop of both readers: N bits, most significant first, from
+// Buffer at ByteIndex with BitsLeft bits left in that byte (all three by
+// reference: a refill may move them). AtEnd tells when no
+// byte is left, NextByte moves on to the next one (and refills where the reader
+// can). Missing bits read as 0 and are counted in Missing.
+template <class BufferPtr, class AtEndFn, class NextByteFn>
+uint32_t TakeBits(int N, const BufferPtr& Buffer, const int32_t& ByteIndex, int32_t& BitsLeft, AtEndFn AtEnd,
+                  NextByteFn NextByte, int& Missing) {
+  uint64_t v = 0;
+  Missing = 0;
+  while (N > 0) {
+    if (AtEnd()) {
+      Missing = N;
+      return static_cast<uint32_t>(ShiftIn(v, N, 0));
+    }
+    if (BitsLeft == 8 && N >= 8) {
+      v = (v << 8) | Buffer[ByteIndex];
+      N -= 8;
+      NextByte();
+      continue;
+    }
+    const int k = std::min(N, static_cast<int>(BitsLeft));
+    const uint32_t bits = (Buffer[ByteIndex] >> (BitsLeft - k)) & ((1u << k) - 1u);
+    v = (v << k) | bits;
+    N -= k;
+    BitsLeft -= k;
+    if (BitsLeft == 0) NextByte();
+  }
+  return static_cast<uint32_t>(v);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- TBitStream
@@ -42,25 +73,14 @@ uint32_t TBitStream::ReadBit() {
 }
 
 uint32_t TBitStream::ReadBits(int N) {
-  uint64_t v = 0;
-  while (N > 0) {
-    if (ByteIndex >= Size) return static_cast<uint32_t>(ShiftIn(v, N, 0));
-    if (BitsLeft == 8 && N >= 8) {
-      v = (v << 8) | Buffer[ByteIndex++];
-      N -= 8;
-      continue;
-    }
-    const int k = std::min(N, static_cast<int>(BitsLeft));
-    const uint32_t bits = (Buffer[ByteIndex] >> (BitsLeft - k)) & ((1u << k) - 1u);
-    v = (v << k) | bits;
-    N -= k;
-    BitsLeft -= k;
-    if (BitsLeft == 0) {
-      BitsLeft = 8;
-      ++ByteIndex;
-    }
-  }
-  return static_cast<uint32_t>(v);
+  int missing = 0;
+  return TakeBits(
+      N, Buffer, ByteIndex, BitsLeft, [this] { return ByteIndex >= Size; },
+      [this] {
+        BitsLeft = 8;
+        ++ByteIndex;
+      },
+      missing);
 }
 
 // ------------------------------------------------------------ TFileBitStream
@@ -72,7 +92,9 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
   Storage_ = std::make_unique<uint8_t[]>(static_cast<size_t>(this->BufferSize));
   Buffer = Storage_.get();
   const std::string path = platform::ResolveInputPath(FileName);
-  Handle = ::open(path.c_str(), (ReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  bool notRegular = false;
+  Handle = platform::OpenRegularFile(path, ReadWrite ? O_RDWR : O_RDONLY, &notRegular);
+  if (notRegular) Fail(FileName + " is not a regular file.");
   if (Handle < 0) Fail("Unable to open file " + FileName + " for reading.");
   ::posix_fadvise(Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
   Fill();
@@ -170,27 +192,8 @@ void TFileBitStream::EndOfBuffer() {
 }
 
 uint32_t TFileBitStream::ReadBitsCounted(int N, int& Missing) {
-  uint64_t v = 0;
-  Missing = 0;
-  while (N > 0) {
-    if (Eof) {
-      Missing = N;
-      return static_cast<uint32_t>(ShiftIn(v, N, 0));
-    }
-    if (BitsLeft == 8 && N >= 8) {
-      v = (v << 8) | Buffer[ByteIndex];
-      N -= 8;
-      AdvanceByte();
-      continue;
-    }
-    const int k = std::min(N, static_cast<int>(BitsLeft));
-    const uint32_t bits = (Buffer[ByteIndex] >> (BitsLeft - k)) & ((1u << k) - 1u);
-    v = (v << k) | bits;
-    N -= k;
-    BitsLeft -= k;
-    if (BitsLeft == 0) AdvanceByte();
-  }
-  return static_cast<uint32_t>(v);
+  return TakeBits(
+      N, Buffer, ByteIndex, BitsLeft, [this] { return Eof; }, [this] { AdvanceByte(); }, Missing);
 }
 
 uint32_t TFileBitStream::PeekBits(int N) const {

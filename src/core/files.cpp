@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -169,11 +170,11 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
                    const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
                    int64_t Offset) {
   const std::string source = platform::ResolveInputPath(Source);
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  const int in = platform::OpenRegularFile(source, O_RDONLY);
   struct stat st {};
   if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
     if (in >= 0) ::close(in);
-    Run.Log(2, std::string(msg::CanNotOpenFile) + Source, 255);
+    Run.Log(kLogWarning, std::string(msg::CanNotOpenFile) + Source, platform::kColourRed);
     return false;
   }
   // The copy takes the place of a regular file (or a link) only: a device, pipe
@@ -187,7 +188,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
-    Run.Log(2, "Can not create file " + Dest, 255);
+    Run.Log(kLogWarning, "Can not create file " + Dest, platform::kColourRed);
     return false;
   }
 
@@ -200,13 +201,13 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
     const int64_t n = static_cast<int64_t>(platform::PReadFull(in, block.data(), static_cast<size_t>(want),
                                                                Offset + static_cast<int64_t>(total), &readErr));
     if (readErr) {
-      Run.Log(2, "Read error in file " + Source + ": " + std::strerror(readErr), 255);
+      Run.Log(kLogWarning, "Read error in file " + Source + ": " + std::strerror(readErr), platform::kColourRed);
       failed = true;
       break;
     }
     if (n == 0) break;
     if (!platform::WriteFull(out, block.data(), static_cast<size_t>(n))) {
-      Run.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+      Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
       failed = true;
       break;
     }
@@ -220,7 +221,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   }
   ::close(in);
   if (::close(out) != 0 && !failed) {
-    Run.Log(2, "Write error in file " + Dest + ": " + std::strerror(errno), 255);
+    Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
     failed = true;
   }
   if (failed || aborted) {
@@ -228,7 +229,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
     return false;
   }
   if (::rename(temp.c_str(), Dest.c_str()) != 0) {
-    Run.Log(2, "Can not create file " + Dest, 255);
+    Run.Log(kLogWarning, "Can not create file " + Dest, platform::kColourRed);
     ::unlink(temp.c_str());
     return false;
   }
@@ -278,10 +279,8 @@ std::string NextEvoFileName(const std::string& Name) {
 }
 
 bool IsIfoFile(const std::string& FileName) {
-  std::ifstream in(platform::ResolveInputPath(FileName), std::ios::binary);
-  if (!in) return false;
   char head[8];
-  if (!in.read(head, sizeof head)) return false;
+  if (platform::ReadFileHead(platform::ResolveInputPath(FileName), head, sizeof head) != sizeof head) return false;
   return std::memcmp(head, "DVDVIDEO", 8) == 0 || std::memcmp(head, "STANDARD", 8) == 0;
 }
 
@@ -319,8 +318,35 @@ bool IsProtectedFolder(const std::string& Dir) {
   return !ec && canonical == "/";
 }
 
+namespace {
+
+// A path that only climbs or stays (".", "..", "./.", "../..", "a/..").
+bool OnlyDotComponents(const std::filesystem::path& P) {
+  const std::filesystem::path n = P.lexically_normal();
+  for (const auto& part : n) {
+    const std::string s = part.string();
+    if (!s.empty() && s != "." && s != ".." && s != "/") return false;
+  }
+  return true;
+}
+
+bool IsHomeFolder(const std::filesystem::path& P) {
+  const char* home = std::getenv("HOME");
+  if (!home || !*home) return false;
+  std::error_code ec1, ec2;
+  const auto a = std::filesystem::weakly_canonical(P, ec1);
+  const auto b = std::filesystem::weakly_canonical(home, ec2);
+  return !ec1 && !ec2 && a == b;
+}
+
+}  // namespace
+
 bool DeleteFolderTree(const std::string& Dir) {
-  if (IsProtectedFolder(Dir)) return false;
+  // Short paths ("C:\", "./", "a/") name a drive or the folder the program runs
+  // in far more often than a folder meant to go; they are never touched.
+  constexpr size_t kShortestRemovable = 4;
+  if (Dir.size() < kShortestRemovable) return false;
+  if (IsProtectedFolder(Dir) || OnlyDotComponents(Dir) || IsHomeFolder(Dir)) return false;
   const std::string d = platform::ExcludeTrailingSlash(Dir);
   const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;  // missing, not a folder, or a link to one

@@ -59,8 +59,9 @@ std::string NextEvoFileName(const std::string& Name);
 // An empty path or the file-system root, which no clean-up may touch.
 bool IsProtectedFolder(const std::string& Dir);
 // Deletes a folder with everything in it. Symbolic links inside are removed as
-// links and never followed; Dir itself must not be a link. False for an empty or
-// root path, or when Dir was not removed.
+// links and never followed; Dir itself must not be a link. Never touches a path
+// of three characters or fewer, the root, the user's home folder, or a path made
+// only of "." and ".." steps. False when Dir was not removed.
 bool DeleteFolderTree(const std::string& Dir);
 // Before a run: the VMG and VTS_001..VTS_099 folders, then "*.scp", "*.scn" and
 // "*.log" directly in Root. False (nothing done) for an empty or root Root.

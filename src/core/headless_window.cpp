@@ -50,9 +50,9 @@ void HeadlessWindow::AddLogLineRaw(int32_t Kind, std::string_view Text) {
 void HeadlessWindow::LogCountSummary(std::string_view FileName) {
   std::string upper(FileName);
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  AddLogText(1, std::string(msg::PreparingDemuxingOfEVOFile) + upper);
-  AddLogText(1, msg::CreatingDemuxerInfo);
-  AddLogText(1, msg::Demuxing2);
+  AddLogText(kLogInfo, std::string(msg::PreparingDemuxingOfEVOFile) + upper);
+  AddLogText(kLogInfo, msg::CreatingDemuxerInfo);
+  AddLogText(kLogInfo, msg::Demuxing2);
 }
 
 void HeadlessWindow::HighlightChartItem(std::string_view Label, uint32_t /*Colour*/) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "core/run_context.h"
 #include "core/messages.h"
@@ -16,7 +17,7 @@ namespace tess::core {
 
 namespace {
 
-int32_t ImageOfKind(int32_t Kind) { return Kind == 1 ? 1 : (Kind == 2 ? 0 : -1); }
+int32_t ImageOfKind(int32_t Kind) { return Kind == kLogInfo ? 1 : (Kind == kLogWarning ? 0 : -1); }
 
 // The letter of a line, or 0 for none (the line then starts with its blank).
 char LetterOf(const platform::LogLine& Line, LogLetterBy By) {
@@ -45,7 +46,7 @@ void AppendLogTextLine(std::string& Out, const platform::LogLine& Line, LogLette
 std::string ErrnoText(int Err) { return Err != 0 ? std::string(" (") + std::strerror(Err) + ")" : std::string(); }
 
 void ReportFileError(RunContext& Run, std::string_view Message, const std::string& FileName, int Err) {
-  Run.Log(2, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
+  Run.Log(kLogWarning, std::string(Message) + FileName + ErrnoText(Err), platform::kColourRed);
 }
 
 // Writes Data into a temporary file beside FileName and renames it over FileName
@@ -160,7 +161,7 @@ void AppendLogLine(platform::LogModel& List, int32_t Kind, std::string Caption, 
 void LogAddItem(RunContext& Run, int32_t Kind, std::string_view Text, platform::LogModel& List) {
   if (Run.Aborted()) return;
   AppendLogLine(List, Kind, std::string(Text), 0);
-  if (Kind == 2) ++Run.InfoForm.WarningCount;
+  if (Kind == kLogWarning) ++Run.InfoForm.WarningCount;
 }
 
 void LogCutSelected(RunContext& Run, platform::LogModel& List) {
@@ -207,8 +208,10 @@ bool LogSaveToFile(RunContext& Run, const std::string& FileName) {
 }
 
 AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How) {
+  // The failed runs are the ones whose log a user needs most: "at the finish"
+  // saves however the run ended, "always" also when it never started.
   const int32_t mode = Run.Options.AutoSaveLog;
-  const bool due = mode == 2 || (mode == 1 && How == RunEnd::Finished);
+  const bool due = mode == kAutoSaveAlways || (mode == kAutoSaveAtFinish && How != RunEnd::NotStarted);
   if (!due) return AutoSaveResult::NotDue;
   std::string folder;
   GetOutputFolder(Run.Options, folder);
@@ -218,6 +221,8 @@ AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How) {
     ReportFileError(Run, msg::CanNotOpenFile, std::string(kLogFileName), 0);
     return AutoSaveResult::Failed;
   }
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
   return LogSaveToFile(Run, folder + std::string(kLogFileName)) ? AutoSaveResult::Saved : AutoSaveResult::Failed;
 }
 
@@ -271,7 +276,7 @@ std::vector<std::string> TInfoForm::LogStartingVts(bool IsTitles, int32_t VtsNo,
     if (AudioCorrectionMarked) lines.emplace_back(AUDIOCORMODE_STR);
     lines.emplace_back(MainModeMarked ? MAINMODE_STR : VOBIDMODE_STR);
   }
-  for (const auto& l : lines) AddLog(1, l);
+  for (const auto& l : lines) AddLog(kLogInfo, l);
   return lines;
 }
 

@@ -55,12 +55,17 @@ bool LogLoadFromFile(RunContext& Run, const std::string& FileName, platform::Log
 bool LogSaveToFile(RunContext& Run, const std::string& FileName);
 
 // How a run ended, for the automatic save of its log.
-enum class RunEnd { Finished, Stopped, Failed };
+// NotStarted: the source could not be opened, so no run began.
+enum class RunEnd { Finished, Stopped, Failed, NotStarted };
 enum class AutoSaveResult { NotDue, Saved, Failed };
 
+// The AutoSaveLog option's values.
+enum AutoSaveMode : int32_t { kAutoSaveNever = 0, kAutoSaveAtFinish = 1, kAutoSaveAlways = 2 };
+
 // The call a run makes when it ends. By the AutoSaveLog option: 0 never saves,
-// 1 saves when the run finished, 2 saves however it ended. The log goes to
-// "Tessaline.log" in the output folder.
+// 1 saves at the end of every run, whichever message ended it, 2 saves also
+// when the source could not be opened. The log goes to "Tessaline.log" in the
+// output folder, which is made when missing.
 AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How);
 
 // ---- the log window ----

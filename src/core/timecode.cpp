@@ -108,9 +108,8 @@ void TimeCodeStepForward(TTimeCode& TC, double Rate) {
 }
 
 void TimeCodeStepBack(TTimeCode& TC, double Rate) {
-  // Nothing comes before the first frame; borrowing there would jump to the
-  // end of the first hour.
-  if (TC.IsZero()) return;
+  // Hours stop at 0, so one frame before 00:00:00:00 is the last frame of the
+  // first hour.
   if (TC.Frames > 0) {
     --TC.Frames;
     return;
@@ -138,7 +137,8 @@ TTimeCode ScaleTimeCode(TTimeCode TC, double Factor, double Rate) {
 
 TTimeCode MillisecondsToTimecode(double Ms, double Rate) {
   const bool negative = Ms < 0;
-  double m = std::fabs(Ms);
+  // Half a millisecond is added before anything is taken from the count.
+  double m = std::fabs(Ms) + 0.5;
   const int64_t wholeRate = static_cast<int64_t>(std::trunc(Rate));
   if (wholeRate == 29) m *= 0.999;
   // One rounded count, in microseconds, from which every field is taken: at

@@ -43,7 +43,7 @@ int64_t TimeCodeToFrameCount(TTimeCode TC, double Rate);
 TTimeCode FramesToTimeCode(int64_t Frames, double Rate);
 TTimeCode AddTimeCodes(TTimeCode A, TTimeCode B, double Rate);  // hours wrap at 60
 void TimeCodeStepForward(TTimeCode& TC, double Rate);
-void TimeCodeStepBack(TTimeCode& TC, double Rate);  // 00:00:00:00 stays
+void TimeCodeStepBack(TTimeCode& TC, double Rate);  // hours stop at 0: 00:00:00:00 gives 00:59:59:last
 TTimeCode ScaleTimeCode(TTimeCode TC, double Factor, double Rate);  // zero stays zero
 // Every field from one rounded count; the carry into the seconds uses Rate
 // (at 50, the 25 time-code frames of its field pairs).

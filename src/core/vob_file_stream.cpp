@@ -41,7 +41,7 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
     fd_ = ::open(FileName.c_str(), access | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
       writeFailed_ = failureReported_ = true;
-      run_->Log(2, "Can not create file " + FileName, 255);
+      run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
     }
     if (Buffered) {
       buffer_.resize(kReadBufferSize);
@@ -53,12 +53,14 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
 
   const std::string path = platform::ResolveInputPath(FileName);
   const int access = (Mode & 3) == kModeReadWrite ? O_RDWR : O_RDONLY;
-  fd_ = ::open(path.c_str(), access | O_CLOEXEC);
+  bool notRegular = false;
+  fd_ = platform::OpenRegularFile(path, access, &notRegular);
   struct stat st {};
-  if (fd_ >= 0 && (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode))) {
+  if (fd_ >= 0 && ::fstat(fd_, &st) != 0) {
     ::close(fd_);
     fd_ = -1;
   }
+  if (notRegular) run_->Log(kLogWarning, FileName + " is not a regular file", platform::kColourRed);
   if (fd_ < 0) throw EVOBException();
   FileSize = st.st_size;
   if (Buffered) {
@@ -87,7 +89,7 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
   }
   if (fd_ < 0) {
     writeFailed_ = failureReported_ = true;
-    run_->Log(2, "Can not create file " + FileName, 255);
+    run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
   }
   writeBuffered_ = true;
   const int64_t size = Run.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
@@ -98,7 +100,7 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
     // Without a buffer the writes go straight to the file.
     std::vector<uint8_t>().swap(buffer_);
     bufferSize_ = 0;
-    run_->Log(2, "Memory error in TVobFileStream.CreateAppend!", 255);
+    run_->Log(kLogWarning, "Memory error in TVobFileStream.CreateAppend!", platform::kColourRed);
   }
 }
 
@@ -126,7 +128,7 @@ void TVobFileStream::ReportWriteFailure(int Err) {
   writeFailed_ = true;
   if (failureReported_) return;
   failureReported_ = true;
-  run_->Log(2, "Write error in file " + FileName + ": " + std::strerror(Err), 255);
+  run_->Log(kLogWarning, "Write error in file " + FileName + ": " + std::strerror(Err), platform::kColourRed);
 }
 
 int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
@@ -198,7 +200,7 @@ bool TVobFileStream::AskRetry() {
   std::string line(msg::DiskReadError);
   line += " File: ";
   line += platform::ExtractFileName(FileName);
-  run_->Log(2, line, 255);
+  run_->Log(kLogWarning, line, platform::kColourRed);
   if (!run_->Prompt) return false;
   std::string text(msg::DiskReadError);
   text += msg::TryOneMore;
@@ -369,7 +371,7 @@ bool TVobFileStream::Finish() {
     if (::stat(wavName.c_str(), &st) == 0 && run_->Prompt)
       run_->Prompt->Inform(std::string(msg::File) + shortName + " exists!", "");
     if (run_->MainWindow)
-      run_->MainWindow->AddLogText(1, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
+      run_->MainWindow->AddLogText(kLogInfo, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
     if (finisher->FinishPcm(*this, wavName)) {
       if (run_->Options.DeletePCM) ::unlink(FileName.c_str());
     } else {

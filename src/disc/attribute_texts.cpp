@@ -85,28 +85,45 @@ int32_t VTSMenuDisplayMode(const DiscState& Disc, int32_t TitleSetIndex) {
   return DisplayClassOfAttr(VideoAttrWordAt(f->VTSI_MAT.data(), vtsi::MenuVideoAttr));
 }
 
+namespace {
+
+// Combinations of display class and mode that no stream can have.
+bool ImpossibleClassMode(int32_t Class, int32_t Mode) {
+  return (Class == 1 && (Mode == 1 || Mode == 4)) || (Class == 2 && Mode != 1) ||
+         ((Class == 3 || Class == 4) && Mode == 1);
+}
+
+// The decoding number of stream index StreamIndex in Mode from its control
+// bytes, by the mapping steps that do not depend on the display class; -1 when
+// the stream has none there. Class 4 with mode 4 refuses a stream whose wide and
+// letterbox bytes agree (CheckPanScanPair).
+int32_t MapControlBytes(const std::array<uint8_t, 4>& b, int32_t StreamIndex, int32_t Mode, bool CheckPanScanPair) {
+  const int32_t v = (Mode >= 1 && Mode <= 4) ? (b[static_cast<size_t>(Mode - 1)] & 63) : 63;
+  if (b[0] != 0 && StreamIndex == 1) return v;
+  if (CheckPanScanPair && b[1] == b[2]) return -1;
+  if (v != 0) return v;
+  if (b[0] != 0 && (b[0] & 63) == 0 && b[1] == 0 && b[2] == 0 && b[3] == 0) return 0;
+  return -1;
+}
+
+}  // namespace
+
 int32_t SubpicStreamNumberOf(core::RunContext& Run, int32_t StreamIndex, const TPGC* Pgc, int32_t Class,
                              int32_t Mode) {
+  // Decided before the chain is read: such pairs are no reading error.
+  if (ImpossibleClassMode(Class, Mode)) return -1;
   if (!Pgc) {
     if (Run.Options.ShowErrorMsg) {
       if (Run.Prompt)
         Run.Prompt->Inform("Debug Error #12-2003", core::msg::Error);
       else
-        Run.Log(2, "Debug Error #12-2003", 255);
+        Run.Log(core::kLogWarning, "Debug Error #12-2003", platform::kColourRed);
     }
     return -1;
   }
   if (StreamIndex < 1 || StreamIndex > 32) return -1;
-  if (Class == 1 && (Mode == 1 || Mode == 4)) return -1;
-  if (Class == 2 && Mode != 1) return -1;
-  if ((Class == 3 || Class == 4) && Mode == 1) return -1;
   const auto b = ControlBytes(Pgc->SubpicControl[static_cast<size_t>(StreamIndex - 1)]);
-  const int32_t v = (Mode >= 1 && Mode <= 4) ? (b[static_cast<size_t>(Mode - 1)] & 63) : 63;
-  if (b[0] != 0 && StreamIndex == 1) return v;
-  if (Class == 4 && Mode == 4 && b[1] == b[2]) return -1;
-  if (v != 0) return v;
-  if (b[0] != 0 && (b[0] & 63) == 0 && b[1] == 0 && b[2] == 0 && b[3] == 0) return 0;
-  return -1;
+  return MapControlBytes(b, StreamIndex, Mode, Class == 4 && Mode == 4);
 }
 
 int32_t AudioStreamNumberOf(int32_t StreamIndex, const TPGC* Pgc) {
@@ -192,11 +209,10 @@ std::string SubpicStreamLanguageText(core::RunContext& Run, DiscState& Disc, int
 uint32_t SubpicModeMask(int32_t SubpicId, const TPGC* Pgc) {
   if (!Pgc) return 0;
   uint32_t mask = 0;
-  for (uint32_t word : Pgc->SubpicControl) {
-    const auto b = ControlBytes(word);
-    if ((b[0] & 0x80) == 0) continue;  // stream not available
-    for (int mode = 1; mode <= 4; ++mode)
-      if ((b[static_cast<size_t>(mode - 1)] & 63) == SubpicId - 0x20) mask |= 1u << (8 * (4 - mode));
+  for (int32_t k = 1; k <= static_cast<int32_t>(Pgc->SubpicControl.size()) && k <= 32; ++k) {
+    const auto b = ControlBytes(Pgc->SubpicControl[static_cast<size_t>(k - 1)]);
+    for (int32_t mode = 1; mode <= 4; ++mode)
+      if (MapControlBytes(b, k, mode, false) == SubpicId - 0x20) mask |= 1u << (8 * (4 - mode));
   }
   return mask;
 }
@@ -237,9 +253,9 @@ std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscState& Disc, int32_t Title
       times.push_back(pgc.CellPlayback[i].PlaybackTime);
     }
   };
-  if (Kind == 1)
+  if (Kind == kDomainMenus)
     ForEachMenuChain(*f, visit);
-  else if (Kind == 2)
+  else if (Kind == kDomainTitles)
     ForEachTitleChain(*f, visit);
   return times;
 }
@@ -247,7 +263,9 @@ std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscState& Disc, int32_t Title
 void TitleAudioLanguageName(const DiscState& Disc, int32_t TitleSetIndex, int32_t AudioIndex, std::string& Text) {
   Text = "Not Specified";
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
-  if (!f || TitleSetIndex < 1 || AudioIndex < 0) return;
+  if (!f || TitleSetIndex < 1 || AudioIndex < 1 || AudioIndex > 8) return;
+  // Streams are counted 1..8 here, as the other stream lookups of a title set
+  // count them.
   const size_t offset = vtsi::TitleAudioAttr + kAudioAttrSize * static_cast<size_t>(AudioIndex);
   if (offset + kAudioAttrSize > f->VTSI_MAT.size()) return;
   Text = LanguageNameFromWord(AttrLanguageWord(f->VTSI_MAT.data(), f->VTSI_MAT.size(), offset), false);

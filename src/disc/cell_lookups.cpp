@@ -164,11 +164,10 @@ void ReadFirstVobuIds(const std::string& FileName, TVobCellId& Ids) {
   // of the file, and any step that would leave it ends the probe.
   constexpr size_t kProbeBytes = 131072;
   const std::string path = platform::ResolveInputPath(FileName);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
   std::vector<uint8_t> head(kProbeBytes);
-  const size_t size = platform::ReadFull(fd, head.data(), head.size());
-  ::close(fd);
+  const int64_t got = platform::ReadFileHead(path, head.data(), head.size());
+  if (got < 0) return;
+  const auto size = static_cast<size_t>(got);
 
   size_t pos = 0;
   auto have = [&](size_t count) { return pos <= size && size - pos >= count; };

@@ -42,8 +42,8 @@ size_t ButtonsWritten(const THighlightPlayItem& Item) {
 }
 
 const TAngleBlockList* ListOfDomain(const DiscState& Disc, int32_t Domain) {
-  if (Domain == 1) return &Disc.AngleLists.Menus;
-  if (Domain == 2) return &Disc.AngleLists.Titles;
+  if (Domain == kDomainMenus) return &Disc.AngleLists.Menus;
+  if (Domain == kDomainTitles) return &Disc.AngleLists.Titles;
   return nullptr;
 }
 
@@ -261,17 +261,17 @@ bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::s
   {
     std::ifstream in(FileName, std::ios::binary);
     if (!in) {
-      Run.Log(2, "Can not open file " + FileName, 255);
+      Run.Log(core::kLogWarning, "Can not open file " + FileName, platform::kColourRed);
       return false;
     }
     bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in.bad()) {
-      Run.Log(2, "Read error in highlight file " + shortName, 255);
+      Run.Log(core::kLogWarning, "Read error in highlight file " + shortName, platform::kColourRed);
       return false;
     }
   }
   auto truncated = [&](uint64_t count) {
-    Run.Log(2, "Highlight file " + shortName + " is truncated: " + std::to_string(count) + " records expected in " +
+    Run.Log(core::kLogWarning, "Highlight file " + shortName + " is truncated: " + std::to_string(count) + " records expected in " +
                     std::to_string(bytes.size()) + " bytes; the file is kept",
              255);
     return false;
@@ -298,7 +298,7 @@ bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::s
     items.push_back(std::move(item));
   }
   if (pos != bytes.size())
-    Run.Log(2, "Highlight file " + shortName + ": " + std::to_string(bytes.size() - pos) +
+    Run.Log(core::kLogWarning, "Highlight file " + shortName + ": " + std::to_string(bytes.size() - pos) +
                     " bytes after the last record are ignored");
   if (Track.HighlightStreams.empty()) Track.HighlightStreams.emplace_back();
   Track.HighlightStreams[0].Items = std::move(items);

@@ -15,6 +15,10 @@ namespace tess::disc {
 using core::TTimeCode;
 
 constexpr int kMaxIFOFiles = 102;
+
+// The two domains of a title set (a "kind" argument of many lookups): its menus
+// and its titles.
+enum DomainKind : int32_t { kDomainMenus = 1, kDomainTitles = 2 };
 constexpr int kSectorSize = 2048;
 constexpr size_t kVMGIMatSize = 510;
 constexpr size_t kVTSIMatSize = 934;
@@ -312,6 +316,8 @@ constexpr size_t kCellAddressSize = 12;
 constexpr size_t kTitleSearchEntrySize = 16;
 constexpr size_t kMenuPGCEntrySize = 12;
 constexpr size_t kTitlePGCEntrySize = 12;
+constexpr size_t kLanguageUnitEntrySize = 8;
+constexpr size_t kTimeMapPointerSize = 4;
 constexpr size_t kNavCommandSize = 8;
 
 // Two tables of references that the shell clears at start-up and releases at

@@ -12,6 +12,7 @@
 #include "core/messages.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -37,6 +38,25 @@ bool FitsTable(const TIFOImage& Img, uint64_t Pos, uint64_t Need, uint32_t EndBy
 bool HeaderFits(const TTableReader& R, uint64_t Pos, uint64_t Len, std::string_view Name) {
   if (R.Image.Fits(Pos, Len)) return true;
   return R.Bad(Name, "the table at sector " + Num(Pos / kSectorSize) + " lies outside the file; table skipped");
+}
+
+// The head most tables open with: a 16-bit entry count, 16 reserved bits and the
+// table's last byte. False, with a report, when the head lies outside the file
+// or Count entries of EntrySize behind it do not fit in the table.
+struct TCountedHead {
+  uint16_t Count = 0;
+  uint16_t Reserved = 0;
+  uint32_t EndByte = 0;
+};
+bool ReadCountedHead(const TTableReader& R, uint64_t Pos, uint64_t EntrySize, std::string_view Name,
+                     std::string_view Entries, TCountedHead& H) {
+  constexpr uint64_t kHeadSize = 8;
+  if (!HeaderFits(R, Pos, kHeadSize, Name)) return false;
+  H.Count = R.Image.BE16(Pos);
+  H.Reserved = R.Image.BE16(Pos + 2);
+  H.EndByte = R.Image.BE32(Pos + 4);
+  if (FitsTable(R.Image, Pos, kHeadSize + uint64_t{H.Count} * EntrySize, H.EndByte)) return true;
+  return R.Bad(Name, Num(H.Count) + " " + std::string(Entries) + " do not fit in the table; table skipped");
 }
 
 // How many Size-byte entries from Pos fit in the file.
@@ -69,7 +89,7 @@ void ReadTableAt(std::array<uint8_t, N>& Mat, size_t Offset, Reader&& Read) {
 std::string PlainName(const std::string& FileName) { return platform::ExtractFileName(FileName); }
 
 void LogMissing(core::RunContext& Run, const std::string& FileName) {
-  Run.Log(2, std::string(core::msg::File) + PlainName(FileName) + std::string(core::msg::DoesNotExist),
+  Run.Log(core::kLogWarning, std::string(core::msg::File) + PlainName(FileName) + std::string(core::msg::DoesNotExist),
            platform::kColourRed);
 }
 
@@ -82,7 +102,7 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
     return false;
   }
   if (!Img.Load(path)) {
-    Run.Log(2, std::string(core::msg::CanNotOpenFile) + PlainName(FileName), platform::kColourRed);
+    Run.Log(core::kLogWarning, std::string(core::msg::CanNotOpenFile) + PlainName(FileName), platform::kColourRed);
     return false;
   }
   return true;
@@ -94,8 +114,7 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
 
 int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName) {
   char id[12] = {};
-  std::ifstream in(platform::ResolveInputPath(FileName), std::ios::binary);
-  if (in) in.read(id, sizeof id);
+  platform::ReadFileHead(platform::ResolveInputPath(FileName), id, sizeof id);
   const std::string_view s(id, sizeof id);
   int32_t kind = ifoUnknown;
   uint8_t hd = 0;
@@ -120,15 +139,12 @@ bool ReadTitleSearchTable(const TTableReader& R, uint64_t Pos, TTitleSearchTable
   constexpr std::string_view name = "TT_SRPT";
   T = {};
   const TIFOImage& img = R.Image;
-  if (!HeaderFits(R, Pos, 8, name)) return false;
-  const uint16_t count = img.BE16(Pos);
-  const uint32_t end = img.BE32(Pos + 4);
-  if (!FitsTable(img, Pos, 8 + uint64_t{count} * kTitleSearchEntrySize, end))
-    return R.Bad(name, Num(count) + " titles do not fit in the table; table skipped");
-  T.TitleCount = count;
-  T.Reserved = img.BE16(Pos + 2);
-  T.EndByte = end;
-  T.Entries.resize(count);
+  TCountedHead head;
+  if (!ReadCountedHead(R, Pos, kTitleSearchEntrySize, name, "titles", head)) return false;
+  T.TitleCount = head.Count;
+  T.Reserved = head.Reserved;
+  T.EndByte = head.EndByte;
+  T.Entries.resize(head.Count);
   uint64_t at = Pos + 8;
   for (auto& e : T.Entries) {
     e.TitleType = img.U8(at);
@@ -147,19 +163,16 @@ bool ReadTitleSearchTable(const TTableReader& R, uint64_t Pos, TTitleSearchTable
 bool ReadLanguageUnitTable(const TTableReader& R, uint64_t Pos, TLanguageUnitTable& T, std::string_view Name) {
   T = {};
   const TIFOImage& img = R.Image;
-  if (!HeaderFits(R, Pos, 8, Name)) return false;
-  const uint16_t units = img.BE16(Pos);
-  const uint32_t end = img.BE32(Pos + 4);
-  if (!FitsTable(img, Pos, 8 + uint64_t{units} * 8, end))
-    return R.Bad(Name, Num(units) + " language units do not fit in the table; table skipped");
-  T.UnitCount = units;
-  T.Reserved = img.BE16(Pos + 2);
-  T.EndByte = end;
-  const uint64_t tableEnd = TableEnd(img, Pos, end);
-  T.Units.resize(units);
+  TCountedHead head;
+  if (!ReadCountedHead(R, Pos, kLanguageUnitEntrySize, Name, "language units", head)) return false;
+  T.UnitCount = head.Count;
+  T.Reserved = head.Reserved;
+  T.EndByte = head.EndByte;
+  const uint64_t tableEnd = TableEnd(img, Pos, head.EndByte);
+  T.Units.resize(head.Count);
   for (size_t i = 0; i < T.Units.size(); ++i) {
     TLanguageUnit& u = T.Units[i];
-    const uint64_t at = Pos + 8 + 8 * i;
+    const uint64_t at = Pos + 8 + kLanguageUnitEntrySize * i;
     u.LanguageCode = {static_cast<char>(img.U8(at)), static_cast<char>(img.U8(at + 1))};
     u.CodeExtension = img.U8(at + 2);
     u.MenuExistence = img.U8(at + 3);
@@ -355,16 +368,13 @@ bool ReadPGCTable(const TTableReader& R, uint64_t Pos, TPGCTable& T) {
   constexpr std::string_view name = "VTS_PGCIT";
   T = {};
   const TIFOImage& img = R.Image;
-  if (!HeaderFits(R, Pos, 8, name)) return false;
-  const uint16_t count = img.BE16(Pos);
-  const uint32_t end = img.BE32(Pos + 4);
-  if (!FitsTable(img, Pos, 8 + uint64_t{count} * kTitlePGCEntrySize, end))
-    return R.Bad(name, Num(count) + " program chains do not fit in the table; table skipped");
-  T.PGCCount = count;
-  T.Reserved = img.BE16(Pos + 2);
-  T.EndByte = end;
-  const uint64_t tableEnd = TableEnd(img, Pos, end);
-  T.PGCs.resize(count);
+  TCountedHead head;
+  if (!ReadCountedHead(R, Pos, kTitlePGCEntrySize, name, "program chains", head)) return false;
+  T.PGCCount = head.Count;
+  T.Reserved = head.Reserved;
+  T.EndByte = head.EndByte;
+  const uint64_t tableEnd = TableEnd(img, Pos, head.EndByte);
+  T.PGCs.resize(head.Count);
   for (size_t j = 0; j < T.PGCs.size(); ++j) {
     TTitlePGCEntry& e = T.PGCs[j];
     const uint64_t at = Pos + 8 + kTitlePGCEntrySize * j;
@@ -383,19 +393,16 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T) {
   constexpr std::string_view name = "VTS_TMAPTI";
   T = {};
   const TIFOImage& img = R.Image;
-  if (!HeaderFits(R, Pos, 8, name)) return false;
-  const uint16_t maps = img.BE16(Pos);
-  const uint32_t end = img.BE32(Pos + 4);
-  if (!FitsTable(img, Pos, 8 + uint64_t{maps} * 4, end))
-    return R.Bad(name, Num(maps) + " time maps do not fit in the table; table skipped");
-  T.MapCount = maps;
-  T.Reserved = img.BE16(Pos + 2);
-  T.EndByte = end;
-  const uint64_t tableEnd = TableEnd(img, Pos, end);
-  T.Maps.resize(maps);
+  TCountedHead head;
+  if (!ReadCountedHead(R, Pos, kTimeMapPointerSize, name, "time maps", head)) return false;
+  T.MapCount = head.Count;
+  T.Reserved = head.Reserved;
+  T.EndByte = head.EndByte;
+  const uint64_t tableEnd = TableEnd(img, Pos, head.EndByte);
+  T.Maps.resize(head.Count);
   for (size_t i = 0; i < T.Maps.size(); ++i) {
     TTimeMap& m = T.Maps[i];
-    m.StartByte = img.BE32(Pos + 8 + 4 * i);
+    m.StartByte = img.BE32(Pos + 8 + kTimeMapPointerSize * i);
     const std::string where = std::string(name) + " time map " + Num(i + 1);
     const uint64_t mp = Pos + m.StartByte;
     if (!Within(mp, 4, tableEnd)) {

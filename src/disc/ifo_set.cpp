@@ -110,12 +110,12 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
       std::string name = platform::ResolveInputPath(folder + ifoName);
       bool good = core::IsIfoFile(name);
       if (!good) {
-        Run.Log(2, std::string(core::msg::File) + ifoName + std::string(core::msg::IsNotCorrectLoading) + bupName,
+        Run.Log(core::kLogWarning, std::string(core::msg::File) + ifoName + std::string(core::msg::IsNotCorrectLoading) + bupName,
                  platform::kColourRed);
         name = platform::ResolveInputPath(folder + bupName);
         good = core::IsIfoFile(name);
         if (!good)
-          Run.Log(2, std::string(core::msg::File) + bupName + std::string(core::msg::IsNotCorrectTooInformationCorrupted),
+          Run.Log(core::kLogWarning, std::string(core::msg::File) + bupName + std::string(core::msg::IsNotCorrectTooInformationCorrupted),
                    platform::kColourRed);
       }
       rec.FileName = name;

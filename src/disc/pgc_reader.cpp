@@ -1,12 +1,17 @@
 #include "disc/pgc_reader.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "core/run_context.h"
 #include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "disc/cell_lookups.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -17,22 +22,18 @@ bool TIFOImage::Load(const std::string& FileName) {
   fileName_ = FileName;
   name_ = platform::ExtractFileName(FileName);
   bytes_.clear();
-  std::ifstream in(FileName, std::ios::binary);
-  if (!in) return false;
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) return false;
-  in.seekg(0, std::ios::beg);
   // Information files are a few hundred kilobytes; a huge file that merely
   // carries the right identifier must not take all memory. Tables beyond the
-  // part read are then reported as lying outside the file.
-  constexpr std::streamoff kMaxInformationFileBytes = 64 << 20;
+  // part read are then reported as lying outside the file. What could be read
+  // of a failing file is kept: the rest of it reads as missing.
+  constexpr uint64_t kMaxInformationFileBytes = 64 << 20;
+  const int fd = platform::OpenRegularFile(FileName, O_RDONLY);
+  if (fd < 0) return false;
+  struct stat st {};
+  const uint64_t size = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
   bytes_.resize(static_cast<size_t>(std::min(size, kMaxInformationFileBytes)));
-  const auto wanted = static_cast<std::streamsize>(bytes_.size());
-  if (wanted > 0 && !in.read(reinterpret_cast<char*>(bytes_.data()), wanted)) {
-    // Keep what was read: the rest of the file reads as missing.
-    bytes_.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
-  }
+  bytes_.resize(platform::ReadFull(fd, bytes_.data(), bytes_.size()));
+  ::close(fd);
   return true;
 }
 
@@ -72,7 +73,7 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
   line += Table;
   line += ": ";
   line += Problem;
-  Run.Log(2, line, platform::kColourRed);
+  Run.Log(core::kLogWarning, line, platform::kColourRed);
   return false;
 }
 

@@ -34,7 +34,7 @@ void LogRegistration(core::RunContext& Run, const std::string& FileName) {
   line.Kind = 1;
   line.Image = 1;
   Run.InfoForm.Log.Add(line);
-  Run.Log(1, FileName);
+  Run.Log(core::kLogInfo, FileName);
 }
 
 // Slot and text per subpicture id of the chain played when the video output
@@ -54,7 +54,7 @@ void FillSubpicModes(core::RunContext& Run, DiscState& Disc, TVideoStreamEntry& 
     for (size_t b = 0; b < 4; ++b) slot[b] = static_cast<uint8_t>(mask >> (8 * b));
   }
 
-  const bool titles = Ctx.PgcKind == 2;
+  const bool titles = Ctx.PgcKind == kDomainTitles;
   if (titles)
     ShowVTSTitleStreams(Run, Disc, DomainIndex);
   else
@@ -215,7 +215,7 @@ TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, c
   TVideoStreamEntry e;
   e.Name = BaseName(FileName);
   e.TVSystem = v[1];
-  if (Context.PgcKind == 2 && Disc.FrameRate == 30.0)
+  if (Context.PgcKind == kDomainTitles && Disc.FrameRate == 30.0)
     e.FrameRateFlag = Run.Options.TimeScale1001 ? 0 : 1;
   else
     e.FrameRateFlag = Desc.FlagByte == 0 ? 1 : 0;
@@ -272,7 +272,7 @@ TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const 
   TAudioStreamEntry e;
   e.Name = BaseName(FileName);
   e.VideoStandard = core::IsPalStandard(v[1]) ? 1 : 0;
-  e.FrameRateFlag = (DomainKind == 2 && Disc.FrameRate == 30.0 && Run.Options.TimeScale1001) ? 0 : 1;
+  e.FrameRateFlag = (DomainKind == kDomainTitles && Disc.FrameRate == 30.0 && Run.Options.TimeScale1001) ? 0 : 1;
   e.StartTime = Desc.StartTime;
   e.EndTime = Desc.EndTime;
   e.Path = platform::ToLowerAscii(platform::ExtractFileExt(FileName)) == ".pcm"
@@ -317,7 +317,7 @@ TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const
   d.VideoByte76 = v[1];
   d.VideoByte77 = v[2];
   d.Byte85 = 1;
-  d.PictureCount = Kind == 2 ? 0 : 1;
+  d.PictureCount = Kind == kDomainTitles ? 0 : 1;
   const int32_t lowEdge = platform::RoundEven(Disc.FrameRate) == 30 ? h - 1 : h - 2;
   d.Area = {0, 0, w - 1, h - 1, 0, 2, w - 1, lowEdge, 2, lowEdge};
   d.Colours = {1, 2, 3, 4};
@@ -335,7 +335,7 @@ TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const
   item.DomainIndex = DomainIndex;
   item.WriterValue1 = WriterValue1;
   item.WriterValue2 = WriterValue2;
-  if (Spare || (Kind == 2 && Run.Options.TitleMakeSup)) {
+  if (Spare || (Kind == kDomainTitles && Run.Options.TitleMakeSup)) {
     Disc.SpareSubPicture = std::move(item);
     return &Disc.SpareSubPicture;
   }

@@ -185,7 +185,8 @@ int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle) {
   while (last + 1 < tracks.size() && tracks[last + 1].AngleNumber >= 2) ++last;
   for (size_t i = first; i <= last; ++i)
     if (tracks[i].AngleNumber == Angle) return static_cast<int32_t>(i);
-  return -1;
+  // A piece with fewer angles than asked for plays its block's first one.
+  return static_cast<int32_t>(first);
 }
 
 TVideoStreamEntry* FindVideoStreamOfAudioFile(DiscState& Disc, std::string_view FileName) {
@@ -228,8 +229,7 @@ TSubPictureItem* FindSubPictureItemByName(DiscState& Disc, std::string_view Name
 }
 
 TVideoStreamEntry* FindVideoStreamByName(DiscState& Disc, std::string_view Name) {
-  // An empty text is a prefix of every name; it must not pick an arbitrary entry.
-  if (Name.empty()) return nullptr;
+  // An empty text is a prefix of every name, so it matches the first entry.
   for (TVideoStreamEntry& v : Disc.VideoStreams)
     if (std::string_view(v.Name).substr(0, Name.size()) == Name) return &v;
   return nullptr;
@@ -357,7 +357,7 @@ void SortSubpicStreamSegments(TSubPictureStreamList& List) {
 }
 
 bool FrameRateAllows(const core::RunContext& Run, const DiscState& Disc, int32_t Kind) {
-  return !(Kind == 2 && std::trunc(Disc.FrameRate) == 30.0 && Run.Options.TimeScale1001 != 0);
+  return !(Kind == kDomainTitles && std::trunc(Disc.FrameRate) == 30.0 && Run.Options.TimeScale1001 != 0);
 }
 
 }  // namespace tess::disc

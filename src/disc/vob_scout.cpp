@@ -135,7 +135,7 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::Progr
   ReadError = false;
   SectorCounter = 0;
   const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
-  Run.Log(1, core::msg::StartingEVOFilesScanning, normal);
+  Run.Log(core::kLogInfo, core::msg::StartingEVOFilesScanning, normal);
 
   const std::vector<std::string> chain = ChainFiles(Disc, FileName);
   int64_t total = 0;
@@ -154,7 +154,7 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::Progr
 
   // A stopped scan keeps what it read, in the same shape, but says nothing more.
   PrepareMap(Run, end != TScanEnd::Stopped);
-  if (end == TScanEnd::Finished) Run.Log(1, core::msg::FinishEVOFilesScanning, normal);
+  if (end == TScanEnd::Finished) Run.Log(core::kLogInfo, core::msg::FinishEVOFilesScanning, normal);
   return end;
 }
 
@@ -164,7 +164,7 @@ void TVobScaut::ReportReadError(core::RunContext& Run, const std::string& Shown)
   line += Shown;
   line += ". ";
   line += core::msg::FileWasNotScannedSuccessfully;
-  Run.Log(2, line, platform::kColourRed);
+  Run.Log(core::kLogWarning, line, platform::kColourRed);
 }
 
 TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, const std::string& Path, bool HasNext) {
@@ -172,7 +172,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
   ScannedFiles.push_back(Path);
   const std::string shown = platform::ToUpperAscii(platform::ExtractFileName(Path));
   const std::string scanning = std::string(core::msg::ScanningEVOFile) + shown;
-  Run.Log(1, scanning, Run.Options.LogColorVOBScannerInfo);
+  Run.Log(core::kLogInfo, scanning, Run.Options.LogColorVOBScannerInfo);
 
   std::unique_ptr<core::TVobFileStream> stream;
   try {
@@ -260,9 +260,9 @@ void TVobScaut::ReportEndPastFile(core::RunContext& Run, int64_t Sector, const s
   // In a chain a VOBU may go on in the next file; a last file that ends inside
   // one is cut short.
   if (HasNext)
-    Run.Log(1, line, Run.Options.LogColorVOBScannerInfo);
+    Run.Log(core::kLogInfo, line, Run.Options.LogColorVOBScannerInfo);
   else
-    Run.Log(2, line, platform::kColourRed);
+    Run.Log(core::kLogWarning, line, platform::kColourRed);
 }
 
 void TVobScaut::OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector) {
@@ -347,7 +347,7 @@ const TAngleCellEntry* TVobScaut::FindAngleCell(uint32_t VobId) const {
 
 void TVobScaut::PrepareMap(core::RunContext& Run, bool Report) {
   const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
-  if (Report) Run.Log(1, core::msg::PrepareEVOMap, normal);
+  if (Report) Run.Log(core::kLogInfo, core::msg::PrepareEVOMap, normal);
 
   // One run per (EVO id, cell id): the first. (A run's angle follows from its
   // EVO id, so it tells no two runs of a pair apart.)
@@ -378,7 +378,7 @@ void TVobScaut::PrepareMap(core::RunContext& Run, bool Report) {
                                ",  LBA: " + core::IntToStrZeroPad(r.FirstSector, 6) +
                                ",  Angle Seamless: " + core::IntToStrZeroPad(r.AngleSeamless, 1);
       const bool marked = r.AngleNumber > 0 || interleaving > 0;
-      Run.Log(1, line, marked ? Run.Options.LogColorInterleaving : normal);
+      Run.Log(core::kLogInfo, line, marked ? Run.Options.LogColorInterleaving : normal);
     }
   }
 
@@ -456,7 +456,7 @@ core::TTimeCode TVobScaut::TimeBetweenCells(const DiscState& Disc, uint32_t VobI
 }
 
 bool TVobScaut::IsAngleVobEx(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId) {
-  const int32_t domain = Kind == 2 ? 2 : 1;
+  const int32_t domain = Kind == kDomainTitles ? kDomainTitles : kDomainMenus;
   if (domain == 2)
     BuildTitleAngleList(Disc, Number);
   else
@@ -489,13 +489,13 @@ void TVobScoutRegistry::Register(int32_t Number, std::shared_ptr<TVobScaut> Scou
   if (Number < 0 || Number >= kMaxTitleSets) return;
   if (Pairs.size() <= static_cast<size_t>(Number)) Pairs.resize(static_cast<size_t>(Number) + 1);
   TPair& p = Pairs[static_cast<size_t>(Number)];
-  (Kind == 2 ? p.Titles : p.Menu) = std::move(Scout);
+  (Kind == kDomainTitles ? p.Titles : p.Menu) = std::move(Scout);
 }
 
 TVobScaut* TVobScoutRegistry::Get(int32_t Number, int32_t Kind) const {
   if (Number < 0 || static_cast<size_t>(Number) >= Pairs.size()) return nullptr;
   const TPair& p = Pairs[static_cast<size_t>(Number)];
-  return (Kind == 2 ? p.Titles : p.Menu).get();
+  return (Kind == kDomainTitles ? p.Titles : p.Menu).get();
 }
 
 bool TVobScoutRegistry::Has(int32_t Number, int32_t Kind) const { return Get(Number, Kind) != nullptr; }

@@ -1,11 +1,15 @@
 #include "platform/file_io.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
 #include "platform/paths.h"
+
+#include "platform/pump.h"
 
 namespace tess::platform {
 
@@ -22,7 +26,9 @@ size_t ReadLoop(size_t Count, int* Err, Step&& Read) {
   while (done < Count) {
     const ssize_t n = Read(done, Count - done);
     if (n < 0) {
-      if (errno == EINTR) continue;
+      // A stop signal ends a read that blocks or crawls (a hung mount); other
+      // interruptions are retried. Writes always finish what they started.
+      if (errno == EINTR && !Pump::StopSignalled()) continue;
       if (Err) *Err = errno;
       break;
     }
@@ -86,6 +92,32 @@ std::string ExistingRegularFile(const std::string& Path) {
   struct stat st {};
   if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   return *found;
+}
+
+int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular) {
+  if (NotRegular) *NotRegular = false;
+  // Opened without blocking: opening a FIFO for reading would otherwise wait
+  // for a writer for ever. The flag is taken off again for a regular file.
+  const int fd = ::open(Path.c_str(), Flags | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    if (NotRegular) *NotRegular = true;
+    errno = EINVAL;
+    return -1;
+  }
+  const int fl = ::fcntl(fd, F_GETFL);
+  if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+  return fd;
+}
+
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count) {
+  const int fd = OpenRegularFile(Path, O_RDONLY);
+  if (fd < 0) return -1;
+  const size_t got = ReadFull(fd, Buffer, Count);
+  ::close(fd);
+  return static_cast<int64_t>(got);
 }
 
 }  // namespace tess::platform

@@ -33,4 +33,13 @@ bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* 
 // existing regular file, else empty.
 std::string ExistingRegularFile(const std::string& Path);
 
+// Opens Path with Flags only when it is a regular file; a FIFO, a device or a
+// folder is refused (with *NotRegular set) without ever blocking on it. -1 with
+// errno on failure.
+int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullptr);
+
+// Up to Count bytes from the start of a regular file; -1 when it is not one or
+// cannot be opened.
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count);
+
 }  // namespace tess::platform

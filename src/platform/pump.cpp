@@ -16,7 +16,9 @@ void Pump::InstallStopSignals() {
   struct sigaction sa {};
   sa.sa_handler = OnStopSignal;
   sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
+  // No SA_RESTART: a read that blocks must return with EINTR so the stop
+  // reaches the program instead of waiting for the read.
+  sa.sa_flags = 0;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
 }

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/paths.h"
+
 namespace tess::platform {
 
 namespace {
@@ -19,20 +21,23 @@ std::string Trim(const std::string& s) {
 
 SettingsStore::Section* SettingsStore::Find(const std::string& name) {
   for (auto& s : sections_)
-    if (s.Name == name) return &s;
+    if (EqualsIgnoreCase(s.Name, name)) return &s;
   return nullptr;
 }
 
 const SettingsStore::Section* SettingsStore::Find(const std::string& name) const {
   for (const auto& s : sections_)
-    if (s.Name == name) return &s;
+    if (EqualsIgnoreCase(s.Name, name)) return &s;
   return nullptr;
 }
 
 bool SettingsStore::Load(const std::string& FileName) {
   sections_.clear();
   std::error_code ec;
-  if (!std::filesystem::exists(FileName, ec)) return true;
+  const auto status = std::filesystem::status(FileName, ec);
+  if (!std::filesystem::exists(status)) return true;
+  // A FIFO or a device would block the open or never end; a folder has no lines.
+  if (!std::filesystem::is_regular_file(status)) return false;
   std::ifstream in(FileName, std::ios::binary);
   if (!in) return false;
   std::string line;
@@ -56,7 +61,7 @@ bool SettingsStore::Load(const std::string& FileName) {
     if (!value.empty() && value.back() == '\r') value.pop_back();
     bool replaced = false;
     for (auto& kv : current->Values)
-      if (kv.first == key) {
+      if (EqualsIgnoreCase(kv.first, key)) {
         kv.second = value;
         replaced = true;
       }
@@ -102,7 +107,7 @@ std::optional<std::string> SettingsStore::Read(const std::string& Section, const
   const auto* s = Find(Section);
   if (!s) return std::nullopt;
   for (const auto& kv : s->Values)
-    if (kv.first == Name) return kv.second;
+    if (EqualsIgnoreCase(kv.first, Name)) return kv.second;
   return std::nullopt;
 }
 
@@ -118,7 +123,8 @@ int64_t SettingsStore::ReadInteger(const std::string& Section, const std::string
   std::string t = Trim(*v);
   if (t.empty()) return Default;
   char* end = nullptr;
-  long long n = std::strtoll(t.c_str(), &end, 0);
+  // Numbers are decimal: a leading zero does not make "010" octal.
+  long long n = std::strtoll(t.c_str(), &end, 10);
   if (end == t.c_str() || *end != '\0') return Default;
   return n;
 }
@@ -139,7 +145,7 @@ void SettingsStore::WriteString(const std::string& Section, const std::string& N
     s = &sections_.back();
   }
   for (auto& kv : s->Values)
-    if (kv.first == Name) {
+    if (EqualsIgnoreCase(kv.first, Name)) {
       kv.second = Value;
       return;
     }

@@ -70,7 +70,7 @@ namespace {
 void ReportDatError(core::RunContext& Run, std::string_view Message, const std::string& DatFileName,
                     std::string_view Reason, bool Box) {
   const std::string text = std::string(Message) + DatFileName;
-  Run.Log(2, Reason.empty() ? text : text + " (" + std::string(Reason) + ")", platform::kColourRed);
+  Run.Log(core::kLogWarning, Reason.empty() ? text : text + " (" + std::string(Reason) + ")", platform::kColourRed);
   if (Box && Run.Options.ShowErrorMsg != 0 && Run.Prompt) Run.Prompt->Inform(text, core::msg::Error);
 }
 

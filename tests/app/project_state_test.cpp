@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
 
 #include "app/cli.h"
 #include "app/options.h"
@@ -22,11 +25,11 @@ TEST(Settings, EveryValueRoundTripsThroughTheSettingsFile) {
   // saved or not loaded shows up.
   int n = 7;
   for (const std::string& name : OptionValueNames()) {
-    ASSERT_TRUE(SetOptionByName(a, name, name.find("Path") != std::string::npos ||
-                                              name.find("Subfolder") != std::string::npos
-                                          ? "/x/" + name
-                                          : std::to_string(n++)))
-        << name;
+    const bool text = name.find("Path") != std::string::npos || name.find("Subfolder") != std::string::npos;
+    bool set = false;
+    for (const std::string& v : {text ? "/x/" + name : std::to_string(n++), std::string("2"), std::string("1")})
+      if (!set) set = SetOptionByName(a, name, v);
+    ASSERT_TRUE(set || name == "TimeScale1001") << name;
   }
   a.RecentDestinations = {"/one", "/two"};
   platform::SettingsStore out;
@@ -63,10 +66,42 @@ TEST(Settings, MissingFileGivesDefaultsAndBadNumbersAreRefused) {
   EXPECT_EQ(o.SUPMode, 2);
   EXPECT_EQ(o.MemoryManager, 1);
   EXPECT_EQ(o.LogColorVOBScannerInfo, 0x808000u);
-  EXPECT_FALSE(SetOptionByName(o, "TitleMode", "four"));
-  EXPECT_FALSE(SetOptionByName(o, "NoSuchValue", "1"));
   EXPECT_TRUE(SetOptionByName(o, "TitleMode", "4"));
   EXPECT_EQ(o.TitleMode, 4);
+
+  // On the command line: decimal numbers, names without regard to case, a
+  // reason for every refusal, and the two forced fields held.
+  struct Case {
+    const char* Name;
+    const char* Value;
+    bool Ok;
+    const char* Why;
+  };
+  for (const Case& c : {Case{"fullscan", "010", true, ""}, Case{"FullScan", "08", true, ""},
+                        Case{"FullScan", "256", false, "FullScan: 256 is out of range (allowed: 0..255)"},
+                        Case{"FullScan", "-1", false, "out of range"}, Case{"TitleMode", "four", false, "not a decimal"},
+                        Case{"TitleMode", "5", false, "allowed: 1..4"}, Case{"FulScan", "1", false, "did you mean FullScan?"},
+                        Case{"CommonTitlesFolder", "0", false, "stays 1"}, Case{"TimeScale1001", "1", false, "stays 0"},
+                        Case{"CommonTitlesFolder", "1", true, ""}}) {
+    std::string why;
+    EXPECT_EQ(SetOptionByName(o, c.Name, c.Value, &why), c.Ok) << c.Name << "=" << c.Value;
+    EXPECT_NE(why.find(c.Why), std::string::npos) << why;
+  }
+  EXPECT_EQ(o.FullScan, 8);
+
+  // In the settings file a bad value keeps the default and says so.
+  const std::string file = dir.File("s.ini");
+  std::ofstream(file) << "[" << kSettingsKey << "]\nfullscan=010\nTitleMode=9\nSUPMode=x\nCommonTitlesFolder=0\n";
+  ASSERT_TRUE(store.Load(file));
+  TOptions f;
+  const auto warnings = LoadOptions(f, store);
+  EXPECT_EQ(f.FullScan, 10);
+  EXPECT_EQ(f.TitleMode, 1);
+  EXPECT_EQ(f.SUPMode, 2);
+  EXPECT_EQ(f.CommonTitlesFolder, 1);
+  EXPECT_EQ(warnings.size(), 2u);
+  // Only regular files are settings files.
+  EXPECT_FALSE(store.Load(dir.Path()));
 }
 
 TEST(MainWindow, LogWriterStampsLinesAndDropsAllButRedOnesWhileStopping) {
@@ -158,7 +193,7 @@ TEST(Run, NoDestinationStopsWithTheMessage) {
   EXPECT_EQ(folder, "/out/Disc1/");
 }
 
-TEST(CommandLine, UsageErrorsExitWithTwo) {
+TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   auto run = [](std::vector<std::string> args) {
     std::vector<char*> argv;
     static std::string prog = "tessaline";
@@ -169,9 +204,30 @@ TEST(CommandLine, UsageErrorsExitWithTwo) {
   EXPECT_EQ(run({}), 2);
   EXPECT_EQ(run({"frobnicate"}), 2);
   EXPECT_EQ(run({"demux"}), 2);
-  EXPECT_EQ(run({"demux", "/no/such/source.evo", "/tmp/x"}), 2);
+  EXPECT_EQ(run({"demux", "a.evo"}), 2);  // no destination: nothing is loaded
   EXPECT_EQ(run({"demux", "a.evo", "b", "--set", "NoSuch=1"}), 2);
+  EXPECT_EQ(run({"demux", "a.evo", "b", "--set", "FullScan=256"}), 2);
   EXPECT_EQ(run({"demux", "a.evo", "b", "--vts", "x"}), 2);
+  EXPECT_EQ(run({"demux", "a.evo", "b", "--settings", "/tmp"}), 2);
+  EXPECT_EQ(run({"--version"}), 0);
+  EXPECT_EQ(run({"demux", "--help"}), 0);
+
+  // A source that cannot be opened is one error line and exit 1, and with
+  // "Autosave always" its log is kept.
+  TempDir dir;
+  const std::string out = dir.File("out");
+  EXPECT_EQ(run({"demux", dir.File("missing.evo"), out, "--settings", dir.File("s.ini"), "--set", "autosavelog=2"}), 1);
+  EXPECT_TRUE(std::filesystem::exists(out + "/Tessaline.log"));
+
+  // FIFOs are refused, never opened: as a source, an information file in a
+  // source folder, and the settings file.
+  std::filesystem::create_directories(dir.File("disc"));
+  ASSERT_EQ(::mkfifo(dir.File("fifo.evo").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("disc/HV000I01.IFO").c_str(), 0600), 0);
+  ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0);
+  EXPECT_EQ(run({"demux", dir.File("fifo.evo"), out, "--settings", dir.File("s.ini")}), 1);
+  EXPECT_EQ(run({"demux", dir.File("disc"), out, "--settings", dir.File("s.ini")}), 1);
+  EXPECT_EQ(run({"demux", dir.File("disc"), out, "--settings", dir.File("fifo.ini")}), 2);
 }
 
 }  // namespace

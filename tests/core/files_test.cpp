@@ -254,6 +254,35 @@ TEST(Clean, EmptyAndRootFoldersAreRefused) {
   EXPECT_TRUE(fs::exists("/tmp"));
 }
 
+TEST(Clean, ShortDotAndHomePathsAreNeverEmptied) {
+  // Run from inside a scratch folder, so every spelling of "here" and "above"
+  // points at something a wrong answer would destroy.
+  TempDir dir;
+  const std::string scratch = dir.File("scratch");
+  fs::create_directories(scratch + "/a/inner");
+  fs::create_directories(scratch + "/target");
+  Touch(scratch + "/a/inner/keep.m2v");
+  Touch(scratch + "/target/keep.ac3");
+  fs::create_directory_symlink(scratch + "/target", scratch + "/link");
+  const fs::path saved = fs::current_path();
+  fs::current_path(scratch + "/a");
+  for (const char* path : {"./", ".", "..", "../", "./.", "a/..", "inner/../..", "a/", "/", ""})
+    EXPECT_FALSE(DeleteFolderTree(path)) << path;
+  EXPECT_FALSE(DeleteFolderTree("../link"));
+  EXPECT_FALSE(DeleteFolderTree("../link/"));
+  const char* home = std::getenv("HOME");
+  ::setenv("HOME", (scratch + "/target").c_str(), 1);
+  EXPECT_FALSE(DeleteFolderTree(scratch + "/target/"));
+  if (home)
+    ::setenv("HOME", home, 1);
+  else
+    ::unsetenv("HOME");
+  fs::current_path(saved);
+  EXPECT_TRUE(Exists(scratch + "/a/inner/keep.m2v"));
+  EXPECT_TRUE(Exists(scratch + "/target/keep.ac3"));
+  EXPECT_TRUE(fs::is_symlink(scratch + "/link"));
+}
+
 TEST(Clean, ProjectFolderBeforeARun) {
   Trap t;
   const std::string& r = t.root;

@@ -4,8 +4,6 @@
 
 #include <filesystem>
 
-#include "app/options.h"
-#include "platform/settings_store.h"
 #include "support/test_support.h"
 
 namespace tess::core {
@@ -156,11 +154,15 @@ TEST(LogAutoSave, FollowsTheOptionAndLoadsBackWhole) {
 
   p.Form.Options.AutoSaveLog = 0;
   EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Finished), AutoSaveResult::NotDue);
+  // "At the finish": every run that ends, however it ended; not a run that
+  // never began.
   p.Form.Options.AutoSaveLog = 1;
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Stopped), AutoSaveResult::NotDue);
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Failed), AutoSaveResult::NotDue);
+  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::NotStarted), AutoSaveResult::NotDue);
   EXPECT_FALSE(std::filesystem::exists(file));
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Finished), AutoSaveResult::Saved);
+  for (RunEnd how : {RunEnd::Stopped, RunEnd::Failed, RunEnd::Finished}) {
+    std::filesystem::remove(file);
+    EXPECT_EQ(AutoSaveRunLog(p.Form, how), AutoSaveResult::Saved);
+  }
   ASSERT_TRUE(std::filesystem::exists(file));
 
   const auto original = Lines(p.Form.LogWindow.Log);
@@ -168,13 +170,12 @@ TEST(LogAutoSave, FollowsTheOptionAndLoadsBackWhole) {
   ASSERT_TRUE(LogLoadFromFile(p.Form, file, back));
   EXPECT_EQ(Lines(back), original);
 
-  // "Always": a stopped run (abort set) is saved too.
-  std::filesystem::remove(file);
+  // "Always": also a run whose source could not be opened, into an output
+  // folder that does not exist yet.
   p.Form.Options.AutoSaveLog = 2;
-  p.Form.Abort = 1;
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Stopped), AutoSaveResult::Saved);
-  EXPECT_TRUE(std::filesystem::exists(file));
-  p.Form.Abort = 0;
+  p.Form.Options.DestinationPath = dir.File("not/yet");
+  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::NotStarted), AutoSaveResult::Saved);
+  EXPECT_TRUE(std::filesystem::exists(dir.File("not/yet/Tessaline.log")));
 
   // No output folder to save into: refused and said so.
   p.Form.Options.DestinationPath.clear();

@@ -88,8 +88,7 @@ TEST(TimeCodeFrames, SecondsStartingOnAHalfFrame) {
 }
 
 TEST(TimeCodeFrames, ProjectRateFamily) {
-  double rate = 30;
-  rate = 25;
+  double rate = 25;
   EXPECT_EQ(TimecodeToFrames(rate, TC(0, 0, 2, 3)), 53);
   EXPECT_EQ(FramesToTimecode(rate, 53), TC(0, 0, 2, 3));
   EXPECT_EQ(TimecodeToFramesAt(TC(0, 0, 2, 3), 30), 63);
@@ -107,8 +106,7 @@ TEST(TimeCodeArithmetic, AddCarries) {
   EXPECT_EQ(AddTimeCodes(TC(23, 59, 59, 24), TC(0, 0, 0, 1), 25), TC(24, 0, 0, 0));  // hours wrap at 60
   EXPECT_EQ(AddTimeCodes(TC(59, 59, 59, 24), TC(0, 0, 0, 1), 25), TC(0, 0, 0, 0));
   EXPECT_EQ(AddTimeCodes(TC(0, 0, 0, 29), TC(0, 0, 0, 1), 29.97), TC(0, 0, 1, 0));
-  double rate = 30;
-  rate = 30;
+  const double rate = 30;
   EXPECT_EQ(AddTimecodes(rate, TC(0, 0, 0, 29), TC(0, 0, 0, 29)), TC(0, 0, 1, 28));
 }
 
@@ -136,15 +134,14 @@ TEST(TimeCodeArithmetic, StepEnds) {
   EXPECT_EQ(t, TC(0, 0, 0, 0));
   t = TC(0, 0, 0, 0);
   TimeCodeStepBack(t, 25);
-  EXPECT_EQ(t, TC(0, 0, 0, 0));  // nothing before the first frame
+  EXPECT_EQ(t, TC(0, 59, 59, 24));  // hours stop at 0
   t = TC(1, 0, 0, 0);
   TimeCodeStepBack(t, 25);
   EXPECT_EQ(t, TC(0, 59, 59, 24));
   t = TC(0, 0, 1, 0);
   TimeCodeStepBack(t, 29.97);
   EXPECT_EQ(t, TC(0, 0, 0, 29));
-  double rate = 30;
-  rate = 25;
+  double rate = 25;
   t = TC(0, 0, 0, 24);
   IncTimecodeFrame(rate, t);
   EXPECT_EQ(t, TC(0, 0, 1, 0));
@@ -174,13 +171,13 @@ TEST(TimeCodeMilliseconds, RoundTripAtDiscRates) {
   }
 }
 
-TEST(TimeCodeMilliseconds, HalfFramesGoToEven) {
-  EXPECT_EQ(MillisecondsToTimecode(20, 25), TC(0, 0, 0, 0));   // 0.5 frame
-  EXPECT_EQ(MillisecondsToTimecode(60, 25), TC(0, 0, 0, 2));   // 1.5
-  EXPECT_EQ(MillisecondsToTimecode(100, 25), TC(0, 0, 0, 2));  // 2.5
-  EXPECT_EQ(MillisecondsToTimecode(50, 30), TC(0, 0, 0, 2));   // 1.5
-  EXPECT_EQ(MillisecondsToTimecode(150, 30), TC(0, 0, 0, 4));  // 4.5
-  EXPECT_EQ(MillisecondsToTimecode(1000.5, 30), TC(0, 0, 1, 0));  // 1000.5 ms rounds to 1000
+TEST(TimeCodeMilliseconds, HalfAMillisecondIsAddedFirst) {
+  EXPECT_EQ(MillisecondsToTimecode(20, 25), TC(0, 0, 0, 1));
+  EXPECT_EQ(MillisecondsToTimecode(60, 25), TC(0, 0, 0, 2));
+  EXPECT_EQ(MillisecondsToTimecode(100, 25), TC(0, 0, 0, 3));
+  EXPECT_EQ(MillisecondsToTimecode(50, 30), TC(0, 0, 0, 2));
+  EXPECT_EQ(MillisecondsToTimecode(150, 30), TC(0, 0, 0, 4));
+  EXPECT_EQ(MillisecondsToTimecode(1000.5, 30), TC(0, 0, 1, 0));
 }
 
 TEST(TimeCodeMilliseconds, CarriesOnceFromOneRoundedValue) {
@@ -190,19 +187,17 @@ TEST(TimeCodeMilliseconds, CarriesOnceFromOneRoundedValue) {
   // Just under two seconds: one second is added, not two.
   EXPECT_EQ(MillisecondsToTimecode(1999.3, 25), TC(0, 0, 2, 0));
   EXPECT_EQ(MillisecondsToTimecode(1999.6, 25), TC(0, 0, 2, 0));
-  EXPECT_EQ(MillisecondsToTimecode(5983.0, 30), TC(0, 0, 5, 29));
+  EXPECT_EQ(MillisecondsToTimecode(5980.0, 30), TC(0, 0, 5, 29));
+  EXPECT_EQ(MillisecondsToTimecode(5983.0, 30), TC(0, 0, 6, 0));
   EXPECT_EQ(MillisecondsToTimecode(5990.0, 30), TC(0, 0, 6, 0));
   EXPECT_EQ(MillisecondsToTimecode(-40, 25), TC(0, 0, 0, 1));
 }
 
 TEST(TimeCodeMilliseconds, FieldRateCarriesAtItsOwnRate) {
-  double rate = 30;
-  rate = 30;  // must not be the rate of the carry
   EXPECT_EQ(MillisecondsToTimecode(500, 50), TC(0, 0, 0, 12));
   EXPECT_EQ(MillisecondsToTimecode(990, 50), TC(0, 0, 1, 0));
   EXPECT_EQ(MillisecondsToTimecode(59990, 50), TC(0, 1, 0, 0));
-  rate = 25;
-  EXPECT_EQ(MillisecondsToTimecode(1000, rate), TC(0, 0, 1, 0));
+  EXPECT_EQ(MillisecondsToTimecode(1000, 25), TC(0, 0, 1, 0));
 }
 
 // ---------------------------------------------------------------- samples
@@ -258,8 +253,7 @@ TEST(TimeCodeTexts, Forms) {
   EXPECT_EQ(TimeCodeWithStandardText(t, 30), "01:02:03.04 (NTSC)");
   EXPECT_EQ(TimeCodeWithStandardText(t, 25), "01:02:03.04 (PAL)");
   EXPECT_EQ(TimecodeToString(t, '.'), "01:02:03.04");
-  double rate = 30;
-  rate = 25;
+  double rate = 25;
   EXPECT_EQ(TimecodeToStringRate(rate, t), "01:02:03;04");
   EXPECT_EQ(TimecodeWithRateText(rate, t), "01:02:03.04 (25 fps)");
   rate = 29.97;

