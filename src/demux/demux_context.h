@@ -60,6 +60,7 @@ class TPGCList {
 // ---- hooks filled by later work ----
 
 class TIFOData;
+struct TEvoListEntry;
 
 // Chooses the output record of an audio payload and may cut it (the audio
 // synchronisation at cell changes). The default does what the VobID mode does:
@@ -75,6 +76,9 @@ class TAudioRouter {
   // An MPEG audio payload; Used and Count are the writer's own.
   virtual bool RouteMpaPayload(TIFOData& Ctx, core::TVobStream*& Record, uint8_t StreamId, bool& NewFile,
                                int64_t& Used, int64_t& Count, uint8_t BaseId);
+  // A new VOB starts in a domain that cuts audio at VOB starts: the router's own
+  // cut data is cleared.
+  virtual void OnVobStart(TIFOData& /*Ctx*/) {}
 };
 
 // Makes a finished VOB (or cell) a track of the authoring-script model. Nothing
@@ -139,16 +143,40 @@ struct TCellState {
 };
 
 // The navigation record: the presentation-control data of the last navigation
-// pack, in the packet's layout with the stated conversions.
-constexpr size_t kNavRecordSize = 792;
-using TNavRecord = std::array<uint8_t, kNavRecordSize>;
+// pack, its numbers in host order, the cell elapsed time as a time code and the
+// button mode split into the group count and the first two groups' display types.
+constexpr size_t kNavButtonRecords = 36;
+constexpr size_t kNavButtonRecordSize = 18;
+struct TNavRecord {
+  uint32_t BlockNumber = 0;      // PCI bytes 0..3
+  uint32_t UopControl = 0;       // bytes 8..11: the field before the VOBU start time
+  uint32_t VobuStart = 0;        // bytes 12..15, 90 kHz
+  uint32_t VobuEnd = 0;          // bytes 16..19
+  TTimeCode CellElapsed;         // byte 24
+  uint16_t HighlightStatus = 0;  // byte 96
+  uint32_t HighlightStart = 0;   // byte 98, 90 kHz
+  uint32_t HighlightEnd = 0;     // byte 102
+  uint8_t ButtonGroups = 0;      // of the button mode at byte 110
+  uint8_t ButtonOffset = 0;      // byte 112
+  uint8_t ButtonCount = 0;       // byte 113
+  uint8_t SelectableButtons = 0; // byte 114
+  uint8_t ForcedSelect = 0;      // byte 116
+  uint8_t ForcedActivate = 0;    // byte 117
+  std::array<uint8_t, 24> Colours{};  // bytes 118..141: three 8-byte colour sets
+  std::array<uint8_t, kNavButtonRecords * kNavButtonRecordSize> Buttons{};  // from byte 142
+  uint8_t DisplayType1 = 0;      // of the button mode's first byte
+  uint8_t DisplayType2 = 0;      // of its second byte
+};
 
 // Entries of the lists the navigation-pack handling keeps.
 struct TAngleCellItem {
   uint32_t VobId = 0;
   uint32_t AngleNumber = 0;
 };
+// Keyed by stream id and substream id together: the AC-3 substream 0xC0 and the
+// MPEG audio stream 0xC0 are different streams.
 struct TStreamVobPair {
+  uint32_t StreamId = 0;
   uint32_t SubstreamId = 0;
   uint32_t VobId = 0;
 };
@@ -226,8 +254,8 @@ class TIFOData {
   TTimeCode CellStartTime;
   TCellState Cell;
   double VobStartMs = 0;                   // the audio synchronisation's cell start time
-  TNavRecord NavRecord{};
-  TNavRecord SavedNavRecord{};
+  TNavRecord NavRecord;
+  TNavRecord SavedNavRecord;
 
   // ---- output ----
   std::string OutputBase;   // ends in "/"
@@ -291,7 +319,10 @@ class TIFOData {
   std::vector<TCellTimeItem> CellTimes;
   std::vector<THighlightKey> Highlights;
   std::vector<std::vector<uint32_t>> VobCellCounters;  // per VOB id, per index
-  std::array<uint8_t, 16> PendingCut{};   // per audio stream number
+  // The audio routers' pending cuts, per (stream id, substream id).
+  std::vector<uint16_t> PendingCuts;
+  bool HasPendingCut(uint8_t Sid, uint8_t Sub) const;
+  void SetPendingCut(uint8_t Sid, uint8_t Sub, bool On);
 
   // ---- hooks ----
   std::unique_ptr<TAudioRouter> AudioRouter;
@@ -355,13 +386,44 @@ class TIFOData {
   int64_t MlpWriter(const TPacket& P);
   void OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub);
   double StreamStartTime() const;
+  // The open stream of another record that writes the same file, or nil.
+  core::TVobFileStream* SharedOutput(const core::TVobStream& Record);
   // Appends Count bytes of the pack buffer to the record's output.
   void WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int64_t Count, bool ByName);
 
+  // ---- the chain driver (chain_driver.cpp) ----
+  // Demultiplexes the chain that starts at EvoFileName. False when a file could
+  // not be read or an output could not be written.
+  bool DemuxEvoChain(int32_t Mode = 1);
+  // The video manager's first-play (FirstPlay) or menu EVO, or a title set's menu EVO.
+  bool DemuxMenus(bool FirstPlay);
+  // A title set's title EVO chain.
+  bool DemuxTitles();
+  std::vector<TEvoListEntry>* EvoList = nullptr;  // the loose list whose entries are marked done
+
   // ---- navigation packs (nav_handling.cpp) ----
+  // Data: the packet's bytes after its substream byte.
   void ProcessPciPack(const uint8_t* Data, int32_t Length);
   void ProcessNavPack(const uint8_t* Data, int32_t Length);
+  void DecodeNavRecord(const uint8_t* Data, int32_t Length);
   void FinishCell(uint8_t Sid, uint8_t Sub);
+  void BeginCell();
+  void ChangeCell();
+  void ShowCellElapsedTime(TTimeCode Time);
+  void BuildHighlights(const TNavRecord& Record, int32_t Domain, uint32_t Cell, uint32_t Vob);
+  // The payload's time less the cell's reference video time (ms).
+  double AudioDelay(bool FromCut) const;
+  // The lists.
+  void AddAngleCell(uint32_t Vob, uint32_t Angle);
+  bool HasAngleCell(uint32_t Vob, uint32_t Angle) const;
+  void AddVobOnce(uint32_t Vob);
+  bool HasVob(uint32_t Vob) const;
+  bool LacksPreviousVob(uint32_t Vob) const { return !HasVob(Vob - 1); }
+  void AddStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob);
+  bool HasStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob) const;
+  void AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, TTimeCode Start);
+  // The domain cuts audio at VOB starts (PTS mode, or titles with the Main-mode mark).
+  bool CutsAudioAtVobStart() const;
 
  private:
   bool GetVideoInfo(bool Opened);
@@ -377,7 +439,17 @@ class TIFOData {
   void RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Format, const uint8_t* Data, int64_t Count);
   int64_t PrivateAudioWriter(const TPacket& P, int32_t HeaderBytes, uint32_t BaseId, const char* Extension,
                              int32_t Format);
-  std::string SubpicCacheKey_;
+  // What the subpicture file name was last built from: it is rebuilt only when
+  // one of these changes, not for every packet.
+  struct TSubpicNameKey {
+    uint32_t VobId = 0, CellId = 0, UnitCount = 0;
+    uint8_t Sub = 0;
+    bool Valid = false;
+    bool operator==(const TSubpicNameKey&) const = default;
+  };
+  TSubpicNameKey subpicKey_;
+  std::string subpicNamePart_;
+  void RefreshSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, uint8_t Sub, uint8_t Sid);
 };
 
 // ---- classification of (stream id, substream id) ----

@@ -36,8 +36,8 @@ void EnsureFolder(const std::string& Folder) {
 std::string TIFOData::DomainNumber() const {
   if (Form.LooseEvo) return Pad3(static_cast<uint32_t>(VtsNumber));
   // "hv001i01.IFO": the three digits before "i01.IFO".
-  if (DomainFileName.size() < 9) return "000";
-  return DomainFileName.substr(DomainFileName.size() - 9, 3);
+  if (DomainFileName.size() < 10) return "000";
+  return DomainFileName.substr(DomainFileName.size() - 10, 3);
 }
 
 int32_t TIFOData::DomainNumberValue() const {

@@ -45,6 +45,15 @@ void TIFOData::ResetSubpictureUnits() {
   for (int id = kFirstSubpictureId; id <= kLastSubpictureId; ++id) SubpictureUnitCount[static_cast<size_t>(id)] = 1;
 }
 
+void TIFOData::RefreshSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, uint8_t Sub, uint8_t Sid) {
+  const TSubpicNameKey key{Vob, CellIdArg, SubpictureUnitCount[Sub], Sub, true};
+  if (key == subpicKey_ && subpicNamePart_ == NamePart && !Cell.CellChanged) return;
+  BuildSubpictureFileName(Vob, CellIdArg, false, false, Sub, Sid);
+  Cell.CellChanged = false;
+  subpicKey_ = key;
+  subpicNamePart_ = NamePart;
+}
+
 void TIFOData::AddSeenStream(uint32_t StreamId, uint32_t SubstreamId) {
   for (const auto& s : SeenStreams)
     if (s.StreamId == StreamId && s.SubstreamId == SubstreamId) return;
@@ -257,9 +266,9 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   // ---- dispatch ----
   if (IsSubpictureStream(sid, sub)) {
     if (AngleNumber > 0)
-      BuildSubpictureFileName(VobId, CellId, false, false, sub, sid);
+      RefreshSubpictureFileName(VobId, CellId, sub, sid);
     else
-      BuildSubpictureFileName(PgcVobId, PgcCellId, false, false, sub, sid);
+      RefreshSubpictureFileName(PgcVobId, PgcCellId, sub, sid);
   }
   if (PtsDtsFlags >= 2) FinishCell(sid, sub);
   const uint8_t kind = static_cast<uint8_t>(AngleNumber);

@@ -73,6 +73,10 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   else
     name = OutputBase + NamePart + Suffix;
   rec.FileName = name;
+  // Records that name one file (the angles of a loose EVO file, all named after
+  // it) write through the one stream that holds it, so its bytes stay in the
+  // order they came.
+  if (SharedOutput(rec)) return;
   if (!EnsureParentFolder(name)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + name);
     OutputFailed = true;
@@ -94,7 +98,15 @@ void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int6
     }
     return;
   }
-  if (!Record.Stream || Record.Stream->Write(Data, Count) != Count) OutputFailed = true;
+  core::TVobFileStream* stream = Record.Stream ? Record.Stream.get() : SharedOutput(Record);
+  if (!stream || stream->Write(Data, Count) != Count) OutputFailed = true;
+}
+
+core::TVobFileStream* TIFOData::SharedOutput(const core::TVobStream& Record) {
+  if (Record.FileName.empty()) return nullptr;
+  for (auto& r : StreamTable.Streams)
+    if (&r != &Record && r.Stream && r.FileName == Record.FileName) return r.Stream.get();
+  return nullptr;
 }
 
 // ---- video ----
