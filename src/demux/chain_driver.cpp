@@ -152,22 +152,13 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
 
     EvoFileName = next;
     EvoBaseName = EvoFileName;
-    if (!next.empty()) {
-      // Between two files of a chain the outputs are closed and kept for the
-      // chain's end; the next file appends to them.
-      StreamTable.CloseAll(core::TCloseMode::KeepUnfinished);
-    } else {
-      bool finished = true;
-      StreamTable.CloseAll(core::TCloseMode::Finish, &finished);
-      ok &= finished;
-    }
+    // Between two files of a chain the outputs are closed and kept for the
+    // chain's end; the next file appends to them.
+    ok &= CloseOutputs(next.empty() ? core::TCloseMode::Finish : core::TCloseMode::KeepUnfinished);
     if (stopped) break;
   }
-  if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0) {
-    bool finished = true;
-    StreamTable.CloseAll(core::TCloseMode::Finish, &finished);
-    ok &= finished;
-  }
+  if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0 || !IndexFiles.empty())
+    ok &= CloseOutputs(core::TCloseMode::Finish);
   Form.Abort = static_cast<uint8_t>(Form.Abort | StopFlag);
   return ok && !OutputFailed;
 }

@@ -140,9 +140,13 @@ TIFOData::~TIFOData() {
 }
 
 void TIFOData::Release() {
+  for (auto& f : IndexFiles)
+    if (f.Stream) f.Stream->Close();
+  IndexFiles.clear();
   for (auto& r : StreamTable.Streams)
     if (r.Stream) r.Stream->Close();
   StreamTable.CloseAll(core::TCloseMode::KeepUnfinished);
+  std::fill(registered_.begin(), registered_.end(), 0);
   if (InputStream) InputStream->Close();
   InputStream.reset();
 }

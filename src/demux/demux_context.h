@@ -281,8 +281,9 @@ class TIFOData {
   uint8_t StopFlag = 0;
 
   // ---- the pack in hand ----
-  // The one pack buffer: every pack is read into it whole and parsed in place.
-  std::array<uint8_t, kPackSize> PayloadBuffer{};
+  // The pack in hand: read whole, straight from the input's read-ahead where it
+  // can be, and parsed in place; the payload fields address it.
+  const uint8_t* Pack = nullptr;
   int32_t PackLength = 0;      // bytes of the pack that were read
   int32_t PackCursor = 0;      // the next unparsed byte of the pack
   int32_t PackHeaderLength = kPackHeaderSize;  // 14 + stuffing
@@ -386,6 +387,21 @@ class TIFOData {
   int64_t MlpWriter(const TPacket& P);
   void OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub);
   double StreamStartTime() const;
+  // The ".dat" index files of the chain, kept open while a file of it is read.
+  struct TIndexFile {
+    std::string Name;
+    std::unique_ptr<core::TVobFileStream> Stream;
+  };
+  std::vector<TIndexFile> IndexFiles;
+  // Closes the chain's outputs: kept for the chain's end between two of its
+  // files, finished at its end. False when an output lost bytes.
+  bool CloseOutputs(core::TCloseMode Mode);
+  // The first time the context touches an output name, a file of that name left
+  // by an earlier run is removed, so that the run's output starts empty; later
+  // opens append to it. True the first time.
+  bool FirstTouch(const std::string& FileName);
+  // The buffer of a new output: 0 for the setting's size.
+  int64_t OutputBufferSize() const;
   // The open stream of another record that writes the same file, or nil.
   core::TVobFileStream* SharedOutput(const core::TVobStream& Record);
   // Appends Count bytes of the pack buffer to the record's output.
@@ -448,6 +464,13 @@ class TIFOData {
     bool operator==(const TSubpicNameKey&) const = default;
   };
   TSubpicNameKey subpicKey_;
+  std::vector<std::string> touched_;  // output names opened by this context
+  // Per (stream id, substream id): the pair is in SeenStreams; and the stream
+  // table holds a record for it of kind (value - 1), so that a packet of a known
+  // stream does not walk the table. Both only grow until the table is emptied.
+  std::vector<bool> seenMask_ = std::vector<bool>(65536);
+  std::vector<uint16_t> registered_ = std::vector<uint16_t>(65536);
+  void RegisterStream(uint8_t Sid, uint8_t Sub, uint8_t Kind);
   std::string subpicNamePart_;
   void RefreshSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, uint8_t Sub, uint8_t Sid);
 };

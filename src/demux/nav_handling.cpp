@@ -356,6 +356,7 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   const std::string file = OutputBase + NamePart + ".hlt2";
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
+  FirstTouch(file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + file);
     OutputFailed = true;

@@ -55,9 +55,17 @@ void TIFOData::RefreshSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, uint8
 }
 
 void TIFOData::AddSeenStream(uint32_t StreamId, uint32_t SubstreamId) {
-  for (const auto& s : SeenStreams)
-    if (s.StreamId == StreamId && s.SubstreamId == SubstreamId) return;
+  const size_t key = ((StreamId & 0xFF) << 8) | (SubstreamId & 0xFF);
+  if (seenMask_[key]) return;
+  seenMask_[key] = true;
   SeenStreams.push_back({StreamId, SubstreamId});
+}
+
+void TIFOData::RegisterStream(uint8_t Sid, uint8_t Sub, uint8_t Kind) {
+  uint16_t& known = registered_[static_cast<size_t>(Sid << 8 | Sub)];
+  if (known == Kind + 1u) return;
+  if (!StreamTable.Exists(Sid, Sub, Kind)) StreamTable.Add(Sid, Sub, Kind);
+  known = static_cast<uint16_t>(Kind + 1u);
 }
 
 void TIFOData::AddVobId(uint32_t Vob) {
@@ -83,7 +91,7 @@ int32_t TIFOData::ProcessPack(bool Finish) {
     DemuxPES(true);
     return 0;
   }
-  const int64_t got = InputStream ? InputStream->Read(PayloadBuffer.data(), kPackSize) : 0;
+  const int64_t got = InputStream ? InputStream->ReadInPlace(Pack, kPackSize) : 0;
   PackLength = static_cast<int32_t>(got);
   if (got == 0) {
     if (InputStream && InputStream->ReadFailed)
@@ -97,13 +105,13 @@ int32_t TIFOData::ProcessPack(bool Finish) {
                   std::to_string(got) + " bytes; it is skipped. Pack Number: " + std::to_string(PackNumber));
     return static_cast<int32_t>(got);
   }
-  const uint32_t code = core::ReadBE32(PayloadBuffer.data());
+  const uint32_t code = core::ReadBE32(Pack);
   if (code != kPackStartCode) {
     Form.LogError(std::string(core::msg::MPEGIsNotCorrectStartCode) + std::to_string(code) +
                   ", Pack Number: " + std::to_string(PackNumber));
     return kPackSize;
   }
-  const int32_t stuffing = PayloadBuffer[13] & 7;
+  const int32_t stuffing = Pack[13] & 7;
   PackHeaderLength = kPackHeaderSize + stuffing;
   const int32_t limit = kPackSize - PackHeaderLength;
   PackCursor = PackHeaderLength;
@@ -136,7 +144,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   const int32_t start = PackCursor;
   const int32_t avail = kPackSize - start;
   if (avail < kMinPacketBytes) return 0;
-  const uint8_t* p = PayloadBuffer.data() + start;
+  const uint8_t* p = Pack + start;
   if (p[0] != 0 || p[1] != 0 || p[2] != 1) {
     Form.LogError("No packet start code at byte " + std::to_string(start) +
                   "; the rest of the pack is skipped. Pack Number: " + std::to_string(PackNumber));
@@ -159,7 +167,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   PackCursor = end;
 
   if (sid == kSystemHeaderId) return total;  // its entries are not needed; its length bounds it
-  if (sid != kPrivateStream1 && !StreamTable.Exists(sid, 0, 0)) StreamTable.Add(sid, 0, 0);
+  if (sid != kPrivateStream1) RegisterStream(sid, 0, 0);
   if (IsDroppedStream(sid)) return total;
 
   if (sid == kPrivateStream2) {
@@ -213,9 +221,9 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   uint8_t sub = 0;
   if (PtsDtsFlags >= 2) {
     if (!take(5)) return dropHeader("holds no room for its time stamp");
-    LastPts = core::PtsToLow32(h);
     LastPtsTicks = core::PtsToTicks(h);
-    LastPtsMs = core::PtsToMilliseconds(h);
+    LastPts = static_cast<uint32_t>(LastPtsTicks);
+    LastPtsMs = static_cast<double>(LastPtsTicks) / 90.0;
     if (video) {
       VideoPtsMs = LastPtsMs;
       VideoPtsSeen = 1;
@@ -256,11 +264,11 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   int32_t payloadStart = start + 9 + headerLength;
   if (sid == kPrivateStream1) {
     if (payloadStart >= end) return dropHeader("has no substream byte");
-    sub = PayloadBuffer[static_cast<size_t>(payloadStart)];
+    sub = Pack[payloadStart];
     ++payloadStart;
   } else if (sid != kExtendedStreamId && !IsMpegAudioStream(sid, 0)) {
     // Video: the first payload byte stands as the substream byte and is written.
-    sub = payloadStart < end ? PayloadBuffer[static_cast<size_t>(payloadStart)] : 0;
+    sub = payloadStart < end ? Pack[payloadStart] : 0;
   }
 
   // ---- dispatch ----
@@ -273,7 +281,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   if (PtsDtsFlags >= 2) FinishCell(sid, sub);
   const uint8_t kind = static_cast<uint8_t>(AngleNumber);
   const uint8_t key = ((sid >= 0xE0 && sid <= 0xE3) || IsMpegAudioStream(sid, 0)) ? 0 : sub;
-  if (!StreamTable.Exists(sid, key, kind)) StreamTable.Add(sid, key, kind);
+  RegisterStream(sid, key, kind);
 
   TPacket packet;
   packet.Sid = sid;

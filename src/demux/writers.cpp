@@ -82,8 +82,9 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
     OutputFailed = true;
     return;
   }
+  FirstTouch(name);
   if (IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc && ForSubpicture) return;
-  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this);
+  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this, OutputBufferSize());
   rec.Stream->FinishSup = SupToImages != 0;
   rec.Stream->FinishPcm = PcmToWav != 0;
   if (!rec.Stream->IsOpen()) OutputFailed = true;
@@ -100,6 +101,38 @@ void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int6
   }
   core::TVobFileStream* stream = Record.Stream ? Record.Stream.get() : SharedOutput(Record);
   if (!stream || stream->Write(Data, Count) != Count) OutputFailed = true;
+}
+
+int64_t TIFOData::OutputBufferSize() const {
+  // The first outputs of a context write in large blocks, which costs the file
+  // system least; past them the setting's size keeps the memory bounded however
+  // many streams and angles a domain has.
+  constexpr size_t kLargeOutputs = 8;
+  constexpr int64_t kLargeBuffer = 1 << 20;
+  if (Form.Options.MemoryManager != 1) return 0;
+  size_t open = IndexFiles.size();
+  for (const auto& r : StreamTable.Streams) open += r.Stream ? 1 : 0;
+  return open < kLargeOutputs ? kLargeBuffer : 0;
+}
+
+bool TIFOData::FirstTouch(const std::string& FileName) {
+  if (std::find(touched_.begin(), touched_.end(), FileName) != touched_.end()) return false;
+  touched_.push_back(FileName);
+  std::error_code ec;
+  std::filesystem::remove(FileName, ec);
+  return true;
+}
+
+bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
+  bool ok = true;
+  for (auto& f : IndexFiles)
+    if (f.Stream && !f.Stream->Close()) ok = false;
+  IndexFiles.clear();
+  bool finished = true;
+  StreamTable.CloseAll(Mode, &finished);
+  std::fill(registered_.begin(), registered_.end(), 0);
+  if (!ok) OutputFailed = true;
+  return ok && finished;
 }
 
 core::TVobFileStream* TIFOData::SharedOutput(const core::TVobStream& Record) {
@@ -126,7 +159,7 @@ int64_t TIFOData::VideoWriter(const TPacket& P) {
     rec->IsNew = false;
     opened = true;
   }
-  const uint8_t* data = PayloadBuffer.data() + P.PayloadStart;
+  const uint8_t* data = Pack + P.PayloadStart;
   const int64_t count = P.End - P.PayloadStart;
   // An MPEG-2 sequence header in a timed packet gives the picture and the rate.
   if (PtsDtsFlags > 0 && count >= 12 && data[0] == 0 && data[1] == 0 && data[2] == 1 && data[3] == 0xB3) {
@@ -205,7 +238,7 @@ int64_t TIFOData::SubpictureWriter(const TPacket& P) {
   rec->Kind = static_cast<uint8_t>(AngleNumber);
   GetSubpictureInfo(P.Sub, opened);
   const int64_t count = P.End - P.PayloadStart;
-  WriteToRecord(*rec, PayloadBuffer.data() + P.PayloadStart, count, byName);
+  WriteToRecord(*rec, Pack + P.PayloadStart, count, byName);
   return count;
 }
 
@@ -265,17 +298,33 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
     offset = rec.Stream->BytesWritten;
   const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(rec.FileName));
   const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
-  if (!subpic::AppendSubpictureToSup(Form, Form, SubPicBase, dat, Unit, Sub, folder, static_cast<uint64_t>(offset),
-                                     Delays.SubpictureMs, DomainIndex, DomainNumberValue(), prefix))
-    OutputFailed = true;
   ++SubpictureUnitCount[Sub];
+  subpic::TSupIndexRecord record;
+  if (!subpic::MakeSupIndexRecord(Form, dat, Unit, Sub, folder, static_cast<uint64_t>(offset), Delays.SubpictureMs,
+                                  DomainIndex, DomainNumberValue(), prefix, record)) {
+    OutputFailed = true;
+    return;
+  }
+  // The index stays open while the chain's file is read: one record per unit
+  // would otherwise open and close it every time.
+  auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
+  if (it == IndexFiles.end()) {
+    FirstTouch(dat);
+    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+                                                                  core::TVobFileStream::kAppendBufferSmall)});
+    it = IndexFiles.end() - 1;
+    if (std::find(Form.DatFiles.begin(), Form.DatFiles.end(), dat) == Form.DatFiles.end()) Form.DatFiles.push_back(dat);
+  }
+  uint8_t bytes[subpic::kSupIndexRecordSize];
+  subpic::EncodeSupIndexRecord(record, bytes);
+  if (it->Stream->Write(bytes, sizeof bytes) != static_cast<int64_t>(sizeof bytes)) OutputFailed = true;
 }
 
 // ---- audio ----
 
 int64_t TIFOData::PrivateAudioWriter(const TPacket& P, int32_t HeaderBytes, uint32_t BaseId, const char* Extension,
                                      int32_t Format) {
-  const uint8_t* header = PayloadBuffer.data() + P.PayloadStart;
+  const uint8_t* header = Pack + P.PayloadStart;
   if (P.End - P.PayloadStart < HeaderBytes) {
     Form.LogError("Audio packet of substream " + disc::IntToHexLower(P.Sub, 2) +
                   " is shorter than its header; it is dropped. Pack Number: " + std::to_string(PackNumber));
@@ -307,7 +356,7 @@ int64_t TIFOData::PrivateAudioWriter(const TPacket& P, int32_t HeaderBytes, uint
       rec->Stream->LpcmSampleRate = Lpcm.SampleRate;
     }
   }
-  const uint8_t* data = PayloadBuffer.data() + Payload.PayloadOffset;
+  const uint8_t* data = Pack + Payload.PayloadOffset;
   WriteToRecord(*rec, data, Payload.PayloadLength, false);
   rec->CutKey = VobId & 0xFF;
   rec->CellId = CellId;
@@ -342,7 +391,7 @@ int64_t TIFOData::MpegAudioWriter(const TPacket& P) {
     rec->IsNew = false;
     newFile = true;
   }
-  const uint8_t* data = PayloadBuffer.data() + used;
+  const uint8_t* data = Pack + used;
   WriteToRecord(*rec, data, count, false);
   rec->CutKey = VobId & 0xFF;
   rec->CellId = CellId;
