@@ -27,7 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr int kRounds = 4;
+constexpr int kRounds = 6;
 
 uint64_t BenchBytes() {
   const char* v = std::getenv("TESS_BENCH_BYTES");

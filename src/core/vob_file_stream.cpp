@@ -174,14 +174,26 @@ int64_t TVobFileStream::Write(const void* Source, int64_t Count) {
     return 0;
   }
   if (!writeBuffered_ || bufferSize_ == 0) return WriteDirect(Source, Count);
-  if (bufferSize_ - bufferPos_ < Count) {
+  // More than the buffer holds goes to the file whole, after what was waiting.
+  if (Count > bufferSize_) {
     FlushBuffer();
-    // More than the buffer holds goes to the file whole, after what was waiting.
-    if (Count > bufferSize_) return WriteDirect(Source, Count);
+    return WriteDirect(Source, Count);
   }
-  std::memcpy(buffer_.data() + bufferPos_, Source, static_cast<size_t>(Count));
-  bufferPos_ += Count;
-  BytesWritten += Count;
+  // The buffer is filled to its end before it is written, so that the file is
+  // written in whole buffers at multiples of the buffer size: whole pages for
+  // the file system, none of them touched twice. A full buffer waits for the
+  // next write.
+  const auto* src = static_cast<const uint8_t*>(Source);
+  int64_t left = Count;
+  while (left > 0) {
+    if (bufferPos_ == bufferSize_) FlushBuffer();
+    const int64_t n = std::min(left, bufferSize_ - bufferPos_);
+    std::memcpy(buffer_.data() + bufferPos_, src, static_cast<size_t>(n));
+    bufferPos_ += n;
+    BytesWritten += n;
+    src += n;
+    left -= n;
+  }
   return Count;
 }
 

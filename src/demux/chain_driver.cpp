@@ -108,15 +108,19 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     int64_t position = 0;
     int64_t shownPercent = -1;
     TTimeCode shownTime{0xFF, 0, 0, 0};
+    // The bar, the labels and the message pump are served every few packs: a
+    // stop still takes effect within microseconds, and the packs go by without
+    // the window's work.
+    constexpr int64_t kPacksPerRefresh = 16;
     for (;;) {
       last = ProcessPack(false);
       ++PackNumber;
       if (last == 0) break;
       ++position;
+      if (position % kPacksPerRefresh != 0) continue;
       bar->SetPosition(position);
       const int64_t percent = sectors > 0 ? platform::RoundEven(static_cast<double>(position) / sectors * 100) : 0;
       if (Form.MainWindow) {
-        // The labels change far less often than packs go by.
         if (percent != shownPercent) Form.MainWindow->CurProcent = std::to_string(percent) + " %";
         if (!(CellTime == shownTime)) {
           Form.MainWindow->CellIdValue = core::TimeCodeToText(CellTime);
@@ -129,6 +133,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       Form.ProcessMessages();
       if (StopFlag || Form.Aborted()) break;
     }
+    bar->SetPosition(position);
     if (InputStream->ReadFailed) ok = false;
     SavedNavRecord = NavRecord;
     const bool stopped = StopFlag != 0 || Form.Aborted();

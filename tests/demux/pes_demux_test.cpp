@@ -95,7 +95,7 @@ struct DemuxRun {
   }
   void Finish() {
     Ctx->ProcessPack(true);
-    Ctx->StreamTable.CloseAll(core::TCloseMode::Finish);
+    Ctx->CloseOutputs(core::TCloseMode::Finish);
   }
   // The error lines (red) of the run.
   std::vector<std::string> Errors() const {
