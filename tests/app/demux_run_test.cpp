@@ -223,6 +223,11 @@ TEST_F(DemuxRun, StopInTheMiddleLeavesEveryOutputClosed) {
   }
   EXPECT_GT(files, 3);
   EXPECT_FALSE(fs::exists(Dir("out-stop/VTS_002"))) << "nothing after the stop";
+  // The first cell of the angle block (VOB 2) is an angle cell: angle 1.
+  int angles = 0;
+  for (const auto& e : p.Form.VideoStreams)
+    if (e.Name == "t001_v002c001_e0") angles = e.AngleNumber;
+  EXPECT_EQ(angles, 1);
 }
 
 // Sources that cannot be read are one error line and exit 1; nothing is written.
@@ -236,6 +241,17 @@ TEST_F(DemuxRun, UnreadableSourcesFailWithOneLine) {
     EXPECT_EQ(RunTessaline({"demux", source, Dir("out-bad"), "--settings", Dir("settings.ini")}), 1);
     EXPECT_FALSE(fs::exists(Dir("out-bad/VMG")));
   }
+  // Outputs that cannot be created (a file stands where title set 1's folder
+  // goes) end the run with an error, not with the success line.
+  fs::create_directories(Dir("out-blocked"));
+  test::WriteFileBytes(Dir("out-blocked/VTS_001"), {1});
+  EXPECT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-blocked"), "--vts", "1", "--settings", Dir("settings.ini"),
+                          "--set", "AutoSaveLog=2"}),
+            1);
+  const auto log = test::ReadFileBytes(Dir("out-blocked/Tessaline.log"));
+  const std::string text(log.begin(), log.end());
+  EXPECT_NE(text.find("Demuxing or script generation is failure!"), std::string::npos);
+  EXPECT_EQ(text.find("All operations were completed successfully!"), std::string::npos);
 }
 
 }  // namespace

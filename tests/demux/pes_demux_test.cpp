@@ -7,6 +7,7 @@
 
 #include "core/byte_order.h"
 #include "demux/demux_context.h"
+#include "disc/highlights.h"
 #include "demux_support.h"
 
 namespace tess::demux {
@@ -245,6 +246,59 @@ TEST(PesDemux, CountsNavigationPacketsAndStreams) {
   EXPECT_EQ(run.Ctx->SeenStreams[1].SubstreamId, 0u);
   EXPECT_TRUE(test::ReadFileBytes(run.Output("_c0.mpa")) == std::vector<uint8_t>({0xFF, 0xFD, 0x90, 0x00}));
   EXPECT_FALSE(std::filesystem::exists(run.Output("_80.ac3"))) << "substream 0x80 has no writer";
+}
+
+}  // namespace
+}  // namespace tess::demux
+
+namespace tess::demux {
+namespace {
+
+// A navigation pack with highlight information becomes one ".hlt2" record; the
+// same highlight again is dropped, and a button count past what the record
+// holds is cut to it.
+TEST(PesDemux, HighlightsOfANavigationPackAreWrittenOnce) {
+  test::TempDir dir;
+  std::vector<uint8_t> pci(6 + 1 + 790, 0), dsi(6 + 1 + 40, 0);
+  pci[2] = dsi[2] = 1, pci[3] = dsi[3] = 0xBF;
+  core::WriteBE16(pci.data() + 4, static_cast<uint16_t>(pci.size() - 6));
+  core::WriteBE16(dsi.data() + 4, static_cast<uint16_t>(dsi.size() - 6));
+  uint8_t* hl = pci.data() + 7 + 96;
+  core::WriteBE16(hl, 1);            // new highlight
+  core::WriteBE32(hl + 2, 90000);    // start
+  core::WriteBE32(hl + 6, 180000);   // end
+  hl[14] = 0x10 | 4;                 // one button group, wide
+  hl[17] = 40;                       // buttons: more than the record holds
+  const uint8_t button[10] = {0x40 | 6, 0x40 | 2, 0x58, 0xC0 | 3, 0x20 | 1, 0x2C, 1, 2, 3, 4};
+  std::copy(button, button + 10, pci.data() + 7 + 142);
+  dsi[6] = 1;
+  core::WriteBE16(dsi.data() + 7 + 24, 1);
+  dsi[7 + 27] = 1;
+  std::vector<uint8_t> file;
+  for (int i = 0; i < 2; ++i) {
+    const auto p = Pack({pci, dsi});
+    file.insert(file.end(), p.begin(), p.end());
+  }
+  test::WriteFileBytes(dir.File("menu.evo"), file);
+  DemuxRun run(dir.File("menu.evo"), dir.File("out"));
+  const auto hlt = test::ReadFileBytes(run.Output(".hlt2"));
+  ASSERT_EQ(hlt.size(), 4 + disc::kHighlightItemSize + 36 * disc::kHighlightButtonSize);
+  EXPECT_EQ(core::ReadLE32(hlt.data()), 1u);
+  uint8_t count = 0;
+  const auto item = disc::HighlightItemFromBytes(hlt.data() + 4, count);
+  EXPECT_EQ(count, 36);
+  EXPECT_EQ(item.StartTime, 90000u);
+  EXPECT_EQ(item.EndTime, 180000u);
+  const auto b = disc::HighlightButtonFromBytes(hlt.data() + 4 + disc::kHighlightItemSize);
+  EXPECT_EQ(b.ColourSet, 1u);
+  EXPECT_EQ(b.AutoAction, 3);
+  EXPECT_EQ(b.Rects[0].XStart, 6 * 16 + 4);
+  EXPECT_EQ(b.Rects[0].XEnd, 2 * 256 + 0x58);
+  EXPECT_EQ(b.Rects[0].YStart, 3 * 16 + 2);
+  EXPECT_EQ(b.Rects[0].YEnd, 1 * 256 + 0x2C);
+  EXPECT_EQ(b.Rects[2].XEnd, b.Rects[0].XEnd) << "one group: its rectangle serves every display mode";
+  EXPECT_EQ(b.Up, 1);
+  EXPECT_EQ(b.Right, 4);
 }
 
 }  // namespace
