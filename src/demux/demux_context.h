@@ -465,6 +465,9 @@ class TIFOData {
   };
   TSubpicNameKey subpicKey_;
   std::vector<std::string> touched_;  // output names opened by this context
+  uint32_t namedVob_ = 0, namedCell_ = 0;  // what NamePart was last built for
+  bool namedValid_ = false;
+  void RefreshNamePart();
   // Per (stream id, substream id): the pair is in SeenStreams; and the stream
   // table holds a record for it of kind (value - 1), so that a packet of a known
   // stream does not walk the table. Both only grow until the table is emptied.

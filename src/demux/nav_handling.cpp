@@ -217,6 +217,15 @@ void TIFOData::ChangeCell() {
   Cell.CellFirstVideoMs = Scout ? Scout->CellStartMs(VobId, CellId) : 0;
 }
 
+void TIFOData::RefreshNamePart() {
+  // Every navigation pack names its cell; the name changes only with the cell.
+  if (namedValid_ && namedVob_ == VobId && namedCell_ == CellId) return;
+  NamePart = BuildNamePart(VobId, CellId);
+  namedVob_ = VobId;
+  namedCell_ = CellId;
+  namedValid_ = true;
+}
+
 void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
   const bool titles = IsTitleDomain();  // of the context, before the lookup below
   PreviousPgc = CurrentPgc;
@@ -250,7 +259,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
   const bool sameCell = VobId == PgcVobId && CellId == PgcCellId;
   if ((sameCell || AngleNumber != 0) && !Cell.ChangePending) {
     CellNamingNow = (titles && ByCell) ? 0 : 1;
-    NamePart = BuildNamePart(VobId, CellId);
+    RefreshNamePart();
   } else {
     Cell.CellChanged = true;
     if (CutsAudioAtVobStart() && CellId == 1) {
@@ -281,7 +290,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
       if (vobChanged) CellStartTime = {};
       ChangeCell();
     }
-    NamePart = BuildNamePart(VobId, CellId);
+    RefreshNamePart();
     PgcVobId = static_cast<uint16_t>(VobId);
     PgcCellId = CellId;
     Form.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::FoundVobID) + std::to_string(PgcVobId) +
