@@ -131,7 +131,7 @@ void SaveRunLog(TForm1& Form, core::RunEnd How) {
 // The title sets (0 = the video manager) or list positions the source offers.
 std::vector<int> AvailableMarks(const TForm1& Form, const SourceSelection& Source) {
   std::vector<int> out;
-  if (Source.Kind == SourceKind::LooseEvo) {
+  if (Source.Kind == SourceKind::LooseEvo || Source.Kind == SourceKind::AdvancedContent) {
     for (size_t i = 1; i <= Source.EvoFiles.size(); ++i) out.push_back(static_cast<int>(i));
     return out;
   }
@@ -265,7 +265,7 @@ int RunCommandLine(int argc, char** argv) {
       std::string list;
       for (int a : available) list += (list.empty() ? "" : ", ") + std::to_string(a);
       terminal.Finish();
-      const std::string what = source.Kind == SourceKind::LooseEvo ? "list position " : "title set ";
+      const std::string what = source.Kind == SourceKind::StandardContent ? "title set " : "list position ";
       return Usage(("--vts " + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
                     (list.empty() ? "none" : list))
                        .c_str());
@@ -273,7 +273,8 @@ int RunCommandLine(int argc, char** argv) {
     std::vector<state::TVTSListForm::Row> rows;
     for (int n = 1; n <= 100; ++n) {
       bool chosen = false;
-      for (int m : marks) chosen |= (source.Kind == SourceKind::LooseEvo ? m == n : m + 1 == n);
+      const bool byPosition = source.Kind == SourceKind::LooseEvo || source.Kind == SourceKind::AdvancedContent;
+      for (int m : marks) chosen |= (byPosition ? m == n : m + 1 == n);
       rows.push_back({n, true, chosen, chosen, false});
     }
     form->VTSListForm.ApplyOK(rows);

@@ -8,6 +8,8 @@
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
+#include "demux/chain_driver.h"
+#include "demux/demux_context.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
 
@@ -54,38 +56,134 @@ void AddChartPoint(TForm1& Form, const std::string& file) {
       {platform::ToLowerAscii(platform::ExtractFileName(file)), ec ? 0.0 : static_cast<double>(size), 0});
 }
 
-// Maps the cells of one domain's chain and keeps the map for the domain.
-bool ScanDomain(TForm1& Form, const std::string& FirstFile, int32_t Number, int32_t Kind) {
-  auto scout = disc::TVobScaut::Create(FirstFile);
-  const disc::TScanEnd end = scout->Scan(Form, Form, Form.StatusProgress);
-  disc::RegisterVobScout(Form, Number, scout, Kind);
-  return end != disc::TScanEnd::ReadError;
+// A demux context for one domain of the loaded disc, set up as the run wants it.
+std::unique_ptr<demux::TIFOData> MakeContext(TForm1& Form, int32_t Index, int32_t Kind, const std::string& Folder) {
+  auto ctx = std::make_unique<demux::TIFOData>(Form, Index, Kind);
+  ctx->OutputBase = platform::IncludeTrailingSlash(Folder);
+  ctx->SetProgressBar(Form.MainWindow ? &Form.MainWindow->CurrentProgress : &Form.StatusProgress);
+  // Menu subpictures become one picture per unit; title subpictures are kept
+  // one file per stream with an index of their units, unless the settings ask
+  // for pictures there too.
+  ctx->SupToImages = (Kind == disc::kDomainTitles && Form.Options.TitleMakeSup) ? 0 : 1;
+  ctx->PcmToWav = 1;
+  return ctx;
 }
 
-// The run's first step: every chosen domain's EVO chain is mapped into its cells.
-bool ScanSource(TForm1& Form, const SourceSelection& Source) {
-  bool ok = true;
-  if (Source.Kind == SourceKind::LooseEvo) {
-    for (size_t i = 0; i < Source.EvoFiles.size() && !Form.Abort; ++i)
-      if (Form.VTSListForm.DemuxMarked(i + 1)) ok &= ScanDomain(Form, Source.EvoFiles[i], 0, disc::kDomainTitles);
-    return ok;
+// Runs one domain's chain; a failure of any kind ends it with an error line.
+template <class Step>
+bool RunDomain(TForm1& Form, demux::TIFOData& Ctx, Step&& DoStep) {
+  Form.CurrentDemux = &Ctx;
+  bool ok = false;
+  try {
+    ok = DoStep();
+  } catch (const std::exception& e) {
+    Form.LogError(std::string(core::msg::ErrorInFile) + Ctx.EvoFileName + ": " + e.what());
   }
-  for (int32_t i = 0; i < Form.TitleSetCount && !Form.Abort; ++i) {
+  Form.CurrentDemux = nullptr;
+  return ok;
+}
+
+void LogStartingDomain(TForm1& Form, bool Titles, int32_t Number, size_t Mark) {
+  const bool audio = Mark < Form.VTSListForm.AudioCorrectionMark.size() && Form.VTSListForm.AudioCorrectionMark[Mark];
+  const bool main = Mark < Form.VTSListForm.MainModeMark.size() && Form.VTSListForm.MainModeMark[Mark];
+  for (const std::string& line : Form.InfoForm.LogStartingVts(Titles, Number, audio, main))
+    Form.Log(core::kLogInfo, line);
+}
+
+// Standard Content: every title set marked in the list, the video manager
+// first; its menus, then its titles.
+bool DemuxDisc(TForm1& Form, const std::string& Folder) {
+  bool ok = true;
+  for (int32_t i = 0; i < Form.TitleSetCount && !Form.Aborted(); ++i) {
     const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
-    if (rec.Kind == disc::ifoUnknown || !Form.VTSListForm.DemuxMarked(static_cast<size_t>(rec.TitleSetNumber) + 1))
+    const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
+    if (rec.Kind == disc::ifoUnknown || !Form.VTSListForm.DemuxMarked(mark)) continue;
+    if (rec.Kind == disc::ifoVMG) {
+      for (const bool firstPlay : {true, false}) {
+        if (Form.Aborted()) break;
+        auto ctx = MakeContext(Form, i, disc::kDomainMenus, Folder);
+        ok &= RunDomain(Form, *ctx, [&] { return ctx->DemuxMenus(firstPlay); });
+      }
       continue;
-    for (const std::string& f : TitleSetEvoFiles(Form, i)) {
-      if (Form.Abort) break;
-      const std::string name = platform::ToLowerAscii(platform::ExtractFileName(f));
-      const bool menu = disc::IsMenuEvoFileName(name);
-      // A title chain is scanned once, from its first file.
-      if (!menu && name.size() >= 8 && name.substr(name.size() - 6) != "01.evo" &&
-          disc::HasVobScout(Form, rec.TitleSetNumber, disc::kDomainTitles))
-        continue;
-      ok &= ScanDomain(Form, f, rec.TitleSetNumber, menu ? disc::kDomainMenus : disc::kDomainTitles);
     }
+    LogStartingDomain(Form, false, rec.TitleSetNumber, mark);
+    auto menus = MakeContext(Form, i, disc::kDomainMenus, Folder);
+    ok &= RunDomain(Form, *menus, [&] { return menus->DemuxMenus(false); });
+    menus.reset();
+    if (Form.Aborted()) break;
+    LogStartingDomain(Form, true, rec.TitleSetNumber, mark);
+    auto titles = MakeContext(Form, i, disc::kDomainTitles, Folder);
+    titles->ByCell = mark < Form.VTSListForm.MainModeMark.size() ? Form.VTSListForm.MainModeMark[mark] : 0;
+    ok &= RunDomain(Form, *titles, [&] { return titles->DemuxTitles(); });
   }
   return ok;
+}
+
+// The source lies inside Folder.
+bool HoldsSource(const std::string& Folder, const SourceSelection& Source) {
+  std::error_code ec;
+  const fs::path root = fs::weakly_canonical(fs::path(Folder), ec);
+  std::vector<std::string> paths = Source.EvoFiles;
+  if (!Source.IFOFile.empty()) paths.push_back(Source.IFOFile);
+  if (!Source.VTIFile.empty()) paths.push_back(Source.VTIFile);
+  for (const std::string& p : paths) {
+    const fs::path c = fs::weakly_canonical(fs::path(p), ec);
+    const auto rel = c.lexically_relative(root);
+    if (!rel.empty() && *rel.begin() != "..") return true;
+  }
+  return false;
+}
+
+// The output folder: a non-empty one is deleted only when the answer is yes;
+// otherwise the run goes on in it and only the files of an earlier run are
+// cleaned away. False when the run cannot go on.
+bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSelection& Source) {
+  if (IsFolder(Folder) && !core::IsFolderEmpty(Folder)) {
+    const std::string question = std::string(core::msg::Folder) + Folder + std::string(core::msg::IsNotEmpty) + " " +
+                                 std::string(core::msg::DoYouWantToDeleteThisFolder);
+    const bool yes = Form.Prompt && Form.Prompt->Ask(question, core::msg::Warning, platform::PromptButtons::YesNo) ==
+                                        platform::PromptAnswer::Yes;
+    // A folder that holds the source is never deleted, whatever the answer.
+    if (yes && HoldsSource(Folder, Source)) {
+      Form.Log(core::kLogWarning, std::string(core::msg::InpossibleToDeleteFolder) + Folder + ": it holds the source",
+               platform::kColourRed);
+    } else if (yes && !core::DeleteFolderTree(Folder)) {
+      const std::string again = std::string(core::msg::InpossibleToDeleteFolder) + Folder + ". " +
+                                std::string(core::msg::ContinueProcessingInThisFolder);
+      if (!Form.Prompt || Form.Prompt->Ask(again, core::msg::Warning, platform::PromptButtons::YesNo) !=
+                              platform::PromptAnswer::Yes)
+        return false;
+    }
+  }
+  std::error_code ec;
+  fs::create_directories(Folder, ec);
+  if (!IsFolder(Folder)) {
+    Form.Log(core::kLogWarning, "Can not create folder " + Folder, platform::kColourRed);
+    return false;
+  }
+  Form.Log(core::kLogNormal, core::msg::DeletePreviousProjectFolder);
+  core::CleanProjectFolder(Folder);
+  return true;
+}
+
+// What a new run starts without: the registries, the track model, the
+// counters and the maps of an earlier run.
+void ResetRunState(TForm1& Form) {
+  Form.Abort = 0;
+  Form.AC3PayloadCount = 0;
+  Form.SubpicUnitCount = 0;
+  Form.VideoStreams.clear();
+  Form.AudioStreams.clear();
+  Form.SubPictureItems.clear();
+  Form.ScriptTracks.clear();
+  Form.DatFiles.clear();
+  Form.Scouts.Clear();
+  Form.SubPicInfoForm.Reset();
+  if (Form.MainWindow) {
+    Form.MainWindow->FinishedEvoFiles = 0;
+    Form.MainWindow->TotalProgress.SetPosition(0);
+    for (auto& p : Form.MainWindow->Chart.Points) p.Colour = 0;
+  }
 }
 
 }  // namespace
@@ -196,12 +294,23 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
                platform::kColourGreen);
       return true;
     }
-    case SourceKind::AdvancedContent:
-      Form.Log(core::kLogWarning, "Advanced Content sources are not read yet: " + Source.VTIFile, platform::kColourRed);
-      return false;
+    case SourceKind::AdvancedContent: {
+      Form.Log(core::kLogNormal, std::string(core::msg::LoadFile) + Source.VTIFile);
+      if (!demux::LoadEvoFileList(Form, Source.EvoList, Source.VTIFile)) {
+        Form.Log(core::kLogWarning, std::string(core::msg::InvalidFileFormat) + Source.VTIFile, platform::kColourRed);
+        return false;
+      }
+      Source.EvoFiles.clear();
+      for (const auto& e : Source.EvoList) Source.EvoFiles.push_back(e.Name);
+      [[fallthrough]];
+    }
     case SourceKind::LooseEvo:
       Form.LooseEvo = 1;
       Form.FrameRate = 30;
+      if (Source.Kind == SourceKind::LooseEvo) {
+        Source.EvoList.clear();
+        for (const auto& f : Source.EvoFiles) Source.EvoList.push_back({f, 0});
+      }
       for (const auto& f : Source.EvoFiles) {
         Form.Log(core::kLogNormal, std::string(core::msg::OpenEVOFile) + platform::ToUpperAscii(platform::ExtractFileName(f)));
         AddChartPoint(Form, f);
@@ -220,21 +329,45 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
     Form.Log(core::kLogWarning, core::msg::SpecifyDestinationPath, platform::kColourRed);
     return RunResult::Failed;
   }
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (!IsFolder(folder)) {
-    Form.Log(core::kLogWarning, "Can not create folder " + folder, platform::kColourRed);
+  ResetRunState(Form);
+  if (!PrepareOutputFolder(Form, folder, Source)) return RunResult::Failed;
+  Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
+  Form.Log(core::kLogNormal, core::msg::StartingEVOFilesProcessing);
+
+  bool ok = false;
+  switch (Source.Kind) {
+    case SourceKind::StandardContent:
+      ok = DemuxDisc(Form, folder);
+      break;
+    case SourceKind::AdvancedContent:
+    case SourceKind::LooseEvo: {
+      demux::TEvoFileList list = Source.EvoList;
+      ok = demux::DemuxEvoFileList(Form, list);
+      break;
+    }
+    case SourceKind::None:
+      break;
+  }
+  Form.CurrentDemux = nullptr;
+
+  if (Form.Aborted()) {
+    Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
+    return RunResult::Stopped;
+  }
+  if (!ok) {
+    Form.Log(core::kLogWarning, core::runmsg::ProcessIsAbortedDemuxingOrScriptGeneration, platform::kColourRed);
     return RunResult::Failed;
   }
-  Form.Abort = 0;
-  Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
-  const bool ok = ScanSource(Form, Source);
-  RunResult result = ok ? RunResult::Done : RunResult::Failed;
-  if (Form.Abort) {
-    Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
-    result = RunResult::Stopped;
+  Form.Log(core::kLogNormal, core::msg::FinishingEVOFilesProcessing);
+  // The scan caches go; ".sup" files go with them only once they have been made
+  // into pictures, which needs the subpicture decoder.
+  if (Form.StreamFinisher) {
+    if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder);
+    core::CleanScanFiles(folder);
   }
-  return result;
+  if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
+  Form.Log(core::kLogNormal, core::runmsg::AllOperationsWereCompletedSuccessfully, platform::kColourGreen);
+  return RunResult::Done;
 }
 
 }  // namespace tess::app

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+#include "demux/chain_driver.h"
+
 namespace tess::state {
 struct TForm1;
 }
@@ -18,6 +20,7 @@ struct SourceSelection {
   std::string IFOFile;               // Standard Content: the information file opened
   std::string VTIFile;               // Advanced Content: the title information file
   std::vector<std::string> EvoFiles; // every EVO file the source names, in chart order
+  demux::TEvoFileList EvoList;       // Advanced Content and loose EVO files: the list the run works through
 };
 
 // Decides the source kind from a path (an information file or its folder, a

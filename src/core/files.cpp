@@ -260,12 +260,14 @@ std::string NextEvoFileName(const std::string& Name) {
   // ("hv001t2.evo", the plain-number form this routine itself returns) belongs to
   // the stem, so that such a file has a successor too.
   const char units = base.back();
+  // A name without a number before its extension starts no chain.
+  if (!platform::IsAsciiDigit(units)) return {};
   const bool hasTens =
       base.size() >= 2 && platform::IsAsciiDigit(base[base.size() - 2]) && platform::IsAsciiDigit(units);
   int32_t number = 0;
   if (hasTens)
     number = (base[base.size() - 2] - '0') * 10 + (units - '0');
-  else if (platform::IsAsciiDigit(units))
+  else
     number = units - '0';
   ++number;
   std::string stem = file.substr(0, file.size() - 5);

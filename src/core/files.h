@@ -49,11 +49,12 @@ int32_t ReadWideLine(int Handle, std::u16string& Line);
 
 // The next file of an EVO chain after Name (which ends in a 4-character extension
 // such as ".evo", the digits before it numbering the file), or empty. The one or
-// two digits before the extension plus 1 give the number (0 + 1 without one); it
+// two digits before the extension plus 1 give the number; it
 // replaces those digits zero-padded to two ("hv001t01.evo" gives "hv001t02.evo",
 // "clip_5.evo" gives "clip_06.evo"), else in plain decimal ("hv001t2.evo",
 // "clip_6.evo"), whichever exists first. The folder of Name is kept; a name found
-// under another case is returned as it is spelled on disk.
+// under another case is returned as it is spelled on disk. A name without a
+// digit before its extension has no next file.
 std::string NextEvoFileName(const std::string& Name);
 
 // When the chain that ends at LastName (no NextEvoFileName after it) has later

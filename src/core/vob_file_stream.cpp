@@ -76,7 +76,7 @@ std::unique_ptr<TVobFileStream> TVobFileStream::Create(RunContext& Run, const st
 }
 
 TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, void* OwnerRef,
-                               AppendTag)
+                               int64_t BufferSize, AppendTag)
     : Mode(OpenMode), Buffered(true), Owner(OwnerRef), FileName(Name), run_(&Run) {
   fd_ = ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd_ >= 0) {
@@ -92,7 +92,8 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
     run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
   }
   writeBuffered_ = true;
-  const int64_t size = Run.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
+  const int64_t size =
+      BufferSize > 0 ? BufferSize : Run.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
   try {
     buffer_.resize(static_cast<size_t>(size));
     bufferSize_ = size;
@@ -105,8 +106,8 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
 }
 
 std::unique_ptr<TVobFileStream> TVobFileStream::CreateAppend(RunContext& Run, const std::string& FileName,
-                                                             uint32_t Mode, void* Owner) {
-  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Run, FileName, Mode, Owner, AppendTag{}));
+                                                             uint32_t Mode, void* Owner, int64_t BufferSize) {
+  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Run, FileName, Mode, Owner, BufferSize, AppendTag{}));
 }
 
 TVobFileStream::~TVobFileStream() {
@@ -173,14 +174,26 @@ int64_t TVobFileStream::Write(const void* Source, int64_t Count) {
     return 0;
   }
   if (!writeBuffered_ || bufferSize_ == 0) return WriteDirect(Source, Count);
-  if (bufferSize_ - bufferPos_ < Count) {
+  // More than the buffer holds goes to the file whole, after what was waiting.
+  if (Count > bufferSize_) {
     FlushBuffer();
-    // More than the buffer holds goes to the file whole, after what was waiting.
-    if (Count > bufferSize_) return WriteDirect(Source, Count);
+    return WriteDirect(Source, Count);
   }
-  std::memcpy(buffer_.data() + bufferPos_, Source, static_cast<size_t>(Count));
-  bufferPos_ += Count;
-  BytesWritten += Count;
+  // The buffer is filled to its end before it is written, so that the file is
+  // written in whole buffers at multiples of the buffer size: whole pages for
+  // the file system, none of them touched twice. A full buffer waits for the
+  // next write.
+  const auto* src = static_cast<const uint8_t*>(Source);
+  int64_t left = Count;
+  while (left > 0) {
+    if (bufferPos_ == bufferSize_) FlushBuffer();
+    const int64_t n = std::min(left, bufferSize_ - bufferPos_);
+    std::memcpy(buffer_.data() + bufferPos_, src, static_cast<size_t>(n));
+    bufferPos_ += n;
+    BytesWritten += n;
+    src += n;
+    left -= n;
+  }
   return Count;
 }
 
@@ -233,6 +246,10 @@ int64_t TVobFileStream::ReadAhead(void* Dest, int64_t Count, int& Err) {
       return n;
     }
   }
+  // A read that lands past the window after a forward skip belongs to a reader
+  // that hops (the scout over its VOBUs): it gets just its bytes, so that the
+  // hops do not read the whole file.
+  if (skipped_) return RawRead(Dest, Count, pos_, Err);
   if (ahead_.empty()) ahead_.resize(kReadAheadSize);
   int err = 0;
   aheadStart_ = pos_;
@@ -288,6 +305,7 @@ int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
   for (;;) {
     int err = 0;
     const int64_t got = ReadAhead(Dest, Count, err);
+    skipped_ = false;
     if (err == 0) {
       pos_ += got;
       if (got < Count) Eof = true;
@@ -300,11 +318,45 @@ int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
   }
 }
 
+int64_t TVobFileStream::ReadInPlace(const uint8_t*& Data, int64_t Count) {
+  Data = nullptr;
+  if (Count <= 0) return 0;
+  const bool windowed = !Buffered && !writeBuffered_ && Count < kReadAheadSize && pos_ >= directUntil_ && !skipped_;
+  for (int fill = 0; windowed && fill < 2; ++fill) {
+    const int64_t aheadEnd = aheadStart_ + aheadLen_;
+    if (pos_ >= aheadStart_ && pos_ < aheadEnd && (aheadEnd - pos_ >= Count || aheadAtEnd_)) {
+      const int64_t n = std::min(aheadEnd - pos_, Count);
+      Data = ahead_.data() + (pos_ - aheadStart_);
+      pos_ += n;
+      if (n < Count) Eof = true;
+      return n;
+    }
+    if (fill > 0) break;
+    if (ahead_.empty()) ahead_.resize(kReadAheadSize);
+    int err = 0;
+    aheadStart_ = pos_;
+    aheadLen_ = RawRead(ahead_.data(), kReadAheadSize, pos_, err);
+    aheadAtEnd_ = err == 0 && aheadLen_ < kReadAheadSize;
+    if (err != 0) {
+      aheadLen_ = 0;  // the copying read below asks the user and reads around the fault
+      break;
+    }
+    if (aheadLen_ == 0) {
+      Eof = true;
+      return 0;
+    }
+  }
+  if (static_cast<int64_t>(scratch_.size()) < Count) scratch_.resize(static_cast<size_t>(Count));
+  Data = scratch_.data();
+  return Read(scratch_.data(), Count);
+}
+
 int64_t TVobFileStream::Skip(int64_t Count) {
   if (Buffered && !writeBuffered_) return Count > 0 ? TakeBuffered(nullptr, Count) : 0;
   if (writeBuffered_) return 0;
   if (pos_ + Count < 0) return 0;
   pos_ += Count;
+  if (Count != 0) skipped_ = true;
   return Count;
 }
 
@@ -340,6 +392,7 @@ bool TVobFileStream::Close() {
   }
   std::vector<uint8_t>().swap(buffer_);
   std::vector<uint8_t>().swap(ahead_);
+  std::vector<uint8_t>().swap(scratch_);
   bufferSize_ = bufferPos_ = 0;
   aheadLen_ = 0;
   return !writeFailed_;

@@ -75,9 +75,9 @@ class TVobFileStream {
   static std::unique_ptr<TVobFileStream> Create(RunContext& Run, const std::string& FileName, uint32_t Mode,
                                                 bool Buffered, void* Owner);
   // Opens an output for appending (always buffered: 256 KB under memory option 1,
-  // else 32 KB). Never throws.
+  // else 32 KB, or BufferSize bytes when it is given). Never throws.
   static std::unique_ptr<TVobFileStream> CreateAppend(RunContext& Run, const std::string& FileName,
-                                                      uint32_t Mode, void* Owner);
+                                                      uint32_t Mode, void* Owner, int64_t BufferSize = 0);
   ~TVobFileStream();
   TVobFileStream(const TVobFileStream&) = delete;
   TVobFileStream& operator=(const TVobFileStream&) = delete;
@@ -88,6 +88,11 @@ class TVobFileStream {
   // Bytes delivered. Fewer than Count sets Eof; 0 with ReadFailed set means the
   // file could not be read (see Status), not that it ended.
   int64_t Read(void* Dest, int64_t Count);
+  // Read without a copy: Data points at the Count bytes (fewer at the end of
+  // the file) inside the stream's read-ahead; it stays valid until the next read
+  // or skip. Reads that the read-ahead cannot serve are copied into a buffer of
+  // the stream, so the result is the same as Read's in every case.
+  int64_t ReadInPlace(const uint8_t*& Data, int64_t Count);
   // Moves the read position forward; returns Count, or fewer at the end of a
   // buffered file.
   int64_t Skip(int64_t Count);
@@ -141,7 +146,8 @@ class TVobFileStream {
 
  private:
   struct AppendTag {};
-  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, void* Owner, AppendTag);
+  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, void* Owner, int64_t BufferSize,
+                 AppendTag);
 
   // Reads Count bytes at Offset, looping over short transfers; stops at the end of
   // the file. Err is the errno of a failure (0 otherwise).
@@ -176,6 +182,8 @@ class TVobFileStream {
   int64_t aheadLen_ = 0;
   bool aheadAtEnd_ = false;  // the window reaches the end of the file
   int64_t directUntil_ = -1; // reads before this offset bypass the window (it met a fault)
+  bool skipped_ = false;      // the position was moved by Skip since the last read
+  std::vector<uint8_t> scratch_;  // ReadInPlace's bytes when they come from no window
 };
 
 // One output stream of a demux context.

@@ -22,16 +22,6 @@ size_t PositionCount(const TPGC* PGC) {
   return std::min<size_t>(PGC->CellCount, PGC->CellPositions.size());
 }
 
-// Index of the first position entry with these ids, or -1.
-int64_t FindCell(const TPGC* PGC, uint32_t VobId, uint32_t CellId) {
-  const size_t n = PositionCount(PGC);
-  for (size_t i = 0; i < n; ++i) {
-    const auto& p = PGC->CellPositions[i];
-    if (p.VobId == VobId && p.CellId == CellId) return static_cast<int64_t>(i);
-  }
-  return -1;
-}
-
 const TCellPlayback* PlaybackOf(const TPGC* PGC, int64_t Index) {
   if (!PGC || Index < 0 || static_cast<size_t>(Index) >= PGC->CellPlayback.size()) return nullptr;
   return &PGC->CellPlayback[static_cast<size_t>(Index)];
@@ -44,8 +34,17 @@ const TPGCTable* TitlePgcTable(const DiscState& Disc, int32_t VtsIndex) {
 
 }  // namespace
 
+int64_t FindCellIndex(const TPGC* PGC, uint32_t VobId, uint32_t CellId) {
+  const size_t n = PositionCount(PGC);
+  for (size_t i = 0; i < n; ++i) {
+    const auto& p = PGC->CellPositions[i];
+    if (p.VobId == VobId && p.CellId == CellId) return static_cast<int64_t>(i);
+  }
+  return -1;
+}
+
 bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const TPGC* PGC, bool IncludeFirst) {
-  const TCellPlayback* cell = PlaybackOf(PGC, FindCell(PGC, VobId, CellId));
+  const TCellPlayback* cell = PlaybackOf(PGC, FindCellIndex(PGC, VobId, CellId));
   if (!cell) return false;
   if (CellId == 1 && !IncludeFirst) return false;
   return cell->Seamless();
@@ -60,7 +59,7 @@ bool IsCellSeamlessInVts(const DiscState& Disc, uint32_t VobId, uint32_t CellId,
 }
 
 uint8_t GetCellStillTime(uint32_t VobId, uint32_t CellId, const TPGC* PGC) {
-  const TCellPlayback* cell = PlaybackOf(PGC, FindCell(PGC, VobId, CellId));
+  const TCellPlayback* cell = PlaybackOf(PGC, FindCellIndex(PGC, VobId, CellId));
   return cell ? cell->StillTime() : 0;
 }
 

@@ -23,6 +23,10 @@ struct TVobCellId {
   bool operator==(const TVobCellId&) const = default;
 };
 
+// Index of the first cell position entry with these ids (VOB id 16-bit, cell id
+// 8-bit, as the position table holds them); -1 when the PGC has none.
+int64_t FindCellIndex(const TPGC* PGC, uint32_t VobId, uint32_t CellId);
+
 // The seamless flag of the first cell with these ids; false when there is none.
 // Cell 1 of a VOB counts only when IncludeFirst is set.
 bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const TPGC* PGC, bool IncludeFirst);

@@ -121,8 +121,9 @@ constexpr size_t kVTSAttributeEntrySize = 542;
 struct TVTSAttributeEntry {
   uint32_t EndByte = 0;
   uint32_t Category = 0;
-  // The title set's attribute area as stored (entry bytes 8..541), except the
-  // two video attribute words, which are also kept converted below.
+  // The title set's attribute area as stored (entry bytes 8..541); the two video
+  // attribute words are also kept below, first stored byte low like every other
+  // attribute word (VideoAttrWordAt).
   std::array<uint8_t, kVTSAttributeEntrySize - 8> Attributes{};
   uint16_t MenuVideoAttr = 0;   // entry offset 8
   uint16_t TitleVideoAttr = 0;  // entry offset 264
@@ -297,13 +298,15 @@ uint16_t VTSIField16(const TIFOFile& F, size_t Offset);
 namespace vmgi {
 constexpr size_t LastSectorOfSet = 12, LastSectorOfIFO = 28, TitleSetCount = 62, EndByte = 128,
                  FirstPlayPGC = 132, MenuEvoStart = 192, TT_SRPT = 196, MenuPGCI_UT = 200, PTL_MAIT = 204,
-                 VTS_ATRT = 208, TXTDT_MG = 212, MenuC_ADT = 216, MenuVOBU_ADMAP = 220, MenuVideoAttr = 256;
+                 VTS_ATRT = 208, TXTDT_MG = 212, MenuC_ADT = 216, MenuVOBU_ADMAP = 220, MenuVideoAttr = 256,
+                 MenuAudioCount = 259, MenuAudioAttr = 260;
 }
 namespace vtsi {
 constexpr size_t LastSectorOfSet = 12, LastSectorOfIFO = 28, Category = 34, EndByte = 128, MenuEvoStart = 192,
                  TitleEvoStart = 196, PTT_SRPT = 200, VTS_PGCIT = 204, MenuPGCI_UT = 208, VTS_TMAPTI = 212,
                  MenuC_ADT = 216, MenuVOBU_ADMAP = 220, VTS_C_ADT = 224, VTS_VOBU_ADMAP = 228,
-                 MenuVideoAttr = 256, TitleVideoAttr = 512, TitleAudioCount = 515, TitleAudioAttr = 516;
+                 MenuVideoAttr = 256, MenuAudioCount = 259, MenuAudioAttr = 260, TitleVideoAttr = 512,
+                 TitleAudioCount = 515, TitleAudioAttr = 516;
 }
 // The fixed sizes of the records that the readers step over.
 constexpr size_t kPGCGeneralSize = 240;

@@ -248,8 +248,10 @@ bool ReadVTSAttributeTable(const TTableReader& R, uint64_t Pos, TVTSAttributeTab
     e.EndByte = img.BE32(at);
     e.Category = img.BE32(at + 4);
     img.Read(at + 8, e.Attributes.data(), e.Attributes.size());
-    e.MenuVideoAttr = img.BE16(at + 8);
-    e.TitleVideoAttr = img.BE16(at + 264);
+    // The attribute words in the form every reader gives them: first stored
+    // byte low (VideoAttrWordAt).
+    e.MenuVideoAttr = static_cast<uint16_t>(img.U8(at + 8) | (img.U8(at + 9) << 8));
+    e.TitleVideoAttr = static_cast<uint16_t>(img.U8(at + 264) | (img.U8(at + 265) << 8));
     at += uint64_t{e.EndByte} + 1;
   }
   return true;

@@ -76,17 +76,16 @@ void ReportDatError(core::RunContext& Run, std::string_view Message, const std::
 
 }  // namespace
 
-bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
-                           const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
-                           uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
-                           uint32_t ContextText) {
+bool MakeSupIndexRecord(core::RunContext& Run, const std::string& DatFileName, const TSubpictureUnitInfo& Unit,
+                        uint32_t StreamId, uint32_t FolderText, uint64_t Offset, double StartMs, int32_t DomainIndex,
+                        int32_t DomainNumber, uint32_t ContextText, TSupIndexRecord& r) {
   // The record keeps 32 bits of offset; a larger one would point into the wrong
   // unit, so it is refused rather than cut.
   if (Offset > UINT32_MAX) {
     ReportDatError(Run, core::msg::ErrorInFile, DatFileName, "unit offset beyond 4 GiB", false);
     return false;
   }
-  TSupIndexRecord r;
+  r = TSupIndexRecord{};
   r.StreamId = StreamId;
   r.FolderText = FolderText;
   r.Offset = static_cast<uint32_t>(Offset);
@@ -101,6 +100,17 @@ bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPic
   r.DomainIndex = DomainIndex;
   r.DomainNumber = DomainNumber;
   r.ContextText = ContextText;
+  return true;
+}
+
+bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
+                           const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
+                           uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
+                           uint32_t ContextText) {
+  TSupIndexRecord r;
+  if (!MakeSupIndexRecord(Run, DatFileName, Unit, StreamId, FolderText, Offset, StartMs, DomainIndex, DomainNumber,
+                          ContextText, r))
+    return false;
   uint8_t bytes[kSupIndexRecordSize];
   EncodeSupIndexRecord(r, bytes);
 

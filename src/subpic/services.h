@@ -69,6 +69,12 @@ struct TSupIndexRecord {
 void EncodeSupIndexRecord(const TSupIndexRecord& R, uint8_t* Out);  // Out: 56 bytes
 TSupIndexRecord DecodeSupIndexRecord(const uint8_t* In);            // In: 56 bytes
 
+// The index record of a subpicture unit. False, with a log line naming
+// DatFileName, when the unit's offset does not fit the record's 32 bits.
+bool MakeSupIndexRecord(core::RunContext& Run, const std::string& DatFileName, const TSubpictureUnitInfo& Unit,
+                        uint32_t StreamId, uint32_t FolderText, uint64_t Offset, double StartMs, int32_t DomainIndex,
+                        int32_t DomainNumber, uint32_t ContextText, TSupIndexRecord& Out);
+
 // Appends one record for a subpicture unit to DatFileName (made when missing) and
 // lists the file among the run's ".dat" files. False, with a log line (and the
 // message box when ShowErrorMsg is on), when the file cannot be opened or created

@@ -17,8 +17,6 @@ bool EndsWith(const std::string& s, const std::string& tail) {
   return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
-
 class IfoSetTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -81,9 +79,9 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
   ASSERT_EQ(vmg.VTS_ATRT.TitleSetCount, 3);
   ASSERT_EQ(vmg.VTS_ATRT.Entries.size(), 3u);
   for (size_t n = 0; n < 3; ++n) {
-    // Stored with the first byte low; the attribute table converts them.
-    EXPECT_EQ(vmg.VTS_ATRT.Entries[n].MenuVideoAttr, Swap16(spec.TitleSets[n].MenuVideoAttr));
-    EXPECT_EQ(vmg.VTS_ATRT.Entries[n].TitleVideoAttr, Swap16(spec.TitleSets[n].TitleVideoAttr));
+    // In the form of every other attribute word: first stored byte low.
+    EXPECT_EQ(vmg.VTS_ATRT.Entries[n].MenuVideoAttr, spec.TitleSets[n].MenuVideoAttr);
+    EXPECT_EQ(vmg.VTS_ATRT.Entries[n].TitleVideoAttr, spec.TitleSets[n].TitleVideoAttr);
   }
   EXPECT_EQ(vmg.TXTDT_MG.UnitCount, 1);
   ASSERT_EQ(vmg.TXTDT_MG.Units.size(), 1u);

@@ -543,10 +543,11 @@ TEST(VobScout, NextEvoFileNamePrefersTwoDigitsAndKeepsTheFolder) {
   // Disc names in capitals are found and returned as they are spelled.
   touch("HV002T02.EVO");
   EXPECT_EQ(core::NextEvoFileName(dir.File("HV002T01.EVO")), dir.File("HV002T02.EVO"));
-  // A name without digits counts as 0; the folder's characters are never digits.
+  // A name without a number starts no chain; the folder's characters are never digits.
   std::filesystem::create_directories(dir.File("x1"));
   touch("x1/01.evo");
-  EXPECT_EQ(core::NextEvoFileName(dir.File("x1/z.evo")), dir.File("x1/01.evo"));
+  touch("x1/z01.evo");
+  EXPECT_EQ(core::NextEvoFileName(dir.File("x1/z.evo")), "");
   EXPECT_EQ(core::NextEvoFileName(dir.File("x1/.evo")), "");
   // A folder of the candidate's name is no file.
   std::filesystem::create_directories(dir.File("hv003t02.evo"));

@@ -1,0 +1,306 @@
+// The EVO chain driver: picks the EVO files of a domain, maps their cells with
+// the navigation-pack scout, reads every pack through ProcessPack, shows the
+// progress and closes the outputs between the files of a chain and, finished,
+// at its end. Also the ".VTI" list of an Advanced Content disc and the loose EVO
+// demultiplexing over it.
+#include "demux/chain_driver.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/log.h"
+#include "core/messages.h"
+#include "core/timecode.h"
+#include "disc/vob_scout.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/rounding.h"
+#include "state/project_state.h"
+
+namespace tess::demux {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kChartDoneColour = 32768;
+
+std::string UpperName(const std::string& Path) { return platform::ToUpperAscii(platform::ExtractFileName(Path)); }
+
+// Logs "Create directory " and makes the folder; false when it cannot be made.
+bool CreateLoggedFolder(TForm1& Form, const std::string& Folder) {
+  std::error_code ec;
+  if (fs::is_directory(Folder, ec)) return true;
+  const std::string line = std::string(core::msg::CreateDirectory) + Folder;
+  Form.InfoForm.AddLog(core::kLogInfo, line);
+  if (Form.MainWindow) Form.MainWindow->AddLogText(core::kLogInfo, line);
+  fs::create_directories(Folder, ec);
+  if (fs::is_directory(Folder, ec)) return true;
+  Form.LogError("Can not create folder " + Folder);
+  return false;
+}
+
+}  // namespace
+
+// ---- one chain ----
+
+bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
+  PackNumber = 0;
+  CurrentVideoEntry = nullptr;
+  StopFlag = 0;
+  PgcVobId = 0;
+  PgcCellId = 0;
+  Cell.ChangePending = false;
+  ResetSubpictureUnits();
+  SecondaryOutput.reset();
+  NavPackCount = 0;
+  PendingCuts.clear();
+  VobList.clear();
+  Pairs.clear();
+  Highlights.clear();
+
+  if (!IsTitleSet) {
+    bool anyCell = false;
+    if (MenuUnits)
+      for (const auto& unit : MenuUnits->Units)
+        for (const auto& e : unit.PGCs)
+          if (e.PGC && e.PGC->CellCount > 0 && !e.PGC->CellPositions.empty()) anyCell = true;
+    if (!anyCell) return true;
+  }
+  if (CleanOutputFirst) core::CleanProjectFolder(OutputBase);
+
+  Scout = disc::TVobScaut::Create(EvoFileName);
+  const disc::TScanEnd scan = Scout->Scan(Form, Form, Form.StatusProgress);
+  disc::RegisterVobScout(Form, DomainNumberValue(), Scout, IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
+  bool ok = scan != disc::TScanEnd::ReadError;
+
+  platform::ProgressBar* bar = ProgressBar ? ProgressBar : &Form.StatusProgress;
+  while (!EvoFileName.empty() && StopFlag == 0) {
+    const std::string shortName = platform::ExtractFileName(EvoFileName);
+    Form.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::OpenFile) + EvoFileName);
+    Form.StatusBar1.SetText(0, std::string(core::msg::OpenEVOFile) + UpperName(EvoFileName));
+    std::string size;
+    core::FormatFileSize(EvoFileName, size);
+    Form.StatusBar1.SetText(3, size);
+    if (Form.MainWindow) {
+      Form.MainWindow->AddLogText(core::kLogInfo, std::string(core::msg::OpenEVOFile) + UpperName(EvoFileName));
+      Form.MainWindow->LogCountSummary(shortName);
+    }
+    try {
+      InputStream = core::TVobFileStream::Create(Form, EvoFileName, core::TVobFileStream::kModeRead, false, this);
+    } catch (const core::EVOBException& e) {
+      Form.LogError(std::string(e.what()) + " " + EvoFileName);
+      ok = false;
+      InputStream.reset();
+      ProcessPack(true);
+      break;
+    }
+    const int64_t sectors = InputStream->GetSectorCount();
+    bar->SetRange(0, sectors);
+    bar->SetPosition(0);
+
+    int32_t last = 0;
+    int64_t position = 0;
+    int64_t shownPercent = -1;
+    TTimeCode shownTime{0xFF, 0, 0, 0};
+    // The bar, the labels and the message pump are served every few packs: a
+    // stop still takes effect within microseconds, and the packs go by without
+    // the window's work.
+    constexpr int64_t kPacksPerRefresh = 16;
+    for (;;) {
+      last = ProcessPack(false);
+      ++PackNumber;
+      if (last == 0) break;
+      ++position;
+      if (position % kPacksPerRefresh != 0) continue;
+      bar->SetPosition(position);
+      const int64_t percent = sectors > 0 ? platform::RoundEven(static_cast<double>(position) / sectors * 100) : 0;
+      if (Form.MainWindow) {
+        if (percent != shownPercent) Form.MainWindow->CurProcent = std::to_string(percent) + " %";
+        if (!(CellTime == shownTime)) {
+          Form.MainWindow->CellIdValue = core::TimeCodeToText(CellTime);
+          Form.MainWindow->VobIdValue =
+              core::TimeCodeToText(core::AddTimecodes(Form.FrameRate, CellStartTime, CellTime));
+          shownTime = CellTime;
+        }
+      }
+      shownPercent = percent;
+      Form.ProcessMessages();
+      if (StopFlag || Form.Aborted()) break;
+    }
+    bar->SetPosition(position);
+    if (InputStream->ReadFailed) ok = false;
+    SavedNavRecord = NavRecord;
+    const bool stopped = StopFlag != 0 || Form.Aborted();
+
+    // The chain ends here unless a title chain goes on in its next file; a
+    // stopped chain ends here too, so that its last cell is finished.
+    std::string next;
+    if (IsTitleDomain() && !stopped) next = core::NextEvoFileName(EvoFileName);
+    if (!FollowChain) next.clear();
+    if (next.empty()) ProcessPack(true);
+
+    InputStream->Close();
+    InputStream.reset();
+    bar->SetPosition(0);
+    if (!stopped && Form.MainWindow) Form.MainWindow->HighlightChartItem(shortName, kChartDoneColour);
+    if (Form.MainWindow) {
+      ++Form.MainWindow->FinishedEvoFiles;
+      Form.MainWindow->UpdateProgress(core::kPhaseDemux);
+    }
+    if (EvoList) MarkEvoFileDone(*EvoList, EvoFileName);
+
+    EvoFileName = next;
+    EvoBaseName = EvoFileName;
+    // Between two files of a chain the outputs are closed and kept for the
+    // chain's end; the next file appends to them.
+    ok &= CloseOutputs(next.empty() ? core::TCloseMode::Finish : core::TCloseMode::KeepUnfinished);
+    if (stopped) break;
+  }
+  if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0 || !IndexFiles.empty())
+    ok &= CloseOutputs(core::TCloseMode::Finish);
+  Form.Abort = static_cast<uint8_t>(Form.Abort | StopFlag);
+  return ok && !OutputFailed;
+}
+
+bool TIFOData::DemuxMenus(bool FirstPlay) {
+  if (DomainFileName.size() < 7) return true;
+  EvoBaseName = DomainFileName.substr(0, DomainFileName.size() - 7);
+  const bool vmg = EvoBaseName.size() >= 3 && EvoBaseName.compare(EvoBaseName.size() - 3, 3, "000") == 0;
+  FirstPlayDomain = 0;
+  if (vmg) {
+    EvoBaseName += FirstPlay ? "m01.evo" : "m02.evo";
+    FirstPlayDomain = FirstPlay ? 1 : 0;
+  } else {
+    EvoBaseName += "m01.evo";
+  }
+  EvoFileName = platform::ExistingRegularFile(EvoBaseName);
+  if (EvoFileName.empty()) return true;
+  EvoBaseName = EvoFileName;
+  FollowChain = 0;
+  if (FirstPlayList) {
+    if (!CreateLoggedFolder(Form, OutputBase + "VMG") || !CreateLoggedFolder(Form, OutputBase + "VMG/Menu"))
+      return false;
+  } else {
+    VtsNumber = DomainNumberValue();
+    const std::string folder = OutputBase + "VTS_" + DomainNumber();
+    if (!CreateLoggedFolder(Form, folder) || !CreateLoggedFolder(Form, folder + "/Menu")) return false;
+  }
+  return DemuxEvoChain(1);
+}
+
+bool TIFOData::DemuxTitles() {
+  if (DomainFileName.size() < 7) return true;
+  EvoBaseName = DomainFileName.substr(0, DomainFileName.size() - 7) + "t01.evo";
+  EvoFileName = platform::ExistingRegularFile(EvoBaseName);
+  if (EvoFileName.empty()) EvoFileName = core::NextEvoFileName(EvoBaseName);
+  EvoBaseName = EvoFileName;
+  FollowChain = 1;
+  VtsNumber = DomainNumberValue();
+  const std::string folder = OutputBase + "VTS_" + DomainNumber();
+  if (!CreateLoggedFolder(Form, folder)) return false;
+  // Every title output of the title set goes to one folder; it is made before
+  // the first output is opened whether or not the title search table lists a
+  // title of the set.
+  if (!CreateLoggedFolder(Form, folder + "/Titles/")) return false;
+  if (EvoFileName.empty()) return true;
+  return DemuxEvoChain(1);
+}
+
+// ---- the loose list ----
+
+bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileName) {
+  const std::string path = platform::ExistingRegularFile(FileName);
+  if (path.empty()) return false;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    Form.LogError(std::string(core::msg::CanNotOpenFile) + path);
+    return false;
+  }
+  const uint64_t size = static_cast<uint64_t>(core::GetFileSizeByName(path));
+  auto bad = [&](const std::string& Why) {
+    ::close(fd);
+    Form.LogError(std::string(core::msg::InvalidFileFormat) + path + ": " + Why);
+    return false;
+  };
+  auto readAt = [&](uint64_t Pos, void* Out, size_t Count) {
+    return Pos <= size && Count <= size - Pos && platform::PReadFull(fd, Out, Count, static_cast<int64_t>(Pos)) == Count;
+  };
+  uint8_t word[4];
+  if (!readAt(kVtiListSectorOffset, word, 4)) return bad("the file ends before its list sector");
+  const uint64_t listStart = static_cast<uint64_t>(core::ReadBE32(word)) * 2048;
+  if (!readAt(listStart, word, 4)) return bad("the list sector lies past the end of the file");
+  const uint64_t count = core::ReadBE32(word);
+  const uint64_t records = listStart + (count + 2) * 4;
+  if (records > size || count > (size - records) / kVtiRecordSize)
+    return bad("its " + std::to_string(count) + " entries do not fit the file");
+
+  TEvoFileList list;
+  const std::string folder = platform::ExtractFilePath(path);
+  std::vector<uint8_t> record(kVtiRecordSize);
+  for (uint64_t i = 0; i < count; ++i) {
+    if (!readAt(records + i * kVtiRecordSize, record.data(), record.size())) return bad("an entry cannot be read");
+    // The name ends at its first zero byte, and at the latest with its record.
+    const auto* first = reinterpret_cast<const char*>(record.data() + kVtiNameOffset);
+    const auto* last = reinterpret_cast<const char*>(record.data() + kVtiRecordSize);
+    std::string name(first, std::find(first, last, '\0'));
+    if (name.empty() || name.find('/') != std::string::npos) return bad("entry " + std::to_string(i + 1) + " names no file");
+    list.push_back({folder + name, 0});
+  }
+  ::close(fd);
+  List = std::move(list);
+  return true;
+}
+
+void MarkEvoFileDone(TEvoFileList& List, const std::string& Name) {
+  for (auto& e : List)
+    if (platform::EqualsIgnoreCase(e.Name, Name) ||
+        platform::EqualsIgnoreCase(platform::ResolveInputPath(e.Name), Name))
+      e.Done = 1;
+}
+
+bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
+  Form.FrameRate = 30;
+  bool ok = true;
+  std::string folder;
+  core::GetOutputFolder(Form.Options, folder);
+  for (size_t i = 1; i <= List.size(); ++i) {
+    TEvoListEntry& entry = List[i - 1];
+    if (!Form.VTSListForm.DemuxMarked(i) || entry.Done) continue;
+    const std::string file = platform::ExistingRegularFile(entry.Name);
+    if (file.empty()) {
+      Form.LogError(std::string(core::msg::File) + entry.Name + std::string(core::msg::DoesNotExist));
+      ok = false;
+      continue;
+    }
+    if (Form.Aborted()) break;
+    try {
+      TIFOData ctx(Form, static_cast<int32_t>(i) - 1, disc::kDomainTitles);
+      Form.CurrentDemux = &ctx;
+      ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = file;
+      ctx.VtsNumber = static_cast<int32_t>(i);
+      ctx.IsTitleSet = 1;
+      ctx.FirstPlayList.reset();
+      ctx.SetProgressBar(Form.MainWindow ? &Form.MainWindow->CurrentProgress : &Form.StatusProgress);
+      if (!CreateLoggedFolder(Form, folder)) return false;
+      ctx.OutputBase = platform::IncludeTrailingSlash(folder);
+      ctx.SupToImages = 0;
+      ctx.PcmToWav = 1;
+      ctx.FollowChain = 1;
+      ctx.EvoList = &List;
+      ok &= ctx.DemuxEvoChain(1);
+    } catch (const std::exception& e) {
+      Form.CurrentDemux = nullptr;
+      Form.LogError(std::string(core::msg::ErrorInFile) + file + ": " + e.what());
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+}  // namespace tess::demux

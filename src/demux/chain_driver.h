@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "demux/demux_context.h"
+
+// The EVO chain driver's loose list: the EVO files of an Advanced Content title
+// information file (".VTI"), or the loose EVO files picked as a source.
+namespace tess::demux {
+
+struct TEvoListEntry {
+  std::string Name;  // the EVO file, resolved against the list file's folder
+  uint8_t Done = 0;  // set once the file has been demultiplexed
+};
+using TEvoFileList = std::vector<TEvoListEntry>;
+
+// The ".VTI" layout.
+constexpr uint64_t kVtiListSectorOffset = 188;
+constexpr uint64_t kVtiRecordSize = 320;
+constexpr uint64_t kVtiNameOffset = 2;
+
+// Reads the EVO list of a ".VTI" file into List. False (List left as it was)
+// when the file does not exist; false with a log line when its list sector,
+// count or records do not fit the file.
+bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileName);
+// Marks every entry whose name equals Name without regard to case.
+void MarkEvoFileDone(TEvoFileList& List, const std::string& Name);
+// Demultiplexes the entries marked in the title-set list that exist and are not
+// done yet, one context each. False when one of them failed.
+bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List);
+
+}  // namespace tess::demux

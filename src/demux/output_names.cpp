@@ -1,0 +1,132 @@
+// Output folders and stream file names: every output lies in a folder that tells
+// its domain and carries a name that tells the domain number, the VOB and the
+// cell (or the number of cells of its VOB); the writers add the stream suffix.
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/files.h"
+#include "core/number_text.h"
+#include "demux/demux_context.h"
+#include "disc/highlights.h"
+#include "disc/script_model.h"
+#include "disc/subpic_streams.h"
+#include "disc/vob_scout.h"
+#include "platform/paths.h"
+#include "state/project_state.h"
+
+namespace tess::demux {
+
+namespace {
+
+std::string Pad3(uint32_t Value) { return core::IntToStrZeroPad(Value, 3); }
+
+// "v" + VOB + "x" + cells when the VOB is named as a whole, else "v" + VOB + "c" + cell.
+std::string VobCellStem(uint32_t VobId, uint32_t CellId, int32_t CellCount, bool WholeVob) {
+  if (WholeVob && CellCount > 1) return "v" + Pad3(VobId) + "x" + Pad3(static_cast<uint32_t>(CellCount));
+  return "v" + Pad3(VobId) + "c" + Pad3(CellId);
+}
+
+void EnsureFolder(const std::string& Folder) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(Folder, ec)) std::filesystem::create_directories(Folder, ec);
+}
+
+}  // namespace
+
+std::string TIFOData::DomainNumber() const {
+  if (Form.LooseEvo) return Pad3(static_cast<uint32_t>(VtsNumber));
+  // "hv001i01.IFO": the three digits before "i01.IFO".
+  if (DomainFileName.size() < 10) return "000";
+  return DomainFileName.substr(DomainFileName.size() - 10, 3);
+}
+
+int32_t TIFOData::DomainNumberValue() const {
+  const std::string digits = DomainNumber();
+  for (char c : digits)
+    if (!platform::IsAsciiDigit(c)) return 0;
+  return std::atoi(digits.c_str());
+}
+
+int32_t TIFOData::VobCellCount(uint32_t Vob) const {
+  const int32_t angles = disc::GetVobAngleCount(Form, IsTitleDomain() ? 2 : 1, Vob);
+  const int32_t scouted = Scout ? Scout->GetVobCells(Vob) : 0;
+  return std::max(angles, scouted);
+}
+
+std::string TIFOData::MenuNameStem(uint32_t Vob, uint32_t Cell) const {
+  const std::string prefix = FirstPlayList ? "vmg_" : "m" + DomainNumber() + "_";
+  return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Options.MenuMode != 0);
+}
+
+std::string TIFOData::TitleNameStem(uint32_t Vob, uint32_t Cell) const {
+  return "t" + DomainNumber() + "_" + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Options.TitleMode != 0);
+}
+
+std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
+  if (Form.LooseEvo) {
+    const std::string name = platform::ExtractFileName(DomainFileName);
+    return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+  }
+  std::string folder;
+  if (!FirstPlayList) {
+    folder = "VTS_" + DomainNumber();
+  } else if (FirstPlayDomain) {
+    folder = "VMG/FirstPGC";
+    EnsureFolder(OutputBase + folder + "/Menu");
+  } else {
+    folder = "VMG";
+  }
+  if (IsTitleDomain()) return folder + "/Titles/" + TitleNameStem(Vob, Cell);
+  return folder + "/Menu/" + MenuNameStem(Vob, Cell);
+}
+
+std::string TIFOData::BuildSubpictureFolder(uint32_t Vob, uint32_t CellIdArg, uint8_t Sid) {
+  std::string folder = "t" + DomainNumber() + "_" +
+                       VobCellStem(Vob, CellIdArg, VobCellCount(Vob), Form.Options.TitleMode != 0) + "/";
+  disc::ShowVTSTitleStreams(Form, Form, DomainIndex);
+  const disc::TSubPicStreamEntry* entry = Form.SubPicInfoForm.FindById(Sid);
+  if (entry) {
+    std::string aspect;
+    if (entry->Wide) aspect += "W";
+    if (entry->Letterbox) aspect += "L";
+    if (entry->PanScan) aspect += "P";
+    if (aspect.empty()) aspect = "N";
+    folder += "_" + core::IntToStrZeroPad(entry->StreamNumber, 2) + "_" + entry->Language + aspect + "/";
+  } else {
+    folder += "SubStream_" + disc::IntToHexLower(Sid, 2) + "/";
+  }
+  // The folder for the first packet after a cell change is the requested
+  // stream's like any other.
+  Cell.CellChanged = false;
+  return folder;
+}
+
+bool TIFOData::BuildSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, bool CreateFolder, bool FirstUnit,
+                                       uint8_t Sub, uint8_t Sid) {
+  if (!IsSubpictureStream(Sid, Sub)) return true;
+  const bool titles = IsTitleDomain();
+  std::string name = platform::ExtractFilePath(OutputBase + NamePart);
+  if (titles) {
+    const uint32_t v = AngleNumber >= 1 ? VobId : Vob;
+    const uint32_t c = AngleNumber >= 1 ? CellId : CellIdArg;
+    const std::string folder = BuildSubpictureFolder(v, c, Sub);
+    name += folder;
+    // The stream's file prefix: its folder less the "/", plus "s".
+    SubpictureFilePrefix = name.substr(0, name.size() - 1) + "s";
+    name += "t" + DomainNumber() + "_";
+  } else {
+    name += FirstPlayList ? "vmg_" : "m" + DomainNumber() + "_";
+  }
+  name += "v" + Pad3(Vob) + "c" + Pad3(CellIdArg) + "_" + disc::IntToHexLower(Sub, 2);
+  const int width = titles ? 4 : 2;
+  const uint32_t count = SubpictureUnitCount[Sub];
+  if (count != 0 && count != 1)
+    name += "_" + core::IntToStrZeroPad(count, width);
+  else if (FirstUnit || titles)
+    name += "_" + core::IntToStrZeroPad(1, width);
+  if (CreateFolder) EnsureFolder(platform::ExtractFilePath(name));
+  SubpictureFileName = std::move(name);
+  return true;
+}
+
+}  // namespace tess::demux

@@ -1,0 +1,312 @@
+// The pack and PES demultiplexer: one 2048-byte pack is read whole into the
+// context's pack buffer and its packets are taken apart in place. Navigation
+// packets go to the navigation-pack handling, payloads to the writers.
+#include <algorithm>
+#include <string>
+
+#include "core/byte_order.h"
+#include "core/messages.h"
+#include "core/timecode.h"
+#include "demux/demux_context.h"
+#include "platform/paths.h"
+#include "state/project_state.h"
+
+namespace tess::demux {
+
+namespace {
+
+constexpr uint32_t kPackStartCode = 0x000001BA;
+constexpr uint8_t kSystemHeaderId = 0xBB;
+constexpr uint8_t kPrivateStream1 = 0xBD;
+constexpr uint8_t kPrivateStream2 = 0xBF;
+constexpr uint8_t kExtendedStreamId = 0xFD;
+constexpr uint8_t kExtensionStartId = 0xB5;
+constexpr int32_t kPesFixedHeader = 6;  // start code and packet length
+// Packets need at least this much room: a start code and a length.
+constexpr int32_t kMinPacketBytes = 6;
+
+// Packets read and dropped whole.
+bool IsDroppedStream(uint8_t Sid) {
+  switch (Sid) {
+    case 0xBC: case 0xBE: case 0xF0: case 0xF1: case 0xF2: case 0xF8: case 0xFF: return true;
+    default: return false;
+  }
+}
+
+// Streams whose packets carry a PES header and go to the writers.
+bool IsMediaStream(uint8_t Sid) {
+  return Sid == kPrivateStream1 || (Sid >= 0xC0 && Sid <= 0xC7) || (Sid >= 0xE0 && Sid <= 0xE3) ||
+         Sid == kExtendedStreamId || Sid == 0xFE;
+}
+
+}  // namespace
+
+void TIFOData::ResetSubpictureUnits() {
+  for (int id = kFirstSubpictureId; id <= kLastSubpictureId; ++id) SubpictureUnitCount[static_cast<size_t>(id)] = 1;
+}
+
+void TIFOData::RefreshSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, uint8_t Sub, uint8_t Sid) {
+  const TSubpicNameKey key{Vob, CellIdArg, SubpictureUnitCount[Sub], Sub, true};
+  if (key == subpicKey_ && subpicNamePart_ == NamePart && !Cell.CellChanged) return;
+  BuildSubpictureFileName(Vob, CellIdArg, false, false, Sub, Sid);
+  Cell.CellChanged = false;
+  subpicKey_ = key;
+  subpicNamePart_ = NamePart;
+}
+
+void TIFOData::AddSeenStream(uint32_t StreamId, uint32_t SubstreamId) {
+  const size_t key = ((StreamId & 0xFF) << 8) | (SubstreamId & 0xFF);
+  if (seenMask_[key]) return;
+  seenMask_[key] = true;
+  SeenStreams.push_back({StreamId, SubstreamId});
+}
+
+void TIFOData::RegisterStream(uint8_t Sid, uint8_t Sub, uint8_t Kind) {
+  uint16_t& known = registered_[static_cast<size_t>(Sid << 8 | Sub)];
+  if (known == Kind + 1u) return;
+  if (!StreamTable.Exists(Sid, Sub, Kind)) StreamTable.Add(Sid, Sub, Kind);
+  known = static_cast<uint16_t>(Kind + 1u);
+}
+
+void TIFOData::AddVobId(uint32_t Vob) {
+  if (Vob == 0 || std::find(VobIdList.begin(), VobIdList.end(), Vob) != VobIdList.end()) return;
+  VobIdList.push_back(Vob);
+}
+
+void TIFOData::InsertLastCellToTrackFolder() {
+  if (AngleCopy <= 0) {
+    TrackFolders->InsertToTrackFolder(*this, PgcVobId, PgcCellId);
+  } else {
+    std::vector<uint32_t> vobs;
+    for (const auto& a : AngleCells)
+      if (std::find(vobs.begin(), vobs.end(), a.VobId) == vobs.end()) vobs.push_back(a.VobId);
+    for (uint32_t v : vobs) TrackFolders->InsertToTrackFolder(*this, v, 1);
+    if (AngleNumber == 0 && vobs.empty()) TrackFolders->InsertToTrackFolder(*this, PgcVobId, PgcCellId);
+  }
+  AngleCells.clear();
+}
+
+int32_t TIFOData::ProcessPack(bool Finish) {
+  if (Finish) {
+    DemuxPES(true);
+    return 0;
+  }
+  const int64_t got = InputStream ? InputStream->ReadInPlace(Pack, kPackSize) : 0;
+  PackLength = static_cast<int32_t>(got);
+  if (got == 0) {
+    if (InputStream && InputStream->ReadFailed)
+      Form.LogError(std::string(core::msg::ReadErrorWhileDemuxFile) +
+                    platform::ExtractFileName(InputStream->FileName) + "!");
+    return 0;
+  }
+  if (got < kPackSize) {
+    // The file ends inside this pack: its packets cannot be trusted to be whole.
+    Form.LogError("The last pack of " + platform::ExtractFileName(InputStream->FileName) + " holds only " +
+                  std::to_string(got) + " bytes; it is skipped. Pack Number: " + std::to_string(PackNumber));
+    return static_cast<int32_t>(got);
+  }
+  const uint32_t code = core::ReadBE32(Pack);
+  if (code != kPackStartCode) {
+    Form.LogError(std::string(core::msg::MPEGIsNotCorrectStartCode) + std::to_string(code) +
+                  ", Pack Number: " + std::to_string(PackNumber));
+    return kPackSize;
+  }
+  const int32_t stuffing = Pack[13] & 7;
+  PackHeaderLength = kPackHeaderSize + stuffing;
+  const int32_t limit = kPackSize - PackHeaderLength;
+  PackCursor = PackHeaderLength;
+  PackBytesUsed = 0;
+  while (PackBytesUsed < limit) {
+    const int32_t left = limit - PackBytesUsed;
+    if (left < kMinPacketBytes) {
+      Form.LogError(std::string(core::msg::AlignPackLengthPackNumber) + std::to_string(PackNumber));
+      break;
+    }
+    const int32_t used = DemuxPES(false);
+    if (used == 0) break;
+    PackBytesUsed += used;
+  }
+  // The whole sector was read: the next pack starts on the sector grid whatever
+  // this one held.
+  return kPackSize;
+}
+
+int32_t TIFOData::DemuxPES(bool Finish) {
+  if (Finish) {
+    CellNaming = CellNamingNow;
+    ResetSubpictureUnits();
+    InsertLastCellToTrackFolder();
+    VobIdList.clear();
+    TrackVobIdList.clear();
+    return 0;
+  }
+
+  const int32_t start = PackCursor;
+  const int32_t avail = kPackSize - start;
+  if (avail < kMinPacketBytes) return 0;
+  const uint8_t* p = Pack + start;
+  if (p[0] != 0 || p[1] != 0 || p[2] != 1) {
+    Form.LogError("No packet start code at byte " + std::to_string(start) +
+                  "; the rest of the pack is skipped. Pack Number: " + std::to_string(PackNumber));
+    PackCursor = kPackSize;
+    return avail;
+  }
+  const uint8_t sid = p[3];
+  if (sid == kExtensionStartId && Form.Prompt) Form.Prompt->Inform("MPEG Extension start code", "");
+  int32_t length = core::ReadBE16(p + 4);
+  const int32_t room = avail - kPesFixedHeader;
+  if (length > room) {
+    Form.LogError("Packet of stream " + std::to_string(sid) + " runs past its pack (" + std::to_string(length) +
+                  " bytes, " + std::to_string(room) + " left); it is dropped. Pack Number: " +
+                  std::to_string(PackNumber));
+    PackCursor = kPackSize;
+    return avail;
+  }
+  const int32_t total = kPesFixedHeader + length;
+  const int32_t end = start + total;
+  PackCursor = end;
+
+  if (sid == kSystemHeaderId) return total;  // its entries are not needed; its length bounds it
+  if (sid != kPrivateStream1) RegisterStream(sid, 0, 0);
+  if (IsDroppedStream(sid)) return total;
+
+  if (sid == kPrivateStream2) {
+    if (length < 1) return total;
+    const uint8_t sub = p[6];
+    const uint8_t* data = p + 7;
+    const int32_t dataLength = length - 1;
+    ++NavPackCount;
+    if (sub == 1) {
+      // The VOB id at data bytes 24..25, the cell id at 27.
+      if (dataLength < 28) {
+        Form.LogError("Navigation packet too short for its ids; it is skipped. Pack Number: " +
+                      std::to_string(PackNumber));
+        return total;
+      }
+      const uint32_t vob = core::ReadBE16(data + 24);
+      const uint32_t cell = data[27];
+      PrevCellId = CellId;
+      PrevVobId = VobId;
+      CellId = cell;
+      VobId = vob;
+      if (PrevVobId != VobId) AddVobId(VobId);
+      ProcessNavPack(data, dataLength);
+    } else if (sub == 0) {
+      ProcessPciPack(data, dataLength);
+    }
+    return total;
+  }
+
+  if (!IsMediaStream(sid)) return total;
+
+  // ---- the PES header ----
+  auto dropHeader = [&](const char* Why) {
+    Form.LogError(std::string("PES header of stream ") + std::to_string(sid) + " " + Why +
+                  "; the packet is dropped. Pack Number: " + std::to_string(PackNumber));
+    return total;
+  };
+  if (length < 3) return dropHeader("is cut short");
+  const uint8_t flags = p[7];
+  const int32_t headerLength = p[8];
+  if (3 + headerLength > length) return dropHeader("does not fit its packet");
+  PtsDtsFlags = flags >> 6;
+  const uint8_t* h = p + 9;
+  int32_t n = 0;  // optional header bytes parsed
+  auto take = [&](int32_t Count) {
+    if (n + Count > headerLength) return false;
+    n += Count;
+    return true;
+  };
+  const bool video = IsVideoStream(sid, 0);
+  uint8_t sub = 0;
+  if (PtsDtsFlags >= 2) {
+    if (!take(5)) return dropHeader("holds no room for its time stamp");
+    LastPtsTicks = core::PtsToTicks(h);
+    LastPts = static_cast<uint32_t>(LastPtsTicks);
+    LastPtsMs = static_cast<double>(LastPtsTicks) / 90.0;
+    if (video) {
+      VideoPtsMs = LastPtsMs;
+      VideoPtsSeen = 1;
+    }
+  }
+  bool headerOk = true;
+  if (PtsDtsFlags == 3) headerOk &= take(5);
+  if (flags & 0x20) headerOk &= take(6);  // ESCR
+  if (flags & 0x10) headerOk &= take(3);  // ES rate
+  if (flags & 0x08) headerOk &= take(1);  // trick mode
+  if (flags & 0x04) headerOk &= take(1);  // additional copy info
+  if (flags & 0x02) headerOk &= take(2);  // CRC
+  if (headerOk && (flags & 0x01)) {
+    const int32_t at = n;
+    if (take(1)) {
+      const uint8_t ext = h[at];
+      if (ext & 0x80) headerOk &= take(16);  // private data
+      if (ext & 0x40) Form.InfoForm.AddLogColored(2, core::runmsg::DemuxErrorPackHeaderFieldFlagValue, 255);
+      if (ext & 0x20) headerOk &= take(2);  // sequence counter
+      if (ext & 0x10) headerOk &= take(2);  // P-STD buffer
+      if (headerOk && (ext & 0x01)) {
+        const int32_t lenAt = n;
+        if (take(1)) {
+          const int32_t e = h[lenAt] & 0x7F;
+          if (e >= 1 && sid == kExtendedStreamId && n < headerLength) sub = h[n];  // the stream id extension
+          headerOk &= take(e);
+        } else {
+          headerOk = false;
+        }
+      }
+    } else {
+      headerOk = false;
+    }
+  }
+  if (!headerOk) return dropHeader("announces more fields than its length holds");
+
+  // The payload starts after every byte the header length counts.
+  int32_t payloadStart = start + 9 + headerLength;
+  if (sid == kPrivateStream1) {
+    if (payloadStart >= end) return dropHeader("has no substream byte");
+    sub = Pack[payloadStart];
+    ++payloadStart;
+  } else if (sid != kExtendedStreamId && !IsMpegAudioStream(sid, 0)) {
+    // Video: the first payload byte stands as the substream byte and is written.
+    sub = payloadStart < end ? Pack[payloadStart] : 0;
+  }
+
+  // ---- dispatch ----
+  if (IsSubpictureStream(sid, sub)) {
+    if (AngleNumber > 0)
+      RefreshSubpictureFileName(VobId, CellId, sub, sid);
+    else
+      RefreshSubpictureFileName(PgcVobId, PgcCellId, sub, sid);
+  }
+  if (PtsDtsFlags >= 2) FinishCell(sid, sub);
+  const uint8_t kind = static_cast<uint8_t>(AngleNumber);
+  const uint8_t key = ((sid >= 0xE0 && sid <= 0xE3) || IsMpegAudioStream(sid, 0)) ? 0 : sub;
+  RegisterStream(sid, key, kind);
+
+  TPacket packet;
+  packet.Sid = sid;
+  packet.Sub = sub;
+  packet.Start = start;
+  packet.PayloadStart = payloadStart;
+  packet.End = end;
+  if (!AudioOnly()) {
+    if (IsVideoStream(sid, sub))
+      VideoWriter(packet);
+    else if (IsSubpictureStream(sid, sub))
+      SubpictureWriter(packet);
+    else if (IsLpcmStream(sid, sub))
+      LpcmWriter(packet);
+  }
+  if (IsMpegAudioStream(sid, sub))
+    MpegAudioWriter(packet);
+  else if (IsAc3Stream(sid, sub))
+    Ac3Writer(packet);
+  else if (IsDtsStream(sid, sub))
+    DtsWriter(packet);
+  else if (IsMlpStream(sid, sub))
+    MlpWriter(packet);
+  AddSeenStream(sid, sub);
+  return total;
+}
+
+}  // namespace tess::demux

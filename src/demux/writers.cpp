@@ -1,0 +1,479 @@
+// The stream writers: each takes the payload of its own streams from the pack
+// buffer, appends it to the stream's output (opening it the first time, or again
+// when the output is split) and registers a new output in the project's
+// registries. Audio payloads go through the audio router first.
+#include <algorithm>
+#include <filesystem>
+
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/timecode.h"
+#include "demux/demux_context.h"
+#include "disc/attribute_texts.h"
+#include "disc/cell_lookups.h"
+#include "disc/highlights.h"
+#include "disc/registries.h"
+#include "disc/script_model.h"
+#include "platform/paths.h"
+#include "state/project_state.h"
+
+namespace tess::demux {
+
+namespace {
+
+enum TAudioFormat : int32_t { kAc3, kDts, kMlp, kLpcm, kMpa };
+
+// Coding modes of an audio attribute entry (top 3 bits of its first byte).
+constexpr uint8_t kCodingMpa = 2;
+constexpr uint8_t kCodingLpcm = 4;
+constexpr uint8_t kCodingDts = 6;
+
+constexpr uint8_t kMemoryComplexDisc = 2;
+// A cell id that names no particular cell: the output spans the VOB's cells.
+constexpr uint32_t kAnyCell = 0xFFFFFFFFu;
+
+const char* VideoSuffix(uint8_t Sid, uint8_t Sub) {
+  switch (Sid) {
+    case 0xE0: return "_e0.m2v";
+    case 0xE1: return "_e1.m2v";
+    case 0xE2: return "_e2.264";
+    case 0xE3: return "_e3.264";
+    case 0xFD: return Sub == 0x55 ? "_55.vc1" : Sub == 0x56 ? "_56.vc1" : nullptr;
+    default: return nullptr;
+  }
+}
+
+std::string HexSuffix(uint8_t Id, const char* Extension) {
+  return "_" + disc::IntToHexLower(Id, 2) + Extension;
+}
+
+bool EnsureParentFolder(const std::string& FileName) {
+  const std::string folder = platform::ExtractFilePath(FileName);
+  if (folder.empty()) return true;
+  std::error_code ec;
+  if (std::filesystem::is_directory(folder, ec)) return true;
+  std::filesystem::create_directories(folder, ec);
+  return std::filesystem::is_directory(folder, ec);
+}
+
+}  // namespace
+
+double TIFOData::StreamStartTime() const {
+  return Form.Options.AudioTimeNavigation ? Cell.NavPackTimeMs : LastPtsMs;
+}
+
+void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub) {
+  core::TVobStream& rec = *CurrentRecord;
+  // Within a chain an output is finished only when the chain ends.
+  if (!StreamTable.CloseStream(rec, core::TCloseMode::KeepUnfinished)) OutputFailed = true;
+  std::string name;
+  if (SupToImages && IsSubpictureStream(Sid, Sub) && !SubpictureFileName.empty())
+    name = SubpictureFileName + Suffix;
+  else
+    name = OutputBase + NamePart + Suffix;
+  rec.FileName = name;
+  // Records that name one file (the angles of a loose EVO file, all named after
+  // it) write through the one stream that holds it, so its bytes stay in the
+  // order they came.
+  if (SharedOutput(rec)) return;
+  if (!EnsureParentFolder(name)) {
+    Form.LogError(std::string(core::msg::CanNotOpenFile) + name);
+    OutputFailed = true;
+    return;
+  }
+  FirstTouch(name);
+  if (IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc && ForSubpicture) return;
+  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this, OutputBufferSize());
+  rec.Stream->FinishSup = SupToImages != 0;
+  rec.Stream->FinishPcm = PcmToWav != 0;
+  if (!rec.Stream->IsOpen()) OutputFailed = true;
+}
+
+void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int64_t Count, bool ByName) {
+  if (Count <= 0) return;
+  if (ByName) {
+    if (!core::AppendToFile(Record.FileName, Data, Count)) {
+      Form.LogError("Write error in file " + Record.FileName);
+      OutputFailed = true;
+    }
+    return;
+  }
+  core::TVobFileStream* stream = Record.Stream ? Record.Stream.get() : SharedOutput(Record);
+  if (!stream || stream->Write(Data, Count) != Count) OutputFailed = true;
+}
+
+int64_t TIFOData::OutputBufferSize() const {
+  // The first outputs of a context write in large blocks, which costs the file
+  // system least; past them the setting's size keeps the memory bounded however
+  // many streams and angles a domain has.
+  constexpr size_t kLargeOutputs = 8;
+  constexpr int64_t kLargeBuffer = 1 << 20;
+  if (Form.Options.MemoryManager != 1) return 0;
+  size_t open = IndexFiles.size();
+  for (const auto& r : StreamTable.Streams) open += r.Stream ? 1 : 0;
+  return open < kLargeOutputs ? kLargeBuffer : 0;
+}
+
+bool TIFOData::FirstTouch(const std::string& FileName) {
+  if (std::find(touched_.begin(), touched_.end(), FileName) != touched_.end()) return false;
+  touched_.push_back(FileName);
+  std::error_code ec;
+  std::filesystem::remove(FileName, ec);
+  return true;
+}
+
+bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
+  bool ok = true;
+  for (auto& f : IndexFiles)
+    if (f.Stream && !f.Stream->Close()) ok = false;
+  IndexFiles.clear();
+  bool finished = true;
+  StreamTable.CloseAll(Mode, &finished);
+  std::fill(registered_.begin(), registered_.end(), 0);
+  if (!ok) OutputFailed = true;
+  return ok && finished;
+}
+
+core::TVobFileStream* TIFOData::SharedOutput(const core::TVobStream& Record) {
+  if (Record.FileName.empty()) return nullptr;
+  for (auto& r : StreamTable.Streams)
+    if (&r != &Record && r.Stream && r.FileName == Record.FileName) return r.Stream.get();
+  return nullptr;
+}
+
+// ---- video ----
+
+int64_t TIFOData::VideoWriter(const TPacket& P) {
+  const char* suffix = VideoSuffix(P.Sid, P.Sub);
+  // A video id without an output name has nowhere to go; its payload is dropped.
+  if (!suffix) return 0;
+  core::TVobStream* rec =
+      StreamTable.Find(static_cast<uint8_t>(VobId), P.Sid, P.Sid == 0xFD ? P.Sub : static_cast<uint8_t>(0));
+  if (!rec) return 0;
+  CurrentRecord = rec;
+  if (ByCell && (rec->CutKey != (VobId & 0xFF) || rec->CellId != CellId)) rec->IsNew = true;
+  bool opened = false;
+  if (rec->IsNew) {
+    OpenStreamOutput(suffix, P.Sid, false, P.Sub);
+    rec->IsNew = false;
+    opened = true;
+  }
+  const uint8_t* data = Pack + P.PayloadStart;
+  const int64_t count = P.End - P.PayloadStart;
+  // An MPEG-2 sequence header in a timed packet gives the picture and the rate.
+  if (PtsDtsFlags > 0 && count >= 12 && data[0] == 0 && data[1] == 0 && data[2] == 1 && data[3] == 0xB3) {
+    const uint32_t size = core::ReadBE32(data + 4);
+    VideoWidth = static_cast<int32_t>(size >> 20);
+    VideoHeight = static_cast<int32_t>((size >> 8) & 0xFFF);
+    VideoAspectCode = static_cast<uint8_t>((size >> 4) & 3);
+    VideoBitRate = ((core::ReadBE32(data + 8) >> 14) & 0x3FFFF) * 400;
+  }
+  rec->CutKey = VobId & 0xFF;
+  rec->CellId = CellId;
+  rec->Kind = static_cast<uint8_t>(AngleNumber);
+  WriteToRecord(*rec, data, count, false);
+  if (opened) GetVideoInfo(opened);
+  return count;
+}
+
+bool TIFOData::GetVideoInfo(bool Opened) {
+  core::TVobStream& rec = *CurrentRecord;
+  if (!Opened || !rec.Stream || rec.Stream->Appended) return false;
+  disc::TVideoStreamDescription desc;
+  desc.VideoAttr = DomainVideoAttr();
+  desc.EndTime = CellPlaybackTime(CurrentPgc, VobId, CellId);
+  desc.AspectCode = VideoAspectCode;
+  desc.BitRate = VideoBitRate;
+  desc.VobId = VobId;
+  desc.CellId = CellNamingNow ? kAnyCell : CellId;
+  disc::TStreamContext ctx;
+  ctx.PgcKind = CurrentPgc.PgcKind;
+  ctx.Pgc = CurrentPgc.Pgc;
+  // The video registry numbers a first-play or video-manager domain -1, menus 0.
+  const int32_t number = IsTitleDomain() ? DomainNumberValue() : (FirstPlayList ? -1 : 0);
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Form, Form, rec.FileName, desc, ctx, DomainIndex, number,
+                                                         {VideoWidth, VideoHeight});
+  CurrentVideoEntry = e;
+  if (!e) return false;
+  e->StillKind = ByCell ? 1 : disc::GetCellStillKind(VobId, CellId, CurrentPgc.Pgc);
+  e->FirstTimeStampMs = Cell.CellFirstVideoMs;
+  e->AngleNumber = AngleNumber;
+  if (AngleNumber > 0) {
+    e->VobId = VobId;
+    e->CellId = CellId;
+  }
+  return true;
+}
+
+// ---- subpictures ----
+
+int64_t TIFOData::SubpictureWriter(const TPacket& P) {
+  core::TVobStream* rec = StreamTable.Find(static_cast<uint8_t>(VobId), P.Sid, P.Sub);
+  if (!rec) return 0;
+  CurrentRecord = rec;
+  if (ByCell && (rec->CutKey != (VobId & 0xFF) || rec->CellId != CellId)) rec->IsNew = true;
+  const bool byName = IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc;
+  const bool unitStarts = PtsDtsFlags != 0;
+  bool opened = false;
+  if (SupToImages) {
+    // Every unit is an output of its own; a packet that continues a unit whose
+    // output is gone (after a cell change) opens one too.
+    if (unitStarts || rec->IsNew || (!rec->Stream && rec->FileName.empty())) {
+      OpenStreamOutput(".sup", P.Sid, true, P.Sub);
+      if (rec->Stream) {
+        rec->Stream->PictureWidth = PictureWidth;
+        rec->Stream->PictureHeight = PictureHeight;
+      }
+      rec->IsNew = false;
+      opened = true;
+    }
+  } else if (rec->IsNew) {
+    OpenStreamOutput(HexSuffix(P.Sub, ".sup"), P.Sid, true, P.Sub);
+    rec->IsNew = false;
+    opened = true;
+  }
+  rec->CutKey = VobId & 0xFF;
+  rec->CellId = CellId;
+  rec->Kind = static_cast<uint8_t>(AngleNumber);
+  GetSubpictureInfo(P.Sub, opened);
+  const int64_t count = P.End - P.PayloadStart;
+  WriteToRecord(*rec, Pack + P.PayloadStart, count, byName);
+  return count;
+}
+
+void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
+  core::TVobStream& rec = *CurrentRecord;
+  const bool titles = IsTitleDomain();
+  const bool indexed = titles && Form.Options.TitleMakeSup;
+  subpic::TSubpictureUnitInfo unit;
+  const bool unitStarts = PtsDtsFlags != 0;
+  if (unitStarts) {
+    if (titles) {
+      unit.LanguageText = 0;
+    } else {
+      const std::string lang = CurrentPgc.Pgc
+                                   ? disc::SubpicStreamLanguageText(Form, Form, DomainIndex, CurrentPgc.Pgc, Sub)
+                                   : std::string("Not Specified");
+      unit.LanguageText = subpic::AddDataString(Form, lang);
+    }
+    unit.DomainKind = DomainKind();
+    unit.VideoAttr = DomainVideoAttr();
+    unit.DomainNumber = titles ? DomainNumberValue() : -1;
+    unit.ImageFileName = rec.FileName.size() >= 4 ? rec.FileName.substr(0, rec.FileName.size() - 4) + ".bmp" : "";
+    unit.StartTime = core::MillisecondsToTimecode(std::max(Delays.SubpictureMs, 0.0), Form.FrameRate);
+    unit.VobId = VobId;
+    unit.CellId = CellId;
+    unit.Pts = LastPtsTicks;
+    unit.NavPackCount = NavPackCount;
+    ++Form.SubpicUnitCount;
+    if (indexed) {
+      AddSubpictureUnitToDat(Sub, unit);
+    } else if (SupToImages) {
+      // The unit just opened its own output: the next one is numbered on.
+      ++SubpictureUnitCount[Sub];
+    }
+  }
+  if (Opened && !indexed) {
+    disc::TSubpicUnitDescription desc;
+    desc.VideoAttr = DomainVideoAttr();
+    desc.VobId = VobId;
+    desc.CellId = CellId;
+    desc.TimeValue = LastPts;
+    desc.SourceNumber = Sub;
+    desc.StreamValue = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
+    desc.Kind = DomainKind();
+    disc::AddSubPictureItem(Form, Form, rec.FileName, desc, DomainKind(), Delays.SubpictureMs, DomainIndex,
+                            static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);
+  }
+}
+
+void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnitInfo& Unit) {
+  core::TVobStream& rec = *CurrentRecord;
+  const std::string dat = OutputBase + BuildNamePart(VobId, CellId) + ".dat";
+  int64_t offset = 0;
+  if (Form.Options.MemoryManager == kMemoryComplexDisc)
+    offset = core::GetFileSizeByName(rec.FileName);
+  else if (rec.Stream)
+    offset = rec.Stream->BytesWritten;
+  const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(rec.FileName));
+  const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
+  ++SubpictureUnitCount[Sub];
+  subpic::TSupIndexRecord record;
+  if (!subpic::MakeSupIndexRecord(Form, dat, Unit, Sub, folder, static_cast<uint64_t>(offset), Delays.SubpictureMs,
+                                  DomainIndex, DomainNumberValue(), prefix, record)) {
+    OutputFailed = true;
+    return;
+  }
+  // The index stays open while the chain's file is read: one record per unit
+  // would otherwise open and close it every time.
+  auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
+  if (it == IndexFiles.end()) {
+    FirstTouch(dat);
+    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+                                                                  core::TVobFileStream::kAppendBufferSmall)});
+    it = IndexFiles.end() - 1;
+    if (std::find(Form.DatFiles.begin(), Form.DatFiles.end(), dat) == Form.DatFiles.end()) Form.DatFiles.push_back(dat);
+  }
+  uint8_t bytes[subpic::kSupIndexRecordSize];
+  subpic::EncodeSupIndexRecord(record, bytes);
+  if (it->Stream->Write(bytes, sizeof bytes) != static_cast<int64_t>(sizeof bytes)) OutputFailed = true;
+}
+
+// ---- audio ----
+
+int64_t TIFOData::PrivateAudioWriter(const TPacket& P, int32_t HeaderBytes, uint32_t BaseId, const char* Extension,
+                                     int32_t Format) {
+  const uint8_t* header = Pack + P.PayloadStart;
+  if (P.End - P.PayloadStart < HeaderBytes) {
+    Form.LogError("Audio packet of substream " + disc::IntToHexLower(P.Sub, 2) +
+                  " is shorter than its header; it is dropped. Pack Number: " + std::to_string(PackNumber));
+    return 0;
+  }
+  if (Format == kLpcm) {
+    static constexpr int32_t kSampleSizes[4] = {16, 20, 24, 0};
+    static constexpr int32_t kSampleRates[4] = {48000, 96000, 0, 0};
+    const uint8_t info = header[4];
+    Lpcm.SampleSize = kSampleSizes[info >> 6];
+    Lpcm.SampleRate = kSampleRates[(info >> 4) & 3];
+    Lpcm.Channels = (info & 7) + 1;
+  }
+  Payload.SubstreamId = P.Sub;
+  Payload.BaseId = BaseId;
+  Payload.PayloadOffset = P.PayloadStart + HeaderBytes;
+  Payload.PayloadLength = P.End - Payload.PayloadOffset;
+  bool newFile = false;
+  if (AudioRouter->RouteAudioPayload(*this, CurrentRecord, P.Sid, newFile)) return Payload.PayloadLength;
+  core::TVobStream* rec = CurrentRecord;
+  if (!rec) return 0;
+  if (rec->IsNew) {
+    OpenStreamOutput(HexSuffix(P.Sub, Extension), P.Sid, false, P.Sub);
+    rec->IsNew = false;
+    newFile = true;
+    if (Format == kLpcm && rec->Stream) {
+      rec->Stream->LpcmBitsPerSample = Lpcm.SampleSize;
+      rec->Stream->LpcmChannels = Lpcm.Channels;
+      rec->Stream->LpcmSampleRate = Lpcm.SampleRate;
+    }
+  }
+  const uint8_t* data = Pack + Payload.PayloadOffset;
+  WriteToRecord(*rec, data, Payload.PayloadLength, false);
+  rec->CutKey = VobId & 0xFF;
+  rec->CellId = CellId;
+  rec->Kind = static_cast<uint8_t>(AngleNumber);
+  switch (Format) {
+    case kAc3:
+      ++Form.AC3PayloadCount;
+      GetAc3Info(P.Sub, newFile, data, Payload.PayloadLength);
+      break;
+    case kDts: GetDtsInfo(P.Sub, newFile); break;
+    case kMlp: GetMlpInfo(P.Sub, newFile); break;
+    default: GetLpcmInfo(P.Sub, newFile); break;
+  }
+  return Payload.PayloadLength;
+}
+
+int64_t TIFOData::Ac3Writer(const TPacket& P) { return PrivateAudioWriter(P, 3, 0xC0, ".ac3", kAc3); }
+int64_t TIFOData::DtsWriter(const TPacket& P) { return PrivateAudioWriter(P, 3, 0x88, ".dts", kDts); }
+int64_t TIFOData::MlpWriter(const TPacket& P) { return PrivateAudioWriter(P, 4, 0xB0, ".mlp", kMlp); }
+int64_t TIFOData::LpcmWriter(const TPacket& P) { return PrivateAudioWriter(P, 6, 0xA0, ".pcm", kLpcm); }
+
+int64_t TIFOData::MpegAudioWriter(const TPacket& P) {
+  int64_t used = P.PayloadStart;
+  int64_t count = P.End - P.PayloadStart;
+  bool newFile = false;
+  if (AudioRouter->RouteMpaPayload(*this, CurrentRecord, P.Sid, newFile, used, count, 0xC0)) return count;
+  newFile = false;
+  core::TVobStream* rec = CurrentRecord;
+  if (!rec) return 0;
+  if (rec->IsNew) {
+    OpenStreamOutput(HexSuffix(P.Sid, ".mpa"), P.Sid, false, 0);
+    rec->IsNew = false;
+    newFile = true;
+  }
+  const uint8_t* data = Pack + used;
+  WriteToRecord(*rec, data, count, false);
+  rec->CutKey = VobId & 0xFF;
+  rec->CellId = CellId;
+  rec->Kind = static_cast<uint8_t>(AngleNumber);
+  GetMpegAudioInfo(P.Sid, newFile);
+  return count;
+}
+
+void TIFOData::GetAc3Info(uint8_t Sub, bool Opened, const uint8_t* Data, int64_t Count) {
+  RegisterAudio(0xBD, Sub, Opened, kAc3, Data, Count);
+}
+void TIFOData::GetDtsInfo(uint8_t Sub, bool Opened) { RegisterAudio(0xBD, Sub, Opened, kDts, nullptr, 0); }
+void TIFOData::GetMlpInfo(uint8_t Sub, bool Opened) { RegisterAudio(0xBD, Sub, Opened, kMlp, nullptr, 0); }
+void TIFOData::GetLpcmInfo(uint8_t Sub, bool Opened) { RegisterAudio(0xBD, Sub, Opened, kLpcm, nullptr, 0); }
+void TIFOData::GetMpegAudioInfo(uint8_t Sid, bool Opened) { RegisterAudio(Sid, 0, Opened, kMpa, nullptr, 0); }
+
+void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Format, const uint8_t* Data,
+                             int64_t Count) {
+  core::TVobStream& rec = *CurrentRecord;
+  if (!Opened || !rec.Stream || rec.Stream->Appended) return;
+  if (disc::IsListedFileName(Form, rec.FileName)) return;
+  const bool titles = IsTitleDomain();
+  disc::TAudioStreamDescription desc;
+  desc.VideoAttr = titles ? Attributes.TitleVideoAttr : Attributes.MenuVideoAttr;
+  desc.EndTime = core::TimecodeDifference(Form.FrameRate, CellPlaybackTime(CurrentPgc, VobId, CellId), CellTime);
+  desc.VobId = VobId;
+  desc.CellId = CellNamingNow ? kAnyCell : CellId;
+
+  // The stream's own attribute entry, for the formats whose entry tells them
+  // apart: the first of its coding mode whose decoding stream is this one.
+  auto copyAttr = [&](uint8_t Coding, int32_t Number) {
+    const bool menu = !titles;
+    if (menu && Format == kDts) return;
+    const auto& table = titles ? Attributes.TitleAudioAttrs : Attributes.MenuAudioAttrs;
+    for (size_t k = 0; k < table.size(); ++k) {
+      if ((table[k][0] >> 5) != Coding) continue;
+      const int32_t n = titles ? disc::TitleAudioStreamNumber(Form, static_cast<int32_t>(k + 1), DomainIndex)
+                               : disc::MenuAudioStreamNumber(Form, static_cast<int32_t>(k + 1), DomainIndex);
+      if (n != Number) continue;
+      desc.AudioAttr = table[k];
+      return;
+    }
+  };
+  double delay = 0;
+  switch (Format) {
+    case kAc3:
+    case kMlp: delay = Delays.Ac3Ms; break;
+    case kDts:
+      delay = Delays.DtsMs;
+      copyAttr(kCodingDts, Sub - 0x88);
+      break;
+    case kLpcm:
+      delay = Delays.LpcmMs;
+      copyAttr(kCodingLpcm, Sub - 0xA0);
+      desc.SampleRate = static_cast<uint32_t>(Lpcm.SampleRate);
+      desc.SampleSize = static_cast<uint32_t>(Lpcm.SampleSize);
+      break;
+    default:
+      delay = Delays.MpaMs;
+      copyAttr(kCodingMpa, Sid - 0xC0);
+      break;
+  }
+  const double shownDelay = (!titles && delay < 0) ? 0 : delay;
+  const TTimeCode delayCode = delay < 0 && !titles ? TTimeCode{}
+                                                   : core::MillisecondsToTimecode(shownDelay, Form.FrameRate);
+  const int32_t number = titles ? DomainNumberValue() : 0;
+  disc::TAudioStreamEntry* e =
+      disc::AddAudioStream(Form, Form, rec.FileName, desc, DomainKind(), delayCode, DomainIndex, number);
+  if (e) {
+    const double start = StreamStartTime();
+    const bool ac3Family = Format == kAc3 || Format == kMlp;
+    e->StartTimeMs = start;
+    e->FirstTimeStampMs = ac3Family ? LastPtsMs : start;
+    e->AudioDelayMs = delay;
+    e->NoDelay = titles && delay < 0 ? 1 : 0;
+  }
+  if (Format == kAc3 && titles && Form.Options.TitleMode != 2 && (Count < 2 || Data[0] != 0x0B || Data[1] != 0x77)) {
+    const std::string name = platform::ExtractFileName(rec.FileName);
+    Form.InfoForm.AddLogColored(2, std::string(core::msg::WarningAC3File) + name + std::string(core::msg::IsNotCorrect),
+                                platform::kColourRed);
+    Form.LogError(rec.FileName + std::string(core::msg::AC3FileIsNotCorrect));
+  }
+}
+
+}  // namespace tess::demux
