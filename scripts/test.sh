@@ -20,5 +20,5 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 # A clang Release build of every library and tool with AddressSanitizer + UBSan,
 # and a short pass of every fuzz target.
-./scripts/fuzz.sh "${TESS_FUZZ_SECONDS:-10}"
+./scripts/fuzz.sh "${TESS_FUZZ_SECONDS:-5}"
 echo "All tests passed in both builds; clang builds; the fuzz pass found nothing."

@@ -1,4 +1,5 @@
 #pragma once
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include "platform/file_io.h"
 
 // What every fuzz target needs: a context without a window (log lines go
-// nowhere) and a scratch file to hand the bytes to routines that read files.
+// nowhere) and a scratch folder to hand the bytes to routines that read files.
 namespace tess::fuzz {
 
 struct Form : core::RunContext, disc::DiscState {};
@@ -21,21 +22,42 @@ inline Form& SharedForm() {
   return *form;
 }
 
-// A file in a private scratch folder holding Data; the same name each call.
-inline std::string ScratchFile(const std::string& Name, const uint8_t* Data, size_t Size) {
+// A private scratch folder, made once per process.
+inline const std::string& ScratchFolder() {
   static const std::string folder = [] {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaline-fuzz-XXXXXX";
     char* made = ::mkdtemp(tmpl.data());
     return std::string(made ? made : "/tmp");
   }();
-  const std::string path = folder + "/" + Name;
+  return folder;
+}
+
+// A file in the scratch folder holding Data; the same name each call.
+inline std::string ScratchFile(const std::string& Name, const uint8_t* Data, size_t Size) {
+  const std::string path = ScratchFolder() + "/" + Name;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd >= 0) {
     platform::WriteFull(fd, Data, Size);
     ::close(fd);
   }
   return path;
+}
+
+// What the registries and views collect from one input; cleared before the
+// next, so that a long run does not grow (and the leak check finds nothing
+// held over).
+inline void ForgetRun(disc::DiscState& Disc) {
+  Disc.VideoStreams = {};
+  Disc.AudioStreams = {};
+  Disc.SubPictureItems = {};
+  Disc.ScriptTracks = {};
+  Disc.DatFiles = {};
+  Disc.Scouts = {};
+  Disc.TreeView7 = {};
+  Disc.StringGrid1.Clear();
+  Disc.DataStrings = {};
+  Disc.StringPool = {};
 }
 
 }  // namespace tess::fuzz

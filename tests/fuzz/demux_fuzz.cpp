@@ -1,0 +1,26 @@
+// Packs and packets of a loose EVO file through the whole demultiplexer: the
+// scout's map, ProcessPack and DemuxPES, the writers into a scratch folder, the
+// navigation-pack handling and the closing of the outputs.
+#include "demux/chain_driver.h"
+#include "fuzz_support.h"
+#include "state/project_state.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+  using namespace tess;
+  static auto* form = [] {
+    auto* f = new state::TForm1;
+    f->LooseEvo = 1;
+    f->Options.DestinationPath = fuzz::ScratchFolder() + "/out";
+    f->VTSListForm.ApplyOK({});
+    return f;
+  }();
+  form->Abort = 0;
+  // Both memory settings, by the input's size: large output buffers, or small
+  // ones with the title subpictures appended by name.
+  form->Options.MemoryManager = Size % 2 ? 2 : 1;
+  demux::TEvoFileList list{{fuzz::ScratchFile("feature.evo", Data, Size), 0}};
+  demux::DemuxEvoFileList(*form, list);
+  form->CurrentDemux = nullptr;
+  fuzz::ForgetRun(*form);
+  return 0;
+}
