@@ -17,6 +17,7 @@
 #include "state/project_state.h"
 #include "app/run.h"
 #include "core/log.h"
+#include "core/messages.h"
 #include "core/options.h"
 #include "platform/settings_store.h"
 
@@ -282,6 +283,15 @@ int RunCommandLine(int argc, char** argv) {
     form->VTSListForm.ApplyOK({});
   }
 
+  // The run's start clears the Stop flag: a Ctrl-C that came while the source
+  // was loading ends the program here, or it would be lost.
+  form->ProcessMessages();
+  if (form->Aborted()) {
+    form->Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
+    SaveRunLog(*form, core::RunEnd::Stopped);
+    terminal.Finish();
+    return kExitStopped;
+  }
   const RunResult result = StartRun(*form, source);
   SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
                     : result == RunResult::Stopped ? core::RunEnd::Stopped
