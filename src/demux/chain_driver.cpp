@@ -70,7 +70,13 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       for (const auto& unit : MenuUnits->Units)
         for (const auto& e : unit.PGCs)
           if (e.PGC && e.PGC->CellCount > 0 && !e.PGC->CellPositions.empty()) anyCell = true;
-    if (!anyCell) return true;
+    if (!anyCell) {
+      // The file is there but no menu cell describes it (its table may have
+      // been damaged and skipped): its streams are not read, and the log says so.
+      if (!EvoFileName.empty())
+        Form.LogError("No menu cell describes " + UpperName(EvoFileName) + "; it is not demultiplexed.");
+      return true;
+    }
   }
   if (CleanOutputFirst) core::CleanProjectFolder(OutputBase);
 

@@ -238,6 +238,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const auto& vts1 = disc_->Ifo.TitleSets[0];
   const size_t pgcit = vts1.StartSectors.at(tools::IfoTable::VTS_PGCIT) * kPack;
   const size_t menus = vts1.StartSectors.at(tools::IfoTable::MenuPGCI_UT) * kPack;
+  const size_t vmgMenus = disc_->Ifo.Vmg.StartSectors.at(tools::IfoTable::MenuPGCI_UT) * kPack;
   const size_t titleSearch = disc_->Ifo.Vmg.StartSectors.at(tools::IfoTable::TT_SRPT) * kPack;
   const size_t chain = vts1.TitlePGCs.at(0).FilePos;
   const char* kCut = "holds only";
@@ -285,6 +286,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Expect::WholeDomains},
       {"menu language units at their maximum", "disc/hv001i01.IFO", SetAt(menus, {0xFF, 0xFF}), nullptr, kSkipped,
        Expect::WholeDomains},
+      {"video manager menu language units at their maximum", "disc/hv000i01.IFO", SetAt(vmgMenus, {0xFF, 0xFF}),
+       nullptr, "HV000M01.EVO; it is not demultiplexed", Expect::WholeDomains},
       {"cells of a chain at their maximum", "disc/hv001i01.IFO", SetAt(chain + 2, {0xFF, 0xFF}), nullptr,
        "program chain 1", Expect::WholeDomains},
       {"titles at their maximum", "disc/hv000i01.IFO", SetAt(titleSearch, {0xFF, 0xFF}), nullptr, kSkipped,
