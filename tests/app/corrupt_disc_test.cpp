@@ -254,6 +254,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"t03 cut", "disc/hv001t03.evo", Cut(100 * kPack + 1000), Cut(100 * kPack), kCut},
       {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut},
+      {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut},
       // Zeroed sectors.
       {"zeroed navigation pack", "disc/hv001t01.evo", Zero(nav), PadPack(nav), kBadPack},
       {"zeroed navigation pack in the angle block", angleFile, Zero(angleNav), PadPack(angleNav), kBadPack},
