@@ -195,6 +195,16 @@ struct ToolRun {
   Terminal Out;
 };
 
+// A regular file that opens for reading; else false, said on stderr. FIFOs
+// and devices are refused without being opened.
+bool ReadableFile(const std::string& Name) {
+  const std::string path = platform::ExistingRegularFile(Name);
+  uint8_t probe = 0;
+  if (!path.empty() && platform::ReadFileHead(path, &probe, 1) >= 0) return true;
+  std::fprintf(stderr, "tessaline: %s%s\n", std::string(core::msg::CanNotOpenFile).c_str(), Name.c_str());
+  return false;
+}
+
 // "info FILE...": each file's description on stdout, CR LF turned into plain
 // line ends; 1 when a file could not be read.
 int RunInfoCommand(const std::vector<std::string>& Files) {
@@ -202,10 +212,7 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
   ToolRun tool;
   int status = kExitDone;
   for (size_t i = 0; i < Files.size(); ++i) {
-    const std::string path = platform::ExistingRegularFile(Files[i]);
-    uint8_t probe = 0;
-    if (path.empty() || platform::ReadFileHead(path, &probe, 1) < 0) {
-      std::fprintf(stderr, "tessaline: %s%s\n", std::string(core::msg::CanNotOpenFile).c_str(), Files[i].c_str());
+    if (!ReadableFile(Files[i])) {
       status = kExitFailed;
       continue;
     }
@@ -221,9 +228,11 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
 // "pulldown FILE": the pulldown tool's measuring run and its ".vif".
 int RunPulldownCommand(const std::vector<std::string>& Files) {
   if (Files.size() != 1) return Usage("pulldown takes one FILE");
+  if (!ReadableFile(Files[0])) return kExitFailed;
   ToolRun tool;
   const bool done = streams::RunPulldown(*tool.Form, Files[0]);
   tool.Out.Finish();
+  if (!done) std::fprintf(stderr, "tessaline: could not write %s.m2v.vif\n", Files[0].c_str());
   return done ? kExitDone : kExitFailed;
 }
 
