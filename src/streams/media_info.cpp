@@ -76,11 +76,14 @@ void AddHead(TInfoLines& Lines, std::string_view Title, const std::string& FileN
 
 // The three play times of a sample count: at 25 fps, and at 30 fps counted
 // without and with the 1.001 stretch. Each is the time code of the last sample
-// stepped one frame on, so that it reads as a length.
+// stepped one frame on, so that it reads as a length; no samples last nothing.
 void AddPlayTimes(TInfoLines& Lines, int64_t SampleRate, int64_t Samples) {
   auto length = [&](bool Exact, double Rate) {
-    core::TTimeCode tc = core::SamplesToTimeCode(Exact, Rate, SampleRate, Samples);
-    core::TimeCodeStepForward(tc, Rate);
+    core::TTimeCode tc;
+    if (Samples > 0 && SampleRate > 0) {
+      tc = core::SamplesToTimeCode(Exact, Rate, SampleRate, Samples);
+      core::TimeCodeStepForward(tc, Rate);
+    }
     return core::TimeCodeWithRateText(tc, Rate);
   };
   Lines << "" << "Play Time (PAL): " + length(false, kPalRate)

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <filesystem>
 
-#include "platform/paths.h"
 #include "streams/audio_split.h"
 #include "streams/ffmpeg_oracle.h"
 #include "streams/wav.h"
@@ -16,30 +15,25 @@
 namespace tess::streams {
 namespace {
 
-using test::DataFile;
 using test::ReadFileBytes;
 
-TSplitOutcome SplitWithAll(core::RunContext& Run, const std::string& Source,
-                           const std::vector<AudioSegmentEntry>& Entries, double FrameRate, bool DeleteTiny = false) {
-  const TSplitOutcome outcomes[] = {
-      SplitAc3File(Run, Source, Entries, FrameRate, nullptr), SplitDtsFile(Run, Source, Entries, FrameRate, nullptr),
-      SplitWavFile(Run, Source, Entries, DeleteTiny, FrameRate, nullptr),
-      SplitMpaFile(Run, Source, Entries, FrameRate, nullptr)};
+// Copies the sample into Dir and splits it into segments of Durations.
+TSplitOutcome Split(core::RunContext& Run, const test::TempDir& Dir, const std::string& Sample, double FrameRate,
+                    const std::vector<core::TTimeCode>& Durations, std::vector<AudioSegmentEntry>& Entries,
+                    bool DeleteTiny = false) {
+  const std::string source = Dir.File("source" + Sample.substr(Sample.rfind('.')));
+  std::filesystem::copy_file(test::DataFile("streams/" + Sample), source, std::filesystem::copy_options::skip_existing);
+  for (size_t i = Entries.size(); i < Durations.size(); ++i)
+    Entries.push_back({Durations[i], Dir.File("segment" + std::to_string(i) + source.substr(source.rfind('.')))});
   TSplitOutcome result = TSplitOutcome::NotThisFormat;
-  for (TSplitOutcome o : outcomes) {
-    if (o == TSplitOutcome::NotThisFormat) continue;
-    EXPECT_EQ(result, TSplitOutcome::NotThisFormat) << "two splitters took " << Source;
-    result = o;
+  for (TSplitOutcome o : {SplitAc3File(Run, source, Entries, FrameRate, nullptr),
+                          SplitDtsFile(Run, source, Entries, FrameRate, nullptr),
+                          SplitWavFile(Run, source, Entries, DeleteTiny, FrameRate, nullptr),
+                          SplitMpaFile(Run, source, Entries, FrameRate, nullptr)}) {
+    EXPECT_TRUE(o == TSplitOutcome::NotThisFormat || result == TSplitOutcome::NotThisFormat) << "two splitters";
+    if (o != TSplitOutcome::NotThisFormat) result = o;
   }
   return result;
-}
-
-std::vector<AudioSegmentEntry> Segments(const test::TempDir& Dir, const std::string& Ext,
-                                        const std::vector<core::TTimeCode>& Durations) {
-  std::vector<AudioSegmentEntry> entries;
-  for (size_t i = 0; i < Durations.size(); ++i)
-    entries.push_back({Durations[i], Dir.File("segment" + std::to_string(i) + Ext)});
-  return entries;
 }
 
 TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
@@ -51,62 +45,50 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
     std::vector<core::TTimeCode> Durations;  // the last one's length is the rest
   } rows[] = {
       // At 29.97 one second is 31.28 frames: 31, then 32 up to 62.56, and so on.
-      {"audio_48k_2ch.ac3", 29.97, {{0, 0, 1, 0}, {0, 0, 1, 0}, {}}},
-      {"audio_48k_2ch.ac3", 25, {{0, 0, 9, 0}}},  // one entry takes it all
+      {"audio_48k_2ch.ac3", 29.97, {{0, 0, 1, 0}, {0, 0, 1, 0}, {}}}, {"audio_48k_2ch.ac3", 25, {{0, 0, 9, 0}}},
       {"audio_48k_2ch.eac3", 25, {{0, 0, 0, 13}, {0, 0, 1, 2}, {0, 0, 0, 1}, {}}},
       {"a_32k_2ch.ac3", 29.97, {{0, 0, 0, 3}, {0, 0, 0, 4}, {}}},
-      {"audio_48k_2ch.dts", 30, {{0, 0, 0, 10}, {0, 0, 0, 11}, {}}},
       {"a_44k_1ch.dts", 25, {{0, 0, 0, 2}, {0, 0, 0, 2}, {}}},
+      {"audio_48k_2ch.dts", 30, {{0, 0, 0, 10}, {0, 0, 0, 11}, {}}},
       {"audio_48k_2ch.mp2", 25, {{0, 0, 1, 0}, {0, 0, 0, 13}, {}}},
       {"a_44k_1ch.mp2", 29.97, {{0, 0, 0, 4}, {0, 0, 0, 5}, {0, 0, 0, 1}, {}}},
-      {"w_44k_1ch_16.wav", 29.97, {{0, 0, 0, 7}, {0, 0, 0, 5}, {}}},
-      {"w_48k_2ch_list.wav", 25, {{}, {0, 0, 0, 0}, {}}},
-  };
+      {"w_44k_1ch_16.wav", 29.97, {{0, 0, 0, 7}, {0, 0, 0, 5}, {}}}, {"w_48k_2ch_list.wav", 25, {{}, {}, {}}}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.Name) + " at " + std::to_string(row.FrameRate));
     test::TempDir dir;
-    const std::string source = dir.File(row.Name);
-    std::filesystem::copy_file(DataFile(std::string("streams/") + row.Name), source);
-    const std::string ext = platform::ExtractFileExt(source);
-    const auto entries = Segments(dir, ext, row.Durations);
-    ASSERT_EQ(SplitWithAll(project.Form, source, entries, row.FrameRate), TSplitOutcome::Done);
-
+    std::vector<AudioSegmentEntry> entries;
+    ASSERT_EQ(Split(project.Form, dir, row.Name, row.FrameRate, row.Durations, entries), TSplitOutcome::Done);
+    const std::string source = dir.File("source" + std::filesystem::path(row.Name).extension().string());
     const auto whole = ReadFileBytes(source);
-    const std::vector<int64_t> frames = test::PacketOffsets(source);
+    const std::vector<int64_t> frames = test::PacketOffsets(source);  // the samples of a WAV
     WavHeader wav;
     const bool isWav = WavFindDataChunk(source, wav);
-    const double sampleRate = static_cast<double>(test::ProbeStream(source)["sample_rate"]);
-    const double perFrame = ext == ".dts" ? 512 : ext == ".mp2" ? 1152 : isWav ? 1 : 1536;
-    const double stretch = row.FrameRate > 29 ? 1.001 : 1;
-    // MPEG audio segments begin with the first audio frame; WAV segments carry
-    // a header each, and their samples join.
-    int64_t at = isWav ? wav.DataOffset : ext == ".mp2" ? frames.front() : 0;
+    const double rate = static_cast<double>(test::ProbeStream(source)["sample_rate"]);
+    const double perFrame = source.ends_with(".dts") ? 512 : source.ends_with(".mp2") ? 1152 : isWav ? 1 : 1536;
+    // MPEG audio segments begin with the first audio frame, WAV segments with
+    // a header of their own.
+    int64_t at = isWav ? wav.DataOffset : source.ends_with(".mp2") ? frames.front() : 0;
     std::vector<uint8_t> joined(whole.begin(), whole.begin() + at);
     double samples = 0, wanted = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
       const auto bytes = ReadFileBytes(entries[i].OutputFileName);
-      int64_t from = 0;
-      if (isWav) {
-        WavHeader h;
-        ASSERT_TRUE(WavFindDataChunk(entries[i].OutputFileName, h));
-        from = h.DataOffset;
-        EXPECT_EQ(h.DataSize, bytes.size() - from);
-        EXPECT_EQ(h.DataSize % wav.BlockAlign, 0u);
-        samples += static_cast<double>(h.DataSize / wav.BlockAlign);
-      } else {
-        // The source's frames that the segment holds (tiny files are past
-        // ffprobe's own recognition).
-        EXPECT_TRUE(at == 0 || std::binary_search(frames.begin(), frames.end(), at)) << "segment " << i;
-        const auto held = std::lower_bound(frames.begin(), frames.end(), at + static_cast<int64_t>(bytes.size())) -
-                          std::lower_bound(frames.begin(), frames.end(), at);
-        samples += static_cast<double>(held) * perFrame;
-      }
+      WavHeader h;
+      const int64_t from = isWav && WavFindDataChunk(entries[i].OutputFileName, h) ? h.DataOffset : 0;
+      const bool onFrame = at == 0 || std::binary_search(frames.begin(), frames.end(), at);
+      EXPECT_TRUE(isWav ? h.DataSize % wav.BlockAlign == 0 : onFrame) << "segment " << i;
+      // The source's frames (or samples) the segment holds; tiny segments are
+      // past ffprobe's own recognition.
+      const int64_t end = at + static_cast<int64_t>(bytes.size()) - from;
+      samples += isWav ? static_cast<double>(end - at) / wav.BlockAlign
+                       : static_cast<double>(std::lower_bound(frames.begin(), frames.end(), end) -
+                                             std::lower_bound(frames.begin(), frames.end(), at)) * perFrame;
       joined.insert(joined.end(), bytes.begin() + from, bytes.end());
-      at += static_cast<int64_t>(bytes.size()) - from;
-      const auto& d = entries[i].Duration;
-      wanted += ((d.Hours * 60 + d.Minutes) * 60 + d.Seconds + d.Frames / std::round(row.FrameRate)) * stretch;
+      at = end;
+      const core::TTimeCode& d = entries[i].Duration;
+      wanted += ((d.Hours * 60 + d.Minutes) * 60 + d.Seconds + d.Frames / std::round(row.FrameRate)) *
+                (row.FrameRate > 29 ? 1.001 : 1);
       if (i + 1 < entries.size()) {
-        EXPECT_NEAR(samples / sampleRate, wanted, (perFrame / 2 + 2) / sampleRate) << "end of segment " << i;
+        EXPECT_NEAR(samples / rate, wanted, (perFrame / 2 + 2) / rate) << "end of segment " << i;
       }
     }
     EXPECT_TRUE(joined == whole);
@@ -116,33 +98,25 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
 TEST(AudioSplit, ASegmentThatCannotBeMadeFailsTheSplitAndTheSourceStays) {
   test::CoreProject project;
   test::TempDir dir;
-  const std::string source = dir.File("audio.ac3");
-  std::filesystem::copy_file(DataFile("streams/audio_48k_2ch.ac3"), source);
-  const auto before = ReadFileBytes(source);
   const std::vector<core::TTimeCode> halves = {{0, 0, 1, 0}, {}};
-
-  auto entries = Segments(dir, ".ac3", halves);
-  entries[1].OutputFileName = dir.File("missing/segment1.ac3");
-  EXPECT_EQ(SplitWithAll(project.Form, source, entries, 25), TSplitOutcome::Failed);
-  entries[1].OutputFileName = source;
-  EXPECT_EQ(SplitWithAll(project.Form, source, entries, 25), TSplitOutcome::Failed);
-  {
-    const test::FileSizeLimit full(4096);
-    EXPECT_EQ(SplitWithAll(project.Form, source, Segments(dir, ".ac3", halves), 25), TSplitOutcome::Failed);
+  // Into a missing folder, over the source itself, onto a full disk.
+  const std::pair<std::string, rlim_t> cases[] = {
+      {dir.File("missing/segment1.ac3"), RLIM_INFINITY}, {dir.File("source.ac3"), RLIM_INFINITY},
+      {dir.File("segment1.ac3"), 4096}};
+  for (const auto& [second, limit] : cases) {
+    std::vector<AudioSegmentEntry> entries{{halves[0], dir.File("segment0.ac3")}, {{}, second}};
+    const test::FileSizeLimit full(limit);
+    EXPECT_EQ(Split(project.Form, dir, "audio_48k_2ch.ac3", 25, halves, entries), TSplitOutcome::Failed) << second;
   }
-  EXPECT_TRUE(project.LogContains("Audio file " + source + " is not split"));
-  EXPECT_TRUE(ReadFileBytes(source) == before);
-
-  // A WAV segment past the source's end holds no sample: kept as a header, or
-  // deleted when asked.
-  const std::string wav = dir.File("audio.wav");
-  std::filesystem::copy_file(DataFile("streams/w_44k_1ch_16.wav"), wav);
-  const std::vector<core::TTimeCode> pastTheEnd = {{0, 0, 2, 0}, {}};
-  EXPECT_EQ(SplitWithAll(project.Form, wav, Segments(dir, ".wav", pastTheEnd), 25), TSplitOutcome::Done);
-  EXPECT_EQ(std::filesystem::file_size(dir.File("segment1.wav")), kWavHeaderSize);
-  EXPECT_EQ(SplitWithAll(project.Form, wav, Segments(dir, ".wav", pastTheEnd), 25, true), TSplitOutcome::Done);
-  EXPECT_FALSE(std::filesystem::exists(dir.File("segment1.wav")));
-  EXPECT_TRUE(std::filesystem::exists(dir.File("segment0.wav")));
+  EXPECT_TRUE(project.LogContains("Audio file " + dir.File("source.ac3") + " is not split"));
+  EXPECT_TRUE(ReadFileBytes(dir.File("source.ac3")) == ReadFileBytes(test::DataFile("streams/audio_48k_2ch.ac3")));
+  // A WAV segment past the source's end holds no sample: kept as a header, or deleted when asked.
+  std::vector<AudioSegmentEntry> entries;
+  for (bool deleteTiny : {false, true}) {
+    EXPECT_EQ(Split(project.Form, dir, "w_44k_1ch_16.wav", 25, {{0, 0, 2, 0}, {}}, entries, deleteTiny),
+              TSplitOutcome::Done);
+    EXPECT_EQ(std::filesystem::exists(entries[1].OutputFileName), !deleteTiny);
+  }
 }
 
 }  // namespace
