@@ -183,12 +183,12 @@ bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& F
 }
 
 // The tool commands take files, not a disc: no settings, no questions. Their
-// log lines are printed as the run's are.
+// log lines are printed as the run's are. Their work does not poll the Stop
+// flag, so Ctrl-C is left to end the process: a ".vif" appears only whole, and
+// a ".vnf" cache cut short is never taken for a whole one.
 struct ToolRun {
   ToolRun() : Window(*Form) {
     Form->LogWindow.Log.OnAdd = [this](const platform::LogLine& l) { Out.PrintLine(l); };
-    Form->Pump.OnStop = [this] { Form->Abort = 1; };
-    platform::Pump::InstallStopSignals();
   }
   std::unique_ptr<TForm1> Form = std::make_unique<TForm1>();
   MainWindow Window;
