@@ -17,8 +17,12 @@
 #include "state/project_state.h"
 #include "app/run.h"
 #include "core/log.h"
+#include "core/messages.h"
 #include "core/options.h"
+#include "platform/file_io.h"
 #include "platform/settings_store.h"
+#include "streams/media_info.h"
+#include "streams/pulldown.h"
 
 namespace tess::app {
 
@@ -31,10 +35,15 @@ constexpr int kExitStopped = 130;
 
 const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
+    "       tessaline info FILE [FILE...]\n"
+    "       tessaline pulldown FILE\n"
     "       tessaline --version | --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
     "  DEST     the output folder\n"
+    "  info     describes elementary-stream files (AC-3, E-AC-3, DTS, MPEG audio,\n"
+    "           WAV, MLP, MPEG-1/2 video)\n"
+    "  pulldown measures an MPEG-2 video as 23.976 film and writes FILE.m2v.vif\n"
     "options:\n"
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
@@ -154,6 +163,79 @@ bool ParseMarks(const std::string& list, std::vector<int>& out) {
   return !out.empty();
 }
 
+// The files of a tool command; false (with the exit status in Status) for
+// --help or an option it does not know.
+bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& Files, int& Status) {
+  for (size_t i = 1; i < Args.size(); ++i) {
+    const std::string& a = Args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      Status = kExitDone;
+      return false;
+    }
+    if (a.size() > 1 && a[0] == '-') {
+      Status = Usage(("unknown option '" + a + "'").c_str());
+      return false;
+    }
+    Files.push_back(a);
+  }
+  return true;
+}
+
+// The tool commands take files, not a disc: no settings, no questions. Their
+// log lines are printed as the run's are. Their work does not poll the Stop
+// flag, so Ctrl-C is left to end the process: a ".vif" appears only whole, and
+// a ".vnf" cache cut short is never taken for a whole one.
+struct ToolRun {
+  ToolRun() : Window(*Form) {
+    Form->LogWindow.Log.OnAdd = [this](const platform::LogLine& l) { Out.PrintLine(l); };
+  }
+  std::unique_ptr<TForm1> Form = std::make_unique<TForm1>();
+  MainWindow Window;
+  Terminal Out;
+};
+
+// A regular file that opens for reading; else false, said on stderr. FIFOs
+// and devices are refused without being opened.
+bool ReadableFile(const std::string& Name) {
+  const std::string path = platform::ExistingRegularFile(Name);
+  uint8_t probe = 0;
+  if (!path.empty() && platform::ReadFileHead(path, &probe, 1) >= 0) return true;
+  std::fprintf(stderr, "tessaline: %s%s\n", std::string(core::msg::CanNotOpenFile).c_str(), Name.c_str());
+  return false;
+}
+
+// "info FILE...": each file's description on stdout, CR LF turned into plain
+// line ends; 1 when a file could not be read.
+int RunInfoCommand(const std::vector<std::string>& Files) {
+  if (Files.empty()) return Usage("info needs a FILE");
+  ToolRun tool;
+  int status = kExitDone;
+  for (size_t i = 0; i < Files.size(); ++i) {
+    if (!ReadableFile(Files[i])) {
+      status = kExitFailed;
+      continue;
+    }
+    std::string text = streams::GetMediaInfoText(*tool.Form, Files[i], false, &tool.Form->ProgressBar1);
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+    std::printf("%s%s\n", i ? "\n" : "", text.c_str());
+  }
+  std::fflush(stdout);
+  tool.Out.Finish();
+  return status;
+}
+
+// "pulldown FILE": the pulldown tool's measuring run and its ".vif".
+int RunPulldownCommand(const std::vector<std::string>& Files) {
+  if (Files.size() != 1) return Usage("pulldown takes one FILE");
+  if (!ReadableFile(Files[0])) return kExitFailed;
+  ToolRun tool;
+  const bool done = streams::RunPulldown(*tool.Form, Files[0]);
+  tool.Out.Finish();
+  if (!done) std::fprintf(stderr, "tessaline: could not write %s.m2v.vif\n", Files[0].c_str());
+  return done ? kExitDone : kExitFailed;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -166,6 +248,12 @@ int RunCommandLine(int argc, char** argv) {
   if (args[0] == "--version") {
     std::fputs(kVersion, stdout);
     return kExitDone;
+  }
+  if (args[0] == "info" || args[0] == "pulldown") {
+    std::vector<std::string> files;
+    int status = kExitDone;
+    if (!ToolFiles(args, files, status)) return status;
+    return args[0] == "info" ? RunInfoCommand(files) : RunPulldownCommand(files);
   }
   if (args[0] != "demux") return Usage(("unknown command '" + args[0] + "'").c_str());
 
