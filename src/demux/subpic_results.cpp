@@ -245,13 +245,16 @@ void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const
     item->Dcs.Scrolls = std::make_shared<disc::TScrollList>(Info.Scrolls);
   }
   const std::string wanted = LowerStem(platform::ExtractFileName(FileName));
-  for (auto& track : Disc.ScriptTracks)
+  for (auto& track : Disc.ScriptTracks) {
+    // The first play and the menus of the video manager name their files alike.
+    if (item && track.Domain != item->Kind) continue;
     for (auto& stream : track.SubPictureStreams)
       for (auto& segment : stream.Segments)
         if (platform::ToLowerAscii(segment.Name) == wanted) {
           segment.Duration = duration;
           return;
         }
+  }
 }
 
 const disc::TPGC* PgcOfCell(const disc::DiscState& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,

@@ -16,6 +16,7 @@
 #include "core/timecode.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
+#include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
 #include "state/project_state.h"
@@ -81,6 +82,23 @@ std::string FirstUnitName(TIFOData& Ctx, uint32_t VobId, uint32_t CellId, uint8_
   return name;
 }
 
+// The registry entry of a video output. The first play and the menus of the
+// video manager name their outputs alike in two folders, so the file's own
+// entry is the one whose path it is; the name decides only without one.
+const disc::TVideoStreamEntry* FindVideoEntryOfFile(TForm1& Form, const std::string& FileName) {
+  for (const auto& e : Form.VideoStreams)
+    if (e.Path == FileName) return &e;
+  return disc::FindVideoStreamByName(Form, DropTail(platform::ExtractFileName(FileName), 4));
+}
+
+// The track of that name in the same domain of the same information file: a
+// first-play track and a menu track of the video manager may share a name.
+disc::TVideoTrack* FindTrack(TForm1& Form, const std::string& Name, uint8_t Domain, int32_t IFOIndex) {
+  for (auto& t : Form.ScriptTracks)
+    if (t.Name == Name && t.Domain == Domain && t.IFOIndex == IFOIndex) return &t;
+  return nullptr;
+}
+
 // The registry entry of an audio output; a ".pcm" output is registered under
 // its ".wav" name.
 const disc::TAudioStreamEntry* FindAudioEntryOfFile(const TForm1& Form, const std::string& FileName) {
@@ -136,7 +154,10 @@ void AddAudioStreams(TIFOData& Ctx, disc::TVideoTrack& Track, const std::string&
 // its item is registered.
 bool AddFoundSubpicture(TForm1& Form, disc::TVideoTrack& Track, const std::string& Stem, int32_t Sid,
                         int32_t Number) {
-  const disc::TSubPictureItem* item = disc::FindSubPictureItemByName(Form, platform::ExtractFileName(Stem));
+  // By its file first: the first play and the menus of the video manager name
+  // their outputs alike in two folders.
+  const disc::TSubPictureItem* item = FindItemOfFile(Form, Stem + ".sup");
+  if (!item) item = disc::FindSubPictureItemByName(Form, platform::ExtractFileName(Stem));
   if (!item) return false;
   AddSubpicSegment(Form, Track, *item, item->SortKey, true, false, Sid, Number);
   return true;
@@ -302,13 +323,12 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   const uint32_t interleaved = Ctx.Scout ? Ctx.Scout->InterleavedCellCount(VobId) : 0;
   if (Ctx.Scout && (angle > 0 || interleaved > 0)) CellTimesFromScout(Ctx, VobId, angle);
 
-  const disc::TVideoStreamEntry* entry =
-      disc::FindVideoStreamByName(Form, DropTail(platform::ExtractFileName(video), 4));
+  const disc::TVideoStreamEntry* entry = FindVideoEntryOfFile(Form, video);
   if (!entry) return;
 
   const std::string trackName = TrackNameOfVideoFile(video);
   const int32_t palette = Ctx.Cell.PaletteIndex;
-  if (disc::TVideoTrack* existing = disc::FindScriptTrackByName(Form, trackName)) {
+  if (disc::TVideoTrack* existing = FindTrack(Form, trackName, Ctx.DomainKind(), Ctx.VtsNumber)) {
     // A later cell of a VOB whose track exists adds its scenes, once.
     for (const auto& scene : existing->Scenes)
       for (const auto& time : Ctx.CellTimes)
