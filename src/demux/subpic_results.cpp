@@ -39,17 +39,15 @@ constexpr uint32_t kFirstSubpicId = 0x20;
 constexpr uint32_t kLastSubpicId = 0x3F;
 constexpr uint8_t kSupModeFilesOnly = 0;
 constexpr uint8_t kSupModeIntoScript = 2;
-// A subpicture unit is at most 64 KiB; an index that says more is wrong.
-constexpr int64_t kMaxUnitSize = 65536;
+// Far beyond any real unit, SD or HD: an index that says more is wrong.
+constexpr int64_t kMaxUnitSize = 16ll << 20;
 // Index files list one 56-byte record per unit; one larger than this is not one.
 constexpr int64_t kMaxIndexFileSize = 256ll << 20;
 
 uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 
-std::string LowerStem(const std::string& Name) {
-  const std::string lower = platform::ToLowerAscii(Name);
-  return lower.substr(0, lower.size() - std::min<size_t>(4, lower.size()));
-}
+// A name less its 4-character extension.
+std::string_view Stem(std::string_view Name) { return Name.substr(0, Name.size() - std::min<size_t>(4, Name.size())); }
 
 bool FindsCell(const disc::TPGC* Pgc, uint32_t VobId, uint32_t CellId) {
   return Pgc && disc::FindCellIndex(Pgc, VobId, CellId) >= 0;
@@ -59,7 +57,8 @@ bool FindsCell(const disc::TPGC* Pgc, uint32_t VobId, uint32_t CellId) {
 
 struct TIndexedUnit {
   subpic::TSupIndexRecord Record;
-  int64_t End = 0;  // one past the unit's last byte in the stream's ".sup" file
+  int64_t End = 0;      // one past the unit's last byte in the stream's ".sup" file
+  int64_t SupSize = 0;  // of that file; -1 when it is missing
 };
 
 std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
@@ -70,7 +69,9 @@ std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
 // (the next unit of the stream, or the file's end). Records that cannot stand
 // are reported and left out.
 bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
-  const int64_t size = core::GetFileSizeByName(DatFile);
+  std::error_code ec;
+  const auto found = fs::file_size(DatFile, ec);
+  const int64_t size = ec ? -1 : static_cast<int64_t>(found);
   if (size < 0 || size > kMaxIndexFileSize) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
     return false;
@@ -100,8 +101,12 @@ bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexe
       ok = false;
       continue;
     }
-    if (!streamSizes.count(sid)) streamSizes[sid] = core::GetFileSizeByName(StreamSupName(DatFile, sid));
-    u.End = streamSizes[sid];
+    if (!streamSizes.count(sid)) {
+      std::error_code ec;
+      const auto supSize = fs::file_size(StreamSupName(DatFile, sid), ec);
+      streamSizes[sid] = ec ? -1 : static_cast<int64_t>(supSize);
+    }
+    u.End = u.SupSize = streamSizes[sid];
     Units.push_back(u);
   }
   // A unit ends where the next unit of its stream starts.
@@ -117,14 +122,14 @@ bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexe
 bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit, const std::string& UnitFile) {
   const int64_t start = Unit.Record.Offset;
   const int64_t length = Unit.End - start;
-  if (Unit.End < 0) {
+  if (Unit.SupSize < 0) {
     Form.LogError(std::string(core::msg::File) + SupFile + std::string(core::msg::DoesNotExist) +
                   " Its subpicture units are passed over.");
     return false;
   }
-  if (length <= 0 || length > kMaxUnitSize) {
-    Form.LogError(SupFile + ": the unit at byte " + std::to_string(start) + " has no bytes of its own (" +
-                  std::to_string(length) + " up to the next one or the file's end); it is passed over");
+  if (length <= 0 || length > kMaxUnitSize || Unit.End > Unit.SupSize) {
+    Form.LogError(SupFile + " (" + std::to_string(Unit.SupSize) + " bytes): its index puts a unit from byte " +
+                  std::to_string(start) + " to byte " + std::to_string(Unit.End) + "; it is passed over");
     return false;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
@@ -158,9 +163,13 @@ disc::TVideoTrack* TrackOfCell(TForm1& Form, uint8_t Domain, int32_t IFOIndex, u
   return ofVob;
 }
 
+// The tracks of the cells met so far (the track table does not move its tracks).
+using TTrackCache = std::map<std::tuple<uint8_t, int32_t, uint32_t, uint32_t>, disc::TVideoTrack*>;
+
 // One unit: its own ".sup" beside its pictures, decoded, entered into the
 // spare item and, when the settings ask for it, into its track.
-bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& Unit, uint32_t Number) {
+bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& Unit, uint32_t Number,
+                 TTrackCache& Tracks) {
   const subpic::TSupIndexRecord& r = Unit.Record;
   const std::string supFile = StreamSupName(DatFile, r.StreamId);
   std::string folder = Form.StringPool.Get(r.FolderText);
@@ -195,7 +204,11 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
 
   bool ok = decoded.Whole;
   if (Form.Options.SUPMode == kSupModeIntoScript) {
-    disc::TVideoTrack* track = TrackOfCell(Form, r.DomainKind, r.DomainNumber, r.VobId, r.CellId);
+    const auto cell = std::make_tuple(r.DomainKind, r.DomainNumber, r.VobId, r.CellId);
+    auto cached = Tracks.find(cell);
+    if (cached == Tracks.end())
+      cached = Tracks.emplace(cell, TrackOfCell(Form, r.DomainKind, r.DomainNumber, r.VobId, r.CellId)).first;
+    disc::TVideoTrack* track = cached->second;
     if (!track) {
       Form.LogError("No track shows VOB " + std::to_string(r.VobId) + " cell " + std::to_string(r.CellId) + " of " +
                     DatFile + "; its subpicture " + platform::ExtractFileName(stem) + " is left out of the script");
@@ -213,9 +226,9 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
 }  // namespace
 
 disc::TSubPictureItem* FindItemOfFile(disc::DiscState& Disc, const std::string& FileName) {
-  const std::string wanted = LowerStem(FileName);
+  const std::string_view wanted = Stem(FileName);
   for (auto& item : Disc.SubPictureItems)
-    if (LowerStem(item.Path) == wanted) return &item;
+    if (platform::EqualsIgnoreCase(Stem(item.Path), wanted)) return &item;
   return nullptr;
 }
 
@@ -244,13 +257,14 @@ void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const
     item->Dcs.Fades = std::make_shared<disc::TFadeList>(Info.Fades);
     item->Dcs.Scrolls = std::make_shared<disc::TScrollList>(Info.Scrolls);
   }
-  const std::string wanted = LowerStem(platform::ExtractFileName(FileName));
+  const std::string name = platform::ExtractFileName(FileName);
+  const std::string_view wanted = Stem(name);
   for (auto& track : Disc.ScriptTracks) {
     // The first play and the menus of the video manager name their files alike.
     if (item && track.Domain != item->Kind) continue;
     for (auto& stream : track.SubPictureStreams)
       for (auto& segment : stream.Segments)
-        if (platform::ToLowerAscii(segment.Name) == wanted) {
+        if (platform::EqualsIgnoreCase(segment.Name, wanted)) {
           segment.Duration = duration;
           return;
         }
@@ -281,6 +295,7 @@ bool ConvertSubpictureIndexFiles(TForm1& Form) {
   bool ok = true;
   // Each unit gets a number of its own among those of its stream and cell.
   std::map<std::tuple<uint32_t, uint32_t, uint32_t, int32_t>, uint32_t> numbers;
+  TTrackCache tracks;
   for (const std::string& dat : std::vector<std::string>(Form.DatFiles)) {
     Form.Log(core::kLogInfo, std::string(core::msg::ConvertSubpictureFile) + dat);
     std::vector<TIndexedUnit> units;
@@ -289,7 +304,7 @@ bool ConvertSubpictureIndexFiles(TForm1& Form) {
       Form.ProcessMessages();
       if (Form.Aborted()) return ok;
       const uint32_t n = ++numbers[{u.Record.StreamId, u.Record.VobId, u.Record.CellId, u.Record.DomainNumber}];
-      ok &= ConvertUnit(Form, dat, u, n);
+      ok &= ConvertUnit(Form, dat, u, n, tracks);
     }
   }
   return ok;

@@ -86,16 +86,17 @@ std::string FirstUnitName(TIFOData& Ctx, uint32_t VobId, uint32_t CellId, uint8_
 // video manager name their outputs alike in two folders, so the file's own
 // entry is the one whose path it is; the name decides only without one.
 const disc::TVideoStreamEntry* FindVideoEntryOfFile(TForm1& Form, const std::string& FileName) {
-  for (const auto& e : Form.VideoStreams)
-    if (e.Path == FileName) return &e;
+  // Searched from the end: the VOB's outputs are the latest registered.
+  for (auto e = Form.VideoStreams.rbegin(); e != Form.VideoStreams.rend(); ++e)
+    if (e->Path == FileName) return &*e;
   return disc::FindVideoStreamByName(Form, DropTail(platform::ExtractFileName(FileName), 4));
 }
 
 // The track of that name in the same domain of the same information file: a
 // first-play track and a menu track of the video manager may share a name.
 disc::TVideoTrack* FindTrack(TForm1& Form, const std::string& Name, uint8_t Domain, int32_t IFOIndex) {
-  for (auto& t : Form.ScriptTracks)
-    if (t.Name == Name && t.Domain == Domain && t.IFOIndex == IFOIndex) return &t;
+  for (auto t = Form.ScriptTracks.rbegin(); t != Form.ScriptTracks.rend(); ++t)
+    if (t->Name == Name && t->Domain == Domain && t->IFOIndex == IFOIndex) return &*t;
   return nullptr;
 }
 
@@ -103,8 +104,8 @@ disc::TVideoTrack* FindTrack(TForm1& Form, const std::string& Name, uint8_t Doma
 // its ".wav" name.
 const disc::TAudioStreamEntry* FindAudioEntryOfFile(const TForm1& Form, const std::string& FileName) {
   const std::string wav = platform::ChangeFileExt(FileName, ".wav");
-  for (const auto& e : Form.AudioStreams)
-    if (e.Path == FileName || e.Path == wav) return &e;
+  for (auto e = Form.AudioStreams.rbegin(); e != Form.AudioStreams.rend(); ++e)
+    if (e->Path == FileName || e->Path == wav) return &*e;
   return nullptr;
 }
 

@@ -119,5 +119,31 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   EXPECT_EQ(segment.Duration.ToUInt32(), duration.ToUInt32());
 }
 
+// An index that does not fit its files: each bad record is one error line, the
+// conversion says it failed, and nothing else is made of it.
+TEST(SubpictureResults, DamagedIndexRecordsAreReportedAndPassedOver) {
+  DemuxProject p;
+  test::TempDir dir;
+  p.Form.Options.DestinationPath = dir.Path();
+  test::WriteFileBytes(dir.File("t_20.sup"), std::vector<uint8_t>(100, 0));
+  std::vector<uint8_t> dat;
+  // Not a subpicture stream; a unit past its file's end; a unit of a missing file.
+  for (const auto& [sid, offset] : {std::pair{0x80u, 0u}, {0x20u, 500u}, {0x21u, 0u}}) {
+    subpic::TSupIndexRecord r;
+    r.StreamId = sid;
+    r.Offset = offset;
+    dat.resize(dat.size() + subpic::kSupIndexRecordSize);
+    subpic::EncodeSupIndexRecord(r, dat.data() + dat.size() - subpic::kSupIndexRecordSize);
+  }
+  dat.resize(dat.size() + 10, 0xEE);  // and a record cut short
+  test::WriteFileBytes(dir.File("t.dat"), dat);
+  p.Form.DatFiles = {dir.File("t.dat")};
+  EXPECT_FALSE(ConvertSubpictureIndexFiles(p.Form));
+  size_t errors = 0;
+  for (const auto& l : p.Form.LogWindow.Log.Lines) errors += l.Colour == platform::kColourRed ? 1 : 0;
+  EXPECT_EQ(errors, 4u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
+}
+
 }  // namespace
 }  // namespace tess::demux
