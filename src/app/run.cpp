@@ -10,6 +10,8 @@
 #include "core/number_text.h"
 #include "demux/chain_driver.h"
 #include "demux/demux_context.h"
+#include "demux/stream_finisher.h"
+#include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
 
@@ -334,6 +336,18 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
   Form.Log(core::kLogNormal, core::msg::StartingEVOFilesProcessing);
 
+  // Closed ".pcm" and ".sup" outputs are finished as the chains end; a finisher
+  // the caller set stays.
+  demux::TOutputFinisher finisher(Form);
+  struct TFinisherScope {
+    TForm1& Form;
+    bool Owned;
+    ~TFinisherScope() {
+      if (Owned) Form.StreamFinisher = nullptr;
+    }
+  } scope{Form, Form.StreamFinisher == nullptr};
+  if (scope.Owned) Form.StreamFinisher = &finisher;
+
   bool ok = false;
   switch (Source.Kind) {
     case SourceKind::StandardContent:
@@ -349,6 +363,9 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
       break;
   }
   Form.CurrentDemux = nullptr;
+  // The title subpictures kept in indexed ".sup" files become pictures and
+  // segments of their tracks.
+  if (ok && !Form.Aborted()) ok = demux::ConvertSubpictureIndexFiles(Form);
 
   if (Form.Aborted()) {
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);

@@ -81,12 +81,12 @@ class TAudioRouter {
   virtual void OnVobStart(TIFOData& /*Ctx*/) {}
 };
 
-// Makes a finished VOB (or cell) a track of the authoring-script model. Nothing
-// is built yet; the default does nothing.
+// Makes a finished VOB (or cell) a track of the authoring-script model; the
+// default is the track folders' own insertion (track_folders.h).
 class TTrackFolderSink {
  public:
   virtual ~TTrackFolderSink() = default;
-  virtual void InsertToTrackFolder(TIFOData& /*Ctx*/, uint32_t /*VobId*/, uint32_t /*CellId*/) {}
+  virtual void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId);
 };
 
 // ---- pieces of the context ----

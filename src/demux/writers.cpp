@@ -294,9 +294,11 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   int64_t offset = 0;
   if (Form.Options.MemoryManager == kMemoryComplexDisc)
     offset = core::GetFileSizeByName(rec.FileName);
-  else if (rec.Stream)
-    offset = rec.Stream->BytesWritten;
-  const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(rec.FileName));
+  else if (const core::TVobFileStream* out = rec.Stream ? rec.Stream.get() : SharedOutput(rec))
+    offset = out->BytesWritten;  // a record that shares another's file has no stream of its own
+  // The folder that receives the stream's pictures, as the subpicture name builder gives it.
+  const std::string& named = SubpictureFileName.empty() ? rec.FileName : SubpictureFileName;
+  const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(named));
   const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
   ++SubpictureUnitCount[Sub];
   subpic::TSupIndexRecord record;
