@@ -272,39 +272,24 @@ bool TAudioRouter::Route(TIFOData& Ctx, core::TVobStream*& Record, const TPayloa
 }
 
 bool TAudioRouter::RouteUntimed(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile) {
-  const uint32_t vob = Ctx.VobId;
-  const uint32_t previous = previousVob_;
   // The packet continues the stream's last timed one, so it goes where that
-  // one's frames went.
-  core::TVobStream* rec = nullptr;
-  uint32_t recVob = vob;
-  if (streamPtsMs_[StreamKey(P.Sid, P.Sub)] < Ctx.VobStartMs) {
-    rec = Find(Ctx, P, previous);
-    recVob = previous;
-  } else {
-    rec = Find(Ctx, P, vob);
-    if (rec && !rec->Stream && !Ctx.SharedOutput(*rec)) {
-      rec->IsNew = true;
-      Record = rec;
-      return false;
-    }
-  }
-  Record = rec;
-  if (!rec) return false;
+  // one's frames went: to the previous VOB's part, or to the current one.
   const int64_t count = *P.Length;
-  const bool interleaved = Ctx.Cell.InterleavedCellCount > 0;
-  if (Ctx.AngleNumber <= 0 && rec->Kind > 0) {
-    // Just past an angle block: every angle's part goes on with the bytes.
-    for (uint32_t k = 0; k < rec->Kind && k < recVob; ++k) {
-      const uint32_t v = recVob - k;
-      WritePart(Ctx, P, PartOf(Ctx, P, v), v, count, NewFile);
-    }
-  } else if (!interleaved && Ctx.HasVob(rec->CutKey)) {
-    // Just past an interleaved block: so does every interleaved VOB's part.
-    for (uint32_t v = rec->CutKey; v > 0 && Ctx.HasVob(v); --v) WritePart(Ctx, P, PartOf(Ctx, P, v), v, count, NewFile);
-  } else {
-    WritePart(Ctx, P, rec, recVob, count, NewFile);
+  if (streamPtsMs_[StreamKey(P.Sid, P.Sub)] < Ctx.VobStartMs) {
+    const uint32_t previous = previousVob_;
+    core::TVobStream* part = PartOf(Ctx, P, previous);
+    Record = part ? part : Find(Ctx, P, previous);
+    AppendToPrevious(Ctx, P, count, NewFile);
+    *P.Offset += count;
+    return true;
   }
+  core::TVobStream* rec = Find(Ctx, P, Ctx.VobId);
+  Record = rec;
+  if (!rec || (!rec->Stream && !Ctx.SharedOutput(*rec))) {
+    if (rec) rec->IsNew = true;
+    return false;
+  }
+  Ctx.WriteToRecord(*rec, P.Data(Ctx), count, false);
   *P.Offset += count;
   return true;
 }
@@ -426,47 +411,48 @@ void TAudioRouter::AppendToPrevious(TIFOData& Ctx, const TPayload& P, int64_t Co
   if (Count <= 0) return;
   const uint32_t previous = previousVob_;
   const uint32_t vob = Ctx.VobId;
-  const bool interleaved = Ctx.Cell.InterleavedCellCount > 0;
-  core::TVobStream* rec = Find(Ctx, P, previous);
-  if (!rec) {
-    WritePart(Ctx, P, nullptr, previous, Count, NewFile);
-    return;
-  }
-  if (Ctx.AngleNumber <= 0 && rec->Kind > 0) {
+  core::TVobStream* rec = PartOf(Ctx, P, previous);
+  // The records of an EVO file read before this one are gone; the scout still
+  // knows the previous VOB's angle.
+  const uint32_t angle = rec ? rec->Kind : AngleOfVob(Ctx, previous);
+  if (Ctx.AngleNumber <= 0 && angle > 0) {
     // Just past an angle block: the bytes end every angle's part.
-    for (uint32_t k = 0; k < rec->Kind && k < previous; ++k) {
+    for (uint32_t k = 0; k < angle && k < previous; ++k) {
       const uint32_t v = previous - k;
-      WritePart(Ctx, P, PartOf(Ctx, P, v), v, Count, NewFile);
+      WritePart(Ctx, P, PartOf(Ctx, P, v), v, Count, NewFile, angle - k);
     }
     return;
   }
-  if (Ctx.AngleNumber > 0 && rec->Kind > 0) {
+  if (Ctx.AngleNumber > 0 && angle > 0) {
     // From one angle to another: each angle's VOB carries its own audio.
     Drop(Ctx, P, Count, "they belong to another angle");
     return;
   }
-  if (Ctx.AngleNumber == 1 && rec->Kind == 0) {
-    WritePart(Ctx, P, rec, previous, Count, NewFile);
-    return;
-  }
-  if (!interleaved && Ctx.HasVob(rec->CutKey)) {
+  if (Ctx.AngleNumber != 1 && Ctx.Cell.InterleavedCellCount == 0 && Ctx.HasVob(previous)) {
     // Just past an interleaved block: the bytes end every interleaved VOB's part.
-    for (uint32_t v = rec->CutKey; v > 0 && Ctx.HasVob(v); --v) WritePart(Ctx, P, PartOf(Ctx, P, v), v, Count, NewFile);
-    core::TVobStream* current = Find(Ctx, P, vob);
-    if (current && current->CutKey != (vob & 0xFF)) OpenPreviousPart(Ctx, P, vob, NewFile);
+    for (uint32_t v = previous; v > 0 && Ctx.HasVob(v); --v) WritePart(Ctx, P, PartOf(Ctx, P, v), v, Count, NewFile);
+    if (!PartOf(Ctx, P, vob)) OpenPreviousPart(Ctx, P, vob, NewFile);
     return;
   }
   WritePart(Ctx, P, rec, previous, Count, NewFile);
 }
 
+uint32_t TAudioRouter::AngleOfVob(const TIFOData& Ctx, uint32_t Vob) {
+  return Ctx.Scout ? Ctx.Scout->VobAngleNumber(Vob) : 0;
+}
+
 void TAudioRouter::WritePart(TIFOData& Ctx, const TPayload& P, core::TVobStream* Record, uint32_t Vob, int64_t Count,
-                             bool& NewFile) {
-  if (!Record || (!Record->Stream && !Ctx.SharedOutput(*Record))) Record = OpenPreviousPart(Ctx, P, Vob, NewFile);
+                             bool& NewFile, uint32_t Angle) {
+  if (!Record || (!Record->Stream && !Ctx.SharedOutput(*Record)))
+    Record = OpenPreviousPart(Ctx, P, Vob, NewFile, Angle);
   if (Record) Ctx.WriteToRecord(*Record, P.Data(Ctx), Count, false);
 }
 
-core::TVobStream* TAudioRouter::OpenPreviousPart(TIFOData& Ctx, const TPayload& P, uint32_t Vob, bool& NewFile) {
+core::TVobStream* TAudioRouter::OpenPreviousPart(TIFOData& Ctx, const TPayload& P, uint32_t Vob, bool& NewFile,
+                                                  uint32_t Angle) {
   core::TVobStream* r = Ctx.StreamTable.AddAudio(P.Sid, P.Sub, static_cast<uint8_t>(Vob));
+  // Kept like the writers keep it, so that a later look at the part knows its angle.
+  r->Kind = Angle;
   // With the Main-mode mark every cell is a file: the part is the VOB's last cell.
   uint32_t cell = 1;
   if (Ctx.IsTitleDomain() && Ctx.ByCell && Ctx.Scout) cell = static_cast<uint32_t>(std::max(Ctx.Scout->GetVobCells(Vob), 1));

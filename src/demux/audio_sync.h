@@ -103,8 +103,10 @@ class TAudioRouter {
   bool ContinuesPrevious(const TIFOData& Ctx) const;
   // Appends Count bytes of the payload to the previous VOB's part (or parts).
   void AppendToPrevious(TIFOData& Ctx, const TPayload& P, int64_t Count, bool& NewFile);
-  // The stream's record for the previous VOB, opened under that VOB's name.
-  core::TVobStream* OpenPreviousPart(TIFOData& Ctx, const TPayload& P, uint32_t Vob, bool& NewFile);
+  // A new record of the stream for Vob (of angle Angle), its output opened for
+  // appending under that VOB's name.
+  core::TVobStream* OpenPreviousPart(TIFOData& Ctx, const TPayload& P, uint32_t Vob, bool& NewFile,
+                                     uint32_t Angle = 0);
   // A record written for another VOB or angle is closed and marked new, so that
   // the writer opens the current VOB's output in it.
   void ReopenCheck(TIFOData& Ctx, core::TVobStream* Record) const;
@@ -115,12 +117,14 @@ class TAudioRouter {
   static core::TVobStream* Find(TIFOData& Ctx, const TPayload& P, uint32_t Vob);
   // The record that last wrote Vob's part, else nil.
   static core::TVobStream* PartOf(TIFOData& Ctx, const TPayload& P, uint32_t Vob);
+  // The angle of Vob as the scout has it; 0 outside angle blocks.
+  static uint32_t AngleOfVob(const TIFOData& Ctx, uint32_t Vob);
   // The stream's record for the current angle (else for the current VOB).
   static core::TVobStream* ByAngle(TIFOData& Ctx, const TPayload& P);
-  // Appends Count payload bytes to Record, opening the part of Vob first when
-  // the record has no output.
+  // Appends Count payload bytes to Record, opening the part of Vob (of angle
+  // Angle) first when the record has no output.
   void WritePart(TIFOData& Ctx, const TPayload& P, core::TVobStream* Record, uint32_t Vob, int64_t Count,
-                 bool& NewFile);
+                 bool& NewFile, uint32_t Angle = 0);
 
   static size_t StreamKey(uint8_t Sid, uint8_t Sub) { return Sid == 0xBD ? Sub : 0x100u | Sid; }
 

@@ -101,9 +101,14 @@ class AudioSync : public ::testing::Test {
     };
     disc_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(dir_->File("disc"), spec, test::SampleStreams(), o));
     ASSERT_TRUE(disc_->Ok) << disc_->Error;
+    // The sample disc: an interleaved block of three angles between two VOBs.
+    tools::DiscSpec angles = tools::MakeSampleDiscSpec({.TitleSets = 1});
+    angles_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(dir_->File("angles"), angles, test::SampleStreams(), o));
+    ASSERT_TRUE(angles_->Ok) << angles_->Error;
   }
   static void TearDownTestSuite() {
     delete disc_;
+    delete angles_;
     delete dir_;
   }
   void SetUp() override {
@@ -111,13 +116,13 @@ class AudioSync : public ::testing::Test {
   }
 
   // Demultiplexes the domain in the mode; the folder of its outputs.
-  static std::string Demux(const Mode& M) {
-    const std::string out = dir_->File(M.Name);
+  static std::string Demux(const Mode& M, const std::string& Disc = "disc") {
+    const std::string out = dir_->File(Disc + " " + M.Name);
     test::DemuxProject p;
     p.Form.Options.TitleMode = M.Titles ? M.Setting : 1;
     p.Form.Options.MenuMode = M.Titles ? 1 : M.Setting;
     (M.Titles ? p.Form.Options.TitlePTSMode : p.Form.Options.MenuPTSMode) = M.Alignment;
-    EXPECT_GE(disc::LoadIFOSet(p.Form, p.Form, dir_->File("disc")), 1);
+    EXPECT_GE(disc::LoadIFOSet(p.Form, p.Form, dir_->File(Disc)), 1);
     p.Form.VTSListForm.ApplyOK({{.N = 2, .HasBoxes = true, .MainMode = M.MainMark}});
     TIFOData ctx(p.Form, 1, M.Titles ? 2 : 1);
     ctx.OutputBase = out + "/";
@@ -125,15 +130,22 @@ class AudioSync : public ::testing::Test {
     ctx.ByCell = M.Titles ? p.Form.VTSListForm.MainModeMark[2] : 0;
     EXPECT_TRUE(M.Titles ? ctx.DemuxTitles() : ctx.DemuxMenus(false));
     EXPECT_FALSE(ctx.OutputFailed);
+    // The only error a run may log: an AC-3 part cut between payloads starts inside a frame.
+    for (const auto& l : p.Form.LogWindow.Log.Lines)
+      if (l.Colour == platform::kColourRed) {
+        EXPECT_NE(l.Caption.find("_c8.ac3 AC3-file is not correct!"), std::string::npos) << l.Caption;
+      }
     EXPECT_EQ(p.LogContains(M.Logged ? M.Logged : "The most appropriate: "), M.Logged != nullptr);
     return out + (M.Titles ? "/VTS_001/Titles" : "/VTS_001/Menu");
   }
 
   static test::TempDir* dir_;
   static tools::DiscBuildSummary* disc_;
+  static tools::DiscBuildSummary* angles_;
 };
 test::TempDir* AudioSync::dir_ = nullptr;
 tools::DiscBuildSummary* AudioSync::disc_ = nullptr;
+tools::DiscBuildSummary* AudioSync::angles_ = nullptr;
 
 // The outputs of a stream in name order: VOB by VOB, cell by cell.
 std::vector<std::string> Parts(const std::string& Folder, const std::string& Suffix) {
@@ -209,6 +221,39 @@ TEST_F(AudioSync, EveryModeKeepsEveryByteAndCutsOnFramesAtVobStarts) {
       EXPECT_FALSE(expected.empty());
       EXPECT_EQ(joined.size(), expected.size());
       EXPECT_TRUE(joined == expected);
+    }
+  }
+}
+
+// Around an angle block nothing is cut inside it: the audio before its start
+// goes to the VOB before it once (each angle carries a copy), and the audio
+// after its end to every angle's part. So the VOB before the block, any one
+// angle and the VOB after it join into the stream that the VobID mode's
+// outputs of the first angle make.
+std::vector<uint8_t> JoinVobs(const std::string& Folder, const Stream& S, std::initializer_list<int> Vobs) {
+  std::vector<uint8_t> out;
+  for (const auto& f : Parts(Folder, S.Suffix))
+    if (std::count(Vobs.begin(), Vobs.end(), std::stoi(f.substr(f.rfind("_v") + 2, 3)))) {
+      const auto bytes = test::ReadFileBytes(f);
+      out.insert(out.end(), bytes.begin(), bytes.end());
+    }
+  return out;
+}
+
+TEST_F(AudioSync, AngleBlocksAreCutAtTheirEnds) {
+  const std::string vobid = Demux(kModes[0], "angles");
+  for (const Mode& m : kModes) {
+    if (!m.Titles || (m.Setting != 4 && !m.MainMark)) continue;
+    const std::string folder = Demux({m.Name, true, m.Setting, m.Alignment, m.MainMark, 0, "The most appropriate: "},
+                                     "angles");
+    for (const Stream& s : kStreams) {
+      const auto expected = JoinVobs(vobid, s, {1, 2, 5});
+      for (int angle : {2, 3, 4}) {
+        SCOPED_TRACE(std::string(m.Name) + " " + s.Id + " angle VOB " + std::to_string(angle));
+        const auto joined = JoinVobs(folder, s, {1, angle, 5});
+        EXPECT_EQ(joined.size(), expected.size());
+        EXPECT_TRUE(joined == expected);
+      }
     }
   }
 }
