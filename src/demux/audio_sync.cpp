@@ -279,7 +279,10 @@ bool TAudioRouter::RouteUntimed(TIFOData& Ctx, core::TVobStream*& Record, const 
     const uint32_t previous = previousVob_;
     core::TVobStream* part = PartOf(Ctx, P, previous);
     Record = part ? part : Find(Ctx, P, previous);
-    AppendToPrevious(Ctx, P, count, NewFile);
+    if (ContinuesPrevious(Ctx))
+      AppendToPrevious(Ctx, P, count, NewFile);
+    else
+      Drop(Ctx, P, count, "the previous VOB does not continue seamlessly");
     *P.Offset += count;
     return true;
   }
