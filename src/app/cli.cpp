@@ -48,6 +48,8 @@ const char* const kUsage =
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
+    "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
+    "                     and audio cut at VOB starts with TitleMode=2)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "environment: NO_COLOR turns off coloured log lines\n";
@@ -260,6 +262,7 @@ int RunCommandLine(int argc, char** argv) {
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> sets;
   std::vector<int> marks;
+  std::vector<int> mainMarks;
   bool yes = false;
   std::string settingsFile = platform::DefaultSettingsPath();
   for (size_t i = 1; i < args.size(); ++i) {
@@ -284,6 +287,9 @@ int RunCommandLine(int argc, char** argv) {
       sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
     } else if (a == "--settings") {
       if (!value(settingsFile)) return Usage("--settings takes a file");
+    } else if (a == "--main") {
+      std::string list;
+      if (!value(list) || !ParseMarks(list, mainMarks)) return Usage("--main takes numbers 1..99 separated by commas");
     } else if (a == "--vts") {
       std::string list;
       if (!value(list) || !ParseMarks(list, marks)) return Usage("--vts takes numbers 0..99 separated by commas");
@@ -346,29 +352,32 @@ int RunCommandLine(int argc, char** argv) {
     terminal.Finish();
     return kExitFailed;
   }
-  if (!marks.empty()) {
-    const std::vector<int> available = AvailableMarks(*form, source);
-    for (int m : marks) {
+  const std::vector<int> available = AvailableMarks(*form, source);
+  const bool byPosition = source.Kind == SourceKind::LooseEvo || source.Kind == SourceKind::AdvancedContent;
+  for (const auto& [option, list] : {std::pair{"--vts ", &marks}, std::pair{"--main ", &mainMarks}}) {
+    for (int m : *list) {
       if (std::find(available.begin(), available.end(), m) != available.end()) continue;
-      std::string list;
-      for (int a : available) list += (list.empty() ? "" : ", ") + std::to_string(a);
+      std::string have;
+      for (int a : available) have += (have.empty() ? "" : ", ") + std::to_string(a);
       terminal.Finish();
-      const std::string what = source.Kind == SourceKind::StandardContent ? "title set " : "list position ";
-      return Usage(("--vts " + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
-                    (list.empty() ? "none" : list))
+      const std::string what = byPosition ? "list position " : "title set ";
+      return Usage((option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
+                    (have.empty() ? "none" : have))
                        .c_str());
     }
-    std::vector<state::TVTSListForm::Row> rows;
-    for (int n = 1; n <= 100; ++n) {
-      bool chosen = false;
-      const bool byPosition = source.Kind == SourceKind::LooseEvo || source.Kind == SourceKind::AdvancedContent;
-      for (int m : marks) chosen |= (byPosition ? m == n : m + 1 == n);
-      rows.push_back({n, true, chosen, chosen, false});
-    }
-    form->VTSListForm.ApplyOK(rows);
-  } else {
-    form->VTSListForm.ApplyOK({});
   }
+  // Every row of the dialog has its boxes: without --vts all are chosen.
+  std::vector<state::TVTSListForm::Row> rows;
+  for (int n = 1; n <= 100; ++n) {
+    auto named = [&](const std::vector<int>& list) {
+      for (int m : list)
+        if (byPosition ? m == n : m + 1 == n) return true;
+      return false;
+    };
+    const bool chosen = marks.empty() || named(marks);
+    rows.push_back({n, true, chosen, chosen, named(mainMarks)});
+  }
+  form->VTSListForm.ApplyOK(rows);
 
   const RunResult result = StartRun(*form, source);
   SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
