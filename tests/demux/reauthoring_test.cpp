@@ -1,0 +1,246 @@
+// Re-authoring tracks, their audio export and slide shows, on builder-made
+// title sets demultiplexed as a run does it: each track's files against the
+// cell outputs they replace, byte for byte, the side files of the tracks read
+// back, and ffprobe's durations of the cut audio against its video.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+
+#include "core/byte_order.h"
+#include "demux/audio_export.h"
+#include "demux/reauthoring.h"
+#include "demux/slideshow.h"
+#include "demux/stream_finisher.h"
+#include "demux/subpic_results.h"
+#include "demux/track_folders.h"
+#include "demux_support.h"
+#include "disc/ifo_set.h"
+#include "subpic/services.h"
+
+namespace tess::demux {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+// 29.97 frames per second: one VOBU per frame, so a cell of one VOBU holds one picture.
+constexpr uint32_t kFrameTicks = 3003;
+
+tools::CellSpec Cell(uint16_t Vob, uint8_t Id, int Vobus, uint8_t Angle = 0) {
+  tools::CellSpec c;
+  c.VobId = Vob;
+  c.CellId = Id;
+  c.VobuCount = Vobus;
+  c.Angle = Angle;
+  c.Seamless = c.AngleSeamless = true;
+  return c;
+}
+
+// A disc of one title set whose titles are Cells, played by one chain.
+tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells) {
+  tools::DiscSpec disc = tools::MakeSampleDiscSpec({.TitleSets = 1});
+  tools::DomainSpec& t = disc.TitleSets[0].Titles;
+  t.Cells = std::move(Cells);
+  t.VobuTicks = kFrameTicks;
+  t.MaxFileSectors = 0;
+  t.PGCs.resize(1);
+  t.PGCs[0].Cells.clear();
+  t.PGCs[0].ProgramEntries.clear();
+  for (size_t i = 0; i < t.Cells.size(); ++i) t.PGCs[0].Cells.push_back(static_cast<int>(i));
+  return disc;
+}
+
+// Builds the disc and demultiplexes its title sets' titles into Out as a run
+// does (title subpictures indexed), title set 1 in Main mode when Main is set.
+void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSpec Spec,
+                 const tools::StandardStreams& Sources, bool Main) {
+  tools::DiscBuildOptions o;
+  o.Evo.KeepStreamBytes = false;
+  o.MenuStreams = {};
+  ASSERT_TRUE(tools::BuildStandardDisc(Folder + "/disc", Spec, Sources, o).Ok);
+  TForm1& form = P.Form;
+  ASSERT_GT(disc::LoadIFOSet(form, form, Folder + "/disc/hv000i01.IFO"), 0);
+  std::vector<state::TVTSListForm::Row> rows;
+  for (int32_t n = 1; n <= 100; ++n) rows.push_back({n, true, true, true, Main && n == 2});
+  form.VTSListForm.ApplyOK(rows);
+  form.Options.DestinationPath = Folder + "/out";
+  TOutputFinisher finisher(form);
+  form.StreamFinisher = &finisher;
+  for (int32_t i = 1; i < form.TitleSetCount; ++i) {
+    TIFOData ctx(form, i, kPgcTitle);
+    ctx.OutputBase = Folder + "/out/";
+    ctx.SupToImages = 0;
+    ctx.ByCell = Main ? 1 : 0;
+    form.CurrentDemux = &ctx;
+    ASSERT_TRUE(ctx.DemuxTitles());
+  }
+  form.CurrentDemux = nullptr;
+  form.StreamFinisher = nullptr;
+}
+
+std::map<std::string, Bytes> ReadFolder(const std::string& Folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& e : fs::directory_iterator(Folder))
+    if (e.is_regular_file()) files[e.path().filename().string()] = test::ReadFileBytes(e.path().string());
+  return files;
+}
+
+// A WAV file's samples; any other file whole.
+Bytes Payload(const std::string& Name, Bytes B) {
+  if (Name.ends_with(".wav")) B.erase(B.begin(), B.begin() + std::min<long>(44, static_cast<long>(B.size())));
+  return B;
+}
+
+double Probe(const std::string& File, const std::string& Entry) {
+  const Bytes out = test::CommandOutput("ffprobe -v error -count_packets -show_entries " + Entry +
+                                        " -of csv=p=0 '" + File + "' 2>/dev/null");
+  return std::atof(std::string(out.begin(), out.end()).c_str());
+}
+
+TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
+  const auto& s = test::SampleStreams();
+  test::TempDir dir;
+  test::DemuxProject p;
+  TForm1& form = p.Form;
+  // VOB 1 (two cells, one output) and VOB 2 play on; VOB 3 is a still (an I
+  // picture of the looped video, which has one every 15); VOB 4;
+  // an angle block of VOBs 5 and 6; VOB 7 after it.
+  DemuxTitles(p, dir.Path(),
+              OneTitleSetDisc({Cell(1, 1, 15), Cell(1, 2, 15), Cell(2, 1, 30), Cell(3, 1, 1), Cell(4, 1, 29),
+                               Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)}),
+              s, true);
+  const std::string titles = dir.File("out/VTS_001/Titles/");
+  const auto cells = ReadFolder(titles);
+  ASSERT_TRUE(PrepareTrackFolders(form));
+  ASSERT_TRUE(ConvertSubpictureIndexFiles(form));
+
+  struct Row {
+    const char* Track;
+    std::vector<std::string> Cells;  // the output stems it joins, in order
+    size_t Scenes;
+  };
+  const Row rows[] = {{"t01_m001v003", {"t001_v001x002", "t001_v002c001"}, 3},
+                      {"t01_m002s001", {"t001_v003c001"}, 1},
+                      {"t01_m003v001", {"t001_v004c001"}, 1},
+                      {"t01_m004v001", {"t001_v005c001"}, 1},
+                      {"t01_m005v001", {"t001_v006c001"}, 1},
+                      {"t01_m006v001", {"t001_v007c001"}, 1}};
+  std::vector<std::string> suffixes = StreamSideSuffixes();
+  suffixes.insert(suffixes.begin(), "_e0.m2v");
+  ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.Track);
+    const std::string stem = titles + r.Track;
+    const disc::TVideoTrack* track = disc::FindScriptTrackByName(form, std::string(r.Track) + "-t");
+    ASSERT_NE(track, nullptr);
+    EXPECT_EQ(track->Scenes.size(), r.Scenes);
+    // Every stream the cells had is the cells' streams in order; the cells' files are gone.
+    int joined = 0;
+    for (const std::string& suffix : suffixes) {
+      if (suffix == ".dat" || suffix == ".hlt2") continue;
+      Bytes expected;
+      bool any = false;
+      for (const std::string& c : r.Cells) {
+        const auto it = cells.find(c + suffix);
+        if (it == cells.end()) continue;
+        any = true;
+        const Bytes part = Payload(suffix, it->second);
+        expected.insert(expected.end(), part.begin(), part.end());
+        EXPECT_FALSE(fs::exists(titles + c + suffix)) << c + suffix;
+      }
+      const std::string file = stem + (suffix == "_e0.m2v" ? ".m2v" : suffix);
+      ASSERT_EQ(fs::exists(file), any) << file;
+      if (!any) continue;
+      EXPECT_TRUE(Payload(suffix, test::ReadFileBytes(file)) == expected) << file;
+      ++joined;
+    }
+    EXPECT_GE(joined, 6);
+    // The index of the track's subpicture units points at units of its joined ".sup".
+    size_t units = 0;
+    for (const std::string& c : r.Cells)
+      if (cells.count(c + ".dat")) units += cells.at(c + ".dat").size() / subpic::kSupIndexRecordSize;
+    ASSERT_EQ(fs::exists(stem + ".dat"), units > 0);
+    const Bytes dat = units ? test::ReadFileBytes(stem + ".dat") : Bytes();
+    const Bytes sup = units ? test::ReadFileBytes(stem + "_20.sup") : Bytes();
+    ASSERT_EQ(dat.size(), units * subpic::kSupIndexRecordSize);
+    for (size_t at = 0; at < dat.size(); at += subpic::kSupIndexRecordSize) {
+      const auto rec = subpic::DecodeSupIndexRecord(dat.data() + at);
+      ASSERT_LT(rec.Offset + 2u, sup.size());
+      EXPECT_LE(rec.Offset + core::ReadBE16(sup.data() + rec.Offset), sup.size());
+    }
+    // ... and became segments of the track in its side files.
+    if (units) {
+      EXPECT_EQ(test::ReadFileBytes(SideFileName(form, *track, 0, ".track")).size(), units * disc::kSubpicSegmentSize);
+    }
+  }
+
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  // Every track's audio cut again where its video ends: ffprobe's durations agree within a frame.
+  form.Options.RecutMode = 1;
+  ASSERT_TRUE(ExportTitleSetAudio(form));
+  const double frame = 1001.0 / 30000.0;
+  for (const Row& r : rows) {
+    const std::string stem = titles + r.Track;
+    if (std::string(r.Track).find('s') != std::string::npos) continue;
+    const double video = Probe(stem + ".m2v", "stream=nb_read_packets") * frame;
+    for (const char* audio : {"_c0.ac3", "_88.dts", "_a0.wav"}) {
+      SCOPED_TRACE(stem + audio);
+      EXPECT_NEAR(Probe(stem + audio, "format=duration"), video, frame);
+    }
+  }
+}
+
+// A still sequence of six pictures over two cells becomes a slide show of
+// two tracks when a ".times" file gives each still its time and cell; without
+// one the stills are made and the track stays whole.
+TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
+  tools::StandardStreams s = test::SampleStreams();
+  ASSERT_TRUE(tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, test::DataFile("streams/m2v_stills.m2v"), s.Mpeg2));
+  for (const bool timed : {true, false}) {
+    SCOPED_TRACE(timed ? "with display times" : "without");
+    test::TempDir dir;
+    test::DemuxProject p;
+    TForm1& form = p.Form;
+    DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 3), Cell(1, 2, 3)}), s, false);
+    ASSERT_EQ(form.ScriptTracks.size(), 1u);
+    const std::string video = form.VideoStreams[0].Path;
+    const Bytes whole = test::ReadFileBytes(video);
+    if (timed) {
+      Bytes times;
+      for (uint32_t cell : {1, 1, 1, 2, 2, 2}) {
+        uint8_t pair[8];
+        core::WriteLE32(pair, core::TTimeCode{0, 0, 1, 0}.ToUInt32());
+        core::WriteLE32(pair + 4, cell);
+        times.insert(times.end(), pair, pair + 8);
+      }
+      test::WriteFileBytes(video + ".times", times);
+    }
+    EXPECT_EQ(BuildSlideShowTrack(form, 0), timed);
+    // The stills are the video's pictures, one file each.
+    Bytes joined;
+    for (int i = 1; i <= 6; ++i) {
+      const Bytes still = test::ReadFileBytes(video.substr(0, video.size() - 4) + "_000" + std::to_string(i) + ".m2v");
+      joined.insert(joined.end(), still.begin(), still.end());
+    }
+    EXPECT_TRUE(joined == whole);
+    EXPECT_EQ(form.VideoStreams.size(), 6u);
+    ASSERT_EQ(form.ScriptTracks.size(), timed ? 2u : 1u);
+    for (size_t t = 0; t < form.ScriptTracks.size(); ++t) {
+      const disc::TVideoTrack& track = form.ScriptTracks[t];
+      ASSERT_EQ(track.Stills.size(), timed ? 3u : 6u);
+      EXPECT_TRUE(track.Stills.front().Start.IsZero());
+      if (!timed) continue;
+      EXPECT_EQ(track.Name, "t001_v001x002-t_" + std::to_string(t + 1));
+      EXPECT_EQ(track.Stills.back().Start, (core::TTimeCode{0, 0, 2, 0}));
+      // The track's audio is its three seconds of the slide show's.
+      const disc::TAudioPlayItem& item = track.AudioStreams.front().PlayItems.front();
+      EXPECT_EQ(item.Start, t ? core::TimecodeDifference(form.FrameRate, {0, 0, 3, 0}, form.ScriptTracks[0].AudioStreams.front().PlayItems.front().Delay)
+                              : core::TTimeCode{});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tess::demux
