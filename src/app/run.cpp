@@ -522,14 +522,17 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   Form.CurrentDemux = nullptr;
   // The post-processing: the re-authoring tracks, the title subpictures kept
   // in indexed ".sup" files as pictures and segments of their tracks, and the
-  // data-format extraction.
-  if (ok && !Form.Aborted()) ok = demux::PrepareTrackFolders(Form);
+  // data-format extraction. A step that fails in part says so and the next
+  // one goes on with what there is; only a demultiplexing that failed stops them.
   if (ok && !Form.Aborted()) {
-    Form.Log(core::kLogNormal, core::msg::StartingSubpicturesConvertion);
-    ok = demux::ConvertSubpictureIndexFiles(Form);
-    Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
+    ok = demux::PrepareTrackFolders(Form);
+    if (!Form.Aborted()) {
+      Form.Log(core::kLogNormal, core::msg::StartingSubpicturesConvertion);
+      ok &= demux::ConvertSubpictureIndexFiles(Form);
+      Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
+    }
+    if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
   }
-  if (ok && !Form.Aborted()) ok = ExtractDataFormats(Form);
 
   if (Form.Aborted()) {
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);

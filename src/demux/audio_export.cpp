@@ -123,7 +123,13 @@ bool TGrouping::Run() {
   bool ok = true;
   for (size_t i = 0; i < tracks.size() && !stop_; ++i) {
     disc::TVideoTrack& t = tracks[i];
-    if (!IsTitleTrackOf(t, v_) || t.AngleNumber != 0) continue;
+    if (!IsTitleTrackOf(t, v_)) continue;
+    // An angle block plays between the tracks around it: a group never runs
+    // across it, it can only open a group as the piece before its next track.
+    if (t.AngleNumber != 0) {
+      if (!group_.empty()) ok &= Close();
+      continue;
+    }
     const int32_t test = AudioVersusVideo(form_, t, s_);
     const uint32_t firstCell = t.Scenes.empty() ? 0 : t.Scenes.front().CellId;
     const bool seamless = disc::IsCellSeamlessInVts(form_, t.VobId, firstCell, v_);
@@ -155,7 +161,8 @@ bool TGrouping::Run() {
 
 bool TGrouping::Merge() {
   const double rate = form_.FrameRate;
-  form_.Log(core::kLogInfo, std::string(core::msg::MergeAudioStream) + std::to_string(s_ + 1) + std::string(core::msg::InTracks),
+  form_.Log(core::kLogInfo,
+            std::string(core::msg::MergeAudioStream) + std::to_string(s_ + 1) + std::string(core::msg::InTracks),
             platform::kColourGreen);
   for (const TMember& m : group_)
     form_.Log(core::kLogInfo, "      - " + form_.ScriptTracks[m.Track].Name, platform::kColourGreen);
@@ -171,14 +178,17 @@ bool TGrouping::Merge() {
   core::GetOutputFolder(form_.Options, folder);
   const std::string firstName = platform::ExtractFileName(first.Entry->Path);
   const std::string target = platform::IncludeTrailingSlash(folder) + "VTS_" + core::IntToStrZeroPad(v_, 3) + "/VTS" +
-                             std::to_string(v_) + "-" + firstName.substr(firstName.size() - std::min<size_t>(6, firstName.size()));
+                             std::to_string(v_) + "-" +
+                             firstName.substr(firstName.size() - std::min<size_t>(6, firstName.size()));
   bool ok = core::CopyFileRange(form_, first.Entry->Path, target, nullptr, &form_.Abort, 0, UINT64_MAX, 0);
   for (size_t j = 1; ok && j < group_.size(); ++j)
     ok = streams::AppendFileData(form_, group_[j].Entry->Path, target, false, [this] { form_.ProcessMessages(); });
   std::error_code ec;
   if (!ok) {
     fs::remove(target, ec);
-    if (!form_.Aborted()) form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) + " was not merged: " + target + " could not be made.");
+    if (!form_.Aborted())
+      form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
+                     " was not merged: " + target + " could not be made.");
     return false;
   }
 

@@ -18,6 +18,7 @@
 #include "core/number_text.h"
 #include "demux/demux_context.h"
 #include "demux/subpic_results.h"
+#include "demux/track_folders.h"
 #include "disc/cell_lookups.h"
 #include "disc/vob_scout.h"
 #include "platform/file_io.h"
@@ -49,8 +50,12 @@ struct TSideFamily {
   uint32_t Last;
 };
 // The stream ids the writers name their outputs by, per family.
-constexpr TSideFamily kSideFamilies[] = {{".ac3", 0xC0, 0xCF}, {".dts", 0x88, 0x8F}, {".mlp", 0xB0, 0xB7},
-                                         {".wav", 0xA0, 0xAF}, {".pcm", 0xA0, 0xAF}, {".mpa", 0xC0, 0xC7},
+constexpr TSideFamily kSideFamilies[] = {{".ac3", 0xC0, 0xCF},
+                                         {".dts", 0x88, 0x8F},
+                                         {".mlp", 0xB0, 0xB7},
+                                         {".wav", 0xA0, 0xAF},
+                                         {".pcm", 0xA0, 0xAF},
+                                         {".mpa", 0xC0, 0xC7},
                                          {".sup", kFirstSubpicId, kLastSubpicId}};
 
 bool IsFile(const std::string& Path) {
@@ -67,7 +72,9 @@ bool EndsWith(std::string_view Text, std::string_view Tail) {
   return Text.size() >= Tail.size() && Text.compare(Text.size() - Tail.size(), Tail.size(), Tail) == 0;
 }
 
-std::string DropTail(const std::string& Text, size_t Count) { return Text.substr(0, Text.size() - std::min(Count, Text.size())); }
+std::string DropTail(const std::string& Text, size_t Count) {
+  return Text.substr(0, Text.size() - std::min(Count, Text.size()));
+}
 
 // An audio side file (one the audio registry lists).
 bool IsAudioSuffix(const std::string& Suffix) {
@@ -244,13 +251,15 @@ bool StartsOwnChain(const TForm1& Form, int32_t IFOIndex, uint32_t VobId, uint32
 class TTitleSetWork {
  public:
   TTitleSetWork(TForm1& Form, int32_t IFOIndex, TRebuild& Rebuild)
-      : form_(Form), index_(IFOIndex), rebuild_(Rebuild),
+      : form_(Form),
+        index_(IFOIndex),
+        rebuild_(Rebuild),
         number_(Form.IFOFiles[static_cast<size_t>(IFOIndex)].TitleSetNumber) {}
 
   bool Run();
 
  private:
-  const disc::TVideoStreamEntry* CellVideo(uint32_t VobId, uint32_t CellId) const;
+  disc::TVideoStreamEntry* CellVideo(uint32_t VobId, uint32_t CellId);
   void Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout);
   std::string TrackName(const TTrackPlan& P) const;
   int32_t SceneCount(const TTrackPlan& P) const;
@@ -263,8 +272,8 @@ class TTitleSetWork {
   friend class TTrackBuilder;
 };
 
-const disc::TVideoStreamEntry* TTitleSetWork::CellVideo(uint32_t VobId, uint32_t CellId) const {
-  for (const auto& e : form_.VideoStreams)
+disc::TVideoStreamEntry* TTitleSetWork::CellVideo(uint32_t VobId, uint32_t CellId) {
+  for (auto& e : form_.VideoStreams)
     if (e.Enabled && e.DomainIndex == index_ && e.DomainNumber > 0 && e.VobId == VobId && e.CellId == CellId) return &e;
   return nullptr;
 }
@@ -282,13 +291,13 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
   uint32_t currentVob = 0;  // the VOB whose output the track joined last
 
   auto walk = [&](const TCellRef& c, bool TitleStart) {
-    const disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
+    disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
     if (!video) {
       if (current >= 0 && currentVob == c.VobId) plans_[static_cast<size_t>(current)].Cells.push_back({c, nullptr});
       return;
     }
     // The still test is the picture count of the output.
-    auto* entry = const_cast<disc::TVideoStreamEntry*>(video);
+    disc::TVideoStreamEntry* entry = video;
     entry->StillMark = streams::IsM2VStill(form_, entry->Path) ? 1 : 0;
     if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
         disc::CellRangeFree(Scout.Cells, static_cast<int32_t>(c.CellId), c.VobId) &&
@@ -357,8 +366,8 @@ std::string TrackImageFolder(const std::string& CellStreamFolder, const std::str
   return base + TrackBase + "/" + platform::ExtractFileName(streamFolder) + "/";
 }
 
-// A segment waiting for the running time of its cell.
-struct TPendingSegment {
+// A subpicture segment of a joined cell, placed in the track.
+struct TTrackSegment {
   disc::TSubPictureSegment Segment;
   size_t StreamIndex = 0;
   std::string StreamName;
@@ -379,7 +388,7 @@ class TTrackBuilder {
   void ReadIndexRecords(const std::string& File, const std::map<uint32_t, int64_t>& Bases);
   void AddCellToModel(const TTrackCell& C);
   void MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase);
-  void TakeSegments(uint32_t CellId, core::TTimeCode Start);
+  void TakeSegments(const TTrackCell& C);
   bool Finish(TBuiltTrack& Out);
   bool WriteIndexFile();
   bool WriteHighlights();
@@ -391,9 +400,8 @@ class TTrackBuilder {
   TForm1& form_;
   const TTrackPlan& plan_;
   std::string name_;
-  std::string stem_;                        // folder + track name
-  std::vector<std::string> created_;        // files this track made
-  std::vector<std::string> pendingFolders_; // image folders made for it
+  std::string stem_;                  // folder + track name
+  std::vector<std::string> created_;  // files this track made
   TBuiltTrack out_;
   bool started_ = false;
   core::TTimeCode running_;
@@ -403,8 +411,7 @@ class TTrackBuilder {
   std::vector<uint8_t> highlights_;
   uint32_t highlightCount_ = 0;
   std::vector<subpic::TSupIndexRecord> records_;
-  std::vector<TPendingSegment> pending_;
-  std::array<std::vector<TPendingSegment>, kSubpicStreams> lists_;
+  std::array<std::vector<TTrackSegment>, kSubpicStreams> lists_;
 };
 
 bool TTrackBuilder::JoinFile(const std::string& Source, const std::string& Target) {
@@ -557,17 +564,26 @@ void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell, const std::string&
   streams = std::move(ordered);
 }
 
-// Segments of the cell (kept by its output's track) take the cell's start.
-void TTrackBuilder::TakeSegments(uint32_t CellId, core::TTimeCode Start) {
-  const uint32_t shift = static_cast<uint32_t>(core::TimecodeToFrames(form_.FrameRate, Start) * 1000 / form_.FrameRate);
-  for (auto it = pending_.begin(); it != pending_.end();) {
-    if (it->Segment.CellId != CellId) {
-      ++it;
+// The subpicture units the writers registered for the cell become segments of
+// the track, starting where the cell starts in it; what the cell's own track
+// kept of a unit (its stream's name) goes with it.
+void TTrackBuilder::TakeSegments(const TTrackCell& C) {
+  const uint32_t shift = static_cast<uint32_t>(static_cast<double>(core::TimecodeToFrames(form_.FrameRate, running_)) *
+                                               1000 / form_.FrameRate);
+  for (const disc::TSubPictureItem& item : form_.SubPictureItems) {
+    if (item.Kind != kTitles || item.DomainIndex != w_.index_ || item.VobId != C.Cell.VobId ||
+        item.CellId != C.Cell.CellId || item.SourceNumber < kFirstSubpicId || item.SourceNumber > kLastSubpicId)
       continue;
-    }
-    it->Segment.SortKey += shift;
-    lists_[it->StreamIndex].push_back(std::move(*it));
-    it = pending_.erase(it);
+    TTrackSegment e{SegmentOfItem(item, item.SortKey), item.SourceNumber - kFirstSubpicId, {}, item.StreamValue};
+    e.StreamName = (e.StreamIndex + 1) % 2 == 0 ? "Pan" : "Wide";
+    if (cellTrack_)
+      for (const auto& s : cellTrack_->SubPictureStreams)
+        if (s.StreamId == static_cast<int32_t>(item.SourceNumber)) {
+          e.StreamName = s.Name;
+          e.StreamValue = s.Value ? s.Value : e.StreamValue;
+        }
+    e.Segment.SortKey += shift;
+    lists_[e.StreamIndex].push_back(std::move(e));
   }
 }
 
@@ -576,13 +592,6 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
   if (C.Video) {
     cellTrack_ = FindTrackOfVideoEntry(form_, *C.Video);
     cellBase_ = platform::ExtractFileName(OutputStem(C.Video->Path));
-    // Segments the last output still holds go with its first cell.
-    pending_.clear();
-    if (cellTrack_ && !form_.Options.TitleMakeSup)
-      for (const auto& s : cellTrack_->SubPictureStreams)
-        for (const auto& seg : s.Segments)
-          if (s.StreamId >= static_cast<int32_t>(kFirstSubpicId) && s.StreamId <= static_cast<int32_t>(kLastSubpicId))
-            pending_.push_back({seg, static_cast<size_t>(s.StreamId) - kFirstSubpicId, s.Name, s.Value});
     if (!started_) {
       started_ = true;
       disc::TVideoStreamEntry& v = out_.Video;
@@ -627,7 +636,7 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
   scene.Name = cellBase_ + "-t-s" + (C.Cell.CellId > 1 ? "_" + std::to_string(C.Cell.CellId - 1) : "");
   scene.StartTime = running_;
   out_.Track.Scenes.push_back(std::move(scene));
-  TakeSegments(C.Cell.CellId, running_);
+  if (!form_.Options.TitleMakeSup) TakeSegments(C);
 
   auto length = TitleCellPlaybackTime(form_, w_.index_, C.Cell.VobId, C.Cell.CellId);
   if (!length && C.Video) length = EntryLength(rate, *C.Video);
@@ -678,7 +687,8 @@ bool TTrackBuilder::WriteHighlights() {
 bool TTrackBuilder::WriteLogFile() {
   if (plan_.Still || log_.empty()) return true;
   std::string text = "[Log-file]\r\n";
-  for (const auto& [position, path] : log_) text += core::IntToStrZeroPad(static_cast<int64_t>(position), 2) + "=" + path + "\r\n";
+  for (const auto& [position, path] : log_)
+    text += core::IntToStrZeroPad(static_cast<int64_t>(position), 2) + "=" + path + "\r\n";
   const std::string file = stem_ + ".log";
   if (!platform::ReplaceFileWith(file, text.data(), text.size())) {
     form_.LogError(std::string(core::msg::CanNotOpenFile) + file);
@@ -705,7 +715,7 @@ void TTrackBuilder::BuildSubpictureStreams() {
     stream.StreamNumber = static_cast<int32_t>(out_.Track.SubPictureStreams.size());
     stream.StreamId = static_cast<int32_t>(kFirstSubpicId + i);
     for (size_t n = 1; n <= list.size(); ++n) {
-      const TPendingSegment& e = list[n - 1];
+      const TTrackSegment& e = list[n - 1];
       stream.Segments.push_back(e.Segment);
       stream.Name = e.StreamName;
       stream.Value = e.StreamValue;
@@ -717,8 +727,8 @@ void TTrackBuilder::BuildSubpictureStreams() {
         if (IsFile(stemOld + ext)) picture = stemOld + ext;
       if (picture.empty()) continue;
       const std::string name = platform::ExtractFileName(stemOld);
-      const std::string moved =
-          folder + DropTail(name, 4) + core::IntToStrZeroPad(static_cast<int64_t>(n), 4) + platform::ExtractFileExt(picture);
+      const std::string moved = folder + DropTail(name, 4) + core::IntToStrZeroPad(static_cast<int64_t>(n), 4) +
+                                platform::ExtractFileExt(picture);
       core::CreateFileFolders(moved);
       std::error_code ec;
       fs::rename(picture, moved, ec);
@@ -738,9 +748,6 @@ void TTrackBuilder::Undo() {
 }
 
 bool TTrackBuilder::Finish(TBuiltTrack& Out) {
-  // Segments whose cell was not walked start with their output.
-  for (auto& p : pending_) lists_[p.StreamIndex].push_back(std::move(p));
-  pending_.clear();
   if (!WriteIndexFile() || !WriteHighlights() || !WriteLogFile()) return false;
   if (!form_.Options.TitleMakeSup) BuildSubpictureStreams();
   out_.Video.EndTime = running_;
@@ -777,7 +784,8 @@ bool TTrackBuilder::Build(TBuiltTrack& Out) {
 bool TTitleSetWork::Run() {
   disc::TVobScaut* scout = form_.Scouts.Get(number_, disc::kDomainTitles);
   if (!scout) return true;
-  if (static_cast<size_t>(index_) < form_.TitleNameLists.size()) form_.TitleNameLists[static_cast<size_t>(index_)].Clear();
+  if (static_cast<size_t>(index_) < form_.TitleNameLists.size())
+    form_.TitleNameLists[static_cast<size_t>(index_)].Clear();
   form_.Log(core::kLogInfo, std::string(core::msg::CopyFilesInVTS) + core::IntToStrZeroPad(number_, 3));
   const std::vector<TCellRef> cells = SortedCells(*scout);
   form_.StatusProgress.SetRange(1, static_cast<int64_t>(cells.size()));

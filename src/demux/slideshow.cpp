@@ -46,14 +46,17 @@ std::vector<TStillTime> ReadTimes(TForm1& Form, const std::string& File) {
     Form.LogError(File + " ends inside a pair; its last " + std::to_string(bytes.size() % kTimesPairSize) +
                   " bytes are passed over");
   for (size_t at = 0; at + kTimesPairSize <= bytes.size(); at += kTimesPairSize)
-    out.push_back({core::TTimeCode::FromUInt32(core::ReadLE32(bytes.data() + at)), core::ReadLE32(bytes.data() + at + 4)});
+    out.push_back(
+        {core::TTimeCode::FromUInt32(core::ReadLE32(bytes.data() + at)), core::ReadLE32(bytes.data() + at + 4)});
   return out;
 }
 
 int64_t Frames(const TForm1& Form, core::TTimeCode TC) { return core::TimecodeToFrames(Form.FrameRate, TC); }
 
 uint32_t FramesToMs(const TForm1& Form, int64_t Frames) {
-  return Form.FrameRate > 0 ? static_cast<uint32_t>(static_cast<double>(std::max<int64_t>(Frames, 0)) * 1000.0 / Form.FrameRate) : 0;
+  return Form.FrameRate > 0
+             ? static_cast<uint32_t>(static_cast<double>(std::max<int64_t>(Frames, 0)) * 1000.0 / Form.FrameRate)
+             : 0;
 }
 
 int64_t MsToFrames(const TForm1& Form, uint32_t Ms) {
@@ -173,8 +176,8 @@ bool BuildSlideShowTrack(TForm1& Form, size_t VideoIndex) {
   // becomes the first still's.
   const std::string first = platform::ExtractFileName(files[0]);
   Form.Log(core::kLogInfo,
-           std::string(core::msg::MainSlideShowListFile) + first.substr(0, first.size() - std::min(kStillTail, first.size())) +
-               platform::ExtractFileExt(first),
+           std::string(core::msg::MainSlideShowListFile) +
+               first.substr(0, first.size() - std::min(kStillTail, first.size())) + platform::ExtractFileExt(first),
            kMainListColour);
   Form.Log(core::kLogInfo, std::string(core::msg::FoundSlideShowFile) + first, Form.Options.LogColorSlideShow);
   track.Stills.clear();
@@ -257,7 +260,8 @@ void PrepareSubPictureStream(TForm1& Form, const std::string& TrackName, const d
       track->Stills.empty() ? TrackVideoDuration(Form, *track) : TrackTotalDuration(Form, *track, false, {});
   const uint32_t endMs = FramesToMs(Form, Frames(Form, length));
   std::vector<uint32_t> sceneStarts;
-  for (size_t i = 1; i < track->Scenes.size(); ++i) sceneStarts.push_back(FramesToMs(Form, Frames(Form, track->Scenes[i].StartTime)));
+  for (size_t i = 1; i < track->Scenes.size(); ++i)
+    sceneStarts.push_back(FramesToMs(Form, Frames(Form, track->Scenes[i].StartTime)));
   disc::SortSubpicStreamSegments(track->SubPictureStreams);
   for (auto& stream : track->SubPictureStreams) {
     auto& segs = stream.Segments;

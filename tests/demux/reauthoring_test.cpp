@@ -2,6 +2,8 @@
 // title sets demultiplexed as a run does it: each track's files against the
 // cell outputs they replace, byte for byte, the side files of the tracks read
 // back, and ffprobe's durations of the cut audio against its video.
+#include "demux/reauthoring.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 
 #include "core/byte_order.h"
 #include "demux/audio_export.h"
-#include "demux/reauthoring.h"
 #include "demux/slideshow.h"
 #include "demux/stream_finisher.h"
 #include "demux/subpic_results.h"
@@ -71,7 +72,7 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   for (int32_t i = 1; i < form.TitleSetCount; ++i) {
     TIFOData ctx(form, i, kPgcTitle);
     ctx.OutputBase = Folder + "/out/";
-    ctx.SupToImages = 0;
+    ctx.SupToImages = form.Options.TitleMakeSup ? 0 : 1;
     ctx.ByCell = Main ? 1 : 0;
     form.CurrentDemux = &ctx;
     ASSERT_TRUE(ctx.DemuxTitles());
@@ -94,100 +95,134 @@ Bytes Payload(const std::string& Name, Bytes B) {
 }
 
 double Probe(const std::string& File, const std::string& Entry) {
-  const Bytes out = test::CommandOutput("ffprobe -v error -count_packets -show_entries " + Entry +
-                                        " -of csv=p=0 '" + File + "' 2>/dev/null");
+  const Bytes out = test::CommandOutput("ffprobe -v error -count_packets -show_entries " + Entry + " -of csv=p=0 '" +
+                                        File + "' 2>/dev/null");
   return std::atof(std::string(out.begin(), out.end()).c_str());
 }
 
+size_t PicturesUnder(const std::string& Folder) {
+  size_t n = 0;
+  std::error_code ec;
+  for (const auto& e : fs::recursive_directory_iterator(Folder, ec)) n += e.path().extension() == ".bmp" ? 1 : 0;
+  return n;
+}
+
+// Title subpictures indexed (into the track's ".dat", then pictures and side
+// files) and drawn at once (pictures moved into the track's folders).
 TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
   const auto& s = test::SampleStreams();
-  test::TempDir dir;
-  test::DemuxProject p;
-  TForm1& form = p.Form;
-  // VOB 1 (two cells, one output) and VOB 2 play on; VOB 3 is a still (an I
-  // picture of the looped video, which has one every 15); VOB 4;
-  // an angle block of VOBs 5 and 6; VOB 7 after it.
-  DemuxTitles(p, dir.Path(),
-              OneTitleSetDisc({Cell(1, 1, 15), Cell(1, 2, 15), Cell(2, 1, 30), Cell(3, 1, 1), Cell(4, 1, 29),
-                               Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)}),
-              s, true);
-  const std::string titles = dir.File("out/VTS_001/Titles/");
-  const auto cells = ReadFolder(titles);
-  ASSERT_TRUE(PrepareTrackFolders(form));
-  ASSERT_TRUE(ConvertSubpictureIndexFiles(form));
+  for (const bool indexed : {true, false}) {
+    SCOPED_TRACE(indexed ? "indexed subpictures" : "subpicture pictures");
+    test::TempDir dir;
+    test::DemuxProject p;
+    TForm1& form = p.Form;
+    form.Options.TitleMakeSup = indexed ? 1 : 0;
+    // VOB 1 (two cells, one output) and VOB 2 play on; VOB 3 is a still (an I
+    // picture of the looped video, which has one every 15); VOB 4;
+    // an angle block of VOBs 5 and 6; VOB 7 after it.
+    DemuxTitles(p, dir.Path(),
+                OneTitleSetDisc({Cell(1, 1, 15), Cell(1, 2, 15), Cell(2, 1, 30), Cell(3, 1, 1), Cell(4, 1, 29),
+                                 Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)}),
+                s, true);
+    const std::string titles = dir.File("out/VTS_001/Titles/");
+    const auto cells = ReadFolder(titles);
+    // Every unit is a picture once, indexed or drawn at once.
+    size_t pictures = PicturesUnder(titles);
+    for (const auto& [name, bytes] : cells)
+      if (name.ends_with(".dat")) pictures += bytes.size() / subpic::kSupIndexRecordSize;
+    ASSERT_TRUE(PrepareTrackFolders(form));
+    ASSERT_TRUE(ConvertSubpictureIndexFiles(form));
+    EXPECT_EQ(PicturesUnder(titles), pictures);
 
-  struct Row {
-    const char* Track;
-    std::vector<std::string> Cells;  // the output stems it joins, in order
-    size_t Scenes;
-  };
-  const Row rows[] = {{"t01_m001v003", {"t001_v001x002", "t001_v002c001"}, 3},
-                      {"t01_m002s001", {"t001_v003c001"}, 1},
-                      {"t01_m003v001", {"t001_v004c001"}, 1},
-                      {"t01_m004v001", {"t001_v005c001"}, 1},
-                      {"t01_m005v001", {"t001_v006c001"}, 1},
-                      {"t01_m006v001", {"t001_v007c001"}, 1}};
-  std::vector<std::string> suffixes = StreamSideSuffixes();
-  suffixes.insert(suffixes.begin(), "_e0.m2v");
-  ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.Track);
-    const std::string stem = titles + r.Track;
-    const disc::TVideoTrack* track = disc::FindScriptTrackByName(form, std::string(r.Track) + "-t");
-    ASSERT_NE(track, nullptr);
-    EXPECT_EQ(track->Scenes.size(), r.Scenes);
-    // Every stream the cells had is the cells' streams in order; the cells' files are gone.
-    int joined = 0;
-    for (const std::string& suffix : suffixes) {
-      if (suffix == ".dat" || suffix == ".hlt2") continue;
-      Bytes expected;
-      bool any = false;
-      for (const std::string& c : r.Cells) {
-        const auto it = cells.find(c + suffix);
-        if (it == cells.end()) continue;
-        any = true;
-        const Bytes part = Payload(suffix, it->second);
-        expected.insert(expected.end(), part.begin(), part.end());
-        EXPECT_FALSE(fs::exists(titles + c + suffix)) << c + suffix;
+    struct Row {
+      const char* Track;
+      std::vector<std::string> Cells;  // the output stems it joins, in order
+      size_t Scenes;
+    };
+    const Row rows[] = {{"t01_m001v003", {"t001_v001x002", "t001_v002c001"}, 3},
+                        {"t01_m002s001", {"t001_v003c001"}, 1},
+                        {"t01_m003v001", {"t001_v004c001"}, 1},
+                        {"t01_m004v001", {"t001_v005c001"}, 1},
+                        {"t01_m005v001", {"t001_v006c001"}, 1},
+                        {"t01_m006v001", {"t001_v007c001"}, 1}};
+    std::vector<std::string> suffixes = StreamSideSuffixes();
+    suffixes.insert(suffixes.begin(), "_e0.m2v");
+    ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
+    for (const Row& r : rows) {
+      SCOPED_TRACE(r.Track);
+      const std::string stem = titles + r.Track;
+      const disc::TVideoTrack* track = disc::FindScriptTrackByName(form, std::string(r.Track) + "-t");
+      ASSERT_NE(track, nullptr);
+      EXPECT_EQ(track->Scenes.size(), r.Scenes);
+      // Every stream the cells had is the cells' streams in order; the cells' files are gone.
+      int joined = 0;
+      for (const std::string& suffix : suffixes) {
+        if (suffix == ".dat" || suffix == ".hlt2" || (!indexed && suffix.ends_with(".sup"))) continue;
+        Bytes expected;
+        bool any = false;
+        for (const std::string& c : r.Cells) {
+          const auto it = cells.find(c + suffix);
+          if (it == cells.end()) continue;
+          any = true;
+          const Bytes part = Payload(suffix, it->second);
+          expected.insert(expected.end(), part.begin(), part.end());
+          EXPECT_FALSE(fs::exists(titles + c + suffix)) << c + suffix;
+        }
+        const std::string file = stem + (suffix == "_e0.m2v" ? ".m2v" : suffix);
+        ASSERT_EQ(fs::exists(file), any) << file;
+        if (!any) continue;
+        EXPECT_TRUE(Payload(suffix, test::ReadFileBytes(file)) == expected) << file;
+        ++joined;
       }
-      const std::string file = stem + (suffix == "_e0.m2v" ? ".m2v" : suffix);
-      ASSERT_EQ(fs::exists(file), any) << file;
-      if (!any) continue;
-      EXPECT_TRUE(Payload(suffix, test::ReadFileBytes(file)) == expected) << file;
-      ++joined;
+      EXPECT_GE(joined, 6);
+      // A motion track's log names the cells it joined, in order.
+      if (r.Scenes > 1) {
+        const Bytes log = test::ReadFileBytes(stem + ".log");
+        std::string expected = "[Log-file]\r\n";
+        for (const auto& [position, c] : {std::pair{1, r.Cells[0]}, std::pair{3, r.Cells[1]}})
+          expected += "0" + std::to_string(position) + "=" + titles + c + "_e0.m2v\r\n";
+        EXPECT_EQ(std::string(log.begin(), log.end()), expected);
+      }
+      if (!indexed) {
+        // The track's segments are its cells' pictures, now in its own folder.
+        size_t segments = 0;
+        for (const auto& st : track->SubPictureStreams) segments += st.Segments.size();
+        EXPECT_EQ(PicturesUnder(stem), segments);
+        continue;
+      }
+      // The index of the track's subpicture units points at units of its joined ".sup".
+      size_t units = 0;
+      for (const std::string& c : r.Cells)
+        if (cells.count(c + ".dat")) units += cells.at(c + ".dat").size() / subpic::kSupIndexRecordSize;
+      ASSERT_EQ(fs::exists(stem + ".dat"), units > 0);
+      const Bytes dat = units ? test::ReadFileBytes(stem + ".dat") : Bytes();
+      const Bytes sup = units ? test::ReadFileBytes(stem + "_20.sup") : Bytes();
+      ASSERT_EQ(dat.size(), units * subpic::kSupIndexRecordSize);
+      for (size_t at = 0; at < dat.size(); at += subpic::kSupIndexRecordSize) {
+        const auto rec = subpic::DecodeSupIndexRecord(dat.data() + at);
+        ASSERT_LT(rec.Offset + 2u, sup.size());
+        EXPECT_LE(rec.Offset + core::ReadBE16(sup.data() + rec.Offset), sup.size());
+      }
+      // ... and became segments of the track in its side files.
+      if (units) {
+        EXPECT_EQ(test::ReadFileBytes(SideFileName(form, *track, 0, ".track")).size(),
+                  units * disc::kSubpicSegmentSize);
+      }
     }
-    EXPECT_GE(joined, 6);
-    // The index of the track's subpicture units points at units of its joined ".sup".
-    size_t units = 0;
-    for (const std::string& c : r.Cells)
-      if (cells.count(c + ".dat")) units += cells.at(c + ".dat").size() / subpic::kSupIndexRecordSize;
-    ASSERT_EQ(fs::exists(stem + ".dat"), units > 0);
-    const Bytes dat = units ? test::ReadFileBytes(stem + ".dat") : Bytes();
-    const Bytes sup = units ? test::ReadFileBytes(stem + "_20.sup") : Bytes();
-    ASSERT_EQ(dat.size(), units * subpic::kSupIndexRecordSize);
-    for (size_t at = 0; at < dat.size(); at += subpic::kSupIndexRecordSize) {
-      const auto rec = subpic::DecodeSupIndexRecord(dat.data() + at);
-      ASSERT_LT(rec.Offset + 2u, sup.size());
-      EXPECT_LE(rec.Offset + core::ReadBE16(sup.data() + rec.Offset), sup.size());
-    }
-    // ... and became segments of the track in its side files.
-    if (units) {
-      EXPECT_EQ(test::ReadFileBytes(SideFileName(form, *track, 0, ".track")).size(), units * disc::kSubpicSegmentSize);
-    }
-  }
 
-  if (!test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
-  // Every track's audio cut again where its video ends: ffprobe's durations agree within a frame.
-  form.Options.RecutMode = 1;
-  ASSERT_TRUE(ExportTitleSetAudio(form));
-  const double frame = 1001.0 / 30000.0;
-  for (const Row& r : rows) {
-    const std::string stem = titles + r.Track;
-    if (std::string(r.Track).find('s') != std::string::npos) continue;
-    const double video = Probe(stem + ".m2v", "stream=nb_read_packets") * frame;
-    for (const char* audio : {"_c0.ac3", "_88.dts", "_a0.wav"}) {
-      SCOPED_TRACE(stem + audio);
-      EXPECT_NEAR(Probe(stem + audio, "format=duration"), video, frame);
+    if (!indexed || !test::HaveFfmpeg()) continue;
+    // Every track's audio cut again where its video ends: ffprobe's durations agree within a frame.
+    form.Options.RecutMode = 1;
+    ASSERT_TRUE(ExportTitleSetAudio(form));
+    const double frame = 1001.0 / 30000.0;
+    for (const Row& r : rows) {
+      const std::string stem = titles + r.Track;
+      if (std::string(r.Track).find('s') != std::string::npos) continue;
+      const double video = Probe(stem + ".m2v", "stream=nb_read_packets") * frame;
+      for (const char* audio : {"_c0.ac3", "_88.dts", "_a0.wav"}) {
+        SCOPED_TRACE(stem + audio);
+        EXPECT_NEAR(Probe(stem + audio, "format=duration"), video, frame);
+      }
     }
   }
 }
@@ -197,7 +232,8 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
 // one the stills are made and the track stays whole.
 TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
   tools::StandardStreams s = test::SampleStreams();
-  ASSERT_TRUE(tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, test::DataFile("streams/m2v_stills.m2v"), s.Mpeg2));
+  ASSERT_TRUE(
+      tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, test::DataFile("streams/m2v_stills.m2v"), s.Mpeg2));
   for (const bool timed : {true, false}) {
     SCOPED_TRACE(timed ? "with display times" : "without");
     test::TempDir dir;
@@ -236,8 +272,10 @@ TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
       EXPECT_EQ(track.Stills.back().Start, (core::TTimeCode{0, 0, 2, 0}));
       // The track's audio is its three seconds of the slide show's.
       const disc::TAudioPlayItem& item = track.AudioStreams.front().PlayItems.front();
-      EXPECT_EQ(item.Start, t ? core::TimecodeDifference(form.FrameRate, {0, 0, 3, 0}, form.ScriptTracks[0].AudioStreams.front().PlayItems.front().Delay)
-                              : core::TTimeCode{});
+      EXPECT_EQ(item.Start,
+                t ? core::TimecodeDifference(form.FrameRate, {0, 0, 3, 0},
+                                             form.ScriptTracks[0].AudioStreams.front().PlayItems.front().Delay)
+                  : core::TTimeCode{});
     }
   }
 }
