@@ -385,7 +385,9 @@ class TTrackBuilder {
   bool JoinFile(const std::string& Source, const std::string& Target);
   bool JoinCellFiles(const TTrackCell& C);
   bool ReadHighlights(const std::string& File);
-  void ReadIndexRecords(const std::string& File, const std::map<uint32_t, int64_t>& Bases);
+  // Per subpicture stream: where the cell's ".sup" starts in the track's, and its size.
+  using TSupPlaces = std::map<uint32_t, std::pair<int64_t, int64_t>>;
+  void ReadIndexRecords(const std::string& File, const TSupPlaces& Places);
   void AddCellToModel(const TTrackCell& C);
   void MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase);
   void TakeSegments(const TTrackCell& C);
@@ -457,7 +459,7 @@ bool TTrackBuilder::ReadHighlights(const std::string& File) {
 
 // The cell's index records, their offsets moved to where the cell's ".sup"
 // files start in the track's.
-void TTrackBuilder::ReadIndexRecords(const std::string& File, const std::map<uint32_t, int64_t>& Bases) {
+void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& Places) {
   if (!IsFile(File)) return;
   const int64_t size = core::GetFileSizeByName(File);
   std::vector<uint8_t> bytes(static_cast<size_t>(size));
@@ -470,14 +472,20 @@ void TTrackBuilder::ReadIndexRecords(const std::string& File, const std::map<uin
                    std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
   for (size_t at = 0; at + subpic::kSupIndexRecordSize <= bytes.size(); at += subpic::kSupIndexRecordSize) {
     subpic::TSupIndexRecord r = subpic::DecodeSupIndexRecord(bytes.data() + at);
-    const auto base = Bases.find(r.StreamId);
-    if (base == Bases.end() || static_cast<uint64_t>(base->second) + r.Offset > UINT32_MAX) {
-      form_.LogError(File + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1) +
-                     " names subpicture stream " + std::to_string(r.StreamId) +
+    const auto place = Places.find(r.StreamId);
+    const std::string record = File + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1);
+    if (place == Places.end()) {
+      form_.LogError(record + " names subpicture stream " + std::to_string(r.StreamId) +
                      ", which has no file to join; it is passed over");
       continue;
     }
-    r.Offset += static_cast<uint32_t>(base->second);
+    const auto [base, size] = place->second;
+    if (r.Offset >= size || static_cast<uint64_t>(base) + r.Offset > UINT32_MAX) {
+      form_.LogError(record + " puts a unit at byte " + std::to_string(r.Offset) + " of a " + std::to_string(size) +
+                     "-byte file; it is passed over");
+      continue;
+    }
+    r.Offset += static_cast<uint32_t>(base);
     records_.push_back(r);
   }
 }
@@ -485,14 +493,14 @@ void TTrackBuilder::ReadIndexRecords(const std::string& File, const std::map<uin
 bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
   const std::string source = OutputStem(C.Video->Path);
   if (!JoinFile(C.Video->Path, stem_ + platform::ExtractFileExt(C.Video->Path))) return false;
-  std::map<uint32_t, int64_t> supBases;
+  TSupPlaces supPlaces;
   for (const std::string& suffix : StreamSideSuffixes()) {
     if (suffix == ".dat" || suffix == ".hlt2" || !IsFile(source + suffix)) continue;
     const std::string target = stem_ + suffix;
     const bool sup = EndsWith(suffix, ".sup");
     const int64_t before = IsFile(target) ? core::GetFileSizeByName(target) : 0;
     if (!JoinFile(source + suffix, target)) return false;
-    if (sup) supBases[SuffixStreamId(suffix)] = before;
+    if (sup) supPlaces[SuffixStreamId(suffix)] = {before, core::GetFileSizeByName(source + suffix)};
     if (!IsAudioSuffix(suffix)) continue;
     // The joined file's entry: a copy of the first cell's entry that had one.
     const std::string path = target;
@@ -509,7 +517,7 @@ bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
     }
   }
   if (!ReadHighlights(source + ".hlt2")) return false;
-  ReadIndexRecords(source + ".dat", supBases);
+  ReadIndexRecords(source + ".dat", supPlaces);
   log_.emplace_back(C.Cell.Position, C.Video->Path);
   return true;
 }

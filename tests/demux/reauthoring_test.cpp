@@ -227,6 +227,27 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
   }
 }
 
+// A track whose files cannot be written whole is not made: its cells keep
+// their files and tracks, and nothing of it is left behind.
+TEST(Reauthoring, ATrackThatCannotBeWrittenLeavesItsCells) {
+  test::TempDir dir;
+  test::DemuxProject p;
+  DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 15), Cell(2, 1, 15)}), test::SampleStreams(), true);
+  const std::string titles = dir.File("out/VTS_001/Titles/");
+  const auto cells = ReadFolder(titles);
+  size_t largest = 0;
+  for (const auto& [name, bytes] : cells) largest = std::max(largest, bytes.size());
+  {
+    // Each cell file fits, the two joined do not.
+    test::FileSizeLimit limit(largest + 1);
+    EXPECT_FALSE(PrepareTrackFolders(p.Form));
+  }
+  EXPECT_TRUE(ReadFolder(titles) == cells);
+  EXPECT_TRUE(p.LogContains("Can not copy file"));
+  ASSERT_EQ(p.Form.ScriptTracks.size(), 2u);
+  EXPECT_EQ(p.Form.ScriptTracks[0].Name, "t001_v001c001-t");
+}
+
 // A still sequence of six pictures over two cells becomes a slide show of
 // two tracks when a ".times" file gives each still its time and cell; without
 // one the stills are made and the track stays whole.
