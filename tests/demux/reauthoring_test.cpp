@@ -56,10 +56,12 @@ tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells) {
 // Builds the disc and demultiplexes its title sets' titles into Out as a run
 // does (title subpictures indexed), title set 1 in Main mode when Main is set.
 void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSpec Spec,
-                 const tools::StandardStreams& Sources, bool Main) {
+                 const tools::StandardStreams& Sources, bool Main,
+                 const tools::DomainStreams& Streams = tools::DomainStreams::EveryKind()) {
   tools::DiscBuildOptions o;
   o.Evo.KeepStreamBytes = false;
   o.MenuStreams = {};
+  o.TitleStreams = Streams;
   ASSERT_TRUE(tools::BuildStandardDisc(Folder + "/disc", Spec, Sources, o).Ok);
   TForm1& form = P.Form;
   ASSERT_GT(disc::LoadIFOSet(form, form, Folder + "/disc/hv000i01.IFO"), 0);
@@ -211,7 +213,9 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     }
 
     if (!indexed || !test::HaveFfmpeg()) continue;
-    // Every track's audio cut again where its video ends: ffprobe's durations agree within a frame.
+    // Every track's audio cut again where its video ends: ffprobe's durations
+    // agree within a frame (the tracks' second stream, E-AC-3, is the one in the
+    // script that can be cut).
     form.Options.RecutMode = 1;
     ASSERT_TRUE(ExportTitleSetAudio(form));
     const double frame = 1001.0 / 30000.0;
@@ -219,9 +223,105 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
       const std::string stem = titles + r.Track;
       if (std::string(r.Track).find('s') != std::string::npos) continue;
       const double video = Probe(stem + ".m2v", "stream=nb_read_packets") * frame;
-      for (const char* audio : {"_c0.ac3", "_88.dts", "_a0.wav"}) {
-        SCOPED_TRACE(stem + audio);
-        EXPECT_NEAR(Probe(stem + audio, "format=duration"), video, frame);
+      EXPECT_NEAR(Probe(stem + "_c8.ac3", "format=duration"), video, frame) << stem;
+    }
+  }
+}
+
+// The audio export over title tracks that play on from each other, one row per
+// audio format: cut again, each track's audio lasts as long as its video
+// (ffprobe); kept whole, the solid file is the tracks' files in order and
+// their play items point into it one after the other.
+TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
+  if (!test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
+  struct Row {
+    const char* Suffix;
+    tools::DomainStreams Streams;
+  };
+  const Row rows[] = {{"_c0.ac3", {.Ac3 = true, .Subpicture = false}},
+                      {"_88.dts", {.Ac3 = false, .Dts = true, .Subpicture = false}},
+                      {"_a0.wav", {.Ac3 = false, .Lpcm16 = true, .Subpicture = false}},
+                      {"_c0.mpa", {.Ac3 = false, .Mpa = true, .Subpicture = false}}};
+  const char* tracks[] = {"t001_v001c001", "t001_v002c001", "t001_v003c001"};
+  const double frame = 1001.0 / 30000.0;
+  for (const Row& r : rows) {
+    for (const bool solid : {false, true}) {
+      SCOPED_TRACE(std::string(r.Suffix) + (solid ? " solid" : " cut again"));
+      test::TempDir dir;
+      test::DemuxProject p;
+      DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 30), Cell(2, 1, 45), Cell(3, 1, 20)}),
+                  test::SampleStreams(), false, r.Streams);
+      const std::string titles = dir.File("out/VTS_001/Titles/");
+      Bytes joined;
+      for (const char* t : tracks) {
+        const Bytes part = Payload(r.Suffix, test::ReadFileBytes(titles + t + r.Suffix));
+        joined.insert(joined.end(), part.begin(), part.end());
+      }
+      p.Form.Options.RecutMode = 1;
+      p.Form.Options.SolidAudio = solid ? 1 : 0;
+      ASSERT_TRUE(ExportTitleSetAudio(p.Form));
+      if (solid) {
+        EXPECT_TRUE(Payload(r.Suffix, test::ReadFileBytes(titles + "t001_v001a001" + r.Suffix)) == joined);
+        core::TTimeCode start;
+        for (const auto& t : p.Form.ScriptTracks) {
+          ASSERT_FALSE(t.AudioStreams.empty());
+          const disc::TAudioPlayItem& item = t.AudioStreams.front().PlayItems.front();
+          EXPECT_EQ(item.FileName, std::string("t001_v001a001") + std::string(r.Suffix).substr(0, 3));
+          EXPECT_EQ(item.Start, start);
+          start = core::AddTimecodes(p.Form.FrameRate, start, item.Duration);
+        }
+        continue;
+      }
+      // The last track takes the rest, which is at least its video.
+      for (const char* t : tracks) {
+        const double video = Probe(titles + t + "_e0.m2v", "stream=nb_read_packets") * frame;
+        const double audio = Probe(titles + t + r.Suffix, "format=duration");
+        if (t == tracks[2])
+          EXPECT_GT(audio, video - frame) << t;
+        else
+          EXPECT_NEAR(audio, video, frame) << t;
+      }
+    }
+  }
+}
+
+// With AddAudioStub the title tracks of a title set list the same streams, in
+// the places of their slots: a stream a track lacks is a one-frame stub of the
+// first track's that has it, starting with the track.
+TEST(AudioExport, StreamsATrackLacksAreOneFrameStubs) {
+  test::DemuxProject p;
+  p.Form.Options.AddAudioStub = 1;
+  auto stream = [](int32_t Slot, const char* File) {
+    disc::TAudioStream s;
+    s.SlotNumber = Slot;
+    s.Kind = 1;
+    s.PlayItems.emplace_back().FileName = File;
+    s.PlayItems.back().Duration = {0, 0, 5, 0};
+    return s;
+  };
+  for (int32_t t = 0; t < 2; ++t) {
+    disc::TVideoTrack& track = p.Form.ScriptTracks.emplace_back();
+    track.Domain = kPgcTitle;
+    track.IFOIndex = 1;
+    track.StartOffset = {0, 0, static_cast<uint8_t>(t), 0};
+    track.AudioStreams =
+        t ? disc::TAudioStreamList{stream(2, "b2")} : disc::TAudioStreamList{stream(3, "a3"), stream(1, "a1")};
+  }
+  ProcessTitleSetAudioStreams(p.Form, 1);
+  const char* files[] = {"a1", "b2", "a3"};
+  for (size_t t = 0; t < 2; ++t) {
+    const auto& streams = p.Form.ScriptTracks[t].AudioStreams;
+    ASSERT_EQ(streams.size(), 3u);
+    for (size_t n = 0; n < 3; ++n) {
+      const disc::TAudioPlayItem& item = streams[n].PlayItems.at(0);
+      const bool stub = (files[n][0] == 'b') != (t == 1);
+      EXPECT_EQ(streams[n].StreamNumber, static_cast<int32_t>(n + 1));
+      EXPECT_EQ(item.FileName, files[n]);
+      EXPECT_EQ(item.Stub, stub ? 1 : 0);
+      const core::TTimeCode length = stub ? core::TTimeCode{0, 0, 0, 1} : core::TTimeCode{0, 0, 5, 0};
+      EXPECT_EQ(item.Duration, length);
+      if (stub) {
+        EXPECT_EQ(item.Delay, p.Form.ScriptTracks[t].StartOffset);
       }
     }
   }
