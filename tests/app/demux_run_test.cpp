@@ -102,7 +102,11 @@ class DemuxRun : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(ChooseSource({Dir("disc")}, source, error)) << error;
     ASSERT_TRUE(OpenSource(project_->Form, source));
-    project_->Form.VTSListForm.ApplyOK({});
+    // The audio export cuts audio again at the tracks' video ends; compared
+    // here is what the demultiplexer wrote.
+    std::vector<state::TVTSListForm::Row> rows;
+    for (int32_t n = 1; n <= 100; ++n) rows.push_back({n, true, true, false, false});
+    project_->Form.VTSListForm.ApplyOK(rows);
     project_->Form.Options.DestinationPath = Dir("out-disc");
     project_->Form.Options.DeleteSUP = 0;
     ASSERT_EQ(StartRun(project_->Form, source), RunResult::Done);
@@ -293,6 +297,27 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
       }));
     }
   }
+}
+
+// The run's post-processing: one information line per video and audio output;
+// with "Auto Main detection" the longest title set's cells become re-authoring
+// tracks, the other title set stays as demultiplexed.
+TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
+  const state::TForm1& form = project_->Form;
+  size_t described = 0;
+  for (const std::string& line : project_->LogTexts()) described += line.starts_with("Prepare data for file: ") ? 1 : 0;
+  EXPECT_EQ(described, form.VideoStreams.size() + form.AudioStreams.size());
+  EXPECT_FALSE(project_->LogContains("Unknown file format"));
+
+  ASSERT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-main"), "--settings", Dir("settings.ini"), "--set",
+                          "TitleMode=3", "--set", "AutoSaveLog=2"}),
+            0);
+  for (const char* track : {"t01_m001v003", "t01_m002v001", "t01_m005v001"})
+    EXPECT_TRUE(fs::exists(Dir("out-main/VTS_001/Titles/") + track + ".m2v")) << track;
+  EXPECT_FALSE(fs::exists(Dir("out-main/VTS_001/Titles/t001_v001x003_e0.m2v")));
+  EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));
+  const auto log = test::ReadFileBytes(Dir("out-main/Tessaline.log"));
+  EXPECT_NE(std::string(log.begin(), log.end()).find("Prepare data for file: t01_m001v003.m2v"), std::string::npos);
 }
 
 // A stop in the middle of title set 1's chain ends the run with 130 in the
