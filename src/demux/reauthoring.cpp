@@ -371,7 +371,7 @@ struct TTrackSegment {
   disc::TSubPictureSegment Segment;
   size_t StreamIndex = 0;
   std::string StreamName;
-  uint32_t StreamValue = 0;
+  uint32_t StreamNumber = 0;
 };
 
 class TTrackBuilder {
@@ -582,13 +582,13 @@ void TTrackBuilder::TakeSegments(const TTrackCell& C) {
     if (item.Kind != kTitles || item.DomainIndex != w_.index_ || item.VobId != C.Cell.VobId ||
         item.CellId != C.Cell.CellId || item.SourceNumber < kFirstSubpicId || item.SourceNumber > kLastSubpicId)
       continue;
-    TTrackSegment e{SegmentOfItem(item, item.SortKey), item.SourceNumber - kFirstSubpicId, {}, item.StreamValue};
+    TTrackSegment e{SegmentOfItem(item, item.SortKey), item.SourceNumber - kFirstSubpicId, {}, item.StreamNumber};
     e.StreamName = (e.StreamIndex + 1) % 2 == 0 ? "Pan" : "Wide";
     if (cellTrack_)
       for (const auto& s : cellTrack_->SubPictureStreams)
         if (s.StreamId == static_cast<int32_t>(item.SourceNumber)) {
           e.StreamName = s.Name;
-          e.StreamValue = s.Value ? s.Value : e.StreamValue;
+          e.StreamNumber = s.Value ? s.Value : e.StreamNumber;
         }
     e.Segment.SortKey += shift;
     lists_[e.StreamIndex].push_back(std::move(e));
@@ -726,7 +726,7 @@ void TTrackBuilder::BuildSubpictureStreams() {
       const TTrackSegment& e = list[n - 1];
       stream.Segments.push_back(e.Segment);
       stream.Name = e.StreamName;
-      stream.Value = e.StreamValue;
+      stream.Value = e.StreamNumber;
       disc::TSubPictureItem* item = disc::FindSubPictureItemByName(form_, e.Segment.Name);
       if (!item) continue;
       const std::string stemOld = DropTail(item->Path, kExtensionLength);

@@ -193,7 +193,7 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   desc.CellId = r.CellId;
   desc.TimeValue = r.Pts;
   desc.SourceNumber = r.StreamId;
-  desc.StreamValue = r.StreamId - kFirstSubpicId + 1;
+  desc.StreamNumber = r.StreamId - kFirstSubpicId + 1;
   desc.Kind = r.DomainKind;
   disc::TSubPictureItem* item =
       disc::AddSubPictureItem(Form, Form, unitFile, desc, r.DomainKind, r.StartMs, r.DomainIndex,

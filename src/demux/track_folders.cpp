@@ -277,10 +277,10 @@ bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPi
   if (fresh) {
     stream.StreamNumber = titles ? StreamId - kFirstSubpicId + 1 : StreamNumber;
     stream.StreamId = StreamId;
-    stream.Value = Item.StreamValue;
+    stream.Value = Item.StreamNumber;
     if (NameByParity) stream.Name = stream.StreamNumber % 2 == 0 ? "Pan" : "Wide";
   }
-  if (stream.Value == 0 && Item.StreamValue != 0) stream.Value = Item.StreamValue;
+  if (stream.Value == 0 && Item.StreamNumber != 0) stream.Value = Item.StreamNumber;
 
   const disc::TSubPictureSegment segment = SegmentOfItem(Item, Key);
   if (!WriteFiles) {

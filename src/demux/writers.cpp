@@ -290,7 +290,7 @@ void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
     desc.CellId = CellId;
     desc.TimeValue = LastPts;
     desc.SourceNumber = Sub;
-    desc.StreamValue = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
+    desc.StreamNumber = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
     desc.Kind = DomainKind();
     disc::AddSubPictureItem(Form, Form, rec.FileName, desc, DomainKind(), Delays.SubpictureMs, DomainIndex,
                             static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);

@@ -69,7 +69,7 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   std::filesystem::create_directories(dir.File("VTS_001"));
   disc::TSubpicUnitDescription desc;
   desc.Kind = kPgcMenu;
-  desc.StreamValue = 1;
+  desc.StreamNumber = 1;
   disc::TSubPictureItem* item =
       disc::AddSubPictureItem(form, form, "/o/Menu/m001_v001c001_20.sup", desc, kPgcMenu, 0, 1, 0, 0, false);
   const auto registeredColours = item->Dcs.Colours;
