@@ -121,8 +121,12 @@ DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, co
   DiscBuildSummary out;
   std::error_code ec;
   std::filesystem::create_directories(Folder, ec);
-  const auto menuStreams = MakeDomainStreams(Sources, Options.MenuStreams);
-  const auto titleStreams = MakeDomainStreams(Sources, Options.TitleStreams);
+  auto menuStreams = MakeDomainStreams(Sources, Options.MenuStreams);
+  auto titleStreams = MakeDomainStreams(Sources, Options.TitleStreams);
+  if (Options.AdjustStream) {
+    for (EvoStream& s : menuStreams) Options.AdjustStream(s);
+    for (EvoStream& s : titleStreams) Options.AdjustStream(s);
+  }
   EvoBuildOptions evo = Options.Evo;
   evo.FrameRate = Spec.FrameRate;
 
@@ -168,7 +172,9 @@ DiscBuildSummary BuildAdvancedDisc(const std::string& Folder, const std::string&
   DiscBuildSummary out;
   std::error_code ec;
   std::filesystem::create_directories(Folder, ec);
-  const auto streams = MakeDomainStreams(Sources, Options.TitleStreams);
+  auto streams = MakeDomainStreams(Sources, Options.TitleStreams);
+  if (Options.AdjustStream)
+    for (EvoStream& s : streams) Options.AdjustStream(s);
   if (Options.TitleBytes > 0 && !Evos.empty()) {
     std::string why;
     if (!FitDomainToSize(Evos[0].second, streams, Options.TitleBytes, &why)) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -51,6 +52,9 @@ struct DiscBuildOptions {
   DomainStreams MenuStreams = DomainStreams::Menu();
   DomainStreams TitleStreams = DomainStreams::EveryKind();
   uint64_t TitleBytes = 0;  // with it, title set 1's titles are fitted to this size
+  // When set, changes every stream of every domain before it is multiplexed
+  // (delays, multiplexing lags).
+  std::function<void(EvoStream&)> AdjustStream;
 };
 
 struct DiscBuildSummary {

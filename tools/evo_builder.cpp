@@ -205,11 +205,14 @@ class VobuMuxer {
     }
   }
 
-  // Takes the units of every stream whose time lies in [Start, End).
+  // Takes the units of every stream whose time lies in [Start, End), less the
+  // stream's lag.
   void Begin(uint32_t Start, uint32_t End) {
-    for (StreamState& s : state_) {
-      s.FirstUnit = s.Line.FirstAtOrAfter(Start);
-      s.EndUnit = s.Line.FirstAtOrAfter(End);
+    for (size_t i = 0; i < state_.size(); ++i) {
+      StreamState& s = state_[i];
+      const uint32_t lag = streams_[i].MuxLag;
+      s.FirstUnit = s.Line.FirstAtOrAfter(Start > lag ? Start - lag : 0);
+      s.EndUnit = s.Line.FirstAtOrAfter(End > lag ? End - lag : 0);
       s.Unit = s.FirstUnit;
       s.Pos = s.Line.Start(s.FirstUnit);
       s.EndPos = s.Line.Start(s.EndUnit);

@@ -28,6 +28,11 @@ struct EvoStream {
   uint8_t StreamId = 0xE0;
   uint8_t SubstreamId = 0;  // private stream 1 substream; stream id extension for 0xFD
   uint32_t Delay = 0;       // 90 kHz ticks added to the stream's times
+  // 90 kHz ticks by which the stream's units travel behind their times: a unit is
+  // carried by the VOBU that plays this much later than the unit, as a
+  // multiplexer that sends audio late does. The first units of a VOB then ride in
+  // the packs of the VOB after it.
+  uint32_t MuxLag = 0;
 };
 
 // The usual ids of a kind: MPEG-2 0xE0(+Index), H.264 0xE2(+Index), VC-1 0xFD/0x55(+Index),

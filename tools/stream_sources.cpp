@@ -89,9 +89,14 @@ bool CutMpeg2Video(StreamSource& Src, std::string* Error) {
   bool inPicture = false;
   uint32_t num = 3003, den = 1;
   size_t end = d.size();
+  // A still sequence closes every still with a sequence end and keeps them all,
+  // also the last, so that its loop stays one; other video loops on without one.
+  bool stills = false;
+  for (size_t p = NextStartCode(d, 0); p + 4 < d.size() && !stills; p = NextStartCode(d, p + 3))
+    stills = d[p + 3] == 0xB7;
   for (size_t p = NextStartCode(d, 0); p + 3 < d.size(); p = NextStartCode(d, p + 3)) {
     const uint8_t code = d[p + 3];
-    if (code == 0xB7) {  // sequence end: a looped stream goes on without one
+    if (code == 0xB7 && !stills) {  // sequence end: a looped stream goes on without one
       end = p;
       break;
     }

@@ -19,7 +19,10 @@
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/options.h"
+#include "platform/file_io.h"
 #include "platform/settings_store.h"
+#include "streams/media_info.h"
+#include "streams/pulldown.h"
 
 namespace tess::app {
 
@@ -32,14 +35,21 @@ constexpr int kExitStopped = 130;
 
 const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
+    "       tessaline info FILE [FILE...]\n"
+    "       tessaline pulldown FILE\n"
     "       tessaline --version | --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
     "  DEST     the output folder\n"
+    "  info     describes elementary-stream files (AC-3, E-AC-3, DTS, MPEG audio,\n"
+    "           WAV, MLP, MPEG-1/2 video)\n"
+    "  pulldown measures an MPEG-2 video as 23.976 film and writes FILE.m2v.vif\n"
     "options:\n"
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
+    "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
+    "                     and audio cut at VOB starts with TitleMode=2)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "environment: NO_COLOR turns off coloured log lines\n";
@@ -155,6 +165,79 @@ bool ParseMarks(const std::string& list, std::vector<int>& out) {
   return !out.empty();
 }
 
+// The files of a tool command; false (with the exit status in Status) for
+// --help or an option it does not know.
+bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& Files, int& Status) {
+  for (size_t i = 1; i < Args.size(); ++i) {
+    const std::string& a = Args[i];
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      Status = kExitDone;
+      return false;
+    }
+    if (a.size() > 1 && a[0] == '-') {
+      Status = Usage(("unknown option '" + a + "'").c_str());
+      return false;
+    }
+    Files.push_back(a);
+  }
+  return true;
+}
+
+// The tool commands take files, not a disc: no settings, no questions. Their
+// log lines are printed as the run's are. Their work does not poll the Stop
+// flag, so Ctrl-C is left to end the process: a ".vif" appears only whole, and
+// a ".vnf" cache cut short is never taken for a whole one.
+struct ToolRun {
+  ToolRun() : Window(*Form) {
+    Form->LogWindow.Log.OnAdd = [this](const platform::LogLine& l) { Out.PrintLine(l); };
+  }
+  std::unique_ptr<TForm1> Form = std::make_unique<TForm1>();
+  MainWindow Window;
+  Terminal Out;
+};
+
+// A regular file that opens for reading; else false, said on stderr. FIFOs
+// and devices are refused without being opened.
+bool ReadableFile(const std::string& Name) {
+  const std::string path = platform::ExistingRegularFile(Name);
+  uint8_t probe = 0;
+  if (!path.empty() && platform::ReadFileHead(path, &probe, 1) >= 0) return true;
+  std::fprintf(stderr, "tessaline: %s%s\n", std::string(core::msg::CanNotOpenFile).c_str(), Name.c_str());
+  return false;
+}
+
+// "info FILE...": each file's description on stdout, CR LF turned into plain
+// line ends; 1 when a file could not be read.
+int RunInfoCommand(const std::vector<std::string>& Files) {
+  if (Files.empty()) return Usage("info needs a FILE");
+  ToolRun tool;
+  int status = kExitDone;
+  for (size_t i = 0; i < Files.size(); ++i) {
+    if (!ReadableFile(Files[i])) {
+      status = kExitFailed;
+      continue;
+    }
+    std::string text = streams::GetMediaInfoText(*tool.Form, Files[i], false, &tool.Form->ProgressBar1);
+    for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+    std::printf("%s%s\n", i ? "\n" : "", text.c_str());
+  }
+  std::fflush(stdout);
+  tool.Out.Finish();
+  return status;
+}
+
+// "pulldown FILE": the pulldown tool's measuring run and its ".vif".
+int RunPulldownCommand(const std::vector<std::string>& Files) {
+  if (Files.size() != 1) return Usage("pulldown takes one FILE");
+  if (!ReadableFile(Files[0])) return kExitFailed;
+  ToolRun tool;
+  const bool done = streams::RunPulldown(*tool.Form, Files[0]);
+  tool.Out.Finish();
+  if (!done) std::fprintf(stderr, "tessaline: could not write %s.m2v.vif\n", Files[0].c_str());
+  return done ? kExitDone : kExitFailed;
+}
+
 }  // namespace
 
 int RunCommandLine(int argc, char** argv) {
@@ -168,11 +251,18 @@ int RunCommandLine(int argc, char** argv) {
     std::fputs(kVersion, stdout);
     return kExitDone;
   }
+  if (args[0] == "info" || args[0] == "pulldown") {
+    std::vector<std::string> files;
+    int status = kExitDone;
+    if (!ToolFiles(args, files, status)) return status;
+    return args[0] == "info" ? RunInfoCommand(files) : RunPulldownCommand(files);
+  }
   if (args[0] != "demux") return Usage(("unknown command '" + args[0] + "'").c_str());
 
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> sets;
   std::vector<int> marks;
+  std::vector<int> mainMarks;
   bool yes = false;
   std::string settingsFile = platform::DefaultSettingsPath();
   for (size_t i = 1; i < args.size(); ++i) {
@@ -197,6 +287,9 @@ int RunCommandLine(int argc, char** argv) {
       sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
     } else if (a == "--settings") {
       if (!value(settingsFile)) return Usage("--settings takes a file");
+    } else if (a == "--main") {
+      std::string list;
+      if (!value(list) || !ParseMarks(list, mainMarks)) return Usage("--main takes numbers 1..99 separated by commas");
     } else if (a == "--vts") {
       std::string list;
       if (!value(list) || !ParseMarks(list, marks)) return Usage("--vts takes numbers 0..99 separated by commas");
@@ -259,29 +352,32 @@ int RunCommandLine(int argc, char** argv) {
     terminal.Finish();
     return kExitFailed;
   }
-  if (!marks.empty()) {
-    const std::vector<int> available = AvailableMarks(*form, source);
-    for (int m : marks) {
+  const std::vector<int> available = AvailableMarks(*form, source);
+  const bool byPosition = source.Kind == SourceKind::LooseEvo || source.Kind == SourceKind::AdvancedContent;
+  for (const auto& [option, list] : {std::pair{"--vts ", &marks}, std::pair{"--main ", &mainMarks}}) {
+    for (int m : *list) {
       if (std::find(available.begin(), available.end(), m) != available.end()) continue;
-      std::string list;
-      for (int a : available) list += (list.empty() ? "" : ", ") + std::to_string(a);
+      std::string have;
+      for (int a : available) have += (have.empty() ? "" : ", ") + std::to_string(a);
       terminal.Finish();
-      const std::string what = source.Kind == SourceKind::StandardContent ? "title set " : "list position ";
-      return Usage(("--vts " + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
-                    (list.empty() ? "none" : list))
+      const std::string what = byPosition ? "list position " : "title set ";
+      return Usage((option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
+                    (have.empty() ? "none" : have))
                        .c_str());
     }
-    std::vector<state::TVTSListForm::Row> rows;
-    for (int n = 1; n <= 100; ++n) {
-      bool chosen = false;
-      const bool byPosition = source.Kind == SourceKind::LooseEvo || source.Kind == SourceKind::AdvancedContent;
-      for (int m : marks) chosen |= (byPosition ? m == n : m + 1 == n);
-      rows.push_back({n, true, chosen, chosen, false});
-    }
-    form->VTSListForm.ApplyOK(rows);
-  } else {
-    form->VTSListForm.ApplyOK({});
   }
+  // Every row of the dialog has its boxes: without --vts all are chosen.
+  std::vector<state::TVTSListForm::Row> rows;
+  for (int n = 1; n <= 100; ++n) {
+    auto named = [&](const std::vector<int>& list) {
+      for (int m : list)
+        if (byPosition ? m == n : m + 1 == n) return true;
+      return false;
+    };
+    const bool chosen = marks.empty() || named(marks);
+    rows.push_back({n, true, chosen, chosen, named(mainMarks)});
+  }
+  form->VTSListForm.ApplyOK(rows);
 
   // The run's start clears the Stop flag: a Ctrl-C that came while the source
   // was loading ends the program here, or it would be lost.

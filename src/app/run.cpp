@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "disc/ifo_set.h"
@@ -9,9 +10,18 @@
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "demux/chain_driver.h"
+#include "demux/audio_export.h"
 #include "demux/demux_context.h"
+#include "demux/reauthoring.h"
+#include "demux/slideshow.h"
+#include "demux/stream_finisher.h"
+#include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
+#include "streams/aspect.h"
+#include "streams/captions.h"
+#include "streams/m2v_cache.h"
+#include "streams/media_info.h"
 
 namespace tess::app {
 
@@ -20,6 +30,8 @@ using platform::EqualsIgnoreCase;
 using platform::ExtractFileExt;
 
 namespace {
+
+constexpr uint8_t kTitleModeAutoMain = 3;
 
 bool IsFile(const std::string& p) {
   std::error_code ec;
@@ -186,6 +198,147 @@ void ResetRunState(TForm1& Form) {
   }
 }
 
+// ---- the post-processing ----
+
+// One line for an output: its name, then its description's fields on one line.
+std::string InformationLine(TForm1& Form, const std::string& Path) {
+  const std::string text = streams::GetMediaInfoText(Form, Path, false, &Form.ProgressBar1);
+  std::string fields;
+  size_t at = 0;
+  for (bool header = true; at <= text.size(); header = false) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (line.empty() || (header && line != streams::kUnknownFileFormat) || line.starts_with("File name:")) continue;
+    fields += (fields.empty() ? "" : "; ") + line;
+  }
+  return std::string(core::msg::PrepareDataForFile) + platform::ExtractFileName(Path) + " - " + fields;
+}
+
+void StepPostProcessing(TForm1& Form) {
+  if (!Form.MainWindow) return;
+  ++Form.MainWindow->FinishedEvoFiles;
+  Form.MainWindow->UpdateProgress(core::kPhasePostProcessing);
+}
+
+const char* AspectText(int32_t Class) {
+  switch (Class) {
+    case streams::kAspect4x3: return "4 : 3";
+    case streams::kAspectPanScan: return "4 : 3 (Pan-scan)";
+    case streams::kAspect16x9: return "16 : 9";
+    default: return "";
+  }
+}
+
+int32_t AspectClass(const std::string& Text) {
+  for (int32_t c : {streams::kAspect4x3, streams::kAspectPanScan, streams::kAspect16x9})
+    if (Text == AspectText(c)) return c;
+  return -1;
+}
+
+bool IsMpegVideoFile(const std::string& Path) {
+  const std::string ext = platform::ToLowerAscii(ExtractFileExt(Path));
+  return ext == ".m2v" || ext == ".m1v";
+}
+
+bool AskYes(TForm1& Form, const std::string& Question) {
+  return Form.Prompt &&
+         Form.Prompt->Ask(Question, core::msg::Warning, platform::PromptButtons::YesNo) == platform::PromptAnswer::Yes;
+}
+
+// Aspect corrections: where most of a title set's motion video in a domain has
+// the aspect its attributes give, a video of that domain with another aspect
+// is brought in line, when the question is answered yes. Where most of it
+// disagrees with the attributes, the attributes are in doubt and nothing changes.
+void CorrectVideoAspects(TForm1& Form) {
+  for (int32_t ts = 1; ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
+    for (const bool titles : {false, true}) {
+      auto inDomain = [&](const disc::TVideoStreamEntry& E) {
+        return E.DomainIndex == ts && (titles ? E.DomainNumber >= 1 : E.DomainNumber == 0);
+      };
+      const bool any = std::any_of(Form.VideoStreams.begin(), Form.VideoStreams.end(),
+                                   [&](const disc::TVideoStreamEntry& E) { return inDomain(E) && !E.StillMark; });
+      const int32_t wanted = streams::VideoAspectMode(Form, titles, ts);
+      if (!any || streams::CountMotionVideoAspects(Form, titles, ts) != wanted) continue;
+      for (auto& e : Form.VideoStreams) {
+        const int32_t now = AspectClass(e.AspectText);
+        if (!inDomain(e) || now < 0 || now == wanted || !IsMpegVideoFile(e.Path)) continue;
+        const std::string change = std::string(core::msg::ChangingAspectRatioInFile) + e.Path +
+                                   std::string(core::msg::From) + e.AspectText + std::string(core::msg::To) +
+                                   AspectText(wanted) + "\"";
+        if (!AskYes(Form, std::string(core::msg::NeededCorrectionForFile) + e.Path + ". " + change + " ?")) continue;
+        const auto progress = [&Form] { Form.ProcessMessages(); };
+        bool done = false;
+        if (wanted == streams::kAspect4x3)
+          done = streams::ScanM2VFile(Form, e.Path, nullptr, progress);
+        else if (wanted == streams::kAspect16x9)
+          done = streams::ScanM2VFileMode2(Form, e.Path, nullptr, progress);
+        else
+          done = streams::ScanM2VFileTo540(Form, e.Path, nullptr, progress);
+        if (done) {
+          Form.Log(core::kLogInfo, change);
+          e.AspectText = AspectText(wanted);
+        } else {
+          Form.LogError("The aspect ratio of " + e.Path + " was not changed.");
+        }
+      }
+    }
+  }
+}
+
+// Caption corrections: a video that carries line-21 captions in its user data
+// while its domain's attributes say it has none loses them, when the question
+// is answered yes.
+void CorrectCaptions(TForm1& Form) {
+  for (auto& e : Form.VideoStreams) {
+    if (Form.Aborted()) return;
+    if (e.Line21Field1 || e.Line21Field2 || !IsMpegVideoFile(e.Path)) continue;
+    streams::TM2VInfoRecord info{};
+    if (!streams::GetM2VInfoRecord(Form, e.Path, nullptr, &Form.Abort, info, nullptr)) continue;
+    if (!info[streams::m2v_info::kLine21Switch1] && !info[streams::m2v_info::kLine21Switch2]) continue;
+    const std::string what = std::string(core::msg::DeleteClosedCaptionFromFile) + e.Path;
+    if (!AskYes(Form, what + " ?")) continue;
+    if (streams::RemoveM2VUserData(Form, e.Path))
+      Form.Log(core::kLogInfo, what);
+    else
+      Form.LogError("The closed captions of " + e.Path + " were not removed.");
+  }
+}
+
+// The data-format extraction: an information line per video and audio output
+// (a video that is a still sequence becomes a slide show), the video
+// corrections and the per-title-set audio export.
+bool ExtractDataFormats(TForm1& Form) {
+  Form.Log(core::kLogNormal, core::msg::StartingDataFormatExtraction);
+  if (Form.MainWindow) Form.MainWindow->FinishedEvoFiles = 0;
+  Form.Log(core::kLogNormal, core::msg::PrepareVideoDataForScript);
+  // The slide shows add still entries behind the ones met here.
+  const size_t videos = Form.VideoStreams.size();
+  for (size_t i = 0; i < videos && !Form.Aborted(); ++i) {
+    Form.Log(core::kLogInfo, InformationLine(Form, Form.VideoStreams[i].Path));
+    demux::BuildSlideShowTrack(Form, i);
+    StepPostProcessing(Form);
+  }
+  Form.Log(core::kLogNormal, core::msg::PrepareAudioDataForScript);
+  for (size_t i = 0; i < Form.AudioStreams.size() && !Form.Aborted(); ++i) {
+    Form.Log(core::kLogInfo, InformationLine(Form, Form.AudioStreams[i].Path));
+    StepPostProcessing(Form);
+  }
+  if (Form.Aborted()) return false;
+  CorrectVideoAspects(Form);
+  CorrectCaptions(Form);
+  bool ok = true;
+  if (!Form.LooseEvo) {
+    ok = demux::ExportTitleSetAudio(Form);
+    for (int32_t i = 1; i < Form.TitleSetCount; ++i)
+      demux::ProcessTitleSetAudioStreams(Form, Form.IFOFiles[static_cast<size_t>(i)].TitleSetNumber);
+  }
+  Form.Log(core::kLogNormal, core::msg::FinishingDataFormatExtraction);
+  return ok && !Form.Aborted();
+}
+
 }  // namespace
 
 bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, std::string& Error) {
@@ -330,9 +483,27 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
     return RunResult::Failed;
   }
   ResetRunState(Form);
+  // "Auto Main detection": the title set that plays longest runs in Main mode.
+  if (Source.Kind == SourceKind::StandardContent && Form.Options.TitleMode == kTitleModeAutoMain) {
+    const int32_t main = demux::FindMainVTS(Form);
+    const size_t mark = static_cast<size_t>(Form.IFOFiles[static_cast<size_t>(main)].TitleSetNumber) + 1;
+    if (main < Form.TitleSetCount && mark < Form.VTSListForm.MainModeMark.size()) Form.VTSListForm.MainModeMark[mark] = 1;
+  }
   if (!PrepareOutputFolder(Form, folder, Source)) return RunResult::Failed;
   Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
   Form.Log(core::kLogNormal, core::msg::StartingEVOFilesProcessing);
+
+  // Closed ".pcm" and ".sup" outputs are finished as the chains end; a finisher
+  // the caller set stays.
+  demux::TOutputFinisher finisher(Form);
+  struct TFinisherScope {
+    TForm1& Form;
+    bool Owned;
+    ~TFinisherScope() {
+      if (Owned) Form.StreamFinisher = nullptr;
+    }
+  } scope{Form, Form.StreamFinisher == nullptr};
+  if (scope.Owned) Form.StreamFinisher = &finisher;
 
   bool ok = false;
   switch (Source.Kind) {
@@ -349,6 +520,19 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
       break;
   }
   Form.CurrentDemux = nullptr;
+  // The post-processing: the re-authoring tracks, the title subpictures kept
+  // in indexed ".sup" files as pictures and segments of their tracks, and the
+  // data-format extraction. A step that fails in part says so and the next
+  // one goes on with what there is; only a demultiplexing that failed stops them.
+  if (ok && !Form.Aborted()) {
+    ok = demux::PrepareTrackFolders(Form);
+    if (!Form.Aborted()) {
+      Form.Log(core::kLogNormal, core::msg::StartingSubpicturesConvertion);
+      ok &= demux::ConvertSubpictureIndexFiles(Form);
+      Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
+    }
+    if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
+  }
 
   if (Form.Aborted()) {
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);

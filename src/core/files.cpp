@@ -270,6 +270,9 @@ std::string NextEvoFileName(const std::string& Name) {
   else
     number = units - '0';
   ++number;
+  // Two digits number at most 99 files: "t99" has no successor, else "t100"
+  // would be read as file 0 of a chain named "t1" and start it again.
+  if (number > 99) return {};
   std::string stem = file.substr(0, file.size() - 5);
   if (hasTens) stem.pop_back();
 

@@ -53,30 +53,11 @@ void ReportFileError(RunContext& Run, std::string_view Message, const std::strin
 // once it is complete and flushed, so that an older log is never lost to a half
 // written one.
 bool ReplaceFileContents(RunContext& Run, const std::string& FileName, const std::string& Data) {
-  std::string tmp = FileName + ".tmp-XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    ReportFileError(Run, msg::CanNotOpenFile, FileName, errno);
-    return false;
-  }
-  // mkstemp makes the file private; a log readable by others is only a
-  // convenience, so a refusal here is no failure.
-  [[maybe_unused]] const int modeSet = ::fchmod(fd, 0644);
-  bool ok = platform::WriteFull(fd, Data.data(), Data.size()) && ::fsync(fd) == 0;
-  int err = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  if (ok && std::rename(tmp.c_str(), FileName.c_str()) != 0) {
-    ok = false;
-    err = errno;
-  }
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    ReportFileError(Run, msg::ErrorInFile, FileName, err);
-  }
-  return ok;
+  int err = 0;
+  bool opened = false;
+  if (platform::ReplaceFileWith(FileName, Data.data(), Data.size(), &err, &opened)) return true;
+  ReportFileError(Run, opened ? msg::ErrorInFile : msg::CanNotOpenFile, FileName, err);
+  return false;
 }
 
 // The lines of a saved log file, each without its line end. Reading stops at the

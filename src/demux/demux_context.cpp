@@ -5,6 +5,7 @@
 
 #include "core/byte_order.h"
 #include "core/messages.h"
+#include "demux/audio_sync.h"
 #include "disc/attribute_texts.h"
 #include "disc/cell_lookups.h"
 #include "disc/highlights.h"
@@ -44,19 +45,6 @@ void TPGCList::AddMenuPgc(const TPGCListEntry& Entry, uint16_t LanguageCode) {
     lang[0] = static_cast<char>(LanguageCode & 0xFF);
     lang[1] = static_cast<char>(LanguageCode >> 8);
   }
-}
-
-// ---- the default hooks ----
-
-bool TAudioRouter::RouteAudioPayload(TIFOData& Ctx, core::TVobStream*& Record, uint8_t StreamId, bool& /*NewFile*/) {
-  Record = Ctx.StreamTable.FindByIdSubKind(StreamId, Ctx.Payload.SubstreamId, static_cast<uint8_t>(Ctx.AngleNumber));
-  return false;
-}
-
-bool TAudioRouter::RouteMpaPayload(TIFOData& Ctx, core::TVobStream*& Record, uint8_t StreamId, bool& /*NewFile*/,
-                                   int64_t& /*Used*/, int64_t& /*Count*/, uint8_t /*BaseId*/) {
-  Record = Ctx.StreamTable.FindByIdSubKind(StreamId, 0, static_cast<uint8_t>(Ctx.AngleNumber));
-  return false;
 }
 
 // ---- the context ----

@@ -62,31 +62,16 @@ class TPGCList {
 class TIFOData;
 struct TEvoListEntry;
 
-// Chooses the output record of an audio payload and may cut it (the audio
-// synchronisation at cell changes). The default does what the VobID mode does:
-// it never cuts and picks the record by angle.
-class TAudioRouter {
- public:
-  virtual ~TAudioRouter() = default;
-  // A private-stream-1 payload (AC-3 family, DTS, MLP, LPCM) described by the
-  // context's payload fields. True when the router wrote or held the whole
-  // payload; false when the writer writes what the payload fields still
-  // describe into Record. NewFile is set when the router created an output.
-  virtual bool RouteAudioPayload(TIFOData& Ctx, core::TVobStream*& Record, uint8_t StreamId, bool& NewFile);
-  // An MPEG audio payload; Used and Count are the writer's own.
-  virtual bool RouteMpaPayload(TIFOData& Ctx, core::TVobStream*& Record, uint8_t StreamId, bool& NewFile,
-                               int64_t& Used, int64_t& Count, uint8_t BaseId);
-  // A new VOB starts in a domain that cuts audio at VOB starts: the router's own
-  // cut data is cleared.
-  virtual void OnVobStart(TIFOData& /*Ctx*/) {}
-};
+// Chooses the output record of an audio payload and cuts the audio at VOB
+// starts (demux/audio_sync.h).
+class TAudioRouter;
 
-// Makes a finished VOB (or cell) a track of the authoring-script model. Nothing
-// is built yet; the default does nothing.
+// Makes a finished VOB (or cell) a track of the authoring-script model; the
+// default is the track folders' own insertion (track_folders.h).
 class TTrackFolderSink {
  public:
   virtual ~TTrackFolderSink() = default;
-  virtual void InsertToTrackFolder(TIFOData& /*Ctx*/, uint32_t /*VobId*/, uint32_t /*CellId*/) {}
+  virtual void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId);
 };
 
 // ---- pieces of the context ----
@@ -353,6 +338,8 @@ class TIFOData {
   std::string BuildNamePart(uint32_t VobId, uint32_t CellId);
   std::string MenuNameStem(uint32_t VobId, uint32_t CellId) const;
   std::string TitleNameStem(uint32_t VobId, uint32_t CellId) const;
+  // Title outputs are named after their VOB (with its cell count), not their cell.
+  bool TitlesNamedByVob() const;
   int32_t VobCellCount(uint32_t VobId) const;
   // Builds SubpictureFileName for a subpicture stream (Sid 0xBD, Sub 0x20..0x3F);
   // other streams leave it as it is. False (and the name empty) when a title

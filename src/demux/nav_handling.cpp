@@ -8,6 +8,7 @@
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "core/timecode.h"
+#include "demux/audio_sync.h"
 #include "demux/demux_context.h"
 #include "disc/attribute_texts.h"
 #include "disc/cell_lookups.h"
@@ -130,12 +131,6 @@ void TIFOData::AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, T
 bool TIFOData::CutsAudioAtVobStart() const {
   if (IsTitleDomain()) return Form.Options.TitleMode == kTitleModePts || ByCell;
   return Form.Options.MenuMode == kTitleModePts;
-}
-
-double TIFOData::AudioDelay(bool FromCut) const {
-  double reference = Cell.NavPackTimeMs;
-  if (FromCut && Form.Options.AudioTimeNavigation && !Cell.FirstVideoSeen) reference = TicksToMs(NavRecord.VobuStart);
-  return LastPtsMs - reference;
 }
 
 // ---- presentation control ----

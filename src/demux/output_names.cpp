@@ -58,8 +58,13 @@ std::string TIFOData::MenuNameStem(uint32_t Vob, uint32_t Cell) const {
   return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Options.MenuMode != 0);
 }
 
+bool TIFOData::TitlesNamedByVob() const {
+  // With the Main-mode mark every cell is an output of its own, named after its cell.
+  return Form.Options.TitleMode != 0 && !ByCell;
+}
+
 std::string TIFOData::TitleNameStem(uint32_t Vob, uint32_t Cell) const {
-  return "t" + DomainNumber() + "_" + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Options.TitleMode != 0);
+  return "t" + DomainNumber() + "_" + VobCellStem(Vob, Cell, VobCellCount(Vob), TitlesNamedByVob());
 }
 
 std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
@@ -81,8 +86,7 @@ std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
 }
 
 std::string TIFOData::BuildSubpictureFolder(uint32_t Vob, uint32_t CellIdArg, uint8_t Sid) {
-  std::string folder = "t" + DomainNumber() + "_" +
-                       VobCellStem(Vob, CellIdArg, VobCellCount(Vob), Form.Options.TitleMode != 0) + "/";
+  std::string folder = "t" + DomainNumber() + "_" + VobCellStem(Vob, CellIdArg, VobCellCount(Vob), TitlesNamedByVob()) + "/";
   disc::ShowVTSTitleStreams(Form, Form, DomainIndex);
   const disc::TSubPicStreamEntry* entry = Form.SubPicInfoForm.FindById(Sid);
   if (entry) {

@@ -9,6 +9,7 @@
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/timecode.h"
+#include "demux/audio_sync.h"
 #include "demux/demux_context.h"
 #include "disc/attribute_texts.h"
 #include "disc/cell_lookups.h"
@@ -17,6 +18,7 @@
 #include "disc/script_model.h"
 #include "platform/paths.h"
 #include "state/project_state.h"
+#include "streams/ac3.h"
 
 namespace tess::demux {
 
@@ -55,6 +57,13 @@ bool EnsureParentFolder(const std::string& FileName) {
   if (std::filesystem::is_directory(folder, ec)) return true;
   std::filesystem::create_directories(folder, ec);
   return std::filesystem::is_directory(folder, ec);
+}
+
+// The payload begins with an AC-3 or E-AC-3 sync frame header.
+bool StartsWithAc3Frame(const uint8_t* Data, int64_t Count) {
+  if (!Data || Count <= 0) return false;
+  streams::TAc3FrameHeader header;
+  return header.Decode({Data, static_cast<size_t>(Count)});
 }
 
 }  // namespace
@@ -281,7 +290,7 @@ void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
     desc.CellId = CellId;
     desc.TimeValue = LastPts;
     desc.SourceNumber = Sub;
-    desc.StreamValue = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
+    desc.StreamNumber = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
     desc.Kind = DomainKind();
     disc::AddSubPictureItem(Form, Form, rec.FileName, desc, DomainKind(), Delays.SubpictureMs, DomainIndex,
                             static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);
@@ -294,9 +303,11 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   int64_t offset = 0;
   if (Form.Options.MemoryManager == kMemoryComplexDisc)
     offset = core::GetFileSizeByName(rec.FileName);
-  else if (rec.Stream)
-    offset = rec.Stream->BytesWritten;
-  const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(rec.FileName));
+  else if (const core::TVobFileStream* out = rec.Stream ? rec.Stream.get() : SharedOutput(rec))
+    offset = out->BytesWritten;  // a record that shares another's file has no stream of its own
+  // The folder that receives the stream's pictures, as the subpicture name builder gives it.
+  const std::string& named = SubpictureFileName.empty() ? rec.FileName : SubpictureFileName;
+  const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(named));
   const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
   ++SubpictureUnitCount[Sub];
   subpic::TSupIndexRecord record;
@@ -468,7 +479,7 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
     e->AudioDelayMs = delay;
     e->NoDelay = titles && delay < 0 ? 1 : 0;
   }
-  if (Format == kAc3 && titles && Form.Options.TitleMode != 2 && (Count < 2 || Data[0] != 0x0B || Data[1] != 0x77)) {
+  if (Format == kAc3 && titles && Form.Options.TitleMode != 2 && !StartsWithAc3Frame(Data, Count)) {
     const std::string name = platform::ExtractFileName(rec.FileName);
     Form.InfoForm.AddLogColored(2, std::string(core::msg::WarningAC3File) + name + std::string(core::msg::IsNotCorrect),
                                 platform::kColourRed);

@@ -376,11 +376,12 @@ std::string FindVTSName(const DiscState& Disc, std::string_view Name) {
 }
 
 bool IsListedFileName(const DiscState& Disc, std::string_view FileName) {
-  // Comparing without the last three characters lets a ".pcm" output match its
-  // ".wav" registration.
+  // A ".pcm" output matches its ".wav" registration. Other endings count:
+  // AC-3 and MPEG audio of one id share their stem ("_c0.ac3", "_c0.mpa"), and
+  // cutting the ending off would keep the second one out of the registry.
   auto key = [](std::string_view s) {
     std::string k = platform::ToLowerAscii(s);
-    if (k.size() > 4) k.resize(k.size() - 3);
+    if (k.size() > 4 && k.ends_with(".pcm")) k.replace(k.size() - 3, 3, "wav");
     return k;
   };
   const std::string wanted = key(FileName);

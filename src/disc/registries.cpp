@@ -139,13 +139,13 @@ std::array<uint8_t, kSubPictureItemSize> SubPictureItemToBytes(const TSubPicture
   u32(188, I.TimeValue);
   core::WriteLEDouble(p + 192, I.DelayMs);
   u32(200, I.SourceNumber);
-  u32(204, I.StreamValue);
+  u32(204, I.StreamNumber);
   p[208] = I.Kind;
   p[209] = I.ExtraByte;
   WriteLE16(p + 210, I.Reserved210);
   i32(212, I.DomainIndex);
-  u32(216, I.WriterValue1);
-  u32(220, I.WriterValue2);
+  u32(216, I.DomainNumber);
+  u32(220, I.NavPackCount);
   u32(224, I.DurationMs);
   u32(228, I.Reserved228);
   return out;
@@ -192,13 +192,13 @@ bool SubPictureItemFromBytes(const uint8_t* Data, size_t Size, TSubPictureItem& 
   I.TimeValue = ReadLE32(p + 188);
   I.DelayMs = core::ReadLEDouble(p + 192);
   I.SourceNumber = ReadLE32(p + 200);
-  I.StreamValue = ReadLE32(p + 204);
+  I.StreamNumber = ReadLE32(p + 204);
   I.Kind = p[208];
   I.ExtraByte = p[209];
   I.Reserved210 = ReadLE16(p + 210);
   I.DomainIndex = i32(212);
-  I.WriterValue1 = ReadLE32(p + 216);
-  I.WriterValue2 = ReadLE32(p + 220);
+  I.DomainNumber = ReadLE32(p + 216);
+  I.NavPackCount = ReadLE32(p + 220);
   I.DurationMs = ReadLE32(p + 224);
   I.Reserved228 = ReadLE32(p + 228);
   return true;
@@ -299,7 +299,7 @@ TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const 
 
 TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                    const TSubpicUnitDescription& Desc, int32_t Kind, double SubpictureDelayMs,
-                                   int32_t DomainIndex, uint32_t WriterValue1, uint32_t WriterValue2, bool Spare) {
+                                   int32_t DomainIndex, uint32_t DomainNumber, uint32_t NavPackCount, bool Spare) {
   std::array<uint8_t, 12> v{};
   DecodeVideoAttr(Desc.VideoAttr, v);
   TSubPictureItem item;
@@ -329,12 +329,12 @@ TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const
   item.TimeValue = Desc.TimeValue;
   item.DelayMs = SubpictureDelayMs;
   item.SourceNumber = Desc.SourceNumber;
-  item.StreamValue = Desc.StreamValue;
+  item.StreamNumber = Desc.StreamNumber;
   item.Kind = Desc.Kind;
   item.ExtraByte = Desc.ExtraByte;
   item.DomainIndex = DomainIndex;
-  item.WriterValue1 = WriterValue1;
-  item.WriterValue2 = WriterValue2;
+  item.DomainNumber = DomainNumber;
+  item.NavPackCount = NavPackCount;
   if (Spare || (Kind == kDomainTitles && Run.Options.TitleMakeSup)) {
     Disc.SpareSubPicture = std::move(item);
     return &Disc.SpareSubPicture;

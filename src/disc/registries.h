@@ -60,7 +60,7 @@ struct TSubpicUnitDescription {
   uint32_t CellId = 0;         // item offset 184
   uint32_t TimeValue = 0;      // item offset 188: the unit's time stamp (90 kHz, low 32 bits)
   uint32_t SourceNumber = 0;   // item offset 200
-  uint32_t StreamValue = 0;    // item offset 204
+  uint32_t StreamNumber = 0;    // item offset 204
   uint8_t Kind = 0;            // item offset 208: the writer's domain kind
   uint8_t ExtraByte = 0;       // item offset 209
 };
@@ -207,13 +207,13 @@ struct TSubPictureItem {
   uint32_t TimeValue = 0;             // 188
   double DelayMs = 0;                 // 192..199: the writer's subpicture delay
   uint32_t SourceNumber = 0;          // 200
-  uint32_t StreamValue = 0;           // 204
+  uint32_t StreamNumber = 0;           // 204: the subpicture stream's number, 1 for 0x20
   uint8_t Kind = 0;                   // 208
   uint8_t ExtraByte = 0;              // 209
   uint16_t Reserved210 = 0;
   int32_t DomainIndex = 0;            // 212
-  uint32_t WriterValue1 = 0;          // 216
-  uint32_t WriterValue2 = 0;          // 220
+  uint32_t DomainNumber = 0;          // 216: the writer's domain number
+  uint32_t NavPackCount = 0;          // 220: navigation packs the writer had counted
   uint32_t DurationMs = 0;            // 224 (later)
   uint32_t Reserved228 = 0;
 };
@@ -245,6 +245,6 @@ TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const 
 // or a title item while TitleMakeSup is on; the table is then left as it was).
 TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
                                    const TSubpicUnitDescription& Desc, int32_t Kind, double SubpictureDelayMs,
-                                   int32_t DomainIndex, uint32_t WriterValue1, uint32_t WriterValue2, bool Spare);
+                                   int32_t DomainIndex, uint32_t DomainNumber, uint32_t NavPackCount, bool Spare);
 
 }  // namespace tess::disc

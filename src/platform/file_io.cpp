@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 
 #include "platform/paths.h"
@@ -110,6 +111,35 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular) {
   const int fl = ::fcntl(fd, F_GETFL);
   if (fl >= 0) ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
   return fd;
+}
+
+bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err, bool* Opened) {
+  if (Err) *Err = 0;
+  std::string tmp = FileName + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(tmp.data());
+  if (Opened) *Opened = fd >= 0;
+  if (fd < 0) {
+    if (Err) *Err = errno;
+    return false;
+  }
+  // mkstemp makes the file private; what replaces a file is as readable as
+  // files written the ordinary way, and a refusal here is no failure.
+  [[maybe_unused]] const int modeSet = ::fchmod(fd, 0644);
+  bool ok = WriteFull(fd, Data, Size) && ::fsync(fd) == 0;
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && std::rename(tmp.c_str(), FileName.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    if (Err) *Err = err;
+  }
+  return ok;
 }
 
 int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count) {

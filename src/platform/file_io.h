@@ -38,6 +38,13 @@ std::string ExistingRegularFile(const std::string& Path);
 // errno on failure.
 int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullptr);
 
+// Writes Data under a temporary name beside FileName and puts it in place of
+// FileName with one rename, so FileName is never half written. False (with the
+// errno in Err) when it was not replaced; the temporary file is then gone.
+// Opened tells whether the temporary file could be made at all.
+bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err = nullptr,
+                     bool* Opened = nullptr);
+
 // Up to Count bytes from the start of a regular file; -1 when it is not one or
 // cannot be opened.
 int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count);

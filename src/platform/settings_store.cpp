@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::platform {
@@ -74,29 +75,16 @@ bool SettingsStore::Save(const std::string& FileName) const {
   std::filesystem::path path(FileName);
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-  std::string tmp = FileName + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    bool first = true;
-    for (const auto& s : sections_) {
-      if (!first) out << "\n";
-      first = false;
-      out << "[" << s.Name << "]\n";
-      for (const auto& kv : s.Values) out << kv.first << "=" << kv.second << "\n";
-    }
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(tmp.c_str());
-      return false;
-    }
+  std::ostringstream out;
+  bool first = true;
+  for (const auto& s : sections_) {
+    if (!first) out << "\n";
+    first = false;
+    out << "[" << s.Name << "]\n";
+    for (const auto& kv : s.Values) out << kv.first << "=" << kv.second << "\n";
   }
-  if (std::rename(tmp.c_str(), FileName.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  const std::string text = out.str();
+  return ReplaceFileWith(FileName, text.data(), text.size());
 }
 
 bool SettingsStore::ValueExists(const std::string& Section, const std::string& Name) const {

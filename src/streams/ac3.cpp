@@ -184,16 +184,8 @@ core::TTimeCode Ac3SamplesToTimeCodeMode(int32_t Code, int32_t Mode, double Fram
 
 bool Ac3CutByFrames(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t FirstFrame,
                     int64_t ProgressBase, const core::TCopyProgress& Progress, int64_t FrameCount) {
-  TAudioReader file;
-  if (!file.Open(Source)) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
-    return false;
-  }
-  TByteRange range;
-  if (!FindFrameRange(Run, file, &ProbeAc3, TAc3FrameHeader::kBytes, kSync0, FirstFrame, FrameCount, range))
-    return false;
-  file.Close();
-  return CopyRangeToFile(Run, Source, Dest, range.Offset, range.Count, {}, ProgressBase, Progress);
+  return CutFramesToFile(Run, Source, Dest, &ProbeAc3, TAc3FrameHeader::kBytes, kSync0, FirstFrame, FrameCount, ProgressBase,
+                         Progress);
 }
 
 bool Ac3TrimToFirstSync(core::RunContext& Run, const std::string& FileName) {

@@ -198,6 +198,20 @@ TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFramePro
   return tally;
 }
 
+bool CutFramesToFile(core::RunContext& Run, const std::string& Source, const std::string& Dest,
+                     TFrameProbeFunction Probe, size_t HeaderBytes, uint8_t SyncFirstByte, int64_t FirstFrame,
+                     int64_t FrameCount, int64_t ProgressBase, const core::TCopyProgress& Progress) {
+  TAudioReader file;
+  if (!file.Open(Source)) {
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
+    return false;
+  }
+  TByteRange range;
+  if (!FindFrameRange(Run, file, Probe, HeaderBytes, SyncFirstByte, FirstFrame, FrameCount, range)) return false;
+  file.Close();
+  return CopyRangeToFile(Run, Source, Dest, range.Offset, range.Count, {}, ProgressBase, Progress);
+}
+
 bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFunction Probe, size_t HeaderBytes,
                     uint8_t SyncFirstByte, int64_t FirstFrame, int64_t FrameCount, TByteRange& Range) {
   const int64_t size = File.Size();

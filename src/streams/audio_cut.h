@@ -124,6 +124,14 @@ struct TByteRange {
 bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFunction Probe, size_t HeaderBytes,
                     uint8_t SyncFirstByte, int64_t FirstFrame, int64_t FrameCount, TByteRange& Range);
 
+// The frame cutters' common course: opens Source, finds the byte range of
+// FrameCount frames from FirstFrame with Probe, and cuts it into Dest
+// (CopyRangeToFile). False, with a log line, when Source cannot be opened or
+// the cut fails.
+bool CutFramesToFile(core::RunContext& Run, const std::string& Source, const std::string& Dest,
+                     TFrameProbeFunction Probe, size_t HeaderBytes, uint8_t SyncFirstByte, int64_t FirstFrame,
+                     int64_t FrameCount, int64_t ProgressBase, const core::TCopyProgress& Progress);
+
 // The copy loop of every cutter and of the appending: Count bytes of the open
 // file In from Offset (fewer when it ends first) written to Out at its
 // position, in large blocks. OnBlock (when set) runs before every block,

@@ -163,16 +163,8 @@ int64_t DtsTimeCodeToFrames(core::TTimeCode TimeCode, int32_t SampleRate, double
 
 bool DtsCutByFrames(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t FirstFrame,
                     int64_t ProgressBase, const core::TCopyProgress& Progress, int64_t FrameCount) {
-  TAudioReader file;
-  if (!file.Open(Source)) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
-    return false;
-  }
-  TByteRange range;
-  if (!FindFrameRange(Run, file, &ProbeDts, TDtsCoreHeader::kProbeBytes, kSyncFirstByte, FirstFrame, FrameCount, range))
-    return false;
-  file.Close();
-  return CopyRangeToFile(Run, Source, Dest, range.Offset, range.Count, {}, ProgressBase, Progress);
+  return CutFramesToFile(Run, Source, Dest, &ProbeDts, TDtsCoreHeader::kProbeBytes, kSyncFirstByte, FirstFrame, FrameCount, ProgressBase,
+                         Progress);
 }
 
 }  // namespace tess::streams

@@ -62,19 +62,6 @@ bool ReadWholeFile(const std::string& Name, std::vector<uint8_t>& Bytes) {
   return ok;
 }
 
-// Writes Bytes under a temporary name and puts the file in place of Name in
-// one rename.
-bool ReplaceFile(const std::string& Name, const std::vector<uint8_t>& Bytes) {
-  const std::string temp = Name + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = platform::WriteFull(fd, Bytes.data(), Bytes.size());
-  ok = (::close(fd) == 0) && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temp, Name, ec);
-  if (!ok || ec) std::filesystem::remove(temp, ec);
-  return ok && !ec;
-}
 
 bool HasStreamExtension(const std::string& FileName) {
   const std::string ext = platform::ExtractFileExt(FileName);
@@ -489,7 +476,7 @@ bool BuildIposIndex(core::RunContext& Run, const std::string& FileName) {
       WriteLE64(b, pic.Position);
       positions.insert(positions.end(), b, b + 8);
     }
-    if (!ReplaceFile(FileName + ".ipos", positions))
+    if (!platform::ReplaceFileWith(FileName + ".ipos", positions.data(), positions.size()))
       Run.Log(core::kLogWarning, "Can not create file " + FileName + ".ipos");
     return true;
   } catch (const core::EParserFileException&) {

@@ -38,18 +38,6 @@ int32_t TimeCodeBase(double Rate) {
   return 30;
 }
 
-// Writes Bytes under a temporary name and puts the file in place in one rename.
-bool ReplaceWith(const std::string& Name, const std::vector<uint8_t>& Bytes) {
-  const std::string temp = Name + ".tmp";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = platform::WriteFull(fd, Bytes.data(), Bytes.size());
-  ok = (::close(fd) == 0) && ok;
-  std::error_code ec;
-  if (ok) std::filesystem::rename(temp, Name, ec);
-  if (!ok || ec) std::filesystem::remove(temp, ec);
-  return ok && !ec;
-}
 
 }  // namespace
 
@@ -347,7 +335,7 @@ void TPulldown::WriteVif(const std::string& Target) {
   std::memcpy(h + 24, "MXPC", 4);
   h[29] = static_cast<uint8_t>(HighestFieldCount);
   core::WriteBE16(h + 30, static_cast<uint16_t>(HighestFieldGop));
-  VifWritten = ReplaceWith(name, vif);
+  VifWritten = platform::ReplaceFileWith(name, vif.data(), vif.size());
   if (!VifWritten) {
     Log("Could not open vif file for writing!");
     Run_.LogError("Can not create file " + name);

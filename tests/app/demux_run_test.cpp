@@ -12,6 +12,7 @@
 #include "core/number_text.h"
 #include "demux/demux_context.h"
 #include "demux/demux_support.h"
+#include "demux/track_folders.h"
 #include "support/state_support.h"
 
 namespace tess::app {
@@ -34,7 +35,7 @@ std::vector<uint8_t> Join(std::vector<uint8_t> A, const std::vector<uint8_t>& B)
 
 // The files of Folder whose names hold Piece and end in Suffix (or in Suffix's
 // stem + "_NN" + its extension: a unit's own subpicture output), joined in
-// name order.
+// name order; WAV files with their samples only.
 std::vector<uint8_t> OutputsJoined(const std::string& Folder, const std::string& Piece, const std::string& Suffix) {
   std::vector<std::string> names;
   std::error_code ec;
@@ -49,7 +50,11 @@ std::vector<uint8_t> OutputsJoined(const std::string& Folder, const std::string&
   }
   std::sort(names.begin(), names.end());
   std::vector<uint8_t> out;
-  for (const auto& n : names) out = Join(std::move(out), test::ReadFileBytes(n));
+  for (const auto& n : names) {
+    auto bytes = test::ReadFileBytes(n);
+    if (ext == ".wav") bytes.erase(bytes.begin(), bytes.begin() + std::min<long>(44, static_cast<long>(bytes.size())));
+    out = Join(std::move(out), bytes);
+  }
   return out;
 }
 
@@ -72,6 +77,7 @@ class DemuxRun : public ::testing::Test {
     const auto& s = test::SampleStreams();
     tools::DiscBuildOptions o;
     o.Evo.KeepStreamBytes = false;
+    o.TitleStreams.Lpcm24 = true;
     // Standard Content: the sample disc (VMG menus, two title sets, title set 1's
     // chain over three files with an interleaved angle block).
     tools::DiscSpec spec = tools::MakeSampleDiscSpec();
@@ -89,13 +95,28 @@ class DemuxRun : public ::testing::Test {
     loose_ = new tools::DiscBuildSummary(tools::BuildAdvancedDisc(Dir("loose"), "", loose, s, o));
     ASSERT_TRUE(loose_->Ok) << loose_->Error;
 
+    // The disc's run keeps its project for the script model, and its title
+    // subpicture streams for the comparison.
+    project_ = new test::StateProject;
+    SourceSelection source;
+    std::string error;
+    ASSERT_TRUE(ChooseSource({Dir("disc")}, source, error)) << error;
+    ASSERT_TRUE(OpenSource(project_->Form, source));
+    // The audio export cuts audio again at the tracks' video ends; compared
+    // here is what the demultiplexer wrote.
+    std::vector<state::TVTSListForm::Row> rows;
+    for (int32_t n = 1; n <= 100; ++n) rows.push_back({n, true, true, false, false});
+    project_->Form.VTSListForm.ApplyOK(rows);
+    project_->Form.Options.DestinationPath = Dir("out-disc");
+    project_->Form.Options.DeleteSUP = 0;
+    ASSERT_EQ(StartRun(project_->Form, source), RunResult::Done);
     const std::string ini = Dir("settings.ini");
-    ASSERT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-disc"), "--settings", ini}), 0);
     ASSERT_EQ(RunTessaline({"demux", Dir("adv/hva00001.VTI"), Dir("out-adv"), "--settings", ini}), 0);
     ASSERT_EQ(RunTessaline({"demux", Dir("loose/main.evo"), Dir("loose/extra.evo"), Dir("out-loose"), "--settings", ini}),
               0);
   }
   static void TearDownTestSuite() {
+    delete project_;
     delete disc_;
     delete advanced_;
     delete loose_;
@@ -109,7 +130,8 @@ class DemuxRun : public ::testing::Test {
   // ffmpeg's stream over the files of a domain, in order.
   static std::vector<uint8_t> Ffmpeg(const EvoBuildSummary& D, const Stream& S) {
     std::vector<uint8_t> all;
-    for (const auto& f : D.Files) all = Join(std::move(all), test::FfmpegStream(f.Path, S.Id, S.LpcmBits));
+    const bool wav = std::string(S.Suffix).ends_with(".wav");
+    for (const auto& f : D.Files) all = Join(std::move(all), test::FfmpegStream(f.Path, S.Id, S.LpcmBits, wav));
     return all;
   }
   // The stream's bytes per VOB id, cut at the domain's VOBUs.
@@ -134,11 +156,13 @@ class DemuxRun : public ::testing::Test {
   }
 
   static test::TempDir* dir_;
+  static test::StateProject* project_;
   static tools::DiscBuildSummary* disc_;
   static tools::DiscBuildSummary* advanced_;
   static tools::DiscBuildSummary* loose_;
 };
 test::TempDir* DemuxRun::dir_ = nullptr;
+test::StateProject* DemuxRun::project_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::disc_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::advanced_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::loose_ = nullptr;
@@ -152,7 +176,7 @@ struct Row {
 TEST_F(DemuxRun, EveryStreamOfEverySourceKindMatchesFfmpeg) {
   const Stream streams[] = {{"0x1e0", "_e0.m2v", 0}, {"0xc0", "_c0.ac3", 0},  {"0xc8", "_c8.ac3", 0},
                             {"0x88", "_88.dts", 0},  {"0xb0", "_b0.mlp", 0},  {"0x1c0", "_c0.mpa", 0},
-                            {"0xa0", "_a0.pcm", 16}, {"0x20", "_20.sup", 0}};
+                            {"0xa0", "_a0.wav", 16}, {"0xa1", "_a1.wav", 24}, {"0x20", "_20.sup", 0}};
   std::vector<Row> rows;
   for (Kind k : {Kind::Standard, Kind::Advanced, Kind::Loose})
     for (const Stream& s : streams) rows.push_back({k, s});
@@ -163,7 +187,9 @@ TEST_F(DemuxRun, EveryStreamOfEverySourceKindMatchesFfmpeg) {
       // Each VOB of each domain is one output file per stream.
       for (const auto& [key, d] : disc_->Evo) {
         const int index = StreamIndexOf(d, r.S.Id);
-        if (index < 0) continue;
+        // Menu subpictures are pictures now (checked with the script model).
+        const bool pictures = std::string(r.S.Suffix) == "_20.sup" && key.find("titles") == std::string::npos;
+        if (index < 0 || pictures) continue;
         const std::string folder = Dir("out-disc/" + kDiscFolders.at(key));
         for (const auto& [vob, expected] : PerVob(d, static_cast<size_t>(index), Ffmpeg(d, r.S))) {
           SCOPED_TRACE(key + " VOB " + std::to_string(vob));
@@ -193,6 +219,107 @@ TEST_F(DemuxRun, EveryStreamOfEverySourceKindMatchesFfmpeg) {
   EXPECT_TRUE(fs::exists(Dir("out-disc/VTS_001/Titles/t001_v001x003.dat")));
 }
 
+// The finished outputs and the script model of the disc's run: the WAV files
+// read cleanly in ffprobe; every subpicture unit became a picture; every VOB
+// (an angle VOB on its own) is a track with its scenes and streams, and the
+// title tracks' side files load back with one segment per indexed unit.
+TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
+  for (const auto& e : fs::recursive_directory_iterator(Dir("out-disc"))) {
+    const std::string name = e.path().string();
+    if (name.ends_with(".wav")) {
+      const auto probe = test::CommandOutput("ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + name + "' 2>&1");
+      const std::string codec(probe.begin(), probe.end());
+      EXPECT_EQ(codec, name.ends_with("_a1.wav") ? "pcm_s24le\n" : "pcm_s16le\n") << name;
+    }
+    EXPECT_FALSE(name.ends_with(".pcm") || (name.ends_with(".sup") && name.find("/Menu/") != std::string::npos)) << name;
+  }
+  struct Row {
+    const char* Name;
+    uint8_t Domain;
+    int32_t IFOIndex;
+    size_t Scenes;
+    int32_t Angle;
+    std::map<size_t, std::string> Audio;  // slot: the play item's file
+  };
+  const std::string t1 = "t001_v001x003", t2 = "t002_v001x002";
+  const std::map<size_t, std::string> titleAudio1 = {{0, t1 + "_b0"}, {1, t1 + "_a1"}, {8, t1 + "_c8"}};
+  const Row rows[] = {
+      {"vmg_v001c001-t", 3, 0, 1, 0, {{0, "vmg_v001c001_c0"}}}, {"vmg_v001c001-t", 1, 0, 1, 0, {{0, "vmg_v001c001_c0"}}},
+      {"m001_v001c001-t", 1, 1, 1, 0, {{0, "m001_v001c001_c0"}}}, {"t001_v001x003-t", 2, 1, 3, 0, titleAudio1},
+      {"t001_v002c001-t", 2, 1, 1, 1, {{0, "t001_v002c001_b0"}}}, {"t001_v003c001-t", 2, 1, 1, 2, {{8, "t001_v003c001_c8"}}},
+      {"t001_v004c001-t", 2, 1, 1, 3, {{1, "t001_v004c001_a1"}}}, {"t001_v005c001-t", 2, 1, 1, 0, {{0, "t001_v005c001_b0"}}},
+      {"m002_v001c001-t", 1, 2, 1, 0, {{0, "m002_v001c001_c0"}}}, {"t002_v001x002-t", 2, 2, 2, 0, {{0, t2 + "_b0"}}}};
+  const state::TForm1& form = project_->Form;
+  ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.Name) + " in domain " + std::to_string(r.Domain));
+    const auto t = std::find_if(form.ScriptTracks.begin(), form.ScriptTracks.end(),
+                                [&](const disc::TVideoTrack& T) { return T.Name == r.Name && T.Domain == r.Domain; });
+    ASSERT_NE(t, form.ScriptTracks.end());
+    EXPECT_EQ(t->IFOIndex, r.IFOIndex);
+    EXPECT_EQ(t->AngleNumber, r.Angle);
+    EXPECT_EQ(t->Scenes.size(), r.Scenes);
+    for (size_t i = 0; i < t->Scenes.size(); ++i) EXPECT_EQ(t->Scenes[i].CellId, r.Angle ? 1 : i + 1);
+    for (const auto& [slot, file] : r.Audio) {
+      ASSERT_GT(t->AudioStreams.size(), slot);
+      ASSERT_EQ(t->AudioStreams[slot].PlayItems.size(), 1u);
+      EXPECT_EQ(t->AudioStreams[slot].PlayItems[0].FileName, file);
+    }
+    ASSERT_EQ(t->SubPictureStreams.size(), 1u);
+    EXPECT_EQ(t->SubPictureStreams[0].StreamId, 0x20);
+    if (r.Domain != 2) {
+      // A menu's unit stays in the track, with the duration its decoding found.
+      ASSERT_EQ(t->SubPictureStreams[0].Segments.size(), 1u);
+      EXPECT_NE(t->SubPictureStreams[0].Segments[0].Duration.ToUInt32(), 0u);
+      continue;
+    }
+    // A title track's units lie in its side files, one per unit of its index.
+    const std::string stem = std::string(r.Name).substr(0, std::string(r.Name).size() - 2);
+    const std::string folder = Dir("out-disc/VTS_00" + std::to_string(r.IFOIndex) + "/Titles/");
+    const size_t units = test::ReadFileBytes(folder + stem + ".dat").size() / 56;
+    const auto items = test::ReadFileBytes(demux::SideFileName(form, *t, 0, ".data"));
+    const auto segments = test::ReadFileBytes(demux::SideFileName(form, *t, 0, ".track"));
+    ASSERT_GT(units, 0u);
+    ASSERT_EQ(items.size(), units * disc::kSubPictureItemSize);
+    ASSERT_EQ(segments.size(), units * disc::kSubpicSegmentSize);
+    size_t pictures = 0;
+    for (const auto& e : fs::recursive_directory_iterator(folder + stem))
+      pictures += e.path().extension() == ".bmp" ? 1 : 0;
+    EXPECT_EQ(pictures, units);
+    for (size_t u = 0; u < units; ++u) {
+      disc::TSubPictureItem item;
+      ASSERT_TRUE(disc::SubPictureItemFromBytes(items.data() + u * disc::kSubPictureItemSize, disc::kSubPictureItemSize, item));
+      const auto seg = disc::SubpicSegmentFromBytes(segments.data() + u * disc::kSubpicSegmentSize);
+      EXPECT_GT(item.DurationMs, 0u);
+      EXPECT_EQ(seg.Duration.ToUInt32(), item.Duration.ToUInt32());
+      EXPECT_TRUE(std::any_of(t->Scenes.begin(), t->Scenes.end(), [&](const disc::TSceneItem& S) {
+        return S.VobId == seg.VobId && S.CellId == seg.CellId && item.VobId == seg.VobId && item.CellId == seg.CellId;
+      }));
+    }
+  }
+}
+
+// The run's post-processing: one information line per video and audio output;
+// with "Auto Main detection" the longest title set's cells become re-authoring
+// tracks, the other title set stays as demultiplexed.
+TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
+  const state::TForm1& form = project_->Form;
+  size_t described = 0;
+  for (const std::string& line : project_->LogTexts()) described += line.starts_with("Prepare data for file: ") ? 1 : 0;
+  EXPECT_EQ(described, form.VideoStreams.size() + form.AudioStreams.size());
+  EXPECT_FALSE(project_->LogContains("Unknown file format"));
+
+  ASSERT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-main"), "--settings", Dir("settings.ini"), "--set",
+                          "TitleMode=3", "--set", "AutoSaveLog=2"}),
+            0);
+  for (const char* track : {"t01_m001v003", "t01_m002v001", "t01_m005v001"})
+    EXPECT_TRUE(fs::exists(Dir("out-main/VTS_001/Titles/") + track + ".m2v")) << track;
+  EXPECT_FALSE(fs::exists(Dir("out-main/VTS_001/Titles/t001_v001x003_e0.m2v")));
+  EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));
+  const auto log = test::ReadFileBytes(Dir("out-main/Tessaline.log"));
+  EXPECT_NE(std::string(log.begin(), log.end()).find("Prepare data for file: t01_m001v003.m2v"), std::string::npos);
+}
+
 // A stop in the middle of title set 1's chain ends the run with 130 in the
 // command's terms; every output written so far is closed whole: each is the
 // start of what the whole run writes.
@@ -204,10 +331,14 @@ TEST_F(DemuxRun, StopInTheMiddleLeavesEveryOutputClosed) {
   ASSERT_TRUE(OpenSource(p.Form, s));
   p.Form.VTSListForm.ApplyOK({});
   p.Form.Options.DestinationPath = Dir("out-stop");
-  // The stop comes in title set 1's second title file.
+  // The stop comes a little way into the angle block (VOB 2), in a later file of
+  // title set 1's chain.
+  uint32_t vob2 = 0;
   p.Form.Pump.OnIdle = [&] {
     const auto* ctx = p.Form.CurrentDemux;
-    if (ctx && ctx->IsTitleDomain() && ctx->PackNumber >= 700) p.Form.Abort = 1;
+    if (!ctx || !ctx->IsTitleDomain() || ctx->VobId != 2) return;
+    if (vob2 == 0) vob2 = ctx->PackNumber;
+    if (ctx->PackNumber >= vob2 + 32) p.Form.Abort = 1;
   };
   EXPECT_EQ(StartRun(p.Form, s), RunResult::Stopped);
   EXPECT_TRUE(p.LogContains("Current operation was aborted by the user."));
@@ -215,8 +346,19 @@ TEST_F(DemuxRun, StopInTheMiddleLeavesEveryOutputClosed) {
   for (const auto& e : fs::recursive_directory_iterator(Dir("out-stop"))) {
     if (!e.is_regular_file()) continue;
     const std::string rel = fs::relative(e.path(), Dir("out-stop")).string();
-    const auto stopped = test::ReadFileBytes(e.path().string());
-    const auto whole = test::ReadFileBytes(Dir("out-disc/" + rel));
+    auto stopped = test::ReadFileBytes(e.path().string());
+    auto whole = test::ReadFileBytes(Dir("out-disc/" + rel));
+    // The stop ends the WAV conversion of a larger LPCM output, which stays as it was written.
+    if (rel.ends_with(".pcm")) {
+      EXPECT_LE(stopped.size() + 44, fs::file_size(Dir("out-disc/" + rel.substr(0, rel.size() - 3) + "wav"))) << rel;
+      continue;
+    }
+    // A WAV file of the stopped run holds fewer samples than its header at the end says.
+    if (rel.ends_with(".wav")) {
+      ASSERT_GE(stopped.size(), 44u) << rel;
+      stopped.erase(stopped.begin(), stopped.begin() + 44);
+      whole.erase(whole.begin(), whole.begin() + std::min<long>(44, static_cast<long>(whole.size())));
+    }
     ASSERT_LE(stopped.size(), whole.size()) << rel;
     EXPECT_TRUE(std::equal(stopped.begin(), stopped.end(), whole.begin())) << rel;
     ++files;

@@ -72,6 +72,10 @@ $ff -f lavfi -i "$six:s=48000" -t 0.01 -c:a pcm_s24be -f s24be "$out/lpcm_48k_6c
 # and the extensible 40-byte format chunk of a six-channel file.
 $ff -f lavfi -i "$(tone 48000)" -ac 2 -t 0.02 -metadata title=tessaline -c:a pcm_s16le -f wav "$out/w_48k_2ch_list.wav"
 $ff -f lavfi -i "$six:s=48000" -t 0.01 -c:a pcm_s24le -f wav "$out/w_48k_6ch_ext.wav"
+# A plain WAV (format tag 1, the 44-byte header and nothing else) of half a
+# second, for the information texts and the segment splitter.
+$ff -f lavfi -i "$(tone 44100)" -ac 1 -t 0.5 -map_metadata -1 -fflags +bitexact -c:a pcm_s16le -f wav \
+  "$out/w_44k_1ch_16.wav"
 
 ls -l "$out"
 

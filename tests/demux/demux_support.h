@@ -45,12 +45,16 @@ inline std::vector<uint8_t> CommandOutput(const std::string& Command) {
 
 // ffmpeg's demultiplexing of one stream of File, picked by its id as ffmpeg
 // numbers it (0x1e0 video, 0xc0 a private-stream substream, 0xfd55 VC-1): the
-// packets' bytes as they stand, or for LPCM the decoded samples, big-endian in
-// the packet's sample size.
-inline std::vector<uint8_t> FfmpegStream(const std::string& File, const std::string& Id, int LpcmBits = 0) {
+// packets' bytes as they stand, or for LPCM the decoded samples in the packet's
+// sample size, big-endian (or little-endian, as a WAV file holds them).
+inline std::vector<uint8_t> FfmpegStream(const std::string& File, const std::string& Id, int LpcmBits = 0,
+                                         bool LittleEndian = false) {
   std::string codec = "-c copy -copyinkf -f data";
-  if (LpcmBits == 16) codec = "-c:a pcm_s16be -f s16be";
-  if (LpcmBits == 24) codec = "-c:a pcm_s24be -f s24be";
+  const std::string order = LittleEndian ? "le" : "be";
+  if (LpcmBits == 16 || LpcmBits == 24) {
+    const std::string format = "s" + std::to_string(LpcmBits) + order;
+    codec = "-c:a pcm_" + format + " -f " + format;
+  }
   return CommandOutput("ffmpeg -v error -fflags +noparse+nofillin -i '" + File + "' -map 0:i:" + Id + " " + codec +
                        " - 2>/dev/null");
 }

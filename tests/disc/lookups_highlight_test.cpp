@@ -290,6 +290,10 @@ TEST(NameLists, ListedAudioFileNames) {
   EXPECT_TRUE(disc::IsListedFileName(p.Form, dir.File("T001_A0.WAV")));
   EXPECT_FALSE(disc::IsListedFileName(p.Form, dir.File("t001_a1.pcm")));
   EXPECT_FALSE(disc::IsListedFileName(p.Form, ""));
+  // AC-3 and MPEG audio of one id share their stem, not their name.
+  WriteFileBytes(dir.File("t001_c0.ac3"), {0});
+  disc::AddAudioStream(p.Form, p.Form, dir.File("t001_c0.ac3"), {}, 2, {}, 1, 1);
+  EXPECT_FALSE(disc::IsListedFileName(p.Form, dir.File("t001_c0.mpa")));
 }
 
 TEST(PaletteList, FindAddAndMostUsed) {

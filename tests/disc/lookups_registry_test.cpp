@@ -303,7 +303,7 @@ TEST(SubPictureItem, RegistrationImageIsByteExact) {
   d.CellId = 2;
   d.TimeValue = 0x00112233;
   d.SourceNumber = 7;
-  d.StreamValue = 9;
+  d.StreamNumber = 9;
   d.Kind = 1;
   d.ExtraByte = 0x5A;
   disc::TSubPictureItem* item =

@@ -552,6 +552,9 @@ TEST(VobScout, NextEvoFileNamePrefersTwoDigitsAndKeepsTheFolder) {
   // A folder of the candidate's name is no file.
   std::filesystem::create_directories(dir.File("hv003t02.evo"));
   EXPECT_EQ(core::NextEvoFileName(dir.File("hv003t01.evo")), "");
+  // A chain ends at 99: "t100" would read as a new chain and loop.
+  touch("hv004t100.evo");
+  EXPECT_EQ(core::NextEvoFileName(dir.File("hv004t99.evo")), "");
 }
 
 // ---- registry, angle query and tree ----

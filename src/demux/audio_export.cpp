@@ -1,0 +1,360 @@
+// The per-title-set audio export. Title tracks whose audio runs on from the
+// track before them (it starts no later than their video, or the tracks play
+// seamlessly) form a group per audio stream and angle; the group's audio files
+// are joined, and either the tracks' play items point into the joined file or
+// the joined file is cut again where each track's video ends, so that every
+// track's own file holds exactly the audio that plays with its video.
+#include "demux/audio_export.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "demux/demux_context.h"
+#include "demux/reauthoring.h"
+#include "disc/attribute_texts.h"
+#include "disc/cell_lookups.h"
+#include "platform/paths.h"
+#include "streams/audio_split.h"
+#include "streams/wav.h"
+
+namespace tess::demux {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int32_t kStreams = 8;
+constexpr int32_t kAngles = 9;
+constexpr int32_t kStubStreams = 16;
+constexpr uint8_t kTitles = 2;
+enum TRecutMode : int32_t { kRecutAuto = 0, kRecutAll = 1, kRecutNonSeamless = 2 };
+
+struct TMember {
+  size_t Track = 0;
+  disc::TAudioPlayItem* Item = nullptr;
+  disc::TAudioStreamEntry* Entry = nullptr;
+  core::TTimeCode Duration;
+};
+
+bool IsTitleTrackOf(const disc::TVideoTrack& T, int32_t TitleSet) {
+  return T.Domain == kTitles && T.IFOIndex == TitleSet;
+}
+
+disc::TAudioStream* StreamOf(disc::TVideoTrack& T, int32_t Number) {
+  for (auto& s : T.AudioStreams)
+    if (s.StreamNumber == Number) return &s;
+  return nullptr;
+}
+
+// -1: the track has no stream s + 1; else, over its streams in order, 1 when
+// the audio starts after the video, 0 when with it, 2 when before it (or it
+// has no delay of its own); the first 2 ends the scan.
+int32_t AudioVersusVideo(TForm1& Form, disc::TVideoTrack& T, int32_t S) {
+  if (!StreamOf(T, S + 1)) return -1;
+  const disc::TVideoStreamEntry* video = disc::FindVideoStreamByName(Form, T.FileName);
+  int32_t result = 0;
+  for (const auto& stream : T.AudioStreams) {
+    if (stream.PlayItems.empty() || !video) continue;
+    const disc::TAudioStreamEntry* audio = disc::FindAudioStreamByName(Form, stream.PlayItems.front().FileName);
+    if (!audio) continue;
+    if (audio->NoDelay || video->FirstTimeStampMs > audio->FirstTimeStampMs) return 2;
+    result = video->FirstTimeStampMs < audio->FirstTimeStampMs ? 1 : 0;
+  }
+  return result;
+}
+
+bool Joinable(const std::string& Path) {
+  const std::string ext = platform::ToLowerAscii(platform::ExtractFileExt(Path));
+  return ext == ".ac3" || ext == ".dts" || ext == ".wav" || ext == ".mpa";
+}
+
+class TGrouping {
+ public:
+  TGrouping(TForm1& Form, int32_t TitleSet, int32_t Stream, int32_t Angle)
+      : form_(Form), v_(TitleSet), s_(Stream), a_(Angle) {}
+  bool Run();
+
+ private:
+  // False when the member cannot join (no stream, play item or entry); Stop
+  // is set when its audio is of a kind that cannot be cut.
+  bool MakeMember(size_t Index, TMember& Out);
+  bool Close();
+  bool Merge();
+
+  TForm1& form_;
+  int32_t v_, s_, a_;
+  std::vector<TMember> group_;
+  bool stop_ = false;
+};
+
+bool TGrouping::MakeMember(size_t Index, TMember& Out) {
+  const int32_t mapped = disc::FindAngleTrack(form_, static_cast<int32_t>(Index), a_);
+  if (mapped < 0) return false;
+  disc::TVideoTrack& t = form_.ScriptTracks[static_cast<size_t>(mapped)];
+  disc::TAudioStream* stream = StreamOf(t, s_ + 1);
+  if (!stream || stream->PlayItems.empty()) return false;
+  disc::TAudioPlayItem& item = stream->PlayItems.front();
+  disc::TAudioStreamEntry* entry = disc::FindAudioStreamByName(form_, item.FileName);
+  if (!entry) return false;
+  if (!Joinable(entry->Path)) {
+    stop_ = true;
+    return false;
+  }
+  Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(form_, t)};
+  return true;
+}
+
+bool TGrouping::Close() {
+  bool ok = true;
+  // An angle other than the first is merged only where a member lies in an
+  // angle block that has it: elsewhere its group is the first angle's again.
+  bool angled = a_ == 1;
+  for (const TMember& m : group_) angled |= form_.ScriptTracks[m.Track].AngleNumber == a_;
+  if (group_.size() >= 2 && angled) ok = Merge();
+  group_.clear();
+  return ok;
+}
+
+bool TGrouping::Run() {
+  auto& tracks = form_.ScriptTracks;
+  bool ok = true;
+  for (size_t i = 0; i < tracks.size() && !stop_; ++i) {
+    disc::TVideoTrack& t = tracks[i];
+    if (!IsTitleTrackOf(t, v_)) continue;
+    // An angle block plays between the tracks around it: a group never runs
+    // across it, it can only open a group as the piece before its next track.
+    if (t.AngleNumber != 0) {
+      if (!group_.empty()) ok &= Close();
+      continue;
+    }
+    const int32_t test = AudioVersusVideo(form_, t, s_);
+    const uint32_t firstCell = t.Scenes.empty() ? 0 : t.Scenes.front().CellId;
+    const bool seamless = disc::IsCellSeamlessInVts(form_, t.VobId, firstCell, v_);
+    bool skip = test == -1;
+    if (form_.Options.RecutMode == kRecutAuto) skip |= test == 1 || (test == 0 && !seamless);
+    if (form_.Options.RecutMode == kRecutNonSeamless) skip |= !seamless;
+    if (skip) {
+      if (!group_.empty()) ok &= Close();
+      continue;
+    }
+    TMember m;
+    // A group opens with the piece before it, when that is a title track of
+    // the same title set; a track of another title set never plays before it.
+    if (group_.empty() && i > 0 && IsTitleTrackOf(tracks[i - 1], v_) && MakeMember(i - 1, m)) group_.push_back(m);
+    if (stop_) break;
+    if (MakeMember(i, m)) {
+      group_.push_back(m);
+    } else if (!group_.empty()) {
+      ok &= Close();
+    }
+  }
+  if (stop_) {
+    group_.clear();
+    return ok;
+  }
+  if (!group_.empty()) ok &= Close();
+  return ok;
+}
+
+bool TGrouping::Merge() {
+  const double rate = form_.FrameRate;
+  form_.Log(core::kLogInfo,
+            std::string(core::msg::MergeAudioStream) + std::to_string(s_ + 1) + std::string(core::msg::InTracks),
+            platform::kColourGreen);
+  for (const TMember& m : group_)
+    form_.Log(core::kLogInfo, "      - " + form_.ScriptTracks[m.Track].Name, platform::kColourGreen);
+
+  // Member 1's audio starts its delay after its video: it plays that much shorter.
+  TMember& first = group_.front();
+  if (first.Item->Merged)
+    first.Duration = first.Item->Duration;
+  else if (!first.Entry->NoDelay)
+    first.Duration = core::TimecodeDifference(rate, first.Duration, first.Item->Delay);
+
+  std::string folder;
+  core::GetOutputFolder(form_.Options, folder);
+  const std::string firstName = platform::ExtractFileName(first.Entry->Path);
+  const std::string target = platform::IncludeTrailingSlash(folder) + "VTS_" + core::IntToStrZeroPad(v_, 3) + "/VTS" +
+                             std::to_string(v_) + "-" +
+                             firstName.substr(firstName.size() - std::min<size_t>(6, firstName.size()));
+  bool ok = core::CopyFileRange(form_, first.Entry->Path, target, nullptr, &form_.Abort, 0, UINT64_MAX, 0);
+  for (size_t j = 1; ok && j < group_.size(); ++j)
+    ok = streams::AppendFileData(form_, group_[j].Entry->Path, target, false, [this] { form_.ProcessMessages(); });
+  std::error_code ec;
+  if (!ok) {
+    fs::remove(target, ec);
+    if (!form_.Aborted())
+      form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
+                     " was not merged: " + target + " could not be made.");
+    return false;
+  }
+
+  if (form_.Options.SolidAudio) {
+    // The joined file takes the first member's name with "a00" and the angle
+    // in place of the last four characters before its stream tag.
+    std::string solid = first.Entry->Path;
+    if (solid.size() >= 11) {
+      const size_t at = solid.size() - 11;
+      solid[at] = 'a';
+      solid[at + 1] = '0';
+      solid[at + 2] = '0';
+      solid[at + 3] = static_cast<char>('0' + a_);
+    }
+    fs::rename(target, solid, ec);
+    if (ec) {
+      form_.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
+      fs::remove(target, ec);
+      return false;
+    }
+    disc::TAudioStreamEntry entry = *first.Entry;
+    entry.Path = solid;
+    entry.Name = platform::ExtractFileName(platform::ChangeFileExt(solid, ""));
+    entry.Merged = 1;
+    const disc::TAudioStreamEntry firstEntry = *first.Entry;
+    form_.AudioStreams.push_back(entry);
+    core::TTimeCode running;
+    for (size_t j = 0; j < group_.size(); ++j) {
+      TMember& m = group_[j];
+      disc::TAudioPlayItem& item = *m.Item;
+      const core::TTimeCode offset = form_.ScriptTracks[m.Track].StartOffset;
+      if (!item.Merged) {
+        if (j == 0) {
+          if (firstEntry.NoDelay) {
+            running = firstEntry.DelayTimeCode;
+            item.Delay = {};
+          }
+          item.Delay = core::AddTimecodes(rate, item.Delay, offset);
+        } else {
+          item.Delay = offset;
+        }
+        item.Start = running;
+        item.Duration = m.Duration;
+        item.FileName = entry.Name;
+        item.Merged = 1;
+      }
+      running = core::AddTimecodes(rate, running, m.Duration);
+    }
+    return true;
+  }
+
+  // Copy and recut: the joined audio is cut where each member's video ends,
+  // into the members' own files.
+  // For a later angle the pieces outside the angle block keep what the first
+  // angle's cut gave them: each angle's audio is cut at its own video's end,
+  // and what runs past it goes with the scratch pieces.
+  std::vector<streams::AudioSegmentEntry> segments;
+  std::vector<std::string> scratch;
+  auto shared = [&](const TMember& M) { return a_ > 1 && form_.ScriptTracks[M.Track].AngleNumber == 0; };
+  for (const TMember& m : group_) {
+    std::string out = m.Entry->Path;
+    if (shared(m)) scratch.push_back(out = target + "." + std::to_string(scratch.size()));
+    segments.push_back({m.Duration, out});
+  }
+  streams::TSplitOutcome outcome = streams::TSplitOutcome::NotThisFormat;
+  for (auto split : {streams::SplitAc3File, streams::SplitDtsFile, streams::SplitMpaFile}) {
+    if (outcome != streams::TSplitOutcome::NotThisFormat) break;
+    outcome = split(form_, target, segments, rate, nullptr);
+  }
+  if (outcome == streams::TSplitOutcome::NotThisFormat)
+    outcome = streams::SplitWavFile(form_, target, segments, false, rate, nullptr);
+  for (const std::string& f : scratch) fs::remove(f, ec);
+  if (outcome != streams::TSplitOutcome::Done) {
+    // The joined file holds every member's audio: it stays for what a cut left behind.
+    if (outcome != streams::TSplitOutcome::Stopped)
+      form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
+                     " was not cut again; the joined audio stays in " + target);
+    return false;
+  }
+  fs::remove(target, ec);
+  for (size_t j = 1; j < group_.size(); ++j) {
+    if (shared(group_[j])) continue;
+    group_[j].Item->Delay = group_[j].Item->Start = {};
+    group_[j].Entry->DelayTimeCode = {};
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ExportTitleSetAudio(TForm1& Form) {
+  Form.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsStarted);
+  if (Form.TitleSetCount < 1 || Form.IFOFiles[0].TT_SRPT.Entries.empty()) return true;
+  bool ok = true;
+  for (int32_t i = 1; i < Form.TitleSetCount && !Form.Aborted(); ++i) {
+    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+    const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
+    if (rec.Kind != disc::ifoVTS || mark >= Form.VTSListForm.AudioCorrectionMark.size() ||
+        !Form.VTSListForm.AudioCorrectionMark[mark])
+      continue;
+    for (int32_t s = 0; s < kStreams; ++s)
+      for (int32_t a = 1; a <= kAngles && !Form.Aborted(); ++a) ok &= TGrouping(Form, rec.TitleSetNumber, s, a).Run();
+  }
+  Form.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsFinished);
+  return ok;
+}
+
+void ProcessTitleSetAudioStreams(TForm1& Form, int32_t TitleSet) {
+  if (!Form.Options.AddAudioStub) return;
+  std::vector<disc::TVideoTrack*> tracks;
+  for (auto& t : Form.ScriptTracks)
+    if (IsTitleTrackOf(t, TitleSet) && !t.AudioStreams.empty()) tracks.push_back(&t);
+  int32_t m = 0;
+  for (auto* t : tracks)
+    for (const auto& s : t->AudioStreams) m = std::max(m, s.SlotNumber);
+  m = std::min(m, kStubStreams);
+  if (m <= 0) return;
+
+  auto empty = [] {
+    disc::TAudioStream s;
+    s.PlayItems.resize(1);
+    return s;
+  };
+  auto isEmpty = [](const disc::TAudioStream& S) { return S.SlotNumber == 0 || S.PlayItems.empty(); };
+  // Each track: exactly m entries, each in the place of its slot, with one play item.
+  for (auto* t : tracks) {
+    disc::TAudioStreamList slots(static_cast<size_t>(m));
+    for (auto& s : slots) s = empty();
+    for (auto& s : t->AudioStreams) {
+      if (isEmpty(s) || s.SlotNumber > m) continue;
+      s.PlayItems.resize(1);
+      slots[static_cast<size_t>(s.SlotNumber - 1)] = std::move(s);
+    }
+    t->AudioStreams = std::move(slots);
+  }
+  // The first track that has each stream lends it to the tracks that lack it.
+  std::vector<const disc::TAudioStream*> lender(static_cast<size_t>(m), nullptr);
+  const disc::TAudioStream* any = nullptr;
+  for (auto* t : tracks)
+    for (int32_t n = 0; n < m; ++n) {
+      const disc::TAudioStream& s = t->AudioStreams[static_cast<size_t>(n)];
+      if (isEmpty(s)) continue;
+      if (!lender[static_cast<size_t>(n)]) lender[static_cast<size_t>(n)] = &s;
+      if (!any && n < kStreams) any = &s;
+    }
+  if (!any) return;
+  for (auto* t : tracks) {
+    for (int32_t n = 0; n < m; ++n) {
+      disc::TAudioStream& s = t->AudioStreams[static_cast<size_t>(n)];
+      s.StreamNumber = n + 1;
+      if (!isEmpty(s)) continue;
+      const disc::TAudioStream* from = lender[static_cast<size_t>(n)];
+      if (from) {
+        s.Name = from->Name;
+        s.Kind = from->Kind;
+      } else {
+        disc::TitleAudioLanguageName(Form, TitleSet, n + 1, s.Name);
+        s.Kind = 0;
+      }
+      s.PlayItems.front() = (from ? from : any)->PlayItems.front();
+      disc::TAudioPlayItem& stub = s.PlayItems.front();
+      stub.Duration = {0, 0, 0, 1};
+      stub.Stub = 1;
+      stub.Delay = t->StartOffset;
+    }
+  }
+}
+
+}  // namespace tess::demux

@@ -1,0 +1,881 @@
+// Re-authoring tracks. After the demultiplexing, the title outputs of a title
+// set that runs in Main mode lie one set per VOB (or cell); the authoring tool
+// wants one set per track. The cells of the title set are walked in (VOB id,
+// cell id) order: runs of motion cells become one track whose files are the
+// cells' files joined in that order, and a still cell becomes a track of its
+// own. Every file of a track is complete before any cell file it replaces is
+// deleted; a track that cannot be joined leaves its cells as they were.
+#include "demux/reauthoring.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "demux/demux_context.h"
+#include "demux/subpic_results.h"
+#include "demux/track_folders.h"
+#include "disc/cell_lookups.h"
+#include "disc/vob_scout.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "streams/m2v_cache.h"
+#include "streams/m2v_rewrite.h"
+#include "streams/wav.h"
+#include "subpic/services.h"
+
+namespace tess::demux {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The video outputs' stream suffixes ("_e0" and the extension).
+constexpr const char* kVideoSuffixes[] = {"_e0.m2v", "_e1.m2v", "_e2.264", "_e3.264", "_55.vc1", "_56.vc1"};
+constexpr size_t kVideoSuffixLength = 7;
+constexpr size_t kExtensionLength = 4;
+constexpr size_t kStreamTagLength = 3;  // "_c0"
+constexpr uint32_t kFirstSubpicId = 0x20;
+constexpr uint32_t kLastSubpicId = 0x3F;
+constexpr size_t kSubpicStreams = 32;
+constexpr uint8_t kTitles = 2;
+
+struct TSideFamily {
+  const char* Extension;
+  uint32_t First;
+  uint32_t Last;
+};
+// The stream ids the writers name their outputs by, per family.
+constexpr TSideFamily kSideFamilies[] = {{".ac3", 0xC0, 0xCF},
+                                         {".dts", 0x88, 0x8F},
+                                         {".mlp", 0xB0, 0xB7},
+                                         {".wav", 0xA0, 0xAF},
+                                         {".pcm", 0xA0, 0xAF},
+                                         {".mpa", 0xC0, 0xC7},
+                                         {".sup", kFirstSubpicId, kLastSubpicId}};
+
+bool IsFile(const std::string& Path) {
+  std::error_code ec;
+  return fs::is_regular_file(Path, ec);
+}
+
+void RemoveFile(const std::string& Path) {
+  std::error_code ec;
+  fs::remove(Path, ec);
+}
+
+bool EndsWith(std::string_view Text, std::string_view Tail) {
+  return Text.size() >= Tail.size() && Text.compare(Text.size() - Tail.size(), Tail.size(), Tail) == 0;
+}
+
+std::string DropTail(const std::string& Text, size_t Count) {
+  return Text.substr(0, Text.size() - std::min(Count, Text.size()));
+}
+
+// An audio side file (one the audio registry lists).
+bool IsAudioSuffix(const std::string& Suffix) {
+  for (const char* e : {".ac3", ".dts", ".mlp", ".wav", ".mpa"})
+    if (EndsWith(Suffix, e)) return true;
+  return false;
+}
+
+// The stream id of a "_xx.ext" suffix.
+uint32_t SuffixStreamId(const std::string& Suffix) {
+  return static_cast<uint32_t>(std::stoul(Suffix.substr(1, 2), nullptr, 16));
+}
+
+// The domain (1 menus, 2 titles, 3 first play) that a video output belongs to.
+uint8_t DomainOfVideoEntry(const disc::TVideoStreamEntry& E) {
+  if (E.DomainNumber > 0) return kTitles;
+  if (E.DomainNumber < 0 && E.Path.find("/FirstPGC/") != std::string::npos) return kPgcFirstPlayLookup;
+  return kPgcMenu;
+}
+
+core::TTimeCode EntryLength(double Rate, const disc::TVideoStreamEntry& E) {
+  return core::TimecodeDifference(Rate, E.EndTime, E.StartTime);
+}
+
+}  // namespace
+
+// ---- lookups ----
+
+std::string OutputStem(const std::string& VideoPath) {
+  for (const char* suffix : kVideoSuffixes)
+    if (EndsWith(VideoPath, suffix)) return DropTail(VideoPath, kVideoSuffixLength);
+  return DropTail(VideoPath, platform::ExtractFileExt(VideoPath).size());
+}
+
+const std::vector<std::string>& StreamSideSuffixes() {
+  static const std::vector<std::string> suffixes = [] {
+    std::vector<std::string> out;
+    for (const TSideFamily& f : kSideFamilies)
+      for (uint32_t id = f.First; id <= f.Last; ++id) out.push_back("_" + disc::IntToHexLower(id, 2) + f.Extension);
+    out.push_back(".dat");
+    out.push_back(".hlt2");
+    return out;
+  }();
+  return suffixes;
+}
+
+std::string TrackNameOfVideoEntry(const disc::TVideoStreamEntry& Entry) {
+  return platform::ExtractFileName(OutputStem(Entry.Path)) + "-t";
+}
+
+disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry) {
+  const std::string name = TrackNameOfVideoEntry(Entry);
+  const uint8_t domain = DomainOfVideoEntry(Entry);
+  // Title tracks carry their title set's number, the others their information file's index.
+  const int32_t ifo = domain == kTitles ? Entry.DomainNumber : Entry.DomainIndex;
+  for (auto& t : Form.ScriptTracks)
+    if (t.Name == name && t.FileName == Entry.Name && t.Domain == domain && t.IFOIndex == ifo) return &t;
+  return nullptr;
+}
+
+std::optional<core::TTimeCode> TitleCellPlaybackTime(const TForm1& Form, int32_t IFOIndex, uint32_t VobId,
+                                                     uint32_t CellId) {
+  const disc::TPGC* pgc = PgcOfCell(Form, IFOIndex, kPgcTitle, VobId, CellId);
+  const int64_t i = disc::FindCellIndex(pgc, VobId, CellId);
+  if (i < 0 || static_cast<size_t>(i) >= pgc->CellPlayback.size()) return std::nullopt;
+  return pgc->CellPlayback[static_cast<size_t>(i)].PlaybackTime;
+}
+
+core::TTimeCode TrackVideoDuration(TForm1& Form, const disc::TVideoTrack& Track) {
+  core::TTimeCode sum;
+  bool whole = !Track.Scenes.empty();
+  for (const auto& scene : Track.Scenes) {
+    const auto t = TitleCellPlaybackTime(Form, Track.IFOIndex, scene.VobId, scene.CellId);
+    if (!t) {
+      whole = false;
+      break;
+    }
+    sum = core::AddTimecodes(Form.FrameRate, sum, *t);
+  }
+  if (whole) return sum;
+  const disc::TVideoStreamEntry* e = disc::FindVideoStreamByName(Form, Track.FileName);
+  return e ? EntryLength(Form.FrameRate, *e) : core::TTimeCode{};
+}
+
+int32_t FindMainVTS(const TForm1& Form) {
+  if (Form.TitleSetCount < 2) return 1;
+  int32_t best = 1;
+  int64_t longest = -1;
+  for (int32_t i = 1; i < Form.TitleSetCount && static_cast<size_t>(i) < Form.IFOFiles.size(); ++i) {
+    int64_t frames = 0;
+    for (const auto& e : Form.IFOFiles[static_cast<size_t>(i)].VTS_PGCIT.PGCs)
+      if (e.PGC) frames += core::TimecodeToFrames(Form.FrameRate, e.PGC->PlaybackTime);
+    if (frames > longest) {
+      longest = frames;
+      best = i;
+    }
+  }
+  return best;
+}
+
+bool IsMainModeTitleSet(const TForm1& Form, int32_t IFOIndex) {
+  if (IFOIndex < 1 || IFOIndex >= Form.TitleSetCount || static_cast<size_t>(IFOIndex) >= Form.IFOFiles.size())
+    return false;
+  const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(IFOIndex)];
+  const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
+  return rec.Kind == disc::ifoVTS && mark < Form.VTSListForm.MainModeMark.size() &&
+         Form.VTSListForm.MainModeMark[mark] != 0;
+}
+
+namespace {
+
+// ---- the walk over a title set's cells ----
+
+struct TCellRef {
+  uint32_t VobId = 0;
+  uint32_t CellId = 0;
+  uint32_t Angle = 0;
+  size_t Position = 0;  // in the sorted list, from 1
+};
+
+// One cell of a track; Video is null for a later cell of a VOB whose output
+// (one file for all its cells) was joined with an earlier cell.
+struct TTrackCell {
+  TCellRef Cell;
+  const disc::TVideoStreamEntry* Video = nullptr;
+};
+
+struct TTrackPlan {
+  bool Still = false;
+  int32_t Number = 0;
+  std::vector<TTrackCell> Cells;
+};
+
+// What a finished track leaves for the rebuild of the registries and the model.
+struct TBuiltTrack {
+  disc::TVideoStreamEntry Video;
+  std::vector<disc::TAudioStreamEntry> Audio;
+  disc::TVideoTrack Track;
+};
+
+struct TRebuild {
+  std::vector<TBuiltTrack> Tracks;
+  std::set<const disc::TVideoStreamEntry*> Consumed;  // cell outputs whose files go
+};
+
+// The cells the title set's scout found, once each, ordered by (VOB id, cell id).
+std::vector<TCellRef> SortedCells(const disc::TVobScaut& Scout) {
+  std::vector<TCellRef> cells;
+  std::set<std::pair<uint32_t, uint32_t>> seen;
+  for (const auto& run : Scout.Cells)
+    if (seen.insert({run.VobId, run.CellId}).second) cells.push_back({run.VobId, run.CellId, run.AngleNumber, 0});
+  std::stable_sort(cells.begin(), cells.end(), [](const TCellRef& A, const TCellRef& B) {
+    return A.VobId != B.VobId ? A.VobId < B.VobId : A.CellId < B.CellId;
+  });
+  for (size_t i = 0; i < cells.size(); ++i) cells[i].Position = i + 1;
+  return cells;
+}
+
+// The title chains of title Title (1-based) hold the cell.
+bool TitlePlaysCell(const disc::TIFOFile& Rec, int32_t Title, uint32_t VobId, uint32_t CellId) {
+  for (const auto& e : Rec.VTS_PGCIT.PGCs)
+    if ((e.Category & 0x7F) == Title && disc::FindCellIndex(e.PGC.get(), VobId, CellId) >= 0) return true;
+  return false;
+}
+
+// A title chain of the title set starts with the cell, exactly one does, and
+// no chain plays it seamlessly: the start of a program the advanced Main mode
+// keeps apart.
+bool StartsOwnChain(const TForm1& Form, int32_t IFOIndex, uint32_t VobId, uint32_t CellId) {
+  return disc::IsUniquePgcStart(Form, IFOIndex, VobId, CellId) &&
+         !disc::IsCellSeamlessInVts(Form, VobId, CellId, IFOIndex);
+}
+
+class TTitleSetWork {
+ public:
+  TTitleSetWork(TForm1& Form, int32_t IFOIndex, TRebuild& Rebuild)
+      : form_(Form),
+        index_(IFOIndex),
+        rebuild_(Rebuild),
+        number_(Form.IFOFiles[static_cast<size_t>(IFOIndex)].TitleSetNumber) {}
+
+  bool Run();
+
+ private:
+  disc::TVideoStreamEntry* CellVideo(uint32_t VobId, uint32_t CellId);
+  void Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout);
+  std::string TrackName(const TTrackPlan& P) const;
+  int32_t SceneCount(const TTrackPlan& P) const;
+
+  TForm1& form_;
+  int32_t index_;
+  TRebuild& rebuild_;
+  int32_t number_;
+  std::vector<TTrackPlan> plans_;
+  friend class TTrackBuilder;
+};
+
+disc::TVideoStreamEntry* TTitleSetWork::CellVideo(uint32_t VobId, uint32_t CellId) {
+  for (auto& e : form_.VideoStreams)
+    if (e.Enabled && e.DomainIndex == index_ && e.DomainNumber > 0 && e.VobId == VobId && e.CellId == CellId) return &e;
+  return nullptr;
+}
+
+// Splits the walk into tracks. A cell without an output of its own belongs to
+// the output of its VOB joined before it and changes nothing.
+void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout) {
+  const core::TOptions& o = form_.Options;
+  const disc::TIFOFile& rec = form_.IFOFiles[static_cast<size_t>(index_)];
+  int32_t number = 0;
+  bool previousMotion = false;
+  bool previousAngle = false;
+  // The motion track being filled (plans_ grows, so by index); -1 none.
+  int64_t current = -1;
+  uint32_t currentVob = 0;  // the VOB whose output the track joined last
+
+  auto walk = [&](const TCellRef& c, bool TitleStart) {
+    disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
+    if (!video) {
+      if (current >= 0 && currentVob == c.VobId) plans_[static_cast<size_t>(current)].Cells.push_back({c, nullptr});
+      return;
+    }
+    // The still test is the picture count of the output.
+    disc::TVideoStreamEntry* entry = video;
+    entry->StillMark = streams::IsM2VStill(form_, entry->Path) ? 1 : 0;
+    if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
+        disc::CellRangeFree(Scout.Cells, static_cast<int32_t>(c.CellId), c.VobId) &&
+        EndsWith(platform::ToLowerAscii(entry->Path), ".m2v")) {
+      form_.Log(core::kLogInfo, streams::AppendM2VSequenceEnd(entry->Path)
+                                    ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + entry->Path
+                                    : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + entry->Path);
+    }
+    if (entry->StillMark) {
+      plans_.push_back({true, ++number, {{c, video}}});
+      current = -1;
+      previousMotion = false;
+      previousAngle = c.Angle > 0;
+      return;
+    }
+    if (o.InsertAngle != 0 && c.Angle > 0 && static_cast<int32_t>(c.Angle) != o.InsertAngle) {
+      rebuild_.Consumed.insert(video);  // an angle that is not kept
+      return;
+    }
+    const bool angleStart = c.Angle > 0 && currentVob != c.VobId;
+    const bool afterAngle = c.Angle == 0 && previousAngle;
+    const bool chainStart = o.TitleMode == 2 && o.AdvancedMain && StartsOwnChain(form_, index_, c.VobId, c.CellId);
+    if (current < 0 || !previousMotion || TitleStart || angleStart || afterAngle || chainStart) {
+      plans_.push_back({false, ++number, {}});
+      current = static_cast<int64_t>(plans_.size()) - 1;
+    }
+    plans_[static_cast<size_t>(current)].Cells.push_back({c, video});
+    currentVob = c.VobId;
+    previousMotion = true;
+    previousAngle = c.Angle > 0;
+  };
+
+  if (!o.MainByTitle) {
+    for (const TCellRef& c : Cells) walk(c, false);
+  } else {
+    for (int32_t t = 1; t <= rec.T_VTS_PTT_SRPT.TitleCount; ++t) {
+      bool first = true;
+      for (const TCellRef& c : Cells) {
+        if (!TitlePlaysCell(rec, t, c.VobId, c.CellId)) continue;
+        walk(c, first);
+        first = false;
+      }
+      current = -1;
+    }
+  }
+}
+
+int32_t TTitleSetWork::SceneCount(const TTrackPlan& P) const { return static_cast<int32_t>(P.Cells.size()); }
+
+// t01_m001v003: title set, track number and the number of the track's scenes;
+// a still track t01_m005s001.
+std::string TTitleSetWork::TrackName(const TTrackPlan& P) const {
+  const std::string head = "t" + core::IntToStrZeroPad(number_, 2) + "_m" + core::IntToStrZeroPad(P.Number, 3);
+  return P.Still ? head + "s001" : head + "v" + core::IntToStrZeroPad(SceneCount(P), 3);
+}
+
+// ---- one track ----
+
+// The image folder of a track's subpicture stream: beside the cell folders,
+// named by the track, with the stream folder's own name
+// (".../Titles/t001_v001x003/_01_EnglishWLP/" gives ".../Titles/<track>/_01_EnglishWLP/").
+std::string TrackImageFolder(const std::string& CellStreamFolder, const std::string& TrackBase) {
+  const std::string streamFolder = platform::ExcludeTrailingSlash(CellStreamFolder);
+  const std::string cellFolder = platform::ExtractFilePath(streamFolder);
+  const std::string base = platform::ExtractFilePath(platform::ExcludeTrailingSlash(cellFolder));
+  return base + TrackBase + "/" + platform::ExtractFileName(streamFolder) + "/";
+}
+
+// A subpicture segment of a joined cell, placed in the track.
+struct TTrackSegment {
+  disc::TSubPictureSegment Segment;
+  size_t StreamIndex = 0;
+  std::string StreamName;
+  uint32_t StreamNumber = 0;
+};
+
+class TTrackBuilder {
+ public:
+  TTrackBuilder(TTitleSetWork& Work, const TTrackPlan& Plan)
+      : w_(Work), form_(Work.form_), plan_(Plan), name_(Work.TrackName(Plan)) {}
+
+  bool Build(TBuiltTrack& Out);
+
+ private:
+  bool JoinFile(const std::string& Source, const std::string& Target);
+  bool JoinCellFiles(const TTrackCell& C);
+  bool ReadHighlights(const std::string& File);
+  // Per subpicture stream: where the cell's ".sup" starts in the track's, and its size.
+  using TSupPlaces = std::map<uint32_t, std::pair<int64_t, int64_t>>;
+  void ReadIndexRecords(const std::string& File, const TSupPlaces& Places);
+  void AddCellToModel(const TTrackCell& C);
+  void MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase);
+  void TakeSegments(const TTrackCell& C);
+  bool Finish(TBuiltTrack& Out);
+  bool WriteIndexFile();
+  bool WriteHighlights();
+  bool WriteLogFile();
+  void BuildSubpictureStreams();
+  void Undo();
+
+  TTitleSetWork& w_;
+  TForm1& form_;
+  const TTrackPlan& plan_;
+  std::string name_;
+  std::string stem_;                  // folder + track name
+  std::vector<std::string> created_;  // files this track made
+  TBuiltTrack out_;
+  bool started_ = false;
+  core::TTimeCode running_;
+  const disc::TVideoTrack* cellTrack_ = nullptr;  // the script track of the output joined last
+  std::string cellBase_;                          // the file name of that output's stem
+  std::vector<std::pair<size_t, std::string>> log_;
+  std::vector<uint8_t> highlights_;
+  uint32_t highlightCount_ = 0;
+  std::vector<subpic::TSupIndexRecord> records_;
+  std::array<std::vector<TTrackSegment>, kSubpicStreams> lists_;
+};
+
+bool TTrackBuilder::JoinFile(const std::string& Source, const std::string& Target) {
+  const bool ours = std::find(created_.begin(), created_.end(), Target) != created_.end();
+  bool ok;
+  if (ours) {
+    ok = streams::AppendFileData(form_, Source, Target, false, [this] { form_.ProcessMessages(); });
+  } else {
+    ok = core::CopyFileRange(form_, Source, Target, nullptr, &form_.Abort, 0, UINT64_MAX, 0);
+    if (ok) created_.push_back(Target);
+  }
+  if (!ok && !form_.Aborted()) form_.LogError("Can not copy file " + Source + " to " + Target);
+  return ok;
+}
+
+bool TTrackBuilder::ReadHighlights(const std::string& File) {
+  if (!IsFile(File)) return true;
+  std::vector<uint8_t> bytes;
+  const int64_t size = core::GetFileSizeByName(File);
+  bytes.resize(static_cast<size_t>(size));
+  const bool read = platform::ReadFileHead(File, bytes.data(), bytes.size()) == size;
+  // The count, then each record with its buttons: a file that says more than it
+  // holds is not joined.
+  size_t at = 4;
+  const uint32_t count = read && size >= 4 ? core::ReadLE32(bytes.data()) : 0;
+  bool whole = read && size >= 4;
+  for (uint32_t i = 0; whole && i < count; ++i) {
+    if (at + disc::kHighlightItemSize > bytes.size()) {
+      whole = false;
+      break;
+    }
+    at += disc::kHighlightItemSize + bytes[at + 210] * disc::kHighlightButtonSize;
+    whole = at <= bytes.size();
+  }
+  if (!whole) {
+    form_.LogError("The highlight file " + File + " is shorter than its records; it is not joined into " + name_);
+    return false;
+  }
+  highlights_.insert(highlights_.end(), bytes.begin() + 4, bytes.begin() + static_cast<long>(at));
+  highlightCount_ += count;
+  return true;
+}
+
+// The cell's index records, their offsets moved to where the cell's ".sup"
+// files start in the track's.
+void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& Places) {
+  if (!IsFile(File)) return;
+  const int64_t size = core::GetFileSizeByName(File);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  if (platform::ReadFileHead(File, bytes.data(), bytes.size()) != size) {
+    form_.LogError("Read error in file " + File + "; its subpictures are left out of " + name_);
+    return;
+  }
+  if (bytes.size() % subpic::kSupIndexRecordSize != 0)
+    form_.LogError(File + " ends inside a record; its last " +
+                   std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
+  for (size_t at = 0; at + subpic::kSupIndexRecordSize <= bytes.size(); at += subpic::kSupIndexRecordSize) {
+    subpic::TSupIndexRecord r = subpic::DecodeSupIndexRecord(bytes.data() + at);
+    const auto place = Places.find(r.StreamId);
+    const std::string record = File + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1);
+    if (place == Places.end()) {
+      form_.LogError(record + " names subpicture stream " + std::to_string(r.StreamId) +
+                     ", which has no file to join; it is passed over");
+      continue;
+    }
+    const auto [base, size] = place->second;
+    if (r.Offset >= size || static_cast<uint64_t>(base) + r.Offset > UINT32_MAX) {
+      form_.LogError(record + " puts a unit at byte " + std::to_string(r.Offset) + " of a " + std::to_string(size) +
+                     "-byte file; it is passed over");
+      continue;
+    }
+    r.Offset += static_cast<uint32_t>(base);
+    records_.push_back(r);
+  }
+}
+
+bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
+  const std::string source = OutputStem(C.Video->Path);
+  if (!JoinFile(C.Video->Path, stem_ + platform::ExtractFileExt(C.Video->Path))) return false;
+  TSupPlaces supPlaces;
+  for (const std::string& suffix : StreamSideSuffixes()) {
+    if (suffix == ".dat" || suffix == ".hlt2" || !IsFile(source + suffix)) continue;
+    const std::string target = stem_ + suffix;
+    const bool sup = EndsWith(suffix, ".sup");
+    const int64_t before = IsFile(target) ? core::GetFileSizeByName(target) : 0;
+    if (!JoinFile(source + suffix, target)) return false;
+    if (sup) supPlaces[SuffixStreamId(suffix)] = {before, core::GetFileSizeByName(source + suffix)};
+    if (!IsAudioSuffix(suffix)) continue;
+    // The joined file's entry: a copy of the first cell's entry that had one.
+    const std::string path = target;
+    const bool known = std::any_of(out_.Audio.begin(), out_.Audio.end(),
+                                   [&](const disc::TAudioStreamEntry& A) { return A.Path == path; });
+    if (known) continue;
+    for (const auto& a : form_.AudioStreams) {
+      if (a.Path != source + suffix) continue;
+      disc::TAudioStreamEntry copy = a;
+      copy.Path = path;
+      copy.Name = platform::ExtractFileName(DropTail(path, kExtensionLength));
+      out_.Audio.push_back(std::move(copy));
+      break;
+    }
+  }
+  if (!ReadHighlights(source + ".hlt2")) return false;
+  ReadIndexRecords(source + ".dat", supPlaces);
+  log_.emplace_back(C.Cell.Position, C.Video->Path);
+  return true;
+}
+
+// The audio streams of a joined cell that the track lacks, by stream id (the
+// last two characters of the first play item's name): renamed to the track's
+// files and delayed by the cell's start in the track; the track's streams then
+// follow the cell's order.
+void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase) {
+  auto key = [](const disc::TAudioStream& S) {
+    const std::string& n = S.PlayItems.front().FileName;
+    return n.size() >= 2 ? n.substr(n.size() - 2) : n;
+  };
+  auto& streams = out_.Track.AudioStreams;
+  const std::string trackBase = platform::ExtractFileName(stem_);
+  bool appended = false;
+  for (const disc::TAudioStream& s : Cell.AudioStreams) {
+    if (s.PlayItems.empty()) continue;
+    const bool have = std::any_of(streams.begin(), streams.end(), [&](const disc::TAudioStream& T) {
+      return !T.PlayItems.empty() && key(T) == key(s);
+    });
+    if (have) continue;
+    disc::TAudioStream copy = s;
+    copy.StreamNumber = static_cast<int32_t>(streams.size() + 1);
+    disc::TAudioPlayItem& item = copy.PlayItems.front();
+    if (item.FileName.compare(0, CellBase.size(), CellBase) == 0)
+      item.FileName = trackBase + item.FileName.substr(CellBase.size());
+    const core::TTimeCode before = item.Delay;
+    item.Delay = core::AddTimecodes(form_.FrameRate, item.Delay, running_);
+    for (auto& a : out_.Audio) {
+      if (a.Name != item.FileName) continue;
+      a.StartTime = item.Delay;
+      if (a.NoDelay) {
+        item.Delay = a.StartTime = core::TimecodeDifference(form_.FrameRate, item.Delay, before);
+        a.NoDelay = item.NoDelay = 0;
+      }
+    }
+    streams.push_back(std::move(copy));
+    appended = true;
+  }
+  if (!appended) return;
+  disc::TAudioStreamList ordered;
+  for (const disc::TAudioStream& s : Cell.AudioStreams) {
+    if (s.PlayItems.empty()) continue;
+    for (auto& t : streams)
+      if (!t.PlayItems.empty() && key(t) == key(s)) {
+        ordered.push_back(std::move(t));
+        ordered.back().StreamNumber = static_cast<int32_t>(ordered.size());
+        break;
+      }
+  }
+  streams = std::move(ordered);
+}
+
+// The subpicture units the writers registered for the cell become segments of
+// the track, starting where the cell starts in it; what the cell's own track
+// kept of a unit (its stream's name) goes with it.
+void TTrackBuilder::TakeSegments(const TTrackCell& C) {
+  const uint32_t shift = static_cast<uint32_t>(static_cast<double>(core::TimecodeToFrames(form_.FrameRate, running_)) *
+                                               1000 / form_.FrameRate);
+  for (const disc::TSubPictureItem& item : form_.SubPictureItems) {
+    if (item.Kind != kTitles || item.DomainIndex != w_.index_ || item.VobId != C.Cell.VobId ||
+        item.CellId != C.Cell.CellId || item.SourceNumber < kFirstSubpicId || item.SourceNumber > kLastSubpicId)
+      continue;
+    TTrackSegment e{SegmentOfItem(item, item.SortKey), item.SourceNumber - kFirstSubpicId, {}, item.StreamNumber};
+    e.StreamName = (e.StreamIndex + 1) % 2 == 0 ? "Pan" : "Wide";
+    if (cellTrack_)
+      for (const auto& s : cellTrack_->SubPictureStreams)
+        if (s.StreamId == static_cast<int32_t>(item.SourceNumber)) {
+          e.StreamName = s.Name;
+          e.StreamNumber = s.Value ? s.Value : e.StreamNumber;
+        }
+    e.Segment.SortKey += shift;
+    lists_[e.StreamIndex].push_back(std::move(e));
+  }
+}
+
+void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
+  const double rate = form_.FrameRate;
+  if (C.Video) {
+    cellTrack_ = FindTrackOfVideoEntry(form_, *C.Video);
+    cellBase_ = platform::ExtractFileName(OutputStem(C.Video->Path));
+    if (!started_) {
+      started_ = true;
+      disc::TVideoStreamEntry& v = out_.Video;
+      v = *C.Video;
+      v.Path = stem_ + platform::ExtractFileExt(C.Video->Path);
+      v.Name = platform::ExtractFileName(stem_);
+      v.StartTime = {};
+      v.StillMark = plan_.Still ? 1 : 0;
+      disc::TVideoTrack& t = out_.Track;
+      if (cellTrack_) t = *cellTrack_;
+      t.Scenes.clear();
+      t.SubPictureStreams.clear();
+      t.AudioStreams.clear();
+      t.Stills.clear();
+      if (t.HighlightStreams.empty()) t.HighlightStreams.resize(1);
+      t.Name = v.Name + "-t";
+      disc::InitVideoTrack(t, v, v.Name, {});
+      t.Domain = kTitles;
+      t.IFOIndex = w_.number_;
+      t.VobId = C.Cell.VobId;
+      t.StillKind = v.StillKind;
+    }
+    if (cellTrack_) MergeAudio(*cellTrack_, cellBase_);
+  }
+  // One scene per cell, starting where the cell starts in the track.
+  disc::TSceneItem scene;
+  bool found = false;
+  if (cellTrack_)
+    for (const auto& s : cellTrack_->Scenes)
+      if (s.VobId == C.Cell.VobId && s.CellId == C.Cell.CellId) {
+        scene = s;
+        found = true;
+        break;
+      }
+  if (!found) {
+    const disc::TPGC* pgc = PgcOfCell(form_, w_.index_, kPgcTitle, C.Cell.VobId, C.Cell.CellId);
+    scene.SeamlessFlag = disc::IsCellSeamless(C.Cell.VobId, C.Cell.CellId, pgc, false) ? 1 : 0;
+    scene.SeamlessText = disc::SeamlessText(scene.SeamlessFlag != 0);
+    scene.CellId = C.Cell.CellId;
+    scene.VobId = C.Cell.VobId;
+  }
+  scene.Name = cellBase_ + "-t-s" + (C.Cell.CellId > 1 ? "_" + std::to_string(C.Cell.CellId - 1) : "");
+  scene.StartTime = running_;
+  out_.Track.Scenes.push_back(std::move(scene));
+  if (!form_.Options.TitleMakeSup) TakeSegments(C);
+
+  auto length = TitleCellPlaybackTime(form_, w_.index_, C.Cell.VobId, C.Cell.CellId);
+  if (!length && C.Video) length = EntryLength(rate, *C.Video);
+  if (length) running_ = core::AddTimecodes(rate, running_, *length);
+}
+
+bool TTrackBuilder::WriteIndexFile() {
+  if (records_.empty()) return true;
+  const std::string dat = stem_ + ".dat";
+  const std::string base = platform::ExtractFileName(stem_);
+  std::string trimmed = base;
+  if (trimmed.size() >= 12) trimmed.replace(9, 3, "000");
+  if (!subpic::TitleNameListContains(form_, base) && !subpic::TitleNameListContains(form_, trimmed))
+    subpic::TitleNameListAdd(form_, base, w_.index_);
+  std::vector<uint8_t> bytes(records_.size() * subpic::kSupIndexRecordSize);
+  for (size_t i = 0; i < records_.size(); ++i) {
+    subpic::TSupIndexRecord r = records_[i];
+    std::string folder = form_.StringPool.Get(r.FolderText);
+    if (folder.empty()) folder = platform::ExtractFilePath(stem_) + base + "/";
+    const std::string images = TrackImageFolder(folder, base);
+    if (!subpic::TitleNameListContains(form_, images)) subpic::TitleNameListAdd(form_, images, r.DomainIndex);
+    r.FolderText = r.ContextText = subpic::AddDataString(form_, images);
+    subpic::EncodeSupIndexRecord(r, bytes.data() + i * subpic::kSupIndexRecordSize);
+  }
+  if (!platform::ReplaceFileWith(dat, bytes.data(), bytes.size())) {
+    form_.LogError(std::string(core::msg::CanNotOpenFile) + dat);
+    return false;
+  }
+  created_.push_back(dat);
+  return true;
+}
+
+bool TTrackBuilder::WriteHighlights() {
+  if (highlightCount_ == 0) return true;
+  const std::string file = stem_ + ".hlt2";
+  std::vector<uint8_t> bytes(4);
+  core::WriteLE32(bytes.data(), highlightCount_);
+  bytes.insert(bytes.end(), highlights_.begin(), highlights_.end());
+  if (!platform::ReplaceFileWith(file, bytes.data(), bytes.size())) {
+    form_.LogError(std::string(core::msg::CanNotOpenFile) + file);
+    return false;
+  }
+  created_.push_back(file);
+  return true;
+}
+
+// The joined cells, by their place in the title set's cell list.
+bool TTrackBuilder::WriteLogFile() {
+  if (plan_.Still || log_.empty()) return true;
+  std::string text = "[Log-file]\r\n";
+  for (const auto& [position, path] : log_)
+    text += core::IntToStrZeroPad(static_cast<int64_t>(position), 2) + "=" + path + "\r\n";
+  const std::string file = stem_ + ".log";
+  if (!platform::ReplaceFileWith(file, text.data(), text.size())) {
+    form_.LogError(std::string(core::msg::CanNotOpenFile) + file);
+    return false;
+  }
+  created_.push_back(file);
+  return true;
+}
+
+// The segments of the joined cells (kept in the model when the title units are
+// not indexed) become the track's streams, and their pictures move into the
+// track's image folders, numbered in list order.
+void TTrackBuilder::BuildSubpictureStreams() {
+  const std::string base = platform::ExtractFileName(stem_);
+  for (size_t i = 0; i < lists_.size(); ++i) {
+    auto& list = lists_[i];
+    if (list.empty()) continue;
+    const disc::TSubPictureItem* first = disc::FindSubPictureItemByName(form_, list.front().Segment.Name);
+    const std::string folderName =
+        first ? platform::ExtractFileName(platform::ExcludeTrailingSlash(platform::ExtractFilePath(first->Path)))
+              : "SubStream_" + disc::IntToHexLower(kFirstSubpicId + i, 2);
+    const std::string folder = platform::ExtractFilePath(stem_) + base + "/" + folderName + "/";
+    disc::TSubPictureStream& stream = out_.Track.SubPictureStreams.emplace_back();
+    stream.StreamNumber = static_cast<int32_t>(out_.Track.SubPictureStreams.size());
+    stream.StreamId = static_cast<int32_t>(kFirstSubpicId + i);
+    for (size_t n = 1; n <= list.size(); ++n) {
+      const TTrackSegment& e = list[n - 1];
+      stream.Segments.push_back(e.Segment);
+      stream.Name = e.StreamName;
+      stream.Value = e.StreamNumber;
+      disc::TSubPictureItem* item = disc::FindSubPictureItemByName(form_, e.Segment.Name);
+      if (!item) continue;
+      const std::string stemOld = DropTail(item->Path, kExtensionLength);
+      std::string picture;
+      for (const char* ext : {".bmp", ".png"})
+        if (IsFile(stemOld + ext)) picture = stemOld + ext;
+      if (picture.empty()) continue;
+      const std::string name = platform::ExtractFileName(stemOld);
+      const std::string moved = folder + DropTail(name, 4) + core::IntToStrZeroPad(static_cast<int64_t>(n), 4) +
+                                platform::ExtractFileExt(picture);
+      core::CreateFileFolders(moved);
+      std::error_code ec;
+      fs::rename(picture, moved, ec);
+      if (ec) {
+        form_.LogError("Can not move file " + picture + " to " + moved + ": " + ec.message());
+        continue;
+      }
+      core::RemoveDirectoryChain(platform::ExtractFilePath(picture));
+      item->Path = DropTail(moved, kExtensionLength) + platform::ExtractFileExt(item->Path);
+    }
+  }
+}
+
+void TTrackBuilder::Undo() {
+  for (const std::string& f : created_) RemoveFile(f);
+  created_.clear();
+}
+
+bool TTrackBuilder::Finish(TBuiltTrack& Out) {
+  if (!WriteIndexFile() || !WriteHighlights() || !WriteLogFile()) return false;
+  if (!form_.Options.TitleMakeSup) BuildSubpictureStreams();
+  out_.Video.EndTime = running_;
+  if (!records_.empty() &&
+      std::find(form_.DatFiles.begin(), form_.DatFiles.end(), stem_ + ".dat") == form_.DatFiles.end())
+    form_.DatFiles.push_back(stem_ + ".dat");
+  subpic::TitleNameListAdd(form_, platform::ExtractFileName(stem_), w_.index_);
+  Out = std::move(out_);
+  return true;
+}
+
+bool TTrackBuilder::Build(TBuiltTrack& Out) {
+  const TTrackCell* firstJoined = nullptr;
+  for (const auto& c : plan_.Cells)
+    if (c.Video && !firstJoined) firstJoined = &c;
+  if (!firstJoined) return true;
+  stem_ = platform::ExtractFilePath(firstJoined->Video->Path) + name_;
+  for (const TTrackCell& c : plan_.Cells) {
+    form_.ProcessMessages();
+    if (form_.Aborted() || (c.Video && !JoinCellFiles(c))) {
+      Undo();
+      return false;
+    }
+    AddCellToModel(c);
+    form_.StatusProgress.SetPosition(static_cast<int64_t>(c.Cell.Position));
+  }
+  if (!Finish(Out)) {
+    Undo();
+    return false;
+  }
+  return true;
+}
+
+bool TTitleSetWork::Run() {
+  disc::TVobScaut* scout = form_.Scouts.Get(number_, disc::kDomainTitles);
+  if (!scout) return true;
+  if (static_cast<size_t>(index_) < form_.TitleNameLists.size())
+    form_.TitleNameLists[static_cast<size_t>(index_)].Clear();
+  form_.Log(core::kLogInfo, std::string(core::msg::CopyFilesInVTS) + core::IntToStrZeroPad(number_, 3));
+  const std::vector<TCellRef> cells = SortedCells(*scout);
+  form_.StatusProgress.SetRange(1, static_cast<int64_t>(cells.size()));
+  Plan(cells, *scout);
+  bool ok = true;
+  for (const TTrackPlan& plan : plans_) {
+    if (form_.Aborted()) return false;
+    TBuiltTrack built;
+    TTrackBuilder builder(*this, plan);
+    if (!builder.Build(built)) {
+      ok = false;
+      if (form_.Aborted()) return false;
+      form_.LogError("The track " + TrackName(plan) + " was not made; its cells stay as they were demultiplexed.");
+      continue;
+    }
+    if (built.Video.Path.empty()) continue;
+    for (const auto& c : plan.Cells)
+      if (c.Video) rebuild_.Consumed.insert(c.Video);
+    rebuild_.Tracks.push_back(std::move(built));
+  }
+  return ok;
+}
+
+// ---- the registries and the model afterwards ----
+
+// The stem of an audio output: its path less the stream tag and extension.
+std::string AudioStem(const std::string& Path) { return DropTail(Path, kExtensionLength + kStreamTagLength); }
+
+void ApplyRebuild(TForm1& Form, TRebuild& R) {
+  if (R.Tracks.empty() && R.Consumed.empty()) return;
+  std::set<std::string> stems;
+  std::set<const disc::TVideoTrack*> oldTracks;
+  for (const disc::TVideoStreamEntry* e : R.Consumed) {
+    stems.insert(OutputStem(e->Path));
+    if (const disc::TVideoTrack* t = FindTrackOfVideoEntry(Form, *e)) oldTracks.insert(t);
+  }
+  // Every file of a consumed cell output goes, now that its tracks stand whole.
+  for (const disc::TVideoStreamEntry* e : R.Consumed) {
+    const std::string stem = OutputStem(e->Path);
+    for (const char* cache : {"", ".vnf", ".ipos", ".times"}) RemoveFile(e->Path + cache);
+    for (const std::string& suffix : StreamSideSuffixes()) RemoveFile(stem + suffix);
+    std::erase(Form.DatFiles, stem + ".dat");
+  }
+  std::deque<disc::TVideoStreamEntry> video;
+  for (auto& e : Form.VideoStreams)
+    if (!R.Consumed.count(&e)) video.push_back(std::move(e));
+  std::deque<disc::TAudioStreamEntry> audio;
+  for (auto& a : Form.AudioStreams)
+    if (!stems.count(AudioStem(a.Path))) audio.push_back(std::move(a));
+  std::deque<disc::TVideoTrack> tracks;
+  for (auto& t : Form.ScriptTracks)
+    if (!oldTracks.count(&t)) tracks.push_back(std::move(t));
+  for (auto& b : R.Tracks) {
+    video.push_back(std::move(b.Video));
+    for (auto& a : b.Audio) audio.push_back(std::move(a));
+    tracks.push_back(std::move(b.Track));
+  }
+  Form.VideoStreams = std::move(video);
+  Form.AudioStreams = std::move(audio);
+  Form.ScriptTracks = std::move(tracks);
+}
+
+}  // namespace
+
+bool PrepareTrackFolders(TForm1& Form) {
+  if (Form.LooseEvo) return true;
+  std::vector<int32_t> sets;
+  for (int32_t i = 1; i < Form.TitleSetCount; ++i)
+    if (IsMainModeTitleSet(Form, i)) sets.push_back(i);
+  if (sets.empty()) return true;
+  Form.Log(core::kLogInfo, core::msg::StartCopyingOfFilesToMainMode);
+  TRebuild rebuild;
+  bool ok = true;
+  for (int32_t i : sets) {
+    if (Form.Aborted()) break;
+    TTitleSetWork work(Form, i, rebuild);
+    ok &= work.Run();
+  }
+  // The tracks that were finished replace their cells, also after a stop.
+  ApplyRebuild(Form, rebuild);
+  Form.Log(core::kLogInfo, core::msg::FinishCopyingOfFilesToMainMode);
+  return ok && !Form.Aborted();
+}
+
+}  // namespace tess::demux

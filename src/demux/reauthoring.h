@@ -1,0 +1,64 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/timecode.h"
+#include "disc/registries.h"
+#include "disc/script_model.h"
+#include "state/project_state.h"
+
+// Re-authoring tracks: the per-cell title outputs of every title set that runs
+// in Main mode are joined into one set of files per track (runs of motion
+// cells), each still cell becomes a track of its own, and the registries and
+// the script model are brought in line with the new files. Also the lookups
+// that tie a video output to its script track, which the slide shows and the
+// audio export share.
+namespace tess::demux {
+
+using state::TForm1;
+
+// The path of an output less its extension and, for the demultiplexer's video
+// outputs, less their stream suffix ("_e0" of "_e0.m2v"): the stem that the
+// writers put before every side file of the same VOB or cell.
+std::string OutputStem(const std::string& VideoPath);
+
+// The side files the writers make beside a video output, as suffixes of its
+// stem: every audio family and subpicture stream ("_c0.ac3", "_88.dts",
+// "_b0.mlp", "_a0.wav", "_a0.pcm", "_c0.mpa", "_20.sup", ...), then ".dat" and
+// ".hlt2".
+const std::vector<std::string>& StreamSideSuffixes();
+
+// The name of the script track of a video output: the file name of its stem
+// and "-t" (t001_v001x003_e0.m2v gives t001_v001x003-t, t01_m001v003.m2v gives
+// t01_m001v003-t), as the track folders name the tracks they make.
+std::string TrackNameOfVideoEntry(const disc::TVideoStreamEntry& Entry);
+
+// The script track of a video output: named as above, playing the entry's
+// file, in the entry's domain and title set. Null when there is none.
+disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry);
+
+// The playback time of a cell of a title set's titles by its program chains;
+// none when no chain of the title set plays it.
+std::optional<core::TTimeCode> TitleCellPlaybackTime(const TForm1& Form, int32_t IFOIndex, uint32_t VobId,
+                                                     uint32_t CellId);
+
+// How long a title track's video plays: the playback times of the cells of its
+// scenes; the video entry's end less its start when a cell is not found.
+core::TTimeCode TrackVideoDuration(TForm1& Form, const disc::TVideoTrack& Track);
+
+// The title set (its number) with the longest total program-chain playback
+// time; 1 with fewer than two information files; the lower one on a tie.
+int32_t FindMainVTS(const TForm1& Form);
+
+// The title set's Main-mode mark of the title-set list.
+bool IsMainModeTitleSet(const TForm1& Form, int32_t IFOIndex);
+
+// Builds the re-authoring tracks of every title set marked for Main mode (not
+// for loose EVO files). A track whose files cannot be joined is reported, its
+// partial files are removed and its cells stay as they were demultiplexed.
+// False when a track failed or the Stop command came.
+bool PrepareTrackFolders(TForm1& Form);
+
+}  // namespace tess::demux

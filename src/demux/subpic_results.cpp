@@ -1,0 +1,313 @@
+// Subpicture results: the decoding's findings go into the subpicture item of the
+// decoded file and the track segment made from it. The run's conversion cuts the
+// title units that the demultiplexer indexed in ".dat" files out of their
+// streams, decodes each, and enters it into its cell's track.
+#include "demux/subpic_results.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <tuple>
+
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "disc/cell_lookups.h"
+#include "disc/palette.h"
+#include "demux/track_folders.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/rounding.h"
+#include "state/project_state.h"
+#include "subpic/services.h"
+
+namespace tess::demux {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint8_t kUnknownColour = 0xFF;
+constexpr uint8_t kMaxNibble = 15;
+constexpr uint8_t kMenuKind = 1;
+constexpr uint32_t kFirstSubpicId = 0x20;
+constexpr uint32_t kLastSubpicId = 0x3F;
+constexpr uint8_t kSupModeFilesOnly = 0;
+constexpr uint8_t kSupModeIntoScript = 2;
+// Far beyond any real unit, SD or HD: an index that says more is wrong.
+constexpr int64_t kMaxUnitSize = 16ll << 20;
+// Index files list one 56-byte record per unit; one larger than this is not one.
+constexpr int64_t kMaxIndexFileSize = 256ll << 20;
+
+uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
+
+// A name less its 4-character extension.
+std::string_view Stem(std::string_view Name) { return Name.substr(0, Name.size() - std::min<size_t>(4, Name.size())); }
+
+bool FindsCell(const disc::TPGC* Pgc, uint32_t VobId, uint32_t CellId) {
+  return Pgc && disc::FindCellIndex(Pgc, VobId, CellId) >= 0;
+}
+
+// ---- the conversion of indexed units ----
+
+struct TIndexedUnit {
+  subpic::TSupIndexRecord Record;
+  int64_t End = 0;      // one past the unit's last byte in the stream's ".sup" file
+  int64_t SupSize = 0;  // of that file; -1 when it is missing
+};
+
+std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
+  return DatFile.substr(0, DatFile.size() - 4) + "_" + disc::IntToHexLower(StreamId, 2) + ".sup";
+}
+
+// Reads an index file into its units, each with its end in its stream's file
+// (the next unit of the stream, or the file's end). Records that cannot stand
+// are reported and left out.
+bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
+  std::error_code ec;
+  const auto found = fs::file_size(DatFile, ec);
+  const int64_t size = ec ? -1 : static_cast<int64_t>(found);
+  if (size < 0 || size > kMaxIndexFileSize) {
+    Form.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
+    return false;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  const int fd = ::open(DatFile.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool read = fd >= 0 && platform::PReadFull(fd, bytes.data(), bytes.size(), 0) == bytes.size();
+  if (fd >= 0) ::close(fd);
+  if (!read) {
+    Form.LogError("Read error in file " + DatFile);
+    return false;
+  }
+  bool ok = true;
+  if (bytes.size() % subpic::kSupIndexRecordSize != 0) {
+    Form.LogError(DatFile + " ends inside a record; its last " +
+                  std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
+    ok = false;
+  }
+  std::map<uint32_t, int64_t> streamSizes;
+  for (size_t at = 0; at + subpic::kSupIndexRecordSize <= bytes.size(); at += subpic::kSupIndexRecordSize) {
+    TIndexedUnit u;
+    u.Record = subpic::DecodeSupIndexRecord(bytes.data() + at);
+    const uint32_t sid = u.Record.StreamId;
+    if (sid < kFirstSubpicId || sid > kLastSubpicId) {
+      Form.LogError(DatFile + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1) +
+                    " names stream " + std::to_string(sid) + ", which is no subpicture stream; it is passed over");
+      ok = false;
+      continue;
+    }
+    if (!streamSizes.count(sid)) {
+      std::error_code ec;
+      const auto supSize = fs::file_size(StreamSupName(DatFile, sid), ec);
+      streamSizes[sid] = ec ? -1 : static_cast<int64_t>(supSize);
+    }
+    u.End = u.SupSize = streamSizes[sid];
+    Units.push_back(u);
+  }
+  // A unit ends where the next unit of its stream starts.
+  std::map<uint32_t, int64_t> nextStart;
+  for (size_t i = Units.size(); i-- > 0;) {
+    const uint32_t sid = Units[i].Record.StreamId;
+    if (nextStart.count(sid)) Units[i].End = nextStart[sid];
+    nextStart[sid] = Units[i].Record.Offset;
+  }
+  return ok;
+}
+
+bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit, const std::string& UnitFile) {
+  const int64_t start = Unit.Record.Offset;
+  const int64_t length = Unit.End - start;
+  if (Unit.SupSize < 0) {
+    Form.LogError(std::string(core::msg::File) + SupFile + std::string(core::msg::DoesNotExist) +
+                  " Its subpicture units are passed over.");
+    return false;
+  }
+  if (length <= 0 || length > kMaxUnitSize || Unit.End > Unit.SupSize) {
+    Form.LogError(SupFile + " (" + std::to_string(Unit.SupSize) + " bytes): its index puts a unit from byte " +
+                  std::to_string(start) + " to byte " + std::to_string(Unit.End) + "; it is passed over");
+    return false;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  const int fd = ::open(SupFile.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool read = fd >= 0 && platform::PReadFull(fd, bytes.data(), bytes.size(), start) == bytes.size();
+  if (fd >= 0) ::close(fd);
+  if (!read) {
+    Form.LogError("Read error in file " + SupFile);
+    return false;
+  }
+  std::error_code ec;
+  fs::create_directories(platform::ExtractFilePath(UnitFile), ec);
+  fs::remove(UnitFile, ec);
+  if (!core::AppendToFile(UnitFile, bytes.data(), length)) {
+    Form.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);
+    return false;
+  }
+  return true;
+}
+
+// The track that shows cell VobId/CellId of a title set: the one with that
+// scene, else the one of that VOB.
+disc::TVideoTrack* TrackOfCell(TForm1& Form, uint8_t Domain, int32_t IFOIndex, uint32_t VobId, uint32_t CellId) {
+  disc::TVideoTrack* ofVob = nullptr;
+  for (auto& t : Form.ScriptTracks) {
+    if (t.Domain != Domain || t.IFOIndex != IFOIndex) continue;
+    for (const auto& s : t.Scenes)
+      if (s.VobId == VobId && s.CellId == CellId) return &t;
+    if (!ofVob && t.VobId == VobId) ofVob = &t;
+  }
+  return ofVob;
+}
+
+// The tracks of the cells met so far (the track table does not move its tracks).
+using TTrackCache = std::map<std::tuple<uint8_t, int32_t, uint32_t, uint32_t>, disc::TVideoTrack*>;
+
+// One unit: its own ".sup" beside its pictures, decoded, entered into the
+// spare item and, when the settings ask for it, into its track.
+bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& Unit, uint32_t Number,
+                 TTrackCache& Tracks) {
+  const subpic::TSupIndexRecord& r = Unit.Record;
+  const std::string supFile = StreamSupName(DatFile, r.StreamId);
+  std::string folder = Form.StringPool.Get(r.FolderText);
+  if (folder.empty()) folder = platform::ExtractFilePath(DatFile);
+  folder = platform::IncludeTrailingSlash(folder);
+  const std::string stem = folder + "t" + core::IntToStrZeroPad(r.DomainNumber, 3) + "_v" +
+                           core::IntToStrZeroPad(r.VobId, 3) + "c" + core::IntToStrZeroPad(r.CellId, 3) + "_" +
+                           disc::IntToHexLower(r.StreamId, 2) + "_" + core::IntToStrZeroPad(Number, 4);
+  const std::string unitFile = stem + ".sup";
+  if (!CopyUnit(Form, supFile, Unit, unitFile)) return false;
+
+  std::array<uint8_t, 48> palette{};
+  disc::PaletteYCrCbToRGB(Form, PgcOfCell(Form, r.DomainIndex, r.DomainKind, r.VobId, r.CellId), palette);
+  disc::TPictureSize size;
+  ForgetCurrentColours(Form);
+  subpic::TSupOutputResult decoded = subpic::DecodeSupOutput(Form, Form, unitFile, stem + ".bmp", size, palette);
+
+  disc::TSubpicUnitDescription desc;
+  desc.VideoAttr = r.VideoAttr;
+  desc.VobId = r.VobId;
+  desc.CellId = r.CellId;
+  desc.TimeValue = r.Pts;
+  desc.SourceNumber = r.StreamId;
+  desc.StreamNumber = r.StreamId - kFirstSubpicId + 1;
+  desc.Kind = r.DomainKind;
+  disc::TSubPictureItem* item =
+      disc::AddSubPictureItem(Form, Form, unitFile, desc, r.DomainKind, r.StartMs, r.DomainIndex,
+                              static_cast<uint32_t>(r.DomainNumber), r.NavPackCount, true);
+  const uint32_t key = static_cast<uint32_t>(platform::RoundEven(r.StartMs));
+  item->SortKey = key;
+  CorrectSubPicture(Form, unitFile, decoded.Info, true);
+
+  bool ok = decoded.Whole;
+  if (Form.Options.SUPMode == kSupModeIntoScript) {
+    const auto cell = std::make_tuple(r.DomainKind, r.DomainNumber, r.VobId, r.CellId);
+    auto cached = Tracks.find(cell);
+    if (cached == Tracks.end())
+      cached = Tracks.emplace(cell, TrackOfCell(Form, r.DomainKind, r.DomainNumber, r.VobId, r.CellId)).first;
+    disc::TVideoTrack* track = cached->second;
+    if (!track) {
+      Form.LogError("No track shows VOB " + std::to_string(r.VobId) + " cell " + std::to_string(r.CellId) + " of " +
+                    DatFile + "; its subpicture " + platform::ExtractFileName(stem) + " is left out of the script");
+      ok = false;
+    } else if (!AddSubpicSegment(Form, *track, *item, key, true, true, static_cast<int32_t>(r.StreamId),
+                                 static_cast<int32_t>(r.StreamId - kFirstSubpicId + 1))) {
+      ok = false;
+    }
+  }
+  // The unit's own file goes once its pictures stand whole; else it stays to be seen.
+  if (decoded.Whole) ::unlink(unitFile.c_str());
+  return ok;
+}
+
+}  // namespace
+
+disc::TSubPictureItem* FindItemOfFile(disc::DiscState& Disc, const std::string& FileName) {
+  const std::string_view wanted = Stem(FileName);
+  for (auto& item : Disc.SubPictureItems)
+    if (platform::EqualsIgnoreCase(Stem(item.Path), wanted)) return &item;
+  return nullptr;
+}
+
+void ForgetCurrentColours(disc::DiscState& Disc) {
+  Disc.CurrentColours.fill(kUnknownColour);
+  Disc.CurrentContrasts.fill(kUnknownColour);
+}
+
+void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const subpic::TCutSupFromFileResult& Info,
+                       bool Single) {
+  const core::TTimeCode duration = subpic::MsToTimecode(Disc, Info.DurationMs);
+  disc::TSubPictureItem* item = Single ? &Disc.SpareSubPicture : FindItemOfFile(Disc, FileName);
+  if (item) {
+    item->Duration = duration;
+    item->DurationMs = Info.DurationMs;
+    item->Dcs.PictureCount = item->Kind == kMenuKind ? 1 : static_cast<uint8_t>(Info.PictureCount & 0xFF);
+    const auto known = [](uint8_t C) { return C <= kMaxNibble; };
+    if (std::all_of(Disc.CurrentColours.begin(), Disc.CurrentColours.end(), known) &&
+        std::all_of(Disc.CurrentContrasts.begin(), Disc.CurrentContrasts.end(), known)) {
+      for (size_t i = 0; i < 4; ++i) {
+        item->Dcs.Colours[i] = Disc.CurrentColours[3 - i] + 1u;
+        item->Dcs.Contrasts[i] = ContrastPercent(Disc.CurrentContrasts[3 - i]);
+      }
+    }
+    // The item keeps lists of its own: the result it came from is released.
+    item->Dcs.Fades = std::make_shared<disc::TFadeList>(Info.Fades);
+    item->Dcs.Scrolls = std::make_shared<disc::TScrollList>(Info.Scrolls);
+  }
+  const std::string name = platform::ExtractFileName(FileName);
+  const std::string_view wanted = Stem(name);
+  for (auto& track : Disc.ScriptTracks) {
+    // The first play and the menus of the video manager name their files alike.
+    if (item && track.Domain != item->Kind) continue;
+    for (auto& stream : track.SubPictureStreams)
+      for (auto& segment : stream.Segments)
+        if (platform::EqualsIgnoreCase(segment.Name, wanted)) {
+          segment.Duration = duration;
+          return;
+        }
+  }
+}
+
+const disc::TPGC* PgcOfCell(const disc::DiscState& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,
+                            uint32_t CellId) {
+  if (Disc.LooseEvo || DomainIndex < 0 || DomainIndex >= Disc.TitleSetCount ||
+      static_cast<size_t>(DomainIndex) >= Disc.IFOFiles.size())
+    return nullptr;
+  const disc::TIFOFile& f = Disc.IFOFiles[static_cast<size_t>(DomainIndex)];
+  if (Kind == kPgcTitle) {
+    for (const auto& e : f.VTS_PGCIT.PGCs)
+      if (FindsCell(e.PGC.get(), VobId, CellId)) return e.PGC.get();
+    return nullptr;
+  }
+  if (Kind == kPgcFirstPlay || Kind == kPgcFirstPlayLookup)
+    return FindsCell(f.FirstPlayPGC.get(), VobId, CellId) ? f.FirstPlayPGC.get() : nullptr;
+  for (const auto& unit : f.MenuPGCI_UT.Units)
+    for (const auto& e : unit.PGCs)
+      if (FindsCell(e.PGC.get(), VobId, CellId)) return e.PGC.get();
+  return nullptr;
+}
+
+bool ConvertSubpictureIndexFiles(TForm1& Form) {
+  if (Form.Options.SUPMode == kSupModeFilesOnly) return true;
+  bool ok = true;
+  // Each unit gets a number of its own among those of its stream and cell.
+  std::map<std::tuple<uint32_t, uint32_t, uint32_t, int32_t>, uint32_t> numbers;
+  TTrackCache tracks;
+  for (const std::string& dat : std::vector<std::string>(Form.DatFiles)) {
+    Form.Log(core::kLogInfo, std::string(core::msg::ConvertSubpictureFile) + dat);
+    std::vector<TIndexedUnit> units;
+    ok &= ReadIndexFile(Form, dat, units);
+    for (const TIndexedUnit& u : units) {
+      Form.ProcessMessages();
+      if (Form.Aborted()) return ok;
+      const uint32_t n = ++numbers[{u.Record.StreamId, u.Record.VobId, u.Record.CellId, u.Record.DomainNumber}];
+      ok &= ConvertUnit(Form, dat, u, n, tracks);
+    }
+  }
+  return ok;
+}
+
+}  // namespace tess::demux

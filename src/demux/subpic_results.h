@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "demux/demux_context.h"
+#include "disc/disc_state.h"
+#include "subpic/sup_decoder.h"
+
+// What the subpicture decoding learns about a ".sup" file goes back into the
+// model: the duration, picture count, colours, contrasts and effect lists into
+// the file's subpicture item, the duration into the first track segment that
+// names the file. Also the run's conversion of the title subpictures that the
+// demultiplexer kept in ".sup" files with ".dat" indexes.
+namespace tess::demux {
+
+// Marks the current colours and contrasts unknown. A decoding that draws an SD
+// picture sets them again; CorrectSubPicture passes them on only then, so a
+// file that decoded nothing never takes another file's colours.
+void ForgetCurrentColours(disc::DiscState& Disc);
+
+// The registered item of a subpicture file: its path equals FileName but for
+// the extension and case. Null when none is.
+disc::TSubPictureItem* FindItemOfFile(disc::DiscState& Disc, const std::string& FileName);
+
+// Enters Info (the decoding of FileName) into the file's subpicture item (the
+// spare item with Single) and into the first segment named after the file.
+void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const subpic::TCutSupFromFileResult& Info,
+                       bool Single);
+
+// The program chain that plays cell VobId/CellId in domain Kind (0 or 3 first
+// play, 1 menus, 2 titles) of information file DomainIndex; null when none does.
+const disc::TPGC* PgcOfCell(const disc::DiscState& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,
+                            uint32_t CellId);
+
+// The run's subpicture conversion over its ".dat" index files: every unit they
+// list is cut from its stream's ".sup" file into a file of its own in the
+// stream's image folder and drawn into pictures there; its item (the spare
+// item) takes the results, and with the SUPMode "Insert SubPictures into
+// script" it becomes a segment of its cell's track, kept in the track's side
+// files. Nothing with the SUPMode "Create *.sup and *.dat files only". False
+// (with log lines) when a unit could not be taken whole; the run goes on.
+bool ConvertSubpictureIndexFiles(TForm1& Form);
+
+}  // namespace tess::demux

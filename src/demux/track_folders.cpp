@@ -1,0 +1,383 @@
+// The track folders: when the navigation-pack handling finishes a VOB (or a
+// cell), its video output becomes a track of the script model. The track names
+// the video, lists one scene per cell (or one for the cell in hand when titles
+// are cut by cell), and takes the audio and subpicture outputs that the writers
+// made for the same name part.
+#include "demux/track_folders.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "core/byte_order.h"
+#include "core/files.h"
+#include "core/messages.h"
+#include "core/number_text.h"
+#include "core/options.h"
+#include "core/timecode.h"
+#include "disc/attribute_decode.h"
+#include "disc/attribute_texts.h"
+#include "demux/subpic_results.h"
+#include "disc/vob_scout.h"
+#include "platform/paths.h"
+#include "state/project_state.h"
+
+namespace tess::demux {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int32_t kFirstSubpicId = 0x20;
+constexpr int32_t kSubpicStreams = 32;
+constexpr int32_t kAudioSlots = 16;
+constexpr uint32_t kFirstAudioSlotId = 0xC0;
+constexpr const char* kVideoSuffixes[] = {".m2v", "_e0.m2v", "_e2.264", "_55.vc1"};
+constexpr size_t kStreamSuffixLength = 7;  // "_e0" and a 4-character extension
+constexpr size_t kMenuUnitTail = 6;        // "_20_01": stream id and menu unit number
+constexpr size_t kTitleUnitTail = 8;       // "_20_0001": stream id and title unit number
+const std::string kNotSpecified = "Not Specified";
+
+bool Exists(const std::string& Path) {
+  std::error_code ec;
+  return fs::exists(Path, ec);
+}
+
+bool IsFolder(const std::string& Path) {
+  std::error_code ec;
+  return fs::is_directory(Path, ec);
+}
+
+std::string DropTail(const std::string& Text, size_t Count) {
+  return Text.substr(0, Text.size() - std::min(Count, Text.size()));
+}
+
+std::string Hex2(uint32_t Value) { return disc::IntToHexLower(Value, 2); }
+
+// The output of a subpicture unit shows either as the ".sup" the writer made or,
+// once finished, as the picture drawn from it.
+bool SubpictureOutputExists(const std::string& Stem) {
+  return Exists(Stem + ".sup") || Exists(Stem + ".bmp") || Exists(Stem + ".png");
+}
+
+// The name the subpicture writer gives the first unit of stream Sid in cell
+// VobId/CellId (no extension). The name builder works on the context's
+// subpicture fields; they are kept as they were, so the writers go on as if it
+// had not been asked.
+std::string FirstUnitName(TIFOData& Ctx, uint32_t VobId, uint32_t CellId, uint8_t Sid) {
+  const std::string savedName = Ctx.SubpictureFileName;
+  const std::string savedPrefix = Ctx.SubpictureFilePrefix;
+  const bool savedChanged = Ctx.Cell.CellChanged;
+  const int32_t savedAngle = Ctx.AngleNumber;
+  const uint32_t savedCount = Ctx.SubpictureUnitCount[Sid];
+  // The names are asked for this VOB and cell, not for the angle in hand.
+  Ctx.AngleNumber = 0;
+  Ctx.SubpictureUnitCount[Sid] = 1;
+  Ctx.BuildSubpictureFileName(VobId, CellId, false, true, Sid, 0xBD);
+  std::string name = Ctx.SubpictureFileName;
+  Ctx.SubpictureFileName = savedName;
+  Ctx.SubpictureFilePrefix = savedPrefix;
+  Ctx.Cell.CellChanged = savedChanged;
+  Ctx.AngleNumber = savedAngle;
+  Ctx.SubpictureUnitCount[Sid] = savedCount;
+  return name;
+}
+
+// The registry entry of a video output. The first play and the menus of the
+// video manager name their outputs alike in two folders, so the file's own
+// entry is the one whose path it is; the name decides only without one.
+const disc::TVideoStreamEntry* FindVideoEntryOfFile(TForm1& Form, const std::string& FileName) {
+  // Searched from the end: the VOB's outputs are the latest registered.
+  for (auto e = Form.VideoStreams.rbegin(); e != Form.VideoStreams.rend(); ++e)
+    if (e->Path == FileName) return &*e;
+  return disc::FindVideoStreamByName(Form, DropTail(platform::ExtractFileName(FileName), 4));
+}
+
+// The track of that name in the same domain of the same information file: a
+// first-play track and a menu track of the video manager may share a name.
+disc::TVideoTrack* FindTrack(TForm1& Form, const std::string& Name, uint8_t Domain, int32_t IFOIndex) {
+  for (auto t = Form.ScriptTracks.rbegin(); t != Form.ScriptTracks.rend(); ++t)
+    if (t->Name == Name && t->Domain == Domain && t->IFOIndex == IFOIndex) return &*t;
+  return nullptr;
+}
+
+// The registry entry of an audio output; a ".pcm" output is registered under
+// its ".wav" name.
+const disc::TAudioStreamEntry* FindAudioEntryOfFile(const TForm1& Form, const std::string& FileName) {
+  const std::string wav = platform::ChangeFileExt(FileName, ".wav");
+  for (auto e = Form.AudioStreams.rbegin(); e != Form.AudioStreams.rend(); ++e)
+    if (e->Path == FileName || e->Path == wav) return &*e;
+  return nullptr;
+}
+
+std::string AudioLanguageText(const TIFOData& Ctx, size_t Slot) {
+  const auto& attrs = Ctx.Attributes.TitleAudioAttrs;
+  if (!Ctx.IsTitleDomain() || !Ctx.DomainRecord || Slot >= attrs.size()) return kNotSpecified;
+  std::array<uint8_t, 11> decoded{};
+  disc::DecodeAudioAttr(attrs[Slot].data(), decoded);
+  return disc::LanguageNameFromWord(static_cast<uint16_t>(decoded[7] | decoded[8] << 8), false);
+}
+
+// Slot k of the audio streams: the last existing of the outputs that the writers
+// name for decoding stream k of each format.
+std::string AudioOutputOfSlot(const std::string& Base, uint32_t Slot) {
+  const uint32_t s = kFirstAudioSlotId + Slot;
+  const std::string candidates[] = {Base + Hex2(s) + ".ac3",        Base + Hex2(s - 0x38) + ".dts",
+                                    Base + Hex2(s - 0x20) + ".wav", Base + Hex2(s - 0x20) + ".pcm",
+                                    Base + Hex2(s) + ".mpa",        Base + Hex2(s - 0x10) + ".mlp"};
+  std::string found;
+  for (const auto& c : candidates)
+    if (Exists(c)) found = c;
+  return found;
+}
+
+void AddAudioStreams(TIFOData& Ctx, disc::TVideoTrack& Track, const std::string& NamePart) {
+  const std::string base = Ctx.OutputBase + NamePart + "_";
+  for (int32_t k = 0; k < kAudioSlots; ++k) {
+    const std::string file = AudioOutputOfSlot(base, static_cast<uint32_t>(k));
+    if (file.empty()) continue;
+    const size_t slot = static_cast<size_t>(k);
+    while (Track.AudioStreams.size() <= slot) {
+      disc::TAudioStream placeholder;
+      placeholder.StreamNumber = placeholder.SlotNumber = static_cast<int32_t>(Track.AudioStreams.size() + 1);
+      disc::TitleAudioLanguageName(Ctx.Form, Ctx.DomainIndex, placeholder.StreamNumber, placeholder.Name);
+      placeholder.Kind = 1;
+      Track.AudioStreams.push_back(std::move(placeholder));
+    }
+    const disc::TAudioStreamEntry* entry = FindAudioEntryOfFile(Ctx.Form, file);
+    if (!entry) continue;
+    disc::TAudioStream& stream = Track.AudioStreams[slot];
+    disc::InitAudioStreamRecord(stream, *entry, entry->DelayTimeCode, k + 1, AudioLanguageText(Ctx, slot));
+    stream.SlotNumber = k + 1;
+  }
+}
+
+// A found subpicture output (Stem without extension) becomes a segment when
+// its item is registered.
+bool AddFoundSubpicture(TForm1& Form, disc::TVideoTrack& Track, const std::string& Stem, int32_t Sid,
+                        int32_t Number) {
+  // By its file first: the first play and the menus of the video manager name
+  // their outputs alike in two folders.
+  const disc::TSubPictureItem* item = FindItemOfFile(Form, Stem + ".sup");
+  if (!item) item = disc::FindSubPictureItemByName(Form, platform::ExtractFileName(Stem));
+  if (!item) return false;
+  AddSubpicSegment(Form, Track, *item, item->SortKey, true, false, Sid, Number);
+  return true;
+}
+
+void AddSubpictureStreams(TIFOData& Ctx, disc::TVideoTrack& Track, uint32_t VobId, uint32_t LastCell) {
+  TForm1& Form = Ctx.Form;
+  const bool titles = Ctx.DomainKind() == kPgcTitle;
+  for (int32_t n = 1; n <= kSubpicStreams; ++n) {
+    const int32_t s = kFirstSubpicId + n - 1;
+    const uint8_t sid = static_cast<uint8_t>(s);
+    uint32_t segment = 1;
+    for (uint32_t cell = 1; cell <= LastCell; ++cell) {
+      if (!titles) segment = 1;
+      const std::string path = FirstUnitName(Ctx, VobId, cell, sid);
+      const std::string stem = titles ? path : DropTail(path, kMenuUnitTail) + "_" + Hex2(sid);
+      if (SubpictureOutputExists(stem)) {
+        if (AddFoundSubpicture(Form, Track, stem, s, n)) ++segment;
+      } else if (IsFolder(platform::ExtractFilePath(stem)) && Ctx.ByCell && titles) {
+        // Titles cut by cell keep a place for every stream the folder was made for.
+        const size_t index = static_cast<size_t>(s - kFirstSubpicId);
+        if (Track.SubPictureStreams.size() <= index) Track.SubPictureStreams.resize(index + 1);
+        Track.SubPictureStreams[index].StreamNumber = n;
+        Track.SubPictureStreams[index].StreamId = s;
+      }
+      const std::string numbered = titles ? DropTail(path, kTitleUnitTail) : DropTail(path, kMenuUnitTail);
+      for (;;) {
+        const std::string name = numbered + "_" + Hex2(sid) + "_" +
+                                 core::IntToStrZeroPad(segment, titles ? 4 : 2);
+        if (!SubpictureOutputExists(name)) break;
+        // An output without an item is passed over, as the numbering goes on past it.
+        AddFoundSubpicture(Form, Track, name, s, n);
+        ++segment;
+      }
+    }
+  }
+}
+
+disc::TSceneItem SceneOf(const TCellTimeItem& Time, const std::string& Name, int32_t PaletteIndex) {
+  disc::TSceneItem scene;
+  scene.Name = Name;
+  scene.PaletteIndex = PaletteIndex;
+  scene.SeamlessText = disc::SeamlessText(Time.Seamless != 0);
+  scene.StartTime = Time.StartTime;
+  scene.NavigationValue = Time.NavValue;
+  scene.CellId = Time.CellId;
+  scene.VobId = Time.VobId;
+  scene.SeamlessFlag = Time.Seamless;
+  return scene;
+}
+
+std::string SceneName(const disc::TVideoStreamEntry& Entry, size_t Number) {
+  return Number <= 1 ? Entry.Name + "-t-s" : Entry.Name + "-t-s_" + std::to_string(Number - 1);
+}
+
+// The cells of an angle or interleaved VOB come from the scout, each starting
+// where the one before it ends.
+void CellTimesFromScout(TIFOData& Ctx, uint32_t VobId, uint32_t Angle) {
+  Ctx.CellTimes.clear();
+  core::TTimeCode start;
+  const uint8_t seamless = Angle > 0 ? Ctx.Scout->VobAngleFlag(VobId) : 1;
+  for (uint32_t cell : Ctx.Scout->CollectVobCells(VobId)) {
+    Ctx.AddCellTime(VobId, cell, seamless, start);
+    start = core::AddTimecodes(Ctx.Form.FrameRate, start, Ctx.Scout->TimeBetweenCells(Ctx.Form, VobId, cell));
+  }
+}
+
+}  // namespace
+
+std::string TrackNameOfVideoFile(const std::string& VideoFile) {
+  return DropTail(platform::ExtractFileName(VideoFile), kStreamSuffixLength) + "-t";
+}
+
+disc::TSubPictureSegment SegmentOfItem(const disc::TSubPictureItem& Item, uint32_t Key) {
+  disc::TSubPictureSegment seg;
+  seg.Name = Item.Name;
+  seg.SortKey = Key;
+  seg.Byte8 = Item.VideoByte8;
+  seg.Byte9 = Item.VideoByte9;
+  seg.Value10 = core::ReadLE32(Item.Reserved10.data());
+  seg.Duration = Item.Duration;
+  seg.Byte18 = 0;
+  seg.Value20 = 2;
+  seg.VobId = Item.VobId;
+  seg.CellId = Item.CellId;
+  seg.Byte32 = Item.ExtraByte;
+  seg.TimeValue = Item.TimeValue;
+  seg.SourceNumber = Item.SourceNumber;
+  return seg;
+}
+
+std::string SideFileName(const TForm1& Form, const disc::TVideoTrack& Track, size_t StreamIndex,
+                         const std::string& Extension) {
+  std::string folder;
+  core::GetOutputFolder(Form.Options, folder);
+  folder = platform::IncludeTrailingSlash(folder);
+  if (!Form.LooseEvo) folder += Track.IFOIndex > 0 ? "VTS_" + core::IntToStrZeroPad(Track.IFOIndex, 3) + "/" : "VMG/";
+  return folder + Track.Name + "_" + std::to_string(StreamIndex) + Extension;
+}
+
+bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPictureItem& Item, uint32_t Key,
+                      bool NameByParity, bool WriteFiles, int32_t StreamId, int32_t StreamNumber) {
+  auto& streams = Track.SubPictureStreams;
+  const bool titles = Track.Domain == kPgcTitle;
+  size_t index = streams.size();
+  if (titles) {
+    index = static_cast<size_t>(std::clamp(StreamId - kFirstSubpicId, 0, kSubpicStreams - 1));
+    if (streams.size() <= index) streams.resize(index + 1);
+  } else {
+    for (size_t i = 0; i < streams.size() && index == streams.size(); ++i)
+      if (streams[i].StreamNumber == StreamNumber) index = i;
+  }
+  const bool fresh = titles || index == streams.size();
+  if (index == streams.size()) streams.emplace_back();
+  disc::TSubPictureStream& stream = streams[index];
+  if (fresh) {
+    stream.StreamNumber = titles ? StreamId - kFirstSubpicId + 1 : StreamNumber;
+    stream.StreamId = StreamId;
+    stream.Value = Item.StreamNumber;
+    if (NameByParity) stream.Name = stream.StreamNumber % 2 == 0 ? "Pan" : "Wide";
+  }
+  if (stream.Value == 0 && Item.StreamNumber != 0) stream.Value = Item.StreamNumber;
+
+  const disc::TSubPictureSegment segment = SegmentOfItem(Item, Key);
+  if (!WriteFiles) {
+    stream.Segments.push_back(segment);
+    return true;
+  }
+  // The side files keep the segments out of memory: the stream stays empty.
+  stream.Segments.clear();
+  const std::string data = SideFileName(Form, Track, index, ".data");
+  const std::string track = SideFileName(Form, Track, index, ".track");
+  const auto itemBytes = disc::SubPictureItemToBytes(Item);
+  const auto segmentBytes = disc::SubpicSegmentToBytes(segment);
+  if (!core::AppendToFile(data, itemBytes.data(), static_cast<int64_t>(itemBytes.size()))) {
+    Form.LogError(std::string(core::msg::CanNotOpenFile) + data);
+    return false;
+  }
+  if (!core::AppendToFile(track, segmentBytes.data(), static_cast<int64_t>(segmentBytes.size()))) {
+    Form.LogError(std::string(core::msg::CanNotOpenFile) + track);
+    return false;
+  }
+  return true;
+}
+
+void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
+  if (VobId == 0) return;
+  TForm1& Form = Ctx.Form;
+  auto& seen = Ctx.TrackVobIdList;
+  if (std::find(seen.begin(), seen.end(), VobId) == seen.end()) seen.push_back(VobId);
+
+  // An angle VOB is named for itself, not for the cell in hand.
+  const uint32_t angle = Ctx.Scout ? Ctx.Scout->VobAngleNumber(VobId) : 0;
+  const std::string namePart = angle > 0 ? Ctx.BuildNamePart(VobId, CellId) : Ctx.NamePart;
+  std::string video;
+  for (const char* suffix : kVideoSuffixes)
+    if (Exists(Ctx.OutputBase + namePart + suffix)) {
+      video = Ctx.OutputBase + namePart + suffix;
+      break;
+    }
+  if (video.empty()) return;
+
+  const uint32_t interleaved = Ctx.Scout ? Ctx.Scout->InterleavedCellCount(VobId) : 0;
+  if (Ctx.Scout && (angle > 0 || interleaved > 0)) CellTimesFromScout(Ctx, VobId, angle);
+
+  const disc::TVideoStreamEntry* entry = FindVideoEntryOfFile(Form, video);
+  if (!entry) return;
+
+  const std::string trackName = TrackNameOfVideoFile(video);
+  const int32_t palette = Ctx.Cell.PaletteIndex;
+  if (disc::TVideoTrack* existing = FindTrack(Form, trackName, Ctx.DomainKind(), Ctx.VtsNumber)) {
+    // A later cell of a VOB whose track exists adds its scenes, once.
+    for (const auto& scene : existing->Scenes)
+      for (const auto& time : Ctx.CellTimes)
+        if (scene.CellId == time.CellId && scene.VobId == time.VobId) return;
+    for (const auto& time : Ctx.CellTimes)
+      existing->Scenes.push_back(SceneOf(time, entry->Name + "-t-s_" + std::to_string(existing->Scenes.size() + 1),
+                                         palette));
+    return;
+  }
+
+  if (Form.ScriptTracks.size() >= kMaxScriptTracks) {
+    Form.LogError("The script holds " + std::to_string(kMaxScriptTracks) + " tracks; " + trackName +
+                  " is left out of it.");
+    return;
+  }
+  disc::TVideoTrack& track = Form.ScriptTracks.emplace_back();
+  track.Value = 0;
+  track.Byte = 0;
+  track.Domain = Ctx.DomainKind();
+  track.VobId = VobId;
+  track.StillKind = entry->StillKind;
+  if (track.StillKind == 1) {
+    TPGCListEntry pgc;
+    Ctx.FindPgcOfCell(VobId, CellId, pgc);
+    track.StillPlaybackTime = Ctx.CellPlaybackTime(pgc, VobId, CellId);
+  }
+  track.Name = trackName;
+  disc::InitVideoTrack(track, *entry, entry->Name, {});
+
+  if (Ctx.ByCell && Ctx.DomainKind() == kPgcTitle) {
+    disc::AddSeamlessSceneItem(VobId, CellId, track, *entry, palette);
+  } else {
+    track.Scenes.reserve(Ctx.CellTimes.size());
+    for (const auto& time : Ctx.CellTimes)
+      track.Scenes.push_back(SceneOf(time, SceneName(*entry, track.Scenes.size() + 1), palette));
+  }
+  AddSubpictureStreams(Ctx, track, VobId, CellId);
+  track.HighlightStreams.resize(1);
+  AddAudioStreams(Ctx, track, namePart);
+  track.AngleNumber = static_cast<int32_t>(angle);
+  track.IFOIndex = Ctx.VtsNumber;
+  Ctx.CellTimes.clear();
+}
+
+// ---- the hook the navigation-pack handling calls ----
+
+void TTrackFolderSink::InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
+  demux::InsertToTrackFolder(Ctx, VobId, CellId);
+}
+
+}  // namespace tess::demux
