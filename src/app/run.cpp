@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -548,6 +550,9 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
   if (Form.StreamFinisher) {
     if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder);
     core::CleanScanFiles(folder);
+    // The folders the masks do not reach (the first play's, an EVO source's
+    // destination) hold scan caches of this run's videos too.
+    for (const disc::TVideoStreamEntry& v : Form.VideoStreams) ::unlink((v.Path + ".vnf").c_str());
   }
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
   Form.Log(core::kLogNormal, core::runmsg::AllOperationsWereCompletedSuccessfully, platform::kColourGreen);

@@ -11,11 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
 
+#include "core/byte_order.h"
 #include "demux/demux_support.h"
 
 extern char** environ;
@@ -107,6 +109,28 @@ Tree ReadTree(const std::string& Folder) {
     t[fs::relative(e.path(), Folder).string()] = std::move(b);
   }
   return t;
+}
+
+// The elementary-stream outputs and their indexes: what the comparisons hold
+// byte for byte. Pictures, track side files and the scan caches are made from
+// them afterwards (the caches carry the time they were written).
+bool IsStreamOutput(const std::string& Name) {
+  static const char* const kEndings[] = {".m2v", ".264", ".vc1", ".ac3", ".dts", ".mlp", ".mpa",
+                                         ".wav", ".pcm", ".sup", ".dat", ".hlt2"};
+  const std::string ext = fs::path(Name).extension().string();
+  return std::any_of(std::begin(kEndings), std::end(kEndings), [&](const char* e) { return ext == e; });
+}
+
+Tree StreamOutputs(Tree T) {
+  std::erase_if(T, [](const auto& f) { return !IsStreamOutput(f.first); });
+  return T;
+}
+
+// What a stopped run may leave that the finished run turns into something else
+// or removes: raw outputs, indexes and scan caches.
+bool IsIntermediate(const std::string& Name) {
+  const std::string ext = fs::path(Name).extension().string();
+  return ext == ".sup" || ext == ".dat" || ext == ".pcm" || ext == ".vnf" || ext == ".times";
 }
 
 // ---- damage, and the same disc with only the damaged part emptied ----
@@ -222,7 +246,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const std::string ini = Dir("settings.ini");
   ASSERT_EQ(Demux(Dir("work-disc"), Dir("ref-disc"), ini).Exit, 0);
   ASSERT_EQ(Demux(Dir("work-adv/hva00001.VTI"), Dir("ref-adv"), ini).Exit, 0);
-  const Tree reference[2] = {ReadTree(Dir("ref-disc")), ReadTree(Dir("ref-adv"))};
+  const Tree reference[2] = {StreamOutputs(ReadTree(Dir("ref-disc"))), StreamOutputs(ReadTree(Dir("ref-adv")))};
   ASSERT_GT(reference[0].size(), 40u);
   ASSERT_GT(reference[1].size(), 8u);
 
@@ -250,7 +274,10 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"t01 cut in a navigation pack", "disc/hv001t01.evo", Cut(nav * kPack + 700), Cut(nav * kPack), kCut},
       {"t01 cut in a data pack", "disc/hv001t01.evo", Cut(video * kPack + 1), Cut(video * kPack), kCut},
       {"t01 cut near its end", "disc/hv001t01.evo", Cut(t01.size() - 1), Cut(t01.size() - kPack), kCut},
-      {"t02 cut in the angle block", angleFile, Cut(angleNav * kPack + 2047), Cut(angleNav * kPack), kCut},
+      // A VOB cut short inside an angle block keeps a subpicture unit whose cell
+      // never reached the script: the run says so and ends as failed.
+      {"t02 cut in the angle block", angleFile, Cut(angleNav * kPack + 2047), Cut(angleNav * kPack), kCut,
+       Expect::Same, 1},
       {"t03 cut", "disc/hv001t03.evo", Cut(100 * kPack + 1000), Cut(100 * kPack), kCut},
       {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut},
@@ -316,11 +343,11 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     const RunEnd damaged = runWith(d.Corrupt, "out");
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
-    const Tree got = ReadTree(Dir("out"));
+    const Tree got = StreamOutputs(ReadTree(Dir("out")));
     Tree want = reference[adv ? 1 : 0];
     if (d.Equivalent) {
-      EXPECT_EQ(runWith(d.Equivalent, "equivalent").Exit, 0);
-      want = ReadTree(Dir("equivalent"));
+      EXPECT_EQ(runWith(d.Equivalent, "equivalent").Exit, d.Exit);
+      want = StreamOutputs(ReadTree(Dir("equivalent")));
     }
     test::WriteFileBytes(work, original);
 
@@ -346,8 +373,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 
 // Stop (SIGINT) at many points of a run: the run ends with 130 (or 0 when it
 // was done before the stop took effect), every output is closed whole (the start
-// of what the whole run writes), no temporary file is left and the source is
-// untouched.
+// of what the whole run writes, or a raw output the run had not turned into its
+// final form yet), no temporary file is left and the source is untouched.
 TEST_F(CorruptDisc, StopAnywhereLeavesAConsistentTree) {
   const std::string ini = Dir("settings.ini");
   const RunEnd whole = Demux(Dir("disc"), Dir("whole"), ini);
@@ -366,8 +393,16 @@ TEST_F(CorruptDisc, StopAnywhereLeavesAConsistentTree) {
     stopped += end.Exit == 130;
     EXPECT_TRUE(end.Exit == 0 || end.Log.find("aborted by the user") != std::string::npos);
     for (const auto& [name, bytes] : ReadTree(Dir("stopped"))) {
+      EXPECT_EQ(name.find(".tmp"), std::string::npos) << name << " is a temporary file left behind";
       const auto w = complete.find(name);
+      if (IsIntermediate(name)) continue;
       ASSERT_TRUE(w != complete.end()) << name << " is no output of the run";
+      // The audio export cuts WAV files again at the end of a run: a stopped
+      // run's WAV need only be whole, its header agreeing with its size.
+      if (name.ends_with(".wav") && bytes.size() >= 44) {
+        EXPECT_EQ(core::ReadLE32(bytes.data() + 4) + 8u, bytes.size()) << name;
+        continue;
+      }
       EXPECT_TRUE(bytes.size() <= w->second.size() && std::equal(bytes.begin(), bytes.end(), w->second.begin()))
           << name;
     }
