@@ -20,7 +20,7 @@
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
-#include "streams/aspect.h"
+#include "streams/display_ratio.h"
 #include "streams/captions.h"
 #include "streams/m2v_cache.h"
 #include "streams/media_info.h"
