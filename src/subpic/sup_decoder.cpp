@@ -16,6 +16,7 @@
 #include "disc/disc_state.h"
 #include "disc/palette.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "platform/rounding.h"
 #include "subpic/picture_files.h"
 #include "subpic/spu_units.h"
@@ -160,11 +161,6 @@ std::string CommandText(uint8_t Command) {
   return text;
 }
 
-std::string NameOnly(const std::string& Path) {
-  const size_t slash = Path.find_last_of('/');
-  return slash == std::string::npos ? Path : Path.substr(slash + 1);
-}
-
 // One ".sup" file being decoded.
 class TSupDecoder {
  public:
@@ -185,7 +181,7 @@ class TSupDecoder {
   void BuildPalette(TSpuKind Kind, const TUnitState& S);
   void Report(const std::string& Text) {
     whole_ = false;
-    run_.LogError("Subpicture file " + NameOnly(supName_) + ": " + Text);
+    run_.LogError("Subpicture file " + platform::ExtractFileName(supName_) + ": " + Text);
   }
   static std::string At(uint64_t Offset) { return "unit at byte " + std::to_string(Offset); }
 
@@ -455,10 +451,11 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
     pointSets.clear();
     if (change)
       for (const auto& p : change->Points) pointSets.push_back(setOf(p.Colours, p.Contrasts));
+    // Columns only grow along the line, so the points passed stay passed.
+    size_t set = 0, point = 0;
+    const size_t points = change ? change->Points.size() : 0;
     for (int32_t x = 0; x < cols; ++x) {
-      size_t set = 0;
-      if (change)
-        for (size_t i = 0; i < change->Points.size() && change->Points[i].Column <= a.X1 + x; ++i) set = pointSets[i];
+      for (; point < points && change->Points[point].Column <= a.X1 + x; ++point) set = pointSets[point];
       dst[x] = static_cast<uint8_t>(1 + set * kCodesPerSet + src[x]);
     }
   }
