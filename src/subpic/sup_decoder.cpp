@@ -38,6 +38,11 @@ constexpr uint32_t kUnitsBetweenPumps = 64;
 // A unit redraws its picture when it moves to a new area or bitmap; real units
 // do so a few times, a crafted one could do it for every few bytes.
 constexpr uint32_t kMaxPicturesPerUnit = 100;
+// Each sequence is read up to its end code, which may lie past the next
+// sequence's start, so a crafted unit can have every sequence read on through
+// all the later ones. Real sequences share no bytes; this many readings of
+// each byte of the unit are allowed.
+constexpr uint64_t kReadsPerUnitByte = 16;
 
 uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 uint8_t AlphaOf(uint8_t Nibble) { return static_cast<uint8_t>(Nibble * 17); }
@@ -284,14 +289,22 @@ void TSupDecoder::Apply(const TDisplayControl& C, TUnitState& S, bool& NewBitmap
 
 void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint64_t At) {
   TUnitState state;
+  TLook look;  // of the state so far; only contrasts and line changes alter it
   uint64_t stopTicks = 0;
   uint32_t pictures = 0;
+  uint64_t read = 0;
   const int64_t baseMs = TicksToMs(elapsedTicks_);
   uint32_t offset = Header.ControlOffset;
   for (;;) {
     TDisplayControl c;
     if (!DecodeDisplayControl(Unit, Header.Size, Header.Kind, offset, c)) {
       Report(this->At(At) + ": the control sequence at " + std::to_string(offset) + " is cut off by the unit's end");
+      break;
+    }
+    read += c.End - offset;
+    if (read > kReadsPerUnitByte * Header.Size) {
+      Report(this->At(At) + ": its control sequences read the same bytes over and over; the sequences from the one at " +
+             std::to_string(offset) + " on are skipped");
       break;
     }
     if (c.Fault == TControlFault::Truncated && c.FaultCommand == 0xFF)
@@ -305,6 +318,7 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
     const bool wasOn = state.On;
     bool newBitmap = false;
     Apply(c, state, newBitmap);
+    if (c.HasContrasts || c.HasLineChanges) look = LookOf(state);
     const uint64_t ticks = static_cast<uint64_t>(c.Delay) * kDelayTicks;
     const int64_t ms = baseMs + TicksToMs(ticks);
     if (state.On && (!wasOn || newBitmap)) {
@@ -313,9 +327,9 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
       else if (pictures == kMaxPicturesPerUnit + 1)
         Report(this->At(At) + ": more than " + std::to_string(kMaxPicturesPerUnit) +
                " pictures in one unit; the later ones are not drawn");
-      effects_.Begin(ms, LookOf(state));
+      effects_.Begin(ms, look);
     } else if (state.On) {
-      effects_.Step(ms, LookOf(state));
+      effects_.Step(ms, look);
     } else if (wasOn) {
       effects_.Finish();
       stopTicks = ticks;
