@@ -251,9 +251,8 @@ int64_t GetFileSizeByName(const std::string& FileName) {
 std::string NextEvoFileName(const std::string& Name) {
   // Only the file's own name is numbered: a folder's characters must never be
   // taken for digits or cut off as part of the stem.
-  const size_t slash = Name.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? std::string() : Name.substr(0, slash + 1);
-  const std::string file = slash == std::string::npos ? Name : Name.substr(slash + 1);
+  const std::string folder = platform::ExtractFilePath(Name);
+  const std::string file = platform::ExtractFileName(Name);
   if (file.size() < 5) return {};
   const std::string base = file.substr(0, file.size() - 4);
   // The number is the last one or two digits. A letter before a single digit
@@ -284,9 +283,8 @@ std::string NextEvoFileName(const std::string& Name) {
 }
 
 std::string MissingChainFile(const std::string& LastName) {
-  const size_t slash = LastName.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? std::string() : LastName.substr(0, slash + 1);
-  const std::string file = slash == std::string::npos ? LastName : LastName.substr(slash + 1);
+  const std::string folder = platform::ExtractFilePath(LastName);
+  const std::string file = platform::ExtractFileName(LastName);
   if (file.size() < 6) return {};
   const std::string base = file.substr(0, file.size() - 4);
   if (!platform::IsAsciiDigit(base.back()) || !platform::IsAsciiDigit(base[base.size() - 2])) return {};

@@ -62,11 +62,13 @@ std::set<uint32_t> ChainAngleVobs(const TIFOFile& Record, uint8_t Domain) {
   return angles;
 }
 
-uint32_t DistinctCellsOfVob(const std::vector<TCellAddress>& Entries, uint32_t VobId) {
-  std::set<uint32_t> cells;
-  for (const TCellAddress& e : Entries)
-    if (e.VobId == VobId) cells.insert(e.CellId);
-  return static_cast<uint32_t>(cells.size());
+// The number of distinct cells of each VOB of the entries.
+std::map<uint32_t, uint32_t> DistinctCellsOfVobs(const std::vector<TCellAddress>& Entries) {
+  std::set<TPairKey> pairs;
+  for (const TCellAddress& e : Entries) pairs.emplace(e.VobId, e.CellId);
+  std::map<uint32_t, uint32_t> cells;
+  for (const TPairKey& p : pairs) ++cells[p.first];
+  return cells;
 }
 
 void AddChainNodes(platform::TreeModel& View, int32_t Parent, const std::vector<TPGCTree>& Chains) {
@@ -113,18 +115,15 @@ int32_t TIFONameTree::NameUseCount(const std::string& Name) const {
   return found == nameUses_.end() ? 0 : found->second;
 }
 
-void TIFONameTree::AddNameUse(const std::string& Name, int32_t /*Number*/) { ++nameUses_[Name]; }
-
 TScriptName TIFONameTree::Unique(std::string Name) {
-  TScriptName n{std::move(Name), 0};
-  n.Number = NameUseCount(n.Name);
-  AddNameUse(n.Name, n.Number);
-  return n;
+  const int32_t number = nameUses_[Name]++;
+  return {std::move(Name), number};
 }
 
 void TIFONameTree::BuildNames(DiscState& Disc, const TIFOFile& Record) {
   tree_ = {};
   nameUses_.clear();
+  sceneIndex_.clear();
   tree_.Root = Unique(isVmg_ ? std::string("VMG") : "VTS_" + std::to_string(setNumber_));
   if (!isVmg_) {
     BuildTracks(Disc, Record, kDomainTitles);
@@ -155,6 +154,7 @@ void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t 
     if (isNew && scouted) it->second = IsScoutAngleVob(Disc, scoutNumber_, Domain, VobId);
     return it->second;
   };
+  std::map<uint32_t, uint32_t> distinctCells;  // made when the first angle VOB needs it
   std::set<TPairKey> pairs;
   int64_t skip = 0;
   // The skip counter drops after every entry, passed over or not.
@@ -164,12 +164,13 @@ void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t 
     if (skip >= 1) continue;
     if (!pairs.emplace(e.VobId, e.CellId).second) continue;
     const bool angle = isAngleVob(e.VobId);
-    const std::string name =
-        TrackName(Domain, e.VobId, angle, angle ? DistinctCellsOfVob(entries, e.VobId) : e.CellId);
+    if (angle && distinctCells.empty()) distinctCells = DistinctCellsOfVobs(entries);
+    const std::string name = TrackName(Domain, e.VobId, angle, angle ? distinctCells[e.VobId] : e.CellId);
     if (NameUseCount(name) > 0) continue;
     TTrackTree& track = tree_.Tracks.emplace_back();
     track.Name = Unique(name);
     auto addScene = [&](const TCellAddress& Cell) {
+      sceneIndex_.try_emplace({Cell.VobId, Cell.CellId, Domain}, TSceneRef{tree_.Tracks.size() - 1, track.Scenes.size()});
       track.Scenes.push_back({Unique(name + "-s"), Cell.VobId, Cell.CellId, Domain});
     };
     if (!angle) {
@@ -275,18 +276,19 @@ void TIFONameTree::BuildButtons(DiscState& Disc, const TCellRef& Cell, uint8_t D
   }
 }
 
+const TIFONameTree::TSceneRef* TIFONameTree::FindScene(uint32_t VobId, uint32_t CellId, uint8_t Domain) const {
+  const auto found = sceneIndex_.find({VobId, CellId, Domain});
+  return found == sceneIndex_.end() ? nullptr : &found->second;
+}
+
 TSceneInfo TIFONameTree::FindSceneInfo(uint32_t VobId, uint32_t CellId, uint8_t Domain) const {
-  for (const TTrackTree& t : tree_.Tracks)
-    for (const TSceneInfo& s : t.Scenes)
-      if (s.VobId == VobId && s.CellId == CellId && s.Domain == Domain) return s;
-  return {};
+  const TSceneRef* at = FindScene(VobId, CellId, Domain);
+  return at ? tree_.Tracks[at->Track].Scenes[at->Scene] : TSceneInfo{};
 }
 
 const TTrackTree* TIFONameTree::FindSceneTrack(uint32_t VobId, uint32_t CellId, uint8_t Domain) const {
-  for (const TTrackTree& t : tree_.Tracks)
-    for (const TSceneInfo& s : t.Scenes)
-      if (s.VobId == VobId && s.CellId == CellId && s.Domain == Domain) return &t;
-  return nullptr;
+  const TSceneRef* at = FindScene(VobId, CellId, Domain);
+  return at ? &tree_.Tracks[at->Track] : nullptr;
 }
 
 const TPGCTree* TIFONameTree::FindChain(int32_t LanguageUnit, int32_t Number) const {

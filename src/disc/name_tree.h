@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -89,7 +91,6 @@ class TIFONameTree {
   void BuildNames(DiscState& Disc, const TIFOFile& Record);
 
   int32_t NameUseCount(const std::string& Name) const;
-  void AddNameUse(const std::string& Name, int32_t Number);
 
   // The first scene with these values; an empty one (empty name, number 0) when none.
   TSceneInfo FindSceneInfo(uint32_t VobId, uint32_t CellId, uint8_t Domain) const;
@@ -118,6 +119,13 @@ class TIFONameTree {
     uint32_t VobId = 0;
     uint32_t CellId = 0;
   };
+  // Where a scene sits: its track and its place in the track.
+  struct TSceneRef {
+    size_t Track = 0;
+    size_t Scene = 0;
+  };
+  using TSceneKey = std::tuple<uint32_t, uint32_t, uint8_t>;  // VOB id, cell id, domain
+  const TSceneRef* FindScene(uint32_t VobId, uint32_t CellId, uint8_t Domain) const;
   TScriptName Unique(std::string Name);  // numbered by its earlier uses, then registered
   void BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t Domain);
   void BuildTitles(DiscState& Disc, const TIFOFile& Record);
@@ -135,6 +143,9 @@ class TIFONameTree {
   // How often each name was given so far.
   std::unordered_map<std::string, int32_t> nameUses_;
   TIFOTree tree_;
+  // The first scene of each key: every cell of every chain looks its scene up,
+  // and a file can hold as many scenes as it has cells.
+  std::map<TSceneKey, TSceneRef> sceneIndex_;
 };
 
 // The names of every loaded information file, in the order of the disc's

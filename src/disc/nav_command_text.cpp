@@ -1,5 +1,6 @@
 #include "disc/nav_command_text.h"
 
+#include "core/byte_order.h"
 #include "core/run_context.h"
 #include "disc/disc_state.h"
 #include "disc/name_tree.h"
@@ -16,6 +17,12 @@ constexpr uint16_t kPttMask = 0x3FF;
 std::string Num(uint32_t Value) { return std::to_string(Value); }
 std::string Button(uint8_t Byte6) { return ", button=" + Num(Byte6 >> 2); }
 std::string Gprm(uint8_t Byte) { return RegisterName(Byte & kRegisterNumberMask); }
+
+// The information file at Index when it is one of the loaded ones, else null.
+const TIFOFile* LoadedFile(const DiscState& Disc, int32_t Index) {
+  if (Index < 0 || Index >= Disc.TitleSetCount || static_cast<size_t>(Index) >= Disc.IFOFiles.size()) return nullptr;
+  return &Disc.IFOFiles[static_cast<size_t>(Index)];
+}
 
 // What one command needs while it is turned into text.
 struct TCommandText {
@@ -35,10 +42,7 @@ struct TCommandText {
   }
   void Target(std::string Name) const { Disc.JumpTarget = std::move(Name); }
 
-  const TIFOFile* File(int32_t Index) const {
-    if (Index < 0 || Index >= Disc.TitleSetCount || static_cast<size_t>(Index) >= Disc.IFOFiles.size()) return nullptr;
-    return &Disc.IFOFiles[static_cast<size_t>(Index)];
-  }
+  const TIFOFile* File(int32_t Index) const { return LoadedFile(Disc, Index); }
   void ChainTarget(int32_t IFOIndex, int32_t LanguageUnit, int32_t Number) const {
     const TIFONameTree* tree = Disc.NameTree.TreeOf(IFOIndex);
     const TPGCTree* chain = tree ? tree->FindChain(LanguageUnit, Number) : nullptr;
@@ -308,9 +312,9 @@ TNavCommand SplitNavCommand(const TNavCommandBytes& Bytes) {
   c.CompareImmediate = (Bytes[1] & 0x80) != 0;
   c.CompareOp = (Bytes[1] >> 4) & 7;
   c.SubCommand = Bytes[1] & 0x0F;
-  c.Word1 = static_cast<uint16_t>((Bytes[2] << 8) | Bytes[3]);
-  c.Word2 = static_cast<uint16_t>((Bytes[4] << 8) | Bytes[5]);
-  c.Word3 = static_cast<uint16_t>((Bytes[6] << 8) | Bytes[7]);
+  c.Word1 = core::ReadBE16(Bytes.data() + 2);
+  c.Word2 = core::ReadBE16(Bytes.data() + 4);
+  c.Word3 = core::ReadBE16(Bytes.data() + 6);
   return c;
 }
 
@@ -350,9 +354,9 @@ std::string MenuDomainName(uint8_t MenuByte) {
 
 int32_t FindMenuPgcById(const DiscState& Disc, uint8_t MenuByte, int32_t IFOIndex, int32_t& LanguageUnit) {
   LanguageUnit = -1;
-  if (IFOIndex < 0 || IFOIndex >= Disc.TitleSetCount || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size())
-    return -1;
-  const auto& units = Disc.IFOFiles[static_cast<size_t>(IFOIndex)].MenuPGCI_UT.Units;
+  const TIFOFile* file = LoadedFile(Disc, IFOIndex);
+  if (!file) return -1;
+  const auto& units = file->MenuPGCI_UT.Units;
   for (size_t u = 0; u < units.size(); ++u)
     for (size_t k = 0; k < units[u].PGCs.size(); ++k) {
       const uint8_t category = units[u].PGCs[k].Category;

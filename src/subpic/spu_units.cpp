@@ -105,6 +105,12 @@ bool DecodeDisplayControl(const uint8_t* Unit, uint32_t Size, TSpuKind Kind, uin
     at += n;
     return q;
   };
+  auto stop = [&](TControlFault Fault, uint8_t Command) {
+    Out.Fault = Fault;
+    Out.FaultCommand = Command;
+    Out.End = at;
+    return true;
+  };
   while (at < Size) {
     const uint8_t command = Unit[at++];
     const uint8_t* q = nullptr;
@@ -167,19 +173,13 @@ bool DecodeDisplayControl(const uint8_t* Unit, uint32_t Size, TSpuKind Kind, uin
         Out.HdAlpha = q;
         continue;
       case 0xFF:
-        return true;
+        return stop(TControlFault::None, 0);
       default:
-        Out.Fault = TControlFault::UnknownCommand;
-        Out.FaultCommand = command;
-        return true;
+        return stop(TControlFault::UnknownCommand, command);
     }
-    Out.Fault = TControlFault::Truncated;
-    Out.FaultCommand = command;
-    return true;
+    return stop(TControlFault::Truncated, command);
   }
-  Out.Fault = TControlFault::Truncated;
-  Out.FaultCommand = 0xFF;
-  return true;
+  return stop(TControlFault::Truncated, 0xFF);
 }
 
 // ---- run-length coded pictures ----

@@ -92,6 +92,7 @@ struct TDisplayControl {
   const uint8_t* HdAlpha = nullptr;    // 256 x 4 bits, the first entry in the high nibble
   TControlFault Fault = TControlFault::None;
   uint8_t FaultCommand = 0;
+  uint32_t End = 0;  // the offset in the unit where reading the sequence stopped
 };
 
 inline constexpr uint32_t kHdPaletteBytes = 256 * 3;

@@ -16,6 +16,7 @@
 #include "disc/disc_state.h"
 #include "disc/palette.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "platform/rounding.h"
 #include "subpic/picture_files.h"
 #include "subpic/spu_units.h"
@@ -37,6 +38,11 @@ constexpr uint32_t kUnitsBetweenPumps = 64;
 // A unit redraws its picture when it moves to a new area or bitmap; real units
 // do so a few times, a crafted one could do it for every few bytes.
 constexpr uint32_t kMaxPicturesPerUnit = 100;
+// Each sequence is read up to its end code, which may lie past the next
+// sequence's start, so a crafted unit can have every sequence read on through
+// all the later ones. Real sequences share no bytes; this many readings of
+// each byte of the unit are allowed.
+constexpr uint64_t kReadsPerUnitByte = 16;
 
 uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 uint8_t AlphaOf(uint8_t Nibble) { return static_cast<uint8_t>(Nibble * 17); }
@@ -160,11 +166,6 @@ std::string CommandText(uint8_t Command) {
   return text;
 }
 
-std::string NameOnly(const std::string& Path) {
-  const size_t slash = Path.find_last_of('/');
-  return slash == std::string::npos ? Path : Path.substr(slash + 1);
-}
-
 // One ".sup" file being decoded.
 class TSupDecoder {
  public:
@@ -185,7 +186,7 @@ class TSupDecoder {
   void BuildPalette(TSpuKind Kind, const TUnitState& S);
   void Report(const std::string& Text) {
     whole_ = false;
-    run_.LogError("Subpicture file " + NameOnly(supName_) + ": " + Text);
+    run_.LogError("Subpicture file " + platform::ExtractFileName(supName_) + ": " + Text);
   }
   static std::string At(uint64_t Offset) { return "unit at byte " + std::to_string(Offset); }
 
@@ -288,14 +289,22 @@ void TSupDecoder::Apply(const TDisplayControl& C, TUnitState& S, bool& NewBitmap
 
 void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint64_t At) {
   TUnitState state;
+  TLook look;  // of the state so far; only contrasts and line changes alter it
   uint64_t stopTicks = 0;
   uint32_t pictures = 0;
+  uint64_t read = 0;
   const int64_t baseMs = TicksToMs(elapsedTicks_);
   uint32_t offset = Header.ControlOffset;
   for (;;) {
     TDisplayControl c;
     if (!DecodeDisplayControl(Unit, Header.Size, Header.Kind, offset, c)) {
       Report(this->At(At) + ": the control sequence at " + std::to_string(offset) + " is cut off by the unit's end");
+      break;
+    }
+    read += c.End - offset;
+    if (read > kReadsPerUnitByte * Header.Size) {
+      Report(this->At(At) + ": its control sequences read the same bytes over and over; the sequences from the one at " +
+             std::to_string(offset) + " on are skipped");
       break;
     }
     if (c.Fault == TControlFault::Truncated && c.FaultCommand == 0xFF)
@@ -309,6 +318,7 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
     const bool wasOn = state.On;
     bool newBitmap = false;
     Apply(c, state, newBitmap);
+    if (c.HasContrasts || c.HasLineChanges) look = LookOf(state);
     const uint64_t ticks = static_cast<uint64_t>(c.Delay) * kDelayTicks;
     const int64_t ms = baseMs + TicksToMs(ticks);
     if (state.On && (!wasOn || newBitmap)) {
@@ -317,9 +327,9 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
       else if (pictures == kMaxPicturesPerUnit + 1)
         Report(this->At(At) + ": more than " + std::to_string(kMaxPicturesPerUnit) +
                " pictures in one unit; the later ones are not drawn");
-      effects_.Begin(ms, LookOf(state));
+      effects_.Begin(ms, look);
     } else if (state.On) {
-      effects_.Step(ms, LookOf(state));
+      effects_.Step(ms, look);
     } else if (wasOn) {
       effects_.Finish();
       stopTicks = ticks;
@@ -455,10 +465,11 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
     pointSets.clear();
     if (change)
       for (const auto& p : change->Points) pointSets.push_back(setOf(p.Colours, p.Contrasts));
+    // Columns only grow along the line, so the points passed stay passed.
+    size_t set = 0, point = 0;
+    const size_t points = change ? change->Points.size() : 0;
     for (int32_t x = 0; x < cols; ++x) {
-      size_t set = 0;
-      if (change)
-        for (size_t i = 0; i < change->Points.size() && change->Points[i].Column <= a.X1 + x; ++i) set = pointSets[i];
+      for (; point < points && change->Points[point].Column <= a.X1 + x; ++point) set = pointSets[point];
       dst[x] = static_cast<uint8_t>(1 + set * kCodesPerSet + src[x]);
     }
   }

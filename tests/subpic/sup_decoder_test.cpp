@@ -122,6 +122,21 @@ size_t ParamsOf(const std::vector<uint8_t>& B, uint8_t Command) {
   return at + 1;
 }
 
+// An SD unit whose control sequences each hide the next one's header in the
+// tail of a colour-change command, so that every sequence reads on through all
+// the later ones to the end code of the last.
+void OverlappingSequences(std::vector<uint8_t>& B) {
+  constexpr size_t kSequences = 200, kStep = 11;
+  B.assign(4, 0);
+  for (size_t i = 0; i + 1 < kSequences; ++i) {
+    const size_t next = B.size() + kStep;
+    B.insert(B.end(), {0, 0, uint8_t(next >> 8), uint8_t(next), 0x07, 0, 10, 0x0F, 0xFF, 0xFF, 0xFF});
+  }
+  const size_t last = B.size();
+  B.insert(B.end(), {0, 0, uint8_t(last >> 8), uint8_t(last), 0xFF});
+  B[0] = uint8_t(B.size() >> 8), B[1] = uint8_t(B.size()), B[3] = 4;
+}
+
 struct Fault {
   const char* What;
   void (*Mutate)(std::vector<uint8_t>&);  // null: no file at all
@@ -151,6 +166,7 @@ TEST(SupDecoder, DamagedFilesAreReportedAndDecodedAsFarAsTheyGo) {
        {}, false, 1, "is empty"},
       {"sequence linking backwards", [](std::vector<uint8_t>& B) { const size_t c = (B[2] << 8) | B[3]; B[c + 2] = 0, B[c + 3] = 4; },
        {}, false, 2, "links to 4"},
+      {"sequences read over and over", OverlappingSequences, {}, false, 0, "over and over"},
       {"unknown command", [](std::vector<uint8_t>& B) { B[ParamsOf(B, 5) - 1] = 0x0A; }, {}, false, 1, "unknown command 0x0A"},
       {"screen smaller than the picture", [](std::vector<uint8_t>&) {}, {720, 400}, false, 2, "reaches past the 720 x 400 screen"},
       {"screen left of the picture", [](std::vector<uint8_t>&) {}, {8, 480}, false, 2, "reaches past the 8 x 480 screen"},
