@@ -1,4 +1,4 @@
-#include "streams/aspect.h"
+#include "streams/display_ratio.h"
 
 #include <array>
 #include <filesystem>

@@ -6,7 +6,7 @@
 
 #include "core/byte_order.h"
 #include "disc/ifo_readers.h"
-#include "streams/aspect.h"
+#include "streams/display_ratio.h"
 #include "streams/m2v_stream.h"
 #include "streams/pulldown.h"
 #include "streams/video_oracle.h"
