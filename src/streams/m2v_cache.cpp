@@ -256,7 +256,7 @@ bool TM2VStream::LoadIndexFromCache(const std::string& CacheName, bool CacheWasV
   if (!ReadWholeFile(CacheName, bytes)) return false;
   Index.Clear();
   HaveFirstSequenceHeader = HaveFirstSequenceExtension = HaveFirstDisplayExtension = false;
-  HaveFirstGop = HaveFirstPictureCodingExtension = FirstGopSeen = false;
+  HaveFirstGop = HaveFirstPictureCodingExtension = false;
   SequenceHeaderCount = GopCount = PicturesInAll = 0;
   if (bytes.size() < kM2VInfoRecordSize) return false;
   TM2VInfoRecord header;
@@ -335,7 +335,7 @@ bool TM2VStream::LoadIndexFromCache(const std::string& CacheName, bool CacheWasV
         latestGop = CurrentGop.Number;
         ++GopCount;
         if (!HaveFirstGop) {
-          HaveFirstGop = FirstGopSeen = true;
+          HaveFirstGop = true;
           FirstGop = CurrentGop;
         }
         add(tag, p, static_cast<size_t>(size));
