@@ -172,16 +172,9 @@ bool RemoveM2VUserData(core::RunContext& Run, const std::string& FileName) {
     TM2VStream stream(Run, FileName);
     stream.SetProgressBar(&Run.ProgressBar1);
     stream.AbortFlag = &Run.Abort;
-    stream.Scan(true, false);
-    TSeqHeaderSettings seq;
-    TDisplayExtSettings display;
-    TSeqExtSettings seqExt;
-    TPicExtSettings picExt;
-    TGopSettings gop;
-    stream.FillVideoSummary(seq, display, seqExt, picExt, gop);
-    seq.Apply = display.Apply = seqExt.Apply = picExt.Apply = gop.Apply = 0;
     stream.StripUserData = true;
-    complete = !Run.Aborted() && stream.ScanVobVideo(copy, seq, seqExt, picExt, gop, display);
+    // No header changes, so the copy needs no measuring walk before it.
+    complete = !Run.Aborted() && stream.ScanVobVideo(copy, {}, {}, {}, {}, {});
   } catch (const core::EParserFileException&) {
     complete = false;
   }
