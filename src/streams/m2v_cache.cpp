@@ -50,10 +50,10 @@ int64_t CachePayloadSize(uint32_t Tag) {
 }
 
 bool ReadWholeFile(const std::string& Name, std::vector<uint8_t>& Bytes) {
-  const int fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::OpenRegularFile(Name, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = ::fstat(fd, &st) == 0;
   if (ok) {
     Bytes.resize(static_cast<size_t>(st.st_size));
     ok = platform::ReadFull(fd, Bytes.data(), Bytes.size()) == Bytes.size();
@@ -80,7 +80,7 @@ uint64_t VideoFileTime(const std::string& FileName) {
 
 bool IsM2VCacheValid(const std::string& VideoName, TM2VInfoRecord* Header) {
   const std::string cache = VideoName + ".vnf";
-  const int fd = ::open(cache.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::OpenRegularFile(cache, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
   TM2VInfoRecord h{};
