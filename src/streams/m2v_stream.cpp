@@ -31,7 +31,6 @@ TM2VStream::TM2VStream(core::RunContext& RunContext, const std::string& FileName
   OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
   ReaderFresh_ = true;
   FileSize_ = Reader_->FileSize();
-  TemporalTable_.assign(kTemporalTableSize, 0);
   UserData_.reserve(kUserDataKept);
 }
 
@@ -91,7 +90,7 @@ void TM2VStream::ResetScan() {
   RecentTypes_ = {};
   RecentTff_ = {};
   RecentRff_ = {};
-  std::fill(TemporalTable_.begin(), TemporalTable_.end(), uint8_t{0});
+  TemporalTable_.clear();
   CachedFirstHeaderSet_ = CachedFirstExtensionSet_ = false;
   // The Stop flag is the caller's: a scan never clears a Stop already asked for.
 }
@@ -441,6 +440,9 @@ void TM2VStream::ParseGop() {
 }
 
 void TM2VStream::CountMpeg1Picture(int64_t DisplayIndex) {
+  // Only MPEG-1 streams count by the table: its two megabytes are zeroed at a
+  // scan's first MPEG-1 picture, not by every stream object and scan.
+  if (TemporalTable_.empty()) TemporalTable_.assign(kTemporalTableSize, 0);
   const auto inTable = [&](int64_t i) { return i >= 0 && i < static_cast<int64_t>(TemporalTable_.size()); };
   const auto marked = [&](int64_t i) { return inTable(i) && TemporalTable_[static_cast<size_t>(i)] != 0; };
   const auto mark = [&](int64_t i) {
