@@ -151,9 +151,7 @@ void HandleCaptionUserData(TM2VStream& S, std::span<const uint8_t> Block) {
     if (second == kValidMarker) AppendPair(hex[1], raw[1], Block[i + 1], Block[i + 2]);
     i += 3;
   }
-  const core::TTimeCode time{static_cast<uint8_t>(S.CurrentGop.Hours), static_cast<uint8_t>(S.CurrentGop.Minutes),
-                             static_cast<uint8_t>(S.CurrentGop.Seconds),
-                             static_cast<uint8_t>(S.CurrentGop.Pictures)};
+  const core::TTimeCode time = S.CurrentGop.Time();
   for (int f = 0; f < 2; ++f) {
     if (S.LogCaptions) {
       std::string text;
@@ -163,7 +161,7 @@ void HandleCaptionUserData(TM2VStream& S, std::span<const uint8_t> Block) {
         S.Run.InfoForm.AddLogColored(core::kLogInfo, std::string(intro) + hex[f] + " / " + text, S.CaptionColour);
       }
     }
-    if (S.WriteScc && !hex[f].empty()) S.Captions.AddLine(S.Run, S.SideFileName(), f + 1, time, hex[f]);
+    if (S.WriteScc && !hex[f].empty()) S.Captions.AddLine(S.Run, S.FileName(), f + 1, time, hex[f]);
   }
 }
 
@@ -174,16 +172,9 @@ bool RemoveM2VUserData(core::RunContext& Run, const std::string& FileName) {
     TM2VStream stream(Run, FileName);
     stream.SetProgressBar(&Run.ProgressBar1);
     stream.AbortFlag = &Run.Abort;
-    stream.Scan(true, false);
-    TSeqHeaderSettings seq;
-    TDisplayExtSettings display;
-    TSeqExtSettings seqExt;
-    TPicExtSettings picExt;
-    TGopSettings gop;
-    stream.FillVideoSummary(seq, display, seqExt, picExt, gop);
-    seq.Apply = display.Apply = seqExt.Apply = picExt.Apply = gop.Apply = 0;
     stream.StripUserData = true;
-    complete = !Run.Aborted() && stream.ScanVobVideo(copy, seq, seqExt, picExt, gop, display);
+    // No header changes, so the copy needs no measuring walk before it.
+    complete = !Run.Aborted() && stream.ScanVobVideo(copy, {}, {}, {}, {}, {});
   } catch (const core::EParserFileException&) {
     complete = false;
   }

@@ -78,11 +78,6 @@ bool CorrectInPlace(core::RunContext& Run, const std::string& FileName, uint8_t*
     TCorrection c(Run, FileName, Abort, OnProgress);
     if (c.Stopped()) return false;
     c.Stream.TargetAspectMode = TargetAspectMode;
-    // Prepared as for a copy; an in-place walk inserts nothing.
-    c.Display.Insert = 1;
-    c.Display.VideoFormat = kVideoFormatPal;
-    c.Display.DisplayHorizontalSize = 720;
-    c.Display.DisplayVerticalSize = kHalfD1Height;
     return c.Stream.ScanVobVideoShared(c.SeqHeader, c.SeqExt, c.PicExt, c.Gop, c.Display);
   } catch (const core::EParserFileException&) {
     return false;

@@ -50,10 +50,10 @@ int64_t CachePayloadSize(uint32_t Tag) {
 }
 
 bool ReadWholeFile(const std::string& Name, std::vector<uint8_t>& Bytes) {
-  const int fd = ::open(Name.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::OpenRegularFile(Name, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = ::fstat(fd, &st) == 0;
   if (ok) {
     Bytes.resize(static_cast<size_t>(st.st_size));
     ok = platform::ReadFull(fd, Bytes.data(), Bytes.size()) == Bytes.size();
@@ -80,7 +80,7 @@ uint64_t VideoFileTime(const std::string& FileName) {
 
 bool IsM2VCacheValid(const std::string& VideoName, TM2VInfoRecord* Header) {
   const std::string cache = VideoName + ".vnf";
-  const int fd = ::open(cache.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::OpenRegularFile(cache, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
   TM2VInfoRecord h{};
@@ -256,7 +256,7 @@ bool TM2VStream::LoadIndexFromCache(const std::string& CacheName, bool CacheWasV
   if (!ReadWholeFile(CacheName, bytes)) return false;
   Index.Clear();
   HaveFirstSequenceHeader = HaveFirstSequenceExtension = HaveFirstDisplayExtension = false;
-  HaveFirstGop = HaveFirstPictureCodingExtension = FirstGopSeen = false;
+  HaveFirstGop = HaveFirstPictureCodingExtension = false;
   SequenceHeaderCount = GopCount = PicturesInAll = 0;
   if (bytes.size() < kM2VInfoRecordSize) return false;
   TM2VInfoRecord header;
@@ -335,7 +335,7 @@ bool TM2VStream::LoadIndexFromCache(const std::string& CacheName, bool CacheWasV
         latestGop = CurrentGop.Number;
         ++GopCount;
         if (!HaveFirstGop) {
-          HaveFirstGop = FirstGopSeen = true;
+          HaveFirstGop = true;
           FirstGop = CurrentGop;
         }
         add(tag, p, static_cast<size_t>(size));
@@ -432,20 +432,11 @@ bool GetM2VInfoRecord(core::RunContext& Run, const std::string& FileName, platfo
   if (IsM2VCacheValid(FileName, &Record)) return true;
   std::error_code ec;
   std::filesystem::remove(FileName + ".vnf", ec);
-  try {
-    TM2VStream stream(Run, FileName);
-    if (ProgressBar) stream.SetProgressBar(ProgressBar);
-    stream.OnProgress = OnProgress;
-    if (Abort) stream.AbortFlag = Abort;
-    stream.PlainMode = false;
-    stream.CacheMode = true;
-    stream.Scan(true, false);
-    // The same bytes a valid cache would have given.
-    stream.WriteInfoFileHeader(true, Record);
-    return true;
-  } catch (const core::EParserFileException&) {
-    return false;
-  }
+  // A caching scan that neither writes nor logs captions; with the file time
+  // its summary is the same bytes a valid cache would have given.
+  if (!ScanM2VToInfoRecord(Run, FileName, ProgressBar, Abort, Record, 0, false, false, OnProgress)) return false;
+  WriteLE64(Record.data() + info::kFileTime, VideoFileTime(FileName));
+  return true;
 }
 
 bool BuildIposIndex(core::RunContext& Run, const std::string& FileName) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/byte_order.h"
+#include "core/timecode.h"
 
 // The headers of an MPEG-1/2 video elementary stream as small value types. Each
 // decodes from the bytes that follow its start-code value (for extensions, from
@@ -288,6 +289,10 @@ struct TM2VGopHeader : TM2VRecord<TM2VGopHeader> {
   uint32_t Number = 0;  // GOPs met so far in the scan, 1 for the first
 
   bool Decode(std::span<const uint8_t> Bytes);
+  core::TTimeCode Time() const {
+    return {static_cast<uint8_t>(Hours), static_cast<uint8_t>(Minutes), static_cast<uint8_t>(Seconds),
+            static_cast<uint8_t>(Pictures)};
+  }
   template <class S, class V>
   static void Fields(S& s, V& v) {
     v(s.StartCode), v(s.DropFrameFlag), v(s.Hours), v(s.Minutes), v(s.MarkerBit), v(s.Seconds), v(s.Pictures);

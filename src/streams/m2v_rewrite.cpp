@@ -30,6 +30,13 @@ uint32_t InPlaceAspectCode(int32_t MpegVersion, uint32_t FrameRateCode, int32_t 
   return wide ? 6 : 12;
 }
 
+// The byte after the display extension's 0xB5: identifier, video_format and
+// colour_description.
+uint8_t DisplayExtFlags(const TDisplayExtSettings& Display) {
+  return static_cast<uint8_t>((kSequenceDisplayExtensionId << 4) + (Display.VideoFormat & 7) * 2 +
+                              (Display.ColourDescription & 1));
+}
+
 void PackBitRateValue(uint8_t* Bytes, uint32_t Value) {
   Bytes[0] = static_cast<uint8_t>(Value >> 10);
   Bytes[1] = static_cast<uint8_t>(Value >> 2);
@@ -48,8 +55,7 @@ TPreparedDisplayExt PrepareDisplayExtension(const TDisplayExtSettings& Display) 
   TPreparedDisplayExt p;
   size_t n = 0;
   p.Bytes[n++] = static_cast<uint8_t>(kExtensionStartCode);
-  p.Bytes[n++] = static_cast<uint8_t>((kSequenceDisplayExtensionId << 4) + (Display.VideoFormat & 7) * 2 +
-                                      (Display.ColourDescription & 1));
+  p.Bytes[n++] = DisplayExtFlags(Display);
   if (Display.ColourDescription & 1) {
     p.Bytes[n++] = Display.ColourPrimaries;
     p.Bytes[n++] = Display.TransferCharacteristics;
@@ -111,8 +117,7 @@ void TM2VStream::RewriteDisplayExtension(TM2VHeaderBytes& Header) {
   }
   const bool hasColour = (Reader_->PeekBits(8) & 1) != 0;
   const bool wantColour = (s.ColourDescription & 1) != 0;
-  const auto flags =
-      static_cast<uint8_t>((kSequenceDisplayExtensionId << 4) + (s.VideoFormat & 7) * 2 + (wantColour ? 1 : 0));
+  const uint8_t flags = DisplayExtFlags(s);
   if (Codes_.TakeAhead(Header, 1, &flags) != 1) return;
   // The colour bytes come in or go out with the flag.
   if (hasColour != wantColour) Reader_->MarkColourEdit(0);

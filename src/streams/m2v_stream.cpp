@@ -27,11 +27,10 @@ constexpr int kGopsPerProgressEvent = 10;
 }  // namespace
 
 TM2VStream::TM2VStream(core::RunContext& RunContext, const std::string& FileName)
-    : Run(RunContext), FileName_(FileName), SideFileName_(FileName) {
+    : Run(RunContext), FileName_(FileName) {
   OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
   ReaderFresh_ = true;
   FileSize_ = Reader_->FileSize();
-  TemporalTable_.assign(kTemporalTableSize, 0);
   UserData_.reserve(kUserDataKept);
 }
 
@@ -68,7 +67,7 @@ void TM2VStream::ResetScan() {
   DisplayHorizontalSize = DisplayVerticalSize = 0;
   DisplayExtSeen = false;
   FirstGopTime = {};
-  FirstGopSeen = VariableBitRate = Pulldown = HalfD1 = false;
+  VariableBitRate = Pulldown = HalfD1 = false;
   Line21Switch1 = Line21Switch2 = 0;
   OnlyIPictures = true;
   LastStartCode = 0;
@@ -91,7 +90,7 @@ void TM2VStream::ResetScan() {
   RecentTypes_ = {};
   RecentTff_ = {};
   RecentRff_ = {};
-  std::fill(TemporalTable_.begin(), TemporalTable_.end(), uint8_t{0});
+  TemporalTable_.clear();
   CachedFirstHeaderSet_ = CachedFirstExtensionSet_ = false;
   // The Stop flag is the caller's: a scan never clears a Stop already asked for.
 }
@@ -101,12 +100,12 @@ void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
   Captions.Close();
   IndexActive_ = IndexOn && !PlainMode;
   FullIndex_ = FullIndex && IndexActive_;
-  if (!Rewriting() && !ReaderFresh_) OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
+  if (!IsRewriting() && !ReaderFresh_) OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
   ReaderFresh_ = false;
   FileSize_ = Reader_->FileSize();
 
   CacheActive_ = false;
-  if (CacheMode && !PlainMode && !StillCheck && !Rewriting()) {
+  if (CacheMode && !PlainMode && !StillCheck && !IsRewriting()) {
     const std::string cache = CacheName();
     if (CacheIsValid(cache)) {
       if (LoadIndexFromCache(cache, true)) {
@@ -210,7 +209,7 @@ void TM2VStream::ParseSequenceHeader() {
   const int64_t pos = Codes_.StartCodePos;
   Codes_.ReadValueByte();
   TM2VHeaderBytes h;
-  if (Rewriting()) RewriteSequenceHeader(h);
+  if (IsRewriting()) RewriteSequenceHeader(h);
   Codes_.ReadTo(&h);
   LastStartCode = kSequenceHeaderCode;
   if (CopyMode_) SequenceHasDisplayExt_ = false;
@@ -270,9 +269,7 @@ void TM2VStream::ParseSequenceExtension() {
     HaveFirstSequenceExtension = true;
     FirstSequenceExtension = ext;
   }
-  std::array<uint8_t, 64> b{};
-  ext.Store(b.data());
-  Record(kTagSequenceExtension, b.data(), TM2VSequenceExtension::RecordSize());
+  RecordOf(kTagSequenceExtension, ext);
 }
 
 void TM2VStream::HandleExtensionsAndUserData(TLevel Level) {
@@ -297,7 +294,7 @@ int TM2VStream::PictureDisplayOffsetCount() const {
 }
 
 void TM2VStream::HandleExtension(TLevel Level) {
-  const uint32_t id = Reader_->PeekBits(12) & 0xF;
+  const uint32_t id = Codes_.PeekExtensionId();
   Codes_.ReadValueByte();
   LastStartCode = kExtensionStartCode;
   TM2VHeaderBytes h;
@@ -314,9 +311,7 @@ void TM2VStream::HandleExtension(TLevel Level) {
       DisplayVerticalSize = ext.DisplayVerticalSize;
       HalfD1Width_ = CurrentSequenceHeader.HorizontalSize;
     }
-    std::array<uint8_t, 64> b{};
-    ext.Store(b.data());
-    Record(kTagSequenceDisplayExtension, b.data(), TM2VSequenceDisplayExtension::RecordSize());
+    RecordOf(kTagSequenceDisplayExtension, ext);
     return;
   }
   if (Level == TLevel::Sequence && id == kSequenceScalableExtensionId) {
@@ -433,14 +428,11 @@ void TM2VStream::ParseGop() {
   DisplayBase_ = static_cast<int64_t>(PicturesInAll);
   CurrentGop = gop;
   if (!HaveFirstGop) {
-    HaveFirstGop = FirstGopSeen = true;
+    HaveFirstGop = true;
     FirstGop = gop;
-    FirstGopTime = {static_cast<uint8_t>(gop.Hours), static_cast<uint8_t>(gop.Minutes),
-                    static_cast<uint8_t>(gop.Seconds), static_cast<uint8_t>(gop.Pictures)};
+    FirstGopTime = gop.Time();
   }
-  std::array<uint8_t, 64> b{};
-  gop.Store(b.data());
-  Record(kTagGop, b.data(), TM2VGopHeader::RecordSize());
+  RecordOf(kTagGop, gop);
   if (++GopsSinceEvent_ == kGopsPerProgressEvent) {
     if (OnProgress) OnProgress();
     GopsSinceEvent_ = 1;
@@ -448,6 +440,9 @@ void TM2VStream::ParseGop() {
 }
 
 void TM2VStream::CountMpeg1Picture(int64_t DisplayIndex) {
+  // Only MPEG-1 streams count by the table: its two megabytes are zeroed at a
+  // scan's first MPEG-1 picture, not by every stream object and scan.
+  if (TemporalTable_.empty()) TemporalTable_.assign(kTemporalTableSize, 0);
   const auto inTable = [&](int64_t i) { return i >= 0 && i < static_cast<int64_t>(TemporalTable_.size()); };
   const auto marked = [&](int64_t i) { return inTable(i) && TemporalTable_[static_cast<size_t>(i)] != 0; };
   const auto mark = [&](int64_t i) {
@@ -493,9 +488,7 @@ void TM2VStream::ParsePicture() {
   ++PicturesInGop;
   ++PicturesInAll;
   CurrentPicture = pic;
-  std::array<uint8_t, 64> b{};
-  pic.Store(b.data());
-  Record(kTagPicture, b.data(), TM2VPictureHeader::RecordSize());
+  RecordOf(kTagPicture, pic);
   if (IOnlyCheck && pic.PictureCodingType != kIPicture) Stop_ = true;
 }
 
@@ -529,9 +522,7 @@ void TM2VStream::ParsePictureCodingExtension() {
     HaveFirstPictureCodingExtension = true;
     FirstPictureCodingExtension = ext;
   }
-  std::array<uint8_t, 96> b{};
-  ext.Store(b.data());
-  Record(kTagPictureCodingExtension, b.data(), TM2VPictureCodingExtension::RecordSize());
+  RecordOf(kTagPictureCodingExtension, ext);
 }
 
 void TM2VStream::SkipSlices() {
@@ -625,7 +616,7 @@ core::TTimeCode TM2VStream::Duration() const {
 }
 
 bool TM2VStream::IsHalfD1() const {
-  return AspectCode == 2 && DisplayExtSeen && DisplayHorizontalSize != 0 && DisplayVerticalSize != 0 &&
+  return AspectCode == 2 && DisplayExtSeen && DisplayVerticalSize != 0 &&
          (HalfD1Width_ == 704 || HalfD1Width_ == 720) && DisplayHorizontalSize == 540;
 }
 

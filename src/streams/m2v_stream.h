@@ -94,7 +94,6 @@ class TM2VStream {
   uint64_t MinBitRate() const { return uint64_t{MinBitRateValue} * 400; }
 
   const std::string& FileName() const { return FileName_; }
-  const std::string& SideFileName() const { return SideFileName_; }
   int64_t FileSize() const { return FileSize_; }
 
   // ---- modes (set before Scan) ----
@@ -152,7 +151,6 @@ class TM2VStream {
   uint32_t DisplayVerticalSize = 0;
   bool DisplayExtSeen = false;
   core::TTimeCode FirstGopTime;
-  bool FirstGopSeen = false;
   bool VariableBitRate = false;
   bool Pulldown = false;
   bool HalfD1 = false;
@@ -220,13 +218,22 @@ class TM2VStream {
   void FinishCounts();
   uint64_t FramesFromFieldPattern() const;
 
-  // Index and cache records.
+  // Index and cache records; every record type stores within this many bytes.
+  static constexpr size_t kLargestRecord = 256;
   void Record(uint32_t Tag, const uint8_t* Payload, size_t Size);
   void RecordFull(uint32_t Tag, const uint8_t* Payload, size_t Size);
+  // A measuring walk with neither index nor cache stores nothing.
+  template <class R>
+  void RecordOf(uint32_t Tag, const R& Rec) {
+    if (!IndexActive_ && !CacheActive_) return;
+    std::array<uint8_t, kLargestRecord> b{};
+    Rec.Store(b.data());
+    Record(Tag, b.data(), R::RecordSize());
+  }
   template <class R>
   void RecordFullOf(uint32_t Tag, const R& Rec) {
     if (!FullIndex_ || !IndexActive_) return;
-    std::array<uint8_t, 256> b{};
+    std::array<uint8_t, kLargestRecord> b{};
     Rec.Store(b.data());
     RecordFull(Tag, b.data(), R::RecordSize());
   }
@@ -235,11 +242,10 @@ class TM2VStream {
   void WriteCacheRecord(uint32_t Tag, const uint8_t* Payload, size_t Size);
   void FinishCache();
   void DropCache();
-  std::string CacheName() const { return SideFileName_ + ".vnf"; }
+  std::string CacheName() const { return FileName_ + ".vnf"; }
 
   // Rewrites (m2v_rewrite.cpp). Each takes the header's leading bytes into
   // Header, changed in the source as the settings say.
-  bool Rewriting() const { return CopyMode_ || InPlace_; }
   void RewriteSequenceHeader(TM2VHeaderBytes& Header);
   void RewriteSequenceExtension(TM2VHeaderBytes& Header);
   void RewriteDisplayExtension(TM2VHeaderBytes& Header);
@@ -249,7 +255,6 @@ class TM2VStream {
   void MarkUserDataSkip(int64_t From, int64_t To);
 
   std::string FileName_;
-  std::string SideFileName_;
   int64_t FileSize_ = 0;
   std::unique_ptr<core::TFileBitStream> Reader_;
   bool ReaderFresh_ = false;  // opened and not yet walked

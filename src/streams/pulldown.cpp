@@ -26,19 +26,6 @@ constexpr size_t kVifRecordSize = 40;
 constexpr uint8_t kVifFlagAlways = 0x08;
 constexpr uint32_t kVideoFormatNtsc = 2;
 
-uint32_t RateCodeOf(double Rate) {
-  if (platform::RoundEven(Rate * 1000) == 23976) return 1;
-  if (platform::RoundEven(Rate * 100) == 2500) return 3;
-  return 4;
-}
-
-int32_t TimeCodeBase(double Rate) {
-  if (platform::RoundEven(Rate * 1000) == 23976) return 24;
-  if (platform::RoundEven(Rate * 100) == 2500) return 25;
-  return 30;
-}
-
-
 }  // namespace
 
 TPulldown::TPulldown(core::RunContext& Run, const std::string& Source, const TPulldownOptions& Options,
@@ -47,7 +34,7 @@ TPulldown::TPulldown(core::RunContext& Run, const std::string& Source, const TPu
   if (Options_.SetFrameRate) {
     Pulldown_ = false;
     RecalculateTimeCodes_ = false;
-    TargetRate_ = Options_.TargetRate == 1 ? 23.976 : Options_.TargetRate == 2 ? 25.0 : 29.97;
+    RateCode_ = Options_.TargetRate == 1 ? 1 : Options_.TargetRate == 2 ? 3 : 4;
     Log(" - setting frame rate to ");
   }
   if (Options_.StripRepeatFirstField) {
@@ -101,8 +88,7 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
   codes.Next();
   if (codes.AtEnd || codes.NextCode != kSequenceHeaderCode) Log("ERROR: File is not an MPEG Video Stream");
 
-  const uint32_t rateCode = RateCodeOf(TargetRate_);
-  const int32_t tcBase = TimeCodeBase(TargetRate_);
+  const int32_t tcBase = IntegerFrameRate(RateCode_);
   int64_t seqPos = 0, gopPos = 0, picStart = -1;
   uint32_t horizontal = 0, vertical = 0, temporalRef = 0;
   double framesBeforeGop = 0;
@@ -136,7 +122,7 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
         horizontal = (uint32_t{b[0]} << 4) | (b[1] >> 4);
         vertical = ((uint32_t{b[1]} & 0xF) << 8) | b[2];
         const uint32_t aspect = Options_.AspectCode > 0 ? static_cast<uint32_t>(Options_.AspectCode) : b[3] >> 4u;
-        b[3] = static_cast<uint8_t>((aspect << 4) | rateCode);
+        b[3] = static_cast<uint8_t>((aspect << 4) | RateCode_);
         codes.TakeAhead(h, 4, patch(b));
         codes.ReadTo(&h);
         if (writing && Options_.PanScanMode == 2 && !preparedSet) {

@@ -76,7 +76,7 @@ class TPulldown {
   bool Pulldown_ = true;
   bool RecalculateTimeCodes_ = true;
   bool DropFrame_ = false;
-  double TargetRate_ = 29.97;
+  uint32_t RateCode_ = 4;  // frame_rate_code written: 1 (23.976), 3 (25) or 4 (29.97)
 };
 
 // The pulldown tool command on one file: measures it as 23.976 film with
