@@ -30,7 +30,7 @@ class TAudioReader {
   TAudioReader& operator=(const TAudioReader&) = delete;
 
   // Opens FileName for reading (its name is looked up without case); false
-  // when it is missing, a folder or cannot be opened.
+  // when it is missing, no regular file or cannot be opened.
   bool Open(const std::string& FileName);
   void Close();
   bool IsOpen() const { return Fd_ >= 0; }
@@ -76,8 +76,9 @@ struct TFrameUnit {
   bool Complete = true;  // its frames end within the file
 };
 
-// Reads up to Count bytes from the start of FileName into Dest (the rest of
-// Dest is left as it is); the number read, 0 when the file cannot be opened.
+// Reads up to Count bytes from the start of FileName (looked up without case)
+// into Dest (the rest of Dest is left as it is); the number read, 0 when it is
+// no regular file or cannot be opened.
 size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count);
 
 // Walks the units of a raw frame stream from its first header. Frames follow
