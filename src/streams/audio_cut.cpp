@@ -132,10 +132,11 @@ bool TFrameWalker::Next(TFrameUnit& Unit) {
   if (!Started_) {
     Started_ = true;
     Next_ = ProbeAt(0).Size > 0 ? 0 : FindHeader(0);
+    if (Next_ >= 0) NextProbe_ = ProbeAt(Next_);
   }
   if (Next_ < 0 || Next_ >= File_.Size()) return false;
   const int64_t size = File_.Size();
-  const TFrameProbe first = ProbeAt(Next_);
+  const TFrameProbe first = NextProbe_;
   Unit.Start = Next_;
   Unit.Samples = first.Samples;
   int64_t frameEnd = Next_ + first.Size;
@@ -162,6 +163,7 @@ bool TFrameWalker::Next(TFrameUnit& Unit) {
     if (probe.StartsUnit) {
       Unit.End = at;
       Next_ = at;
+      NextProbe_ = probe;
       return true;
     }
     frameEnd = at + probe.Size;

@@ -102,6 +102,7 @@ class TFrameWalker {
   size_t HeaderBytes_;
   uint8_t SyncFirstByte_;
   int64_t Next_ = -1;  // header offset of the next unit; -1 before the first search
+  TFrameProbe NextProbe_;  // its header, kept from the step that found it
   bool Started_ = false;
 };
 
