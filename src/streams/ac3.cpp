@@ -36,11 +36,6 @@ constexpr std::array<const char*, 8> kEac3ChannelModeTexts = {
     "2/1 - L, R, S",  "3/1 - L, C, R, S", "2/2 - L, R, SL, SR", "3/2 - L, C, R, SL, SR"};
 constexpr std::array<int32_t, 4> kBlocksByCode = {1, 2, 3, 6};
 
-template <class T, size_t N>
-T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
-  return Index >= 0 && static_cast<size_t>(Index) < N ? Table[static_cast<size_t>(Index)] : Beyond;
-}
-
 TFrameProbe ProbeAc3(const uint8_t* Bytes, size_t Count) {
   TAc3FrameHeader h;
   if (!h.Decode({Bytes, Count})) return {};

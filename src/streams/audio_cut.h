@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -162,5 +163,12 @@ int64_t TimeCodeToAudioSamples(core::TTimeCode TimeCode, int64_t SampleRate, dou
 
 // The case-blind extension test the audio routines use (".WAV" is ".wav").
 bool HasExtension(const std::string& FileName, const char* Ext);
+
+// Table[Index], or Beyond for a code the table has no entry for: header codes
+// come from the file and may be reserved ones.
+template <class T, size_t N>
+T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
+  return Index >= 0 && static_cast<size_t>(Index) < N ? Table[static_cast<size_t>(Index)] : Beyond;
+}
 
 }  // namespace tess::streams
