@@ -235,7 +235,7 @@ std::string AC3InfoText(core::RunContext& Run, const std::string& FileName) {
         << "Sample Rate: " + std::to_string(Ac3SampleRate(code)) + " Hz"
         << "Channels: " + std::string(Ac3ChannelModeName(info.ChannelMode)) + " (code: " +
                std::to_string(info.ChannelMode) + ")"
-        << "LFE on: " + YesNo(Ac3ReadLfeOn(FileName) != 0)
+        << "LFE on: " + YesNo(info.LfeOn != 0)
         << "BsMode: " + std::string(Ac3ServiceName(Ac3ReadBsMode(FileName)))
         << "Samples: " + std::to_string(samples) << "Frames: " + std::to_string(samples / kAc3SamplesPerFrame)
         << "Frame Length: " + std::to_string(Ac3ReadFrameSize(FileName));
