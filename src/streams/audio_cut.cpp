@@ -275,10 +275,10 @@ bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std
   }
   // Only a regular file (or a link) of that name is ever replaced.
   struct stat dst {};
-  const bool destSpecial = ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
+  const bool destNotFile = ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
   const std::string temp = Dest + ".part";
   ::unlink(temp.c_str());
-  const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int out = destNotFile ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
     Run.LogError("Can not create file " + Dest);
