@@ -36,11 +36,6 @@ constexpr std::array<const char*, 8> kEac3ChannelModeTexts = {
     "2/1 - L, R, S",  "3/1 - L, C, R, S", "2/2 - L, R, SL, SR", "3/2 - L, C, R, SL, SR"};
 constexpr std::array<int32_t, 4> kBlocksByCode = {1, 2, 3, 6};
 
-template <class T, size_t N>
-T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
-  return Index >= 0 && static_cast<size_t>(Index) < N ? Table[static_cast<size_t>(Index)] : Beyond;
-}
-
 TFrameProbe ProbeAc3(const uint8_t* Bytes, size_t Count) {
   TAc3FrameHeader h;
   if (!h.Decode({Bytes, Count})) return {};
@@ -172,14 +167,6 @@ int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool 
 int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate) {
   const int64_t samples = TimeCodeToAudioSamples(TimeCode, Ac3SampleRate(Code), FrameRate);
   return platform::RoundEven(static_cast<double>(samples) / kAc3SamplesPerFrame);
-}
-
-core::TTimeCode Ac3SamplesToTimeCode(int32_t Code, double FrameRate, int64_t Samples) {
-  return Ac3SamplesToTimeCodeMode(Code, 0, FrameRate, Samples);
-}
-
-core::TTimeCode Ac3SamplesToTimeCodeMode(int32_t Code, int32_t Mode, double FrameRate, int64_t Samples) {
-  return core::SamplesToTimeCode(Mode != 0, FrameRate, Ac3SampleRate(Code), Samples);
 }
 
 bool Ac3CutByFrames(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t FirstFrame,

@@ -30,11 +30,10 @@ TAudioReader::~TAudioReader() { Close(); }
 
 bool TAudioReader::Open(const std::string& FileName) {
   Close();
-  const std::string path = platform::ResolveInputPath(FileName);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = platform::OpenRegularFile(platform::ResolveInputPath(FileName), O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0) {
     ::close(fd);
     return false;
   }
@@ -93,13 +92,8 @@ size_t TAudioReader::ReadAt(int64_t Offset, uint8_t* Dest, size_t Count) {
 }
 
 size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count) {
-  const std::string path = platform::ResolveInputPath(FileName);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  struct stat st {};
-  const size_t got = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode) ? platform::PReadFull(fd, Dest, Count, 0) : 0;
-  ::close(fd);
-  return got;
+  const int64_t got = platform::ReadFileHead(platform::ResolveInputPath(FileName), Dest, Count);
+  return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
 TFrameWalker::TFrameWalker(TAudioReader& File, TFrameProbeFunction Probe, size_t HeaderBytes, uint8_t SyncFirstByte)
@@ -138,10 +132,11 @@ bool TFrameWalker::Next(TFrameUnit& Unit) {
   if (!Started_) {
     Started_ = true;
     Next_ = ProbeAt(0).Size > 0 ? 0 : FindHeader(0);
+    if (Next_ >= 0) NextProbe_ = ProbeAt(Next_);
   }
   if (Next_ < 0 || Next_ >= File_.Size()) return false;
   const int64_t size = File_.Size();
-  const TFrameProbe first = ProbeAt(Next_);
+  const TFrameProbe first = NextProbe_;
   Unit.Start = Next_;
   Unit.Samples = first.Samples;
   int64_t frameEnd = Next_ + first.Size;
@@ -168,6 +163,7 @@ bool TFrameWalker::Next(TFrameUnit& Unit) {
     if (probe.StartsUnit) {
       Unit.End = at;
       Next_ = at;
+      NextProbe_ = probe;
       return true;
     }
     frameEnd = at + probe.Size;
@@ -271,20 +267,18 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
 bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t Offset,
                      int64_t Count, std::span<const uint8_t> Prefix, int64_t ProgressBase,
                      const core::TCopyProgress& Progress) {
-  const std::string source = platform::ResolveInputPath(Source);
-  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
+  const int in = platform::OpenRegularFile(platform::ResolveInputPath(Source), O_RDONLY);
+  if (in < 0 || Offset < 0) {
     if (in >= 0) ::close(in);
     Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
     return false;
   }
   // Only a regular file (or a link) of that name is ever replaced.
   struct stat dst {};
-  const bool destSpecial = ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
+  const bool destNotFile = ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
   const std::string temp = Dest + ".part";
   ::unlink(temp.c_str());
-  const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int out = destNotFile ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     ::close(in);
     Run.LogError("Can not create file " + Dest);

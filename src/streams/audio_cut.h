@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -30,7 +31,7 @@ class TAudioReader {
   TAudioReader& operator=(const TAudioReader&) = delete;
 
   // Opens FileName for reading (its name is looked up without case); false
-  // when it is missing, a folder or cannot be opened.
+  // when it is missing, no regular file or cannot be opened.
   bool Open(const std::string& FileName);
   void Close();
   bool IsOpen() const { return Fd_ >= 0; }
@@ -76,8 +77,9 @@ struct TFrameUnit {
   bool Complete = true;  // its frames end within the file
 };
 
-// Reads up to Count bytes from the start of FileName into Dest (the rest of
-// Dest is left as it is); the number read, 0 when the file cannot be opened.
+// Reads up to Count bytes from the start of FileName (looked up without case)
+// into Dest (the rest of Dest is left as it is); the number read, 0 when it is
+// no regular file or cannot be opened.
 size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count);
 
 // Walks the units of a raw frame stream from its first header. Frames follow
@@ -101,6 +103,7 @@ class TFrameWalker {
   size_t HeaderBytes_;
   uint8_t SyncFirstByte_;
   int64_t Next_ = -1;  // header offset of the next unit; -1 before the first search
+  TFrameProbe NextProbe_;  // its header, kept from the step that found it
   bool Started_ = false;
 };
 
@@ -160,5 +163,12 @@ int64_t TimeCodeToAudioSamples(core::TTimeCode TimeCode, int64_t SampleRate, dou
 
 // The case-blind extension test the audio routines use (".WAV" is ".wav").
 bool HasExtension(const std::string& FileName, const char* Ext);
+
+// Table[Index], or Beyond for a code the table has no entry for: header codes
+// come from the file and may be reserved ones.
+template <class T, size_t N>
+T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
+  return Index >= 0 && static_cast<size_t>(Index) < N ? Table[static_cast<size_t>(Index)] : Beyond;
+}
 
 }  // namespace tess::streams

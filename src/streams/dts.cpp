@@ -46,11 +46,6 @@ constexpr std::array<const char*, 15> kArrangementNames = {"1-ch A",
                                                            "8-ch L, CL, CR, R, SL1, SL2, SR1, SR2",
                                                            "8-ch L, CL, C, CR, R, SL, S, SR"};
 
-template <class T, size_t N>
-T TableAt(const std::array<T, N>& Table, int32_t Index, T Beyond) {
-  return Index >= 0 && static_cast<size_t>(Index) < N ? Table[static_cast<size_t>(Index)] : Beyond;
-}
-
 // The size of an extension substream (the DTS-HD data after a core frame),
 // from its header; 0 when Bytes hold none.
 int64_t SubstreamSize(const uint8_t* Bytes, size_t Count) {

@@ -91,10 +91,10 @@ void AddPlayTimes(TInfoLines& Lines, int64_t SampleRate, int64_t Samples) {
         << "Play Time (NTSC) Drop Frame: " + length(true, kNtscRate);
 }
 
-// ---- video aspect names ----
+// ---- video display-ratio names ----
 
-// MPEG-2 aspect_ratio_information: the picture's shape.
-std::string Mpeg2AspectName(uint32_t Code) {
+// The MPEG-2 ratio code: the picture's shape.
+std::string Mpeg2RatioName(uint32_t Code) {
   switch (Code) {
     case 0: return "Forbidden";
     case 1: return "1 : 1";
@@ -105,11 +105,11 @@ std::string Mpeg2AspectName(uint32_t Code) {
   }
 }
 
-// MPEG-1 pel aspect ratios (height over width of a pixel). Where a code is
+// MPEG-1 pel ratios (height over width of a pixel). Where a code is
 // the ITU-R 601 one of a line standard, the picture shape it gives there is
 // named instead of the number.
-std::string Mpeg1AspectName(uint32_t Code, bool Lines625) {
-  static constexpr std::array<const char*, 16> kPelAspects = {
+std::string Mpeg1RatioName(uint32_t Code, bool Lines625) {
+  static constexpr std::array<const char*, 16> kPelRatios = {
       "Forbidden", "1.0000", "0.6735", "0.7031", "0.7615", "0.8055", "0.8437", "0.8935",
       "0.9157",    "0.9815", "1.0255", "1.0695", "1.0950", "1.1575", "1.2015", "Reserved"};
   constexpr uint32_t kSquare = 1;
@@ -118,7 +118,7 @@ std::string Mpeg1AspectName(uint32_t Code, bool Lines625) {
   if (Code == kSquare) return "1 : 1";
   if (Code == wide) return "16 : 9";
   if (Code == normal) return "4 : 3";
-  return kPelAspects[Code & 15];
+  return kPelRatios[Code & 15];
 }
 
 }  // namespace
@@ -235,7 +235,7 @@ std::string AC3InfoText(core::RunContext& Run, const std::string& FileName) {
         << "Sample Rate: " + std::to_string(Ac3SampleRate(code)) + " Hz"
         << "Channels: " + std::string(Ac3ChannelModeName(info.ChannelMode)) + " (code: " +
                std::to_string(info.ChannelMode) + ")"
-        << "LFE on: " + YesNo(Ac3ReadLfeOn(FileName) != 0)
+        << "LFE on: " + YesNo(info.LfeOn != 0)
         << "BsMode: " + std::string(Ac3ServiceName(Ac3ReadBsMode(FileName)))
         << "Samples: " + std::to_string(samples) << "Frames: " + std::to_string(samples / kAc3SamplesPerFrame)
         << "Frame Length: " + std::to_string(Ac3ReadFrameSize(FileName));
@@ -333,10 +333,10 @@ std::string VideoInfoText(core::RunContext& Run, const std::string& FileName, pl
   const double integerRate = static_cast<int32_t>(u32(at::kIntegerRate));
   const uint32_t rateCode = u32(at::kFrameRateCode);
   const uint32_t version = u32(at::kMpegVersion);
-  const uint32_t aspectCode = u32(at::kAspectCode);
+  const uint32_t ratioCode = u32(at::kAspectCode);
   const bool pal = platform::RoundEven(FrameRateValue(rateCode)) == 25;
-  std::string aspect = version == 2 ? Mpeg2AspectName(aspectCode) : Mpeg1AspectName(aspectCode, pal);
-  if (r[at::kHalfD1]) aspect += " (Pan-scan)";
+  std::string ratio = version == 2 ? Mpeg2RatioName(ratioCode) : Mpeg1RatioName(ratioCode, pal);
+  if (r[at::kHalfD1]) ratio += " (Pan-scan)";
   uint32_t width = u32(at::kDisplayWidth), height = u32(at::kDisplayHeight);
   const bool displaySize = width != 0 && height != 0;
   if (!displaySize) {
@@ -349,7 +349,7 @@ std::string VideoInfoText(core::RunContext& Run, const std::string& FileName, pl
   lines << "Video Type: " + type << std::string("Resolution: ") + (pal ? "PAL" : "NTSC")
         << "Encode Type: MPEG " + std::to_string(version)
         << "Size: " + std::to_string(u32(at::kHorizontalSize)) + " x " + std::to_string(u32(at::kVerticalSize))
-        << "Display Size: " + std::to_string(width) + " x " + std::to_string(height) << "Aspect Ratio: " + aspect
+        << "Display Size: " + std::to_string(width) + " x " + std::to_string(height) << "Aspect Ratio: " + ratio
         << "Bit rate: " + std::to_string(u32(at::kFirstBitRate))
         << std::string("Bitrate Type: ") + (r[at::kVariableBitRate] ? "Variable" : "Constant")
         << "Line21 Switch1: " + YesNo(r[at::kLine21Switch1] != 0)

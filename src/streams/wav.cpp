@@ -49,7 +49,7 @@ struct TFd {
 
 int64_t SizeOf(int Fd) {
   struct stat st {};
-  return ::fstat(Fd, &st) == 0 && !S_ISDIR(st.st_mode) ? st.st_size : -1;
+  return ::fstat(Fd, &st) == 0 ? st.st_size : -1;
 }
 
 void LogTooLarge(core::RunContext& Run, const std::string& FileName) {
@@ -117,7 +117,7 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
     Run.LogError("Can not convert file " + shown + " to WAV: it would replace itself.");
     return false;
   }
-  TFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  TFd in(platform::OpenRegularFile(source, O_RDONLY));
   const int64_t size = in.Fd >= 0 ? SizeOf(in.Fd) : -1;
   if (size < 0) {
     Run.LogError(std::string(core::msg::CanNotOpenFile) + FileName);
@@ -232,7 +232,7 @@ bool WavFixHeader(core::RunContext& Run, const std::string& FileName) {
   WavHeader h;
   if (!WavFindDataChunk(FileName, h)) return false;
   const std::string path = platform::ResolveInputPath(FileName);
-  TFd file(::open(path.c_str(), O_RDWR | O_CLOEXEC));
+  TFd file(platform::OpenRegularFile(path, O_RDWR));
   const int64_t size = file.Fd >= 0 ? SizeOf(file.Fd) : -1;
   if (size < h.DataOffset) return false;
   if (size - 8 > kLargestRiffSize) {
@@ -307,8 +307,8 @@ bool AppendFileData(core::RunContext& Run, const std::string& Source, const std:
                     const std::function<void()>& OnBlock) {
   const std::string source = platform::ResolveInputPath(Source);
   const std::string dest = platform::ResolveInputPath(Dest);
-  TFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  TFd out(::open(dest.c_str(), O_WRONLY | O_CLOEXEC));
+  TFd in(platform::OpenRegularFile(source, O_RDONLY));
+  TFd out(platform::OpenRegularFile(dest, O_WRONLY));
   const int64_t sourceSize = in.Fd >= 0 ? SizeOf(in.Fd) : -1;
   const int64_t destSize = out.Fd >= 0 ? SizeOf(out.Fd) : -1;
   if (sourceSize < 0 || destSize < 0) {
