@@ -169,6 +169,14 @@ int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double Frame
   return platform::RoundEven(static_cast<double>(samples) / kAc3SamplesPerFrame);
 }
 
+core::TTimeCode Ac3SamplesToTimeCode(int32_t Code, double FrameRate, int64_t Samples) {
+  return Ac3SamplesToTimeCodeMode(Code, 0, FrameRate, Samples);
+}
+
+core::TTimeCode Ac3SamplesToTimeCodeMode(int32_t Code, int32_t Mode, double FrameRate, int64_t Samples) {
+  return core::SamplesToTimeCode(Mode != 0, FrameRate, Ac3SampleRate(Code), Samples);
+}
+
 bool Ac3CutByFrames(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t FirstFrame,
                     int64_t ProgressBase, const core::TCopyProgress& Progress, int64_t FrameCount) {
   return CutFramesToFile(Run, Source, Dest, &ProbeAc3, TAc3FrameHeader::kBytes, kSync0, FirstFrame, FrameCount, ProgressBase,

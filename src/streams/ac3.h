@@ -70,6 +70,8 @@ int32_t Ac3ReadFrameSize(const std::string& FileName);
 int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool Quick);
 // Whole frames that a time-code duration covers (sample rate by fscod Code).
 int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate);
+core::TTimeCode Ac3SamplesToTimeCode(int32_t Code, double FrameRate, int64_t Samples);
+core::TTimeCode Ac3SamplesToTimeCodeMode(int32_t Code, int32_t Mode, double FrameRate, int64_t Samples);
 
 // Copies FrameCount frames from frame FirstFrame into a new file Dest (-1, or
 // more than there are, copies to the end). Cuts fall where the frames begin.

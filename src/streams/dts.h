@@ -78,6 +78,9 @@ void DtsReadHeader(const std::string& FileName, bool Force, DtsHeader& Header);
 int64_t DtsCountFrames(core::RunContext& Run, const std::string& FileName);
 bool DtsReadLfeOn(const std::string& FileName);
 int32_t DtsReadSampleRate(const std::string& FileName);
+// The names under which other parts of the program know the two readers.
+inline bool DtsReadCoreFlag(const std::string& FileName) { return DtsReadLfeOn(FileName); }
+inline int32_t DtsChannelArrangement(const std::string& FileName) { return DtsReadSampleRate(FileName); }
 void DtsReadInfo(const std::string& FileName, DtsInfo& Info);
 // Whole 512-sample frames that a time-code duration covers.
 int64_t DtsTimeCodeToFrames(core::TTimeCode TimeCode, int32_t SampleRate, double FrameRate);

@@ -1,5 +1,9 @@
 #include "streams/mpa.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -9,6 +13,8 @@
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "core/run_context.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "streams/audio_cut.h"
 
 namespace tess::streams {
@@ -76,6 +82,11 @@ bool TMPAFrame::ParseHeader(const uint8_t* Header) {
   return Valid != 0;
 }
 
+bool TMPAFrame::IsValidHeader(const uint8_t* Header) const {
+  TMPAFrame probe;
+  return probe.ParseHeader(Header);
+}
+
 int32_t TMPAFrame::SamplesPerFrame() const {
   switch (Layer) {
     case kLayer1: return 384;
@@ -106,18 +117,62 @@ bool TMPAFrame::IsSameStream(const TMPAFrame& Other) const {
          channelClass(Other.ChannelMode) == channelClass(ChannelMode);
 }
 
-size_t TStdIOCallback::ReadBytes(void* Buffer, size_t Count) {
-  const size_t got = File_.ReadAt(Position_, static_cast<uint8_t*>(Buffer), Count);
-  Position_ += static_cast<int64_t>(got);
-  return got;
+TStdIOCallback::TStdIOCallback(const std::string& FileName, int Mode) {
+  int flags = 0;
+  switch (Mode) {
+    case kRead: flags = O_RDONLY; break;
+    case kWrite: flags = O_WRONLY; break;
+    case kReadWrite: flags = O_RDWR; break;
+    default: return;
+  }
+  const std::string path = platform::ResolveInputPath(FileName);
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return;
+  }
+  Fd_ = fd;
+  Size_ = st.st_size;
+  Buffer_ = std::make_unique<uint8_t[]>(kBufferSize);
 }
 
-bool TStdIOCallback::ReadByte(uint8_t& Byte) {
-  const auto held = File_.Window(Position_);
-  if (held.empty()) return false;
-  Byte = held[0];
-  ++Position_;
-  return true;
+TStdIOCallback::~TStdIOCallback() { Close(); }
+
+void TStdIOCallback::Close() {
+  if (Fd_ >= 0) ::close(Fd_);
+  Fd_ = -1;
+  BufferFill_ = 0;
+}
+
+size_t TStdIOCallback::ReadBytes(void* Buffer, size_t Count) {
+  auto* out = static_cast<uint8_t*>(Buffer);
+  size_t done = 0;
+  while (done < Count && Fd_ >= 0 && Position_ < Size_) {
+    const bool inside = Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_);
+    if (!inside) {
+      BufferStart_ = Position_;
+      BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), kBufferSize, Position_);
+      if (BufferFill_ == 0) break;
+    }
+    const size_t from = static_cast<size_t>(Position_ - BufferStart_);
+    const size_t n = std::min(Count - done, BufferFill_ - from);
+    std::memcpy(out + done, Buffer_.get() + from, n);
+    done += n;
+    Position_ += static_cast<int64_t>(n);
+  }
+  return done;
+}
+
+size_t TStdIOCallback::WriteBytes(const void* Buffer, size_t Count) {
+  if (Fd_ < 0) return 0;
+  size_t written = 0;
+  platform::PWriteFull(Fd_, Buffer, Count, Position_, &written);
+  BufferFill_ = 0;  // what was read ahead may have changed
+  Position_ += static_cast<int64_t>(written);
+  Size_ = std::max(Size_, Position_);
+  return written;
 }
 
 int64_t TStdIOCallback::Tell() const {
@@ -131,7 +186,7 @@ void TStdIOCallback::SeekTo(int Origin, int64_t Offset) {
   Position_ = base + Offset;
 }
 
-TMPAFile::TMPAFile(const std::string& FileName) : TStdIOCallback(FileName) {}
+TMPAFile::TMPAFile(const std::string& FileName, int Mode) : TStdIOCallback(FileName, Mode) {}
 
 bool TMPAFile::SkipID3Tag() {
   SeekTo(0, 0);
@@ -211,17 +266,23 @@ bool TMPAFile::AccumulateFrame() {
     FirstFrame = Frame;
     IsFirst = 0;
     FrameCount = 1;
+    BitRateSum = Frame.BitRate;
     return true;
   }
   if (!FirstFrame.IsSameStream(Frame)) return false;
   ++FrameCount;
+  BitRateSum += Frame.BitRate;
   return true;
+}
+
+void TMPAFile::ComputeAverageBitRate() {
+  AverageBitRate = FrameCount > 0 ? static_cast<int32_t>(BitRateSum * 1000 / FrameCount) : 0;
 }
 
 void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info) {
   Info = {};
   try {
-    TMPAFile file(FileName);
+    TMPAFile file(FileName, TStdIOCallback::kRead);
     if (!file.IsOpen() || !file.SkipID3Tag()) return;
     file.ReadInfoFrame();
     int64_t frames = 0, samples = 0;
@@ -232,6 +293,7 @@ void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info
       if (file.AccumulateFrame()) samples += file.Frame.SamplesPerFrame();
       file.SkipFrameBody();
     } while (Full);
+    file.ComputeAverageBitRate();
     if (file.FrameCount == 0) return;  // no audio frame: nothing to describe
     // The first audio frame speaks for the stream: a Xing or Info frame before it
     // is often coded at another bit rate, big enough to hold its tag.
@@ -266,7 +328,7 @@ TMpaCutResult MpaCutBySamples(core::RunContext& Run, const std::string& Source, 
   bool counted = false;
   int64_t size = 0;
   try {
-    TMPAFile file(Source);
+    TMPAFile file(Source, TStdIOCallback::kRead);
     if (!file.IsOpen()) {
       Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
       return result;
@@ -308,6 +370,7 @@ TMpaCutResult MpaCutBySamples(core::RunContext& Run, const std::string& Source, 
         if (Run.Aborted()) return result;
       }
     }
+    file.ComputeAverageBitRate();
     if (!counted) {
       // No frame to cut at: the bytes are kept whole rather than dropped.
       Run.LogError("No MPEG audio frame found in " + Source);

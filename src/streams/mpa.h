@@ -1,12 +1,12 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/files.h"
 #include "core/timecode.h"
-#include "streams/audio_cut.h"
 
 namespace tess::core {
 struct RunContext;
@@ -27,6 +27,8 @@ class TMPAFrame {
 
   // Decodes a 4-byte header given in file order; returns Valid.
   bool ParseHeader(const uint8_t* Header);
+  // Whether Header would decode as valid; this frame is not changed.
+  bool IsValidHeader(const uint8_t* Header) const;
   int32_t SamplesPerFrame() const;
   // Frame length in bytes minus the 4 header bytes; 0 when not Valid.
   int32_t PayloadLength() const;
@@ -59,36 +61,54 @@ class TMPAInfoFrame : public TMPAFrame {
   uint8_t InfoKind = 0;
   std::vector<uint8_t> FrameData;
 };
+class TMPALameFrame : public TMPAInfoFrame {};
 
-// A file read through the audio reader's buffer, with a position that seeks
-// and reads move.
+// A file read through a buffer, with a position that seeks and reads move.
 class TStdIOCallback {
  public:
-  // Opens FileName for reading.
-  explicit TStdIOCallback(const std::string& FileName) { File_.Open(FileName); }
+  enum TMode { kRead = 0, kWrite = 1, kReadWrite = 2 };
+  static constexpr size_t kBufferSize = 65536;
 
-  bool IsOpen() const { return File_.IsOpen(); }
-  int64_t Size() const { return File_.Size(); }
+  // Opens FileName in Mode; another Mode opens nothing.
+  TStdIOCallback(const std::string& FileName, int Mode);
+  ~TStdIOCallback();
+  TStdIOCallback(const TStdIOCallback&) = delete;
+  TStdIOCallback& operator=(const TStdIOCallback&) = delete;
+
+  bool IsOpen() const { return Fd_ >= 0; }
+  int64_t Size() const { return Size_; }
+  void Close();
   // Up to Count bytes; the number read.
   size_t ReadBytes(void* Buffer, size_t Count);
+  size_t WriteBytes(const void* Buffer, size_t Count);
   // Raises std::runtime_error "Can not tell the current file pointer position."
   // when the position is not known.
   int64_t Tell() const;
   // Origin 0: from the start, 1: from the current position. Raises
   // std::runtime_error "Failed to seek file." for a position before the start.
   void SeekTo(int Origin, int64_t Offset);
-  // One byte straight from the buffer; false at the end of the file.
-  bool ReadByte(uint8_t& Byte);
+  // One byte, the fast way; false at the end of the file.
+  bool ReadByte(uint8_t& Byte) {
+    if (Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_)) {
+      Byte = Buffer_[static_cast<size_t>(Position_++ - BufferStart_)];
+      return true;
+    }
+    return ReadBytes(&Byte, 1) == 1;
+  }
 
  private:
-  TAudioReader File_;
+  int Fd_ = -1;
+  int64_t Size_ = 0;
   int64_t Position_ = 0;
+  std::unique_ptr<uint8_t[]> Buffer_;
+  int64_t BufferStart_ = 0;
+  size_t BufferFill_ = 0;
 };
 
 // Walks an MPEG audio file frame by frame and counts the frames of its stream.
 class TMPAFile : public TStdIOCallback {
  public:
-  explicit TMPAFile(const std::string& FileName);
+  TMPAFile(const std::string& FileName, int Mode);
 
   // Positions the file after a leading ID3v2 tag, or at 0; false for a file of
   // fewer than 3 bytes.
@@ -104,13 +124,16 @@ class TMPAFile : public TStdIOCallback {
   bool ReadInfoFrame();
   // Counts Frame when it is valid and of the first counted frame's stream.
   bool AccumulateFrame();
+  void ComputeAverageBitRate();
 
   TMPAFrame Frame;
   TMPAFrame FirstFrame;
-  TMPAInfoFrame InfoFrame;
+  TMPALameFrame InfoFrame;
   uint8_t HeaderWindow[4] = {};
   uint8_t IsFirst = 1;
+  int32_t AverageBitRate = 0;  // bits per second
   int64_t FrameCount = 0;
+  int64_t BitRateSum = 0;  // kbit/s
 
  private:
   void ClearWindow() { HeaderWindow[0] = HeaderWindow[1] = HeaderWindow[2] = HeaderWindow[3] = 0; }
