@@ -115,8 +115,13 @@ int32_t TIFONameTree::NameUseCount(const std::string& Name) const {
   return found == nameUses_.end() ? 0 : found->second;
 }
 
+// Only the count of uses is kept: the number a use was given is always the
+// count before it, so it need not be stored.
+void TIFONameTree::AddNameUse(const std::string& Name, int32_t /*Number*/) { ++nameUses_[Name]; }
+
 TScriptName TIFONameTree::Unique(std::string Name) {
-  const int32_t number = nameUses_[Name]++;
+  const int32_t number = NameUseCount(Name);
+  AddNameUse(Name, number);
   return {std::move(Name), number};
 }
 

@@ -91,6 +91,8 @@ class TIFONameTree {
   void BuildNames(DiscState& Disc, const TIFOFile& Record);
 
   int32_t NameUseCount(const std::string& Name) const;
+  // Registers one more use of Name; the number is the one the name was given.
+  void AddNameUse(const std::string& Name, int32_t Number);
 
   // The first scene with these values; an empty one (empty name, number 0) when none.
   TSceneInfo FindSceneInfo(uint32_t VobId, uint32_t CellId, uint8_t Domain) const;
