@@ -125,12 +125,8 @@ bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes) {
   return platform::ReadFileHead(File, Bytes.data(), Bytes.size()) == size;
 }
 
-std::string TrackNameOfVideoEntry(const disc::TVideoStreamEntry& Entry) {
-  return platform::ExtractFileName(OutputStem(Entry.Path)) + "-t";
-}
-
 disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry) {
-  const std::string name = TrackNameOfVideoEntry(Entry);
+  const std::string name = TrackNameOfVideoFile(Entry.Path);
   const uint8_t domain = DomainOfVideoEntry(Entry);
   // Title tracks carry their title set's number, the others their information file's index.
   const int32_t ifo = domain == kTitles ? Entry.DomainNumber : Entry.DomainIndex;

@@ -39,13 +39,9 @@ constexpr int64_t kMaxSideFileBytes = 256ll << 20;
 // cannot be read whole or is larger than kMaxSideFileBytes.
 bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes);
 
-// The name of the script track of a video output: the file name of its stem
-// and "-t" (t001_v001x003_e0.m2v gives t001_v001x003-t, t01_m001v003.m2v gives
-// t01_m001v003-t), as the track folders name the tracks they make.
-std::string TrackNameOfVideoEntry(const disc::TVideoStreamEntry& Entry);
-
-// The script track of a video output: named as above, playing the entry's
-// file, in the entry's domain and title set. Null when there is none.
+// The script track of a video output: named as the track folders name it
+// (TrackNameOfVideoFile), playing the entry's file, in the entry's domain and
+// title set. Null when there is none.
 disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry);
 
 // The playback time of a cell of a title set's titles by its program chains;
