@@ -225,7 +225,7 @@ void StepPostProcessing(TForm1& Form) {
   Form.MainWindow->UpdateProgress(core::kPhasePostProcessing);
 }
 
-const char* AspectText(int32_t Class) {
+const char* RatioText(int32_t Class) {
   switch (Class) {
     case streams::kAspect4x3: return "4 : 3";
     case streams::kAspectPanScan: return "4 : 3 (Pan-scan)";
@@ -234,9 +234,9 @@ const char* AspectText(int32_t Class) {
   }
 }
 
-int32_t AspectClass(const std::string& Text) {
+int32_t RatioClass(const std::string& Text) {
   for (int32_t c : {streams::kAspect4x3, streams::kAspectPanScan, streams::kAspect16x9})
-    if (Text == AspectText(c)) return c;
+    if (Text == RatioText(c)) return c;
   return -1;
 }
 
@@ -250,11 +250,12 @@ bool AskYes(TForm1& Form, const std::string& Question) {
          Form.Prompt->Ask(Question, core::msg::Warning, platform::PromptButtons::YesNo) == platform::PromptAnswer::Yes;
 }
 
-// Aspect corrections: where most of a title set's motion video in a domain has
-// the aspect its attributes give, a video of that domain with another aspect
-// is brought in line, when the question is answered yes. Where most of it
-// disagrees with the attributes, the attributes are in doubt and nothing changes.
-void CorrectVideoAspects(TForm1& Form) {
+// Display-ratio corrections: where most of a title set's motion video in a
+// domain has the display ratio its attributes give, a video of that domain with
+// another ratio is brought in line, when the question is answered yes. Where
+// most of it disagrees with the attributes, the attributes are in doubt and
+// nothing changes.
+void CorrectDisplayRatios(TForm1& Form) {
   for (int32_t ts = 1; ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
     for (const bool titles : {false, true}) {
       auto inDomain = [&](const disc::TVideoStreamEntry& E) {
@@ -265,11 +266,11 @@ void CorrectVideoAspects(TForm1& Form) {
       const int32_t wanted = streams::VideoAspectMode(Form, titles, ts);
       if (!any || streams::CountMotionVideoAspects(Form, titles, ts) != wanted) continue;
       for (auto& e : Form.VideoStreams) {
-        const int32_t now = AspectClass(e.AspectText);
+        const int32_t now = RatioClass(e.AspectText);
         if (!inDomain(e) || now < 0 || now == wanted || !IsMpegVideoFile(e.Path)) continue;
         const std::string change = std::string(core::msg::ChangingAspectRatioInFile) + e.Path +
                                    std::string(core::msg::From) + e.AspectText + std::string(core::msg::To) +
-                                   AspectText(wanted) + "\"";
+                                   RatioText(wanted) + "\"";
         if (!AskYes(Form, std::string(core::msg::NeededCorrectionForFile) + e.Path + ". " + change + " ?")) continue;
         const auto progress = [&Form] { Form.ProcessMessages(); };
         bool done = false;
@@ -281,7 +282,7 @@ void CorrectVideoAspects(TForm1& Form) {
           done = streams::ScanM2VFileTo540(Form, e.Path, nullptr, progress);
         if (done) {
           Form.Log(core::kLogInfo, change);
-          e.AspectText = AspectText(wanted);
+          e.AspectText = RatioText(wanted);
         } else {
           Form.LogError("The aspect ratio of " + e.Path + " was not changed.");
         }
@@ -329,7 +330,7 @@ bool ExtractDataFormats(TForm1& Form) {
     StepPostProcessing(Form);
   }
   if (Form.Aborted()) return false;
-  CorrectVideoAspects(Form);
+  CorrectDisplayRatios(Form);
   CorrectCaptions(Form);
   bool ok = true;
   if (!Form.LooseEvo) {

@@ -43,6 +43,12 @@ constexpr size_t kMpaHeaderBytes = 4;
 constexpr size_t kDtsSyncBytes = 4;
 
 int64_t Nearest(double Value) { return platform::RoundEven(Value); }
+
+// The cut decisions go to the information window as well as to the run's log.
+void LogPts(TIFOData& Ctx, const std::string& Line) {
+  Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, Line, Ctx.Form.Options.LogColorAudioPTS);
+  Ctx.Form.Log(core::kLogInfo, Line, Ctx.Form.Options.LogColorAudioPTS);
+}
 int64_t MsToTicks(double Ms) { return Nearest(Ms * 90); }
 double TicksToMs(int64_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
 
@@ -316,7 +322,7 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
   const double start = Ctx.VobStartMs;
   ScanPayload(Ctx, P, pts);
   const double durationMs = TicksToMs(frames_.DurationTicks);
-  if (pts + durationMs < start) return RouteWholeBefore(Ctx, Record, P, NewFile);
+  if (pts + durationMs < start) return RouteWholeBefore(Ctx, P, NewFile);
 
   const bool titles = Ctx.IsTitleDomain();
   const int32_t setting = titles ? Ctx.Form.Options.TitlePTSMode : Ctx.Form.Options.MenuPTSMode;
@@ -347,12 +353,10 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
         // The start falls nearer the end of the payload: the cut is made at the
         // first frame of the stream's next payload.
         Ctx.SetPendingCut(P.Sid, P.Sub, true);
-        const std::string line = "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " +
-                                 std::to_string(P.Number + 1) + std::string(core::msg::CurrentPTS) +
-                                 std::to_string(MsToTicks(pts)) + std::string(core::msg::DoNotTakeAsTheNextIs);
-        Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, line, Ctx.Form.Options.LogColorAudioPTS);
-        Ctx.Form.Log(core::kLogInfo, line, Ctx.Form.Options.LogColorAudioPTS);
-        return RouteWholeBefore(Ctx, Record, P, NewFile);
+        LogPts(Ctx, "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) +
+                        std::string(core::msg::CurrentPTS) + std::to_string(MsToTicks(pts)) +
+                        std::string(core::msg::DoNotTakeAsTheNextIs));
+        return RouteWholeBefore(Ctx, P, NewFile);
       }
     }
   } else if (P.Format == kLpcm) {
@@ -392,7 +396,7 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
   return false;
 }
 
-bool TAudioRouter::RouteWholeBefore(TIFOData& Ctx, core::TVobStream*& /*Record*/, const TPayload& P, bool& NewFile) {
+bool TAudioRouter::RouteWholeBefore(TIFOData& Ctx, const TPayload& P, bool& NewFile) {
   if (ContinuesPrevious(Ctx))
     AppendToPrevious(Ctx, P, *P.Length, NewFile);
   else
@@ -510,8 +514,7 @@ void TAudioRouter::LogCut(TIFOData& Ctx, const TPayload& P, double PtsMs, size_t
   for (size_t i = 0; i < Listed && i < frames_.Frames.size(); ++i)
     line += std::to_string(MsToTicks(frames_.Frames[i].TimeMs)) + " | ";
   line += std::string(core::msg::TheMostAppropriate) + std::to_string(MsToTicks(ChosenMs));
-  Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, line, Ctx.Form.Options.LogColorAudioPTS);
-  Ctx.Form.Log(core::kLogInfo, line, Ctx.Form.Options.LogColorAudioPTS);
+  LogPts(Ctx, line);
 }
 
 }  // namespace tess::demux

@@ -95,7 +95,7 @@ class TAudioRouter {
   // deferred.
   bool RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile);
   // The whole payload plays before the VOB start: it goes to the previous VOB's part.
-  bool RouteWholeBefore(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile);
+  bool RouteWholeBefore(TIFOData& Ctx, const TPayload& P, bool& NewFile);
 
   // Fills frames_ (frame starts and duration) for the payload.
   void ScanPayload(const TIFOData& Ctx, const TPayload& P, double PtsMs);

@@ -68,10 +68,6 @@ void RemoveFile(const std::string& Path) {
   fs::remove(Path, ec);
 }
 
-bool EndsWith(std::string_view Text, std::string_view Tail) {
-  return Text.size() >= Tail.size() && Text.compare(Text.size() - Tail.size(), Tail.size(), Tail) == 0;
-}
-
 std::string DropTail(const std::string& Text, size_t Count) {
   return Text.substr(0, Text.size() - std::min(Count, Text.size()));
 }
@@ -79,7 +75,7 @@ std::string DropTail(const std::string& Text, size_t Count) {
 // An audio side file (one the audio registry lists).
 bool IsAudioSuffix(const std::string& Suffix) {
   for (const char* e : {".ac3", ".dts", ".mlp", ".wav", ".mpa"})
-    if (EndsWith(Suffix, e)) return true;
+    if (Suffix.ends_with(e)) return true;
   return false;
 }
 
@@ -105,7 +101,7 @@ core::TTimeCode EntryLength(double Rate, const disc::TVideoStreamEntry& E) {
 
 std::string OutputStem(const std::string& VideoPath) {
   for (const char* suffix : kVideoSuffixes)
-    if (EndsWith(VideoPath, suffix)) return DropTail(VideoPath, kVideoSuffixLength);
+    if (VideoPath.ends_with(suffix)) return DropTail(VideoPath, kVideoSuffixLength);
   return DropTail(VideoPath, platform::ExtractFileExt(VideoPath).size());
 }
 
@@ -121,12 +117,16 @@ const std::vector<std::string>& StreamSideSuffixes() {
   return suffixes;
 }
 
-std::string TrackNameOfVideoEntry(const disc::TVideoStreamEntry& Entry) {
-  return platform::ExtractFileName(OutputStem(Entry.Path)) + "-t";
+bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes) {
+  Bytes.clear();
+  const int64_t size = core::GetFileSizeByName(File);
+  if (size > kMaxSideFileBytes) return false;
+  Bytes.resize(static_cast<size_t>(size));
+  return platform::ReadFileHead(File, Bytes.data(), Bytes.size()) == size;
 }
 
 disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry) {
-  const std::string name = TrackNameOfVideoEntry(Entry);
+  const std::string name = TrackNameOfVideoFile(Entry.Path);
   const uint8_t domain = DomainOfVideoEntry(Entry);
   // Title tracks carry their title set's number, the others their information file's index.
   const int32_t ifo = domain == kTitles ? Entry.DomainNumber : Entry.DomainIndex;
@@ -301,7 +301,7 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
     entry->StillMark = streams::IsM2VStill(form_, entry->Path) ? 1 : 0;
     if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
         disc::CellRangeFree(Scout.Cells, static_cast<int32_t>(c.CellId), c.VobId) &&
-        EndsWith(platform::ToLowerAscii(entry->Path), ".m2v")) {
+        platform::ToLowerAscii(entry->Path).ends_with(".m2v")) {
       form_.Log(core::kLogInfo, streams::AppendM2VSequenceEnd(entry->Path)
                                     ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + entry->Path
                                     : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + entry->Path);
@@ -392,6 +392,8 @@ class TTrackBuilder {
   void MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase);
   void TakeSegments(const TTrackCell& C);
   bool Finish(TBuiltTrack& Out);
+  // Puts a file of the track in place whole; it goes again when the track is undone.
+  bool WriteTrackFile(const std::string& File, const void* Data, size_t Size);
   bool WriteIndexFile();
   bool WriteHighlights();
   bool WriteLogFile();
@@ -432,14 +434,12 @@ bool TTrackBuilder::JoinFile(const std::string& Source, const std::string& Targe
 bool TTrackBuilder::ReadHighlights(const std::string& File) {
   if (!IsFile(File)) return true;
   std::vector<uint8_t> bytes;
-  const int64_t size = core::GetFileSizeByName(File);
-  bytes.resize(static_cast<size_t>(size));
-  const bool read = platform::ReadFileHead(File, bytes.data(), bytes.size()) == size;
+  const bool read = ReadSideFile(File, bytes);
   // The count, then each record with its buttons: a file that says more than it
   // holds is not joined.
   size_t at = 4;
-  const uint32_t count = read && size >= 4 ? core::ReadLE32(bytes.data()) : 0;
-  bool whole = read && size >= 4;
+  const uint32_t count = read && bytes.size() >= 4 ? core::ReadLE32(bytes.data()) : 0;
+  bool whole = read && bytes.size() >= 4;
   for (uint32_t i = 0; whole && i < count; ++i) {
     if (at + disc::kHighlightItemSize > bytes.size()) {
       whole = false;
@@ -461,9 +461,8 @@ bool TTrackBuilder::ReadHighlights(const std::string& File) {
 // files start in the track's.
 void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& Places) {
   if (!IsFile(File)) return;
-  const int64_t size = core::GetFileSizeByName(File);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  if (platform::ReadFileHead(File, bytes.data(), bytes.size()) != size) {
+  std::vector<uint8_t> bytes;
+  if (!ReadSideFile(File, bytes)) {
     form_.LogError("Read error in file " + File + "; its subpictures are left out of " + name_);
     return;
   }
@@ -497,21 +496,20 @@ bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
   for (const std::string& suffix : StreamSideSuffixes()) {
     if (suffix == ".dat" || suffix == ".hlt2" || !IsFile(source + suffix)) continue;
     const std::string target = stem_ + suffix;
-    const bool sup = EndsWith(suffix, ".sup");
+    const bool sup = suffix.ends_with(".sup");
     const int64_t before = IsFile(target) ? core::GetFileSizeByName(target) : 0;
     if (!JoinFile(source + suffix, target)) return false;
     if (sup) supPlaces[SuffixStreamId(suffix)] = {before, core::GetFileSizeByName(source + suffix)};
     if (!IsAudioSuffix(suffix)) continue;
     // The joined file's entry: a copy of the first cell's entry that had one.
-    const std::string path = target;
     const bool known = std::any_of(out_.Audio.begin(), out_.Audio.end(),
-                                   [&](const disc::TAudioStreamEntry& A) { return A.Path == path; });
+                                   [&](const disc::TAudioStreamEntry& A) { return A.Path == target; });
     if (known) continue;
     for (const auto& a : form_.AudioStreams) {
       if (a.Path != source + suffix) continue;
       disc::TAudioStreamEntry copy = a;
-      copy.Path = path;
-      copy.Name = platform::ExtractFileName(DropTail(path, kExtensionLength));
+      copy.Path = target;
+      copy.Name = platform::ExtractFileName(DropTail(target, kExtensionLength));
       out_.Audio.push_back(std::move(copy));
       break;
     }
@@ -651,6 +649,15 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
   if (length) running_ = core::AddTimecodes(rate, running_, *length);
 }
 
+bool TTrackBuilder::WriteTrackFile(const std::string& File, const void* Data, size_t Size) {
+  if (!platform::ReplaceFileWith(File, Data, Size)) {
+    form_.LogError(std::string(core::msg::CanNotOpenFile) + File);
+    return false;
+  }
+  created_.push_back(File);
+  return true;
+}
+
 bool TTrackBuilder::WriteIndexFile() {
   if (records_.empty()) return true;
   const std::string dat = stem_ + ".dat";
@@ -669,12 +676,7 @@ bool TTrackBuilder::WriteIndexFile() {
     r.FolderText = r.ContextText = subpic::AddDataString(form_, images);
     subpic::EncodeSupIndexRecord(r, bytes.data() + i * subpic::kSupIndexRecordSize);
   }
-  if (!platform::ReplaceFileWith(dat, bytes.data(), bytes.size())) {
-    form_.LogError(std::string(core::msg::CanNotOpenFile) + dat);
-    return false;
-  }
-  created_.push_back(dat);
-  return true;
+  return WriteTrackFile(dat, bytes.data(), bytes.size());
 }
 
 bool TTrackBuilder::WriteHighlights() {
@@ -683,12 +685,7 @@ bool TTrackBuilder::WriteHighlights() {
   std::vector<uint8_t> bytes(4);
   core::WriteLE32(bytes.data(), highlightCount_);
   bytes.insert(bytes.end(), highlights_.begin(), highlights_.end());
-  if (!platform::ReplaceFileWith(file, bytes.data(), bytes.size())) {
-    form_.LogError(std::string(core::msg::CanNotOpenFile) + file);
-    return false;
-  }
-  created_.push_back(file);
-  return true;
+  return WriteTrackFile(file, bytes.data(), bytes.size());
 }
 
 // The joined cells, by their place in the title set's cell list.
@@ -698,12 +695,7 @@ bool TTrackBuilder::WriteLogFile() {
   for (const auto& [position, path] : log_)
     text += core::IntToStrZeroPad(static_cast<int64_t>(position), 2) + "=" + path + "\r\n";
   const std::string file = stem_ + ".log";
-  if (!platform::ReplaceFileWith(file, text.data(), text.size())) {
-    form_.LogError(std::string(core::msg::CanNotOpenFile) + file);
-    return false;
-  }
-  created_.push_back(file);
-  return true;
+  return WriteTrackFile(file, text.data(), text.size());
 }
 
 // The segments of the joined cells (kept in the model when the title units are

@@ -13,8 +13,9 @@
 // in Main mode are joined into one set of files per track (runs of motion
 // cells), each still cell becomes a track of its own, and the registries and
 // the script model are brought in line with the new files. Also the lookups
-// that tie a video output to its script track, which the slide shows and the
-// audio export share.
+// that tie a video output to its script track and the reading back of the
+// writers' side files, which the slide shows, the audio export and the
+// subpicture conversion share.
 namespace tess::demux {
 
 using state::TForm1;
@@ -30,13 +31,17 @@ std::string OutputStem(const std::string& VideoPath);
 // ".hlt2".
 const std::vector<std::string>& StreamSideSuffixes();
 
-// The name of the script track of a video output: the file name of its stem
-// and "-t" (t001_v001x003_e0.m2v gives t001_v001x003-t, t01_m001v003.m2v gives
-// t01_m001v003-t), as the track folders name the tracks they make.
-std::string TrackNameOfVideoEntry(const disc::TVideoStreamEntry& Entry);
+// A side file is read back whole, so one that has grown past any run's output
+// (a foreign file under the same name) is refused before it is allocated for.
+constexpr int64_t kMaxSideFileBytes = 256ll << 20;
 
-// The script track of a video output: named as above, playing the entry's
-// file, in the entry's domain and title set. Null when there is none.
+// The whole of a side file (".hlt2", ".dat", ".times") in Bytes. False when it
+// cannot be read whole or is larger than kMaxSideFileBytes.
+bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes);
+
+// The script track of a video output: named as the track folders name it
+// (TrackNameOfVideoFile), playing the entry's file, in the entry's domain and
+// title set. Null when there is none.
 disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry);
 
 // The playback time of a cell of a title set's titles by its program chains;

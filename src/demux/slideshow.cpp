@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "core/byte_order.h"
-#include "core/files.h"
 #include "core/messages.h"
 #include "demux/reauthoring.h"
 #include "disc/highlights.h"
@@ -36,9 +35,8 @@ struct TStillTime {
 std::vector<TStillTime> ReadTimes(TForm1& Form, const std::string& File) {
   std::vector<TStillTime> out;
   if (platform::ExistingRegularFile(File).empty()) return out;
-  const int64_t size = core::GetFileSizeByName(File);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  if (platform::ReadFileHead(File, bytes.data(), bytes.size()) != size) {
+  std::vector<uint8_t> bytes;
+  if (!ReadSideFile(File, bytes)) {
     Form.LogError("Read error in file " + File);
     return out;
   }

@@ -19,6 +19,7 @@
 #include "core/number_text.h"
 #include "disc/cell_lookups.h"
 #include "disc/palette.h"
+#include "demux/reauthoring.h"
 #include "demux/track_folders.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -41,8 +42,6 @@ constexpr uint8_t kSupModeFilesOnly = 0;
 constexpr uint8_t kSupModeIntoScript = 2;
 // Far beyond any real unit, SD or HD: an index that says more is wrong.
 constexpr int64_t kMaxUnitSize = 16ll << 20;
-// Index files list one 56-byte record per unit; one larger than this is not one.
-constexpr int64_t kMaxIndexFileSize = 256ll << 20;
 
 uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 
@@ -70,17 +69,13 @@ std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
 // are reported and left out.
 bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
   std::error_code ec;
-  const auto found = fs::file_size(DatFile, ec);
-  const int64_t size = ec ? -1 : static_cast<int64_t>(found);
-  if (size < 0 || size > kMaxIndexFileSize) {
+  const auto size = fs::file_size(DatFile, ec);
+  if (ec || size > static_cast<uintmax_t>(kMaxSideFileBytes)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
     return false;
   }
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  const int fd = ::open(DatFile.c_str(), O_RDONLY | O_CLOEXEC);
-  const bool read = fd >= 0 && platform::PReadFull(fd, bytes.data(), bytes.size(), 0) == bytes.size();
-  if (fd >= 0) ::close(fd);
-  if (!read) {
+  std::vector<uint8_t> bytes;
+  if (!ReadSideFile(DatFile, bytes)) {
     Form.LogError("Read error in file " + DatFile);
     return false;
   }

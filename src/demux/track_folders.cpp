@@ -16,6 +16,7 @@
 #include "core/timecode.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
+#include "demux/reauthoring.h"
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
@@ -32,9 +33,8 @@ constexpr int32_t kSubpicStreams = 32;
 constexpr int32_t kAudioSlots = 16;
 constexpr uint32_t kFirstAudioSlotId = 0xC0;
 constexpr const char* kVideoSuffixes[] = {".m2v", "_e0.m2v", "_e2.264", "_55.vc1"};
-constexpr size_t kStreamSuffixLength = 7;  // "_e0" and a 4-character extension
-constexpr size_t kMenuUnitTail = 6;        // "_20_01": stream id and menu unit number
-constexpr size_t kTitleUnitTail = 8;       // "_20_0001": stream id and title unit number
+constexpr size_t kMenuUnitTail = 6;   // "_20_01": stream id and menu unit number
+constexpr size_t kTitleUnitTail = 8;  // "_20_0001": stream id and title unit number
 const std::string kNotSpecified = "Not Specified";
 
 bool Exists(const std::string& Path) {
@@ -229,7 +229,7 @@ void CellTimesFromScout(TIFOData& Ctx, uint32_t VobId, uint32_t Angle) {
 }  // namespace
 
 std::string TrackNameOfVideoFile(const std::string& VideoFile) {
-  return DropTail(platform::ExtractFileName(VideoFile), kStreamSuffixLength) + "-t";
+  return platform::ExtractFileName(OutputStem(VideoFile)) + "-t";
 }
 
 disc::TSubPictureSegment SegmentOfItem(const disc::TSubPictureItem& Item, uint32_t Key) {

@@ -38,8 +38,9 @@ bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPi
 std::string SideFileName(const TForm1& Form, const disc::TVideoTrack& Track, size_t StreamIndex,
                          const std::string& Extension);
 
-// The name of the track of a video output: the file name without its
-// extension and stream suffix ("_e0.m2v"), with "-t".
+// The name of the track of a video output: the file name of its stem
+// (OutputStem) and "-t" (t001_v001x003_e0.m2v gives t001_v001x003-t,
+// t01_m001v003.m2v gives t01_m001v003-t).
 std::string TrackNameOfVideoFile(const std::string& VideoFile);
 
 // The segment that Item makes, with Key as its sort key.
