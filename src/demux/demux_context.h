@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/timecode.h"
@@ -158,13 +159,6 @@ struct TAngleCellItem {
   uint32_t VobId = 0;
   uint32_t AngleNumber = 0;
 };
-// Keyed by stream id and substream id together: the AC-3 substream 0xC0 and the
-// MPEG audio stream 0xC0 are different streams.
-struct TStreamVobPair {
-  uint32_t StreamId = 0;
-  uint32_t SubstreamId = 0;
-  uint32_t VobId = 0;
-};
 struct TCellTimeItem {
   TTimeCode StartTime;
   uint32_t CellId = 0;
@@ -301,7 +295,10 @@ class TIFOData {
   std::vector<uint32_t> TrackVobIdList;   // filled by the track-folder insertion
   std::vector<TAngleCellItem> AngleCells;
   std::vector<uint32_t> VobList;          // VOBs with interleaved cells
-  std::vector<TStreamVobPair> Pairs;      // the audio routers' cut-done list
+  // The audio routers' cut-done list, asked for every audio payload: a set of
+  // (stream id, substream id, VOB id), keyed by stream and substream together
+  // because the AC-3 substream 0xC0 and the MPEG audio stream 0xC0 differ.
+  std::unordered_set<uint64_t> Pairs;
   std::vector<TCellTimeItem> CellTimes;
   std::vector<THighlightKey> Highlights;
   std::vector<std::vector<uint32_t>> VobCellCounters;  // per VOB id, per index

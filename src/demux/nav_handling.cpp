@@ -94,14 +94,16 @@ void TIFOData::AddVobOnce(uint32_t Vob) {
 
 bool TIFOData::HasVob(uint32_t Vob) const { return std::find(VobList.begin(), VobList.end(), Vob) != VobList.end(); }
 
-void TIFOData::AddStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob) {
-  if (!HasStreamVobPair(Sid, Sub, Vob)) Pairs.push_back({Sid, Sub, Vob});
+namespace {
+uint64_t StreamVobKey(uint8_t Sid, uint8_t Sub, uint32_t Vob) {
+  return static_cast<uint64_t>(Sid) << 40 | static_cast<uint64_t>(Sub) << 32 | Vob;
 }
+}  // namespace
+
+void TIFOData::AddStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob) { Pairs.insert(StreamVobKey(Sid, Sub, Vob)); }
 
 bool TIFOData::HasStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob) const {
-  for (const auto& p : Pairs)
-    if (p.StreamId == Sid && p.SubstreamId == Sub && p.VobId == Vob) return true;
-  return false;
+  return Pairs.contains(StreamVobKey(Sid, Sub, Vob));
 }
 
 bool TIFOData::HasPendingCut(uint8_t Sid, uint8_t Sub) const {
