@@ -1,6 +1,9 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/log.h"
 #include "core/main_window.h"
@@ -35,6 +38,14 @@ struct RunContext {
   // Finishes closed ".sup" and ".pcm" outputs; without one they stay as written.
   TStreamFinisher* StreamFinisher = nullptr;
   uint8_t Abort = 0;  // the Stop flag: non-zero stops every long loop
+  // Inputs the run had to skip or could only partly read, one line each, in the
+  // order met. The run does all else it can, then ends with these lines and a
+  // failure, never with the success message.
+  std::vector<std::string> Skipped;
+
+  void NoteSkipped(std::string What) {
+    if (std::find(Skipped.begin(), Skipped.end(), What) == Skipped.end()) Skipped.push_back(std::move(What));
+  }
 
   // The main window's log writer, when one is attached.
   void Log(int32_t Kind, std::string_view Text, uint32_t Colour = platform::kColourBlack) {
