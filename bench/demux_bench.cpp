@@ -1,16 +1,34 @@
-// The demultiplexer against the floor of its work: the demultiplexing of a title
-// chain of two EVO files (MPEG-2 video, four audio streams, two subpicture
-// streams) into its raw elementary streams, and in the same run a plain
-// sequential copy of the same files to the same disk. Prints both throughputs,
-// their ratio and the demultiplexer's peak memory, then the time of the whole
-// "tessaline demux" command, whose post-processing (WAV files, pictures, the
-// information pass, the audio export) reads and writes the outputs again.
-// TESS_BENCH_BYTES sets the chain's size (default 1 GiB; for example 256M).
+// The whole "tessaline demux" against the floor of its work. On a title chain
+// of two EVO files (MPEG-2 video, AC-3, DTS, LPCM and two subpicture streams)
+// it times, in one run and taking turns, four things that read the same input:
+//   copy   a plain sequential copy of the EVO files to the same disk;
+//   demux  the demultiplexing alone: the packs split into their elementary
+//          streams, nothing finished after;
+//   whole  the whole command, as a user runs it (WAV files, pictures, the
+//          information pass and the audio export included);
+//   ffmpeg ffmpeg's stream copy of the same streams, one output per stream.
+// It prints each one's throughput, the three ratios the program aims at and
+// the peak memory of the program's runs.
+//
+// The chain plays like a disc's: its video is made here with ffmpeg at about
+// 17 Mbit/s (the sample stream of the tests, at 0.6 Mbit/s, when ffmpeg is
+// missing), so that the video is most of the input, and the two subpicture
+// streams show a unit every 1.8 s, about 500 pictures in a 1 GiB chain.
+//
+// TESS_BENCH_BYTES sets the chain's size (default 1 GiB; for example 256M),
+// TESS_BENCH_ROUNDS the rounds (default 3; the best time of each counts),
+// TESS_BENCH_DIR the folder (default the temporary folder), TESS_BENCH_KEEP
+// keeps the chain and the last outputs, TESS_BENCH_VERBOSE prints every time. Every run writes into a new folder of
+// its own and its outputs are deleted as soon as it is timed: outputs kept
+// would fill the page cache and slow every later write, while on ext4 files
+// created in a folder just emptied of thousands take far longer to create (the
+// allocator passes over the recently freed inodes).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,11 +51,12 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kMiB = 1024.0 * 1024.0;
-constexpr int kRounds = 6;
+// A subpicture unit every 1.8 s on each of the two streams.
+constexpr uint32_t kSubpictureTicks = 162000;
 
-uint64_t BenchBytes() {
-  const char* v = std::getenv("TESS_BENCH_BYTES");
-  if (!v || !*v) return 1ull << 30;
+uint64_t EnvSize(const char* Name, uint64_t Default) {
+  const char* v = std::getenv(Name);
+  if (!v || !*v) return Default;
   char* end = nullptr;
   double n = std::strtod(v, &end);
   if (*end == 'G' || *end == 'g') n *= 1024.0 * 1024 * 1024;
@@ -45,18 +64,48 @@ uint64_t BenchBytes() {
   return static_cast<uint64_t>(n);
 }
 
+// Runs Argv as a child with its output thrown away; seconds taken (or -1 when
+// it failed) and its peak memory in KiB.
+double RunChild(const std::vector<std::string>& Argv, long& PeakKiB) {
+  std::vector<char*> args;
+  for (const auto& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execvp(args[0], args.data());
+    std::_Exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  PeakKiB = usage.ru_maxrss;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A video of about 17 Mbit/s made by ffmpeg into Path; false when ffmpeg is
+// not at hand or failed.
+bool MakeDiscRateVideo(const std::string& Path) {
+  long kib = 0;
+  return RunChild({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+                   "testsrc2=size=720x480:rate=30000/1001,noise=alls=12:allf=t", "-t", "4", "-c:v", "mpeg2video",
+                   "-q:v", "5", "-g", "15", "-bf", "2", "-f", "mpeg2video", Path},
+                  kib) >= 0 &&
+         fs::exists(Path) && fs::file_size(Path) > 0;
+}
+
 // One title set whose title chain of two VOBs (three cells each) is fitted to
 // Bytes and split into two files.
-bool BuildChain(const std::string& Folder, uint64_t Bytes, const tools::StandardStreams& S,
+bool BuildChain(const std::string& Folder, uint64_t Bytes, const std::vector<tools::EvoStream>& Streams,
                 std::vector<std::string>& Files) {
-  using tools::MakeEvoStream;
-  const std::vector<tools::EvoStream> streams = {
-      MakeEvoStream(S.Mpeg2),  MakeEvoStream(S.Ac3), MakeEvoStream(S.Dts), MakeEvoStream(S.Mpa),
-      MakeEvoStream(S.Lpcm16), MakeEvoStream(S.Subpicture, 0), MakeEvoStream(S.Subpicture, 1)};
   tools::DiscSpec disc;
   tools::TitleSetSpec ts;
   ts.MenuVideoAttr = ts.TitleVideoAttr = 0x004C;
-  for (uint8_t m : {0x00, 0xC0, 0x40, 0x80}) ts.TitleAudioAttrs.push_back({m, 0x01, 'e', 'n', 0, 0, 0, 0});
+  for (uint8_t m : {0x00, 0xC0, 0x40}) ts.TitleAudioAttrs.push_back({m, 0x01, 'e', 'n', 0, 0, 0, 0});
   ts.TitleSubpicAttrs = {{0x01, 0, 'e', 'n', 0, 1}, {0x01, 0, 'f', 'r', 0, 1}};
   tools::ProgramChainSpec pgc;
   for (uint16_t vob = 1; vob <= 2; ++vob)
@@ -67,18 +116,22 @@ bool BuildChain(const std::string& Folder, uint64_t Bytes, const tools::Standard
       pgc.Cells.push_back(static_cast<int>(ts.Titles.Cells.size()));
       ts.Titles.Cells.push_back(c);
     }
-  for (int i = 0; i < 4; ++i) pgc.AudioControl[static_cast<size_t>(i)] = static_cast<uint16_t>(0x8000 | (i << 8));
+  for (int i = 0; i < 3; ++i) pgc.AudioControl[static_cast<size_t>(i)] = static_cast<uint16_t>(0x8000 | (i << 8));
   pgc.SubpicControl[0] = 0x80000000u;
   pgc.SubpicControl[1] = 0x81010101u;
   ts.Titles.PGCs.push_back(pgc);
-  if (!tools::FitDomainToSize(ts.Titles, streams, Bytes)) return false;
+  std::string why;
+  if (!tools::FitDomainToSize(ts.Titles, Streams, Bytes, &why)) {
+    std::fprintf(stderr, "cannot size the chain: %s\n", why.c_str());
+    return false;
+  }
   // Past 60 % of the sectors the chain goes on in its second file.
   ts.Titles.MaxFileSectors = static_cast<uint32_t>(Bytes / tools::kPackSize * 3 / 5);
   disc.TitleSets.push_back(std::move(ts));
 
   tools::EvoBuildOptions evo;
   evo.KeepStreamBytes = false;
-  const auto sum = tools::BuildDomainEvos(Folder, disc.TitleSets[0].Titles, tools::DiscFileName(1, "t"), 1, streams, evo);
+  const auto sum = tools::BuildDomainEvos(Folder, disc.TitleSets[0].Titles, tools::DiscFileName(1, "t"), 1, Streams, evo);
   if (!sum.Ok) {
     std::fprintf(stderr, "cannot build the chain: %s\n", sum.Error.c_str());
     return false;
@@ -110,26 +163,6 @@ double CopyFiles(const std::vector<std::string>& Files, const std::string& Folde
   return Seconds(start);
 }
 
-// Runs the demultiplexer on the disc; seconds taken (or -1) and its peak memory.
-double RunDemux(const std::string& Disc, const std::string& Out, const std::string& Settings, long& PeakKiB) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::execl(TESS_BINARY, TESS_BINARY, "demux", Disc.c_str(), Out.c_str(), "--settings", Settings.c_str(),
-            static_cast<char*>(nullptr));
-    std::_Exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  const double s = Seconds(start);
-  PeakKiB = usage.ru_maxrss;
-  return s;
-}
-
 // The demultiplexing alone, in a child process: the title chain split into its
 // elementary streams as they come out of the packs, nothing finished after.
 double RunDemuxPhase(const std::string& Disc, const std::string& Out, long& PeakKiB) {
@@ -159,11 +192,32 @@ double RunDemuxPhase(const std::string& Disc, const std::string& Out, long& Peak
   return s;
 }
 
+// ffmpeg's stream copy of every stream of the chain into a file of its own
+// (the LPCM into a WAV file, as the program makes it).
+std::vector<std::string> FfmpegCommand(const std::vector<std::string>& Files, const std::string& Out) {
+  std::string input = "concat:";
+  for (size_t i = 0; i < Files.size(); ++i) input += (i ? "|" : "") + Files[i];
+  return {"ffmpeg", "-nostdin", "-v", "quiet", "-y", "-i", input,
+          "-map", "0:i:0x1e0", "-c", "copy", "-f", "mpeg2video", Out + "/video.m2v",
+          "-map", "0:i:0xc0", "-c", "copy", "-f", "ac3", Out + "/audio.ac3",
+          "-map", "0:i:0x88", "-c", "copy", "-f", "dts", Out + "/audio.dts",
+          "-map", "0:i:0xa0", "-c:a", "pcm_s16le", "-f", "wav", Out + "/audio.wav",
+          "-map", "0:i:0x20", "-c", "copy", "-f", "nut", Out + "/sub0.nut",
+          "-map", "0:i:0x21", "-c", "copy", "-f", "nut", Out + "/sub1.nut"};
+}
+
+double LoadAverage() {
+  double load[1] = {0};
+  return ::getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 }  // namespace
 
 int main() {
-  const uint64_t bytes = BenchBytes();
-  const std::string root = (fs::temp_directory_path() / "tessaline-demux-bench").string();
+  const uint64_t bytes = EnvSize("TESS_BENCH_BYTES", 1ull << 30);
+  const int rounds = static_cast<int>(std::max<uint64_t>(1, EnvSize("TESS_BENCH_ROUNDS", 3)));
+  const char* dir = std::getenv("TESS_BENCH_DIR");
+  const std::string root = ((dir && *dir) ? fs::path(dir) : fs::temp_directory_path()) / "tessaline-demux-bench";
   fs::remove_all(root);
   fs::create_directories(root + "/disc");
   tools::StandardStreams sources;
@@ -172,44 +226,80 @@ int main() {
     std::fprintf(stderr, "cannot load the sample streams: %s\n", error.c_str());
     return 1;
   }
+  tools::StreamSource video;
+  const std::string videoPath = root + "/video.m2v";
+  const bool discRate = MakeDiscRateVideo(videoPath) &&
+                        tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, videoPath, video, &error);
+  if (!discRate) {
+    std::printf("ffmpeg made no video: the chain carries the 0.6 Mbit/s sample video\n");
+    video = sources.Mpeg2;
+  }
+  const tools::StreamSource subpictures = tools::MakeSubpictureSource(4, kSubpictureTicks);
+  using tools::MakeEvoStream;
+  const std::vector<tools::EvoStream> streams = {MakeEvoStream(video),        MakeEvoStream(sources.Ac3),
+                                                 MakeEvoStream(sources.Dts),  MakeEvoStream(sources.Lpcm16),
+                                                 MakeEvoStream(subpictures, 0), MakeEvoStream(subpictures, 1)};
   std::vector<std::string> files;
   std::printf("building a %.0f MiB title chain in %s ...\n", static_cast<double>(bytes) / kMiB, root.c_str());
-  if (!BuildChain(root + "/disc", bytes, sources, files)) return 1;
+  if (!BuildChain(root + "/disc", bytes, streams, files)) return 1;
   uint64_t input = 0;
   for (const auto& f : files) input += fs::file_size(f);
 
-  // Each timed step starts with no dirty pages left by the one before, and the
-  // two take turns going first; the best of each counts.
-  double copy = 1e30, demux = 1e30;
-  long peak = 0;
-  for (int round = 0; round < kRounds; ++round) {
-    for (int step = 0; step < 2; ++step) {
-      const bool copyNow = (step == 0) == (round % 2 == 0);
-      fs::remove_all(root + (copyNow ? "/copy" : "/out"));
+  enum { kCopy, kDemux, kWhole, kFfmpeg, kSteps };
+  const char* names[kSteps] = {"copy", "demux", "whole", "ffmpeg"};
+  double best[kSteps] = {1e30, 1e30, 1e30, 1e30};
+  long peak[kSteps] = {0, 0, 0, 0};
+  bool ffmpegOk = true;
+  const double loadBefore = LoadAverage();
+  for (int round = 0; round < rounds; ++round) {
+    // The steps take turns going first; each starts with no dirty pages left
+    // by the one before.
+    for (int k = 0; k < kSteps; ++k) {
+      const int step = (k + round) % kSteps;
+      if (step == kFfmpeg && !ffmpegOk) continue;
+      const std::string out = root + "/out-" + std::to_string(round) + "-" + names[step];
+      fs::create_directories(out);
       ::sync();
       long kib = 0;
-      const double t = copyNow ? CopyFiles(files, root + "/copy") : RunDemuxPhase(root + "/disc", root + "/out", kib);
+      double t = -1;
+      switch (step) {
+        case kCopy: t = CopyFiles(files, out); break;
+        case kDemux: t = RunDemuxPhase(root + "/disc", out, kib); break;
+        case kWhole:
+          t = RunChild({TESS_BINARY, "demux", root + "/disc", out, "--settings", root + "/settings.ini"}, kib);
+          break;
+        case kFfmpeg: t = RunChild(FfmpegCommand(files, out), kib); break;
+      }
+      if (t < 0 && step == kFfmpeg) {
+        std::printf("ffmpeg's stream copy failed or ffmpeg is missing: no comparison with it\n");
+        ffmpegOk = false;
+        continue;
+      }
       if (t < 0) {
-        std::fprintf(stderr, "the %s failed\n", copyNow ? "copy" : "demultiplexing");
+        std::fprintf(stderr, "the %s run failed\n", names[step]);
         return 1;
       }
-      (copyNow ? copy : demux) = std::min(copyNow ? copy : demux, t);
-      peak = std::max(peak, kib);
+      if (std::getenv("TESS_BENCH_VERBOSE")) std::printf("round %d %-7s %.2f s\n", round + 1, names[step], t);
+      best[step] = std::min(best[step], t);
+      peak[step] = std::max(peak[step], kib);
+      if (round + 1 < rounds || !std::getenv("TESS_BENCH_KEEP")) fs::remove_all(out);
     }
   }
+  const double loadAfter = LoadAverage();
   const double in = static_cast<double>(input) / kMiB;
-  std::printf("input: %zu files, %.1f MiB\n", files.size(), in);
-  std::printf("copy:  %8.1f MiB/s (%.2f s)\n", in / copy, copy);
-  std::printf("demux: %8.1f MiB/s (%.2f s)\n", in / demux, demux);
-  std::printf("ratio: %.2f (target 0.70 or more)\n", copy / demux);
-  std::printf("demux peak memory: %.1f MiB (target under 64 MiB)\n", static_cast<double>(peak) / 1024.0);
-  fs::remove_all(root + "/out");
-  ::sync();
-  long wholeKib = 0;
-  const double whole = RunDemux(root + "/disc", root + "/out", root + "/settings.ini", wholeKib);
-  if (whole >= 0)
-    std::printf("whole tessaline demux with its post-processing: %.2f s, peak memory %.1f MiB\n", whole,
-                static_cast<double>(wholeKib) / 1024.0);
+  std::printf("input: %zu files, %.1f MiB (%s video); load average %.2f before, %.2f after\n", files.size(), in,
+              discRate ? "17 Mbit/s" : "sample", loadBefore, loadAfter);
+  for (int s = 0; s < kSteps; ++s) {
+    if (s == kFfmpeg && !ffmpegOk) continue;
+    std::printf("%-7s %8.1f MiB/s (%.2f s)", names[s], in / best[s], best[s]);
+    if (peak[s] > 0) std::printf(", peak memory %.1f MiB", static_cast<double>(peak[s]) / 1024.0);
+    std::printf("\n");
+  }
+  std::printf("whole / copy:   %.2f (target 0.70 or more)\n", best[kCopy] / best[kWhole]);
+  std::printf("demux / copy:   %.2f (target 0.90 or more)\n", best[kCopy] / best[kDemux]);
+  if (ffmpegOk) std::printf("whole vs ffmpeg: %.2f x faster (target 2 or more)\n", best[kFfmpeg] / best[kWhole]);
+  std::printf("peak memory: %.1f MiB (target under 64 MiB)\n",
+              static_cast<double>(std::max(peak[kDemux], peak[kWhole])) / 1024.0);
   if (!std::getenv("TESS_BENCH_KEEP")) fs::remove_all(root);
   return 0;
 }

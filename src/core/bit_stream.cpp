@@ -5,8 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/run_context.h"
 #include "core/messages.h"
@@ -55,7 +60,63 @@ uint32_t TakeBits(int N, const BufferPtr& Buffer, const int32_t& ByteIndex, int3
   return static_cast<uint32_t>(v);
 }
 
+// A byte at a time, for the few bytes that the wide searches leave.
+const uint8_t* FindStartCodePrefixBytes(const uint8_t* p, const uint8_t* End) {
+  for (; End - p >= 3; ++p)
+    if (p[2] == 1 && p[1] == 0 && p[0] == 0) return p;
+  return End;
+}
+
+uint64_t LoadWord(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, sizeof w);
+  return w;
+}
+
+// 0x80 in every byte of X that is zero, 0 in every other (exact: no borrow
+// runs from one byte into the next).
+uint64_t ZeroBytes(uint64_t X) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  return ~(((X & kLow7) + kLow7) | X | kLow7);
+}
+
 }  // namespace
+
+const uint8_t* FindStartCodePrefixByWords(const uint8_t* Begin, const uint8_t* End) {
+  const uint8_t* p = Begin;
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  // Eight possible starts per step: the words at p, p + 1 and p + 2 hold, byte
+  // by byte, the first, second and third byte of the prefix starting there.
+  while (End - p >= 10) {
+    const uint64_t hits = ZeroBytes(LoadWord(p)) & ZeroBytes(LoadWord(p + 1)) & ZeroBytes(LoadWord(p + 2) ^ kOnes);
+    if (hits != 0) {
+      const int bit = std::endian::native == std::endian::little ? std::countr_zero(hits) : std::countl_zero(hits);
+      return p + bit / 8;
+    }
+    p += 8;
+  }
+  return FindStartCodePrefixBytes(p, End);
+}
+
+const uint8_t* FindStartCodePrefix(const uint8_t* Begin, const uint8_t* End) {
+#if defined(__SSE2__)
+  const uint8_t* p = Begin;
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi8(1);
+  // Sixteen possible starts per step, as in the word search.
+  while (End - p >= 18) {
+    const __m128i first = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), zero);
+    const __m128i second = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1)), zero);
+    const __m128i third = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2)), one);
+    const int hits = _mm_movemask_epi8(_mm_and_si128(_mm_and_si128(first, second), third));
+    if (hits != 0) return p + std::countr_zero(static_cast<unsigned>(hits));
+    p += 16;
+  }
+  return FindStartCodePrefixBytes(p, End);
+#else
+  return FindStartCodePrefixByWords(Begin, End);
+#endif
+}
 
 // ---------------------------------------------------------------- TBitStream
 
@@ -233,15 +294,34 @@ bool TFileBitStream::FindSyncWord(uint32_t Value, int Bits) {
   uint32_t v = ReadBitsCounted(Bits, missing);
   if (missing > 0) return false;
   const uint32_t mask = Bits >= 32 ? 0xFFFFFFFFu : ((1u << Bits) - 1u);
+  const bool startCode = Value == 1 && Bits == 24;
   while ((v & mask) != Value) {
     if (Eof) return false;
     if (BitsLeft == 8) {
       // Byte-aligned: scan the buffer directly; this is where whole files go by.
       const uint8_t* p = Buffer + ByteIndex;
       const uint8_t* const end = Buffer + BufferFill;
-      while (p < end) {
-        v = (v << 8) | *p++;
-        if ((v & mask) == Value) break;
+      if (startCode) {
+        // A prefix begun in the bytes already read ends in the next two; one
+        // that starts here lies wholly in the buffer, where the wide search
+        // finds it. Without one, the register takes the buffer's last bytes.
+        const uint8_t* const from = p;
+        for (int k = 0; k < 2 && p < end && (v & mask) != Value; ++k) v = (v << 8) | *p++;
+        if ((v & mask) != Value) {
+          const uint8_t* hit = FindStartCodePrefix(from, end);
+          if (hit != end) {
+            p = hit + 3;
+            v = Value;
+          } else {
+            if (end - p > 3) p = end - 3;
+            for (; p < end; ++p) v = (v << 8) | *p;
+          }
+        }
+      } else {
+        while (p < end) {
+          v = (v << 8) | *p++;
+          if ((v & mask) == Value) break;
+        }
       }
       ByteIndex = static_cast<int32_t>(p - Buffer);
       if (ByteIndex == BufferFill) EndOfBuffer();

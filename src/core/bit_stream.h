@@ -9,6 +9,14 @@ namespace tess::core {
 
 struct RunContext;
 
+// The first start-code prefix 00 00 01 that lies wholly in [Begin, End): a
+// pointer to its first byte, or End when there is none. Looks at many bytes
+// at a time; whole elementary streams go through it.
+const uint8_t* FindStartCodePrefix(const uint8_t* Begin, const uint8_t* End);
+// The same search eight bytes at a time in plain integers: what machines
+// without vector instructions run (and what the tests compare).
+const uint8_t* FindStartCodePrefixByWords(const uint8_t* Begin, const uint8_t* End);
+
 // Raised when a TFileBitStream cannot open or read its file.
 class EParserFileException : public std::runtime_error {
  public:

@@ -162,6 +162,35 @@ TEST_F(FileBitStreamTest, MatchesReferenceReaderAcrossBufferSizes) {
   }
 }
 
+// Data made mostly of 00 and 01 bytes puts prefixes, near misses (00 01,
+// 00 00 00 01) and buffer-edge straddles everywhere.
+TEST_F(FileBitStreamTest, StartCodeSearchesFindEveryPrefixOnce) {
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> pick(0, 9);
+  Bytes data(3000);
+  for (auto& b : data) b = static_cast<uint8_t>(pick(rng) < 5 ? 0 : pick(rng) < 7 ? 1 : 0xB3);
+  std::vector<int64_t> ends;  // byte positions just behind each prefix
+  for (size_t i = 0; i + 2 < data.size(); ++i)
+    if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1) ends.push_back(static_cast<int64_t>(i) + 3);
+  for (size_t from = 0; from < 40; ++from)
+    for (size_t to = from; to <= data.size(); to += 1 + to % 7) {
+      const uint8_t* b = data.data() + from;
+      const uint8_t* e = data.data() + to;
+      const uint8_t* want = e;
+      for (const uint8_t* p = b; p + 3 <= e && want == e; ++p)
+        if (p[0] == 0 && p[1] == 0 && p[2] == 1) want = p;
+      ASSERT_EQ(FindStartCodePrefix(b, e), want) << from << ".." << to;
+      ASSERT_EQ(FindStartCodePrefixByWords(b, e), want) << from << ".." << to;
+    }
+  const std::string path = Write("codes.bin", data);
+  for (int32_t bufferSize : {1, 2, 3, 5, 17, 64, 1000, 524280}) {
+    TFileBitStream s(path, bufferSize);
+    std::vector<int64_t> found;
+    while (s.FindSyncWord(1, 24)) found.push_back(s.BytePosition());
+    ASSERT_EQ(found, ends) << bufferSize;
+  }
+}
+
 TEST_F(FileBitStreamTest, PeekAcrossAFullBufferLeavesEverythingInPlace) {
   Bytes data(40);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i + 1);
