@@ -59,7 +59,7 @@ std::span<const uint8_t> TAudioReader::Peek(int64_t Offset, size_t Count) {
   Count = static_cast<size_t>(std::min<int64_t>(std::min(Count, kBufferSize), Size_ - Offset));
   auto held = Window(Offset);
   if (held.size() < Count) {
-    Fill(Offset);
+    Fill(Offset, Count);
     held = Window(Offset);
   }
   return held.first(std::min(Count, held.size()));
@@ -67,16 +67,18 @@ std::span<const uint8_t> TAudioReader::Peek(int64_t Offset, size_t Count) {
 
 std::span<const uint8_t> TAudioReader::Window(int64_t Offset) {
   if (Fd_ < 0 || Offset < 0 || Offset >= Size_) return {};
-  if (Offset < BufferStart_ || Offset >= BufferStart_ + static_cast<int64_t>(BufferFill_)) Fill(Offset);
+  if (Offset < BufferStart_ || Offset >= BufferStart_ + static_cast<int64_t>(BufferFill_)) Fill(Offset, 1);
   const int64_t from = Offset - BufferStart_;
   if (from < 0 || from >= static_cast<int64_t>(BufferFill_)) return {};
   return {Buffer_.get() + from, BufferFill_ - static_cast<size_t>(from)};
 }
 
-void TAudioReader::Fill(int64_t Offset) {
+void TAudioReader::Fill(int64_t Offset, size_t Count) {
+  const bool onward = BufferFill_ > 0 && Offset >= BufferStart_ && Offset <= BufferStart_ + static_cast<int64_t>(BufferFill_);
+  ReadSize_ = std::clamp(onward ? 2 * ReadSize_ : kFirstRead, std::max(Count, kFirstRead), kBufferSize);
   int err = 0;
   BufferStart_ = Offset;
-  BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), kBufferSize, Offset, &err);
+  BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), ReadSize_, Offset, &err);
   if (err) Failed_ = true;
 }
 

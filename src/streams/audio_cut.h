@@ -20,10 +20,14 @@ struct RunContext;
 namespace tess::streams {
 
 // Reads one file at any offset through a read-ahead buffer, so that walking a
-// stream frame by frame costs one system call per buffer, not per header.
+// stream frame by frame costs one system call per buffer, not per header. A
+// read away from the buffer takes a small block (a header probe needs no more);
+// reads that go on where the buffer ends take ever larger blocks, up to the
+// whole buffer.
 class TAudioReader {
  public:
-  static constexpr size_t kBufferSize = 262144;
+  static constexpr size_t kBufferSize = 1048576;
+  static constexpr size_t kFirstRead = 65536;
 
   TAudioReader() = default;
   ~TAudioReader();
@@ -50,7 +54,8 @@ class TAudioReader {
   std::span<const uint8_t> Window(int64_t Offset);
 
  private:
-  void Fill(int64_t Offset);
+  // Reads at least Count bytes (where the file has them) from Offset.
+  void Fill(int64_t Offset, size_t Count);
 
   int Fd_ = -1;
   std::string Name_;
@@ -59,6 +64,7 @@ class TAudioReader {
   std::unique_ptr<uint8_t[]> Buffer_;
   int64_t BufferStart_ = 0;
   size_t BufferFill_ = 0;
+  size_t ReadSize_ = 0;  // the size of the last read
 };
 
 // One frame header as a format's probe sees it. Size 0: no valid header here.

@@ -152,8 +152,10 @@ size_t TStdIOCallback::ReadBytes(void* Buffer, size_t Count) {
   while (done < Count && Fd_ >= 0 && Position_ < Size_) {
     const bool inside = Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_);
     if (!inside) {
+      const bool onward = BufferFill_ > 0 && Position_ == BufferStart_ + static_cast<int64_t>(BufferFill_);
+      ReadSize_ = onward ? std::min(2 * ReadSize_, kBufferSize) : kFirstRead;
       BufferStart_ = Position_;
-      BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), kBufferSize, Position_);
+      BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), ReadSize_, Position_);
       if (BufferFill_ == 0) break;
     }
     const size_t from = static_cast<size_t>(Position_ - BufferStart_);

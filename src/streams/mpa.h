@@ -64,10 +64,13 @@ class TMPAInfoFrame : public TMPAFrame {
 class TMPALameFrame : public TMPAInfoFrame {};
 
 // A file read through a buffer, with a position that seeks and reads move.
+// Reads that go on where the buffer ends take ever larger blocks, up to the
+// whole buffer; any other read takes a small one.
 class TStdIOCallback {
  public:
   enum TMode { kRead = 0, kWrite = 1, kReadWrite = 2 };
-  static constexpr size_t kBufferSize = 65536;
+  static constexpr size_t kBufferSize = 1048576;
+  static constexpr size_t kFirstRead = 65536;
 
   // Opens FileName in Mode; another Mode opens nothing.
   TStdIOCallback(const std::string& FileName, int Mode);
@@ -103,6 +106,7 @@ class TStdIOCallback {
   std::unique_ptr<uint8_t[]> Buffer_;
   int64_t BufferStart_ = 0;
   size_t BufferFill_ = 0;
+  size_t ReadSize_ = 0;  // the size of the last read
 };
 
 // Walks an MPEG audio file frame by frame and counts the frames of its stream.

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "core/bit_stream.h"
 #include "core/run_context.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -16,7 +18,9 @@ namespace tess::streams {
 
 namespace {
 // The block read at a time.
-constexpr size_t kBlockSize = 0x2FFFD;
+constexpr size_t kBlockSize = 1 << 20;
+// The progress bar counts in steps of this many bytes.
+constexpr int64_t kProgressStep = 0x2FFFD;
 // Bytes of a start code and the two after it; the last ones of a block wait
 // for the next block.
 constexpr size_t kLookAhead = 4;
@@ -29,12 +33,12 @@ bool ForEachStartCode(core::RunContext& Run, const std::string& FileName, const 
   struct stat st {};
   ::fstat(fd, &st);
   if (Bar) {
-    Bar->SetRange(0, static_cast<int64_t>(st.st_size) / static_cast<int64_t>(kBlockSize));
+    Bar->SetRange(0, static_cast<int64_t>(st.st_size) / kProgressStep);
     Bar->SetPosition(0);
   }
   std::vector<uint8_t> buf(kBlockSize + kLookAhead);
   size_t carry = 0;
-  int64_t blocks = 0;
+  int64_t consumed = 0;
   bool ok = true;
   for (;;) {
     int err = 0;
@@ -48,22 +52,18 @@ bool ForEachStartCode(core::RunContext& Run, const std::string& FileName, const 
     // Positions whose following bytes are all here; at the end, every one.
     const size_t limit = last ? n : n - kLookAhead;
     const uint8_t* b = buf.data();
-    for (size_t i = 0; i < limit && i + 2 < n;) {
-      if (b[i + 2] > 1) {
-        i += 3;  // no prefix can start at i, i + 1 or i + 2
-      } else if (b[i + 2] == 1 && b[i + 1] == 0 && b[i] == 0) {
-        OnUnit(i + 3 < n ? b[i + 3] : -1, i + 4 < n ? b[i + 4] : -1);
-        i += 3;
-      } else {
-        ++i;
-      }
+    // Prefixes that start before the limit.
+    const uint8_t* const end = b + std::min(limit + 2, n);
+    for (const uint8_t* p = b; (p = core::FindStartCodePrefix(p, end)) != end; p += 3) {
+      const size_t i = static_cast<size_t>(p - b);
+      OnUnit(i + 3 < n ? b[i + 3] : -1, i + 4 < n ? b[i + 4] : -1);
     }
+    consumed += static_cast<int64_t>(got);
+    if (Bar) Bar->SetPosition(consumed / kProgressStep);
     if (last) break;
     std::memmove(buf.data(), buf.data() + limit, n - limit);
     carry = n - limit;
-    ++blocks;
-    if (Bar) Bar->SetPosition(Bar->Position + 1);
-    if (blocks % 2 == 0) Run.ProcessMessages();
+    Run.ProcessMessages();
     if (Abort && *Abort) break;
   }
   ::close(fd);

@@ -16,9 +16,10 @@ namespace tess::streams {
 
 // Calls OnUnit for every start-code prefix 00 00 01 in the file, once each
 // (also where one straddles two blocks), with the byte after the prefix and
-// the one after that (-1 where the file ends first). Steps Bar (when given)
-// once per block and lets the run pump its messages every second block; stops
-// early when *Abort becomes non-zero. False when the file cannot be read.
+// the one after that (-1 where the file ends first). Reads the file in blocks
+// of 1 MiB; moves Bar (when given) by one for every 0x2FFFD bytes read and lets
+// the run pump its messages after every block; stops early when *Abort becomes
+// non-zero. False when the file cannot be read.
 bool ForEachStartCode(core::RunContext& Run, const std::string& FileName, const uint8_t* Abort,
                       platform::ProgressBar* Bar, const std::function<void(int Next, int AfterNext)>& OnUnit);
 

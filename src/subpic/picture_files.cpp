@@ -8,6 +8,9 @@
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
 
 #include "core/byte_order.h"
 #include "platform/file_io.h"
@@ -41,6 +44,22 @@ bool PutInPlace(const std::string& Temp, const std::string& FileName, std::strin
   return true;
 }
 
+// Writes a picture file made whole in memory with one write, through a
+// temporary file that takes its place only when complete.
+bool WriteWholeFile(const uint8_t* Data, size_t Size, const std::string& FileName, std::string* Error) {
+  const std::string temp = TempNameOf(FileName);
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return Fail(Error, std::strerror(errno));
+  bool ok = platform::WriteFull(fd, Data, Size);
+  int err = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) ok = false, err = errno;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return Fail(Error, std::strerror(err));
+  }
+  return PutInPlace(temp, FileName, Error);
+}
+
 // ---- BMP ----
 
 constexpr uint32_t kBmpFileHeaderSize = 14;
@@ -59,8 +78,9 @@ bool WriteBmp(const TIndexedPicture& P, const std::string& FileName, std::string
   const uint32_t stride = (static_cast<uint32_t>(P.Width) + 3) & ~3u;  // rows are padded to 4 bytes
   const uint32_t pixelStart = kBmpFileHeaderSize + kBmpInfoHeaderSize + colours * 4;
   const uint64_t fileSize = pixelStart + static_cast<uint64_t>(stride) * static_cast<uint32_t>(P.Height);
-  std::vector<uint8_t> out(fileSize, 0);
-  uint8_t* h = out.data();
+  // Every byte is written below, the rows' padding included.
+  const std::unique_ptr<uint8_t[]> out(new uint8_t[fileSize]);
+  uint8_t* h = out.get();
   // File header.
   h[0] = 'B';
   h[1] = 'M';
@@ -89,21 +109,12 @@ bool WriteBmp(const TIndexedPicture& P, const std::string& FileName, std::string
     pal[4 * c + 2] = P.Palette[c][0];
     pal[4 * c + 3] = 0;
   }
-  for (int32_t y = 0; y < P.Height; ++y)
-    std::memcpy(h + pixelStart + static_cast<uint64_t>(P.Height - 1 - y) * stride,
-                P.Pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(P.Width), static_cast<size_t>(P.Width));
-
-  const std::string temp = TempNameOf(FileName);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return Fail(Error, std::strerror(errno));
-  bool ok = platform::WriteFull(fd, out.data(), out.size());
-  int err = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) ok = false, err = errno;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return Fail(Error, std::strerror(err));
+  for (int32_t y = 0; y < P.Height; ++y) {
+    uint8_t* row = h + pixelStart + static_cast<uint64_t>(P.Height - 1 - y) * stride;
+    std::memcpy(row, P.Pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(P.Width), static_cast<size_t>(P.Width));
+    std::memset(row + P.Width, 0, stride - static_cast<uint32_t>(P.Width));
   }
-  return PutInPlace(temp, FileName, Error);
+  return WriteWholeFile(h, static_cast<size_t>(fileSize), FileName, Error);
 }
 
 // ---- PNG ----
@@ -115,6 +126,20 @@ struct PngFailure {
   char Message[160] = {};
 };
 
+// The encoder writes into memory; the file is written whole afterwards.
+void AppendPngBytes(png_structp Png, png_bytep Data, png_size_t Length) {
+  auto* out = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(Png));
+  bool ok = true;
+  try {
+    out->insert(out->end(), Data, Data + Length);
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  if (!ok) png_error(Png, "out of memory");
+}
+
+void FlushNothing(png_structp) {}
+
 void OnPngError(png_structp Png, png_const_charp Message) {
   auto* f = static_cast<PngFailure*>(png_get_error_ptr(Png));
   std::snprintf(f->Message, sizeof f->Message, "%s", Message ? Message : "PNG error");
@@ -124,7 +149,7 @@ void OnPngError(png_structp Png, png_const_charp Message) {
 void OnPngWarning(png_structp, png_const_charp) {}
 
 // Only plain data lives across setjmp here, so the jump back destroys nothing.
-bool EncodePng(const TIndexedPicture& P, std::FILE* File, const png_color* Colours, const png_byte* Alpha,
+bool EncodePng(const TIndexedPicture& P, std::vector<uint8_t>& Out, const png_color* Colours, const png_byte* Alpha,
                int AlphaCount, PngFailure& Failure) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &Failure, OnPngError, OnPngWarning);
   if (!png) {
@@ -137,7 +162,7 @@ bool EncodePng(const TIndexedPicture& P, std::FILE* File, const png_color* Colou
     if (!Failure.Message[0]) std::snprintf(Failure.Message, sizeof Failure.Message, "out of memory");
     return false;
   }
-  png_init_io(png, File);
+  png_set_write_fn(png, &Out, AppendPngBytes, FlushNothing);
   png_set_IHDR(png, info, static_cast<png_uint_32>(P.Width), static_cast<png_uint_32>(P.Height), 8, PNG_COLOR_TYPE_PALETTE,
                PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_PLTE(png, info, Colours, static_cast<int>(P.Palette.size()));
@@ -162,19 +187,12 @@ bool WritePng(const TIndexedPicture& P, const std::string& FileName, std::string
     alpha[c] = P.Palette[c][3];
     if (alpha[c] != 255) alphaCount = static_cast<int>(c) + 1;  // trailing opaque entries may be left out
   }
-  const std::string temp = TempNameOf(FileName);
-  std::FILE* file = std::fopen(temp.c_str(), "wbe");
-  if (!file) return Fail(Error, std::strerror(errno));
+  std::vector<uint8_t> out;
+  // Room for what a subtitle picture, mostly background, compresses to.
+  out.reserve(static_cast<size_t>(P.Width + 1) * static_cast<size_t>(P.Height) / 4 + 4096);
   PngFailure failure;
-  bool ok = EncodePng(P, file, colours, alpha, alphaCount, failure);
-  std::string reason = ok ? std::string() : std::string(failure.Message);
-  if (std::fflush(file) != 0 && ok) ok = false, reason = std::strerror(errno);
-  if (std::fclose(file) != 0 && ok) ok = false, reason = std::strerror(errno);
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return Fail(Error, reason);
-  }
-  return PutInPlace(temp, FileName, Error);
+  if (!EncodePng(P, out, colours, alpha, alphaCount, failure)) return Fail(Error, failure.Message);
+  return WriteWholeFile(out.data(), out.size(), FileName, Error);
 }
 
 bool WritePicture(TPictureFormat Format, const TIndexedPicture& Picture, const std::string& FileName,
