@@ -158,6 +158,8 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
   if (notRegular) Fail(FileName + " is not a regular file.");
   if (Handle < 0) Fail("Unable to open file " + FileName + " for reading.");
   ::posix_fadvise(Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // Bytes written back in place may move what a map of the file's start codes says.
+  if (ReadWrite && Run_) Run_->StartCodeMaps.Drop(Handle);
   Fill();
   if (BufferFill == 0) Fail("Unable to read from file " + FileName + ".");
   Held_.reserve(kCopyHoldBack);
@@ -331,6 +333,24 @@ bool TFileBitStream::FindSyncWord(uint32_t Value, int Bits) {
     }
   }
   return true;
+}
+
+void TFileBitStream::SkipTo(int64_t Position) {
+  if (BitsLeft != 8 && !Eof) AdvanceByte();
+  while (!Eof && Position > BytePosition()) {
+    const int64_t bufferEnd = BufferStart_ + BufferFill;
+    if (Position < bufferEnd) {
+      ByteIndex = static_cast<int32_t>(Position - BufferStart_);
+      return;
+    }
+    // In plain reading the next fill starts at Position and the bytes before
+    // it are never read (where the file cannot seek, they are read through).
+    const bool plain = !CopyToOutput && !ReadWrite && Edits_.empty() && Patches_.empty();
+    const int64_t to = plain && BufferFill == BufferSize && Position > bufferEnd ? std::min(Position, FileSize()) : 0;
+    if (to > bufferEnd && ::lseek(Handle, to, SEEK_SET) == to) BufferStart_ = to - BufferFill;
+    ByteIndex = BufferFill - 1;
+    AdvanceByte();
+  }
 }
 
 void TFileBitStream::OverwriteBytes(const uint8_t* Source, int32_t Count) {

@@ -116,6 +116,12 @@ class TFileBitStream {
   // Value; true with the position just behind them, false at the end.
   bool FindSyncWord(uint32_t Value, int Bits);
 
+  // Moves on to byte Position of the file (not before the current byte; a
+  // partly read byte counts as read). In plain reading, bytes outside the
+  // buffer are passed over unread and the buffer is filled from Position on;
+  // a copy or write-back reads through them, as they must reach the output.
+  void SkipTo(int64_t Position);
+
   // Replaces the Count bytes about to be read (from ByteIndex on) without
   // moving. Bytes beyond the buffer are patched into the next buffer when it
   // is read; bytes beyond the end of the file are dropped.

@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/main_window.h"
 #include "core/options.h"
+#include "core/start_code_map.h"
 #include "platform/prompt.h"
 #include "platform/pump.h"
 #include "platform/ui_models.h"
@@ -42,6 +43,9 @@ struct RunContext {
   // order met. The run does all else it can, then ends with these lines and a
   // failure, never with the success message.
   std::vector<std::string> Skipped;
+  // The start codes of the MPEG video outputs written in this run, noted as
+  // they were written, by file name.
+  TStartCodeMaps StartCodeMaps;
 
   void NoteSkipped(std::string What) {
     if (std::find(Skipped.begin(), Skipped.end(), What) == Skipped.end()) Skipped.push_back(std::move(What));

@@ -12,6 +12,7 @@
 
 #include "core/run_context.h"
 #include "core/messages.h"
+#include "core/start_code_map.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
 
@@ -168,6 +169,17 @@ bool TVobFileStream::FlushBuffer() {
 }
 
 int64_t TVobFileStream::Write(const void* Source, int64_t Count) {
+  const int64_t accepted = Accept(Source, Count);
+  if (StartCodes && Count > 0) {
+    if (accepted == Count && !writeFailed_)
+      StartCodes->Add(static_cast<const uint8_t*>(Source), static_cast<size_t>(Count));
+    else
+      StartCodes->Drop();
+  }
+  return accepted;
+}
+
+int64_t TVobFileStream::Accept(const void* Source, int64_t Count) {
   if (Count <= 0) return 0;
   if (fd_ < 0) {
     ReportWriteFailure(EBADF);
@@ -384,12 +396,20 @@ int64_t TVobFileStream::GetSectorCount() const {
 
 bool TVobFileStream::Close() {
   if (writeBuffered_) FlushBuffer();
+  if (StartCodes) {
+    if (fd_ >= 0 && !writeFailed_)
+      StartCodes->Seal(fd_);
+    else
+      StartCodes->Drop();
+  }
   if (fd_ >= 0) {
     // A delayed write error surfaces only here on some file systems.
     if (::close(fd_) != 0 && ((Mode & kModeWrite) != 0 || writeBuffered_) && errno != EINTR)
       ReportWriteFailure(errno);
     fd_ = -1;
   }
+  if (StartCodes && writeFailed_) StartCodes->Drop();
+  StartCodes = nullptr;
   std::vector<uint8_t>().swap(buffer_);
   std::vector<uint8_t>().swap(ahead_);
   std::vector<uint8_t>().swap(scratch_);

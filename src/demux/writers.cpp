@@ -19,6 +19,7 @@
 #include "platform/paths.h"
 #include "state/project_state.h"
 #include "streams/ac3.h"
+#include "streams/m2v_headers.h"
 
 namespace tess::demux {
 
@@ -97,6 +98,11 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   rec.Stream->FinishSup = SupToImages != 0;
   rec.Stream->FinishPcm = PcmToWav != 0;
   if (!rec.Stream->IsOpen()) OutputFailed = true;
+  // The video analysis that follows the demultiplexing passes over the slices
+  // of an MPEG video output by the start codes noted here as it is written.
+  if (rec.Stream->IsOpen() && platform::ToLowerAscii(name).ends_with(".m2v"))
+    rec.Stream->StartCodes = Form.StartCodeMaps.ForOutput(rec.Stream->Handle(), rec.Stream->BytesWritten,
+                                                          streams::kFirstSliceCode, streams::kLastSliceCode);
 }
 
 void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int64_t Count, bool ByName) {

@@ -45,11 +45,51 @@ bool TM2VStream::SetProgressBar(platform::ProgressBar* Bar) {
   return true;
 }
 
-void TM2VStream::OpenReader(core::TFileBitStream::TOpenMode Mode) {
+void TM2VStream::OpenReader(core::TFileBitStream::TOpenMode Mode, int32_t BufferSize) {
   if (Reader_) Reader_->Close();
   Reader_.reset();
-  Reader_ = std::make_unique<core::TFileBitStream>(FileName_, kM2VReadBufferSize, &Run, Mode);
+  Jumps_ = nullptr;
+  Reader_ = std::make_unique<core::TFileBitStream>(FileName_, BufferSize, &Run, Mode);
   Codes_.Attach(Reader_.get());
+}
+
+void TM2VStream::TakeStartCodeMap() {
+  Jumps_ = nullptr;
+  JumpCursor_ = {};
+  // A rewrite copies every byte, and a full index records every slice.
+  if (IsRewriting() || FullIndex_ || !Run.StartCodeMaps.Find(Reader_->Handle)) return;
+  // The small buffer reads the headers around each jump, not the slices between.
+  if (Reader_->BufferSize != kM2VJumpReadBufferSize)
+    OpenReader(core::TFileBitStream::TOpenMode::ReadOnly, kM2VJumpReadBufferSize);
+  Jumps_ = Run.StartCodeMaps.Find(Reader_->Handle);
+}
+
+bool TM2VStream::JumpOverSlices() {
+  core::TFileBitStream& r = *Reader_;
+  const int64_t from = r.BytePosition();
+  const int64_t at = JumpCursor_.NextAtOrAfter(*Jumps_, from);
+  // No start code but slices from here on: the walk would pass them all and
+  // meet the end of the file.
+  r.SkipTo(at < 0 ? FileSize_ : at);
+  if (at < 0 && r.Eof) {
+    Codes_.AtEnd = true;
+    return true;
+  }
+  if (at >= 0 && !r.Eof && r.BytePosition() == at && r.PeekBits(24) == 1) {
+    r.SkipTo(at + 3);
+    if (r.Eof) {
+      Codes_.AtEnd = true;
+    } else {
+      Codes_.StartCodePos = at;
+      Codes_.NextCode = r.PeekBits(8);
+    }
+    return true;
+  }
+  // The map does not hold for this file after all: read it from where the
+  // jump started, as the walk always could.
+  OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
+  Reader_->SkipTo(from);
+  return false;
 }
 
 // ---------------------------------------------------------------- scan
@@ -123,7 +163,9 @@ void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
     ProgressBar_->SetRange(0, FileSize_ / kM2VReadBufferSize);
     ProgressBar_->SetPosition(0);
   }
+  TakeStartCodeMap();
   Walk();
+  Jumps_ = nullptr;
   Captions.Close();
   FinishCounts();
   if (CacheActive_) {
@@ -198,7 +240,8 @@ void TM2VStream::Walk() {
 
 void TM2VStream::UpdateProgressBar() {
   if (!ProgressBar_) return;
-  const int64_t fills = Reader_->FillCount;
+  // A walk that jumps counts the buffers of the size it would otherwise read.
+  const int64_t fills = Jumps_ ? Reader_->BytePosition() / kM2VReadBufferSize + 1 : Reader_->FillCount;
   const int64_t pos = PlainMode ? fills : RoundEven(static_cast<double>(fills) * 0.85);
   if (pos <= ProgressBar_->Max) ProgressBar_->SetPosition(pos);
 }
@@ -538,6 +581,7 @@ void TM2VStream::SkipSlices() {
       TM2VSliceHeader slice;
       if (slice.Decode(code, bytes, context)) RecordFullOf(kTagSlice, slice);
     }
+    if (Jumps_ && JumpOverSlices()) continue;
     Codes_.Next();
   }
   LastStartCode = kFirstSliceCode;

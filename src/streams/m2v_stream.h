@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/bit_stream.h"
+#include "core/start_code_map.h"
 #include "core/timecode.h"
 #include "streams/captions.h"
 #include "streams/m2v_headers.h"
@@ -32,6 +33,9 @@ using TM2VInfoRecord = std::array<uint8_t, kM2VInfoRecordSize>;
 
 // The reader's buffer: 0x7FFF8 bytes, also the unit of the progress bar.
 inline constexpr int32_t kM2VReadBufferSize = 0x7FFF8;
+// The reader's buffer where a map of the start codes lets the walk pass over
+// the slices: it holds the headers between two jumps.
+inline constexpr int32_t kM2VJumpReadBufferSize = 8192;
 
 // Walks an MPEG-1 or MPEG-2 video elementary stream start code by start code
 // and measures it: picture, field and frame counts, the first sequence
@@ -195,7 +199,13 @@ class TM2VStream {
   enum class TLevel { Sequence, Gop, Picture, None };
 
   // Reader and start codes.
-  void OpenReader(core::TFileBitStream::TOpenMode Mode);
+  void OpenReader(core::TFileBitStream::TOpenMode Mode, int32_t BufferSize = kM2VReadBufferSize);
+  // Takes the map of the file's start codes that the demultiplexer noted, when
+  // it describes the file as it now is and the walk needs no slice.
+  void TakeStartCodeMap();
+  // Past the slices by the map: to the next start code that is no slice (or
+  // the end). False when the map does not hold there; the walk then reads on.
+  bool JumpOverSlices();
   bool Aborted() const { return AbortFlag != nullptr && *AbortFlag != 0; }
 
   // The walk.
@@ -260,6 +270,10 @@ class TM2VStream {
   bool ReaderFresh_ = false;  // opened and not yet walked
   uint8_t OwnAbort_ = 0;
   platform::ProgressBar* ProgressBar_ = nullptr;
+
+  // The start codes noted when the file was written, while they hold.
+  const core::TStartCodeMap* Jumps_ = nullptr;
+  core::TStartCodeMap::TCursor JumpCursor_;
 
   // Walk state.
   TM2VStartCodeReader Codes_;

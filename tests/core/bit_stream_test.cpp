@@ -11,6 +11,9 @@
 #include <functional>
 #include <random>
 
+#include "core/run_context.h"
+#include "core/start_code_map.h"
+#include "core/vob_file_stream.h"
 #include "support/test_support.h"
 
 namespace tess::core {
@@ -127,7 +130,7 @@ class FileBitStreamTest : public ::testing::Test {
 
 TEST_F(FileBitStreamTest, MatchesReferenceReaderAcrossBufferSizes) {
   std::mt19937 rng(2);
-  std::uniform_int_distribution<int> width(0, 40), peekWidth(0, 32), kind(0, 9);
+  std::uniform_int_distribution<int> width(0, 40), peekWidth(0, 32), kind(0, 10), ahead(-8, 300);
   const std::pair<uint32_t, int> syncs[] = {{1, 24}, {0xB3, 8}, {0x1B3, 16}, {0xABC, 12}, {0, 0}};
   std::uniform_int_distribution<int> pickSync(0, 4);
   for (size_t size : {1, 2, 3, 4, 5, 16, 17, 100, 1000, 4099}) {
@@ -147,6 +150,11 @@ TEST_F(FileBitStreamTest, MatchesReferenceReaderAcrossBufferSizes) {
           } else if (k == 4) {
             const auto [value, bits] = syncs[pickSync(rng)];
             ASSERT_EQ(s.FindSyncWord(value, bits), ref.Find(value, bits)) << size << "/" << bufferSize;
+          } else if (k == 10) {
+            // Onward to a byte (one behind stays put), passing bytes unread.
+            const int64_t target = ref.Pos / 8 + ahead(rng);
+            s.SkipTo(target);
+            ref.Pos = std::max((ref.Pos + 7) / 8 * 8, std::min(target * 8, ref.Total()));
           } else {
             const int n = k <= 6 ? 8 * (width(rng) / 8) : width(rng);
             ASSERT_EQ(s.ReadBits(n), ref.Read(n)) << size << "/" << bufferSize << " n " << n;
@@ -188,6 +196,60 @@ TEST_F(FileBitStreamTest, StartCodeSearchesFindEveryPrefixOnce) {
     std::vector<int64_t> found;
     while (s.FindSyncWord(1, 24)) found.push_back(s.BytePosition());
     ASSERT_EQ(found, ends) << bufferSize;
+  }
+}
+
+// A map fed a file in pieces of any size notes the prefixes a search would
+// find, but those of slices; one whose value byte never came counts. It serves
+// only the file as it was sealed: appended to by its writer it goes on, changed
+// by anything else it is not taken.
+TEST_F(FileBitStreamTest, StartCodeMapsNoteWhatTheSearchFinds) {
+  std::mt19937 rng(4);
+  std::uniform_int_distribution<int> pick(0, 9), piece(1, 40);
+  for (int trial = 0; trial < 20; ++trial) {
+    Bytes data(2000 + trial);
+    for (auto& b : data) b = static_cast<uint8_t>(pick(rng) < 5 ? 0 : pick(rng) < 4 ? 1 : pick(rng) < 5 ? 0x05 : 0xB3);
+    if (trial % 2) data.insert(data.end(), {0, 0, 1});  // a prefix with no value after it
+    std::vector<int64_t> noted;
+    for (size_t i = 0; i + 2 < data.size(); ++i)
+      if (data[i] == 0 && data[i + 1] == 0 && data[i + 2] == 1 && (i + 3 == data.size() || data[i + 3] == 0 || data[i + 3] > 0xAF))
+        noted.push_back(static_cast<int64_t>(i));
+
+    test::CoreProject p;
+    const std::string path = Dir.File("v.m2v");
+    std::remove(path.c_str());
+    size_t at = 0;
+    for (int open = 0; open < 2; ++open) {  // the second open appends, as the next file of a chain does
+      auto out = TVobFileStream::CreateAppend(p.Form, path, TVobFileStream::kModeWrite, nullptr);
+      out->StartCodes = p.Form.StartCodeMaps.ForOutput(out->Handle(), out->BytesWritten, 0x01, 0xAF);
+      ASSERT_NE(out->StartCodes, nullptr);
+      for (const size_t stop = open ? data.size() : data.size() / 2; at < stop;) {
+        const size_t n = std::min<size_t>(trial % 3 ? piece(rng) : 1, stop - at);
+        out->Write(data.data() + at, static_cast<int64_t>(n));
+        at += n;
+      }
+      ASSERT_TRUE(out->Close());
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const TStartCodeMap* map = p.Form.StartCodeMaps.Find(fd);
+    ASSERT_NE(map, nullptr);
+    TStartCodeMap::TCursor cursor;
+    for (int64_t pos = 0; pos <= static_cast<int64_t>(data.size()); pos += 1 + pos % 5) {
+      const auto next = std::lower_bound(noted.begin(), noted.end(), pos);
+      ASSERT_EQ(cursor.NextAtOrAfter(*map, pos), next == noted.end() ? -1 : *next) << trial << " at " << pos;
+    }
+    ASSERT_EQ(cursor.NextAtOrAfter(*map, 0), noted.empty() ? -1 : noted[0]);  // asked again from the start
+
+    // A byte the writer did not write: the map no longer describes the file,
+    // and an output opened on it starts none.
+    const int w = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_EQ(::write(w, "x", 1), 1);
+    ::close(w);
+    EXPECT_EQ(p.Form.StartCodeMaps.Find(fd), nullptr);
+    auto again = TVobFileStream::CreateAppend(p.Form, path, TVobFileStream::kModeWrite, nullptr);
+    EXPECT_EQ(p.Form.StartCodeMaps.ForOutput(again->Handle(), again->BytesWritten, 0x01, 0xAF), nullptr);
+    again->Close();
+    ::close(fd);
   }
 }
 

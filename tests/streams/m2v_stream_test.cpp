@@ -1,10 +1,17 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <random>
 
+#include "core/run_context.h"
 #include "core/timecode.h"
+#include "core/vob_file_stream.h"
 #include "streams/m2v_cache.h"
 #include "streams/m2v_stream.h"
 #include "streams/video_oracle.h"
@@ -142,6 +149,65 @@ TEST(M2VStream, CacheRoundTripsLikeAFreshScan) {
   EXPECT_FALSE(again.CacheUsed);
   EXPECT_EQ(again.PictureCount, 30);
   EXPECT_TRUE(std::filesystem::is_directory(cache));
+}
+
+// A video written by the demultiplexer is walked by the start codes noted as it
+// was written, past its slices unread; what comes out is what a walk that
+// reads every byte gives. A map that does not hold for the file is found out
+// at the first jump and the walk reads on.
+TEST(M2VStream, WalksByNotedStartCodesLikeByReading) {
+  TempDir dir;
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<int> piece(1, 4000);
+  std::vector<std::string> names = {"m2v_captions.m2v", "video_720x480.m2v"};
+  for (const TSample& s : kSamples) names.push_back(s.Name);
+  struct TWalk {
+    streams::TM2VInfoRecord Record{};
+    std::vector<std::vector<uint8_t>> Index;
+    std::vector<int64_t> Foreign;
+    std::vector<std::string> Logged;
+    bool operator==(const TWalk&) const = default;
+  };
+  const auto walk = [](core::RunContext& Run, const std::string& File) {
+    TWalk w;
+    TM2VStream m(Run, File);
+    m.OnLog = [&](std::string_view t) { w.Logged.emplace_back(t); };
+    MeasuringScan(m, false);
+    m.WriteInfoFileHeader(false, w.Record);
+    w.Index = IndexOf(m);
+    for (const auto& f : m.ForeignData) w.Foreign.push_back(f.Position);
+    return w;
+  };
+  for (const bool lying : {false, true}) {
+    for (const std::string& name : names) {
+      SCOPED_TRACE(name + (lying ? " (a map of other bytes)" : ""));
+      const auto data = ReadFileBytes(DataFile("streams/" + name));
+      const std::string file = dir.File("out.m2v");
+      std::filesystem::remove(file);
+      CoreProject written;
+      auto out = core::TVobFileStream::CreateAppend(written.Form, file, core::TVobFileStream::kModeWrite, nullptr);
+      core::TStartCodeMap* map = written.Form.StartCodeMaps.ForOutput(out->Handle(), 0, 0x01, 0xAF);
+      ASSERT_NE(map, nullptr);
+      if (!lying) out->StartCodes = map;
+      for (size_t at = 0; at < data.size();) {
+        const size_t n = std::min<size_t>(piece(rng), data.size() - at);
+        out->Write(data.data() + at, static_cast<int64_t>(n));
+        at += n;
+      }
+      ASSERT_TRUE(out->Close());
+      if (lying) {
+        // Fed the bytes turned round by a few: as long, its start codes elsewhere.
+        auto turned = data;
+        std::rotate(turned.begin(), turned.begin() + 7, turned.end());
+        map->Add(turned.data(), turned.size());
+        const int fd = ::open(file.c_str(), O_RDONLY);
+        map->Seal(fd);
+        ::close(fd);
+      }
+      CoreProject reading;
+      EXPECT_TRUE(walk(written.Form, file) == walk(reading.Form, file));
+    }
+  }
 }
 
 TEST(M2VStream, StillsAreIndexedAndSplit) {
