@@ -399,26 +399,47 @@ void TM2VStream::HandleUserData() {
   const bool strip = CopyMode_ && StripUserData;
   int64_t unmarked = start;
   UserData_.clear();
-  uint32_t window = 0xFFFFFF;
+  uint32_t window = 0xFFFFFF;  // the last bytes taken: a prefix counts only within the block
   size_t taken = 0;
   bool found = false;
-  while (!r.Eof) {
-    const auto b = static_cast<uint8_t>(r.ReadBits(8));
-    window = ((window << 8) | b) & 0xFFFFFF;
-    if (UserData_.size() < kUserDataKept) UserData_.push_back(b);
-    ++taken;
-    if (window == 1) {
-      found = true;
-      break;
+  // The block is taken buffer by buffer up to the next start-code prefix
+  // (byte by byte off a byte boundary, which a start code never leaves).
+  while (!r.Eof && !found) {
+    const int64_t at = r.BytePosition();
+    const bool aligned = r.BitsLeft == 8;
+    uint8_t single = 0;
+    const uint8_t* const begin = aligned ? r.Buffer + r.ByteIndex : &single;
+    const uint8_t* const end = aligned ? r.Buffer + r.BufferFill : &single + 1;
+    if (!aligned) single = static_cast<uint8_t>(r.ReadBits(8));
+    // A prefix begun in the bytes taken before ends in the next two; one that
+    // starts here lies wholly in the buffer.
+    const uint8_t* p = begin;
+    for (; p < end && p < begin + 2 && !found; ++p) {
+      window = ((window << 8) | *p) & 0xFFFFFF;
+      found = window == 1;
     }
+    if (!found) {
+      const uint8_t* const shifted = p;
+      const uint8_t* const hit = core::FindStartCodePrefix(begin, end);
+      found = hit != end;
+      p = found ? hit + 3 : end;
+      for (const uint8_t* q = p - shifted > 3 ? p - 3 : shifted; q < p; ++q) window = ((window << 8) | *q) & 0xFFFFFF;
+    }
+    const auto n = static_cast<size_t>(p - begin);
+    UserData_.insert(UserData_.end(), begin, begin + std::min(n, kUserDataKept - std::min(UserData_.size(), kUserDataKept)));
+    taken += n;
     if (strip) {
-      // The last two bytes may open the next start code; they wait.
-      const int64_t safe = r.BytePosition() - 2;
-      if (safe - unmarked >= kStripChunk) {
-        MarkUserDataSkip(unmarked, safe);
-        unmarked = safe;
+      // Removal is marked in pieces as the bytes go by, each byte but the one
+      // that completes the prefix moving it on; the last two bytes may open
+      // the next start code, so they wait.
+      const int64_t passed = static_cast<int64_t>(n) - (found ? 1 : 0);
+      const int64_t safe = at + passed - 2;
+      while (passed > 0 && safe - unmarked >= kStripChunk) {
+        MarkUserDataSkip(unmarked, unmarked + kStripChunk);
+        unmarked += kStripChunk;
       }
     }
+    if (aligned) r.SkipTo(at + static_cast<int64_t>(n));
   }
   int64_t end = r.BytePosition();
   if (found) {

@@ -188,6 +188,7 @@ TEST_F(FileBitStreamTest, StartCodeSearchesFindEveryPrefixOnce) {
       for (const uint8_t* p = b; p + 3 <= e && want == e; ++p)
         if (p[0] == 0 && p[1] == 0 && p[2] == 1) want = p;
       ASSERT_EQ(FindStartCodePrefix(b, e), want) << from << ".." << to;
+      ASSERT_EQ(FindStartCodePrefixBy16(b, e), want) << from << ".." << to;
       ASSERT_EQ(FindStartCodePrefixByWords(b, e), want) << from << ".." << to;
     }
   const std::string path = Write("codes.bin", data);

@@ -5,6 +5,7 @@
 
 #include "streams/captions.h"
 #include "streams/m2v_cache.h"
+#include "streams/m2v_stream.h"
 #include "streams/video_oracle.h"
 #include "support/test_support.h"
 
@@ -84,9 +85,21 @@ TEST(Captions, RemovingUserData) {
 
   ASSERT_TRUE(streams::RemoveM2VUserData(p.Form, video));
   EXPECT_FALSE(std::filesystem::exists(video + ".cc0"));
-  EXPECT_LT(std::filesystem::file_size(video), before.size());
+  EXPECT_EQ(ReadFileBytes(video), WithoutUserData(before));
   EXPECT_EQ(FrameHashes(video), hashes);
   EXPECT_TRUE(CaptionTexts("-f lavfi -i 'movie=" + video + "[out0+subcc]'").empty());
+
+  // A block longer than the reader's buffer goes too, the start code after it
+  // before, across and after the buffer's edge.
+  size_t at = 0;
+  WithLongUserData(before, 1, &at);
+  for (int edge = -3; edge <= 1; ++edge) {
+    const size_t startCodeAt = static_cast<size_t>(streams::kM2VReadBufferSize + edge);
+    const auto longer = WithLongUserData(before, startCodeAt - at - 4);
+    WriteFileBytes(video, longer);
+    ASSERT_TRUE(streams::RemoveM2VUserData(p.Form, video));
+    EXPECT_EQ(ReadFileBytes(video), WithoutUserData(longer)) << startCodeAt;
+  }
 }
 
 }  // namespace

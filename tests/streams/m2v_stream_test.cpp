@@ -12,6 +12,7 @@
 #include "core/run_context.h"
 #include "core/timecode.h"
 #include "core/vob_file_stream.h"
+#include "streams/captions.h"
 #include "streams/m2v_cache.h"
 #include "streams/m2v_stream.h"
 #include "streams/video_oracle.h"
@@ -159,19 +160,24 @@ TEST(M2VStream, WalksByNotedStartCodesLikeByReading) {
   TempDir dir;
   std::mt19937 rng(5);
   std::uniform_int_distribution<int> piece(1, 4000);
-  std::vector<std::string> names = {"m2v_captions.m2v", "video_720x480.m2v"};
+  std::vector<std::string> names = {"m2v_captions.m2v", "video_720x480.m2v", "long user data"};
   for (const TSample& s : kSamples) names.push_back(s.Name);
   struct TWalk {
     streams::TM2VInfoRecord Record{};
     std::vector<std::vector<uint8_t>> Index;
     std::vector<int64_t> Foreign;
     std::vector<std::string> Logged;
+    std::vector<std::vector<uint8_t>> UserData;
     bool operator==(const TWalk&) const = default;
   };
   const auto walk = [](core::RunContext& Run, const std::string& File) {
     TWalk w;
     TM2VStream m(Run, File);
     m.OnLog = [&](std::string_view t) { w.Logged.emplace_back(t); };
+    m.OnUserData = [&](TM2VStream& S, std::span<const uint8_t> Block) {
+      w.UserData.emplace_back(Block.begin(), Block.end());
+      streams::HandleCaptionUserData(S, Block);
+    };
     MeasuringScan(m, false);
     m.WriteInfoFileHeader(false, w.Record);
     w.Index = IndexOf(m);
@@ -181,7 +187,9 @@ TEST(M2VStream, WalksByNotedStartCodesLikeByReading) {
   for (const bool lying : {false, true}) {
     for (const std::string& name : names) {
       SCOPED_TRACE(name + (lying ? " (a map of other bytes)" : ""));
-      const auto data = ReadFileBytes(DataFile("streams/" + name));
+      // A user-data block that crosses many edges of the small buffer a jumping walk reads with.
+      const auto data = name == "long user data" ? WithLongUserData(ReadFileBytes(DataFile("streams/m2v_captions.m2v")), 30000)
+                                                 : ReadFileBytes(DataFile("streams/" + name));
       const std::string file = dir.File("out.m2v");
       std::filesystem::remove(file);
       CoreProject written;
