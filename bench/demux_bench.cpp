@@ -17,12 +17,14 @@
 //
 // TESS_BENCH_BYTES sets the chain's size (default 1 GiB; for example 256M),
 // TESS_BENCH_ROUNDS the rounds (default 3; the best time of each counts),
-// TESS_BENCH_DIR the folder (default the temporary folder), TESS_BENCH_KEEP
-// keeps the chain and the last outputs, TESS_BENCH_VERBOSE prints every time. Every run writes into a new folder of
-// its own and its outputs are deleted as soon as it is timed: outputs kept
-// would fill the page cache and slow every later write, while on ext4 files
-// created in a folder just emptied of thousands take far longer to create (the
-// allocator passes over the recently freed inodes).
+// TESS_BENCH_DIR the folder (default the temporary folder). TESS_BENCH_KEEP
+// keeps the chain and the last outputs, TESS_BENCH_REUSE takes a chain kept
+// before, TESS_BENCH_STEPS runs only the steps it names (for example
+// "copy,demux"), TESS_BENCH_VERBOSE prints every time. Every run writes into
+// a new folder of its own and its outputs are deleted as soon as it is timed:
+// outputs kept would fill the page cache and slow every later write, while on
+// ext4 files created in a folder just emptied of thousands take far longer to
+// create (the allocator passes over the recently freed inodes).
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -32,6 +34,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -64,9 +67,22 @@ uint64_t EnvSize(const char* Name, uint64_t Default) {
   return static_cast<uint64_t>(n);
 }
 
+// What a run used besides its time: the peak memory of its process and the
+// processor time it took (user and system), which a busy machine stretches
+// less than the time on the clock.
+struct TUsage {
+  long PeakKiB = 0;
+  double CpuSeconds = 0;
+};
+
+double CpuSecondsOf(const struct rusage& U) {
+  return static_cast<double>(U.ru_utime.tv_sec + U.ru_stime.tv_sec) +
+         static_cast<double>(U.ru_utime.tv_usec + U.ru_stime.tv_usec) / 1e6;
+}
+
 // Runs Argv as a child with its output thrown away; seconds taken (or -1 when
-// it failed) and its peak memory in KiB.
-double RunChild(const std::vector<std::string>& Argv, long& PeakKiB) {
+// it failed) and what it used.
+double RunChild(const std::vector<std::string>& Argv, TUsage& Used) {
   std::vector<char*> args;
   for (const auto& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
@@ -83,18 +99,18 @@ double RunChild(const std::vector<std::string>& Argv, long& PeakKiB) {
   struct rusage usage {};
   if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return -1;
-  PeakKiB = usage.ru_maxrss;
+  Used = {usage.ru_maxrss, CpuSecondsOf(usage)};
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // A video of about 17 Mbit/s made by ffmpeg into Path; false when ffmpeg is
 // not at hand or failed.
 bool MakeDiscRateVideo(const std::string& Path) {
-  long kib = 0;
+  TUsage used;
   return RunChild({"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
                    "testsrc2=size=720x480:rate=30000/1001,noise=alls=12:allf=t", "-t", "4", "-c:v", "mpeg2video",
                    "-q:v", "5", "-g", "15", "-bf", "2", "-f", "mpeg2video", Path},
-                  kib) >= 0 &&
+                  used) >= 0 &&
          fs::exists(Path) && fs::file_size(Path) > 0;
 }
 
@@ -146,9 +162,11 @@ double Seconds(std::chrono::steady_clock::time_point Since) {
 }
 
 // Copies the files into Folder in 1 MiB blocks; seconds taken, or -1.
-double CopyFiles(const std::vector<std::string>& Files, const std::string& Folder) {
+double CopyFiles(const std::vector<std::string>& Files, const std::string& Folder, TUsage& Used) {
   fs::create_directories(Folder);
   std::vector<char> buffer(1 << 20);
+  struct rusage before {};
+  ::getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();
   for (const auto& f : Files) {
     const int in = ::open(f.c_str(), O_RDONLY);
@@ -160,12 +178,16 @@ double CopyFiles(const std::vector<std::string>& Files, const std::string& Folde
     ::close(in);
     if (::close(out) != 0) return -1;
   }
-  return Seconds(start);
+  const double seconds = Seconds(start);
+  struct rusage after {};
+  ::getrusage(RUSAGE_SELF, &after);
+  Used.CpuSeconds = CpuSecondsOf(after) - CpuSecondsOf(before);
+  return seconds;
 }
 
 // The demultiplexing alone, in a child process: the title chain split into its
 // elementary streams as they come out of the packs, nothing finished after.
-double RunDemuxPhase(const std::string& Disc, const std::string& Out, long& PeakKiB) {
+double RunDemuxPhase(const std::string& Disc, const std::string& Out, TUsage& Used) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -188,7 +210,7 @@ double RunDemuxPhase(const std::string& Disc, const std::string& Out, long& Peak
   if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
     return -1;
   const double s = Seconds(start);
-  PeakKiB = usage.ru_maxrss;
+  Used = {usage.ru_maxrss, CpuSecondsOf(usage)};
   return s;
 }
 
@@ -218,36 +240,44 @@ int main() {
   const int rounds = static_cast<int>(std::max<uint64_t>(1, EnvSize("TESS_BENCH_ROUNDS", 3)));
   const char* dir = std::getenv("TESS_BENCH_DIR");
   const std::string root = ((dir && *dir) ? fs::path(dir) : fs::temp_directory_path()) / "tessaline-demux-bench";
-  fs::remove_all(root);
+  const bool reuse = std::getenv("TESS_BENCH_REUSE") && fs::exists(root + "/disc/hv001t02.evo");
+  if (!reuse) fs::remove_all(root);
   fs::create_directories(root + "/disc");
-  tools::StandardStreams sources;
-  std::string error;
-  if (!tools::LoadStandardStreams(tools::DefaultStreamsFolder(), sources, &error)) {
-    std::fprintf(stderr, "cannot load the sample streams: %s\n", error.c_str());
-    return 1;
-  }
-  tools::StreamSource video;
-  const std::string videoPath = root + "/video.m2v";
-  const bool discRate = MakeDiscRateVideo(videoPath) &&
-                        tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, videoPath, video, &error);
-  if (!discRate) {
-    std::printf("ffmpeg made no video: the chain carries the 0.6 Mbit/s sample video\n");
-    video = sources.Mpeg2;
-  }
-  const tools::StreamSource subpictures = tools::MakeSubpictureSource(4, kSubpictureTicks);
-  using tools::MakeEvoStream;
-  const std::vector<tools::EvoStream> streams = {MakeEvoStream(video),        MakeEvoStream(sources.Ac3),
-                                                 MakeEvoStream(sources.Dts),  MakeEvoStream(sources.Lpcm16),
-                                                 MakeEvoStream(subpictures, 0), MakeEvoStream(subpictures, 1)};
   std::vector<std::string> files;
-  std::printf("building a %.0f MiB title chain in %s ...\n", static_cast<double>(bytes) / kMiB, root.c_str());
-  if (!BuildChain(root + "/disc", bytes, streams, files)) return 1;
+  std::string made = "kept";
+  if (reuse) {
+    files = {root + "/disc/hv001t01.evo", root + "/disc/hv001t02.evo"};
+  } else {
+    tools::StandardStreams sources;
+    std::string error;
+    if (!tools::LoadStandardStreams(tools::DefaultStreamsFolder(), sources, &error)) {
+      std::fprintf(stderr, "cannot load the sample streams: %s\n", error.c_str());
+      return 1;
+    }
+    tools::StreamSource video;
+    const std::string videoPath = root + "/video.m2v";
+    const bool discRate = MakeDiscRateVideo(videoPath) &&
+                          tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, videoPath, video, &error);
+    if (!discRate) {
+      std::printf("ffmpeg made no video: the chain carries the 0.6 Mbit/s sample video\n");
+      video = sources.Mpeg2;
+    }
+    made = discRate ? "17 Mbit/s" : "sample";
+    const tools::StreamSource subpictures = tools::MakeSubpictureSource(4, kSubpictureTicks);
+    using tools::MakeEvoStream;
+    const std::vector<tools::EvoStream> streams = {MakeEvoStream(video),          MakeEvoStream(sources.Ac3),
+                                                   MakeEvoStream(sources.Dts),    MakeEvoStream(sources.Lpcm16),
+                                                   MakeEvoStream(subpictures, 0), MakeEvoStream(subpictures, 1)};
+    std::printf("building a %.0f MiB title chain in %s ...\n", static_cast<double>(bytes) / kMiB, root.c_str());
+    if (!BuildChain(root + "/disc", bytes, streams, files)) return 1;
+  }
   uint64_t input = 0;
   for (const auto& f : files) input += fs::file_size(f);
 
   enum { kCopy, kDemux, kWhole, kFfmpeg, kSteps };
   const char* names[kSteps] = {"copy", "demux", "whole", "ffmpeg"};
   double best[kSteps] = {1e30, 1e30, 1e30, 1e30};
+  double bestCpu[kSteps] = {1e30, 1e30, 1e30, 1e30};
   long peak[kSteps] = {0, 0, 0, 0};
   bool ffmpegOk = true;
   const double loadBefore = LoadAverage();
@@ -257,18 +287,19 @@ int main() {
     for (int k = 0; k < kSteps; ++k) {
       const int step = (k + round) % kSteps;
       if (step == kFfmpeg && !ffmpegOk) continue;
+      if (const char* only = std::getenv("TESS_BENCH_STEPS"); only && !std::strstr(only, names[step])) continue;
       const std::string out = root + "/out-" + std::to_string(round) + "-" + names[step];
       fs::create_directories(out);
       ::sync();
-      long kib = 0;
+      TUsage used;
       double t = -1;
       switch (step) {
-        case kCopy: t = CopyFiles(files, out); break;
-        case kDemux: t = RunDemuxPhase(root + "/disc", out, kib); break;
+        case kCopy: t = CopyFiles(files, out, used); break;
+        case kDemux: t = RunDemuxPhase(root + "/disc", out, used); break;
         case kWhole:
-          t = RunChild({TESS_BINARY, "demux", root + "/disc", out, "--settings", root + "/settings.ini"}, kib);
+          t = RunChild({TESS_BINARY, "demux", root + "/disc", out, "--settings", root + "/settings.ini"}, used);
           break;
-        case kFfmpeg: t = RunChild(FfmpegCommand(files, out), kib); break;
+        case kFfmpeg: t = RunChild(FfmpegCommand(files, out), used); break;
       }
       if (t < 0 && step == kFfmpeg) {
         std::printf("ffmpeg's stream copy failed or ffmpeg is missing: no comparison with it\n");
@@ -279,25 +310,32 @@ int main() {
         std::fprintf(stderr, "the %s run failed\n", names[step]);
         return 1;
       }
-      if (std::getenv("TESS_BENCH_VERBOSE")) std::printf("round %d %-7s %.2f s\n", round + 1, names[step], t);
+      if (std::getenv("TESS_BENCH_VERBOSE"))
+        std::printf("round %d %-7s %.2f s (processor %.2f s)\n", round + 1, names[step], t, used.CpuSeconds);
       best[step] = std::min(best[step], t);
-      peak[step] = std::max(peak[step], kib);
+      bestCpu[step] = std::min(bestCpu[step], used.CpuSeconds);
+      peak[step] = std::max(peak[step], used.PeakKiB);
       if (round + 1 < rounds || !std::getenv("TESS_BENCH_KEEP")) fs::remove_all(out);
     }
   }
   const double loadAfter = LoadAverage();
   const double in = static_cast<double>(input) / kMiB;
   std::printf("input: %zu files, %.1f MiB (%s video); load average %.2f before, %.2f after\n", files.size(), in,
-              discRate ? "17 Mbit/s" : "sample", loadBefore, loadAfter);
+              made.c_str(), loadBefore, loadAfter);
   for (int s = 0; s < kSteps; ++s) {
     if (s == kFfmpeg && !ffmpegOk) continue;
-    std::printf("%-7s %8.1f MiB/s (%.2f s)", names[s], in / best[s], best[s]);
+    std::printf("%-7s %8.1f MiB/s (%.2f s, processor %.2f s)", names[s], in / best[s], best[s], bestCpu[s]);
     if (peak[s] > 0) std::printf(", peak memory %.1f MiB", static_cast<double>(peak[s]) / 1024.0);
     std::printf("\n");
   }
-  std::printf("whole / copy:   %.2f (target 0.70 or more)\n", best[kCopy] / best[kWhole]);
-  std::printf("demux / copy:   %.2f (target 0.90 or more)\n", best[kCopy] / best[kDemux]);
-  if (ffmpegOk) std::printf("whole vs ffmpeg: %.2f x faster (target 2 or more)\n", best[kFfmpeg] / best[kWhole]);
+  // Each ratio of throughputs, and the same by processor time.
+  const auto ratio = [&](int Of, int To, const char* Text, const char* Target) {
+    if (best[Of] >= 1e30 || best[To] >= 1e30) return;
+    std::printf("%s %.2f (%s; by processor time %.2f)\n", Text, best[To] / best[Of], Target, bestCpu[To] / bestCpu[Of]);
+  };
+  ratio(kWhole, kCopy, "whole / copy:   ", "target 0.70 or more");
+  ratio(kDemux, kCopy, "demux / copy:   ", "target 0.90 or more");
+  if (ffmpegOk) ratio(kWhole, kFfmpeg, "whole vs ffmpeg:", "times as fast, target 2 or more");
   std::printf("peak memory: %.1f MiB (target under 64 MiB)\n",
               static_cast<double>(std::max(peak[kDemux], peak[kWhole])) / 1024.0);
   if (!std::getenv("TESS_BENCH_KEEP")) fs::remove_all(root);
