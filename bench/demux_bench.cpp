@@ -289,6 +289,7 @@ int main() {
       if (step == kFfmpeg && !ffmpegOk) continue;
       if (const char* only = std::getenv("TESS_BENCH_STEPS"); only && !std::strstr(only, names[step])) continue;
       const std::string out = root + "/out-" + std::to_string(round) + "-" + names[step];
+      fs::remove_all(out);  // left by an earlier run kept
       fs::create_directories(out);
       ::sync();
       TUsage used;
