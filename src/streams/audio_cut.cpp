@@ -241,23 +241,47 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
 TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& SourceName, int64_t Offset, int64_t Count,
                         int Out, const std::string& DestName, int64_t ProgressBase, const core::TCopyProgress& Progress,
                         const std::function<void()>& OnBlock) {
-  std::vector<uint8_t> block(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlock)));
+  std::vector<uint8_t> block;
+  // The kernel copies from file to file while it can, one copy fewer than
+  // through a buffer here. Where it cannot (another kind of file system, an
+  // error), the rest goes the plain way, which also tells a read error from a
+  // write error.
+  bool inKernel = true;
   int64_t done = 0;
   while (done < Count) {
     if (OnBlock) OnBlock();
     if (Run.Aborted()) return TCopyOutcome::Stopped;
     const size_t want = static_cast<size_t>(std::min<int64_t>(kCopyBlock, Count - done));
-    int readErr = 0;
-    const size_t got = platform::PReadFull(In, block.data(), want, Offset + done, &readErr);
-    if (readErr) {
-      Run.LogError("Read error in file " + SourceName + ": " + std::strerror(readErr));
-      return TCopyOutcome::Failed;
+    size_t got = 0;
+    bool ended = false;
+    while (inKernel && got < want) {
+      loff_t from = Offset + done + static_cast<int64_t>(got);
+      const ssize_t n = ::copy_file_range(In, &from, Out, nullptr, want - got, 0);
+      if (n > 0) {
+        got += static_cast<size_t>(n);
+        continue;
+      }
+      // Nothing copied: the end of the source, unless a read finds more there.
+      uint8_t probe = 0;
+      ended = n == 0 && ::pread(In, &probe, 1, from) == 0;
+      inKernel = ended;
+      break;
+    }
+    if (got < want && !ended) {
+      if (block.empty()) block.resize(static_cast<size_t>(std::clamp<int64_t>(Count, 0, kCopyBlock)));
+      int readErr = 0;
+      const size_t more = platform::PReadFull(In, block.data(), want - got, Offset + done + static_cast<int64_t>(got), &readErr);
+      if (readErr) {
+        Run.LogError("Read error in file " + SourceName + ": " + std::strerror(readErr));
+        return TCopyOutcome::Failed;
+      }
+      if (!platform::WriteFull(Out, block.data(), more)) {
+        Run.LogError("Write error in file " + DestName + ": " + std::strerror(errno));
+        return TCopyOutcome::Failed;
+      }
+      got += more;
     }
     if (got == 0) break;
-    if (!platform::WriteFull(Out, block.data(), got)) {
-      Run.LogError("Write error in file " + DestName + ": " + std::strerror(errno));
-      return TCopyOutcome::Failed;
-    }
     done += static_cast<int64_t>(got);
     if (Progress) Progress(ProgressBase + done);
     if (got < want) break;  // the source ended

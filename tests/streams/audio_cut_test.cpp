@@ -1,7 +1,9 @@
 // The frame cutters on real encoder output: consecutive cuts start where
 // ffprobe finds frames, join back to the source byte for byte and decode cleanly;
 // a cut by a time-code duration lasts what ffprobe says it does.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +11,7 @@
 
 #include "platform/paths.h"
 #include "streams/ac3.h"
+#include "streams/audio_cut.h"
 #include "streams/dts.h"
 #include "streams/ffmpeg_oracle.h"
 #include "streams/mpa.h"
@@ -139,6 +142,35 @@ TEST(AudioCut, TimeCodeCutsLastWhatTheyShould) {
         (row.Duration.Seconds + row.Duration.Frames / row.FrameRate) * (row.FrameRate == 30 ? 1.001 : 1);
     EXPECT_NEAR(lasts, wanted, samplesPerFrame / rate / 2 + 1e-9);
   }
+}
+
+// The block copy takes the same bytes whether the kernel copies them or they
+// go through a buffer (an output opened for appending, which the kernel's copy
+// refuses), from any offset, to the source's end at the most.
+TEST(AudioCut, BlockCopiesTakeTheBytesEitherWay) {
+  test::CoreProject project;
+  test::TempDir dir;
+  std::vector<uint8_t> data(3 * 1048576 + 123);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 4099);
+  test::WriteFileBytes(dir.File("src.bin"), data);
+  const int in = ::open(dir.File("src.bin").c_str(), O_RDONLY);
+  for (const bool append : {false, true}) {
+    for (const auto& [offset, count] : {std::pair<int64_t, int64_t>{0, 3 * 1048576 + 123}, {5, 2621440}, {1048583, 10485760}}) {
+      const int out = ::open(dir.File("dst.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | (append ? O_APPEND : 0), 0644);
+      ASSERT_EQ(::write(out, "abc", 3), 3);
+      int64_t reported = 0;
+      EXPECT_EQ(CopyBlocks(project.Form, in, "src.bin", offset, count, out, "dst.bin", 0,
+                           [&](int64_t Done) { reported = Done; }, nullptr),
+                TCopyOutcome::Done);
+      ::close(out);
+      const size_t end = static_cast<size_t>(std::min<int64_t>(offset + count, static_cast<int64_t>(data.size())));
+      std::vector<uint8_t> expected = {'a', 'b', 'c'};
+      expected.insert(expected.end(), data.begin() + offset, data.begin() + static_cast<std::ptrdiff_t>(end));
+      EXPECT_TRUE(ReadFileBytes(dir.File("dst.bin")) == expected) << append << " " << offset;
+      EXPECT_EQ(reported, static_cast<int64_t>(end) - offset);
+    }
+  }
+  ::close(in);
 }
 
 }  // namespace
