@@ -35,7 +35,7 @@ using TM2VInfoRecord = std::array<uint8_t, kM2VInfoRecordSize>;
 inline constexpr int32_t kM2VReadBufferSize = 0x7FFF8;
 // The reader's buffer where a map of the start codes lets the walk pass over
 // the slices: it holds the headers between two jumps.
-inline constexpr int32_t kM2VJumpReadBufferSize = 8192;
+inline constexpr int32_t kM2VJumpReadBufferSize = 2048;
 
 // Walks an MPEG-1 or MPEG-2 video elementary stream start code by start code
 // and measures it: picture, field and frame counts, the first sequence
