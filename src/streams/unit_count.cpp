@@ -17,8 +17,7 @@
 namespace tess::streams {
 
 namespace {
-// The block read at a time.
-constexpr size_t kBlockSize = 1 << 20;
+constexpr size_t kBlockSize = kStartCodeBlockSize;
 // The progress bar counts in steps of this many bytes.
 constexpr int64_t kProgressStep = 0x2FFFD;
 // Bytes of a start code and the two after it; the last ones of a block wait

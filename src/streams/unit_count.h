@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,6 +14,9 @@ struct ProgressBar;
 // Counting the units of an elementary stream by their start codes, straight
 // from the file in large blocks.
 namespace tess::streams {
+
+// The block ForEachStartCode reads at a time.
+inline constexpr size_t kStartCodeBlockSize = 1 << 20;
 
 // Calls OnUnit for every start-code prefix 00 00 01 in the file, once each
 // (also where one straddles two blocks), with the byte after the prefix and

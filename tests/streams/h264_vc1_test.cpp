@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "streams/h264.h"
+#include "streams/unit_count.h"
 #include "streams/vc1.h"
 #include "streams/video_oracle.h"
 #include "support/test_support.h"
@@ -56,7 +57,7 @@ TEST(H264Stream, MeasuresLikeFfprobe) {
 
   // An access unit delimiter across the edge of the counting blocks: zeros
   // before it (allowed between units) put its start code there.
-  constexpr size_t kEdge = 0x2FFFD;
+  constexpr size_t kEdge = streams::kStartCodeBlockSize;
   const auto bytes = ReadFileBytes(DataFile(rows[0].Name));
   std::vector<uint8_t> joined;
   while (joined.size() < kEdge + bytes.size()) joined.insert(joined.end(), bytes.begin(), bytes.end());
