@@ -138,6 +138,8 @@ int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
     ReportWriteFailure(EBADF);
     return 0;
   }
+  // The start codes are noted as the bytes go to the file, a large block at a time.
+  if (StartCodes) StartCodes->Add(static_cast<const uint8_t*>(Source), static_cast<size_t>(Count));
   // Everything after a write failure is counted from what reached the file.
   size_t written = 0;
   const bool ok = platform::PWriteFull(fd_, Source, static_cast<size_t>(Count), pos_, &written);
@@ -152,6 +154,7 @@ int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
 
 bool TVobFileStream::FlushBuffer() {
   if (bufferPos_ == 0) return true;
+  if (StartCodes) StartCodes->Add(buffer_.data(), static_cast<size_t>(bufferPos_));
   int err = EBADF;
   size_t written = 0;
   if (fd_ >= 0 && !platform::PWriteFull(fd_, buffer_.data(), static_cast<size_t>(bufferPos_), pos_, &written))
@@ -169,17 +172,6 @@ bool TVobFileStream::FlushBuffer() {
 }
 
 int64_t TVobFileStream::Write(const void* Source, int64_t Count) {
-  const int64_t accepted = Accept(Source, Count);
-  if (StartCodes && Count > 0) {
-    if (accepted == Count && !writeFailed_)
-      StartCodes->Add(static_cast<const uint8_t*>(Source), static_cast<size_t>(Count));
-    else
-      StartCodes->Drop();
-  }
-  return accepted;
-}
-
-int64_t TVobFileStream::Accept(const void* Source, int64_t Count) {
   if (Count <= 0) return 0;
   if (fd_ < 0) {
     ReportWriteFailure(EBADF);

@@ -136,8 +136,8 @@ class TVobFileStream {
   int64_t BytesWritten = 0;  // size at open of an appended file plus every byte accepted since
   std::string FileName;      // as passed to the constructor
   TReadFunction ReadFunction = DefaultReadFunction;
-  // Fed every byte the output accepts and sealed when the output is closed
-  // (dropped when a write fails); set by the writer that wants one.
+  // Fed every byte the output writes to its file and sealed when the output
+  // is closed (dropped when a write failed); set by the writer that wants one.
   TStartCodeMap* StartCodes = nullptr;
 
   int Handle() const { return fd_; }
@@ -165,7 +165,6 @@ class TVobFileStream {
   // Count bytes on from the buffered read position, refilling the buffer as it
   // empties; copied to Dest unless it is null (a skip). Fewer at the end set Eof.
   int64_t TakeBuffered(uint8_t* Dest, int64_t Count);
-  int64_t Accept(const void* Source, int64_t Count);
   int64_t WriteDirect(const void* Source, int64_t Count);
   bool FlushBuffer();
   void ReportWriteFailure(int Err);
