@@ -180,6 +180,21 @@ int64_t Duration(const Stream& S, const std::string& File) {
   return std::llround(seconds * 90000);
 }
 
+// 10 ms of LPCM at 48 kHz in each layout (20-bit mono packs two sample frames
+// in 5 bytes): how long the payload plays, and where a cell starting halfway
+// through it cuts it.
+TEST(LpcmPayload, PlaysAndIsCutByWholeSampleGroups) {
+  const struct {
+    TLpcmParams Params;
+    int64_t Length;
+  } rows[] = {{{16, 2, 48000}, 1920}, {{20, 1, 48000}, 1200}, {{20, 3, 48000}, 3600}, {{24, 6, 48000}, 8640}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::to_string(r.Params.SampleSize) + " bits, " + std::to_string(r.Params.Channels) + " channels");
+    EXPECT_EQ(LpcmPayloadTicks(r.Length, r.Params), 900);
+    EXPECT_EQ(LpcmCutOffset(r.Length, r.Params, 0, 5), r.Length / 2);
+  }
+}
+
 TEST_F(AudioSync, EveryModeKeepsEveryByteAndCutsOnFramesAtVobStarts) {
   std::map<std::pair<bool, std::string>, std::vector<uint8_t>> ffmpeg;
   for (const Mode& m : kModes) {

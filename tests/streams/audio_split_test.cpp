@@ -47,6 +47,8 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
       // At 29.97 one second is 31.28 frames: 31, then 32 up to 62.56, and so on.
       {"audio_48k_2ch.ac3", 29.97, {{0, 0, 1, 0}, {0, 0, 1, 0}, {}}}, {"audio_48k_2ch.ac3", 25, {{0, 0, 9, 0}}},
       {"audio_48k_2ch.eac3", 25, {{0, 0, 0, 13}, {0, 0, 1, 2}, {0, 0, 0, 1}, {}}},
+      // 7.1 (a dependent substream frame after each frame), and frames of one block.
+      {"a_48k_8ch.eac3", 25, {{0, 0, 0, 3}, {0, 0, 0, 2}, {}}}, {"a_48k_2ch_1blk.eac3", 29.97, {{0, 0, 0, 1}, {}}},
       {"a_32k_2ch.ac3", 29.97, {{0, 0, 0, 3}, {0, 0, 0, 4}, {}}},
       {"a_44k_1ch.dts", 25, {{0, 0, 0, 2}, {0, 0, 0, 2}, {}}},
       {"audio_48k_2ch.dts", 30, {{0, 0, 0, 10}, {0, 0, 0, 11}, {}}},
@@ -64,7 +66,9 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
     WavHeader wav;
     const bool isWav = WavFindDataChunk(source, wav);
     const double rate = static_cast<double>(test::ProbeStream(source)["sample_rate"]);
-    const double perFrame = source.ends_with(".dts") ? 512 : source.ends_with(".mp2") ? 1152 : isWav ? 1 : 1536;
+    const double perFrame = source.ends_with(".dts") ? 512 : source.ends_with(".mp2") ? 1152 : isWav ? 1
+                            : std::stod(test::RunTool("ffprobe -v error -read_intervals %+#1 -show_entries "
+                                                      "packet=duration_time -of csv=p=0 " + test::Quoted(source)).Out) * rate;
     // MPEG audio segments begin with the first audio frame, WAV segments with
     // a header of their own.
     int64_t at = isWav ? wav.DataOffset : source.ends_with(".mp2") ? frames.front() : 0;
