@@ -184,6 +184,7 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSe
 // counters and the maps of an earlier run.
 void ResetRunState(TForm1& Form) {
   Form.Abort = 0;
+  Form.WriteStopped = false;
   Form.AC3PayloadCount = 0;
   Form.SubpicUnitCount = 0;
   Form.VideoStreams.clear();
@@ -537,11 +538,13 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
   }
 
-  if (Form.Aborted()) {
+  // A write error stops the run as Stop does, but the run has failed.
+  if (Form.Aborted() && !Form.WriteStopped) {
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
     return RunResult::Stopped;
   }
-  if (!ok) {
+  if (!ok || !Form.Skipped.empty()) {
+    for (const std::string& line : Form.Skipped) Form.LogError(line);
     Form.Log(core::kLogWarning, core::runmsg::ProcessIsAbortedDemuxingOrScriptGeneration, platform::kColourRed);
     return RunResult::Failed;
   }

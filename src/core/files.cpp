@@ -202,12 +202,14 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
                                                                Offset + static_cast<int64_t>(total), &readErr));
     if (readErr) {
       Run.Log(kLogWarning, "Read error in file " + Source + ": " + std::strerror(readErr), platform::kColourRed);
+      Run.NoteReadError(Source);
       failed = true;
       break;
     }
     if (n == 0) break;
     if (!platform::WriteFull(out, block.data(), static_cast<size_t>(n))) {
       Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
+      Run.StopForWriteError(Dest);
       failed = true;
       break;
     }
@@ -222,6 +224,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   ::close(in);
   if (::close(out) != 0 && !failed) {
     Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
+    Run.StopForWriteError(Dest);
     failed = true;
   }
   if (failed || aborted) {

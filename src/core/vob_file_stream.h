@@ -163,6 +163,7 @@ class TVobFileStream {
   int64_t TakeBuffered(uint8_t* Dest, int64_t Count);
   int64_t WriteDirect(const void* Source, int64_t Count);
   bool FlushBuffer();
+  void ReportCreateFailure(int Err);
   void ReportWriteFailure(int Err);
 
   RunContext* run_;

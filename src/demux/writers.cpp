@@ -104,6 +104,7 @@ void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int6
   if (ByName) {
     if (!core::AppendToFile(Record.FileName, Data, Count)) {
       Form.LogError("Write error in file " + Record.FileName);
+      Form.StopForWriteError(Record.FileName);
       OutputFailed = true;
     }
     return;
@@ -134,8 +135,10 @@ bool TIFOData::FirstTouch(const std::string& FileName) {
 
 bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
   bool ok = true;
+  // Finishing an index goes no further than closing it, unless a write error
+  // stopped the run: then it goes with the outputs it indexes.
   for (auto& f : IndexFiles)
-    if (f.Stream && !f.Stream->Close()) ok = false;
+    if (f.Stream && !(Mode == core::TCloseMode::Finish ? f.Stream->Finish() : f.Stream->Close())) ok = false;
   IndexFiles.clear();
   bool finished = true;
   StreamTable.CloseAll(Mode, &finished);

@@ -26,6 +26,16 @@ constexpr double kNtscStretch = 1.001001001001001;
 
 }  // namespace
 
+void ReportReadError(core::RunContext& Run, const std::string& File, int Err) {
+  Run.LogError("Read error in file " + File + (Err ? std::string(": ") + std::strerror(Err) : std::string()));
+  Run.NoteReadError(File);
+}
+
+void ReportWriteError(core::RunContext& Run, const std::string& File, int Err) {
+  Run.LogError("Write error in file " + File + ": " + std::strerror(Err));
+  Run.StopForWriteError(File);
+}
+
 TAudioReader::~TAudioReader() { Close(); }
 
 bool TAudioReader::Open(const std::string& FileName) {
@@ -190,7 +200,7 @@ TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFramePro
       }
     }
   }
-  if (File.Failed()) Run.LogError("Read error in file " + File.Name());
+  if (File.Failed()) ReportReadError(Run, File.Name());
   return tally;
 }
 
@@ -226,7 +236,7 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
     }
   }
   if (File.Failed()) {
-    Run.LogError("Read error in file " + File.Name());
+    ReportReadError(Run, File.Name());
     return false;
   }
   if (start < 0) start = size;
@@ -248,12 +258,12 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
     int readErr = 0;
     const size_t got = platform::PReadFull(In, block.data(), want, Offset + done, &readErr);
     if (readErr) {
-      Run.LogError("Read error in file " + SourceName + ": " + std::strerror(readErr));
+      ReportReadError(Run, SourceName, readErr);
       return TCopyOutcome::Failed;
     }
     if (got == 0) break;
     if (!platform::WriteFull(Out, block.data(), got)) {
-      Run.LogError("Write error in file " + DestName + ": " + std::strerror(errno));
+      ReportWriteError(Run, DestName, errno);
       return TCopyOutcome::Failed;
     }
     done += static_cast<int64_t>(got);
@@ -286,14 +296,14 @@ bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std
   }
   TCopyOutcome outcome = TCopyOutcome::Done;
   if (!platform::WriteFull(out, Prefix.data(), Prefix.size())) {
-    Run.LogError("Write error in file " + Dest + ": " + std::strerror(errno));
+    ReportWriteError(Run, Dest, errno);
     outcome = TCopyOutcome::Failed;
   } else {
     outcome = CopyBlocks(Run, in, Source, Offset, Count, out, Dest, ProgressBase, Progress, nullptr);
   }
   ::close(in);
   if (::close(out) != 0 && outcome == TCopyOutcome::Done) {
-    Run.LogError("Write error in file " + Dest + ": " + std::strerror(errno));
+    ReportWriteError(Run, Dest, errno);
     outcome = TCopyOutcome::Failed;
   }
   if (outcome != TCopyOutcome::Done) {

@@ -72,7 +72,8 @@ TSplitOutcome SplitInSegments(core::RunContext& Run, const std::string& Source,
     }
     RemoveOldSegment(entry.OutputFileName);
     const TSegmentCut cut = Cut(entry.OutputFileName, start, count, progressBase);
-    if (Run.Aborted()) return TSplitOutcome::Stopped;
+    // A write error stops the run too, but the split has failed.
+    if (Run.Aborted() && !Run.WriteStopped) return TSplitOutcome::Stopped;
     if (!cut.Written) {
       LogNotSplit(Run, Source, "segment " + entry.OutputFileName + " could not be written.");
       return TSplitOutcome::Failed;

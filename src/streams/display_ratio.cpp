@@ -62,7 +62,9 @@ struct TCorrection {
     Stream.FillVideoSummary(SeqHeader, Display, SeqExt, PicExt, Gop);
     Stream.BitRateLimit = Run.Options.CorrectVideoBitrate != 0;
   }
-  bool Stopped() const { return *Stream.AbortFlag != 0; }
+  // The measuring walk met the end of what could be read before the file's
+  // end, or was stopped: nothing is corrected from it.
+  bool Stopped() const { return *Stream.AbortFlag != 0 || Stream.ReadFailed(); }
 
   TM2VStream Stream;
   TSeqHeaderSettings SeqHeader;

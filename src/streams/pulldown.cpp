@@ -60,7 +60,7 @@ TPulldown::TPulldown(core::RunContext& Run, const std::string& Source, const TPu
 void TPulldown::Walk(const std::string& Source, const std::string& Target) {
   std::unique_ptr<core::TFileBitStream> bits;
   try {
-    bits = std::make_unique<core::TFileBitStream>(Source, kBlockSize);
+    bits = std::make_unique<core::TFileBitStream>(Source, kBlockSize, &Run_);
   } catch (const core::EParserFileException&) {
     Log("ERROR: Unable to open input file. #Debug_1");
     return;
@@ -258,8 +258,10 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
   closePicture(fileSize);
   Log("EOF. Emptying buffer and exiting.");
   const bool copied = bits->Close();
+  // A walk cut short by a read error describes part of the source: no ".vif".
+  if (bits->ReadFailed()) SourceRead = false;
   if (writing) {
-    bool ok = copied && bits->MisplacedEdits() == 0;
+    bool ok = copied && SourceRead && bits->MisplacedEdits() == 0;
     if (Options_.RemoveSequenceEnds && ok) {
       Log("Adding sequence end code to the end of file");
       static constexpr uint8_t kEnd[4] = {0, 0, 1, 0xB7};

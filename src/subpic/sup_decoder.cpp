@@ -234,6 +234,7 @@ bool TSupDecoder::ReadWhole(std::vector<uint8_t>& Data) {
   if (got != size) {
     Report("only " + std::to_string(got) + " of its " + std::to_string(size) + " bytes could be read" +
            (err ? std::string(" (") + std::strerror(err) + ")" : std::string()));
+    if (err) run_.NoteReadError(supName_);
     Data.resize(got);
   }
   return true;

@@ -614,7 +614,7 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
     EXPECT_EQ(prompt.Informed[0], "File c.pcm exists!");
   }
   {
-    // An output that lost bytes is not finished.
+    // An output that lost bytes stops the run; it is not finished but removed.
     test::WriteFileBytes(dir.File("f.pcm"), Pattern(100));
     test::FileSizeLimit limit(100);
     auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr);
@@ -622,8 +622,11 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
     out->Write("x", 1);
     const size_t before = finisher.Pcm.size();
     EXPECT_FALSE(out->Finish());
-    EXPECT_TRUE(Exists(dir.File("f.pcm")));
+    EXPECT_TRUE(p.Form.WriteStopped && p.Form.Aborted());
+    EXPECT_FALSE(Exists(dir.File("f.pcm")));
+    EXPECT_TRUE(p.LogContains("Removed the unfinished output " + dir.File("f.pcm")));
     EXPECT_EQ(finisher.Pcm.size(), before);
+    p.Form.Abort = p.Form.WriteStopped = false;
   }
   {
     // The destructor only releases: outputs kept for the chain's end are not

@@ -111,6 +111,8 @@ TEST(AudioSplit, ASegmentThatCannotBeMadeFailsTheSplitAndTheSourceStays) {
     std::vector<AudioSegmentEntry> entries{{halves[0], dir.File("segment0.ac3")}, {{}, second}};
     const test::FileSizeLimit full(limit);
     EXPECT_EQ(Split(project.Form, dir, "audio_48k_2ch.ac3", 25, halves, entries), TSplitOutcome::Failed) << second;
+    EXPECT_EQ(project.Form.WriteStopped, limit != RLIM_INFINITY);  // a write error stops the run
+    project.Form.Abort = project.Form.WriteStopped = false;
   }
   EXPECT_TRUE(project.LogContains("Audio file " + dir.File("source.ac3") + " is not split"));
   EXPECT_TRUE(ReadFileBytes(dir.File("source.ac3")) == ReadFileBytes(test::DataFile("streams/audio_48k_2ch.ac3")));
