@@ -128,7 +128,9 @@ void TVobFileStream::ReportCreateFailure(int Err) {
 
 void TVobFileStream::ReportWriteFailure(int Err) {
   writeFailed_ = true;
-  if (failureReported_) return;
+  // After the write error that stopped the run, the outputs still open are
+  // removed as they close: one more line each would say nothing new.
+  if (failureReported_ || run_->WriteStopped) return;
   failureReported_ = true;
   run_->Log(kLogWarning, "Write error in file " + FileName + ": " + std::strerror(Err), platform::kColourRed);
   run_->StopForWriteError(FileName);

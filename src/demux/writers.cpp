@@ -135,10 +135,13 @@ bool TIFOData::FirstTouch(const std::string& FileName) {
 
 bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
   bool ok = true;
-  // Finishing an index goes no further than closing it, unless a write error
-  // stopped the run: then it goes with the outputs it indexes.
-  for (auto& f : IndexFiles)
-    if (f.Stream && !(Mode == core::TCloseMode::Finish ? f.Stream->Finish() : f.Stream->Close())) ok = false;
+  // An index waits for the chain's end with the outputs it indexes (finishing
+  // it only closes it, unless a write error stopped the run: then it goes).
+  for (auto& f : IndexFiles) {
+    if (!f.Stream) continue;
+    if (!f.Stream->Close()) ok = false;
+    StreamTable.KeepPending(std::move(f.Stream));
+  }
   IndexFiles.clear();
   bool finished = true;
   StreamTable.CloseAll(Mode, &finished);

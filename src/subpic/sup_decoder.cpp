@@ -478,8 +478,11 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
 
   const std::string name = SubpicturePictureName(bmpName_, info_.PictureCount, PictureExtension(format_));
   std::string error;
+  errno = 0;
   if (!WritePicture(format_, picture_, name, &error)) {
     Report(std::string(core::msg::ErrorInSubpictureManagerWhileConvertingTo) + " " + name + " (" + error + ")");
+    // A picture the disk has no room for stops the run as any failed write does.
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO) run_.StopForWriteError(name);
   }
 }
 

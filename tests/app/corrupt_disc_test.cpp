@@ -42,9 +42,11 @@ struct RunEnd {
 };
 
 // Runs "tessaline demux Source Dest" with a time limit; OnLine sees each log
-// line as it comes and may signal the process.
+// line as it comes and may signal the process. A Fault ("TESS_FAIL_READ=..." or
+// "TESS_FAIL_WRITE=...", support/io_faults.cpp) runs the program's copy that
+// fails reads or writes on purpose.
 RunEnd Demux(const std::string& Source, const std::string& Dest, const std::string& Settings,
-             const std::function<void(pid_t, int)>& OnLine = {}) {
+             const std::function<void(pid_t, int)>& OnLine = {}, const std::string& Fault = {}) {
   std::error_code ec;
   fs::remove_all(Dest, ec);
   int out[2];
@@ -53,13 +55,16 @@ RunEnd Demux(const std::string& Source, const std::string& Dest, const std::stri
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
-  const std::string program = ProgramPath();
-  std::vector<std::string> args = {program, "demux", Source, Dest, "--settings", Settings};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
+  const std::string program = ProgramPath() + (Fault.empty() ? "" : "-faults");
+  std::vector<std::string> args = {program, "demux", Source, Dest, "--settings", Settings, Fault};
+  std::vector<char*> argv, envp;
+  for (size_t i = 0; i + 1 < args.size(); ++i) argv.push_back(args[i].data());
   argv.push_back(nullptr);
+  if (!Fault.empty()) envp.push_back(args.back().data());
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   RunEnd end;
@@ -230,6 +235,8 @@ enum class Expect {
   Same,          // the outputs of the equivalent disc, name for name and byte for byte
   WholeDomains,  // every output as the undamaged disc's; a domain may be missing whole
   Nothing,       // no output at all
+  Begun,         // each output the start of the undamaged disc's, as a stopped run leaves them
+  Whole,         // each output the undamaged disc's whole; any may be missing
 };
 
 struct Damage {
@@ -240,6 +247,7 @@ struct Damage {
   const char* LogPiece;
   Expect Rule = Expect::Same;
   int Exit = 0;
+  std::string Fault = {};  // a read or write failure brought about (the file is left as it is)
 };
 
 TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
@@ -268,6 +276,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const char* kCut = "holds only";
   const char* kBadPack = "MPEG is not correct";
   const char* kSkipped = "table skipped";
+  size_t written = 0;  // the stream outputs' bytes
+  for (const auto& [name, bytes] : reference[0]) written += bytes.size();
 
   const std::vector<Damage> table = {
       // EVO files cut short: in a navigation pack, in data packs, at a pack's end, to one byte.
@@ -326,6 +336,20 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"list cut short", "adv/hva00001.VTI", Cut(190), nullptr, "Invalid file format", Expect::Nothing, 1},
       {"a name in the list", "adv/hva00001.VTI", SetAt(2 * kPack + 4 * 4 + 320 + 2 + 12, {'Q'}), nullptr,
        "does not exist", Expect::Same, 1},
+      // Read errors (EIO) in the source and in the outputs the run reads back, and a disk that fills up.
+      {"read error in a menu", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error while demux file",
+       Expect::Begun, 1, "TESS_FAIL_READ=hv001m01.evo@" + std::to_string(3 * kPack)},
+      {"read error in the videos", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Unable to read from file",
+       Expect::Begun, 1, "TESS_FAIL_READ=_e0.m2v@4096"},
+      {"read error in the DTS audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error in file",
+       Expect::Begun, 1, "TESS_FAIL_READ=_88.dts@3000"},
+      {"read error in the LPCM audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error in file",
+       Expect::Begun, 1, "TESS_FAIL_READ=_a0.pcm@5000"},
+      // The disk fills up at a share of what the whole run writes: in the demultiplexing, in the pictures.
+      {"disk full while demultiplexing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Removed the unfinished output",
+       Expect::Whole, 1, "TESS_FAIL_WRITE=" + Dir("out") + "@" + std::to_string(written * 4 / 5)},
+      {"disk full in the post-processing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "The run stops",
+       Expect::Whole, 1, "TESS_FAIL_WRITE=" + Dir("out") + "@" + std::to_string(written * 2)},
   };
 
   for (const Damage& d : table) {
@@ -338,7 +362,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       Bytes b = original;
       E(b);
       test::WriteFileBytes(work, b);
-      return Demux(source, Dir(Out), ini);
+      return Demux(source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "");
     };
     const RunEnd damaged = runWith(d.Corrupt, "out");
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
@@ -353,6 +377,22 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 
     if (d.Rule == Expect::Nothing) {
       EXPECT_TRUE(got.empty());
+      continue;
+    }
+    if (d.Rule == Expect::Begun || d.Rule == Expect::Whole) {
+      for (const auto& [name, bytes] : got) {
+        const auto w = want.find(name);
+        if (IsIntermediate(name)) continue;
+        ASSERT_TRUE(w != want.end()) << name << " is no output of the run";
+        const bool begun = bytes.size() <= w->second.size() && std::equal(bytes.begin(), bytes.end(), w->second.begin());
+        // The audio export cuts WAV files again at the end of a run: a WAV need only agree with its size.
+        const bool wav = name.ends_with(".wav") && bytes.size() >= 44 && core::ReadLE32(&bytes[4]) + 8u == bytes.size();
+        EXPECT_TRUE(wav || (d.Rule == Expect::Whole ? bytes == w->second : begun)) << name;
+      }
+      // A walk that met a read error leaves no scan cache or still index behind.
+      const std::string read = d.Fault.starts_with("TESS_FAIL_READ=") ? d.Fault.substr(15, d.Fault.find('@') - 15) : "";
+      for (const auto& [name, bytes] : ReadTree(Dir("out")))
+        EXPECT_FALSE(!read.empty() && (name.ends_with(read + ".vnf") || name.ends_with(read + ".ipos"))) << name;
       continue;
     }
     for (const auto& [name, bytes] : got) {
