@@ -343,8 +343,6 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Expect::Begun, 1, "TESS_FAIL_READ=_e0.m2v@4096"},
       {"read error in the DTS audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error in file",
        Expect::Begun, 1, "TESS_FAIL_READ=_88.dts@3000"},
-      {"read error in the LPCM audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error in file",
-       Expect::Begun, 1, "TESS_FAIL_READ=_a0.pcm@5000"},
       // The disk fills up at a share of what the whole run writes: in the demultiplexing, in the pictures.
       {"disk full while demultiplexing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Removed the unfinished output",
        Expect::Whole, 1, "TESS_FAIL_WRITE=" + Dir("out") + "@" + std::to_string(written * 4 / 5)},

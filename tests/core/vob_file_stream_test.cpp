@@ -239,7 +239,9 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
     failed += t.find("Write error in file " + dir.File("direct.ac3")) != std::string::npos;
   }
   EXPECT_EQ(created, 1);
-  EXPECT_EQ(failed, 2);  // once per stream
+  // The first failed write stops the run; the later one says nothing new.
+  EXPECT_EQ(failed, 1);
+  EXPECT_TRUE(p.Form.WriteStopped && p.LogContains("The run stops: it could not write to " + fullName));
 }
 
 // ---- reading ----
@@ -283,6 +285,7 @@ TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
     EXPECT_TRUE(in.ReadFailed);
     EXPECT_EQ(in.Status(), TVobFileStream::TStatus::ReadError);
     EXPECT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(p.Form.Skipped, std::vector<std::string>{"Read error in file " + dir.File("VTS_01_1.EVO")});
   }
   // Without anyone to ask, the read fails the same way.
   {
