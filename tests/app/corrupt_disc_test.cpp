@@ -41,20 +41,20 @@ struct RunEnd {
   std::string Log;
 };
 
-// Runs "tessaline demux Source Dest" with a time limit; OnLine sees each log
-// line as it comes and may signal the process.
-RunEnd Demux(const std::string& Source, const std::string& Dest, const std::string& Settings,
-             const std::function<void(pid_t, int)>& OnLine = {}) {
-  std::error_code ec;
-  fs::remove_all(Dest, ec);
+// Runs "tessaline Args" from the folder Cwd (empty: this one) with a time
+// limit; OnLine sees each log line as it comes and may signal the process.
+RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
+           const std::function<void(pid_t, int)>& OnLine = {}) {
   int out[2];
   if (::pipe(out) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
+  if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
   const std::string program = ProgramPath();
-  std::vector<std::string> args = {program, "demux", Source, Dest, "--settings", Settings};
+  std::vector<std::string> args = {program};
+  args.insert(args.end(), Args.begin(), Args.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -95,6 +95,14 @@ RunEnd Demux(const std::string& Source, const std::string& Dest, const std::stri
   return end;
 }
 
+// "tessaline demux Source Dest" into an emptied Dest.
+RunEnd Demux(const std::string& Source, const std::string& Dest, const std::string& Settings,
+             const std::function<void(pid_t, int)>& OnLine = {}) {
+  std::error_code ec;
+  fs::remove_all(Dest, ec);
+  return RunTessaline({"demux", Source, Dest, "--settings", Settings}, {}, OnLine);
+}
+
 // Every file under Folder by its relative path. The handles in ".dat" records
 // (texts of the run's pool, numbered as the run meets them) are left out.
 Tree ReadTree(const std::string& Folder) {
@@ -131,6 +139,12 @@ Tree StreamOutputs(Tree T) {
 bool IsIntermediate(const std::string& Name) {
   const std::string ext = fs::path(Name).extension().string();
   return ext == ".sup" || ext == ".dat" || ext == ".pcm" || ext == ".vnf" || ext == ".times";
+}
+
+size_t Occurrences(const std::string& Text, const std::string& Piece) {
+  size_t n = 0;
+  for (size_t at = Text.find(Piece); at != std::string::npos; at = Text.find(Piece, at + 1)) ++n;
+  return n;
 }
 
 // ---- damage, and the same disc with only the damaged part emptied ----
@@ -198,6 +212,9 @@ Edit SetAt(size_t At, std::vector<uint8_t> Value) {
 Edit Both(Edit A, Edit B) {
   return [=](Bytes& b) { A(b), B(b); };
 }
+Edit Fill(uint8_t Value) {
+  return [=](Bytes& b) { std::fill(b.begin(), b.end(), Value); };
+}
 
 class CorruptDisc : public ::testing::Test {
  protected:
@@ -232,6 +249,8 @@ enum class Expect {
   Nothing,       // no output at all
 };
 
+// A run that had to skip or could only partly read an input fails (exit 1)
+// once it has done all else, and names the input; only a whole run is done (0).
 struct Damage {
   std::string What;
   std::string File;  // "disc/..." or "adv/..."
@@ -239,7 +258,10 @@ struct Damage {
   Edit Equivalent;   // null: the undamaged disc
   const char* LogPiece;
   Expect Rule = Expect::Same;
-  int Exit = 0;
+  int Exit = 1;
+  int EquivalentExit = 0;
+  bool AndBackup = false;  // the ".BUP" beside File is damaged the same way
+  bool Remove = false;     // File is removed instead
 };
 
 TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
@@ -277,9 +299,9 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // A VOB cut short inside an angle block keeps a subpicture unit whose cell
       // never reached the script: the run says so and ends as failed.
       {"t02 cut in the angle block", angleFile, Cut(angleNav * kPack + 2047), Cut(angleNav * kPack), kCut,
-       Expect::Same, 1},
+       Expect::Same, 1, 1},
       {"t03 cut", "disc/hv001t03.evo", Cut(100 * kPack + 1000), Cut(100 * kPack), kCut},
-      {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut},
+      {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut, Expect::Same, 1, 1},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut},
       {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut},
       // Zeroed sectors.
@@ -305,8 +327,10 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Set(nav, 2, 6, 2), "too short for its ids"},
       // Information files: a bad identifier takes the backup copy; damaged
       // tables are skipped with a line each.
-      {"title set identifier", "disc/hv001i01.IFO", SetAt(0, {'X'}), nullptr, "Loading hv001i01.BUP"},
-      {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing, 1},
+      {"title set identifier", "disc/hv001i01.IFO", SetAt(0, {'X'}), nullptr, "Loading hv001i01.BUP", Expect::Same, 0},
+      {"title set 2 and its backup", "disc/hv002i01.IFO", SetAt(0, {'X'}), nullptr,
+       "neither is a readable information file", Expect::WholeDomains, 1, 0, true},
+      {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing},
       {"title set cut short", "disc/hv001i01.IFO", Cut(3000), nullptr, kSkipped, Expect::WholeDomains},
       {"program chain table past the file", "disc/hv001i01.IFO", SetAt(204, {0x80}), nullptr, kSkipped,
        Expect::WholeDomains},
@@ -322,10 +346,20 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Expect::WholeDomains},
       // The ".VTI" list: its count at its maximum, cut short, a name that names no file.
       {"list count at its maximum", "adv/hva00001.VTI", SetAt(2 * kPack, {0xFF, 0xFF, 0xFF, 0xFF}), nullptr,
-       "Invalid file format", Expect::Nothing, 1},
-      {"list cut short", "adv/hva00001.VTI", Cut(190), nullptr, "Invalid file format", Expect::Nothing, 1},
+       "Invalid file format", Expect::Nothing},
+      {"list cut short", "adv/hva00001.VTI", Cut(190), nullptr, "Invalid file format", Expect::Nothing},
       {"a name in the list", "adv/hva00001.VTI", SetAt(2 * kPack + 4 * 4 + 320 + 2 + 12, {'Q'}), nullptr,
-       "does not exist", Expect::Same, 1},
+       "does not exist"},
+      // A name that is no file name costs its entry, not the list: the same as a missing file.
+      {"a bad name in the list", "adv/hva00001.VTI", SetAt(2 * kPack + 4 * 4 + 2 + 3, {'/'}),
+       SetAt(2 * kPack + 4 * 4 + 2 + 12, {'Q'}), "names no file: \"FEA/URE_1.EVO\"", Expect::Same, 1, 1},
+      // EVO files empty, missing or of no MPEG pack at all (said in 20 lines and one that counts the rest).
+      {"menu file emptied", "disc/hv002m01.evo", Cut(0), nullptr, "hv002m01.evo: the file holds no pack",
+       Expect::WholeDomains},
+      {"menu file missing", "disc/hv002m01.evo", nullptr, nullptr, "hv002m01.evo: missing", Expect::WholeDomains, 1, 0,
+       false, true},
+      {"menu file of no MPEG pack", "disc/hv001m01.evo", Fill(0x47), nullptr,
+       "MPEG is not correct in 41 more packs of HV001M01.EVO", Expect::WholeDomains},
   };
 
   for (const Damage& d : table) {
@@ -333,23 +367,31 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     const bool adv = d.File.rfind("adv/", 0) == 0;
     const std::string clean = Dir(d.File), work = Dir("work-" + d.File);
     const std::string source = adv ? Dir("work-adv/hva00001.VTI") : Dir("work-disc");
-    const Bytes original = test::ReadFileBytes(clean);
+    const std::string backup = clean.substr(0, clean.size() - 3) + "BUP", backupWork = work.substr(0, work.size() - 3) + "BUP";
+    const Bytes original = test::ReadFileBytes(clean), originalBackup = test::ReadFileBytes(backup);
     auto runWith = [&](const Edit& E, const std::string& Out) {
-      Bytes b = original;
-      E(b);
+      Bytes b = original, bup = originalBackup;
+      if (E) E(b);
       test::WriteFileBytes(work, b);
+      if (d.Remove) fs::remove(work);
+      if (d.AndBackup) E(bup), test::WriteFileBytes(backupWork, bup);
       return Demux(source, Dir(Out), ini);
     };
     const RunEnd damaged = runWith(d.Corrupt, "out");
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
+    // What could be done was done, the post-processing too, and the run names what it left.
+    for (const char* piece : {"Finishing data format extraction", "Skipped or only partly read: "})
+      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || damaged.Log.find(piece) != std::string::npos) << piece;
+    EXPECT_LE(Occurrences(damaged.Log, "MPEG is not correct"), 21);
     const Tree got = StreamOutputs(ReadTree(Dir("out")));
     Tree want = reference[adv ? 1 : 0];
     if (d.Equivalent) {
-      EXPECT_EQ(runWith(d.Equivalent, "equivalent").Exit, d.Exit);
+      EXPECT_EQ(runWith(d.Equivalent, "equivalent").Exit, d.EquivalentExit);
       want = StreamOutputs(ReadTree(Dir("equivalent")));
     }
     test::WriteFileBytes(work, original);
+    if (d.AndBackup) test::WriteFileBytes(backupWork, originalBackup);
 
     if (d.Rule == Expect::Nothing) {
       EXPECT_TRUE(got.empty());
@@ -368,6 +410,77 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       });
       EXPECT_TRUE(d.Rule == Expect::WholeDomains && wholeDomain) << name << " is missing";
     }
+  }
+}
+
+// Sources and destinations a new user tries, one row each: where the outputs
+// go, that outputs of one name add up, and that the user's own files in the
+// destination stay, whatever the answer and wherever the program runs from.
+struct Place {
+  std::string What;
+  std::vector<std::string> Args;  // after "demux --settings FILE"; DEST is "place" in the test folder
+  std::string Cwd;                // run from here, in the test folder ("": this process's folder)
+  std::function<void()> Check;
+};
+
+TEST_F(CorruptDisc, SourcesAndDestinationsAUserTries) {
+  const std::string ini = Dir("settings.ini"), place = Dir("place");
+  ASSERT_EQ(Demux(Dir("work-disc"), Dir("ref-disc"), ini).Exit, 0);
+  ASSERT_EQ(Demux(Dir("work-adv/FEATURE_2.EVO"), Dir("single"), ini).Exit, 0);
+  const Tree disc = StreamOutputs(ReadTree(Dir("ref-disc"))), single = ReadTree(Dir("single"));
+  fs::create_directories(Dir("copy"));
+  fs::copy_file(Dir("work-adv/FEATURE_2.EVO"), Dir("copy/FEATURE_2.EVO"), fs::copy_options::overwrite_existing);
+  const bool ffmpeg = test::HaveFfmpeg();
+  if (ffmpeg)  // MPEG-2 video and MPEG audio in DVD packs, without navigation packs
+    test::CommandOutput("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001:duration=1 -f lavfi -i "
+                        "sine=duration=1 -c:v mpeg2video -c:a mp2 -f vob '" + Dir("-clip.evo") + "'");
+  const char* const kUserFiles[] = {"keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"};
+  auto exists = [&](const std::string& Name) { return fs::exists(place + "/" + Name); };
+
+  const std::vector<Place> table = {
+      {"a destination holding the user's files, answered No", {Dir("work-disc"), place}, "", [&] {
+         EXPECT_FALSE(exists("VMG/old.m2v") || exists("Tessaline.log"));  // what an earlier run wrote
+       }},
+      {"the working folder as destination, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
+      {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
+      {"a title set's information file alone", {Dir("work-disc/hv001i01.IFO"), place}, "", [&] {
+         const Tree got = StreamOutputs(ReadTree(place));
+         Tree want = disc;
+         std::erase_if(want, [](const auto& f) { return f.first.rfind("VTS_001/", 0) != 0; });
+         EXPECT_TRUE(got == want);
+       }},
+      {"two loose EVO files of one name", {Dir("work-adv/FEATURE_2.EVO"), Dir("copy/FEATURE_2.EVO"), place}, "", [&] {
+         for (const std::string_view name : {"FEATURE_2_e0.m2v", "FEATURE_2_c0.ac3", "FEATURE_2_88.dts", "FEATURE_2_a0.wav"}) {
+           const long head = name.ends_with(".wav") ? 44 : 0;  // the samples of a WAV go on after its one header
+           const Bytes& one = single.at(std::string(name));
+           Bytes twice(one.begin() + head, one.end()), got = test::ReadFileBytes(place + "/" + std::string(name));
+           twice.insert(twice.end(), one.begin() + head, one.end());
+           ASSERT_GE(got.size(), static_cast<size_t>(head));
+           EXPECT_TRUE(Bytes(got.begin() + head, got.end()) == twice) << name;
+           EXPECT_TRUE(!head || core::ReadLE32(got.data() + 4) + 8u == got.size());
+         }
+       }},
+      // "--" ends the options, so that a name may start with "-".
+      {"an ffmpeg-made EVO file without navigation packs", {"--", "-clip.evo", place}, ".", [&] {
+         EXPECT_FALSE(exists("_e0.m2v"));
+         EXPECT_TRUE(test::ReadFileBytes(place + "/-clip_e0.m2v") == test::FfmpegStream(Dir("-clip.evo"), "0x1e0"));
+       }},
+  };
+  for (const Place& p : table) {
+    SCOPED_TRACE(p.What);
+    if (p.What.find("ffmpeg") != std::string::npos && !ffmpeg) continue;
+    std::error_code ec;
+    fs::remove_all(place, ec);
+    for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"}) {
+      fs::create_directories(fs::path(place + "/" + f).parent_path());
+      test::WriteFileBytes(place + "/" + f, {'x'});
+    }
+    std::vector<std::string> args = {"demux", "--settings", ini};
+    args.insert(args.end(), p.Args.begin(), p.Args.end());
+    const RunEnd end = RunTessaline(args, p.Cwd.empty() ? "" : Dir(p.Cwd));
+    EXPECT_EQ(end.Exit, 0) << end.Log;
+    for (const char* f : kUserFiles) EXPECT_TRUE(exists(f)) << f;
+    p.Check();
   }
 }
 
