@@ -410,10 +410,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   const std::string ini = Dir("settings.ini"), place = Dir("place"), feature = Dir("work-adv/FEATURE_2.EVO");
   ASSERT_EQ(Demux(feature, Dir("single"), ini).Exit, 0);
-  const Bytes video = test::ReadFileBytes(Dir("single/FEATURE_2_e0.m2v"));
-  const Bytes wav = test::ReadFileBytes(Dir("single/FEATURE_2_a0.wav"));
-  fs::create_directories(Dir("copy"));
-  fs::copy_file(feature, Dir("copy/FEATURE_2.EVO"), fs::copy_options::overwrite_existing);
+  const Bytes video = test::ReadFileBytes(Dir("single/FEATURE_2_e0.m2v")), wav = test::ReadFileBytes(Dir("single/FEATURE_2_a0.wav"));
+  fs::create_directory_symlink(Dir("work-adv"), Dir("copy"));  // the same files under other names
   const bool ffmpeg = test::HaveFfmpeg();  // it makes DVD packs without navigation packs
   if (ffmpeg)
     test::CommandOutput("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001:duration=1 -f lavfi -i "
@@ -421,9 +419,8 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   auto file = [&](const std::string& Name) { return test::ReadFileBytes(place + "/" + Name); };
   using Row = std::tuple<std::string, std::vector<std::string>, std::string, std::function<void()>>;
   const std::vector<Row> table = {
-      {"answered No", {Dir("work-disc"), place}, "", [&] {
-         EXPECT_FALSE(fs::exists(place + "/VMG/old.m2v") || fs::exists(place + "/Tessaline.log"));  // an earlier run's
-       }},
+      {"answered No", {Dir("work-disc"), place}, "",  // what an earlier run wrote goes
+       [&] { EXPECT_FALSE(fs::exists(place + "/VMG/old.m2v") || fs::exists(place + "/Tessaline.log")); }},
       {"the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
       {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
       {"two loose EVO files of one name", {feature, Dir("copy/FEATURE_2.EVO"), place}, "", [&] {
@@ -440,10 +437,9 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     SCOPED_TRACE(what);
     if (!ffmpeg && what.find("ffmpeg") != std::string::npos) continue;
     fs::remove_all(place);
-    for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"}) {
-      fs::create_directories(fs::path(place + "/" + f).parent_path());
+    fs::create_directories(place + "/VMG"), fs::create_directories(place + "/notes");
+    for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"})
       test::WriteFileBytes(place + "/" + f, {'x'});
-    }
     std::vector<std::string> all = {"demux", "--settings", ini};
     all.insert(all.end(), args.begin(), args.end());
     EXPECT_EQ(RunTessaline(all, cwd.empty() ? "" : Dir(cwd)).Exit, 0);

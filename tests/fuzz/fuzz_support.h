@@ -27,16 +27,12 @@ inline Form& SharedForm() {
 // in it when the process exits. Without one the files go to the temporary
 // folder itself, which is never removed.
 inline const std::string& ScratchFolder() {
-  static std::string made;
   static const std::string folder = [] {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaline-fuzz-XXXXXX";
     if (::mkdtemp(tmpl.data()) == nullptr) return std::string("/tmp");
-    made = tmpl;
-    std::atexit([] {
-      std::error_code ec;
-      std::filesystem::remove_all(made, ec);
-    });
+    static const std::string made = tmpl;  // made before the handler is set, so it outlives it
+    std::atexit([] { std::error_code ec; std::filesystem::remove_all(made, ec); });
     return tmpl;
   }();
   return folder;
