@@ -49,6 +49,16 @@ disc::TAudioStream* StreamOf(disc::TVideoTrack& T, int32_t Number) {
   return nullptr;
 }
 
+// The entry of a play item's file. AC-3 and MPEG audio of one decoding stream
+// share a name ("_c0"); the track plays the MPEG audio then, as its streams
+// take the last of a slot's outputs.
+disc::TAudioStreamEntry* EntryOfItem(TForm1& Form, const std::string& Name) {
+  disc::TAudioStreamEntry* found = nullptr;
+  for (auto& a : Form.AudioStreams)
+    if (a.Name == Name && (!found || platform::ToLowerAscii(platform::ExtractFileExt(a.Path)) == ".mpa")) found = &a;
+  return found;
+}
+
 // -1: the track has no stream s + 1; else, over its streams in order, 1 when
 // the audio starts after the video, 0 when with it, 2 when before it (or it
 // has no delay of its own); the first 2 ends the scan.
@@ -58,7 +68,7 @@ int32_t AudioVersusVideo(TForm1& Form, disc::TVideoTrack& T, int32_t S) {
   int32_t result = 0;
   for (const auto& stream : T.AudioStreams) {
     if (stream.PlayItems.empty() || !video) continue;
-    const disc::TAudioStreamEntry* audio = disc::FindAudioStreamByName(Form, stream.PlayItems.front().FileName);
+    const disc::TAudioStreamEntry* audio = EntryOfItem(Form, stream.PlayItems.front().FileName);
     if (!audio) continue;
     if (audio->NoDelay || video->FirstTimeStampMs > audio->FirstTimeStampMs) return 2;
     result = video->FirstTimeStampMs < audio->FirstTimeStampMs ? 1 : 0;
@@ -97,7 +107,7 @@ bool TGrouping::MakeMember(size_t Index, TMember& Out) {
   disc::TAudioStream* stream = StreamOf(t, s_ + 1);
   if (!stream || stream->PlayItems.empty()) return false;
   disc::TAudioPlayItem& item = stream->PlayItems.front();
-  disc::TAudioStreamEntry* entry = disc::FindAudioStreamByName(form_, item.FileName);
+  disc::TAudioStreamEntry* entry = EntryOfItem(form_, item.FileName);
   if (!entry || !disc::FindVideoStreamByName(form_, t.FileName) || !Joinable(entry->Path)) return false;
   Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(form_, t)};
   return true;
@@ -270,7 +280,9 @@ bool TGrouping::Merge() {
       outcome = streams::TSplitOutcome::Failed;
     }
   }
-  for (const std::string& f : made) fs::remove(f, ec);
+  // What the cut wrote and did not put in place goes; nothing else of those names.
+  for (const std::string& f : made)
+    if (fs::is_regular_file(fs::symlink_status(f, ec))) fs::remove(f, ec);
   if (outcome != streams::TSplitOutcome::Done) {
     // The joined file holds every member's audio: it stays beside what was not replaced.
     if (outcome != streams::TSplitOutcome::Stopped)

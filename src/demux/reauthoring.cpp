@@ -213,6 +213,7 @@ struct TBuiltTrack {
   disc::TVideoStreamEntry Video;
   std::vector<disc::TAudioStreamEntry> Audio;
   disc::TVideoTrack Track;
+  disc::TVideoTrack* Still = nullptr;  // a still's own script track, which takes its place among the tracks
 };
 
 struct TRebuild {
@@ -263,7 +264,7 @@ class TTitleSetWork {
   void Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout);
   std::string TrackName(const TTrackPlan& P) const;
   int32_t SceneCount(const TTrackPlan& P) const;
-  bool MakeStill(const TTrackPlan& P);
+  bool MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track);
 
   TForm1& form_;
   int32_t index_;
@@ -399,11 +400,11 @@ std::string TTitleSetWork::TrackName(const TTrackPlan& P) const {
 // A still cell: only its video moves, to the track's still name, and its
 // script track follows it; its audio, subpicture and highlight files stay as
 // they are, and so do their registry entries (kept as a still's).
-bool TTitleSetWork::MakeStill(const TTrackPlan& P) {
+bool TTitleSetWork::MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track) {
   disc::TVideoStreamEntry& e = *P.Cells.front().Video;
   const std::string name = TrackName(P);
   const std::string target = platform::ExtractFilePath(e.Path) + name + platform::ExtractFileExt(e.Path);
-  disc::TVideoTrack* track = FindTrackOfVideoEntry(form_, e);
+  disc::TVideoTrack* track = Track = FindTrackOfVideoEntry(form_, e);
   std::error_code ec;
   if (IsFile(target)) ec = std::make_error_code(std::errc::file_exists);
   if (!ec) fs::rename(e.Path, target, ec);
@@ -900,7 +901,12 @@ bool TTitleSetWork::Run() {
   for (const TTrackPlan& plan : plans_) {
     if (form_.Aborted()) return false;
     if (plan.Still) {
-      ok &= MakeStill(plan);
+      TBuiltTrack still;
+      if (!MakeStill(plan, still.Still)) {
+        ok = false;
+      } else if (still.Still) {
+        rebuild_.Tracks.push_back(std::move(still));
+      }
       continue;
     }
     TBuiltTrack built;
@@ -932,6 +938,10 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
     stems.insert(OutputStem(e->Path));
     if (const disc::TVideoTrack* t = FindTrackOfVideoEntry(Form, *e)) oldTracks.insert(t);
   }
+  // A still's track leaves its place too: the tracks of a title set follow in
+  // the order they play, which the audio export joins them in.
+  for (const TBuiltTrack& b : R.Tracks)
+    if (b.Still) oldTracks.insert(b.Still);
   // Every file of a consumed cell output goes, now that its tracks stand whole;
   // with Main by every title its subpictures and highlights stay.
   const bool byTitle = Form.Options.MainByTitle != 0;
@@ -961,6 +971,10 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
   for (auto& t : Form.ScriptTracks)
     if (!oldTracks.count(&t)) tracks.push_back(std::move(t));
   for (auto& b : R.Tracks) {
+    if (b.Still) {
+      tracks.push_back(std::move(*b.Still));
+      continue;
+    }
     video.push_back(std::move(b.Video));
     for (auto& a : b.Audio) audio.push_back(std::move(a));
     tracks.push_back(std::move(b.Track));

@@ -250,6 +250,9 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
       {"t001_v004c001-t", 2, 1, 1, 3, {{1, "t001_v004c001_a1"}}}, {"t001_v005c001-t", 2, 1, 1, 0, {{0, "t001_v005c001_b0"}}},
       {"m002_v001c001-t", 1, 2, 1, 0, {{0, "m002_v001c001_c0"}}}, {"t002_v001x002-t", 2, 2, 2, 0, {{0, t2 + "_b0"}}}};
   const state::TForm1& form = project_->Form;
+  // The items are named again after the run, when the scouts tell the angle VOBs apart.
+  const auto& names = form.TreeView2.Nodes;
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const auto& N) { return N.Text == "t01_v003x001-t"; }));
   ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.Name) + " in domain " + std::to_string(r.Domain));
@@ -318,6 +321,12 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));
   const auto log = test::ReadFileBytes(Dir("out-main/Tessaline.log"));
   EXPECT_NE(std::string(log.begin(), log.end()).find("Prepare data for file: t01_m001v003.m2v"), std::string::npos);
+  // Keeping angle 2 of the block, its cell plays on in the track around it.
+  ASSERT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-angle"), "--settings", Dir("settings.ini"), "--set",
+                          "TitleMode=2", "--main", "1", "--set", "InsertAngle=2"}),
+            0);
+  EXPECT_TRUE(fs::exists(Dir("out-angle/VTS_001/Titles/t01_m001v005.m2v")));
+  EXPECT_FALSE(fs::exists(Dir("out-angle/VTS_001/Titles/t01_m002v001.m2v")));
 }
 
 // A stop in the middle of title set 1's chain ends the run with 130 in the

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <numeric>
 
 #include "core/byte_order.h"
+#include "core/number_text.h"
 #include "demux/audio_export.h"
 #include "demux/slideshow.h"
 #include "demux/stream_finisher.h"
@@ -39,17 +41,26 @@ tools::CellSpec Cell(uint16_t Vob, uint8_t Id, int Vobus, uint8_t Angle = 0) {
   return c;
 }
 
-// A disc of one title set whose titles are Cells, played by one chain.
-tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells) {
+// A disc of one title set whose titles are Cells, played by one chain, or one
+// chain per title of the cells Titles lists.
+tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells, std::vector<std::vector<int>> Titles = {}) {
   tools::DiscSpec disc = tools::MakeSampleDiscSpec({.TitleSets = 1});
   tools::DomainSpec& t = disc.TitleSets[0].Titles;
   t.Cells = std::move(Cells);
   t.VobuTicks = kFrameTicks;
   t.MaxFileSectors = 0;
-  t.PGCs.resize(1);
-  t.PGCs[0].Cells.clear();
-  t.PGCs[0].ProgramEntries.clear();
-  for (size_t i = 0; i < t.Cells.size(); ++i) t.PGCs[0].Cells.push_back(static_cast<int>(i));
+  if (Titles.empty()) {
+    Titles.emplace_back(t.Cells.size());
+    std::iota(Titles[0].begin(), Titles[0].end(), 0);
+  }
+  tools::ProgramChainSpec chain = t.PGCs.at(0);
+  chain.ProgramEntries.clear();
+  t.PGCs.clear();
+  for (size_t k = 0; k < Titles.size(); ++k) {
+    chain.Cells = Titles[k];
+    chain.Category = static_cast<uint8_t>(0x81 + k);
+    t.PGCs.push_back(chain);
+  }
   return disc;
 }
 
@@ -109,122 +120,179 @@ size_t PicturesUnder(const std::string& Folder) {
   return n;
 }
 
-// Title subpictures indexed (into the track's ".dat", then pictures and side
-// files) and drawn at once (pictures moved into the track's folders).
-TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
-  const auto& s = test::SampleStreams();
-  for (const bool indexed : {true, false}) {
-    SCOPED_TRACE(indexed ? "indexed subpictures" : "subpicture pictures");
+// Main mode over one builder disc, one row per layout: which tracks the cells
+// become (a still keeps every file but its video), each motion track's files
+// the cells' files joined in order, its side files read back, and the audio
+// export's groups of stream 1 across the angle block, each re-cut part as long
+// as its track's video (ffprobe).
+TEST(Reauthoring, TracksAndAudioGroupsOfEveryLayout) {
+  // VOB 1 (two cells, an output each in Main mode) and VOB 2 play on; VOB 3 is
+  // a still (an I picture of the looped video, which has one every 15); VOB 4;
+  // an angle block of VOBs 5 and 6; VOB 7 after it.
+  const std::vector<tools::CellSpec> cells = {Cell(1, 1, 15), Cell(1, 2, 15),    Cell(2, 1, 30),    Cell(3, 1, 1),
+                                              Cell(4, 1, 29), Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)};
+  std::map<std::string, size_t> positions;  // a cell's output stem: its place in (VOB, cell) order
+  for (size_t i = 0; i < cells.size(); ++i)
+    positions["t001_v" + core::IntToStrZeroPad(cells[i].VobId, 3) + "c" + core::IntToStrZeroPad(cells[i].CellId, 3)] =
+        i + 1;
+  const std::vector<std::string> v1 = {"t001_v001c001", "t001_v001c002"}, v2 = {"t001_v002c001"},
+                                 v3 = {"t001_v003c001"}, v4 = {"t001_v004c001"};
+  auto join = [](std::vector<std::string> A, const std::vector<std::string>& B) {
+    A.insert(A.end(), B.begin(), B.end());
+    return A;
+  };
+  using Tracks = std::vector<std::pair<std::string, std::vector<std::string>>>;  // a track, the outputs it joins
+  using Groups = std::vector<std::vector<std::string>>;
+  struct Row {
+    const char* Case;
+    bool Main, ByTitle, Indexed, Mlp;  // Mlp: stream 1 is MLP, which is not joined
+    int32_t InsertAngle;
+    Tracks Expected;  // title set 1's title tracks, in table order
+    Groups Merged;    // stream 1's groups as merged, one per angle of the block
+  };
+  const Row rows[] = {
+      {"every angle a track",
+       true, false, true, false, 0,
+       {{"t01_m001v003", join(v1, v2)}, {"t01_m002s001", v3}, {"t01_m003v001", v4}, {"t01_m004v001", {"t001_v005c001"}},
+        {"t01_m005v001", {"t001_v006c001"}}, {"t01_m006v001", {"t001_v007c001"}}},
+       {{"t01_m001v003", "t01_m002s001", "t01_m003v001", "t01_m004v001", "t01_m006v001"},
+        {"t01_m001v003", "t01_m002s001", "t01_m003v001", "t01_m005v001", "t01_m006v001"}}},
+      {"angle 2 kept, pictures drawn",
+       true, false, false, true, 2,
+       {{"t01_m001v003", join(v1, v2)}, {"t01_m002s001", v3},
+        {"t01_m003v003", {"t001_v004c001", "t001_v006c001", "t001_v007c001"}}},
+       {}},
+      {"by every title, angle 2 kept",
+       true, true, true, false, 2,
+       {{"t01_m001v002", v1}, {"t01_m002v001", v2}, {"t01_m003s001", v3},
+        {"t01_m004v003", {"t001_v004c001", "t001_v006c001", "t001_v007c001"}}},
+       {{"t01_m001v002", "t01_m002v001", "t01_m003s001", "t01_m004v003"}}},
+      {"no Main mode",
+       false, false, true, false, 0,
+       {{"t001_v001x002", {}}, {"t001_v002c001", {}}, {"t001_v003c001", {}}, {"t001_v004c001", {}},
+        {"t001_v005c001", {}}, {"t001_v006c001", {}}, {"t001_v007c001", {}}},
+       {{"t001_v001x002", "t001_v002c001", "t001_v003c001", "t001_v004c001", "t001_v005c001", "t001_v007c001"},
+        {"t001_v001x002", "t001_v002c001", "t001_v003c001", "t001_v004c001", "t001_v006c001", "t001_v007c001"}}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.Case);
     test::TempDir dir;
     test::DemuxProject p;
     TForm1& form = p.Form;
-    form.Options.TitleMakeSup = indexed ? 1 : 0;
-    // VOB 1 (two cells, an output each in Main mode) and VOB 2 play on; VOB 3 is a still (an I
-    // picture of the looped video, which has one every 15); VOB 4;
-    // an angle block of VOBs 5 and 6; VOB 7 after it.
-    DemuxTitles(p, dir.Path(),
-                OneTitleSetDisc({Cell(1, 1, 15), Cell(1, 2, 15), Cell(2, 1, 30), Cell(3, 1, 1), Cell(4, 1, 29),
-                                 Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)}),
-                s, true);
+    form.Options.TitleMakeSup = r.Indexed ? 1 : 0;
+    form.Options.InsertAngle = r.InsertAngle;
+    form.Options.MainByTitle = r.ByTitle ? 1 : 0;
+    tools::DomainStreams streams = tools::DomainStreams::EveryKind();
+    streams.Mlp = r.Mlp;
+    DemuxTitles(p, dir.Path(), OneTitleSetDisc(cells, r.ByTitle ? std::vector<std::vector<int>>{{0, 1}, {2, 3, 4, 5, 6, 7}}
+                                                              : std::vector<std::vector<int>>{}),
+                test::SampleStreams(), r.Main, streams);
     const std::string titles = dir.File("out/VTS_001/Titles/");
-    const auto cells = ReadFolder(titles);
-    // Every unit is a picture once, indexed or drawn at once.
-    size_t pictures = PicturesUnder(titles);
-    for (const auto& [name, bytes] : cells)
+    const auto before = ReadFolder(titles);
+    size_t pictures = PicturesUnder(titles);  // every unit is a picture once, indexed or drawn at once
+    for (const auto& [name, bytes] : before)
       if (name.ends_with(".dat")) pictures += bytes.size() / subpic::kSupIndexRecordSize;
     ASSERT_TRUE(PrepareTrackFolders(form));
     ASSERT_TRUE(ConvertSubpictureIndexFiles(form));
     EXPECT_EQ(PicturesUnder(titles), pictures);
 
-    struct Row {
-      const char* Track;
-      std::vector<std::string> Cells;  // the output stems it joins, in order
-      size_t Scenes;
-    };
-    const Row rows[] = {{"t01_m001v003", {"t001_v001c001", "t001_v001c002", "t001_v002c001"}, 3},
-                        {"t01_m002s001", {"t001_v003c001"}, 1},
-                        {"t01_m003v001", {"t001_v004c001"}, 1},
-                        {"t01_m004v001", {"t001_v005c001"}, 1},
-                        {"t01_m005v001", {"t001_v006c001"}, 1},
-                        {"t01_m006v001", {"t001_v007c001"}, 1}};
+    std::vector<std::string> names;
+    for (const auto& t : form.ScriptTracks)
+      if (t.Domain == kPgcTitle && t.IFOIndex == 1) names.push_back(t.Name);
+    Tracks expected = r.Expected;
+    ASSERT_EQ(names.size(), expected.size());
     std::vector<std::string> suffixes = StreamSideSuffixes();
     suffixes.insert(suffixes.begin(), "_e0.m2v");
-    ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
-    for (const Row& r : rows) {
-      SCOPED_TRACE(r.Track);
-      const std::string stem = titles + r.Track;
-      const disc::TVideoTrack* track = disc::FindScriptTrackByName(form, std::string(r.Track) + "-t");
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const auto& [name, joined] = expected[i];
+      SCOPED_TRACE(name);
+      EXPECT_EQ(names[i], name + "-t");
+      const std::string stem = titles + name;
+      const disc::TVideoTrack* track = disc::FindScriptTrackByName(form, name + "-t");
       ASSERT_NE(track, nullptr);
-      EXPECT_EQ(track->Scenes.size(), r.Scenes);
-      // Every stream the cells had is the cells' streams in order; the cells' files are gone.
-      int joined = 0;
+      if (name.find('s') != std::string::npos) {
+        // A still: its video moved, whole; every other file of its cell stays, and so do its audio entries.
+        EXPECT_TRUE(test::ReadFileBytes(stem + ".m2v") == before.at(joined[0] + "_e0.m2v"));
+        for (const auto& [file, bytes] : before)
+          EXPECT_TRUE(!file.starts_with(joined[0]) || fs::exists(titles + file) == (file != joined[0] + "_e0.m2v"))
+              << file;
+        for (const auto& s : track->AudioStreams)
+          EXPECT_TRUE(s.PlayItems.empty() || disc::FindAudioStreamByName(form, s.PlayItems[0].FileName));
+        continue;
+      }
+      if (joined.empty()) continue;
+      // Every stream the cells had is the cells' streams in order; the cells' files are gone
+      // (with Main by every title their subpictures and highlights stay).
+      EXPECT_EQ(track->Scenes.size(), std::stoul(name.substr(name.size() - 3)));
+      int files = 0;
       for (const std::string& suffix : suffixes) {
-        if (suffix == ".dat" || suffix == ".hlt2" || (!indexed && suffix.ends_with(".sup"))) continue;
-        Bytes expected;
-        bool any = false;
-        for (const std::string& c : r.Cells) {
-          const auto it = cells.find(c + suffix);
-          if (it == cells.end()) continue;
-          any = true;
-          const Bytes part = Payload(suffix, it->second);
-          expected.insert(expected.end(), part.begin(), part.end());
-          EXPECT_FALSE(fs::exists(titles + c + suffix)) << c + suffix;
+        if (suffix == ".dat" || suffix == ".hlt2" || (!r.Indexed && suffix.ends_with(".sup"))) continue;
+        Bytes expect;
+        for (const std::string& c : joined) {
+          if (!before.count(c + suffix)) continue;
+          const Bytes part = Payload(suffix, before.at(c + suffix));
+          expect.insert(expect.end(), part.begin(), part.end());
+          EXPECT_EQ(fs::exists(titles + c + suffix), r.ByTitle && suffix.ends_with(".sup")) << c + suffix;
         }
         const std::string file = stem + (suffix == "_e0.m2v" ? ".m2v" : suffix);
-        ASSERT_EQ(fs::exists(file), any) << file;
-        if (!any) continue;
-        EXPECT_TRUE(Payload(suffix, test::ReadFileBytes(file)) == expected) << file;
-        ++joined;
+        ASSERT_EQ(fs::exists(file), !expect.empty()) << file;
+        files += expect.empty() ? 0 : 1;
+        EXPECT_TRUE(expect.empty() || Payload(suffix, test::ReadFileBytes(file)) == expect) << file;
       }
-      EXPECT_GE(joined, 6);
-      // A motion track's log names the cells it joined, in order.
-      if (r.Scenes > 1) {
-        const Bytes log = test::ReadFileBytes(stem + ".log");
-        std::string expected = "[Log-file]\r\n";
-        for (size_t i = 0; i < r.Cells.size(); ++i)
-          expected += "0" + std::to_string(i + 1) + "=" + titles + r.Cells[i] + "_e0.m2v\r\n";
-        EXPECT_EQ(std::string(log.begin(), log.end()), expected);
-      }
-      if (!indexed) {
+      EXPECT_GE(files, 6);
+      std::string log = "[Log-file]\r\n";
+      for (const std::string& c : joined)
+        log += core::IntToStrZeroPad(static_cast<int64_t>(positions.at(c)), 2) + "=" + titles + c + "_e0.m2v\r\n";
+      EXPECT_TRUE(test::ReadFileBytes(stem + ".log") == Bytes(log.begin(), log.end()));
+      if (!r.Indexed) {
         // The track's segments are its cells' pictures, now in its own folder.
         size_t segments = 0;
         for (const auto& st : track->SubPictureStreams) segments += st.Segments.size();
         EXPECT_EQ(PicturesUnder(stem), segments);
         continue;
       }
-      // The index of the track's subpicture units points at units of its joined ".sup".
+      // The index of the track's subpicture units points at units of its joined ".sup" ...
       size_t units = 0;
-      for (const std::string& c : r.Cells)
-        if (cells.count(c + ".dat")) units += cells.at(c + ".dat").size() / subpic::kSupIndexRecordSize;
+      for (const std::string& c : joined) units += before.count(c + ".dat") ? before.at(c + ".dat").size() : 0;
       ASSERT_EQ(fs::exists(stem + ".dat"), units > 0);
-      const Bytes dat = units ? test::ReadFileBytes(stem + ".dat") : Bytes();
-      const Bytes sup = units ? test::ReadFileBytes(stem + "_20.sup") : Bytes();
-      ASSERT_EQ(dat.size(), units * subpic::kSupIndexRecordSize);
+      const Bytes dat = units ? test::ReadFileBytes(stem + ".dat") : Bytes(), sup = test::ReadFileBytes(stem + "_20.sup");
+      ASSERT_EQ(dat.size(), units);
       for (size_t at = 0; at < dat.size(); at += subpic::kSupIndexRecordSize) {
         const auto rec = subpic::DecodeSupIndexRecord(dat.data() + at);
         ASSERT_LT(rec.Offset + 2u, sup.size());
         EXPECT_LE(rec.Offset + core::ReadBE16(sup.data() + rec.Offset), sup.size());
       }
       // ... and became segments of the track in its side files.
-      if (units) {
-        EXPECT_EQ(test::ReadFileBytes(SideFileName(form, *track, 0, ".track")).size(),
-                  units * disc::kSubpicSegmentSize);
-      }
+      EXPECT_EQ(test::ReadFileBytes(SideFileName(form, *track, 0, ".track")).size() / disc::kSubpicSegmentSize,
+                dat.size() / subpic::kSupIndexRecordSize);
     }
 
-    if (!indexed || !test::HaveFfmpeg()) continue;
-    // Every track's audio cut again where its video ends: ffprobe's durations
-    // agree within a frame (the tracks' second stream, E-AC-3, is the one in the
-    // script that can be cut).
+    // Every track's stream 1 joined and cut again where its video ends.
     form.Options.RecutMode = 1;
+    const size_t logged = p.LogTexts().size();
     ASSERT_TRUE(ExportTitleSetAudio(form));
-    const double frame = 1001.0 / 30000.0;
-    for (const Row& r : rows) {
-      const std::string stem = titles + r.Track;
-      if (std::string(r.Track).find('s') != std::string::npos) continue;
-      const double video = Probe(stem + ".m2v", "stream=nb_read_packets") * frame;
-      EXPECT_NEAR(Probe(stem + "_c8.ac3", "format=duration"), video, frame) << stem;
+    Groups merged;
+    const auto lines = p.LogTexts();
+    for (size_t i = logged; i < lines.size(); ++i) {
+      if (lines[i].starts_with("Merge audio stream 1 ")) merged.emplace_back();
+      if (lines[i].starts_with("      - ") && !merged.empty())
+        merged.back().push_back(lines[i].substr(8, lines[i].size() - 10));
     }
+    EXPECT_EQ(merged, r.Merged);
+    if (!test::HaveFfmpeg()) continue;
+    const double frame = 1001.0 / 30000.0, audioFrame = 1152.0 / 48000.0;
+    for (const auto& group : merged)
+      for (const std::string& name : group) {
+        const disc::TVideoTrack* t = disc::FindScriptTrackByName(form, name + "-t");
+        // Stream 1 is the MPEG audio.
+        const double cut = Probe(titles + t->AudioStreams[0].PlayItems[0].FileName + ".mpa", "format=duration");
+        const double video = Probe(disc::FindVideoStreamByName(form, t->FileName)->Path, "stream=nb_read_packets") * frame;
+        // The last member takes the rest, which is at least its video.
+        if (name == group.back())
+          EXPECT_GT(cut, video - audioFrame) << name;
+        else
+          EXPECT_NEAR(cut, video, audioFrame) << name;
+      }
   }
 }
 
@@ -283,6 +351,26 @@ TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
       }
     }
   }
+}
+
+// A cut that cannot be written replaces nothing: every member keeps its audio,
+// the joined file stays, and the next export joins into a file of its own.
+TEST(AudioExport, AFailedCutReplacesNoMember) {
+  test::TempDir dir;
+  test::DemuxProject p;
+  DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 30), Cell(2, 1, 45)}), test::SampleStreams(), false,
+              {.Subpicture = false});
+  const std::string titles = dir.File("out/VTS_001/Titles/");
+  const auto before = ReadFolder(titles);
+  fs::create_directories(titles + "t001_v002c001_c0.ac3.tmp");  // where the second member's cut would go
+  p.Form.Options.RecutMode = 1;
+  for (int run = 0; run < 2; ++run) EXPECT_FALSE(ExportTitleSetAudio(p.Form));
+  fs::remove(titles + "t001_v002c001_c0.ac3.tmp");
+  EXPECT_TRUE(ReadFolder(titles) == before);
+  Bytes joined = before.at("t001_v001c001_c0.ac3");
+  joined.insert(joined.end(), before.at("t001_v002c001_c0.ac3").begin(), before.at("t001_v002c001_c0.ac3").end());
+  for (const char* kept : {"VTS1-c0.ac3", "VTS1-c0_2.ac3"})
+    EXPECT_TRUE(test::ReadFileBytes(dir.File("out/VTS_001/") + kept) == joined) << kept;
 }
 
 // With AddAudioStub the title tracks of a title set list the same streams, in
