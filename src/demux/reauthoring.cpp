@@ -952,11 +952,16 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
       if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) RemoveFile(stem + suffix);
     std::erase(Form.DatFiles, stem + ".dat");
   }
-  // The audio a still track plays, or a track of a title set outside Main
-  // mode, stays with its entries.
-  std::set<std::string> marked;
+  // Of the audio entries of those outputs, the ones a still track plays, or a
+  // track of a title set outside Main mode, stay.
+  std::set<std::string> going, marked;
+  for (const auto& a : Form.AudioStreams)
+    if (stems.count(AudioStem(a.Path))) going.insert(a.Name);
   for (const disc::TVideoTrack& t : Form.ScriptTracks) {
-    const disc::TVideoStreamEntry* v = disc::FindVideoStreamByName(Form, t.FileName);
+    bool plays = false;
+    for (const disc::TAudioStream& s : t.AudioStreams)
+      for (const disc::TAudioPlayItem& item : s.PlayItems) plays |= going.count(item.FileName) > 0;
+    const disc::TVideoStreamEntry* v = plays ? disc::FindVideoStreamByName(Form, t.FileName) : nullptr;
     if (!v || (v->StillMark == 0 && (v->DomainNumber <= 0 || IsMainModeTitleSet(Form, v->DomainIndex)))) continue;
     for (const disc::TAudioStream& s : t.AudioStreams)
       for (const disc::TAudioPlayItem& item : s.PlayItems) marked.insert(item.FileName);
