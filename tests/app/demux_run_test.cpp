@@ -321,12 +321,6 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));
   const auto log = test::ReadFileBytes(Dir("out-main/Tessaline.log"));
   EXPECT_NE(std::string(log.begin(), log.end()).find("Prepare data for file: t01_m001v003.m2v"), std::string::npos);
-  // Keeping angle 2 of the block, its cell plays on in the track around it.
-  ASSERT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-angle"), "--settings", Dir("settings.ini"), "--set",
-                          "TitleMode=2", "--main", "1", "--set", "InsertAngle=2"}),
-            0);
-  EXPECT_TRUE(fs::exists(Dir("out-angle/VTS_001/Titles/t01_m001v005.m2v")));
-  EXPECT_FALSE(fs::exists(Dir("out-angle/VTS_001/Titles/t01_m002v001.m2v")));
 }
 
 // A stop in the middle of title set 1's chain ends the run with 130 in the
