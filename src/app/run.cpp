@@ -570,6 +570,12 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
       Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
     }
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
+    // The items' names again: the run's scouts tell the angle VOBs apart.
+    if (!Form.Aborted()) {
+      Form.NameTree.SetIFOs(Form);
+      Form.NameTree.FillIFOTreeView(Form, Form, Form.TreeView1);
+      Form.NameTree.FillCellTreeView(Form, Form, Form.TreeView2);
+    }
   }
 
   if (Form.Aborted()) {

@@ -197,7 +197,9 @@ bool TIFOData::GetVideoInfo(bool Opened) {
   desc.AspectCode = VideoAspectCode;
   desc.BitRate = VideoBitRate;
   desc.VobId = VobId;
-  desc.CellId = CellNamingNow ? kAnyCell : CellId;
+  // A title output cut by cell is named after its cell, and so is its entry,
+  // also when it opens right after a cell change (which files audio under any cell).
+  desc.CellId = CellNamingNow && !(IsTitleDomain() && ByCell) ? kAnyCell : CellId;
   disc::TStreamContext ctx;
   ctx.PgcKind = CurrentPgc.PgcKind;
   ctx.Pgc = CurrentPgc.Pgc;
