@@ -98,6 +98,7 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
   if (Handle < 0) Fail("Unable to open file " + FileName + " for reading.");
   ::posix_fadvise(Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
   Fill();
+  if (BufferFill == 0 && ReadFailed_ && Run_) Run_->NoteReadError(FileName);
   if (BufferFill == 0) Fail("Unable to read from file " + FileName + ".");
   Held_.reserve(kCopyHoldBack);
   HeldScratch_.reserve(kCopyHoldBack);

@@ -100,7 +100,7 @@ size_t PReadFull(int Fd, void* Buffer, size_t Count, int64_t Offset, int* Err, P
   auto* p = static_cast<unsigned char*>(Buffer);
   return ReadLoop(Count, Err, [&](size_t Done, size_t Left) {
     const int64_t at = Offset + static_cast<int64_t>(Done);
-    return UnlessFailed(true, Fd, at, Left, [&](size_t N) { return Read(Fd, p + Done, N, static_cast<off_t>(at)); });
+    return UnlessFailed(true, Fd, at, Left, [&](size_t N) { return Read(Fd, p + Done, N, at); });
   });
 }
 
@@ -115,7 +115,7 @@ bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* 
   const auto* p = static_cast<const unsigned char*>(Data);
   return WriteLoop(Count, Written, [&](size_t Done, size_t Left) {
     const int64_t at = Offset + static_cast<int64_t>(Done);
-    return UnlessFailed(false, Fd, at, Left, [&](size_t N) { return ::pwrite(Fd, p + Done, N, static_cast<off_t>(at)); });
+    return UnlessFailed(false, Fd, at, Left, [&](size_t N) { return ::pwrite(Fd, p + Done, N, at); });
   });
 }
 

@@ -416,7 +416,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
         const auto w = want.find(name);
         if (IsIntermediate(name)) continue;
         ASSERT_TRUE(w != want.end()) << name << " is no output of the run";
-        const bool begun = bytes.size() <= w->second.size() && std::equal(bytes.begin(), bytes.end(), w->second.begin());
+        const bool begun = bytes.size() <= w->second.size() && std::equal(bytes.begin(), bytes.end(),
+                                                                          w->second.begin());
         // The audio export cuts WAV files again at the end of a run: a WAV need only agree with its size.
         const bool wav = name.ends_with(".wav") && bytes.size() >= 44 && core::ReadLE32(&bytes[4]) + 8u == bytes.size();
         EXPECT_TRUE(wav || (d.Rule == Expect::Whole ? bytes == w->second : begun)) << name;

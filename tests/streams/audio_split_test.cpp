@@ -66,9 +66,11 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
     WavHeader wav;
     const bool isWav = WavFindDataChunk(source, wav);
     const double rate = static_cast<double>(test::ProbeStream(source)["sample_rate"]);
+    // An E-AC-3 frame plays 256 samples a block: ffprobe's first packet tells.
+    const std::string first = test::RunTool("ffprobe -v error -read_intervals %+#1 -show_entries "
+                                            "packet=duration_time -of csv=p=0 " + test::Quoted(source)).Out;
     const double perFrame = source.ends_with(".dts") ? 512 : source.ends_with(".mp2") ? 1152 : isWav ? 1
-                            : std::stod(test::RunTool("ffprobe -v error -read_intervals %+#1 -show_entries "
-                                                      "packet=duration_time -of csv=p=0 " + test::Quoted(source)).Out) * rate;
+                            : std::stod(first) * rate;
     // MPEG audio segments begin with the first audio frame, WAV segments with
     // a header of their own.
     int64_t at = isWav ? wav.DataOffset : source.ends_with(".mp2") ? frames.front() : 0;
