@@ -184,14 +184,11 @@ int64_t Duration(const Stream& S, const std::string& File) {
 // in 5 bytes): how long the payload plays, and where a cell starting halfway
 // through it cuts it.
 TEST(LpcmPayload, PlaysAndIsCutByWholeSampleGroups) {
-  const struct {
-    TLpcmParams Params;
-    int64_t Length;
-  } rows[] = {{{16, 2, 48000}, 1920}, {{20, 1, 48000}, 1200}, {{20, 3, 48000}, 3600}, {{24, 6, 48000}, 8640}};
-  for (const auto& r : rows) {
-    SCOPED_TRACE(std::to_string(r.Params.SampleSize) + " bits, " + std::to_string(r.Params.Channels) + " channels");
-    EXPECT_EQ(LpcmPayloadTicks(r.Length, r.Params), 900);
-    EXPECT_EQ(LpcmCutOffset(r.Length, r.Params, 0, 5), r.Length / 2);
+  for (const auto& [params, length] : {std::pair{TLpcmParams{16, 2, 48000}, 1920}, {{20, 1, 48000}, 1200},
+                                       {{20, 3, 48000}, 3600}, {{24, 6, 48000}, 8640}}) {
+    SCOPED_TRACE(std::to_string(params.SampleSize) + " bits, " + std::to_string(params.Channels) + " channels");
+    EXPECT_EQ(LpcmPayloadTicks(length, params), 900);
+    EXPECT_EQ(LpcmCutOffset(length, params, 0, 5), length / 2);
   }
 }
 

@@ -177,10 +177,7 @@ TEST(AudioFaults, AReadErrorFailsTheWalkAndMakesNothingFromIt) {
       {"m2v_half_d1.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFileTo540(R, F, nullptr, nullptr); }},
       {"m2v_pal_wide.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFile(R, F, nullptr, nullptr); }},
       {"video_720x480.m2v",
-       [](auto& R, auto& F, auto&) {
-         TM2VInfoRecord r;
-         return GetM2VInfoRecord(R, F, nullptr, nullptr, r, nullptr);
-       }},
+       [](auto& R, auto& F, auto&) { TM2VInfoRecord i; return GetM2VInfoRecord(R, F, {}, {}, i, {}); }},
       {"m2v_stills.m2v", [](auto& R, auto& F, auto&) { return BuildIposIndex(R, F); }},
       {"lpcm_48k_2ch_16.pcm", [](auto& R, auto& F, auto&) { return ConvertLpcmToWav(R, F, 16, 2, 48000); }},
       {"w_44k_1ch_16.wav", [](auto& R, auto& F, auto& D) { return WavCutBySamples(R, F, D, 0, 0, nullptr, -1); }},
