@@ -14,7 +14,8 @@ namespace tess::app {
 
 using core::TOptions;
 
-// Registry key paths, used as the settings file's section names.
+// The settings file's section names: the program's settings, and the stored
+// window positions.
 inline const char* const kSettingsKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\\Tessaline 1.4";
 inline const char* const kPositionKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\\Tessaline 1.4\\Position";
 

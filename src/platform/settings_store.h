@@ -7,8 +7,8 @@
 
 namespace tess::platform {
 
-// Stands in for the registry: an INI file whose sections are named after the
-// registry key paths and whose values keep the registry's value names.
+// The settings file: an INI file of named sections, each holding named values.
+// Lines are kept in the order they were first written.
 class SettingsStore {
  public:
   // Loads FileName; a missing file gives an empty store and true, an unreadable
