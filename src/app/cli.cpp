@@ -336,8 +336,9 @@ int RunCommandLine(int argc, char** argv) {
     std::string why;
     if (!SetOptionByName(form->Options, name, v, &why)) return Usage(("--set " + why).c_str());
   }
+  // DEST is the destination path; DestinationMode=2 puts the run into a
+  // subfolder of it named after DestinationSubfolder.
   form->Options.DestinationPath = dest;
-  form->Options.DestinationMode = 0;
 
   SourceSelection source;
   std::string error;

@@ -52,7 +52,8 @@ struct TOptions {
 
 // The run's destination folder: the destination path, or with destination mode 2
 // that path plus the last folder name of the chosen subfolder; it ends in "/"
-// unless it is empty.
+// unless it is empty. Empty too for a subfolder named "." or "..", which would
+// lead out of the destination.
 void GetOutputFolder(const TOptions& Options, std::string& Folder);
 
 }  // namespace tess::core
