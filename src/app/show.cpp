@@ -69,9 +69,10 @@ void AddChain(TForm1& Form, Listing& Out, int Depth, const std::string& Name, co
     Out.Add(Depth + 1, program.Name.DisplayName());
     for (const disc::TCellTree& cell : program.Cells) {
       Out.Add(Depth + 2, cell.Name.DisplayName());
-      if (cell.Buttons.empty()) continue;
+      const size_t position = static_cast<size_t>(cell.CellNumber) - 1;
+      if (cell.Buttons.empty() || !Context.Pgc || position >= Context.Pgc->CellPositions.size()) continue;
       // The names were given to the cell's highlights in this order.
-      const disc::TCellPosition& at = Context.Pgc->CellPositions.at(static_cast<size_t>(cell.CellNumber) - 1);
+      const disc::TCellPosition& at = Context.Pgc->CellPositions[position];
       const auto highlights = disc::FindHighlightItems(Form, Context.IFOIndex, at.VobId, at.CellId, Context.Domain);
       for (size_t h = 0; h < cell.Buttons.size(); ++h) {
         Out.Add(Depth + 3, cell.Buttons[h].Name.DisplayName());
