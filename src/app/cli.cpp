@@ -38,7 +38,7 @@ const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
     "       tessaline info FILE [FILE...]\n"
     "       tessaline pulldown FILE\n"
-    "       tessaline show SOURCE\n"
+    "       tessaline show SOURCE [SOURCE...]\n"
     "       tessaline settings [--settings FILE] [--set Name=Value ...]\n"
     "       tessaline --version | --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
@@ -55,7 +55,7 @@ const char* const kUsage =
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
-    "                     and audio cut at VOB starts with TitleMode=2)\n"
+    "                     and audio cut at VOB starts)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "environment: NO_COLOR turns off coloured log lines\n";

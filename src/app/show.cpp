@@ -65,7 +65,8 @@ void AddChain(TForm1& Form, Listing& Out, int Depth, const std::string& Name, co
   Out.Add(Depth, Name);
   const disc::TPGCCommandTable* commands = Context.Pgc ? Context.Pgc->Commands.get() : nullptr;
   if (commands) AddCommands(Form, Out, Depth + 1, "pre", commands->Pre, Context);
-  for (const disc::TProgramTree& program : Tree ? Tree->Programs : std::vector<disc::TProgramTree>{}) {
+  static const std::vector<disc::TProgramTree> kNoPrograms;
+  for (const disc::TProgramTree& program : Tree ? Tree->Programs : kNoPrograms) {
     Out.Add(Depth + 1, program.Name.DisplayName());
     for (const disc::TCellTree& cell : program.Cells) {
       Out.Add(Depth + 2, cell.Name.DisplayName());
