@@ -110,6 +110,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
        "[" + section + "]\n", "unknown setting 'TitleMod' (did you mean TitleMode"},
       {{"settings", "--settings", ini, "--set", "TitleMode=9"}, 2, "", "TitleMode: 9 is out of range"},
       {{"settings", "--settings", ini}, 0, "TitleMode=4\n", "unknown section [Tessaline] is ignored"},
+      // The subfolder the settings keep takes the run, DestinationMode=2 for this run only.
+      {{"demux", dir.File("disc"), dir.File("out"), "--settings", ini, "--set", "DestinationMode=2", "--vts", "0"}, 0,
+       "Destination Folder: " + dir.File("out") + "/Disc1/\n", ""},
   };
   std::string listing;
   for (const Row& r : rows) {
@@ -124,7 +127,8 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   test::ExpectAsDvdunauthorReads(ShownChains(listing));
   const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
   const std::string text(kept.begin(), kept.end());
-  for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n"})
+  for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
+                            "DestinationMode=0\n"})
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
 }
 
