@@ -58,7 +58,8 @@ const char* const kUsage =
     "                     and audio cut at VOB starts)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
-    "environment: NO_COLOR turns off coloured log lines\n";
+    "  --                 ends the options: what follows is a SOURCE or DEST\n"
+    "environment: NO_COLOR or TERM=dumb turns off coloured log lines\n";
 
 const char* const kVersion = "Tessaline 1.4\n";
 
@@ -71,9 +72,11 @@ const char* AnsiColour(uint32_t colour) {
   return "\033[34m";
 }
 
+// A terminal that cannot show colour codes says so by TERM=dumb.
 bool ColourWanted() {
   const char* no = std::getenv("NO_COLOR");
-  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no);
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
 // Log lines on stdout; the overall bar, with the current file's share, on
@@ -149,7 +152,8 @@ void SaveRunLog(TForm1& Form, core::RunEnd How) {
 std::vector<int> AvailableMarks(const TForm1& Form, const SourceSelection& Source) {
   std::vector<int> out;
   if (Source.Kind == SourceKind::LooseEvo || Source.Kind == SourceKind::AdvancedContent) {
-    for (size_t i = 1; i <= Source.EvoFiles.size(); ++i) out.push_back(static_cast<int>(i));
+    // Entries with a bad name keep their positions.
+    for (size_t i = 1; i <= Source.EvoList.size(); ++i) out.push_back(static_cast<int>(i));
     return out;
   }
   for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
@@ -174,8 +178,17 @@ bool ParseMarks(const std::string& list, std::vector<int>& out) {
 // The files of a tool command; false (with the exit status in Status) for
 // --help or an option it does not know.
 bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& Files, int& Status) {
+  bool options = true;
   for (size_t i = 1; i < Args.size(); ++i) {
     const std::string& a = Args[i];
+    if (options && a == "--") {
+      options = false;
+      continue;
+    }
+    if (!options) {
+      Files.push_back(a);
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       Status = kExitDone;
@@ -240,7 +253,7 @@ int RunPulldownCommand(const std::vector<std::string>& Files) {
   ToolRun tool;
   const bool done = streams::RunPulldown(*tool.Form, Files[0]);
   tool.Out.Finish();
-  if (!done) std::fprintf(stderr, "tessaline: could not write %s.m2v.vif\n", Files[0].c_str());
+  if (!done) std::fprintf(stderr, "tessaline: no %s.m2v.vif was written\n", Files[0].c_str());
   return done ? kExitDone : kExitFailed;
 }
 
@@ -273,14 +286,21 @@ int RunCommandLine(int argc, char** argv) {
   std::vector<int> mainMarks;
   bool yes = false;
   std::string settingsFile = platform::DefaultSettingsPath();
+  bool options = true;  // "--" ends them: a file name may then start with "-"
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (!options) {
+      positional.push_back(a);
+      continue;
+    }
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
       out = args[++i];
       return true;
     };
-    if (a == "--help" || a == "-h") {
+    if (a == "--") {
+      options = false;
+    } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return kExitDone;
     } else if (a == "--version") {

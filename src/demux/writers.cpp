@@ -91,9 +91,12 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
     OutputFailed = true;
     return;
   }
-  FirstTouch(name);
+  const bool fresh = FirstTouch(name);
   if (IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc && ForSubpicture) return;
   rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this, OutputBufferSize());
+  // An output the run started before goes on, also where its first part has
+  // already become a WAV file: it is registered once.
+  if (!fresh) rec.Stream->Appended = true;
   rec.Stream->FinishSup = SupToImages != 0;
   rec.Stream->FinishPcm = PcmToWav != 0;
   if (!rec.Stream->IsOpen()) OutputFailed = true;
@@ -125,8 +128,7 @@ int64_t TIFOData::OutputBufferSize() const {
 }
 
 bool TIFOData::FirstTouch(const std::string& FileName) {
-  if (std::find(touched_.begin(), touched_.end(), FileName) != touched_.end()) return false;
-  touched_.push_back(FileName);
+  if (!Form.StartedOutputs.insert(FileName).second) return false;
   std::error_code ec;
   std::filesystem::remove(FileName, ec);
   return true;
@@ -195,7 +197,9 @@ bool TIFOData::GetVideoInfo(bool Opened) {
   desc.AspectCode = VideoAspectCode;
   desc.BitRate = VideoBitRate;
   desc.VobId = VobId;
-  desc.CellId = CellNamingNow ? kAnyCell : CellId;
+  // A title output cut by cell is named after its cell, and so is its entry,
+  // also when it opens right after a cell change (which files audio under any cell).
+  desc.CellId = CellNamingNow && !(IsTitleDomain() && ByCell) ? kAnyCell : CellId;
   disc::TStreamContext ctx;
   ctx.PgcKind = CurrentPgc.PgcKind;
   ctx.Pgc = CurrentPgc.Pgc;

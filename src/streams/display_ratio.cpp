@@ -24,7 +24,7 @@ uint16_t DomainVideoAttr(const disc::DiscState& Disc, bool Titles, int32_t Title
   if (TitleSet < 0 || TitleSet >= Disc.TitleSetCount || static_cast<size_t>(TitleSet) >= Disc.IFOFiles.size())
     return 0;
   const disc::TIFOFile& f = Disc.IFOFiles[static_cast<size_t>(TitleSet)];
-  if (TitleSet == 0) return disc::VideoAttrWordAt(f.VMGI_MAT.data(), disc::vmgi::MenuVideoAttr);
+  if (f.Kind == disc::ifoVMG) return disc::VideoAttrWordAt(f.VMGI_MAT.data(), disc::vmgi::MenuVideoAttr);
   return disc::VideoAttrWordAt(f.VTSI_MAT.data(), Titles ? disc::vtsi::TitleVideoAttr : disc::vtsi::MenuVideoAttr);
 }
 

@@ -51,6 +51,12 @@ TPulldown::TPulldown(core::RunContext& Run, const std::string& Source, const TPu
   Log("  TARGET = " + Target);
   Walk(Source, Target);
   if (!SourceRead) return;  // nothing to describe
+  // Fields and their flags are MPEG-2's: of anything else a ".vif" would
+  // describe nothing.
+  if (!Mpeg2Video || Pictures.empty()) {
+    Run_.LogError(Source + " is not MPEG-2 video; no video information file is written.");
+    return;
+  }
   Log("  Total Frames = " + std::to_string(static_cast<int64_t>(Frames)));
   Log("  Total Fields = " + std::to_string(static_cast<int64_t>(Fields)));
   Log("  Total GOPS = " + std::to_string(Gops));
@@ -139,6 +145,7 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
         }
         if (!codes.AtEnd && codes.NextCode == kExtensionStartCode &&
             codes.PeekExtensionId() == kSequenceExtensionId) {
+          Mpeg2Video = true;
           codes.ReadValueByte();
           TM2VHeaderBytes e;
           uint8_t x[2];

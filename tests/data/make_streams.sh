@@ -21,6 +21,11 @@ $ff -f lavfi -i "testsrc=size=720x480:rate=30000/1001" -t 2 \
   -c:v mpeg2video -b:v 300k -maxrate 600k -bufsize 1835k -g 15 -bf 0 -aspect 4:3 \
   -pix_fmt yuv420p -f mpeg2video "$out/video_720x480.m2v"
 
+# The same for PAL discs: PAL frame size and rate, 12-picture GOPs.
+$ff -f lavfi -i "testsrc=size=720x576:rate=25" -t 2 \
+  -c:v mpeg2video -b:v 300k -maxrate 600k -bufsize 1835k -g 12 -bf 0 -aspect 4:3 \
+  -pix_fmt yuv420p -f mpeg2video "$out/video_720x576.m2v"
+
 # H.264, the same picture rate, one access unit delimiter before every picture.
 $ff -f lavfi -i "testsrc=size=352x240:rate=30000/1001" -t 2 \
   -c:v libx264 -profile:v main -bf 0 -g 15 -b:v 120k -x264-params aud=1 \
