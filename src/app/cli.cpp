@@ -16,6 +16,7 @@
 #include "app/options.h"
 #include "state/project_state.h"
 #include "app/run.h"
+#include "app/show.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/options.h"
@@ -37,6 +38,8 @@ const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
     "       tessaline info FILE [FILE...]\n"
     "       tessaline pulldown FILE\n"
+    "       tessaline show SOURCE [SOURCE...]\n"
+    "       tessaline settings [--settings FILE] [--set Name=Value ...]\n"
     "       tessaline --version | --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
@@ -44,12 +47,15 @@ const char* const kUsage =
     "  info     describes elementary-stream files (AC-3, E-AC-3, DTS, MPEG audio,\n"
     "           WAV, MLP, MPEG-1/2 video)\n"
     "  pulldown measures an MPEG-2 video as 23.976 film and writes FILE.m2v.vif\n"
+    "  show     prints the source's items by name, each chain's commands and the\n"
+    "           title sets' overview\n"
+    "  settings prints the settings; with --set saves them to the settings file\n"
     "options:\n"
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
-    "                     and audio cut at VOB starts with TitleMode=2)\n"
+    "                     and audio cut at VOB starts)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "  --                 ends the options: what follows is a SOURCE or DEST\n"
@@ -270,6 +276,8 @@ int RunCommandLine(int argc, char** argv) {
     if (!ToolFiles(args, files, status)) return status;
     return args[0] == "info" ? RunInfoCommand(files) : RunPulldownCommand(files);
   }
+  if (args[0] == "show") return RunShowCommand({args.begin() + 1, args.end()});
+  if (args[0] == "settings") return RunSettingsCommand({args.begin() + 1, args.end()});
   if (args[0] != "demux") return Usage(("unknown command '" + args[0] + "'").c_str());
 
   std::vector<std::string> positional;
@@ -356,8 +364,9 @@ int RunCommandLine(int argc, char** argv) {
     std::string why;
     if (!SetOptionByName(form->Options, name, v, &why)) return Usage(("--set " + why).c_str());
   }
+  // DEST is the destination path; DestinationMode=2 puts the run into a
+  // subfolder of it named after DestinationSubfolder.
   form->Options.DestinationPath = dest;
-  form->Options.DestinationMode = 0;
 
   SourceSelection source;
   std::string error;

@@ -8,6 +8,7 @@
 
 #include "core/timecode.h"
 #include "core/vob_file_stream.h"
+#include "disc/highlights.h"
 #include "disc/ifo_model.h"
 #include "disc/registries.h"
 #include "subpic/services.h"
@@ -17,6 +18,7 @@ struct TForm1;
 }
 namespace tess::disc {
 class TVobScaut;
+struct DiscState;
 }
 namespace tess::platform {
 struct ProgressBar;
@@ -153,6 +155,15 @@ struct TNavRecord {
   uint8_t DisplayType1 = 0;      // of the button mode's first byte
   uint8_t DisplayType2 = 0;      // of its second byte
 };
+
+// The navigation record of a PCI packet's data (Length bytes from the byte after
+// the substream byte; what a short packet lacks reads as zero).
+TNavRecord DecodePciRecord(const uint8_t* Data, int32_t Length);
+// The record starts a highlight (its buttons are new).
+bool StartsHighlight(const TNavRecord& Record);
+// The highlight (colours, buttons with their commands, times) the record
+// carries; the caller sets where it belongs (file, VOB, cell, source number).
+disc::THighlightPlayItem HighlightItemOf(const disc::DiscState& Disc, const TNavRecord& Record);
 
 // Entries of the lists the navigation-pack handling keeps.
 struct TAngleCellItem {

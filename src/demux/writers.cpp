@@ -320,21 +320,27 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(named));
   const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
   ++SubpictureUnitCount[Sub];
+  // The index stays open while the chain's file is read: one record per unit
+  // would otherwise open and close it every time. Its first record goes through
+  // the subpicture unit's append, which makes the index, lists it among the
+  // run's ".dat" files and says so (and asks) when it cannot be made.
+  auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
+  if (it == IndexFiles.end()) {
+    FirstTouch(dat);
+    if (!subpic::AppendSubpictureToSup(Form, Form, SubPicBase, dat, Unit, Sub, folder, static_cast<uint64_t>(offset),
+                                       Delays.SubpictureMs, DomainIndex, DomainNumberValue(), prefix)) {
+      OutputFailed = true;
+      return;
+    }
+    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+                                                                  core::TVobFileStream::kAppendBufferSmall)});
+    return;
+  }
   subpic::TSupIndexRecord record;
   if (!subpic::MakeSupIndexRecord(Form, dat, Unit, Sub, folder, static_cast<uint64_t>(offset), Delays.SubpictureMs,
                                   DomainIndex, DomainNumberValue(), prefix, record)) {
     OutputFailed = true;
     return;
-  }
-  // The index stays open while the chain's file is read: one record per unit
-  // would otherwise open and close it every time.
-  auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
-  if (it == IndexFiles.end()) {
-    FirstTouch(dat);
-    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
-                                                                  core::TVobFileStream::kAppendBufferSmall)});
-    it = IndexFiles.end() - 1;
-    if (std::find(Form.DatFiles.begin(), Form.DatFiles.end(), dat) == Form.DatFiles.end()) Form.DatFiles.push_back(dat);
   }
   uint8_t bytes[subpic::kSupIndexRecordSize];
   subpic::EncodeSupIndexRecord(record, bytes);
