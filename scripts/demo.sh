@@ -1,6 +1,6 @@
 #!/bin/sh
-# Installs what is needed, builds Tessaline, writes a sample disc and runs the
-# main job on it, then shows what came out.
+# Installs what is needed, builds Tessaline, writes a sample disc, shows its
+# structure, runs the main job on it, then shows what came out.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -12,6 +12,9 @@ demo=${DEMO_DIR:-/tmp/tessaline-demo}
 rm -rf "$demo"
 mkdir -p "$demo"
 ./build/tools/tessaline-make-disc "$demo/disc"
+echo "The sample disc as its information files describe it:"
+./build/tessaline show "$demo/disc" | head -n 40
+echo
 ./build/tessaline demux "$demo/disc" "$demo/out" --settings "$demo/settings.ini"
 echo
 echo "Written under $demo/out:"

@@ -121,8 +121,15 @@ DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, co
   DiscBuildSummary out;
   std::error_code ec;
   std::filesystem::create_directories(Folder, ec);
-  auto menuStreams = MakeDomainStreams(Sources, Options.MenuStreams);
-  auto titleStreams = MakeDomainStreams(Sources, Options.TitleStreams);
+  // A PAL disc carries PAL video.
+  StandardStreams palSources;
+  const bool pal = Spec.FrameRate == 25 && Sources.Mpeg2Pal.Valid();
+  if (pal) {
+    palSources = Sources;
+    palSources.Mpeg2 = Sources.Mpeg2Pal;
+  }
+  auto menuStreams = MakeDomainStreams(pal ? palSources : Sources, Options.MenuStreams);
+  auto titleStreams = MakeDomainStreams(pal ? palSources : Sources, Options.TitleStreams);
   if (Options.AdjustStream) {
     for (EvoStream& s : menuStreams) Options.AdjustStream(s);
     for (EvoStream& s : titleStreams) Options.AdjustStream(s);

@@ -28,6 +28,9 @@ struct CellSpec {
   uint8_t StillTime = 0;      // 255 infinite
   // Data packs per VOBU (the navigation pack not counted); empty: the domain's default.
   std::vector<int> DataPacks;
+  // Menu buttons (up to 36), by their commands: the cell's first navigation pack
+  // starts a highlight of these buttons that lasts the cell.
+  std::vector<std::array<uint8_t, 8>> ButtonCommands;
 };
 
 struct ProgramChainSpec {

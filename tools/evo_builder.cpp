@@ -576,7 +576,30 @@ struct NavFields {
   uint64_t Scr27 = 0;
   bool Seamless = true;
   AngleEntry Angles[9];
+  const std::vector<std::array<uint8_t, 8>>* Buttons = nullptr;  // a highlight starts here
+  uint64_t CellEndPts = 0;
 };
+
+// Highlight information in the PCI data: new buttons of one group, each with a
+// small rectangle of its own and its command, shown until the cell's end.
+void WriteHighlight(uint8_t* Pci, const NavFields& F) {
+  const size_t count = std::min<size_t>(F.Buttons->size(), 36);
+  WriteBE16(Pci + 96, 1);
+  WriteBE32(Pci + 98, static_cast<uint32_t>(F.StartPts));
+  WriteBE32(Pci + 102, static_cast<uint32_t>(F.CellEndPts));
+  Pci[110] = 1 << 4;
+  Pci[113] = static_cast<uint8_t>(count);
+  Pci[114] = static_cast<uint8_t>(count);
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* b = Pci + 142 + 18 * i;
+    const uint32_t y = 16 + 12 * static_cast<uint32_t>(i), yEnd = y + 10;
+    b[0] = 0x40 | 4, b[1] = 0x02, b[2] = 0x00;  // x 64..512, colour set 1
+    b[3] = static_cast<uint8_t>(y >> 4), b[4] = static_cast<uint8_t>((y & 15) << 4 | yEnd >> 8);
+    b[5] = static_cast<uint8_t>(yEnd & 0xFF);
+    b[6] = static_cast<uint8_t>(i > 0 ? i : count), b[7] = static_cast<uint8_t>(i + 1 < count ? i + 2 : 1);
+    std::memcpy(b + 10, (*F.Buttons)[i].data(), 8);
+  }
+}
 
 void WriteNavPack(uint8_t* p, const SystemHeaderImage& Sys, const NavFields& F, const EvoBuildOptions& O) {
   WritePackHeader(p, F.Scr27, O.MuxRate, kNavPackStuffing);
@@ -594,6 +617,7 @@ void WriteNavPack(uint8_t* p, const SystemHeaderImage& Sys, const NavFields& F, 
   WriteBcdTime(d + 24, F.CellElapsed, O.FrameRate);
   if (!F.Seamless)
     for (int k = 0; k < 9; ++k) WriteBE32(d + 60 + 4 * k, F.Angles[k].Address);
+  if (F.Buttons) WriteHighlight(d, F);
 
   uint8_t* dsi = p + kNavDsiStart;
   WriteStartCode(dsi, 0xBF);
@@ -778,6 +802,8 @@ EvoBuildSummary WriteDomainEvos(const std::string& Folder, const DomainSpec& Spe
     nav.Seamless = cell.AngleSeamless;
     nav.Scr27 = scrOf(0);
     AngleTable(Layout, cell, v, nav.Angles);
+    if (!cell.ButtonCommands.empty() && nav.CellElapsed == 0) nav.Buttons = &cell.ButtonCommands;
+    nav.CellEndPts = Layout.Cells[v.Cell].EndPts;
 
     uint8_t* pack = out.Next();
     if (!pack) break;

@@ -8,15 +8,15 @@
 
 using namespace tess::tools;
 
-static int Usage() {
-  std::fprintf(stderr,
+static int Usage(FILE* To = stderr, int Status = 2) {
+  std::fprintf(To,
                "usage: tessaline-make-disc FOLDER [--size BYTES] [--title-sets N] [--pal]\n"
                "                           [--advanced] [--streams DIR]\n"
                "  Writes a Standard Content disc (hv000i01.IFO, title sets, EVO chains) into\n"
                "  FOLDER, or with --advanced loose EVO files and an hva00001.VTI list.\n"
                "  --size grows title set 1's title chain (with --advanced the first EVO file)\n"
-               "  to about BYTES (suffixes K, M, G).\n");
-  return 2;
+               "  to about BYTES (suffixes K, M, G). --pal writes 720x576 video at 25 fps.\n");
+  return Status;
 }
 
 static bool ParseSize(const char* text, uint64_t& out) {
@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   bool advanced = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--help" || a == "-h") return Usage(stdout, 0);
     if (a == "--size" && i + 1 < argc) {
       if (!ParseSize(argv[++i], size)) return Usage();
     } else if (a == "--title-sets" && i + 1 < argc) {
@@ -72,6 +73,8 @@ int main(int argc, char** argv) {
   options.TitleBytes = size;
   DiscBuildSummary summary;
   if (advanced) {
+    // The builder picks the PAL video for a PAL disc; loose EVO files take it here.
+    if (sample.FrameRate == 25) sources.Mpeg2 = sources.Mpeg2Pal;
     DiscSpec spec = MakeSampleDiscSpec(sample);
     std::vector<std::pair<std::string, DomainSpec>> evos = {{"FEATURE_1.EVO", spec.TitleSets[0].Titles},
                                                              {"FEATURE_2.EVO", spec.TitleSets.back().Titles}};

@@ -539,6 +539,7 @@ bool LoadLpcmSource(const std::string& Path, int BitsPerSample, int Channels, in
 bool LoadStandardStreams(const std::string& Folder, StandardStreams& Out, std::string* Error) {
   const std::string f = Folder + "/";
   bool ok = LoadStreamSource(StreamKind::Mpeg2Video, f + "video_720x480.m2v", Out.Mpeg2, Error) &&
+            LoadStreamSource(StreamKind::Mpeg2Video, f + "video_720x576.m2v", Out.Mpeg2Pal, Error) &&
             LoadStreamSource(StreamKind::H264Video, f + "video_352x240.264", Out.H264, Error) &&
             LoadStreamSource(StreamKind::Ac3, f + "audio_48k_2ch.ac3", Out.Ac3, Error) &&
             LoadStreamSource(StreamKind::Eac3, f + "audio_48k_2ch.eac3", Out.Eac3, Error) &&

@@ -79,6 +79,7 @@ StreamSource MakeVc1ShapedSource(int Frames = 30, uint32_t FrameTicks = 3003);
 // The streams of tests/data/streams (see make_streams.sh), loaded by name.
 struct StandardStreams {
   StreamSource Mpeg2, H264, Vc1, Ac3, Eac3, Dts, Mlp, TrueHd, Mpa, Lpcm16, Lpcm24, Subpicture;
+  StreamSource Mpeg2Pal;  // 720x576 at 25 fps: the MPEG-2 video of PAL discs
 };
 bool LoadStandardStreams(const std::string& Folder, StandardStreams& Out, std::string* Error = nullptr);
 

@@ -16,6 +16,7 @@
 #include "app/options.h"
 #include "state/project_state.h"
 #include "app/run.h"
+#include "app/show.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/options.h"
@@ -37,6 +38,8 @@ const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
     "       tessaline info FILE [FILE...]\n"
     "       tessaline pulldown FILE\n"
+    "       tessaline show SOURCE [SOURCE...]\n"
+    "       tessaline settings [--settings FILE] [--set Name=Value ...]\n"
     "       tessaline --version | --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
@@ -44,15 +47,19 @@ const char* const kUsage =
     "  info     describes elementary-stream files (AC-3, E-AC-3, DTS, MPEG audio,\n"
     "           WAV, MLP, MPEG-1/2 video)\n"
     "  pulldown measures an MPEG-2 video as 23.976 film and writes FILE.m2v.vif\n"
+    "  show     prints the source's items by name, each chain's commands and the\n"
+    "           title sets' overview\n"
+    "  settings prints the settings; with --set saves them to the settings file\n"
     "options:\n"
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
-    "                     and audio cut at VOB starts with TitleMode=2)\n"
+    "                     and audio cut at VOB starts)\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
-    "environment: NO_COLOR turns off coloured log lines\n";
+    "  --                 ends the options: what follows is a SOURCE or DEST\n"
+    "environment: NO_COLOR or TERM=dumb turns off coloured log lines\n";
 
 const char* const kVersion = "Tessaline 1.4\n";
 
@@ -65,9 +72,11 @@ const char* AnsiColour(uint32_t colour) {
   return "\033[34m";
 }
 
+// A terminal that cannot show colour codes says so by TERM=dumb.
 bool ColourWanted() {
   const char* no = std::getenv("NO_COLOR");
-  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no);
+  const char* term = std::getenv("TERM");
+  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
 // Log lines on stdout; the overall bar, with the current file's share, on
@@ -143,7 +152,8 @@ void SaveRunLog(TForm1& Form, core::RunEnd How) {
 std::vector<int> AvailableMarks(const TForm1& Form, const SourceSelection& Source) {
   std::vector<int> out;
   if (Source.Kind == SourceKind::LooseEvo || Source.Kind == SourceKind::AdvancedContent) {
-    for (size_t i = 1; i <= Source.EvoFiles.size(); ++i) out.push_back(static_cast<int>(i));
+    // Entries with a bad name keep their positions.
+    for (size_t i = 1; i <= Source.EvoList.size(); ++i) out.push_back(static_cast<int>(i));
     return out;
   }
   for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
@@ -168,8 +178,17 @@ bool ParseMarks(const std::string& list, std::vector<int>& out) {
 // The files of a tool command; false (with the exit status in Status) for
 // --help or an option it does not know.
 bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& Files, int& Status) {
+  bool options = true;
   for (size_t i = 1; i < Args.size(); ++i) {
     const std::string& a = Args[i];
+    if (options && a == "--") {
+      options = false;
+      continue;
+    }
+    if (!options) {
+      Files.push_back(a);
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       Status = kExitDone;
@@ -234,7 +253,7 @@ int RunPulldownCommand(const std::vector<std::string>& Files) {
   ToolRun tool;
   const bool done = streams::RunPulldown(*tool.Form, Files[0]);
   tool.Out.Finish();
-  if (!done) std::fprintf(stderr, "tessaline: could not write %s.m2v.vif\n", Files[0].c_str());
+  if (!done) std::fprintf(stderr, "tessaline: no %s.m2v.vif was written\n", Files[0].c_str());
   return done ? kExitDone : kExitFailed;
 }
 
@@ -257,6 +276,8 @@ int RunCommandLine(int argc, char** argv) {
     if (!ToolFiles(args, files, status)) return status;
     return args[0] == "info" ? RunInfoCommand(files) : RunPulldownCommand(files);
   }
+  if (args[0] == "show") return RunShowCommand({args.begin() + 1, args.end()});
+  if (args[0] == "settings") return RunSettingsCommand({args.begin() + 1, args.end()});
   if (args[0] != "demux") return Usage(("unknown command '" + args[0] + "'").c_str());
 
   std::vector<std::string> positional;
@@ -265,14 +286,21 @@ int RunCommandLine(int argc, char** argv) {
   std::vector<int> mainMarks;
   bool yes = false;
   std::string settingsFile = platform::DefaultSettingsPath();
+  bool options = true;  // "--" ends them: a file name may then start with "-"
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (!options) {
+      positional.push_back(a);
+      continue;
+    }
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) return false;
       out = args[++i];
       return true;
     };
-    if (a == "--help" || a == "-h") {
+    if (a == "--") {
+      options = false;
+    } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return kExitDone;
     } else if (a == "--version") {
@@ -336,8 +364,9 @@ int RunCommandLine(int argc, char** argv) {
     std::string why;
     if (!SetOptionByName(form->Options, name, v, &why)) return Usage(("--set " + why).c_str());
   }
+  // DEST is the destination path; DestinationMode=2 puts the run into a
+  // subfolder of it named after DestinationSubfolder.
   form->Options.DestinationPath = dest;
-  form->Options.DestinationMode = 0;
 
   SourceSelection source;
   std::string error;

@@ -133,6 +133,13 @@ std::string NearNames(const std::string& Name) {
 
 constexpr int kRecentCount = 10;
 
+std::string RecentName(int Index) { return "RecentDestination" + std::to_string(Index); }
+bool IsRecentName(const std::string& Name) {
+  for (int i = 0; i < kRecentCount; ++i)
+    if (platform::EqualsIgnoreCase(Name, RecentName(i))) return true;
+  return false;
+}
+
 // A decimal number, nothing before or after it.
 bool ParseInteger(const std::string& text, int64_t& out) {
   if (text.empty()) return false;
@@ -191,28 +198,49 @@ std::vector<std::string> LoadOptions(TOptions& O, const platform::SettingsStore&
   }
   O.RecentDestinations.clear();
   for (int i = 0; i < kRecentCount; ++i) {
-    auto v = Store.Read(kSettingsKey, "RecentDestination" + std::to_string(i));
+    auto v = Store.Read(kSettingsKey, RecentName(i));
     if (v && !v->empty()) O.RecentDestinations.push_back(*v);
   }
   ApplyForcedValues(O);
+
+  // What the file holds that nothing reads is named, so that a misspelt name
+  // or section does not pass for a setting that took effect.
+  for (const std::string& name : Store.ValueNames(kSettingsKey)) {
+    if (FindField(name) || IsRecentName(name)) continue;
+    const std::string near = NearNames(name);
+    warnings.push_back("Settings file: unknown setting '" + name + "'" +
+                       (near.empty() ? "" : " (did you mean " + near + "?)") + " is ignored");
+  }
+  for (const std::string& section : Store.Sections())
+    if (!platform::EqualsIgnoreCase(section, kSettingsKey) && !platform::EqualsIgnoreCase(section, kPositionKey))
+      warnings.push_back("Settings file: unknown section [" + section + "] is ignored; the settings are read from [" +
+                         kSettingsKey + "]");
+  for (const std::string& line : Store.StrayLines())
+    warnings.push_back("Settings file: '" + line + "' is not a Name=Value line of a section and is ignored");
   return warnings;
 }
 
-void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store) {
+std::vector<std::pair<std::string, std::string>> OptionValues(const TOptions& O) {
+  std::vector<std::pair<std::string, std::string>> out;
   for (const Field& f : kFields) {
     std::visit(
         [&](auto member) {
           using T = std::remove_cvref_t<decltype(O.*member)>;
           if constexpr (std::is_same_v<T, std::string>) {
-            Store.WriteString(kSettingsKey, f.Name, O.*member);
+            out.emplace_back(f.Name, O.*member);
           } else {
-            Store.WriteInteger(kSettingsKey, f.Name, static_cast<int64_t>(O.*member));
+            out.emplace_back(f.Name, std::to_string(static_cast<int64_t>(O.*member)));
           }
         },
         f.Member);
   }
+  return out;
+}
+
+void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store) {
+  for (const auto& [name, value] : OptionValues(O)) Store.WriteString(kSettingsKey, name, value);
   for (int i = 0; i < kRecentCount; ++i)
-    Store.WriteString(kSettingsKey, "RecentDestination" + std::to_string(i),
+    Store.WriteString(kSettingsKey, RecentName(i),
                       i < static_cast<int>(O.RecentDestinations.size()) ? O.RecentDestinations[i] : "");
 }
 

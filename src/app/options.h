@@ -14,7 +14,8 @@ namespace tess::app {
 
 using core::TOptions;
 
-// Registry key paths, used as the settings file's section names.
+// The settings file's section names: the program's settings, and the stored
+// window positions.
 inline const char* const kSettingsKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\\Tessaline 1.4";
 inline const char* const kPositionKey = "HKEY_LOCAL_MACHINE\\Software\\Kestrune\\Tessaline 1.4\\Position";
 
@@ -29,6 +30,8 @@ void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store);
 // field the program holds at one value.
 bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error = nullptr);
 std::vector<std::string> OptionValueNames();
+// Every field's value name and its value as the settings file holds it.
+std::vector<std::pair<std::string, std::string>> OptionValues(const TOptions& O);
 
 // Window positions, kept in the Position section under the form's name.
 void RestoreFormPosition(const platform::SettingsStore& Store, const std::string& FormName,

@@ -104,6 +104,20 @@ void LogStartingDomain(TForm1& Form, bool Titles, int32_t Number, size_t Mark) {
     Form.Log(core::kLogInfo, line);
 }
 
+// A title set the video manager lists but whose information file and backup
+// both failed, or an information file whose damaged tables were skipped: what
+// they describe is not demultiplexed, and the run says so at its end.
+void NoteDamagedInformation(TForm1& Form, const disc::TIFOFile& Record) {
+  if (Record.Kind == disc::ifoUnknown && Record.TitleSetNumber > 0) {
+    const int32_t n = Record.TitleSetNumber;
+    Form.NoteSkipped(disc::TitleSetFileName(n, ".IFO") + " and " + disc::TitleSetFileName(n, ".BUP") +
+                     ": neither is a readable information file; title set " + std::to_string(n) + " was skipped");
+  } else if (Record.DamagedTables > 0) {
+    Form.NoteSkipped(platform::ExtractFileName(Record.FileName) + ": " + std::to_string(Record.DamagedTables) +
+                     " damaged tables or records were skipped; what they describe was not read");
+  }
+}
+
 // Standard Content: every title set marked in the list, the video manager
 // first; its menus, then its titles.
 bool DemuxDisc(TForm1& Form, const std::string& Folder) {
@@ -111,7 +125,9 @@ bool DemuxDisc(TForm1& Form, const std::string& Folder) {
   for (int32_t i = 0; i < Form.TitleSetCount && !Form.Aborted(); ++i) {
     const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
     const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
-    if (rec.Kind == disc::ifoUnknown || !Form.VTSListForm.DemuxMarked(mark)) continue;
+    if (!Form.VTSListForm.DemuxMarked(mark)) continue;
+    NoteDamagedInformation(Form, rec);
+    if (rec.Kind == disc::ifoUnknown) continue;
     if (rec.Kind == disc::ifoVMG) {
       for (const bool firstPlay : {true, false}) {
         if (Form.Aborted()) break;
@@ -180,10 +196,21 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSe
   return true;
 }
 
+// One line per input the run skipped or could only partly read, and one that
+// counts them. False when there is none.
+bool LogSkippedInputs(TForm1& Form) {
+  if (Form.Skipped.empty()) return false;
+  for (const std::string& what : Form.Skipped) Form.LogError("Skipped or only partly read: " + what);
+  Form.LogError("The run is not complete: " + std::to_string(Form.Skipped.size()) +
+                (Form.Skipped.size() == 1 ? " input was" : " inputs were") + " skipped or only partly read.");
+  return true;
+}
+
 // What a new run starts without: the registries, the track model, the
 // counters and the maps of an earlier run.
 void ResetRunState(TForm1& Form) {
   Form.Abort = 0;
+  Form.WriteStopped = false;
   Form.AC3PayloadCount = 0;
   Form.SubpicUnitCount = 0;
   Form.VideoStreams.clear();
@@ -193,6 +220,8 @@ void ResetRunState(TForm1& Form) {
   Form.DatFiles.clear();
   Form.Scouts.Clear();
   Form.SubPicInfoForm.Reset();
+  Form.StartedOutputs.clear();
+  Form.Skipped.clear();
   if (Form.MainWindow) {
     Form.MainWindow->FinishedEvoFiles = 0;
     Form.MainWindow->TotalProgress.SetPosition(0);
@@ -240,6 +269,12 @@ int32_t RatioClass(const std::string& Text) {
   return -1;
 }
 
+// Records from 1 on are title sets; record 0 is the video manager, or a title
+// set loaded on its own.
+int32_t FirstTitleSetIndex(const TForm1& Form) {
+  return Form.TitleSetCount > 0 && Form.IFOFiles[0].Kind == disc::ifoVTS ? 0 : 1;
+}
+
 bool IsMpegVideoFile(const std::string& Path) {
   const std::string ext = platform::ToLowerAscii(ExtractFileExt(Path));
   return ext == ".m2v" || ext == ".m1v";
@@ -256,7 +291,7 @@ bool AskYes(TForm1& Form, const std::string& Question) {
 // most of it disagrees with the attributes, the attributes are in doubt and
 // nothing changes.
 void CorrectDisplayRatios(TForm1& Form) {
-  for (int32_t ts = 1; ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
+  for (int32_t ts = FirstTitleSetIndex(Form); ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
     for (const bool titles : {false, true}) {
       auto inDomain = [&](const disc::TVideoStreamEntry& E) {
         return E.DomainIndex == ts && (titles ? E.DomainNumber >= 1 : E.DomainNumber == 0);
@@ -335,7 +370,7 @@ bool ExtractDataFormats(TForm1& Form) {
   bool ok = true;
   if (!Form.LooseEvo) {
     ok = demux::ExportTitleSetAudio(Form);
-    for (int32_t i = 1; i < Form.TitleSetCount; ++i)
+    for (int32_t i = FirstTitleSetIndex(Form); i < Form.TitleSetCount; ++i)
       demux::ProcessTitleSetAudioStreams(Form, Form.IFOFiles[static_cast<size_t>(i)].TitleSetNumber);
   }
   Form.Log(core::kLogNormal, core::msg::FinishingDataFormatExtraction);
@@ -457,7 +492,8 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
         return false;
       }
       Source.EvoFiles.clear();
-      for (const auto& e : Source.EvoList) Source.EvoFiles.push_back(e.Name);
+      for (const auto& e : Source.EvoList)
+        if (!e.BadName) Source.EvoFiles.push_back(e.Name);
       [[fallthrough]];
     }
     case SourceKind::LooseEvo:
@@ -535,13 +571,21 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
       Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
     }
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
+    // The items' names again: the run's scouts tell the angle VOBs apart.
+    if (!Form.Aborted()) {
+      Form.NameTree.SetIFOs(Form);
+      Form.NameTree.FillIFOTreeView(Form, Form, Form.TreeView1);
+      Form.NameTree.FillCellTreeView(Form, Form, Form.TreeView2);
+    }
   }
 
-  if (Form.Aborted()) {
+  // A write error stops the run as Stop does, but the run has failed.
+  if (Form.Aborted() && !Form.WriteStopped) {
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
     return RunResult::Stopped;
   }
   if (!ok) {
+    LogSkippedInputs(Form);
     Form.Log(core::kLogWarning, core::runmsg::ProcessIsAbortedDemuxingOrScriptGeneration, platform::kColourRed);
     return RunResult::Failed;
   }
@@ -556,6 +600,8 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
     for (const disc::TVideoStreamEntry& v : Form.VideoStreams) ::unlink((v.Path + ".vnf").c_str());
   }
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
+  // Everything else was done; what had to be left out makes the run a failure.
+  if (LogSkippedInputs(Form)) return RunResult::Failed;
   Form.Log(core::kLogNormal, core::runmsg::AllOperationsWereCompletedSuccessfully, platform::kColourGreen);
   return RunResult::Done;
 }

@@ -196,6 +196,7 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
   // Bytes written back in place may move what a map of the file's start codes says.
   if (ReadWrite && Run_) Run_->StartCodeMaps.Drop(Handle);
   Fill();
+  if (BufferFill == 0 && ReadFailed_ && Run_) Run_->NoteReadError(FileName);
   if (BufferFill == 0) Fail("Unable to read from file " + FileName + ".");
   Held_.reserve(kCopyHoldBack);
   HeldScratch_.reserve(kCopyHoldBack);
@@ -230,8 +231,7 @@ bool TFileBitStream::Close() {
     for (const TPatch& p : Patches_) {
       const int64_t count = std::min<int64_t>(static_cast<int64_t>(p.Bytes.size()), size - p.Pos);
       if (count > 0 && !platform::PWriteFull(Handle, p.Bytes.data(), static_cast<size_t>(count), p.Pos)) {
-        if (!WriteFailed_ && Run_) Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
-        WriteFailed_ = true;
+        NoteWriteBackError();
       }
     }
   }
@@ -251,9 +251,18 @@ bool TFileBitStream::ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got) {
   int err = 0;
   Got = Count > 0 ? static_cast<int32_t>(platform::ReadFull(Handle, Dest, static_cast<size_t>(Count), &err)) : 0;
   if (err == 0) return true;
-  if (!ReadFailed_ && FillCount > 0 && Run_) Run_->Log(kLogWarning, "Unable to read from file " + FileName_ + ".");
+  // A first fill that read nothing is the constructor's failure to report.
+  if (FillCount > 0 || Got > 0) NoteReadError();
   ReadFailed_ = true;
   return false;
+}
+
+void TFileBitStream::NoteReadError() const {
+  if (!ReadFailed_ && Run_) {
+    Run_->LogError("Unable to read from file " + FileName_ + ".");
+    Run_->NoteReadError(FileName_);
+  }
+  ReadFailed_ = true;
 }
 
 void TFileBitStream::Fill() {
@@ -306,7 +315,9 @@ uint32_t TFileBitStream::PeekBits(int N) const {
   if (have < bytesNeeded) {
     if (BufferFill != BufferSize || Handle < 0) return 0;
     uint8_t ahead[4] = {};
-    const auto got = static_cast<int32_t>(platform::PReadFull(Handle, ahead, 4, BufferStart_ + BufferFill));
+    int err = 0;
+    const auto got = static_cast<int32_t>(platform::PReadFull(Handle, ahead, 4, BufferStart_ + BufferFill, &err));
+    if (err != 0) NoteReadError();
     if (got < bytesNeeded - have) return 0;
     // Patches that ran past the buffer already belong to these bytes.
     for (const TPatch& p : Patches_) {
@@ -584,9 +595,16 @@ void TFileBitStream::CopyStep(bool Final) {
 void TFileBitStream::WriteBackStep() {
   if (!ReadWrite || FillCount == 0 || BufferFill == 0 || Handle < 0) return;
   if (!platform::PWriteFull(Handle, Buffer, static_cast<size_t>(BufferFill), BufferStart_)) {
-    if (!WriteFailed_ && Run_) Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
-    WriteFailed_ = true;
+    NoteWriteBackError();
   }
+}
+
+void TFileBitStream::NoteWriteBackError() {
+  if (!WriteFailed_ && Run_) {
+    Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
+    Run_->StopForWriteError(FileName_);
+  }
+  WriteFailed_ = true;
 }
 
 // ------------------------------------------------------------ file facts

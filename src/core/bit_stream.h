@@ -151,6 +151,9 @@ class TFileBitStream {
   // the copy) or whose place lies past the end of the file; each is logged.
   int32_t MisplacedEdits() const { return MisplacedEdits_; }
   bool CopyFailed() const { return WriteFailed_; }
+  // A read failed (EIO): the stream ended there, short of the file's end. A
+  // walk that meets one fails; it is logged and noted in the run.
+  bool ReadFailed() const { return ReadFailed_; }
   int32_t PendingEditCount() const { return static_cast<int32_t>(Edits_.size()); }
 
   // Open to the stream parsers, which read the position and set the copy-mode
@@ -197,6 +200,7 @@ class TFileBitStream {
   }
   void EndOfBuffer();
   bool ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got);
+  void NoteReadError() const;
   uint32_t ReadBitsCounted(int N, int& Missing);
 
   // Copy-mode output.
@@ -210,6 +214,7 @@ class TFileBitStream {
   void WriteOut(const uint8_t* Data, size_t Count);
   void NoteMisplaced(int64_t Pos);
   void WriteBackStep();
+  void NoteWriteBackError();
   void ApplyPendingPatches(uint8_t* Dest, int64_t Start, int32_t Count, bool Consume);
 
   RunContext* Run_ = nullptr;
@@ -218,7 +223,7 @@ class TFileBitStream {
   int64_t BufferStart_ = 0;  // file position of Buffer[0]
   bool Closed_ = false;
   bool WriteFailed_ = false;
-  bool ReadFailed_ = false;
+  mutable bool ReadFailed_ = false;  // set by the look-ahead of PeekBits too
   int32_t MisplacedEdits_ = 0;
 
   std::vector<TEdit> Edits_;  // ordered by position; insertions before removals at one place

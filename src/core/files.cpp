@@ -202,12 +202,14 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
                                                                Offset + static_cast<int64_t>(total), &readErr));
     if (readErr) {
       Run.Log(kLogWarning, "Read error in file " + Source + ": " + std::strerror(readErr), platform::kColourRed);
+      Run.NoteReadError(Source);
       failed = true;
       break;
     }
     if (n == 0) break;
     if (!platform::WriteFull(out, block.data(), static_cast<size_t>(n))) {
       Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
+      Run.StopForWriteError(Dest);
       failed = true;
       break;
     }
@@ -222,6 +224,7 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   ::close(in);
   if (::close(out) != 0 && !failed) {
     Run.Log(kLogWarning, "Write error in file " + Dest + ": " + std::strerror(errno), platform::kColourRed);
+    Run.StopForWriteError(Dest);
     failed = true;
   }
   if (failed || aborted) {
@@ -358,6 +361,21 @@ bool IsHomeFolder(const std::filesystem::path& P) {
   return !ec1 && !ec2 && a == b;
 }
 
+// The folder the program runs in, or one that holds it, however the path
+// names it: removing it would pull the folder from under the user's shell. A
+// path that cannot be resolved counts as one.
+bool HoldsWorkingFolder(const std::string& Dir) {
+  std::error_code ec;
+  const auto here = std::filesystem::current_path(ec);
+  if (ec) return false;  // no working folder left to lose
+  const auto folder = std::filesystem::weakly_canonical(platform::ExcludeTrailingSlash(Dir), ec);
+  if (ec) return true;
+  const auto cwd = std::filesystem::weakly_canonical(here, ec);
+  if (ec) return true;
+  const auto rel = cwd.lexically_relative(folder);
+  return !rel.empty() && *rel.begin() != "..";
+}
+
 }  // namespace
 
 bool DeleteFolderTree(const std::string& Dir) {
@@ -365,7 +383,7 @@ bool DeleteFolderTree(const std::string& Dir) {
   // in far more often than a folder meant to go; they are never touched.
   constexpr size_t kShortestRemovable = 4;
   if (Dir.size() < kShortestRemovable) return false;
-  if (IsProtectedFolder(Dir) || OnlyDotComponents(Dir) || IsHomeFolder(Dir)) return false;
+  if (IsProtectedFolder(Dir) || OnlyDotComponents(Dir) || IsHomeFolder(Dir) || HoldsWorkingFolder(Dir)) return false;
   const std::string d = platform::ExcludeTrailingSlash(Dir);
   const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;  // missing, not a folder, or a link to one
@@ -378,7 +396,11 @@ bool CleanProjectFolder(const std::string& Root) {
   const std::string r = platform::IncludeTrailingSlash(Root);
   DeleteFolderTree(r + "VMG/");
   for (int n = 1; n <= 99; ++n) DeleteFolderTree(r + "VTS_" + ThreeDigits(n) + "/");
-  DeleteMatches(r, "", {".scp", ".scn", ".log"});
+  // Only the log this program saves there: other logs and scripts in the
+  // folder are the user's.
+  const std::string log = r + std::string(kLogFileName);
+  struct stat st {};
+  if (::lstat(log.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(log.c_str());
   return true;
 }
 

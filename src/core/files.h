@@ -65,11 +65,13 @@ std::string MissingChainFile(const std::string& LastName);
 bool IsProtectedFolder(const std::string& Dir);
 // Deletes a folder with everything in it. Symbolic links inside are removed as
 // links and never followed; Dir itself must not be a link. Never touches a path
-// of three characters or fewer, the root, the user's home folder, or a path made
-// only of "." and ".." steps. False when Dir was not removed.
+// of three characters or fewer, the root, the user's home folder, the working
+// folder or a folder that holds it, or a path made only of "." and ".." steps.
+// False when Dir was not removed.
 bool DeleteFolderTree(const std::string& Dir);
-// Before a run: the VMG and VTS_001..VTS_099 folders, then "*.scp", "*.scn" and
-// "*.log" directly in Root. False (nothing done) for an empty or root Root.
+// Before a run, what an earlier run of the program wrote in Root: the VMG and
+// VTS_001..VTS_099 folders and its "Tessaline.log". Other files in Root are the
+// user's and stay. False (nothing done) for an empty or root Root.
 bool CleanProjectFolder(const std::string& Root);
 // After a run: "*.sup" and "*.dat" in VMG and in the Menu and Titles folders of
 // VTS_001..VTS_099.

@@ -5,8 +5,8 @@
 
 namespace tess::core {
 
-// The settings record. Fields the demultiplexer reads come first, in the order
-// of the original record; each is saved under the value name in its comment.
+// The settings record. Fields the demultiplexer reads come first; each is saved
+// in the settings file under the value name in its comment.
 struct TOptions {
   uint8_t DeleteSUP = 1;            // "DeleteSUP": delete *.sup and *.dat files at the end of a run
   uint8_t DeletePCM = 1;            // "DeletePCM": delete a .pcm output after its WAV conversion
@@ -22,7 +22,7 @@ struct TOptions {
   uint8_t AddSE = 0;                // "AddSE"
   int32_t InsertAngle = 0;          // "InsertAngle": 0 keeps every angle
   uint8_t FullScan = 0;             // "FullScan": 1 full, 0 quick scanning
-  int32_t AngleType = 0;            // "AngleType": 1 seamless, 2 non-seamless, 0 original
+  int32_t AngleType = 0;            // "AngleType": 1 seamless, 2 non-seamless, 0 as the disc has it
   uint8_t SolidAudio = 0;           // "SolidAudio"
   int32_t RecutMode = 0;            // "RecutMode"
   uint8_t AddAudioStub = 0;         // "AddAudioStub"
@@ -52,7 +52,8 @@ struct TOptions {
 
 // The run's destination folder: the destination path, or with destination mode 2
 // that path plus the last folder name of the chosen subfolder; it ends in "/"
-// unless it is empty.
+// unless it is empty. Empty too for a subfolder named "." or "..", which would
+// lead out of the destination.
 void GetOutputFolder(const TOptions& Options, std::string& Folder);
 
 }  // namespace tess::core

@@ -50,6 +50,25 @@ struct RunContext {
   void NoteSkipped(std::string What) {
     if (std::find(Skipped.begin(), Skipped.end(), What) == Skipped.end()) Skipped.push_back(std::move(What));
   }
+  // A file that could not be read to its end (EIO, a damaged medium): the walk
+  // that met it fails, and so does the run. The reader logs its own line.
+  void NoteReadError(const std::string& File) { NoteSkipped("Read error in file " + File); }
+
+  // A write error (a full disk) stops the run at the first failure: the Stop
+  // flag ends every loop as Stop does, but the run ends as failed. What was
+  // being written then is removed (NoteRemovedOutput), as it can be made again
+  // from the source.
+  bool WriteStopped = false;
+  void StopForWriteError(const std::string& File) {
+    if (!WriteStopped) LogError("The run stops: it could not write to " + File + ".");
+    WriteStopped = true;
+    Abort = 1;
+    NoteSkipped("Write error in file " + File);
+  }
+  void NoteRemovedOutput(const std::string& File) {
+    LogError("Removed the unfinished output " + File);
+    NoteSkipped("Removed the unfinished output " + File);
+  }
 
   // The main window's log writer, when one is attached.
   void Log(int32_t Kind, std::string_view Text, uint32_t Colour = platform::kColourBlack) {

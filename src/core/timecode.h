@@ -14,7 +14,7 @@ struct TTimeCode {
 
   bool operator==(const TTimeCode&) const = default;
   bool IsZero() const { return Hours == 0 && Minutes == 0 && Seconds == 0 && Frames == 0; }
-  // The 32-bit form in which the original passed it: hours in the low byte.
+  // The time code packed in 32 bits: hours in the low byte, frames in the high.
   uint32_t ToUInt32() const {
     return Hours | (static_cast<uint32_t>(Minutes) << 8) | (static_cast<uint32_t>(Seconds) << 16) |
            (static_cast<uint32_t>(Frames) << 24);

@@ -40,10 +40,7 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
     // leave its tail behind.
     const int access = (Mode & kModeReadWrite) ? O_RDWR : O_WRONLY;
     fd_ = ::open(FileName.c_str(), access | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-      writeFailed_ = failureReported_ = true;
-      run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
-    }
+    if (fd_ < 0) ReportCreateFailure(errno);
     if (Buffered) {
       buffer_.resize(kReadBufferSize);
       bufferSize_ = kReadBufferSize;
@@ -88,10 +85,7 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
   } else if (errno == ENOENT) {
     fd_ = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   }
-  if (fd_ < 0) {
-    writeFailed_ = failureReported_ = true;
-    run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
-  }
+  if (fd_ < 0) ReportCreateFailure(errno);
   writeBuffered_ = true;
   const int64_t size =
       BufferSize > 0 ? BufferSize : Run.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
@@ -126,11 +120,21 @@ int64_t TVobFileStream::Position() const {
 
 // ---- writing ----
 
+void TVobFileStream::ReportCreateFailure(int Err) {
+  writeFailed_ = failureReported_ = true;
+  run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
+  // A disk too full to hold one more file stops the run as a failed write does.
+  if (Err == ENOSPC || Err == EDQUOT) run_->StopForWriteError(FileName);
+}
+
 void TVobFileStream::ReportWriteFailure(int Err) {
   writeFailed_ = true;
-  if (failureReported_) return;
+  // After the write error that stopped the run, the outputs still open are
+  // removed as they close: one more line each would say nothing new.
+  if (failureReported_ || run_->WriteStopped) return;
   failureReported_ = true;
   run_->Log(kLogWarning, "Write error in file " + FileName + ": " + std::strerror(Err), platform::kColourRed);
+  run_->StopForWriteError(FileName);
 }
 
 int64_t TVobFileStream::WriteDirect(const void* Source, int64_t Count) {
@@ -234,6 +238,7 @@ bool TVobFileStream::ReadWithRetry(void* Dest, int64_t Count, int64_t Offset, in
     Got = 0;
     Eof = true;
     ReadFailed = true;
+    run_->NoteReadError(FileName);
     return false;
   }
 }
@@ -318,6 +323,7 @@ int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
     if (err == EIO && AskRetry()) continue;
     Eof = true;
     ReadFailed = true;
+    run_->NoteReadError(FileName);
     return 0;
   }
 }
@@ -414,6 +420,12 @@ bool TVobFileStream::Finish() {
   const bool closed = Close();
   if (finished_) return closed;
   finished_ = true;
+  // A write error stopped the run: what was being written is incomplete and
+  // goes, to be made again from the source.
+  if (run_->WriteStopped) {
+    if (::unlink(FileName.c_str()) == 0) run_->NoteRemovedOutput(FileName);
+    return false;
+  }
   // A file that lost bytes stays as it is, for the user to see; nothing is
   // converted from it or deleted.
   if (!closed) return false;

@@ -167,6 +167,7 @@ class TVobFileStream {
   int64_t TakeBuffered(uint8_t* Dest, int64_t Count);
   int64_t WriteDirect(const void* Source, int64_t Count);
   bool FlushBuffer();
+  void ReportCreateFailure(int Err);
   void ReportWriteFailure(int Err);
 
   RunContext* run_;
@@ -255,11 +256,11 @@ class TVobStreams {
   // Finishes the outputs kept unfinished; true when every finishing succeeded.
   bool FinishPending();
   size_t PendingCount() const { return pending_.size(); }
-
- private:
   // Keeps a closed output for finishing later; a newer close of the same file
   // replaces the older one, so each file is finished once.
   void KeepPending(std::unique_ptr<TVobFileStream> Stream);
+
+ private:
   std::vector<std::unique_ptr<TVobFileStream>> pending_;
 };
 

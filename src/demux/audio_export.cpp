@@ -49,6 +49,16 @@ disc::TAudioStream* StreamOf(disc::TVideoTrack& T, int32_t Number) {
   return nullptr;
 }
 
+// The entry of a play item's file. AC-3 and MPEG audio of one decoding stream
+// share a name ("_c0"); the track plays the MPEG audio then, as its streams
+// take the last of a slot's outputs.
+disc::TAudioStreamEntry* EntryOfItem(TForm1& Form, const std::string& Name) {
+  disc::TAudioStreamEntry* found = nullptr;
+  for (auto& a : Form.AudioStreams)
+    if (a.Name == Name && (!found || platform::ToLowerAscii(platform::ExtractFileExt(a.Path)) == ".mpa")) found = &a;
+  return found;
+}
+
 // -1: the track has no stream s + 1; else, over its streams in order, 1 when
 // the audio starts after the video, 0 when with it, 2 when before it (or it
 // has no delay of its own); the first 2 ends the scan.
@@ -58,7 +68,7 @@ int32_t AudioVersusVideo(TForm1& Form, disc::TVideoTrack& T, int32_t S) {
   int32_t result = 0;
   for (const auto& stream : T.AudioStreams) {
     if (stream.PlayItems.empty() || !video) continue;
-    const disc::TAudioStreamEntry* audio = disc::FindAudioStreamByName(Form, stream.PlayItems.front().FileName);
+    const disc::TAudioStreamEntry* audio = EntryOfItem(Form, stream.PlayItems.front().FileName);
     if (!audio) continue;
     if (audio->NoDelay || video->FirstTimeStampMs > audio->FirstTimeStampMs) return 2;
     result = video->FirstTimeStampMs < audio->FirstTimeStampMs ? 1 : 0;
@@ -78,16 +88,16 @@ class TGrouping {
   bool Run();
 
  private:
-  // False when the member cannot join (no stream, play item or entry); Stop
-  // is set when its audio is of a kind that cannot be cut.
+  // False when the track of angle a_ of Index's angle block cannot join: no
+  // stream, play item or registry entries, or audio that cannot be cut.
   bool MakeMember(size_t Index, TMember& Out);
   bool Close();
   bool Merge();
+  std::string JoinedFileName(const std::string& FirstMember) const;
 
   TForm1& form_;
   int32_t v_, s_, a_;
   std::vector<TMember> group_;
-  bool stop_ = false;
 };
 
 bool TGrouping::MakeMember(size_t Index, TMember& Out) {
@@ -97,20 +107,17 @@ bool TGrouping::MakeMember(size_t Index, TMember& Out) {
   disc::TAudioStream* stream = StreamOf(t, s_ + 1);
   if (!stream || stream->PlayItems.empty()) return false;
   disc::TAudioPlayItem& item = stream->PlayItems.front();
-  disc::TAudioStreamEntry* entry = disc::FindAudioStreamByName(form_, item.FileName);
-  if (!entry) return false;
-  if (!Joinable(entry->Path)) {
-    stop_ = true;
-    return false;
-  }
+  disc::TAudioStreamEntry* entry = EntryOfItem(form_, item.FileName);
+  if (!entry || !disc::FindVideoStreamByName(form_, t.FileName) || !Joinable(entry->Path)) return false;
   Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(form_, t)};
   return true;
 }
 
 bool TGrouping::Close() {
   bool ok = true;
-  // An angle other than the first is merged only where a member lies in an
-  // angle block that has it: elsewhere its group is the first angle's again.
+  // An angle other than the first is merged only where the group plays an
+  // angle block that has it; elsewhere the group is the first angle's again,
+  // already merged.
   bool angled = a_ == 1;
   for (const TMember& m : group_) angled |= form_.ScriptTracks[m.Track].AngleNumber == a_;
   if (group_.size() >= 2 && angled) ok = Merge();
@@ -118,18 +125,16 @@ bool TGrouping::Close() {
   return ok;
 }
 
+// Tracks outside an angle block and the first track of a block take part;
+// the block's other angles play in its place for their angle (FindAngleTrack).
+// A member that cannot join ends the merging of the stream and angle for the
+// title set, after the group before it.
 bool TGrouping::Run() {
   auto& tracks = form_.ScriptTracks;
   bool ok = true;
-  for (size_t i = 0; i < tracks.size() && !stop_; ++i) {
+  for (size_t i = 0; i < tracks.size(); ++i) {
     disc::TVideoTrack& t = tracks[i];
-    if (!IsTitleTrackOf(t, v_)) continue;
-    // An angle block plays between the tracks around it: a group never runs
-    // across it, it can only open a group as the piece before its next track.
-    if (t.AngleNumber != 0) {
-      if (!group_.empty()) ok &= Close();
-      continue;
-    }
+    if (!IsTitleTrackOf(t, v_) || t.AngleNumber > 1) continue;
     const int32_t test = AudioVersusVideo(form_, t, s_);
     const uint32_t firstCell = t.Scenes.empty() ? 0 : t.Scenes.front().CellId;
     const bool seamless = disc::IsCellSeamlessInVts(form_, t.VobId, firstCell, v_);
@@ -143,20 +148,31 @@ bool TGrouping::Run() {
     TMember m;
     // A group opens with the piece before it, when that is a title track of
     // the same title set; a track of another title set never plays before it.
-    if (group_.empty() && i > 0 && IsTitleTrackOf(tracks[i - 1], v_) && MakeMember(i - 1, m)) group_.push_back(m);
-    if (stop_) break;
-    if (MakeMember(i, m)) {
+    if (group_.empty() && i > 0 && IsTitleTrackOf(tracks[i - 1], v_)) {
+      if (!MakeMember(i - 1, m)) return ok;
       group_.push_back(m);
-    } else if (!group_.empty()) {
-      ok &= Close();
     }
-  }
-  if (stop_) {
-    group_.clear();
-    return ok;
+    if (!MakeMember(i, m)) return ok & Close();
+    group_.push_back(m);
   }
   if (!group_.empty()) ok &= Close();
   return ok;
+}
+
+// "VTS" + the title set + "-" + the last six characters of the first member's
+// audio file, in the title set's folder; a joined file that a failed cut left
+// there keeps its name, the next one takes a numbered name beside it.
+std::string TGrouping::JoinedFileName(const std::string& FirstMember) const {
+  std::string folder;
+  core::GetOutputFolder(form_.Options, folder);
+  const std::string name = platform::ExtractFileName(FirstMember);
+  const std::string target = platform::IncludeTrailingSlash(folder) + "VTS_" + core::IntToStrZeroPad(v_, 3) + "/VTS" +
+                             std::to_string(v_) + "-" + name.substr(name.size() - std::min<size_t>(6, name.size()));
+  const std::string ext = platform::ExtractFileExt(target);
+  std::string free = target;
+  for (int n = 2; fs::exists(free); ++n)
+    free = target.substr(0, target.size() - ext.size()) + "_" + std::to_string(n) + ext;
+  return free;
 }
 
 bool TGrouping::Merge() {
@@ -174,12 +190,7 @@ bool TGrouping::Merge() {
   else if (!first.Entry->NoDelay)
     first.Duration = core::TimecodeDifference(rate, first.Duration, first.Item->Delay);
 
-  std::string folder;
-  core::GetOutputFolder(form_.Options, folder);
-  const std::string firstName = platform::ExtractFileName(first.Entry->Path);
-  const std::string target = platform::IncludeTrailingSlash(folder) + "VTS_" + core::IntToStrZeroPad(v_, 3) + "/VTS" +
-                             std::to_string(v_) + "-" +
-                             firstName.substr(firstName.size() - std::min<size_t>(6, firstName.size()));
+  const std::string target = JoinedFileName(first.Entry->Path);
   bool ok = core::CopyFileRange(form_, first.Entry->Path, target, nullptr, &form_.Abort, 0, UINT64_MAX, 0);
   for (size_t j = 1; ok && j < group_.size(); ++j)
     ok = streams::AppendFileData(form_, group_[j].Entry->Path, target, false, [this] { form_.ProcessMessages(); });
@@ -203,7 +214,8 @@ bool TGrouping::Merge() {
       solid[at + 2] = '0';
       solid[at + 3] = static_cast<char>('0' + a_);
     }
-    fs::rename(target, solid, ec);
+    if (fs::exists(solid)) ec = std::make_error_code(std::errc::file_exists);
+    if (!ec) fs::rename(target, solid, ec);
     if (ec) {
       form_.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
       fs::remove(target, ec);
@@ -241,17 +253,17 @@ bool TGrouping::Merge() {
   }
 
   // Copy and recut: the joined audio is cut where each member's video ends,
-  // into the members' own files.
-  // For a later angle the pieces outside the angle block keep what the first
-  // angle's cut gave them: each angle's audio is cut at its own video's end,
-  // and what runs past it goes with the scratch pieces.
+  // into new files that take the members' places only once every cut stands
+  // whole. For a later angle the pieces outside its angle track keep what the
+  // first angle's cut gave them: each angle's audio is cut at its own video's
+  // end, and what runs past it goes with the scratch pieces.
   std::vector<streams::AudioSegmentEntry> segments;
-  std::vector<std::string> scratch;
-  auto shared = [&](const TMember& M) { return a_ > 1 && form_.ScriptTracks[M.Track].AngleNumber == 0; };
-  for (const TMember& m : group_) {
-    std::string out = m.Entry->Path;
-    if (shared(m)) scratch.push_back(out = target + "." + std::to_string(scratch.size()));
-    segments.push_back({m.Duration, out});
+  std::vector<std::string> made;
+  auto shared = [&](const TMember& M) { return a_ > 1 && form_.ScriptTracks[M.Track].AngleNumber != a_; };
+  for (size_t j = 0; j < group_.size(); ++j) {
+    const TMember& m = group_[j];
+    made.push_back(shared(m) ? target + "." + std::to_string(j) : m.Entry->Path + ".tmp");
+    segments.push_back({m.Duration, made.back()});
   }
   streams::TSplitOutcome outcome = streams::TSplitOutcome::NotThisFormat;
   for (auto split : {streams::SplitAc3File, streams::SplitDtsFile, streams::SplitMpaFile}) {
@@ -260,9 +272,19 @@ bool TGrouping::Merge() {
   }
   if (outcome == streams::TSplitOutcome::NotThisFormat)
     outcome = streams::SplitWavFile(form_, target, segments, false, rate, nullptr);
-  for (const std::string& f : scratch) fs::remove(f, ec);
+  for (size_t j = 0; j < group_.size() && outcome == streams::TSplitOutcome::Done; ++j) {
+    if (shared(group_[j])) continue;
+    fs::rename(made[j], group_[j].Entry->Path, ec);
+    if (ec) {
+      form_.LogError("Can not move file " + made[j] + " to " + group_[j].Entry->Path + ": " + ec.message());
+      outcome = streams::TSplitOutcome::Failed;
+    }
+  }
+  // What the cut wrote and did not put in place goes; nothing else of those names.
+  for (const std::string& f : made)
+    if (fs::is_regular_file(fs::symlink_status(f, ec))) fs::remove(f, ec);
   if (outcome != streams::TSplitOutcome::Done) {
-    // The joined file holds every member's audio: it stays for what a cut left behind.
+    // The joined file holds every member's audio: it stays beside what was not replaced.
     if (outcome != streams::TSplitOutcome::Stopped)
       form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
                      " was not cut again; the joined audio stays in " + target);

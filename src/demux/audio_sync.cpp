@@ -52,11 +52,23 @@ void LogPts(TIFOData& Ctx, const std::string& Line) {
 int64_t MsToTicks(double Ms) { return Nearest(Ms * 90); }
 double TicksToMs(int64_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
 
-// Bytes of one sample frame (one sample of every channel); 0 when the
-// parameters describe none.
-int64_t LpcmSampleFrameBytes(const TLpcmParams& P) {
-  if (P.SampleSize <= 0 || P.Channels <= 0) return 0;
-  return static_cast<int64_t>(P.SampleSize) * P.Channels / 8;
+// LPCM samples travel in groups: 20- and 24-bit samples two sample frames at
+// a time (the low bits of both frames share bytes), so that a 20-bit mono
+// frame takes two and a half bytes. Bytes 0 when the parameters describe none.
+struct TLpcmGroup {
+  int64_t Bytes = 0;
+  int64_t Frames = 1;
+};
+TLpcmGroup LpcmSampleGroup(const TLpcmParams& P) {
+  if (P.SampleSize <= 0 || P.Channels <= 0) return {};
+  const int64_t frames = (P.SampleSize == 20 || P.SampleSize == 24) ? 2 : 1;
+  return {static_cast<int64_t>(P.SampleSize) * P.Channels * frames / 8, frames};
+}
+
+// The sample frames of Length bytes, in whole groups.
+int64_t LpcmSampleFrames(int64_t Length, const TLpcmParams& P) {
+  const TLpcmGroup g = LpcmSampleGroup(P);
+  return g.Bytes > 0 && Length > 0 ? Length / g.Bytes * g.Frames : 0;
 }
 
 }  // namespace
@@ -124,23 +136,20 @@ void ScanMpaFrames(std::span<const uint8_t> Payload, double StartMs, TPayloadFra
 }
 
 int64_t LpcmPayloadTicks(int64_t Length, const TLpcmParams& Params) {
-  const int64_t frameBytes = LpcmSampleFrameBytes(Params);
-  if (frameBytes <= 0 || Params.SampleRate <= 0 || Length <= 0) return 0;
-  return Nearest(static_cast<double>(Length / frameBytes) / Params.SampleRate * kTicksPerSecond);
+  const int64_t frames = LpcmSampleFrames(Length, Params);
+  if (frames <= 0 || Params.SampleRate <= 0) return 0;
+  return Nearest(static_cast<double>(frames) / Params.SampleRate * kTicksPerSecond);
 }
 
 int64_t LpcmCutOffset(int64_t Length, const TLpcmParams& Params, double PtsMs, double CellStartMs) {
   const int64_t ticks = LpcmPayloadTicks(Length, Params);
   if (ticks <= 0) return 0;
-  const int64_t frames = Length / LpcmSampleFrameBytes(Params);
+  const int64_t frames = LpcmSampleFrames(Length, Params);
   int64_t at = Nearest((CellStartMs - PtsMs) / TicksToMs(ticks) * static_cast<double>(frames));
-  // 20- and 24-bit samples are packed two sample frames at a time: a cut
-  // inside a group would leave both parts unreadable.
-  const int64_t group = (Params.SampleSize == 20 || Params.SampleSize == 24) ? 2 : 1;
-  at = Nearest(static_cast<double>(at) / group) * group;
-  at = std::clamp<int64_t>(at, 0, frames - frames % group);
-  const double bytes = static_cast<double>(at) * Params.SampleSize * Params.Channels / 8.0;
-  return std::clamp<int64_t>(Nearest(bytes), 0, Length);
+  // A cut inside a sample group would leave both parts unreadable.
+  const TLpcmGroup group = LpcmSampleGroup(Params);
+  at = std::clamp<int64_t>(Nearest(static_cast<double>(at) / group.Frames), 0, frames / group.Frames);
+  return std::min(at * group.Bytes, Length);
 }
 
 size_t ChooseCutFrame(const std::vector<TFrameCandidate>& Frames, double CellStartMs, TPtsAlignment Alignment) {

@@ -32,6 +32,14 @@ constexpr uint32_t kChartDoneColour = 32768;
 
 std::string UpperName(const std::string& Path) { return platform::ToUpperAscii(platform::ExtractFileName(Path)); }
 
+// A list entry's name that is no file name in the list's folder.
+bool IsBadEntryName(const std::string& Name) {
+  if (Name.empty() || Name == "." || Name == "..") return true;
+  return std::any_of(Name.begin(), Name.end(), [](char c) {
+    return c == '/' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
+  });
+}
+
 // Logs "Create directory " and makes the folder; false when it cannot be made.
 bool CreateLoggedFolder(TForm1& Form, const std::string& Folder) {
   std::error_code ec;
@@ -43,6 +51,30 @@ bool CreateLoggedFolder(TForm1& Form, const std::string& Folder) {
   if (fs::is_directory(Folder, ec)) return true;
   Form.LogError("Can not create folder " + Folder);
   return false;
+}
+
+// Says what a file lost to damage once it has been read, and notes it as a file
+// the run could only partly read. Packs counts the sectors read, a short last
+// one included.
+void ReportFileDamage(TForm1& Form, const TIFOData::TFileDamage& Damage, const std::string& File, int64_t Packs) {
+  const std::string name = platform::ExtractFileName(File);
+  if (Damage.NotMpegPacks > TIFOData::kShownNotMpegPacks)
+    Form.LogError("MPEG is not correct in " + std::to_string(Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks) +
+                  " more packs of " + UpperName(File) + "; they were skipped.");
+  std::string lost;
+  auto add = [&lost](const std::string& What) { lost += (lost.empty() ? "" : ", ") + What; };
+  if (Packs == 0) {
+    add("the file holds no pack");
+  } else if (Damage.NotMpegPacks == Packs) {
+    add("none of its " + std::to_string(Packs) + " packs is an MPEG pack");
+  } else {
+    if (Damage.NotMpegPacks > 0)
+      add(std::to_string(Damage.NotMpegPacks) + " of its " + std::to_string(Packs) + " packs are not MPEG packs");
+    if (Damage.DroppedPackets > 0) add(std::to_string(Damage.DroppedPackets) + " damaged packets were dropped");
+    if (Damage.ShortLastPack > 0)
+      add("its last pack holds only " + std::to_string(Damage.ShortLastPack) + " bytes");
+  }
+  if (!lost.empty()) Form.NoteSkipped(name + ": " + lost);
 }
 
 }  // namespace
@@ -73,17 +105,29 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     if (!anyCell) {
       // The file is there but no menu cell describes it (its table may have
       // been damaged and skipped): its streams are not read, and the log says so.
-      if (!EvoFileName.empty())
+      if (!EvoFileName.empty()) {
         Form.LogError("No menu cell describes " + UpperName(EvoFileName) + "; it is not demultiplexed.");
+        Form.NoteSkipped(platform::ExtractFileName(EvoFileName) + ": no menu cell describes it; it was not read");
+      }
       return true;
     }
   }
   if (CleanOutputFirst) core::CleanProjectFolder(OutputBase);
 
   Scout = disc::TVobScaut::Create(EvoFileName);
-  const disc::TScanEnd scan = Scout->Scan(Form, Form, Form.StatusProgress);
+  // A read error is noted in the run by the stream that met it: what could be
+  // read is demultiplexed, and the run fails once it has done the rest.
+  Scout->Scan(Form, Form, Form.StatusProgress);
   disc::RegisterVobScout(Form, DomainNumberValue(), Scout, IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
-  bool ok = scan != disc::TScanEnd::ReadError;
+  bool ok = true;
+  // A file missing in the middle of the chain ends the chain before it; what
+  // comes before it is read, and the run says what it had to leave.
+  if (!Scout->MissingFile.empty())
+    Form.NoteSkipped(platform::ExtractFileName(Scout->MissingFile) +
+                     ": missing from its chain; the files after it were not read");
+  // A loose EVO file's outputs are named after it before the first navigation
+  // pack names a cell, and whether one comes at all.
+  if (Form.LooseEvo) NamePart = BuildNamePart(0, 0);
 
   platform::ProgressBar* bar = ProgressBar ? ProgressBar : &Form.StatusProgress;
   while (!EvoFileName.empty() && StopFlag == 0) {
@@ -106,6 +150,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       ProcessPack(true);
       break;
     }
+    Damage = {};
     const int64_t sectors = InputStream->GetSectorCount();
     bar->SetRange(0, sectors);
     bar->SetPosition(0);
@@ -140,7 +185,8 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       if (StopFlag || Form.Aborted()) break;
     }
     bar->SetPosition(position);
-    if (InputStream->ReadFailed) ok = false;
+    if (!InputStream->ReadFailed && StopFlag == 0 && !Form.Aborted())
+      ReportFileDamage(Form, Damage, EvoFileName, position);
     SavedNavRecord = NavRecord;
     const bool stopped = StopFlag != 0 || Form.Aborted();
 
@@ -186,7 +232,12 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
     EvoBaseName += "m01.evo";
   }
   EvoFileName = platform::ExistingRegularFile(EvoBaseName);
-  if (EvoFileName.empty()) return true;
+  if (EvoFileName.empty()) {
+    // A title set whose information file places menu objects has a menu file.
+    if (!vmg && DomainRecord && disc::VTSIField32(*DomainRecord, disc::vtsi::MenuEvoStart) != 0)
+      NoteMissingFile(EvoBaseName);
+    return true;
+  }
   EvoBaseName = EvoFileName;
   FollowChain = 0;
   if (FirstPlayList) {
@@ -214,8 +265,18 @@ bool TIFOData::DemuxTitles() {
   // the first output is opened whether or not the title search table lists a
   // title of the set.
   if (!CreateLoggedFolder(Form, folder + "/Titles/")) return false;
-  if (EvoFileName.empty()) return true;
+  if (EvoFileName.empty()) {
+    if (DomainRecord && disc::VTSIField32(*DomainRecord, disc::vtsi::TitleEvoStart) != 0)
+      NoteMissingFile(DomainFileName.substr(0, DomainFileName.size() - 7) + "t01.evo");
+    return true;
+  }
   return DemuxEvoChain(1);
+}
+
+void TIFOData::NoteMissingFile(const std::string& Name) {
+  const std::string name = platform::ExtractFileName(Name);
+  Form.LogError(std::string(core::msg::File) + name + std::string(core::msg::DoesNotExist));
+  Form.NoteSkipped(name + ": missing; the information file says the title set has it");
 }
 
 // ---- the loose list ----
@@ -255,8 +316,15 @@ bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileNa
     const auto* first = reinterpret_cast<const char*>(record.data() + kVtiNameOffset);
     const auto* last = reinterpret_cast<const char*>(record.data() + kVtiRecordSize);
     std::string name(first, std::find(first, last, '\0'));
-    if (name.empty() || name.find('/') != std::string::npos) return bad("entry " + std::to_string(i + 1) + " names no file");
-    list.push_back({folder + name, 0});
+    if (IsBadEntryName(name)) {
+      for (char& c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+      Form.LogError("Entry " + std::to_string(i + 1) + " of " + platform::ExtractFileName(path) + " names no file: \"" +
+                    name + "\"; it is skipped.");
+      list.push_back({name, 0, 1});
+      continue;
+    }
+    list.push_back({folder + name, 0, 0});
   }
   ::close(fd);
   List = std::move(list);
@@ -278,10 +346,14 @@ bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
   for (size_t i = 1; i <= List.size(); ++i) {
     TEvoListEntry& entry = List[i - 1];
     if (!Form.VTSListForm.DemuxMarked(i) || entry.Done) continue;
+    if (entry.BadName) {
+      Form.NoteSkipped("list entry " + std::to_string(i) + " \"" + entry.Name + "\": it names no file");
+      continue;
+    }
     const std::string file = platform::ExistingRegularFile(entry.Name);
     if (file.empty()) {
       Form.LogError(std::string(core::msg::File) + entry.Name + std::string(core::msg::DoesNotExist));
-      ok = false;
+      Form.NoteSkipped(platform::ExtractFileName(entry.Name) + ": listed, but it does not exist");
       continue;
     }
     if (Form.Aborted()) break;

@@ -12,6 +12,9 @@ namespace tess::demux {
 struct TEvoListEntry {
   std::string Name;  // the EVO file, resolved against the list file's folder
   uint8_t Done = 0;  // set once the file has been demultiplexed
+  // The entry's name is no file name (empty, a path, a control character):
+  // Name holds it as it can be shown, and the entry is skipped.
+  uint8_t BadName = 0;
 };
 using TEvoFileList = std::vector<TEvoListEntry>;
 
@@ -22,12 +25,14 @@ constexpr uint64_t kVtiNameOffset = 2;
 
 // Reads the EVO list of a ".VTI" file into List. False (List left as it was)
 // when the file does not exist; false with a log line when its list sector,
-// count or records do not fit the file.
+// count or records do not fit the file. An entry whose name is no file name
+// keeps its place, marked, with a log line that names it.
 bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileName);
 // Marks every entry whose name equals Name without regard to case.
 void MarkEvoFileDone(TEvoFileList& List, const std::string& Name);
 // Demultiplexes the entries marked in the title-set list that exist and are not
-// done yet, one context each. False when one of them failed.
+// done yet, one context each; an entry with a bad name or a missing file is
+// noted as skipped and the list goes on. False when one of them failed.
 bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List);
 
 }  // namespace tess::demux

@@ -66,11 +66,12 @@ TIFOData::TIFOData(TForm1& F, int32_t Index, int32_t Kind)
         Form.Prompt)
       Form.Prompt->Inform(std::string(core::msg::File2) + DomainFileName + std::string(core::msg::DoesNotExist2),
                           core::msg::Error);
-    IsTitleSet = Index != 0 ? 1 : 0;
+    // Record 0 is the video manager, unless a title set was loaded on its own.
+    IsTitleSet = DomainRecord ? (DomainRecord->Kind != disc::ifoVMG ? 1 : 0) : (Index != 0 ? 1 : 0);
     MenuList = std::make_unique<TPGCList>();
     if (DomainRecord) {
       MenuUnits = &DomainRecord->MenuPGCI_UT;
-      if (Index == 0) {
+      if (!IsTitleSet) {
         FirstPlayPgc = DomainRecord->FirstPlayPGC.get();
         FirstPlayList = std::make_unique<TPGCList>();
         TPGCListEntry fp;

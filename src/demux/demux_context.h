@@ -8,6 +8,7 @@
 
 #include "core/timecode.h"
 #include "core/vob_file_stream.h"
+#include "disc/highlights.h"
 #include "disc/ifo_model.h"
 #include "disc/registries.h"
 #include "subpic/services.h"
@@ -17,6 +18,7 @@ struct TForm1;
 }
 namespace tess::disc {
 class TVobScaut;
+struct DiscState;
 }
 namespace tess::platform {
 struct ProgressBar;
@@ -154,6 +156,15 @@ struct TNavRecord {
   uint8_t DisplayType2 = 0;      // of its second byte
 };
 
+// The navigation record of a PCI packet's data (Length bytes from the byte after
+// the substream byte; what a short packet lacks reads as zero).
+TNavRecord DecodePciRecord(const uint8_t* Data, int32_t Length);
+// The record starts a highlight (its buttons are new).
+bool StartsHighlight(const TNavRecord& Record);
+// The highlight (colours, buttons with their commands, times) the record
+// carries; the caller sets where it belongs (file, VOB, cell, source number).
+disc::THighlightPlayItem HighlightItemOf(const disc::DiscState& Disc, const TNavRecord& Record);
+
 // Entries of the lists the navigation-pack handling keeps.
 struct TAngleCellItem {
   uint32_t VobId = 0;
@@ -254,6 +265,16 @@ class TIFOData {
   std::unique_ptr<core::TVobFileStream> SecondaryOutput;
 
   // ---- input ----
+  // What the file in hand lost to damage: counted while it is read, said when
+  // it ends, and then the file is noted as one the run could only partly read.
+  struct TFileDamage {
+    int64_t NotMpegPacks = 0;    // sectors without a pack start code, skipped whole
+    int64_t DroppedPackets = 0;  // packets whose headers do not hold, dropped
+    int64_t ShortLastPack = 0;   // bytes of a last pack the file cuts short; 0 none
+  };
+  TFileDamage Damage;
+  // Lines of "MPEG is not correct" per file; one line counts the rest.
+  static constexpr int64_t kShownNotMpegPacks = 20;
   std::unique_ptr<core::TVobFileStream> InputStream;
   std::shared_ptr<disc::TVobScaut> Scout;  // the current scout of the run
   platform::ProgressBar* ProgressBar = nullptr;
@@ -380,9 +401,9 @@ class TIFOData {
   // Closes the chain's outputs: kept for the chain's end between two of its
   // files, finished at its end. False when an output lost bytes.
   bool CloseOutputs(core::TCloseMode Mode);
-  // The first time the context touches an output name, a file of that name left
-  // by an earlier run is removed, so that the run's output starts empty; later
-  // opens append to it. True the first time.
+  // The first time the run touches an output name, a file of that name left by
+  // an earlier run is removed, so that the run's output starts empty; later
+  // opens, of this context or another, append to it. True the first time.
   bool FirstTouch(const std::string& FileName);
   // The buffer of a new output: 0 for the setting's size.
   int64_t OutputBufferSize() const;
@@ -399,6 +420,9 @@ class TIFOData {
   bool DemuxMenus(bool FirstPlay);
   // A title set's title EVO chain.
   bool DemuxTitles();
+  // Says that a file the domain's information file places is not there, and
+  // notes it as skipped.
+  void NoteMissingFile(const std::string& Name);
   std::vector<TEvoListEntry>* EvoList = nullptr;  // the loose list whose entries are marked done
 
   // ---- navigation packs (nav_handling.cpp) ----
@@ -448,7 +472,6 @@ class TIFOData {
     bool operator==(const TSubpicNameKey&) const = default;
   };
   TSubpicNameKey subpicKey_;
-  std::vector<std::string> touched_;  // output names opened by this context
   uint32_t namedVob_ = 0, namedCell_ = 0;  // what NamePart was last built for
   bool namedValid_ = false;
   void RefreshNamePart();

@@ -137,11 +137,11 @@ bool TIFOData::CutsAudioAtVobStart() const {
 
 // ---- presentation control ----
 
-void TIFOData::DecodeNavRecord(const uint8_t* Data, int32_t Length) {
+TNavRecord DecodePciRecord(const uint8_t* Data, int32_t Length) {
   // A packet too short for the record leaves the fields it lacks at zero.
   uint8_t pci[kPciDecodedBytes] = {};
   std::copy_n(Data, std::clamp(Length, 0, kPciDecodedBytes), pci);
-  TNavRecord& r = NavRecord;
+  TNavRecord r;
   r.BlockNumber = core::ReadBE32(pci);
   r.UopControl = core::ReadBE32(pci + kPciUopControl);
   r.VobuStart = core::ReadBE32(pci + kPciVobuStart);
@@ -162,6 +162,11 @@ void TIFOData::DecodeNavRecord(const uint8_t* Data, int32_t Length) {
   r.ForcedActivate = mode[7];
   std::copy_n(pci + kPciColours, r.Colours.size(), r.Colours.begin());
   std::copy_n(pci + kPciButtons, r.Buttons.size(), r.Buttons.begin());
+  return r;
+}
+
+void TIFOData::DecodeNavRecord(const uint8_t* Data, int32_t Length) {
+  NavRecord = DecodePciRecord(Data, Length);
   for (auto& c : CellTimes) {
     if (c.VobId != VobId || c.CellId != CellId) continue;
     if (++c.Count < 3) c.NavValue = SavedNavRecord.UopControl;
@@ -302,19 +307,11 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
 
 // ---- highlights ----
 
-void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t CellIdArg, uint32_t Vob) {
-  if (R.HighlightStatus != kHighlightNew || Form.Options.SUPMode == kSupModeFilesOnly) return;
-  const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
-  if (std::find(Highlights.begin(), Highlights.end(), key) != Highlights.end()) {
-    if (Form.Options.SameHLShowLog)
-      Form.InfoForm.AddLogColored(core::kLogInfo,
-                                  std::string(core::msg::CurrentHighlightWasAlreadyAddedAndNow) +
-                                      std::to_string(PackNumber),
-                                  Form.Options.LogColorHLSame);
-    return;
-  }
+bool StartsHighlight(const TNavRecord& Record) { return Record.HighlightStatus == kHighlightNew; }
+
+disc::THighlightPlayItem HighlightItemOf(const disc::DiscState& Disc, const TNavRecord& R) {
   disc::THighlightPlayItem item;
-  disc::InitHighlightPlayItem(Form, item);
+  disc::InitHighlightPlayItem(Disc, item);
   if (R.DisplayType1 == kDisplayWide && R.DisplayType2 == kDisplayLetterboxPanScan) {
     item.DisplayFlag1 = 2;
     item.DisplayFlag2 = 0;
@@ -353,11 +350,26 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
     }
     item.Buttons.push_back(button);
   }
+  item.StartTime = R.HighlightStart;
+  item.EndTime = R.HighlightEnd;
+  return item;
+}
+
+void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t CellIdArg, uint32_t Vob) {
+  if (!StartsHighlight(R) || Form.Options.SUPMode == kSupModeFilesOnly) return;
+  const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
+  if (std::find(Highlights.begin(), Highlights.end(), key) != Highlights.end()) {
+    if (Form.Options.SameHLShowLog)
+      Form.InfoForm.AddLogColored(core::kLogInfo,
+                                  std::string(core::msg::CurrentHighlightWasAlreadyAddedAndNow) +
+                                      std::to_string(PackNumber),
+                                  Form.Options.LogColorHLSame);
+    return;
+  }
+  disc::THighlightPlayItem item = HighlightItemOf(Form, R);
   item.IFOIndex = Domain;
   item.VobId = Vob;
   item.CellId = CellIdArg;
-  item.StartTime = R.HighlightStart;
-  item.EndTime = R.HighlightEnd;
   item.SourceNumber = NavPackCount;
   const std::string file = OutputBase + NamePart + ".hlt2";
   std::error_code ec;

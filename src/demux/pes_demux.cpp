@@ -103,12 +103,16 @@ int32_t TIFOData::ProcessPack(bool Finish) {
     // The file ends inside this pack: its packets cannot be trusted to be whole.
     Form.LogError("The last pack of " + platform::ExtractFileName(InputStream->FileName) + " holds only " +
                   std::to_string(got) + " bytes; it is skipped. Pack Number: " + std::to_string(PackNumber));
+    Damage.ShortLastPack = got;
     return static_cast<int32_t>(got);
   }
   const uint32_t code = core::ReadBE32(Pack);
   if (code != kPackStartCode) {
-    Form.LogError(std::string(core::msg::MPEGIsNotCorrectStartCode) + std::to_string(code) +
-                  ", Pack Number: " + std::to_string(PackNumber));
+    // A file of no packs at all would say so for every sector; the chain
+    // driver counts the rest in one line when the file ends.
+    if (++Damage.NotMpegPacks <= kShownNotMpegPacks)
+      Form.LogError(std::string(core::msg::MPEGIsNotCorrectStartCode) + std::to_string(code) +
+                    ", Pack Number: " + std::to_string(PackNumber));
     return kPackSize;
   }
   const int32_t stuffing = Pack[13] & 7;
@@ -146,6 +150,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   if (avail < kMinPacketBytes) return 0;
   const uint8_t* p = Pack + start;
   if (p[0] != 0 || p[1] != 0 || p[2] != 1) {
+    ++Damage.DroppedPackets;
     Form.LogError("No packet start code at byte " + std::to_string(start) +
                   "; the rest of the pack is skipped. Pack Number: " + std::to_string(PackNumber));
     PackCursor = kPackSize;
@@ -156,6 +161,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   int32_t length = core::ReadBE16(p + 4);
   const int32_t room = avail - kPesFixedHeader;
   if (length > room) {
+    ++Damage.DroppedPackets;
     Form.LogError("Packet of stream " + std::to_string(sid) + " runs past its pack (" + std::to_string(length) +
                   " bytes, " + std::to_string(room) + " left); it is dropped. Pack Number: " +
                   std::to_string(PackNumber));
@@ -179,6 +185,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
     if (sub == 1) {
       // The VOB id at data bytes 24..25, the cell id at 27.
       if (dataLength < 28) {
+        ++Damage.DroppedPackets;
         Form.LogError("Navigation packet too short for its ids; it is skipped. Pack Number: " +
                       std::to_string(PackNumber));
         return total;
@@ -201,6 +208,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
 
   // ---- the PES header ----
   auto dropHeader = [&](const char* Why) {
+    ++Damage.DroppedPackets;
     Form.LogError(std::string("PES header of stream ") + std::to_string(sid) + " " + Why +
                   "; the packet is dropped. Pack Number: " + std::to_string(PackNumber));
     return total;

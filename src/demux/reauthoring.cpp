@@ -199,7 +199,7 @@ struct TCellRef {
 // (one file for all its cells) was joined with an earlier cell.
 struct TTrackCell {
   TCellRef Cell;
-  const disc::TVideoStreamEntry* Video = nullptr;
+  disc::TVideoStreamEntry* Video = nullptr;
 };
 
 struct TTrackPlan {
@@ -213,6 +213,7 @@ struct TBuiltTrack {
   disc::TVideoStreamEntry Video;
   std::vector<disc::TAudioStreamEntry> Audio;
   disc::TVideoTrack Track;
+  disc::TVideoTrack* Still = nullptr;  // a still's own script track, which takes its place among the tracks
 };
 
 struct TRebuild {
@@ -263,12 +264,14 @@ class TTitleSetWork {
   void Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout);
   std::string TrackName(const TTrackPlan& P) const;
   int32_t SceneCount(const TTrackPlan& P) const;
+  bool MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track);
 
   TForm1& form_;
   int32_t index_;
   TRebuild& rebuild_;
   int32_t number_;
   std::vector<TTrackPlan> plans_;
+  std::set<const disc::TVideoStreamEntry*> stills_;  // cells made stills
   friend class TTrackBuilder;
 };
 
@@ -278,8 +281,25 @@ disc::TVideoStreamEntry* TTitleSetWork::CellVideo(uint32_t VobId, uint32_t CellI
   return nullptr;
 }
 
-// Splits the walk into tracks. A cell without an output of its own belongs to
-// the output of its VOB joined before it and changes nothing.
+// The title set's audio-cell table marks the cell as the start of its VOB's
+// audio in the first angle that holds the VOB.
+bool AngleTableStartsTrack(const disc::TIFOFile& Rec, uint32_t VobId, uint32_t CellId) {
+  if (VobId < 1 || VobId > Rec.AudioCellTable[0].size()) return false;
+  for (const disc::TAudioCellBlock& angle : Rec.AudioCellTable) {
+    const disc::TAudioCellEntry& e = angle[VobId - 1];
+    if (e.Seen) return e.FirstAudioCell == static_cast<int32_t>(CellId) && e.Mark != 0;
+  }
+  return false;
+}
+
+// Splits the walk into tracks. A new track starts with a motion cell after a
+// still (or at the start), at a program the advanced Main mode keeps apart, or
+// where the audio-cell table marks a start; with InsertAngle=n the kept
+// angle's cell plays on in the track around it. Keeping every angle
+// (InsertAngle=0), each angle VOB is a track of its own and the cell after the
+// block starts another: one track would play the angles one after another.
+// A cell without an output of its own plays in its VOB's output when that was
+// joined just before it; otherwise it counts as no motion.
 void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout) {
   const core::TOptions& o = form_.Options;
   const disc::TIFOFile& rec = form_.IFOFiles[static_cast<size_t>(index_)];
@@ -292,42 +312,47 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
 
   auto walk = [&](const TCellRef& c, bool TitleStart) {
     disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
-    if (!video) {
-      if (current >= 0 && currentVob == c.VobId) plans_[static_cast<size_t>(current)].Cells.push_back({c, nullptr});
+    const bool skippedAngle = o.InsertAngle != 0 && c.Angle > 0 && static_cast<int32_t>(c.Angle) != o.InsertAngle;
+    if (!video && current >= 0 && currentVob == c.VobId && previousMotion) {
+      if (!skippedAngle) plans_[static_cast<size_t>(current)].Cells.push_back({c, nullptr});
       return;
     }
-    // The still test is the picture count of the output.
-    disc::TVideoStreamEntry* entry = video;
-    entry->StillMark = streams::IsM2VStill(form_, entry->Path) ? 1 : 0;
-    if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
-        disc::CellRangeFree(Scout.Cells, static_cast<int32_t>(c.CellId), c.VobId) &&
-        platform::ToLowerAscii(entry->Path).ends_with(".m2v")) {
-      form_.Log(core::kLogInfo, streams::AppendM2VSequenceEnd(entry->Path)
-                                    ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + entry->Path
-                                    : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + entry->Path);
+    bool motion = false;
+    if (video) {
+      // The still test is the picture count of the output.
+      video->StillMark = streams::IsM2VStill(form_, video->Path) ? 1 : 0;
+      if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
+          disc::CellRangeFree(Scout.Cells, static_cast<int32_t>(c.CellId), c.VobId) &&
+          platform::ToLowerAscii(video->Path).ends_with(".m2v")) {
+        form_.Log(core::kLogInfo, streams::AppendM2VSequenceEnd(video->Path)
+                                      ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + video->Path
+                                      : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + video->Path);
+      }
+      motion = video->StillMark == 0;
+      // A still is a track of its own; a cell met again in a later title keeps the one it has.
+      if (!motion) {
+        current = -1;
+        if (stills_.insert(video).second) plans_.push_back({true, ++number, {{c, video}}});
+      }
     }
-    if (entry->StillMark) {
-      plans_.push_back({true, ++number, {{c, video}}});
-      current = -1;
-      previousMotion = false;
+    if (skippedAngle) {
+      if (video && motion) rebuild_.Consumed.insert(video);  // an angle that is not kept
+      return;
+    }
+    if (motion) {
+      bool start = !previousMotion || current < 0 || TitleStart;
+      start |= o.TitleMode == 2 && o.AdvancedMain && StartsOwnChain(form_, index_, c.VobId, c.CellId);
+      start |= AngleTableStartsTrack(rec, c.VobId, c.CellId);
+      if (o.InsertAngle == 0) start |= (c.Angle > 0 && c.VobId != currentVob) || (c.Angle == 0 && previousAngle);
+      if (start) {
+        plans_.push_back({false, ++number, {}});
+        current = static_cast<int64_t>(plans_.size()) - 1;
+      }
+      plans_[static_cast<size_t>(current)].Cells.push_back({c, video});
+      currentVob = c.VobId;
       previousAngle = c.Angle > 0;
-      return;
     }
-    if (o.InsertAngle != 0 && c.Angle > 0 && static_cast<int32_t>(c.Angle) != o.InsertAngle) {
-      rebuild_.Consumed.insert(video);  // an angle that is not kept
-      return;
-    }
-    const bool angleStart = c.Angle > 0 && currentVob != c.VobId;
-    const bool afterAngle = c.Angle == 0 && previousAngle;
-    const bool chainStart = o.TitleMode == 2 && o.AdvancedMain && StartsOwnChain(form_, index_, c.VobId, c.CellId);
-    if (current < 0 || !previousMotion || TitleStart || angleStart || afterAngle || chainStart) {
-      plans_.push_back({false, ++number, {}});
-      current = static_cast<int64_t>(plans_.size()) - 1;
-    }
-    plans_[static_cast<size_t>(current)].Cells.push_back({c, video});
-    currentVob = c.VobId;
-    previousMotion = true;
-    previousAngle = c.Angle > 0;
+    previousMotion = motion;
   };
 
   if (!o.MainByTitle) {
@@ -345,13 +370,61 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
   }
 }
 
-int32_t TTitleSetWork::SceneCount(const TTrackPlan& P) const { return static_cast<int32_t>(P.Cells.size()); }
+// The script track whose scenes a joined cell output brings into its track:
+// the output's own, when it lists any.
+const disc::TVideoTrack* SceneSource(TForm1& Form, const disc::TVideoStreamEntry& Video) {
+  const disc::TVideoTrack* t = FindTrackOfVideoEntry(Form, Video);
+  return t && !t->Scenes.empty() ? t : nullptr;
+}
+
+// The scenes the track will have: each joined output's script track brings
+// all its scenes (the cells after it in the same output among them); a cell
+// without one brings one scene.
+int32_t TTitleSetWork::SceneCount(const TTrackPlan& P) const {
+  size_t count = 0;
+  const disc::TVideoTrack* source = nullptr;
+  for (const TTrackCell& c : P.Cells) {
+    if (c.Video) source = SceneSource(form_, *c.Video);
+    count += source ? (c.Video ? source->Scenes.size() : 0) : 1;
+  }
+  return static_cast<int32_t>(count);
+}
 
 // t01_m001v003: title set, track number and the number of the track's scenes;
 // a still track t01_m005s001.
 std::string TTitleSetWork::TrackName(const TTrackPlan& P) const {
   const std::string head = "t" + core::IntToStrZeroPad(number_, 2) + "_m" + core::IntToStrZeroPad(P.Number, 3);
   return P.Still ? head + "s001" : head + "v" + core::IntToStrZeroPad(SceneCount(P), 3);
+}
+
+// A still cell: only its video moves, to the track's still name, and its
+// script track follows it; its audio, subpicture and highlight files stay as
+// they are, and so do their registry entries (kept as a still's).
+bool TTitleSetWork::MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track) {
+  disc::TVideoStreamEntry& e = *P.Cells.front().Video;
+  const std::string name = TrackName(P);
+  const std::string target = platform::ExtractFilePath(e.Path) + name + platform::ExtractFileExt(e.Path);
+  disc::TVideoTrack* track = Track = FindTrackOfVideoEntry(form_, e);
+  std::error_code ec;
+  if (IsFile(target)) ec = std::make_error_code(std::errc::file_exists);
+  if (!ec) fs::rename(e.Path, target, ec);
+  if (ec) {
+    form_.LogError("Can not move file " + e.Path + " to " + target + ": " + ec.message() +
+                   "; the still stays as it was demultiplexed.");
+    return false;
+  }
+  // The scan caches describe the same bytes under the new name.
+  for (const char* cache : {".vnf", ".ipos"})
+    if (IsFile(e.Path + cache)) fs::rename(e.Path + cache, target + cache, ec);
+  e.Path = target;
+  e.Name = name;
+  e.StillMark = 1;
+  if (track) {
+    track->Name = name + "-t";
+    track->FileName = name;
+  }
+  subpic::TitleNameListAdd(form_, name, index_);
+  return true;
 }
 
 // ---- one track ----
@@ -389,7 +462,9 @@ class TTrackBuilder {
   using TSupPlaces = std::map<uint32_t, std::pair<int64_t, int64_t>>;
   void ReadIndexRecords(const std::string& File, const TSupPlaces& Places);
   void AddCellToModel(const TTrackCell& C);
-  void MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase);
+  void MergeAudio(const disc::TVideoTrack& Cell);
+  std::string SceneName(uint32_t CellId) const;
+  std::string TrackFileName(const std::string& CellFileName) const;
   void TakeSegments(const TTrackCell& C);
   bool Finish(TBuiltTrack& Out);
   // Puts a file of the track in place whole; it goes again when the track is undone.
@@ -411,6 +486,8 @@ class TTrackBuilder {
   core::TTimeCode running_;
   const disc::TVideoTrack* cellTrack_ = nullptr;  // the script track of the output joined last
   std::string cellBase_;                          // the file name of that output's stem
+  const disc::TVideoTrack* scenesFrom_ = nullptr;  // its script track, when it brought its scenes
+  std::set<std::string> cellEntries_;              // audio entries of the track made from that output
   std::vector<std::pair<size_t, std::string>> log_;
   std::vector<uint8_t> highlights_;
   uint32_t highlightCount_ = 0;
@@ -491,6 +568,7 @@ void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& 
 
 bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
   const std::string source = OutputStem(C.Video->Path);
+  cellEntries_.clear();
   if (!JoinFile(C.Video->Path, stem_ + platform::ExtractFileExt(C.Video->Path))) return false;
   TSupPlaces supPlaces;
   for (const std::string& suffix : StreamSideSuffixes()) {
@@ -510,6 +588,7 @@ bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
       disc::TAudioStreamEntry copy = a;
       copy.Path = target;
       copy.Name = platform::ExtractFileName(DropTail(target, kExtensionLength));
+      cellEntries_.insert(copy.Name);
       out_.Audio.push_back(std::move(copy));
       break;
     }
@@ -524,13 +603,12 @@ bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
 // last two characters of the first play item's name): renamed to the track's
 // files and delayed by the cell's start in the track; the track's streams then
 // follow the cell's order.
-void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell, const std::string& CellBase) {
+void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell) {
   auto key = [](const disc::TAudioStream& S) {
     const std::string& n = S.PlayItems.front().FileName;
     return n.size() >= 2 ? n.substr(n.size() - 2) : n;
   };
   auto& streams = out_.Track.AudioStreams;
-  const std::string trackBase = platform::ExtractFileName(stem_);
   bool appended = false;
   for (const disc::TAudioStream& s : Cell.AudioStreams) {
     if (s.PlayItems.empty()) continue;
@@ -541,12 +619,12 @@ void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell, const std::string&
     disc::TAudioStream copy = s;
     copy.StreamNumber = static_cast<int32_t>(streams.size() + 1);
     disc::TAudioPlayItem& item = copy.PlayItems.front();
-    if (item.FileName.compare(0, CellBase.size(), CellBase) == 0)
-      item.FileName = trackBase + item.FileName.substr(CellBase.size());
+    item.FileName = TrackFileName(item.FileName);
     const core::TTimeCode before = item.Delay;
     item.Delay = core::AddTimecodes(form_.FrameRate, item.Delay, running_);
+    // The entry this cell's file made for the track starts where the cell does.
     for (auto& a : out_.Audio) {
-      if (a.Name != item.FileName) continue;
+      if (a.Name != item.FileName || !cellEntries_.count(a.Name)) continue;
       a.StartTime = item.Delay;
       if (a.NoDelay) {
         item.Delay = a.StartTime = core::TimecodeDifference(form_.FrameRate, item.Delay, before);
@@ -574,7 +652,13 @@ void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell, const std::string&
 // the track, starting where the cell starts in it; what the cell's own track
 // kept of a unit (its stream's name) goes with it.
 void TTrackBuilder::TakeSegments(const TTrackCell& C) {
-  const uint32_t shift = static_cast<uint32_t>(static_cast<double>(core::TimecodeToFrames(form_.FrameRate, running_)) *
+  core::TTimeCode start = running_;
+  for (auto s = out_.Track.Scenes.rbegin(); s != out_.Track.Scenes.rend(); ++s)
+    if (s->VobId == C.Cell.VobId && s->CellId == C.Cell.CellId) {
+      start = s->StartTime;
+      break;
+    }
+  const uint32_t shift = static_cast<uint32_t>(static_cast<double>(core::TimecodeToFrames(form_.FrameRate, start)) *
                                                1000 / form_.FrameRate);
   for (const disc::TSubPictureItem& item : form_.SubPictureItems) {
     if (item.Kind != kTitles || item.DomainIndex != w_.index_ || item.VobId != C.Cell.VobId ||
@@ -605,13 +689,17 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
       v.Path = stem_ + platform::ExtractFileExt(C.Video->Path);
       v.Name = platform::ExtractFileName(stem_);
       v.StartTime = {};
-      v.StillMark = plan_.Still ? 1 : 0;
+      v.StillMark = 0;
+      // The first cell's script track, its audio streams taken over as they
+      // are, their play items renamed to the track's files.
       disc::TVideoTrack& t = out_.Track;
       if (cellTrack_) t = *cellTrack_;
       t.Scenes.clear();
       t.SubPictureStreams.clear();
-      t.AudioStreams.clear();
       t.Stills.clear();
+      if (!cellTrack_) t.AudioStreams.clear();
+      for (auto& s : t.AudioStreams)
+        for (auto& item : s.PlayItems) item.FileName = TrackFileName(item.FileName);
       if (t.HighlightStreams.empty()) t.HighlightStreams.resize(1);
       t.Name = v.Name + "-t";
       disc::InitVideoTrack(t, v, v.Name, {});
@@ -619,34 +707,53 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
       t.IFOIndex = w_.number_;
       t.VobId = C.Cell.VobId;
       t.StillKind = v.StillKind;
+    } else if (cellTrack_) {
+      MergeAudio(*cellTrack_);
     }
-    if (cellTrack_) MergeAudio(*cellTrack_, cellBase_);
-  }
-  // One scene per cell, starting where the cell starts in the track.
-  disc::TSceneItem scene;
-  bool found = false;
-  if (cellTrack_)
-    for (const auto& s : cellTrack_->Scenes)
-      if (s.VobId == C.Cell.VobId && s.CellId == C.Cell.CellId) {
-        scene = s;
-        found = true;
-        break;
+    // The output's own script track brings its scenes, each where it starts
+    // in the output, and its duration.
+    scenesFrom_ = SceneSource(form_, *C.Video);
+    if (scenesFrom_) {
+      for (const disc::TSceneItem& s : scenesFrom_->Scenes) {
+        disc::TSceneItem& scene = out_.Track.Scenes.emplace_back(s);
+        scene.Name = SceneName(s.CellId);
+        scene.StartTime = core::AddTimecodes(rate, running_, s.StartTime);
       }
-  if (!found) {
-    const disc::TPGC* pgc = PgcOfCell(form_, w_.index_, kPgcTitle, C.Cell.VobId, C.Cell.CellId);
-    scene.SeamlessFlag = disc::IsCellSeamless(C.Cell.VobId, C.Cell.CellId, pgc, false) ? 1 : 0;
-    scene.SeamlessText = disc::SeamlessText(scene.SeamlessFlag != 0);
-    scene.CellId = C.Cell.CellId;
-    scene.VobId = C.Cell.VobId;
+      if (!form_.Options.TitleMakeSup) TakeSegments(C);
+      running_ = core::AddTimecodes(rate, running_, TrackVideoDuration(form_, *scenesFrom_));
+      return;
+    }
+  } else if (scenesFrom_) {
+    // A later cell of the output joined last: its scene came with the output's.
+    if (!form_.Options.TitleMakeSup) TakeSegments(C);
+    return;
   }
-  scene.Name = cellBase_ + "-t-s" + (C.Cell.CellId > 1 ? "_" + std::to_string(C.Cell.CellId - 1) : "");
+  // No script track for the cell: one scene, and the cell's playback time.
+  disc::TSceneItem& scene = out_.Track.Scenes.emplace_back();
+  const disc::TPGC* pgc = PgcOfCell(form_, w_.index_, kPgcTitle, C.Cell.VobId, C.Cell.CellId);
+  scene.SeamlessFlag = disc::IsCellSeamless(C.Cell.VobId, C.Cell.CellId, pgc, false) ? 1 : 0;
+  scene.SeamlessText = disc::SeamlessText(scene.SeamlessFlag != 0);
+  scene.CellId = C.Cell.CellId;
+  scene.VobId = C.Cell.VobId;
+  scene.Name = SceneName(C.Cell.CellId);
   scene.StartTime = running_;
-  out_.Track.Scenes.push_back(std::move(scene));
   if (!form_.Options.TitleMakeSup) TakeSegments(C);
-
   auto length = TitleCellPlaybackTime(form_, w_.index_, C.Cell.VobId, C.Cell.CellId);
   if (!length && C.Video) length = EntryLength(rate, *C.Video);
   if (length) running_ = core::AddTimecodes(rate, running_, *length);
+}
+
+// A scene of the track is named after the output of its cell.
+std::string TTrackBuilder::SceneName(uint32_t CellId) const {
+  return cellBase_ + "-t-s" + (CellId > 1 ? "_" + std::to_string(CellId - 1) : "");
+}
+
+// A file name of a cell output as the track's: the cell's base name before
+// it becomes the track's (the names differ in length, so the base is
+// replaced, not written over).
+std::string TTrackBuilder::TrackFileName(const std::string& CellFileName) const {
+  if (CellFileName.compare(0, cellBase_.size(), cellBase_) != 0) return CellFileName;
+  return platform::ExtractFileName(stem_) + CellFileName.substr(cellBase_.size());
 }
 
 bool TTrackBuilder::WriteTrackFile(const std::string& File, const void* Data, size_t Size) {
@@ -793,6 +900,15 @@ bool TTitleSetWork::Run() {
   bool ok = true;
   for (const TTrackPlan& plan : plans_) {
     if (form_.Aborted()) return false;
+    if (plan.Still) {
+      TBuiltTrack still;
+      if (!MakeStill(plan, still.Still)) {
+        ok = false;
+      } else if (still.Still) {
+        rebuild_.Tracks.push_back(std::move(still));
+      }
+      continue;
+    }
     TBuiltTrack built;
     TTrackBuilder builder(*this, plan);
     if (!builder.Build(built)) {
@@ -822,23 +938,48 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
     stems.insert(OutputStem(e->Path));
     if (const disc::TVideoTrack* t = FindTrackOfVideoEntry(Form, *e)) oldTracks.insert(t);
   }
-  // Every file of a consumed cell output goes, now that its tracks stand whole.
+  // A still's track leaves its place too: the tracks of a title set follow in
+  // the order they play, which the audio export joins them in.
+  for (const TBuiltTrack& b : R.Tracks)
+    if (b.Still) oldTracks.insert(b.Still);
+  // Every file of a consumed cell output goes, now that its tracks stand whole;
+  // with Main by every title its subpictures and highlights stay.
+  const bool byTitle = Form.Options.MainByTitle != 0;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     const std::string stem = OutputStem(e->Path);
     for (const char* cache : {"", ".vnf", ".ipos", ".times"}) RemoveFile(e->Path + cache);
-    for (const std::string& suffix : StreamSideSuffixes()) RemoveFile(stem + suffix);
+    for (const std::string& suffix : StreamSideSuffixes())
+      if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) RemoveFile(stem + suffix);
     std::erase(Form.DatFiles, stem + ".dat");
+  }
+  // Of the audio entries of those outputs, the ones a still track plays, or a
+  // track of a title set outside Main mode, stay.
+  std::set<std::string> going, marked;
+  for (const auto& a : Form.AudioStreams)
+    if (stems.count(AudioStem(a.Path))) going.insert(a.Name);
+  for (const disc::TVideoTrack& t : Form.ScriptTracks) {
+    bool plays = false;
+    for (const disc::TAudioStream& s : t.AudioStreams)
+      for (const disc::TAudioPlayItem& item : s.PlayItems) plays |= going.count(item.FileName) > 0;
+    const disc::TVideoStreamEntry* v = plays ? disc::FindVideoStreamByName(Form, t.FileName) : nullptr;
+    if (!v || (v->StillMark == 0 && (v->DomainNumber <= 0 || IsMainModeTitleSet(Form, v->DomainIndex)))) continue;
+    for (const disc::TAudioStream& s : t.AudioStreams)
+      for (const disc::TAudioPlayItem& item : s.PlayItems) marked.insert(item.FileName);
   }
   std::deque<disc::TVideoStreamEntry> video;
   for (auto& e : Form.VideoStreams)
     if (!R.Consumed.count(&e)) video.push_back(std::move(e));
   std::deque<disc::TAudioStreamEntry> audio;
   for (auto& a : Form.AudioStreams)
-    if (!stems.count(AudioStem(a.Path))) audio.push_back(std::move(a));
+    if (!stems.count(AudioStem(a.Path)) || marked.count(a.Name)) audio.push_back(std::move(a));
   std::deque<disc::TVideoTrack> tracks;
   for (auto& t : Form.ScriptTracks)
     if (!oldTracks.count(&t)) tracks.push_back(std::move(t));
   for (auto& b : R.Tracks) {
+    if (b.Still) {
+      tracks.push_back(std::move(*b.Still));
+      continue;
+    }
     video.push_back(std::move(b.Video));
     for (auto& a : b.Audio) audio.push_back(std::move(a));
     tracks.push_back(std::move(b.Track));

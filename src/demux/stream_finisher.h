@@ -14,9 +14,12 @@ class TOutputFinisher : public core::TStreamFinisher {
   // Draws the pictures with the palette of the chain that plays the output's
   // cell, in the output's picture size (the demux context's when it has none).
   bool FinishSup(const core::TVobFileStream& Output, const std::string& BmpName) override;
+  // A WAV that this run made already (another EVO file's output of the same
+  // name) is not replaced: the output's samples are appended to it.
   bool FinishPcm(const core::TVobFileStream& Output, const std::string& WavName) override;
 
  private:
+  bool AppendToRunWav(const core::TVobFileStream& Output, const std::string& WavName);
   state::TForm1& form_;
 };
 

@@ -321,6 +321,8 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
     }
   if (video.empty()) return;
 
+  // What the writers register after the cell change belongs to no one cell.
+  Ctx.CellNamingNow = 1;
   const uint32_t interleaved = Ctx.Scout ? Ctx.Scout->InterleavedCellCount(VobId) : 0;
   if (Ctx.Scout && (angle > 0 || interleaved > 0)) CellTimesFromScout(Ctx, VobId, angle);
 
@@ -345,7 +347,20 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
                   " is left out of it.");
     return;
   }
-  disc::TVideoTrack& track = Form.ScriptTracks.emplace_back();
+  // An angle block's tracks follow each other by angle, the first angle first,
+  // whichever of them finished first: a track of a lower angle goes before the
+  // run of higher angles of its block that ends the table.
+  auto at = Form.ScriptTracks.end();
+  int32_t after = INT32_MAX;  // the angle of the track that follows the place
+  while (angle > 0 && at != Form.ScriptTracks.begin()) {
+    const disc::TVideoTrack& before = *std::prev(at);
+    if (before.Domain != Ctx.DomainKind() || before.IFOIndex != Ctx.VtsNumber ||
+        before.AngleNumber <= static_cast<int32_t>(angle) || before.AngleNumber >= after)
+      break;
+    after = before.AngleNumber;
+    --at;
+  }
+  disc::TVideoTrack& track = *Form.ScriptTracks.emplace(at);
   track.Value = 0;
   track.Byte = 0;
   track.Domain = Ctx.DomainKind();

@@ -92,9 +92,12 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
     OutputFailed = true;
     return;
   }
-  FirstTouch(name);
+  const bool fresh = FirstTouch(name);
   if (IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc && ForSubpicture) return;
   rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this, OutputBufferSize());
+  // An output the run started before goes on, also where its first part has
+  // already become a WAV file: it is registered once.
+  if (!fresh) rec.Stream->Appended = true;
   rec.Stream->FinishSup = SupToImages != 0;
   rec.Stream->FinishPcm = PcmToWav != 0;
   if (!rec.Stream->IsOpen()) OutputFailed = true;
@@ -110,6 +113,7 @@ void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int6
   if (ByName) {
     if (!core::AppendToFile(Record.FileName, Data, Count)) {
       Form.LogError("Write error in file " + Record.FileName);
+      Form.StopForWriteError(Record.FileName);
       OutputFailed = true;
     }
     return;
@@ -131,8 +135,7 @@ int64_t TIFOData::OutputBufferSize() const {
 }
 
 bool TIFOData::FirstTouch(const std::string& FileName) {
-  if (std::find(touched_.begin(), touched_.end(), FileName) != touched_.end()) return false;
-  touched_.push_back(FileName);
+  if (!Form.StartedOutputs.insert(FileName).second) return false;
   std::error_code ec;
   std::filesystem::remove(FileName, ec);
   return true;
@@ -140,8 +143,13 @@ bool TIFOData::FirstTouch(const std::string& FileName) {
 
 bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
   bool ok = true;
-  for (auto& f : IndexFiles)
-    if (f.Stream && !f.Stream->Close()) ok = false;
+  // An index waits for the chain's end with the outputs it indexes (finishing
+  // it only closes it, unless a write error stopped the run: then it goes).
+  for (auto& f : IndexFiles) {
+    if (!f.Stream) continue;
+    if (!f.Stream->Close()) ok = false;
+    StreamTable.KeepPending(std::move(f.Stream));
+  }
   IndexFiles.clear();
   bool finished = true;
   StreamTable.CloseAll(Mode, &finished);
@@ -201,7 +209,9 @@ bool TIFOData::GetVideoInfo(bool Opened) {
   desc.AspectCode = VideoAspectCode;
   desc.BitRate = VideoBitRate;
   desc.VobId = VobId;
-  desc.CellId = CellNamingNow ? kAnyCell : CellId;
+  // A title output cut by cell is named after its cell, and so is its entry,
+  // also when it opens right after a cell change (which files audio under any cell).
+  desc.CellId = CellNamingNow && !(IsTitleDomain() && ByCell) ? kAnyCell : CellId;
   disc::TStreamContext ctx;
   ctx.PgcKind = CurrentPgc.PgcKind;
   ctx.Pgc = CurrentPgc.Pgc;
@@ -316,21 +326,27 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(named));
   const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
   ++SubpictureUnitCount[Sub];
+  // The index stays open while the chain's file is read: one record per unit
+  // would otherwise open and close it every time. Its first record goes through
+  // the subpicture unit's append, which makes the index, lists it among the
+  // run's ".dat" files and says so (and asks) when it cannot be made.
+  auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
+  if (it == IndexFiles.end()) {
+    FirstTouch(dat);
+    if (!subpic::AppendSubpictureToSup(Form, Form, SubPicBase, dat, Unit, Sub, folder, static_cast<uint64_t>(offset),
+                                       Delays.SubpictureMs, DomainIndex, DomainNumberValue(), prefix)) {
+      OutputFailed = true;
+      return;
+    }
+    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+                                                                  core::TVobFileStream::kAppendBufferSmall)});
+    return;
+  }
   subpic::TSupIndexRecord record;
   if (!subpic::MakeSupIndexRecord(Form, dat, Unit, Sub, folder, static_cast<uint64_t>(offset), Delays.SubpictureMs,
                                   DomainIndex, DomainNumberValue(), prefix, record)) {
     OutputFailed = true;
     return;
-  }
-  // The index stays open while the chain's file is read: one record per unit
-  // would otherwise open and close it every time.
-  auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
-  if (it == IndexFiles.end()) {
-    FirstTouch(dat);
-    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
-                                                                  core::TVobFileStream::kAppendBufferSmall)});
-    it = IndexFiles.end() - 1;
-    if (std::find(Form.DatFiles.begin(), Form.DatFiles.end(), dat) == Form.DatFiles.end()) Form.DatFiles.push_back(dat);
   }
   uint8_t bytes[subpic::kSupIndexRecordSize];
   subpic::EncodeSupIndexRecord(record, bytes);

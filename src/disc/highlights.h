@@ -44,7 +44,7 @@ struct THighlightButton {
   uint8_t Up = 0;               // 59
   uint8_t Down = 0;             // 60
   std::array<uint8_t, 8> Command{};
-  std::string Name;             // 69: an address in the original; 0 in the file
+  std::string Name;             // 69: kept in memory only; 0 in the file
 };
 
 // One highlight set (273 bytes in a file, followed by its buttons).
@@ -70,7 +70,7 @@ struct THighlightPlayItem {
   int32_t IFOIndex = 0;          // 243
   uint32_t VobId = 0;            // 247
   uint32_t CellId = 0;           // 251
-  std::string SegmentName;       // 255: an address in the original; 0 in the file
+  std::string SegmentName;       // 255: kept in memory only; 0 in the file
   uint32_t StartTime = 0;        // 259, 90 kHz
   uint32_t EndTime = 0;          // 263
   uint8_t Matched = 0;           // 267

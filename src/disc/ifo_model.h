@@ -265,6 +265,8 @@ struct TIFOFile {
   int32_t Kind = ifoUnknown;
   int32_t Ordinal = 0;
   int32_t TitleSetNumber = 0;
+  // Tables, records or maps of the file that were damaged and skipped.
+  int32_t DamagedTables = 0;
 
   // Menus of this file (VMG menus in the VMG record, title-set menus in a VTS one).
   TLanguageUnitTable MenuPGCI_UT;

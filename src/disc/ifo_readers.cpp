@@ -451,6 +451,7 @@ void ReadVMGI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const st
               [&](uint64_t p) { return ReadCellAddressTable(r, p, Record.MenuC_ADT, "VMGM_C_ADT", false); });
   ReadTableAt(mat, vmgi::MenuVOBU_ADMAP,
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.MenuVOBU_ADMAP, "VMGM_VOBU_ADMAP"); });
+  Record.DamagedTables = r.Problems;
 }
 
 void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName) {
@@ -481,6 +482,7 @@ void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const st
               [&](uint64_t p) { return ReadCellAddressTable(r, p, Record.VTS_C_ADT, "VTS_C_ADT", false); });
   ReadTableAt(mat, vtsi::VTS_VOBU_ADMAP,
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.VTS_VOBU_ADMAP, "VTS_VOBU_ADMAP"); });
+  Record.DamagedTables = r.Problems;
 
   ShowVTSOverview(Disc, Record);
 }
@@ -495,6 +497,7 @@ void ZeroIFORecord(TIFOFile& R) {
   R.Kind = ifoUnknown;
   R.Ordinal = 0;
   R.TitleSetNumber = 0;
+  R.DamagedTables = 0;
   R.MenuPGCI_UT = {};
   R.MenuC_ADT = {};
   R.MenuVOBU_ADMAP = {};

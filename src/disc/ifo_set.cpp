@@ -70,6 +70,17 @@ std::string TitleSetFileName(int32_t Number, const std::string& Ext) {
   return "hv" + core::IntToStrZeroPad(Number, 3) + "i01" + Ext;
 }
 
+int32_t TitleSetNumberOfName(const std::string& Path) {
+  const std::string name = platform::ToLowerAscii(platform::ExtractFileName(Path));
+  if (name.size() < 6 || name.compare(0, 2, "hv") != 0 || name[5] != 'i') return 0;
+  int32_t n = 0;
+  for (size_t i = 2; i < 5; ++i) {
+    if (!platform::IsAsciiDigit(name[i])) return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n;
+}
+
 int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Path) {
   Disc.HDDisc = 0;
   Disc.LooseEvo = 0;
@@ -94,6 +105,9 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
     ReadVMGI(Run, Disc, head, first);
   } else if (head.Kind == ifoVTS) {
     ReadVTSI(Run, Disc, head, first);
+    // A title set loaded on its own keeps the number its file name gives: its
+    // outputs, marks and names are that title set's.
+    head.TitleSetNumber = std::max(TitleSetNumberOfName(first), 1);
     ++loaded;
   }
   Disc.TitleSetCount = 1;

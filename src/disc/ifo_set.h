@@ -20,5 +20,8 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
 
 // The set's own file names: "hv" + the number in three digits + "i01" + Ext.
 std::string TitleSetFileName(int32_t Number, const std::string& Ext);
+// The title-set number in a title set's own file name ("hv" nnn "i01"), 0 when
+// the name does not carry one.
+int32_t TitleSetNumberOfName(const std::string& Path);
 
 }  // namespace tess::disc

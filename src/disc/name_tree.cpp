@@ -8,6 +8,7 @@
 #include "core/number_text.h"
 #include "core/run_context.h"
 #include "disc/disc_state.h"
+#include "disc/ifo_set.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
 #include "platform/ui_models.h"
@@ -21,18 +22,6 @@ constexpr int32_t kSceneImage = 8;
 
 using TPairKey = std::pair<uint32_t, uint32_t>;  // (VOB id, cell id)
 
-// The title-set number in a title set's own file name ("hv" nnn "i01"), 0 when
-// the name does not carry one.
-int32_t TitleSetNumberOfName(const std::string& Path) {
-  const std::string name = platform::ToLowerAscii(platform::ExtractFileName(Path));
-  if (name.size() < 6 || name.compare(0, 2, "hv") != 0 || name[5] != 'i') return 0;
-  int32_t n = 0;
-  for (size_t i = 2; i < 5; ++i) {
-    if (name[i] < '0' || name[i] > '9') return 0;
-    n = n * 10 + (name[i] - '0');
-  }
-  return n;
-}
 
 uint16_t LanguageWord(const TLanguageUnit& Unit) {
   return static_cast<uint16_t>(static_cast<uint8_t>(Unit.LanguageCode[0]) |
@@ -104,8 +93,8 @@ TIFONameTree::TIFONameTree(const TIFOFile& Record, int32_t IFOIndex)
       ifoIndex_(IFOIndex),
       scoutNumber_(Record.TitleSetNumber),
       isVmg_(Record.Kind == ifoVMG) {
-  // A title set loaded on its own sits at index 0 with no number of its own in
-  // the record; its names still carry the number its file name gives.
+  // A title set loaded on its own sits at index 0; its names carry the number
+  // its file name gives, as inside its disc.
   if (!isVmg_) setNumber_ = Record.TitleSetNumber > 0 ? Record.TitleSetNumber : TitleSetNumberOfName(Record.FileName);
   if (!isVmg_ && setNumber_ == 0) setNumber_ = IFOIndex;
 }

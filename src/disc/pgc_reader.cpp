@@ -74,6 +74,7 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
   line += ": ";
   line += Problem;
   Run.Log(core::kLogWarning, line, platform::kColourRed);
+  ++Problems;
   return false;
 }
 

@@ -63,8 +63,9 @@ struct TTableReader {
 
   core::RunContext& Run;
   const TIFOImage& Image;
-  // Logs "File <name>, <Table>: <Problem>" and returns false.
+  // Logs "File <name>, <Table>: <Problem>", counts it and returns false.
   bool Bad(std::string_view Table, std::string_view Problem) const;
+  mutable int32_t Problems = 0;  // what Bad reported
   // Counts Bytes of records about to be decoded for Where; false when they would
   // take the file past kDecodedPerFileByte times its size or past one of the
   // ceilings, and Where is then

@@ -8,8 +8,8 @@
 
 namespace tess::disc {
 
-// The run-lifetime text pool. Records that the original linked by text address
-// hold a 32-bit handle into it instead (0 = none); the texts live until the pool
+// The run-lifetime text pool. Records that name a text by reference hold a
+// 32-bit handle into it (0 = none); the texts live until the pool
 // is cleared with the project state, so a handle written into a side file stays
 // readable for the rest of the run.
 class TStringPool {

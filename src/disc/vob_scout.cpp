@@ -134,6 +134,7 @@ void TVobScaut::Release() {
 TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::ProgressBar& Bar) {
   Release();
   ReadError = false;
+  MissingFile.clear();
   SectorCounter = 0;
   const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
   Run.Log(core::kLogInfo, core::msg::StartingEVOFilesScanning, normal);
@@ -157,6 +158,7 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::Progr
     const std::string missing = core::MissingChainFile(chain.back());
     if (!missing.empty()) {
       ReadError = true;
+      MissingFile = missing;
       Run.LogError("File " + platform::ExtractFileName(missing) +
                    " of the chain is missing or unreadable; the files after it are not read");
       end = TScanEnd::ReadError;

@@ -168,6 +168,7 @@ class TVobScaut {
   TCellsList CurrentCells;
   TCellDistances Cells;
   bool ReadError = false;
+  std::string MissingFile;               // the file missing in the middle of the chain, if one is
   int64_t SectorCounter = 0;             // packs of the chain counted so far
   std::vector<std::string> ScannedFiles; // files opened by the last scan
   // Used for every file the scan opens (nullptr: the stream's own); tests put a

@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "platform/paths.h"
 
@@ -39,6 +43,28 @@ size_t ReadLoop(size_t Count, int* Err, Step&& Read) {
   return done;
 }
 
+// Failures brought about on purpose, so that tests see what a run does with a
+// damaged disc or a full one: TESS_FAIL_READ=SUFFIX@OFFSET fails the reads of a
+// file whose path ends in SUFFIX from byte OFFSET on (EIO), TESS_FAIL_WRITE in
+// the same form the writes to it (ENOSPC). Runs Move for the bytes of Count at
+// Offset (-1: the file position) that come before such a failure; -1 with
+// errno when none do.
+template <typename Call>
+ssize_t UnlessFailed(bool Reading, int Fd, int64_t Offset, size_t Count, Call&& Move) {
+  const char* setting = std::getenv(Reading ? "TESS_FAIL_READ" : "TESS_FAIL_WRITE");
+  const char* at = setting ? std::strrchr(setting, '@') : nullptr;
+  if (!at) return Move(Count);
+  char link[32], path[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", Fd);
+  const ssize_t n = ::readlink(link, path, sizeof path);
+  if (!std::string_view(path, n > 0 ? static_cast<size_t>(n) : 0).ends_with(std::string_view(setting, at)))
+    return Move(Count);
+  if (Offset < 0) Offset = ::lseek(Fd, 0, SEEK_CUR);
+  const auto before = static_cast<size_t>(std::clamp<int64_t>(std::atoll(at + 1) - Offset, 0, Count));
+  if (before == 0 && Count > 0) return errno = Reading ? EIO : ENOSPC, -1;
+  return Move(before);
+}
+
 template <typename Step>
 bool WriteLoop(size_t Count, size_t* Written, Step&& Write) {
   size_t done = 0;
@@ -65,26 +91,41 @@ bool WriteLoop(size_t Count, size_t* Written, Step&& Write) {
 
 size_t ReadFull(int Fd, void* Buffer, size_t Count, int* Err) {
   auto* p = static_cast<unsigned char*>(Buffer);
-  return ReadLoop(Count, Err, [&](size_t Done, size_t Left) { return ::read(Fd, p + Done, Left); });
+  return ReadLoop(Count, Err, [&](size_t Done, size_t Left) {
+    return UnlessFailed(true, Fd, -1, Left, [&](size_t N) { return ::read(Fd, p + Done, N); });
+  });
 }
 
 size_t PReadFull(int Fd, void* Buffer, size_t Count, int64_t Offset, int* Err, PReadFunction Read) {
   auto* p = static_cast<unsigned char*>(Buffer);
   return ReadLoop(Count, Err, [&](size_t Done, size_t Left) {
-    return Read(Fd, p + Done, Left, static_cast<off_t>(Offset + static_cast<int64_t>(Done)));
+    const int64_t at = Offset + static_cast<int64_t>(Done);
+    return UnlessFailed(true, Fd, at, Left, [&](size_t N) { return Read(Fd, p + Done, N, at); });
   });
 }
 
 bool WriteFull(int Fd, const void* Data, size_t Count, size_t* Written) {
   const auto* p = static_cast<const unsigned char*>(Data);
-  return WriteLoop(Count, Written, [&](size_t Done, size_t Left) { return ::write(Fd, p + Done, Left); });
+  return WriteLoop(Count, Written, [&](size_t Done, size_t Left) {
+    return UnlessFailed(false, Fd, -1, Left, [&](size_t N) { return ::write(Fd, p + Done, N); });
+  });
 }
 
 bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* Written) {
   const auto* p = static_cast<const unsigned char*>(Data);
   return WriteLoop(Count, Written, [&](size_t Done, size_t Left) {
-    return ::pwrite(Fd, p + Done, Left, static_cast<off_t>(Offset + static_cast<int64_t>(Done)));
+    const int64_t at = Offset + static_cast<int64_t>(Done);
+    return UnlessFailed(false, Fd, at, Left, [&](size_t N) { return ::pwrite(Fd, p + Done, N, at); });
   });
+}
+
+ssize_t KernelCopy(int In, int64_t Offset, int Out, size_t Count) {
+  if (std::getenv("TESS_FAIL_READ") || std::getenv("TESS_FAIL_WRITE")) return errno = ENOSYS, -1;
+  loff_t from = Offset;
+  ssize_t n;
+  do n = ::copy_file_range(In, &from, Out, nullptr, Count, 0);
+  while (n < 0 && errno == EINTR);
+  return n;
 }
 
 std::string ExistingRegularFile(const std::string& Path) {

@@ -29,6 +29,13 @@ bool WriteFull(int Fd, const void* Data, size_t Count, size_t* Written = nullptr
 // The same at Offset, without moving the file position.
 bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* Written = nullptr);
 
+// Copies up to Count bytes of In from Offset to Out at its file position in the
+// kernel, without passing them through this process: the bytes copied, 0 at
+// the end of In, -1 with errno where the kernel cannot copy between the two
+// (callers then read and write). While failures are brought about on purpose
+// it copies nothing, so that they come from the reads and writes.
+ssize_t KernelCopy(int In, int64_t Offset, int Out, size_t Count);
+
 // The spelling on disk of Path (looked up case-insensitively) when it names an
 // existing regular file, else empty.
 std::string ExistingRegularFile(const std::string& Path);

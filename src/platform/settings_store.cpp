@@ -34,6 +34,7 @@ const SettingsStore::Section* SettingsStore::Find(const std::string& name) const
 
 bool SettingsStore::Load(const std::string& FileName) {
   sections_.clear();
+  stray_.clear();
   std::error_code ec;
   const auto status = std::filesystem::status(FileName, ec);
   if (!std::filesystem::exists(status)) return true;
@@ -42,11 +43,13 @@ bool SettingsStore::Load(const std::string& FileName) {
   std::ifstream in(FileName, std::ios::binary);
   if (!in) return false;
   std::string line;
-  Section* current = nullptr;
+  sections_.push_back({"", {}});
+  Section* current = &sections_.back();
   while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::string t = Trim(line);
-    if (t.empty() || t[0] == ';' || t[0] == '#') continue;
-    if (t.front() == '[' && t.back() == ']') {
+    if (t.empty()) continue;
+    if (t.size() > 2 && t.front() == '[' && t.back() == ']') {
       std::string name = t.substr(1, t.size() - 2);
       current = Find(name);
       if (!current) {
@@ -56,17 +59,20 @@ bool SettingsStore::Load(const std::string& FileName) {
       continue;
     }
     size_t eq = line.find('=');
-    if (eq == std::string::npos || !current) continue;
-    std::string key = Trim(line.substr(0, eq));
+    std::string key = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
+    if (t[0] == ';' || t[0] == '#' || key.empty() || current->Name.empty()) {
+      if (t[0] != ';' && t[0] != '#') stray_.push_back(t);
+      current->Values.push_back({"", line});
+      continue;
+    }
     std::string value = line.substr(eq + 1);
-    if (!value.empty() && value.back() == '\r') value.pop_back();
     bool replaced = false;
     for (auto& kv : current->Values)
-      if (EqualsIgnoreCase(kv.first, key)) {
-        kv.second = value;
+      if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, key)) {
+        kv.Text = value;
         replaced = true;
       }
-    if (!replaced) current->Values.emplace_back(key, value);
+    if (!replaced) current->Values.push_back({key, value});
   }
   return true;
 }
@@ -78,10 +84,11 @@ bool SettingsStore::Save(const std::string& FileName) const {
   std::ostringstream out;
   bool first = true;
   for (const auto& s : sections_) {
+    if (s.Name.empty() && s.Values.empty()) continue;
     if (!first) out << "\n";
     first = false;
-    out << "[" << s.Name << "]\n";
-    for (const auto& kv : s.Values) out << kv.first << "=" << kv.second << "\n";
+    if (!s.Name.empty()) out << "[" << s.Name << "]\n";
+    for (const auto& kv : s.Values) out << (kv.Name.empty() ? kv.Text : kv.Name + "=" + kv.Text) << "\n";
   }
   const std::string text = out.str();
   return ReplaceFileWith(FileName, text.data(), text.size());
@@ -95,7 +102,7 @@ std::optional<std::string> SettingsStore::Read(const std::string& Section, const
   const auto* s = Find(Section);
   if (!s) return std::nullopt;
   for (const auto& kv : s->Values)
-    if (EqualsIgnoreCase(kv.first, Name)) return kv.second;
+    if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, Name)) return kv.Text;
   return std::nullopt;
 }
 
@@ -133,11 +140,11 @@ void SettingsStore::WriteString(const std::string& Section, const std::string& N
     s = &sections_.back();
   }
   for (auto& kv : s->Values)
-    if (EqualsIgnoreCase(kv.first, Name)) {
-      kv.second = Value;
+    if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, Name)) {
+      kv.Text = Value;
       return;
     }
-  s->Values.emplace_back(Name, Value);
+  s->Values.push_back({Name, Value});
 }
 
 void SettingsStore::WriteInteger(const std::string& Section, const std::string& Name, int64_t Value) {
@@ -150,7 +157,16 @@ void SettingsStore::WriteBool(const std::string& Section, const std::string& Nam
 
 std::vector<std::string> SettingsStore::Sections() const {
   std::vector<std::string> out;
-  for (const auto& s : sections_) out.push_back(s.Name);
+  for (const auto& s : sections_)
+    if (!s.Name.empty()) out.push_back(s.Name);
+  return out;
+}
+
+std::vector<std::string> SettingsStore::ValueNames(const std::string& Section) const {
+  std::vector<std::string> out;
+  if (const auto* s = Find(Section))
+    for (const auto& kv : s->Values)
+      if (!kv.Name.empty()) out.push_back(kv.Name);
   return out;
 }
 

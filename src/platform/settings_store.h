@@ -7,8 +7,8 @@
 
 namespace tess::platform {
 
-// Stands in for the registry: an INI file whose sections are named after the
-// registry key paths and whose values keep the registry's value names.
+// The settings file: an INI file of named sections, each holding named values.
+// Lines are kept in the order they were first written.
 class SettingsStore {
  public:
   // Loads FileName; a missing file gives an empty store and true, an unreadable
@@ -29,14 +29,26 @@ class SettingsStore {
   void WriteBool(const std::string& Section, const std::string& Name, bool Value);
 
   std::vector<std::string> Sections() const;
+  // The names of the values in Section, in file order.
+  std::vector<std::string> ValueNames(const std::string& Section) const;
+  // The lines Load could not take as a value of a section: a value before the
+  // first section, a line that is not Name=Value. Save writes them back where
+  // they stood, as it does with comments.
+  const std::vector<std::string>& StrayLines() const { return stray_; }
 
  private:
-  // Sections and values keep their first-written order on save.
-  struct Section {
+  // Sections and values keep their first-written order on save. A line kept as
+  // it was written (a comment, a stray line) has no name.
+  struct Value {
     std::string Name;
-    std::vector<std::pair<std::string, std::string>> Values;
+    std::string Text;
+  };
+  struct Section {
+    std::string Name;  // empty: the lines before the first section
+    std::vector<Value> Values;
   };
   std::vector<Section> sections_;
+  std::vector<std::string> stray_;
   Section* Find(const std::string& name);
   const Section* Find(const std::string& name) const;
 };

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-// Headless stand-ins for the windows of the original program: plain models that
-// the program fills and that tests and the command line read.
+// What a windowed program would show, kept as plain models: the program fills
+// them, and tests and the command line read them.
 namespace tess::platform {
 
 // Platform colour values are blue-green-red (0x00BBGGRR).

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 
 #include "core/run_context.h"
 #include "disc/disc_state.h"
@@ -37,6 +38,10 @@ struct TForm1 : core::RunContext, disc::DiscState {
   int64_t AC3PayloadCount = 0;
   int32_t SubpicUnitCount = 0;
   int32_t SlideShowNumber = 0;
+  // The output files this run has started, by full name: opened again (by the
+  // next file of a chain, or by another loose EVO file of the same name) they
+  // are appended to; only a file left by an earlier run is started afresh.
+  std::unordered_set<std::string> StartedOutputs;
 };
 
 }  // namespace tess::state

@@ -153,6 +153,13 @@ int32_t Ac3ReadFrameSize(const std::string& FileName) {
   return got == h.size() && header.Decode(h) ? static_cast<int32_t>(header.FrameSize) : 0;
 }
 
+int32_t Ac3ReadSamplesPerFrame(const std::string& FileName) {
+  size_t got = 0;
+  const auto h = Head<TAc3FrameHeader::kBytes>(FileName, got);
+  TAc3FrameHeader header;
+  return got == h.size() && header.Decode(h) ? header.Blocks * kAc3SamplesPerBlock : kAc3SamplesPerFrame;
+}
+
 int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool Quick) {
   TAudioReader file;
   if (!file.Open(FileName)) return 0;
@@ -164,9 +171,10 @@ int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool 
   return CountFrameUnits(Run, file, &ProbeAc3, TAc3FrameHeader::kBytes, kSync0).Samples;
 }
 
-int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate) {
+int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate, int32_t SamplesPerFrame) {
+  if (SamplesPerFrame <= 0) return 0;
   const int64_t samples = TimeCodeToAudioSamples(TimeCode, Ac3SampleRate(Code), FrameRate);
-  return platform::RoundEven(static_cast<double>(samples) / kAc3SamplesPerFrame);
+  return platform::RoundEven(static_cast<double>(samples) / SamplesPerFrame);
 }
 
 core::TTimeCode Ac3SamplesToTimeCode(int32_t Code, double FrameRate, int64_t Samples) {

@@ -64,12 +64,18 @@ int32_t Ac3ReadBitRateCode(const std::string& FileName);
 // The first frame's size in bytes (E-AC-3 by its own frame size field); 0 when
 // the file does not begin with a sync frame.
 int32_t Ac3ReadFrameSize(const std::string& FileName);
+// Samples per channel of the first frame: 1536 for AC-3, 256 per block for
+// E-AC-3 (which may carry 1, 2, 3 or 6 blocks); 1536 when the file does not
+// begin with a sync frame.
+int32_t Ac3ReadSamplesPerFrame(const std::string& FileName);
 
 // Samples per channel in the file. Quick: the file's size over the first
 // frame's size; otherwise the complete frames walked.
 int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool Quick);
-// Whole frames that a time-code duration covers (sample rate by fscod Code).
-int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate);
+// Whole frames that a time-code duration covers (sample rate by fscod Code),
+// frames of SamplesPerFrame samples.
+int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate,
+                            int32_t SamplesPerFrame = kAc3SamplesPerFrame);
 core::TTimeCode Ac3SamplesToTimeCode(int32_t Code, double FrameRate, int64_t Samples);
 core::TTimeCode Ac3SamplesToTimeCodeMode(int32_t Code, int32_t Mode, double FrameRate, int64_t Samples);
 

@@ -26,6 +26,16 @@ constexpr double kNtscStretch = 1.001001001001001;
 
 }  // namespace
 
+void ReportReadError(core::RunContext& Run, const std::string& File, int Err) {
+  Run.LogError("Read error in file " + File + (Err ? std::string(": ") + std::strerror(Err) : std::string()));
+  Run.NoteReadError(File);
+}
+
+void ReportWriteError(core::RunContext& Run, const std::string& File, int Err) {
+  Run.LogError("Write error in file " + File + ": " + std::strerror(Err));
+  Run.StopForWriteError(File);
+}
+
 TAudioReader::~TAudioReader() { Close(); }
 
 bool TAudioReader::Open(const std::string& FileName) {
@@ -192,7 +202,7 @@ TFrameTally CountFrameUnits(core::RunContext& Run, TAudioReader& File, TFramePro
       }
     }
   }
-  if (File.Failed()) Run.LogError("Read error in file " + File.Name());
+  if (File.Failed()) ReportReadError(Run, File.Name());
   return tally;
 }
 
@@ -228,7 +238,7 @@ bool FindFrameRange(core::RunContext& Run, TAudioReader& File, TFrameProbeFuncti
     }
   }
   if (File.Failed()) {
-    Run.LogError("Read error in file " + File.Name());
+    ReportReadError(Run, File.Name());
     return false;
   }
   if (start < 0) start = size;
@@ -255,15 +265,14 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
     size_t got = 0;
     bool ended = false;
     while (inKernel && got < want) {
-      loff_t from = Offset + done + static_cast<int64_t>(got);
-      const ssize_t n = ::copy_file_range(In, &from, Out, nullptr, want - got, 0);
+      const ssize_t n = platform::KernelCopy(In, Offset + done + static_cast<int64_t>(got), Out, want - got);
       if (n > 0) {
         got += static_cast<size_t>(n);
         continue;
       }
       // Nothing copied: the end of the source, unless a read finds more there.
       uint8_t probe = 0;
-      ended = n == 0 && ::pread(In, &probe, 1, from) == 0;
+      ended = n == 0 && ::pread(In, &probe, 1, Offset + done + static_cast<int64_t>(got)) == 0;
       inKernel = ended;
       break;
     }
@@ -272,11 +281,11 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
       int readErr = 0;
       const size_t more = platform::PReadFull(In, block.data(), want - got, Offset + done + static_cast<int64_t>(got), &readErr);
       if (readErr) {
-        Run.LogError("Read error in file " + SourceName + ": " + std::strerror(readErr));
+        ReportReadError(Run, SourceName, readErr);
         return TCopyOutcome::Failed;
       }
       if (!platform::WriteFull(Out, block.data(), more)) {
-        Run.LogError("Write error in file " + DestName + ": " + std::strerror(errno));
+        ReportWriteError(Run, DestName, errno);
         return TCopyOutcome::Failed;
       }
       got += more;
@@ -312,14 +321,14 @@ bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std
   }
   TCopyOutcome outcome = TCopyOutcome::Done;
   if (!platform::WriteFull(out, Prefix.data(), Prefix.size())) {
-    Run.LogError("Write error in file " + Dest + ": " + std::strerror(errno));
+    ReportWriteError(Run, Dest, errno);
     outcome = TCopyOutcome::Failed;
   } else {
     outcome = CopyBlocks(Run, in, Source, Offset, Count, out, Dest, ProgressBase, Progress, nullptr);
   }
   ::close(in);
   if (::close(out) != 0 && outcome == TCopyOutcome::Done) {
-    Run.LogError("Write error in file " + Dest + ": " + std::strerror(errno));
+    ReportWriteError(Run, Dest, errno);
     outcome = TCopyOutcome::Failed;
   }
   if (outcome != TCopyOutcome::Done) {

@@ -67,6 +67,11 @@ class TAudioReader {
   size_t ReadSize_ = 0;  // the size of the last read
 };
 
+// The log line of a failed read or write, with the failure noted in the run: a
+// read error fails the run, a write error stops it.
+void ReportReadError(core::RunContext& Run, const std::string& File, int Err = 0);
+void ReportWriteError(core::RunContext& Run, const std::string& File, int Err);
+
 // One frame header as a format's probe sees it. Size 0: no valid header here.
 struct TFrameProbe {
   int64_t Size = 0;

@@ -72,7 +72,8 @@ TSplitOutcome SplitInSegments(core::RunContext& Run, const std::string& Source,
     }
     RemoveOldSegment(entry.OutputFileName);
     const TSegmentCut cut = Cut(entry.OutputFileName, start, count, progressBase);
-    if (Run.Aborted()) return TSplitOutcome::Stopped;
+    // A write error stops the run too, but the split has failed.
+    if (Run.Aborted() && !Run.WriteStopped) return TSplitOutcome::Stopped;
     if (!cut.Written) {
       LogNotSplit(Run, Source, "segment " + entry.OutputFileName + " could not be written.");
       return TSplitOutcome::Failed;
@@ -93,7 +94,11 @@ TSplitOutcome SplitAc3File(core::RunContext& Run, const std::string& Source,
                            const core::TCopyProgress& Progress) {
   if (!IsFormat(Source, ".ac3")) return TSplitOutcome::NotThisFormat;
   const int32_t code = Ac3ReadSampleRateCode(Source);
-  auto unitsAt = [&](core::TTimeCode Elapsed, double Rate) { return Ac3TimeCodeToFrames(code, Elapsed, Rate); };
+  // E-AC-3 frames of fewer than six blocks play fewer samples each.
+  const int32_t perFrame = Ac3ReadSamplesPerFrame(Source);
+  auto unitsAt = [&](core::TTimeCode Elapsed, double Rate) {
+    return Ac3TimeCodeToFrames(code, Elapsed, Rate, perFrame);
+  };
   auto cut = [&](const std::string& Dest, int64_t Start, int64_t Count, int64_t Base) {
     return TSegmentCut{Ac3CutByFrames(Run, Source, Dest, Start, Base, Progress, Count), Count};
   };

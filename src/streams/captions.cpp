@@ -119,6 +119,7 @@ void TCaptionFiles::AddLine(core::RunContext& Run, const std::string& VideoName,
   const std::string line = stamp + Hex + "\r\n";
   if (!platform::WriteFull(Handles_[i], line.data(), line.size())) {
     Run.Log(core::kLogWarning, "Can not write to file " + VideoName + (i == 0 ? ".cc1" : ".cc2"));
+    Run.StopForWriteError(VideoName + (i == 0 ? ".cc1" : ".cc2"));
     ::close(Handles_[i]);
     Handles_[i] = -1;
   }

@@ -24,7 +24,7 @@ uint16_t DomainVideoAttr(const disc::DiscState& Disc, bool Titles, int32_t Title
   if (TitleSet < 0 || TitleSet >= Disc.TitleSetCount || static_cast<size_t>(TitleSet) >= Disc.IFOFiles.size())
     return 0;
   const disc::TIFOFile& f = Disc.IFOFiles[static_cast<size_t>(TitleSet)];
-  if (TitleSet == 0) return disc::VideoAttrWordAt(f.VMGI_MAT.data(), disc::vmgi::MenuVideoAttr);
+  if (f.Kind == disc::ifoVMG) return disc::VideoAttrWordAt(f.VMGI_MAT.data(), disc::vmgi::MenuVideoAttr);
   return disc::VideoAttrWordAt(f.VTSI_MAT.data(), Titles ? disc::vtsi::TitleVideoAttr : disc::vtsi::MenuVideoAttr);
 }
 
@@ -62,7 +62,9 @@ struct TCorrection {
     Stream.FillVideoSummary(SeqHeader, Display, SeqExt, PicExt, Gop);
     Stream.BitRateLimit = Run.Options.CorrectVideoBitrate != 0;
   }
-  bool Stopped() const { return *Stream.AbortFlag != 0; }
+  // The measuring walk met the end of what could be read before the file's
+  // end, or was stopped: nothing is corrected from it.
+  bool Stopped() const { return *Stream.AbortFlag != 0 || Stream.ReadFailed(); }
 
   TM2VStream Stream;
   TSeqHeaderSettings SeqHeader;

@@ -234,6 +234,7 @@ void TM2VStream::FinishCache() {
     const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
     ok = fd >= 0 && platform::PWriteFull(fd, header.data(), header.size(), 0);
     if (fd >= 0) ok = (::close(fd) == 0) && ok;
+    if (fd >= 0 && !ok) Run.StopForWriteError(name);
   }
   if (!ok) {
     Run.Log(core::kLogNormal, "The video info cache of " + FileName_ + " could not be written.");
@@ -407,7 +408,7 @@ bool ScanM2VToInfoRecord(core::RunContext& Run, const std::string& FileName, pla
     stream.LogCaptions = LogCaptions;
     stream.Scan(true, false);
     stream.WriteInfoFileHeader(false, Record);
-    return true;
+    return !stream.ReadFailed();
   } catch (const core::EParserFileException&) {
     return false;
   }
@@ -421,7 +422,7 @@ bool ScanM2VStillInfo(core::RunContext& Run, const std::string& FileName, TM2VIn
     stream.StillCheck = true;
     stream.Scan(true, false);
     stream.WriteInfoFileHeader(false, Record);
-    return true;
+    return !stream.ReadFailed();
   } catch (const core::EParserFileException&) {
     return false;
   }
@@ -447,9 +448,10 @@ bool BuildIposIndex(core::RunContext& Run, const std::string& FileName) {
     stream.IOnlyCheck = true;
     stream.CacheMode = false;
     stream.Scan(false, false);
-    if (!stream.OnlyIPictures) return false;
+    if (!stream.OnlyIPictures || stream.ReadFailed()) return false;
     stream.CacheMode = true;
     stream.Scan(true, false);
+    if (stream.ReadFailed()) return false;
     // Every still is an I picture closed by a sequence end before the next one.
     std::vector<uint8_t> positions;
     bool closed = true;
@@ -467,8 +469,11 @@ bool BuildIposIndex(core::RunContext& Run, const std::string& FileName) {
       WriteLE64(b, pic.Position);
       positions.insert(positions.end(), b, b + 8);
     }
-    if (!platform::ReplaceFileWith(FileName + ".ipos", positions.data(), positions.size()))
+    bool opened = false;
+    if (!platform::ReplaceFileWith(FileName + ".ipos", positions.data(), positions.size(), nullptr, &opened)) {
       Run.Log(core::kLogWarning, "Can not create file " + FileName + ".ipos");
+      if (opened) Run.StopForWriteError(FileName + ".ipos");
+    }
     return true;
   } catch (const core::EParserFileException&) {
     return false;

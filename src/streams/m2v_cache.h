@@ -43,8 +43,8 @@ inline constexpr size_t kFieldCount = 187;   // low 32 bits
 inline constexpr size_t kRoundedPictures = 191;
 inline constexpr size_t kDisplayWidth = 195;
 inline constexpr size_t kDisplayHeight = 199;
-// Not in the original layout (whose bytes from here on are zero): the video's
-// size in bytes (64-bit), so that a cache is taken only for a file of that size.
+// The video's size in bytes (64-bit): a cache is taken only for a video of that
+// size.
 inline constexpr size_t kVideoSize = 203;
 }  // namespace m2v_info
 

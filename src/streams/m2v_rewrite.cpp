@@ -231,7 +231,7 @@ bool TM2VStream::RunRewritingScan() {
   PlainMode = plain;
   IOnlyCheck = iOnly;
   // Only a walk to the end of the file has seen (and passed on) every byte.
-  return Codes_.AtEnd && !Stop_ && !Aborted();
+  return Codes_.AtEnd && !Stop_ && !Aborted() && !ReadFailed();
 }
 
 bool TM2VStream::ScanVobVideo(const std::string& OutputName, const TSeqHeaderSettings& SeqHeader,
@@ -272,6 +272,7 @@ bool TM2VStream::ScanVobVideo(const std::string& OutputName, const TSeqHeaderSet
   const bool written = r.Close() && !r.CopyFailed();
   const bool placed = r.MisplacedEdits() == 0;
   const bool closed = ::close(out) == 0;
+  if (!written || !closed) Run.StopForWriteError(OutputName);
   Reader_.reset();
   ReaderFresh_ = false;
   const bool complete = walked && written && placed && closed;

@@ -169,7 +169,7 @@ void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
   Captions.Close();
   FinishCounts();
   if (CacheActive_) {
-    if (Aborted())
+    if (Aborted() || ReadFailed())
       DropCache();
     else
       FinishCache();

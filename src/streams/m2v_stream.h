@@ -164,6 +164,9 @@ class TM2VStream {
   uint32_t LastStartCode = 0;
   int64_t SequenceHeaderPos = 0;
   bool CacheUsed = false;  // the last scan's results came from a valid ".vnf"
+  // The last walk met a read error: it ended short of the file's end, so its
+  // results describe part of the video and nothing is written from them.
+  bool ReadFailed() const { return Reader_ && Reader_->ReadFailed(); }
 
   struct TForeignData {
     int64_t Position;

@@ -156,7 +156,7 @@ std::string GetMediaInfoText(core::RunContext& Run, const std::string& FileName,
     const std::string ext = DetectStreamFileType(FileName);
     std::string found;
     if (ext == ".ac3") {
-      found = EAC3InfoText(FileName);
+      found = EAC3InfoText(Run, FileName);
       if (found.empty()) found = AC3InfoText(Run, FileName);
     } else if (ext == ".dts") {
       found = DTSInfoText(Run, FileName);
@@ -198,15 +198,17 @@ void Ac3ReadInfo(const std::string& FileName, Ac3Info& Info) {
 
 // ---------------------------------------------------------------- audio texts
 
-std::string EAC3InfoText(const std::string& FileName) {
+std::string EAC3InfoText(core::RunContext& Run, const std::string& FileName) {
   TEC3Stream stream(FileName);
   try {
     if (!stream.Open() || !stream.IsEAC3) return {};
   } catch (const core::EParserFileException&) {
     return {};
   }
-  const int64_t size = core::GetFileSizeByName(FileName);
-  const int64_t frames = stream.FrameSize > 0 ? size / stream.FrameSize : 0;
+  // The frames walked: a frame of a dependent substream (the extra channels of
+  // 7.1) plays in the same time as the frame before it and is not counted.
+  const int64_t samples = Ac3CountFrames(Run, FileName, false);
+  const int64_t frames = stream.Blocks > 0 ? samples / (stream.Blocks * kAc3SamplesPerBlock) : 0;
   TInfoLines lines;
   AddHead(lines, core::msg::AudioDDInformation, FileName, kAudioNameWidth, true);
   lines << "Audio Type: DD+ " << "Sample Rate: " + FloatText(stream.SampleRate) + " Hz"
@@ -214,11 +216,11 @@ std::string EAC3InfoText(const std::string& FileName) {
         << "Channels: " + std::string(Ac3ChannelModeName(stream.acmod)) + ", " + stream.ChannelModeText
         << "LFE on: " + YesNo(stream.LfeOn != 0)
         << "BsMode: " + std::string(Ac3ServiceName(stream.bsmod)) + ", " + stream.ServiceText
-        << "Samples: " + std::to_string(stream.Samples) << "Frames: " + std::to_string(frames)
+        << "Samples: " + std::to_string(samples) << "Frames: " + std::to_string(frames)
         << "Frame Length: " + std::to_string(stream.FrameSize);
   // Timed at the stream's own rate: a reduced-rate stream (fscod 3) runs at half
   // the rate its code names.
-  AddPlayTimes(lines, platform::RoundEven(stream.SampleRate), stream.Samples);
+  AddPlayTimes(lines, platform::RoundEven(stream.SampleRate), samples);
   return lines.Joined();
 }
 

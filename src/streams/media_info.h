@@ -41,7 +41,7 @@ void Ac3ReadInfo(const std::string& FileName, Ac3Info& Info);
 // One text per format; each reads the file itself. EAC3InfoText is empty unless
 // the file's first frame is E-AC-3.
 std::string VideoInfoText(core::RunContext& Run, const std::string& FileName, platform::ProgressBar* ProgressBar);
-std::string EAC3InfoText(const std::string& FileName);
+std::string EAC3InfoText(core::RunContext& Run, const std::string& FileName);
 std::string AC3InfoText(core::RunContext& Run, const std::string& FileName);
 std::string DTSInfoText(core::RunContext& Run, const std::string& FileName);
 std::string MPAInfoText(const std::string& FileName);

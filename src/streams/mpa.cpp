@@ -21,6 +21,12 @@ namespace tess::streams {
 
 namespace {
 
+// A read that failed (EIO) ends a walk as failed, never as the end of the file.
+class EMpaReadError : public std::runtime_error {
+ public:
+  EMpaReadError() : std::runtime_error("Read error") {}
+};
+
 constexpr uint32_t kSyncMask = 0xFFE00000;  // the top 11 bits of a header
 constexpr int64_t kFramesPerPump = 256;
 
@@ -155,7 +161,9 @@ size_t TStdIOCallback::ReadBytes(void* Buffer, size_t Count) {
       const bool onward = BufferFill_ > 0 && Position_ == BufferStart_ + static_cast<int64_t>(BufferFill_);
       ReadSize_ = onward ? std::min(2 * ReadSize_, kBufferSize) : kFirstRead;
       BufferStart_ = Position_;
-      BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), ReadSize_, Position_);
+      int err = 0;
+      BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), ReadSize_, Position_, &err);
+      if (err != 0) throw EMpaReadError();
       if (BufferFill_ == 0) break;
     }
     const size_t from = static_cast<size_t>(Position_ - BufferStart_);
@@ -385,6 +393,9 @@ TMpaCutResult MpaCutBySamples(core::RunContext& Run, const std::string& Source, 
     }
     if (cutEnd < 0) cutEnd = samples;
     if (length < 0) length = std::max<int64_t>(size - startPos, 0);
+  } catch (const EMpaReadError&) {
+    ReportReadError(Run, Source);
+    return result;
   } catch (const std::exception& e) {
     Run.LogError(std::string(e.what()) + " " + Source);
     return result;

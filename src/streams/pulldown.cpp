@@ -51,6 +51,12 @@ TPulldown::TPulldown(core::RunContext& Run, const std::string& Source, const TPu
   Log("  TARGET = " + Target);
   Walk(Source, Target);
   if (!SourceRead) return;  // nothing to describe
+  // Fields and their flags are MPEG-2's: of anything else a ".vif" would
+  // describe nothing.
+  if (!Mpeg2Video || Pictures.empty()) {
+    Run_.LogError(Source + " is not MPEG-2 video; no video information file is written.");
+    return;
+  }
   Log("  Total Frames = " + std::to_string(static_cast<int64_t>(Frames)));
   Log("  Total Fields = " + std::to_string(static_cast<int64_t>(Fields)));
   Log("  Total GOPS = " + std::to_string(Gops));
@@ -60,7 +66,7 @@ TPulldown::TPulldown(core::RunContext& Run, const std::string& Source, const TPu
 void TPulldown::Walk(const std::string& Source, const std::string& Target) {
   std::unique_ptr<core::TFileBitStream> bits;
   try {
-    bits = std::make_unique<core::TFileBitStream>(Source, kBlockSize);
+    bits = std::make_unique<core::TFileBitStream>(Source, kBlockSize, &Run_);
   } catch (const core::EParserFileException&) {
     Log("ERROR: Unable to open input file. #Debug_1");
     return;
@@ -139,6 +145,7 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
         }
         if (!codes.AtEnd && codes.NextCode == kExtensionStartCode &&
             codes.PeekExtensionId() == kSequenceExtensionId) {
+          Mpeg2Video = true;
           codes.ReadValueByte();
           TM2VHeaderBytes e;
           uint8_t x[2];
@@ -258,8 +265,10 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
   closePicture(fileSize);
   Log("EOF. Emptying buffer and exiting.");
   const bool copied = bits->Close();
+  // A walk cut short by a read error describes part of the source: no ".vif".
+  if (bits->ReadFailed()) SourceRead = false;
   if (writing) {
-    bool ok = copied && bits->MisplacedEdits() == 0;
+    bool ok = copied && SourceRead && bits->MisplacedEdits() == 0;
     if (Options_.RemoveSequenceEnds && ok) {
       Log("Adding sequence end code to the end of file");
       static constexpr uint8_t kEnd[4] = {0, 0, 1, 0xB7};

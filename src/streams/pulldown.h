@@ -54,6 +54,7 @@ class TPulldown {
             const std::string& Target);
 
   bool SourceRead = false;   // the source could be opened
+  bool Mpeg2Video = false;   // a sequence header with its MPEG-2 sequence extension was met
   bool OutputWritten = false;  // the target is complete (not in measuring mode)
   bool VifWritten = false;
   std::vector<TPulldownPicture> Pictures;

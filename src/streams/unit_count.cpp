@@ -44,6 +44,7 @@ bool ForEachStartCode(core::RunContext& Run, const std::string& FileName, const 
     const size_t got = platform::ReadFull(fd, buf.data() + carry, kBlockSize, &err);
     if (err != 0) {
       Run.LogError("Unable to read from file " + FileName + ".");
+      Run.NoteReadError(FileName);
       ok = false;
     }
     const size_t n = carry + got;

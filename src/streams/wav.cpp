@@ -154,12 +154,13 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
   const size_t blockSize = kConvertBlock - kConvertBlock % group;
   std::vector<uint8_t> inBlock(blockSize), outBlock(blockSize);
   bool ok = platform::WriteFull(out.Fd, header.data(), header.size());
+  if (!ok) ReportWriteError(Run, wavName, errno);
   bool stopped = false;
   for (int64_t offset = 0; ok && offset < size;) {
     int err = 0;
     const size_t got = platform::PReadFull(in.Fd, inBlock.data(), blockSize, offset, &err);
     if (err) {
-      Run.LogError("Read error in file " + FileName + ": " + std::strerror(err));
+      ReportReadError(Run, FileName, err);
       ok = false;
       break;
     }
@@ -170,7 +171,7 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
     std::copy(inBlock.begin() + static_cast<ptrdiff_t>(whole), inBlock.begin() + static_cast<ptrdiff_t>(got),
               outBlock.begin() + static_cast<ptrdiff_t>(whole));
     if (!platform::WriteFull(out.Fd, outBlock.data(), got)) {
-      Run.LogError("Write error in file " + wavName + ": " + std::strerror(errno));
+      ReportWriteError(Run, wavName, errno);
       ok = false;
       break;
     }
@@ -183,7 +184,7 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
     }
   }
   if (!out.Close() && ok) {
-    Run.LogError("Write error in file " + wavName + ": " + std::strerror(errno));
+    ReportWriteError(Run, wavName, errno);
     ok = false;
   }
   if (!ok || stopped) {
@@ -258,7 +259,7 @@ bool WavFixHeader(core::RunContext& Run, const std::string& FileName) {
   core::WriteLE32(field, dataSize);
   ok = ok && platform::PWriteFull(file.Fd, field, 4, h.DataOffset - 4);
   ok = file.Close() && ok;
-  if (!ok) Run.LogError("Write error in file " + FileName + ": " + std::strerror(errno));
+  if (!ok) ReportWriteError(Run, FileName, errno);
   return ok;
 }
 
@@ -346,7 +347,7 @@ bool AppendFileData(core::RunContext& Run, const std::string& Source, const std:
   }
   TCopyOutcome outcome = CopyBlocks(Run, in.Fd, Source, offset, count, out.Fd, Dest, 0, nullptr, OnBlock);
   if (outcome == TCopyOutcome::Done && !out.Close()) {
-    Run.LogError("Write error in file " + Dest + ": " + std::strerror(errno));
+    ReportWriteError(Run, Dest, errno);
     outcome = TCopyOutcome::Failed;
   }
   if (outcome != TCopyOutcome::Done) {

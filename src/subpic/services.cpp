@@ -134,6 +134,7 @@ bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPic
   }
   if (!ok) {
     ReportDatError(Run, core::msg::ErrorInFile, DatFileName, std::strerror(err), true);
+    Run.StopForWriteError(DatFileName);
     return false;
   }
   if (std::find(Disc.DatFiles.begin(), Disc.DatFiles.end(), DatFileName) == Disc.DatFiles.end())

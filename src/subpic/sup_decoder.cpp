@@ -234,6 +234,7 @@ bool TSupDecoder::ReadWhole(std::vector<uint8_t>& Data) {
   if (got != size) {
     Report("only " + std::to_string(got) + " of its " + std::to_string(size) + " bytes could be read" +
            (err ? std::string(" (") + std::strerror(err) + ")" : std::string()));
+    if (err) run_.NoteReadError(supName_);
     Data.resize(got);
   }
   return true;
@@ -477,8 +478,11 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
 
   const std::string name = SubpicturePictureName(bmpName_, info_.PictureCount, PictureExtension(format_));
   std::string error;
+  errno = 0;
   if (!WritePicture(format_, picture_, name, &error)) {
     Report(std::string(core::msg::ErrorInSubpictureManagerWhileConvertingTo) + " " + name + " (" + error + ")");
+    // A picture the disk has no room for stops the run as any failed write does.
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO) run_.StopForWriteError(name);
   }
 }
 

@@ -41,25 +41,30 @@ struct RunEnd {
   std::string Log;
 };
 
-// Runs "tessaline demux Source Dest" with a time limit; OnLine sees each log
-// line as it comes and may signal the process.
-RunEnd Demux(const std::string& Source, const std::string& Dest, const std::string& Settings,
-             const std::function<void(pid_t, int)>& OnLine = {}) {
-  std::error_code ec;
-  fs::remove_all(Dest, ec);
+// Runs "tessaline Args" from the folder Cwd (empty: this one) with a time
+// limit; OnLine sees each log line as it comes and may signal the process. A
+// Fault ("TESS_FAIL_READ=..." or "TESS_FAIL_WRITE=...") makes the program fail
+// reads or writes on purpose.
+RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
+           const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}) {
   int out[2];
   if (::pipe(out) != 0) return {};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
+  if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
   const std::string program = ProgramPath();
-  std::vector<std::string> args = {program, "demux", Source, Dest, "--settings", Settings};
-  std::vector<char*> argv;
+  std::vector<std::string> args = {program};
+  args.insert(args.end(), Args.begin(), Args.end());
+  std::vector<char*> argv, envp;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
+  if (!Fault.empty()) envp.push_back(Fault.data());
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  envp.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
   RunEnd end;
@@ -93,6 +98,14 @@ RunEnd Demux(const std::string& Source, const std::string& Dest, const std::stri
   }
   end.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return end;
+}
+
+// "tessaline demux Source Dest" into an emptied Dest.
+RunEnd Demux(const std::string& Source, const std::string& Dest, const std::string& Settings,
+             const std::function<void(pid_t, int)>& OnLine = {}, const std::string& Fault = {}) {
+  std::error_code ec;
+  fs::remove_all(Dest, ec);
+  return RunTessaline({"demux", Source, Dest, "--settings", Settings}, {}, OnLine, Fault);
 }
 
 // Every file under Folder by its relative path. The handles in ".dat" records
@@ -198,6 +211,9 @@ Edit SetAt(size_t At, std::vector<uint8_t> Value) {
 Edit Both(Edit A, Edit B) {
   return [=](Bytes& b) { A(b), B(b); };
 }
+Edit Fill(uint8_t Value) {
+  return [=](Bytes& b) { std::fill(b.begin(), b.end(), Value); };
+}
 
 class CorruptDisc : public ::testing::Test {
  protected:
@@ -230,16 +246,23 @@ enum class Expect {
   Same,          // the outputs of the equivalent disc, name for name and byte for byte
   WholeDomains,  // every output as the undamaged disc's; a domain may be missing whole
   Nothing,       // no output at all
+  Begun,         // each output the start of the undamaged disc's, as a stopped run leaves them
+  Whole,         // each output the undamaged disc's whole; any may be missing
 };
 
+// A run that skipped or only partly read an input fails (1) once it has done
+// all else, and names the input; only a whole run is done (0).
 struct Damage {
   std::string What;
   std::string File;  // "disc/..." or "adv/..."
-  Edit Corrupt;
+  Edit Corrupt;      // null: File is removed
   Edit Equivalent;   // null: the undamaged disc
   const char* LogPiece;
   Expect Rule = Expect::Same;
-  int Exit = 0;
+  int Exit = 1;
+  int EquivalentExit = 0;
+  std::string Source = {};  // in the work copy, in place of the disc or the list
+  std::string Fault = {};   // a read or write failure brought about (the file is left as it is)
 };
 
 TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
@@ -264,6 +287,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const size_t menus = vts1.StartSectors.at(tools::IfoTable::MenuPGCI_UT) * kPack;
   const size_t vmgMenus = disc_->Ifo.Vmg.StartSectors.at(tools::IfoTable::MenuPGCI_UT) * kPack;
   const size_t titleSearch = disc_->Ifo.Vmg.StartSectors.at(tools::IfoTable::TT_SRPT) * kPack;
+  const size_t attributes = disc_->Ifo.Vmg.StartSectors.at(tools::IfoTable::VTS_ATRT) * kPack;
   const size_t chain = vts1.TitlePGCs.at(0).FilePos;
   const char* kCut = "holds only";
   const char* kBadPack = "MPEG is not correct";
@@ -277,9 +301,9 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // A VOB cut short inside an angle block keeps a subpicture unit whose cell
       // never reached the script: the run says so and ends as failed.
       {"t02 cut in the angle block", angleFile, Cut(angleNav * kPack + 2047), Cut(angleNav * kPack), kCut,
-       Expect::Same, 1},
+       Expect::Same, 1, 1},
       {"t03 cut", "disc/hv001t03.evo", Cut(100 * kPack + 1000), Cut(100 * kPack), kCut},
-      {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut},
+      {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut, Expect::Same, 1, 1},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut},
       {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut},
       // Zeroed sectors.
@@ -305,8 +329,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Set(nav, 2, 6, 2), "too short for its ids"},
       // Information files: a bad identifier takes the backup copy; damaged
       // tables are skipped with a line each.
-      {"title set identifier", "disc/hv001i01.IFO", SetAt(0, {'X'}), nullptr, "Loading hv001i01.BUP"},
-      {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing, 1},
+      {"title set identifier", "disc/hv001i01.IFO", SetAt(0, {'X'}), nullptr, "Loading hv001i01.BUP", Expect::Same, 0},
+      {"a listed title set without files", "disc/hv000i01.IFO", SetAt(attributes + 1, {3}), nullptr,
+       "hv003i01.IFO and hv003i01.BUP: neither is a readable information file"},
+      {"a title set's information file alone", "disc/hv001i01.IFO", [](Bytes&) {}, nullptr, "/VTS_001/Titles/t001_v",
+       Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO"},
+      {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing},
       {"title set cut short", "disc/hv001i01.IFO", Cut(3000), nullptr, kSkipped, Expect::WholeDomains},
       {"program chain table past the file", "disc/hv001i01.IFO", SetAt(204, {0x80}), nullptr, kSkipped,
        Expect::WholeDomains},
@@ -322,37 +350,78 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Expect::WholeDomains},
       // The ".VTI" list: its count at its maximum, cut short, a name that names no file.
       {"list count at its maximum", "adv/hva00001.VTI", SetAt(2 * kPack, {0xFF, 0xFF, 0xFF, 0xFF}), nullptr,
-       "Invalid file format", Expect::Nothing, 1},
-      {"list cut short", "adv/hva00001.VTI", Cut(190), nullptr, "Invalid file format", Expect::Nothing, 1},
+       "Invalid file format", Expect::Nothing},
+      {"list cut short", "adv/hva00001.VTI", Cut(190), nullptr, "Invalid file format", Expect::Nothing},
       {"a name in the list", "adv/hva00001.VTI", SetAt(2 * kPack + 4 * 4 + 320 + 2 + 12, {'Q'}), nullptr,
-       "does not exist", Expect::Same, 1},
+       "does not exist"},
+      // A name that is no file name costs its entry, not the list: the same as a missing file.
+      {"a bad name in the list", "adv/hva00001.VTI", SetAt(2 * kPack + 4 * 4 + 2 + 3, {'/'}),
+       SetAt(2 * kPack + 4 * 4 + 2 + 12, {'Q'}), "names no file: \"FEA/URE_1.EVO\"", Expect::Same, 1, 1},
+      // EVO files empty, missing or of no MPEG pack at all (said in 20 lines and one that counts the rest).
+      {"menu file emptied", "disc/hv002m01.evo", Cut(0), nullptr, "hv002m01.evo: the file holds no pack",
+       Expect::WholeDomains},
+      {"menu file missing", "disc/hv002m01.evo", nullptr, nullptr, "hv002m01.evo: missing", Expect::WholeDomains},
+      {"menu file of no MPEG pack", "disc/hv001m01.evo", Fill(0x47), nullptr,
+       "MPEG is not correct in 41 more packs of HV001M01.EVO", Expect::WholeDomains},
+      // Read errors (EIO) in the source and in the outputs the run reads back, and a disk that fills up
+      // while a video is written and in the title subpictures' pictures.
+      {"read error in a menu", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error while demux file",
+       Expect::Begun, 1, 0, {}, "TESS_FAIL_READ=hv001m01.evo@" + std::to_string(3 * kPack)},
+      {"read error in the videos", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Unable to read from file",
+       Expect::Begun, 1, 0, {}, "TESS_FAIL_READ=_e0.m2v@4096"},
+      {"read error in the DTS audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Read error in file",
+       Expect::Begun, 1, 0, {}, "TESS_FAIL_READ=_88.dts@3000"},
+      {"disk full while demultiplexing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Removed the unfinished output",
+       Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=_e0.m2v@65536"},
+      {"disk full in the post-processing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "The run stops",
+       Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=_0001.bmp.tmp@100"},
   };
 
   for (const Damage& d : table) {
     SCOPED_TRACE(d.What);
     const bool adv = d.File.rfind("adv/", 0) == 0;
     const std::string clean = Dir(d.File), work = Dir("work-" + d.File);
-    const std::string source = adv ? Dir("work-adv/hva00001.VTI") : Dir("work-disc");
+    const std::string source = !d.Source.empty() ? Dir("work-" + d.Source) : adv ? Dir("work-adv/hva00001.VTI") : Dir("work-disc");
     const Bytes original = test::ReadFileBytes(clean);
     auto runWith = [&](const Edit& E, const std::string& Out) {
       Bytes b = original;
-      E(b);
+      if (E) E(b);
       test::WriteFileBytes(work, b);
-      return Demux(source, Dir(Out), ini);
+      if (!E) fs::remove(work);
+      return Demux(source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "");
     };
     const RunEnd damaged = runWith(d.Corrupt, "out");
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
+    // What could be done was done, the post-processing too (unless a failed write stopped the run),
+    // and the run names what it left.
+    const bool stopped = d.Fault.starts_with("TESS_FAIL_WRITE");
+    for (const char* piece : {"Finishing data format extraction", "Skipped or only partly read: "})
+      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && *piece == 'F') ||
+                  damaged.Log.find(piece) != std::string::npos) << piece;
     const Tree got = StreamOutputs(ReadTree(Dir("out")));
     Tree want = reference[adv ? 1 : 0];
     if (d.Equivalent) {
-      EXPECT_EQ(runWith(d.Equivalent, "equivalent").Exit, d.Exit);
+      EXPECT_EQ(runWith(d.Equivalent, "equivalent").Exit, d.EquivalentExit);
       want = StreamOutputs(ReadTree(Dir("equivalent")));
     }
     test::WriteFileBytes(work, original);
 
     if (d.Rule == Expect::Nothing) {
       EXPECT_TRUE(got.empty());
+      continue;
+    }
+    if (d.Rule == Expect::Begun || d.Rule == Expect::Whole) {
+      for (const auto& [name, bytes] : got) {
+        const auto w = want.find(name);
+        if (IsIntermediate(name)) continue;
+        ASSERT_TRUE(w != want.end()) << name << " is no output of the run";
+        const bool begun = bytes.size() <= w->second.size() && std::equal(bytes.begin(), bytes.end(),
+                                                                          w->second.begin());
+        // The audio export cuts WAV files again at the end of a run: a WAV need only agree with its size.
+        const bool wav = name.ends_with(".wav") && bytes.size() >= 44 && core::ReadLE32(&bytes[4]) + 8u == bytes.size();
+        EXPECT_TRUE(wav || (d.Rule == Expect::Whole ? bytes == w->second : begun)) << name;
+      }
       continue;
     }
     for (const auto& [name, bytes] : got) {
@@ -368,6 +437,50 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       });
       EXPECT_TRUE(d.Rule == Expect::WholeDomains && wholeDomain) << name << " is missing";
     }
+  }
+}
+
+// Destinations and loose files a user tries, one row each: the user's own files
+// in DEST stay whatever the answer and wherever the program runs from, outputs
+// of one name add up, and a file without navigation packs names its outputs.
+TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
+  const std::string ini = Dir("settings.ini"), place = Dir("place"), feature = Dir("work-adv/FEATURE_2.EVO");
+  ASSERT_EQ(Demux(feature, Dir("single"), ini).Exit, 0);
+  const Bytes video = test::ReadFileBytes(Dir("single/FEATURE_2_e0.m2v")), wav = test::ReadFileBytes(Dir("single/FEATURE_2_a0.wav"));
+  fs::create_directory_symlink(Dir("work-adv"), Dir("copy"));  // the same files under other names
+  const bool ffmpeg = test::HaveFfmpeg();  // it makes DVD packs without navigation packs
+  if (ffmpeg)
+    test::CommandOutput("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001:duration=1 -f lavfi -i "
+                        "sine=duration=1 -c:v mpeg2video -c:a mp2 -f vob '" + Dir("-clip.evo") + "'");
+  auto file = [&](const std::string& Name) { return test::ReadFileBytes(place + "/" + Name); };
+  using Row = std::tuple<std::string, std::vector<std::string>, std::string, std::function<void()>>;
+  const std::vector<Row> table = {
+      {"answered No", {Dir("work-disc"), place}, "",  // what an earlier run wrote goes
+       [&] { EXPECT_FALSE(fs::exists(place + "/VMG/old.m2v") || fs::exists(place + "/Tessaline.log")); }},
+      {"the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
+      {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
+      {"two loose EVO files of one name", {feature, Dir("copy/FEATURE_2.EVO"), place}, "", [&] {
+         Bytes twice = video;
+         twice.insert(twice.end(), video.begin(), video.end());
+         EXPECT_TRUE(file("FEATURE_2_e0.m2v") == twice);
+         EXPECT_EQ(file("FEATURE_2_a0.wav").size(), 2 * wav.size() - 44);  // one header, the samples of both
+       }},
+      {"-- and an ffmpeg-made EVO file without navigation packs", {"--", "-clip.evo", place}, ".", [&] {
+         EXPECT_TRUE(file("-clip_e0.m2v") == test::FfmpegStream(Dir("-clip.evo"), "0x1e0"));
+       }},
+  };
+  for (const auto& [what, args, cwd, check] : table) {
+    SCOPED_TRACE(what);
+    if (!ffmpeg && what.find("ffmpeg") != std::string::npos) continue;
+    fs::remove_all(place);
+    fs::create_directories(place + "/VMG"), fs::create_directories(place + "/notes");
+    for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"})
+      test::WriteFileBytes(place + "/" + f, {'x'});
+    std::vector<std::string> all = {"demux", "--settings", ini};
+    all.insert(all.end(), args.begin(), args.end());
+    EXPECT_EQ(RunTessaline(all, cwd.empty() ? "" : Dir(cwd)).Exit, 0);
+    for (const char* f : {"keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"}) EXPECT_TRUE(fs::exists(place + "/" + f));
+    check();
   }
 }
 

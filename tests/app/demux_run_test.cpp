@@ -250,6 +250,9 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
       {"t001_v004c001-t", 2, 1, 1, 3, {{1, "t001_v004c001_a1"}}}, {"t001_v005c001-t", 2, 1, 1, 0, {{0, "t001_v005c001_b0"}}},
       {"m002_v001c001-t", 1, 2, 1, 0, {{0, "m002_v001c001_c0"}}}, {"t002_v001x002-t", 2, 2, 2, 0, {{0, t2 + "_b0"}}}};
   const state::TForm1& form = project_->Form;
+  // The items are named again after the run, when the scouts tell the angle VOBs apart.
+  const auto& names = form.TreeView2.Nodes;
+  EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const auto& N) { return N.Text == "t01_v003x001-t"; }));
   ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
   for (const Row& r : rows) {
     SCOPED_TRACE(std::string(r.Name) + " in domain " + std::to_string(r.Domain));

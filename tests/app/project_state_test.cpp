@@ -191,6 +191,9 @@ TEST(Run, NoDestinationStopsWithTheMessage) {
   p.Form.Options.DestinationSubfolder = "/some/where/Disc1/";
   core::GetOutputFolder(p.Form.Options, folder);
   EXPECT_EQ(folder, "/out/Disc1/");
+  p.Form.Options.DestinationSubfolder = "/some/where/..";  // never above the destination
+  core::GetOutputFolder(p.Form.Options, folder);
+  EXPECT_EQ(folder, "");
 }
 
 TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {

@@ -81,6 +81,10 @@ TEST_F(SampleDisc, RunMapsEveryChosenDomainAndStopsOnTheStopSignal) {
   p.Form.VTSListForm.ApplyOK({{3, true, false, false, false}});  // title set 2 not chosen
   p.Form.Options.DestinationPath = out.Path();
   ASSERT_EQ(StartRun(p.Form, s), RunResult::Done);
+  // A PAL disc carries PAL video.
+  const auto video = test::ReadFileBytes(p.Form.VideoStreams.at(0).Path);
+  ASSERT_GT(video.size(), 8u);
+  EXPECT_EQ((video[5] & 0x0F) << 8 | video[6], 576);
   EXPECT_TRUE(disc::HasVobScout(p.Form, 1, 2));
   EXPECT_TRUE(disc::HasVobScout(p.Form, 1, 1));
   EXPECT_FALSE(disc::HasVobScout(p.Form, 2, 2));
@@ -119,8 +123,12 @@ TEST_F(SampleDisc, TitleSetsPastTheDialogsMarksAreDemultiplexed) {
   ASSERT_EQ(p.Form.IFOFiles[100].Kind, disc::ifoVTS);
   p.Form.VTSListForm.ApplyOK({});
   p.Form.Options.DestinationPath = out.Path();
-  EXPECT_EQ(StartRun(p.Form, s), RunResult::Done);
+  // Title sets 3 to 99 are listed but have no files, nor has 100 its titles:
+  // the run does the rest, then fails.
+  EXPECT_EQ(StartRun(p.Form, s), RunResult::Failed);
   EXPECT_TRUE(p.LogContains("Scanning EVO file: HV100M01.EVO"));
+  EXPECT_TRUE(p.LogContains("Skipped or only partly read: hv099i01.IFO and hv099i01.BUP"));
+  EXPECT_TRUE(p.LogContains("Skipped or only partly read: hv100t01.evo: missing"));
 }
 
 TEST_F(SampleDisc, UpperCaseNamesAreFoundAndAMissingVmgIsReported) {

@@ -4,8 +4,14 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
 
 #include "app/cli.h"
+#include "app/options.h"
+#include "disc_builder.h"
+#include "support/nav_command_oracle.h"
 #include "support/test_support.h"
 
 namespace tess::app {
@@ -34,6 +40,96 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
       {{"pulldown", dir.File("missing.m2v")}, 1},  {{"info"}, 2},
       {{"info", "--all", ac3}, 2},                 {{"pulldown", video, video}, 2}};
   for (const auto& [args, status] : failures) EXPECT_EQ(Tool(args), status) << args.back();
+}
+
+// The chains of a "show" listing, each list of commands as one block of
+// dvdauthor's language.
+std::vector<test::Chain> ShownChains(const std::string& Listing) {
+  static const std::regex chain(" *(First play|VMG_\\S+|LU_\\S+|PGC_\\S+)");
+  static const std::regex command(" *(pre|post|cell) \\d+: (.*?)(  -> .*)?");
+  std::vector<std::array<std::vector<std::string>, 3>> lists;
+  std::istringstream in(Listing);
+  std::smatch m;
+  for (std::string line; std::getline(in, line);)
+    if (std::regex_match(line, chain))
+      lists.emplace_back();
+    else if (std::regex_match(line, m, command) && !lists.empty())
+      lists.back()[m[1] == "pre" ? 0 : m[1] == "post" ? 1 : 2].push_back(m[2]);
+  std::vector<test::Chain> out;
+  for (const auto& l : lists)
+    out.push_back({test::DvdauthorBlock(l[0]), test::DvdauthorBlock(l[1]), test::DvdauthorBlock(l[2])});
+  return out;
+}
+
+// "show" lists every chain's commands as dvdunauthor reads them on the disc that
+// dvdauthor made, and the menus' buttons; "settings" keeps what --set gives,
+// the file's comments and what nothing reads, and names what it ignores.
+TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
+  test::TempDir dir;
+  // A builder disc whose eleven chains carry the commands of dvdauthor's, in
+  // dvdunauthor's order; the first title set's menu cell has two buttons.
+  tools::DiscSpec spec = tools::MakeSampleDiscSpec();
+  tools::TitleSetSpec &vts = spec.TitleSets[0], &vts2 = spec.TitleSets[1];
+  for (tools::DomainSpec* menu : {&spec.VmgMenu, &vts.Menu, &vts2.Menu}) {
+    menu->PGCs.push_back(menu->PGCs[0]);
+    menu->PGCs[1].Category = 0;
+  }
+  vts.Titles.PGCs.push_back(vts.Titles.PGCs[1]);
+  vts.Titles.PGCs[2].Category = 0x02;
+  tools::ProgramChainSpec* chains[] = {&spec.FirstPlay.PGCs[0], &spec.VmgMenu.PGCs[0], &spec.VmgMenu.PGCs[1],
+                                       &vts.Menu.PGCs[0],       &vts.Menu.PGCs[1],     &vts.Titles.PGCs[0],
+                                       &vts.Titles.PGCs[1],     &vts.Titles.PGCs[2],   &vts2.Menu.PGCs[0],
+                                       &vts2.Menu.PGCs[1],      &vts2.Titles.PGCs[0]};
+  std::vector<test::RawChain> raw;
+  for (const char* f : test::kNavCommandFiles)
+    for (test::RawChain& c : test::ReadRawChains(f)) raw.push_back(std::move(c));
+  ASSERT_EQ(raw.size(), std::size(chains));
+  for (size_t i = 0; i < raw.size(); ++i)
+    chains[i]->PreCommands = raw[i].Pre, chains[i]->PostCommands = raw[i].Post, chains[i]->CellCommands = raw[i].Cell;
+  vts.Menu.Cells[0].ButtonCommands = {{0x20, 0x04, 0, 0, 0, 0, 0, 2}, {0x30, 0x02, 0, 0, 0, 1, 0, 0}};
+  tools::StandardStreams sources;
+  ASSERT_TRUE(tools::LoadStandardStreams(tools::DefaultStreamsFolder(), sources));
+  tools::DiscBuildOptions b;
+  b.Evo.KeepStreamBytes = false;
+  ASSERT_TRUE(tools::BuildStandardDisc(dir.File("disc"), spec, sources, b).Ok);
+
+  const std::string ini = dir.File("settings.ini"), section = kSettingsKey;
+  std::ofstream(ini) << "[Tessaline]\nFullScan=1\n[" << section << "]\nTitleMod=3\n; mine\n";
+  struct Row {
+    std::vector<std::string> Args;
+    int Status;
+    std::string Out, Err;  // pieces of stdout and stderr
+  };
+  const Row rows[] = {
+      {{"show", dir.File("disc")}, 0, "m01_v001c001-t-s-menu\n            button 1: LinkPGCN 2  -> LU_En_V1_2\n"
+                                      "            button 2: JumpTT 1  -> Title_1\n", ""},
+      {{"show", test::DataFile("dvdvideo/VIDEO_TS.IFO")}, 0, "VMG  (VIDEO_TS.IFO)", "is a DVD-Video information file"},
+      {{"show", dir.File("none")}, 1, "", "does not exist"},
+      {{"show"}, 2, "", "show needs a SOURCE"},
+      {{"settings", "--settings", ini, "--set", "TitleMode=4", "--set", "destinationsubfolder=/a/Disc1"}, 0,
+       "[" + section + "]\n", "unknown setting 'TitleMod' (did you mean TitleMode"},
+      {{"settings", "--settings", ini, "--set", "TitleMode=9"}, 2, "", "TitleMode: 9 is out of range"},
+      {{"settings", "--settings", ini}, 0, "TitleMode=4\n", "unknown section [Tessaline] is ignored"},
+      // The subfolder the settings keep takes the run, DestinationMode=2 for this run only.
+      {{"demux", dir.File("disc"), dir.File("out"), "--settings", ini, "--set", "DestinationMode=2", "--vts", "0"}, 0,
+       "Destination Folder: " + dir.File("out") + "/Disc1/\n", ""},
+  };
+  std::string listing;
+  for (const Row& r : rows) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Tool(r.Args), r.Status) << r.Args.back();
+    const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(out.find(r.Out), std::string::npos) << out;
+    EXPECT_NE(err.find(r.Err), std::string::npos) << err;
+    if (listing.empty()) listing = out;
+  }
+  test::ExpectAsDvdunauthorReads(ShownChains(listing));
+  const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
+  const std::string text(kept.begin(), kept.end());
+  for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
+                            "DestinationMode=0\n"})
+    EXPECT_NE(text.find(piece), std::string::npos) << piece;
 }
 
 }  // namespace

@@ -268,6 +268,10 @@ TEST(Clean, ShortDotAndHomePathsAreNeverEmptied) {
   fs::current_path(scratch + "/a");
   for (const char* path : {"./", ".", "..", "../", "./.", "a/..", "inner/../..", "a/", "/", ""})
     EXPECT_FALSE(DeleteFolderTree(path)) << path;
+  // The working folder and those that hold it, however they are written.
+  for (const std::string& path : {scratch + "/a", scratch + "/a/", scratch, dir.Path(), scratch + "/a/inner/..",
+                                   scratch + "/target/../a", std::string("../../scratch")})
+    EXPECT_FALSE(DeleteFolderTree(path)) << path;
   EXPECT_FALSE(DeleteFolderTree("../link"));
   EXPECT_FALSE(DeleteFolderTree("../link/"));
   const char* home = std::getenv("HOME");
@@ -293,7 +297,7 @@ TEST(Clean, ProjectFolderBeforeARun) {
   fs::create_directories(r + "VTS_099/Menu");
   fs::create_directories(r + "VTS_100/Menu");
   fs::create_directory_symlink(t.outside, r + "VTS_002");
-  for (const char* f : {"a.log", "b.scp", "c.SCN", "keep.txt", "keep.sup"}) Touch(r + f);
+  for (const char* f : {"a.log", "b.scp", "c.SCN", "keep.txt", "keep.sup", "Tessaline.log"}) Touch(r + f);
   fs::create_symlink(t.outside + "/precious.sup", r + "trap.log");
 
   EXPECT_TRUE(CleanProjectFolder(r));
@@ -302,10 +306,9 @@ TEST(Clean, ProjectFolderBeforeARun) {
   EXPECT_FALSE(Exists(r + "VTS_099"));
   EXPECT_TRUE(Exists(r + "VTS_100"));
   EXPECT_TRUE(Exists(r + "VTS_002"));  // the link stays, and what it points at
-  EXPECT_FALSE(Exists(r + "a.log"));
-  EXPECT_FALSE(Exists(r + "b.scp"));
-  EXPECT_FALSE(Exists(r + "c.SCN"));
-  EXPECT_FALSE(Exists(r + "trap.log"));  // removed as a link
+  // Only the program's own log goes; the user's logs and scripts stay.
+  EXPECT_FALSE(Exists(r + "Tessaline.log"));
+  for (const char* f : {"a.log", "b.scp", "c.SCN", "trap.log"}) EXPECT_TRUE(Exists(r + f)) << f;
   EXPECT_TRUE(Exists(r + "keep.txt"));
   EXPECT_TRUE(Exists(r + "keep.sup"));
   EXPECT_TRUE(Exists(t.outside + "/precious.sup"));

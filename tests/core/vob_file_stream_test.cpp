@@ -239,7 +239,9 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
     failed += t.find("Write error in file " + dir.File("direct.ac3")) != std::string::npos;
   }
   EXPECT_EQ(created, 1);
-  EXPECT_EQ(failed, 2);  // once per stream
+  // The first failed write stops the run; the later one says nothing new.
+  EXPECT_EQ(failed, 1);
+  EXPECT_TRUE(p.Form.WriteStopped && p.LogContains("The run stops: it could not write to " + fullName));
 }
 
 // ---- reading ----
@@ -283,6 +285,7 @@ TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
     EXPECT_TRUE(in.ReadFailed);
     EXPECT_EQ(in.Status(), TVobFileStream::TStatus::ReadError);
     EXPECT_EQ(prompt.Asked.size(), 1u);
+    EXPECT_EQ(p.Form.Skipped, std::vector<std::string>{"Read error in file " + dir.File("VTS_01_1.EVO")});
   }
   // Without anyone to ask, the read fails the same way.
   {
@@ -614,7 +617,7 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
     EXPECT_EQ(prompt.Informed[0], "File c.pcm exists!");
   }
   {
-    // An output that lost bytes is not finished.
+    // An output that lost bytes stops the run; it is not finished but removed.
     test::WriteFileBytes(dir.File("f.pcm"), Pattern(100));
     test::FileSizeLimit limit(100);
     auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr);
@@ -622,8 +625,11 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
     out->Write("x", 1);
     const size_t before = finisher.Pcm.size();
     EXPECT_FALSE(out->Finish());
-    EXPECT_TRUE(Exists(dir.File("f.pcm")));
+    EXPECT_TRUE(p.Form.WriteStopped && p.Form.Aborted());
+    EXPECT_FALSE(Exists(dir.File("f.pcm")));
+    EXPECT_TRUE(p.LogContains("Removed the unfinished output " + dir.File("f.pcm")));
     EXPECT_EQ(finisher.Pcm.size(), before);
+    p.Form.Abort = p.Form.WriteStopped = false;
   }
   {
     // The destructor only releases: outputs kept for the chain's end are not

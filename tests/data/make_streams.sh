@@ -21,6 +21,11 @@ $ff -f lavfi -i "testsrc=size=720x480:rate=30000/1001" -t 2 \
   -c:v mpeg2video -b:v 300k -maxrate 600k -bufsize 1835k -g 15 -bf 0 -aspect 4:3 \
   -pix_fmt yuv420p -f mpeg2video "$out/video_720x480.m2v"
 
+# The same for PAL discs: PAL frame size and rate, 12-picture GOPs.
+$ff -f lavfi -i "testsrc=size=720x576:rate=25" -t 2 \
+  -c:v mpeg2video -b:v 300k -maxrate 600k -bufsize 1835k -g 12 -bf 0 -aspect 4:3 \
+  -pix_fmt yuv420p -f mpeg2video "$out/video_720x576.m2v"
+
 # H.264, the same picture rate, one access unit delimiter before every picture.
 $ff -f lavfi -i "testsrc=size=352x240:rate=30000/1001" -t 2 \
   -c:v libx264 -profile:v main -bf 0 -g 15 -b:v 120k -x264-params aud=1 \
@@ -49,6 +54,42 @@ $ff -f lavfi -i "$(tone 32000)" -ac 2 -t 0.3 -c:a ac3 -b:a 96k -f ac3 "$out/a_32
 $ff -f lavfi -i "$six:s=48000" -t 0.3 -c:a eac3 -b:a 192k -f eac3 "$out/a_48k_6ch.eac3"
 $ff -f lavfi -i "$(tone 44100)" -ac 1 -t 0.3 -c:a eac3 -b:a 64k -f eac3 "$out/a_44k_1ch.eac3"
 $ff -f lavfi -i "$(tone 32000)" -ac 2 -t 0.3 -c:a eac3 -b:a 96k -f eac3 "$out/a_32k_2ch.eac3"
+# E-AC-3 7.1: the 5.1 sample's frames, each followed by a frame of a stereo
+# encode made its dependent substream (strmtyp 1) carrying the rear pair
+# (chanmap Lrs/Rrs; the 17 bits come off the frame's zero padding and crc2 is
+# made anew). And that stereo encode with every frame marked as one block.
+$ff -f lavfi -i "aevalsrc=sin(990*2*PI*t)|sin(1100*2*PI*t):c=stereo:s=48000" -t 0.3 -c:a eac3 -b:a 96k \
+  -f eac3 "$out/rear.tmp"
+python3 - "$out" <<'PY'
+import sys
+out = sys.argv[1]
+def frames(path):
+    d, i, f = open(path, 'rb').read(), 0, []
+    while i + 4 <= len(d):
+        n = ((((d[i + 2] & 7) << 8) | d[i + 3]) + 1) * 2
+        f.append(bytearray(d[i:i + n])); i += n
+    return f
+def crc16(data):
+    c = 0
+    for x in data:
+        c ^= x << 8
+        for _ in range(8): c = ((c << 1) ^ 0x8005 if c & 0x8000 else c << 1) & 0xFFFF
+    return c
+rear, joined = frames(out + '/rear.tmp'), bytearray()
+for main, dep in zip(frames(out + '/a_48k_6ch.eac3'), rear):
+    bits = ''.join(format(v, '08b') for v in dep[:-2])
+    at = 16 + 2 + 3 + 11 + 2 + 2 + 3 + 1 + 5 + 5                # up to compre
+    at += 1 + (8 if bits[at] == '1' else 0)
+    assert bits.endswith('0' * 17)
+    bits = bits[:16] + '01' + bits[18:at] + '1' + format(0x0200, '016b') + bits[at:-17]
+    dep = bytearray(int(bits[k:k + 8], 2) for k in range(0, len(bits), 8))
+    c = crc16(dep[2:])
+    joined += main + dep + bytes([c >> 8, c & 0xFF])
+open(out + '/a_48k_8ch.eac3', 'wb').write(joined)
+for f in rear: f[4] &= 0xCF                                  # numblkscod 0
+open(out + '/a_48k_2ch_1blk.eac3', 'wb').write(b''.join(rear))
+PY
+rm -f "$out/rear.tmp"
 $ff -f lavfi -i "$six:s=48000" -t 0.1 -strict -2 -c:a dca -b:a 768k -f dts "$out/a_48k_6ch.dts"
 $ff -f lavfi -i "$(tone 44100)" -ac 1 -t 0.2 -strict -2 -c:a dca -b:a 256k -f dts "$out/a_44k_1ch.dts"
 $ff -f lavfi -i "$(tone 32000)" -ac 2 -t 0.2 -strict -2 -c:a dca -b:a 256k -f dts "$out/a_32k_2ch.dts"

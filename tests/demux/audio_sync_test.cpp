@@ -180,6 +180,18 @@ int64_t Duration(const Stream& S, const std::string& File) {
   return std::llround(seconds * 90000);
 }
 
+// 10 ms of LPCM at 48 kHz in each layout (20-bit mono packs two sample frames
+// in 5 bytes): how long the payload plays, and where a cell starting halfway
+// through it cuts it.
+TEST(LpcmPayload, PlaysAndIsCutByWholeSampleGroups) {
+  for (const auto& [params, length] : {std::pair{TLpcmParams{16, 2, 48000}, 1920}, {{20, 1, 48000}, 1200},
+                                       {{20, 3, 48000}, 3600}, {{24, 6, 48000}, 8640}}) {
+    SCOPED_TRACE(std::to_string(params.SampleSize) + " bits, " + std::to_string(params.Channels) + " channels");
+    EXPECT_EQ(LpcmPayloadTicks(length, params), 900);
+    EXPECT_EQ(LpcmCutOffset(length, params, 0, 5), length / 2);
+  }
+}
+
 TEST_F(AudioSync, EveryModeKeepsEveryByteAndCutsOnFramesAtVobStarts) {
   std::map<std::pair<bool, std::string>, std::vector<uint8_t>> ffmpeg;
   for (const Mode& m : kModes) {

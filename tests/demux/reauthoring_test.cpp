@@ -39,8 +39,9 @@ tools::CellSpec Cell(uint16_t Vob, uint8_t Id, int Vobus, uint8_t Angle = 0) {
   return c;
 }
 
-// A disc of one title set whose titles are Cells, played by one chain.
-tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells) {
+// A disc of one title set whose titles are Cells, played by one chain, or by
+// two titles' chains when Split cells play in the first.
+tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells, int32_t Split = 0) {
   tools::DiscSpec disc = tools::MakeSampleDiscSpec({.TitleSets = 1});
   tools::DomainSpec& t = disc.TitleSets[0].Titles;
   t.Cells = std::move(Cells);
@@ -50,6 +51,11 @@ tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells) {
   t.PGCs[0].Cells.clear();
   t.PGCs[0].ProgramEntries.clear();
   for (size_t i = 0; i < t.Cells.size(); ++i) t.PGCs[0].Cells.push_back(static_cast<int>(i));
+  if (Split == 0) return disc;
+  t.PGCs.push_back(t.PGCs[0]);
+  t.PGCs[0].Cells.resize(static_cast<size_t>(Split));
+  t.PGCs[1].Cells.erase(t.PGCs[1].Cells.begin(), t.PGCs[1].Cells.begin() + Split);
+  t.PGCs[1].Category = 0x82;
   return disc;
 }
 
@@ -109,23 +115,56 @@ size_t PicturesUnder(const std::string& Folder) {
   return n;
 }
 
-// Title subpictures indexed (into the track's ".dat", then pictures and side
-// files) and drawn at once (pictures moved into the track's folders).
+// One disc in every layout of Main mode and without it, title subpictures
+// indexed (into the track's ".dat", then pictures and side files) or drawn at
+// once (pictures moved into the track's folders): the tracks the cells become
+// (a still keeps every file but its video), and stream 1's audio groups
+// through the angle block, each part cut again where its video ends.
 TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
-  const auto& s = test::SampleStreams();
-  for (const bool indexed : {true, false}) {
-    SCOPED_TRACE(indexed ? "indexed subpictures" : "subpicture pictures");
+  struct Row {
+    const char* Track;
+    std::vector<std::string> Cells;  // the output stems it joins, in order; a still's cell
+  };
+  struct Layout {
+    bool Main, indexed, Mlp;  // Mlp: stream 1 is MLP, which is not joined
+    int32_t InsertAngle, Split;               // Split: Main by every title, title 1's cells
+    std::vector<Row> Rows;                    // the title tracks in table order
+    std::vector<std::vector<size_t>> Groups;  // stream 1's groups (of rows) as merged, one per angle
+  };
+  // The cell outputs in (VOB id, cell id) order.
+  const std::string o[] = {"t001_v001c001", "t001_v001c002", "t001_v002c001", "t001_v003c001",
+                           "t001_v004c001", "t001_v005c001", "t001_v006c001", "t001_v007c001"};
+  const Layout layouts[] = {
+      {true, true, false, 0, 0,  // every angle a track of its own, each joined with the tracks around the block
+       {{"t01_m001v003", {o[0], o[1], o[2]}}, {"t01_m002s001", {o[3]}}, {"t01_m003v001", {o[4]}},
+        {"t01_m004v001", {o[5]}}, {"t01_m005v001", {o[6]}}, {"t01_m006v001", {o[7]}}},
+       {{0, 1, 2, 3, 5}, {0, 1, 2, 4, 5}}},
+      {true, false, true, 2, 0,  // angle 2 kept, in the track around the block; MLP is not joined
+       {{"t01_m001v003", {o[0], o[1], o[2]}}, {"t01_m002s001", {o[3]}}, {"t01_m003v003", {o[4], o[6], o[7]}}}, {}},
+      {true, true, false, 2, 2,  // by every title: title 2 starts a track
+       {{"t01_m001v002", {o[0], o[1]}}, {"t01_m002v001", {o[2]}}, {"t01_m003s001", {o[3]}},
+        {"t01_m004v003", {o[4], o[6], o[7]}}},
+       {{0, 1, 2, 3}}},
+      {false, true, false, 0, 0,  // no Main mode: the block's tracks in angle order
+       {{"t001_v001x002", {}}, {"t001_v002c001", {}}, {"t001_v003c001", {}}, {"t001_v004c001", {}},
+        {"t001_v005c001", {}}, {"t001_v006c001", {}}, {"t001_v007c001", {}}},
+       {{0, 1, 2, 3, 4, 6}, {0, 1, 2, 3, 5, 6}}}};
+  for (const Layout& l : layouts) {
+    const bool indexed = l.indexed;
+    SCOPED_TRACE(&l - layouts);
     test::TempDir dir;
     test::DemuxProject p;
     TForm1& form = p.Form;
     form.Options.TitleMakeSup = indexed ? 1 : 0;
+    form.Options.InsertAngle = l.InsertAngle;
+    form.Options.MainByTitle = l.Split ? 1 : 0;
     // VOB 1 (two cells, an output each in Main mode) and VOB 2 play on; VOB 3 is a still (an I
     // picture of the looped video, which has one every 15); VOB 4;
     // an angle block of VOBs 5 and 6; VOB 7 after it.
     DemuxTitles(p, dir.Path(),
                 OneTitleSetDisc({Cell(1, 1, 15), Cell(1, 2, 15), Cell(2, 1, 30), Cell(3, 1, 1), Cell(4, 1, 29),
-                                 Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)}),
-                s, true);
+                                 Cell(5, 1, 15, 1), Cell(6, 1, 15, 2), Cell(7, 1, 30)}, l.Split),
+                test::SampleStreams(), l.Main, {.Eac3 = true, .Dts = true, .Mlp = l.Mlp, .Mpa = true, .Lpcm16 = true});
     const std::string titles = dir.File("out/VTS_001/Titles/");
     const auto cells = ReadFolder(titles);
     // Every unit is a picture once, indexed or drawn at once.
@@ -136,27 +175,26 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     ASSERT_TRUE(ConvertSubpictureIndexFiles(form));
     EXPECT_EQ(PicturesUnder(titles), pictures);
 
-    struct Row {
-      const char* Track;
-      std::vector<std::string> Cells;  // the output stems it joins, in order
-      size_t Scenes;
-    };
-    const Row rows[] = {{"t01_m001v003", {"t001_v001c001", "t001_v001c002", "t001_v002c001"}, 3},
-                        {"t01_m002s001", {"t001_v003c001"}, 1},
-                        {"t01_m003v001", {"t001_v004c001"}, 1},
-                        {"t01_m004v001", {"t001_v005c001"}, 1},
-                        {"t01_m005v001", {"t001_v006c001"}, 1},
-                        {"t01_m006v001", {"t001_v007c001"}, 1}};
     std::vector<std::string> suffixes = StreamSideSuffixes();
     suffixes.insert(suffixes.begin(), "_e0.m2v");
-    ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
-    for (const Row& r : rows) {
+    ASSERT_EQ(form.ScriptTracks.size(), l.Rows.size());
+    for (const Row& r : l.Rows) {
       SCOPED_TRACE(r.Track);
       const std::string stem = titles + r.Track;
-      const disc::TVideoTrack* track = disc::FindScriptTrackByName(form, std::string(r.Track) + "-t");
-      ASSERT_NE(track, nullptr);
-      EXPECT_EQ(track->Scenes.size(), r.Scenes);
-      // Every stream the cells had is the cells' streams in order; the cells' files are gone.
+      const disc::TVideoTrack* track = &form.ScriptTracks[static_cast<size_t>(&r - l.Rows.data())];
+      ASSERT_EQ(track->Name, std::string(r.Track) + "-t");
+      if (std::string(r.Track).find('s') != std::string::npos) {
+        // A still: its video moved whole; every other file of its cell stays, and its audio entries.
+        EXPECT_TRUE(test::ReadFileBytes(stem + ".m2v") == cells.at(r.Cells[0] + "_e0.m2v"));
+        for (const auto& [file, bytes] : cells)
+          EXPECT_TRUE(!file.starts_with(r.Cells[0]) || fs::exists(titles + file) == !file.ends_with("_e0.m2v")) << file;
+        EXPECT_NE(disc::FindAudioStreamByName(form, track->AudioStreams[0].PlayItems.at(0).FileName), nullptr);
+        continue;
+      }
+      if (r.Cells.empty()) continue;
+      EXPECT_EQ(track->Scenes.size(), std::stoul(stem.substr(stem.size() - 3)));
+      // Every stream the cells had is the cells' streams in order; the cells' files are gone
+      // (with Main by every title their subpictures stay).
       int joined = 0;
       for (const std::string& suffix : suffixes) {
         if (suffix == ".dat" || suffix == ".hlt2" || (!indexed && suffix.ends_with(".sup"))) continue;
@@ -168,7 +206,7 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
           any = true;
           const Bytes part = Payload(suffix, it->second);
           expected.insert(expected.end(), part.begin(), part.end());
-          EXPECT_FALSE(fs::exists(titles + c + suffix)) << c + suffix;
+          EXPECT_EQ(fs::exists(titles + c + suffix), l.Split && suffix.ends_with(".sup")) << c + suffix;
         }
         const std::string file = stem + (suffix == "_e0.m2v" ? ".m2v" : suffix);
         ASSERT_EQ(fs::exists(file), any) << file;
@@ -178,11 +216,12 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
       }
       EXPECT_GE(joined, 6);
       // A motion track's log names the cells it joined, in order.
-      if (r.Scenes > 1) {
+      {
         const Bytes log = test::ReadFileBytes(stem + ".log");
         std::string expected = "[Log-file]\r\n";
         for (size_t i = 0; i < r.Cells.size(); ++i)
-          expected += "0" + std::to_string(i + 1) + "=" + titles + r.Cells[i] + "_e0.m2v\r\n";
+          expected += "0" + std::to_string(std::find(o, o + 8, r.Cells[i]) - o + 1) + "=" + titles + r.Cells[i] +
+                      "_e0.m2v\r\n";
         EXPECT_EQ(std::string(log.begin(), log.end()), expected);
       }
       if (!indexed) {
@@ -212,19 +251,27 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
       }
     }
 
-    if (!indexed || !test::HaveFfmpeg()) continue;
-    // Every track's audio cut again where its video ends: ffprobe's durations
-    // agree within a frame (the tracks' second stream, E-AC-3, is the one in the
-    // script that can be cut).
+    // Stream 1 (MPEG audio) of the tracks joined and cut again where each video ends: ffprobe's
+    // durations agree within an audio frame; the last member of a group takes the rest.
     form.Options.RecutMode = 1;
     ASSERT_TRUE(ExportTitleSetAudio(form));
-    const double frame = 1001.0 / 30000.0;
-    for (const Row& r : rows) {
-      const std::string stem = titles + r.Track;
-      if (std::string(r.Track).find('s') != std::string::npos) continue;
-      const double video = Probe(stem + ".m2v", "stream=nb_read_packets") * frame;
-      EXPECT_NEAR(Probe(stem + "_c8.ac3", "format=duration"), video, frame) << stem;
+    std::vector<std::vector<size_t>> groups;
+    bool one = false;  // the lines after "Merge audio stream 1" name its members
+    for (const std::string& line : p.LogTexts()) {
+      if (line.starts_with("Merge audio stream ") && (one = line[19] == '1')) groups.emplace_back();
+      for (size_t t = 0; t < l.Rows.size() && one && line.starts_with("      - "); ++t)
+        if (line.substr(8) == form.ScriptTracks[t].Name) groups.back().push_back(t);
     }
+    EXPECT_EQ(groups, l.Groups);
+    if (!test::HaveFfmpeg()) continue;
+    const double frame = 1001.0 / 30000.0, audioFrame = 1152.0 / 48000.0;
+    for (const auto& group : groups)
+      for (const size_t t : group) {
+        const disc::TVideoTrack& track = form.ScriptTracks[t];
+        const double video = Probe(disc::FindVideoStreamByName(form, track.FileName)->Path, "stream=nb_read_packets");
+        const double audio = Probe(titles + track.AudioStreams[0].PlayItems[0].FileName + ".mpa", "format=duration");
+        EXPECT_NEAR(audio, t == group.back() ? std::max(audio, video * frame) : video * frame, audioFrame) << t;
+      }
   }
 }
 
@@ -259,7 +306,19 @@ TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
       }
       p.Form.Options.RecutMode = 1;
       p.Form.Options.SolidAudio = solid ? 1 : 0;
+      const std::string kept = dir.File("out/VTS_001/VTS1-") + (r.Suffix + 1);
+      if (!solid) {
+        // A cut that cannot be written (a folder holds its name) replaces no member.
+        const auto before = ReadFolder(titles);
+        fs::create_directories(titles + tracks[1] + r.Suffix + ".tmp");
+        EXPECT_FALSE(ExportTitleSetAudio(p.Form));
+        fs::remove(titles + tracks[1] + r.Suffix + ".tmp");
+        EXPECT_TRUE(ReadFolder(titles) == before);
+      }
       ASSERT_TRUE(ExportTitleSetAudio(p.Form));
+      // Its joined file stays whole beside the next one's.
+      EXPECT_EQ(fs::exists(kept), !solid);
+      EXPECT_TRUE(solid || Payload(r.Suffix, test::ReadFileBytes(kept)) == joined);
       if (solid) {
         EXPECT_TRUE(Payload(r.Suffix, test::ReadFileBytes(titles + "t001_v001a001" + r.Suffix)) == joined);
         core::TTimeCode start;
@@ -343,7 +402,7 @@ TEST(Reauthoring, ATrackThatCannotBeWrittenLeavesItsCells) {
     EXPECT_FALSE(PrepareTrackFolders(p.Form));
   }
   EXPECT_TRUE(ReadFolder(titles) == cells);
-  EXPECT_TRUE(p.LogContains("Can not copy file"));
+  EXPECT_TRUE(p.LogContains("Write error in file") && p.Form.WriteStopped);
   ASSERT_EQ(p.Form.ScriptTracks.size(), 2u);
   EXPECT_EQ(p.Form.ScriptTracks[0].Name, "t001_v001c001-t");
 }

@@ -15,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     return f;
   }();
   form->Abort = 0;
+  // Each input is a run of its own: its outputs start afresh.
+  form->StartedOutputs.clear();
+  form->Skipped.clear();
   // Both memory settings, by the input's size: large output buffers, or small
   // ones with the title subpictures appended by name.
   form->Options.MemoryManager = Size % 2 ? 2 : 1;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -22,13 +23,17 @@ inline Form& SharedForm() {
   return *form;
 }
 
-// A private scratch folder, made once per process.
+// A private scratch folder, made once per process and removed with everything
+// in it when the process exits. Without one the files go to the temporary
+// folder itself, which is never removed.
 inline const std::string& ScratchFolder() {
   static const std::string folder = [] {
     const char* base = std::getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/tessaline-fuzz-XXXXXX";
-    char* made = ::mkdtemp(tmpl.data());
-    return std::string(made ? made : "/tmp");
+    if (::mkdtemp(tmpl.data()) == nullptr) return std::string("/tmp");
+    static const std::string made = tmpl;  // made before the handler is set, so it outlives it
+    std::atexit([] { std::error_code ec; std::filesystem::remove_all(made, ec); });
+    return tmpl;
   }();
   return folder;
 }

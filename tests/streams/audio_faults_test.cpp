@@ -5,10 +5,15 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
+#include "core/files.h"
 #include "streams/ac3.h"
+#include "streams/captions.h"
+#include "streams/display_ratio.h"
 #include "streams/dts.h"
 #include "streams/ffmpeg_oracle.h"
+#include "streams/m2v_cache.h"
 #include "streams/mlp.h"
 #include "streams/mpa.h"
 #include "streams/wav.h"
@@ -160,6 +165,42 @@ TEST(AudioFaults, RefusalsLeaveFilesAsTheyWere) {
   EXPECT_FALSE(AppendFileData(run, dir.File("small.wav"), dir.File("small.wav"), false, nullptr));
   EXPECT_TRUE(ReadFileBytes(dir.File("small.wav")) == wav);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 4);  // the files made above
+}
+
+// A read error (EIO) halfway through a source fails whatever reads it: the
+// source stays as it was, nothing is made from half of it (no copy in its
+// place, no cache, index, segment or WAV) and the run notes the file.
+TEST(AudioFaults, AReadErrorFailsTheWalkAndMakesNothingFromIt) {
+  using Walk = std::function<bool(core::RunContext&, const std::string&, const std::string&)>;
+  const std::pair<const char*, Walk> rows[] = {
+      {"m2v_captions.m2v", [](auto& R, auto& F, auto&) { return RemoveM2VUserData(R, F); }},
+      {"m2v_half_d1.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFileTo540(R, F, nullptr, nullptr); }},
+      {"m2v_pal_wide.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFile(R, F, nullptr, nullptr); }},
+      {"video_720x480.m2v",
+       [](auto& R, auto& F, auto&) { TM2VInfoRecord i; return GetM2VInfoRecord(R, F, {}, {}, i, {}); }},
+      {"m2v_stills.m2v", [](auto& R, auto& F, auto&) { return BuildIposIndex(R, F); }},
+      {"lpcm_48k_2ch_16.pcm", [](auto& R, auto& F, auto&) { return ConvertLpcmToWav(R, F, 16, 2, 48000); }},
+      {"w_44k_1ch_16.wav", [](auto& R, auto& F, auto& D) { return WavCutBySamples(R, F, D, 0, 0, nullptr, -1); }},
+      {"audio_48k_2ch.ac3", [](auto& R, auto& F, auto& D) { return Ac3CutByFrames(R, F, D, 0, 0, nullptr, -1); }},
+      {"audio_48k_2ch.mp2",
+       [](auto& R, auto& F, auto& D) { return MpaCutBySamples(R, F, D, 0, 0, nullptr, -1).Written; }},
+      {"audio_48k_2ch.dts",
+       [](auto& R, auto& F, auto& D) { return core::CopyFileRange(R, F, D, nullptr, nullptr, 0, UINT64_MAX, 0); }}};
+  for (const auto& [sample, walk] : rows) {
+    SCOPED_TRACE(sample);
+    test::CoreProject project;
+    test::TempDir dir;
+    const std::string file = dir.File(sample);
+    std::filesystem::copy_file(DataFile(std::string("streams/") + sample), file);
+    const Bytes before = ReadFileBytes(file);
+    ::setenv("TESS_FAIL_READ", (std::string(sample) + "@" + std::to_string(before.size() / 2)).c_str(), 1);
+    const bool done = walk(project.Form, file, dir.File("made.bin"));
+    ::unsetenv("TESS_FAIL_READ");
+    EXPECT_FALSE(done);
+    EXPECT_TRUE(ReadFileBytes(file) == before);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "made from half the source";
+    EXPECT_EQ(project.Form.Skipped, std::vector<std::string>{"Read error in file " + file});
+  }
 }
 
 }  // namespace

@@ -47,6 +47,8 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
       // At 29.97 one second is 31.28 frames: 31, then 32 up to 62.56, and so on.
       {"audio_48k_2ch.ac3", 29.97, {{0, 0, 1, 0}, {0, 0, 1, 0}, {}}}, {"audio_48k_2ch.ac3", 25, {{0, 0, 9, 0}}},
       {"audio_48k_2ch.eac3", 25, {{0, 0, 0, 13}, {0, 0, 1, 2}, {0, 0, 0, 1}, {}}},
+      // 7.1 (a dependent substream frame after each frame), and frames of one block.
+      {"a_48k_8ch.eac3", 25, {{0, 0, 0, 3}, {0, 0, 0, 2}, {}}}, {"a_48k_2ch_1blk.eac3", 29.97, {{0, 0, 0, 1}, {}}},
       {"a_32k_2ch.ac3", 29.97, {{0, 0, 0, 3}, {0, 0, 0, 4}, {}}},
       {"a_44k_1ch.dts", 25, {{0, 0, 0, 2}, {0, 0, 0, 2}, {}}},
       {"audio_48k_2ch.dts", 30, {{0, 0, 0, 10}, {0, 0, 0, 11}, {}}},
@@ -64,7 +66,11 @@ TEST(AudioSplit, SegmentsFollowTheSummedDurationsAndJoinBack) {
     WavHeader wav;
     const bool isWav = WavFindDataChunk(source, wav);
     const double rate = static_cast<double>(test::ProbeStream(source)["sample_rate"]);
-    const double perFrame = source.ends_with(".dts") ? 512 : source.ends_with(".mp2") ? 1152 : isWav ? 1 : 1536;
+    // An E-AC-3 frame plays 256 samples a block: ffprobe's first packet tells.
+    const std::string first = test::RunTool("ffprobe -v error -read_intervals %+#1 -show_entries "
+                                            "packet=duration_time -of csv=p=0 " + test::Quoted(source)).Out;
+    const double perFrame = source.ends_with(".dts") ? 512 : source.ends_with(".mp2") ? 1152 : isWav ? 1
+                            : std::stod(first) * rate;
     // MPEG audio segments begin with the first audio frame, WAV segments with
     // a header of their own.
     int64_t at = isWav ? wav.DataOffset : source.ends_with(".mp2") ? frames.front() : 0;
@@ -107,6 +113,8 @@ TEST(AudioSplit, ASegmentThatCannotBeMadeFailsTheSplitAndTheSourceStays) {
     std::vector<AudioSegmentEntry> entries{{halves[0], dir.File("segment0.ac3")}, {{}, second}};
     const test::FileSizeLimit full(limit);
     EXPECT_EQ(Split(project.Form, dir, "audio_48k_2ch.ac3", 25, halves, entries), TSplitOutcome::Failed) << second;
+    EXPECT_EQ(project.Form.WriteStopped, limit != RLIM_INFINITY);  // a write error stops the run
+    project.Form.Abort = project.Form.WriteStopped = false;
   }
   EXPECT_TRUE(project.LogContains("Audio file " + dir.File("source.ac3") + " is not split"));
   EXPECT_TRUE(ReadFileBytes(dir.File("source.ac3")) == ReadFileBytes(test::DataFile("streams/audio_48k_2ch.ac3")));

@@ -129,8 +129,12 @@ TEST(Pulldown, VifRecordsMatchFfprobe) {
     EXPECT_EQ(got, expected);
     EXPECT_EQ(vif[29], highest);
   }
-  EXPECT_FALSE(streams::RunPulldown(p.Form, dir.File("missing.m2v")));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("missing.m2v.m2v.vif")));
+  // A missing file, MPEG-1 video and audio describe no fields.
+  for (const std::string& file : {dir.File("missing.m2v"), CopySample(dir.Path(), "m1v_ntsc.m1v"),
+                                 CopySample(dir.Path(), "audio_48k_2ch.ac3")}) {
+    EXPECT_FALSE(streams::RunPulldown(p.Form, file)) << file;
+    EXPECT_FALSE(std::filesystem::exists(file + ".m2v.vif")) << file;
+  }
 }
 
 }  // namespace

@@ -26,6 +26,7 @@ struct InfoRow {
 const InfoRow kRows[] = {
     {"a_48k_6ch.ac3", ".ac3", ""}, {"a_44k_1ch.ac3", ".ac3", ""}, {"a_32k_2ch.ac3", ".ac3", ""},
     {"audio_48k_2ch.eac3", ".ac3", ""}, {"a_44k_1ch.eac3", ".ac3", ""}, {"a_48k_6ch.eac3", ".ac3", ""},
+    {"a_48k_8ch.eac3", ".ac3", ""},
     {"a_48k_6ch.dts", ".dts", ""}, {"a_44k_1ch.dts", ".dts", ""}, {"audio_48k_2ch.dts", ".dts", ""},
     {"a_44k_1ch.mp2", ".mpa", ""}, {"audio_48k_2ch.mp2", ".mpa", ""}, {"w_48k_2ch_list.wav", ".wav", ""},
     {"w_44k_1ch_16.wav", ".wav", ""}, {"a_44k_6ch_16.mlp", "", ""}, {"a_96k_1ch_24.mlp", "", ""},
