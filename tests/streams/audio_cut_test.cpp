@@ -157,17 +157,14 @@ TEST(AudioCut, BlockCopiesTakeTheBytesEitherWay) {
   for (const bool append : {false, true}) {
     for (const auto& [offset, count] : {std::pair<int64_t, int64_t>{0, 3 * 1048576 + 123}, {5, 2621440}, {1048583, 10485760}}) {
       const int out = ::open(dir.File("dst.bin").c_str(), O_WRONLY | O_CREAT | O_TRUNC | (append ? O_APPEND : 0), 0644);
-      ASSERT_EQ(::write(out, "abc", 3), 3);
       int64_t reported = 0;
       EXPECT_EQ(CopyBlocks(project.Form, in, "src.bin", offset, count, out, "dst.bin", 0,
                            [&](int64_t Done) { reported = Done; }, nullptr),
                 TCopyOutcome::Done);
       ::close(out);
-      const size_t end = static_cast<size_t>(std::min<int64_t>(offset + count, static_cast<int64_t>(data.size())));
-      std::vector<uint8_t> expected = {'a', 'b', 'c'};
-      expected.insert(expected.end(), data.begin() + offset, data.begin() + static_cast<std::ptrdiff_t>(end));
-      EXPECT_TRUE(ReadFileBytes(dir.File("dst.bin")) == expected) << append << " " << offset;
-      EXPECT_EQ(reported, static_cast<int64_t>(end) - offset);
+      const auto end = std::min<int64_t>(offset + count, static_cast<int64_t>(data.size()));
+      EXPECT_TRUE(ReadFileBytes(dir.File("dst.bin")) == std::vector<uint8_t>(data.begin() + offset, data.begin() + end));
+      EXPECT_EQ(reported, end - offset);
     }
   }
   ::close(in);

@@ -94,11 +94,10 @@ TEST(Captions, RemovingUserData) {
   size_t at = 0;
   WithLongUserData(before, 1, &at);
   for (int edge = -3; edge <= 1; ++edge) {
-    const size_t startCodeAt = static_cast<size_t>(streams::kM2VReadBufferSize + edge);
-    const auto longer = WithLongUserData(before, startCodeAt - at - 4);
+    const auto longer = WithLongUserData(before, static_cast<size_t>(streams::kM2VReadBufferSize + edge) - at - 4);
     WriteFileBytes(video, longer);
     ASSERT_TRUE(streams::RemoveM2VUserData(p.Form, video));
-    EXPECT_EQ(ReadFileBytes(video), WithoutUserData(longer)) << startCodeAt;
+    EXPECT_EQ(ReadFileBytes(video), WithoutUserData(longer)) << edge;
   }
 }
 

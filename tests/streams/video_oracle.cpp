@@ -1,5 +1,6 @@
 #include "streams/video_oracle.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -95,39 +96,34 @@ std::string CopySample(const std::string& Dir, const std::string& Name) {
 }
 
 namespace {
-
-bool PrefixAt(const std::vector<uint8_t>& V, size_t I) {
-  return I + 2 < V.size() && V[I] == 0 && V[I + 1] == 0 && V[I + 2] == 1;
+const uint8_t kPrefix[] = {0, 0, 1};
 }
-
-}  // namespace
 
 std::vector<uint8_t> WithLongUserData(const std::vector<uint8_t>& Video, size_t Size, size_t* At) {
   std::vector<uint8_t> block = {0, 0, 1, 0xB2};
   const uint8_t pattern[] = {0, 0, 2, 0x55, 0, 0, 0, 2, 0xFF, 0, 7, 0, 0};
   for (size_t i = 0; block.size() < Size + 4; ++i) block.push_back(pattern[i % sizeof pattern] ^ static_cast<uint8_t>(i / 97 % 2 * 0x40));
-  size_t at = 0;
-  for (size_t i = 0, gops = 0; i < Video.size() && !at; ++i)
-    if (PrefixAt(Video, i) && i + 3 < Video.size() && Video[i + 3] == 0xB8 && ++gops == 2) at = i;
-  if (At) *At = at;
-  std::vector<uint8_t> out(Video.begin(), Video.begin() + static_cast<std::ptrdiff_t>(at));
+  const uint8_t gop[] = {0, 0, 1, 0xB8};
+  const auto at = std::search(std::search(Video.begin(), Video.end(), gop, gop + 4) + 1, Video.end(), gop, gop + 4);
+  if (At) *At = static_cast<size_t>(at - Video.begin());
+  std::vector<uint8_t> out(Video.begin(), at);
   out.insert(out.end(), block.begin(), block.end());
-  out.insert(out.end(), Video.begin() + static_cast<std::ptrdiff_t>(at), Video.end());
+  out.insert(out.end(), at, Video.end());
   return out;
 }
 
 std::vector<uint8_t> WithoutUserData(const std::vector<uint8_t>& Video) {
   std::vector<uint8_t> out;
-  size_t i = 0;
-  while (i < Video.size()) {
-    if (!PrefixAt(Video, i) || i + 3 >= Video.size() || Video[i + 3] != 0xB2) {
-      out.push_back(Video[i++]);
-      continue;
+  auto from = Video.begin(), code = Video.begin();
+  while ((code = std::search(code, Video.end(), kPrefix, kPrefix + 3)) != Video.end()) {
+    if (Video.end() - code >= 4 && code[3] == 0xB2) {
+      out.insert(out.end(), from, code);
+      from = code = std::search(code + 4, Video.end(), kPrefix, kPrefix + 3);
+    } else {
+      code += 3;
     }
-    size_t next = i + 4;
-    while (next < Video.size() && !PrefixAt(Video, next)) ++next;
-    i = next;
   }
+  out.insert(out.end(), from, Video.end());
   return out;
 }
 

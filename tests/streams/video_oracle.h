@@ -28,12 +28,10 @@ std::vector<std::string> FrameHashes(const std::string& File);
 // A copy of a file of tests/data/streams in Dir.
 std::string CopySample(const std::string& Dir, const std::string& Name);
 
-// Video with a user-data block of Size bytes put in front of its second GOP
-// header (at byte At when given): zeros, near misses of a start code (00 00 02,
-// 00 00 00 02) and other bytes, never a start code itself.
+// Video with a user-data block of Size bytes of near misses of a start code (00 00 02,
+// 00 00 00 02) put in front of its second GOP header (at byte At), and Video less
+// every user-data block (from its start code to the next), found the plainest way.
 std::vector<uint8_t> WithLongUserData(const std::vector<uint8_t>& Video, size_t Size, size_t* At = nullptr);
-// Video with every user-data block (its start code up to the next start code)
-// left out, found the plainest way.
 std::vector<uint8_t> WithoutUserData(const std::vector<uint8_t>& Video);
 
 }  // namespace tess::test
