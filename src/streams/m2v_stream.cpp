@@ -414,7 +414,7 @@ void TM2VStream::HandleUserData() {
     // A prefix begun in the bytes taken before ends in the next two; one that
     // starts here lies wholly in the buffer.
     const uint8_t* p = begin;
-    for (; p < end && p < begin + 2 && !found; ++p) {
+    for (; p < end && p - begin < 2 && !found; ++p) {
       window = ((window << 8) | *p) & 0xFFFFFF;
       found = window == 1;
     }
