@@ -42,6 +42,8 @@
 #include "demux/demux_context.h"
 #include "disc/ifo_set.h"
 #include "disc_builder.h"
+#include "platform/paths.h"
+#include "platform/ui_models.h"
 #include "state/project_state.h"
 
 #ifndef TESS_BINARY
@@ -192,9 +194,10 @@ double RunDemuxPhase(const std::string& Disc, const std::string& Out, TUsage& Us
   const pid_t pid = ::fork();
   if (pid == 0) {
     auto form = std::make_unique<state::TForm1>();
-    if (disc::LoadIFOSet(*form, *form, Disc + "/hv000i01.IFO") < 1) std::_Exit(1);
+    platform::GridModel overview;
+    if (disc::LoadIFOSet(*form, *form, *form, Disc + "/hv000i01.IFO", overview) < 1) std::_Exit(1);
     form->VTSListForm.ApplyOK({});
-    form->Options.DestinationPath = Out;
+    form->Settings.Output.Folder = platform::IncludeTrailingSlash(Out);
     bool ok = true;
     for (int32_t i = 1; i < form->TitleSetCount; ++i) {
       demux::TIFOData ctx(*form, i, demux::kPgcTitle);

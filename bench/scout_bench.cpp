@@ -105,10 +105,10 @@ void Scout(benchmark::State& state, uint8_t fullScan) {
   const Chain& c = TheChain();
   auto form = std::make_unique<app::TForm1>();
   app::MainWindow window(*form);
-  form->Options.FullScan = fullScan;
+  form->Settings.Scan.FullScan = fullScan != 0;
   for (auto _ : state) {
     auto scout = disc::TVobScaut::Create(c.Files.front());
-    scout->Scan(*form, *form, form->StatusProgress);
+    scout->Scan(*form, *form, form->Settings.Scan, form->StatusProgress);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.Bytes));
 }

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Fails when a library (or the tests of a layer) includes a header of a layer
-# above it. Layers, lowest first:
+# above it, or when one below the project state includes the settings record.
+# Layers, lowest first:
 #   platform < core < disc < streams < subpic < state < demux < app
 cd "$(dirname "$0")/.."
 rank() {
@@ -25,10 +26,24 @@ for dir in src/* tests/*; do
     done
   done
 done > /tmp/tess-layer-check.$$
+# The settings record is the shell's: below the project state, code takes the
+# typed settings (core/settings.h and its layer's own) and never the record.
+# Only the record's own module includes it there.
+for dir in src/* tests/*; do
+  own=$(rank "$(basename "$dir")")
+  [ -n "$own" ] && [ "$own" -lt "$(rank state)" ] || continue
+  for f in "$dir"/*.h "$dir"/*.cpp; do
+    [ -f "$f" ] || continue
+    case "$f" in src/core/options.h | src/core/options.cpp) continue ;; esac
+    grep -n '^#include "core/options.h"' "$f" | while IFS= read -r line; do
+      echo "$f: ${line#*:} reads the settings record below the project state"
+    done
+  done
+done >> /tmp/tess-layer-check.$$
 if [ -s /tmp/tess-layer-check.$$ ]; then
   cat /tmp/tess-layer-check.$$
   bad=1
 fi
 rm -f /tmp/tess-layer-check.$$
-[ "$bad" -eq 0 ] && echo "Layers: no upward includes."
+[ "$bad" -eq 0 ] && echo "Layers: no upward includes, no settings record below the project state."
 exit $bad

@@ -141,9 +141,8 @@ int Usage(const char* Why) {
 // The log is saved as the settings ask; a save that fails is said on stderr
 // too, since the log itself cannot carry it.
 void SaveRunLog(TForm1& Form, core::RunEnd How) {
-  if (core::AutoSaveRunLog(Form, How) == core::AutoSaveResult::Failed) {
-    std::string folder;
-    core::GetOutputFolder(Form.Options, folder);
+  if (core::AutoSaveRunLog(Form, Form.Settings.Output, How) == core::AutoSaveResult::Failed) {
+    const std::string& folder = Form.Settings.Output.Folder;
     std::fprintf(stderr, "tessaline: could not save the log %s%s\n", folder.c_str(), std::string(core::kLogFileName).c_str());
   }
 }
@@ -367,6 +366,7 @@ int RunCommandLine(int argc, char** argv) {
   // DEST is the destination path; DestinationMode=2 puts the run into a
   // subfolder of it named after DestinationSubfolder.
   form->Options.DestinationPath = dest;
+  ApplyOptions(*form);
 
   SourceSelection source;
   std::string error;
@@ -376,7 +376,7 @@ int RunCommandLine(int argc, char** argv) {
     terminal.Finish();
     return kExitFailed;
   }
-  if (!OpenSource(*form, source)) {
+  if (!OpenSource(*form, source, window.Views)) {
     SaveRunLog(*form, core::RunEnd::NotStarted);
     terminal.Finish();
     return kExitFailed;
@@ -417,7 +417,7 @@ int RunCommandLine(int argc, char** argv) {
     terminal.Finish();
     return kExitStopped;
   }
-  const RunResult result = StartRun(*form, source);
+  const RunResult result = StartRun(*form, source, window.Views);
   SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
                     : result == RunResult::Stopped ? core::RunEnd::Stopped
                                                    : core::RunEnd::Failed);

@@ -13,6 +13,8 @@ int64_t MainWindow::PostProcessingTotal() const {
 }
 
 void MainWindow::SaveOptions() {
+  // A log window closed is not shown at the next start.
+  if (!LogWindowActionChecked) form_.Options.LogVisible = 0;
   if (form_.SettingsFile.empty()) return;
   platform::SettingsStore store;
   store.Load(form_.SettingsFile);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 
+#include "app/browser_views.h"
 #include "core/headless_window.h"
 
 namespace tess::state {
@@ -10,12 +11,15 @@ struct TForm1;
 namespace tess::app {
 
 // The command line's main window: the headless window, plus the settings file
-// for the options and the registries for the post-processing count.
+// for the options, the registries for the post-processing count and the
+// browser's views.
 class MainWindow : public core::HeadlessWindow {
  public:
   explicit MainWindow(state::TForm1& Form);
 
   void SaveOptions() override;
+
+  BrowserViews Views;
 
  protected:
   int64_t PostProcessingTotal() const override;

@@ -287,6 +287,59 @@ void SaveFormPosition(platform::SettingsStore& Store, const std::string& FormNam
   Store.WriteInteger(kPositionKey, FormName + "Height", Pos.Height);
 }
 
+state::RunSettings RunSettingsOf(const TOptions& O) {
+  state::RunSettings s;
+  const auto titleMode = [](uint8_t Value) { return static_cast<core::TitleMode>(Value); };
+  const auto memory = static_cast<core::MemoryMode>(O.MemoryManager);
+
+  s.Output.Memory = memory;
+  s.Output.AutoSaveLog = static_cast<core::AutoSaveMode>(O.AutoSaveLog);
+  core::GetOutputFolder(O, s.Output.Folder);
+
+  core::DemuxSettings& d = s.Demux;
+  d.Titles = titleMode(O.TitleMode);
+  d.Menus = titleMode(O.MenuMode);
+  d.Memory = memory;
+  d.TitleMakeSup = O.TitleMakeSup != 0;
+  d.Subpictures = static_cast<core::SupMode>(O.SUPMode);
+  d.TimeScale1001 = O.TimeScale1001 != 0;
+  d.AudioTimeNavigation = O.AudioTimeNavigation != 0;
+  d.TitlePtsMode = O.TitlePTSMode;
+  d.MenuPtsMode = O.MenuPTSMode;
+  d.SameHLShowLog = O.SameHLShowLog != 0;
+  d.AudioPtsColour = O.LogColorAudioPTS;
+  d.SameHighlightColour = O.LogColorHLSame;
+  d.DeletePcm = O.DeletePCM != 0;
+
+  core::TrackSettings& t = s.Tracks;
+  t.Titles = titleMode(O.TitleMode);
+  t.AdvancedMain = O.AdvancedMain != 0;
+  t.MainByTitle = O.MainByTitle != 0;
+  t.AddSE = O.AddSE != 0;
+  t.InsertAngle = O.InsertAngle;
+  t.TitleMakeSup = O.TitleMakeSup != 0;
+  t.SolidAudio = O.SolidAudio != 0;
+  t.RecutMode = O.RecutMode;
+  t.AddAudioStub = O.AddAudioStub != 0;
+  t.SlideShowColour = O.LogColorSlideShow;
+
+  s.Scan.FullScan = O.FullScan != 0;
+  s.Scan.AngleType = static_cast<disc::SceneAngleType>(O.AngleType);
+  s.Scan.InfoColour = O.LogColorVOBScannerInfo;
+  s.Scan.InterleavingColour = O.LogColorInterleaving;
+
+  s.Registry.TimeScale1001 = O.TimeScale1001 != 0;
+  s.Registry.TitleMakeSup = O.TitleMakeSup != 0;
+
+  s.Subpic.PictureFormat = O.SUPImageFormat == 1 ? subpic::TPictureFormat::Png : subpic::TPictureFormat::Bmp;
+  return s;
+}
+
+void ApplyOptions(state::TForm1& Form) {
+  Form.Settings = RunSettingsOf(Form.Options);
+  Form.ShowErrorMsg = Form.Options.ShowErrorMsg != 0;
+}
+
 void GetProgramFilesDir(std::string& Result) {
   // The authoring tool is a Windows program; on Linux it lives in the Wine
   // prefix's "Program Files" when there is one.

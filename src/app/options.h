@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/options.h"
+#include "state/project_state.h"
 
 namespace tess::platform {
 class SettingsStore;
@@ -32,6 +33,13 @@ bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Va
 std::vector<std::string> OptionValueNames();
 // Every field's value name and its value as the settings file holds it.
 std::vector<std::pair<std::string, std::string>> OptionValues(const TOptions& O);
+
+// The settings as each consumer below the shell takes them, built from the
+// record.
+state::RunSettings RunSettingsOf(const TOptions& O);
+// Builds the project state's typed settings (and its error-box choice) from its
+// record: after the settings are loaded or changed, and at the start of a run.
+void ApplyOptions(state::TForm1& Form);
 
 // Window positions, kept in the Position section under the form's name.
 void RestoreFormPosition(const platform::SettingsStore& Store, const std::string& FormName,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "app/options.h"
 #include "disc/ifo_set.h"
 #include "state/project_state.h"
 #include "core/log.h"
@@ -32,8 +33,6 @@ using platform::EqualsIgnoreCase;
 using platform::ExtractFileExt;
 
 namespace {
-
-constexpr uint8_t kTitleModeAutoMain = 3;
 
 bool IsFile(const std::string& p) {
   std::error_code ec;
@@ -291,6 +290,7 @@ bool AskYes(TForm1& Form, const std::string& Question) {
 // most of it disagrees with the attributes, the attributes are in doubt and
 // nothing changes.
 void CorrectDisplayRatios(TForm1& Form) {
+  const bool limit = Form.Options.CorrectVideoBitrate != 0;
   for (int32_t ts = FirstTitleSetIndex(Form); ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
     for (const bool titles : {false, true}) {
       auto inDomain = [&](const disc::TVideoStreamEntry& E) {
@@ -310,11 +310,11 @@ void CorrectDisplayRatios(TForm1& Form) {
         const auto progress = [&Form] { Form.ProcessMessages(); };
         bool done = false;
         if (wanted == streams::kAspect4x3)
-          done = streams::ScanM2VFile(Form, e.Path, nullptr, progress);
+          done = streams::ScanM2VFile(Form, e.Path, nullptr, progress, limit);
         else if (wanted == streams::kAspect16x9)
-          done = streams::ScanM2VFileMode2(Form, e.Path, nullptr, progress);
+          done = streams::ScanM2VFileMode2(Form, e.Path, nullptr, progress, limit);
         else
-          done = streams::ScanM2VFileTo540(Form, e.Path, nullptr, progress);
+          done = streams::ScanM2VFileTo540(Form, e.Path, nullptr, progress, limit);
         if (done) {
           Form.Log(core::kLogInfo, change);
           e.AspectText = RatioText(wanted);
@@ -375,6 +375,13 @@ bool ExtractDataFormats(TForm1& Form) {
   }
   Form.Log(core::kLogNormal, core::msg::FinishingDataFormatExtraction);
   return ok && !Form.Aborted();
+}
+
+// A disc's items by name in the browser's two trees.
+void ShowItemNames(TForm1& Form, BrowserViews& Views) {
+  Form.NameTree.SetIFOs(Form, Form);
+  Form.NameTree.FillIFOTreeView(Form, Form, Views.TreeView1);
+  Form.NameTree.FillCellTreeView(Form, Form, Views.TreeView2);
 }
 
 }  // namespace
@@ -456,12 +463,13 @@ std::vector<std::string> TitleSetEvoFiles(const TForm1& Form, int IFOIndex) {
   return files;
 }
 
-bool OpenSource(TForm1& Form, SourceSelection& Source) {
+bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
   if (Form.MainWindow) Form.MainWindow->Chart.Points.clear();
   switch (Source.Kind) {
     case SourceKind::StandardContent: {
       Form.Log(core::kLogNormal, std::string(core::msg::LoadIFOFile) + Source.IFOFile);
-      const int32_t loaded = LoadIFOSet(Form, Form, Source.IFOFile);
+      const int32_t loaded = LoadIFOSet(Form, Form, Form, Source.IFOFile, Views.StringGrid1);
+      ShowItemNames(Form, Views);
       if (Form.TitleSetCount < 1 || Form.IFOFiles[0].Kind == disc::ifoUnknown) {
         Form.Log(core::kLogWarning, core::msg::FileIsNotInIFOFormatOr, platform::kColourRed);
         return false;
@@ -514,16 +522,16 @@ bool OpenSource(TForm1& Form, SourceSelection& Source) {
   return false;
 }
 
-RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
-  std::string folder;
-  core::GetOutputFolder(Form.Options, folder);
+RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views) {
+  ApplyOptions(Form);
+  const std::string folder = Form.Settings.Output.Folder;
   if (folder.empty()) {
     Form.Log(core::kLogWarning, core::msg::SpecifyDestinationPath, platform::kColourRed);
     return RunResult::Failed;
   }
   ResetRunState(Form);
   // "Auto Main detection": the title set that plays longest runs in Main mode.
-  if (Source.Kind == SourceKind::StandardContent && Form.Options.TitleMode == kTitleModeAutoMain) {
+  if (Source.Kind == SourceKind::StandardContent && Form.Settings.Demux.Titles == core::TitleMode::AutoMain) {
     const int32_t main = demux::FindMainVTS(Form);
     const size_t mark = static_cast<size_t>(Form.IFOFiles[static_cast<size_t>(main)].TitleSetNumber) + 1;
     if (main < Form.TitleSetCount && mark < Form.VTSListForm.MainModeMark.size()) Form.VTSListForm.MainModeMark[mark] = 1;
@@ -572,11 +580,7 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source) {
     }
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
     // The items' names again: the run's scouts tell the angle VOBs apart.
-    if (!Form.Aborted()) {
-      Form.NameTree.SetIFOs(Form);
-      Form.NameTree.FillIFOTreeView(Form, Form, Form.TreeView1);
-      Form.NameTree.FillCellTreeView(Form, Form, Form.TreeView2);
-    }
+    if (!Form.Aborted()) ShowItemNames(Form, Views);
   }
 
   // A write error stops the run as Stop does, but the run has failed.

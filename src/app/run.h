@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "app/browser_views.h"
 #include "demux/chain_driver.h"
 
 namespace tess::state {
@@ -28,17 +29,18 @@ struct SourceSelection {
 // is there.
 bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, std::string& Error);
 
-// The source command: loads what the source names into the project state and
-// fills the main window's chart with its EVO files. False when it cannot be
-// loaded.
-bool OpenSource(TForm1& Form, SourceSelection& Source);
+// The source command: loads what the source names into the project state, names
+// the items of a disc into the browser's views and fills the main window's chart
+// with its EVO files. False when it cannot be loaded.
+bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views);
 
 // The EVO files of every loaded title set: the menu file, then the title chain.
 std::vector<std::string> TitleSetEvoFiles(const TForm1& Form, int IFOIndex);
 
 enum class RunResult { Done, Failed, Stopped };
 
-// The Start command.
-RunResult StartRun(TForm1& Form, const SourceSelection& Source);
+// The Start command: takes the settings as they stand, demultiplexes, prepares
+// the tracks and shows the items' names again in the browser's views.
+RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views);
 
 }  // namespace tess::app

@@ -52,7 +52,7 @@ const std::vector<disc::THighlightButton> kNoButtons;
 void AddCommands(TForm1& Form, Listing& Out, int Depth, const std::string& Label, const Commands& List,
                  const TScriptInfo& Context, bool Numbered = true) {
   for (size_t i = 0; i < List.size(); ++i) {
-    const std::string text = disc::NavCommandToText(Form, Form, List[i], Context);
+    const std::string text = disc::NavCommandToText(Form, Form, Form, List[i], Context);
     Out.Add(Depth, Label + (Numbered ? " " + std::to_string(i + 1) : "") + ": " + text +
                        (Form.JumpTarget.empty() ? "" : "  -> " + Form.JumpTarget));
   }
@@ -154,8 +154,8 @@ void AddFile(TForm1& Form, Listing& Out, const disc::TIFONameTree& Names) {
   }
 
   if (rec.Kind != disc::ifoVTS) return;
-  disc::ShowVTSOverview(Form, rec);
-  const platform::GridModel& grid = Form.StringGrid1;
+  platform::GridModel grid = BrowserViews::BoundedGrid();
+  disc::ShowVTSOverview(grid, rec);
   for (int32_t row = 0; row < grid.NextRow; ++row) {
     const std::string hex = grid.Cell(2, row);
     Out.Add(1, grid.Cell(0, row) + " " + grid.Cell(1, row) + (hex.empty() ? "" : "  [" + hex + "]"));
@@ -177,7 +177,7 @@ void LoadMenuButtons(TForm1& Form) {
       demux::ReadMenuHighlights(Form, Form, i, f, track.HighlightStreams.emplace_back().Items);
     }
   }
-  Form.NameTree.SetIFOs(Form);
+  Form.NameTree.SetIFOs(Form, Form);
 }
 
 // A form whose log lines go to stderr, so that stdout carries only the listing.
@@ -233,7 +233,7 @@ int RunShowCommand(const std::vector<std::string>& Args) {
     std::fprintf(stderr, "tessaline: %s\n", error.c_str());
     return kExitFailed;
   }
-  if (!OpenSource(form, source)) return kExitFailed;
+  if (!OpenSource(form, source, quiet.Window.Views)) return kExitFailed;
   if (source.Kind == SourceKind::StandardContent) {
     if (!form.HDDisc)
       std::fprintf(stderr,

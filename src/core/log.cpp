@@ -188,14 +188,13 @@ bool LogSaveToFile(RunContext& Run, const std::string& FileName) {
   return ReplaceFileContents(Run, FileName, LogToText(Run.LogWindow.Log, LogLetterBy::Image, false));
 }
 
-AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How) {
+AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, RunEnd How) {
   // The failed runs are the ones whose log a user needs most: "at the finish"
   // saves however the run ended, "always" also when it never started.
-  const int32_t mode = Run.Options.AutoSaveLog;
+  const AutoSaveMode mode = Output.AutoSaveLog;
   const bool due = mode == kAutoSaveAlways || (mode == kAutoSaveAtFinish && How != RunEnd::NotStarted);
   if (!due) return AutoSaveResult::NotDue;
-  std::string folder;
-  GetOutputFolder(Run.Options, folder);
+  const std::string& folder = Output.Folder;
   if (folder.empty()) {
     // Without an output folder the log would land in whatever folder the
     // program was started from.
@@ -235,9 +234,9 @@ std::string TfrmLog::CountAction(RunContext& Run) const {
 }
 
 void TfrmLog::FormClose(RunContext& Run) {
-  if (Run.MainWindow) Run.MainWindow->LogWindowActionChecked = false;
-  Run.Options.LogVisible = 0;
-  if (Run.MainWindow) Run.MainWindow->SaveOptions();
+  if (!Run.MainWindow) return;
+  Run.MainWindow->LogWindowActionChecked = false;
+  Run.MainWindow->SaveOptions();
 }
 
 void TfrmLog::WindowPositionChanged(RunContext& Run, int32_t NewTop) {

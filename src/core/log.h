@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/settings.h"
 #include "platform/ui_models.h"
 
 // The log window, the information window and the list operations they share.
@@ -59,14 +60,11 @@ bool LogSaveToFile(RunContext& Run, const std::string& FileName);
 enum class RunEnd { Finished, Stopped, Failed, NotStarted };
 enum class AutoSaveResult { NotDue, Saved, Failed };
 
-// The AutoSaveLog option's values.
-enum AutoSaveMode : int32_t { kAutoSaveNever = 0, kAutoSaveAtFinish = 1, kAutoSaveAlways = 2 };
-
-// The call a run makes when it ends. By the AutoSaveLog option: 0 never saves,
-// 1 saves at the end of every run, whichever message ended it, 2 saves also
-// when the source could not be opened. The log goes to "Tessaline.log" in the
-// output folder, which is made when missing.
-AutoSaveResult AutoSaveRunLog(RunContext& Run, RunEnd How);
+// The call a run makes when it ends. By the AutoSaveLog setting: never, at the
+// end of every run whichever message ended it, or always (also when the source
+// could not be opened). The log goes to "Tessaline.log" in the output folder,
+// which is made when missing.
+AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, RunEnd How);
 
 // ---- the log window ----
 struct TfrmLog {
@@ -91,7 +89,8 @@ struct TfrmLog {
   void SelectAllAction() { LogSelectAll(Log); }
   // Shows the counts of all and of selected lines; returns the text shown.
   std::string CountAction(RunContext& Run) const;
-  // Hiding the window clears the log-visible option and saves the options.
+  // Hiding the window unticks the main window's log action and saves the
+  // settings, which then say that the log is not shown at start-up.
   void FormClose(RunContext& Run);
   // The window was moved: tells the main window whether it is docked below it.
   void WindowPositionChanged(RunContext& Run, int32_t NewTop);

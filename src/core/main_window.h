@@ -42,6 +42,8 @@ class TfrmMain {
   virtual void LogCountSummary(std::string_view FileName) = 0;
   virtual void HighlightChartItem(std::string_view Label, uint32_t Colour) = 0;
   virtual void UpdateProgress(int32_t Phase) = 0;
+  // Saves the settings; with the log action unticked (the log window was
+  // closed) they say that the log is not shown at start-up.
   virtual void SaveOptions() = 0;
   // Lets pending work run: the stop signal becomes the Stop command here.
   virtual void ProcessMessages() = 0;

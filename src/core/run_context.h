@@ -7,7 +7,6 @@
 
 #include "core/log.h"
 #include "core/main_window.h"
-#include "core/options.h"
 #include "core/start_code_map.h"
 #include "platform/prompt.h"
 #include "platform/pump.h"
@@ -18,9 +17,9 @@ namespace tess::core {
 class TStreamFinisher;
 
 // What a long-running routine needs of the program around it: somewhere to write
-// log lines, someone to ask, the status and progress models, the Stop flag and
-// the settings. Core and stream code takes this and plain arguments; it never
-// sees the disc or the project state.
+// log lines, someone to ask, the status and progress models and the Stop flag.
+// Core and stream code takes this and plain arguments (their settings among
+// them, core/settings.h); it never sees the disc or the project state.
 struct RunContext {
   RunContext() = default;
   RunContext(const RunContext&) = delete;
@@ -35,7 +34,9 @@ struct RunContext {
   platform::ProgressBar ProgressBar1;    // handed to the video analyser runs
   platform::ProgressBar StatusProgress;  // the bar inside the status bar (scout, loose EVO, tracks)
   platform::Clipboard Clipboard;
-  TOptions Options;
+  // Errors are also shown to the user as message boxes (through the prompt),
+  // not only logged: the shell sets it from the ShowErrorMsg setting.
+  bool ShowErrorMsg = true;
   // Finishes closed ".sup" and ".pcm" outputs; without one they stay as written.
   TStreamFinisher* StreamFinisher = nullptr;
   uint8_t Abort = 0;  // the Stop flag: non-zero stops every long loop

@@ -87,11 +87,9 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
   }
   if (fd_ < 0) ReportCreateFailure(errno);
   writeBuffered_ = true;
-  const int64_t size =
-      BufferSize > 0 ? BufferSize : Run.Options.MemoryManager == 1 ? kAppendBufferLarge : kAppendBufferSmall;
   try {
-    buffer_.resize(static_cast<size_t>(size));
-    bufferSize_ = size;
+    buffer_.resize(static_cast<size_t>(BufferSize));
+    bufferSize_ = BufferSize;
   } catch (const std::bad_alloc&) {
     // Without a buffer the writes go straight to the file.
     std::vector<uint8_t>().swap(buffer_);
@@ -101,7 +99,9 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
 }
 
 std::unique_ptr<TVobFileStream> TVobFileStream::CreateAppend(RunContext& Run, const std::string& FileName,
-                                                             uint32_t Mode, void* Owner, int64_t BufferSize) {
+                                                             uint32_t Mode, void* Owner, const OutputSettings& Output,
+                                                             int64_t BufferSize) {
+  if (BufferSize <= 0) BufferSize = Output.Memory == MemoryMode::Ordinary ? kAppendBufferLarge : kAppendBufferSmall;
   return std::unique_ptr<TVobFileStream>(new TVobFileStream(Run, FileName, Mode, Owner, BufferSize, AppendTag{}));
 }
 
@@ -450,7 +450,7 @@ bool TVobFileStream::Finish() {
     if (run_->MainWindow)
       run_->MainWindow->AddLogText(kLogInfo, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
     if (finisher->FinishPcm(*this, wavName)) {
-      if (run_->Options.DeletePCM) ::unlink(FileName.c_str());
+      if (DeletePcm) ::unlink(FileName.c_str());
     } else {
       ok = false;
     }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/settings.h"
+
 namespace tess::core {
 
 struct RunContext;
@@ -58,7 +60,7 @@ class TVobFileStream {
   static constexpr uint32_t kModeShareDenyNone = 64;
 
   static constexpr int64_t kReadBufferSize = 1048576;    // buffered streams made by Create
-  static constexpr int64_t kAppendBufferLarge = 262144;  // CreateAppend, memory option 1
+  static constexpr int64_t kAppendBufferLarge = 262144;  // CreateAppend, an ordinary disc
   static constexpr int64_t kAppendBufferSmall = 32768;   // CreateAppend, otherwise
   static constexpr int64_t kReadAheadSize = 1048576;     // below unbuffered reads
 
@@ -75,10 +77,12 @@ class TVobFileStream {
   TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, bool Buffered, void* Owner);
   static std::unique_ptr<TVobFileStream> Create(RunContext& Run, const std::string& FileName, uint32_t Mode,
                                                 bool Buffered, void* Owner);
-  // Opens an output for appending (always buffered: 256 KB under memory option 1,
-  // else 32 KB, or BufferSize bytes when it is given). Never throws.
+  // Opens an output for appending (always buffered: 256 KB for an ordinary
+  // disc, 32 KB for a complex one, or BufferSize bytes when it is given). Never
+  // throws.
   static std::unique_ptr<TVobFileStream> CreateAppend(RunContext& Run, const std::string& FileName,
-                                                      uint32_t Mode, void* Owner, int64_t BufferSize = 0);
+                                                      uint32_t Mode, void* Owner, const OutputSettings& Output,
+                                                      int64_t BufferSize = 0);
   ~TVobFileStream();
   TVobFileStream(const TVobFileStream&) = delete;
   TVobFileStream& operator=(const TVobFileStream&) = delete;
@@ -125,6 +129,7 @@ class TVobFileStream {
   void* Owner = nullptr;  // the demux context for demultiplexer outputs; not interpreted here
   bool FinishSup = false;
   bool FinishPcm = false;
+  bool DeletePcm = true;  // a finished ".pcm" output goes once its WAV is made (DeletePCM)
   bool FinishSpare = false;  // cleared at construction, not read here
   int32_t PictureWidth = 0;  // 0: the finisher takes the current demux context's size
   int32_t PictureHeight = 0;

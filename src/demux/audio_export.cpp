@@ -139,8 +139,8 @@ bool TGrouping::Run() {
     const uint32_t firstCell = t.Scenes.empty() ? 0 : t.Scenes.front().CellId;
     const bool seamless = disc::IsCellSeamlessInVts(form_, t.VobId, firstCell, v_);
     bool skip = test == -1;
-    if (form_.Options.RecutMode == kRecutAuto) skip |= test == 1 || (test == 0 && !seamless);
-    if (form_.Options.RecutMode == kRecutNonSeamless) skip |= !seamless;
+    if (form_.Settings.Tracks.RecutMode == kRecutAuto) skip |= test == 1 || (test == 0 && !seamless);
+    if (form_.Settings.Tracks.RecutMode == kRecutNonSeamless) skip |= !seamless;
     if (skip) {
       if (!group_.empty()) ok &= Close();
       continue;
@@ -163,8 +163,7 @@ bool TGrouping::Run() {
 // audio file, in the title set's folder; a joined file that a failed cut left
 // there keeps its name, the next one takes a numbered name beside it.
 std::string TGrouping::JoinedFileName(const std::string& FirstMember) const {
-  std::string folder;
-  core::GetOutputFolder(form_.Options, folder);
+  const std::string& folder = form_.Settings.Output.Folder;
   const std::string name = platform::ExtractFileName(FirstMember);
   const std::string target = platform::IncludeTrailingSlash(folder) + "VTS_" + core::IntToStrZeroPad(v_, 3) + "/VTS" +
                              std::to_string(v_) + "-" + name.substr(name.size() - std::min<size_t>(6, name.size()));
@@ -203,7 +202,7 @@ bool TGrouping::Merge() {
     return false;
   }
 
-  if (form_.Options.SolidAudio) {
+  if (form_.Settings.Tracks.SolidAudio) {
     // The joined file takes the first member's name with "a00" and the angle
     // in place of the last four characters before its stream tag.
     std::string solid = first.Entry->Path;
@@ -319,7 +318,7 @@ bool ExportTitleSetAudio(TForm1& Form) {
 }
 
 void ProcessTitleSetAudioStreams(TForm1& Form, int32_t TitleSet) {
-  if (!Form.Options.AddAudioStub) return;
+  if (!Form.Settings.Tracks.AddAudioStub) return;
   std::vector<disc::TVideoTrack*> tracks;
   for (auto& t : Form.ScriptTracks)
     if (IsTitleTrackOf(t, TitleSet) && !t.AudioStreams.empty()) tracks.push_back(&t);

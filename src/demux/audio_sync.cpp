@@ -24,8 +24,6 @@ namespace tess::demux {
 
 namespace {
 
-constexpr uint8_t kModePts = 4;
-constexpr uint8_t kTitleModeMain = 2;
 // The audio-cell table of a title set has an entry per VOB id up to this.
 constexpr uint32_t kMaxAudioCellVob = 999;
 // Right alignment: a frame farther than this from the VOB start is not taken
@@ -46,8 +44,9 @@ int64_t Nearest(double Value) { return platform::RoundEven(Value); }
 
 // The cut decisions go to the information window as well as to the run's log.
 void LogPts(TIFOData& Ctx, const std::string& Line) {
-  Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, Line, Ctx.Form.Options.LogColorAudioPTS);
-  Ctx.Form.Log(core::kLogInfo, Line, Ctx.Form.Options.LogColorAudioPTS);
+  const uint32_t colour = Ctx.Form.Settings.Demux.AudioPtsColour;
+  Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, Line, colour);
+  Ctx.Form.Log(core::kLogInfo, Line, colour);
 }
 int64_t MsToTicks(double Ms) { return Nearest(Ms * 90); }
 double TicksToMs(int64_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
@@ -171,7 +170,7 @@ size_t ChooseCutFrame(const std::vector<TFrameCandidate>& Frames, double CellSta
 
 double TIFOData::AudioDelay(bool FromCut) const {
   double reference = Cell.NavPackTimeMs;
-  if (FromCut && Form.Options.AudioTimeNavigation && !Cell.FirstVideoSeen) reference = TicksToMs(NavRecord.VobuStart);
+  if (FromCut && Form.Settings.Demux.AudioTimeNavigation && !Cell.FirstVideoSeen) reference = TicksToMs(NavRecord.VobuStart);
   return LastPtsMs - reference;
 }
 
@@ -227,7 +226,7 @@ bool TAudioRouter::RouteMpaPayload(TIFOData& Ctx, core::TVobStream*& Record, uin
 }
 
 bool TAudioRouter::RouteMainMode(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P) {
-  if (!Ctx.IsTitleDomain() || Ctx.Form.Options.TitleMode != kTitleModeMain) return false;
+  if (!Ctx.IsTitleDomain() || Ctx.Form.Settings.Demux.Titles != core::TitleMode::Main) return false;
   const uint32_t vob = Ctx.VobId;
   // Past the table's VOB ids nothing is cut or marked; the payload stays in its
   // own stream's output of the VOB.
@@ -252,8 +251,8 @@ bool TAudioRouter::RouteMainMode(TIFOData& Ctx, core::TVobStream*& Record, const
 
 bool TAudioRouter::Route(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile) {
   const bool titles = Ctx.IsTitleDomain();
-  const uint8_t mode = titles ? Ctx.Form.Options.TitleMode : Ctx.Form.Options.MenuMode;
-  const bool cuts = mode == kModePts || (P.Format != kMpa && titles && Ctx.ByCell);
+  const core::TitleMode mode = titles ? Ctx.Form.Settings.Demux.Titles : Ctx.Form.Settings.Demux.Menus;
+  const bool cuts = mode == core::TitleMode::Pts || (P.Format != kMpa && titles && Ctx.ByCell);
   if (!cuts) {
     Record = ByAngle(Ctx, P);
     return false;
@@ -334,7 +333,7 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
   if (pts + durationMs < start) return RouteWholeBefore(Ctx, P, NewFile);
 
   const bool titles = Ctx.IsTitleDomain();
-  const int32_t setting = titles ? Ctx.Form.Options.TitlePTSMode : Ctx.Form.Options.MenuPTSMode;
+  const int32_t setting = titles ? Ctx.Form.Settings.Demux.TitlePtsMode : Ctx.Form.Settings.Demux.MenuPtsMode;
   const auto alignment = static_cast<TPtsAlignment>(setting == kAlignCenter || setting == kAlignRight ? setting
                                                                                                      : kAlignLeft);
   std::vector<TFrameCandidate>& f = frames_.Frames;
@@ -513,7 +512,7 @@ void TAudioRouter::Drop(TIFOData& Ctx, const TPayload& P, int64_t Count, const c
   Ctx.Form.Log(core::kLogInfo,
                "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) + ": " +
                    std::to_string(Count) + " audio bytes before the VOB start are dropped: " + Why + ".",
-               Ctx.Form.Options.LogColorAudioPTS);
+               Ctx.Form.Settings.Demux.AudioPtsColour);
 }
 
 void TAudioRouter::LogCut(TIFOData& Ctx, const TPayload& P, double PtsMs, size_t Listed, double ChosenMs) const {

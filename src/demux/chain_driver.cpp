@@ -117,7 +117,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   Scout = disc::TVobScaut::Create(EvoFileName);
   // A read error is noted in the run by the stream that met it: what could be
   // read is demultiplexed, and the run fails once it has done the rest.
-  Scout->Scan(Form, Form, Form.StatusProgress);
+  Scout->Scan(Form, Form, Form.Settings.Scan, Form.StatusProgress);
   disc::RegisterVobScout(Form, DomainNumberValue(), Scout, IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
   bool ok = true;
   // A file missing in the middle of the chain ends the chain before it; what
@@ -341,8 +341,7 @@ void MarkEvoFileDone(TEvoFileList& List, const std::string& Name) {
 bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
   Form.FrameRate = 30;
   bool ok = true;
-  std::string folder;
-  core::GetOutputFolder(Form.Options, folder);
+  const std::string& folder = Form.Settings.Output.Folder;
   for (size_t i = 1; i <= List.size(); ++i) {
     TEvoListEntry& entry = List[i - 1];
     if (!Form.VTSListForm.DemuxMarked(i) || entry.Done) continue;

@@ -62,7 +62,7 @@ TIFOData::TIFOData(TForm1& F, int32_t Index, int32_t Kind)
   ResetSubpictureUnits();
 
   if (Index != -1) {
-    if (!loose && !DomainFileName.empty() && !std::filesystem::exists(DomainFileName) && Form.Options.ShowErrorMsg &&
+    if (!loose && !DomainFileName.empty() && !std::filesystem::exists(DomainFileName) && Form.ShowErrorMsg &&
         Form.Prompt)
       Form.Prompt->Inform(std::string(core::msg::File2) + DomainFileName + std::string(core::msg::DoesNotExist2),
                           core::msg::Error);
@@ -111,9 +111,9 @@ TIFOData::TIFOData(TForm1& F, int32_t Index, int32_t Kind)
 
   if (!loose) {
     if (Kind == kPgcMenu)
-      disc::BuildMenuAngleList(Form, Index);
+      disc::BuildMenuAngleList(Form, Form, Index);
     else
-      disc::BuildTitleAngleList(Form, Index);
+      disc::BuildTitleAngleList(Form, Form, Index);
   }
   ByCell = 0;
   SetDomainKind(static_cast<uint8_t>(Kind));
@@ -221,7 +221,7 @@ TTimeCode TIFOData::CellPlaybackTime(const TPGCListEntry& Entry, uint32_t Vob, u
   const int64_t i = disc::FindCellIndex(Entry.Pgc, Vob, Cell);
   if (i < 0 || static_cast<size_t>(i) >= Entry.Pgc->CellPlayback.size()) return {};
   TTimeCode t = Entry.Pgc->CellPlayback[static_cast<size_t>(i)].PlaybackTime;
-  if (Form.FrameRate == 30 && Entry.PgcKind == kPgcTitle && Form.Options.TimeScale1001)
+  if (Form.FrameRate == 30 && Entry.PgcKind == kPgcTitle && Form.Settings.Demux.TimeScale1001)
     t = core::ScaleTimeCode(t, 1.001, Form.FrameRate);
   return t;
 }

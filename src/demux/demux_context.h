@@ -18,7 +18,7 @@ struct TForm1;
 }
 namespace tess::disc {
 class TVobScaut;
-struct DiscState;
+struct DiscModel;
 }
 namespace tess::platform {
 struct ProgressBar;
@@ -163,7 +163,7 @@ TNavRecord DecodePciRecord(const uint8_t* Data, int32_t Length);
 bool StartsHighlight(const TNavRecord& Record);
 // The highlight (colours, buttons with their commands, times) the record
 // carries; the caller sets where it belongs (file, VOB, cell, source number).
-disc::THighlightPlayItem HighlightItemOf(const disc::DiscState& Disc, const TNavRecord& Record);
+disc::THighlightPlayItem HighlightItemOf(const disc::DiscModel& Disc, const TNavRecord& Record);
 
 // Entries of the lists the navigation-pack handling keeps.
 struct TAngleCellItem {

@@ -18,7 +18,7 @@ namespace {
 constexpr size_t kPciLengthOffset = disc::kPciStartCodeOffset + 4;
 }  // namespace
 
-bool ReadMenuHighlights(core::RunContext& Run, const disc::DiscState& Disc, int32_t IFOIndex,
+bool ReadMenuHighlights(core::RunContext& Run, const disc::DiscModel& Disc, int32_t IFOIndex,
                         const std::string& EvoFile, std::vector<disc::THighlightPlayItem>& Items) {
   const int fd = platform::OpenRegularFile(EvoFile, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

@@ -9,7 +9,7 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
 }
 
 // The buttons of a menu domain live in the navigation packs of its EVO file, not
@@ -21,7 +21,7 @@ namespace tess::demux {
 // Appends the highlights of EvoFile (a menu domain of information file IFOIndex)
 // to Items. False, with a log line, when the file cannot be opened or read; the
 // highlights found before a read error stay.
-bool ReadMenuHighlights(core::RunContext& Run, const disc::DiscState& Disc, int32_t IFOIndex,
+bool ReadMenuHighlights(core::RunContext& Run, const disc::DiscModel& Disc, int32_t IFOIndex,
                         const std::string& EvoFile, std::vector<disc::THighlightPlayItem>& Items);
 
 }  // namespace tess::demux

@@ -38,9 +38,6 @@ constexpr int32_t kDsiCellElapsed = 28;
 constexpr uint16_t kHighlightNew = 1;
 constexpr uint8_t kDisplayWide = 4;
 constexpr uint8_t kDisplayLetterboxPanScan = 3;
-constexpr uint8_t kTitleModeNone = 0;
-constexpr uint8_t kTitleModePts = 4;
-constexpr uint8_t kSupModeFilesOnly = 0;
 
 double TicksToMs(uint32_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
 
@@ -131,8 +128,9 @@ void TIFOData::AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, T
 }
 
 bool TIFOData::CutsAudioAtVobStart() const {
-  if (IsTitleDomain()) return Form.Options.TitleMode == kTitleModePts || ByCell;
-  return Form.Options.MenuMode == kTitleModePts;
+  const core::DemuxSettings& settings = Form.Settings.Demux;
+  if (IsTitleDomain()) return settings.Titles == core::TitleMode::Pts || ByCell;
+  return settings.Menus == core::TitleMode::Pts;
 }
 
 // ---- presentation control ----
@@ -271,8 +269,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
     }
     CellNaming = CellNamingNow;
     CellNamingNow = (titles && ByCell) ? 0 : 1;
-    if ((!titles && Form.Options.MenuMode == kTitleModeNone) || (titles && Form.Options.TitleMode == kTitleModeNone))
-      CellNamingNow = 0;
+    if ((titles ? Form.Settings.Demux.Titles : Form.Settings.Demux.Menus) == core::TitleMode::None) CellNamingNow = 0;
     if (!titles || CellNamingNow == 0) ResetSubpictureUnits();
 
     const bool vobChanged = VobId != PgcVobId;
@@ -309,7 +306,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
 
 bool StartsHighlight(const TNavRecord& Record) { return Record.HighlightStatus == kHighlightNew; }
 
-disc::THighlightPlayItem HighlightItemOf(const disc::DiscState& Disc, const TNavRecord& R) {
+disc::THighlightPlayItem HighlightItemOf(const disc::DiscModel& Disc, const TNavRecord& R) {
   disc::THighlightPlayItem item;
   disc::InitHighlightPlayItem(Disc, item);
   if (R.DisplayType1 == kDisplayWide && R.DisplayType2 == kDisplayLetterboxPanScan) {
@@ -356,14 +353,15 @@ disc::THighlightPlayItem HighlightItemOf(const disc::DiscState& Disc, const TNav
 }
 
 void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t CellIdArg, uint32_t Vob) {
-  if (!StartsHighlight(R) || Form.Options.SUPMode == kSupModeFilesOnly) return;
+  const core::DemuxSettings& settings = Form.Settings.Demux;
+  if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly) return;
   const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
   if (std::find(Highlights.begin(), Highlights.end(), key) != Highlights.end()) {
-    if (Form.Options.SameHLShowLog)
+    if (settings.SameHLShowLog)
       Form.InfoForm.AddLogColored(core::kLogInfo,
                                   std::string(core::msg::CurrentHighlightWasAlreadyAddedAndNow) +
                                       std::to_string(PackNumber),
-                                  Form.Options.LogColorHLSame);
+                                  settings.SameHighlightColour);
     return;
   }
   disc::THighlightPlayItem item = HighlightItemOf(Form, R);

@@ -55,12 +55,12 @@ int32_t TIFOData::VobCellCount(uint32_t Vob) const {
 
 std::string TIFOData::MenuNameStem(uint32_t Vob, uint32_t Cell) const {
   const std::string prefix = FirstPlayList ? "vmg_" : "m" + DomainNumber() + "_";
-  return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Options.MenuMode != 0);
+  return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Settings.Demux.Menus != core::TitleMode::None);
 }
 
 bool TIFOData::TitlesNamedByVob() const {
   // With the Main-mode mark every cell is an output of its own, named after its cell.
-  return Form.Options.TitleMode != 0 && !ByCell;
+  return Form.Settings.Demux.Titles != core::TitleMode::None && !ByCell;
 }
 
 std::string TIFOData::TitleNameStem(uint32_t Vob, uint32_t Cell) const {
@@ -87,7 +87,7 @@ std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
 
 std::string TIFOData::BuildSubpictureFolder(uint32_t Vob, uint32_t CellIdArg, uint8_t Sid) {
   std::string folder = "t" + DomainNumber() + "_" + VobCellStem(Vob, CellIdArg, VobCellCount(Vob), TitlesNamedByVob()) + "/";
-  disc::ShowVTSTitleStreams(Form, Form, DomainIndex);
+  disc::ShowVTSTitleStreams(Form, Form, Form.SubPicInfoForm, DomainIndex);
   const disc::TSubPicStreamEntry* entry = Form.SubPicInfoForm.FindById(Sid);
   if (entry) {
     std::string aspect;

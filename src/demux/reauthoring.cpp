@@ -301,7 +301,7 @@ bool AngleTableStartsTrack(const disc::TIFOFile& Rec, uint32_t VobId, uint32_t C
 // A cell without an output of its own plays in its VOB's output when that was
 // joined just before it; otherwise it counts as no motion.
 void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout) {
-  const core::TOptions& o = form_.Options;
+  const core::TrackSettings& o = form_.Settings.Tracks;
   const disc::TIFOFile& rec = form_.IFOFiles[static_cast<size_t>(index_)];
   int32_t number = 0;
   bool previousMotion = false;
@@ -341,7 +341,7 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
     }
     if (motion) {
       bool start = !previousMotion || current < 0 || TitleStart;
-      start |= o.TitleMode == 2 && o.AdvancedMain && StartsOwnChain(form_, index_, c.VobId, c.CellId);
+      start |= o.Titles == core::TitleMode::Main && o.AdvancedMain && StartsOwnChain(form_, index_, c.VobId, c.CellId);
       start |= AngleTableStartsTrack(rec, c.VobId, c.CellId);
       if (o.InsertAngle == 0) start |= (c.Angle > 0 && c.VobId != currentVob) || (c.Angle == 0 && previousAngle);
       if (start) {
@@ -423,7 +423,7 @@ bool TTitleSetWork::MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track) {
     track->Name = name + "-t";
     track->FileName = name;
   }
-  subpic::TitleNameListAdd(form_, name, index_);
+  subpic::TitleNameListAdd(form_, form_, name, index_);
   return true;
 }
 
@@ -719,13 +719,13 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
         scene.Name = SceneName(s.CellId);
         scene.StartTime = core::AddTimecodes(rate, running_, s.StartTime);
       }
-      if (!form_.Options.TitleMakeSup) TakeSegments(C);
+      if (!form_.Settings.Tracks.TitleMakeSup) TakeSegments(C);
       running_ = core::AddTimecodes(rate, running_, TrackVideoDuration(form_, *scenesFrom_));
       return;
     }
   } else if (scenesFrom_) {
     // A later cell of the output joined last: its scene came with the output's.
-    if (!form_.Options.TitleMakeSup) TakeSegments(C);
+    if (!form_.Settings.Tracks.TitleMakeSup) TakeSegments(C);
     return;
   }
   // No script track for the cell: one scene, and the cell's playback time.
@@ -737,7 +737,7 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
   scene.VobId = C.Cell.VobId;
   scene.Name = SceneName(C.Cell.CellId);
   scene.StartTime = running_;
-  if (!form_.Options.TitleMakeSup) TakeSegments(C);
+  if (!form_.Settings.Tracks.TitleMakeSup) TakeSegments(C);
   auto length = TitleCellPlaybackTime(form_, w_.index_, C.Cell.VobId, C.Cell.CellId);
   if (!length && C.Video) length = EntryLength(rate, *C.Video);
   if (length) running_ = core::AddTimecodes(rate, running_, *length);
@@ -771,15 +771,15 @@ bool TTrackBuilder::WriteIndexFile() {
   const std::string base = platform::ExtractFileName(stem_);
   std::string trimmed = base;
   if (trimmed.size() >= 12) trimmed.replace(9, 3, "000");
-  if (!subpic::TitleNameListContains(form_, base) && !subpic::TitleNameListContains(form_, trimmed))
-    subpic::TitleNameListAdd(form_, base, w_.index_);
+  if (!subpic::TitleNameListContains(form_, form_, base) && !subpic::TitleNameListContains(form_, form_, trimmed))
+    subpic::TitleNameListAdd(form_, form_, base, w_.index_);
   std::vector<uint8_t> bytes(records_.size() * subpic::kSupIndexRecordSize);
   for (size_t i = 0; i < records_.size(); ++i) {
     subpic::TSupIndexRecord r = records_[i];
     std::string folder = form_.StringPool.Get(r.FolderText);
     if (folder.empty()) folder = platform::ExtractFilePath(stem_) + base + "/";
     const std::string images = TrackImageFolder(folder, base);
-    if (!subpic::TitleNameListContains(form_, images)) subpic::TitleNameListAdd(form_, images, r.DomainIndex);
+    if (!subpic::TitleNameListContains(form_, form_, images)) subpic::TitleNameListAdd(form_, form_, images, r.DomainIndex);
     r.FolderText = r.ContextText = subpic::AddDataString(form_, images);
     subpic::EncodeSupIndexRecord(r, bytes.data() + i * subpic::kSupIndexRecordSize);
   }
@@ -856,12 +856,12 @@ void TTrackBuilder::Undo() {
 
 bool TTrackBuilder::Finish(TBuiltTrack& Out) {
   if (!WriteIndexFile() || !WriteHighlights() || !WriteLogFile()) return false;
-  if (!form_.Options.TitleMakeSup) BuildSubpictureStreams();
+  if (!form_.Settings.Tracks.TitleMakeSup) BuildSubpictureStreams();
   out_.Video.EndTime = running_;
   if (!records_.empty() &&
       std::find(form_.DatFiles.begin(), form_.DatFiles.end(), stem_ + ".dat") == form_.DatFiles.end())
     form_.DatFiles.push_back(stem_ + ".dat");
-  subpic::TitleNameListAdd(form_, platform::ExtractFileName(stem_), w_.index_);
+  subpic::TitleNameListAdd(form_, form_, platform::ExtractFileName(stem_), w_.index_);
   Out = std::move(out_);
   return true;
 }
@@ -944,7 +944,7 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
     if (b.Still) oldTracks.insert(b.Still);
   // Every file of a consumed cell output goes, now that its tracks stand whole;
   // with Main by every title its subpictures and highlights stay.
-  const bool byTitle = Form.Options.MainByTitle != 0;
+  const bool byTitle = Form.Settings.Tracks.MainByTitle;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     const std::string stem = OutputStem(e->Path);
     for (const char* cache : {"", ".vnf", ".ipos", ".times"}) RemoveFile(e->Path + cache);

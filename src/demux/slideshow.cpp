@@ -177,7 +177,7 @@ bool BuildSlideShowTrack(TForm1& Form, size_t VideoIndex) {
            std::string(core::msg::MainSlideShowListFile) +
                first.substr(0, first.size() - std::min(kStillTail, first.size())) + platform::ExtractFileExt(first),
            kMainListColour);
-  Form.Log(core::kLogInfo, std::string(core::msg::FoundSlideShowFile) + first, Form.Options.LogColorSlideShow);
+  Form.Log(core::kLogInfo, std::string(core::msg::FoundSlideShowFile) + first, Form.Settings.Tracks.SlideShowColour);
   track.Stills.clear();
   core::TTimeCode start;
   for (size_t i = 0; i < files.size(); ++i) {
@@ -201,7 +201,7 @@ bool BuildSlideShowTrack(TForm1& Form, size_t VideoIndex) {
       Form.VideoStreams[VideoIndex] = std::move(e);
     } else {
       Form.Log(core::kLogInfo, std::string(core::msg::FoundSlideShowFile) + platform::ExtractFileName(files[i]),
-               Form.Options.LogColorSlideShow);
+               Form.Settings.Tracks.SlideShowColour);
       Form.VideoStreams.push_back(std::move(e));
     }
   }

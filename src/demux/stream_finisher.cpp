@@ -27,8 +27,9 @@ bool TOutputFinisher::FinishSup(const core::TVobFileStream& Output, const std::s
   subpic::TSubpicturePalette palette{};
   disc::PaletteYCrCbToRGB(form_, pgc, palette);
   ForgetCurrentColours(form_);
-  const subpic::TSupOutputResult result = subpic::DecodeSupOutput(form_, form_, Output.FileName, BmpName, size, palette);
-  CorrectSubPicture(form_, Output.FileName, result.Info, false);
+  const subpic::TSupOutputResult result =
+      subpic::DecodeSupOutput(form_, form_, form_.Settings.Subpic, Output.FileName, BmpName, size, palette);
+  CorrectSubPicture(form_, form_, Output.FileName, result.Info, false);
   if (!result.Whole)
     form_.LogError("The subpicture output " + platform::ExtractFileName(Output.FileName) +
                    " was not taken whole into pictures; it stays.");

@@ -38,8 +38,6 @@ constexpr uint8_t kMaxNibble = 15;
 constexpr uint8_t kMenuKind = 1;
 constexpr uint32_t kFirstSubpicId = 0x20;
 constexpr uint32_t kLastSubpicId = 0x3F;
-constexpr uint8_t kSupModeFilesOnly = 0;
-constexpr uint8_t kSupModeIntoScript = 2;
 // Far beyond any real unit, SD or HD: an index that says more is wrong.
 constexpr int64_t kMaxUnitSize = 16ll << 20;
 
@@ -180,7 +178,8 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   disc::PaletteYCrCbToRGB(Form, PgcOfCell(Form, r.DomainIndex, r.DomainKind, r.VobId, r.CellId), palette);
   disc::TPictureSize size;
   ForgetCurrentColours(Form);
-  subpic::TSupOutputResult decoded = subpic::DecodeSupOutput(Form, Form, unitFile, stem + ".bmp", size, palette);
+  subpic::TSupOutputResult decoded =
+      subpic::DecodeSupOutput(Form, Form, Form.Settings.Subpic, unitFile, stem + ".bmp", size, palette);
 
   disc::TSubpicUnitDescription desc;
   desc.VideoAttr = r.VideoAttr;
@@ -191,14 +190,14 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   desc.StreamNumber = r.StreamId - kFirstSubpicId + 1;
   desc.Kind = r.DomainKind;
   disc::TSubPictureItem* item =
-      disc::AddSubPictureItem(Form, Form, unitFile, desc, r.DomainKind, r.StartMs, r.DomainIndex,
+      disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, unitFile, desc, r.DomainKind, r.StartMs, r.DomainIndex,
                               static_cast<uint32_t>(r.DomainNumber), r.NavPackCount, true);
   const uint32_t key = static_cast<uint32_t>(platform::RoundEven(r.StartMs));
   item->SortKey = key;
-  CorrectSubPicture(Form, unitFile, decoded.Info, true);
+  CorrectSubPicture(Form, Form, unitFile, decoded.Info, true);
 
   bool ok = decoded.Whole;
-  if (Form.Options.SUPMode == kSupModeIntoScript) {
+  if (Form.Settings.Demux.Subpictures == core::SupMode::IntoScript) {
     const auto cell = std::make_tuple(r.DomainKind, r.DomainNumber, r.VobId, r.CellId);
     auto cached = Tracks.find(cell);
     if (cached == Tracks.end())
@@ -220,32 +219,32 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
 
 }  // namespace
 
-disc::TSubPictureItem* FindItemOfFile(disc::DiscState& Disc, const std::string& FileName) {
+disc::TSubPictureItem* FindItemOfFile(disc::RunRegistries& Reg, const std::string& FileName) {
   const std::string_view wanted = Stem(FileName);
-  for (auto& item : Disc.SubPictureItems)
+  for (auto& item : Reg.SubPictureItems)
     if (platform::EqualsIgnoreCase(Stem(item.Path), wanted)) return &item;
   return nullptr;
 }
 
-void ForgetCurrentColours(disc::DiscState& Disc) {
-  Disc.CurrentColours.fill(kUnknownColour);
-  Disc.CurrentContrasts.fill(kUnknownColour);
+void ForgetCurrentColours(disc::RunRegistries& Reg) {
+  Reg.CurrentColours.fill(kUnknownColour);
+  Reg.CurrentContrasts.fill(kUnknownColour);
 }
 
-void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const subpic::TCutSupFromFileResult& Info,
-                       bool Single) {
+void CorrectSubPicture(const disc::DiscModel& Disc, disc::RunRegistries& Reg, const std::string& FileName,
+                       const subpic::TCutSupFromFileResult& Info, bool Single) {
   const core::TTimeCode duration = subpic::MsToTimecode(Disc, Info.DurationMs);
-  disc::TSubPictureItem* item = Single ? &Disc.SpareSubPicture : FindItemOfFile(Disc, FileName);
+  disc::TSubPictureItem* item = Single ? &Reg.SpareSubPicture : FindItemOfFile(Reg, FileName);
   if (item) {
     item->Duration = duration;
     item->DurationMs = Info.DurationMs;
     item->Dcs.PictureCount = item->Kind == kMenuKind ? 1 : static_cast<uint8_t>(Info.PictureCount & 0xFF);
     const auto known = [](uint8_t C) { return C <= kMaxNibble; };
-    if (std::all_of(Disc.CurrentColours.begin(), Disc.CurrentColours.end(), known) &&
-        std::all_of(Disc.CurrentContrasts.begin(), Disc.CurrentContrasts.end(), known)) {
+    if (std::all_of(Reg.CurrentColours.begin(), Reg.CurrentColours.end(), known) &&
+        std::all_of(Reg.CurrentContrasts.begin(), Reg.CurrentContrasts.end(), known)) {
       for (size_t i = 0; i < 4; ++i) {
-        item->Dcs.Colours[i] = Disc.CurrentColours[3 - i] + 1u;
-        item->Dcs.Contrasts[i] = ContrastPercent(Disc.CurrentContrasts[3 - i]);
+        item->Dcs.Colours[i] = Reg.CurrentColours[3 - i] + 1u;
+        item->Dcs.Contrasts[i] = ContrastPercent(Reg.CurrentContrasts[3 - i]);
       }
     }
     // The item keeps lists of its own: the result it came from is released.
@@ -254,7 +253,7 @@ void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const
   }
   const std::string name = platform::ExtractFileName(FileName);
   const std::string_view wanted = Stem(name);
-  for (auto& track : Disc.ScriptTracks) {
+  for (auto& track : Reg.ScriptTracks) {
     // The first play and the menus of the video manager name their files alike.
     if (item && track.Domain != item->Kind) continue;
     for (auto& stream : track.SubPictureStreams)
@@ -266,7 +265,7 @@ void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const
   }
 }
 
-const disc::TPGC* PgcOfCell(const disc::DiscState& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,
+const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,
                             uint32_t CellId) {
   if (Disc.LooseEvo || DomainIndex < 0 || DomainIndex >= Disc.TitleSetCount ||
       static_cast<size_t>(DomainIndex) >= Disc.IFOFiles.size())
@@ -286,7 +285,7 @@ const disc::TPGC* PgcOfCell(const disc::DiscState& Disc, int32_t DomainIndex, ui
 }
 
 bool ConvertSubpictureIndexFiles(TForm1& Form) {
-  if (Form.Options.SUPMode == kSupModeFilesOnly) return true;
+  if (Form.Settings.Demux.Subpictures == core::SupMode::FilesOnly) return true;
   bool ok = true;
   // Each unit gets a number of its own among those of its stream and cell.
   std::map<std::tuple<uint32_t, uint32_t, uint32_t, int32_t>, uint32_t> numbers;

@@ -3,7 +3,8 @@
 #include <string>
 
 #include "demux/demux_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "subpic/sup_decoder.h"
 
 // What the subpicture decoding learns about a ".sup" file goes back into the
@@ -16,20 +17,20 @@ namespace tess::demux {
 // Marks the current colours and contrasts unknown. A decoding that draws an SD
 // picture sets them again; CorrectSubPicture passes them on only then, so a
 // file that decoded nothing never takes another file's colours.
-void ForgetCurrentColours(disc::DiscState& Disc);
+void ForgetCurrentColours(disc::RunRegistries& Reg);
 
 // The registered item of a subpicture file: its path equals FileName but for
 // the extension and case. Null when none is.
-disc::TSubPictureItem* FindItemOfFile(disc::DiscState& Disc, const std::string& FileName);
+disc::TSubPictureItem* FindItemOfFile(disc::RunRegistries& Reg, const std::string& FileName);
 
 // Enters Info (the decoding of FileName) into the file's subpicture item (the
 // spare item with Single) and into the first segment named after the file.
-void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const subpic::TCutSupFromFileResult& Info,
-                       bool Single);
+void CorrectSubPicture(const disc::DiscModel& Disc, disc::RunRegistries& Reg, const std::string& FileName,
+                       const subpic::TCutSupFromFileResult& Info, bool Single);
 
 // The program chain that plays cell VobId/CellId in domain Kind (0 or 3 first
 // play, 1 menus, 2 titles) of information file DomainIndex; null when none does.
-const disc::TPGC* PgcOfCell(const disc::DiscState& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,
+const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, uint8_t Kind, uint32_t VobId,
                             uint32_t CellId);
 
 // The run's subpicture conversion over its ".dat" index files: every unit they

@@ -252,9 +252,7 @@ disc::TSubPictureSegment SegmentOfItem(const disc::TSubPictureItem& Item, uint32
 
 std::string SideFileName(const TForm1& Form, const disc::TVideoTrack& Track, size_t StreamIndex,
                          const std::string& Extension) {
-  std::string folder;
-  core::GetOutputFolder(Form.Options, folder);
-  folder = platform::IncludeTrailingSlash(folder);
+  std::string folder = platform::IncludeTrailingSlash(Form.Settings.Output.Folder);
   if (!Form.LooseEvo) folder += Track.IFOIndex > 0 ? "VTS_" + core::IntToStrZeroPad(Track.IFOIndex, 3) + "/" : "VMG/";
   return folder + Track.Name + "_" + std::to_string(StreamIndex) + Extension;
 }

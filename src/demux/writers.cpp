@@ -32,7 +32,6 @@ constexpr uint8_t kCodingMpa = 2;
 constexpr uint8_t kCodingLpcm = 4;
 constexpr uint8_t kCodingDts = 6;
 
-constexpr uint8_t kMemoryComplexDisc = 2;
 // A cell id that names no particular cell: the output spans the VOB's cells.
 constexpr uint32_t kAnyCell = 0xFFFFFFFFu;
 
@@ -70,7 +69,7 @@ bool StartsWithAc3Frame(const uint8_t* Data, int64_t Count) {
 }  // namespace
 
 double TIFOData::StreamStartTime() const {
-  return Form.Options.AudioTimeNavigation ? Cell.NavPackTimeMs : LastPtsMs;
+  return Form.Settings.Demux.AudioTimeNavigation ? Cell.NavPackTimeMs : LastPtsMs;
 }
 
 void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub) {
@@ -93,13 +92,16 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
     return;
   }
   const bool fresh = FirstTouch(name);
-  if (IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc && ForSubpicture) return;
-  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this, OutputBufferSize());
+  const core::DemuxSettings& settings = Form.Settings.Demux;
+  if (IsTitleDomain() && settings.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) return;
+  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this,
+                                                  Form.Settings.Output, OutputBufferSize());
   // An output the run started before goes on, also where its first part has
   // already become a WAV file: it is registered once.
   if (!fresh) rec.Stream->Appended = true;
   rec.Stream->FinishSup = SupToImages != 0;
   rec.Stream->FinishPcm = PcmToWav != 0;
+  rec.Stream->DeletePcm = settings.DeletePcm;
   if (!rec.Stream->IsOpen()) OutputFailed = true;
   // The video analysis that follows the demultiplexing passes over the slices
   // of an MPEG video output by the start codes noted here as it is written.
@@ -128,7 +130,7 @@ int64_t TIFOData::OutputBufferSize() const {
   // many streams and angles a domain has.
   constexpr size_t kLargeOutputs = 8;
   constexpr int64_t kLargeBuffer = 1 << 20;
-  if (Form.Options.MemoryManager != 1) return 0;
+  if (Form.Settings.Demux.Memory != core::MemoryMode::Ordinary) return 0;
   size_t open = IndexFiles.size();
   for (const auto& r : StreamTable.Streams) open += r.Stream ? 1 : 0;
   return open < kLargeOutputs ? kLargeBuffer : 0;
@@ -217,7 +219,7 @@ bool TIFOData::GetVideoInfo(bool Opened) {
   ctx.Pgc = CurrentPgc.Pgc;
   // The video registry numbers a first-play or video-manager domain -1, menus 0.
   const int32_t number = IsTitleDomain() ? DomainNumberValue() : (FirstPlayList ? -1 : 0);
-  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Form, Form, rec.FileName, desc, ctx, DomainIndex, number,
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Form, Form, Form, Form.Settings.Registry, rec.FileName, desc, ctx, DomainIndex, number,
                                                          {VideoWidth, VideoHeight});
   CurrentVideoEntry = e;
   if (!e) return false;
@@ -238,7 +240,7 @@ int64_t TIFOData::SubpictureWriter(const TPacket& P) {
   if (!rec) return 0;
   CurrentRecord = rec;
   if (ByCell && (rec->CutKey != (VobId & 0xFF) || rec->CellId != CellId)) rec->IsNew = true;
-  const bool byName = IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc;
+  const bool byName = IsTitleDomain() && Form.Settings.Demux.Memory == core::MemoryMode::ComplexDisc;
   const bool unitStarts = PtsDtsFlags != 0;
   bool opened = false;
   if (SupToImages) {
@@ -270,7 +272,7 @@ int64_t TIFOData::SubpictureWriter(const TPacket& P) {
 void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
   core::TVobStream& rec = *CurrentRecord;
   const bool titles = IsTitleDomain();
-  const bool indexed = titles && Form.Options.TitleMakeSup;
+  const bool indexed = titles && Form.Settings.Demux.TitleMakeSup;
   subpic::TSubpictureUnitInfo unit;
   const bool unitStarts = PtsDtsFlags != 0;
   if (unitStarts) {
@@ -308,7 +310,7 @@ void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
     desc.SourceNumber = Sub;
     desc.StreamNumber = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
     desc.Kind = DomainKind();
-    disc::AddSubPictureItem(Form, Form, rec.FileName, desc, DomainKind(), Delays.SubpictureMs, DomainIndex,
+    disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), Delays.SubpictureMs, DomainIndex,
                             static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);
   }
 }
@@ -317,7 +319,7 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   core::TVobStream& rec = *CurrentRecord;
   const std::string dat = OutputBase + BuildNamePart(VobId, CellId) + ".dat";
   int64_t offset = 0;
-  if (Form.Options.MemoryManager == kMemoryComplexDisc)
+  if (Form.Settings.Demux.Memory == core::MemoryMode::ComplexDisc)
     offset = core::GetFileSizeByName(rec.FileName);
   else if (const core::TVobFileStream* out = rec.Stream ? rec.Stream.get() : SharedOutput(rec))
     offset = out->BytesWritten;  // a record that shares another's file has no stream of its own
@@ -339,6 +341,7 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
       return;
     }
     IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+                                                                  Form.Settings.Output,
                                                                   core::TVobFileStream::kAppendBufferSmall)});
     return;
   }
@@ -492,7 +495,7 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
                                                    : core::MillisecondsToTimecode(shownDelay, Form.FrameRate);
   const int32_t number = titles ? DomainNumberValue() : 0;
   disc::TAudioStreamEntry* e =
-      disc::AddAudioStream(Form, Form, rec.FileName, desc, DomainKind(), delayCode, DomainIndex, number);
+      disc::AddAudioStream(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), delayCode, DomainIndex, number);
   if (e) {
     const double start = StreamStartTime();
     const bool ac3Family = Format == kAc3 || Format == kMlp;
@@ -501,7 +504,7 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
     e->AudioDelayMs = delay;
     e->NoDelay = titles && delay < 0 ? 1 : 0;
   }
-  if (Format == kAc3 && titles && Form.Options.TitleMode != 2 && !StartsWithAc3Frame(Data, Count)) {
+  if (Format == kAc3 && titles && Form.Settings.Demux.Titles != core::TitleMode::Main && !StartsWithAc3Frame(Data, Count)) {
     const std::string name = platform::ExtractFileName(rec.FileName);
     Form.InfoForm.AddLogColored(2, std::string(core::msg::WarningAC3File) + name + std::string(core::msg::IsNotCorrect),
                                 platform::kColourRed);

@@ -2,11 +2,11 @@
 #include <array>
 #include <cstdint>
 
-#include "disc/disc_state.h"
-
 // The attribute words and blocks of the information files, split into their
 // fields.
 namespace tess::disc {
+
+struct RunRegistries;
 
 // Decoded video attribute: [0] coding mode, [1] TV system, [2] aspect, [3] [4]
 // display-permission flags, [5] [6] line-21 flags, [7] [8], [9] resolution,
@@ -28,20 +28,9 @@ inline void DecodeVideoAttr(uint16_t Attr, std::array<uint8_t, 12>& Out) {
   Out[11] = b1 & 1;
 }
 
-// Picture size by TV system and resolution; also stored in the disc state.
-// An unknown resolution leaves Width and Height as they were.
-inline void GetPictureSize(DiscState& Disc, const std::array<uint8_t, 12>& Decoded, int32_t& Width,
-                           int32_t& Height) {
-  static constexpr int32_t kWidths[4] = {720, 704, 352, 352};
-  const bool pal = Decoded[1] != 0;
-  const uint8_t res = Decoded[9];
-  if (res < 4) {
-    Width = kWidths[res];
-    Height = res == 3 ? (pal ? 288 : 240) : (pal ? 576 : 480);
-  }
-  Disc.PictureWidth = Width;
-  Disc.PictureHeight = Height;
-}
+// Picture size by TV system and resolution; also stored as the registries'
+// picture size. An unknown resolution leaves Width and Height as they were.
+void GetPictureSize(RunRegistries& Reg, const std::array<uint8_t, 12>& Decoded, int32_t& Width, int32_t& Height);
 
 // Decoded audio attribute of 8 stored bytes.
 inline void DecodeAudioAttr(const uint8_t* Attr, std::array<uint8_t, 11>& Out) {

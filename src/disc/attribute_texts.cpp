@@ -4,15 +4,16 @@
 #include <utility>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
 #include "core/messages.h"
 #include "disc/script_model.h"
+#include "platform/ui_models.h"
 
 namespace tess::disc {
 
 namespace {
 
-const TIFOFile* IfoAt(const DiscState& Disc, int32_t Index) {
+const TIFOFile* IfoAt(const DiscModel& Disc, int32_t Index) {
   if (Index < 0 || static_cast<size_t>(Index) >= Disc.IFOFiles.size()) return nullptr;
   return &Disc.IFOFiles[static_cast<size_t>(Index)];
 }
@@ -45,7 +46,7 @@ uint16_t AttrLanguageWord(const uint8_t* Table, size_t Size, size_t Offset) {
 
 }  // namespace
 
-std::string SubpicAttributeLanguage(const DiscState& Disc, int32_t TitleSetIndex, bool Titles, int32_t StreamIndex) {
+std::string SubpicAttributeLanguage(const DiscModel& Disc, int32_t TitleSetIndex, bool Titles, int32_t StreamIndex) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || StreamIndex < 1 || StreamIndex > 32) return "Not Specified";
   const size_t base = Titles && TitleSetIndex >= 1 ? kTitleSubpicAttrOffset : kMenuSubpicAttrOffset;
@@ -68,14 +69,14 @@ int32_t DisplayClassOfAttr(uint16_t Attr) {
   return 4;
 }
 
-int32_t VTSTitleDisplayMode(const DiscState& Disc, int32_t TitleSetIndex) {
+int32_t VTSTitleDisplayMode(const DiscModel& Disc, int32_t TitleSetIndex) {
   if (TitleSetIndex < 1) return VTSMenuDisplayMode(Disc, 0);
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return DisplayClassOfAttr(0);
   return DisplayClassOfAttr(VideoAttrWordAt(f->VTSI_MAT.data(), vtsi::TitleVideoAttr));
 }
 
-int32_t VTSMenuDisplayMode(const DiscState& Disc, int32_t TitleSetIndex) {
+int32_t VTSMenuDisplayMode(const DiscModel& Disc, int32_t TitleSetIndex) {
   if (TitleSetIndex < 1) {
     const TIFOFile* vmg = IfoAt(Disc, 0);
     return DisplayClassOfAttr(vmg ? VideoAttrWordAt(vmg->VMGI_MAT.data(), vmgi::MenuVideoAttr) : 0);
@@ -113,7 +114,7 @@ int32_t SubpicStreamNumberOf(core::RunContext& Run, int32_t StreamIndex, const T
   // Decided before the chain is read: such pairs are no reading error.
   if (ImpossibleClassMode(Class, Mode)) return -1;
   if (!Pgc) {
-    if (Run.Options.ShowErrorMsg) {
+    if (Run.ShowErrorMsg) {
       if (Run.Prompt)
         Run.Prompt->Inform("Debug Error #12-2003", core::msg::Error);
       else
@@ -133,7 +134,7 @@ int32_t AudioStreamNumberOf(int32_t StreamIndex, const TPGC* Pgc) {
   return (word >> 8) & 7;
 }
 
-int32_t TitleAudioStreamNumber(const DiscState& Disc, int32_t StreamIndex, int32_t TitleSetIndex) {
+int32_t TitleAudioStreamNumber(const DiscModel& Disc, int32_t StreamIndex, int32_t TitleSetIndex) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return -1;
   int32_t result = -1;
@@ -143,7 +144,7 @@ int32_t TitleAudioStreamNumber(const DiscState& Disc, int32_t StreamIndex, int32
   return result;
 }
 
-int32_t MenuAudioStreamNumber(const DiscState& Disc, int32_t StreamIndex, int32_t TitleSetIndex) {
+int32_t MenuAudioStreamNumber(const DiscModel& Disc, int32_t StreamIndex, int32_t TitleSetIndex) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return -1;
   int32_t result = -1;
@@ -153,7 +154,7 @@ int32_t MenuAudioStreamNumber(const DiscState& Disc, int32_t StreamIndex, int32_
   return result;
 }
 
-int32_t ChapterOfProgram(const DiscState& Disc, int32_t TitleSetIndex, int32_t ChainNumber, int32_t ProgramNumber,
+int32_t ChapterOfProgram(const DiscModel& Disc, int32_t TitleSetIndex, int32_t ChainNumber, int32_t ProgramNumber,
                          int32_t TitleNumber) {
   if (TitleSetIndex == 0) return 0;
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
@@ -167,7 +168,7 @@ int32_t ChapterOfProgram(const DiscState& Disc, int32_t TitleSetIndex, int32_t C
   return 0;
 }
 
-int32_t ChainNumberInTitle(const DiscState& Disc, int32_t TitleSetIndex, int32_t TitleNumber, int32_t ChainIndex) {
+int32_t ChainNumberInTitle(const DiscModel& Disc, int32_t TitleSetIndex, int32_t TitleNumber, int32_t ChainIndex) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || ChainIndex < 0) return 0;
   const auto& chains = f->VTS_PGCIT.PGCs;
@@ -178,7 +179,7 @@ int32_t ChainNumberInTitle(const DiscState& Disc, int32_t TitleSetIndex, int32_t
   return n;
 }
 
-void SubpicStreamIdsText(core::RunContext& Run, DiscState& Disc, int32_t StreamIndex, int32_t TitleSetIndex, std::string& Text) {
+void SubpicStreamIdsText(core::RunContext& Run, const DiscModel& Disc, int32_t StreamIndex, int32_t TitleSetIndex, std::string& Text) {
   Text.clear();
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return;
@@ -195,7 +196,7 @@ void SubpicStreamIdsText(core::RunContext& Run, DiscState& Disc, int32_t StreamI
   });
 }
 
-std::string SubpicStreamLanguageText(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t SubpicId) {
+std::string SubpicStreamLanguageText(core::RunContext& Run, const DiscModel& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t SubpicId) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || !Pgc) return "Not Specified";
   const int32_t cls = VTSMenuDisplayMode(Disc, TitleSetIndex);
@@ -236,7 +237,7 @@ int32_t CellAngleNumber(uint32_t EvoId, const TPGC* Pgc, int32_t Kind) {
   return -1;
 }
 
-std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscState& Disc, int32_t TitleSetIndex, int32_t Kind,
+std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscModel& Disc, int32_t TitleSetIndex, int32_t Kind,
                                             uint32_t EvoId) {
   std::vector<TTimeCode> times;
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
@@ -260,7 +261,7 @@ std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscState& Disc, int32_t Title
   return times;
 }
 
-void TitleAudioLanguageName(const DiscState& Disc, int32_t TitleSetIndex, int32_t AudioIndex, std::string& Text) {
+void TitleAudioLanguageName(const DiscModel& Disc, int32_t TitleSetIndex, int32_t AudioIndex, std::string& Text) {
   Text = "Not Specified";
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || TitleSetIndex < 1 || AudioIndex < 1 || AudioIndex > 8) return;
@@ -271,7 +272,7 @@ void TitleAudioLanguageName(const DiscState& Disc, int32_t TitleSetIndex, int32_
   Text = LanguageNameFromWord(AttrLanguageWord(f->VTSI_MAT.data(), f->VTSI_MAT.size(), offset), false);
 }
 
-int32_t TitleNumberOfChain(const DiscState& Disc, int32_t ChainNumber, int32_t TitleSetIndex) {
+int32_t TitleNumberOfChain(const DiscModel& Disc, int32_t ChainNumber, int32_t TitleSetIndex) {
   if (Disc.LooseEvo) return TitleSetIndex;
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   const TIFOFile* vmg = IfoAt(Disc, 0);
@@ -327,23 +328,23 @@ std::string VideoResolutionText(int32_t TVSystem, int32_t Resolution) {
   return {};
 }
 
-void SubpicAttributesReport(DiscState& Disc, const uint8_t* Attr, int32_t StreamNumber) {
+void SubpicAttributesReport(platform::GridModel& Grid, const uint8_t* Attr, int32_t StreamNumber) {
   std::string bytes;
   for (size_t i = 0; i < kSubpicAttrSize; ++i) {
     if (i) bytes += "  ";
     bytes += std::to_string(Attr[i]);
   }
-  platform::AddInfoGridRow(Disc.StringGrid1, "Sub-pic_" + std::to_string(StreamNumber) + ": Sub-picture stream attributes", bytes, "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "  Sub-picture attribute details:", "", "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "    Language type:", (Attr[0] & 3) == 1 ? "1" : "Unspecified", "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "    Coding mode:", Attr[0] < 32 ? "2 bit rle" : "Unspecified", "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "    Language:",
+  platform::AddInfoGridRow(Grid, "Sub-pic_" + std::to_string(StreamNumber) + ": Sub-picture stream attributes", bytes, "");
+  platform::AddInfoGridRow(Grid, "  Sub-picture attribute details:", "", "");
+  platform::AddInfoGridRow(Grid, "    Language type:", (Attr[0] & 3) == 1 ? "1" : "Unspecified", "");
+  platform::AddInfoGridRow(Grid, "    Coding mode:", Attr[0] < 32 ? "2 bit rle" : "Unspecified", "");
+  platform::AddInfoGridRow(Grid, "    Language:",
                       LanguageNameFromWord(static_cast<uint16_t>(Attr[2] | (Attr[3] << 8)), false), "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "    Language extension:", "[" + IntToHexLower(Attr[4], 2) + "]", "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "    Code extension (Sub-picture caption)", SubpicCodeExtensionText(Attr[5]), "");
+  platform::AddInfoGridRow(Grid, "    Language extension:", "[" + IntToHexLower(Attr[4], 2) + "]", "");
+  platform::AddInfoGridRow(Grid, "    Code extension (Sub-picture caption)", SubpicCodeExtensionText(Attr[5]), "");
 }
 
-TTimeCode EvoPlayingTime(const DiscState& Disc, int32_t TitleSetIndex, int32_t Kind, uint32_t EvoId) {
+TTimeCode EvoPlayingTime(const DiscModel& Disc, int32_t TitleSetIndex, int32_t Kind, uint32_t EvoId) {
   TTimeCode sum;
   for (const TTimeCode& t : EvoCellPlaybackTimes(Disc, TitleSetIndex, Kind, EvoId)) 
     sum = core::AddTimecodes(Disc.FrameRate, sum, t);

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
 #include "core/files.h"
 #include "disc/ifo_model.h"
 #include "platform/file_io.h"
@@ -27,7 +27,7 @@ const TCellPlayback* PlaybackOf(const TPGC* PGC, int64_t Index) {
   return &PGC->CellPlayback[static_cast<size_t>(Index)];
 }
 
-const TPGCTable* TitlePgcTable(const DiscState& Disc, int32_t VtsIndex) {
+const TPGCTable* TitlePgcTable(const DiscModel& Disc, int32_t VtsIndex) {
   if (VtsIndex < 0 || static_cast<size_t>(VtsIndex) >= Disc.IFOFiles.size()) return nullptr;
   return &Disc.IFOFiles[static_cast<size_t>(VtsIndex)].VTS_PGCIT;
 }
@@ -50,7 +50,7 @@ bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const TPGC* PGC, bool Inclu
   return cell->Seamless();
 }
 
-bool IsCellSeamlessInVts(const DiscState& Disc, uint32_t VobId, uint32_t CellId, int32_t VtsIndex) {
+bool IsCellSeamlessInVts(const DiscModel& Disc, uint32_t VobId, uint32_t CellId, int32_t VtsIndex) {
   const TPGCTable* table = TitlePgcTable(Disc, VtsIndex);
   if (!table) return false;
   for (const auto& entry : table->PGCs)
@@ -113,7 +113,7 @@ bool PgcGroupsHaveSeamlessVob(uint32_t VobId, std::span<const std::vector<const 
   return false;
 }
 
-bool IsUniquePgcStart(const DiscState& Disc, int32_t VtsIndex, uint32_t VobId, uint32_t CellId) {
+bool IsUniquePgcStart(const DiscModel& Disc, int32_t VtsIndex, uint32_t VobId, uint32_t CellId) {
   const TPGCTable* table = TitlePgcTable(Disc, VtsIndex);
   if (!table) return false;
   int starts = 0;

@@ -14,7 +14,7 @@ namespace tess::disc {
 
 using core::TTimeCode;
 struct TPGC;
-struct DiscState;
+struct DiscModel;
 
 // A VOB id and cell id, as in a cell position entry or a navigation pack.
 struct TVobCellId {
@@ -31,7 +31,7 @@ int64_t FindCellIndex(const TPGC* PGC, uint32_t VobId, uint32_t CellId);
 // Cell 1 of a VOB counts only when IncludeFirst is set.
 bool IsCellSeamless(uint32_t VobId, uint32_t CellId, const TPGC* PGC, bool IncludeFirst);
 // IsCellSeamless (first cells included) holds in some title PGC of that title set.
-bool IsCellSeamlessInVts(const DiscState& Disc, uint32_t VobId, uint32_t CellId, int32_t VtsIndex);
+bool IsCellSeamlessInVts(const DiscModel& Disc, uint32_t VobId, uint32_t CellId, int32_t VtsIndex);
 // The still time in seconds (255 infinite) of that cell; 0 when not found.
 uint8_t GetCellStillTime(uint32_t VobId, uint32_t CellId, const TPGC* PGC);
 // 2 for an infinite still, else 1 (also for a nil PGC).
@@ -46,7 +46,7 @@ bool VobHasSeamlessLaterCell(uint32_t VobId, const TPGC* PGC);
 bool PgcListHasSeamlessVob(uint32_t VobId, std::span<const TPGC* const> List);
 bool PgcGroupsHaveSeamlessVob(uint32_t VobId, std::span<const std::vector<const TPGC*>> Groups);
 // Exactly one title PGC (with cells) of that title set starts with this cell.
-bool IsUniquePgcStart(const DiscState& Disc, int32_t VtsIndex, uint32_t VobId, uint32_t CellId);
+bool IsUniquePgcStart(const DiscModel& Disc, int32_t VtsIndex, uint32_t VobId, uint32_t CellId);
 
 // The two hexadecimal digits of Value read as a decimal number (0x25 gives 25);
 // a digit above 9 gives 0.

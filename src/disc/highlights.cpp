@@ -12,7 +12,8 @@
 #include <utility>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "core/byte_order.h"
 #include "disc/script_model.h"
 #include "platform/file_io.h"
@@ -41,14 +42,14 @@ size_t ButtonsWritten(const THighlightPlayItem& Item) {
   return std::min<size_t>(Item.Buttons.size(), std::numeric_limits<uint8_t>::max());
 }
 
-const TAngleBlockList* ListOfDomain(const DiscState& Disc, int32_t Domain) {
-  if (Domain == kDomainMenus) return &Disc.AngleLists.Menus;
-  if (Domain == kDomainTitles) return &Disc.AngleLists.Titles;
+const TAngleBlockList* ListOfDomain(const RunRegistries& Reg, int32_t Domain) {
+  if (Domain == kDomainMenus) return &Reg.AngleLists.Menus;
+  if (Domain == kDomainTitles) return &Reg.AngleLists.Titles;
   return nullptr;
 }
 
-const TAngleBlockEntry* FindAngleEntry(const DiscState& Disc, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockList* list = ListOfDomain(Disc, Domain);
+const TAngleBlockEntry* FindAngleEntry(const RunRegistries& Reg, int32_t Domain, uint32_t VobId) {
+  const TAngleBlockList* list = ListOfDomain(Reg, Domain);
   if (!list) return nullptr;
   for (const TAngleBlockEntry& e : *list)
     if (e.VobId == VobId) return &e;
@@ -92,7 +93,7 @@ void FinishAngleList(TAngleBlockList& List) {
 
 // ---- items and their bytes ----
 
-void InitHighlightPlayItem(const DiscState& Disc, THighlightPlayItem& Item) {
+void InitHighlightPlayItem(const DiscModel& Disc, THighlightPlayItem& Item) {
   Item = THighlightPlayItem{};
   Item.Rate25 = Disc.FrameRate == 25.0 ? 1 : 0;
   Item.DisplayFlag1 = 0;
@@ -306,7 +307,7 @@ bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::s
   return true;
 }
 
-void MatchHighlightsToSegments(DiscState& Disc, TVideoTrack& Track) {
+void MatchHighlightsToSegments(const RunRegistries& Reg, TVideoTrack& Track) {
   if (Track.HighlightStreams.empty()) return;
   for (THighlightPlayItem& h : Track.HighlightStreams[0].Items) {
     const TSubPictureSegment* match = nullptr;
@@ -336,46 +337,46 @@ void MatchHighlightsToSegments(DiscState& Disc, TVideoTrack& Track) {
     h.SegmentValue1 = match->Value10;
     h.SegmentValue2 = match->Duration.ToUInt32();
     h.SegmentName = match->Name;
-    h.PictureWidth = Disc.PictureWidth;
-    h.PictureHeight = Disc.PictureHeight;
+    h.PictureWidth = Reg.PictureWidth;
+    h.PictureHeight = Reg.PictureHeight;
     for (THighlightButton& b : h.Buttons) b.Name = match->Name + "_b_";
     h.Matched = 1;
   }
 }
 
-uint32_t PoolString(DiscState& Disc, std::string_view Text) { return Disc.StringPool.Add(Text); }
+uint32_t PoolString(RunRegistries& Reg, std::string_view Text) { return Reg.StringPool.Add(Text); }
 
 // ---- name lists ----
 
-void ClearVTSNameLists(DiscState& Disc) {
+void ClearVTSNameLists(const DiscModel& Disc, RunRegistries& Reg) {
   const size_t want = static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1;
-  if (Disc.TitleNameLists.size() < want) Disc.TitleNameLists.resize(want);
-  for (TNameList& l : Disc.TitleNameLists) l.Clear();
+  if (Reg.TitleNameLists.size() < want) Reg.TitleNameLists.resize(want);
+  for (TNameList& l : Reg.TitleNameLists) l.Clear();
 }
 
-void AddVTSName(DiscState& Disc, std::string_view Name, int32_t Index) {
+void AddVTSName(const DiscModel& Disc, RunRegistries& Reg, std::string_view Name, int32_t Index) {
   if (Index < 1 || Index > Disc.TitleSetCount) return;
-  if (Disc.TitleNameLists.size() <= static_cast<size_t>(Index)) Disc.TitleNameLists.resize(static_cast<size_t>(Index) + 1);
-  Disc.TitleNameLists[static_cast<size_t>(Index)].Add(Name);
+  if (Reg.TitleNameLists.size() <= static_cast<size_t>(Index)) Reg.TitleNameLists.resize(static_cast<size_t>(Index) + 1);
+  Reg.TitleNameLists[static_cast<size_t>(Index)].Add(Name);
 }
 
-bool VTSNameListsContain(const DiscState& Disc, std::string_view Name) {
-  const size_t last = std::min(Disc.TitleNameLists.size(), static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1);
+bool VTSNameListsContain(const DiscModel& Disc, const RunRegistries& Reg, std::string_view Name) {
+  const size_t last = std::min(Reg.TitleNameLists.size(), static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1);
   for (size_t i = 1; i < last; ++i)
-    if (Disc.TitleNameLists[i].Contains(Name)) return true;
+    if (Reg.TitleNameLists[i].Contains(Name)) return true;
   return false;
 }
 
-std::string FindVTSName(const DiscState& Disc, std::string_view Name) {
-  const size_t last = std::min(Disc.TitleNameLists.size(), static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1);
+std::string FindVTSName(const DiscModel& Disc, const RunRegistries& Reg, std::string_view Name) {
+  const size_t last = std::min(Reg.TitleNameLists.size(), static_cast<size_t>(std::max(Disc.TitleSetCount, 0)) + 1);
   for (size_t i = 1; i < last; ++i) {
-    const int k = Disc.TitleNameLists[i].IndexOf(Name);
-    if (k >= 0) return Disc.TitleNameLists[i][static_cast<size_t>(k)];
+    const int k = Reg.TitleNameLists[i].IndexOf(Name);
+    if (k >= 0) return Reg.TitleNameLists[i][static_cast<size_t>(k)];
   }
   return {};
 }
 
-bool IsListedFileName(const DiscState& Disc, std::string_view FileName) {
+bool IsListedFileName(const RunRegistries& Reg, std::string_view FileName) {
   // A ".pcm" output matches its ".wav" registration. Other endings count:
   // AC-3 and MPEG audio of one id share their stem ("_c0.ac3", "_c0.mpa"), and
   // cutting the ending off would keep the second one out of the registry.
@@ -385,7 +386,7 @@ bool IsListedFileName(const DiscState& Disc, std::string_view FileName) {
     return k;
   };
   const std::string wanted = key(FileName);
-  for (const TAudioStreamEntry& e : Disc.AudioStreams)
+  for (const TAudioStreamEntry& e : Reg.AudioStreams)
     if (key(e.Path) == wanted) return true;
   return false;
 }
@@ -413,8 +414,8 @@ int32_t MostUsedPalette(const TPalettes& List) {
 
 // ---- angle-block lists ----
 
-void BuildMenuAngleList(DiscState& Disc, int32_t IFOIndex) {
-  TAngleBlockList& list = Disc.AngleLists.Menus;
+void BuildMenuAngleList(const DiscModel& Disc, RunRegistries& Reg, int32_t IFOIndex) {
+  TAngleBlockList& list = Reg.AngleLists.Menus;
   list.clear();
   if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size()) return;
   std::vector<std::pair<uint32_t, uint32_t>> seen;
@@ -424,8 +425,8 @@ void BuildMenuAngleList(DiscState& Disc, int32_t IFOIndex) {
   FinishAngleList(list);
 }
 
-void BuildTitleAngleList(DiscState& Disc, int32_t IFOIndex) {
-  TAngleBlockList& list = Disc.AngleLists.Titles;
+void BuildTitleAngleList(const DiscModel& Disc, RunRegistries& Reg, int32_t IFOIndex) {
+  TAngleBlockList& list = Reg.AngleLists.Titles;
   list.clear();
   if (IFOIndex < 0 || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size()) return;
   std::vector<std::pair<uint32_t, uint32_t>> seen;
@@ -434,13 +435,13 @@ void BuildTitleAngleList(DiscState& Disc, int32_t IFOIndex) {
   FinishAngleList(list);
 }
 
-bool IsAngleVob(const DiscState& Disc, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockEntry* e = FindAngleEntry(Disc, Domain, VobId);
+bool IsAngleVob(const RunRegistries& Reg, int32_t Domain, uint32_t VobId) {
+  const TAngleBlockEntry* e = FindAngleEntry(Reg, Domain, VobId);
   return e && e->Seamless != 0;
 }
 
-int32_t GetVobAngleCount(const DiscState& Disc, int32_t Domain, uint32_t VobId) {
-  const TAngleBlockEntry* e = FindAngleEntry(Disc, Domain, VobId);
+int32_t GetVobAngleCount(const RunRegistries& Reg, int32_t Domain, uint32_t VobId) {
+  const TAngleBlockEntry* e = FindAngleEntry(Reg, Domain, VobId);
   return e ? static_cast<int32_t>(e->Cells.size()) : 0;
 }
 

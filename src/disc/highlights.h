@@ -11,7 +11,8 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
 }
 
 // Menu highlights as the script model keeps them, their ".hlt2" side files, and
@@ -80,7 +81,7 @@ struct THighlightPlayItem {
 
 // A fresh item: the display flags 0 and 2, byte 17 at 1, and the 25-fps byte
 // from the disc rate.
-void InitHighlightPlayItem(const DiscState& Disc, THighlightPlayItem& Item);
+void InitHighlightPlayItem(const DiscModel& Disc, THighlightPlayItem& Item);
 
 std::array<uint8_t, kHighlightButtonSize> HighlightButtonToBytes(const THighlightButton& B);
 THighlightButton HighlightButtonFromBytes(const uint8_t* Data);  // 73 bytes
@@ -103,25 +104,27 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
 bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::string& FileName);
 
 // Fills the matched fields of every highlight item of the track's first
-// highlight stream from the track's subpicture segments.
-void MatchHighlightsToSegments(DiscState& Disc, TVideoTrack& Track);
+// highlight stream from the track's subpicture segments, and the picture size
+// from the registries'.
+void MatchHighlightsToSegments(const RunRegistries& Reg, TVideoTrack& Track);
 
 // Stores a text in the run's string pool; returns its handle.
-uint32_t PoolString(DiscState& Disc, std::string_view Text);
+uint32_t PoolString(RunRegistries& Reg, std::string_view Text);
 
 // ---- per-title-set name lists ----
-// The lists behind the subpicture unit's title-name lists (subpic::TitleNameList*).
+// The lists behind the subpicture unit's title-name lists (subpic::TitleNameList*):
+// the run's, one per title set of the loaded disc.
 
-void ClearVTSNameLists(DiscState& Disc);
+void ClearVTSNameLists(const DiscModel& Disc, RunRegistries& Reg);
 // Appends Name to list Index (1 .. the title-set count); nothing otherwise.
-void AddVTSName(DiscState& Disc, std::string_view Name, int32_t Index);
-bool VTSNameListsContain(const DiscState& Disc, std::string_view Name);
+void AddVTSName(const DiscModel& Disc, RunRegistries& Reg, std::string_view Name, int32_t Index);
+bool VTSNameListsContain(const DiscModel& Disc, const RunRegistries& Reg, std::string_view Name);
 // The stored copy of Name, or an empty text.
-std::string FindVTSName(const DiscState& Disc, std::string_view Name);
+std::string FindVTSName(const DiscModel& Disc, const RunRegistries& Reg, std::string_view Name);
 
 // True when FileName names an output of the audio registry (case-insensitive,
 // the last three characters of names longer than four ignored).
-bool IsListedFileName(const DiscState& Disc, std::string_view FileName);
+bool IsListedFileName(const RunRegistries& Reg, std::string_view FileName);
 
 // ---- palette list ----
 
@@ -162,10 +165,11 @@ struct TAngleBlockLists {
   TAngleBlockList Titles;
 };
 
-void BuildMenuAngleList(DiscState& Disc, int32_t IFOIndex);
-void BuildTitleAngleList(DiscState& Disc, int32_t IFOIndex);
+// The run's angle-block list of a domain, built from title set IFOIndex.
+void BuildMenuAngleList(const DiscModel& Disc, RunRegistries& Reg, int32_t IFOIndex);
+void BuildTitleAngleList(const DiscModel& Disc, RunRegistries& Reg, int32_t IFOIndex);
 // Domain 1 menus, 2 titles.
-bool IsAngleVob(const DiscState& Disc, int32_t Domain, uint32_t VobId);
-int32_t GetVobAngleCount(const DiscState& Disc, int32_t Domain, uint32_t VobId);
+bool IsAngleVob(const RunRegistries& Reg, int32_t Domain, uint32_t VobId);
+int32_t GetVobAngleCount(const RunRegistries& Reg, int32_t Domain, uint32_t VobId);
 
 }  // namespace tess::disc

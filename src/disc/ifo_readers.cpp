@@ -7,13 +7,15 @@
 #include <fstream>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/ui_models.h"
 
 namespace tess::disc {
 
@@ -112,7 +114,7 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
 
 // ---- identification ----
 
-int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName) {
+int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName) {
   char id[12] = {};
   platform::ReadFileHead(platform::ResolveInputPath(FileName), id, sizeof id);
   const std::string_view s(id, sizeof id);
@@ -426,7 +428,7 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T) {
 
 // ---- the management readers ----
 
-void ReadVMGI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName) {
+void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName) {
   TIFOImage img;
   if (!OpenImage(Run, FileName, img)) return;
   const TTableReader r{Run, img, &Disc.DecodedThisLoad};
@@ -454,7 +456,8 @@ void ReadVMGI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const st
   Record.DamagedTables = r.Problems;
 }
 
-void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName) {
+void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,
+              platform::GridModel& InfoGrid) {
   auto& mat = Record.VTSI_MAT;
   TIFOImage img;
   if (!OpenImage(Run, FileName, img)) {
@@ -484,7 +487,7 @@ void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const st
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.VTS_VOBU_ADMAP, "VTS_VOBU_ADMAP"); });
   Record.DamagedTables = r.Problems;
 
-  ShowVTSOverview(Disc, Record);
+  ShowVTSOverview(InfoGrid, Record);
 }
 
 // ---- release ----
@@ -520,7 +523,7 @@ void ZeroIFORecord(TIFOFile& R) {
 void ReleaseVMGRecord(TIFOFile& Record) { ZeroIFORecord(Record); }
 void ReleaseVTSRecord(TIFOFile& Record) { ZeroIFORecord(Record); }
 
-void FreeAllTitleSets(DiscState& Disc) {
+void FreeAllTitleSets(DiscModel& Disc) {
   const int32_t used = std::clamp<int32_t>(Disc.TitleSetCount, 0, static_cast<int32_t>(Disc.IFOFiles.size()));
   for (int32_t i = used - 1; i >= 0; --i) {
     TIFOFile& f = Disc.IFOFiles[i];
@@ -536,22 +539,22 @@ void FreeAllTitleSets(DiscState& Disc) {
 }
 
 
-void FreeStreamArrays(DiscState& Disc) {
-  Disc.StringPool.Clear();
+void FreeStreamArrays(RunRegistries& Reg) {
+  Reg.StringPool.Clear();
   // The data strings are handles into the pool: they go with it.
-  Disc.DataStrings.Clear();
-  Disc.VideoStreams.clear();
-  Disc.AudioStreams.clear();
-  Disc.SubPictureItems.clear();
+  Reg.DataStrings.Clear();
+  Reg.VideoStreams.clear();
+  Reg.AudioStreams.clear();
+  Reg.SubPictureItems.clear();
 }
 
 
-void ClearObjectTables(DiscState& Disc) {
+void ClearObjectTables(DiscModel& Disc) {
   for (auto& p : Disc.ObjectTables.Objects) p.reset();
   for (auto& p : Disc.ObjectTables.SmallObjects) p.reset();
 }
 
-void FreeObjectTables(DiscState& Disc) { ClearObjectTables(Disc); }
+void FreeObjectTables(DiscModel& Disc) { ClearObjectTables(Disc); }
 
 // ---- the title-set overview ----
 
@@ -595,11 +598,11 @@ std::string ChainText(const TPGC& P) {
          "  Time: " + TimeText(P.PlaybackTime);
 }
 
-void AddCells(DiscState& Disc, const TPGC& P) {
+void AddCells(platform::GridModel& Grid, const TPGC& P) {
   for (size_t k = 0; k < P.CellPlayback.size(); ++k) {
     const TCellPlayback& c = P.CellPlayback[k];
     const TCellPosition& pos = P.CellPositions[k];
-    platform::AddInfoGridRow(Disc.StringGrid1, "      Cell " + std::to_string(k + 1),
+    platform::AddInfoGridRow(Grid, "      Cell " + std::to_string(k + 1),
                         std::string(core::msg::VOBID) + std::to_string(pos.VobId) + "  " +
                             std::string(core::msg::CELLID) + std::to_string(pos.CellId) + "  Sectors: " +
                             std::to_string(c.FirstVobuStart) + " - " + std::to_string(c.LastVobuEnd) +
@@ -610,40 +613,39 @@ void AddCells(DiscState& Disc, const TPGC& P) {
 
 }  // namespace
 
-void ShowVTSOverview(DiscState& Disc, const TIFOFile& R) {
-  Disc.StringGrid1.Clear();
+void ShowVTSOverview(platform::GridModel& Grid, const TIFOFile& R) {
+  Grid.Clear();
   const auto& mat = R.VTSI_MAT;
-  platform::AddInfoGridRow(Disc.StringGrid1, "VTS Overview:", PlainName(R.FileName), "");
-  platform::AddInfoGridRow(Disc.StringGrid1, "  Menu video attributes:", VideoText(&mat[vtsi::MenuVideoAttr]),
+  platform::AddInfoGridRow(Grid, "VTS Overview:", PlainName(R.FileName), "");
+  platform::AddInfoGridRow(Grid, "  Menu video attributes:", VideoText(&mat[vtsi::MenuVideoAttr]),
                       HexBytes(&mat[vtsi::MenuVideoAttr], 2));
-  platform::AddInfoGridRow(Disc.StringGrid1, "  Title video attributes:", VideoText(&mat[vtsi::TitleVideoAttr]),
+  platform::AddInfoGridRow(Grid, "  Title video attributes:", VideoText(&mat[vtsi::TitleVideoAttr]),
                       HexBytes(&mat[vtsi::TitleVideoAttr], 2));
-  platform::AddInfoGridRow(Disc.StringGrid1, "  Title audio streams:", std::to_string(mat[vtsi::TitleAudioCount]), "");
+  platform::AddInfoGridRow(Grid, "  Title audio streams:", std::to_string(mat[vtsi::TitleAudioCount]), "");
 
-  platform::AddInfoGridRow(Disc.StringGrid1, "  Menu language units:", std::to_string(R.MenuPGCI_UT.Units.size()), "");
+  platform::AddInfoGridRow(Grid, "  Menu language units:", std::to_string(R.MenuPGCI_UT.Units.size()), "");
   for (size_t i = 0; i < R.MenuPGCI_UT.Units.size(); ++i) {
     const TLanguageUnit& u = R.MenuPGCI_UT.Units[i];
     std::string code;
     for (char ch : u.LanguageCode) code += (ch >= 0x20 && ch < 0x7F) ? ch : '?';
-    platform::AddInfoGridRow(Disc.StringGrid1, "    Language unit " + std::to_string(i + 1),
+    platform::AddInfoGridRow(Grid, "    Language unit " + std::to_string(i + 1),
                         code + "  PGCs: " + std::to_string(u.PGCs.size()), Hex(u.MenuExistence, 2));
     for (size_t j = 0; j < u.PGCs.size(); ++j) {
-      platform::AddInfoGridRow(Disc.StringGrid1, "      Menu PGC " + std::to_string(j + 1), ChainText(*u.PGCs[j].PGC),
+      platform::AddInfoGridRow(Grid, "      Menu PGC " + std::to_string(j + 1), ChainText(*u.PGCs[j].PGC),
                           Hex(u.PGCs[j].Category, 2));
     }
   }
 
-  platform::AddInfoGridRow(Disc.StringGrid1, "  Title PGCs:", std::to_string(R.VTS_PGCIT.PGCs.size()), "");
+  platform::AddInfoGridRow(Grid, "  Title PGCs:", std::to_string(R.VTS_PGCIT.PGCs.size()), "");
   for (size_t j = 0; j < R.VTS_PGCIT.PGCs.size(); ++j) {
     const TTitlePGCEntry& e = R.VTS_PGCIT.PGCs[j];
     std::string title = "Title " + std::to_string(e.Category & 0x7F) + ((e.Category & 0x80) ? " (entry)  " : "  ");
-    platform::AddInfoGridRow(Disc.StringGrid1, "    PGC " + std::to_string(j + 1), title + ChainText(*e.PGC), Hex(e.Category, 2));
-    AddCells(Disc, *e.PGC);
+    platform::AddInfoGridRow(Grid, "    PGC " + std::to_string(j + 1), title + ChainText(*e.PGC), Hex(e.Category, 2));
+    AddCells(Grid, *e.PGC);
   }
   // The grid is full: its last row says so instead of showing one more cell.
-  auto& grid = Disc.StringGrid1;
-  if (grid.Truncated && grid.NextRow > 0)
-    grid.SetCell(0, grid.NextRow - 1, "  (only the first " + std::to_string(grid.MaxRows) + " rows are shown)");
+  if (Grid.Truncated && Grid.NextRow > 0)
+    Grid.SetCell(0, Grid.NextRow - 1, "  (only the first " + std::to_string(Grid.MaxRows) + " rows are shown)");
 }
 
 }  // namespace tess::disc

@@ -11,7 +11,11 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
+}
+namespace tess::platform {
+struct GridModel;
 }
 
 // Reading the information files of a disc into their TIFOFile records, and
@@ -28,13 +32,15 @@ struct DiscState;
 namespace tess::disc {
 
 // 1 VMG, 2 title set, 0 not recognised, from the file's 12-byte identifier. Sets
-// the project state's HD-disc flag on every call (1 for the HD DVD identifiers).
-int32_t DetectIFOKind(DiscState& Disc, const std::string& FileName);
+// the disc model's HD-disc flag on every call (1 for the HD DVD identifiers).
+int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName);
 
 // The management readers. They fill every table of Record but its FileName,
-// kind, ordinal and title-set number, which the loading driver sets.
-void ReadVMGI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName);
-void ReadVTSI(core::RunContext& Run, DiscState& Disc, TIFOFile& Record, const std::string& FileName);
+// kind, ordinal and title-set number, which the loading driver sets. A title
+// set's overview then goes into InfoGrid (ShowVTSOverview).
+void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName);
+void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,
+              platform::GridModel& InfoGrid);
 
 // The table readers, each at the byte position Pos of the image. False when the
 // table was bad (reported; the table is then empty).
@@ -54,7 +60,7 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T);
 // ---- release ----
 
 // Releases every used record, from the last to the first.
-void FreeAllTitleSets(DiscState& Disc);
+void FreeAllTitleSets(DiscModel& Disc);
 void ReleaseVMGRecord(TIFOFile& Record);
 void ReleaseVTSRecord(TIFOFile& Record);
 void ReleasePGC(std::unique_ptr<TPGC>& PGC);
@@ -62,12 +68,12 @@ void ReleasePGC(std::unique_ptr<TPGC>& PGC);
 void ZeroIFORecord(TIFOFile& Record);
 
 // Empties the stream registries and the string pool.
-void FreeStreamArrays(DiscState& Disc);
-void ClearObjectTables(DiscState& Disc);
-void FreeObjectTables(DiscState& Disc);
+void FreeStreamArrays(RunRegistries& Reg);
+void ClearObjectTables(DiscModel& Disc);
+void FreeObjectTables(DiscModel& Disc);
 
 // Fills the information grid with the title set's overview: its attributes,
 // menu language units, program chains and cells.
-void ShowVTSOverview(DiscState& Disc, const TIFOFile& Record);
+void ShowVTSOverview(platform::GridModel& Grid, const TIFOFile& Record);
 
 }  // namespace tess::disc

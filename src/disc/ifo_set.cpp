@@ -5,7 +5,8 @@
 #include <optional>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
@@ -23,33 +24,33 @@ namespace {
 
 // Every chain's palette converted once to RGB; the list keeps each distinct
 // palette with the number of chains that use it.
-void AddChainPalette(DiscState& Disc, const TPGC* Pgc) {
+void AddChainPalette(const DiscModel& Disc, TPalettes& Palettes, const TPGC* Pgc) {
   if (!Pgc) return;
   TPaletteColours rgb{};
   PaletteYCrCbToRGB(Disc, Pgc, rgb);
-  const int32_t found = FindPalette(Disc.Palettes, rgb);
+  const int32_t found = FindPalette(Palettes, rgb);
   if (found >= 0)
-    ++Disc.Palettes.Items[static_cast<size_t>(found)].UseCount;
+    ++Palettes.Items[static_cast<size_t>(found)].UseCount;
   else
-    AddPalette(Disc.Palettes, rgb);
+    AddPalette(Palettes, rgb);
 }
 
-void ConvertPalettes(DiscState& Disc) {
-  Disc.Palettes.Items.clear();
+void ConvertPalettes(const DiscModel& Disc, TPalettes& Palettes) {
+  Palettes.Items.clear();
   for (int32_t i = 0; i < Disc.TitleSetCount; ++i) {
     const TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(i)];
     if (rec.Kind != ifoVMG && rec.Kind != ifoVTS) continue;
-    AddChainPalette(Disc, rec.FirstPlayPGC.get());
+    AddChainPalette(Disc, Palettes, rec.FirstPlayPGC.get());
     for (const auto& unit : rec.MenuPGCI_UT.Units)
-      for (const auto& entry : unit.PGCs) AddChainPalette(Disc, entry.PGC.get());
-    for (const auto& entry : rec.VTS_PGCIT.PGCs) AddChainPalette(Disc, entry.PGC.get());
+      for (const auto& entry : unit.PGCs) AddChainPalette(Disc, Palettes, entry.PGC.get());
+    for (const auto& entry : rec.VTS_PGCIT.PGCs) AddChainPalette(Disc, Palettes, entry.PGC.get());
   }
 }
 
 // The disc's frame rate follows the TV system of its video: the first title
 // set's title video, else the video manager's menus. PAL discs play at 25,
 // NTSC ones at 29.97.
-void SetDiscFrameRate(DiscState& Disc) {
+void SetDiscFrameRate(DiscModel& Disc) {
   std::optional<uint16_t> attr;
   for (int32_t i = 0; i < Disc.TitleSetCount && !attr; ++i) {
     const TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(i)];
@@ -81,15 +82,16 @@ int32_t TitleSetNumberOfName(const std::string& Path) {
   return n;
 }
 
-int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Path) {
+int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, const std::string& Path,
+                   platform::GridModel& InfoGrid) {
   Disc.HDDisc = 0;
   Disc.LooseEvo = 0;
   FreeAllTitleSets(Disc);
   Disc.TitleSetCount = 0;
   Disc.DecodedThisLoad = 0;
   // What belonged to the previous disc goes with it.
-  Disc.SubPicInfoForm.Reset();
-  FreeVobScouts(Disc);
+  Reg.SubPicInfoForm.Reset();
+  FreeVobScouts(Reg);
 
   std::string first = platform::ResolveInputPath(Path);
   std::error_code ec;
@@ -104,7 +106,7 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
   if (head.Kind == ifoVMG) {
     ReadVMGI(Run, Disc, head, first);
   } else if (head.Kind == ifoVTS) {
-    ReadVTSI(Run, Disc, head, first);
+    ReadVTSI(Run, Disc, head, first, InfoGrid);
     // A title set loaded on its own keeps the number its file name gives: its
     // outputs, marks and names are that title set's.
     head.TitleSetNumber = std::max(TitleSetNumberOfName(first), 1);
@@ -138,18 +140,14 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscState& Disc, const std::string& Pa
       // but no kind, so nothing reads or demultiplexes it.
       rec.Kind = good ? ifoVTS : ifoUnknown;
       if (good) {
-        ReadVTSI(Run, Disc, rec, name);
+        ReadVTSI(Run, Disc, rec, name, InfoGrid);
         ++loaded;
       }
       ++Disc.TitleSetCount;
     }
   }
-  ConvertPalettes(Disc);
+  ConvertPalettes(Disc, Reg.Palettes);
   SetDiscFrameRate(Disc);
-  // Every item of the disc gets its name, and the browser shows them.
-  Disc.NameTree.SetIFOs(Disc);
-  Disc.NameTree.FillIFOTreeView(Run, Disc, Disc.TreeView1);
-  Disc.NameTree.FillCellTreeView(Run, Disc, Disc.TreeView2);
   return loaded;
 }
 

@@ -7,7 +7,8 @@
 
 #include "core/number_text.h"
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "disc/ifo_set.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
@@ -114,17 +115,17 @@ TScriptName TIFONameTree::Unique(std::string Name) {
   return {std::move(Name), number};
 }
 
-void TIFONameTree::BuildNames(DiscState& Disc, const TIFOFile& Record) {
+void TIFONameTree::BuildNames(const DiscModel& Disc, RunRegistries& Reg, const TIFOFile& Record) {
   tree_ = {};
   nameUses_.clear();
   sceneIndex_.clear();
   tree_.Root = Unique(isVmg_ ? std::string("VMG") : "VTS_" + std::to_string(setNumber_));
   if (!isVmg_) {
-    BuildTracks(Disc, Record, kDomainTitles);
-    BuildTitles(Disc, Record);
+    BuildTracks(Disc, Reg, Record, kDomainTitles);
+    BuildTitles(Disc, Reg, Record);
   }
-  BuildTracks(Disc, Record, kDomainMenus);
-  BuildLanguageUnits(Disc, Record);
+  BuildTracks(Disc, Reg, Record, kDomainMenus);
+  BuildLanguageUnits(Reg, Record);
 }
 
 std::string TIFONameTree::TrackName(uint8_t Domain, uint32_t VobId, bool Angle, uint32_t Number) const {
@@ -135,17 +136,17 @@ std::string TIFONameTree::TrackName(uint8_t Domain, uint32_t VobId, bool Angle, 
   return name + core::IntToStrZeroPad(Number, 3) + "-t";
 }
 
-void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t Domain) {
+void TIFONameTree::BuildTracks(const DiscModel& Disc, RunRegistries& Reg, const TIFOFile& Record, uint8_t Domain) {
   const std::vector<TCellAddress>& entries =
       Domain == kDomainMenus ? Record.MenuC_ADT.Entries : Record.VTS_C_ADT.Entries;
   // The run registers its scouts by title-set number.
-  const bool scouted = HasVobScout(Disc, scoutNumber_, Domain);
+  const bool scouted = HasVobScout(Reg, scoutNumber_, Domain);
   std::map<uint32_t, bool> angleVobs;
   if (!scouted)
     for (const uint32_t vob : ChainAngleVobs(Record, Domain)) angleVobs[vob] = true;
   auto isAngleVob = [&](uint32_t VobId) {
     const auto [it, isNew] = angleVobs.emplace(VobId, false);
-    if (isNew && scouted) it->second = IsScoutAngleVob(Disc, scoutNumber_, Domain, VobId);
+    if (isNew && scouted) it->second = IsScoutAngleVob(Disc, Reg, scoutNumber_, Domain, VobId);
     return it->second;
   };
   std::map<uint32_t, uint32_t> distinctCells;  // made when the first angle VOB needs it
@@ -181,7 +182,7 @@ void TIFONameTree::BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t 
   }
 }
 
-void TIFONameTree::BuildTitles(DiscState& Disc, const TIFOFile& Record) {
+void TIFONameTree::BuildTitles(const DiscModel& Disc, RunRegistries& Reg, const TIFOFile& Record) {
   // Chains by the title their category names (bits 0..6), in table order.
   std::map<int32_t, std::vector<size_t>> chainsOfTitle;
   const auto& chains = Record.VTS_PGCIT.PGCs;
@@ -198,12 +199,12 @@ void TIFONameTree::BuildTitles(DiscState& Disc, const TIFOFile& Record) {
       TPGCTree& chain = title.PGCs.emplace_back();
       chain.Name = Unique(TitlePgcName(setNumber_, n, ++k));
       chain.TableNumber = static_cast<int32_t>(i + 1);
-      BuildPrograms(Disc, chains[i].PGC.get(), kDomainTitles, chain);
+      BuildPrograms(Reg, chains[i].PGC.get(), kDomainTitles, chain);
     }
   }
 }
 
-void TIFONameTree::BuildLanguageUnits(DiscState& Disc, const TIFOFile& Record) {
+void TIFONameTree::BuildLanguageUnits(RunRegistries& Reg, const TIFOFile& Record) {
   for (const TLanguageUnit& unit : Record.MenuPGCI_UT.Units) {
     const uint16_t code = LanguageWord(unit);
     TLuTree& lu = tree_.LanguageUnits.emplace_back();
@@ -215,12 +216,12 @@ void TIFONameTree::BuildLanguageUnits(DiscState& Disc, const TIFOFile& Record) {
       chain.Name = Unique(isVmg_ ? "VMG_" + letters + "_" + number
                                  : "LU_" + letters + "_V" + std::to_string(setNumber_) + "_" + number);
       chain.TableNumber = static_cast<int32_t>(k);
-      BuildPrograms(Disc, unit.PGCs[k - 1].PGC.get(), kDomainMenus, chain);
+      BuildPrograms(Reg, unit.PGCs[k - 1].PGC.get(), kDomainMenus, chain);
     }
   }
 }
 
-void TIFONameTree::BuildPrograms(DiscState& Disc, const TPGC* Pgc, uint8_t Domain, TPGCTree& Chain) {
+void TIFONameTree::BuildPrograms(RunRegistries& Reg, const TPGC* Pgc, uint8_t Domain, TPGCTree& Chain) {
   if (!Pgc) return;
   const size_t cells = Pgc->CellPositions.size();
   const size_t programs = std::min<size_t>(Pgc->ProgramCount, Pgc->ProgramMap.size());
@@ -244,13 +245,13 @@ void TIFONameTree::BuildPrograms(DiscState& Disc, const TPGC* Pgc, uint8_t Domai
       cell.Name = Unique(scene.Name.DisplayName() + "-c");
       cell.CellNumber = static_cast<int32_t>(c);
       const TCellPosition& pos = Pgc->CellPositions[c - 1];
-      BuildButtons(Disc, {pos.VobId, pos.CellId}, Domain, cell);
+      BuildButtons(Reg, {pos.VobId, pos.CellId}, Domain, cell);
     }
   }
 }
 
-void TIFONameTree::BuildButtons(DiscState& Disc, const TCellRef& Cell, uint8_t Domain, TCellTree& Node) {
-  const std::vector<THighlightPlayItem*> items = FindHighlightItems(Disc, ifoIndex_, Cell.VobId, Cell.CellId, Domain);
+void TIFONameTree::BuildButtons(RunRegistries& Reg, const TCellRef& Cell, uint8_t Domain, TCellTree& Node) {
+  const std::vector<THighlightPlayItem*> items = FindHighlightItems(Reg, ifoIndex_, Cell.VobId, Cell.CellId, Domain);
   if (items.empty()) return;
   const TSceneInfo scene = FindSceneInfo(Cell.VobId, Cell.CellId, Domain);
   const TTrackTree* track = FindSceneTrack(Cell.VobId, Cell.CellId, Domain);
@@ -258,7 +259,7 @@ void TIFONameTree::BuildButtons(DiscState& Disc, const TCellRef& Cell, uint8_t D
     // A button is named after the subpicture segment that shows it in the
     // cell's script track, else after the cell's scene.
     std::string name;
-    for (const TVideoTrack& t : Disc.ScriptTracks) {
+    for (const TVideoTrack& t : Reg.ScriptTracks) {
       if (!track || t.Name != track->Name.Name) continue;
       for (const TSubPictureStream& s : t.SubPictureStreams)
         for (const TSubPictureSegment& seg : s.Segments)
@@ -315,13 +316,13 @@ const TScriptName* TIFONameTree::FindNamedItem(const TScriptInfo& Info, bool Wan
 
 // ---- the disc ----
 
-void TDVDNameTree::SetIFOs(DiscState& Disc) {
+void TDVDNameTree::SetIFOs(const DiscModel& Disc, RunRegistries& Reg) {
   trees_.clear();
   const int32_t count = std::clamp<int32_t>(Disc.TitleSetCount, 0, static_cast<int32_t>(Disc.IFOFiles.size()));
   for (int32_t i = 0; i < count; ++i) {
     const TIFOFile& record = Disc.IFOFiles[static_cast<size_t>(i)];
     trees_.push_back(std::make_unique<TIFONameTree>(record, i));
-    trees_.back()->BuildNames(Disc, record);
+    trees_.back()->BuildNames(Disc, Reg, record);
   }
 }
 
@@ -330,7 +331,7 @@ const TIFONameTree* TDVDNameTree::TreeOf(int32_t IFOIndex) const {
   return trees_[static_cast<size_t>(IFOIndex)].get();
 }
 
-void TDVDNameTree::FillIFOTreeView(core::RunContext& Run, const DiscState& Disc, platform::TreeModel& View) const {
+void TDVDNameTree::FillIFOTreeView(core::RunContext& Run, const RunRegistries& Reg, platform::TreeModel& View) const {
   View.Clear();
   for (const auto& t : trees_) {
     const TIFOTree& tree = t->Tree();
@@ -338,12 +339,12 @@ void TDVDNameTree::FillIFOTreeView(core::RunContext& Run, const DiscState& Disc,
     for (const TLuTree& lu : tree.LanguageUnits) AddChainNodes(View, View.Add(root, lu.Name.DisplayName()), lu.PGCs);
     for (const TTitleTree& title : tree.Titles)
       AddChainNodes(View, View.Add(root, title.Name.DisplayName()), title.PGCs);
-    if (!Disc.VideoStreams.empty()) Run.InfoForm.AddLog(core::kLogInfo, "PGCs for file " + t->FileName() + " were parsed.");
+    if (!Reg.VideoStreams.empty()) Run.InfoForm.AddLog(core::kLogInfo, "PGCs for file " + t->FileName() + " were parsed.");
     Run.ProcessMessages();
   }
 }
 
-void TDVDNameTree::FillCellTreeView(core::RunContext& Run, const DiscState& Disc, platform::TreeModel& View) const {
+void TDVDNameTree::FillCellTreeView(core::RunContext& Run, const RunRegistries& Reg, platform::TreeModel& View) const {
   View.Clear();
   for (const auto& t : trees_) {
     const int32_t root = View.Add(-1, t->Tree().Root.DisplayName());
@@ -354,7 +355,7 @@ void TDVDNameTree::FillCellTreeView(core::RunContext& Run, const DiscState& Disc
                  s.Name.DisplayName() + "   (VID/CID: " + std::to_string(s.VobId) + "/" + std::to_string(s.CellId) + ")",
                  kSceneImage);
     }
-    if (!Disc.VideoStreams.empty())
+    if (!Reg.VideoStreams.empty())
       Run.InfoForm.AddLog(core::kLogInfo, "Tracks names for file " + t->FileName() + " were formed.");
     Run.ProcessMessages();
   }
@@ -362,16 +363,16 @@ void TDVDNameTree::FillCellTreeView(core::RunContext& Run, const DiscState& Disc
 
 // ---- lookups by address ----
 
-std::string CellNameOf(const DiscState& Disc, const TScriptInfo& Info) {
-  const TIFONameTree* tree = Disc.NameTree.TreeOf(Info.IFOIndex);
+std::string CellNameOf(const TDVDNameTree& Names, const TScriptInfo& Info) {
+  const TIFONameTree* tree = Names.TreeOf(Info.IFOIndex);
   if (const TScriptName* found = tree ? tree->FindNamedItem(Info, false) : nullptr) return found->DisplayName();
   const int32_t number = tree ? tree->SetNumber() : Info.IFOIndex;
   std::string name = Info.Domain == kDomainMenus ? "m" : "t";
   return name + core::IntToStrZeroPad(number, 2) + "_cell_" + std::to_string(Info.CellNumber);
 }
 
-std::string ProgramNameOf(core::RunContext& Run, const DiscState& Disc, const TScriptInfo& Info) {
-  const TIFONameTree* tree = Disc.NameTree.TreeOf(Info.IFOIndex);
+std::string ProgramNameOf(core::RunContext& Run, const TDVDNameTree& Names, const TScriptInfo& Info) {
+  const TIFONameTree* tree = Names.TreeOf(Info.IFOIndex);
   if (const TScriptName* found = tree ? tree->FindNamedItem(Info, true) : nullptr) return found->DisplayName();
   const std::string line = "Can not find name for item, IFO: " + std::to_string(Info.IFOIndex) +
                            "    VobID: " + std::to_string(VobIdOfItem(Info));

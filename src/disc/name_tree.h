@@ -25,7 +25,8 @@ struct TreeModel;
 // same names. The navigation-command texts name their targets with them.
 namespace tess::disc {
 
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
 struct TIFOFile;
 
 struct TSceneInfo {
@@ -87,8 +88,8 @@ class TIFONameTree {
   TIFONameTree(const TIFOFile& Record, int32_t IFOIndex);
 
   // Builds every name from the record's tables (and from the disc's title
-  // table, scouts and highlight items), in a fixed order.
-  void BuildNames(DiscState& Disc, const TIFOFile& Record);
+  // table, the run's scouts and highlight items), in a fixed order.
+  void BuildNames(const DiscModel& Disc, RunRegistries& Reg, const TIFOFile& Record);
 
   int32_t NameUseCount(const std::string& Name) const;
   // Registers one more use of Name; the number is the one the name was given.
@@ -129,11 +130,11 @@ class TIFONameTree {
   using TSceneKey = std::tuple<uint32_t, uint32_t, uint8_t>;  // VOB id, cell id, domain
   const TSceneRef* FindScene(uint32_t VobId, uint32_t CellId, uint8_t Domain) const;
   TScriptName Unique(std::string Name);  // numbered by its earlier uses, then registered
-  void BuildTracks(DiscState& Disc, const TIFOFile& Record, uint8_t Domain);
-  void BuildTitles(DiscState& Disc, const TIFOFile& Record);
-  void BuildLanguageUnits(DiscState& Disc, const TIFOFile& Record);
-  void BuildPrograms(DiscState& Disc, const TPGC* Pgc, uint8_t Domain, TPGCTree& Chain);
-  void BuildButtons(DiscState& Disc, const TCellRef& Cell, uint8_t Domain, TCellTree& Node);
+  void BuildTracks(const DiscModel& Disc, RunRegistries& Reg, const TIFOFile& Record, uint8_t Domain);
+  void BuildTitles(const DiscModel& Disc, RunRegistries& Reg, const TIFOFile& Record);
+  void BuildLanguageUnits(RunRegistries& Reg, const TIFOFile& Record);
+  void BuildPrograms(RunRegistries& Reg, const TPGC* Pgc, uint8_t Domain, TPGCTree& Chain);
+  void BuildButtons(RunRegistries& Reg, const TCellRef& Cell, uint8_t Domain, TCellTree& Node);
   // Angle VOBs are named by their number of cells ("x"), others by the cell ("c").
   std::string TrackName(uint8_t Domain, uint32_t VobId, bool Angle, uint32_t Number) const;
 
@@ -154,15 +155,17 @@ class TIFONameTree {
 // information-file array (index 0 first).
 class TDVDNameTree {
  public:
-  // Drops the old names and builds one tree per loaded record, in order.
-  void SetIFOs(DiscState& Disc);
+  // Drops the old names and builds one tree per loaded record, in order; the
+  // run's scouts tell angle VOBs apart, its script tracks name the buttons.
+  void SetIFOs(const DiscModel& Disc, RunRegistries& Reg);
   void Release() { trees_.clear(); }
 
   // The information-file view: per file its root, language units and titles,
-  // their chains, programs, cells and buttons.
-  void FillIFOTreeView(core::RunContext& Run, const DiscState& Disc, platform::TreeModel& View) const;
+  // their chains, programs, cells and buttons. Once the run has registered
+  // streams, each file is noted in the information log.
+  void FillIFOTreeView(core::RunContext& Run, const RunRegistries& Reg, platform::TreeModel& View) const;
   // The track view: per file its root, tracks and their scenes.
-  void FillCellTreeView(core::RunContext& Run, const DiscState& Disc, platform::TreeModel& View) const;
+  void FillCellTreeView(core::RunContext& Run, const RunRegistries& Reg, platform::TreeModel& View) const;
 
   // The tree of the information file at IFOIndex; null when there is none.
   const TIFONameTree* TreeOf(int32_t IFOIndex) const;
@@ -172,11 +175,23 @@ class TDVDNameTree {
   std::vector<std::unique_ptr<TIFONameTree>> trees_;
 };
 
+// The names of the loaded disc's items, and what a navigation command's text is
+// asked in: the shell sets the current file, language unit and menu-name prefix
+// before it asks, and NavCommandToText leaves the name of the command's target.
+struct ItemNames {
+  TDVDNameTree NameTree;
+  std::string JumpTarget;
+  int32_t CurIFOIndex = 0;
+  int32_t CurLanguageUnit = 0;  // from 0
+  int32_t CurTitleNumber = 0;
+  std::string MenuNamePrefix;
+};
+
 // The cell that Info addresses by its name; else "m" or "t" + the file's number
 // in two digits + "_cell_" + the cell number.
-std::string CellNameOf(const DiscState& Disc, const TScriptInfo& Info);
+std::string CellNameOf(const TDVDNameTree& Names, const TScriptInfo& Info);
 // The program that Info addresses by its name; else "Unknown name", and the
 // failure is logged.
-std::string ProgramNameOf(core::RunContext& Run, const DiscState& Disc, const TScriptInfo& Info);
+std::string ProgramNameOf(core::RunContext& Run, const TDVDNameTree& Names, const TScriptInfo& Info);
 
 }  // namespace tess::disc

@@ -2,7 +2,7 @@
 
 #include "core/byte_order.h"
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
 #include "disc/name_tree.h"
 
 namespace tess::disc {
@@ -19,7 +19,7 @@ std::string Button(uint8_t Byte6) { return ", button=" + Num(Byte6 >> 2); }
 std::string Gprm(uint8_t Byte) { return RegisterName(Byte & kRegisterNumberMask); }
 
 // The information file at Index when it is one of the loaded ones, else null.
-const TIFOFile* LoadedFile(const DiscState& Disc, int32_t Index) {
+const TIFOFile* LoadedFile(const DiscModel& Disc, int32_t Index) {
   if (Index < 0 || Index >= Disc.TitleSetCount || static_cast<size_t>(Index) >= Disc.IFOFiles.size()) return nullptr;
   return &Disc.IFOFiles[static_cast<size_t>(Index)];
 }
@@ -27,7 +27,8 @@ const TIFOFile* LoadedFile(const DiscState& Disc, int32_t Index) {
 // What one command needs while it is turned into text.
 struct TCommandText {
   core::RunContext& Run;
-  DiscState& Disc;
+  const DiscModel& Disc;
+  ItemNames& Names;
   const TScriptInfo& Info;
   const TNavCommand& C;
 
@@ -40,18 +41,18 @@ struct TCommandText {
     if (C.CompareOp == 0) return {};
     return "if ( " + A + " " + CompareOpName(C.CompareOp) + " " + Bv + " ) ";
   }
-  void Target(std::string Name) const { Disc.JumpTarget = std::move(Name); }
+  void Target(std::string Name) const { Names.JumpTarget = std::move(Name); }
 
   const TIFOFile* File(int32_t Index) const { return LoadedFile(Disc, Index); }
   void ChainTarget(int32_t IFOIndex, int32_t LanguageUnit, int32_t Number) const {
-    const TIFONameTree* tree = Disc.NameTree.TreeOf(IFOIndex);
+    const TIFONameTree* tree = Names.NameTree.TreeOf(IFOIndex);
     const TPGCTree* chain = tree ? tree->FindChain(LanguageUnit, Number) : nullptr;
     Target(chain ? chain->Name.DisplayName() : std::string());
   }
   // The Index-th chain (from 1) of the video manager's menus, counted across
   // its language units in order.
   void VmgChainTarget(int32_t Index) const {
-    const TIFONameTree* tree = Disc.NameTree.TreeOf(0);
+    const TIFONameTree* tree = Names.NameTree.TreeOf(0);
     if (!tree || !tree->IsVmg()) return Target({});
     int32_t n = 0;
     for (const TLuTree& lu : tree->Tree().LanguageUnits)
@@ -107,10 +108,10 @@ std::string TCommandText::Jump() const {
       Target("Title_" + Num(B(5)));
       return cond + "JumpTT " + Num(B(5));
     case 3:
-      Target("Title_" + Num(FindTitleNumber(Disc, Disc.CurIFOIndex, B(5) - 1)));
+      Target("Title_" + Num(FindTitleNumber(Disc, Names.CurIFOIndex, B(5) - 1)));
       return cond + "JumpVTS_TT " + Num(B(5));
     case 5:
-      Target(ProgramOfPttName(Disc, Info.IFOIndex, B(5), C.Word1 & kPttMask));
+      Target(ProgramOfPttName(Disc, Names.NameTree, Info.IFOIndex, B(5), C.Word1 & kPttMask));
       return cond + "JumpVTS_PTT ptt_" + Num(C.Word1 & kPttMask) + " @ vts_ttn_" + Num(B(5));
     case 6: return JumpSS();
     case 8: return cond + CallSS();
@@ -136,7 +137,7 @@ std::string TCommandText::JumpSS() const {
     }
     default: {
       // A chain of the video manager's first language unit.
-      const TIFONameTree* vmg = Disc.NameTree.TreeOf(0);
+      const TIFONameTree* vmg = Names.NameTree.TreeOf(0);
       if (vmg && vmg->IsVmg())
         ChainTarget(0, 0, C.Word1);
       return cond + "JumpSS pgc_" + Num(C.Word1);
@@ -165,11 +166,11 @@ std::string TCommandText::Link() const {
 std::string TCommandText::LinkPGCN() const {
   const uint16_t number = C.Word3;
   if (Info.Domain == kDomainMenus) {
-    const TIFOFile* file = File(Disc.CurIFOIndex);
+    const TIFOFile* file = File(Names.CurIFOIndex);
     if (file && file->MenuPGCI_UT.Units.empty())
-      Target(Disc.MenuNamePrefix + Num(number));
+      Target(Names.MenuNamePrefix + Num(number));
     else
-      ChainTarget(Disc.CurIFOIndex, Disc.CurLanguageUnit, number);
+      ChainTarget(Names.CurIFOIndex, Names.CurLanguageUnit, number);
   } else if (Info.Domain == kDomainTitles) {
     // Chains are named by their number in the chain table, whatever title
     // they belong to.
@@ -191,7 +192,7 @@ std::string TCommandText::LinkText(uint8_t Sub) const {
       const TIFOFile* file = File(Info.IFOIndex);
       if (file && Info.PgcNumber >= 1 && static_cast<size_t>(Info.PgcNumber) <= file->VTS_PGCIT.PGCs.size()) {
         const uint8_t title = file->VTS_PGCIT.PGCs[static_cast<size_t>(Info.PgcNumber) - 1].Category & 0x7F;
-        Target(ProgramOfPttName(Disc, Info.IFOIndex, title, C.Word3 & kPttMask));
+        Target(ProgramOfPttName(Disc, Names.NameTree, Info.IFOIndex, title, C.Word3 & kPttMask));
       }
       return "LinkPTT " + Num(C.Word3 & kPttMask) + ", button=" + Num(C.Word3 >> 10);
     }
@@ -200,7 +201,7 @@ std::string TCommandText::LinkText(uint8_t Sub) const {
         TScriptInfo program = Info;
         program.ProgramNumber = b7;
         program.CellNumber = 0;
-        Target(ProgramNameOf(Run, Disc, program));
+        Target(ProgramNameOf(Run, Names.NameTree, program));
       }
       return "LinkPGN " + Num(b7) + Button(b6);
     }
@@ -208,7 +209,7 @@ std::string TCommandText::LinkText(uint8_t Sub) const {
       TScriptInfo cell = Info;
       cell.ProgramNumber = 0;
       cell.CellNumber = b7;
-      Target(CellNameOf(Disc, cell));
+      Target(CellNameOf(Names.NameTree, cell));
       return "LinkCN " + Num(b7) + Button(b6);
     }
     default: return {};
@@ -352,7 +353,7 @@ std::string MenuDomainName(uint8_t MenuByte) {
   return kNames[MenuByte & 0x0F];
 }
 
-int32_t FindMenuPgcById(const DiscState& Disc, uint8_t MenuByte, int32_t IFOIndex, int32_t& LanguageUnit) {
+int32_t FindMenuPgcById(const DiscModel& Disc, uint8_t MenuByte, int32_t IFOIndex, int32_t& LanguageUnit) {
   LanguageUnit = -1;
   const TIFOFile* file = LoadedFile(Disc, IFOIndex);
   if (!file) return -1;
@@ -368,11 +369,11 @@ int32_t FindMenuPgcById(const DiscState& Disc, uint8_t MenuByte, int32_t IFOInde
   return -1;
 }
 
-std::string NavCommandToText(core::RunContext& Run, DiscState& Disc, const TNavCommandBytes& Command,
-                             const TScriptInfo& Context) {
-  Disc.JumpTarget.clear();
+std::string NavCommandToText(core::RunContext& Run, const DiscModel& Disc, ItemNames& Names,
+                             const TNavCommandBytes& Command, const TScriptInfo& Context) {
+  Names.JumpTarget.clear();
   const TNavCommand c = SplitNavCommand(Command);
-  return TCommandText{Run, Disc, Context, c}.Text();
+  return TCommandText{Run, Disc, Names, Context, c}.Text();
 }
 
 }  // namespace tess::disc

@@ -12,10 +12,11 @@ struct RunContext;
 // Navigation commands (8 bytes each, the DVD-Video virtual machine's layout) as
 // one line of readable text each, for the pre-, post- and cell commands of a
 // program chain. Where a command jumps or links to an item, the item's unique
-// name (name_tree.h) is left in the disc state's JumpTarget.
+// name (name_tree.h) is left in ItemNames::JumpTarget.
 namespace tess::disc {
 
-struct DiscState;
+struct DiscModel;
+struct ItemNames;
 
 using TNavCommandBytes = std::array<uint8_t, 8>;
 
@@ -47,14 +48,14 @@ std::string MenuDomainName(uint8_t MenuByte);
 // The number (from 1) of the first menu chain of file IFOIndex whose category has
 // the menu byte's bit 7 and low nibble, LanguageUnit receiving its unit (from 0);
 // -1 and -1 when none.
-int32_t FindMenuPgcById(const DiscState& Disc, uint8_t MenuByte, int32_t IFOIndex, int32_t& LanguageUnit);
+int32_t FindMenuPgcById(const DiscModel& Disc, uint8_t MenuByte, int32_t IFOIndex, int32_t& LanguageUnit);
 
 // The command as text. Context is the chain that holds it (IFO index, language
-// unit, chain number in its table, domain); the disc state's CurIFOIndex,
-// CurLanguageUnit (from 0) and MenuNamePrefix are read where a command names a
-// menu chain of the current file. Clears Disc.JumpTarget, then sets it where the
-// command names a target.
-std::string NavCommandToText(core::RunContext& Run, DiscState& Disc, const TNavCommandBytes& Command,
-                             const TScriptInfo& Context);
+// unit, chain number in its table, domain); Names' CurIFOIndex, CurLanguageUnit
+// (from 0) and MenuNamePrefix are read where a command names a menu chain of
+// the current file. Clears Names.JumpTarget, then sets it where the command
+// names a target.
+std::string NavCommandToText(core::RunContext& Run, const DiscModel& Disc, ItemNames& Names,
+                             const TNavCommandBytes& Command, const TScriptInfo& Context);
 
 }  // namespace tess::disc

@@ -1,7 +1,7 @@
 #include "disc/palette.h"
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
 #include "platform/rounding.h"
 
 namespace tess::disc {
@@ -31,7 +31,7 @@ std::array<int32_t, 3> YCrCbToRGBUnsnapped(uint8_t Y, uint8_t Cr, uint8_t Cb) {
   return {scale(y + 204 * cr), scale(y - 104 * cr - 50 * cb), scale(y + 258 * cb)};
 }
 
-void PaletteYCrCbToRGB(const DiscState& Disc, const TPGC* Pgc, std::array<uint8_t, 48>& Result) {
+void PaletteYCrCbToRGB(const DiscModel& Disc, const TPGC* Pgc, std::array<uint8_t, 48>& Result) {
   for (size_t i = 0; i < 16; ++i) {
     const TPaletteEntry e = Pgc ? Pgc->Palette[i] : TPaletteEntry{};
     std::array<int32_t, 3> rgb;

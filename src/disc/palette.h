@@ -6,7 +6,7 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
 }
 
 // Chain palettes (Y, Cr, Cb) converted to RGB, pulled onto the exact levels of
@@ -22,8 +22,8 @@ int32_t SnapPaletteChannel(int32_t Value);
 std::array<int32_t, 3> YCrCbToRGBUnsnapped(uint8_t Y, uint8_t Cr, uint8_t Cb);
 
 // 16 (R, G, B) triples, one per palette entry of the chain. An entry whose Y,
-// Cr and Cb are all 0 (and every entry without a chain) takes the project's
+// Cr and Cb are all 0 (and every entry without a chain) takes the disc's
 // default palette entry instead.
-void PaletteYCrCbToRGB(const DiscState& Disc, const TPGC* Pgc, std::array<uint8_t, 48>& Result);
+void PaletteYCrCbToRGB(const DiscModel& Disc, const TPGC* Pgc, std::array<uint8_t, 48>& Result);
 
 }  // namespace tess::disc

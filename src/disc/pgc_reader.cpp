@@ -8,7 +8,6 @@
 #include <fstream>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
 #include "core/byte_order.h"
 #include "disc/cell_lookups.h"
 #include "platform/file_io.h"

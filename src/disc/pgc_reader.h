@@ -10,10 +10,6 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
-}
-
-namespace tess::disc {
 
 // The bytes of one information file, read once. Every table reader takes its
 // fields from here: a read past the end of the file gives zero bytes, and the

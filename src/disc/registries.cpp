@@ -5,7 +5,8 @@
 #include <limits>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "core/byte_order.h"
 #include "core/number_text.h"
 #include "disc/attribute_decode.h"
@@ -40,7 +41,8 @@ void LogRegistration(core::RunContext& Run, const std::string& FileName) {
 // Slot and text per subpicture id of the chain played when the video output
 // was opened: the id's mode mask, overlaid with the display flags that the
 // subpicture stream table lists for it.
-void FillSubpicModes(core::RunContext& Run, DiscState& Disc, TVideoStreamEntry& E, const TStreamContext& Ctx, int32_t DomainIndex) {
+void FillSubpicModes(core::RunContext& Run, const DiscModel& Disc, RunRegistries& Reg, TVideoStreamEntry& E,
+                     const TStreamContext& Ctx, int32_t DomainIndex) {
   const TPGC& pgc = *Ctx.Pgc;
   const uint32_t first = pgc.SubpicControl[0];
   if (first & 0x00000001u) E.DisplayModeCode = 0;
@@ -56,13 +58,13 @@ void FillSubpicModes(core::RunContext& Run, DiscState& Disc, TVideoStreamEntry& 
 
   const bool titles = Ctx.PgcKind == kDomainTitles;
   if (titles)
-    ShowVTSTitleStreams(Run, Disc, DomainIndex);
+    ShowVTSTitleStreams(Run, Disc, Reg.SubPicInfoForm, DomainIndex);
   else
-    ShowPGCSubpicStreams(Run, Disc, DomainIndex, &pgc, VTSMenuDisplayMode(Disc, DomainIndex));
+    ShowPGCSubpicStreams(Run, Disc, Reg.SubPicInfoForm, DomainIndex, &pgc, VTSMenuDisplayMode(Disc, DomainIndex));
 
   std::array<bool, 32> listed{};
   int32_t maxId = 0;
-  for (const TSubPicStreamEntry& s : Disc.SubPicInfoForm.Streams) {
+  for (const TSubPicStreamEntry& s : Reg.SubPicInfoForm.Streams) {
     if (s.StreamId < 0x20 || s.StreamId > 0x3F) continue;
     const size_t k = static_cast<size_t>(s.StreamId - 0x20);
     auto& slot = E.SubpicModes[k];
@@ -206,7 +208,20 @@ bool SubPictureItemFromBytes(const uint8_t* Data, size_t Size, TSubPictureItem& 
 
 // ---- registrations ----
 
-TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
+void GetPictureSize(RunRegistries& Reg, const std::array<uint8_t, 12>& Decoded, int32_t& Width, int32_t& Height) {
+  static constexpr int32_t kWidths[4] = {720, 704, 352, 352};
+  const bool pal = Decoded[1] != 0;
+  const uint8_t res = Decoded[9];
+  if (res < 4) {
+    Width = kWidths[res];
+    Height = res == 3 ? (pal ? 288 : 240) : (pal ? 576 : 480);
+  }
+  Reg.PictureWidth = Width;
+  Reg.PictureHeight = Height;
+}
+
+TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, const DiscModel& Disc, RunRegistries& Reg,
+                                       const RegistrySettings& Settings, const std::string& FileName,
                                        const TVideoStreamDescription& Desc, const TStreamContext& Context,
                                        int32_t DomainIndex, int32_t DomainNumber, TPictureSize Picture) {
   if (!FileExists(FileName)) return nullptr;
@@ -216,7 +231,7 @@ TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, c
   e.Name = BaseName(FileName);
   e.TVSystem = v[1];
   if (Context.PgcKind == kDomainTitles && Disc.FrameRate == 30.0)
-    e.FrameRateFlag = Run.Options.TimeScale1001 ? 0 : 1;
+    e.FrameRateFlag = Settings.TimeScale1001 ? 0 : 1;
   else
     e.FrameRateFlag = Desc.FlagByte == 0 ? 1 : 0;
   e.StartTime = Desc.StartTime;
@@ -226,7 +241,7 @@ TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, c
     e.Width = Picture.Width;
     e.Height = Picture.Height;
   } else {
-    GetPictureSize(Disc, v, e.Width, e.Height);
+    GetPictureSize(Reg, v, e.Width, e.Height);
   }
   e.Enabled = 1;
   const bool mpeg1 = v[0] == 0;
@@ -250,20 +265,20 @@ TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, c
   e.AvgBitRate = mpeg1 ? 1856000 : 4000000;
   e.Line21Field1 = v[5];
   e.Line21Field2 = v[6];
-  if (Context.Pgc) FillSubpicModes(Run, Disc, e, Context, DomainIndex);
+  if (Context.Pgc) FillSubpicModes(Run, Disc, Reg, e, Context, DomainIndex);
   e.DisplayClass = DisplayClassOfAttr(Desc.VideoAttr);
   e.DomainIndex = DomainIndex;
   e.DomainNumber = DomainNumber;
   e.VobId = Desc.VobId;
   e.CellId = Desc.CellId;
-  Disc.VideoStreams.push_back(std::move(e));
+  Reg.VideoStreams.push_back(std::move(e));
   LogRegistration(Run, FileName);
-  return &Disc.VideoStreams.back();
+  return &Reg.VideoStreams.back();
 }
 
-TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
-                                  const TAudioStreamDescription& Desc, int32_t DomainKind, TTimeCode Delay,
-                                  int32_t DomainIndex, int32_t DomainNumber) {
+TAudioStreamEntry* AddAudioStream(const DiscModel& Disc, RunRegistries& Reg, const RegistrySettings& Settings,
+                                  const std::string& FileName, const TAudioStreamDescription& Desc,
+                                  int32_t DomainKind, TTimeCode Delay, int32_t DomainIndex, int32_t DomainNumber) {
   if (!FileExists(FileName)) return nullptr;
   std::array<uint8_t, 12> v{};
   DecodeVideoAttr(Desc.VideoAttr, v);
@@ -272,7 +287,7 @@ TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const 
   TAudioStreamEntry e;
   e.Name = BaseName(FileName);
   e.VideoStandard = core::IsPalStandard(v[1]) ? 1 : 0;
-  e.FrameRateFlag = (DomainKind == kDomainTitles && Disc.FrameRate == 30.0 && Run.Options.TimeScale1001) ? 0 : 1;
+  e.FrameRateFlag = (DomainKind == kDomainTitles && Disc.FrameRate == 30.0 && Settings.TimeScale1001) ? 0 : 1;
   e.StartTime = Desc.StartTime;
   e.EndTime = Desc.EndTime;
   e.Path = platform::ToLowerAscii(platform::ExtractFileExt(FileName)) == ".pcm"
@@ -293,13 +308,14 @@ TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const 
   e.DomainNumber = DomainNumber;
   e.VobId = Desc.VobId;
   e.CellId = Desc.CellId;
-  Disc.AudioStreams.push_back(std::move(e));
-  return &Disc.AudioStreams.back();
+  Reg.AudioStreams.push_back(std::move(e));
+  return &Reg.AudioStreams.back();
 }
 
-TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
-                                   const TSubpicUnitDescription& Desc, int32_t Kind, double SubpictureDelayMs,
-                                   int32_t DomainIndex, uint32_t DomainNumber, uint32_t NavPackCount, bool Spare) {
+TSubPictureItem* AddSubPictureItem(const DiscModel& Disc, RunRegistries& Reg, const RegistrySettings& Settings,
+                                   const std::string& FileName, const TSubpicUnitDescription& Desc, int32_t Kind,
+                                   double SubpictureDelayMs, int32_t DomainIndex, uint32_t DomainNumber,
+                                   uint32_t NavPackCount, bool Spare) {
   std::array<uint8_t, 12> v{};
   DecodeVideoAttr(Desc.VideoAttr, v);
   TSubPictureItem item;
@@ -308,7 +324,7 @@ TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const
   item.VideoByte8 = v[1];
   item.VideoByte9 = v[2];
   int32_t w = 720, h = 480;
-  GetPictureSize(Disc, v, w, h);
+  GetPictureSize(Reg, v, w, h);
   if (w == 352 && h == 480) w = 720;
   item.Width = item.Width2 = w;
   item.Height = item.Height2 = h;
@@ -335,12 +351,12 @@ TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const
   item.DomainIndex = DomainIndex;
   item.DomainNumber = DomainNumber;
   item.NavPackCount = NavPackCount;
-  if (Spare || (Kind == kDomainTitles && Run.Options.TitleMakeSup)) {
-    Disc.SpareSubPicture = std::move(item);
-    return &Disc.SpareSubPicture;
+  if (Spare || (Kind == kDomainTitles && Settings.TitleMakeSup)) {
+    Reg.SpareSubPicture = std::move(item);
+    return &Reg.SpareSubPicture;
   }
-  Disc.SubPictureItems.push_back(std::move(item));
-  return &Disc.SubPictureItems.back();
+  Reg.SubPictureItems.push_back(std::move(item));
+  return &Reg.SubPictureItems.back();
 }
 
 }  // namespace tess::disc

@@ -11,11 +11,12 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
 }
 
 // The stream registries: one entry per elementary-stream file that the
-// demultiplexer writes. The tables live in the project state (VideoStreams,
+// demultiplexer writes. The tables live in the run's registries (VideoStreams,
 // AudioStreams, SubPictureItems, all std::deque so that the entries handed out
 // by a registration stay where they are while the tables grow); the writers
 // complete an entry after registering it.
@@ -225,6 +226,16 @@ bool SubPictureItemFromBytes(const uint8_t* Data, size_t Size, TSubPictureItem& 
 
 // ---- registrations ----
 
+// What the registrations take of the settings.
+struct RegistrySettings {
+  // "TimeScale1001": the title cell times of a disc at a rate of 30 are scaled
+  // by 1.001, which turns the frame-rate flags of title entries.
+  bool TimeScale1001 = false;
+  // "TitleMakeSup": title subpicture units are kept in indexed ".sup" files,
+  // so a title's subpicture registration fills the spare item only.
+  bool TitleMakeSup = true;
+};
+
 // Picture size given by a writer; 0 x 0 when it has none.
 struct TPictureSize {
   int32_t Width = 0;
@@ -232,19 +243,21 @@ struct TPictureSize {
 };
 
 // Registers a video output. Null when the file does not exist.
-TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
+TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, const DiscModel& Disc, RunRegistries& Reg,
+                                       const RegistrySettings& Settings, const std::string& FileName,
                                        const TVideoStreamDescription& Desc, const TStreamContext& Context,
                                        int32_t DomainIndex, int32_t DomainNumber, TPictureSize Picture);
 
 // Registers an audio output. Null when the file does not exist.
-TAudioStreamEntry* AddAudioStream(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
-                                  const TAudioStreamDescription& Desc, int32_t DomainKind, TTimeCode Delay,
-                                  int32_t DomainIndex, int32_t DomainNumber);
+TAudioStreamEntry* AddAudioStream(const DiscModel& Disc, RunRegistries& Reg, const RegistrySettings& Settings,
+                                  const std::string& FileName, const TAudioStreamDescription& Desc,
+                                  int32_t DomainKind, TTimeCode Delay, int32_t DomainIndex, int32_t DomainNumber);
 
-// Registers a subpicture output, or fills the project's spare item (Spare set,
-// or a title item while TitleMakeSup is on; the table is then left as it was).
-TSubPictureItem* AddSubPictureItem(core::RunContext& Run, DiscState& Disc, const std::string& FileName,
-                                   const TSubpicUnitDescription& Desc, int32_t Kind, double SubpictureDelayMs,
-                                   int32_t DomainIndex, uint32_t DomainNumber, uint32_t NavPackCount, bool Spare);
+// Registers a subpicture output, or fills the run's spare item (Spare set, or
+// a title item while TitleMakeSup is on; the table is then left as it was).
+TSubPictureItem* AddSubPictureItem(const DiscModel& Disc, RunRegistries& Reg, const RegistrySettings& Settings,
+                                   const std::string& FileName, const TSubpicUnitDescription& Desc, int32_t Kind,
+                                   double SubpictureDelayMs, int32_t DomainIndex, uint32_t DomainNumber,
+                                   uint32_t NavPackCount, bool Spare);
 
 }  // namespace tess::disc

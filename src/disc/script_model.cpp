@@ -4,10 +4,10 @@
 #include <cmath>
 #include <utility>
 
-#include "core/run_context.h"
-#include "disc/disc_state.h"
 #include "core/byte_order.h"
+#include "disc/disc_model.h"
 #include "disc/name_tree.h"
+#include "disc/run_registries.h"
 
 namespace tess::disc {
 
@@ -134,7 +134,7 @@ std::string LanguageLetters(uint16_t CodeWord) {
   return s;
 }
 
-std::string VmgPgcNameByIndex(const DiscState& Disc, int32_t Index) {
+std::string VmgPgcNameByIndex(const DiscModel& Disc, int32_t Index) {
   if (Disc.IFOFiles.empty() || Index < 1) return {};
   int32_t n = 0;
   for (const TLanguageUnit& unit : Disc.IFOFiles[0].MenuPGCI_UT.Units) {
@@ -159,25 +159,25 @@ std::string IntToHexLower(uint64_t Value, int Digits) {
 
 // ---- track lookups ----
 
-TVideoTrack* FindScriptTrackByName(DiscState& Disc, std::string_view Name) {
-  const int32_t i = IndexOfScriptTrack(Disc, Name);
-  return i < 0 ? nullptr : &Disc.ScriptTracks[static_cast<size_t>(i)];
+TVideoTrack* FindScriptTrackByName(RunRegistries& Reg, std::string_view Name) {
+  const int32_t i = IndexOfScriptTrack(Reg, Name);
+  return i < 0 ? nullptr : &Reg.ScriptTracks[static_cast<size_t>(i)];
 }
 
-int32_t IndexOfScriptTrack(const DiscState& Disc, std::string_view Name) {
-  for (size_t i = 0; i < Disc.ScriptTracks.size(); ++i)
-    if (Disc.ScriptTracks[i].Name == Name) return static_cast<int32_t>(i);
+int32_t IndexOfScriptTrack(const RunRegistries& Reg, std::string_view Name) {
+  for (size_t i = 0; i < Reg.ScriptTracks.size(); ++i)
+    if (Reg.ScriptTracks[i].Name == Name) return static_cast<int32_t>(i);
   return -1;
 }
 
-TVideoTrack* FindScriptTrackByFile(DiscState& Disc, std::string_view FileName, bool Still) {
-  for (TVideoTrack& t : Disc.ScriptTracks)
+TVideoTrack* FindScriptTrackByFile(RunRegistries& Reg, std::string_view FileName, bool Still) {
+  for (TVideoTrack& t : Reg.ScriptTracks)
     if (t.FileName == FileName || (Still && IsStillOf(t, FileName))) return &t;
   return nullptr;
 }
 
-int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle) {
-  const auto& tracks = Disc.ScriptTracks;
+int32_t FindAngleTrack(const RunRegistries& Reg, int32_t Index, int32_t Angle) {
+  const auto& tracks = Reg.ScriptTracks;
   if (Index < 0 || static_cast<size_t>(Index) >= tracks.size()) return -1;
   if (tracks[static_cast<size_t>(Index)].AngleNumber == 0 || Angle < 1) return Index;
   size_t first = static_cast<size_t>(Index);
@@ -190,19 +190,19 @@ int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle) {
   return static_cast<int32_t>(first);
 }
 
-TVideoStreamEntry* FindVideoStreamOfAudioFile(DiscState& Disc, std::string_view FileName) {
-  for (const TVideoTrack& t : Disc.ScriptTracks)
+TVideoStreamEntry* FindVideoStreamOfAudioFile(RunRegistries& Reg, std::string_view FileName) {
+  for (const TVideoTrack& t : Reg.ScriptTracks)
     for (const TAudioStream& a : t.AudioStreams)
       for (const TAudioPlayItem& p : a.PlayItems)
-        if (p.FileName == FileName) return FindVideoStreamByName(Disc, t.FileName);
+        if (p.FileName == FileName) return FindVideoStreamByName(Reg, t.FileName);
   return nullptr;
 }
 
-std::vector<THighlightPlayItem*> FindHighlightItems(DiscState& Disc, int32_t IFOIndex, uint32_t VobId,
+std::vector<THighlightPlayItem*> FindHighlightItems(RunRegistries& Reg, int32_t IFOIndex, uint32_t VobId,
                                                     uint32_t CellId, uint8_t Domain) {
   std::vector<THighlightPlayItem*> found;
   if (VobId == 0 || CellId == 0) return found;
-  for (TVideoTrack& t : Disc.ScriptTracks) {
+  for (TVideoTrack& t : Reg.ScriptTracks) {
     if (t.Domain != Domain) continue;
     for (THighlightStream& s : t.HighlightStreams)
       for (THighlightPlayItem& h : s.Items)
@@ -211,7 +211,7 @@ std::vector<THighlightPlayItem*> FindHighlightItems(DiscState& Disc, int32_t IFO
   return found;
 }
 
-int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber) {
+int32_t FindTitleNumber(const DiscModel& Disc, int32_t IFOIndex, int32_t TitleNumber) {
   if (Disc.IFOFiles.empty()) return 0;
   const auto& entries = Disc.IFOFiles[0].TT_SRPT.Entries;
   for (size_t i = 0; i < entries.size(); ++i)
@@ -220,8 +220,9 @@ int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNu
   return 0;
 }
 
-std::string ProgramOfPttName(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber, int32_t PttNumber) {
-  const TIFONameTree* tree = Disc.NameTree.TreeOf(IFOIndex);
+std::string ProgramOfPttName(const DiscModel& Disc, const TDVDNameTree& Names, int32_t IFOIndex, int32_t TitleNumber,
+                             int32_t PttNumber) {
+  const TIFONameTree* tree = Names.TreeOf(IFOIndex);
   if (!tree || TitleNumber < 1 || PttNumber < 1) return {};
   const TPartOfTitleTable& ptt = Disc.IFOFiles[static_cast<size_t>(IFOIndex)].T_VTS_PTT_SRPT;
   const auto& firsts = ptt.TitleFirstIndex;
@@ -243,23 +244,23 @@ std::string ProgramOfPttName(const DiscState& Disc, int32_t IFOIndex, int32_t Ti
 
 // ---- registry lookups ----
 
-TSubPictureItem* FindSubPictureItemByName(DiscState& Disc, std::string_view Name) {
+TSubPictureItem* FindSubPictureItemByName(RunRegistries& Reg, std::string_view Name) {
   if (Name.empty()) return nullptr;
-  for (TSubPictureItem& s : Disc.SubPictureItems)
+  for (TSubPictureItem& s : Reg.SubPictureItems)
     if (s.Name == Name) return &s;
   return nullptr;
 }
 
-TVideoStreamEntry* FindVideoStreamByName(DiscState& Disc, std::string_view Name) {
+TVideoStreamEntry* FindVideoStreamByName(RunRegistries& Reg, std::string_view Name) {
   // An empty text is a prefix of every name, so it matches the first entry.
-  for (TVideoStreamEntry& v : Disc.VideoStreams)
+  for (TVideoStreamEntry& v : Reg.VideoStreams)
     if (std::string_view(v.Name).substr(0, Name.size()) == Name) return &v;
   return nullptr;
 }
 
-TAudioStreamEntry* FindAudioStreamByName(DiscState& Disc, std::string_view Name) {
+TAudioStreamEntry* FindAudioStreamByName(RunRegistries& Reg, std::string_view Name) {
   if (Name.empty()) return nullptr;
-  for (TAudioStreamEntry& a : Disc.AudioStreams)
+  for (TAudioStreamEntry& a : Reg.AudioStreams)
     if (a.Name == Name) return &a;
   return nullptr;
 }
@@ -346,8 +347,8 @@ void AddSeamlessSceneItem(uint32_t VobId, uint32_t CellId, TVideoTrack& Track, c
   Track.Scenes.assign(1, std::move(scene));
 }
 
-void CopyScriptTrack(DiscState& Disc, int32_t From, int32_t To) {
-  auto& tracks = Disc.ScriptTracks;
+void CopyScriptTrack(RunRegistries& Reg, int32_t From, int32_t To) {
+  auto& tracks = Reg.ScriptTracks;
   if (From < 0 || To < 0 || static_cast<size_t>(From) >= tracks.size() || From == To) return;
   if (static_cast<size_t>(To) >= tracks.size()) tracks.resize(static_cast<size_t>(To) + 1);
   const TVideoTrack& src = tracks[static_cast<size_t>(From)];
@@ -378,8 +379,8 @@ void SortSubpicStreamSegments(TSubPictureStreamList& List) {
   }
 }
 
-bool FrameRateAllows(const core::RunContext& Run, const DiscState& Disc, int32_t Kind) {
-  return !(Kind == kDomainTitles && std::trunc(Disc.FrameRate) == 30.0 && Run.Options.TimeScale1001 != 0);
+bool FrameRateAllows(const DiscModel& Disc, const RegistrySettings& Settings, int32_t Kind) {
+  return !(Kind == kDomainTitles && std::trunc(Disc.FrameRate) == 30.0 && Settings.TimeScale1001);
 }
 
 }  // namespace tess::disc

@@ -10,17 +10,16 @@
 #include "disc/registries.h"
 #include "disc/string_pool.h"
 
-namespace tess::core {
-struct RunContext;
-}
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
+class TDVDNameTree;
 }
 
 // The authoring-script model: one TVideoTrack per video track with its audio,
 // subpicture and highlight streams, scenes, angle items and stills; the
-// lookups, name builders and copies over the project's track table
-// (DiscState::ScriptTracks, a deque: tracks stay where they are when it grows).
+// lookups, name builders and copies over the run's track table
+// (RunRegistries::ScriptTracks, a deque: tracks stay where they are when it grows).
 namespace tess::disc {
 
 using core::TTimeCode;
@@ -218,7 +217,7 @@ using TCellPositionArray = std::vector<TCellPositionItem>;
 std::string SeamlessText(bool Seamless);
 std::string MenuPgcName(int32_t IFOIndex, int32_t ChainNumber, std::string_view Letters);
 std::string TitlePgcName(int32_t IFOIndex, int32_t TitleNumber, int32_t ChainNumber);
-std::string VmgPgcNameByIndex(const DiscState& Disc, int32_t Index);
+std::string VmgPgcNameByIndex(const DiscModel& Disc, int32_t Index);
 std::string IntToHexLower(uint64_t Value, int Digits);
 // The two letters of a language code with the first upper-cased, or "00" for
 // a code that is not in the language table.
@@ -226,31 +225,31 @@ std::string LanguageLetters(uint16_t CodeWord);
 
 // ---- track lookups (indexes from 0) ----
 
-TVideoTrack* FindScriptTrackByName(DiscState& Disc, std::string_view Name);
-int32_t IndexOfScriptTrack(const DiscState& Disc, std::string_view Name);
+TVideoTrack* FindScriptTrackByName(RunRegistries& Reg, std::string_view Name);
+int32_t IndexOfScriptTrack(const RunRegistries& Reg, std::string_view Name);
 // The first track playing FileName; with Still set, also one of whose still
 // entries has that name.
-TVideoTrack* FindScriptTrackByFile(DiscState& Disc, std::string_view FileName, bool Still);
+TVideoTrack* FindScriptTrackByFile(RunRegistries& Reg, std::string_view FileName, bool Still);
 // The index of the track of the given angle in the angle block of track Index;
 // -1 when the block has no track of that angle or Index is out of range.
-int32_t FindAngleTrack(const DiscState& Disc, int32_t Index, int32_t Angle);
-TVideoStreamEntry* FindVideoStreamOfAudioFile(DiscState& Disc, std::string_view FileName);
-std::vector<THighlightPlayItem*> FindHighlightItems(DiscState& Disc, int32_t IFOIndex, uint32_t VobId,
+int32_t FindAngleTrack(const RunRegistries& Reg, int32_t Index, int32_t Angle);
+TVideoStreamEntry* FindVideoStreamOfAudioFile(RunRegistries& Reg, std::string_view FileName);
+std::vector<THighlightPlayItem*> FindHighlightItems(RunRegistries& Reg, int32_t IFOIndex, uint32_t VobId,
                                                     uint32_t CellId, uint8_t Domain);
 // The name (name_tree.h) of the program at which part PttNumber (from 1) of
 // title TitleNumber (from 1) of title set IFOIndex starts, by the title set's
 // part-of-title table; empty when there is none.
-std::string ProgramOfPttName(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber, int32_t PttNumber);
+std::string ProgramOfPttName(const DiscModel& Disc, const TDVDNameTree& Names, int32_t IFOIndex, int32_t TitleNumber, int32_t PttNumber);
 // 1-based position of the VMG title-table entry of title set IFOIndex and title
 // TitleNumber + 1; 0 when none.
-int32_t FindTitleNumber(const DiscState& Disc, int32_t IFOIndex, int32_t TitleNumber);
+int32_t FindTitleNumber(const DiscModel& Disc, int32_t IFOIndex, int32_t TitleNumber);
 
 // ---- registry lookups (first match; an empty name finds nothing) ----
 
-TSubPictureItem* FindSubPictureItemByName(DiscState& Disc, std::string_view Name);
+TSubPictureItem* FindSubPictureItemByName(RunRegistries& Reg, std::string_view Name);
 // An entry whose name equals Name or begins with it.
-TVideoStreamEntry* FindVideoStreamByName(DiscState& Disc, std::string_view Name);
-TAudioStreamEntry* FindAudioStreamByName(DiscState& Disc, std::string_view Name);
+TVideoStreamEntry* FindVideoStreamByName(RunRegistries& Reg, std::string_view Name);
+TAudioStreamEntry* FindAudioStreamByName(RunRegistries& Reg, std::string_view Name);
 
 // ---- languages ----
 
@@ -276,8 +275,10 @@ void AddSeamlessSceneItem(uint32_t VobId, uint32_t CellId, TVideoTrack& Track, c
 // Copies every plain field and the audio streams of track From into track To
 // (the table grows to hold To); To keeps its other lists. Nothing for a
 // negative or unknown From or a negative To.
-void CopyScriptTrack(DiscState& Disc, int32_t From, int32_t To);
+void CopyScriptTrack(RunRegistries& Reg, int32_t From, int32_t To);
 void SortSubpicStreamSegments(TSubPictureStreamList& List);
-bool FrameRateAllows(const core::RunContext& Run, const DiscState& Disc, int32_t Kind);
+// False for the titles (Kind 2) of a disc at a rate of 30 whose cell times
+// are scaled by 1.001.
+bool FrameRateAllows(const DiscModel& Disc, const RegistrySettings& Settings, int32_t Kind);
 
 }  // namespace tess::disc

@@ -3,14 +3,14 @@
 #include <algorithm>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
 #include "disc/attribute_texts.h"
 
 namespace tess::disc {
 
 namespace {
 
-bool IsTitleChain(const DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc) {
+bool IsTitleChain(const DiscModel& Disc, int32_t TitleSetIndex, const TPGC* Pgc) {
   if (TitleSetIndex < 1 || static_cast<size_t>(TitleSetIndex) >= Disc.IFOFiles.size()) return false;
   for (const TTitlePGCEntry& e : Disc.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs)
     if (e.PGC.get() == Pgc) return true;
@@ -19,9 +19,9 @@ bool IsTitleChain(const DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc)
 
 }  // namespace
 
-void ShowPGCSubpicStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t Mode) {
-  TSubPicInfoForm& table = Disc.SubPicInfoForm;
-  table.Reset();
+void ShowPGCSubpicStreams(core::RunContext& Run, const DiscModel& Disc, TSubPicInfoForm& Table, int32_t TitleSetIndex,
+                          const TPGC* Pgc, int32_t Mode) {
+  Table.Reset();
   if (!Pgc) return;
   const bool titles = IsTitleChain(Disc, TitleSetIndex, Pgc);
   for (int32_t i = 1; i <= 32; ++i) {
@@ -30,15 +30,15 @@ void ShowPGCSubpicStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleS
       const int32_t n = SubpicStreamNumberOf(Run, i, Pgc, Mode, mode);
       if (n < 0) continue;
       const int32_t id = 0x20 + n;
-      auto it = std::find_if(table.Streams.begin(), table.Streams.end(),
+      auto it = std::find_if(Table.Streams.begin(), Table.Streams.end(),
                              [id](const TSubPicStreamEntry& s) { return s.StreamId == id; });
-      if (it == table.Streams.end()) {
+      if (it == Table.Streams.end()) {
         TSubPicStreamEntry e;
-        e.StreamNumber = static_cast<int32_t>(table.Streams.size()) + 1;
+        e.StreamNumber = static_cast<int32_t>(Table.Streams.size()) + 1;
         e.StreamId = id;
         e.Language = SubpicAttributeLanguage(Disc, TitleSetIndex, titles, i).substr(0, kSubpicLanguageMax);
-        table.Streams.push_back(std::move(e));
-        it = table.Streams.end() - 1;
+        Table.Streams.push_back(std::move(e));
+        it = Table.Streams.end() - 1;
       }
       if (mode == 2) it->Wide = 1;
       if (mode == 3) it->Letterbox = 1;
@@ -47,11 +47,10 @@ void ShowPGCSubpicStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleS
   }
 }
 
-void ShowVTSTitleStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex) {
-  TSubPicInfoForm& table = Disc.SubPicInfoForm;
-  if (table.TitlesOfSet == TitleSetIndex) return;
+void ShowVTSTitleStreams(core::RunContext& Run, const DiscModel& Disc, TSubPicInfoForm& Table, int32_t TitleSetIndex) {
+  if (Table.TitlesOfSet == TitleSetIndex) return;
   if (TitleSetIndex < 0 || static_cast<size_t>(TitleSetIndex) >= Disc.IFOFiles.size()) {
-    table.Reset();
+    Table.Reset();
     return;
   }
   const int32_t cls = VTSTitleDisplayMode(Disc, TitleSetIndex);
@@ -61,25 +60,25 @@ void ShowVTSTitleStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSe
   size_t shown = 0;
   for (const TTitlePGCEntry& e : Disc.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs) {
     if (!e.PGC) continue;
-    ShowPGCSubpicStreams(Run, Disc, TitleSetIndex, e.PGC.get(), cls);
-    if (!kept || table.Streams.size() > keptCount) {
+    ShowPGCSubpicStreams(Run, Disc, Table, TitleSetIndex, e.PGC.get(), cls);
+    if (!kept || Table.Streams.size() > keptCount) {
       kept = e.PGC.get();
-      keptCount = table.Streams.size();
+      keptCount = Table.Streams.size();
     }
     if (shown > 0)
-      for (const auto& s : table.Streams) highest = std::max(highest, s.StreamId);
+      for (const auto& s : Table.Streams) highest = std::max(highest, s.StreamId);
     ++shown;
   }
-  ShowPGCSubpicStreams(Run, Disc, TitleSetIndex, kept, cls);
+  ShowPGCSubpicStreams(Run, Disc, Table, TitleSetIndex, kept, cls);
   for (int32_t id = highest; id >= 32; --id) {
-    if (table.FindById(id)) continue;
+    if (Table.FindById(id)) continue;
     TSubPicStreamEntry e;
     e.Language = "Not Specified";
     e.StreamId = id;
-    e.StreamNumber = static_cast<int32_t>(table.Streams.size()) + 1;
-    table.Streams.push_back(std::move(e));
+    e.StreamNumber = static_cast<int32_t>(Table.Streams.size()) + 1;
+    Table.Streams.push_back(std::move(e));
   }
-  table.TitlesOfSet = TitleSetIndex;
+  Table.TitlesOfSet = TitleSetIndex;
 }
 
 }  // namespace tess::disc

@@ -7,7 +7,7 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
 }
 
 // The subpicture stream table of the "SubPictures Streams list" window: one
@@ -47,16 +47,17 @@ struct TSubPicInfoForm {
   }
 };
 
-// Fills the table for one chain of title set TitleSetIndex (0 = VMG) under the
+// Fills Table for one chain of title set TitleSetIndex (0 = VMG) under the
 // display class Mode (VTSTitleDisplayMode / VTSMenuDisplayMode): one entry per
 // decoding id that an available stream of the chain maps to in some display
 // mode, with the wide, letterbox and pan-scan flags of the modes that use it
 // and the language of the first stream that maps to it.
-void ShowPGCSubpicStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex, const TPGC* Pgc, int32_t Mode);
+void ShowPGCSubpicStreams(core::RunContext& Run, const DiscModel& Disc, TSubPicInfoForm& Table, int32_t TitleSetIndex,
+                          const TPGC* Pgc, int32_t Mode);
 
 // Shows the title chain of the title set with the most entries and completes
 // the table with the ids up to the highest one any other title chain lists.
 // Nothing when the table already shows that title set's titles.
-void ShowVTSTitleStreams(core::RunContext& Run, DiscState& Disc, int32_t TitleSetIndex);
+void ShowVTSTitleStreams(core::RunContext& Run, const DiscModel& Disc, TSubPicInfoForm& Table, int32_t TitleSetIndex);
 
 }  // namespace tess::disc

@@ -7,7 +7,8 @@
 #include <unordered_set>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "core/byte_order.h"
 #include "core/files.h"
 #include "core/messages.h"
@@ -38,7 +39,7 @@ bool IsHdEvoStem(const std::string& Base) {
 }
 
 // The existing files of the chain that starts at First, in order.
-std::vector<std::string> ChainFiles(const DiscState& Disc, const std::string& First) {
+std::vector<std::string> ChainFiles(const DiscModel& Disc, const std::string& First) {
   std::vector<std::string> files;
   std::set<std::string> seen;
   std::string name = First;
@@ -131,12 +132,14 @@ void TVobScaut::Release() {
   havePair_ = false;
 }
 
-TScanEnd TVobScaut::Scan(core::RunContext& Run, DiscState& Disc, platform::ProgressBar& Bar) {
+TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings,
+                         platform::ProgressBar& Bar) {
+  settings_ = Settings;
   Release();
   ReadError = false;
   MissingFile.clear();
   SectorCounter = 0;
-  const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
+  const uint32_t normal = settings_.InfoColour;
   Run.Log(core::kLogInfo, core::msg::StartingEVOFilesScanning, normal);
 
   const std::vector<std::string> chain = ChainFiles(Disc, FileName);
@@ -185,7 +188,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
   ScannedFiles.push_back(Path);
   const std::string shown = platform::ToUpperAscii(platform::ExtractFileName(Path));
   const std::string scanning = std::string(core::msg::ScanningEVOFile) + shown;
-  Run.Log(core::kLogInfo, scanning, Run.Options.LogColorVOBScannerInfo);
+  Run.Log(core::kLogInfo, scanning, settings_.InfoColour);
 
   std::unique_ptr<core::TVobFileStream> stream;
   try {
@@ -210,7 +213,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
                  std::to_string(stream->FileSize - tail) + " holds " + std::to_string(tail) + " of " +
                  std::to_string(kNavPackSize) + " bytes");
 
-  const bool fast = Run.Options.FullScan == 0;
+  const bool fast = !settings_.FullScan;
   const int64_t filePacks = (stream->FileSize + kNavPackSize - 1) / kNavPackSize;
   const int64_t fileFirst = SectorCounter;
   int64_t jump = 0;          // sectors the last jump skipped
@@ -280,7 +283,7 @@ void TVobScaut::ReportEndPastFile(core::RunContext& Run, int64_t Sector, const s
   // In a chain a VOBU may go on in the next file; a last file that ends inside
   // one is cut short.
   if (HasNext)
-    Run.Log(core::kLogInfo, line, Run.Options.LogColorVOBScannerInfo);
+    Run.Log(core::kLogInfo, line, settings_.InfoColour);
   else
     Run.Log(core::kLogWarning, line, platform::kColourRed);
 }
@@ -370,7 +373,7 @@ const TAngleCellEntry* TVobScaut::FindAngleCell(uint32_t VobId) const {
 }
 
 void TVobScaut::PrepareMap(core::RunContext& Run, bool Report) {
-  const uint32_t normal = Run.Options.LogColorVOBScannerInfo;
+  const uint32_t normal = settings_.InfoColour;
   if (Report) Run.Log(core::kLogInfo, core::msg::PrepareEVOMap, normal);
 
   // One run per (EVO id, cell id): the first. (A run's angle follows from its
@@ -402,13 +405,14 @@ void TVobScaut::PrepareMap(core::RunContext& Run, bool Report) {
                                ",  LBA: " + core::IntToStrZeroPad(r.FirstSector, 6) +
                                ",  Angle Seamless: " + core::IntToStrZeroPad(r.AngleSeamless, 1);
       const bool marked = r.AngleNumber > 0 || interleaving > 0;
-      Run.Log(core::kLogInfo, line, marked ? Run.Options.LogColorInterleaving : normal);
+      Run.Log(core::kLogInfo, line, marked ? settings_.InterleavingColour : normal);
     }
   }
 
   // The scene angle type chosen in the options overrides what the packs say.
-  if (Run.Options.AngleType == 1 || Run.Options.AngleType == 2)
-    for (TAngleCellEntry& e : AngleCells) e.Seamless = Run.Options.AngleType == 1 ? 1 : 0;
+  const SceneAngleType type = settings_.AngleType;
+  if (type == SceneAngleType::Seamless || type == SceneAngleType::NonSeamless)
+    for (TAngleCellEntry& e : AngleCells) e.Seamless = type == SceneAngleType::Seamless ? 1 : 0;
 }
 
 // ---- queries ----
@@ -468,27 +472,27 @@ double TVobScaut::CellStartMs(uint32_t VobId, uint32_t CellId) const {
   return r ? core::TicksToMilliseconds(r->StartTime.data()) : 0.0;
 }
 
-core::TTimeCode TVobScaut::CellStartTimecode(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const {
+core::TTimeCode TVobScaut::CellStartTimecode(const DiscModel& Disc, uint32_t VobId, uint32_t CellId) const {
   if (!FirstRun(VobId, CellId)) return {};
   return core::MillisecondsToTimecode(CellStartMs(VobId, CellId), Disc.FrameRate);
 }
 
-core::TTimeCode TVobScaut::TimeBetweenCells(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const {
+core::TTimeCode TVobScaut::TimeBetweenCells(const DiscModel& Disc, uint32_t VobId, uint32_t CellId) const {
   const core::TTimeCode next = CellStartTimecode(Disc, VobId, CellId + 1);
   if (next.IsZero()) return {};
   return core::TimecodeDifference(Disc.FrameRate, next, CellStartTimecode(Disc, VobId, CellId));
 }
 
-bool TVobScaut::IsAngleVobEx(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId) {
+bool TVobScaut::IsAngleVobEx(const DiscModel& Disc, RunRegistries& Reg, int32_t Number, int32_t Kind, uint32_t VobId) {
   const int32_t domain = Kind == kDomainTitles ? kDomainTitles : kDomainMenus;
   if (domain == 2)
-    BuildTitleAngleList(Disc, Number);
+    BuildTitleAngleList(Disc, Reg, Number);
   else
-    BuildMenuAngleList(Disc, Number);
+    BuildMenuAngleList(Disc, Reg, Number);
   const auto scouted = static_cast<int64_t>(CollectVobCells(VobId).size());
-  if (scouted > GetVobAngleCount(Disc, domain, VobId)) return true;
+  if (scouted > GetVobAngleCount(Reg, domain, VobId)) return true;
   if (FindAngleCell(VobId)) return true;
-  return IsAngleVob(Disc, domain, VobId);
+  return IsAngleVob(Reg, domain, VobId);
 }
 
 uint32_t TVobScaut::AngleCount(uint32_t VobId, uint32_t Angle) const {
@@ -524,23 +528,23 @@ TVobScaut* TVobScoutRegistry::Get(int32_t Number, int32_t Kind) const {
 
 bool TVobScoutRegistry::Has(int32_t Number, int32_t Kind) const { return Get(Number, Kind) != nullptr; }
 
-void RegisterVobScout(DiscState& Disc, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind) {
-  Disc.Scouts.Register(Number, std::move(Scout), Kind);
+void RegisterVobScout(RunRegistries& Reg, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind) {
+  Reg.Scouts.Register(Number, std::move(Scout), Kind);
 }
 
-bool HasVobScout(const DiscState& Disc, int32_t Number, int32_t Kind) { return Disc.Scouts.Has(Number, Kind); }
+bool HasVobScout(const RunRegistries& Reg, int32_t Number, int32_t Kind) { return Reg.Scouts.Has(Number, Kind); }
 
-void FreeVobScouts(DiscState& Disc) {
-  for (TVobScoutRegistry::TPair& p : Disc.Scouts.Pairs) {
+void FreeVobScouts(RunRegistries& Reg) {
+  for (TVobScoutRegistry::TPair& p : Reg.Scouts.Pairs) {
     if (p.Menu) p.Menu->Release();
     if (p.Titles) p.Titles->Release();
   }
-  Disc.Scouts.Clear();
+  Reg.Scouts.Clear();
 }
 
-bool IsScoutAngleVob(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId) {
-  TVobScaut* scout = Disc.Scouts.Get(Number, Kind);
-  return scout && scout->IsAngleVobEx(Disc, Number, Kind, VobId);
+bool IsScoutAngleVob(const DiscModel& Disc, RunRegistries& Reg, int32_t Number, int32_t Kind, uint32_t VobId) {
+  TVobScaut* scout = Reg.Scouts.Get(Number, Kind);
+  return scout && scout->IsAngleVobEx(Disc, Reg, Number, Kind, VobId);
 }
 
 // ---- the scout tree ----
@@ -575,29 +579,30 @@ TDomainFiles DomainFilesOf(const std::string& IfoName, bool IsVmg) {
   return files;
 }
 
-void ScanIntoTree(core::RunContext& Run, DiscState& Disc, const std::string& EvoName, int32_t Parent) {
+void ScanIntoTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::TreeModel& Tree,
+                  const std::string& EvoName, int32_t Parent) {
   if (EvoName.empty() || Run.Aborted()) return;
   TVobScaut scout(EvoName);
-  scout.Scan(Run, Disc, Run.StatusProgress);
-  scout.FillTree(Disc.TreeView7, Parent);
+  scout.Scan(Run, Disc, Settings, Run.StatusProgress);
+  scout.FillTree(Tree, Parent);
 }
 
 }  // namespace
 
-void BuildVobTree(core::RunContext& Run, DiscState& Disc) {
-  platform::TreeModel& tree = Disc.TreeView7;
-  tree.Clear();
+void BuildVobTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::TreeModel& Tree) {
+  Tree.Clear();
   if (Disc.TitleSetCount < 1 || Disc.IFOFiles.empty()) return;
-  const int32_t vmg = tree.Add(-1, "VMG");
-  for (const std::string& evo : DomainFilesOf(Disc.IFOFiles[0].FileName, true).Menus) ScanIntoTree(Run, Disc, evo, vmg);
+  const int32_t vmg = Tree.Add(-1, "VMG");
+  for (const std::string& evo : DomainFilesOf(Disc.IFOFiles[0].FileName, true).Menus)
+    ScanIntoTree(Run, Disc, Settings, Tree, evo, vmg);
   const int32_t last = std::min<int32_t>(Disc.TitleSetCount, static_cast<int32_t>(Disc.IFOFiles.size()));
   for (int32_t n = 1; n < last && !Run.Aborted(); ++n) {
     const TDomainFiles files = DomainFilesOf(Disc.IFOFiles[static_cast<size_t>(n)].FileName, false);
-    const int32_t node = tree.Add(-1, "VTS_" + core::IntToStrZeroPad(n, 3), 4);
-    const int32_t menu = tree.Add(node, "Menu", 2);
-    for (const std::string& evo : files.Menus) ScanIntoTree(Run, Disc, evo, menu);
-    const int32_t titles = tree.Add(node, "Titles", 2);
-    ScanIntoTree(Run, Disc, files.Titles, titles);
+    const int32_t node = Tree.Add(-1, "VTS_" + core::IntToStrZeroPad(n, 3), 4);
+    const int32_t menu = Tree.Add(node, "Menu", 2);
+    for (const std::string& evo : files.Menus) ScanIntoTree(Run, Disc, Settings, Tree, evo, menu);
+    const int32_t titles = Tree.Add(node, "Titles", 2);
+    ScanIntoTree(Run, Disc, Settings, Tree, files.Titles, titles);
   }
 }
 

@@ -14,7 +14,8 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
 }
 namespace tess::platform {
 struct ProgressBar;
@@ -118,6 +119,18 @@ enum class TScanEnd { Finished, Stopped, ReadError };
 // extension is 0.
 bool IsMenuEvoFileName(const std::string& FileName);
 
+// How the scene angles of a scan are marked: as the navigation packs say, or
+// all seamless or all non-seamless.
+enum class SceneAngleType : int32_t { AsRecorded = 0, Seamless = 1, NonSeamless = 2 };
+
+// What the scout takes of the settings.
+struct ScanSettings {
+  bool FullScan = false;  // "FullScan": every pack is read, not only the navigation pack of each VOBU
+  SceneAngleType AngleType = SceneAngleType::AsRecorded;  // "AngleType"
+  uint32_t InfoColour = 0x808000;        // "LogColorVOBScannerInfo": the scout's log lines
+  uint32_t InterleavingColour = 0x8000;  // "LogColorInterleaving": lines of angle and interleaved cells
+};
+
 class TVobScaut {
  public:
   explicit TVobScaut(std::string FileName);
@@ -128,7 +141,7 @@ class TVobScaut {
   // Maps the chain that starts at FileName (one file in the loose-EVO mode or for
   // a menu file). Fast mode (FullScan off) jumps over each VOBU; full mode reads
   // every pack. Bar runs over the sectors of the whole chain.
-  TScanEnd Scan(core::RunContext& Run, DiscState& Disc, platform::ProgressBar& Bar);
+  TScanEnd Scan(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::ProgressBar& Bar);
   // Empties every list.
   void Release();
 
@@ -149,12 +162,13 @@ class TVobScaut {
   // The start time of the pair's first run in milliseconds; 0 when it has none.
   double CellStartMs(uint32_t VobId, uint32_t CellId) const;
   // The same as a time code at the disc rate; zero when the pair has no run.
-  core::TTimeCode CellStartTimecode(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const;
+  core::TTimeCode CellStartTimecode(const DiscModel& Disc, uint32_t VobId, uint32_t CellId) const;
   // Start of cell CellId + 1 less start of CellId; zero when the later one is zero.
-  core::TTimeCode TimeBetweenCells(const DiscState& Disc, uint32_t VobId, uint32_t CellId) const;
+  core::TTimeCode TimeBetweenCells(const DiscModel& Disc, uint32_t VobId, uint32_t CellId) const;
   // The EVO id is an angle VOB for title set Number's domain Kind (2 titles, else
-  // menus), by the scout's cells and the domain's angle-block list.
-  bool IsAngleVobEx(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId);
+  // menus), by the scout's cells and the domain's angle-block list (built anew
+  // into the run's registries).
+  bool IsAngleVobEx(const DiscModel& Disc, RunRegistries& Reg, int32_t Number, int32_t Kind, uint32_t VobId);
   // How many cells of the EVO id started with that angle.
   uint32_t AngleCount(uint32_t VobId, uint32_t Angle) const;
   // Per EVO id (ascending) a node under Parent, and under it a node per cell.
@@ -188,6 +202,7 @@ class TVobScaut {
   const TCellDistance* FirstRun(uint32_t VobId, uint32_t CellId) const;
   const TCellOccurrence* FindOccurrence(uint32_t VobId, uint32_t CellId) const;
 
+  ScanSettings settings_;  // those of the scan under way
   std::array<uint8_t, kNavPackSize> pack_{};  // the one buffer every pack is read into
   std::map<uint32_t, std::array<uint32_t, kAngleSlots + 1>> angleCounters_;
   std::unordered_map<uint64_t, size_t> occurrenceIndex_;
@@ -215,14 +230,15 @@ struct TVobScoutRegistry {
   void Clear() { Pairs.clear(); }
 };
 
-void RegisterVobScout(DiscState& Disc, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind);
-bool HasVobScout(const DiscState& Disc, int32_t Number, int32_t Kind);
+void RegisterVobScout(RunRegistries& Reg, int32_t Number, std::shared_ptr<TVobScaut> Scout, int32_t Kind);
+bool HasVobScout(const RunRegistries& Reg, int32_t Number, int32_t Kind);
 // Releases every registered scout: at program close and when another disc is loaded.
-void FreeVobScouts(DiscState& Disc);
+void FreeVobScouts(RunRegistries& Reg);
 // False when no scout is registered for (Number, Kind); else its IsAngleVobEx.
-bool IsScoutAngleVob(DiscState& Disc, int32_t Number, int32_t Kind, uint32_t VobId);
+bool IsScoutAngleVob(const DiscModel& Disc, RunRegistries& Reg, int32_t Number, int32_t Kind, uint32_t VobId);
 
-// Fills the scout tree view (TreeView7) from scans of the loaded disc's EVO files.
-void BuildVobTree(core::RunContext& Run, DiscState& Disc);
+// Fills the scout tree view (the browser's TreeView7) from scans of the loaded
+// disc's EVO files.
+void BuildVobTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::TreeModel& Tree);
 
 }  // namespace tess::disc

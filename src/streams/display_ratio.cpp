@@ -6,7 +6,8 @@
 #include "core/run_context.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "platform/paths.h"
 #include "streams/m2v_stream.h"
 
@@ -20,7 +21,7 @@ constexpr uint32_t kHalfD1Height = 576;
 constexpr uint32_t kVideoFormatPal = 1;
 constexpr uint32_t kAspectCode4x3 = 2;
 
-uint16_t DomainVideoAttr(const disc::DiscState& Disc, bool Titles, int32_t TitleSet) {
+uint16_t DomainVideoAttr(const disc::DiscModel& Disc, bool Titles, int32_t TitleSet) {
   if (TitleSet < 0 || TitleSet >= Disc.TitleSetCount || static_cast<size_t>(TitleSet) >= Disc.IFOFiles.size())
     return 0;
   const disc::TIFOFile& f = Disc.IFOFiles[static_cast<size_t>(TitleSet)];
@@ -30,9 +31,9 @@ uint16_t DomainVideoAttr(const disc::DiscState& Disc, bool Titles, int32_t Title
 
 enum class TStillChoice { Motion, Still, Either };
 
-int32_t CountAspects(const disc::DiscState& Disc, bool Titles, int32_t TitleSet, TStillChoice Choice) {
+int32_t CountAspects(const disc::RunRegistries& Reg, bool Titles, int32_t TitleSet, TStillChoice Choice) {
   int64_t wide = 0, normal = 0, panScan = 0;
-  for (const disc::TVideoStreamEntry& e : Disc.VideoStreams) {
+  for (const disc::TVideoStreamEntry& e : Reg.VideoStreams) {
     if (e.DomainIndex != TitleSet) continue;
     // First-play and video-manager streams (domain number -1) belong to neither.
     if (Titles ? e.DomainNumber < 1 : e.DomainNumber != 0) continue;
@@ -53,14 +54,14 @@ int32_t CountAspects(const disc::DiscState& Disc, bool Titles, int32_t TitleSet,
 // bytes are left clear for the caller to set.
 struct TCorrection {
   TCorrection(core::RunContext& Run, const std::string& FileName, uint8_t* Abort,
-              const std::function<void()>& OnProgress)
+              const std::function<void()>& OnProgress, bool LimitBitRate)
       : Stream(Run, FileName) {
     Stream.SetProgressBar(&Run.ProgressBar1);
     Stream.OnProgress = OnProgress;
     Stream.AbortFlag = Abort ? Abort : &Run.Abort;
     Stream.Scan(true, false);
     Stream.FillVideoSummary(SeqHeader, Display, SeqExt, PicExt, Gop);
-    Stream.BitRateLimit = Run.Options.CorrectVideoBitrate != 0;
+    Stream.BitRateLimit = LimitBitRate;
   }
   // The measuring walk met the end of what could be read before the file's
   // end, or was stopped: nothing is corrected from it.
@@ -75,9 +76,9 @@ struct TCorrection {
 };
 
 bool CorrectInPlace(core::RunContext& Run, const std::string& FileName, uint8_t* Abort,
-                    const std::function<void()>& OnProgress, int32_t TargetAspectMode) {
+                    const std::function<void()>& OnProgress, bool LimitBitRate, int32_t TargetAspectMode) {
   try {
-    TCorrection c(Run, FileName, Abort, OnProgress);
+    TCorrection c(Run, FileName, Abort, OnProgress, LimitBitRate);
     if (c.Stopped()) return false;
     c.Stream.TargetAspectMode = TargetAspectMode;
     return c.Stream.ScanVobVideoShared(c.SeqHeader, c.SeqExt, c.PicExt, c.Gop, c.Display);
@@ -88,7 +89,7 @@ bool CorrectInPlace(core::RunContext& Run, const std::string& FileName, uint8_t*
 
 }  // namespace
 
-int32_t VideoAspectMode(const disc::DiscState& Disc, bool Titles, int32_t TitleSet) {
+int32_t VideoAspectMode(const disc::DiscModel& Disc, bool Titles, int32_t TitleSet) {
   const uint16_t attr = DomainVideoAttr(Disc, Titles, TitleSet);
   std::array<uint8_t, 12> d{};
   disc::DecodeVideoAttr(attr, d);
@@ -96,33 +97,33 @@ int32_t VideoAspectMode(const disc::DiscState& Disc, bool Titles, int32_t TitleS
   return d[2];
 }
 
-int32_t CountMotionVideoAspects(const disc::DiscState& Disc, bool Titles, int32_t TitleSet) {
-  return CountAspects(Disc, Titles, TitleSet, TStillChoice::Motion);
+int32_t CountMotionVideoAspects(const disc::RunRegistries& Reg, bool Titles, int32_t TitleSet) {
+  return CountAspects(Reg, Titles, TitleSet, TStillChoice::Motion);
 }
-int32_t CountStillVideoAspects(const disc::DiscState& Disc, bool Titles, int32_t TitleSet) {
-  return CountAspects(Disc, Titles, TitleSet, TStillChoice::Still);
+int32_t CountStillVideoAspects(const disc::RunRegistries& Reg, bool Titles, int32_t TitleSet) {
+  return CountAspects(Reg, Titles, TitleSet, TStillChoice::Still);
 }
-int32_t CountAllVideoAspects(const disc::DiscState& Disc, bool Titles, int32_t TitleSet) {
-  return CountAspects(Disc, Titles, TitleSet, TStillChoice::Either);
+int32_t CountAllVideoAspects(const disc::RunRegistries& Reg, bool Titles, int32_t TitleSet) {
+  return CountAspects(Reg, Titles, TitleSet, TStillChoice::Either);
 }
 
 bool ScanM2VFile(core::RunContext& Run, const std::string& FileName, uint8_t* Abort,
-                 const std::function<void()>& OnProgress) {
-  return CorrectInPlace(Run, FileName, Abort, OnProgress, 0);
+                 const std::function<void()>& OnProgress, bool LimitBitRate) {
+  return CorrectInPlace(Run, FileName, Abort, OnProgress, LimitBitRate, 0);
 }
 
 bool ScanM2VFileMode2(core::RunContext& Run, const std::string& FileName, uint8_t* Abort,
-                      const std::function<void()>& OnProgress) {
-  return CorrectInPlace(Run, FileName, Abort, OnProgress, 2);
+                      const std::function<void()>& OnProgress, bool LimitBitRate) {
+  return CorrectInPlace(Run, FileName, Abort, OnProgress, LimitBitRate, 2);
 }
 
 bool ScanM2VFileTo540(core::RunContext& Run, const std::string& FileName, uint8_t* Abort,
-                      const std::function<void()>& OnProgress) {
+                      const std::function<void()>& OnProgress, bool LimitBitRate) {
   const std::string copy = FileName + ".ps";
   bool complete = false;
   uint8_t* stop = Abort ? Abort : &Run.Abort;
   try {
-    TCorrection c(Run, FileName, Abort, OnProgress);
+    TCorrection c(Run, FileName, Abort, OnProgress, LimitBitRate);
     if (c.Stopped()) return false;
     c.SeqHeader.Apply = 1;
     c.SeqHeader.AspectCode = kAspectCode4x3;

@@ -10,7 +10,8 @@
 #include <cstring>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "disc/highlights.h"
@@ -22,7 +23,7 @@ namespace tess::subpic {
 
 // ---- pooled texts ----
 
-uint32_t AddDataString(disc::DiscState& Disc, std::string_view Text) { return Disc.DataStrings.Add(Disc.StringPool, Text); }
+uint32_t AddDataString(disc::RunRegistries& Reg, std::string_view Text) { return Reg.DataStrings.Add(Reg.StringPool, Text); }
 
 // ---- the subpicture index record ----
 
@@ -71,7 +72,7 @@ void ReportDatError(core::RunContext& Run, std::string_view Message, const std::
                     std::string_view Reason, bool Box) {
   const std::string text = std::string(Message) + DatFileName;
   Run.Log(core::kLogWarning, Reason.empty() ? text : text + " (" + std::string(Reason) + ")", platform::kColourRed);
-  if (Box && Run.Options.ShowErrorMsg != 0 && Run.Prompt) Run.Prompt->Inform(text, core::msg::Error);
+  if (Box && Run.ShowErrorMsg && Run.Prompt) Run.Prompt->Inform(text, core::msg::Error);
 }
 
 }  // namespace
@@ -103,7 +104,8 @@ bool MakeSupIndexRecord(core::RunContext& Run, const std::string& DatFileName, c
   return true;
 }
 
-bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPicBase1& /*SubPicBase*/, const std::string& DatFileName,
+bool AppendSubpictureToSup(core::RunContext& Run, disc::RunRegistries& Reg, TSubPicBase1& /*SubPicBase*/,
+                           const std::string& DatFileName,
                            const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
                            uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
                            uint32_t ContextText) {
@@ -137,14 +139,14 @@ bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPic
     Run.StopForWriteError(DatFileName);
     return false;
   }
-  if (std::find(Disc.DatFiles.begin(), Disc.DatFiles.end(), DatFileName) == Disc.DatFiles.end())
-    Disc.DatFiles.push_back(DatFileName);
+  if (std::find(Reg.DatFiles.begin(), Reg.DatFiles.end(), DatFileName) == Reg.DatFiles.end())
+    Reg.DatFiles.push_back(DatFileName);
   return true;
 }
 
 // ---- time codes ----
 
-core::TTimeCode MsToTimecode(const disc::DiscState& Disc, uint32_t Ms) {
+core::TTimeCode MsToTimecode(const disc::DiscModel& Disc, uint32_t Ms) {
   using platform::RoundEven;
   // Without a known rate a frame lasts 40 ms: 25 frames per second, and the same
   // rate bounds the frame number so that no time code shows frame 25.
@@ -166,12 +168,16 @@ core::TTimeCode MsToTimecode(const disc::DiscState& Disc, uint32_t Ms) {
 
 // ---- title-name lists ----
 
-bool TitleNameListContains(const disc::DiscState& Disc, std::string_view Text) {
-  return disc::VTSNameListsContain(Disc, Text);
+bool TitleNameListContains(const disc::DiscModel& Disc, const disc::RunRegistries& Reg, std::string_view Text) {
+  return disc::VTSNameListsContain(Disc, Reg, Text);
 }
 
-void TitleNameListAdd(disc::DiscState& Disc, std::string_view Text, int32_t Index) { disc::AddVTSName(Disc, Text, Index); }
+void TitleNameListAdd(const disc::DiscModel& Disc, disc::RunRegistries& Reg, std::string_view Text, int32_t Index) {
+  disc::AddVTSName(Disc, Reg, Text, Index);
+}
 
-std::string TitleNameListFind(const disc::DiscState& Disc, std::string_view Text) { return disc::FindVTSName(Disc, Text); }
+std::string TitleNameListFind(const disc::DiscModel& Disc, const disc::RunRegistries& Reg, std::string_view Text) {
+  return disc::FindVTSName(Disc, Reg, Text);
+}
 
 }  // namespace tess::subpic

@@ -14,7 +14,8 @@ namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct DiscModel;
+struct RunRegistries;
 }
 
 // What the demultiplexer and the track preparation use of the subpicture unit:
@@ -26,11 +27,11 @@ namespace tess::subpic {
 // context and handed to every AppendSubpictureToSup of that context.
 class TSubPicBase1 {};
 
-// The run's set of pooled texts (kept with the disc state).
+// The run's set of pooled texts (kept with the run's registries).
 using disc::TDataStrings;
 
-// Add on the project state's set and pool.
-uint32_t AddDataString(disc::DiscState& Disc, std::string_view Text);
+// Add on the run's set and pool.
+uint32_t AddDataString(disc::RunRegistries& Reg, std::string_view Text);
 
 // What the demultiplexer knows about one subpicture unit when it meets it (the
 // packet with a time stamp that starts the unit).
@@ -79,21 +80,22 @@ bool MakeSupIndexRecord(core::RunContext& Run, const std::string& DatFileName, c
 // lists the file among the run's ".dat" files. False, with a log line (and the
 // message box when ShowErrorMsg is on), when the file cannot be opened or created
 // or the record cannot be written whole.
-bool AppendSubpictureToSup(core::RunContext& Run, disc::DiscState& Disc, TSubPicBase1& SubPicBase, const std::string& DatFileName,
+bool AppendSubpictureToSup(core::RunContext& Run, disc::RunRegistries& Reg, TSubPicBase1& SubPicBase,
+                           const std::string& DatFileName,
                            const TSubpictureUnitInfo& Unit, uint32_t StreamId, uint32_t FolderText,
                            uint64_t Offset, double StartMs, int32_t DomainIndex, int32_t DomainNumber,
                            uint32_t ContextText);
 
-// Milliseconds to a time code at the project's disc frame rate (25 frames per
+// Milliseconds to a time code at the disc's frame rate (25 frames per
 // second when no rate is known). Frames round to the nearest; a second's last
 // milliseconds that round up to a whole frame count carry into the next second.
-core::TTimeCode MsToTimecode(const disc::DiscState& Disc, uint32_t Ms);
+core::TTimeCode MsToTimecode(const disc::DiscModel& Disc, uint32_t Ms);
 
 // The title-name lists, one per loaded information file (1 .. TitleSetCount).
-bool TitleNameListContains(const disc::DiscState& Disc, std::string_view Text);
+bool TitleNameListContains(const disc::DiscModel& Disc, const disc::RunRegistries& Reg, std::string_view Text);
 // Appends Text to list Index; nothing when Index is not 1 .. TitleSetCount.
-void TitleNameListAdd(disc::DiscState& Disc, std::string_view Text, int32_t Index);
+void TitleNameListAdd(const disc::DiscModel& Disc, disc::RunRegistries& Reg, std::string_view Text, int32_t Index);
 // The stored text equal to Text, searched in list order; empty when none holds it.
-std::string TitleNameListFind(const disc::DiscState& Disc, std::string_view Text);
+std::string TitleNameListFind(const disc::DiscModel& Disc, const disc::RunRegistries& Reg, std::string_view Text);
 
 }  // namespace tess::subpic

@@ -13,7 +13,7 @@
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/run_registries.h"
 #include "disc/palette.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -169,11 +169,11 @@ std::string CommandText(uint8_t Command) {
 // One ".sup" file being decoded.
 class TSupDecoder {
  public:
-  TSupDecoder(core::RunContext& Run, disc::DiscState& Disc, const std::string& SupFileName, const std::string& BmpName,
-              TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette)
-      : run_(Run), disc_(Disc), supName_(SupFileName), bmpName_(BmpName), size_(PictureSize), info_(Info),
-        noPictures_(NoPictures), palette_(Palette), effects_(Info),
-        format_(Run.Options.SUPImageFormat == 1 ? TPictureFormat::Png : TPictureFormat::Bmp) {}
+  TSupDecoder(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
+              const std::string& SupFileName, const std::string& BmpName, TPictureSize& PictureSize,
+              TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette)
+      : run_(Run), reg_(Reg), supName_(SupFileName), bmpName_(BmpName), size_(PictureSize), info_(Info),
+        noPictures_(NoPictures), palette_(Palette), effects_(Info), format_(Settings.PictureFormat) {}
 
   bool Decode();
 
@@ -191,7 +191,7 @@ class TSupDecoder {
   static std::string At(uint64_t Offset) { return "unit at byte " + std::to_string(Offset); }
 
   core::RunContext& run_;
-  disc::DiscState& disc_;
+  disc::RunRegistries& reg_;
   const std::string& supName_;
   const std::string& bmpName_;
   TPictureSize& size_;
@@ -413,8 +413,8 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
   if (!hd) {
     // The current colours and contrasts keep the stored order: emphasis 2 first.
     for (size_t i = 0; i < 4; ++i) {
-      disc_.CurrentColours[i] = S.Colours[3 - i];
-      disc_.CurrentContrasts[i] = S.Contrasts[3 - i];
+      reg_.CurrentColours[i] = S.Colours[3 - i];
+      reg_.CurrentContrasts[i] = S.Contrasts[3 - i];
     }
   }
   if (noPictures_) return;
@@ -497,19 +497,19 @@ std::string SubpicturePictureName(const std::string& BmpName, uint32_t Number, c
   return base + "_" + core::IntToStrZeroPad(Number, 3) + "." + Extension;
 }
 
-TSupOutputResult DecodeSupOutput(core::RunContext& Run, disc::DiscState& Disc, const std::string& SupFileName,
-                                 const std::string& BmpName, TPictureSize& PictureSize,
-                                 const TSubpicturePalette& Palette) {
+TSupOutputResult DecodeSupOutput(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
+                                 const std::string& SupFileName, const std::string& BmpName,
+                                 TPictureSize& PictureSize, const TSubpicturePalette& Palette) {
   TSupOutputResult r;
-  TSupDecoder decoder(Run, Disc, SupFileName, BmpName, PictureSize, r.Info, false, Palette);
+  TSupDecoder decoder(Run, Reg, Settings, SupFileName, BmpName, PictureSize, r.Info, false, Palette);
   r.Whole = decoder.Decode();
   return r;
 }
 
-void DecodeSupFile(core::RunContext& Run, disc::DiscState& Disc, const std::string& SupFileName,
-                   const std::string& BmpName, TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures,
-                   const TSubpicturePalette& Palette) {
-  TSupDecoder decoder(Run, Disc, SupFileName, BmpName, PictureSize, Info, NoPictures, Palette);
+void DecodeSupFile(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
+                   const std::string& SupFileName, const std::string& BmpName, TPictureSize& PictureSize,
+                   TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette) {
+  TSupDecoder decoder(Run, Reg, Settings, SupFileName, BmpName, PictureSize, Info, NoPictures, Palette);
   decoder.Decode();
 }
 

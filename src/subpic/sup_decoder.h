@@ -5,12 +5,13 @@
 #include <vector>
 
 #include "disc/registries.h"
+#include "subpic/picture_files.h"
 
 namespace tess::core {
 struct RunContext;
 }
 namespace tess::disc {
-struct DiscState;
+struct RunRegistries;
 }
 
 // The decoding of a finished ".sup" output into pictures, and what it reports
@@ -47,6 +48,11 @@ struct TCutSupFromFileResult {
 // disc::PaletteYCrCbToRGB gives them for the unit's program chain.
 using TSubpicturePalette = std::array<uint8_t, 48>;
 
+// What the decoder takes of the settings.
+struct SubpicSettings {
+  TPictureFormat PictureFormat = TPictureFormat::Bmp;  // "SUPImageFormat": 0 BMP, 1 PNG
+};
+
 // What the stream finisher gets back for a closed ".sup" output.
 struct TSupOutputResult {
   TCutSupFromFileResult Info;
@@ -59,24 +65,24 @@ struct TSupOutputResult {
 // each picture into a file named after BmpName (a stem ending in "bmp") beside
 // the ".sup" file: the first picture takes the stem itself, later ones the stem
 // less its last dot with "_002", "_003", ... added; the extension follows the
-// option SUPImageFormat (0 "bmp", 1 "png"). Pictures cover the whole PictureSize,
+// settings' picture format ("bmp" or "png"). Pictures cover the whole PictureSize,
 // with the subpicture at its place and everything else index 0 (transparent
 // black); a size of 0 (or one larger than the unit kind allows) becomes the
 // screen of the units' kind (720 x 480, 720 x 576 when a picture reaches below
 // line 480, 1920 x 1080 for HD) and is handed back.
-// Fills Info and the project state's current colour and contrast bytes (from the
+// Fills Info and the registries' current colour and contrast bytes (from the
 // last SD picture drawn, in the units' stored order: emphasis 2, emphasis 1,
 // pattern, background). A missing or empty file decodes nothing and leaves Info
 // empty. Faults are logged and the rest of the file goes on where it can.
-void DecodeSupFile(core::RunContext& Run, disc::DiscState& Disc, const std::string& SupFileName,
-                   const std::string& BmpName, TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures,
-                   const TSubpicturePalette& Palette);
+void DecodeSupFile(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
+                   const std::string& SupFileName, const std::string& BmpName, TPictureSize& PictureSize,
+                   TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette);
 
 // The same for the stream finisher: decodes a closed ".sup" output into its
 // pictures and says whether the file was taken in whole. A missing file is not.
-TSupOutputResult DecodeSupOutput(core::RunContext& Run, disc::DiscState& Disc, const std::string& SupFileName,
-                                 const std::string& BmpName, TPictureSize& PictureSize,
-                                 const TSubpicturePalette& Palette);
+TSupOutputResult DecodeSupOutput(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
+                                 const std::string& SupFileName, const std::string& BmpName,
+                                 TPictureSize& PictureSize, const TSubpicturePalette& Palette);
 
 // The name of picture Number (1-based) of a file whose pictures are named after
 // BmpName, with the extension Extension.

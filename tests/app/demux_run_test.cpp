@@ -101,7 +101,7 @@ class DemuxRun : public ::testing::Test {
     SourceSelection source;
     std::string error;
     ASSERT_TRUE(ChooseSource({Dir("disc")}, source, error)) << error;
-    ASSERT_TRUE(OpenSource(project_->Form, source));
+    ASSERT_TRUE(OpenSource(project_->Form, source, project_->Window->Views));
     // The audio export cuts audio again at the tracks' video ends; compared
     // here is what the demultiplexer wrote.
     std::vector<state::TVTSListForm::Row> rows;
@@ -109,7 +109,7 @@ class DemuxRun : public ::testing::Test {
     project_->Form.VTSListForm.ApplyOK(rows);
     project_->Form.Options.DestinationPath = Dir("out-disc");
     project_->Form.Options.DeleteSUP = 0;
-    ASSERT_EQ(StartRun(project_->Form, source), RunResult::Done);
+    ASSERT_EQ(StartRun(project_->Form, source, project_->Window->Views), RunResult::Done);
     const std::string ini = Dir("settings.ini");
     ASSERT_EQ(RunTessaline({"demux", Dir("adv/hva00001.VTI"), Dir("out-adv"), "--settings", ini}), 0);
     ASSERT_EQ(RunTessaline({"demux", Dir("loose/main.evo"), Dir("loose/extra.evo"), Dir("out-loose"), "--settings", ini}),
@@ -251,7 +251,7 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
       {"m002_v001c001-t", 1, 2, 1, 0, {{0, "m002_v001c001_c0"}}}, {"t002_v001x002-t", 2, 2, 2, 0, {{0, t2 + "_b0"}}}};
   const state::TForm1& form = project_->Form;
   // The items are named again after the run, when the scouts tell the angle VOBs apart.
-  const auto& names = form.TreeView2.Nodes;
+  const auto& names = project_->Window->Views.TreeView2.Nodes;
   EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const auto& N) { return N.Text == "t01_v003x001-t"; }));
   ASSERT_EQ(form.ScriptTracks.size(), std::size(rows));
   for (const Row& r : rows) {
@@ -331,7 +331,7 @@ TEST_F(DemuxRun, StopInTheMiddleLeavesEveryOutputClosed) {
   SourceSelection s;
   std::string error;
   ASSERT_TRUE(ChooseSource({Dir("disc")}, s, error));
-  ASSERT_TRUE(OpenSource(p.Form, s));
+  ASSERT_TRUE(OpenSource(p.Form, s, p.Window->Views));
   p.Form.VTSListForm.ApplyOK({});
   p.Form.Options.DestinationPath = Dir("out-stop");
   // The stop comes a little way into the angle block (VOB 2), in a later file of
@@ -343,7 +343,7 @@ TEST_F(DemuxRun, StopInTheMiddleLeavesEveryOutputClosed) {
     if (vob2 == 0) vob2 = ctx->PackNumber;
     if (ctx->PackNumber >= vob2 + 32) p.Form.Abort = 1;
   };
-  EXPECT_EQ(StartRun(p.Form, s), RunResult::Stopped);
+  EXPECT_EQ(StartRun(p.Form, s, p.Window->Views), RunResult::Stopped);
   EXPECT_TRUE(p.LogContains("Current operation was aborted by the user."));
   int files = 0;
   for (const auto& e : fs::recursive_directory_iterator(Dir("out-stop"))) {

@@ -183,7 +183,7 @@ TEST(Run, NoDestinationStopsWithTheMessage) {
   std::string folder = "x";
   core::GetOutputFolder(p.Form.Options, folder);
   EXPECT_EQ(folder, "");
-  EXPECT_EQ(StartRun(p.Form, s), RunResult::Failed);
+  EXPECT_EQ(StartRun(p.Form, s, p.Window->Views), RunResult::Failed);
   EXPECT_TRUE(p.LogContains("Specify destination path!"));
 
   p.Form.Options.DestinationPath = "/out";

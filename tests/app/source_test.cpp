@@ -45,7 +45,7 @@ TEST_F(SampleDisc, SourceCommandLoadsTheSetAndChartsEveryEvoFile) {
   // The folder stands for its VMG, whatever case the name is asked in.
   ASSERT_TRUE(ChooseSource({dir_->Path()}, s, error)) << error;
   EXPECT_EQ(s.Kind, SourceKind::StandardContent);
-  ASSERT_TRUE(OpenSource(p.Form, s));
+  ASSERT_TRUE(OpenSource(p.Form, s, p.Window->Views));
   EXPECT_EQ(p.Form.TitleSetCount, 3);
   EXPECT_EQ(p.Form.HDDisc, 1);
   EXPECT_EQ(p.Form.FrameRate, 25.0);  // PAL video attributes
@@ -67,7 +67,7 @@ TEST_F(SampleDisc, LoadingAnotherDiscForgetsThePreviousScouts) {
   test::StateProject p;
   disc::RegisterVobScout(p.Form, 1, disc::TVobScaut::Create(dir_->File("hv001t01.evo")), 2);
   ASSERT_TRUE(disc::HasVobScout(p.Form, 1, 2));
-  LoadIFOSet(p.Form, p.Form, dir_->Path());
+  LoadIFOSet(p.Form, p.Form, p.Form, dir_->Path(), p.Window->Views.StringGrid1);
   EXPECT_FALSE(disc::HasVobScout(p.Form, 1, 2));
 }
 
@@ -77,10 +77,10 @@ TEST_F(SampleDisc, RunMapsEveryChosenDomainAndStopsOnTheStopSignal) {
   SourceSelection s;
   std::string error;
   ASSERT_TRUE(ChooseSource({dir_->Path()}, s, error));
-  ASSERT_TRUE(OpenSource(p.Form, s));
+  ASSERT_TRUE(OpenSource(p.Form, s, p.Window->Views));
   p.Form.VTSListForm.ApplyOK({{3, true, false, false, false}});  // title set 2 not chosen
   p.Form.Options.DestinationPath = out.Path();
-  ASSERT_EQ(StartRun(p.Form, s), RunResult::Done);
+  ASSERT_EQ(StartRun(p.Form, s, p.Window->Views), RunResult::Done);
   // A PAL disc carries PAL video.
   const auto video = test::ReadFileBytes(p.Form.VideoStreams.at(0).Path);
   ASSERT_GT(video.size(), 8u);
@@ -95,7 +95,7 @@ TEST_F(SampleDisc, RunMapsEveryChosenDomainAndStopsOnTheStopSignal) {
 
   p.Form.Pump.OnStop = [&] { p.Form.Abort = 1; };
   platform::Pump::RaiseStopSignal();
-  EXPECT_EQ(StartRun(p.Form, s), RunResult::Stopped);
+  EXPECT_EQ(StartRun(p.Form, s, p.Window->Views), RunResult::Stopped);
   platform::Pump::ClearStopSignal();
   EXPECT_TRUE(p.LogContains("Current operation was aborted by the user."));
 }
@@ -118,14 +118,14 @@ TEST_F(SampleDisc, TitleSetsPastTheDialogsMarksAreDemultiplexed) {
   SourceSelection s;
   std::string error;
   ASSERT_TRUE(ChooseSource({disc.Path()}, s, error)) << error;
-  ASSERT_TRUE(OpenSource(p.Form, s));
+  ASSERT_TRUE(OpenSource(p.Form, s, p.Window->Views));
   ASSERT_EQ(p.Form.TitleSetCount, 101);
   ASSERT_EQ(p.Form.IFOFiles[100].Kind, disc::ifoVTS);
   p.Form.VTSListForm.ApplyOK({});
   p.Form.Options.DestinationPath = out.Path();
   // Title sets 3 to 99 are listed but have no files, nor has 100 its titles:
   // the run does the rest, then fails.
-  EXPECT_EQ(StartRun(p.Form, s), RunResult::Failed);
+  EXPECT_EQ(StartRun(p.Form, s, p.Window->Views), RunResult::Failed);
   EXPECT_TRUE(p.LogContains("Scanning EVO file: HV100M01.EVO"));
   EXPECT_TRUE(p.LogContains("Skipped or only partly read: hv099i01.IFO and hv099i01.BUP"));
   EXPECT_TRUE(p.LogContains("Skipped or only partly read: hv100t01.evo: missing"));

@@ -146,22 +146,23 @@ TEST(LogLoading, OpenCommandAddsRawLinesToTheLogWindow) {
 TEST(LogAutoSave, FollowsTheOptionAndLoadsBackWhole) {
   CoreProject p;
   TempDir dir;
-  p.Form.Options.DestinationPath = dir.Path();
+  OutputSettings out;
+  out.Folder = dir.Path() + "/";
   p.Form.Log(0, "Starting ...");
   p.Form.Log(1, "Demuxing...");
   p.Form.Log(2, "Warning: AC3 file x is not correct!");
   const std::string file = dir.File("Tessaline.log");
 
-  p.Form.Options.AutoSaveLog = 0;
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Finished), AutoSaveResult::NotDue);
+  out.AutoSaveLog = kAutoSaveNever;
+  EXPECT_EQ(AutoSaveRunLog(p.Form, out, RunEnd::Finished), AutoSaveResult::NotDue);
   // "At the finish": every run that ends, however it ended; not a run that
   // never began.
-  p.Form.Options.AutoSaveLog = 1;
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::NotStarted), AutoSaveResult::NotDue);
+  out.AutoSaveLog = kAutoSaveAtFinish;
+  EXPECT_EQ(AutoSaveRunLog(p.Form, out, RunEnd::NotStarted), AutoSaveResult::NotDue);
   EXPECT_FALSE(std::filesystem::exists(file));
   for (RunEnd how : {RunEnd::Stopped, RunEnd::Failed, RunEnd::Finished}) {
     std::filesystem::remove(file);
-    EXPECT_EQ(AutoSaveRunLog(p.Form, how), AutoSaveResult::Saved);
+    EXPECT_EQ(AutoSaveRunLog(p.Form, out, how), AutoSaveResult::Saved);
   }
   ASSERT_TRUE(std::filesystem::exists(file));
 
@@ -172,14 +173,14 @@ TEST(LogAutoSave, FollowsTheOptionAndLoadsBackWhole) {
 
   // "Always": also a run whose source could not be opened, into an output
   // folder that does not exist yet.
-  p.Form.Options.AutoSaveLog = 2;
-  p.Form.Options.DestinationPath = dir.File("not/yet");
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::NotStarted), AutoSaveResult::Saved);
+  out.AutoSaveLog = kAutoSaveAlways;
+  out.Folder = dir.File("not/yet/");
+  EXPECT_EQ(AutoSaveRunLog(p.Form, out, RunEnd::NotStarted), AutoSaveResult::Saved);
   EXPECT_TRUE(std::filesystem::exists(dir.File("not/yet/Tessaline.log")));
 
   // No output folder to save into: refused and said so.
-  p.Form.Options.DestinationPath.clear();
-  EXPECT_EQ(AutoSaveRunLog(p.Form, RunEnd::Failed), AutoSaveResult::Failed);
+  out.Folder.clear();
+  EXPECT_EQ(AutoSaveRunLog(p.Form, out, RunEnd::Failed), AutoSaveResult::Failed);
   EXPECT_TRUE(p.LogContains("Can not open file Tessaline.log"));
 }
 

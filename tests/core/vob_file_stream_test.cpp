@@ -20,6 +20,8 @@ using platform::PromptAnswer;
 using test::CoreProject;
 using test::TempDir;
 
+const OutputSettings kOrdinaryDisc;
+
 // Answers questions from a script and keeps what it was asked.
 class ScriptedPrompt : public platform::Prompt {
  public:
@@ -85,7 +87,7 @@ TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
   }
   const auto tail = Pattern(5000);
   {
-    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, nullptr);
+    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, nullptr, kOrdinaryDisc);
     EXPECT_TRUE(out->Appended);
     EXPECT_EQ(out->BytesWritten, base);
     EXPECT_EQ(out->Write(tail.data(), 3000), 3000);
@@ -93,7 +95,7 @@ TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
     ASSERT_TRUE(out->Close());
   }
   {
-    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, nullptr);
+    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, nullptr, kOrdinaryDisc);
     EXPECT_EQ(out->BytesWritten, base + 3000);
     EXPECT_EQ(out->Write(tail.data() + 3000, 2000), 2000);
     ASSERT_TRUE(out->Close());
@@ -142,10 +144,10 @@ TEST(VobFileStream, OpeningInputsAndOutputs) {
   EXPECT_EQ(SizeOf(dir.File("out.bin")), 10);
 
   // Append buffers follow the memory-management option.
-  p.Form.Options.MemoryManager = 1;
-  EXPECT_EQ(TVobFileStream::CreateAppend(p.Form, dir.File("a.bin"), 1, nullptr)->BufferSize(), 262144);
-  p.Form.Options.MemoryManager = 2;
-  auto fresh = TVobFileStream::CreateAppend(p.Form, dir.File("b.bin"), 1, nullptr);
+  EXPECT_EQ(TVobFileStream::CreateAppend(p.Form, dir.File("a.bin"), 1, nullptr, kOrdinaryDisc)->BufferSize(), 262144);
+  OutputSettings complex;
+  complex.Memory = MemoryMode::ComplexDisc;
+  auto fresh = TVobFileStream::CreateAppend(p.Form, dir.File("b.bin"), 1, nullptr, complex);
   EXPECT_EQ(fresh->BufferSize(), 32768);
   EXPECT_FALSE(fresh->Appended);
   EXPECT_EQ(fresh->BytesWritten, 0);
@@ -171,10 +173,11 @@ TEST(VobFileStream, SectorCountKeepsThePosition) {
 TEST(VobFileStream, BufferedWriteFlushesOnlyWhenTheRoomIsShort) {
   TempDir dir;
   CoreProject p;
-  p.Form.Options.MemoryManager = 2;  // 32 KB
+  OutputSettings complex;
+  complex.Memory = MemoryMode::ComplexDisc;  // 32 KB
   const std::string name = dir.File("t001_e0.m2v");
   const auto data = Pattern(32768 + 1 + 100000);
-  auto out = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr);
+  auto out = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr, complex);
   ASSERT_EQ(out->BufferSize(), 32768);
 
   EXPECT_EQ(out->Write(data.data(), 32768), 32768);  // exactly the free room
@@ -215,7 +218,7 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
   test::WriteFileBytes(fullName, Pattern(4096));
   {
     test::FileSizeLimit limit(4096);
-    auto full = TVobFileStream::CreateAppend(p.Form, fullName, 1, nullptr);
+    auto full = TVobFileStream::CreateAppend(p.Form, fullName, 1, nullptr, kOrdinaryDisc);
     ASSERT_TRUE(full->IsOpen());
     EXPECT_EQ(full->Write("0123456789", 10), 10);
     EXPECT_EQ(full->BytesWritten, 4106);
@@ -481,7 +484,7 @@ class RecordingFinisher : public TStreamFinisher {
 TVobStream* OpenOutput(CoreProject& p, TVobStreams& t, const std::string& name, uint8_t sub, bool pcm) {
   TVobStream* r = t.Add(0xBD, sub, 0);
   r->FileName = name;
-  r->Stream = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr);
+  r->Stream = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr, kOrdinaryDisc);
   r->Stream->FinishSup = !pcm;
   r->Stream->FinishPcm = pcm;
   r->Stream->LpcmBitsPerSample = 24;
@@ -607,10 +610,9 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
   {
     // DeletePCM off keeps the ".pcm"; an existing ".wav" is announced, then replaced.
     finisher.Succeed = true;
-    p.Form.Options.DeletePCM = 0;
     test::WriteFileBytes(dir.File("c.wav"), {9});
     TVobStreams t;
-    OpenOutput(p, t, dir.File("c.pcm"), 0xA0, true);
+    OpenOutput(p, t, dir.File("c.pcm"), 0xA0, true)->Stream->DeletePcm = false;
     EXPECT_EQ(t.CloseAll(TCloseMode::Finish), 1);
     EXPECT_TRUE(Exists(dir.File("c.pcm")));
     ASSERT_EQ(prompt.Informed.size(), 1u);
@@ -620,7 +622,7 @@ TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
     // An output that lost bytes stops the run; it is not finished but removed.
     test::WriteFileBytes(dir.File("f.pcm"), Pattern(100));
     test::FileSizeLimit limit(100);
-    auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr);
+    auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr, kOrdinaryDisc);
     out->FinishPcm = true;
     out->Write("x", 1);
     const size_t before = finisher.Pcm.size();

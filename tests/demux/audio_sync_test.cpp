@@ -51,20 +51,21 @@ const Stream kStreams[] = {
 struct Mode {
   const char* Name;
   bool Titles;
-  uint8_t Setting;      // TitleMode or MenuMode
+  core::TitleMode Setting;  // TitleMode or MenuMode
   int32_t Alignment;    // TitlePTSMode or MenuPTSMode
   bool MainMark;
   size_t Parts;         // outputs per stream: one per VOB, or per cell
   const char* Logged;   // a line the run logs; none: it cuts nothing
 };
 const Mode kModes[] = {
-    {"titles VobID", true, 1, 0, false, 4, nullptr},
-    {"menus VobID", false, 1, 0, false, 3, nullptr},
-    {"titles Main", true, 2, 0, true, 7, "The most appropriate: "},
-    {"titles PTS Left", true, 4, 0, false, 4, "The most appropriate: "},
+    {"titles VobID", true, core::TitleMode::VobId, 0, false, 4, nullptr},
+    {"menus VobID", false, core::TitleMode::VobId, 0, false, 3, nullptr},
+    {"titles Main", true, core::TitleMode::Main, 0, true, 7, "The most appropriate: "},
+    {"titles PTS Left", true, core::TitleMode::Pts, 0, false, 4, "The most appropriate: "},
     // The start falls nearer a DTS payload's end than its last frame: cut in the next one.
-    {"titles PTS Center", true, 4, 1, false, 4, "VobID: 2, Stream: 1, Current PTS: 356420 - do not take"},
-    {"menus PTS Right", false, 4, 2, false, 3, "The most appropriate: "},
+    {"titles PTS Center", true, core::TitleMode::Pts, 1, false, 4,
+     "VobID: 2, Stream: 1, Current PTS: 356420 - do not take"},
+    {"menus PTS Right", false, core::TitleMode::Pts, 2, false, 3, "The most appropriate: "},
 };
 
 class AudioSync : public ::testing::Test {
@@ -119,10 +120,12 @@ class AudioSync : public ::testing::Test {
   static std::string Demux(const Mode& M, const std::string& Disc = "disc") {
     const std::string out = dir_->File(Disc + " " + M.Name);
     test::DemuxProject p;
-    p.Form.Options.TitleMode = M.Titles ? M.Setting : 1;
-    p.Form.Options.MenuMode = M.Titles ? 1 : M.Setting;
-    (M.Titles ? p.Form.Options.TitlePTSMode : p.Form.Options.MenuPTSMode) = M.Alignment;
-    EXPECT_GE(disc::LoadIFOSet(p.Form, p.Form, dir_->File(Disc)), 1);
+    core::DemuxSettings& settings = p.Form.Settings.Demux;
+    settings.Titles = M.Titles ? M.Setting : core::TitleMode::VobId;
+    settings.Menus = M.Titles ? core::TitleMode::VobId : M.Setting;
+    (M.Titles ? settings.TitlePtsMode : settings.MenuPtsMode) = M.Alignment;
+    platform::GridModel overview;
+    EXPECT_GE(disc::LoadIFOSet(p.Form, p.Form, p.Form, dir_->File(Disc), overview), 1);
     p.Form.VTSListForm.ApplyOK({{.N = 2, .HasBoxes = true, .MainMode = M.MainMark}});
     TIFOData ctx(p.Form, 1, M.Titles ? 2 : 1);
     ctx.OutputBase = out + "/";
@@ -197,7 +200,7 @@ TEST_F(AudioSync, EveryModeKeepsEveryByteAndCutsOnFramesAtVobStarts) {
   for (const Mode& m : kModes) {
     const std::string folder = Demux(m);
     const auto& domain = disc_->Evo.at(m.Titles ? "vts1-titles" : "vts1-menu");
-    const bool cuts = m.Setting == 4 || m.MainMark;
+    const bool cuts = m.Setting == core::TitleMode::Pts || m.MainMark;
     for (const Stream& s : kStreams) {
       SCOPED_TRACE(std::string(m.Name) + " " + s.Id);
       auto& expected = ffmpeg[{m.Titles, s.Id}];
@@ -218,7 +221,7 @@ TEST_F(AudioSync, EveryModeKeepsEveryByteAndCutsOnFramesAtVobStarts) {
       for (const auto& file : parts) {
         const auto bytes = test::ReadFileBytes(file);
         joined.insert(joined.end(), bytes.begin(), bytes.end());
-        if (!cuts || s.Cut == Check::Bytes || (s.Cut == Check::Mpa && m.Setting != 4)) continue;
+        if (!cuts || s.Cut == Check::Bytes || (s.Cut == Check::Mpa && m.Setting != core::TitleMode::Pts)) continue;
         EXPECT_TRUE(StartsOnFrame(s.Cut, bytes, s.LpcmBits)) << file;
         const auto vob = static_cast<uint16_t>(std::stoi(file.substr(file.rfind("_v") + 2, 3)));
         if (vob != lastVob && lastVob != 0) {
@@ -255,7 +258,7 @@ std::vector<uint8_t> JoinVobs(const std::string& Folder, const Stream& S, std::i
 TEST_F(AudioSync, AngleBlocksAreCutAtTheirEnds) {
   const std::string vobid = Demux(kModes[0], "angles");
   for (const Mode& m : kModes) {
-    if (!m.Titles || (m.Setting != 4 && !m.MainMark)) continue;
+    if (!m.Titles || (m.Setting != core::TitleMode::Pts && !m.MainMark)) continue;
     const std::string folder = Demux({m.Name, true, m.Setting, m.Alignment, m.MainMark, 0, "The most appropriate: "},
                                      "angles");
     for (const Stream& s : kStreams) {

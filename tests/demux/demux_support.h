@@ -17,6 +17,11 @@ namespace tess::test {
 
 using DemuxProject = BasicProject<state::TForm1>;
 
+// The TitleMakeSup setting, as each consumer takes it.
+inline void SetTitleMakeSup(state::TForm1& Form, bool On) {
+  Form.Settings.Demux.TitleMakeSup = Form.Settings.Tracks.TitleMakeSup = Form.Settings.Registry.TitleMakeSup = On;
+}
+
 inline const tools::StandardStreams& SampleStreams() {
   static tools::StandardStreams s;
   static const bool loaded = [] {

@@ -70,17 +70,18 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   o.TitleStreams = Streams;
   ASSERT_TRUE(tools::BuildStandardDisc(Folder + "/disc", Spec, Sources, o).Ok);
   TForm1& form = P.Form;
-  ASSERT_GT(disc::LoadIFOSet(form, form, Folder + "/disc/hv000i01.IFO"), 0);
+  platform::GridModel overview;
+  ASSERT_GT(disc::LoadIFOSet(form, form, form, Folder + "/disc/hv000i01.IFO", overview), 0);
   std::vector<state::TVTSListForm::Row> rows;
   for (int32_t n = 1; n <= 100; ++n) rows.push_back({n, true, true, true, Main && n == 2});
   form.VTSListForm.ApplyOK(rows);
-  form.Options.DestinationPath = Folder + "/out";
+  form.Settings.Output.Folder = Folder + "/out/";
   TOutputFinisher finisher(form);
   form.StreamFinisher = &finisher;
   for (int32_t i = 1; i < form.TitleSetCount; ++i) {
     TIFOData ctx(form, i, kPgcTitle);
     ctx.OutputBase = Folder + "/out/";
-    ctx.SupToImages = form.Options.TitleMakeSup ? 0 : 1;
+    ctx.SupToImages = form.Settings.Demux.TitleMakeSup ? 0 : 1;
     ctx.ByCell = Main ? 1 : 0;
     form.CurrentDemux = &ctx;
     ASSERT_TRUE(ctx.DemuxTitles());
@@ -155,9 +156,9 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     test::TempDir dir;
     test::DemuxProject p;
     TForm1& form = p.Form;
-    form.Options.TitleMakeSup = indexed ? 1 : 0;
-    form.Options.InsertAngle = l.InsertAngle;
-    form.Options.MainByTitle = l.Split ? 1 : 0;
+    test::SetTitleMakeSup(form, indexed);
+    form.Settings.Tracks.InsertAngle = l.InsertAngle;
+    form.Settings.Tracks.MainByTitle = l.Split;
     // VOB 1 (two cells, an output each in Main mode) and VOB 2 play on; VOB 3 is a still (an I
     // picture of the looped video, which has one every 15); VOB 4;
     // an angle block of VOBs 5 and 6; VOB 7 after it.
@@ -253,7 +254,7 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
 
     // Stream 1 (MPEG audio) of the tracks joined and cut again where each video ends: ffprobe's
     // durations agree within an audio frame; the last member of a group takes the rest.
-    form.Options.RecutMode = 1;
+    form.Settings.Tracks.RecutMode = 1;
     ASSERT_TRUE(ExportTitleSetAudio(form));
     std::vector<std::vector<size_t>> groups;
     bool one = false;  // the lines after "Merge audio stream 1" name its members
@@ -304,8 +305,8 @@ TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
         const Bytes part = Payload(r.Suffix, test::ReadFileBytes(titles + t + r.Suffix));
         joined.insert(joined.end(), part.begin(), part.end());
       }
-      p.Form.Options.RecutMode = 1;
-      p.Form.Options.SolidAudio = solid ? 1 : 0;
+      p.Form.Settings.Tracks.RecutMode = 1;
+      p.Form.Settings.Tracks.SolidAudio = solid;
       const std::string kept = dir.File("out/VTS_001/VTS1-") + (r.Suffix + 1);
       if (!solid) {
         // A cut that cannot be written (a folder holds its name) replaces no member.
@@ -349,7 +350,7 @@ TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
 // first track's that has it, starting with the track.
 TEST(AudioExport, StreamsATrackLacksAreOneFrameStubs) {
   test::DemuxProject p;
-  p.Form.Options.AddAudioStub = 1;
+  p.Form.Settings.Tracks.AddAudioStub = true;
   auto stream = [](int32_t Slot, const char* File) {
     disc::TAudioStream s;
     s.SlotNumber = Slot;

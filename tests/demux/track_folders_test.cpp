@@ -64,14 +64,15 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   DemuxProject p;
   auto& form = p.Form;
   test::TempDir dir;
-  form.Options.TitleMakeSup = 0;
-  form.Options.DestinationPath = dir.Path();
+  form.Settings.Registry.TitleMakeSup = form.Settings.Demux.TitleMakeSup = form.Settings.Tracks.TitleMakeSup = false;
+  form.Settings.Output.Folder = dir.Path() + "/";
   std::filesystem::create_directories(dir.File("VTS_001"));
   disc::TSubpicUnitDescription desc;
   desc.Kind = kPgcMenu;
   desc.StreamNumber = 1;
   disc::TSubPictureItem* item =
-      disc::AddSubPictureItem(form, form, "/o/Menu/m001_v001c001_20.sup", desc, kPgcMenu, 0, 1, 0, 0, false);
+      disc::AddSubPictureItem(form, form, form.Settings.Registry, "/o/Menu/m001_v001c001_20.sup", desc, kPgcMenu, 0, 1,
+                              0, 0, false);
   const auto registeredColours = item->Dcs.Colours;
   for (int k = 0; k < 2; ++k) {
     disc::TVideoTrack& menu = form.ScriptTracks.emplace_back();
@@ -84,7 +85,7 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   info.Fades = {{0, 100, 50}};
   // A file that decoded nothing leaves no colours for the item.
   ForgetCurrentColours(form);
-  CorrectSubPicture(form, "/o/MENU/M001_V001C001_20.SUP", info, false);
+  CorrectSubPicture(form, form, "/o/MENU/M001_V001C001_20.SUP", info, false);
   info.Fades.clear();  // the result is released; the item keeps its own list
   EXPECT_EQ(item->DurationMs, 1500u);
   EXPECT_EQ(item->Dcs.PictureCount, 1);  // a menu item shows one picture whatever was counted
@@ -124,7 +125,7 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
 TEST(SubpictureResults, DamagedIndexRecordsAreReportedAndPassedOver) {
   DemuxProject p;
   test::TempDir dir;
-  p.Form.Options.DestinationPath = dir.Path();
+  p.Form.Settings.Output.Folder = dir.Path() + "/";
   test::WriteFileBytes(dir.File("t_20.sup"), std::vector<uint8_t>(100, 0));
   std::vector<uint8_t> dat;
   // Not a subpicture stream; a unit past its file's end; a unit of a missing file.

@@ -199,7 +199,7 @@ TEST_P(IfoFaultTest, ReportedSkippedAndTheRestRead) {
   tools::IfoBuildOptions opt;
   opt.Faults = {c.Fault};
   const tools::IfoSetSummary sum = tools::WriteIfoSet(dir.Path(), SampleDisc(2), opt);
-  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
 
   EXPECT_TRUE(project.LogContains(c.LogPiece)) << ::testing::PrintToString(project.LogTexts());
   for (const auto& line : project.LogTexts()) {
@@ -224,7 +224,7 @@ TEST(IfoFaults, NoFirstPlayOffsetMeansNoChain) {
   tools::IfoBuildOptions opt;
   opt.NoFirstPlay = true;
   const auto sum = tools::WriteIfoSet(dir.Path(), SampleDisc(1), opt);
-  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
   EXPECT_EQ(project.Form.IFOFiles[0].FirstPlayPGC, nullptr);
   EXPECT_TRUE(project.LogTexts().empty());
   ExpectMenusMatch(project.Form.IFOFiles[0], sum.Vmg);
@@ -236,7 +236,7 @@ TEST(IfoFaults, TitleSetCountBoundedByTheRecords) {
   tools::IfoBuildOptions opt;
   opt.TitleSetCountOverride = 500;
   tools::WriteIfoSet(dir.Path(), SampleDisc(1), opt);
-  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO")), 1);
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1), 1);
   EXPECT_TRUE(project.LogContains("VTS_ATRT: title-set count 500 is more than 101"));
   EXPECT_EQ(project.Form.IFOFiles[0].VTS_ATRT.TitleSetCount, 101);
   EXPECT_EQ(project.Form.TitleSetCount, disc::kMaxIFOFiles);
@@ -260,7 +260,7 @@ TEST(IfoFaults, TruncatedFilesReadWhatTheyHold) {
     tools::IfoBuildOptions opt;
     opt.Damage[1] = {tools::IfoDamage::Truncated, tools::IfoDamage::None, cut};
     tools::WriteIfoSet(dir.Path(), spec, opt);
-    disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
+    disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
     const auto& f = project.Form.IFOFiles[1];
     // The cut file still carries its identifier, so it is the one read.
     EXPECT_EQ(f.Kind, disc::ifoVTS);
@@ -305,7 +305,7 @@ TEST(IfoFaults, RandomDamageNeverEscapesTheFile) {
     if (isVmg)
       disc::ReadVMGI(project.Form, project.Form, rec, name);
     else
-      disc::ReadVTSI(project.Form, project.Form, rec, name);
+      disc::ReadVTSI(project.Form, project.Form, rec, name, project.Form.StringGrid1);
     ExpectRecordConsistent(rec);
     if (HasFailure()) {
       ADD_FAILURE() << "round " << round;
@@ -333,9 +333,9 @@ TEST(IfoFaults, ChainsThatShareBytesCannotExhaustMemory) {
     TempDir dir;
     WriteFileBytes(dir.File("hv001i01.IFO"), b);
     DiscProject project;
-    disc::LoadIFOSet(project.Form, project.Form, dir.File("hv001i01.IFO"));
+    disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv001i01.IFO"), project.Form.StringGrid1);
     EXPECT_LE(project.Form.DecodedThisLoad, disc::TTableReader::kMaxDecodedPerFile);
-    EXPECT_LE(project.Form.StringGrid1.NextRow, disc::DiscState::kMaxGridRows);
+    EXPECT_LE(project.Form.StringGrid1.NextRow, project.Form.StringGrid1.MaxRows);
     EXPECT_TRUE(project.LogContains("are skipped")) << size;
   }
 }

@@ -45,7 +45,7 @@ TEST(IfoIdentify, DvdVideoAfterAnHdDiscClearsTheFlag) {
   TempDir dir;
   DiscProject project;
   tools::WriteIfoSet(dir.Path(), SampleDisc(1));
-  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
   ASSERT_EQ(project.Form.HDDisc, 1);
 
   const std::string vmg = DataFile("dvdvideo/VIDEO_TS.IFO");
@@ -61,7 +61,7 @@ TEST(IfoIdentify, DvdauthorSetLoadsWithoutHdFileNames) {
   project.Form.HDDisc = 1;
   // The VMG is read with the shared layouts; its title set is looked for under
   // the HD name, which a DVD-Video folder does not have.
-  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, DataFile("dvdvideo/VIDEO_TS.IFO")), 0);
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, project.Form, DataFile("dvdvideo/VIDEO_TS.IFO"), project.Form.StringGrid1), 0);
   EXPECT_EQ(project.Form.HDDisc, 0);
   const disc::TIFOFile& vmg = project.Form.IFOFiles[0];
   EXPECT_EQ(vmg.Kind, disc::ifoVMG);
@@ -78,7 +78,7 @@ TEST(IfoIdentify, DvdauthorTitleSetAddressTablesShareTheLayout) {
   // one cell in VOB 1, starting at sector 0, and the VOBU map starting there too.
   DiscProject project;
   disc::TIFOFile& f = project.Form.IFOFiles[1];
-  disc::ReadVTSI(project.Form, project.Form, f, DataFile("dvdvideo/VTS_01_0.IFO"));
+  disc::ReadVTSI(project.Form, project.Form, f, DataFile("dvdvideo/VTS_01_0.IFO"), project.Form.StringGrid1);
   ASSERT_FALSE(f.VTS_C_ADT.Entries.empty());
   EXPECT_EQ(f.VTS_C_ADT.VobCount, 1);
   EXPECT_EQ(f.VTS_C_ADT.Entries[0].VobId, 1);
@@ -97,7 +97,7 @@ TEST(IfoIdentify, MissingFilesAreReportedAndReadNothing) {
   disc::TIFOFile& f = project.Form.IFOFiles[1];
   for (size_t off = disc::vtsi::PTT_SRPT; off <= disc::vtsi::VTS_VOBU_ADMAP; off += 4)
     core::WriteBE32(&f.VTSI_MAT[off], 7);
-  disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv004i01.IFO"));
+  disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv004i01.IFO"), project.Form.StringGrid1);
   for (size_t off = disc::vtsi::PTT_SRPT; off <= disc::vtsi::VTS_VOBU_ADMAP; off += 4)
     EXPECT_EQ(disc::VTSIField32(f, off), 0u) << off;
   disc::ReadVMGI(project.Form, project.Form, project.Form.IFOFiles[0], dir.File("hv000i01.IFO"));
@@ -112,7 +112,7 @@ TEST(IfoIdentify, ATitleSetReaderGivenAVmgReadsNoTable) {
   DiscProject project;
   tools::WriteIfoSet(dir.Path(), SampleDisc(1));
   disc::TIFOFile& f = project.Form.IFOFiles[1];
-  disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv000i01.IFO"));
+  disc::ReadVTSI(project.Form, project.Form, f, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
   EXPECT_TRUE(std::all_of(f.VTSI_MAT.begin(), f.VTSI_MAT.end(), [](uint8_t b) { return b == 0; }));
   EXPECT_TRUE(f.VTS_PGCIT.PGCs.empty());
   EXPECT_TRUE(project.LogContains("File hv000i01.IFO, VTSI_MAT: the identifier is not that of a title set"));

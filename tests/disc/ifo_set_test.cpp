@@ -34,7 +34,7 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
 
   test::DiscForm& form = project.Form;
   // Disc file systems ignore case: a differently spelled name finds the file.
-  const int32_t loaded = disc::LoadIFOSet(form, form, dir.File("HV000I01.ifo"));
+  const int32_t loaded = disc::LoadIFOSet(form, form, form, dir.File("HV000I01.ifo"), form.StringGrid1);
   EXPECT_EQ(loaded, 2);
   EXPECT_EQ(form.HDDisc, 1);
   EXPECT_EQ(form.TitleSetCount, 4);
@@ -119,7 +119,7 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
 
 TEST_F(IfoSetTest, AngleCellsAndRunsComeFromTheLayout) {
   const tools::IfoSetSummary sum = tools::WriteIfoSet(dir.Path(), spec);
-  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
   const disc::TIFOFile& f = project.Form.IFOFiles[1];
   const auto& layout = sum.TitleSets[0].TitleLayout;
   // Interleaved angle cells lie in more than one run; each run is one C_ADT entry.
@@ -148,7 +148,7 @@ TEST_F(IfoSetTest, DvdVideoIdentifiersAreReadWithTheSameLayouts) {
   spec.HD = false;
   spec.FrameRate = 25;
   const tools::IfoSetSummary sum = tools::WriteIfoSet(dir.Path(), spec);
-  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, dir.Path()), 3);  // a folder stands for its VMG
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.Path(), project.Form.StringGrid1), 3);  // a folder stands for its VMG
   EXPECT_EQ(project.Form.HDDisc, 0);
   EXPECT_TRUE(project.LogTexts().empty());
   for (int n = 1; n <= 3; ++n) ExpectTitleSetMatches(project.Form.IFOFiles[n], sum.TitleSets[n - 1]);
@@ -158,7 +158,7 @@ TEST_F(IfoSetTest, DvdVideoIdentifiersAreReadWithTheSameLayouts) {
 
 TEST_F(IfoSetTest, ASingleTitleSetFileLoadsAsRecordZero) {
   tools::WriteIfoSet(dir.Path(), spec);
-  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, dir.File("hv002i01.ifo")), 1);
+  EXPECT_EQ(disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv002i01.ifo"), project.Form.StringGrid1), 1);
   EXPECT_EQ(project.Form.TitleSetCount, 1);
   EXPECT_EQ(project.Form.IFOFiles[0].Kind, disc::ifoVTS);
   EXPECT_FALSE(project.Form.IFOFiles[0].VTS_PGCIT.PGCs.empty());
@@ -168,13 +168,13 @@ TEST_F(IfoSetTest, ReloadingReleasesTheEarlierSet) {
   tools::IfoBuildOptions opt;
   opt.Damage[3] = {IfoDamage::Missing, IfoDamage::Missing};
   tools::WriteIfoSet(dir.Path(), spec, opt);
-  disc::LoadIFOSet(project.Form, project.Form, dir.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, project.Form, dir.File("hv000i01.IFO"), project.Form.StringGrid1);
   ASSERT_EQ(project.Form.TitleSetCount, 4);
   EXPECT_EQ(project.Form.IFOFiles[3].TitleSetNumber, 3);
 
   TempDir small;
   tools::WriteIfoSet(small.Path(), SampleDisc(1));
-  disc::LoadIFOSet(project.Form, project.Form, small.File("hv000i01.IFO"));
+  disc::LoadIFOSet(project.Form, project.Form, project.Form, small.File("hv000i01.IFO"), project.Form.StringGrid1);
   EXPECT_EQ(project.Form.TitleSetCount, 2);
   // Records past the new count are released, the failed one's name included.
   for (int i = 2; i < 4; ++i) {

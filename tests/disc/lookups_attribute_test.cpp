@@ -65,7 +65,7 @@ TEST(SubpicStreamNumber, NoChainAnswersMinusOneAndShowsTheDebugMessage) {
   EXPECT_EQ(SubpicStreamNumberOf(p.Form, 1, nullptr, 2, 1), -1);
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_NE(shown[0].find("Debug Error #12-2003"), std::string::npos);
-  p.Form.Options.ShowErrorMsg = 0;
+  p.Form.ShowErrorMsg = false;
   EXPECT_EQ(SubpicStreamNumberOf(p.Form, 1, nullptr, 2, 1), -1);
   EXPECT_EQ(shown.size(), 1u);
 }
@@ -237,7 +237,7 @@ TEST(AttributeTexts, TablesAndTheirFallbacks) {
 TEST(AttributeTexts, SubpictureAttributeReportRows) {
   DiscProject p;
   const uint8_t attr[6] = {1, 0, 'j', 'a', 0x0A, 0x09};
-  disc::SubpicAttributesReport(p.Form, attr, 3);
+  disc::SubpicAttributesReport(p.Form.StringGrid1, attr, 3);
   const auto& g = p.Form.StringGrid1;
   EXPECT_EQ(g.Cell(0, 0), "Sub-pic_3: Sub-picture stream attributes");
   EXPECT_EQ(g.Cell(1, 0), "1  0  106  97  10  9");

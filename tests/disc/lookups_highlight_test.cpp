@@ -265,34 +265,34 @@ TEST(HighlightItem, MatchedToSegmentsByTimeThenBySource) {
 TEST(NameLists, PerTitleSetLists) {
   DiscProject p;
   p.Form.TitleSetCount = 3;
-  disc::ClearVTSNameLists(p.Form);
-  disc::AddVTSName(p.Form, "t001_v001", 1);
-  disc::AddVTSName(p.Form, "t002_v001", 3);
-  disc::AddVTSName(p.Form, "t004_v001", 4);  // beyond the title-set count
-  disc::AddVTSName(p.Form, "t000_v001", 0);
-  EXPECT_TRUE(disc::VTSNameListsContain(p.Form, "t002_v001"));
-  EXPECT_TRUE(disc::VTSNameListsContain(p.Form, "t001_v001"));
-  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "t004_v001"));
-  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "t000_v001"));
-  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "T001_V001"));
-  EXPECT_EQ(disc::FindVTSName(p.Form, "t002_v001"), "t002_v001");
-  EXPECT_EQ(disc::FindVTSName(p.Form, "none"), "");
-  disc::ClearVTSNameLists(p.Form);
-  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, "t002_v001"));
+  disc::ClearVTSNameLists(p.Form, p.Form);
+  disc::AddVTSName(p.Form, p.Form, "t001_v001", 1);
+  disc::AddVTSName(p.Form, p.Form, "t002_v001", 3);
+  disc::AddVTSName(p.Form, p.Form, "t004_v001", 4);  // beyond the title-set count
+  disc::AddVTSName(p.Form, p.Form, "t000_v001", 0);
+  EXPECT_TRUE(disc::VTSNameListsContain(p.Form, p.Form, "t002_v001"));
+  EXPECT_TRUE(disc::VTSNameListsContain(p.Form, p.Form, "t001_v001"));
+  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, p.Form, "t004_v001"));
+  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, p.Form, "t000_v001"));
+  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, p.Form, "T001_V001"));
+  EXPECT_EQ(disc::FindVTSName(p.Form, p.Form, "t002_v001"), "t002_v001");
+  EXPECT_EQ(disc::FindVTSName(p.Form, p.Form, "none"), "");
+  disc::ClearVTSNameLists(p.Form, p.Form);
+  EXPECT_FALSE(disc::VTSNameListsContain(p.Form, p.Form, "t002_v001"));
 }
 
 TEST(NameLists, ListedAudioFileNames) {
   TempDir dir;
   DiscProject p;
   WriteFileBytes(dir.File("t001_a0.pcm"), {0});
-  disc::AddAudioStream(p.Form, p.Form, dir.File("t001_a0.pcm"), {}, 2, {}, 1, 1);
+  disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, dir.File("t001_a0.pcm"), {}, 2, {}, 1, 1);
   EXPECT_TRUE(disc::IsListedFileName(p.Form, dir.File("t001_a0.pcm")));
   EXPECT_TRUE(disc::IsListedFileName(p.Form, dir.File("T001_A0.WAV")));
   EXPECT_FALSE(disc::IsListedFileName(p.Form, dir.File("t001_a1.pcm")));
   EXPECT_FALSE(disc::IsListedFileName(p.Form, ""));
   // AC-3 and MPEG audio of one id share their stem, not their name.
   WriteFileBytes(dir.File("t001_c0.ac3"), {0});
-  disc::AddAudioStream(p.Form, p.Form, dir.File("t001_c0.ac3"), {}, 2, {}, 1, 1);
+  disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, dir.File("t001_c0.ac3"), {}, 2, {}, 1, 1);
   EXPECT_FALSE(disc::IsListedFileName(p.Form, dir.File("t001_c0.mpa")));
 }
 
@@ -323,8 +323,8 @@ TEST(AngleLists, BlocksOfTheTitleAndMenuChains) {
                 MakePgc({{1, 1, 0x48}, {1, 2, 0x80}, {1, 3, 0xC0}, {2, 1, 0x08}, {3, 1, 0x00}, {3, 2, 0x00}}));
   AddTitleChain(p.Form, 1, 0x82, MakePgc({{1, 1, 0x48}, {3, 3, 0x00}}));
   AddMenuChain(p.Form, 1, 'e', 'n', MakePgc({{7, 1, 0x08}, {7, 2, 0x00}}));
-  disc::BuildTitleAngleList(p.Form, 1);
-  disc::BuildMenuAngleList(p.Form, 1);
+  disc::BuildTitleAngleList(p.Form, p.Form, 1);
+  disc::BuildMenuAngleList(p.Form, p.Form, 1);
 
   const auto& titles = p.Form.AngleLists.Titles;
   ASSERT_EQ(titles.size(), 3u);
@@ -346,9 +346,9 @@ TEST(AngleLists, BlocksOfTheTitleAndMenuChains) {
   EXPECT_FALSE(disc::IsAngleVob(p.Form, 3, 1));
 
   // Rebuilding for another title set replaces the list.
-  disc::BuildTitleAngleList(p.Form, 2);
+  disc::BuildTitleAngleList(p.Form, p.Form, 2);
   EXPECT_TRUE(p.Form.AngleLists.Titles.empty());
-  disc::BuildTitleAngleList(p.Form, 500);
+  disc::BuildTitleAngleList(p.Form, p.Form, 500);
   EXPECT_TRUE(p.Form.AngleLists.Titles.empty());
 }
 

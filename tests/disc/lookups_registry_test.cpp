@@ -34,7 +34,7 @@ TEST(SubpicStreamTable, OneChainListsEachDecodingIdWithItsModes) {
   DiscProject p;
   MakeWideTitleSet(p.Form);
   const disc::TPGC* chain = p.Form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC.get();
-  disc::ShowPGCSubpicStreams(p.Form, p.Form, 1, chain, 4);
+  disc::ShowPGCSubpicStreams(p.Form, p.Form, p.Form.SubPicInfoForm, 1, chain, 4);
   const auto& s = p.Form.SubPicInfoForm.Streams;
   ASSERT_EQ(s.size(), 3u);
   EXPECT_EQ(s[0].StreamId, 0x20);
@@ -48,14 +48,14 @@ TEST(SubpicStreamTable, OneChainListsEachDecodingIdWithItsModes) {
   EXPECT_EQ(s[2].PanScan, 1);
   EXPECT_EQ(s[2].StreamNumber, 3);
   EXPECT_EQ(p.Form.SubPicInfoForm.TitlesOfSet, -1);
-  disc::ShowPGCSubpicStreams(p.Form, p.Form, 1, nullptr, 4);
+  disc::ShowPGCSubpicStreams(p.Form, p.Form, p.Form.SubPicInfoForm, 1, nullptr, 4);
   EXPECT_TRUE(p.Form.SubPicInfoForm.Streams.empty());
 }
 
 TEST(SubpicStreamTable, TitleStreamsKeepTheFullestChainAndFillMissingIds) {
   DiscProject p;
   MakeWideTitleSet(p.Form);
-  disc::ShowVTSTitleStreams(p.Form, p.Form, 1);
+  disc::ShowVTSTitleStreams(p.Form, p.Form, p.Form.SubPicInfoForm, 1);
   const auto& s = p.Form.SubPicInfoForm.Streams;
   // Chain 1 (three entries) is kept; chain 3 lists 0x25, so 0x25, 0x24 and 0x23
   // follow, highest first, with clear flags.
@@ -76,7 +76,7 @@ TEST(SubpicStreamTable, TitleStreamsKeepTheFullestChainAndFillMissingIds) {
 
   // Shown already: the table is left as it stands.
   p.Form.SubPicInfoForm.Streams.pop_back();
-  disc::ShowVTSTitleStreams(p.Form, p.Form, 1);
+  disc::ShowVTSTitleStreams(p.Form, p.Form, p.Form.SubPicInfoForm, 1);
   EXPECT_EQ(s.size(), 5u);
 }
 
@@ -94,10 +94,10 @@ TEST(VideoRegistry, RegistrationFillsTheEntry) {
   d.EndTime = {0, 1, 2, 3};
   d.VobId = 4;
   d.CellId = 2;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, dir.File("missing.m2v"), d, {}, 1, 1, {}), nullptr);
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, dir.File("missing.m2v"), d, {}, 1, 1, {}), nullptr);
   EXPECT_TRUE(p.Form.VideoStreams.empty());
 
-  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(p.Form, p.Form, file, d, {}, 1, 7, {});
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {}, 1, 7, {});
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(p.Form.VideoStreams.size(), 1u);
   EXPECT_EQ(e->Name, "t001_v001c001_e0");
@@ -123,18 +123,18 @@ TEST(VideoRegistry, RegistrationFillsTheEntry) {
   // The pan-scan flag set: plain 4:3; MPEG-1 is always 4:3 at its own rates;
   // a picture size from the writer wins over the attributes.
   d.VideoAttr = 0x0042;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {}, 1, 7, {})->AspectText, "4 : 3");
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {}, 1, 7, {})->AspectText, "4 : 3");
   d.AspectCode = 3;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {}, 1, 7, {})->AspectText, "16 : 9");
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {}, 1, 7, {})->AspectText, "16 : 9");
   d.VideoAttr = 0x0410 | 0x0000;  // MPEG-1, PAL, resolution 1
-  disc::TVideoStreamEntry* m1 = disc::RegisterVideoStream(p.Form, p.Form, file, d, {}, 1, 7, {});
+  disc::TVideoStreamEntry* m1 = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {}, 1, 7, {});
   EXPECT_EQ(m1->AspectText, "4 : 3");
   EXPECT_EQ(m1->CodingText, "MPEG 1");
   EXPECT_EQ(m1->MaxBitRate, 1856000u);
   EXPECT_EQ(m1->Width, 704);
   EXPECT_EQ(m1->Height, 576);
   EXPECT_EQ(m1->TVSystem, 1);
-  disc::TVideoStreamEntry* sized = disc::RegisterVideoStream(p.Form, p.Form, file, d, {}, 1, 7, {1920, 1080});
+  disc::TVideoStreamEntry* sized = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {}, 1, 7, {1920, 1080});
   EXPECT_EQ(sized->Width, 1920);
   EXPECT_EQ(sized->Height, 1080);
   // The first entry is where it was.
@@ -148,17 +148,17 @@ TEST(VideoRegistry, FrameRateFlagRules) {
   const std::string file = MakeFile(dir, "v.m2v");
   disc::TVideoStreamDescription d;
   d.FlagByte = 5;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {1, nullptr}, 0, 0, {})->FrameRateFlag, 0);
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {1, nullptr}, 0, 0, {})->FrameRateFlag, 0);
   d.FlagByte = 0;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {1, nullptr}, 0, 0, {})->FrameRateFlag, 1);
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {1, nullptr}, 0, 0, {})->FrameRateFlag, 1);
   p.Form.FrameRate = 30.0;
   d.FlagByte = 5;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {2, nullptr}, 0, 0, {})->FrameRateFlag, 1);
-  p.Form.Options.TimeScale1001 = 1;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {2, nullptr}, 0, 0, {})->FrameRateFlag, 0);
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {2, nullptr}, 0, 0, {})->FrameRateFlag, 1);
+  p.Form.Registry.TimeScale1001 = true;
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {2, nullptr}, 0, 0, {})->FrameRateFlag, 0);
   p.Form.FrameRate = 29.97;
   d.FlagByte = 0;
-  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, file, d, {2, nullptr}, 0, 0, {})->FrameRateFlag, 1);
+  EXPECT_EQ(disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {2, nullptr}, 0, 0, {})->FrameRateFlag, 1);
 }
 
 TEST(VideoRegistry, SubpictureSlotsOfATitleChain) {
@@ -169,7 +169,7 @@ TEST(VideoRegistry, SubpictureSlotsOfATitleChain) {
   const disc::TPGC* chain = p.Form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC.get();
   disc::TVideoStreamDescription d;
   d.VideoAttr = 0x004C;
-  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(p.Form, p.Form, file, d, {2, chain}, 1, 1, {});
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, d, {2, chain}, 1, 1, {});
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->DisplayModeCode, 1);  // the letterbox byte of stream 1 has bit 0 set
   using Slot = std::array<uint8_t, 4>;
@@ -192,7 +192,7 @@ TEST(VideoRegistry, SubpictureSlotsWithoutListedStreams) {
   AddMenuChain(p.Form, 1, 'e', 'n', MakePgc()).SubpicControl[0] = SubpicWord(0x80, 0x02, 0x02, 0x02);
   const std::string file = MakeFile(dir, "v.m2v");
   const disc::TPGC* title = p.Form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC.get();
-  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(p.Form, p.Form, file, {}, {2, title}, 1, 1, {});
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, {}, {2, title}, 1, 1, {});
   for (size_t k = 0; k < 32; ++k) {
     EXPECT_EQ(e->SubpicModes[k], (std::array<uint8_t, 4>{}));
     EXPECT_EQ(e->SubpicTexts[k], "");
@@ -201,7 +201,7 @@ TEST(VideoRegistry, SubpictureSlotsWithoutListedStreams) {
 
   // A menu chain: the chain's own table; unlisted ids keep their mask.
   const disc::TPGC* menu = p.Form.IFOFiles[1].MenuPGCI_UT.Units[0].PGCs[0].PGC.get();
-  disc::TVideoStreamEntry* m = disc::RegisterVideoStream(p.Form, p.Form, file, {}, {1, menu}, 1, 0, {});
+  disc::TVideoStreamEntry* m = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, file, {}, {1, menu}, 1, 0, {});
   EXPECT_EQ(m->MaxListedSubpicId, 0x22);
   EXPECT_EQ(m->SubpicModes[2], (std::array<uint8_t, 4>{1, 1, 1, 0}));
   EXPECT_EQ(m->SubpicModes[0], (std::array<uint8_t, 4>{0, 0, 0, 1}));  // 0x80 & 63 maps mode 1 to 0x20
@@ -221,7 +221,7 @@ TEST(AudioRegistry, PcmIsRegisteredUnderItsWavName) {
   d.SampleSize = 16;
   d.LpcmBytes = {3, 4};
   d.EndTime = {0, 0, 3, 0};
-  disc::TAudioStreamEntry* e = disc::AddAudioStream(p.Form, p.Form, file, d, 1, {0, 0, 0, 5}, 2, 0);
+  disc::TAudioStreamEntry* e = disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, file, d, 1, {0, 0, 0, 5}, 2, 0);
   ASSERT_NE(e, nullptr);
   EXPECT_EQ(e->Name, "audio");
   EXPECT_EQ(e->Path, dir.File("audio.wav"));
@@ -241,16 +241,16 @@ TEST(AudioRegistry, PcmIsRegisteredUnderItsWavName) {
   const std::string ac3 = MakeFile(dir, "t_c0.ac3");
   d.AudioAttr = {0x00, 0x05, 'e', 'n', 0, 0, 0, 0};
   p.Form.FrameRate = 30.0;
-  p.Form.Options.TimeScale1001 = 1;
-  disc::TAudioStreamEntry* a = disc::AddAudioStream(p.Form, p.Form, ac3, d, 2, {}, 1, 1);
+  p.Form.Registry.TimeScale1001 = true;
+  disc::TAudioStreamEntry* a = disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, ac3, d, 2, {}, 1, 1);
   EXPECT_EQ(a->Path, ac3);
   EXPECT_EQ(a->FormatIndex, 0);
   EXPECT_EQ(a->Channels, 6);
   EXPECT_EQ(a->BitRate, 0u);
   EXPECT_EQ(a->SampleRate, 0u);
   EXPECT_EQ(a->FrameRateFlag, 0);
-  EXPECT_EQ(disc::AddAudioStream(p.Form, p.Form, ac3, d, 1, {}, 1, 1)->FrameRateFlag, 1);
-  EXPECT_EQ(disc::AddAudioStream(p.Form, p.Form, dir.File("none.ac3"), d, 1, {}, 1, 1), nullptr);
+  EXPECT_EQ(disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, ac3, d, 1, {}, 1, 1)->FrameRateFlag, 1);
+  EXPECT_EQ(disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, dir.File("none.ac3"), d, 1, {}, 1, 1), nullptr);
   EXPECT_EQ(p.Form.AudioStreams.size(), 3u);
 }
 
@@ -258,8 +258,8 @@ TEST(AudioRegistry, GrowsPastTheOldBlockAndKeepsEntriesInPlace) {
   TempDir dir;
   DiscProject p;
   const std::string file = MakeFile(dir, "a_c0.ac3");
-  disc::TAudioStreamEntry* first = disc::AddAudioStream(p.Form, p.Form, file, {}, 1, {}, 0, 0);
-  for (int i = 0; i < 30500; ++i) ASSERT_NE(disc::AddAudioStream(p.Form, p.Form, file, {}, 1, {}, 0, 0), nullptr);
+  disc::TAudioStreamEntry* first = disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, file, {}, 1, {}, 0, 0);
+  for (int i = 0; i < 30500; ++i) ASSERT_NE(disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, file, {}, 1, {}, 0, 0), nullptr);
   EXPECT_EQ(p.Form.AudioStreams.size(), 30501u);
   EXPECT_EQ(&p.Form.AudioStreams.front(), first);
   EXPECT_EQ(first->Name, "a_c0");
@@ -272,8 +272,8 @@ TEST(RegistryLookups, ByNameAndPrefix) {
   DiscProject p;
   const std::string v1 = MakeFile(dir, "m000_v001c001_e0.m2v");
   const std::string v2 = MakeFile(dir, "t001_v002c001_e0.m2v");
-  disc::RegisterVideoStream(p.Form, p.Form, v1, {}, {}, 0, 0, {});
-  disc::RegisterVideoStream(p.Form, p.Form, v2, {}, {}, 1, 1, {});
+  disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, v1, {}, {}, 0, 0, {});
+  disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, v2, {}, {}, 1, 1, {});
   EXPECT_EQ(disc::FindVideoStreamByName(p.Form, "")->Path, v1);  // an empty name is a prefix of the first
   ASSERT_NE(disc::FindVideoStreamByName(p.Form, "t001_v002c001"), nullptr);
   EXPECT_EQ(disc::FindVideoStreamByName(p.Form, "t001_v002c001")->Name, "t001_v002c001_e0");
@@ -281,12 +281,12 @@ TEST(RegistryLookups, ByNameAndPrefix) {
   EXPECT_EQ(disc::FindVideoStreamByName(p.Form, "t001_v002c001_e0_x"), nullptr);
 
   const std::string a = MakeFile(dir, "t001_v002c001_80.ac3");
-  disc::AddAudioStream(p.Form, p.Form, a, {}, 2, {}, 1, 1);
+  disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, a, {}, 2, {}, 1, 1);
   EXPECT_EQ(disc::FindAudioStreamByName(p.Form, ""), nullptr);
   EXPECT_EQ(disc::FindAudioStreamByName(p.Form, "t001_v002c001"), nullptr);
   EXPECT_NE(disc::FindAudioStreamByName(p.Form, "t001_v002c001_80"), nullptr);
 
-  disc::AddSubPictureItem(p.Form, p.Form, dir.File("m000_v001c001_20.sup"), {}, 1, 0, 0, 0, 0, false);
+  disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, dir.File("m000_v001c001_20.sup"), {}, 1, 0, 0, 0, 0, false);
   EXPECT_EQ(disc::FindSubPictureItemByName(p.Form, ""), nullptr);
   EXPECT_NE(disc::FindSubPictureItemByName(p.Form, "m000_v001c001_20"), nullptr);
   EXPECT_EQ(disc::FindSubPictureItemByName(p.Form, "m000_v001c001"), nullptr);
@@ -307,7 +307,7 @@ TEST(SubPictureItem, RegistrationImageIsByteExact) {
   d.Kind = 1;
   d.ExtraByte = 0x5A;
   disc::TSubPictureItem* item =
-      disc::AddSubPictureItem(p.Form, p.Form, "/out/VMG/m000_v003c002_21.sup", d, 1, 40.0, 1, 0xAABBCCDD, 0x01020304, false);
+      disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, "/out/VMG/m000_v003c002_21.sup", d, 1, 40.0, 1, 0xAABBCCDD, 0x01020304, false);
   ASSERT_NE(item, nullptr);
   EXPECT_EQ(p.Form.SubPictureItems.size(), 1u);
   EXPECT_EQ(item->Name, "m000_v003c002_21");
@@ -377,26 +377,26 @@ TEST(SubPictureItem, SpareItemsLeaveTheTableAlone) {
   p.Form.FrameRate = 25;
   disc::TSubpicUnitDescription d;
   d.VideoAttr = 0x0810;  // PAL, resolution 2 (352 x 576)
-  disc::TSubPictureItem* spare = disc::AddSubPictureItem(p.Form, p.Form, "/x/a.sup", d, 1, 0, 1, 0, 0, true);
+  disc::TSubPictureItem* spare = disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, "/x/a.sup", d, 1, 0, 1, 0, 0, true);
   EXPECT_EQ(spare, &p.Form.SpareSubPicture);
   EXPECT_TRUE(p.Form.SubPictureItems.empty());
   EXPECT_EQ(spare->Width, 352);
   EXPECT_EQ(spare->Height, 576);
   EXPECT_EQ(spare->Dcs.Area[7], 574);  // height - 2 away from 30 frames
   // A title item while units go to the index files is never a table entry.
-  p.Form.Options.TitleMakeSup = 1;
-  disc::TSubPictureItem* title = disc::AddSubPictureItem(p.Form, p.Form, "/x/b.sup", d, 2, 0, 1, 0, 0, false);
+  p.Form.Registry.TitleMakeSup = true;
+  disc::TSubPictureItem* title = disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, "/x/b.sup", d, 2, 0, 1, 0, 0, false);
   EXPECT_EQ(title, &p.Form.SpareSubPicture);
   EXPECT_EQ(title->Name, "b");
   EXPECT_EQ(title->Dcs.PictureCount, 0);
   EXPECT_TRUE(p.Form.SubPictureItems.empty());
-  p.Form.Options.TitleMakeSup = 0;
-  disc::AddSubPictureItem(p.Form, p.Form, "/x/c.sup", {}, 2, 0, 1, 0, 0, false);
+  p.Form.Registry.TitleMakeSup = false;
+  disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, "/x/c.sup", {}, 2, 0, 1, 0, 0, false);
   EXPECT_EQ(p.Form.SubPictureItems.size(), 1u);
   // 352 x 480 is taken as 720 x 480.
   disc::TSubpicUnitDescription half;
   half.VideoAttr = 0x0800;
-  EXPECT_EQ(disc::AddSubPictureItem(p.Form, p.Form, "/x/d.sup", half, 1, 0, 1, 0, 0, false)->Width, 720);
+  EXPECT_EQ(disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, "/x/d.sup", half, 1, 0, 1, 0, 0, false)->Width, 720);
 }
 
 }  // namespace

@@ -118,7 +118,7 @@ TEST(ScriptTracks, LookupsByNameFileAndAudio) {
   EXPECT_EQ(disc::FindScriptTrackByFile(p.Form, "m001_v001c001_e0_0002", true), &a);
 
   WriteFileBytes(dir.File("m001_v002c001_e0.m2v"), {0});
-  disc::TVideoStreamEntry* v = disc::RegisterVideoStream(p.Form, p.Form, dir.File("m001_v002c001_e0.m2v"), {}, {}, 1, 0, {});
+  disc::TVideoStreamEntry* v = disc::RegisterVideoStream(p.Form, p.Form, p.Form, p.Form.Registry, dir.File("m001_v002c001_e0.m2v"), {}, {}, 1, 0, {});
   EXPECT_EQ(disc::FindVideoStreamOfAudioFile(p.Form, "m001_v002c001_81"), v);
   EXPECT_EQ(disc::FindVideoStreamOfAudioFile(p.Form, "m001_v002c001_80"), nullptr);
 
@@ -284,12 +284,12 @@ TEST(ScriptTracks, SegmentsSortAndTheirFileImage) {
 TEST(ScriptTracks, FrameRateAllows) {
   DiscProject p;
   p.Form.FrameRate = 30;
-  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form, 2));
-  p.Form.Options.TimeScale1001 = 1;
-  EXPECT_FALSE(disc::FrameRateAllows(p.Form, p.Form, 2));
-  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form, 1));
+  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form.Registry, 2));
+  p.Form.Registry.TimeScale1001 = true;
+  EXPECT_FALSE(disc::FrameRateAllows(p.Form, p.Form.Registry, 2));
+  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form.Registry, 1));
   p.Form.FrameRate = 29.97;
-  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form, 2));
+  EXPECT_TRUE(disc::FrameRateAllows(p.Form, p.Form.Registry, 2));
 }
 
 TEST(TextPool, HandlesStayValidAndReleaseIsSafe) {

@@ -38,7 +38,7 @@ struct LoadedDisc {
   DiscProject Project;
   LoadedDisc() {
     tools::WriteIfoSet(Dir.Path(), SampleDisc(2));
-    disc::LoadIFOSet(Project.Form, Project.Form, Dir.File("hv000i01.IFO"));
+    disc::LoadIFOSet(Project.Form, Project.Form, Project.Form, Dir.File("hv000i01.IFO"), Project.Form.StringGrid1);
     disc::TVideoTrack& track = Project.Form.ScriptTracks.emplace_back();
     track.Domain = disc::kDomainMenus;
     for (uint32_t source = 1; source <= 2; ++source) {
@@ -47,7 +47,7 @@ struct LoadedDisc {
       h.SourceNumber = source;
       track.HighlightStreams.emplace_back().Items.push_back(h);
     }
-    Project.Form.NameTree.SetIFOs(Project.Form);
+    Project.Form.NameTree.SetIFOs(Project.Form, Project.Form);
   }
 };
 
@@ -62,15 +62,17 @@ TEST(NameTree, BuilderDiscNamesAreUniqueAndStable) {
     EXPECT_GT(file.size(), 10u) << file.front();
   }
   // Built again, and on a fresh load, the names do not change.
-  form.NameTree.SetIFOs(form);
+  form.NameTree.SetIFOs(form, form);
   EXPECT_EQ(AllNames(form), names);
   LoadedDisc again;
   EXPECT_EQ(AllNames(again.Project.Form), names);
 
-  // A title set loaded on its own (the loader fills the views) names its root
-  // and tracks as it does inside its disc.
+  // A title set loaded on its own names its root and tracks as it does inside
+  // its disc.
   DiscProject lone;
-  disc::LoadIFOSet(lone.Form, lone.Form, disc.Dir.File("hv001i01.IFO"));
+  disc::LoadIFOSet(lone.Form, lone.Form, lone.Form, disc.Dir.File("hv001i01.IFO"), lone.Form.StringGrid1);
+  lone.Form.NameTree.SetIFOs(lone.Form, lone.Form);
+  lone.Form.NameTree.FillCellTreeView(lone.Form, lone.Form, lone.Form.TreeView2);
   std::vector<std::string> tracks;
   for (const auto& node : lone.Form.TreeView2.Nodes) tracks.push_back(node.Text.substr(0, node.Text.find("   (")));
   EXPECT_EQ(tracks.front(), names[1].front());  // the root
@@ -81,7 +83,7 @@ TEST(NameTree, BuilderDiscNamesAreUniqueAndStable) {
   disc::TPGC& main = *form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC;
   main.ProgramMap = {0, 200, 3};
   main.ProgramCount = 5;
-  form.NameTree.SetIFOs(form);
+  form.NameTree.SetIFOs(form, form);
   const auto damaged = AllNames(form).at(1);
   EXPECT_EQ(std::set<std::string>(damaged.begin(), damaged.end()).size(), damaged.size());
 }
@@ -120,7 +122,7 @@ TEST(NameTree, CommandTargetsAreNamesOfTheDisc) {
   };
   std::set<std::string> targets;
   for (const auto& c : commands) {
-    const std::string text = disc::NavCommandToText(form, form, c.Bytes, Chain(1, 0, c.Chain, c.Domain));
+    const std::string text = disc::NavCommandToText(form, form, form, c.Bytes, Chain(1, 0, c.Chain, c.Domain));
     EXPECT_TRUE(known.count(form.JumpTarget)) << text << " -> " << form.JumpTarget;
     targets.insert(form.JumpTarget);
   }
@@ -129,7 +131,7 @@ TEST(NameTree, CommandTargetsAreNamesOfTheDisc) {
   // lists it (the sample's third chain belongs to title 1, its second to title 2).
   const auto& chains = form.IFOFiles[1].VTS_PGCIT.PGCs;
   for (uint8_t k = 1; k <= chains.size(); ++k) {
-    disc::NavCommandToText(form, form, {0x20, 0x04, 0, 0, 0, 0, 0, k}, Chain(1, 0, 1, disc::kDomainTitles));
+    disc::NavCommandToText(form, form, form, {0x20, 0x04, 0, 0, 0, 0, 0, k}, Chain(1, 0, 1, disc::kDomainTitles));
     const int32_t title = disc::FindTitleNumber(form, 1, (chains[k - 1].Category & 0x7F) - 1);
     EXPECT_NE(form.JumpTarget.find("_T" + std::to_string(title) + "_"), std::string::npos) << form.JumpTarget;
   }
@@ -142,7 +144,7 @@ TEST(NameTree, CommandTargetsAreNamesOfTheDisc) {
     const disc::TScriptInfo context = Chain(static_cast<int32_t>(random() % 4) - 1, static_cast<int32_t>(random() % 3) - 1,
                                             static_cast<int32_t>(random() % 5), static_cast<uint8_t>(random() % 3));
     form.CurLanguageUnit = context.LanguageUnit;
-    disc::NavCommandToText(form, form, bytes, context);
+    disc::NavCommandToText(form, form, form, bytes, context);
     const std::string& t = form.JumpTarget;
     EXPECT_TRUE(t.empty() || known.count(t) || t == "Unknown name" || t.find("_cell_") != std::string::npos ||
                 t.rfind("Title_", 0) == 0)

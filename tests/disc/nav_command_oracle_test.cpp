@@ -13,7 +13,7 @@ TEST(NavCommandText, ReadsEveryCommandAsDvdunauthorDoes) {
   size_t commands = 0;
   auto block = [&](const std::vector<NavCommand>& List) {
     std::vector<std::string> texts;
-    for (const NavCommand& c : List) texts.push_back(disc::NavCommandToText(project.Form, project.Form, c, {}));
+    for (const NavCommand& c : List) texts.push_back(disc::NavCommandToText(project.Form, project.Form, project.Form, c, {}));
     commands += List.size();
     return DvdauthorBlock(texts);
   };

@@ -124,9 +124,9 @@ struct Scanned {
 };
 
 Scanned ScanWith(test::DiscProject& p, const std::string& File, bool Full) {
-  p.Form.Options.FullScan = Full ? 1 : 0;
+  p.Form.Scan.FullScan = Full;
   auto s = std::make_unique<TVobScaut>(File);
-  const TScanEnd end = s->Scan(p.Form, p.Form, p.Form.StatusProgress);
+  const TScanEnd end = s->Scan(p.Form, p.Form, p.Form.Scan, p.Form.StatusProgress);
   return {std::move(s), end};
 }
 
@@ -224,7 +224,7 @@ TEST(VobScout, FastAndFullScansMapCellsWithSectorsAndStartTimes) {
   EXPECT_TRUE(p.LogContains("VobID: 001,  CellID: 002,  Interleaving: 0,  Angle: 0,  LBA: 000007,  Angle Seamless: 0"));
   const platform::LogLine* line = FindLine(p, "VobID: 002,  CellID: 001");
   ASSERT_NE(line, nullptr);
-  EXPECT_EQ(line->Colour, p.Form.Options.LogColorVOBScannerInfo);
+  EXPECT_EQ(line->Colour, p.Form.Scan.InfoColour);
   EXPECT_EQ(texts.back(), "Finish EVO files scanning.");
   EXPECT_FALSE(p.LogContains("past the end"));
   const auto& status = p.Form.MainWindow->StatusBox;
@@ -274,9 +274,9 @@ TEST(VobScout, InterleavedCellsAreCountedAndFlagged) {
   const platform::LogLine* b = FindLine(p, "VobID: 001,  CellID: 002,  Interleaving: 1,");
   const platform::LogLine* c = FindLine(p, "VobID: 002,  CellID: 001,  Interleaving: 1,");
   ASSERT_TRUE(a && b && c);
-  EXPECT_EQ(a->Colour, p.Form.Options.LogColorInterleaving);
-  EXPECT_EQ(b->Colour, p.Form.Options.LogColorInterleaving);
-  EXPECT_EQ(c->Colour, p.Form.Options.LogColorInterleaving);
+  EXPECT_EQ(a->Colour, p.Form.Scan.InterleavingColour);
+  EXPECT_EQ(b->Colour, p.Form.Scan.InterleavingColour);
+  EXPECT_EQ(c->Colour, p.Form.Scan.InterleavingColour);
 }
 
 TEST(VobScout, AngleTablesGiveAngleCellsInConsecutiveEvoIds) {
@@ -338,13 +338,13 @@ TEST(VobScout, AngleTablesGiveAngleCellsInConsecutiveEvoIds) {
   EXPECT_EQ(s->AngleCount(5, 3), 1u);
   const platform::LogLine* line = FindLine(p, "VobID: 006,  CellID: 001,  Interleaving: 0,  Angle: 2,  LBA: 000012,  Angle Seamless: 0");
   ASSERT_NE(line, nullptr);
-  EXPECT_EQ(line->Colour, p.Form.Options.LogColorInterleaving);
+  EXPECT_EQ(line->Colour, p.Form.Scan.InterleavingColour);
 
   // The scene angle type of the options overrides the flags of the angle cells.
-  p.Form.Options.AngleType = 2;
+  p.Form.Scan.AngleType = disc::SceneAngleType::NonSeamless;
   auto nonSeamless = ScanWith(p, dir.File("a.evo"), false).Scout;
   EXPECT_EQ(nonSeamless->VobAngleFlag(3), 0);
-  p.Form.Options.AngleType = 1;
+  p.Form.Scan.AngleType = disc::SceneAngleType::Seamless;
   auto seamless = ScanWith(p, dir.File("a.evo"), false).Scout;
   EXPECT_EQ(seamless->VobAngleFlag(6), 1);
 }
@@ -403,7 +403,7 @@ TEST(VobScout, FileMissingInTheMiddleOfAChainIsReported) {
   }
   test::DiscProject p;
   auto s = TVobScaut::Create(dir.File("hv001t01.evo"));
-  EXPECT_EQ(s->Scan(p.Form, p.Form, p.Form.StatusProgress), TScanEnd::ReadError);
+  EXPECT_EQ(s->Scan(p.Form, p.Form, p.Form.Scan, p.Form.StatusProgress), TScanEnd::ReadError);
   EXPECT_TRUE(p.LogContains("File hv001t02.evo of the chain is missing or unreadable")) << ::testing::PrintToString(p.LogTexts());
 }
 
@@ -428,10 +428,10 @@ TEST(VobScout, ReadErrorEndsTheMapAtTheFailingPackAndIsNotFinished) {
   for (const bool full : {true, false}) {
     SCOPED_TRACE(full ? "full" : "fast");
     test::DiscProject p;
-    p.Form.Options.FullScan = full ? 1 : 0;
+    p.Form.Scan.FullScan = full;
     TVobScaut s(dir.File("hv001t01.evo"));
     s.ReadFunction = &FailingRead;
-    EXPECT_EQ(s.Scan(p.Form, p.Form, p.Form.StatusProgress), TScanEnd::ReadError);
+    EXPECT_EQ(s.Scan(p.Form, p.Form, p.Form.Scan, p.Form.StatusProgress), TScanEnd::ReadError);
     EXPECT_TRUE(s.ReadError);
     // Full scans fail at pack 21; fast ones jump from the navigation pack at 20 to 24.
     const uint32_t failing = full ? 21 : 24;
@@ -451,12 +451,12 @@ TEST(VobScout, StopEndsTheScanAtOnce) {
   w.Save(dir.File("hv001t01.evo"));
   w.Save(dir.File("hv001t02.evo"));
   test::DiscProject p;
-  p.Form.Options.FullScan = 1;
+  p.Form.Scan.FullScan = true;
   p.Form.StatusProgress.OnChange = [&p](const platform::ProgressBar& b) {
     if (b.Position == 7) p.Form.Abort = 1;
   };
   TVobScaut s(dir.File("hv001t01.evo"));
-  EXPECT_EQ(s.Scan(p.Form, p.Form, p.Form.StatusProgress), TScanEnd::Stopped);
+  EXPECT_EQ(s.Scan(p.Form, p.Form, p.Form.Scan, p.Form.StatusProgress), TScanEnd::Stopped);
   EXPECT_EQ(s.SectorCounter, 7);
   EXPECT_EQ(RunsOf(s), (std::vector<MapRun>{{1, 1, 0, 4, 0}, {1, 2, 5, 6, 0}}));
   EXPECT_EQ(s.ScannedFiles.size(), 1u);
@@ -505,7 +505,7 @@ TEST(VobScout, MenuFilesAndLooseFilesAreChainsOfOne) {
     test::DiscProject p;
     p.Form.LooseEvo = loose;
     TVobScaut s(dir.File(name));
-    s.Scan(p.Form, p.Form, p.Form.StatusProgress);
+    s.Scan(p.Form, p.Form, p.Form.Scan, p.Form.StatusProgress);
     EXPECT_EQ(p.Form.StatusProgress.Max, static_cast<int64_t>(2 * s.ScannedFiles.size()));
     return s.ScannedFiles.size();
   };
@@ -574,7 +574,7 @@ TEST(VobScoutRegistry, RegistersTitleSetsBelowOneHundredAndFreesOnDemand) {
   EXPECT_FALSE(HasVobScout(p.Form, 4, 2));
   RegisterVobScout(p.Form, 5, TVobScaut::Create("m.evo"), 7);  // any other kind: the menu scout
   EXPECT_EQ(p.Form.Scouts.Get(5, 1)->FileName, "m.evo");
-  EXPECT_FALSE(IsScoutAngleVob(p.Form, 6, 2, 1));
+  EXPECT_FALSE(IsScoutAngleVob(p.Form, p.Form, 6, 2, 1));
   // Loading another disc empties the registry.
   FreeVobScouts(p.Form);
   EXPECT_TRUE(p.Form.Scouts.Pairs.empty());
@@ -597,16 +597,16 @@ TEST(VobScoutRegistry, AngleQueryWeighsTheScoutAgainstTheProgramChains) {
   using test::CellDef;
   // The chains know all three cells of VOB 1 and none is seamless.
   test::AddTitleChain(p.Form, 1, 0x81, test::MakePgc({CellDef(1, 1), CellDef(1, 2), CellDef(1, 3), CellDef(4, 1)}));
-  EXPECT_FALSE(IsScoutAngleVob(p.Form, 1, 2, 1));
-  EXPECT_TRUE(IsScoutAngleVob(p.Form, 1, 2, 4)) << "the scout's angle cells hold it";
-  EXPECT_FALSE(IsScoutAngleVob(p.Form, 1, 1, 1)) << "no menu scout";
+  EXPECT_FALSE(IsScoutAngleVob(p.Form, p.Form, 1, 2, 1));
+  EXPECT_TRUE(IsScoutAngleVob(p.Form, p.Form, 1, 2, 4)) << "the scout's angle cells hold it";
+  EXPECT_FALSE(IsScoutAngleVob(p.Form, p.Form, 1, 1, 1)) << "no menu scout";
   // A later seamless cell makes it an angle VOB by the chains.
   p.Form.IFOFiles[1].VTS_PGCIT.PGCs.front().PGC->CellPlayback[1].Category[0] = 0x08;
-  EXPECT_TRUE(IsScoutAngleVob(p.Form, 1, 2, 1));
+  EXPECT_TRUE(IsScoutAngleVob(p.Form, p.Form, 1, 2, 1));
   // The scout found more cells than the chains list.
   p.Form.IFOFiles[1].VTS_PGCIT.PGCs.clear();
   test::AddTitleChain(p.Form, 1, 0x81, test::MakePgc({CellDef(1, 1), CellDef(1, 2)}));
-  EXPECT_TRUE(IsScoutAngleVob(p.Form, 1, 2, 1));
+  EXPECT_TRUE(IsScoutAngleVob(p.Form, p.Form, 1, 2, 1));
 }
 
 TEST(VobScoutTree, ListsEvoIdsAndCellsPerDomain) {
@@ -624,7 +624,7 @@ TEST(VobScoutTree, ListsEvoIdsAndCellsPerDomain) {
   p.Form.TitleSetCount = 2;
   p.Form.IFOFiles[0].FileName = dir.File("HV000I01.IFO");
   p.Form.IFOFiles[1].FileName = dir.File("HV001I01.IFO");
-  BuildVobTree(p.Form, p.Form);
+  BuildVobTree(p.Form, p.Form, p.Form.Scan, p.Form.TreeView7);
   std::vector<std::string> lines;
   const auto& nodes = p.Form.TreeView7.Nodes;
   for (const auto& n : nodes) {

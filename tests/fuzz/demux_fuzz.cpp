@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   static auto* form = [] {
     auto* f = new state::TForm1;
     f->LooseEvo = 1;
-    f->Options.DestinationPath = fuzz::ScratchFolder() + "/out";
+    f->Settings.Output.Folder = fuzz::ScratchFolder() + "/out/";
     f->VTSListForm.ApplyOK({});
     return f;
   }();
@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   form->Skipped.clear();
   // Both memory settings, by the input's size: large output buffers, or small
   // ones with the title subpictures appended by name.
-  form->Options.MemoryManager = Size % 2 ? 2 : 1;
+  const core::MemoryMode memory = Size % 2 ? core::MemoryMode::ComplexDisc : core::MemoryMode::Ordinary;
+  form->Settings.Output.Memory = form->Settings.Demux.Memory = memory;
   demux::TEvoFileList list{{fuzz::ScratchFile("feature.evo", Data, Size), 0}};
   demux::DemuxEvoFileList(*form, list);
   form->CurrentDemux = nullptr;

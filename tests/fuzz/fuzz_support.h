@@ -9,14 +9,24 @@
 #include <string>
 
 #include "core/run_context.h"
-#include "disc/disc_state.h"
+#include "disc/disc_model.h"
+#include "disc/name_tree.h"
+#include "disc/run_registries.h"
+#include "disc/vob_scout.h"
+#include "platform/ui_models.h"
+#include "subpic/sup_decoder.h"
 #include "platform/file_io.h"
 
 // What every fuzz target needs: a context without a window (log lines go
 // nowhere) and a scratch folder to hand the bytes to routines that read files.
 namespace tess::fuzz {
 
-struct Form : core::RunContext, disc::DiscState {};
+struct Form : core::RunContext, disc::DiscModel, disc::RunRegistries, disc::ItemNames {
+  platform::GridModel StringGrid1;
+  platform::TreeModel TreeView7;
+  disc::ScanSettings Scan;
+  subpic::SubpicSettings Subpic;
+};
 
 inline Form& SharedForm() {
   static auto* form = new Form;  // one per process; the targets reset what they use
@@ -52,17 +62,20 @@ inline std::string ScratchFile(const std::string& Name, const uint8_t* Data, siz
 // What the registries and views collect from one input; cleared before the
 // next, so that a long run does not grow (and the leak check finds nothing
 // held over).
-inline void ForgetRun(disc::DiscState& Disc) {
-  Disc.VideoStreams = {};
-  Disc.AudioStreams = {};
-  Disc.SubPictureItems = {};
-  Disc.ScriptTracks = {};
-  Disc.DatFiles = {};
-  Disc.Scouts = {};
-  Disc.TreeView7 = {};
-  Disc.StringGrid1.Clear();
-  Disc.DataStrings = {};
-  Disc.StringPool = {};
+inline void ForgetRun(disc::RunRegistries& Reg) {
+  Reg.VideoStreams = {};
+  Reg.AudioStreams = {};
+  Reg.SubPictureItems = {};
+  Reg.ScriptTracks = {};
+  Reg.DatFiles = {};
+  Reg.Scouts = {};
+  Reg.DataStrings = {};
+  Reg.StringPool = {};
+}
+inline void ForgetRun(Form& F) {
+  ForgetRun(static_cast<disc::RunRegistries&>(F));
+  F.TreeView7 = {};
+  F.StringGrid1.Clear();
 }
 
 }  // namespace tess::fuzz

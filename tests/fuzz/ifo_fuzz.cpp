@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   disc::ReadVMGI(form, form, rec, name);
   disc::ZeroIFORecord(rec);
   form.DecodedThisLoad = 0;
-  disc::ReadVTSI(form, form, rec, name);
+  disc::ReadVTSI(form, form, rec, name, form.StringGrid1);
   disc::ZeroIFORecord(rec);
   return 0;
 }

@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   form.LooseEvo = 1;  // one file, no chain to follow
   const std::string name = fuzz::ScratchFile("hv001t01.evo", Data, Size);
   for (const uint8_t full : {uint8_t{0}, uint8_t{1}}) {
-    form.Options.FullScan = full;
+    form.Scan.FullScan = full != 0;
     auto scout = disc::TVobScaut::Create(name);
-    scout->Scan(form, form, form.StatusProgress);
+    scout->Scan(form, form, form.Scan, form.StatusProgress);
   }
   return 0;
 }

@@ -174,8 +174,8 @@ TEST(AudioFaults, AReadErrorFailsTheWalkAndMakesNothingFromIt) {
   using Walk = std::function<bool(core::RunContext&, const std::string&, const std::string&)>;
   const std::pair<const char*, Walk> rows[] = {
       {"m2v_captions.m2v", [](auto& R, auto& F, auto&) { return RemoveM2VUserData(R, F); }},
-      {"m2v_half_d1.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFileTo540(R, F, nullptr, nullptr); }},
-      {"m2v_pal_wide.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFile(R, F, nullptr, nullptr); }},
+      {"m2v_half_d1.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFileTo540(R, F, nullptr, nullptr, false); }},
+      {"m2v_pal_wide.m2v", [](auto& R, auto& F, auto&) { return ScanM2VFile(R, F, nullptr, nullptr, false); }},
       {"video_720x480.m2v",
        [](auto& R, auto& F, auto&) { TM2VInfoRecord i; return GetM2VInfoRecord(R, F, {}, {}, i, {}); }},
       {"m2v_stills.m2v", [](auto& R, auto& F, auto&) { return BuildIposIndex(R, F); }},

@@ -17,9 +17,9 @@ namespace {
 
 TEST(VideoAspects, TitleSetTallies) {
   DiscProject p;
-  disc::DiscState& d = p.Form;
+  DiscForm& d = p.Form;
   d.TitleSetCount = 2;
-  disc::ReadVTSI(p.Form, d, d.IFOFiles[1], DataFile("dvdvideo/VTS_01_0.IFO"));
+  disc::ReadVTSI(p.Form, d, d.IFOFiles[1], DataFile("dvdvideo/VTS_01_0.IFO"), d.StringGrid1);
   // dvdauthor's 4:3 titles forbid automatic pan-scan; its menus carry no attributes.
   EXPECT_EQ(streams::VideoAspectMode(d, true, 1), streams::kAspect4x3);
   EXPECT_EQ(streams::VideoAspectMode(d, false, 1), streams::kAspectPanScan);
@@ -55,7 +55,7 @@ TEST(VideoAspects, CorrectedFilesDecodeToTheSameFrames) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
   CoreProject p;
   TempDir dir;
-  using TCorrection = bool (*)(core::RunContext&, const std::string&, uint8_t*, const std::function<void()>&);
+  using TCorrection = bool (*)(core::RunContext&, const std::string&, uint8_t*, const std::function<void()>&, bool);
   struct TRow {
     const char* Sample;
     TCorrection Correct;
@@ -74,7 +74,7 @@ TEST(VideoAspects, CorrectedFilesDecodeToTheSameFrames) {
     SCOPED_TRACE(r.Sample);
     const std::string file = CopySample(dir.Path(), r.Sample);
     const auto hashes = FrameHashes(file);
-    ASSERT_TRUE(r.Correct(p.Form, file, nullptr, {}));
+    ASSERT_TRUE(r.Correct(p.Form, file, nullptr, {}, false));
     EXPECT_EQ(FrameHashes(file), hashes);
     streams::TM2VStream m(p.Form, file);
     m.Scan(false, false);
@@ -85,7 +85,7 @@ TEST(VideoAspects, CorrectedFilesDecodeToTheSameFrames) {
   const std::string file = CopySample(dir.Path(), "m2v_pal_wide.m2v");
   const auto before = ReadFileBytes(file);
   p.Form.Abort = 1;
-  EXPECT_FALSE(streams::ScanM2VFileTo540(p.Form, file, nullptr, {}));
+  EXPECT_FALSE(streams::ScanM2VFileTo540(p.Form, file, nullptr, {}, false));
   p.Form.Abort = 0;
   EXPECT_EQ(ReadFileBytes(file), before);
   EXPECT_FALSE(std::filesystem::exists(file + ".ps"));

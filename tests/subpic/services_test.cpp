@@ -124,7 +124,7 @@ TEST(SubpictureIndex, FailuresAreReported) {
   EXPECT_TRUE(p.Form.DatFiles.empty());
 
   // With the message boxes off only the log says so.
-  p.Form.Options.ShowErrorMsg = 0;
+  p.Form.ShowErrorMsg = false;
   EXPECT_FALSE(AppendSubpictureToSup(p.Form, p.Form, base, missing, unit, 0x20, 0, 0, 0, 1, 1, 0));
   EXPECT_EQ(informed.size(), 1u);
 
@@ -196,30 +196,30 @@ TEST(MsToTimecodeTest, RoundsFramesAndCarries) {
 TEST(TitleNameLists, AddContainsFindByTitleSet) {
   DiscProject p;
   p.Form.TitleSetCount = 3;
-  EXPECT_FALSE(TitleNameListContains(p.Form, "t01_m001"));
-  EXPECT_EQ(TitleNameListFind(p.Form, "t01_m001"), "");
+  EXPECT_FALSE(TitleNameListContains(p.Form, p.Form, "t01_m001"));
+  EXPECT_EQ(TitleNameListFind(p.Form, p.Form, "t01_m001"), "");
 
-  TitleNameListAdd(p.Form, "t01_m001", 1);
-  TitleNameListAdd(p.Form, "shared", 3);
-  TitleNameListAdd(p.Form, "shared", 2);
-  TitleNameListAdd(p.Form, "beyond", 4);  // more than the title-set count: nothing
-  TitleNameListAdd(p.Form, "zero", 0);
-  TitleNameListAdd(p.Form, "negative", -1);
-  EXPECT_TRUE(TitleNameListContains(p.Form, "t01_m001"));
-  EXPECT_TRUE(TitleNameListContains(p.Form, "shared"));
-  EXPECT_FALSE(TitleNameListContains(p.Form, "T01_M001"));  // exact comparison
-  EXPECT_FALSE(TitleNameListContains(p.Form, "beyond"));
-  EXPECT_FALSE(TitleNameListContains(p.Form, "zero"));
-  EXPECT_EQ(TitleNameListFind(p.Form, "shared"), "shared");
+  TitleNameListAdd(p.Form, p.Form, "t01_m001", 1);
+  TitleNameListAdd(p.Form, p.Form, "shared", 3);
+  TitleNameListAdd(p.Form, p.Form, "shared", 2);
+  TitleNameListAdd(p.Form, p.Form, "beyond", 4);  // more than the title-set count: nothing
+  TitleNameListAdd(p.Form, p.Form, "zero", 0);
+  TitleNameListAdd(p.Form, p.Form, "negative", -1);
+  EXPECT_TRUE(TitleNameListContains(p.Form, p.Form, "t01_m001"));
+  EXPECT_TRUE(TitleNameListContains(p.Form, p.Form, "shared"));
+  EXPECT_FALSE(TitleNameListContains(p.Form, p.Form, "T01_M001"));  // exact comparison
+  EXPECT_FALSE(TitleNameListContains(p.Form, p.Form, "beyond"));
+  EXPECT_FALSE(TitleNameListContains(p.Form, p.Form, "zero"));
+  EXPECT_EQ(TitleNameListFind(p.Form, p.Form, "shared"), "shared");
   ASSERT_GE(p.Form.TitleNameLists.size(), 4u);
   EXPECT_EQ(p.Form.TitleNameLists[2].Count(), 1u);
   EXPECT_EQ(p.Form.TitleNameLists[3].Count(), 1u);
 
   // Fewer title sets later: the lists beyond the count are not searched.
   p.Form.TitleSetCount = 1;
-  EXPECT_FALSE(TitleNameListContains(p.Form, "shared"));
-  EXPECT_EQ(TitleNameListFind(p.Form, "shared"), "");
-  EXPECT_TRUE(TitleNameListContains(p.Form, "t01_m001"));
+  EXPECT_FALSE(TitleNameListContains(p.Form, p.Form, "shared"));
+  EXPECT_EQ(TitleNameListFind(p.Form, p.Form, "shared"), "");
+  EXPECT_TRUE(TitleNameListContains(p.Form, p.Form, "t01_m001"));
 }
 
 }  // namespace

@@ -82,12 +82,13 @@ TEST(SupDecoder, PicturesMatchFfmpegsDecoding) {
     for (const uint8_t format : {1, 0}) {
       SCOPED_TRACE(format == 1 ? "png" : "bmp");
       DiscProject p;
-      p.Form.Options.SUPImageFormat = format;
+      SubpicSettings settings;
+      settings.PictureFormat = format == 1 ? TPictureFormat::Png : TPictureFormat::Bmp;
       const std::string sup = dir.File("unit.sup");
       std::filesystem::copy_file(test::DataFile(std::string("subpic/") + s.Name + ".sup"), sup,
                                  std::filesystem::copy_options::overwrite_existing);
       TPictureSize size;  // 0 x 0: the decoder picks the screen
-      const auto r = DecodeSupOutput(p.Form, p.Form, sup, dir.File("unit.bmp"), size, Palette());
+      const auto r = DecodeSupOutput(p.Form, p.Form, settings, sup, dir.File("unit.bmp"), size, Palette());
       EXPECT_TRUE(r.Whole);
       EXPECT_TRUE(p.LogTexts().empty());
       EXPECT_EQ(size.Width, s.Width);
@@ -182,7 +183,7 @@ TEST(SupDecoder, DamagedFilesAreReportedAndDecodedAsFarAsTheyGo) {
       test::WriteFileBytes(sup, bytes);
     }
     TPictureSize size = f.Size;
-    const auto r = DecodeSupOutput(p.Form, p.Form, sup, dir.File("unit.bmp"), size, Palette());
+    const auto r = DecodeSupOutput(p.Form, p.Form, SubpicSettings{}, sup, dir.File("unit.bmp"), size, Palette());
     EXPECT_EQ(r.Whole, f.Whole);
     EXPECT_EQ(r.Info.PictureCount, f.Pictures);
     const std::string logged = f.Logged;
@@ -266,11 +267,11 @@ TEST(SupDecoder, HdUnitsAndEffects) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.What);
     DiscProject p;
-    p.Form.Options.SUPImageFormat = 1;
+    const SubpicSettings png{TPictureFormat::Png};
     TempDir dir;
     test::WriteFileBytes(dir.File("unit.sup"), row.Bytes);
     TPictureSize size;
-    const auto r = DecodeSupOutput(p.Form, p.Form, dir.File("unit.sup"), dir.File("unit.bmp"), size, Palette());
+    const auto r = DecodeSupOutput(p.Form, p.Form, png, dir.File("unit.sup"), dir.File("unit.bmp"), size, Palette());
     EXPECT_TRUE(r.Whole);
     EXPECT_TRUE(p.LogTexts().empty()) << p.LogTexts().front();
     EXPECT_EQ(r.Info.PictureCount, 1u);

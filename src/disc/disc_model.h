@@ -1,0 +1,31 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "disc/ifo_model.h"
+
+namespace tess::disc {
+
+using RGBTriple = std::array<uint8_t, 3>;
+
+// The loaded disc: its information files and what loading derives from them.
+// The loader (and the shell, for a list of EVO files) fills it; after that a run
+// only reads it. What a run collects goes into the run's registries
+// (run_registries.h), the items' names into ItemNames (name_tree.h).
+struct DiscModel {
+  DiscModel() = default;
+  DiscModel(const DiscModel&) = delete;
+  DiscModel& operator=(const DiscModel&) = delete;
+
+  int32_t TitleSetCount = 0;  // information files loaded, the VMG included
+  std::vector<TIFOFile> IFOFiles = std::vector<TIFOFile>(kMaxIFOFiles);
+  double FrameRate = 30;      // 25, 29.97 or 30
+  uint8_t HDDisc = 0;
+  uint8_t LooseEvo = 0;       // the source is a list of EVO files
+  std::array<RGBTriple, 16> DefaultPalette{};
+  TObjectTables ObjectTables;
+  uint64_t DecodedThisLoad = 0;  // what the readers decoded from the files of the current load
+};
+
+}  // namespace tess::disc
