@@ -5,30 +5,32 @@
 
 namespace tess::core {
 
-// The settings record. Fields the demultiplexer reads come first; each is saved
-// in the settings file under the value name in its comment.
+// The settings record, the shell's: it loads, changes and saves it, and builds
+// from it the typed settings that the code below it takes (core/settings.h).
+// Fields the demultiplexer uses come first; each is saved in the settings file
+// under the value name in its comment.
 struct TOptions {
   uint8_t DeleteSUP = 1;            // "DeleteSUP": delete *.sup and *.dat files at the end of a run
   uint8_t DeletePCM = 1;            // "DeletePCM": delete a .pcm output after its WAV conversion
   uint8_t ShowErrorMsg = 1;         // "ShowErrorMsg"
   uint8_t TitleMakeSup = 1;         // "TitleMakeSup": record title subpicture units in .dat files
-  uint8_t SUPMode = 2;              // "SUPMode": 0 sup+dat, 1 and .sst, 2 insert into script
+  uint8_t SUPMode = 2;              // "SUPMode": a core::SupMode
   uint8_t CommonTitlesFolder = 1;   // "CommonTitlesFolder": forced to 1 on every load
   uint8_t TimeScale1001 = 0;        // "TimeScale1001": forced to 0 on every load
-  uint8_t TitleMode = 1;            // "TitleMode": 1 VobID, 2 Main, 3 Auto Main, 4 PTS
-  uint8_t MenuMode = 1;             // "MenuMode": 1 VobID, 4 PTS
+  uint8_t TitleMode = 1;            // "TitleMode": a core::TitleMode
+  uint8_t MenuMode = 1;             // "MenuMode": a core::TitleMode, VobId or Pts
   uint8_t AdvancedMain = 0;         // "AdvancedMain"
   uint8_t AudioTimeNavigation = 1;  // "AudioTimeNavigation"
   uint8_t AddSE = 0;                // "AddSE"
   int32_t InsertAngle = 0;          // "InsertAngle": 0 keeps every angle
   uint8_t FullScan = 0;             // "FullScan": 1 full, 0 quick scanning
-  int32_t AngleType = 0;            // "AngleType": 1 seamless, 2 non-seamless, 0 as the disc has it
+  int32_t AngleType = 0;            // "AngleType": a disc::SceneAngleType
   uint8_t SolidAudio = 0;           // "SolidAudio"
   int32_t RecutMode = 0;            // "RecutMode"
   uint8_t AddAudioStub = 0;         // "AddAudioStub"
   int32_t TitlePTSMode = 0;         // "PTSAudioTitleMode": 0 left, 1 center, 2 right
   int32_t MenuPTSMode = 0;          // "PTSAudioMenuMode"
-  int32_t MemoryManager = 1;        // "MemoryManager": 1 ordinary, 2 complex disc
+  int32_t MemoryManager = 1;        // "MemoryManager": a core::MemoryMode
   uint8_t MainByTitle = 0;          // "MainByTitle"
   uint8_t CorrectVideoBitrate = 0;  // "CorrectVideoBitrate"
   uint32_t LogColorInterleaving = 0x8000;       // "LogColorInterleaving"
@@ -36,7 +38,7 @@ struct TOptions {
   uint32_t LogColorAudioPTS = 0x800000;         // "LogColorAudioPTS"
   uint32_t LogColorSlideShow = 0x800000;        // "LogColorSlideShow"
   uint32_t LogColorHLSame = 0xFF;               // "LogColorHLSame"
-  int32_t AutoSaveLog = 0;          // "AutoSaveLog": 0 never, 1 at the finish, 2 always
+  int32_t AutoSaveLog = 0;          // "AutoSaveLog": a core::AutoSaveMode
   uint8_t SameHLShowLog = 1;        // "SameHLShowLog"
   uint8_t LogVisible = 1;           // "LogVisible"
   uint8_t SUPImageFormat = 0;       // "SUPImageFormat": pictures of decoded subpictures, 0 BMP, 1 PNG

@@ -42,39 +42,42 @@ struct OutputSettings {
   AutoSaveMode AutoSaveLog = kAutoSaveNever;
   // The run's destination folder (GetOutputFolder): ends in "/" unless empty.
   std::string Folder;
+  bool operator==(const OutputSettings&) const = default;
 };
 
 // The demultiplexer: the chain driver, the writers, the navigation handling,
 // the audio delays and the subpicture results.
 struct DemuxSettings {
-  TitleMode Titles = TitleMode::VobId;  // "TitleMode"
-  TitleMode Menus = TitleMode::VobId;   // "MenuMode"
-  MemoryMode Memory = MemoryMode::Ordinary;
-  bool TitleMakeSup = true;         // "TitleMakeSup": title subpicture units are indexed in ".dat" files
+  TitleMode Titles = TitleMode::VobId;        // "TitleMode"
+  TitleMode Menus = TitleMode::VobId;         // "MenuMode"
+  MemoryMode Memory = MemoryMode::Ordinary;   // "MemoryManager"
   SupMode Subpictures = SupMode::IntoScript;  // "SUPMode"
-  bool TimeScale1001 = false;       // "TimeScale1001": title cell times at a rate of 30 scaled by 1.001
-  bool AudioTimeNavigation = true;  // "AudioTimeNavigation": start times from the navigation pack
-  int32_t TitlePtsMode = 0;         // "PTSAudioTitleMode": 0 left, 1 center, 2 right
-  int32_t MenuPtsMode = 0;          // "PTSAudioMenuMode"
-  bool SameHLShowLog = true;        // "SameHLShowLog": a highlight like the last one is logged
-  uint32_t AudioPtsColour = 0x800000;        // "LogColorAudioPTS"
-  uint32_t SameHighlightColour = 0xFF;       // "LogColorHLSame"
-  bool DeletePcm = true;            // "DeletePCM": a ".pcm" output goes once its WAV is made
+  bool TitleMakeSup = true;          // "TitleMakeSup": title subpicture units are indexed in ".dat" files
+  bool TimeScale1001 = false;        // "TimeScale1001": title cell times at a rate of 30 scaled by 1.001
+  bool AudioTimeNavigation = true;   // "AudioTimeNavigation": start times from the navigation pack
+  int32_t TitlePtsMode = 0;          // "PTSAudioTitleMode": 0 left, 1 center, 2 right
+  int32_t MenuPtsMode = 0;           // "PTSAudioMenuMode"
+  bool SameHLShowLog = true;         // "SameHLShowLog": a highlight met again is logged
+  uint32_t AudioPtsColour = 0x800000;   // "LogColorAudioPTS"
+  uint32_t SameHighlightColour = 0xFF;  // "LogColorHLSame"
+  bool DeletePcm = true;             // "DeletePCM": a ".pcm" output goes once its WAV is made
+  bool operator==(const DemuxSettings&) const = default;
 };
 
 // The post-processing: the track preparation, the slide shows and the audio
 // export of the title sets.
 struct TrackSettings {
   TitleMode Titles = TitleMode::VobId;  // "TitleMode"
-  bool AdvancedMain = false;  // "AdvancedMain": in Main mode a program that starts a chain starts a track
-  bool MainByTitle = false;   // "MainByTitle": in Main mode every title is a walk of its own
-  bool AddSE = false;         // "AddSE": a sequence end is added to interleaved videos without one
+  bool AdvancedMain = false;  // "AdvancedMain": in Main mode a cell that starts a chain of its own starts a track
+  bool MainByTitle = false;   // "MainByTitle": the cells are split into tracks title by title
+  bool AddSE = false;         // "AddSE": a sequence end is added to an interleaved video without one
   int32_t InsertAngle = 0;    // "InsertAngle": the angle kept (1..9); 0 keeps every angle
   bool TitleMakeSup = true;   // "TitleMakeSup"
-  bool SolidAudio = false;    // "SolidAudio": one audio file per stream, not cut per track
+  bool SolidAudio = false;    // "SolidAudio": a solid audio file instead of audio copied and recut
   int32_t RecutMode = 0;      // "RecutMode": 0 automatically, 1 seamlessly, 2 non-seamlessly
-  bool AddAudioStub = false;  // "AddAudioStub": one frame of audio into empty audio streams
+  bool AddAudioStub = false;  // "AddAudioStub": one frame of audio into the empty audio streams
   uint32_t SlideShowColour = 0x800000;  // "LogColorSlideShow"
+  bool operator==(const TrackSettings&) const = default;
 };
 
 }  // namespace tess::core

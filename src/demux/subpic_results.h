@@ -3,9 +3,12 @@
 #include <string>
 
 #include "demux/demux_context.h"
-#include "disc/disc_model.h"
-#include "disc/run_registries.h"
 #include "subpic/sup_decoder.h"
+
+namespace tess::disc {
+struct DiscModel;
+struct RunRegistries;
+}
 
 // What the subpicture decoding learns about a ".sup" file goes back into the
 // model: the duration, picture count, colours, contrasts and effect lists into

@@ -234,6 +234,7 @@ struct RegistrySettings {
   // "TitleMakeSup": title subpicture units are kept in indexed ".sup" files,
   // so a title's subpicture registration fills the spare item only.
   bool TitleMakeSup = true;
+  bool operator==(const RegistrySettings&) const = default;
 };
 
 // Picture size given by a writer; 0 x 0 when it has none.

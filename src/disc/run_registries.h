@@ -15,10 +15,12 @@
 
 namespace tess::disc {
 
-// What a run collects about the loaded disc: the registries of the streams it
-// writes, the authoring-script model, the palettes met, the text pools and the
-// scouts. Disc code that registers, looks up or pools takes this next to the
-// read-only disc model; the run starts it empty.
+// What the runs collect about the loaded disc: the registries of the streams
+// they write, the authoring-script model, the palettes met, the text pools and
+// the scouts. Loading a disc drops the previous disc's scouts and stream table
+// and lists the new one's palettes; a run empties the registries, the tracks and
+// the scouts at its start. Disc code that registers, looks up or pools takes
+// this next to the read-only disc model.
 struct RunRegistries {
   RunRegistries() = default;
   RunRegistries(const RunRegistries&) = delete;

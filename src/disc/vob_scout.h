@@ -129,6 +129,7 @@ struct ScanSettings {
   SceneAngleType AngleType = SceneAngleType::AsRecorded;  // "AngleType"
   uint32_t InfoColour = 0x808000;        // "LogColorVOBScannerInfo": the scout's log lines
   uint32_t InterleavingColour = 0x8000;  // "LogColorInterleaving": lines of angle and interleaved cells
+  bool operator==(const ScanSettings&) const = default;
 };
 
 class TVobScaut {

@@ -28,6 +28,7 @@ struct RunSettings {
   disc::ScanSettings Scan;
   disc::RegistrySettings Registry;
   subpic::SubpicSettings Subpic;
+  bool operator==(const RunSettings&) const = default;
 };
 
 // The project state: the run context (log, questions, Stop flag, progress), the

@@ -51,6 +51,7 @@ using TSubpicturePalette = std::array<uint8_t, 48>;
 // What the decoder takes of the settings.
 struct SubpicSettings {
   TPictureFormat PictureFormat = TPictureFormat::Bmp;  // "SUPImageFormat": 0 BMP, 1 PNG
+  bool operator==(const SubpicSettings&) const = default;
 };
 
 // What the stream finisher gets back for a closed ".sup" output.

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <set>
 
 #include "app/cli.h"
 #include "app/options.h"
@@ -102,6 +103,28 @@ TEST(Settings, MissingFileGivesDefaultsAndBadNumbersAreRefused) {
   EXPECT_EQ(warnings.size(), 2u);
   // Only regular files are settings files.
   EXPECT_FALSE(store.Load(dir.Path()));
+}
+
+// Every setting that code below the shell uses reaches it: a value other than
+// the default changes what its consumer is handed.
+TEST(Settings, EverySettingReachesTheTypedSettingsOfItsConsumer) {
+  // The shell's own (or held at one value, or read by the shell for a run).
+  const std::set<std::string> shells = {"DeleteSUP", "ShowErrorMsg", "CommonTitlesFolder", "TimeScale1001",
+                                        "CorrectVideoBitrate", "LogVisible", "SourcePath", "DestinationMode",
+                                        "DestinationSubfolder", "ScenaristPath"};
+  const TOptions defaults;
+  for (const std::string& name : OptionValueNames()) {
+    if (shells.count(name)) continue;
+    TOptions o;
+    for (const char* v : {"0", "2", "1", "/x"})
+      if (OptionValues(o) == OptionValues(defaults)) SetOptionByName(o, name, v);
+    ASSERT_NE(OptionValues(o), OptionValues(defaults)) << name;
+    EXPECT_FALSE(RunSettingsOf(o) == RunSettingsOf(defaults)) << name;
+  }
+  StateProject p;
+  p.Form.Options.ShowErrorMsg = 0;
+  ApplyOptions(p.Form);
+  EXPECT_FALSE(p.Form.ShowErrorMsg);
 }
 
 TEST(MainWindow, LogWriterStampsLinesAndDropsAllButRedOnesWhileStopping) {
