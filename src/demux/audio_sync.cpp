@@ -170,7 +170,8 @@ size_t ChooseCutFrame(const std::vector<TFrameCandidate>& Frames, double CellSta
 
 double TIFOData::AudioDelay(bool FromCut) const {
   double reference = Cell.NavPackTimeMs;
-  if (FromCut && Form.Settings.Demux.AudioTimeNavigation && !Cell.FirstVideoSeen) reference = TicksToMs(NavRecord.VobuStart);
+  if (FromCut && Form.Settings.Demux.AudioTimeNavigation && !Cell.FirstVideoSeen)
+    reference = TicksToMs(NavRecord.VobuStart);
   return LastPtsMs - reference;
 }
 

@@ -779,7 +779,8 @@ bool TTrackBuilder::WriteIndexFile() {
     std::string folder = form_.StringPool.Get(r.FolderText);
     if (folder.empty()) folder = platform::ExtractFilePath(stem_) + base + "/";
     const std::string images = TrackImageFolder(folder, base);
-    if (!subpic::TitleNameListContains(form_, form_, images)) subpic::TitleNameListAdd(form_, form_, images, r.DomainIndex);
+    if (!subpic::TitleNameListContains(form_, form_, images))
+      subpic::TitleNameListAdd(form_, form_, images, r.DomainIndex);
     r.FolderText = r.ContextText = subpic::AddDataString(form_, images);
     subpic::EncodeSupIndexRecord(r, bytes.data() + i * subpic::kSupIndexRecordSize);
   }

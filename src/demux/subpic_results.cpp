@@ -190,8 +190,8 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   desc.StreamNumber = r.StreamId - kFirstSubpicId + 1;
   desc.Kind = r.DomainKind;
   disc::TSubPictureItem* item =
-      disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, unitFile, desc, r.DomainKind, r.StartMs, r.DomainIndex,
-                              static_cast<uint32_t>(r.DomainNumber), r.NavPackCount, true);
+      disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, unitFile, desc, r.DomainKind, r.StartMs,
+                              r.DomainIndex, static_cast<uint32_t>(r.DomainNumber), r.NavPackCount, true);
   const uint32_t key = static_cast<uint32_t>(platform::RoundEven(r.StartMs));
   item->SortKey = key;
   CorrectSubPicture(Form, Form, unitFile, decoded.Info, true);

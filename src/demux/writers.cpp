@@ -219,8 +219,8 @@ bool TIFOData::GetVideoInfo(bool Opened) {
   ctx.Pgc = CurrentPgc.Pgc;
   // The video registry numbers a first-play or video-manager domain -1, menus 0.
   const int32_t number = IsTitleDomain() ? DomainNumberValue() : (FirstPlayList ? -1 : 0);
-  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Form, Form, Form, Form.Settings.Registry, rec.FileName, desc, ctx, DomainIndex, number,
-                                                         {VideoWidth, VideoHeight});
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Form, Form, Form, Form.Settings.Registry, rec.FileName, desc,
+                                                         ctx, DomainIndex, number, {VideoWidth, VideoHeight});
   CurrentVideoEntry = e;
   if (!e) return false;
   e->StillKind = ByCell ? 1 : disc::GetCellStillKind(VobId, CellId, CurrentPgc.Pgc);
@@ -310,8 +310,8 @@ void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
     desc.SourceNumber = Sub;
     desc.StreamNumber = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
     desc.Kind = DomainKind();
-    disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), Delays.SubpictureMs, DomainIndex,
-                            static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);
+    disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), Delays.SubpictureMs,
+                            DomainIndex, static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);
   }
 }
 
@@ -495,7 +495,8 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
                                                    : core::MillisecondsToTimecode(shownDelay, Form.FrameRate);
   const int32_t number = titles ? DomainNumberValue() : 0;
   disc::TAudioStreamEntry* e =
-      disc::AddAudioStream(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), delayCode, DomainIndex, number);
+      disc::AddAudioStream(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), delayCode, DomainIndex,
+                           number);
   if (e) {
     const double start = StreamStartTime();
     const bool ac3Family = Format == kAc3 || Format == kMlp;
@@ -504,7 +505,8 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
     e->AudioDelayMs = delay;
     e->NoDelay = titles && delay < 0 ? 1 : 0;
   }
-  if (Format == kAc3 && titles && Form.Settings.Demux.Titles != core::TitleMode::Main && !StartsWithAc3Frame(Data, Count)) {
+  const bool mainMode = Form.Settings.Demux.Titles == core::TitleMode::Main;
+  if (Format == kAc3 && titles && !mainMode && !StartsWithAc3Frame(Data, Count)) {
     const std::string name = platform::ExtractFileName(rec.FileName);
     Form.InfoForm.AddLogColored(2, std::string(core::msg::WarningAC3File) + name + std::string(core::msg::IsNotCorrect),
                                 platform::kColourRed);

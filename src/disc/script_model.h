@@ -239,7 +239,8 @@ std::vector<THighlightPlayItem*> FindHighlightItems(RunRegistries& Reg, int32_t 
 // The name (name_tree.h) of the program at which part PttNumber (from 1) of
 // title TitleNumber (from 1) of title set IFOIndex starts, by the title set's
 // part-of-title table; empty when there is none.
-std::string ProgramOfPttName(const DiscModel& Disc, const TDVDNameTree& Names, int32_t IFOIndex, int32_t TitleNumber, int32_t PttNumber);
+std::string ProgramOfPttName(const DiscModel& Disc, const TDVDNameTree& Names, int32_t IFOIndex, int32_t TitleNumber,
+                             int32_t PttNumber);
 // 1-based position of the VMG title-table entry of title set IFOIndex and title
 // TitleNumber + 1; 0 when none.
 int32_t FindTitleNumber(const DiscModel& Disc, int32_t IFOIndex, int32_t TitleNumber);

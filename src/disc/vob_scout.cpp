@@ -589,7 +589,8 @@ void ScanIntoTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettin
 
 }  // namespace
 
-void BuildVobTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::TreeModel& Tree) {
+void BuildVobTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings,
+                  platform::TreeModel& Tree) {
   Tree.Clear();
   if (Disc.TitleSetCount < 1 || Disc.IFOFiles.empty()) return;
   const int32_t vmg = Tree.Add(-1, "VMG");

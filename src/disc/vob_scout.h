@@ -240,6 +240,7 @@ bool IsScoutAngleVob(const DiscModel& Disc, RunRegistries& Reg, int32_t Number, 
 
 // Fills the scout tree view (the browser's TreeView7) from scans of the loaded
 // disc's EVO files.
-void BuildVobTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::TreeModel& Tree);
+void BuildVobTree(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings,
+                  platform::TreeModel& Tree);
 
 }  // namespace tess::disc
