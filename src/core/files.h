@@ -9,6 +9,13 @@ namespace tess::core {
 
 struct RunContext;
 
+// Path names a regular file, or a folder; a link counts as what it points at.
+// False when Path cannot be looked at.
+bool IsFile(const std::string& Path);
+bool IsFolder(const std::string& Path);
+// Name less its last Count characters (empty when it has no more).
+std::string DropTail(const std::string& Name, size_t Count);
+
 // The folder part of FileName exists.
 bool ParentFolderExists(const std::string& FileName);
 // When FileName is not empty and its folder is missing, creates the folder (and

@@ -15,8 +15,6 @@
 
 namespace tess::core {
 
-class TStreamFinisher;
-
 // What a long-running routine needs of the program around it: somewhere to write
 // log lines, someone to ask, the status and progress models, the Stop flag and
 // the settings. Core and stream code takes this and plain arguments; it never
@@ -36,8 +34,6 @@ struct RunContext {
   platform::ProgressBar StatusProgress;  // the bar inside the status bar (scout, loose EVO, tracks)
   platform::Clipboard Clipboard;
   TOptions Options;
-  // Finishes closed ".sup" and ".pcm" outputs; without one they stay as written.
-  TStreamFinisher* StreamFinisher = nullptr;
   uint8_t Abort = 0;  // the Stop flag: non-zero stops every long loop
   // Inputs the run had to skip or could only partly read, one line each, in the
   // order met. The run does all else it can, then ends with these lines and a

@@ -142,7 +142,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       Form.MainWindow->LogCountSummary(shortName);
     }
     try {
-      InputStream = core::TVobFileStream::Create(Form, EvoFileName, core::TVobFileStream::kModeRead, false, this);
+      InputStream = core::TVobFileStream::Create(Form, EvoFileName, core::TVobFileStream::kModeRead, false);
     } catch (const core::EVOBException& e) {
       Form.LogError(std::string(e.what()) + " " + EvoFileName);
       ok = false;
@@ -211,11 +211,11 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     EvoBaseName = EvoFileName;
     // Between two files of a chain the outputs are closed and kept for the
     // chain's end; the next file appends to them.
-    ok &= CloseOutputs(next.empty() ? core::TCloseMode::Finish : core::TCloseMode::KeepUnfinished);
+    ok &= CloseOutputs(next.empty() ? TCloseMode::Finish : TCloseMode::KeepUnfinished);
     if (stopped) break;
   }
   if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0 || !IndexFiles.empty())
-    ok &= CloseOutputs(core::TCloseMode::Finish);
+    ok &= CloseOutputs(TCloseMode::Finish);
   Form.Abort = static_cast<uint8_t>(Form.Abort | StopFlag);
   return ok && !OutputFailed;
 }
@@ -359,7 +359,6 @@ bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
     if (Form.Aborted()) break;
     try {
       TIFOData ctx(Form, static_cast<int32_t>(i) - 1, disc::kDomainTitles);
-      Form.CurrentDemux = &ctx;
       ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = file;
       ctx.VtsNumber = static_cast<int32_t>(i);
       ctx.IsTitleSet = 1;
@@ -373,7 +372,6 @@ bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
       ctx.EvoList = &List;
       ok &= ctx.DemuxEvoChain(1);
     } catch (const std::exception& e) {
-      Form.CurrentDemux = nullptr;
       Form.LogError(std::string(core::msg::ErrorInFile) + file + ": " + e.what());
       ok = false;
     }

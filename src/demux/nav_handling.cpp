@@ -42,7 +42,7 @@ constexpr uint8_t kTitleModeNone = 0;
 constexpr uint8_t kTitleModePts = 4;
 constexpr uint8_t kSupModeFilesOnly = 0;
 
-double TicksToMs(uint32_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
+using core::TicksToMs;
 
 // A colour set of a highlight: per half (selection, action) four colour numbers
 // plus 1 and four contrasts in percent.
@@ -283,7 +283,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
       const int64_t diff = static_cast<int64_t>(Cell.CurrentCellStart) - Cell.PreviousCellStart;
       if (diff > 0)
         CellStartTime = core::AddTimecodes(Form.FrameRate, CellStartTime,
-                                           core::MillisecondsToTimecode(static_cast<double>(diff) / 90.0, Form.FrameRate));
+                                           core::MillisecondsToTimecode(core::TicksToMs(diff), Form.FrameRate));
       const uint8_t seamless = AngleNumber > 0 ? (Scout ? Scout->VobAngleFlag(VobId) : 0)
                                                : (disc::IsCellSeamless(VobId, CellId, CurrentPgc.Pgc, false) ? 1 : 0);
       AddCellTime(VobId, CellId, seamless, CellStartTime);

@@ -33,8 +33,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint8_t kUnknownColour = 0xFF;
-constexpr uint8_t kMaxNibble = 15;
 constexpr uint8_t kMenuKind = 1;
 constexpr uint32_t kFirstSubpicId = 0x20;
 constexpr uint32_t kLastSubpicId = 0x3F;
@@ -42,8 +40,6 @@ constexpr uint8_t kSupModeFilesOnly = 0;
 constexpr uint8_t kSupModeIntoScript = 2;
 // Far beyond any real unit, SD or HD: an index that says more is wrong.
 constexpr int64_t kMaxUnitSize = 16ll << 20;
-
-uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 
 // A name less its 4-character extension.
 std::string_view Stem(std::string_view Name) { return Name.substr(0, Name.size() - std::min<size_t>(4, Name.size())); }
@@ -179,8 +175,7 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   std::array<uint8_t, 48> palette{};
   disc::PaletteYCrCbToRGB(Form, PgcOfCell(Form, r.DomainIndex, r.DomainKind, r.VobId, r.CellId), palette);
   disc::TPictureSize size;
-  ForgetCurrentColours(Form);
-  subpic::TSupOutputResult decoded = subpic::DecodeSupOutput(Form, Form, unitFile, stem + ".bmp", size, palette);
+  subpic::TSupOutputResult decoded = subpic::DecodeSupOutput(Form, unitFile, stem + ".bmp", size, palette);
 
   disc::TSubpicUnitDescription desc;
   desc.VideoAttr = r.VideoAttr;
@@ -227,11 +222,6 @@ disc::TSubPictureItem* FindItemOfFile(disc::DiscState& Disc, const std::string& 
   return nullptr;
 }
 
-void ForgetCurrentColours(disc::DiscState& Disc) {
-  Disc.CurrentColours.fill(kUnknownColour);
-  Disc.CurrentContrasts.fill(kUnknownColour);
-}
-
 void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const subpic::TCutSupFromFileResult& Info,
                        bool Single) {
   const core::TTimeCode duration = subpic::MsToTimecode(Disc, Info.DurationMs);
@@ -240,12 +230,11 @@ void CorrectSubPicture(disc::DiscState& Disc, const std::string& FileName, const
     item->Duration = duration;
     item->DurationMs = Info.DurationMs;
     item->Dcs.PictureCount = item->Kind == kMenuKind ? 1 : static_cast<uint8_t>(Info.PictureCount & 0xFF);
-    const auto known = [](uint8_t C) { return C <= kMaxNibble; };
-    if (std::all_of(Disc.CurrentColours.begin(), Disc.CurrentColours.end(), known) &&
-        std::all_of(Disc.CurrentContrasts.begin(), Disc.CurrentContrasts.end(), known)) {
+    // A file that drew no SD picture leaves the item's colours as they are.
+    if (const auto& current = Info.CurrentColours) {
       for (size_t i = 0; i < 4; ++i) {
-        item->Dcs.Colours[i] = Disc.CurrentColours[3 - i] + 1u;
-        item->Dcs.Contrasts[i] = ContrastPercent(Disc.CurrentContrasts[3 - i]);
+        item->Dcs.Colours[i] = current->Colours[i] + 1u;
+        item->Dcs.Contrasts[i] = subpic::ContrastPercent(current->Contrasts[i]);
       }
     }
     // The item keeps lists of its own: the result it came from is released.

@@ -76,7 +76,7 @@ double TIFOData::StreamStartTime() const {
 void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub) {
   core::TVobStream& rec = *CurrentRecord;
   // Within a chain an output is finished only when the chain ends.
-  if (!StreamTable.CloseStream(rec, core::TCloseMode::KeepUnfinished)) OutputFailed = true;
+  if (!StreamTable.CloseStream(rec)) OutputFailed = true;
   std::string name;
   if (SupToImages && IsSubpictureStream(Sid, Sub) && !SubpictureFileName.empty())
     name = SubpictureFileName + Suffix;
@@ -94,7 +94,7 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   }
   const bool fresh = FirstTouch(name);
   if (IsTitleDomain() && Form.Options.MemoryManager == kMemoryComplexDisc && ForSubpicture) return;
-  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this, OutputBufferSize());
+  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, OutputBufferSize());
   // An output the run started before goes on, also where its first part has
   // already become a WAV file: it is registered once.
   if (!fresh) rec.Stream->Appended = true;
@@ -141,7 +141,7 @@ bool TIFOData::FirstTouch(const std::string& FileName) {
   return true;
 }
 
-bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
+bool TIFOData::CloseOutputs(TCloseMode Mode) {
   bool ok = true;
   // An index waits for the chain's end with the outputs it indexes (finishing
   // it only closes it, unless a write error stopped the run: then it goes).
@@ -151,8 +151,8 @@ bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
     StreamTable.KeepPending(std::move(f.Stream));
   }
   IndexFiles.clear();
-  bool finished = true;
-  StreamTable.CloseAll(Mode, &finished);
+  StreamTable.CloseAll();
+  const bool finished = Mode == TCloseMode::Finish ? FinishPending(*this) : true;
   std::fill(registered_.begin(), registered_.end(), 0);
   if (!ok) OutputFailed = true;
   return ok && finished;
@@ -338,7 +338,7 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
       OutputFailed = true;
       return;
     }
-    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite,
                                                                   core::TVobFileStream::kAppendBufferSmall)});
     return;
   }

@@ -81,9 +81,6 @@ struct DiscState {
   // The subpicture unit's title-name lists, 1 .. TitleSetCount (0 unused).
   std::vector<TNameList> TitleNameLists;
   std::vector<std::string> DatFiles;  // ".dat" index files written in the run
-  // What the subpicture conversion leaves for the subpicture results.
-  std::array<uint8_t, 4> CurrentColours{};
-  std::array<uint8_t, 4> CurrentContrasts{};
 };
 
 }  // namespace tess::disc

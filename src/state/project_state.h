@@ -7,10 +7,6 @@
 #include "disc/disc_state.h"
 #include "state/vts_list.h"
 
-namespace tess::demux {
-class TIFOData;
-}
-
 namespace tess::state {
 
 // The project state: the run context (log, questions, Stop flag, progress and
@@ -34,7 +30,6 @@ struct TForm1 : core::RunContext, disc::DiscState {
   TVTSListForm VTSListForm;
 
   // ---- the run's flags and counters ----
-  demux::TIFOData* CurrentDemux = nullptr;  // the context being demultiplexed; nil outside a demux
   int64_t AC3PayloadCount = 0;
   int32_t SubpicUnitCount = 0;
   int32_t SlideShowNumber = 0;

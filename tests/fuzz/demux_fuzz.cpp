@@ -23,7 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   form->Options.MemoryManager = Size % 2 ? 2 : 1;
   demux::TEvoFileList list{{fuzz::ScratchFile("feature.evo", Data, Size), 0}};
   demux::DemuxEvoFileList(*form, list);
-  form->CurrentDemux = nullptr;
   fuzz::ForgetRun(*form);
   return 0;
 }
