@@ -174,9 +174,7 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSe
         return false;
     }
   }
-  std::error_code ec;
-  fs::create_directories(Folder, ec);
-  if (!IsFolder(Folder)) {
+  if (!core::MakeFolders(Folder)) {
     Form.Log(core::kLogWarning, "Can not create folder " + Folder, platform::kColourRed);
     return false;
   }

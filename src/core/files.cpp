@@ -153,6 +153,13 @@ std::string DropTail(const std::string& Name, size_t Count) {
   return Name.substr(0, Name.size() - std::min(Count, Name.size()));
 }
 
+bool MakeFolders(const std::string& Folder) {
+  if (IsFolder(Folder)) return true;
+  std::error_code ec;
+  std::filesystem::create_directories(Folder, ec);
+  return IsFolder(Folder);
+}
+
 bool ParentFolderExists(const std::string& FileName) {
   const std::string folder = platform::ExtractFilePath(FileName);
   return !folder.empty() && IsFolder(folder);

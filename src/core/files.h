@@ -15,6 +15,9 @@ bool IsFile(const std::string& Path);
 bool IsFolder(const std::string& Path);
 // Name less its last Count characters (empty when it has no more).
 std::string DropTail(const std::string& Name, size_t Count);
+// Makes Folder and the folders above it that are missing. True when Folder is a
+// folder afterwards.
+bool MakeFolders(const std::string& Folder);
 
 // The folder part of FileName exists.
 bool ParentFolderExists(const std::string& FileName);

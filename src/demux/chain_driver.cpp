@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "core/byte_order.h"
 #include "core/files.h"
@@ -26,7 +25,6 @@ namespace tess::demux {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 constexpr uint32_t kChartDoneColour = 32768;
 
@@ -42,13 +40,11 @@ bool IsBadEntryName(const std::string& Name) {
 
 // Logs "Create directory " and makes the folder; false when it cannot be made.
 bool CreateLoggedFolder(TForm1& Form, const std::string& Folder) {
-  std::error_code ec;
-  if (fs::is_directory(Folder, ec)) return true;
+  if (core::IsFolder(Folder)) return true;
   const std::string line = std::string(core::msg::CreateDirectory) + Folder;
   Form.InfoForm.AddLog(core::kLogInfo, line);
   if (Form.MainWindow) Form.MainWindow->AddLogText(core::kLogInfo, line);
-  fs::create_directories(Folder, ec);
-  if (fs::is_directory(Folder, ec)) return true;
+  if (core::MakeFolders(Folder)) return true;
   Form.LogError("Can not create folder " + Folder);
   return false;
 }

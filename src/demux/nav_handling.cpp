@@ -3,9 +3,9 @@
 // the following packs belong to, and a new cell finishes the previous one,
 // splits the outputs where the naming asks for it and keeps the cell times.
 #include <algorithm>
-#include <filesystem>
 
 #include "core/byte_order.h"
+#include "core/files.h"
 #include "core/messages.h"
 #include "core/timecode.h"
 #include "demux/audio_sync.h"
@@ -15,6 +15,7 @@
 #include "disc/highlights.h"
 #include "disc/palette.h"
 #include "disc/vob_scout.h"
+#include "platform/paths.h"
 #include "platform/rounding.h"
 #include "state/project_state.h"
 
@@ -372,8 +373,7 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   item.CellId = CellIdArg;
   item.SourceNumber = NavPackCount;
   const std::string file = OutputBase + NamePart + ".hlt2";
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
+  core::MakeFolders(platform::ExtractFilePath(file));
   FirstTouch(file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + file);

@@ -131,8 +131,8 @@ bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit
     Form.LogError("Read error in file " + SupFile);
     return false;
   }
+  core::MakeFolders(platform::ExtractFilePath(UnitFile));
   std::error_code ec;
-  fs::create_directories(platform::ExtractFilePath(UnitFile), ec);
   fs::remove(UnitFile, ec);
   if (!core::AppendToFile(UnitFile, bytes.data(), length)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);

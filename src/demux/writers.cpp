@@ -51,15 +51,6 @@ std::string HexSuffix(uint8_t Id, const char* Extension) {
   return "_" + disc::IntToHexLower(Id, 2) + Extension;
 }
 
-bool EnsureParentFolder(const std::string& FileName) {
-  const std::string folder = platform::ExtractFilePath(FileName);
-  if (folder.empty()) return true;
-  std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return true;
-  std::filesystem::create_directories(folder, ec);
-  return std::filesystem::is_directory(folder, ec);
-}
-
 // The payload begins with an AC-3 or E-AC-3 sync frame header.
 bool StartsWithAc3Frame(const uint8_t* Data, int64_t Count) {
   if (!Data || Count <= 0) return false;
@@ -87,7 +78,7 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   // it) write through the one stream that holds it, so its bytes stay in the
   // order they came.
   if (SharedOutput(rec)) return;
-  if (!EnsureParentFolder(name)) {
+  if (const std::string folder = platform::ExtractFilePath(name); !folder.empty() && !core::MakeFolders(folder)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + name);
     OutputFailed = true;
     return;
