@@ -202,9 +202,7 @@ double RunDemuxPhase(const std::string& Disc, const std::string& Out, TUsage& Us
     for (int32_t i = 1; i < form->TitleSetCount; ++i) {
       demux::TIFOData ctx(*form, i, demux::kPgcTitle);
       ctx.OutputBase = Out + "/";
-      form->CurrentDemux = &ctx;
       ok = ctx.DemuxTitles() && ok;
-      form->CurrentDemux = nullptr;
     }
     std::_Exit(ok ? 0 : 1);
   }

@@ -94,7 +94,7 @@ void BM_SectorStreamPacks(benchmark::State& state) {
   uint8_t pack[2048];
   for (auto _ : state) {
     for (const auto& f : c.Files) {
-      auto s = core::TVobFileStream::Create(*form, f, 0, false, nullptr);
+      auto s = core::TVobFileStream::Create(*form, f, 0, false);
       while (s->Read(pack, sizeof pack) == sizeof pack) benchmark::DoNotOptimize(pack[0]);
     }
   }

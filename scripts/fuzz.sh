@@ -36,6 +36,7 @@ corpus() {  # target, then the seed files
 corpus ifo_fuzz $(found -iname '*.IFO')
 corpus scout_fuzz $(found -name '*.evo')
 corpus demux_fuzz $(found -iname '*.evo')
+corpus pes_header_fuzz $(found -iname '*.evo')
 corpus vti_fuzz $(found -iname '*.VTI')
 corpus hlt2_fuzz $(found -name '*.hlt2')
 corpus dat_fuzz $(found -name '*.dat')

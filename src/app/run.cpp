@@ -17,7 +17,6 @@
 #include "demux/demux_context.h"
 #include "demux/reauthoring.h"
 #include "demux/slideshow.h"
-#include "demux/stream_finisher.h"
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
@@ -29,15 +28,12 @@
 namespace tess::app {
 
 namespace fs = std::filesystem;
+using core::IsFile;
+using core::IsFolder;
 using platform::EqualsIgnoreCase;
 using platform::ExtractFileExt;
 
 namespace {
-
-bool IsFile(const std::string& p) {
-  std::error_code ec;
-  return fs::is_regular_file(p, ec);
-}
 
 // Why a source path that is not a regular file cannot be read: it is missing,
 // or it is a FIFO, a device or the like, which is never opened.
@@ -45,11 +41,6 @@ std::string NotAFileReason(const std::string& p) {
   std::error_code ec;
   if (!fs::exists(p, ec)) return std::string(core::msg::File) + p + std::string(core::msg::DoesNotExist);
   return p + " is not a regular file";
-}
-
-bool IsFolder(const std::string& p) {
-  std::error_code ec;
-  return fs::is_directory(p, ec);
 }
 
 // The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.
@@ -85,14 +76,12 @@ std::unique_ptr<demux::TIFOData> MakeContext(TForm1& Form, int32_t Index, int32_
 // Runs one domain's chain; a failure of any kind ends it with an error line.
 template <class Step>
 bool RunDomain(TForm1& Form, demux::TIFOData& Ctx, Step&& DoStep) {
-  Form.CurrentDemux = &Ctx;
   bool ok = false;
   try {
     ok = DoStep();
   } catch (const std::exception& e) {
     Form.LogError(std::string(core::msg::ErrorInFile) + Ctx.EvoFileName + ": " + e.what());
   }
-  Form.CurrentDemux = nullptr;
   return ok;
 }
 
@@ -184,9 +173,7 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSe
         return false;
     }
   }
-  std::error_code ec;
-  fs::create_directories(Folder, ec);
-  if (!IsFolder(Folder)) {
+  if (!core::MakeFolders(Folder)) {
     Form.Log(core::kLogWarning, "Can not create folder " + Folder, platform::kColourRed);
     return false;
   }
@@ -540,18 +527,6 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
   Form.Log(core::kLogNormal, core::msg::StartingEVOFilesProcessing);
 
-  // Closed ".pcm" and ".sup" outputs are finished as the chains end; a finisher
-  // the caller set stays.
-  demux::TOutputFinisher finisher(Form);
-  struct TFinisherScope {
-    TForm1& Form;
-    bool Owned;
-    ~TFinisherScope() {
-      if (Owned) Form.StreamFinisher = nullptr;
-    }
-  } scope{Form, Form.StreamFinisher == nullptr};
-  if (scope.Owned) Form.StreamFinisher = &finisher;
-
   bool ok = false;
   switch (Source.Kind) {
     case SourceKind::StandardContent:
@@ -566,7 +541,6 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     case SourceKind::None:
       break;
   }
-  Form.CurrentDemux = nullptr;
   // The post-processing: the re-authoring tracks, the title subpictures kept
   // in indexed ".sup" files as pictures and segments of their tracks, and the
   // data-format extraction. A step that fails in part says so and the next
@@ -594,15 +568,13 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     return RunResult::Failed;
   }
   Form.Log(core::kLogNormal, core::msg::FinishingEVOFilesProcessing);
-  // The scan caches go; ".sup" files go with them only once they have been made
-  // into pictures, which needs the subpicture decoder.
-  if (Form.StreamFinisher) {
-    if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder);
-    core::CleanScanFiles(folder);
-    // The folders the masks do not reach (the first play's, an EVO source's
-    // destination) hold scan caches of this run's videos too.
-    for (const disc::TVideoStreamEntry& v : Form.VideoStreams) ::unlink((v.Path + ".vnf").c_str());
-  }
+  // The scan caches go, and the ".sup" files with them: the chains made those
+  // into pictures as they ended.
+  if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder);
+  core::CleanScanFiles(folder);
+  // The folders the masks do not reach (the first play's, an EVO source's
+  // destination) hold scan caches of this run's videos too.
+  for (const disc::TVideoStreamEntry& v : Form.VideoStreams) ::unlink((v.Path + ".vnf").c_str());
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
   // Everything else was done; what had to be left out makes the run a failure.
   if (LogSkippedInputs(Form)) return RunResult::Failed;

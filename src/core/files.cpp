@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -28,11 +29,6 @@ constexpr int64_t kCopyBlock = 16000;
 // Output trees are a few levels deep; anything deeper is left in place rather than
 // holding a descriptor per level without end.
 constexpr int kMaxTreeDepth = 64;
-
-bool IsDirectory(const std::string& Path) {
-  struct stat st {};
-  return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 std::string ThreeDigits(int n) {
   char buf[8];
@@ -143,15 +139,36 @@ int32_t ReadLine(int Handle, std::basic_string<Char>& Line) {
 
 }  // namespace
 
+bool IsFile(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool IsFolder(const std::string& Path) {
+  struct stat st {};
+  return ::stat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string DropTail(const std::string& Name, size_t Count) {
+  return Name.substr(0, Name.size() - std::min(Count, Name.size()));
+}
+
+bool MakeFolders(const std::string& Folder) {
+  if (IsFolder(Folder)) return true;
+  std::error_code ec;
+  std::filesystem::create_directories(Folder, ec);
+  return IsFolder(Folder);
+}
+
 bool ParentFolderExists(const std::string& FileName) {
   const std::string folder = platform::ExtractFilePath(FileName);
-  return !folder.empty() && IsDirectory(folder);
+  return !folder.empty() && IsFolder(folder);
 }
 
 bool CreateFileFolders(const std::string& FileName) {
   if (FileName.empty()) return false;
   const std::string folder = platform::ExtractFilePath(FileName);
-  if (folder.empty() || IsDirectory(folder)) return false;
+  if (folder.empty() || IsFolder(folder)) return false;
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   return true;

@@ -9,6 +9,16 @@ namespace tess::core {
 
 struct RunContext;
 
+// Path names a regular file, or a folder; a link counts as what it points at.
+// False when Path cannot be looked at.
+bool IsFile(const std::string& Path);
+bool IsFolder(const std::string& Path);
+// Name less its last Count characters (empty when it has no more).
+std::string DropTail(const std::string& Name, size_t Count);
+// Makes Folder and the folders above it that are missing. True when Folder is a
+// folder afterwards.
+bool MakeFolders(const std::string& Folder);
+
 // The folder part of FileName exists.
 bool ParentFolderExists(const std::string& FileName);
 // When FileName is not empty and its folder is missing, creates the folder (and

@@ -14,8 +14,6 @@
 
 namespace tess::core {
 
-class TStreamFinisher;
-
 // What a long-running routine needs of the program around it: somewhere to write
 // log lines, someone to ask, the status and progress models and the Stop flag.
 // Core and stream code takes this and plain arguments (their settings among
@@ -37,8 +35,6 @@ struct RunContext {
   // Errors are also shown to the user as message boxes (through the prompt),
   // not only logged: the shell sets it from the ShowErrorMsg setting.
   bool ShowErrorMsg = true;
-  // Finishes closed ".sup" and ".pcm" outputs; without one they stay as written.
-  TStreamFinisher* StreamFinisher = nullptr;
   uint8_t Abort = 0;  // the Stop flag: non-zero stops every long loop
   // Inputs the run had to skip or could only partly read, one line each, in the
   // order met. The run does all else it can, then ends with these lines and a

@@ -45,8 +45,8 @@ struct OutputSettings {
   bool operator==(const OutputSettings&) const = default;
 };
 
-// The demultiplexer: the chain driver, the writers, the navigation handling,
-// the audio delays and the subpicture results.
+// The demultiplexer: the chain driver, the writers, the finishing of their
+// outputs, the navigation handling, the audio delays and the subpicture results.
 struct DemuxSettings {
   TitleMode Titles = TitleMode::VobId;        // "TitleMode"
   TitleMode Menus = TitleMode::VobId;         // "MenuMode"
@@ -60,7 +60,7 @@ struct DemuxSettings {
   bool SameHLShowLog = true;         // "SameHLShowLog": a highlight met again is logged
   uint32_t AudioPtsColour = 0x800000;   // "LogColorAudioPTS"
   uint32_t SameHighlightColour = 0xFF;  // "LogColorHLSame"
-  bool DeletePcm = true;             // "DeletePCM": a ".pcm" output goes once its WAV is made
+  bool DeletePcm = true;             // "DeletePCM": a finished ".pcm" output goes once its WAV is made
   bool operator==(const DemuxSettings&) const = default;
 };
 

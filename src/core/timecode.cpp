@@ -41,11 +41,11 @@ uint64_t PtsToTicks(const uint8_t* P) {
          (ReadBE16(P + 3) >> 1);
 }
 
-double PtsToMilliseconds(const uint8_t* P) { return static_cast<double>(PtsToTicks(P)) / 90.0; }
+double PtsToMilliseconds(const uint8_t* P) { return TicksToMs(static_cast<int64_t>(PtsToTicks(P))); }
 
 uint32_t PtsToLow32(const uint8_t* P) { return static_cast<uint32_t>(PtsToTicks(P)); }
 
-double TicksToMilliseconds(const uint8_t* P) { return static_cast<double>(ReadBE32(P)) / 90.0; }
+double TicksToMilliseconds(const uint8_t* P) { return TicksToMs(ReadBE32(P)); }
 
 // ---------------------------------------------------------------- conversions
 

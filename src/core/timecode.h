@@ -31,6 +31,9 @@ uint32_t ReadBigEndian(int Start, int Count, const uint8_t* Buffer);
 
 // 90 kHz times. P points at a 5-byte PES time stamp (or, for ticks, at a
 // big-endian 32-bit count).
+inline constexpr double kTicksPerMs = 90.0;
+// Unrounded: a caller that wants whole milliseconds rounds them itself.
+constexpr double TicksToMs(int64_t Ticks) { return static_cast<double>(Ticks) / kTicksPerMs; }
 double PtsToMilliseconds(const uint8_t* P);
 uint32_t PtsToLow32(const uint8_t* P);
 uint64_t PtsToTicks(const uint8_t* P);  // all 33 bits

@@ -22,19 +22,10 @@ static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit");
 
 TVobFileStream::TReadFunction TVobFileStream::DefaultReadFunction = &::pread;
 
-namespace {
-
-bool EndsWith(const std::string& s, std::string_view tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-}  // namespace
-
 // ---- opening ----
 
-TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, bool IsBuffered,
-                               void* OwnerRef)
-    : Mode(OpenMode), Buffered(IsBuffered), Owner(OwnerRef), FileName(Name), run_(&Run) {
+TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, bool IsBuffered)
+    : Mode(OpenMode), Buffered(IsBuffered), FileName(Name), run_(&Run) {
   if (Mode & kModeWrite) {
     // An output starts empty: an older, longer file of the same name must not
     // leave its tail behind.
@@ -69,13 +60,13 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
 }
 
 std::unique_ptr<TVobFileStream> TVobFileStream::Create(RunContext& Run, const std::string& FileName,
-                                                       uint32_t Mode, bool Buffered, void* Owner) {
-  return std::make_unique<TVobFileStream>(Run, FileName, Mode, Buffered, Owner);
+                                                       uint32_t Mode, bool Buffered) {
+  return std::make_unique<TVobFileStream>(Run, FileName, Mode, Buffered);
 }
 
-TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, void* OwnerRef,
-                               int64_t BufferSize, AppendTag)
-    : Mode(OpenMode), Buffered(true), Owner(OwnerRef), FileName(Name), run_(&Run) {
+TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_t OpenMode, int64_t BufferSize,
+                               AppendTag)
+    : Mode(OpenMode), Buffered(true), FileName(Name), run_(&Run) {
   fd_ = ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd_ >= 0) {
     const off_t end = ::lseek(fd_, 0, SEEK_END);
@@ -99,15 +90,15 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
 }
 
 std::unique_ptr<TVobFileStream> TVobFileStream::CreateAppend(RunContext& Run, const std::string& FileName,
-                                                             uint32_t Mode, void* Owner, const OutputSettings& Output,
+                                                             uint32_t Mode, const OutputSettings& Output,
                                                              int64_t BufferSize) {
   if (BufferSize <= 0) BufferSize = Output.Memory == MemoryMode::Ordinary ? kAppendBufferLarge : kAppendBufferSmall;
-  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Run, FileName, Mode, Owner, BufferSize, AppendTag{}));
+  return std::unique_ptr<TVobFileStream>(new TVobFileStream(Run, FileName, Mode, BufferSize, AppendTag{}));
 }
 
 TVobFileStream::~TVobFileStream() {
-  // Writing out and finishing belong to Close() and Finish(), which report what
-  // fails; an output that still holds bytes here was never closed by its owner.
+  // Writing out belongs to Close(), which reports what fails; an output that
+  // still holds bytes here was never closed by its owner.
   assert((fd_ < 0 || !writeBuffered_ || bufferPos_ == 0) && "output destroyed before Close()");
   if (fd_ >= 0) ::close(fd_);
 }
@@ -390,7 +381,7 @@ int64_t TVobFileStream::GetSectorCount() const {
   return static_cast<int64_t>(st.st_size) / 2048;
 }
 
-// ---- closing and finishing ----
+// ---- closing ----
 
 bool TVobFileStream::Close() {
   if (writeBuffered_) FlushBuffer();
@@ -414,48 +405,6 @@ bool TVobFileStream::Close() {
   bufferSize_ = bufferPos_ = 0;
   aheadLen_ = 0;
   return !writeFailed_;
-}
-
-bool TVobFileStream::Finish() {
-  const bool closed = Close();
-  if (finished_) return closed;
-  finished_ = true;
-  // A write error stopped the run: what was being written is incomplete and
-  // goes, to be made again from the source.
-  if (run_->WriteStopped) {
-    if (::unlink(FileName.c_str()) == 0) run_->NoteRemovedOutput(FileName);
-    return false;
-  }
-  // A file that lost bytes stays as it is, for the user to see; nothing is
-  // converted from it or deleted.
-  if (!closed) return false;
-  TStreamFinisher* finisher = run_->StreamFinisher;
-  if (!finisher) return true;
-  const std::string base = FileName.size() >= 3 ? FileName.substr(0, FileName.size() - 3) : FileName;
-  bool ok = true;
-  if (FinishSup && EndsWith(FileName, ".sup")) {
-    const std::string bmpName = base + "bmp";
-    run_->StatusBar1.SetText(3, std::string(msg::Create) + platform::ExtractFileName(bmpName));
-    if (finisher->FinishSup(*this, bmpName))
-      ::unlink(FileName.c_str());
-    else
-      ok = false;
-  }
-  if (FinishPcm && EndsWith(FileName, ".pcm")) {
-    const std::string wavName = base + "wav";
-    const std::string shortName = platform::ExtractFileName(FileName);
-    struct stat st {};
-    if (::stat(wavName.c_str(), &st) == 0 && run_->Prompt)
-      run_->Prompt->Inform(std::string(msg::File) + shortName + " exists!", "");
-    if (run_->MainWindow)
-      run_->MainWindow->AddLogText(kLogInfo, std::string(msg::ConvertFile) + shortName + std::string(msg::FromPcmToWav));
-    if (finisher->FinishPcm(*this, wavName)) {
-      if (DeletePcm) ::unlink(FileName.c_str());
-    } else {
-      ok = false;
-    }
-  }
-  return ok;
 }
 
 // ---- the output stream table ----
@@ -517,42 +466,30 @@ void TVobStreams::KeepPending(std::unique_ptr<TVobFileStream> Stream) {
   pending_.push_back(std::move(Stream));
 }
 
-bool TVobStreams::CloseStream(TVobStream& Record, TCloseMode Mode) {
+bool TVobStreams::CloseStream(TVobStream& Record) {
   if (!Record.Stream) return true;
-  const std::string name = Record.Stream->FileName;
   const bool closed = Record.Stream->Close();
   KeepPending(std::move(Record.Stream));
-  if (Mode == TCloseMode::KeepUnfinished) return closed;
-  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-    if ((*it)->FileName != name) continue;
-    std::unique_ptr<TVobFileStream> stream = std::move(*it);
-    pending_.erase(it);
-    return stream->Finish();
-  }
   return closed;
 }
 
-bool TVobStreams::FinishPending() {
-  std::vector<std::unique_ptr<TVobFileStream>> work;
-  work.swap(pending_);
-  bool ok = true;
-  for (auto& s : work)
-    if (!s->Finish()) ok = false;
-  return ok;
+std::vector<std::unique_ptr<TVobFileStream>> TVobStreams::TakePending() {
+  std::vector<std::unique_ptr<TVobFileStream>> taken;
+  taken.swap(pending_);
+  return taken;
 }
 
-int32_t TVobStreams::CloseAll(TCloseMode Mode, bool* AllFinished) {
+int32_t TVobStreams::CloseAll() {
   int32_t closed = 0;
   for (auto& r : Streams) {
     if (!r.Stream) continue;
+    // A write that failed is found again when the output is finished.
     r.Stream->Close();
     KeepPending(std::move(r.Stream));
     ++closed;
   }
   Streams.clear();
   Files.clear();
-  const bool ok = Mode == TCloseMode::Finish ? FinishPending() : true;
-  if (AllFinished) *AllFinished = ok;
   return closed;
 }
 
@@ -561,7 +498,7 @@ void TVobStreams::ClosePcmOutputs(const std::string& EvoName) {
   const char digit = EvoName[EvoName.size() - 5];
   if (digit == '0' || digit == '1') return;
   for (auto& r : Streams) {
-    if (!r.Stream || !EndsWith(r.Stream->FileName, ".pcm")) continue;
+    if (!r.Stream || !r.Stream->FileName.ends_with(".pcm")) continue;
     r.Stream->Close();
     KeepPending(std::move(r.Stream));
     r.Stream = nullptr;

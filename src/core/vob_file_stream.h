@@ -23,32 +23,14 @@ class EVOBException : public std::runtime_error {
   EVOBException() : std::runtime_error("Error while opening file.") {}
 };
 
-// Turns closed outputs into their final form: a ".sup" output into pictures and
-// script-model timing, a ".pcm" output into a ".wav" file. The stream modules sit
-// below the subpicture decoder and the WAV writer, so those are reached through
-// this interface, which the project state points at (RunContext::StreamFinisher).
-// Each call gets the closed output (its name, owner, picture size and LPCM
-// parameters) and reports its own failures in the log.
-class TStreamFinisher {
- public:
-  virtual ~TStreamFinisher() = default;
-  // Decodes Output's ".sup" file into pictures named after BmpName (the name less
-  // "sup" plus "bmp") and enters its timing and colours into the script model. A
-  // zero picture size means the size of the current demux context. True when the
-  // file was taken in whole; only then does the stream delete the ".sup" file.
-  virtual bool FinishSup(const TVobFileStream& Output, const std::string& BmpName) = 0;
-  // Writes WavName from Output's ".pcm" file with its three LPCM parameters. True
-  // when WavName is complete; only then may the ".pcm" file be deleted.
-  virtual bool FinishPcm(const TVobFileStream& Output, const std::string& WavName) = 0;
-};
-
 // The file object through which the program reads its disc files and writes every
 // demultiplexed output. Inputs are usually unbuffered: the callers read 2048-byte
 // packs, and a private read-ahead below them turns those reads into copies.
 // Outputs write through a private buffer.
 //
-// Closing is explicit: Close() flushes and releases the file, Finish() then turns
-// a ".sup" or ".pcm" output into its final form. The destructor only releases
+// Closing is explicit: Close() flushes and releases the file. What an output
+// becomes afterwards (pictures, a WAV file) is the business of the writer that
+// made it, which finishes it from the fields below. The destructor only releases
 // (an output destroyed with bytes still waiting is a caller's fault, caught by an
 // assertion in debug builds).
 class TVobFileStream {
@@ -74,14 +56,14 @@ class TVobFileStream {
   // for writing when bit 0 of Mode is set (an existing file is truncated). Throws
   // EVOBException when a file to be read cannot be opened. An output that cannot
   // be created is reported once in the log; its writes then accept nothing.
-  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, bool Buffered, void* Owner);
+  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, bool Buffered);
   static std::unique_ptr<TVobFileStream> Create(RunContext& Run, const std::string& FileName, uint32_t Mode,
-                                                bool Buffered, void* Owner);
+                                                bool Buffered);
   // Opens an output for appending (always buffered: 256 KB for an ordinary
   // disc, 32 KB for a complex one, or BufferSize bytes when it is given). Never
   // throws.
   static std::unique_ptr<TVobFileStream> CreateAppend(RunContext& Run, const std::string& FileName,
-                                                      uint32_t Mode, void* Owner, const OutputSettings& Output,
+                                                      uint32_t Mode, const OutputSettings& Output,
                                                       int64_t BufferSize = 0);
   ~TVobFileStream();
   TVobFileStream(const TVobFileStream&) = delete;
@@ -107,12 +89,8 @@ class TVobFileStream {
   int64_t GetSectorCount() const;
 
   // Writes out waiting bytes and releases the file and the buffer. True when every
-  // accepted byte reached the file. Calling it again does nothing.
+  // accepted byte reached the file. Calling it again does nothing more.
   bool Close();
-  // Closes, then finishes a ".sup" or ".pcm" output through the project state's
-  // finisher (nothing without one). True when nothing failed. Runs at most once;
-  // an output that lost bytes is not finished.
-  bool Finish();
 
   enum class TStatus { Ok, EndOfFile, ReadError };
   // Tells a short read at the end of the file from a read that failed.
@@ -126,12 +104,11 @@ class TVobFileStream {
   uint32_t Mode = 0;
   int32_t SectorSize = 2048;
   bool Buffered = false;
-  void* Owner = nullptr;  // the demux context for demultiplexer outputs; not interpreted here
+  // What the writer turns the output into once it is closed: pictures from a
+  // ".sup", a WAV file from a ".pcm". Not read here.
   bool FinishSup = false;
   bool FinishPcm = false;
-  bool DeletePcm = true;  // a finished ".pcm" output goes once its WAV is made (DeletePCM)
-  bool FinishSpare = false;  // cleared at construction, not read here
-  int32_t PictureWidth = 0;  // 0: the finisher takes the current demux context's size
+  int32_t PictureWidth = 0;  // 0: the size of the demux context that finishes it
   int32_t PictureHeight = 0;
   int32_t LpcmBitsPerSample = 0;  // the three LPCM parameters, in the WAV conversion's order
   int32_t LpcmChannels = 0;
@@ -155,8 +132,7 @@ class TVobFileStream {
 
  private:
   struct AppendTag {};
-  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, void* Owner, int64_t BufferSize,
-                 AppendTag);
+  TVobFileStream(RunContext& Run, const std::string& FileName, uint32_t Mode, int64_t BufferSize, AppendTag);
 
   // Reads Count bytes at Offset, looping over short transfers; stops at the end of
   // the file. Err is the errno of a failure (0 otherwise).
@@ -185,7 +161,6 @@ class TVobFileStream {
   bool writeBuffered_ = false;
   bool writeFailed_ = false;
   bool failureReported_ = false;
-  bool finished_ = false;
   // The read-ahead of unbuffered inputs: file bytes [aheadStart_, aheadStart_ + aheadLen_).
   std::vector<uint8_t> ahead_;
   int64_t aheadStart_ = 0;
@@ -215,18 +190,10 @@ struct TStreamFile {
   int32_t Value3 = 0;
 };
 
-// How CloseAll treats the outputs it closes.
-enum class TCloseMode {
-  // Finish every output now, together with those kept unfinished before: the end
-  // of a chain (or of a domain).
-  Finish,
-  // Close without finishing and keep them for the chain's end: between two files
-  // of one chain, whose outputs the next file appends to.
-  KeepUnfinished,
-};
-
 // The output streams of one demux context, keyed by stream id, substream id and
-// two further key bytes. Records keep their addresses until CloseAll.
+// two further key bytes. Records keep their addresses until CloseAll. Closed
+// outputs wait here (pending) until the demultiplexer takes them to finish them:
+// a title chain's outputs are finished only when the chain ends.
 class TVobStreams {
  public:
   TVobStreams() = default;
@@ -245,25 +212,22 @@ class TVobStreams {
   // stream and substream ids, else nil.
   TVobStream* Find(uint8_t CutKey, uint8_t StreamId, uint8_t SubstreamId);
   int32_t MarkAllNew();
-  // Closes every open stream and empties both lists; returns how many streams were
-  // closed. AllFinished (when given) tells whether every finishing succeeded.
-  int32_t CloseAll(TCloseMode Mode, bool* AllFinished = nullptr);
+  // Closes every open stream, keeps it pending and empties both lists; returns
+  // how many streams were closed.
+  int32_t CloseAll();
   // After an EVO file whose last digit before its 4-character extension is not 0
-  // or 1 (a later file of a title chain), closes the open ".pcm" outputs without
-  // converting them; they are converted when the chain ends (CloseAll with Finish
-  // or FinishPending). The records stay.
+  // or 1 (a later file of a title chain), closes the open ".pcm" outputs and
+  // keeps them pending: they are converted when the chain ends. The records stay.
   void ClosePcmOutputs(const std::string& EvoName);
-  // Closes one record's open stream (a writer moving to a new output): finished
-  // now with Finish, or kept for the chain's end. A file kept unfinished earlier
-  // in the chain is finished once, with everything written to it. True when
-  // nothing failed.
-  bool CloseStream(TVobStream& Record, TCloseMode Mode);
-  // Finishes the outputs kept unfinished; true when every finishing succeeded.
-  bool FinishPending();
+  // Closes one record's open stream (a writer moving to a new output) and keeps
+  // it pending. True when every byte reached the file.
+  bool CloseStream(TVobStream& Record);
   size_t PendingCount() const { return pending_.size(); }
   // Keeps a closed output for finishing later; a newer close of the same file
   // replaces the older one, so each file is finished once.
   void KeepPending(std::unique_ptr<TVobFileStream> Stream);
+  // Hands over the outputs kept pending, in the order they were first kept.
+  std::vector<std::unique_ptr<TVobFileStream>> TakePending();
 
  private:
   std::vector<std::unique_ptr<TVobFileStream>> pending_;

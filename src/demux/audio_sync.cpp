@@ -48,8 +48,8 @@ void LogPts(TIFOData& Ctx, const std::string& Line) {
   Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, Line, colour);
   Ctx.Form.Log(core::kLogInfo, Line, colour);
 }
-int64_t MsToTicks(double Ms) { return Nearest(Ms * 90); }
-double TicksToMs(int64_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
+int64_t MsToTicks(double Ms) { return Nearest(Ms * core::kTicksPerMs); }
+using core::TicksToMs;
 
 // LPCM samples travel in groups: 20- and 24-bit samples two sample frames at
 // a time (the low bits of both frames share bytes), so that a 20-bit mono
@@ -504,7 +504,7 @@ void TAudioRouter::ReopenCheck(TIFOData& Ctx, core::TVobStream* Record) const {
   if (!Record) return;
   if (Record->CutKey == (Ctx.VobId & 0xFF) && Record->Kind == static_cast<uint8_t>(Ctx.AngleNumber)) return;
   // Within a chain an output is finished only when the chain ends.
-  if (!Ctx.StreamTable.CloseStream(*Record, core::TCloseMode::KeepUnfinished)) Ctx.OutputFailed = true;
+  if (!Ctx.StreamTable.CloseStream(*Record)) Ctx.OutputFailed = true;
   Record->IsNew = true;
 }
 

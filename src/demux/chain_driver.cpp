@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 
 #include "core/byte_order.h"
 #include "core/files.h"
@@ -26,7 +25,6 @@ namespace tess::demux {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 constexpr uint32_t kChartDoneColour = 32768;
 
@@ -42,13 +40,11 @@ bool IsBadEntryName(const std::string& Name) {
 
 // Logs "Create directory " and makes the folder; false when it cannot be made.
 bool CreateLoggedFolder(TForm1& Form, const std::string& Folder) {
-  std::error_code ec;
-  if (fs::is_directory(Folder, ec)) return true;
+  if (core::IsFolder(Folder)) return true;
   const std::string line = std::string(core::msg::CreateDirectory) + Folder;
   Form.InfoForm.AddLog(core::kLogInfo, line);
   if (Form.MainWindow) Form.MainWindow->AddLogText(core::kLogInfo, line);
-  fs::create_directories(Folder, ec);
-  if (fs::is_directory(Folder, ec)) return true;
+  if (core::MakeFolders(Folder)) return true;
   Form.LogError("Can not create folder " + Folder);
   return false;
 }
@@ -142,7 +138,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       Form.MainWindow->LogCountSummary(shortName);
     }
     try {
-      InputStream = core::TVobFileStream::Create(Form, EvoFileName, core::TVobFileStream::kModeRead, false, this);
+      InputStream = core::TVobFileStream::Create(Form, EvoFileName, core::TVobFileStream::kModeRead, false);
     } catch (const core::EVOBException& e) {
       Form.LogError(std::string(e.what()) + " " + EvoFileName);
       ok = false;
@@ -211,11 +207,11 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     EvoBaseName = EvoFileName;
     // Between two files of a chain the outputs are closed and kept for the
     // chain's end; the next file appends to them.
-    ok &= CloseOutputs(next.empty() ? core::TCloseMode::Finish : core::TCloseMode::KeepUnfinished);
+    ok &= CloseOutputs(next.empty() ? TCloseMode::Finish : TCloseMode::KeepUnfinished);
     if (stopped) break;
   }
   if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0 || !IndexFiles.empty())
-    ok &= CloseOutputs(core::TCloseMode::Finish);
+    ok &= CloseOutputs(TCloseMode::Finish);
   Form.Abort = static_cast<uint8_t>(Form.Abort | StopFlag);
   return ok && !OutputFailed;
 }
@@ -358,7 +354,6 @@ bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
     if (Form.Aborted()) break;
     try {
       TIFOData ctx(Form, static_cast<int32_t>(i) - 1, disc::kDomainTitles);
-      Form.CurrentDemux = &ctx;
       ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = file;
       ctx.VtsNumber = static_cast<int32_t>(i);
       ctx.IsTitleSet = 1;
@@ -372,7 +367,6 @@ bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
       ctx.EvoList = &List;
       ok &= ctx.DemuxEvoChain(1);
     } catch (const std::exception& e) {
-      Form.CurrentDemux = nullptr;
       Form.LogError(std::string(core::msg::ErrorInFile) + file + ": " + e.what());
       ok = false;
     }

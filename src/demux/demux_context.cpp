@@ -49,8 +49,6 @@ void TPGCList::AddMenuPgc(const TPGCListEntry& Entry, uint16_t LanguageCode) {
 
 // ---- the context ----
 
-int32_t MillisecondsTo90k(double Ms) { return static_cast<int32_t>(platform::RoundEven(Ms * 90)); }
-
 TIFOData::TIFOData(TForm1& F, int32_t Index, int32_t Kind)
     : Form(F), DomainIndex(Index), AudioRouter(std::make_unique<TAudioRouter>()),
       TrackFolders(std::make_unique<TTrackFolderSink>()) {
@@ -125,7 +123,6 @@ TIFOData::~TIFOData() {
   // Whatever a caller left open is written out, never finished: finishing is
   // the chain driver's explicit step.
   Release();
-  if (Form.CurrentDemux == this) Form.CurrentDemux = nullptr;
 }
 
 void TIFOData::Release() {
@@ -134,7 +131,7 @@ void TIFOData::Release() {
   IndexFiles.clear();
   for (auto& r : StreamTable.Streams)
     if (r.Stream) r.Stream->Close();
-  StreamTable.CloseAll(core::TCloseMode::KeepUnfinished);
+  StreamTable.CloseAll();
   std::fill(registered_.begin(), registered_.end(), 0);
   if (InputStream) InputStream->Close();
   InputStream.reset();

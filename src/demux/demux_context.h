@@ -8,6 +8,7 @@
 
 #include "core/timecode.h"
 #include "core/vob_file_stream.h"
+#include "demux/stream_finisher.h"
 #include "disc/highlights.h"
 #include "disc/ifo_model.h"
 #include "disc/registries.h"
@@ -255,8 +256,10 @@ class TIFOData {
   std::string AudioNameStem;
   core::TVobStreams StreamTable;
   core::TVobStream* CurrentRecord = nullptr;
+  // Whether the outputs are finished into pictures and WAV files when the chain
+  // ends; a context leaves them as written until its maker sets these.
   uint8_t SupToImages = 0;
-  uint8_t PcmToWav = 1;
+  uint8_t PcmToWav = 0;
   uint8_t FollowChain = 0;
   uint8_t CleanOutputFirst = 0;
   uint8_t AudioMask = 0;     // non-zero: an audio-only run
@@ -399,8 +402,9 @@ class TIFOData {
   };
   std::vector<TIndexFile> IndexFiles;
   // Closes the chain's outputs: kept for the chain's end between two of its
-  // files, finished at its end. False when an output lost bytes.
-  bool CloseOutputs(core::TCloseMode Mode);
+  // files, finished at its end (FinishPending). False when an output lost bytes
+  // or could not be finished.
+  bool CloseOutputs(TCloseMode Mode);
   // The first time the run touches an output name, a file of that name left by
   // an earlier run is removed, so that the run's output starts empty; later
   // opens, of this context or another, append to it. True the first time.
@@ -497,8 +501,5 @@ inline bool IsMlpStream(uint8_t Sid, uint8_t Sub) { return Sid == 0xBD && Sub >=
 inline bool IsDtsStream(uint8_t Sid, uint8_t Sub) { return Sid == 0xBD && Sub >= 0x88 && Sub <= 0x8F; }
 inline bool IsLpcmStream(uint8_t Sid, uint8_t Sub) { return Sid == 0xBD && Sub >= 0xA0 && Sub <= 0xAF; }
 inline bool IsMpegAudioStream(uint8_t Sid, uint8_t /*Sub*/) { return Sid >= 0xC0 && Sid <= 0xC7; }
-
-// round(Ms x 90).
-int32_t MillisecondsTo90k(double Ms);
 
 }  // namespace tess::demux

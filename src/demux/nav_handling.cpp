@@ -3,9 +3,9 @@
 // the following packs belong to, and a new cell finishes the previous one,
 // splits the outputs where the naming asks for it and keeps the cell times.
 #include <algorithm>
-#include <filesystem>
 
 #include "core/byte_order.h"
+#include "core/files.h"
 #include "core/messages.h"
 #include "core/timecode.h"
 #include "demux/audio_sync.h"
@@ -15,6 +15,7 @@
 #include "disc/highlights.h"
 #include "disc/palette.h"
 #include "disc/vob_scout.h"
+#include "platform/paths.h"
 #include "platform/rounding.h"
 #include "state/project_state.h"
 
@@ -39,7 +40,7 @@ constexpr uint16_t kHighlightNew = 1;
 constexpr uint8_t kDisplayWide = 4;
 constexpr uint8_t kDisplayLetterboxPanScan = 3;
 
-double TicksToMs(uint32_t Ticks) { return static_cast<double>(Ticks) / 90.0; }
+using core::TicksToMs;
 
 // A colour set of a highlight: per half (selection, action) four colour numbers
 // plus 1 and four contrasts in percent.
@@ -280,7 +281,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
       const int64_t diff = static_cast<int64_t>(Cell.CurrentCellStart) - Cell.PreviousCellStart;
       if (diff > 0)
         CellStartTime = core::AddTimecodes(Form.FrameRate, CellStartTime,
-                                           core::MillisecondsToTimecode(static_cast<double>(diff) / 90.0, Form.FrameRate));
+                                           core::MillisecondsToTimecode(core::TicksToMs(diff), Form.FrameRate));
       const uint8_t seamless = AngleNumber > 0 ? (Scout ? Scout->VobAngleFlag(VobId) : 0)
                                                : (disc::IsCellSeamless(VobId, CellId, CurrentPgc.Pgc, false) ? 1 : 0);
       AddCellTime(VobId, CellId, seamless, CellStartTime);
@@ -370,8 +371,7 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   item.CellId = CellIdArg;
   item.SourceNumber = NavPackCount;
   const std::string file = OutputBase + NamePart + ".hlt2";
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(file).parent_path(), ec);
+  core::MakeFolders(platform::ExtractFilePath(file));
   FirstTouch(file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + file);

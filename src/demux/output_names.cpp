@@ -2,7 +2,6 @@
 // its domain and carries a name that tells the domain number, the VOB and the
 // cell (or the number of cells of its VOB); the writers add the stream suffix.
 #include <cstdlib>
-#include <filesystem>
 
 #include "core/files.h"
 #include "core/number_text.h"
@@ -24,11 +23,6 @@ std::string Pad3(uint32_t Value) { return core::IntToStrZeroPad(Value, 3); }
 std::string VobCellStem(uint32_t VobId, uint32_t CellId, int32_t CellCount, bool WholeVob) {
   if (WholeVob && CellCount > 1) return "v" + Pad3(VobId) + "x" + Pad3(static_cast<uint32_t>(CellCount));
   return "v" + Pad3(VobId) + "c" + Pad3(CellId);
-}
-
-void EnsureFolder(const std::string& Folder) {
-  std::error_code ec;
-  if (!std::filesystem::is_directory(Folder, ec)) std::filesystem::create_directories(Folder, ec);
 }
 
 }  // namespace
@@ -77,7 +71,7 @@ std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
     folder = "VTS_" + DomainNumber();
   } else if (FirstPlayDomain) {
     folder = "VMG/FirstPGC";
-    EnsureFolder(OutputBase + folder + "/Menu");
+    core::MakeFolders(OutputBase + folder + "/Menu");
   } else {
     folder = "VMG";
   }
@@ -128,7 +122,7 @@ bool TIFOData::BuildSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, bool Cr
     name += "_" + core::IntToStrZeroPad(count, width);
   else if (FirstUnit || titles)
     name += "_" + core::IntToStrZeroPad(1, width);
-  if (CreateFolder) EnsureFolder(platform::ExtractFilePath(name));
+  if (CreateFolder) core::MakeFolders(platform::ExtractFilePath(name));
   SubpictureFileName = std::move(name);
   return true;
 }

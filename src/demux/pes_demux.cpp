@@ -8,6 +8,7 @@
 #include "core/messages.h"
 #include "core/timecode.h"
 #include "demux/demux_context.h"
+#include "demux/pes_header.h"
 #include "platform/paths.h"
 #include "state/project_state.h"
 
@@ -21,7 +22,7 @@ constexpr uint8_t kPrivateStream1 = 0xBD;
 constexpr uint8_t kPrivateStream2 = 0xBF;
 constexpr uint8_t kExtendedStreamId = 0xFD;
 constexpr uint8_t kExtensionStartId = 0xB5;
-constexpr int32_t kPesFixedHeader = 6;  // start code and packet length
+constexpr int32_t kPesFixedHeader = static_cast<int32_t>(PesHeader::kLengthFieldEnd);
 // Packets need at least this much room: a start code and a length.
 constexpr int32_t kMinPacketBytes = 6;
 
@@ -207,74 +208,38 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   if (!IsMediaStream(sid)) return total;
 
   // ---- the PES header ----
+  TPesHeaderFault fault = TPesHeaderFault::None;
+  const std::optional<PesHeader> header = PesHeader::Decode({p, static_cast<size_t>(total)}, &fault);
   auto dropHeader = [&](const char* Why) {
     ++Damage.DroppedPackets;
     Form.LogError(std::string("PES header of stream ") + std::to_string(sid) + " " + Why +
                   "; the packet is dropped. Pack Number: " + std::to_string(PackNumber));
     return total;
   };
-  if (length < 3) return dropHeader("is cut short");
-  const uint8_t flags = p[7];
-  const int32_t headerLength = p[8];
-  if (3 + headerLength > length) return dropHeader("does not fit its packet");
-  PtsDtsFlags = flags >> 6;
-  const uint8_t* h = p + 9;
-  int32_t n = 0;  // optional header bytes parsed
-  auto take = [&](int32_t Count) {
-    if (n + Count > headerLength) return false;
-    n += Count;
-    return true;
-  };
-  const bool video = IsVideoStream(sid, 0);
-  uint8_t sub = 0;
-  if (PtsDtsFlags >= 2) {
-    if (!take(5)) return dropHeader("holds no room for its time stamp");
-    LastPtsTicks = core::PtsToTicks(h);
+  if (!header) return dropHeader(PesHeaderFaultText(fault));
+  PtsDtsFlags = header->PtsDtsFlags;
+  if (header->Pts) {
+    LastPtsTicks = *header->Pts;
     LastPts = static_cast<uint32_t>(LastPtsTicks);
-    LastPtsMs = static_cast<double>(LastPtsTicks) / 90.0;
-    if (video) {
+    LastPtsMs = core::TicksToMs(LastPtsTicks);
+    if (IsVideoStream(sid, 0)) {
       VideoPtsMs = LastPtsMs;
       VideoPtsSeen = 1;
     }
   }
-  bool headerOk = true;
-  if (PtsDtsFlags == 3) headerOk &= take(5);
-  if (flags & 0x20) headerOk &= take(6);  // ESCR
-  if (flags & 0x10) headerOk &= take(3);  // ES rate
-  if (flags & 0x08) headerOk &= take(1);  // trick mode
-  if (flags & 0x04) headerOk &= take(1);  // additional copy info
-  if (flags & 0x02) headerOk &= take(2);  // CRC
-  if (headerOk && (flags & 0x01)) {
-    const int32_t at = n;
-    if (take(1)) {
-      const uint8_t ext = h[at];
-      if (ext & 0x80) headerOk &= take(16);  // private data
-      if (ext & 0x40) Form.InfoForm.AddLogColored(2, core::runmsg::DemuxErrorPackHeaderFieldFlagValue, 255);
-      if (ext & 0x20) headerOk &= take(2);  // sequence counter
-      if (ext & 0x10) headerOk &= take(2);  // P-STD buffer
-      if (headerOk && (ext & 0x01)) {
-        const int32_t lenAt = n;
-        if (take(1)) {
-          const int32_t e = h[lenAt] & 0x7F;
-          if (e >= 1 && sid == kExtendedStreamId && n < headerLength) sub = h[n];  // the stream id extension
-          headerOk &= take(e);
-        } else {
-          headerOk = false;
-        }
-      }
-    } else {
-      headerOk = false;
-    }
-  }
-  if (!headerOk) return dropHeader("announces more fields than its length holds");
+  if (header->PackHeaderField)
+    Form.InfoForm.AddLogColored(2, core::runmsg::DemuxErrorPackHeaderFieldFlagValue, 255);
 
   // The payload starts after every byte the header length counts.
-  int32_t payloadStart = start + 9 + headerLength;
+  int32_t payloadStart = start + static_cast<int32_t>(header->PayloadOffset());
+  uint8_t sub = 0;
   if (sid == kPrivateStream1) {
     if (payloadStart >= end) return dropHeader("has no substream byte");
     sub = Pack[payloadStart];
     ++payloadStart;
-  } else if (sid != kExtendedStreamId && !IsMpegAudioStream(sid, 0)) {
+  } else if (sid == kExtendedStreamId) {
+    sub = header->StreamIdExtension.value_or(0);
+  } else if (!IsMpegAudioStream(sid, 0)) {
     // Video: the first payload byte stands as the substream byte and is written.
     sub = payloadStart < end ? Pack[payloadStart] : 0;
   }

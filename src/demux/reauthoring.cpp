@@ -33,6 +33,8 @@ namespace tess::demux {
 namespace {
 
 namespace fs = std::filesystem;
+using core::DropTail;
+using core::IsFile;
 
 // The video outputs' stream suffixes ("_e0" and the extension).
 constexpr const char* kVideoSuffixes[] = {"_e0.m2v", "_e1.m2v", "_e2.264", "_e3.264", "_55.vc1", "_56.vc1"};
@@ -58,18 +60,9 @@ constexpr TSideFamily kSideFamilies[] = {{".ac3", 0xC0, 0xCF},
                                          {".mpa", 0xC0, 0xC7},
                                          {".sup", kFirstSubpicId, kLastSubpicId}};
 
-bool IsFile(const std::string& Path) {
-  std::error_code ec;
-  return fs::is_regular_file(Path, ec);
-}
-
 void RemoveFile(const std::string& Path) {
   std::error_code ec;
   fs::remove(Path, ec);
-}
-
-std::string DropTail(const std::string& Text, size_t Count) {
-  return Text.substr(0, Text.size() - std::min(Count, Text.size()));
 }
 
 // An audio side file (one the audio registry lists).

@@ -33,15 +33,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr uint8_t kUnknownColour = 0xFF;
-constexpr uint8_t kMaxNibble = 15;
 constexpr uint8_t kMenuKind = 1;
 constexpr uint32_t kFirstSubpicId = 0x20;
 constexpr uint32_t kLastSubpicId = 0x3F;
 // Far beyond any real unit, SD or HD: an index that says more is wrong.
 constexpr int64_t kMaxUnitSize = 16ll << 20;
-
-uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 
 // A name less its 4-character extension.
 std::string_view Stem(std::string_view Name) { return Name.substr(0, Name.size() - std::min<size_t>(4, Name.size())); }
@@ -133,8 +129,8 @@ bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit
     Form.LogError("Read error in file " + SupFile);
     return false;
   }
+  core::MakeFolders(platform::ExtractFilePath(UnitFile));
   std::error_code ec;
-  fs::create_directories(platform::ExtractFilePath(UnitFile), ec);
   fs::remove(UnitFile, ec);
   if (!core::AppendToFile(UnitFile, bytes.data(), length)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);
@@ -177,9 +173,8 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   std::array<uint8_t, 48> palette{};
   disc::PaletteYCrCbToRGB(Form, PgcOfCell(Form, r.DomainIndex, r.DomainKind, r.VobId, r.CellId), palette);
   disc::TPictureSize size;
-  ForgetCurrentColours(Form);
   subpic::TSupOutputResult decoded =
-      subpic::DecodeSupOutput(Form, Form, Form.Settings.Subpic, unitFile, stem + ".bmp", size, palette);
+      subpic::DecodeSupOutput(Form, Form.Settings.Subpic, unitFile, stem + ".bmp", size, palette);
 
   disc::TSubpicUnitDescription desc;
   desc.VideoAttr = r.VideoAttr;
@@ -226,11 +221,6 @@ disc::TSubPictureItem* FindItemOfFile(disc::RunRegistries& Reg, const std::strin
   return nullptr;
 }
 
-void ForgetCurrentColours(disc::RunRegistries& Reg) {
-  Reg.CurrentColours.fill(kUnknownColour);
-  Reg.CurrentContrasts.fill(kUnknownColour);
-}
-
 void CorrectSubPicture(const disc::DiscModel& Disc, disc::RunRegistries& Reg, const std::string& FileName,
                        const subpic::TCutSupFromFileResult& Info, bool Single) {
   const core::TTimeCode duration = subpic::MsToTimecode(Disc, Info.DurationMs);
@@ -239,12 +229,11 @@ void CorrectSubPicture(const disc::DiscModel& Disc, disc::RunRegistries& Reg, co
     item->Duration = duration;
     item->DurationMs = Info.DurationMs;
     item->Dcs.PictureCount = item->Kind == kMenuKind ? 1 : static_cast<uint8_t>(Info.PictureCount & 0xFF);
-    const auto known = [](uint8_t C) { return C <= kMaxNibble; };
-    if (std::all_of(Reg.CurrentColours.begin(), Reg.CurrentColours.end(), known) &&
-        std::all_of(Reg.CurrentContrasts.begin(), Reg.CurrentContrasts.end(), known)) {
+    // A file that drew no SD picture leaves the item's colours as they are.
+    if (const auto& current = Info.CurrentColours) {
       for (size_t i = 0; i < 4; ++i) {
-        item->Dcs.Colours[i] = Reg.CurrentColours[3 - i] + 1u;
-        item->Dcs.Contrasts[i] = ContrastPercent(Reg.CurrentContrasts[3 - i]);
+        item->Dcs.Colours[i] = current->Colours[i] + 1u;
+        item->Dcs.Contrasts[i] = subpic::ContrastPercent(current->Contrasts[i]);
       }
     }
     // The item keeps lists of its own: the result it came from is released.

@@ -17,17 +17,13 @@ struct RunRegistries;
 // demultiplexer kept in ".sup" files with ".dat" indexes.
 namespace tess::demux {
 
-// Marks the current colours and contrasts unknown. A decoding that draws an SD
-// picture sets them again; CorrectSubPicture passes them on only then, so a
-// file that decoded nothing never takes another file's colours.
-void ForgetCurrentColours(disc::RunRegistries& Reg);
-
 // The registered item of a subpicture file: its path equals FileName but for
 // the extension and case. Null when none is.
 disc::TSubPictureItem* FindItemOfFile(disc::RunRegistries& Reg, const std::string& FileName);
 
-// Enters Info (the decoding of FileName) into the file's subpicture item (the
-// spare item with Single) and into the first segment named after the file.
+// Enters Info (the decoding of FileName: its duration, picture count, colours
+// and effects) into the file's subpicture item (the spare item with Single) and
+// its duration into the first segment named after the file.
 void CorrectSubPicture(const disc::DiscModel& Disc, disc::RunRegistries& Reg, const std::string& FileName,
                        const subpic::TCutSupFromFileResult& Info, bool Single);
 

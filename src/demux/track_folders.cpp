@@ -27,6 +27,8 @@ namespace tess::demux {
 namespace {
 
 namespace fs = std::filesystem;
+using core::DropTail;
+using core::IsFolder;
 
 constexpr int32_t kFirstSubpicId = 0x20;
 constexpr int32_t kSubpicStreams = 32;
@@ -40,15 +42,6 @@ const std::string kNotSpecified = "Not Specified";
 bool Exists(const std::string& Path) {
   std::error_code ec;
   return fs::exists(Path, ec);
-}
-
-bool IsFolder(const std::string& Path) {
-  std::error_code ec;
-  return fs::is_directory(Path, ec);
-}
-
-std::string DropTail(const std::string& Text, size_t Count) {
-  return Text.substr(0, Text.size() - std::min(Count, Text.size()));
 }
 
 std::string Hex2(uint32_t Value) { return disc::IntToHexLower(Value, 2); }

@@ -50,15 +50,6 @@ std::string HexSuffix(uint8_t Id, const char* Extension) {
   return "_" + disc::IntToHexLower(Id, 2) + Extension;
 }
 
-bool EnsureParentFolder(const std::string& FileName) {
-  const std::string folder = platform::ExtractFilePath(FileName);
-  if (folder.empty()) return true;
-  std::error_code ec;
-  if (std::filesystem::is_directory(folder, ec)) return true;
-  std::filesystem::create_directories(folder, ec);
-  return std::filesystem::is_directory(folder, ec);
-}
-
 // The payload begins with an AC-3 or E-AC-3 sync frame header.
 bool StartsWithAc3Frame(const uint8_t* Data, int64_t Count) {
   if (!Data || Count <= 0) return false;
@@ -75,7 +66,7 @@ double TIFOData::StreamStartTime() const {
 void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub) {
   core::TVobStream& rec = *CurrentRecord;
   // Within a chain an output is finished only when the chain ends.
-  if (!StreamTable.CloseStream(rec, core::TCloseMode::KeepUnfinished)) OutputFailed = true;
+  if (!StreamTable.CloseStream(rec)) OutputFailed = true;
   std::string name;
   if (SupToImages && IsSubpictureStream(Sid, Sub) && !SubpictureFileName.empty())
     name = SubpictureFileName + Suffix;
@@ -86,22 +77,20 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   // it) write through the one stream that holds it, so its bytes stay in the
   // order they came.
   if (SharedOutput(rec)) return;
-  if (!EnsureParentFolder(name)) {
+  if (const std::string folder = platform::ExtractFilePath(name); !folder.empty() && !core::MakeFolders(folder)) {
     Form.LogError(std::string(core::msg::CanNotOpenFile) + name);
     OutputFailed = true;
     return;
   }
   const bool fresh = FirstTouch(name);
-  const core::DemuxSettings& settings = Form.Settings.Demux;
-  if (IsTitleDomain() && settings.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) return;
-  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, this,
-                                                  Form.Settings.Output, OutputBufferSize());
+  if (IsTitleDomain() && Form.Settings.Demux.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) return;
+  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, Form.Settings.Output,
+                                                  OutputBufferSize());
   // An output the run started before goes on, also where its first part has
   // already become a WAV file: it is registered once.
   if (!fresh) rec.Stream->Appended = true;
   rec.Stream->FinishSup = SupToImages != 0;
   rec.Stream->FinishPcm = PcmToWav != 0;
-  rec.Stream->DeletePcm = settings.DeletePcm;
   if (!rec.Stream->IsOpen()) OutputFailed = true;
   // The video analysis that follows the demultiplexing passes over the slices
   // of an MPEG video output by the start codes noted here as it is written.
@@ -143,7 +132,7 @@ bool TIFOData::FirstTouch(const std::string& FileName) {
   return true;
 }
 
-bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
+bool TIFOData::CloseOutputs(TCloseMode Mode) {
   bool ok = true;
   // An index waits for the chain's end with the outputs it indexes (finishing
   // it only closes it, unless a write error stopped the run: then it goes).
@@ -153,8 +142,8 @@ bool TIFOData::CloseOutputs(core::TCloseMode Mode) {
     StreamTable.KeepPending(std::move(f.Stream));
   }
   IndexFiles.clear();
-  bool finished = true;
-  StreamTable.CloseAll(Mode, &finished);
+  StreamTable.CloseAll();
+  const bool finished = Mode == TCloseMode::Finish ? FinishPending(*this) : true;
   std::fill(registered_.begin(), registered_.end(), 0);
   if (!ok) OutputFailed = true;
   return ok && finished;
@@ -340,7 +329,7 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
       OutputFailed = true;
       return;
     }
-    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite, this,
+    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite,
                                                                   Form.Settings.Output,
                                                                   core::TVobFileStream::kAppendBufferSmall)});
     return;

@@ -24,8 +24,6 @@ namespace {
 std::string Num(uint64_t v) { return std::to_string(v); }
 std::string SNum(int64_t v) { return std::to_string(v); }
 
-bool Within(uint64_t Pos, uint64_t Len, uint64_t Limit) { return Pos <= Limit && Len <= Limit - Pos; }
-
 // End (exclusive) of a table from its end byte, never past the file.
 uint64_t TableEnd(const TIFOImage& Img, uint64_t Pos, uint32_t EndByte) {
   return std::min<uint64_t>(Pos + EndByte + 1, Img.Size());

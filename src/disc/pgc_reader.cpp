@@ -103,9 +103,6 @@ namespace {
 
 std::string Num(uint64_t v) { return std::to_string(v); }
 
-// True when Len bytes at Pos lie before Limit.
-bool Within(uint64_t Pos, uint64_t Len, uint64_t Limit) { return Pos <= Limit && Len <= Limit - Pos; }
-
 void ReadCommandList(const TIFOImage& Img, uint64_t& Pos, uint16_t Count, std::vector<TPGCCommandTable::Command>& Out) {
   Out.resize(Count);
   for (auto& c : Out) {

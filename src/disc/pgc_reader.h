@@ -11,6 +11,9 @@ struct RunContext;
 }
 namespace tess::disc {
 
+// Len bytes at Pos lie before Limit (overflow-proof: Pos and Len come from files).
+constexpr bool Within(uint64_t Pos, uint64_t Len, uint64_t Limit) { return Pos <= Limit && Len <= Limit - Pos; }
+
 // The bytes of one information file, read once. Every table reader takes its
 // fields from here: a read past the end of the file gives zero bytes, and the
 // readers test with Fits before they trust a count or an offset.
@@ -25,7 +28,7 @@ class TIFOImage {
   // The file name without its folder, as log lines show it.
   const std::string& Name() const { return name_; }
   uint64_t Size() const { return bytes_.size(); }
-  bool Fits(uint64_t Pos, uint64_t Len) const { return Pos <= Size() && Len <= Size() - Pos; }
+  bool Fits(uint64_t Pos, uint64_t Len) const { return Within(Pos, Len, Size()); }
 
   void Read(uint64_t Pos, uint8_t* Out, size_t Len) const;
   uint8_t U8(uint64_t Pos) const { return Pos < Size() ? bytes_[Pos] : 0; }

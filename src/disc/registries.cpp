@@ -1,13 +1,13 @@
 #include "disc/registries.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <limits>
 
 #include "core/run_context.h"
 #include "disc/disc_model.h"
 #include "disc/run_registries.h"
 #include "core/byte_order.h"
+#include "core/files.h"
 #include "core/number_text.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
@@ -18,11 +18,6 @@
 namespace tess::disc {
 
 namespace {
-
-bool FileExists(const std::string& FileName) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(FileName, ec);
-}
 
 // The file name without folder and extension.
 std::string BaseName(const std::string& FileName) {
@@ -224,7 +219,7 @@ TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, const DiscModel& D
                                        const RegistrySettings& Settings, const std::string& FileName,
                                        const TVideoStreamDescription& Desc, const TStreamContext& Context,
                                        int32_t DomainIndex, int32_t DomainNumber, TPictureSize Picture) {
-  if (!FileExists(FileName)) return nullptr;
+  if (!core::IsFile(FileName)) return nullptr;
   std::array<uint8_t, 12> v{};
   DecodeVideoAttr(Desc.VideoAttr, v);
   TVideoStreamEntry e;
@@ -279,7 +274,7 @@ TVideoStreamEntry* RegisterVideoStream(core::RunContext& Run, const DiscModel& D
 TAudioStreamEntry* AddAudioStream(const DiscModel& Disc, RunRegistries& Reg, const RegistrySettings& Settings,
                                   const std::string& FileName, const TAudioStreamDescription& Desc,
                                   int32_t DomainKind, TTimeCode Delay, int32_t DomainIndex, int32_t DomainNumber) {
-  if (!FileExists(FileName)) return nullptr;
+  if (!core::IsFile(FileName)) return nullptr;
   std::array<uint8_t, 12> v{};
   DecodeVideoAttr(Desc.VideoAttr, v);
   std::array<uint8_t, 11> a{};

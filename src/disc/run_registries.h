@@ -55,10 +55,6 @@ struct RunRegistries {
 
   // ---- the scouts of the chains demultiplexed ----
   TVobScoutRegistry Scouts;
-
-  // What the subpicture conversion leaves for the subpicture results.
-  std::array<uint8_t, 4> CurrentColours{};
-  std::array<uint8_t, 4> CurrentContrasts{};
 };
 
 }  // namespace tess::disc

@@ -192,7 +192,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
 
   std::unique_ptr<core::TVobFileStream> stream;
   try {
-    stream = core::TVobFileStream::Create(Run, Path, core::TVobFileStream::kModeRead, false, nullptr);
+    stream = core::TVobFileStream::Create(Run, Path, core::TVobFileStream::kModeRead, false);
   } catch (const core::EVOBException&) {
     ReportReadError(Run, shown);
     return TScanEnd::ReadError;

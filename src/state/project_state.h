@@ -12,10 +12,6 @@
 #include "state/vts_list.h"
 #include "subpic/sup_decoder.h"
 
-namespace tess::demux {
-class TIFOData;
-}
-
 namespace tess::state {
 
 // The settings as each consumer below the shell takes them. The shell builds
@@ -57,7 +53,6 @@ struct TForm1 : core::RunContext, disc::DiscModel, disc::RunRegistries, disc::It
   TVTSListForm VTSListForm;
 
   // ---- the run's flags and counters ----
-  demux::TIFOData* CurrentDemux = nullptr;  // the context being demultiplexed; nil outside a demux
   int64_t AC3PayloadCount = 0;
   int32_t SubpicUnitCount = 0;
   int32_t SlideShowNumber = 0;

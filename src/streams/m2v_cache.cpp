@@ -192,7 +192,7 @@ bool TM2VStream::StartCache() {
     return false;
   }
   ::close(probe);
-  Cache_ = std::make_unique<core::TVobFileStream>(Run, name, core::TVobFileStream::kModeWrite, true, nullptr);
+  Cache_ = std::make_unique<core::TVobFileStream>(Run, name, core::TVobFileStream::kModeWrite, true);
   if (!Cache_->IsOpen()) {
     DropCache();
     return false;

@@ -24,7 +24,6 @@ inline constexpr int32_t kHdMaxWidth = 1920, kHdMaxHeight = 1080;
 
 // A unit's delays count 1024 ticks of the 90 kHz clock.
 inline constexpr uint32_t kDelayTicks = 1024;
-inline constexpr double kTicksPerMs = 90.0;
 
 struct TSpuHeader {
   TSpuKind Kind = TSpuKind::SD;

@@ -13,7 +13,7 @@
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "core/run_context.h"
-#include "disc/run_registries.h"
+#include "core/timecode.h"
 #include "disc/palette.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -44,10 +44,10 @@ constexpr uint32_t kMaxPicturesPerUnit = 100;
 // each byte of the unit are allowed.
 constexpr uint64_t kReadsPerUnitByte = 16;
 
-uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
 uint8_t AlphaOf(uint8_t Nibble) { return static_cast<uint8_t>(Nibble * 17); }
 
-int64_t TicksToMs(uint64_t Ticks) { return platform::RoundEven(static_cast<double>(Ticks) / kTicksPerMs); }
+// Whole milliseconds, as the results count them.
+int64_t RoundedMs(uint64_t Ticks) { return platform::RoundEven(core::TicksToMs(static_cast<int64_t>(Ticks))); }
 
 // What a shown picture looks like as far as the effects go.
 struct TLook {
@@ -169,10 +169,10 @@ std::string CommandText(uint8_t Command) {
 // One ".sup" file being decoded.
 class TSupDecoder {
  public:
-  TSupDecoder(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
-              const std::string& SupFileName, const std::string& BmpName, TPictureSize& PictureSize,
-              TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette)
-      : run_(Run), reg_(Reg), supName_(SupFileName), bmpName_(BmpName), size_(PictureSize), info_(Info),
+  TSupDecoder(core::RunContext& Run, const SubpicSettings& Settings, const std::string& SupFileName,
+              const std::string& BmpName, TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures,
+              const TSubpicturePalette& Palette)
+      : run_(Run), supName_(SupFileName), bmpName_(BmpName), size_(PictureSize), info_(Info),
         noPictures_(NoPictures), palette_(Palette), effects_(Info), format_(Settings.PictureFormat) {}
 
   bool Decode();
@@ -191,7 +191,6 @@ class TSupDecoder {
   static std::string At(uint64_t Offset) { return "unit at byte " + std::to_string(Offset); }
 
   core::RunContext& run_;
-  disc::RunRegistries& reg_;
   const std::string& supName_;
   const std::string& bmpName_;
   TPictureSize& size_;
@@ -271,7 +270,7 @@ bool TSupDecoder::Decode() {
     }
     at += header.Size;
   }
-  info_.DurationMs = static_cast<uint32_t>(std::min<int64_t>(TicksToMs(elapsedTicks_), UINT32_MAX));
+  info_.DurationMs = static_cast<uint32_t>(std::min<int64_t>(RoundedMs(elapsedTicks_), UINT32_MAX));
   return whole_;
 }
 
@@ -294,7 +293,7 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
   uint64_t stopTicks = 0;
   uint32_t pictures = 0;
   uint64_t read = 0;
-  const int64_t baseMs = TicksToMs(elapsedTicks_);
+  const int64_t baseMs = RoundedMs(elapsedTicks_);
   uint32_t offset = Header.ControlOffset;
   for (;;) {
     TDisplayControl c;
@@ -321,7 +320,7 @@ void TSupDecoder::DecodeUnit(const uint8_t* Unit, const TSpuHeader& Header, uint
     Apply(c, state, newBitmap);
     if (c.HasContrasts || c.HasLineChanges) look = LookOf(state);
     const uint64_t ticks = static_cast<uint64_t>(c.Delay) * kDelayTicks;
-    const int64_t ms = baseMs + TicksToMs(ticks);
+    const int64_t ms = baseMs + RoundedMs(ticks);
     if (state.On && (!wasOn || newBitmap)) {
       if (++pictures <= kMaxPicturesPerUnit)
         DrawPicture(Unit, Header, state, At);
@@ -410,13 +409,7 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
            std::to_string(size_.Height) + " screen; the part outside is left out");
 
   ++info_.PictureCount;
-  if (!hd) {
-    // The current colours and contrasts keep the stored order: emphasis 2 first.
-    for (size_t i = 0; i < 4; ++i) {
-      reg_.CurrentColours[i] = S.Colours[3 - i];
-      reg_.CurrentContrasts[i] = S.Contrasts[3 - i];
-    }
-  }
+  if (!hd) info_.CurrentColours = TPictureColours{S.Colours, S.Contrasts};
   if (noPictures_) return;
 
   // SD pixels: palette set by the colour-and-contrast change holding at the
@@ -488,6 +481,8 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
 
 }  // namespace
 
+uint32_t ContrastPercent(uint8_t Contrast) { return static_cast<uint32_t>(platform::RoundEven(Contrast * 20.0 / 3.0)); }
+
 std::string SubpicturePictureName(const std::string& BmpName, uint32_t Number, const std::string& Extension) {
   std::string base = BmpName;
   if (base.size() >= 3 && ::strcasecmp(base.c_str() + base.size() - 3, "bmp") == 0) base.resize(base.size() - 3);
@@ -497,19 +492,19 @@ std::string SubpicturePictureName(const std::string& BmpName, uint32_t Number, c
   return base + "_" + core::IntToStrZeroPad(Number, 3) + "." + Extension;
 }
 
-TSupOutputResult DecodeSupOutput(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
-                                 const std::string& SupFileName, const std::string& BmpName,
-                                 TPictureSize& PictureSize, const TSubpicturePalette& Palette) {
+TSupOutputResult DecodeSupOutput(core::RunContext& Run, const SubpicSettings& Settings, const std::string& SupFileName,
+                                 const std::string& BmpName, TPictureSize& PictureSize,
+                                 const TSubpicturePalette& Palette) {
   TSupOutputResult r;
-  TSupDecoder decoder(Run, Reg, Settings, SupFileName, BmpName, PictureSize, r.Info, false, Palette);
+  TSupDecoder decoder(Run, Settings, SupFileName, BmpName, PictureSize, r.Info, false, Palette);
   r.Whole = decoder.Decode();
   return r;
 }
 
-void DecodeSupFile(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
-                   const std::string& SupFileName, const std::string& BmpName, TPictureSize& PictureSize,
-                   TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette) {
-  TSupDecoder decoder(Run, Reg, Settings, SupFileName, BmpName, PictureSize, Info, NoPictures, Palette);
+void DecodeSupFile(core::RunContext& Run, const SubpicSettings& Settings, const std::string& SupFileName,
+                   const std::string& BmpName, TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures,
+                   const TSubpicturePalette& Palette) {
+  TSupDecoder decoder(Run, Settings, SupFileName, BmpName, PictureSize, Info, NoPictures, Palette);
   decoder.Decode();
 }
 

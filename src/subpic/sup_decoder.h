@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,9 +10,6 @@
 
 namespace tess::core {
 struct RunContext;
-}
-namespace tess::disc {
-struct RunRegistries;
 }
 
 // The decoding of a finished ".sup" output into pictures, and what it reports
@@ -26,6 +24,16 @@ using disc::TScrollEntry;
 using disc::TScrollList;
 using disc::TPictureSize;
 
+// The colour and contrast codes (0..15) of an SD picture, per pixel code: index
+// 0 background, 1 pattern, 2 and 3 the two emphasis codes.
+struct TPictureColours {
+  std::array<uint8_t, 4> Colours{};
+  std::array<uint8_t, 4> Contrasts{};
+};
+
+// A contrast code (0..15) in percent.
+uint32_t ContrastPercent(uint8_t Contrast);
+
 // What DecodeSupFile learned about a ".sup" file. The caller starts it empty.
 //  - DurationMs: how long the file's units show, each from its time stamp to its
 //    stop command (0 for a unit that never stops), added up over the units.
@@ -37,11 +45,14 @@ using disc::TPictureSize;
 //  - Scrolls: runs of two or more successive moves of the colour-and-contrast
 //    change regions: Start, Duration, Type (1 down, 2 up: lines; 3 right, 4 left:
 //    columns) and Coordinate (the line or column reached).
+//  - CurrentColours: those of the last SD picture drawn; nothing when the file
+//    drew none, so that its item keeps the colours it has.
 struct TCutSupFromFileResult {
   uint32_t DurationMs = 0;
   uint32_t PictureCount = 0;  // its low byte is what the results use
   TFadeList Fades;
   TScrollList Scrolls;
+  std::optional<TPictureColours> CurrentColours;
 };
 
 // The palette SD pictures are drawn with: 16 (R, G, B) triples, as
@@ -71,19 +82,17 @@ struct TSupOutputResult {
 // black); a size of 0 (or one larger than the unit kind allows) becomes the
 // screen of the units' kind (720 x 480, 720 x 576 when a picture reaches below
 // line 480, 1920 x 1080 for HD) and is handed back.
-// Fills Info and the registries' current colour and contrast bytes (from the
-// last SD picture drawn, in the units' stored order: emphasis 2, emphasis 1,
-// pattern, background). A missing or empty file decodes nothing and leaves Info
-// empty. Faults are logged and the rest of the file goes on where it can.
-void DecodeSupFile(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
-                   const std::string& SupFileName, const std::string& BmpName, TPictureSize& PictureSize,
-                   TCutSupFromFileResult& Info, bool NoPictures, const TSubpicturePalette& Palette);
+// Fills Info. A missing or empty file decodes nothing and leaves Info empty.
+// Faults are logged and the rest of the file goes on where it can.
+void DecodeSupFile(core::RunContext& Run, const SubpicSettings& Settings, const std::string& SupFileName,
+                   const std::string& BmpName, TPictureSize& PictureSize, TCutSupFromFileResult& Info, bool NoPictures,
+                   const TSubpicturePalette& Palette);
 
 // The same for the stream finisher: decodes a closed ".sup" output into its
 // pictures and says whether the file was taken in whole. A missing file is not.
-TSupOutputResult DecodeSupOutput(core::RunContext& Run, disc::RunRegistries& Reg, const SubpicSettings& Settings,
-                                 const std::string& SupFileName, const std::string& BmpName,
-                                 TPictureSize& PictureSize, const TSubpicturePalette& Palette);
+TSupOutputResult DecodeSupOutput(core::RunContext& Run, const SubpicSettings& Settings, const std::string& SupFileName,
+                                 const std::string& BmpName, TPictureSize& PictureSize,
+                                 const TSubpicturePalette& Palette);
 
 // The name of picture Number (1-based) of a file whose pictures are named after
 // BmpName, with the extension Extension.

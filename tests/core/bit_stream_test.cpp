@@ -218,7 +218,7 @@ TEST_F(FileBitStreamTest, StartCodeMapsNoteWhatTheSearchFinds) {
     size_t at = 0;
     for (int open = 0; open < 2; ++open) {  // the second open appends, as the next file of a chain does
       // Small buffers (and writes larger than them) feed the map in small pieces.
-      auto out = TVobFileStream::CreateAppend(p.Form, path, TVobFileStream::kModeWrite, nullptr, OutputSettings{},
+      auto out = TVobFileStream::CreateAppend(p.Form, path, TVobFileStream::kModeWrite, OutputSettings{},
                                               trial % 3 ? piece(rng) : 1);
       out->StartCodes = p.Form.StartCodeMaps.ForOutput(out->Handle(), out->BytesWritten, 0x01, 0xAF);
       ASSERT_NE(out->StartCodes, nullptr);
@@ -245,7 +245,7 @@ TEST_F(FileBitStreamTest, StartCodeMapsNoteWhatTheSearchFinds) {
     ASSERT_EQ(::write(w, "x", 1), 1);
     ::close(w);
     EXPECT_EQ(p.Form.StartCodeMaps.Find(fd), nullptr);
-    auto again = TVobFileStream::CreateAppend(p.Form, path, TVobFileStream::kModeWrite, nullptr, OutputSettings{});
+    auto again = TVobFileStream::CreateAppend(p.Form, path, TVobFileStream::kModeWrite, OutputSettings{});
     EXPECT_EQ(p.Form.StartCodeMaps.ForOutput(again->Handle(), again->BytesWritten, 0x01, 0xAF), nullptr);
     again->Close();
     ::close(fd);

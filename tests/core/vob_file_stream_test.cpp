@@ -69,9 +69,6 @@ int64_t SizeOf(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
 }
 
-bool Exists(const std::string& path) { return std::filesystem::exists(path); }
-
-
 // ---- opening, sizes beyond 4 GiB ----
 
 TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
@@ -87,7 +84,7 @@ TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
   }
   const auto tail = Pattern(5000);
   {
-    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, nullptr, kOrdinaryDisc);
+    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, kOrdinaryDisc);
     EXPECT_TRUE(out->Appended);
     EXPECT_EQ(out->BytesWritten, base);
     EXPECT_EQ(out->Write(tail.data(), 3000), 3000);
@@ -95,14 +92,14 @@ TEST(VobFileStream, AppendsAndReadsBackBeyondFourGiB) {
     ASSERT_TRUE(out->Close());
   }
   {
-    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, nullptr, kOrdinaryDisc);
+    auto out = TVobFileStream::CreateAppend(p.Form, name, TVobFileStream::kModeWrite, kOrdinaryDisc);
     EXPECT_EQ(out->BytesWritten, base + 3000);
     EXPECT_EQ(out->Write(tail.data() + 3000, 2000), 2000);
     ASSERT_TRUE(out->Close());
   }
   EXPECT_EQ(SizeOf(name), base + 5000);
 
-  TVobFileStream in(p.Form, name, TVobFileStream::kModeShareDenyNone, false, nullptr);
+  TVobFileStream in(p.Form, name, TVobFileStream::kModeShareDenyNone, false);
   EXPECT_EQ(in.FileSize, base + 5000);
   EXPECT_EQ(in.GetSectorCount(), (base + 5000) / 2048);
   EXPECT_EQ(in.Skip(base - 10), base - 10);
@@ -121,22 +118,22 @@ TEST(VobFileStream, OpeningInputsAndOutputs) {
   TempDir dir;
   CoreProject p;
   try {
-    TVobFileStream missing(p.Form, dir.File("none.evo"), 0, false, nullptr);
+    TVobFileStream missing(p.Form, dir.File("none.evo"), 0, false);
     FAIL() << "a missing input must raise";
   } catch (const EVOBException& e) {
     EXPECT_STREQ(e.what(), "Error while opening file.");
   }
-  EXPECT_THROW(TVobFileStream(p.Form, dir.Path(), 0, false, nullptr), EVOBException);
+  EXPECT_THROW(TVobFileStream(p.Form, dir.Path(), 0, false), EVOBException);
 
   // Disc file systems ignore case; the input is found under any spelling.
   test::WriteFileBytes(dir.File("VTS_01_1.EVO"), Pattern(100));
-  TVobFileStream in(p.Form, dir.File("vts_01_1.evo"), 0, false, nullptr);
+  TVobFileStream in(p.Form, dir.File("vts_01_1.evo"), 0, false);
   EXPECT_EQ(in.FileSize, 100);
 
   // Writing starts a file afresh: nothing of a longer old file survives.
   test::WriteFileBytes(dir.File("out.bin"), Pattern(100));
   {
-    TVobFileStream out(p.Form, dir.File("out.bin"), TVobFileStream::kModeWrite, true, nullptr);
+    TVobFileStream out(p.Form, dir.File("out.bin"), TVobFileStream::kModeWrite, true);
     EXPECT_EQ(out.BufferSize(), 1048576);
     out.Write("0123456789", 10);
     EXPECT_TRUE(out.Close());
@@ -144,10 +141,10 @@ TEST(VobFileStream, OpeningInputsAndOutputs) {
   EXPECT_EQ(SizeOf(dir.File("out.bin")), 10);
 
   // Append buffers follow the memory-management option.
-  EXPECT_EQ(TVobFileStream::CreateAppend(p.Form, dir.File("a.bin"), 1, nullptr, kOrdinaryDisc)->BufferSize(), 262144);
+  EXPECT_EQ(TVobFileStream::CreateAppend(p.Form, dir.File("a.bin"), 1, kOrdinaryDisc)->BufferSize(), 262144);
   OutputSettings complex;
   complex.Memory = MemoryMode::ComplexDisc;
-  auto fresh = TVobFileStream::CreateAppend(p.Form, dir.File("b.bin"), 1, nullptr, complex);
+  auto fresh = TVobFileStream::CreateAppend(p.Form, dir.File("b.bin"), 1, complex);
   EXPECT_EQ(fresh->BufferSize(), 32768);
   EXPECT_FALSE(fresh->Appended);
   EXPECT_EQ(fresh->BytesWritten, 0);
@@ -159,7 +156,7 @@ TEST(VobFileStream, SectorCountKeepsThePosition) {
   const auto bytes = Pattern(4097);
   test::WriteFileBytes(dir.File("f.evo"), bytes);
   for (bool buffered : {false, true}) {
-    TVobFileStream in(p.Form, dir.File("f.evo"), 0, buffered, nullptr);
+    TVobFileStream in(p.Form, dir.File("f.evo"), 0, buffered);
     uint8_t b[100];
     ASSERT_EQ(in.Read(b, 100), 100);
     EXPECT_EQ(in.GetSectorCount(), 2);
@@ -177,7 +174,7 @@ TEST(VobFileStream, BufferedWriteFlushesOnlyWhenTheRoomIsShort) {
   complex.Memory = MemoryMode::ComplexDisc;  // 32 KB
   const std::string name = dir.File("t001_e0.m2v");
   const auto data = Pattern(32768 + 1 + 100000);
-  auto out = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr, complex);
+  auto out = TVobFileStream::CreateAppend(p.Form, name, 1, complex);
   ASSERT_EQ(out->BufferSize(), 32768);
 
   EXPECT_EQ(out->Write(data.data(), 32768), 32768);  // exactly the free room
@@ -197,7 +194,7 @@ TEST(VobFileStream, BufferedWriteFlushesOnlyWhenTheRoomIsShort) {
   EXPECT_EQ(test::ReadFileBytes(name), data);
 
   // Unbuffered: straight to the file.
-  TVobFileStream direct(p.Form, dir.File("d.bin"), 1, false, nullptr);
+  TVobFileStream direct(p.Form, dir.File("d.bin"), 1, false);
   EXPECT_EQ(direct.Write(data.data(), 10), 10);
   EXPECT_EQ(SizeOf(dir.File("d.bin")), 10);
 }
@@ -206,7 +203,7 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
   CoreProject p;
   TempDir dir;
   // An output that cannot be created.
-  TVobFileStream lost(p.Form, dir.File("missing/x.ac3"), 1, true, nullptr);
+  TVobFileStream lost(p.Form, dir.File("missing/x.ac3"), 1, true);
   EXPECT_FALSE(lost.IsOpen());
   EXPECT_EQ(lost.Write("abc", 3), 0);
   EXPECT_EQ(lost.Write("abc", 3), 0);
@@ -218,7 +215,7 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
   test::WriteFileBytes(fullName, Pattern(4096));
   {
     test::FileSizeLimit limit(4096);
-    auto full = TVobFileStream::CreateAppend(p.Form, fullName, 1, nullptr, kOrdinaryDisc);
+    auto full = TVobFileStream::CreateAppend(p.Form, fullName, 1, kOrdinaryDisc);
     ASSERT_TRUE(full->IsOpen());
     EXPECT_EQ(full->Write("0123456789", 10), 10);
     EXPECT_EQ(full->BytesWritten, 4106);
@@ -227,7 +224,7 @@ TEST(VobFileStream, FailedWritesAreReportedOnceAndNotCounted) {
     EXPECT_TRUE(full->WriteFailed());
 
     // Unbuffered, part of a write fits: only that part counts.
-    TVobFileStream direct(p.Form, dir.File("direct.ac3"), 1, false, nullptr);
+    TVobFileStream direct(p.Form, dir.File("direct.ac3"), 1, false);
     EXPECT_EQ(direct.Write(Pattern(4000).data(), 4000), 4000);
     EXPECT_EQ(direct.Write(Pattern(200).data(), 200), 96);
     EXPECT_EQ(direct.Write("0123456789", 10), 0);
@@ -258,7 +255,7 @@ TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
   test::WriteFileBytes(dir.File("VTS_01_1.EVO"), bytes);
 
   {
-    TVobFileStream in(p.Form, dir.File("VTS_01_1.EVO"), 0, false, nullptr);
+    TVobFileStream in(p.Form, dir.File("VTS_01_1.EVO"), 0, false);
     in.ReadFunction = &FaultyRead;
     g_medium = {};
     g_medium.BadOffset = 1000;
@@ -275,7 +272,7 @@ TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
     EXPECT_TRUE(p.LogContains("Disk read error. File: VTS_01_1.EVO"));
   }
   {
-    TVobFileStream in(p.Form, dir.File("VTS_01_1.EVO"), 0, false, nullptr);
+    TVobFileStream in(p.Form, dir.File("VTS_01_1.EVO"), 0, false);
     in.ReadFunction = &FaultyRead;
     g_medium = {};
     g_medium.BadOffset = 1000;
@@ -293,7 +290,7 @@ TEST(VobFileStream, DiskReadErrorRetriedOrDeclined) {
   // Without anyone to ask, the read fails the same way.
   {
     p.Form.Prompt = nullptr;
-    TVobFileStream in(p.Form, dir.File("VTS_01_1.EVO"), 0, false, nullptr);
+    TVobFileStream in(p.Form, dir.File("VTS_01_1.EVO"), 0, false);
     in.ReadFunction = &FaultyRead;
     g_medium = {};
     g_medium.BadOffset = 0;
@@ -310,7 +307,7 @@ TEST(VobFileStream, ReadAheadFaultSurfacesAtThePackThatHoldsIt) {
   p.Form.Prompt = &prompt;
   const auto bytes = Pattern(3 * 1048576);
   test::WriteFileBytes(dir.File("f.evo"), bytes);
-  TVobFileStream in(p.Form, dir.File("f.evo"), 0, false, nullptr);
+  TVobFileStream in(p.Form, dir.File("f.evo"), 0, false);
   in.ReadFunction = &FaultyRead;
   g_medium = {};
   g_medium.BadOffset = 600000;  // inside pack 292 (598016 .. 600063)
@@ -337,7 +334,7 @@ TEST(VobFileStream, UnbufferedReadsSkipsAndStepsBackAgreeWithTheFile) {
   const size_t size = 3 * 1048576 + 123;
   const auto bytes = Pattern(size, 7);
   test::WriteFileBytes(dir.File("f.evo"), bytes);
-  TVobFileStream in(p.Form, dir.File("f.evo"), 0, false, nullptr);
+  TVobFileStream in(p.Form, dir.File("f.evo"), 0, false);
   in.ReadFunction = &FaultyRead;
   g_medium = {};
 
@@ -364,7 +361,7 @@ TEST(VobFileStream, UnbufferedReadsSkipsAndStepsBackAgreeWithTheFile) {
   // Unbuffered skips move the position as asked, even past the end.
   EXPECT_EQ(in.Skip(5000), 5000);
   // A window read's length is read directly.
-  TVobFileStream big(p.Form, dir.File("f.evo"), 0, false, nullptr);
+  TVobFileStream big(p.Form, dir.File("f.evo"), 0, false);
   std::vector<uint8_t> all(size);
   EXPECT_EQ(big.Read(all.data(), static_cast<int64_t>(size)), static_cast<int64_t>(size));
   EXPECT_EQ(all, bytes);
@@ -376,7 +373,7 @@ TEST(VobFileStream, BufferedReadsCrossBufferBoundaries) {
   const size_t size = 2 * 1048576 + 1048576 / 2;
   const auto bytes = Pattern(size, 3);
   test::WriteFileBytes(dir.File("cache.vnf"), bytes);
-  TVobFileStream in(p.Form, dir.File("cache.vnf"), 0, true, nullptr);
+  TVobFileStream in(p.Form, dir.File("cache.vnf"), 0, true);
   EXPECT_FALSE(in.Eof);
   std::vector<uint8_t> buf(1300000);
 
@@ -404,7 +401,7 @@ TEST(VobFileStream, BufferedReadsCrossBufferBoundaries) {
   EXPECT_EQ(in.Read(buf.data(), 10), 0);
 
   // Stepping back across the start of a freshly filled buffer.
-  TVobFileStream again(p.Form, dir.File("cache.vnf"), 0, true, nullptr);
+  TVobFileStream again(p.Form, dir.File("cache.vnf"), 0, true);
   ASSERT_EQ(again.Skip(1048576), 1048576);
   ASSERT_EQ(again.Read(buf.data(), 1), 1);  // fills the second buffer
   again.StepBack();
@@ -415,7 +412,7 @@ TEST(VobFileStream, BufferedReadsCrossBufferBoundaries) {
 
   // A small file: one short fill at open.
   test::WriteFileBytes(dir.File("s.vnf"), Pattern(443));
-  TVobFileStream small(p.Form, dir.File("s.vnf"), 0, true, nullptr);
+  TVobFileStream small(p.Form, dir.File("s.vnf"), 0, true);
   EXPECT_TRUE(small.Eof);
   EXPECT_EQ(small.BufferSize(), 443);
   EXPECT_EQ(small.Read(buf.data(), 500), 443);
@@ -450,41 +447,17 @@ TEST(VobStreams, KeysAndLookups) {
   for (int i = 0; i < 200; ++i) t.Add(0xC0, 0, static_cast<uint8_t>(i));
   EXPECT_EQ(t.Find(3, 0xBD, 0x80), a);
   t.Files.push_back({"x", 1, 2, 3});
-  EXPECT_EQ(t.CloseAll(TCloseMode::Finish), 0);
+  EXPECT_EQ(t.CloseAll(), 0);
   EXPECT_TRUE(t.Streams.empty());
   EXPECT_TRUE(t.Files.empty());
   EXPECT_EQ(TVobStreams().MarkAllNew(), 0);
 }
 
-// Records what it was asked to finish and answers as told.
-class RecordingFinisher : public TStreamFinisher {
- public:
-  bool Succeed = true;
-  std::vector<std::string> Sup, Pcm;     // "file -> target"
-  std::vector<int64_t> SizesAtFinish;    // of the output when it was finished
-  std::vector<int32_t> PictureWidths;
-  bool FinishSup(const TVobFileStream& Out, const std::string& BmpName) override {
-    Sup.push_back(Out.FileName + " -> " + BmpName);
-    SizesAtFinish.push_back(SizeOf(Out.FileName));
-    PictureWidths.push_back(Out.PictureWidth);
-    return Succeed;
-  }
-  bool FinishPcm(const TVobFileStream& Out, const std::string& WavName) override {
-    Pcm.push_back(Out.FileName + " -> " + WavName);
-    SizesAtFinish.push_back(SizeOf(Out.FileName));
-    EXPECT_EQ(Out.LpcmBitsPerSample, 24);
-    EXPECT_EQ(Out.LpcmChannels, 2);
-    EXPECT_EQ(Out.LpcmSampleRate, 48000);
-    if (Succeed) test::WriteFileBytes(WavName, {1, 2, 3});
-    return Succeed;
-  }
-};
-
 // Opens an output of the table as the writers do.
 TVobStream* OpenOutput(CoreProject& p, TVobStreams& t, const std::string& name, uint8_t sub, bool pcm) {
   TVobStream* r = t.Add(0xBD, sub, 0);
   r->FileName = name;
-  r->Stream = TVobFileStream::CreateAppend(p.Form, name, 1, nullptr, kOrdinaryDisc);
+  r->Stream = TVobFileStream::CreateAppend(p.Form, name, 1, kOrdinaryDisc);
   r->Stream->FinishSup = !pcm;
   r->Stream->FinishPcm = pcm;
   r->Stream->LpcmBitsPerSample = 24;
@@ -497,8 +470,6 @@ TVobStream* OpenOutput(CoreProject& p, TVobStreams& t, const std::string& name, 
 TEST(VobStreams, ClosePcmOutputsOnlyAfterLaterFilesOfAChain) {
   TempDir dir;
   CoreProject p;
-  RecordingFinisher finisher;
-  p.Form.StreamFinisher = &finisher;
   TVobStreams t;
   TVobStream* pcm = OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
   TVobStream* sup = OpenOutput(p, t, dir.File("t001_20.sup"), 0x20, false);
@@ -513,139 +484,39 @@ TEST(VobStreams, ClosePcmOutputsOnlyAfterLaterFilesOfAChain) {
   EXPECT_NE(sup->Stream, nullptr);
   EXPECT_EQ(t.Streams.size(), 2u);
   EXPECT_EQ(SizeOf(dir.File("t001_a0.pcm")), 8);  // flushed and closed
-  EXPECT_FALSE(Exists(dir.File("t001_a0.wav")));
-  EXPECT_TRUE(finisher.Pcm.empty());
+  EXPECT_EQ(t.PendingCount(), 1u);                 // kept for the chain's end
 
-  // The chain's end finishes it with the rest.
-  bool allFinished = false;
-  EXPECT_EQ(t.CloseAll(TCloseMode::Finish, &allFinished), 1);
-  EXPECT_TRUE(allFinished);
-  ASSERT_EQ(finisher.Pcm.size(), 1u);
-  EXPECT_EQ(finisher.Pcm[0], dir.File("t001_a0.pcm") + " -> " + dir.File("t001_a0.wav"));
-  ASSERT_EQ(finisher.Sup.size(), 1u);
-  EXPECT_EQ(finisher.Sup[0], dir.File("t001_20.sup") + " -> " + dir.File("t001_20.bmp"));
-  EXPECT_EQ(finisher.PictureWidths[0], 0);  // left to the finisher
-  EXPECT_EQ(p.Form.StatusBar1.Text(3), " Create t001_20.bmp");
-  EXPECT_TRUE(p.LogContains("Convert file t001_a0.pcm from pcm to wav."));
-  EXPECT_FALSE(Exists(dir.File("t001_a0.pcm")));  // DeletePCM, after a good conversion
-  EXPECT_FALSE(Exists(dir.File("t001_20.sup")));
+  // The chain's end closes the rest; all of them are handed over to be finished.
+  EXPECT_EQ(t.CloseAll(), 1);
+  const auto pending = t.TakePending();
+  ASSERT_EQ(pending.size(), 2u);
+  EXPECT_EQ(pending[0]->FileName, dir.File("t001_a0.pcm"));
+  EXPECT_EQ(pending[1]->FileName, dir.File("t001_20.sup"));
   EXPECT_EQ(t.PendingCount(), 0u);
 }
 
-TEST(VobStreams, ChainOutputsAreFinishedOnceAtTheChainsEnd) {
+TEST(VobStreams, ChainOutputsArePendingOnceEach) {
   TempDir dir;
   CoreProject p;
-  RecordingFinisher finisher;
-  p.Form.StreamFinisher = &finisher;
   TVobStreams t;
   // File 1 of the chain.
   OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
   OpenOutput(p, t, dir.File("t001_20.sup"), 0x20, false);
-  EXPECT_EQ(t.CloseAll(TCloseMode::KeepUnfinished), 2);
-  EXPECT_TRUE(finisher.Pcm.empty());
-  EXPECT_TRUE(finisher.Sup.empty());
+  EXPECT_EQ(t.CloseAll(), 2);
   EXPECT_EQ(t.PendingCount(), 2u);
-  // File 2 appends to the same outputs, and a stream new in this file.
-  OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
-  OpenOutput(p, t, dir.File("t001_21.sup"), 0x21, false);
-  EXPECT_EQ(t.CloseAll(TCloseMode::Finish), 2);
-  EXPECT_EQ(finisher.Pcm.size(), 1u);
-  EXPECT_EQ(finisher.Sup.size(), 2u);
-  // Each finished with both files' data in it.
-  for (int64_t size : finisher.SizesAtFinish) EXPECT_GE(size, 8);
-  EXPECT_EQ(finisher.SizesAtFinish[0], 16);  // the ".pcm", finished first
-}
-
-TEST(VobStreams, OneOutputClosedMidChainIsFinishedOnce) {
-  TempDir dir;
-  CoreProject p;
-  RecordingFinisher finisher;
-  p.Form.StreamFinisher = &finisher;
-  TVobStreams t;
-  OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
-  t.CloseAll(TCloseMode::KeepUnfinished);  // file 1 ends
+  // File 2 appends to the same outputs; a writer moves one of them on to
+  // another output, and a stream is new in this file.
   TVobStream* r = OpenOutput(p, t, dir.File("t001_a0.pcm"), 0xA0, true);
-  TVobStream* other = OpenOutput(p, t, dir.File("t001_a1.pcm"), 0xA1, true);
-  // The writer moves r to another output: kept, then finished on demand.
-  EXPECT_TRUE(t.CloseStream(*other, TCloseMode::KeepUnfinished));
-  EXPECT_TRUE(finisher.Pcm.empty());
-  EXPECT_TRUE(t.CloseStream(*r, TCloseMode::Finish));
+  OpenOutput(p, t, dir.File("t001_21.sup"), 0x21, false);
+  EXPECT_TRUE(t.CloseStream(*r));
   EXPECT_EQ(r->Stream, nullptr);
-  ASSERT_EQ(finisher.Pcm.size(), 1u);
-  EXPECT_EQ(finisher.SizesAtFinish[0], 16);  // both files' data
-  EXPECT_TRUE(t.CloseStream(*r, TCloseMode::Finish));  // nothing open: nothing to do
-  t.CloseAll(TCloseMode::Finish);
-  ASSERT_EQ(finisher.Pcm.size(), 2u);  // only the other output was left
-  EXPECT_EQ(finisher.Pcm[1], dir.File("t001_a1.pcm") + " -> " + dir.File("t001_a1.wav"));
-}
-
-TEST(VobStreams, FinishingNeverDeletesWhatWasNotConverted) {
-  TempDir dir;
-  CoreProject p;
-  ScriptedPrompt prompt;
-  p.Form.Prompt = &prompt;
-  {
-    // No finisher: nothing is finished and nothing deleted.
-    TVobStreams t;
-    OpenOutput(p, t, dir.File("a.pcm"), 0xA0, true);
-    OpenOutput(p, t, dir.File("a.sup"), 0x20, false);
-    EXPECT_EQ(t.CloseAll(TCloseMode::Finish), 2);
-    EXPECT_TRUE(Exists(dir.File("a.pcm")));
-    EXPECT_TRUE(Exists(dir.File("a.sup")));
-  }
-  RecordingFinisher finisher;
-  p.Form.StreamFinisher = &finisher;
-  {
-    // A failed conversion keeps its source.
-    finisher.Succeed = false;
-    TVobStreams t;
-    OpenOutput(p, t, dir.File("b.pcm"), 0xA0, true);
-    OpenOutput(p, t, dir.File("b.sup"), 0x20, false);
-    bool allFinished = true;
-    t.CloseAll(TCloseMode::Finish, &allFinished);
-    EXPECT_FALSE(allFinished);
-    EXPECT_TRUE(Exists(dir.File("b.pcm")));
-    EXPECT_TRUE(Exists(dir.File("b.sup")));
-  }
-  {
-    // DeletePCM off keeps the ".pcm"; an existing ".wav" is announced, then replaced.
-    finisher.Succeed = true;
-    test::WriteFileBytes(dir.File("c.wav"), {9});
-    TVobStreams t;
-    OpenOutput(p, t, dir.File("c.pcm"), 0xA0, true)->Stream->DeletePcm = false;
-    EXPECT_EQ(t.CloseAll(TCloseMode::Finish), 1);
-    EXPECT_TRUE(Exists(dir.File("c.pcm")));
-    ASSERT_EQ(prompt.Informed.size(), 1u);
-    EXPECT_EQ(prompt.Informed[0], "File c.pcm exists!");
-  }
-  {
-    // An output that lost bytes stops the run; it is not finished but removed.
-    test::WriteFileBytes(dir.File("f.pcm"), Pattern(100));
-    test::FileSizeLimit limit(100);
-    auto out = TVobFileStream::CreateAppend(p.Form, dir.File("f.pcm"), 1, nullptr, kOrdinaryDisc);
-    out->FinishPcm = true;
-    out->Write("x", 1);
-    const size_t before = finisher.Pcm.size();
-    EXPECT_FALSE(out->Finish());
-    EXPECT_TRUE(p.Form.WriteStopped && p.Form.Aborted());
-    EXPECT_FALSE(Exists(dir.File("f.pcm")));
-    EXPECT_TRUE(p.LogContains("Removed the unfinished output " + dir.File("f.pcm")));
-    EXPECT_EQ(finisher.Pcm.size(), before);
-    p.Form.Abort = p.Form.WriteStopped = false;
-  }
-  {
-    // The destructor only releases: outputs kept for the chain's end are not
-    // finished by it.
-    TVobStreams t;
-    OpenOutput(p, t, dir.File("d.pcm"), 0xA0, true);
-    t.CloseAll(TCloseMode::KeepUnfinished);
-    OpenOutput(p, t, dir.File("e.pcm"), 0xA0, true);
-    t.CloseAll(TCloseMode::KeepUnfinished);
-  }
-  EXPECT_EQ(SizeOf(dir.File("d.pcm")), 8);
-  EXPECT_EQ(SizeOf(dir.File("e.pcm")), 8);
-  EXPECT_FALSE(Exists(dir.File("d.wav")));
-  EXPECT_FALSE(Exists(dir.File("e.wav")));
+  EXPECT_TRUE(t.CloseStream(*r));  // nothing open: nothing to do
+  EXPECT_EQ(t.CloseAll(), 1);
+  const auto pending = t.TakePending();
+  ASSERT_EQ(pending.size(), 3u);  // each file once, with both files' data
+  EXPECT_EQ(pending[0]->FileName, dir.File("t001_a0.pcm"));
+  EXPECT_EQ(SizeOf(dir.File("t001_a0.pcm")), 16);
+  EXPECT_EQ(pending[2]->FileName, dir.File("t001_21.sup"));
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 #include "core/byte_order.h"
 #include "demux/demux_context.h"
+#include "demux/pes_header.h"
 #include "disc/highlights.h"
+#include "platform/prompt.h"
 #include "demux_support.h"
 
 namespace tess::demux {
@@ -90,13 +92,13 @@ struct DemuxRun {
     Ctx->OutputBase = OutFolder + "/";
     Ctx->NamePart = Ctx->BuildNamePart(0, 0);
     std::filesystem::create_directories(OutFolder);
-    Ctx->InputStream = core::TVobFileStream::Create(P.Form, File, core::TVobFileStream::kModeRead, false, Ctx.get());
+    Ctx->InputStream = core::TVobFileStream::Create(P.Form, File, core::TVobFileStream::kModeRead, false);
     while (Ctx->ProcessPack(false) != 0) ++Ctx->PackNumber;
     if (FinishChain) Finish();
   }
   void Finish() {
     Ctx->ProcessPack(true);
-    Ctx->CloseOutputs(core::TCloseMode::Finish);
+    Ctx->CloseOutputs(TCloseMode::Finish);
   }
   // The error lines (red) of the run.
   std::vector<std::string> Errors() const {
@@ -246,6 +248,93 @@ TEST(PesDemux, CountsNavigationPacketsAndStreams) {
   EXPECT_EQ(run.Ctx->SeenStreams[1].SubstreamId, 0u);
   EXPECT_TRUE(test::ReadFileBytes(run.Output("_c0.mpa")) == std::vector<uint8_t>({0xFF, 0xFD, 0x90, 0x00}));
   EXPECT_FALSE(std::filesystem::exists(run.Output("_80.ac3"))) << "substream 0x80 has no writer";
+}
+
+// The header on its own: what each kind yields, and why those that do not hold
+// are dropped.
+TEST(PesHeader, DecodesTheFieldsOrSaysWhyNot) {
+  auto withLength = [](std::vector<uint8_t> P, uint16_t L) { return core::WriteBE16(P.data() + 4, L), P; };
+  using F = TPesHeaderFault;
+  struct {
+    std::vector<uint8_t> Packet;
+    F Fault;
+    int64_t Pts;    // -1 none
+    int Extension;  // -1 none
+    size_t Payload;  // bytes after the header
+  } cases[] = {
+      {PesPacket(0xE0, 0x80, Pts(0x1FFFFFFFFull), {1, 2}), F::None, 0x1FFFFFFFF, -1, 2},
+      {PesPacket(0xFD, 0x01, {0x01, 0x81, 0x55, 0xFF}, {7}), F::None, -1, 0x55, 1},  // extension 2, one stuffing byte
+      {withLength(PesPacket(0xE0, 0x80, Pts(5), {1}), 40), F::NotWhole, -1, -1, 0},
+      {withLength(PesPacket(0xE0, 0x00, {}, {}), 2), F::CutShort, -1, -1, 0},
+      {PesPacket(0xE0, 0x80, {}, {1, 2, 3, 4, 5}), F::NoRoomForTimeStamp, -1, -1, 0},
+      {PesPacket(0xFD, 0x01, {0x01, 0x05, 0x55}, {}), F::FieldsOverrun, -1, -1, 0},
+  };
+  for (const auto& c : cases) {
+    F fault = static_cast<F>(0xFF);
+    const auto h = PesHeader::Decode(c.Packet, &fault);
+    EXPECT_EQ(fault, c.Fault);
+    EXPECT_EQ(h && h->Pts ? static_cast<int64_t>(*h->Pts) : -1, c.Pts);
+    EXPECT_EQ(h && h->StreamIdExtension ? *h->StreamIdExtension : -1, c.Extension);
+    EXPECT_EQ(h ? c.Packet.size() - h->PayloadOffset() : 0, c.Payload);
+  }
+}
+
+// A chain's outputs are finished when it ends, each file once with all it was
+// given; what cannot be made whole keeps its source, and an output that a write
+// error left incomplete goes.
+TEST(StreamFinisher, FinishesAtTheChainsEndWhatItCanMakeWhole) {
+  test::TempDir dir;
+  DemuxProject p;
+  std::vector<std::string> informed;
+  platform::PolicyPrompt prompt;
+  prompt.OnLog = [&](const std::string& Line) { informed.push_back(Line); };
+  p.Form.Prompt = &prompt;
+  p.Form.LooseEvo = 1;
+  TIFOData ctx(p.Form, 0, kPgcTitle);
+  auto open = [&](const std::string& Name, TIFOData* Other = nullptr) {
+    const bool pcm = Name.ends_with(".pcm");
+    core::TVobStream* r = (Other ? *Other : ctx).StreamTable.Add(0xBD, pcm ? 0xA0 : 0x20, 0);
+    r->Stream = core::TVobFileStream::CreateAppend(p.Form, dir.File(Name), core::TVobFileStream::kModeWrite,
+                                                  p.Form.Settings.Output);
+    r->Stream->FinishSup = !pcm;
+    r->Stream->FinishPcm = pcm;
+    r->Stream->LpcmBitsPerSample = 16, r->Stream->LpcmChannels = 2, r->Stream->LpcmSampleRate = 48000;
+    r->Stream->Write("payload!", 8);
+  };
+  open("a.pcm"), open("a.sup");
+  EXPECT_TRUE(ctx.CloseOutputs(TCloseMode::KeepUnfinished));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.wav")));
+  open("a.pcm");
+  EXPECT_FALSE(ctx.CloseOutputs(TCloseMode::Finish)) << "the \".sup\" holds no unit";
+  EXPECT_EQ(std::filesystem::file_size(dir.File("a.wav")), 44u + 16u);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a.pcm")));  // DeletePCM
+  EXPECT_TRUE(std::filesystem::exists(dir.File("a.sup")));
+  EXPECT_TRUE(p.LogContains("Convert file a.pcm from pcm to wav."));
+  EXPECT_EQ(p.Form.StatusBar1.Text(3), " Create a.bmp");
+  // Without DeletePCM the ".pcm" stays; a WAV left by an earlier run is announced.
+  p.Form.Settings.Demux.DeletePcm = false;
+  test::WriteFileBytes(dir.File("c.wav"), {9});
+  open("c.pcm");
+  EXPECT_TRUE(ctx.CloseOutputs(TCloseMode::Finish));
+  EXPECT_TRUE(std::filesystem::exists(dir.File("c.pcm")));
+  EXPECT_EQ(informed, std::vector<std::string>({"File c.pcm exists!"}));
+  {
+    // A context that goes away leaves its outputs unfinished.
+    TIFOData gone(p.Form, 0, kPgcTitle);
+    open("d.pcm", &gone);
+  }
+  EXPECT_EQ(std::filesystem::file_size(dir.File("d.pcm")), 8u);
+  // A write that fails stops the run; the output is removed, not finished.
+  test::WriteFileBytes(dir.File("f.pcm"), std::vector<uint8_t>(100, 1));
+  {
+    test::FileSizeLimit limit(100);
+    open("f.pcm");
+    EXPECT_FALSE(ctx.CloseOutputs(TCloseMode::Finish));
+  }
+  EXPECT_TRUE(p.Form.WriteStopped);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("f.pcm")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("f.wav")));
+  EXPECT_TRUE(p.LogContains("Removed the unfinished output " + dir.File("f.pcm")));
 }
 
 }  // namespace

@@ -13,7 +13,6 @@
 #include "core/byte_order.h"
 #include "demux/audio_export.h"
 #include "demux/slideshow.h"
-#include "demux/stream_finisher.h"
 #include "demux/subpic_results.h"
 #include "demux/track_folders.h"
 #include "demux_support.h"
@@ -76,18 +75,14 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   for (int32_t n = 1; n <= 100; ++n) rows.push_back({n, true, true, true, Main && n == 2});
   form.VTSListForm.ApplyOK(rows);
   form.Settings.Output.Folder = Folder + "/out/";
-  TOutputFinisher finisher(form);
-  form.StreamFinisher = &finisher;
   for (int32_t i = 1; i < form.TitleSetCount; ++i) {
     TIFOData ctx(form, i, kPgcTitle);
     ctx.OutputBase = Folder + "/out/";
     ctx.SupToImages = form.Settings.Demux.TitleMakeSup ? 0 : 1;
+    ctx.PcmToWav = 1;
     ctx.ByCell = Main ? 1 : 0;
-    form.CurrentDemux = &ctx;
     ASSERT_TRUE(ctx.DemuxTitles());
   }
-  form.CurrentDemux = nullptr;
-  form.StreamFinisher = nullptr;
 }
 
 std::map<std::string, Bytes> ReadFolder(const std::string& Folder) {

@@ -31,10 +31,10 @@ TEST(TrackFolders, AVobBecomesATrackAndNewCellsAddScenesOnce) {
   ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = dir.File("clip.evo");
   ctx.VtsNumber = 1;
   ctx.OutputBase = dir.Path() + "/";
-  ctx.InputStream = core::TVobFileStream::Create(p.Form, ctx.EvoFileName, core::TVobFileStream::kModeRead, false, &ctx);
+  ctx.InputStream = core::TVobFileStream::Create(p.Form, ctx.EvoFileName, core::TVobFileStream::kModeRead, false);
   while (ctx.ProcessPack(false) != 0) ++ctx.PackNumber;
   ctx.ProcessPack(true);
-  ASSERT_TRUE(ctx.CloseOutputs(core::TCloseMode::Finish));
+  ASSERT_TRUE(ctx.CloseOutputs(TCloseMode::Finish));
 
   ASSERT_EQ(p.Form.ScriptTracks.size(), 1u);
   const disc::TVideoTrack& t = p.Form.ScriptTracks[0];
@@ -84,7 +84,6 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   info.PictureCount = 3;
   info.Fades = {{0, 100, 50}};
   // A file that decoded nothing leaves no colours for the item.
-  ForgetCurrentColours(form);
   CorrectSubPicture(form, form, "/o/MENU/M001_V001C001_20.SUP", info, false);
   info.Fades.clear();  // the result is released; the item keeps its own list
   EXPECT_EQ(item->DurationMs, 1500u);

@@ -24,7 +24,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   form->Settings.Output.Memory = form->Settings.Demux.Memory = memory;
   demux::TEvoFileList list{{fuzz::ScratchFile("feature.evo", Data, Size), 0}};
   demux::DemuxEvoFileList(*form, list);
-  form->CurrentDemux = nullptr;
   fuzz::ForgetRun(*form);
   return 0;
 }

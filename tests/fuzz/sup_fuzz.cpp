@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const bool draw = Size > 0 && (Data[Size - 1] & 3) == 0;
   subpic::TPictureSize size;
   subpic::TCutSupFromFileResult info;
-  subpic::DecodeSupFile(form, form, form.Subpic, name, fuzz::ScratchFolder() + "/t.bmp", size, info, !draw, palette);
+  subpic::DecodeSupFile(form, form.Subpic, name, fuzz::ScratchFolder() + "/t.bmp", size, info, !draw, palette);
   fuzz::ForgetRun(form);
   return 0;
 }

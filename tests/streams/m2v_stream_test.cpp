@@ -188,7 +188,7 @@ TEST(M2VStream, WalksByNotedStartCodesLikeByReading) {
                                                  : ReadFileBytes(DataFile("streams/" + name));
       const std::string file = dir.File(std::to_string(lying) + name + ".m2v");
       CoreProject written;
-      auto out = core::TVobFileStream::CreateAppend(written.Form, file, core::TVobFileStream::kModeWrite, nullptr,
+      auto out = core::TVobFileStream::CreateAppend(written.Form, file, core::TVobFileStream::kModeWrite,
                                                        core::OutputSettings{});
       core::TStartCodeMap* map = written.Form.StartCodeMaps.ForOutput(out->Handle(), 0, 0x01, 0xAF);
       ASSERT_NE(map, nullptr);

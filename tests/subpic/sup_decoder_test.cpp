@@ -88,7 +88,7 @@ TEST(SupDecoder, PicturesMatchFfmpegsDecoding) {
       std::filesystem::copy_file(test::DataFile(std::string("subpic/") + s.Name + ".sup"), sup,
                                  std::filesystem::copy_options::overwrite_existing);
       TPictureSize size;  // 0 x 0: the decoder picks the screen
-      const auto r = DecodeSupOutput(p.Form, p.Form, settings, sup, dir.File("unit.bmp"), size, Palette());
+      const auto r = DecodeSupOutput(p.Form, settings, sup, dir.File("unit.bmp"), size, Palette());
       EXPECT_TRUE(r.Whole);
       EXPECT_TRUE(p.LogTexts().empty());
       EXPECT_EQ(size.Width, s.Width);
@@ -183,7 +183,7 @@ TEST(SupDecoder, DamagedFilesAreReportedAndDecodedAsFarAsTheyGo) {
       test::WriteFileBytes(sup, bytes);
     }
     TPictureSize size = f.Size;
-    const auto r = DecodeSupOutput(p.Form, p.Form, SubpicSettings{}, sup, dir.File("unit.bmp"), size, Palette());
+    const auto r = DecodeSupOutput(p.Form, SubpicSettings{}, sup, dir.File("unit.bmp"), size, Palette());
     EXPECT_EQ(r.Whole, f.Whole);
     EXPECT_EQ(r.Info.PictureCount, f.Pictures);
     const std::string logged = f.Logged;
@@ -271,7 +271,7 @@ TEST(SupDecoder, HdUnitsAndEffects) {
     TempDir dir;
     test::WriteFileBytes(dir.File("unit.sup"), row.Bytes);
     TPictureSize size;
-    const auto r = DecodeSupOutput(p.Form, p.Form, png, dir.File("unit.sup"), dir.File("unit.bmp"), size, Palette());
+    const auto r = DecodeSupOutput(p.Form, png, dir.File("unit.sup"), dir.File("unit.bmp"), size, Palette());
     EXPECT_TRUE(r.Whole);
     EXPECT_TRUE(p.LogTexts().empty()) << p.LogTexts().front();
     EXPECT_EQ(r.Info.PictureCount, 1u);
