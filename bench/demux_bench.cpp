@@ -44,7 +44,8 @@
 #include "disc_builder.h"
 #include "platform/paths.h"
 #include "platform/ui_models.h"
-#include "state/project_state.h"
+#include "state/run_settings.h"
+#include "state/run_state.h"
 
 #ifndef TESS_BINARY
 #define TESS_BINARY "tessaline"
@@ -187,20 +188,26 @@ double CopyFiles(const std::vector<std::string>& Files, const std::string& Folde
   return seconds;
 }
 
+// What the demultiplexer's environment is made of.
+struct DemuxForm : core::RunContext, disc::DiscModel, disc::RunRegistries, state::RunState {
+  state::RunSettings Settings;
+  demux::TDemuxEnv Env() { return demux::MakeDemuxEnv(*this, *this, *this, *this, Settings); }
+};
+
 // The demultiplexing alone, in a child process: the title chain split into its
 // elementary streams as they come out of the packs, nothing finished after.
 double RunDemuxPhase(const std::string& Disc, const std::string& Out, TUsage& Used) {
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = ::fork();
   if (pid == 0) {
-    auto form = std::make_unique<state::TForm1>();
+    auto form = std::make_unique<DemuxForm>();
     platform::GridModel overview;
     if (disc::LoadIFOSet(*form, *form, *form, Disc + "/hv000i01.IFO", overview) < 1) std::_Exit(1);
     form->VTSListForm.ApplyOK({});
     form->Settings.Output.Folder = platform::IncludeTrailingSlash(Out);
     bool ok = true;
     for (int32_t i = 1; i < form->TitleSetCount; ++i) {
-      demux::TIFOData ctx(*form, i, demux::kPgcTitle);
+      demux::TIFOData ctx(form->Env(), form->Settings.Demux, i, demux::kPgcTitle);
       ctx.OutputBase = Out + "/";
       ok = ctx.DemuxTitles() && ok;
     }

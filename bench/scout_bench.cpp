@@ -12,15 +12,20 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window_impl.h"
-#include "state/project_state.h"
+#include "core/headless_window.h"
+#include "core/run_context.h"
 #include "core/vob_file_stream.h"
+#include "disc/disc_model.h"
 #include "disc/vob_scout.h"
 #include "disc_builder.h"
 
 using namespace tess;
 
 namespace {
+
+// What the stream and the scout take: a run context under a headless window
+// and the disc model.
+struct ScoutForm : core::RunContext, disc::DiscModel {};
 
 struct Chain {
   std::string Folder;
@@ -89,8 +94,8 @@ void BM_CopyBaseline(benchmark::State& state) {
 
 void BM_SectorStreamPacks(benchmark::State& state) {
   const Chain& c = TheChain();
-  auto form = std::make_unique<app::TForm1>();
-  app::MainWindow window(*form);
+  auto form = std::make_unique<ScoutForm>();
+  core::HeadlessWindow window(*form);
   uint8_t pack[2048];
   for (auto _ : state) {
     for (const auto& f : c.Files) {
@@ -103,12 +108,13 @@ void BM_SectorStreamPacks(benchmark::State& state) {
 
 void Scout(benchmark::State& state, uint8_t fullScan) {
   const Chain& c = TheChain();
-  auto form = std::make_unique<app::TForm1>();
-  app::MainWindow window(*form);
-  form->Settings.Scan.FullScan = fullScan != 0;
+  auto form = std::make_unique<ScoutForm>();
+  core::HeadlessWindow window(*form);
+  disc::ScanSettings scan;
+  scan.FullScan = fullScan != 0;
   for (auto _ : state) {
     auto scout = disc::TVobScaut::Create(c.Files.front());
-    scout->Scan(*form, *form, form->Settings.Scan, form->StatusProgress);
+    scout->Scan(*form, *form, scan, form->StatusProgress);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.Bytes));
 }

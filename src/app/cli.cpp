@@ -14,7 +14,7 @@
 
 #include "app/main_window_impl.h"
 #include "app/options.h"
-#include "state/project_state.h"
+#include "app/project_state.h"
 #include "app/run.h"
 #include "app/show.h"
 #include "core/log.h"

@@ -2,11 +2,11 @@
 
 #include "app/options.h"
 #include "platform/settings_store.h"
-#include "state/project_state.h"
+#include "app/project_state.h"
 
 namespace tess::app {
 
-MainWindow::MainWindow(state::TForm1& Form) : core::HeadlessWindow(Form), form_(Form) {}
+MainWindow::MainWindow(app::TForm1& Form) : core::HeadlessWindow(Form), form_(Form) {}
 
 int64_t MainWindow::PostProcessingTotal() const {
   return static_cast<int64_t>(form_.VideoStreams.size() + form_.AudioStreams.size());

@@ -4,7 +4,7 @@
 #include "app/browser_views.h"
 #include "core/headless_window.h"
 
-namespace tess::state {
+namespace tess::app {
 struct TForm1;
 }
 
@@ -15,7 +15,7 @@ namespace tess::app {
 // browser's views.
 class MainWindow : public core::HeadlessWindow {
  public:
-  explicit MainWindow(state::TForm1& Form);
+  explicit MainWindow(app::TForm1& Form);
 
   void SaveOptions() override;
 
@@ -25,7 +25,7 @@ class MainWindow : public core::HeadlessWindow {
   int64_t PostProcessingTotal() const override;
 
  private:
-  state::TForm1& form_;
+  app::TForm1& form_;
 };
 
 }  // namespace tess::app

@@ -335,7 +335,7 @@ state::RunSettings RunSettingsOf(const TOptions& O) {
   return s;
 }
 
-void ApplyOptions(state::TForm1& Form) {
+void ApplyOptions(app::TForm1& Form) {
   Form.Settings = RunSettingsOf(Form.Options);
   Form.ShowErrorMsg = Form.Options.ShowErrorMsg != 0;
 }

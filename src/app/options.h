@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "core/options.h"
-#include "state/project_state.h"
+#include "app/project_state.h"
 
 namespace tess::platform {
 class SettingsStore;
@@ -39,7 +39,7 @@ std::vector<std::pair<std::string, std::string>> OptionValues(const TOptions& O)
 state::RunSettings RunSettingsOf(const TOptions& O);
 // Builds the project state's typed settings (and its error-box choice) from its
 // record: after the settings are loaded or changed, and at the start of a run.
-void ApplyOptions(state::TForm1& Form);
+void ApplyOptions(app::TForm1& Form);
 
 // Window positions, kept in the Position section under the form's name.
 void RestoreFormPosition(const platform::SettingsStore& Store, const std::string& FormName,

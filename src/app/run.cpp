@@ -7,7 +7,7 @@
 
 #include "app/options.h"
 #include "disc/ifo_set.h"
-#include "state/project_state.h"
+#include "app/project_state.h"
 #include "core/log.h"
 #include "core/files.h"
 #include "core/messages.h"
@@ -62,7 +62,7 @@ void AddChartPoint(TForm1& Form, const std::string& file) {
 
 // A demux context for one domain of the loaded disc, set up as the run wants it.
 std::unique_ptr<demux::TIFOData> MakeContext(TForm1& Form, int32_t Index, int32_t Kind, const std::string& Folder) {
-  auto ctx = std::make_unique<demux::TIFOData>(Form, Index, Kind);
+  auto ctx = std::make_unique<demux::TIFOData>(Form.DemuxEnv(), Form.Settings.Demux, Index, Kind);
   ctx->OutputBase = platform::IncludeTrailingSlash(Folder);
   ctx->SetProgressBar(Form.MainWindow ? &Form.MainWindow->CurrentProgress : &Form.StatusProgress);
   // Menu subpictures become one picture per unit; title subpictures are kept
@@ -343,7 +343,7 @@ bool ExtractDataFormats(TForm1& Form) {
   const size_t videos = Form.VideoStreams.size();
   for (size_t i = 0; i < videos && !Form.Aborted(); ++i) {
     Form.Log(core::kLogInfo, InformationLine(Form, Form.VideoStreams[i].Path));
-    demux::BuildSlideShowTrack(Form, i);
+    demux::BuildSlideShowTrack(Form.DemuxEnv(), Form.Settings.Tracks, i);
     StepPostProcessing(Form);
   }
   Form.Log(core::kLogNormal, core::msg::PrepareAudioDataForScript);
@@ -356,9 +356,10 @@ bool ExtractDataFormats(TForm1& Form) {
   CorrectCaptions(Form);
   bool ok = true;
   if (!Form.LooseEvo) {
-    ok = demux::ExportTitleSetAudio(Form);
+    ok = demux::ExportTitleSetAudio(Form.DemuxEnv(), Form.Settings.Tracks);
     for (int32_t i = FirstTitleSetIndex(Form); i < Form.TitleSetCount; ++i)
-      demux::ProcessTitleSetAudioStreams(Form, Form.IFOFiles[static_cast<size_t>(i)].TitleSetNumber);
+      demux::ProcessTitleSetAudioStreams(Form, Form, Form.Settings.Tracks,
+                                         Form.IFOFiles[static_cast<size_t>(i)].TitleSetNumber);
   }
   Form.Log(core::kLogNormal, core::msg::FinishingDataFormatExtraction);
   return ok && !Form.Aborted();
@@ -535,7 +536,8 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     case SourceKind::AdvancedContent:
     case SourceKind::LooseEvo: {
       demux::TEvoFileList list = Source.EvoList;
-      ok = demux::DemuxEvoFileList(Form, list);
+      Form.FrameRate = 30;
+      ok = demux::DemuxEvoFileList(Form.DemuxEnv(), Form.Settings.Demux, list);
       break;
     }
     case SourceKind::None:
@@ -546,10 +548,10 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   // data-format extraction. A step that fails in part says so and the next
   // one goes on with what there is; only a demultiplexing that failed stops them.
   if (ok && !Form.Aborted()) {
-    ok = demux::PrepareTrackFolders(Form);
+    ok = demux::PrepareTrackFolders(Form.DemuxEnv(), Form.Settings.Tracks);
     if (!Form.Aborted()) {
       Form.Log(core::kLogNormal, core::msg::StartingSubpicturesConvertion);
-      ok &= demux::ConvertSubpictureIndexFiles(Form);
+      ok &= demux::ConvertSubpictureIndexFiles(Form.DemuxEnv(), Form.Settings.Demux.Subpictures);
       Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
     }
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);

@@ -5,13 +5,11 @@
 #include "app/browser_views.h"
 #include "demux/chain_driver.h"
 
-namespace tess::state {
+namespace tess::app {
 struct TForm1;
 }
 
 namespace tess::app {
-
-using state::TForm1;
 
 enum class SourceKind { None, StandardContent, AdvancedContent, LooseEvo };
 

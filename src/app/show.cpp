@@ -14,7 +14,7 @@
 #include "platform/paths.h"
 #include "platform/prompt.h"
 #include "platform/settings_store.h"
-#include "state/project_state.h"
+#include "app/project_state.h"
 
 namespace tess::app {
 

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-namespace tess::state {
+namespace tess::app {
 struct TForm1;
 }
 
@@ -15,7 +15,7 @@ namespace tess::app {
 // chains, programs, cells, buttons) with each chain's pre-, post- and cell
 // commands and where they lead, its tracks and scenes, and, for a title set,
 // the information grid's overview.
-std::string BrowserText(state::TForm1& Form);
+std::string BrowserText(app::TForm1& Form);
 
 // "show SOURCE...": loads the source as "demux" does and prints BrowserText;
 // the loading's log lines go to stderr. Exit status 0, 1 when the source cannot

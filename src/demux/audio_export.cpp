@@ -1,6 +1,6 @@
 // The per-title-set audio export. Title tracks whose audio runs on from the
 // track before them (it starts no later than their video, or the tracks play
-// seamlessly) form a group per audio stream and angle; the group's audio files
+// seamlessly) env a group per audio stream and angle; the group's audio files
 // are joined, and either the tracks' play items point into the joined file or
 // the joined file is cut again where each track's video ends, so that every
 // track's own file holds exactly the audio that plays with its video.
@@ -12,11 +12,13 @@
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
+#include "core/run_context.h"
 #include "demux/demux_context.h"
 #include "demux/reauthoring.h"
 #include "disc/attribute_texts.h"
 #include "disc/cell_lookups.h"
 #include "platform/paths.h"
+#include "state/run_state.h"
 #include "streams/audio_split.h"
 #include "streams/wav.h"
 
@@ -52,9 +54,9 @@ disc::TAudioStream* StreamOf(disc::TVideoTrack& T, int32_t Number) {
 // The entry of a play item's file. AC-3 and MPEG audio of one decoding stream
 // share a name ("_c0"); the track plays the MPEG audio then, as its streams
 // take the last of a slot's outputs.
-disc::TAudioStreamEntry* EntryOfItem(TForm1& Form, const std::string& Name) {
+disc::TAudioStreamEntry* EntryOfItem(disc::RunRegistries& Reg, const std::string& Name) {
   disc::TAudioStreamEntry* found = nullptr;
-  for (auto& a : Form.AudioStreams)
+  for (auto& a : Reg.AudioStreams)
     if (a.Name == Name && (!found || platform::ToLowerAscii(platform::ExtractFileExt(a.Path)) == ".mpa")) found = &a;
   return found;
 }
@@ -62,13 +64,13 @@ disc::TAudioStreamEntry* EntryOfItem(TForm1& Form, const std::string& Name) {
 // -1: the track has no stream s + 1; else, over its streams in order, 1 when
 // the audio starts after the video, 0 when with it, 2 when before it (or it
 // has no delay of its own); the first 2 ends the scan.
-int32_t AudioVersusVideo(TForm1& Form, disc::TVideoTrack& T, int32_t S) {
+int32_t AudioVersusVideo(disc::RunRegistries& Reg, disc::TVideoTrack& T, int32_t S) {
   if (!StreamOf(T, S + 1)) return -1;
-  const disc::TVideoStreamEntry* video = disc::FindVideoStreamByName(Form, T.FileName);
+  const disc::TVideoStreamEntry* video = disc::FindVideoStreamByName(Reg, T.FileName);
   int32_t result = 0;
   for (const auto& stream : T.AudioStreams) {
     if (stream.PlayItems.empty() || !video) continue;
-    const disc::TAudioStreamEntry* audio = EntryOfItem(Form, stream.PlayItems.front().FileName);
+    const disc::TAudioStreamEntry* audio = EntryOfItem(Reg, stream.PlayItems.front().FileName);
     if (!audio) continue;
     if (audio->NoDelay || video->FirstTimeStampMs > audio->FirstTimeStampMs) return 2;
     result = video->FirstTimeStampMs < audio->FirstTimeStampMs ? 1 : 0;
@@ -83,8 +85,8 @@ bool Joinable(const std::string& Path) {
 
 class TGrouping {
  public:
-  TGrouping(TForm1& Form, int32_t TitleSet, int32_t Stream, int32_t Angle)
-      : form_(Form), v_(TitleSet), s_(Stream), a_(Angle) {}
+  TGrouping(const TDemuxEnv& Env, const core::TrackSettings& Settings, int32_t TitleSet, int32_t Stream, int32_t Angle)
+      : env_(Env), settings_(Settings), v_(TitleSet), s_(Stream), a_(Angle) {}
   bool Run();
 
  private:
@@ -95,21 +97,22 @@ class TGrouping {
   bool Merge();
   std::string JoinedFileName(const std::string& FirstMember) const;
 
-  TForm1& form_;
+  const TDemuxEnv& env_;
+  const core::TrackSettings& settings_;
   int32_t v_, s_, a_;
   std::vector<TMember> group_;
 };
 
 bool TGrouping::MakeMember(size_t Index, TMember& Out) {
-  const int32_t mapped = disc::FindAngleTrack(form_, static_cast<int32_t>(Index), a_);
+  const int32_t mapped = disc::FindAngleTrack(env_.Reg, static_cast<int32_t>(Index), a_);
   if (mapped < 0) return false;
-  disc::TVideoTrack& t = form_.ScriptTracks[static_cast<size_t>(mapped)];
+  disc::TVideoTrack& t = env_.Reg.ScriptTracks[static_cast<size_t>(mapped)];
   disc::TAudioStream* stream = StreamOf(t, s_ + 1);
   if (!stream || stream->PlayItems.empty()) return false;
   disc::TAudioPlayItem& item = stream->PlayItems.front();
-  disc::TAudioStreamEntry* entry = EntryOfItem(form_, item.FileName);
-  if (!entry || !disc::FindVideoStreamByName(form_, t.FileName) || !Joinable(entry->Path)) return false;
-  Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(form_, t)};
+  disc::TAudioStreamEntry* entry = EntryOfItem(env_.Reg, item.FileName);
+  if (!entry || !disc::FindVideoStreamByName(env_.Reg, t.FileName) || !Joinable(entry->Path)) return false;
+  Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(env_.Disc, env_.Reg, t)};
   return true;
 }
 
@@ -119,7 +122,7 @@ bool TGrouping::Close() {
   // angle block that has it; elsewhere the group is the first angle's again,
   // already merged.
   bool angled = a_ == 1;
-  for (const TMember& m : group_) angled |= form_.ScriptTracks[m.Track].AngleNumber == a_;
+  for (const TMember& m : group_) angled |= env_.Reg.ScriptTracks[m.Track].AngleNumber == a_;
   if (group_.size() >= 2 && angled) ok = Merge();
   group_.clear();
   return ok;
@@ -130,17 +133,17 @@ bool TGrouping::Close() {
 // A member that cannot join ends the merging of the stream and angle for the
 // title set, after the group before it.
 bool TGrouping::Run() {
-  auto& tracks = form_.ScriptTracks;
+  auto& tracks = env_.Reg.ScriptTracks;
   bool ok = true;
   for (size_t i = 0; i < tracks.size(); ++i) {
     disc::TVideoTrack& t = tracks[i];
     if (!IsTitleTrackOf(t, v_) || t.AngleNumber > 1) continue;
-    const int32_t test = AudioVersusVideo(form_, t, s_);
+    const int32_t test = AudioVersusVideo(env_.Reg, t, s_);
     const uint32_t firstCell = t.Scenes.empty() ? 0 : t.Scenes.front().CellId;
-    const bool seamless = disc::IsCellSeamlessInVts(form_, t.VobId, firstCell, v_);
+    const bool seamless = disc::IsCellSeamlessInVts(env_.Disc, t.VobId, firstCell, v_);
     bool skip = test == -1;
-    if (form_.Settings.Tracks.RecutMode == kRecutAuto) skip |= test == 1 || (test == 0 && !seamless);
-    if (form_.Settings.Tracks.RecutMode == kRecutNonSeamless) skip |= !seamless;
+    if (settings_.RecutMode == kRecutAuto) skip |= test == 1 || (test == 0 && !seamless);
+    if (settings_.RecutMode == kRecutNonSeamless) skip |= !seamless;
     if (skip) {
       if (!group_.empty()) ok &= Close();
       continue;
@@ -163,7 +166,7 @@ bool TGrouping::Run() {
 // audio file, in the title set's folder; a joined file that a failed cut left
 // there keeps its name, the next one takes a numbered name beside it.
 std::string TGrouping::JoinedFileName(const std::string& FirstMember) const {
-  const std::string& folder = form_.Settings.Output.Folder;
+  const std::string& folder = env_.Output.Folder;
   const std::string name = platform::ExtractFileName(FirstMember);
   const std::string target = platform::IncludeTrailingSlash(folder) + "VTS_" + core::IntToStrZeroPad(v_, 3) + "/VTS" +
                              std::to_string(v_) + "-" + name.substr(name.size() - std::min<size_t>(6, name.size()));
@@ -175,12 +178,12 @@ std::string TGrouping::JoinedFileName(const std::string& FirstMember) const {
 }
 
 bool TGrouping::Merge() {
-  const double rate = form_.FrameRate;
-  form_.Log(core::kLogInfo,
-            std::string(core::msg::MergeAudioStream) + std::to_string(s_ + 1) + std::string(core::msg::InTracks),
-            platform::kColourGreen);
+  const double rate = env_.Disc.FrameRate;
+  env_.Run.Log(core::kLogInfo,
+               std::string(core::msg::MergeAudioStream) + std::to_string(s_ + 1) + std::string(core::msg::InTracks),
+               platform::kColourGreen);
   for (const TMember& m : group_)
-    form_.Log(core::kLogInfo, "      - " + form_.ScriptTracks[m.Track].Name, platform::kColourGreen);
+    env_.Run.Log(core::kLogInfo, "      - " + env_.Reg.ScriptTracks[m.Track].Name, platform::kColourGreen);
 
   // Member 1's audio starts its delay after its video: it plays that much shorter.
   TMember& first = group_.front();
@@ -190,19 +193,20 @@ bool TGrouping::Merge() {
     first.Duration = core::TimecodeDifference(rate, first.Duration, first.Item->Delay);
 
   const std::string target = JoinedFileName(first.Entry->Path);
-  bool ok = core::CopyFileRange(form_, first.Entry->Path, target, nullptr, &form_.Abort, 0, UINT64_MAX, 0);
+  bool ok = core::CopyFileRange(env_.Run, first.Entry->Path, target, nullptr, &env_.Run.Abort, 0, UINT64_MAX, 0);
   for (size_t j = 1; ok && j < group_.size(); ++j)
-    ok = streams::AppendFileData(form_, group_[j].Entry->Path, target, false, [this] { form_.ProcessMessages(); });
+    ok =
+        streams::AppendFileData(env_.Run, group_[j].Entry->Path, target, false, [this] { env_.Run.ProcessMessages(); });
   std::error_code ec;
   if (!ok) {
     fs::remove(target, ec);
-    if (!form_.Aborted())
-      form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
-                     " was not merged: " + target + " could not be made.");
+    if (!env_.Run.Aborted())
+      env_.Run.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
+                        " was not merged: " + target + " could not be made.");
     return false;
   }
 
-  if (form_.Settings.Tracks.SolidAudio) {
+  if (settings_.SolidAudio) {
     // The joined file takes the first member's name with "a00" and the angle
     // in place of the last four characters before its stream tag.
     std::string solid = first.Entry->Path;
@@ -216,7 +220,7 @@ bool TGrouping::Merge() {
     if (fs::exists(solid)) ec = std::make_error_code(std::errc::file_exists);
     if (!ec) fs::rename(target, solid, ec);
     if (ec) {
-      form_.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
+      env_.Run.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
       fs::remove(target, ec);
       return false;
     }
@@ -225,12 +229,12 @@ bool TGrouping::Merge() {
     entry.Name = platform::ExtractFileName(platform::ChangeFileExt(solid, ""));
     entry.Merged = 1;
     const disc::TAudioStreamEntry firstEntry = *first.Entry;
-    form_.AudioStreams.push_back(entry);
+    env_.Reg.AudioStreams.push_back(entry);
     core::TTimeCode running;
     for (size_t j = 0; j < group_.size(); ++j) {
       TMember& m = group_[j];
       disc::TAudioPlayItem& item = *m.Item;
-      const core::TTimeCode offset = form_.ScriptTracks[m.Track].StartOffset;
+      const core::TTimeCode offset = env_.Reg.ScriptTracks[m.Track].StartOffset;
       if (!item.Merged) {
         if (j == 0) {
           if (firstEntry.NoDelay) {
@@ -258,7 +262,7 @@ bool TGrouping::Merge() {
   // end, and what runs past it goes with the scratch pieces.
   std::vector<streams::AudioSegmentEntry> segments;
   std::vector<std::string> made;
-  auto shared = [&](const TMember& M) { return a_ > 1 && form_.ScriptTracks[M.Track].AngleNumber != a_; };
+  auto shared = [&](const TMember& M) { return a_ > 1 && env_.Reg.ScriptTracks[M.Track].AngleNumber != a_; };
   for (size_t j = 0; j < group_.size(); ++j) {
     const TMember& m = group_[j];
     made.push_back(shared(m) ? target + "." + std::to_string(j) : m.Entry->Path + ".tmp");
@@ -267,15 +271,15 @@ bool TGrouping::Merge() {
   streams::TSplitOutcome outcome = streams::TSplitOutcome::NotThisFormat;
   for (auto split : {streams::SplitAc3File, streams::SplitDtsFile, streams::SplitMpaFile}) {
     if (outcome != streams::TSplitOutcome::NotThisFormat) break;
-    outcome = split(form_, target, segments, rate, nullptr);
+    outcome = split(env_.Run, target, segments, rate, nullptr);
   }
   if (outcome == streams::TSplitOutcome::NotThisFormat)
-    outcome = streams::SplitWavFile(form_, target, segments, false, rate, nullptr);
+    outcome = streams::SplitWavFile(env_.Run, target, segments, false, rate, nullptr);
   for (size_t j = 0; j < group_.size() && outcome == streams::TSplitOutcome::Done; ++j) {
     if (shared(group_[j])) continue;
     fs::rename(made[j], group_[j].Entry->Path, ec);
     if (ec) {
-      form_.LogError("Can not move file " + made[j] + " to " + group_[j].Entry->Path + ": " + ec.message());
+      env_.Run.LogError("Can not move file " + made[j] + " to " + group_[j].Entry->Path + ": " + ec.message());
       outcome = streams::TSplitOutcome::Failed;
     }
   }
@@ -285,8 +289,8 @@ bool TGrouping::Merge() {
   if (outcome != streams::TSplitOutcome::Done) {
     // The joined file holds every member's audio: it stays beside what was not replaced.
     if (outcome != streams::TSplitOutcome::Stopped)
-      form_.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
-                     " was not cut again; the joined audio stays in " + target);
+      env_.Run.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
+                        " was not cut again; the joined audio stays in " + target);
     return false;
   }
   fs::remove(target, ec);
@@ -300,27 +304,29 @@ bool TGrouping::Merge() {
 
 }  // namespace
 
-bool ExportTitleSetAudio(TForm1& Form) {
-  Form.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsStarted);
-  if (Form.TitleSetCount < 1 || Form.IFOFiles[0].TT_SRPT.Entries.empty()) return true;
+bool ExportTitleSetAudio(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
+  Env.Run.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsStarted);
+  if (Env.Disc.TitleSetCount < 1 || Env.Disc.IFOFiles[0].TT_SRPT.Entries.empty()) return true;
   bool ok = true;
-  for (int32_t i = 1; i < Form.TitleSetCount && !Form.Aborted(); ++i) {
-    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+  for (int32_t i = 1; i < Env.Disc.TitleSetCount && !Env.Run.Aborted(); ++i) {
+    const disc::TIFOFile& rec = Env.Disc.IFOFiles[static_cast<size_t>(i)];
     const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
-    if (rec.Kind != disc::ifoVTS || mark >= Form.VTSListForm.AudioCorrectionMark.size() ||
-        !Form.VTSListForm.AudioCorrectionMark[mark])
+    if (rec.Kind != disc::ifoVTS || mark >= Env.State.VTSListForm.AudioCorrectionMark.size() ||
+        !Env.State.VTSListForm.AudioCorrectionMark[mark])
       continue;
     for (int32_t s = 0; s < kStreams; ++s)
-      for (int32_t a = 1; a <= kAngles && !Form.Aborted(); ++a) ok &= TGrouping(Form, rec.TitleSetNumber, s, a).Run();
+      for (int32_t a = 1; a <= kAngles && !Env.Run.Aborted(); ++a)
+        ok &= TGrouping(Env, Settings, rec.TitleSetNumber, s, a).Run();
   }
-  Form.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsFinished);
+  Env.Run.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsFinished);
   return ok;
 }
 
-void ProcessTitleSetAudioStreams(TForm1& Form, int32_t TitleSet) {
-  if (!Form.Settings.Tracks.AddAudioStub) return;
+void ProcessTitleSetAudioStreams(const disc::DiscModel& Disc, disc::RunRegistries& Reg,
+                                 const core::TrackSettings& Settings, int32_t TitleSet) {
+  if (!Settings.AddAudioStub) return;
   std::vector<disc::TVideoTrack*> tracks;
-  for (auto& t : Form.ScriptTracks)
+  for (auto& t : Reg.ScriptTracks)
     if (IsTitleTrackOf(t, TitleSet) && !t.AudioStreams.empty()) tracks.push_back(&t);
   int32_t m = 0;
   for (auto* t : tracks)
@@ -366,7 +372,7 @@ void ProcessTitleSetAudioStreams(TForm1& Form, int32_t TitleSet) {
         s.Name = from->Name;
         s.Kind = from->Kind;
       } else {
-        disc::TitleAudioLanguageName(Form, TitleSet, n + 1, s.Name);
+        disc::TitleAudioLanguageName(Disc, TitleSet, n + 1, s.Name);
         s.Kind = 0;
       }
       s.PlayItems.front() = (from ? from : any)->PlayItems.front();

@@ -16,7 +16,10 @@
 #include "disc/script_model.h"
 #include "disc/vob_scout.h"
 #include "platform/rounding.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 #include "streams/dts.h"
 #include "streams/mpa.h"
 
@@ -44,9 +47,9 @@ int64_t Nearest(double Value) { return platform::RoundEven(Value); }
 
 // The cut decisions go to the information window as well as to the run's log.
 void LogPts(TIFOData& Ctx, const std::string& Line) {
-  const uint32_t colour = Ctx.Form.Settings.Demux.AudioPtsColour;
-  Ctx.Form.InfoForm.AddLogColored(core::kLogInfo, Line, colour);
-  Ctx.Form.Log(core::kLogInfo, Line, colour);
+  const uint32_t colour = Ctx.Settings.AudioPtsColour;
+  Ctx.Env.Run.InfoForm.AddLogColored(core::kLogInfo, Line, colour);
+  Ctx.Env.Run.Log(core::kLogInfo, Line, colour);
 }
 int64_t MsToTicks(double Ms) { return Nearest(Ms * core::kTicksPerMs); }
 using core::TicksToMs;
@@ -170,8 +173,7 @@ size_t ChooseCutFrame(const std::vector<TFrameCandidate>& Frames, double CellSta
 
 double TIFOData::AudioDelay(bool FromCut) const {
   double reference = Cell.NavPackTimeMs;
-  if (FromCut && Form.Settings.Demux.AudioTimeNavigation && !Cell.FirstVideoSeen)
-    reference = TicksToMs(NavRecord.VobuStart);
+  if (FromCut && Settings.AudioTimeNavigation && !Cell.FirstVideoSeen) reference = TicksToMs(NavRecord.VobuStart);
   return LastPtsMs - reference;
 }
 
@@ -227,7 +229,7 @@ bool TAudioRouter::RouteMpaPayload(TIFOData& Ctx, core::TVobStream*& Record, uin
 }
 
 bool TAudioRouter::RouteMainMode(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P) {
-  if (!Ctx.IsTitleDomain() || Ctx.Form.Settings.Demux.Titles != core::TitleMode::Main) return false;
+  if (!Ctx.IsTitleDomain() || Ctx.Settings.Titles != core::TitleMode::Main) return false;
   const uint32_t vob = Ctx.VobId;
   // Past the table's VOB ids nothing is cut or marked; the payload stays in its
   // own stream's output of the VOB.
@@ -236,14 +238,10 @@ bool TAudioRouter::RouteMainMode(TIFOData& Ctx, core::TVobStream*& Record, const
     return true;
   }
   if (vob != Ctx.PrevVobId || (Ctx.AngleNumber > 0 && Ctx.CellId == 1)) return false;
-  const int32_t domain = Ctx.DomainIndex;
-  if (!Ctx.Form.LooseEvo && vob >= 1 && domain >= 0 && domain < Ctx.Form.TitleSetCount &&
-      static_cast<size_t>(domain) < Ctx.Form.IFOFiles.size()) {
-    disc::TAudioCellEntry& e = Ctx.Form.IFOFiles[static_cast<size_t>(domain)].AudioCellTable[0][vob - 1];
-    if (!e.Seen) {
-      e.Seen = 1;
-      e.FirstAudioCell = static_cast<int32_t>(Ctx.CellId);
-    }
+  disc::TAudioCellEntry* e = Ctx.Env.Disc.LooseEvo ? nullptr : Ctx.Env.AudioCells.FirstBlockEntry(Ctx.DomainIndex, vob);
+  if (e && !e->Seen) {
+    e->Seen = 1;
+    e->FirstAudioCell = static_cast<int32_t>(Ctx.CellId);
   }
   Record = Find(Ctx, P, vob);
   if (Record && Record->CellId != Ctx.CellId) Record->IsNew = true;
@@ -252,7 +250,7 @@ bool TAudioRouter::RouteMainMode(TIFOData& Ctx, core::TVobStream*& Record, const
 
 bool TAudioRouter::Route(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile) {
   const bool titles = Ctx.IsTitleDomain();
-  const core::TitleMode mode = titles ? Ctx.Form.Settings.Demux.Titles : Ctx.Form.Settings.Demux.Menus;
+  const core::TitleMode mode = titles ? Ctx.Settings.Titles : Ctx.Settings.Menus;
   const bool cuts = mode == core::TitleMode::Pts || (P.Format != kMpa && titles && Ctx.ByCell);
   if (!cuts) {
     Record = ByAngle(Ctx, P);
@@ -334,7 +332,7 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
   if (pts + durationMs < start) return RouteWholeBefore(Ctx, P, NewFile);
 
   const bool titles = Ctx.IsTitleDomain();
-  const int32_t setting = titles ? Ctx.Form.Settings.Demux.TitlePtsMode : Ctx.Form.Settings.Demux.MenuPtsMode;
+  const int32_t setting = titles ? Ctx.Settings.TitlePtsMode : Ctx.Settings.MenuPtsMode;
   const auto alignment = static_cast<TPtsAlignment>(setting == kAlignCenter || setting == kAlignRight ? setting
                                                                                                      : kAlignLeft);
   std::vector<TFrameCandidate>& f = frames_.Frames;
@@ -353,7 +351,7 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
                                                : std::fabs(start - (pts + durationMs));
         later = d1 > d2;
       } else {
-        const int64_t limit = Nearest(Ctx.Form.FrameRate) == kPalRate ? kRightLimit25 : kRightLimitOther;
+        const int64_t limit = Nearest(Ctx.Env.Disc.FrameRate) == kPalRate ? kRightLimit25 : kRightLimitOther;
         later = MsToTicks(std::fabs(start - f[index].TimeMs)) > limit;
       }
       if (later && index + 1 < f.size()) {
@@ -510,10 +508,10 @@ void TAudioRouter::ReopenCheck(TIFOData& Ctx, core::TVobStream* Record) const {
 
 void TAudioRouter::Drop(TIFOData& Ctx, const TPayload& P, int64_t Count, const char* Why) const {
   if (Count <= 0) return;
-  Ctx.Form.Log(core::kLogInfo,
-               "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) + ": " +
-                   std::to_string(Count) + " audio bytes before the VOB start are dropped: " + Why + ".",
-               Ctx.Form.Settings.Demux.AudioPtsColour);
+  Ctx.Env.Run.Log(core::kLogInfo,
+                  "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) + ": " +
+                      std::to_string(Count) + " audio bytes before the VOB start are dropped: " + Why + ".",
+                  Ctx.Settings.AudioPtsColour);
 }
 
 void TAudioRouter::LogCut(TIFOData& Ctx, const TPayload& P, double PtsMs, size_t Listed, double ChosenMs) const {

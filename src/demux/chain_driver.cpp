@@ -19,7 +19,10 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/rounding.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 
 namespace tess::demux {
 
@@ -39,24 +42,25 @@ bool IsBadEntryName(const std::string& Name) {
 }
 
 // Logs "Create directory " and makes the folder; false when it cannot be made.
-bool CreateLoggedFolder(TForm1& Form, const std::string& Folder) {
+bool CreateLoggedFolder(core::RunContext& Run, const std::string& Folder) {
   if (core::IsFolder(Folder)) return true;
   const std::string line = std::string(core::msg::CreateDirectory) + Folder;
-  Form.InfoForm.AddLog(core::kLogInfo, line);
-  if (Form.MainWindow) Form.MainWindow->AddLogText(core::kLogInfo, line);
+  Run.InfoForm.AddLog(core::kLogInfo, line);
+  if (Run.MainWindow) Run.MainWindow->AddLogText(core::kLogInfo, line);
   if (core::MakeFolders(Folder)) return true;
-  Form.LogError("Can not create folder " + Folder);
+  Run.LogError("Can not create folder " + Folder);
   return false;
 }
 
 // Says what a file lost to damage once it has been read, and notes it as a file
 // the run could only partly read. Packs counts the sectors read, a short last
 // one included.
-void ReportFileDamage(TForm1& Form, const TIFOData::TFileDamage& Damage, const std::string& File, int64_t Packs) {
+void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage, const std::string& File,
+                      int64_t Packs) {
   const std::string name = platform::ExtractFileName(File);
   if (Damage.NotMpegPacks > TIFOData::kShownNotMpegPacks)
-    Form.LogError("MPEG is not correct in " + std::to_string(Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks) +
-                  " more packs of " + UpperName(File) + "; they were skipped.");
+    Run.LogError("MPEG is not correct in " + std::to_string(Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks) +
+                 " more packs of " + UpperName(File) + "; they were skipped.");
   std::string lost;
   auto add = [&lost](const std::string& What) { lost += (lost.empty() ? "" : ", ") + What; };
   if (Packs == 0) {
@@ -70,7 +74,7 @@ void ReportFileDamage(TForm1& Form, const TIFOData::TFileDamage& Damage, const s
     if (Damage.ShortLastPack > 0)
       add("its last pack holds only " + std::to_string(Damage.ShortLastPack) + " bytes");
   }
-  if (!lost.empty()) Form.NoteSkipped(name + ": " + lost);
+  if (!lost.empty()) Run.NoteSkipped(name + ": " + lost);
 }
 
 }  // namespace
@@ -102,8 +106,8 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       // The file is there but no menu cell describes it (its table may have
       // been damaged and skipped): its streams are not read, and the log says so.
       if (!EvoFileName.empty()) {
-        Form.LogError("No menu cell describes " + UpperName(EvoFileName) + "; it is not demultiplexed.");
-        Form.NoteSkipped(platform::ExtractFileName(EvoFileName) + ": no menu cell describes it; it was not read");
+        Env.Run.LogError("No menu cell describes " + UpperName(EvoFileName) + "; it is not demultiplexed.");
+        Env.Run.NoteSkipped(platform::ExtractFileName(EvoFileName) + ": no menu cell describes it; it was not read");
       }
       return true;
     }
@@ -113,34 +117,35 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   Scout = disc::TVobScaut::Create(EvoFileName);
   // A read error is noted in the run by the stream that met it: what could be
   // read is demultiplexed, and the run fails once it has done the rest.
-  Scout->Scan(Form, Form, Form.Settings.Scan, Form.StatusProgress);
-  disc::RegisterVobScout(Form, DomainNumberValue(), Scout, IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
+  Scout->Scan(Env.Run, Env.Disc, Env.Scan, Env.Run.StatusProgress);
+  disc::RegisterVobScout(Env.Reg, DomainNumberValue(), Scout,
+                         IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
   bool ok = true;
   // A file missing in the middle of the chain ends the chain before it; what
   // comes before it is read, and the run says what it had to leave.
   if (!Scout->MissingFile.empty())
-    Form.NoteSkipped(platform::ExtractFileName(Scout->MissingFile) +
-                     ": missing from its chain; the files after it were not read");
+    Env.Run.NoteSkipped(platform::ExtractFileName(Scout->MissingFile) +
+                        ": missing from its chain; the files after it were not read");
   // A loose EVO file's outputs are named after it before the first navigation
   // pack names a cell, and whether one comes at all.
-  if (Form.LooseEvo) NamePart = BuildNamePart(0, 0);
+  if (Env.Disc.LooseEvo) NamePart = BuildNamePart(0, 0);
 
-  platform::ProgressBar* bar = ProgressBar ? ProgressBar : &Form.StatusProgress;
+  platform::ProgressBar* bar = ProgressBar ? ProgressBar : &Env.Run.StatusProgress;
   while (!EvoFileName.empty() && StopFlag == 0) {
     const std::string shortName = platform::ExtractFileName(EvoFileName);
-    Form.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::OpenFile) + EvoFileName);
-    Form.StatusBar1.SetText(0, std::string(core::msg::OpenEVOFile) + UpperName(EvoFileName));
+    Env.Run.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::OpenFile) + EvoFileName);
+    Env.Run.StatusBar1.SetText(0, std::string(core::msg::OpenEVOFile) + UpperName(EvoFileName));
     std::string size;
     core::FormatFileSize(EvoFileName, size);
-    Form.StatusBar1.SetText(3, size);
-    if (Form.MainWindow) {
-      Form.MainWindow->AddLogText(core::kLogInfo, std::string(core::msg::OpenEVOFile) + UpperName(EvoFileName));
-      Form.MainWindow->LogCountSummary(shortName);
+    Env.Run.StatusBar1.SetText(3, size);
+    if (Env.Run.MainWindow) {
+      Env.Run.MainWindow->AddLogText(core::kLogInfo, std::string(core::msg::OpenEVOFile) + UpperName(EvoFileName));
+      Env.Run.MainWindow->LogCountSummary(shortName);
     }
     try {
-      InputStream = core::TVobFileStream::Create(Form, EvoFileName, core::TVobFileStream::kModeRead, false);
+      InputStream = core::TVobFileStream::Create(Env.Run, EvoFileName, core::TVobFileStream::kModeRead, false);
     } catch (const core::EVOBException& e) {
-      Form.LogError(std::string(e.what()) + " " + EvoFileName);
+      Env.Run.LogError(std::string(e.what()) + " " + EvoFileName);
       ok = false;
       InputStream.reset();
       ProcessPack(true);
@@ -167,24 +172,24 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       if (position % kPacksPerRefresh != 0) continue;
       bar->SetPosition(position);
       const int64_t percent = sectors > 0 ? platform::RoundEven(static_cast<double>(position) / sectors * 100) : 0;
-      if (Form.MainWindow) {
-        if (percent != shownPercent) Form.MainWindow->CurProcent = std::to_string(percent) + " %";
+      if (Env.Run.MainWindow) {
+        if (percent != shownPercent) Env.Run.MainWindow->CurProcent = std::to_string(percent) + " %";
         if (!(CellTime == shownTime)) {
-          Form.MainWindow->CellIdValue = core::TimeCodeToText(CellTime);
-          Form.MainWindow->VobIdValue =
-              core::TimeCodeToText(core::AddTimecodes(Form.FrameRate, CellStartTime, CellTime));
+          Env.Run.MainWindow->CellIdValue = core::TimeCodeToText(CellTime);
+          Env.Run.MainWindow->VobIdValue =
+              core::TimeCodeToText(core::AddTimecodes(Env.Disc.FrameRate, CellStartTime, CellTime));
           shownTime = CellTime;
         }
       }
       shownPercent = percent;
-      Form.ProcessMessages();
-      if (StopFlag || Form.Aborted()) break;
+      Env.Run.ProcessMessages();
+      if (StopFlag || Env.Run.Aborted()) break;
     }
     bar->SetPosition(position);
-    if (!InputStream->ReadFailed && StopFlag == 0 && !Form.Aborted())
-      ReportFileDamage(Form, Damage, EvoFileName, position);
+    if (!InputStream->ReadFailed && StopFlag == 0 && !Env.Run.Aborted())
+      ReportFileDamage(Env.Run, Damage, EvoFileName, position);
     SavedNavRecord = NavRecord;
-    const bool stopped = StopFlag != 0 || Form.Aborted();
+    const bool stopped = StopFlag != 0 || Env.Run.Aborted();
 
     // The chain ends here unless a title chain goes on in its next file; a
     // stopped chain ends here too, so that its last cell is finished.
@@ -196,10 +201,10 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     InputStream->Close();
     InputStream.reset();
     bar->SetPosition(0);
-    if (!stopped && Form.MainWindow) Form.MainWindow->HighlightChartItem(shortName, kChartDoneColour);
-    if (Form.MainWindow) {
-      ++Form.MainWindow->FinishedEvoFiles;
-      Form.MainWindow->UpdateProgress(core::kPhaseDemux);
+    if (!stopped && Env.Run.MainWindow) Env.Run.MainWindow->HighlightChartItem(shortName, kChartDoneColour);
+    if (Env.Run.MainWindow) {
+      ++Env.Run.MainWindow->FinishedEvoFiles;
+      Env.Run.MainWindow->UpdateProgress(core::kPhaseDemux);
     }
     if (EvoList) MarkEvoFileDone(*EvoList, EvoFileName);
 
@@ -212,7 +217,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   }
   if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0 || !IndexFiles.empty())
     ok &= CloseOutputs(TCloseMode::Finish);
-  Form.Abort = static_cast<uint8_t>(Form.Abort | StopFlag);
+  Env.Run.Abort = static_cast<uint8_t>(Env.Run.Abort | StopFlag);
   return ok && !OutputFailed;
 }
 
@@ -237,12 +242,12 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
   EvoBaseName = EvoFileName;
   FollowChain = 0;
   if (FirstPlayList) {
-    if (!CreateLoggedFolder(Form, OutputBase + "VMG") || !CreateLoggedFolder(Form, OutputBase + "VMG/Menu"))
+    if (!CreateLoggedFolder(Env.Run, OutputBase + "VMG") || !CreateLoggedFolder(Env.Run, OutputBase + "VMG/Menu"))
       return false;
   } else {
     VtsNumber = DomainNumberValue();
     const std::string folder = OutputBase + "VTS_" + DomainNumber();
-    if (!CreateLoggedFolder(Form, folder) || !CreateLoggedFolder(Form, folder + "/Menu")) return false;
+    if (!CreateLoggedFolder(Env.Run, folder) || !CreateLoggedFolder(Env.Run, folder + "/Menu")) return false;
   }
   return DemuxEvoChain(1);
 }
@@ -256,11 +261,11 @@ bool TIFOData::DemuxTitles() {
   FollowChain = 1;
   VtsNumber = DomainNumberValue();
   const std::string folder = OutputBase + "VTS_" + DomainNumber();
-  if (!CreateLoggedFolder(Form, folder)) return false;
+  if (!CreateLoggedFolder(Env.Run, folder)) return false;
   // Every title output of the title set goes to one folder; it is made before
   // the first output is opened whether or not the title search table lists a
   // title of the set.
-  if (!CreateLoggedFolder(Form, folder + "/Titles/")) return false;
+  if (!CreateLoggedFolder(Env.Run, folder + "/Titles/")) return false;
   if (EvoFileName.empty()) {
     if (DomainRecord && disc::VTSIField32(*DomainRecord, disc::vtsi::TitleEvoStart) != 0)
       NoteMissingFile(DomainFileName.substr(0, DomainFileName.size() - 7) + "t01.evo");
@@ -271,24 +276,24 @@ bool TIFOData::DemuxTitles() {
 
 void TIFOData::NoteMissingFile(const std::string& Name) {
   const std::string name = platform::ExtractFileName(Name);
-  Form.LogError(std::string(core::msg::File) + name + std::string(core::msg::DoesNotExist));
-  Form.NoteSkipped(name + ": missing; the information file says the title set has it");
+  Env.Run.LogError(std::string(core::msg::File) + name + std::string(core::msg::DoesNotExist));
+  Env.Run.NoteSkipped(name + ": missing; the information file says the title set has it");
 }
 
 // ---- the loose list ----
 
-bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileName) {
+bool LoadEvoFileList(core::RunContext& Run, TEvoFileList& List, const std::string& FileName) {
   const std::string path = platform::ExistingRegularFile(FileName);
   if (path.empty()) return false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + path);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + path);
     return false;
   }
   const uint64_t size = static_cast<uint64_t>(core::GetFileSizeByName(path));
   auto bad = [&](const std::string& Why) {
     ::close(fd);
-    Form.LogError(std::string(core::msg::InvalidFileFormat) + path + ": " + Why);
+    Run.LogError(std::string(core::msg::InvalidFileFormat) + path + ": " + Why);
     return false;
   };
   auto readAt = [&](uint64_t Pos, void* Out, size_t Count) {
@@ -315,8 +320,8 @@ bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileNa
     if (IsBadEntryName(name)) {
       for (char& c : name)
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-      Form.LogError("Entry " + std::to_string(i + 1) + " of " + platform::ExtractFileName(path) + " names no file: \"" +
-                    name + "\"; it is skipped.");
+      Run.LogError("Entry " + std::to_string(i + 1) + " of " + platform::ExtractFileName(path) + " names no file: \"" +
+                   name + "\"; it is skipped.");
       list.push_back({name, 0, 1});
       continue;
     }
@@ -334,32 +339,31 @@ void MarkEvoFileDone(TEvoFileList& List, const std::string& Name) {
       e.Done = 1;
 }
 
-bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
-  Form.FrameRate = 30;
+bool DemuxEvoFileList(const TDemuxEnv& Env, const core::DemuxSettings& Settings, TEvoFileList& List) {
   bool ok = true;
-  const std::string& folder = Form.Settings.Output.Folder;
+  const std::string& folder = Env.Output.Folder;
   for (size_t i = 1; i <= List.size(); ++i) {
     TEvoListEntry& entry = List[i - 1];
-    if (!Form.VTSListForm.DemuxMarked(i) || entry.Done) continue;
+    if (!Env.State.VTSListForm.DemuxMarked(i) || entry.Done) continue;
     if (entry.BadName) {
-      Form.NoteSkipped("list entry " + std::to_string(i) + " \"" + entry.Name + "\": it names no file");
+      Env.Run.NoteSkipped("list entry " + std::to_string(i) + " \"" + entry.Name + "\": it names no file");
       continue;
     }
     const std::string file = platform::ExistingRegularFile(entry.Name);
     if (file.empty()) {
-      Form.LogError(std::string(core::msg::File) + entry.Name + std::string(core::msg::DoesNotExist));
-      Form.NoteSkipped(platform::ExtractFileName(entry.Name) + ": listed, but it does not exist");
+      Env.Run.LogError(std::string(core::msg::File) + entry.Name + std::string(core::msg::DoesNotExist));
+      Env.Run.NoteSkipped(platform::ExtractFileName(entry.Name) + ": listed, but it does not exist");
       continue;
     }
-    if (Form.Aborted()) break;
+    if (Env.Run.Aborted()) break;
     try {
-      TIFOData ctx(Form, static_cast<int32_t>(i) - 1, disc::kDomainTitles);
+      TIFOData ctx(Env, Settings, static_cast<int32_t>(i) - 1, disc::kDomainTitles);
       ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = file;
       ctx.VtsNumber = static_cast<int32_t>(i);
       ctx.IsTitleSet = 1;
       ctx.FirstPlayList.reset();
-      ctx.SetProgressBar(Form.MainWindow ? &Form.MainWindow->CurrentProgress : &Form.StatusProgress);
-      if (!CreateLoggedFolder(Form, folder)) return false;
+      ctx.SetProgressBar(Env.Run.MainWindow ? &Env.Run.MainWindow->CurrentProgress : &Env.Run.StatusProgress);
+      if (!CreateLoggedFolder(Env.Run, folder)) return false;
       ctx.OutputBase = platform::IncludeTrailingSlash(folder);
       ctx.SupToImages = 0;
       ctx.PcmToWav = 1;
@@ -367,7 +371,7 @@ bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List) {
       ctx.EvoList = &List;
       ok &= ctx.DemuxEvoChain(1);
     } catch (const std::exception& e) {
-      Form.LogError(std::string(core::msg::ErrorInFile) + file + ": " + e.what());
+      Env.Run.LogError(std::string(core::msg::ErrorInFile) + file + ": " + e.what());
       ok = false;
     }
   }

@@ -27,12 +27,13 @@ constexpr uint64_t kVtiNameOffset = 2;
 // when the file does not exist; false with a log line when its list sector,
 // count or records do not fit the file. An entry whose name is no file name
 // keeps its place, marked, with a log line that names it.
-bool LoadEvoFileList(TForm1& Form, TEvoFileList& List, const std::string& FileName);
+bool LoadEvoFileList(core::RunContext& Run, TEvoFileList& List, const std::string& FileName);
 // Marks every entry whose name equals Name without regard to case.
 void MarkEvoFileDone(TEvoFileList& List, const std::string& Name);
 // Demultiplexes the entries marked in the title-set list that exist and are not
 // done yet, one context each; an entry with a bad name or a missing file is
-// noted as skipped and the list goes on. False when one of them failed.
-bool DemuxEvoFileList(TForm1& Form, TEvoFileList& List);
+// noted as skipped and the list goes on. False when one of them failed. Loose
+// EVO files play at 30 frames per second: the disc model says so before.
+bool DemuxEvoFileList(const TDemuxEnv& Env, const core::DemuxSettings& Settings, TEvoFileList& List);
 
 }  // namespace tess::demux

@@ -11,7 +11,10 @@
 #include "disc/highlights.h"
 #include "disc/vob_scout.h"
 #include "platform/rounding.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 
 namespace tess::demux {
 
@@ -49,21 +52,24 @@ void TPGCList::AddMenuPgc(const TPGCListEntry& Entry, uint16_t LanguageCode) {
 
 // ---- the context ----
 
-TIFOData::TIFOData(TForm1& F, int32_t Index, int32_t Kind)
-    : Form(F), DomainIndex(Index), AudioRouter(std::make_unique<TAudioRouter>()),
+TIFOData::TIFOData(const TDemuxEnv& E, const core::DemuxSettings& S, int32_t Index, int32_t Kind)
+    : Env(E),
+      Settings(S),
+      DomainIndex(Index),
+      AudioRouter(std::make_unique<TAudioRouter>()),
       TrackFolders(std::make_unique<TTrackFolderSink>()) {
   // A loose EVO file has no information file; its index is a list position.
-  const bool loose = Form.LooseEvo != 0;
-  if (!loose && Index >= 0 && Index < Form.TitleSetCount)
-    DomainRecord = &Form.IFOFiles[static_cast<size_t>(Index)];
+  const bool loose = Env.Disc.LooseEvo != 0;
+  if (!loose && Index >= 0 && Index < Env.Disc.TitleSetCount)
+    DomainRecord = &Env.Disc.IFOFiles[static_cast<size_t>(Index)];
   if (DomainRecord) DomainFileName = DomainRecord->FileName;
   ResetSubpictureUnits();
 
   if (Index != -1) {
-    if (!loose && !DomainFileName.empty() && !std::filesystem::exists(DomainFileName) && Form.ShowErrorMsg &&
-        Form.Prompt)
-      Form.Prompt->Inform(std::string(core::msg::File2) + DomainFileName + std::string(core::msg::DoesNotExist2),
-                          core::msg::Error);
+    if (!loose && !DomainFileName.empty() && !std::filesystem::exists(DomainFileName) && Env.Run.ShowErrorMsg &&
+        Env.Run.Prompt)
+      Env.Run.Prompt->Inform(std::string(core::msg::File2) + DomainFileName + std::string(core::msg::DoesNotExist2),
+                             core::msg::Error);
     // Record 0 is the video manager, unless a title set was loaded on its own.
     IsTitleSet = DomainRecord ? (DomainRecord->Kind != disc::ifoVMG ? 1 : 0) : (Index != 0 ? 1 : 0);
     MenuList = std::make_unique<TPGCList>();
@@ -109,9 +115,9 @@ TIFOData::TIFOData(TForm1& F, int32_t Index, int32_t Kind)
 
   if (!loose) {
     if (Kind == kPgcMenu)
-      disc::BuildMenuAngleList(Form, Form, Index);
+      disc::BuildMenuAngleList(Env.Disc, Env.Reg, Index);
     else
-      disc::BuildTitleAngleList(Form, Form, Index);
+      disc::BuildTitleAngleList(Env.Disc, Env.Reg, Index);
   }
   ByCell = 0;
   SetDomainKind(static_cast<uint8_t>(Kind));
@@ -171,7 +177,7 @@ uint16_t TIFOData::DomainVideoAttr() const {
 
 void TIFOData::FindPgcOfCell(uint32_t Vob, uint32_t Cell, TPGCListEntry& Result) const {
   Result = TPGCListEntry{};
-  if (Form.LooseEvo) {
+  if (Env.Disc.LooseEvo) {
     Result.PgcKind = kPgcTitle;
     return;
   }
@@ -218,8 +224,8 @@ TTimeCode TIFOData::CellPlaybackTime(const TPGCListEntry& Entry, uint32_t Vob, u
   const int64_t i = disc::FindCellIndex(Entry.Pgc, Vob, Cell);
   if (i < 0 || static_cast<size_t>(i) >= Entry.Pgc->CellPlayback.size()) return {};
   TTimeCode t = Entry.Pgc->CellPlayback[static_cast<size_t>(i)].PlaybackTime;
-  if (Form.FrameRate == 30 && Entry.PgcKind == kPgcTitle && Form.Settings.Demux.TimeScale1001)
-    t = core::ScaleTimeCode(t, 1.001, Form.FrameRate);
+  if (Env.Disc.FrameRate == 30 && Entry.PgcKind == kPgcTitle && Settings.TimeScale1001)
+    t = core::ScaleTimeCode(t, 1.001, Env.Disc.FrameRate);
   return t;
 }
 

@@ -8,15 +8,14 @@
 
 #include "core/timecode.h"
 #include "core/vob_file_stream.h"
+#include "core/settings.h"
+#include "demux/demux_env.h"
 #include "demux/stream_finisher.h"
 #include "disc/highlights.h"
 #include "disc/ifo_model.h"
 #include "disc/registries.h"
 #include "subpic/services.h"
 
-namespace tess::state {
-struct TForm1;
-}
 namespace tess::disc {
 class TVobScaut;
 struct DiscModel;
@@ -33,7 +32,6 @@ struct ProgressBar;
 namespace tess::demux {
 
 using core::TTimeCode;
-using state::TForm1;
 
 // ---- the program chain lists ----
 
@@ -200,12 +198,13 @@ constexpr uint8_t kLastSubpictureId = 0x3F;
 class TIFOData {
  public:
   // Kind 1 menus (the video manager's first play included) or 2 titles.
-  TIFOData(TForm1& Form, int32_t DomainIndex, int32_t Kind);
+  TIFOData(const TDemuxEnv& Env, const core::DemuxSettings& Settings, int32_t DomainIndex, int32_t Kind);
   ~TIFOData();
   TIFOData(const TIFOData&) = delete;
   TIFOData& operator=(const TIFOData&) = delete;
 
-  TForm1& Form;
+  const TDemuxEnv Env;
+  const core::DemuxSettings& Settings;
 
   // ---- domain and file names ----
   std::string EvoBaseName;    // the EVO name stem, later the current chain name

@@ -17,7 +17,10 @@
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
 #include "platform/rounding.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 
 namespace tess::demux {
 
@@ -129,7 +132,7 @@ void TIFOData::AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, T
 }
 
 bool TIFOData::CutsAudioAtVobStart() const {
-  const core::DemuxSettings& settings = Form.Settings.Demux;
+  const core::DemuxSettings& settings = Settings;
   if (IsTitleDomain()) return settings.Titles == core::TitleMode::Pts || ByCell;
   return settings.Menus == core::TitleMode::Pts;
 }
@@ -174,7 +177,8 @@ void TIFOData::DecodeNavRecord(const uint8_t* Data, int32_t Length) {
 }
 
 void TIFOData::ShowCellElapsedTime(TTimeCode Time) {
-  Form.StatusBar1.SetText(1, std::string(core::msg::CellElapsedTime) + core::TimecodeWithRateText(Form.FrameRate, Time));
+  Env.Run.StatusBar1.SetText(
+      1, std::string(core::msg::CellElapsedTime) + core::TimecodeWithRateText(Env.Disc.FrameRate, Time));
 }
 
 void TIFOData::ProcessPciPack(const uint8_t* Data, int32_t Length) {
@@ -207,12 +211,12 @@ void TIFOData::ChangeCell() {
   CellTimes.clear();
   Cell.FirstVideoSeen = false;
   disc::TPaletteColours colours{};
-  disc::PaletteYCrCbToRGB(Form, CurrentPgc.Pgc, colours);
-  int32_t index = disc::FindPalette(Form.Palettes, colours);
+  disc::PaletteYCrCbToRGB(Env.Disc, CurrentPgc.Pgc, colours);
+  int32_t index = disc::FindPalette(Env.Reg.Palettes, colours);
   if (index >= 0)
-    ++Form.Palettes.Items[static_cast<size_t>(index)].UseCount;
+    ++Env.Reg.Palettes.Items[static_cast<size_t>(index)].UseCount;
   else
-    index = disc::AddPalette(Form.Palettes, colours);
+    index = disc::AddPalette(Env.Reg.Palettes, colours);
   Cell.PaletteIndex = index;
   StreamTable.MarkAllNew();
   Cell.CellFirstVideoMs = Scout ? Scout->CellStartMs(VobId, CellId) : 0;
@@ -270,7 +274,7 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
     }
     CellNaming = CellNamingNow;
     CellNamingNow = (titles && ByCell) ? 0 : 1;
-    if ((titles ? Form.Settings.Demux.Titles : Form.Settings.Demux.Menus) == core::TitleMode::None) CellNamingNow = 0;
+    if ((titles ? Settings.Titles : Settings.Menus) == core::TitleMode::None) CellNamingNow = 0;
     if (!titles || CellNamingNow == 0) ResetSubpictureUnits();
 
     const bool vobChanged = VobId != PgcVobId;
@@ -280,8 +284,8 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
       Cell.CurrentCellStart = CellId >= 2 ? NavRecord.VobuStart : 0;
       const int64_t diff = static_cast<int64_t>(Cell.CurrentCellStart) - Cell.PreviousCellStart;
       if (diff > 0)
-        CellStartTime = core::AddTimecodes(Form.FrameRate, CellStartTime,
-                                           core::MillisecondsToTimecode(core::TicksToMs(diff), Form.FrameRate));
+        CellStartTime = core::AddTimecodes(Env.Disc.FrameRate, CellStartTime,
+                                           core::MillisecondsToTimecode(core::TicksToMs(diff), Env.Disc.FrameRate));
       const uint8_t seamless = AngleNumber > 0 ? (Scout ? Scout->VobAngleFlag(VobId) : 0)
                                                : (disc::IsCellSeamless(VobId, CellId, CurrentPgc.Pgc, false) ? 1 : 0);
       AddCellTime(VobId, CellId, seamless, CellStartTime);
@@ -293,8 +297,8 @@ void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
     RefreshNamePart();
     PgcVobId = static_cast<uint16_t>(VobId);
     PgcCellId = CellId;
-    Form.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::FoundVobID) + std::to_string(PgcVobId) +
-                                             "  CellID: " + std::to_string(PgcCellId));
+    Env.Run.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::FoundVobID) + std::to_string(PgcVobId) +
+                                                "  CellID: " + std::to_string(PgcCellId));
   }
 
   uint8_t elapsed[4] = {};
@@ -354,18 +358,17 @@ disc::THighlightPlayItem HighlightItemOf(const disc::DiscModel& Disc, const TNav
 }
 
 void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t CellIdArg, uint32_t Vob) {
-  const core::DemuxSettings& settings = Form.Settings.Demux;
+  const core::DemuxSettings& settings = Settings;
   if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly) return;
   const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
   if (std::find(Highlights.begin(), Highlights.end(), key) != Highlights.end()) {
     if (settings.SameHLShowLog)
-      Form.InfoForm.AddLogColored(core::kLogInfo,
-                                  std::string(core::msg::CurrentHighlightWasAlreadyAddedAndNow) +
-                                      std::to_string(PackNumber),
-                                  settings.SameHighlightColour);
+      Env.Run.InfoForm.AddLogColored(
+          core::kLogInfo, std::string(core::msg::CurrentHighlightWasAlreadyAddedAndNow) + std::to_string(PackNumber),
+          settings.SameHighlightColour);
     return;
   }
-  disc::THighlightPlayItem item = HighlightItemOf(Form, R);
+  disc::THighlightPlayItem item = HighlightItemOf(Env.Disc, R);
   item.IFOIndex = Domain;
   item.VobId = Vob;
   item.CellId = CellIdArg;
@@ -374,7 +377,7 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   core::MakeFolders(platform::ExtractFilePath(file));
   FirstTouch(file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + file);
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + file);
     OutputFailed = true;
     return;
   }
@@ -396,8 +399,8 @@ void TIFOData::FinishCell(uint8_t Sid, uint8_t Sub) {
       Cell.NavPackTimeMs = Scout->CellStartMs(VobId, CellId);
     Delays.SubpictureMs = AudioDelay(false);
     ++Cell.SubpicPtsCount;
-    Form.StatusBar1.SetText(2, std::string(core::msg::SubPicPTSCounter) + std::to_string(Cell.SubpicPtsCount) + "/" +
-                                   std::to_string(Form.SubpicUnitCount));
+    Env.Run.StatusBar1.SetText(2, std::string(core::msg::SubPicPTSCounter) + std::to_string(Cell.SubpicPtsCount) + "/" +
+                                      std::to_string(Env.State.SubpicUnitCount));
     return;
   }
   if (IsAc3Stream(Sid, Sub))

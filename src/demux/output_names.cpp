@@ -11,7 +11,10 @@
 #include "disc/subpic_streams.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 
 namespace tess::demux {
 
@@ -28,7 +31,7 @@ std::string VobCellStem(uint32_t VobId, uint32_t CellId, int32_t CellCount, bool
 }  // namespace
 
 std::string TIFOData::DomainNumber() const {
-  if (Form.LooseEvo) return Pad3(static_cast<uint32_t>(VtsNumber));
+  if (Env.Disc.LooseEvo) return Pad3(static_cast<uint32_t>(VtsNumber));
   // "hv001i01.IFO": the three digits before "i01.IFO".
   if (DomainFileName.size() < 10) return "000";
   return DomainFileName.substr(DomainFileName.size() - 10, 3);
@@ -42,19 +45,19 @@ int32_t TIFOData::DomainNumberValue() const {
 }
 
 int32_t TIFOData::VobCellCount(uint32_t Vob) const {
-  const int32_t angles = disc::GetVobAngleCount(Form, IsTitleDomain() ? 2 : 1, Vob);
+  const int32_t angles = disc::GetVobAngleCount(Env.Reg, IsTitleDomain() ? 2 : 1, Vob);
   const int32_t scouted = Scout ? Scout->GetVobCells(Vob) : 0;
   return std::max(angles, scouted);
 }
 
 std::string TIFOData::MenuNameStem(uint32_t Vob, uint32_t Cell) const {
   const std::string prefix = FirstPlayList ? "vmg_" : "m" + DomainNumber() + "_";
-  return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Form.Settings.Demux.Menus != core::TitleMode::None);
+  return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Settings.Menus != core::TitleMode::None);
 }
 
 bool TIFOData::TitlesNamedByVob() const {
   // With the Main-mode mark every cell is an output of its own, named after its cell.
-  return Form.Settings.Demux.Titles != core::TitleMode::None && !ByCell;
+  return Settings.Titles != core::TitleMode::None && !ByCell;
 }
 
 std::string TIFOData::TitleNameStem(uint32_t Vob, uint32_t Cell) const {
@@ -62,7 +65,7 @@ std::string TIFOData::TitleNameStem(uint32_t Vob, uint32_t Cell) const {
 }
 
 std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
-  if (Form.LooseEvo) {
+  if (Env.Disc.LooseEvo) {
     const std::string name = platform::ExtractFileName(DomainFileName);
     return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
   }
@@ -81,8 +84,8 @@ std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
 
 std::string TIFOData::BuildSubpictureFolder(uint32_t Vob, uint32_t CellIdArg, uint8_t Sid) {
   std::string folder = "t" + DomainNumber() + "_" + VobCellStem(Vob, CellIdArg, VobCellCount(Vob), TitlesNamedByVob()) + "/";
-  disc::ShowVTSTitleStreams(Form, Form, Form.SubPicInfoForm, DomainIndex);
-  const disc::TSubPicStreamEntry* entry = Form.SubPicInfoForm.FindById(Sid);
+  disc::ShowVTSTitleStreams(Env.Run, Env.Disc, Env.Reg.SubPicInfoForm, DomainIndex);
+  const disc::TSubPicStreamEntry* entry = Env.Reg.SubPicInfoForm.FindById(Sid);
   if (entry) {
     std::string aspect;
     if (entry->Wide) aspect += "W";

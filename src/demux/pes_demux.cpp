@@ -10,7 +10,10 @@
 #include "demux/demux_context.h"
 #include "demux/pes_header.h"
 #include "platform/paths.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 
 namespace tess::demux {
 
@@ -96,14 +99,14 @@ int32_t TIFOData::ProcessPack(bool Finish) {
   PackLength = static_cast<int32_t>(got);
   if (got == 0) {
     if (InputStream && InputStream->ReadFailed)
-      Form.LogError(std::string(core::msg::ReadErrorWhileDemuxFile) +
-                    platform::ExtractFileName(InputStream->FileName) + "!");
+      Env.Run.LogError(std::string(core::msg::ReadErrorWhileDemuxFile) +
+                       platform::ExtractFileName(InputStream->FileName) + "!");
     return 0;
   }
   if (got < kPackSize) {
     // The file ends inside this pack: its packets cannot be trusted to be whole.
-    Form.LogError("The last pack of " + platform::ExtractFileName(InputStream->FileName) + " holds only " +
-                  std::to_string(got) + " bytes; it is skipped. Pack Number: " + std::to_string(PackNumber));
+    Env.Run.LogError("The last pack of " + platform::ExtractFileName(InputStream->FileName) + " holds only " +
+                     std::to_string(got) + " bytes; it is skipped. Pack Number: " + std::to_string(PackNumber));
     Damage.ShortLastPack = got;
     return static_cast<int32_t>(got);
   }
@@ -112,8 +115,8 @@ int32_t TIFOData::ProcessPack(bool Finish) {
     // A file of no packs at all would say so for every sector; the chain
     // driver counts the rest in one line when the file ends.
     if (++Damage.NotMpegPacks <= kShownNotMpegPacks)
-      Form.LogError(std::string(core::msg::MPEGIsNotCorrectStartCode) + std::to_string(code) +
-                    ", Pack Number: " + std::to_string(PackNumber));
+      Env.Run.LogError(std::string(core::msg::MPEGIsNotCorrectStartCode) + std::to_string(code) +
+                       ", Pack Number: " + std::to_string(PackNumber));
     return kPackSize;
   }
   const int32_t stuffing = Pack[13] & 7;
@@ -124,7 +127,7 @@ int32_t TIFOData::ProcessPack(bool Finish) {
   while (PackBytesUsed < limit) {
     const int32_t left = limit - PackBytesUsed;
     if (left < kMinPacketBytes) {
-      Form.LogError(std::string(core::msg::AlignPackLengthPackNumber) + std::to_string(PackNumber));
+      Env.Run.LogError(std::string(core::msg::AlignPackLengthPackNumber) + std::to_string(PackNumber));
       break;
     }
     const int32_t used = DemuxPES(false);
@@ -152,20 +155,20 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   const uint8_t* p = Pack + start;
   if (p[0] != 0 || p[1] != 0 || p[2] != 1) {
     ++Damage.DroppedPackets;
-    Form.LogError("No packet start code at byte " + std::to_string(start) +
-                  "; the rest of the pack is skipped. Pack Number: " + std::to_string(PackNumber));
+    Env.Run.LogError("No packet start code at byte " + std::to_string(start) +
+                     "; the rest of the pack is skipped. Pack Number: " + std::to_string(PackNumber));
     PackCursor = kPackSize;
     return avail;
   }
   const uint8_t sid = p[3];
-  if (sid == kExtensionStartId && Form.Prompt) Form.Prompt->Inform("MPEG Extension start code", "");
+  if (sid == kExtensionStartId && Env.Run.Prompt) Env.Run.Prompt->Inform("MPEG Extension start code", "");
   int32_t length = core::ReadBE16(p + 4);
   const int32_t room = avail - kPesFixedHeader;
   if (length > room) {
     ++Damage.DroppedPackets;
-    Form.LogError("Packet of stream " + std::to_string(sid) + " runs past its pack (" + std::to_string(length) +
-                  " bytes, " + std::to_string(room) + " left); it is dropped. Pack Number: " +
-                  std::to_string(PackNumber));
+    Env.Run.LogError("Packet of stream " + std::to_string(sid) + " runs past its pack (" + std::to_string(length) +
+                     " bytes, " + std::to_string(room) +
+                     " left); it is dropped. Pack Number: " + std::to_string(PackNumber));
     PackCursor = kPackSize;
     return avail;
   }
@@ -187,8 +190,8 @@ int32_t TIFOData::DemuxPES(bool Finish) {
       // The VOB id at data bytes 24..25, the cell id at 27.
       if (dataLength < 28) {
         ++Damage.DroppedPackets;
-        Form.LogError("Navigation packet too short for its ids; it is skipped. Pack Number: " +
-                      std::to_string(PackNumber));
+        Env.Run.LogError("Navigation packet too short for its ids; it is skipped. Pack Number: " +
+                         std::to_string(PackNumber));
         return total;
       }
       const uint32_t vob = core::ReadBE16(data + 24);
@@ -212,8 +215,8 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   const std::optional<PesHeader> header = PesHeader::Decode({p, static_cast<size_t>(total)}, &fault);
   auto dropHeader = [&](const char* Why) {
     ++Damage.DroppedPackets;
-    Form.LogError(std::string("PES header of stream ") + std::to_string(sid) + " " + Why +
-                  "; the packet is dropped. Pack Number: " + std::to_string(PackNumber));
+    Env.Run.LogError(std::string("PES header of stream ") + std::to_string(sid) + " " + Why +
+                     "; the packet is dropped. Pack Number: " + std::to_string(PackNumber));
     return total;
   };
   if (!header) return dropHeader(PesHeaderFaultText(fault));
@@ -227,8 +230,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
       VideoPtsSeen = 1;
     }
   }
-  if (header->PackHeaderField)
-    Form.InfoForm.AddLogColored(2, core::runmsg::DemuxErrorPackHeaderFieldFlagValue, 255);
+  if (header->PackHeaderField) Env.Run.InfoForm.AddLogColored(2, core::runmsg::DemuxErrorPackHeaderFieldFlagValue, 255);
 
   // The payload starts after every byte the header length counts.
   int32_t payloadStart = start + static_cast<int32_t>(header->PayloadOffset());

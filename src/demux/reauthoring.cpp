@@ -118,48 +118,49 @@ bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes) {
   return platform::ReadFileHead(File, Bytes.data(), Bytes.size()) == size;
 }
 
-disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry) {
+disc::TVideoTrack* FindTrackOfVideoEntry(disc::RunRegistries& Reg, const disc::TVideoStreamEntry& Entry) {
   const std::string name = TrackNameOfVideoFile(Entry.Path);
   const uint8_t domain = DomainOfVideoEntry(Entry);
   // Title tracks carry their title set's number, the others their information file's index.
   const int32_t ifo = domain == kTitles ? Entry.DomainNumber : Entry.DomainIndex;
-  for (auto& t : Form.ScriptTracks)
+  for (auto& t : Reg.ScriptTracks)
     if (t.Name == name && t.FileName == Entry.Name && t.Domain == domain && t.IFOIndex == ifo) return &t;
   return nullptr;
 }
 
-std::optional<core::TTimeCode> TitleCellPlaybackTime(const TForm1& Form, int32_t IFOIndex, uint32_t VobId,
+std::optional<core::TTimeCode> TitleCellPlaybackTime(const disc::DiscModel& Disc, int32_t IFOIndex, uint32_t VobId,
                                                      uint32_t CellId) {
-  const disc::TPGC* pgc = PgcOfCell(Form, IFOIndex, kPgcTitle, VobId, CellId);
+  const disc::TPGC* pgc = PgcOfCell(Disc, IFOIndex, kPgcTitle, VobId, CellId);
   const int64_t i = disc::FindCellIndex(pgc, VobId, CellId);
   if (i < 0 || static_cast<size_t>(i) >= pgc->CellPlayback.size()) return std::nullopt;
   return pgc->CellPlayback[static_cast<size_t>(i)].PlaybackTime;
 }
 
-core::TTimeCode TrackVideoDuration(TForm1& Form, const disc::TVideoTrack& Track) {
+core::TTimeCode TrackVideoDuration(const disc::DiscModel& Disc, disc::RunRegistries& Reg,
+                                   const disc::TVideoTrack& Track) {
   core::TTimeCode sum;
   bool whole = !Track.Scenes.empty();
   for (const auto& scene : Track.Scenes) {
-    const auto t = TitleCellPlaybackTime(Form, Track.IFOIndex, scene.VobId, scene.CellId);
+    const auto t = TitleCellPlaybackTime(Disc, Track.IFOIndex, scene.VobId, scene.CellId);
     if (!t) {
       whole = false;
       break;
     }
-    sum = core::AddTimecodes(Form.FrameRate, sum, *t);
+    sum = core::AddTimecodes(Disc.FrameRate, sum, *t);
   }
   if (whole) return sum;
-  const disc::TVideoStreamEntry* e = disc::FindVideoStreamByName(Form, Track.FileName);
-  return e ? EntryLength(Form.FrameRate, *e) : core::TTimeCode{};
+  const disc::TVideoStreamEntry* e = disc::FindVideoStreamByName(Reg, Track.FileName);
+  return e ? EntryLength(Disc.FrameRate, *e) : core::TTimeCode{};
 }
 
-int32_t FindMainVTS(const TForm1& Form) {
-  if (Form.TitleSetCount < 2) return 1;
+int32_t FindMainVTS(const disc::DiscModel& Disc) {
+  if (Disc.TitleSetCount < 2) return 1;
   int32_t best = 1;
   int64_t longest = -1;
-  for (int32_t i = 1; i < Form.TitleSetCount && static_cast<size_t>(i) < Form.IFOFiles.size(); ++i) {
+  for (int32_t i = 1; i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
     int64_t frames = 0;
-    for (const auto& e : Form.IFOFiles[static_cast<size_t>(i)].VTS_PGCIT.PGCs)
-      if (e.PGC) frames += core::TimecodeToFrames(Form.FrameRate, e.PGC->PlaybackTime);
+    for (const auto& e : Disc.IFOFiles[static_cast<size_t>(i)].VTS_PGCIT.PGCs)
+      if (e.PGC) frames += core::TimecodeToFrames(Disc.FrameRate, e.PGC->PlaybackTime);
     if (frames > longest) {
       longest = frames;
       best = i;
@@ -168,13 +169,12 @@ int32_t FindMainVTS(const TForm1& Form) {
   return best;
 }
 
-bool IsMainModeTitleSet(const TForm1& Form, int32_t IFOIndex) {
-  if (IFOIndex < 1 || IFOIndex >= Form.TitleSetCount || static_cast<size_t>(IFOIndex) >= Form.IFOFiles.size())
+bool IsMainModeTitleSet(const disc::DiscModel& Disc, const state::TVTSListForm& Marks, int32_t IFOIndex) {
+  if (IFOIndex < 1 || IFOIndex >= Disc.TitleSetCount || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size())
     return false;
-  const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(IFOIndex)];
+  const disc::TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(IFOIndex)];
   const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
-  return rec.Kind == disc::ifoVTS && mark < Form.VTSListForm.MainModeMark.size() &&
-         Form.VTSListForm.MainModeMark[mark] != 0;
+  return rec.Kind == disc::ifoVTS && mark < Marks.MainModeMark.size() && Marks.MainModeMark[mark] != 0;
 }
 
 namespace {
@@ -237,18 +237,19 @@ bool TitlePlaysCell(const disc::TIFOFile& Rec, int32_t Title, uint32_t VobId, ui
 // A title chain of the title set starts with the cell, exactly one does, and
 // no chain plays it seamlessly: the start of a program the advanced Main mode
 // keeps apart.
-bool StartsOwnChain(const TForm1& Form, int32_t IFOIndex, uint32_t VobId, uint32_t CellId) {
-  return disc::IsUniquePgcStart(Form, IFOIndex, VobId, CellId) &&
-         !disc::IsCellSeamlessInVts(Form, VobId, CellId, IFOIndex);
+bool StartsOwnChain(const disc::DiscModel& Disc, int32_t IFOIndex, uint32_t VobId, uint32_t CellId) {
+  return disc::IsUniquePgcStart(Disc, IFOIndex, VobId, CellId) &&
+         !disc::IsCellSeamlessInVts(Disc, VobId, CellId, IFOIndex);
 }
 
 class TTitleSetWork {
  public:
-  TTitleSetWork(TForm1& Form, int32_t IFOIndex, TRebuild& Rebuild)
-      : form_(Form),
+  TTitleSetWork(const TDemuxEnv& Env, const core::TrackSettings& Settings, int32_t IFOIndex, TRebuild& Rebuild)
+      : env_(Env),
+        settings_(Settings),
         index_(IFOIndex),
         rebuild_(Rebuild),
-        number_(Form.IFOFiles[static_cast<size_t>(IFOIndex)].TitleSetNumber) {}
+        number_(Env.Disc.IFOFiles[static_cast<size_t>(IFOIndex)].TitleSetNumber) {}
 
   bool Run();
 
@@ -259,7 +260,8 @@ class TTitleSetWork {
   int32_t SceneCount(const TTrackPlan& P) const;
   bool MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track);
 
-  TForm1& form_;
+  const TDemuxEnv& env_;
+  const core::TrackSettings& settings_;
   int32_t index_;
   TRebuild& rebuild_;
   int32_t number_;
@@ -269,7 +271,7 @@ class TTitleSetWork {
 };
 
 disc::TVideoStreamEntry* TTitleSetWork::CellVideo(uint32_t VobId, uint32_t CellId) {
-  for (auto& e : form_.VideoStreams)
+  for (auto& e : env_.Reg.VideoStreams)
     if (e.Enabled && e.DomainIndex == index_ && e.DomainNumber > 0 && e.VobId == VobId && e.CellId == CellId) return &e;
   return nullptr;
 }
@@ -294,8 +296,8 @@ bool AngleTableStartsTrack(const disc::TIFOFile& Rec, uint32_t VobId, uint32_t C
 // A cell without an output of its own plays in its VOB's output when that was
 // joined just before it; otherwise it counts as no motion.
 void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Scout) {
-  const core::TrackSettings& o = form_.Settings.Tracks;
-  const disc::TIFOFile& rec = form_.IFOFiles[static_cast<size_t>(index_)];
+  const core::TrackSettings& o = settings_;
+  const disc::TIFOFile& rec = env_.Disc.IFOFiles[static_cast<size_t>(index_)];
   int32_t number = 0;
   bool previousMotion = false;
   bool previousAngle = false;
@@ -313,13 +315,13 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
     bool motion = false;
     if (video) {
       // The still test is the picture count of the output.
-      video->StillMark = streams::IsM2VStill(form_, video->Path) ? 1 : 0;
+      video->StillMark = streams::IsM2VStill(env_.Run, video->Path) ? 1 : 0;
       if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
           disc::CellRangeFree(Scout.Cells, static_cast<int32_t>(c.CellId), c.VobId) &&
           platform::ToLowerAscii(video->Path).ends_with(".m2v")) {
-        form_.Log(core::kLogInfo, streams::AppendM2VSequenceEnd(video->Path)
-                                      ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + video->Path
-                                      : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + video->Path);
+        env_.Run.Log(core::kLogInfo, streams::AppendM2VSequenceEnd(video->Path)
+                                         ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + video->Path
+                                         : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + video->Path);
       }
       motion = video->StillMark == 0;
       // A still is a track of its own; a cell met again in a later title keeps the one it has.
@@ -334,7 +336,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
     }
     if (motion) {
       bool start = !previousMotion || current < 0 || TitleStart;
-      start |= o.Titles == core::TitleMode::Main && o.AdvancedMain && StartsOwnChain(form_, index_, c.VobId, c.CellId);
+      start |=
+          o.Titles == core::TitleMode::Main && o.AdvancedMain && StartsOwnChain(env_.Disc, index_, c.VobId, c.CellId);
       start |= AngleTableStartsTrack(rec, c.VobId, c.CellId);
       if (o.InsertAngle == 0) start |= (c.Angle > 0 && c.VobId != currentVob) || (c.Angle == 0 && previousAngle);
       if (start) {
@@ -365,8 +368,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
 
 // The script track whose scenes a joined cell output brings into its track:
 // the output's own, when it lists any.
-const disc::TVideoTrack* SceneSource(TForm1& Form, const disc::TVideoStreamEntry& Video) {
-  const disc::TVideoTrack* t = FindTrackOfVideoEntry(Form, Video);
+const disc::TVideoTrack* SceneSource(disc::RunRegistries& Reg, const disc::TVideoStreamEntry& Video) {
+  const disc::TVideoTrack* t = FindTrackOfVideoEntry(Reg, Video);
   return t && !t->Scenes.empty() ? t : nullptr;
 }
 
@@ -377,7 +380,7 @@ int32_t TTitleSetWork::SceneCount(const TTrackPlan& P) const {
   size_t count = 0;
   const disc::TVideoTrack* source = nullptr;
   for (const TTrackCell& c : P.Cells) {
-    if (c.Video) source = SceneSource(form_, *c.Video);
+    if (c.Video) source = SceneSource(env_.Reg, *c.Video);
     count += source ? (c.Video ? source->Scenes.size() : 0) : 1;
   }
   return static_cast<int32_t>(count);
@@ -397,13 +400,13 @@ bool TTitleSetWork::MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track) {
   disc::TVideoStreamEntry& e = *P.Cells.front().Video;
   const std::string name = TrackName(P);
   const std::string target = platform::ExtractFilePath(e.Path) + name + platform::ExtractFileExt(e.Path);
-  disc::TVideoTrack* track = Track = FindTrackOfVideoEntry(form_, e);
+  disc::TVideoTrack* track = Track = FindTrackOfVideoEntry(env_.Reg, e);
   std::error_code ec;
   if (IsFile(target)) ec = std::make_error_code(std::errc::file_exists);
   if (!ec) fs::rename(e.Path, target, ec);
   if (ec) {
-    form_.LogError("Can not move file " + e.Path + " to " + target + ": " + ec.message() +
-                   "; the still stays as it was demultiplexed.");
+    env_.Run.LogError("Can not move file " + e.Path + " to " + target + ": " + ec.message() +
+                      "; the still stays as it was demultiplexed.");
     return false;
   }
   // The scan caches describe the same bytes under the new name.
@@ -416,7 +419,7 @@ bool TTitleSetWork::MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track) {
     track->Name = name + "-t";
     track->FileName = name;
   }
-  subpic::TitleNameListAdd(form_, form_, name, index_);
+  subpic::TitleNameListAdd(env_.Disc, env_.Reg, name, index_);
   return true;
 }
 
@@ -443,7 +446,7 @@ struct TTrackSegment {
 class TTrackBuilder {
  public:
   TTrackBuilder(TTitleSetWork& Work, const TTrackPlan& Plan)
-      : w_(Work), form_(Work.form_), plan_(Plan), name_(Work.TrackName(Plan)) {}
+      : w_(Work), env_(Work.env_), settings_(Work.settings_), plan_(Plan), name_(Work.TrackName(Plan)) {}
 
   bool Build(TBuiltTrack& Out);
 
@@ -469,7 +472,8 @@ class TTrackBuilder {
   void Undo();
 
   TTitleSetWork& w_;
-  TForm1& form_;
+  const TDemuxEnv& env_;
+  const core::TrackSettings& settings_;
   const TTrackPlan& plan_;
   std::string name_;
   std::string stem_;                  // folder + track name
@@ -492,12 +496,12 @@ bool TTrackBuilder::JoinFile(const std::string& Source, const std::string& Targe
   const bool ours = std::find(created_.begin(), created_.end(), Target) != created_.end();
   bool ok;
   if (ours) {
-    ok = streams::AppendFileData(form_, Source, Target, false, [this] { form_.ProcessMessages(); });
+    ok = streams::AppendFileData(env_.Run, Source, Target, false, [this] { env_.Run.ProcessMessages(); });
   } else {
-    ok = core::CopyFileRange(form_, Source, Target, nullptr, &form_.Abort, 0, UINT64_MAX, 0);
+    ok = core::CopyFileRange(env_.Run, Source, Target, nullptr, &env_.Run.Abort, 0, UINT64_MAX, 0);
     if (ok) created_.push_back(Target);
   }
-  if (!ok && !form_.Aborted()) form_.LogError("Can not copy file " + Source + " to " + Target);
+  if (!ok && !env_.Run.Aborted()) env_.Run.LogError("Can not copy file " + Source + " to " + Target);
   return ok;
 }
 
@@ -519,7 +523,7 @@ bool TTrackBuilder::ReadHighlights(const std::string& File) {
     whole = at <= bytes.size();
   }
   if (!whole) {
-    form_.LogError("The highlight file " + File + " is shorter than its records; it is not joined into " + name_);
+    env_.Run.LogError("The highlight file " + File + " is shorter than its records; it is not joined into " + name_);
     return false;
   }
   highlights_.insert(highlights_.end(), bytes.begin() + 4, bytes.begin() + static_cast<long>(at));
@@ -533,25 +537,25 @@ void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& 
   if (!IsFile(File)) return;
   std::vector<uint8_t> bytes;
   if (!ReadSideFile(File, bytes)) {
-    form_.LogError("Read error in file " + File + "; its subpictures are left out of " + name_);
+    env_.Run.LogError("Read error in file " + File + "; its subpictures are left out of " + name_);
     return;
   }
   if (bytes.size() % subpic::kSupIndexRecordSize != 0)
-    form_.LogError(File + " ends inside a record; its last " +
-                   std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
+    env_.Run.LogError(File + " ends inside a record; its last " +
+                      std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
   for (size_t at = 0; at + subpic::kSupIndexRecordSize <= bytes.size(); at += subpic::kSupIndexRecordSize) {
     subpic::TSupIndexRecord r = subpic::DecodeSupIndexRecord(bytes.data() + at);
     const auto place = Places.find(r.StreamId);
     const std::string record = File + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1);
     if (place == Places.end()) {
-      form_.LogError(record + " names subpicture stream " + std::to_string(r.StreamId) +
-                     ", which has no file to join; it is passed over");
+      env_.Run.LogError(record + " names subpicture stream " + std::to_string(r.StreamId) +
+                        ", which has no file to join; it is passed over");
       continue;
     }
     const auto [base, size] = place->second;
     if (r.Offset >= size || static_cast<uint64_t>(base) + r.Offset > UINT32_MAX) {
-      form_.LogError(record + " puts a unit at byte " + std::to_string(r.Offset) + " of a " + std::to_string(size) +
-                     "-byte file; it is passed over");
+      env_.Run.LogError(record + " puts a unit at byte " + std::to_string(r.Offset) + " of a " + std::to_string(size) +
+                        "-byte file; it is passed over");
       continue;
     }
     r.Offset += static_cast<uint32_t>(base);
@@ -576,7 +580,7 @@ bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
     const bool known = std::any_of(out_.Audio.begin(), out_.Audio.end(),
                                    [&](const disc::TAudioStreamEntry& A) { return A.Path == target; });
     if (known) continue;
-    for (const auto& a : form_.AudioStreams) {
+    for (const auto& a : env_.Reg.AudioStreams) {
       if (a.Path != source + suffix) continue;
       disc::TAudioStreamEntry copy = a;
       copy.Path = target;
@@ -614,13 +618,13 @@ void TTrackBuilder::MergeAudio(const disc::TVideoTrack& Cell) {
     disc::TAudioPlayItem& item = copy.PlayItems.front();
     item.FileName = TrackFileName(item.FileName);
     const core::TTimeCode before = item.Delay;
-    item.Delay = core::AddTimecodes(form_.FrameRate, item.Delay, running_);
+    item.Delay = core::AddTimecodes(env_.Disc.FrameRate, item.Delay, running_);
     // The entry this cell's file made for the track starts where the cell does.
     for (auto& a : out_.Audio) {
       if (a.Name != item.FileName || !cellEntries_.count(a.Name)) continue;
       a.StartTime = item.Delay;
       if (a.NoDelay) {
-        item.Delay = a.StartTime = core::TimecodeDifference(form_.FrameRate, item.Delay, before);
+        item.Delay = a.StartTime = core::TimecodeDifference(env_.Disc.FrameRate, item.Delay, before);
         a.NoDelay = item.NoDelay = 0;
       }
     }
@@ -651,9 +655,9 @@ void TTrackBuilder::TakeSegments(const TTrackCell& C) {
       start = s->StartTime;
       break;
     }
-  const uint32_t shift = static_cast<uint32_t>(static_cast<double>(core::TimecodeToFrames(form_.FrameRate, start)) *
-                                               1000 / form_.FrameRate);
-  for (const disc::TSubPictureItem& item : form_.SubPictureItems) {
+  const uint32_t shift = static_cast<uint32_t>(static_cast<double>(core::TimecodeToFrames(env_.Disc.FrameRate, start)) *
+                                               1000 / env_.Disc.FrameRate);
+  for (const disc::TSubPictureItem& item : env_.Reg.SubPictureItems) {
     if (item.Kind != kTitles || item.DomainIndex != w_.index_ || item.VobId != C.Cell.VobId ||
         item.CellId != C.Cell.CellId || item.SourceNumber < kFirstSubpicId || item.SourceNumber > kLastSubpicId)
       continue;
@@ -671,9 +675,9 @@ void TTrackBuilder::TakeSegments(const TTrackCell& C) {
 }
 
 void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
-  const double rate = form_.FrameRate;
+  const double rate = env_.Disc.FrameRate;
   if (C.Video) {
-    cellTrack_ = FindTrackOfVideoEntry(form_, *C.Video);
+    cellTrack_ = FindTrackOfVideoEntry(env_.Reg, *C.Video);
     cellBase_ = platform::ExtractFileName(OutputStem(C.Video->Path));
     if (!started_) {
       started_ = true;
@@ -705,33 +709,33 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
     }
     // The output's own script track brings its scenes, each where it starts
     // in the output, and its duration.
-    scenesFrom_ = SceneSource(form_, *C.Video);
+    scenesFrom_ = SceneSource(env_.Reg, *C.Video);
     if (scenesFrom_) {
       for (const disc::TSceneItem& s : scenesFrom_->Scenes) {
         disc::TSceneItem& scene = out_.Track.Scenes.emplace_back(s);
         scene.Name = SceneName(s.CellId);
         scene.StartTime = core::AddTimecodes(rate, running_, s.StartTime);
       }
-      if (!form_.Settings.Tracks.TitleMakeSup) TakeSegments(C);
-      running_ = core::AddTimecodes(rate, running_, TrackVideoDuration(form_, *scenesFrom_));
+      if (!settings_.TitleMakeSup) TakeSegments(C);
+      running_ = core::AddTimecodes(rate, running_, TrackVideoDuration(env_.Disc, env_.Reg, *scenesFrom_));
       return;
     }
   } else if (scenesFrom_) {
     // A later cell of the output joined last: its scene came with the output's.
-    if (!form_.Settings.Tracks.TitleMakeSup) TakeSegments(C);
+    if (!settings_.TitleMakeSup) TakeSegments(C);
     return;
   }
   // No script track for the cell: one scene, and the cell's playback time.
   disc::TSceneItem& scene = out_.Track.Scenes.emplace_back();
-  const disc::TPGC* pgc = PgcOfCell(form_, w_.index_, kPgcTitle, C.Cell.VobId, C.Cell.CellId);
+  const disc::TPGC* pgc = PgcOfCell(env_.Disc, w_.index_, kPgcTitle, C.Cell.VobId, C.Cell.CellId);
   scene.SeamlessFlag = disc::IsCellSeamless(C.Cell.VobId, C.Cell.CellId, pgc, false) ? 1 : 0;
   scene.SeamlessText = disc::SeamlessText(scene.SeamlessFlag != 0);
   scene.CellId = C.Cell.CellId;
   scene.VobId = C.Cell.VobId;
   scene.Name = SceneName(C.Cell.CellId);
   scene.StartTime = running_;
-  if (!form_.Settings.Tracks.TitleMakeSup) TakeSegments(C);
-  auto length = TitleCellPlaybackTime(form_, w_.index_, C.Cell.VobId, C.Cell.CellId);
+  if (!settings_.TitleMakeSup) TakeSegments(C);
+  auto length = TitleCellPlaybackTime(env_.Disc, w_.index_, C.Cell.VobId, C.Cell.CellId);
   if (!length && C.Video) length = EntryLength(rate, *C.Video);
   if (length) running_ = core::AddTimecodes(rate, running_, *length);
 }
@@ -751,7 +755,7 @@ std::string TTrackBuilder::TrackFileName(const std::string& CellFileName) const 
 
 bool TTrackBuilder::WriteTrackFile(const std::string& File, const void* Data, size_t Size) {
   if (!platform::ReplaceFileWith(File, Data, Size)) {
-    form_.LogError(std::string(core::msg::CanNotOpenFile) + File);
+    env_.Run.LogError(std::string(core::msg::CanNotOpenFile) + File);
     return false;
   }
   created_.push_back(File);
@@ -764,17 +768,18 @@ bool TTrackBuilder::WriteIndexFile() {
   const std::string base = platform::ExtractFileName(stem_);
   std::string trimmed = base;
   if (trimmed.size() >= 12) trimmed.replace(9, 3, "000");
-  if (!subpic::TitleNameListContains(form_, form_, base) && !subpic::TitleNameListContains(form_, form_, trimmed))
-    subpic::TitleNameListAdd(form_, form_, base, w_.index_);
+  if (!subpic::TitleNameListContains(env_.Disc, env_.Reg, base) &&
+      !subpic::TitleNameListContains(env_.Disc, env_.Reg, trimmed))
+    subpic::TitleNameListAdd(env_.Disc, env_.Reg, base, w_.index_);
   std::vector<uint8_t> bytes(records_.size() * subpic::kSupIndexRecordSize);
   for (size_t i = 0; i < records_.size(); ++i) {
     subpic::TSupIndexRecord r = records_[i];
-    std::string folder = form_.StringPool.Get(r.FolderText);
+    std::string folder = env_.Reg.StringPool.Get(r.FolderText);
     if (folder.empty()) folder = platform::ExtractFilePath(stem_) + base + "/";
     const std::string images = TrackImageFolder(folder, base);
-    if (!subpic::TitleNameListContains(form_, form_, images))
-      subpic::TitleNameListAdd(form_, form_, images, r.DomainIndex);
-    r.FolderText = r.ContextText = subpic::AddDataString(form_, images);
+    if (!subpic::TitleNameListContains(env_.Disc, env_.Reg, images))
+      subpic::TitleNameListAdd(env_.Disc, env_.Reg, images, r.DomainIndex);
+    r.FolderText = r.ContextText = subpic::AddDataString(env_.Reg, images);
     subpic::EncodeSupIndexRecord(r, bytes.data() + i * subpic::kSupIndexRecordSize);
   }
   return WriteTrackFile(dat, bytes.data(), bytes.size());
@@ -807,7 +812,7 @@ void TTrackBuilder::BuildSubpictureStreams() {
   for (size_t i = 0; i < lists_.size(); ++i) {
     auto& list = lists_[i];
     if (list.empty()) continue;
-    const disc::TSubPictureItem* first = disc::FindSubPictureItemByName(form_, list.front().Segment.Name);
+    const disc::TSubPictureItem* first = disc::FindSubPictureItemByName(env_.Reg, list.front().Segment.Name);
     const std::string folderName =
         first ? platform::ExtractFileName(platform::ExcludeTrailingSlash(platform::ExtractFilePath(first->Path)))
               : "SubStream_" + disc::IntToHexLower(kFirstSubpicId + i, 2);
@@ -820,7 +825,7 @@ void TTrackBuilder::BuildSubpictureStreams() {
       stream.Segments.push_back(e.Segment);
       stream.Name = e.StreamName;
       stream.Value = e.StreamNumber;
-      disc::TSubPictureItem* item = disc::FindSubPictureItemByName(form_, e.Segment.Name);
+      disc::TSubPictureItem* item = disc::FindSubPictureItemByName(env_.Reg, e.Segment.Name);
       if (!item) continue;
       const std::string stemOld = DropTail(item->Path, kExtensionLength);
       std::string picture;
@@ -834,7 +839,7 @@ void TTrackBuilder::BuildSubpictureStreams() {
       std::error_code ec;
       fs::rename(picture, moved, ec);
       if (ec) {
-        form_.LogError("Can not move file " + picture + " to " + moved + ": " + ec.message());
+        env_.Run.LogError("Can not move file " + picture + " to " + moved + ": " + ec.message());
         continue;
       }
       core::RemoveDirectoryChain(platform::ExtractFilePath(picture));
@@ -850,12 +855,12 @@ void TTrackBuilder::Undo() {
 
 bool TTrackBuilder::Finish(TBuiltTrack& Out) {
   if (!WriteIndexFile() || !WriteHighlights() || !WriteLogFile()) return false;
-  if (!form_.Settings.Tracks.TitleMakeSup) BuildSubpictureStreams();
+  if (!settings_.TitleMakeSup) BuildSubpictureStreams();
   out_.Video.EndTime = running_;
   if (!records_.empty() &&
-      std::find(form_.DatFiles.begin(), form_.DatFiles.end(), stem_ + ".dat") == form_.DatFiles.end())
-    form_.DatFiles.push_back(stem_ + ".dat");
-  subpic::TitleNameListAdd(form_, form_, platform::ExtractFileName(stem_), w_.index_);
+      std::find(env_.Reg.DatFiles.begin(), env_.Reg.DatFiles.end(), stem_ + ".dat") == env_.Reg.DatFiles.end())
+    env_.Reg.DatFiles.push_back(stem_ + ".dat");
+  subpic::TitleNameListAdd(env_.Disc, env_.Reg, platform::ExtractFileName(stem_), w_.index_);
   Out = std::move(out_);
   return true;
 }
@@ -867,13 +872,13 @@ bool TTrackBuilder::Build(TBuiltTrack& Out) {
   if (!firstJoined) return true;
   stem_ = platform::ExtractFilePath(firstJoined->Video->Path) + name_;
   for (const TTrackCell& c : plan_.Cells) {
-    form_.ProcessMessages();
-    if (form_.Aborted() || (c.Video && !JoinCellFiles(c))) {
+    env_.Run.ProcessMessages();
+    if (env_.Run.Aborted() || (c.Video && !JoinCellFiles(c))) {
       Undo();
       return false;
     }
     AddCellToModel(c);
-    form_.StatusProgress.SetPosition(static_cast<int64_t>(c.Cell.Position));
+    env_.Run.StatusProgress.SetPosition(static_cast<int64_t>(c.Cell.Position));
   }
   if (!Finish(Out)) {
     Undo();
@@ -883,17 +888,17 @@ bool TTrackBuilder::Build(TBuiltTrack& Out) {
 }
 
 bool TTitleSetWork::Run() {
-  disc::TVobScaut* scout = form_.Scouts.Get(number_, disc::kDomainTitles);
+  disc::TVobScaut* scout = env_.Reg.Scouts.Get(number_, disc::kDomainTitles);
   if (!scout) return true;
-  if (static_cast<size_t>(index_) < form_.TitleNameLists.size())
-    form_.TitleNameLists[static_cast<size_t>(index_)].Clear();
-  form_.Log(core::kLogInfo, std::string(core::msg::CopyFilesInVTS) + core::IntToStrZeroPad(number_, 3));
+  if (static_cast<size_t>(index_) < env_.Reg.TitleNameLists.size())
+    env_.Reg.TitleNameLists[static_cast<size_t>(index_)].Clear();
+  env_.Run.Log(core::kLogInfo, std::string(core::msg::CopyFilesInVTS) + core::IntToStrZeroPad(number_, 3));
   const std::vector<TCellRef> cells = SortedCells(*scout);
-  form_.StatusProgress.SetRange(1, static_cast<int64_t>(cells.size()));
+  env_.Run.StatusProgress.SetRange(1, static_cast<int64_t>(cells.size()));
   Plan(cells, *scout);
   bool ok = true;
   for (const TTrackPlan& plan : plans_) {
-    if (form_.Aborted()) return false;
+    if (env_.Run.Aborted()) return false;
     if (plan.Still) {
       TBuiltTrack still;
       if (!MakeStill(plan, still.Still)) {
@@ -907,8 +912,8 @@ bool TTitleSetWork::Run() {
     TTrackBuilder builder(*this, plan);
     if (!builder.Build(built)) {
       ok = false;
-      if (form_.Aborted()) return false;
-      form_.LogError("The track " + TrackName(plan) + " was not made; its cells stay as they were demultiplexed.");
+      if (env_.Run.Aborted()) return false;
+      env_.Run.LogError("The track " + TrackName(plan) + " was not made; its cells stay as they were demultiplexed.");
       continue;
     }
     if (built.Video.Path.empty()) continue;
@@ -924,13 +929,13 @@ bool TTitleSetWork::Run() {
 // The stem of an audio output: its path less the stream tag and extension.
 std::string AudioStem(const std::string& Path) { return DropTail(Path, kExtensionLength + kStreamTagLength); }
 
-void ApplyRebuild(TForm1& Form, TRebuild& R) {
+void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRebuild& R) {
   if (R.Tracks.empty() && R.Consumed.empty()) return;
   std::set<std::string> stems;
   std::set<const disc::TVideoTrack*> oldTracks;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     stems.insert(OutputStem(e->Path));
-    if (const disc::TVideoTrack* t = FindTrackOfVideoEntry(Form, *e)) oldTracks.insert(t);
+    if (const disc::TVideoTrack* t = FindTrackOfVideoEntry(Env.Reg, *e)) oldTracks.insert(t);
   }
   // A still's track leaves its place too: the tracks of a title set follow in
   // the order they play, which the audio export joins them in.
@@ -938,36 +943,38 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
     if (b.Still) oldTracks.insert(b.Still);
   // Every file of a consumed cell output goes, now that its tracks stand whole;
   // with Main by every title its subpictures and highlights stay.
-  const bool byTitle = Form.Settings.Tracks.MainByTitle;
+  const bool byTitle = Settings.MainByTitle;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     const std::string stem = OutputStem(e->Path);
     for (const char* cache : {"", ".vnf", ".ipos", ".times"}) RemoveFile(e->Path + cache);
     for (const std::string& suffix : StreamSideSuffixes())
       if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) RemoveFile(stem + suffix);
-    std::erase(Form.DatFiles, stem + ".dat");
+    std::erase(Env.Reg.DatFiles, stem + ".dat");
   }
   // Of the audio entries of those outputs, the ones a still track plays, or a
   // track of a title set outside Main mode, stay.
   std::set<std::string> going, marked;
-  for (const auto& a : Form.AudioStreams)
+  for (const auto& a : Env.Reg.AudioStreams)
     if (stems.count(AudioStem(a.Path))) going.insert(a.Name);
-  for (const disc::TVideoTrack& t : Form.ScriptTracks) {
+  for (const disc::TVideoTrack& t : Env.Reg.ScriptTracks) {
     bool plays = false;
     for (const disc::TAudioStream& s : t.AudioStreams)
       for (const disc::TAudioPlayItem& item : s.PlayItems) plays |= going.count(item.FileName) > 0;
-    const disc::TVideoStreamEntry* v = plays ? disc::FindVideoStreamByName(Form, t.FileName) : nullptr;
-    if (!v || (v->StillMark == 0 && (v->DomainNumber <= 0 || IsMainModeTitleSet(Form, v->DomainIndex)))) continue;
+    const disc::TVideoStreamEntry* v = plays ? disc::FindVideoStreamByName(Env.Reg, t.FileName) : nullptr;
+    if (!v || (v->StillMark == 0 &&
+               (v->DomainNumber <= 0 || IsMainModeTitleSet(Env.Disc, Env.State.VTSListForm, v->DomainIndex))))
+      continue;
     for (const disc::TAudioStream& s : t.AudioStreams)
       for (const disc::TAudioPlayItem& item : s.PlayItems) marked.insert(item.FileName);
   }
   std::deque<disc::TVideoStreamEntry> video;
-  for (auto& e : Form.VideoStreams)
+  for (auto& e : Env.Reg.VideoStreams)
     if (!R.Consumed.count(&e)) video.push_back(std::move(e));
   std::deque<disc::TAudioStreamEntry> audio;
-  for (auto& a : Form.AudioStreams)
+  for (auto& a : Env.Reg.AudioStreams)
     if (!stems.count(AudioStem(a.Path)) || marked.count(a.Name)) audio.push_back(std::move(a));
   std::deque<disc::TVideoTrack> tracks;
-  for (auto& t : Form.ScriptTracks)
+  for (auto& t : Env.Reg.ScriptTracks)
     if (!oldTracks.count(&t)) tracks.push_back(std::move(t));
   for (auto& b : R.Tracks) {
     if (b.Still) {
@@ -978,31 +985,31 @@ void ApplyRebuild(TForm1& Form, TRebuild& R) {
     for (auto& a : b.Audio) audio.push_back(std::move(a));
     tracks.push_back(std::move(b.Track));
   }
-  Form.VideoStreams = std::move(video);
-  Form.AudioStreams = std::move(audio);
-  Form.ScriptTracks = std::move(tracks);
+  Env.Reg.VideoStreams = std::move(video);
+  Env.Reg.AudioStreams = std::move(audio);
+  Env.Reg.ScriptTracks = std::move(tracks);
 }
 
 }  // namespace
 
-bool PrepareTrackFolders(TForm1& Form) {
-  if (Form.LooseEvo) return true;
+bool PrepareTrackFolders(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
+  if (Env.Disc.LooseEvo) return true;
   std::vector<int32_t> sets;
-  for (int32_t i = 1; i < Form.TitleSetCount; ++i)
-    if (IsMainModeTitleSet(Form, i)) sets.push_back(i);
+  for (int32_t i = 1; i < Env.Disc.TitleSetCount; ++i)
+    if (IsMainModeTitleSet(Env.Disc, Env.State.VTSListForm, i)) sets.push_back(i);
   if (sets.empty()) return true;
-  Form.Log(core::kLogInfo, core::msg::StartCopyingOfFilesToMainMode);
+  Env.Run.Log(core::kLogInfo, core::msg::StartCopyingOfFilesToMainMode);
   TRebuild rebuild;
   bool ok = true;
   for (int32_t i : sets) {
-    if (Form.Aborted()) break;
-    TTitleSetWork work(Form, i, rebuild);
+    if (Env.Run.Aborted()) break;
+    TTitleSetWork work(Env, Settings, i, rebuild);
     ok &= work.Run();
   }
   // The tracks that were finished replace their cells, also after a stop.
-  ApplyRebuild(Form, rebuild);
-  Form.Log(core::kLogInfo, core::msg::FinishCopyingOfFilesToMainMode);
-  return ok && !Form.Aborted();
+  ApplyRebuild(Env, Settings, rebuild);
+  Env.Run.Log(core::kLogInfo, core::msg::FinishCopyingOfFilesToMainMode);
+  return ok && !Env.Run.Aborted();
 }
 
 }  // namespace tess::demux

@@ -7,7 +7,11 @@
 #include "core/timecode.h"
 #include "disc/registries.h"
 #include "disc/script_model.h"
-#include "state/project_state.h"
+#include "core/settings.h"
+#include "demux/demux_env.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/vts_list.h"
 
 // Re-authoring tracks: the per-cell title outputs of every title set that runs
 // in Main mode are joined into one set of files per track (runs of motion
@@ -17,8 +21,6 @@
 // writers' side files, which the slide shows, the audio export and the
 // subpicture conversion share.
 namespace tess::demux {
-
-using state::TForm1;
 
 // The path of an output less its extension and, for the demultiplexer's video
 // outputs, less their stream suffix ("_e0" of "_e0.m2v"): the stem that the
@@ -42,28 +44,29 @@ bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes);
 // The script track of a video output: named as the track folders name it
 // (TrackNameOfVideoFile), playing the entry's file, in the entry's domain and
 // title set. Null when there is none.
-disc::TVideoTrack* FindTrackOfVideoEntry(TForm1& Form, const disc::TVideoStreamEntry& Entry);
+disc::TVideoTrack* FindTrackOfVideoEntry(disc::RunRegistries& Reg, const disc::TVideoStreamEntry& Entry);
 
 // The playback time of a cell of a title set's titles by its program chains;
 // none when no chain of the title set plays it.
-std::optional<core::TTimeCode> TitleCellPlaybackTime(const TForm1& Form, int32_t IFOIndex, uint32_t VobId,
+std::optional<core::TTimeCode> TitleCellPlaybackTime(const disc::DiscModel& Disc, int32_t IFOIndex, uint32_t VobId,
                                                      uint32_t CellId);
 
 // How long a title track's video plays: the playback times of the cells of its
 // scenes; the video entry's end less its start when a cell is not found.
-core::TTimeCode TrackVideoDuration(TForm1& Form, const disc::TVideoTrack& Track);
+core::TTimeCode TrackVideoDuration(const disc::DiscModel& Disc, disc::RunRegistries& Reg,
+                                   const disc::TVideoTrack& Track);
 
 // The title set (its number) with the longest total program-chain playback
 // time; 1 with fewer than two information files; the lower one on a tie.
-int32_t FindMainVTS(const TForm1& Form);
+int32_t FindMainVTS(const disc::DiscModel& Disc);
 
 // The title set's Main-mode mark of the title-set list.
-bool IsMainModeTitleSet(const TForm1& Form, int32_t IFOIndex);
+bool IsMainModeTitleSet(const disc::DiscModel& Disc, const state::TVTSListForm& Marks, int32_t IFOIndex);
 
 // Builds the re-authoring tracks of every title set marked for Main mode (not
 // for loose EVO files). A track whose files cannot be joined is reported, its
 // partial files are removed and its cells stay as they were demultiplexed.
 // False when a track failed or the Stop command came.
-bool PrepareTrackFolders(TForm1& Form);
+bool PrepareTrackFolders(const TDemuxEnv& Env, const core::TrackSettings& Settings);
 
 }  // namespace tess::demux

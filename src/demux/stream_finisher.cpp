@@ -7,11 +7,16 @@
 #include <filesystem>
 
 #include "core/messages.h"
-#include "demux/demux_context.h"
+#include "core/run_context.h"
+#include "core/settings.h"
+#include "core/vob_file_stream.h"
+#include "demux/demux_env.h"
 #include "demux/subpic_results.h"
+#include "disc/disc_model.h"
 #include "disc/palette.h"
+#include "disc/run_registries.h"
 #include "platform/paths.h"
-#include "state/project_state.h"
+#include "state/run_state.h"
 #include "streams/wav.h"
 #include "subpic/sup_decoder.h"
 
@@ -23,24 +28,24 @@ namespace {
 // cell, in the output's picture size (the context's when it has none), and
 // enters the findings into the script model. True when the file was taken in
 // whole.
-bool FinishSup(TIFOData& Ctx, const core::TVobFileStream& Output, const std::string& BmpName) {
-  TForm1& form = Ctx.Form;
+bool FinishSup(const TFinishing& F, const core::TVobFileStream& Output, const std::string& BmpName) {
+  const TDemuxEnv& env = F.Env;
   disc::TPictureSize size{Output.PictureWidth, Output.PictureHeight};
-  if (size.Width == 0 || size.Height == 0) size = {Ctx.PictureWidth, Ctx.PictureHeight};
+  if (size.Width == 0 || size.Height == 0) size = F.Size;
   // A chain's outputs are finished when it ends, so its current program chain
   // may be another cell's: the chain of the output's own cell draws it.
   const disc::TPGC* pgc = nullptr;
-  if (const disc::TSubPictureItem* item = FindItemOfFile(form, Output.FileName))
-    pgc = PgcOfCell(form, item->DomainIndex, item->Kind, item->VobId, item->CellId);
-  if (!pgc) pgc = Ctx.CurrentPgc.Pgc;
+  if (const disc::TSubPictureItem* item = FindItemOfFile(env.Reg, Output.FileName))
+    pgc = PgcOfCell(env.Disc, item->DomainIndex, item->Kind, item->VobId, item->CellId);
+  if (!pgc) pgc = F.Pgc;
   subpic::TSubpicturePalette palette{};
-  disc::PaletteYCrCbToRGB(form, pgc, palette);
+  disc::PaletteYCrCbToRGB(env.Disc, pgc, palette);
   const subpic::TSupOutputResult result =
-      subpic::DecodeSupOutput(form, form.Settings.Subpic, Output.FileName, BmpName, size, palette);
-  CorrectSubPicture(form, form, Output.FileName, result.Info, false);
+      subpic::DecodeSupOutput(env.Run, env.Subpic, Output.FileName, BmpName, size, palette);
+  CorrectSubPicture(env.Disc, env.Reg, Output.FileName, result.Info, false);
   if (!result.Whole)
-    form.LogError("The subpicture output " + platform::ExtractFileName(Output.FileName) +
-                  " was not taken whole into pictures; it stays.");
+    env.Run.LogError("The subpicture output " + platform::ExtractFileName(Output.FileName) +
+                     " was not taken whole into pictures; it stays.");
   return result.Whole;
 }
 
@@ -48,26 +53,25 @@ bool FinishSup(TIFOData& Ctx, const core::TVobFileStream& Output, const std::str
 // the WAV that this run made already when its layout is the same; the ".pcm"
 // takes its own name back whatever happens, so that it stays when nothing was
 // appended.
-bool AppendToRunWav(TForm1& Form, const core::TVobFileStream& Output, const std::string& WavName) {
+bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, const std::string& WavName) {
   const std::string pcm = Output.FileName;
   const std::string side = pcm.substr(0, pcm.size() - 4) + ".next.pcm";
   const std::string sideWav = side.substr(0, side.size() - 3) + "wav";
   bool appended = false;
   if (::rename(pcm.c_str(), side.c_str()) == 0) {
-    if (streams::ConvertLpcmToWav(Form, side, Output.LpcmBitsPerSample, Output.LpcmChannels,
-                                  Output.LpcmSampleRate)) {
+    if (streams::ConvertLpcmToWav(Run, side, Output.LpcmBitsPerSample, Output.LpcmChannels, Output.LpcmSampleRate)) {
       streams::WavHeader was, next;
       const bool same = streams::WavFindDataChunk(WavName, was) && streams::WavFindDataChunk(sideWav, next) &&
                         was.Channels == next.Channels && was.SampleRate == next.SampleRate &&
                         was.BitsPerSample == next.BitsPerSample;
-      appended = same && streams::AppendFileData(Form, sideWav, WavName, false, {});
+      appended = same && streams::AppendFileData(Run, sideWav, WavName, false, {});
       ::unlink(sideWav.c_str());
     }
-    if (::rename(side.c_str(), pcm.c_str()) != 0) Form.LogError("Can not rename " + side + " to " + pcm);
+    if (::rename(side.c_str(), pcm.c_str()) != 0) Run.LogError("Can not rename " + side + " to " + pcm);
   }
   if (!appended)
-    Form.LogError("The samples of " + platform::ExtractFileName(pcm) + " were not appended to " +
-                  platform::ExtractFileName(WavName) + "; " + platform::ExtractFileName(pcm) + " stays.");
+    Run.LogError("The samples of " + platform::ExtractFileName(pcm) + " were not appended to " +
+                 platform::ExtractFileName(WavName) + "; " + platform::ExtractFileName(pcm) + " stays.");
   return appended;
 }
 
@@ -75,28 +79,28 @@ bool AppendToRunWav(TForm1& Form, const core::TVobFileStream& Output, const std:
 // that this run made already (another EVO file's output of the same name) is
 // not replaced: the output's samples are appended to it. True when WavName is
 // complete; only then may the ".pcm" file go.
-bool FinishPcm(TForm1& Form, const core::TVobFileStream& Output, const std::string& WavName) {
+bool FinishPcm(const TDemuxEnv& Env, const core::TVobFileStream& Output, const std::string& WavName) {
   std::error_code ec;
-  if (Form.StartedOutputs.count(WavName) && std::filesystem::exists(WavName, ec))
-    return AppendToRunWav(Form, Output, WavName);
-  if (streams::ConvertLpcmToWav(Form, Output.FileName, Output.LpcmBitsPerSample, Output.LpcmChannels,
+  if (Env.State.StartedOutputs.count(WavName) && std::filesystem::exists(WavName, ec))
+    return AppendToRunWav(Env.Run, Output, WavName);
+  if (streams::ConvertLpcmToWav(Env.Run, Output.FileName, Output.LpcmBitsPerSample, Output.LpcmChannels,
                                 Output.LpcmSampleRate)) {
-    Form.StartedOutputs.insert(WavName);
+    Env.State.StartedOutputs.insert(WavName);
     return true;
   }
-  Form.LogError("No WAV file " + platform::ExtractFileName(WavName) + " was made; " +
-                platform::ExtractFileName(Output.FileName) + " stays.");
+  Env.Run.LogError("No WAV file " + platform::ExtractFileName(WavName) + " was made; " +
+                   platform::ExtractFileName(Output.FileName) + " stays.");
   return false;
 }
 
-bool FinishOutput(TIFOData& Ctx, core::TVobFileStream& Output) {
-  TForm1& form = Ctx.Form;
+bool FinishOutput(const TFinishing& F, core::TVobFileStream& Output) {
+  const TDemuxEnv& env = F.Env;
   const std::string& name = Output.FileName;
   const bool closed = Output.Close();
   // A write error stopped the run: what was being written is incomplete and
   // goes, to be made again from the source.
-  if (form.WriteStopped) {
-    if (::unlink(name.c_str()) == 0) form.NoteRemovedOutput(name);
+  if (env.Run.WriteStopped) {
+    if (::unlink(name.c_str()) == 0) env.Run.NoteRemovedOutput(name);
     return false;
   }
   // A file that lost bytes stays as it is, for the user to see; nothing is
@@ -106,8 +110,8 @@ bool FinishOutput(TIFOData& Ctx, core::TVobFileStream& Output) {
   bool ok = true;
   if (Output.FinishSup && name.ends_with(".sup")) {
     const std::string bmpName = base + "bmp";
-    form.StatusBar1.SetText(3, std::string(core::msg::Create) + platform::ExtractFileName(bmpName));
-    if (FinishSup(Ctx, Output, bmpName))
+    env.Run.StatusBar1.SetText(3, std::string(core::msg::Create) + platform::ExtractFileName(bmpName));
+    if (FinishSup(F, Output, bmpName))
       ::unlink(name.c_str());
     else
       ok = false;
@@ -116,13 +120,13 @@ bool FinishOutput(TIFOData& Ctx, core::TVobFileStream& Output) {
     const std::string wavName = base + "wav";
     const std::string shortName = platform::ExtractFileName(name);
     struct stat st {};
-    if (::stat(wavName.c_str(), &st) == 0 && form.Prompt)
-      form.Prompt->Inform(std::string(core::msg::File) + shortName + " exists!", "");
-    if (form.MainWindow)
-      form.MainWindow->AddLogText(core::kLogInfo,
-                                  std::string(core::msg::ConvertFile) + shortName + std::string(core::msg::FromPcmToWav));
-    if (FinishPcm(form, Output, wavName)) {
-      if (form.Settings.Demux.DeletePcm) ::unlink(name.c_str());
+    if (::stat(wavName.c_str(), &st) == 0 && env.Run.Prompt)
+      env.Run.Prompt->Inform(std::string(core::msg::File) + shortName + " exists!", "");
+    if (env.Run.MainWindow)
+      env.Run.MainWindow->AddLogText(
+          core::kLogInfo, std::string(core::msg::ConvertFile) + shortName + std::string(core::msg::FromPcmToWav));
+    if (FinishPcm(env, Output, wavName)) {
+      if (F.Settings.DeletePcm) ::unlink(name.c_str());
     } else {
       ok = false;
     }
@@ -132,10 +136,10 @@ bool FinishOutput(TIFOData& Ctx, core::TVobFileStream& Output) {
 
 }  // namespace
 
-bool FinishPending(TIFOData& Ctx) {
+bool FinishPending(const TFinishing& F, core::TVobStreams& Table) {
   bool ok = true;
-  for (const auto& output : Ctx.StreamTable.TakePending())
-    if (!FinishOutput(Ctx, *output)) ok = false;
+  for (const auto& output : Table.TakePending())
+    if (!FinishOutput(F, *output)) ok = false;
   return ok;
 }
 

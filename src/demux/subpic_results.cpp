@@ -24,7 +24,10 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/rounding.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 #include "subpic/services.h"
 
 namespace tess::demux {
@@ -61,22 +64,22 @@ std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
 // Reads an index file into its units, each with its end in its stream's file
 // (the next unit of the stream, or the file's end). Records that cannot stand
 // are reported and left out.
-bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
+bool ReadIndexFile(core::RunContext& Run, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
   std::error_code ec;
   const auto size = fs::file_size(DatFile, ec);
   if (ec || size > static_cast<uintmax_t>(kMaxSideFileBytes)) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
     return false;
   }
   std::vector<uint8_t> bytes;
   if (!ReadSideFile(DatFile, bytes)) {
-    Form.LogError("Read error in file " + DatFile);
+    Run.LogError("Read error in file " + DatFile);
     return false;
   }
   bool ok = true;
   if (bytes.size() % subpic::kSupIndexRecordSize != 0) {
-    Form.LogError(DatFile + " ends inside a record; its last " +
-                  std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
+    Run.LogError(DatFile + " ends inside a record; its last " +
+                 std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
     ok = false;
   }
   std::map<uint32_t, int64_t> streamSizes;
@@ -85,8 +88,8 @@ bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexe
     u.Record = subpic::DecodeSupIndexRecord(bytes.data() + at);
     const uint32_t sid = u.Record.StreamId;
     if (sid < kFirstSubpicId || sid > kLastSubpicId) {
-      Form.LogError(DatFile + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1) +
-                    " names stream " + std::to_string(sid) + ", which is no subpicture stream; it is passed over");
+      Run.LogError(DatFile + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1) + " names stream " +
+                   std::to_string(sid) + ", which is no subpicture stream; it is passed over");
       ok = false;
       continue;
     }
@@ -108,17 +111,18 @@ bool ReadIndexFile(TForm1& Form, const std::string& DatFile, std::vector<TIndexe
   return ok;
 }
 
-bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit, const std::string& UnitFile) {
+bool CopyUnit(core::RunContext& Run, const std::string& SupFile, const TIndexedUnit& Unit,
+              const std::string& UnitFile) {
   const int64_t start = Unit.Record.Offset;
   const int64_t length = Unit.End - start;
   if (Unit.SupSize < 0) {
-    Form.LogError(std::string(core::msg::File) + SupFile + std::string(core::msg::DoesNotExist) +
-                  " Its subpicture units are passed over.");
+    Run.LogError(std::string(core::msg::File) + SupFile + std::string(core::msg::DoesNotExist) +
+                 " Its subpicture units are passed over.");
     return false;
   }
   if (length <= 0 || length > kMaxUnitSize || Unit.End > Unit.SupSize) {
-    Form.LogError(SupFile + " (" + std::to_string(Unit.SupSize) + " bytes): its index puts a unit from byte " +
-                  std::to_string(start) + " to byte " + std::to_string(Unit.End) + "; it is passed over");
+    Run.LogError(SupFile + " (" + std::to_string(Unit.SupSize) + " bytes): its index puts a unit from byte " +
+                 std::to_string(start) + " to byte " + std::to_string(Unit.End) + "; it is passed over");
     return false;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
@@ -126,14 +130,14 @@ bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit
   const bool read = fd >= 0 && platform::PReadFull(fd, bytes.data(), bytes.size(), start) == bytes.size();
   if (fd >= 0) ::close(fd);
   if (!read) {
-    Form.LogError("Read error in file " + SupFile);
+    Run.LogError("Read error in file " + SupFile);
     return false;
   }
   core::MakeFolders(platform::ExtractFilePath(UnitFile));
   std::error_code ec;
   fs::remove(UnitFile, ec);
   if (!core::AppendToFile(UnitFile, bytes.data(), length)) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);
     return false;
   }
   return true;
@@ -141,9 +145,10 @@ bool CopyUnit(TForm1& Form, const std::string& SupFile, const TIndexedUnit& Unit
 
 // The track that shows cell VobId/CellId of a title set: the one with that
 // scene, else the one of that VOB.
-disc::TVideoTrack* TrackOfCell(TForm1& Form, uint8_t Domain, int32_t IFOIndex, uint32_t VobId, uint32_t CellId) {
+disc::TVideoTrack* TrackOfCell(disc::RunRegistries& Reg, uint8_t Domain, int32_t IFOIndex, uint32_t VobId,
+                               uint32_t CellId) {
   disc::TVideoTrack* ofVob = nullptr;
-  for (auto& t : Form.ScriptTracks) {
+  for (auto& t : Reg.ScriptTracks) {
     if (t.Domain != Domain || t.IFOIndex != IFOIndex) continue;
     for (const auto& s : t.Scenes)
       if (s.VobId == VobId && s.CellId == CellId) return &t;
@@ -157,24 +162,24 @@ using TTrackCache = std::map<std::tuple<uint8_t, int32_t, uint32_t, uint32_t>, d
 
 // One unit: its own ".sup" beside its pictures, decoded, entered into the
 // spare item and, when the settings ask for it, into its track.
-bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& Unit, uint32_t Number,
-                 TTrackCache& Tracks) {
+bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& DatFile, const TIndexedUnit& Unit,
+                 uint32_t Number, TTrackCache& Tracks) {
   const subpic::TSupIndexRecord& r = Unit.Record;
   const std::string supFile = StreamSupName(DatFile, r.StreamId);
-  std::string folder = Form.StringPool.Get(r.FolderText);
+  std::string folder = Env.Reg.StringPool.Get(r.FolderText);
   if (folder.empty()) folder = platform::ExtractFilePath(DatFile);
   folder = platform::IncludeTrailingSlash(folder);
   const std::string stem = folder + "t" + core::IntToStrZeroPad(r.DomainNumber, 3) + "_v" +
                            core::IntToStrZeroPad(r.VobId, 3) + "c" + core::IntToStrZeroPad(r.CellId, 3) + "_" +
                            disc::IntToHexLower(r.StreamId, 2) + "_" + core::IntToStrZeroPad(Number, 4);
   const std::string unitFile = stem + ".sup";
-  if (!CopyUnit(Form, supFile, Unit, unitFile)) return false;
+  if (!CopyUnit(Env.Run, supFile, Unit, unitFile)) return false;
 
   std::array<uint8_t, 48> palette{};
-  disc::PaletteYCrCbToRGB(Form, PgcOfCell(Form, r.DomainIndex, r.DomainKind, r.VobId, r.CellId), palette);
+  disc::PaletteYCrCbToRGB(Env.Disc, PgcOfCell(Env.Disc, r.DomainIndex, r.DomainKind, r.VobId, r.CellId), palette);
   disc::TPictureSize size;
   subpic::TSupOutputResult decoded =
-      subpic::DecodeSupOutput(Form, Form.Settings.Subpic, unitFile, stem + ".bmp", size, palette);
+      subpic::DecodeSupOutput(Env.Run, Env.Subpic, unitFile, stem + ".bmp", size, palette);
 
   disc::TSubpicUnitDescription desc;
   desc.VideoAttr = r.VideoAttr;
@@ -185,24 +190,24 @@ bool ConvertUnit(TForm1& Form, const std::string& DatFile, const TIndexedUnit& U
   desc.StreamNumber = r.StreamId - kFirstSubpicId + 1;
   desc.Kind = r.DomainKind;
   disc::TSubPictureItem* item =
-      disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, unitFile, desc, r.DomainKind, r.StartMs,
-                              r.DomainIndex, static_cast<uint32_t>(r.DomainNumber), r.NavPackCount, true);
+      disc::AddSubPictureItem(Env.Disc, Env.Reg, Env.Registry, unitFile, desc, r.DomainKind, r.StartMs, r.DomainIndex,
+                              static_cast<uint32_t>(r.DomainNumber), r.NavPackCount, true);
   const uint32_t key = static_cast<uint32_t>(platform::RoundEven(r.StartMs));
   item->SortKey = key;
-  CorrectSubPicture(Form, Form, unitFile, decoded.Info, true);
+  CorrectSubPicture(Env.Disc, Env.Reg, unitFile, decoded.Info, true);
 
   bool ok = decoded.Whole;
-  if (Form.Settings.Demux.Subpictures == core::SupMode::IntoScript) {
+  if (Mode == core::SupMode::IntoScript) {
     const auto cell = std::make_tuple(r.DomainKind, r.DomainNumber, r.VobId, r.CellId);
     auto cached = Tracks.find(cell);
     if (cached == Tracks.end())
-      cached = Tracks.emplace(cell, TrackOfCell(Form, r.DomainKind, r.DomainNumber, r.VobId, r.CellId)).first;
+      cached = Tracks.emplace(cell, TrackOfCell(Env.Reg, r.DomainKind, r.DomainNumber, r.VobId, r.CellId)).first;
     disc::TVideoTrack* track = cached->second;
     if (!track) {
-      Form.LogError("No track shows VOB " + std::to_string(r.VobId) + " cell " + std::to_string(r.CellId) + " of " +
-                    DatFile + "; its subpicture " + platform::ExtractFileName(stem) + " is left out of the script");
+      Env.Run.LogError("No track shows VOB " + std::to_string(r.VobId) + " cell " + std::to_string(r.CellId) + " of " +
+                       DatFile + "; its subpicture " + platform::ExtractFileName(stem) + " is left out of the script");
       ok = false;
-    } else if (!AddSubpicSegment(Form, *track, *item, key, true, true, static_cast<int32_t>(r.StreamId),
+    } else if (!AddSubpicSegment(Env, *track, *item, key, true, true, static_cast<int32_t>(r.StreamId),
                                  static_cast<int32_t>(r.StreamId - kFirstSubpicId + 1))) {
       ok = false;
     }
@@ -273,21 +278,21 @@ const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, ui
   return nullptr;
 }
 
-bool ConvertSubpictureIndexFiles(TForm1& Form) {
-  if (Form.Settings.Demux.Subpictures == core::SupMode::FilesOnly) return true;
+bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode) {
+  if (Mode == core::SupMode::FilesOnly) return true;
   bool ok = true;
   // Each unit gets a number of its own among those of its stream and cell.
   std::map<std::tuple<uint32_t, uint32_t, uint32_t, int32_t>, uint32_t> numbers;
   TTrackCache tracks;
-  for (const std::string& dat : std::vector<std::string>(Form.DatFiles)) {
-    Form.Log(core::kLogInfo, std::string(core::msg::ConvertSubpictureFile) + dat);
+  for (const std::string& dat : std::vector<std::string>(Env.Reg.DatFiles)) {
+    Env.Run.Log(core::kLogInfo, std::string(core::msg::ConvertSubpictureFile) + dat);
     std::vector<TIndexedUnit> units;
-    ok &= ReadIndexFile(Form, dat, units);
+    ok &= ReadIndexFile(Env.Run, dat, units);
     for (const TIndexedUnit& u : units) {
-      Form.ProcessMessages();
-      if (Form.Aborted()) return ok;
+      Env.Run.ProcessMessages();
+      if (Env.Run.Aborted()) return ok;
       const uint32_t n = ++numbers[{u.Record.StreamId, u.Record.VobId, u.Record.CellId, u.Record.DomainNumber}];
-      ok &= ConvertUnit(Form, dat, u, n, tracks);
+      ok &= ConvertUnit(Env, Mode, dat, u, n, tracks);
     }
   }
   return ok;

@@ -2,7 +2,9 @@
 #include <cstdint>
 #include <string>
 
+#include "core/settings.h"
 #include "demux/demux_context.h"
+#include "demux/demux_env.h"
 #include "subpic/sup_decoder.h"
 
 namespace tess::disc {
@@ -39,6 +41,6 @@ const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, ui
 // script" it becomes a segment of its cell's track, kept in the track's side
 // files. Nothing with the SUPMode "Create *.sup and *.dat files only". False
 // (with log lines) when a unit could not be taken whole; the run goes on.
-bool ConvertSubpictureIndexFiles(TForm1& Form);
+bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode);
 
 }  // namespace tess::demux

@@ -12,7 +12,6 @@
 #include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
-#include "core/options.h"
 #include "core/timecode.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
@@ -20,7 +19,10 @@
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
 #include "platform/paths.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 
 namespace tess::demux {
 
@@ -78,26 +80,26 @@ std::string FirstUnitName(TIFOData& Ctx, uint32_t VobId, uint32_t CellId, uint8_
 // The registry entry of a video output. The first play and the menus of the
 // video manager name their outputs alike in two folders, so the file's own
 // entry is the one whose path it is; the name decides only without one.
-const disc::TVideoStreamEntry* FindVideoEntryOfFile(TForm1& Form, const std::string& FileName) {
+const disc::TVideoStreamEntry* FindVideoEntryOfFile(disc::RunRegistries& Reg, const std::string& FileName) {
   // Searched from the end: the VOB's outputs are the latest registered.
-  for (auto e = Form.VideoStreams.rbegin(); e != Form.VideoStreams.rend(); ++e)
+  for (auto e = Reg.VideoStreams.rbegin(); e != Reg.VideoStreams.rend(); ++e)
     if (e->Path == FileName) return &*e;
-  return disc::FindVideoStreamByName(Form, DropTail(platform::ExtractFileName(FileName), 4));
+  return disc::FindVideoStreamByName(Reg, DropTail(platform::ExtractFileName(FileName), 4));
 }
 
 // The track of that name in the same domain of the same information file: a
 // first-play track and a menu track of the video manager may share a name.
-disc::TVideoTrack* FindTrack(TForm1& Form, const std::string& Name, uint8_t Domain, int32_t IFOIndex) {
-  for (auto t = Form.ScriptTracks.rbegin(); t != Form.ScriptTracks.rend(); ++t)
+disc::TVideoTrack* FindTrack(disc::RunRegistries& Reg, const std::string& Name, uint8_t Domain, int32_t IFOIndex) {
+  for (auto t = Reg.ScriptTracks.rbegin(); t != Reg.ScriptTracks.rend(); ++t)
     if (t->Name == Name && t->Domain == Domain && t->IFOIndex == IFOIndex) return &*t;
   return nullptr;
 }
 
 // The registry entry of an audio output; a ".pcm" output is registered under
 // its ".wav" name.
-const disc::TAudioStreamEntry* FindAudioEntryOfFile(const TForm1& Form, const std::string& FileName) {
+const disc::TAudioStreamEntry* FindAudioEntryOfFile(const disc::RunRegistries& Reg, const std::string& FileName) {
   const std::string wav = platform::ChangeFileExt(FileName, ".wav");
-  for (auto e = Form.AudioStreams.rbegin(); e != Form.AudioStreams.rend(); ++e)
+  for (auto e = Reg.AudioStreams.rbegin(); e != Reg.AudioStreams.rend(); ++e)
     if (e->Path == FileName || e->Path == wav) return &*e;
   return nullptr;
 }
@@ -132,11 +134,11 @@ void AddAudioStreams(TIFOData& Ctx, disc::TVideoTrack& Track, const std::string&
     while (Track.AudioStreams.size() <= slot) {
       disc::TAudioStream placeholder;
       placeholder.StreamNumber = placeholder.SlotNumber = static_cast<int32_t>(Track.AudioStreams.size() + 1);
-      disc::TitleAudioLanguageName(Ctx.Form, Ctx.DomainIndex, placeholder.StreamNumber, placeholder.Name);
+      disc::TitleAudioLanguageName(Ctx.Env.Disc, Ctx.DomainIndex, placeholder.StreamNumber, placeholder.Name);
       placeholder.Kind = 1;
       Track.AudioStreams.push_back(std::move(placeholder));
     }
-    const disc::TAudioStreamEntry* entry = FindAudioEntryOfFile(Ctx.Form, file);
+    const disc::TAudioStreamEntry* entry = FindAudioEntryOfFile(Ctx.Env.Reg, file);
     if (!entry) continue;
     disc::TAudioStream& stream = Track.AudioStreams[slot];
     disc::InitAudioStreamRecord(stream, *entry, entry->DelayTimeCode, k + 1, AudioLanguageText(Ctx, slot));
@@ -146,19 +148,19 @@ void AddAudioStreams(TIFOData& Ctx, disc::TVideoTrack& Track, const std::string&
 
 // A found subpicture output (Stem without extension) becomes a segment when
 // its item is registered.
-bool AddFoundSubpicture(TForm1& Form, disc::TVideoTrack& Track, const std::string& Stem, int32_t Sid,
+bool AddFoundSubpicture(const TDemuxEnv& Env, disc::TVideoTrack& Track, const std::string& Stem, int32_t Sid,
                         int32_t Number) {
   // By its file first: the first play and the menus of the video manager name
   // their outputs alike in two folders.
-  const disc::TSubPictureItem* item = FindItemOfFile(Form, Stem + ".sup");
-  if (!item) item = disc::FindSubPictureItemByName(Form, platform::ExtractFileName(Stem));
+  const disc::TSubPictureItem* item = FindItemOfFile(Env.Reg, Stem + ".sup");
+  if (!item) item = disc::FindSubPictureItemByName(Env.Reg, platform::ExtractFileName(Stem));
   if (!item) return false;
-  AddSubpicSegment(Form, Track, *item, item->SortKey, true, false, Sid, Number);
+  AddSubpicSegment(Env, Track, *item, item->SortKey, true, false, Sid, Number);
   return true;
 }
 
 void AddSubpictureStreams(TIFOData& Ctx, disc::TVideoTrack& Track, uint32_t VobId, uint32_t LastCell) {
-  TForm1& Form = Ctx.Form;
+  const TDemuxEnv& Env = Ctx.Env;
   const bool titles = Ctx.DomainKind() == kPgcTitle;
   for (int32_t n = 1; n <= kSubpicStreams; ++n) {
     const int32_t s = kFirstSubpicId + n - 1;
@@ -169,7 +171,7 @@ void AddSubpictureStreams(TIFOData& Ctx, disc::TVideoTrack& Track, uint32_t VobI
       const std::string path = FirstUnitName(Ctx, VobId, cell, sid);
       const std::string stem = titles ? path : DropTail(path, kMenuUnitTail) + "_" + Hex2(sid);
       if (SubpictureOutputExists(stem)) {
-        if (AddFoundSubpicture(Form, Track, stem, s, n)) ++segment;
+        if (AddFoundSubpicture(Env, Track, stem, s, n)) ++segment;
       } else if (IsFolder(platform::ExtractFilePath(stem)) && Ctx.ByCell && titles) {
         // Titles cut by cell keep a place for every stream the folder was made for.
         const size_t index = static_cast<size_t>(s - kFirstSubpicId);
@@ -183,7 +185,7 @@ void AddSubpictureStreams(TIFOData& Ctx, disc::TVideoTrack& Track, uint32_t VobI
                                  core::IntToStrZeroPad(segment, titles ? 4 : 2);
         if (!SubpictureOutputExists(name)) break;
         // An output without an item is passed over, as the numbering goes on past it.
-        AddFoundSubpicture(Form, Track, name, s, n);
+        AddFoundSubpicture(Env, Track, name, s, n);
         ++segment;
       }
     }
@@ -215,7 +217,7 @@ void CellTimesFromScout(TIFOData& Ctx, uint32_t VobId, uint32_t Angle) {
   const uint8_t seamless = Angle > 0 ? Ctx.Scout->VobAngleFlag(VobId) : 1;
   for (uint32_t cell : Ctx.Scout->CollectVobCells(VobId)) {
     Ctx.AddCellTime(VobId, cell, seamless, start);
-    start = core::AddTimecodes(Ctx.Form.FrameRate, start, Ctx.Scout->TimeBetweenCells(Ctx.Form, VobId, cell));
+    start = core::AddTimecodes(Ctx.Env.Disc.FrameRate, start, Ctx.Scout->TimeBetweenCells(Ctx.Env.Disc, VobId, cell));
   }
 }
 
@@ -243,14 +245,14 @@ disc::TSubPictureSegment SegmentOfItem(const disc::TSubPictureItem& Item, uint32
   return seg;
 }
 
-std::string SideFileName(const TForm1& Form, const disc::TVideoTrack& Track, size_t StreamIndex,
-                         const std::string& Extension) {
-  std::string folder = platform::IncludeTrailingSlash(Form.Settings.Output.Folder);
-  if (!Form.LooseEvo) folder += Track.IFOIndex > 0 ? "VTS_" + core::IntToStrZeroPad(Track.IFOIndex, 3) + "/" : "VMG/";
+std::string SideFileName(const std::string& OutputFolder, bool LooseEvo, const disc::TVideoTrack& Track,
+                         size_t StreamIndex, const std::string& Extension) {
+  std::string folder = platform::IncludeTrailingSlash(OutputFolder);
+  if (!LooseEvo) folder += Track.IFOIndex > 0 ? "VTS_" + core::IntToStrZeroPad(Track.IFOIndex, 3) + "/" : "VMG/";
   return folder + Track.Name + "_" + std::to_string(StreamIndex) + Extension;
 }
 
-bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPictureItem& Item, uint32_t Key,
+bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc::TSubPictureItem& Item, uint32_t Key,
                       bool NameByParity, bool WriteFiles, int32_t StreamId, int32_t StreamNumber) {
   auto& streams = Track.SubPictureStreams;
   const bool titles = Track.Domain == kPgcTitle;
@@ -280,16 +282,16 @@ bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPi
   }
   // The side files keep the segments out of memory: the stream stays empty.
   stream.Segments.clear();
-  const std::string data = SideFileName(Form, Track, index, ".data");
-  const std::string track = SideFileName(Form, Track, index, ".track");
+  const std::string data = SideFileName(Env.Output.Folder, Env.Disc.LooseEvo, Track, index, ".data");
+  const std::string track = SideFileName(Env.Output.Folder, Env.Disc.LooseEvo, Track, index, ".track");
   const auto itemBytes = disc::SubPictureItemToBytes(Item);
   const auto segmentBytes = disc::SubpicSegmentToBytes(segment);
   if (!core::AppendToFile(data, itemBytes.data(), static_cast<int64_t>(itemBytes.size()))) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + data);
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + data);
     return false;
   }
   if (!core::AppendToFile(track, segmentBytes.data(), static_cast<int64_t>(segmentBytes.size()))) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + track);
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + track);
     return false;
   }
   return true;
@@ -297,7 +299,7 @@ bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPi
 
 void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   if (VobId == 0) return;
-  TForm1& Form = Ctx.Form;
+  const TDemuxEnv& Env = Ctx.Env;
   auto& seen = Ctx.TrackVobIdList;
   if (std::find(seen.begin(), seen.end(), VobId) == seen.end()) seen.push_back(VobId);
 
@@ -317,12 +319,12 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   const uint32_t interleaved = Ctx.Scout ? Ctx.Scout->InterleavedCellCount(VobId) : 0;
   if (Ctx.Scout && (angle > 0 || interleaved > 0)) CellTimesFromScout(Ctx, VobId, angle);
 
-  const disc::TVideoStreamEntry* entry = FindVideoEntryOfFile(Form, video);
+  const disc::TVideoStreamEntry* entry = FindVideoEntryOfFile(Env.Reg, video);
   if (!entry) return;
 
   const std::string trackName = TrackNameOfVideoFile(video);
   const int32_t palette = Ctx.Cell.PaletteIndex;
-  if (disc::TVideoTrack* existing = FindTrack(Form, trackName, Ctx.DomainKind(), Ctx.VtsNumber)) {
+  if (disc::TVideoTrack* existing = FindTrack(Env.Reg, trackName, Ctx.DomainKind(), Ctx.VtsNumber)) {
     // A later cell of a VOB whose track exists adds its scenes, once.
     for (const auto& scene : existing->Scenes)
       for (const auto& time : Ctx.CellTimes)
@@ -333,17 +335,17 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
     return;
   }
 
-  if (Form.ScriptTracks.size() >= kMaxScriptTracks) {
-    Form.LogError("The script holds " + std::to_string(kMaxScriptTracks) + " tracks; " + trackName +
-                  " is left out of it.");
+  if (Env.Reg.ScriptTracks.size() >= kMaxScriptTracks) {
+    Env.Run.LogError("The script holds " + std::to_string(kMaxScriptTracks) + " tracks; " + trackName +
+                     " is left out of it.");
     return;
   }
   // An angle block's tracks follow each other by angle, the first angle first,
   // whichever of them finished first: a track of a lower angle goes before the
   // run of higher angles of its block that ends the table.
-  auto at = Form.ScriptTracks.end();
+  auto at = Env.Reg.ScriptTracks.end();
   int32_t after = INT32_MAX;  // the angle of the track that follows the place
-  while (angle > 0 && at != Form.ScriptTracks.begin()) {
+  while (angle > 0 && at != Env.Reg.ScriptTracks.begin()) {
     const disc::TVideoTrack& before = *std::prev(at);
     if (before.Domain != Ctx.DomainKind() || before.IFOIndex != Ctx.VtsNumber ||
         before.AngleNumber <= static_cast<int32_t>(angle) || before.AngleNumber >= after)
@@ -351,7 +353,7 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
     after = before.AngleNumber;
     --at;
   }
-  disc::TVideoTrack& track = *Form.ScriptTracks.emplace(at);
+  disc::TVideoTrack& track = *Env.Reg.ScriptTracks.emplace(at);
   track.Value = 0;
   track.Byte = 0;
   track.Domain = Ctx.DomainKind();

@@ -29,14 +29,14 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId);
 // item and the segment are appended to the track's side files (SideFileName)
 // instead of staying in the stream. False (with a log line) when a side file
 // could not be written.
-bool AddSubpicSegment(TForm1& Form, disc::TVideoTrack& Track, const disc::TSubPictureItem& Item, uint32_t Key,
+bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc::TSubPictureItem& Item, uint32_t Key,
                       bool NameByParity, bool WriteFiles, int32_t StreamId, int32_t StreamNumber);
 
 // The track's side file of its subpicture stream StreamIndex (from 0):
 // Extension ".data" (the items, 232 bytes each) or ".track" (the segments, 44
 // bytes each), in the domain's folder of the output folder.
-std::string SideFileName(const TForm1& Form, const disc::TVideoTrack& Track, size_t StreamIndex,
-                         const std::string& Extension);
+std::string SideFileName(const std::string& OutputFolder, bool LooseEvo, const disc::TVideoTrack& Track,
+                         size_t StreamIndex, const std::string& Extension);
 
 // The name of the track of a video output: the file name of its stem
 // (OutputStem) and "-t" (t001_v001x003_e0.m2v gives t001_v001x003-t,

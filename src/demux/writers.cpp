@@ -17,7 +17,10 @@
 #include "disc/registries.h"
 #include "disc/script_model.h"
 #include "platform/paths.h"
-#include "state/project_state.h"
+#include "core/run_context.h"
+#include "disc/disc_model.h"
+#include "disc/run_registries.h"
+#include "state/run_state.h"
 #include "streams/ac3.h"
 #include "streams/m2v_headers.h"
 
@@ -59,9 +62,7 @@ bool StartsWithAc3Frame(const uint8_t* Data, int64_t Count) {
 
 }  // namespace
 
-double TIFOData::StreamStartTime() const {
-  return Form.Settings.Demux.AudioTimeNavigation ? Cell.NavPackTimeMs : LastPtsMs;
-}
+double TIFOData::StreamStartTime() const { return Settings.AudioTimeNavigation ? Cell.NavPackTimeMs : LastPtsMs; }
 
 void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool ForSubpicture, uint8_t Sub) {
   core::TVobStream& rec = *CurrentRecord;
@@ -78,13 +79,13 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   // order they came.
   if (SharedOutput(rec)) return;
   if (const std::string folder = platform::ExtractFilePath(name); !folder.empty() && !core::MakeFolders(folder)) {
-    Form.LogError(std::string(core::msg::CanNotOpenFile) + name);
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + name);
     OutputFailed = true;
     return;
   }
   const bool fresh = FirstTouch(name);
-  if (IsTitleDomain() && Form.Settings.Demux.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) return;
-  rec.Stream = core::TVobFileStream::CreateAppend(Form, name, core::TVobFileStream::kModeWrite, Form.Settings.Output,
+  if (IsTitleDomain() && Settings.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) return;
+  rec.Stream = core::TVobFileStream::CreateAppend(Env.Run, name, core::TVobFileStream::kModeWrite, Env.Output,
                                                   OutputBufferSize());
   // An output the run started before goes on, also where its first part has
   // already become a WAV file: it is registered once.
@@ -95,16 +96,16 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   // The video analysis that follows the demultiplexing passes over the slices
   // of an MPEG video output by the start codes noted here as it is written.
   if (rec.Stream->IsOpen() && platform::ToLowerAscii(name).ends_with(".m2v"))
-    rec.Stream->StartCodes = Form.StartCodeMaps.ForOutput(rec.Stream->Handle(), rec.Stream->BytesWritten,
-                                                          streams::kFirstSliceCode, streams::kLastSliceCode);
+    rec.Stream->StartCodes = Env.Run.StartCodeMaps.ForOutput(rec.Stream->Handle(), rec.Stream->BytesWritten,
+                                                             streams::kFirstSliceCode, streams::kLastSliceCode);
 }
 
 void TIFOData::WriteToRecord(core::TVobStream& Record, const uint8_t* Data, int64_t Count, bool ByName) {
   if (Count <= 0) return;
   if (ByName) {
     if (!core::AppendToFile(Record.FileName, Data, Count)) {
-      Form.LogError("Write error in file " + Record.FileName);
-      Form.StopForWriteError(Record.FileName);
+      Env.Run.LogError("Write error in file " + Record.FileName);
+      Env.Run.StopForWriteError(Record.FileName);
       OutputFailed = true;
     }
     return;
@@ -119,14 +120,14 @@ int64_t TIFOData::OutputBufferSize() const {
   // many streams and angles a domain has.
   constexpr size_t kLargeOutputs = 8;
   constexpr int64_t kLargeBuffer = 1 << 20;
-  if (Form.Settings.Demux.Memory != core::MemoryMode::Ordinary) return 0;
+  if (Settings.Memory != core::MemoryMode::Ordinary) return 0;
   size_t open = IndexFiles.size();
   for (const auto& r : StreamTable.Streams) open += r.Stream ? 1 : 0;
   return open < kLargeOutputs ? kLargeBuffer : 0;
 }
 
 bool TIFOData::FirstTouch(const std::string& FileName) {
-  if (!Form.StartedOutputs.insert(FileName).second) return false;
+  if (!Env.State.StartedOutputs.insert(FileName).second) return false;
   std::error_code ec;
   std::filesystem::remove(FileName, ec);
   return true;
@@ -143,7 +144,9 @@ bool TIFOData::CloseOutputs(TCloseMode Mode) {
   }
   IndexFiles.clear();
   StreamTable.CloseAll();
-  const bool finished = Mode == TCloseMode::Finish ? FinishPending(*this) : true;
+  const bool finished = Mode == TCloseMode::Finish
+                            ? FinishPending({Env, Settings, {PictureWidth, PictureHeight}, CurrentPgc.Pgc}, StreamTable)
+                            : true;
   std::fill(registered_.begin(), registered_.end(), 0);
   if (!ok) OutputFailed = true;
   return ok && finished;
@@ -208,7 +211,7 @@ bool TIFOData::GetVideoInfo(bool Opened) {
   ctx.Pgc = CurrentPgc.Pgc;
   // The video registry numbers a first-play or video-manager domain -1, menus 0.
   const int32_t number = IsTitleDomain() ? DomainNumberValue() : (FirstPlayList ? -1 : 0);
-  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Form, Form, Form, Form.Settings.Registry, rec.FileName, desc,
+  disc::TVideoStreamEntry* e = disc::RegisterVideoStream(Env.Run, Env.Disc, Env.Reg, Env.Registry, rec.FileName, desc,
                                                          ctx, DomainIndex, number, {VideoWidth, VideoHeight});
   CurrentVideoEntry = e;
   if (!e) return false;
@@ -229,7 +232,7 @@ int64_t TIFOData::SubpictureWriter(const TPacket& P) {
   if (!rec) return 0;
   CurrentRecord = rec;
   if (ByCell && (rec->CutKey != (VobId & 0xFF) || rec->CellId != CellId)) rec->IsNew = true;
-  const bool byName = IsTitleDomain() && Form.Settings.Demux.Memory == core::MemoryMode::ComplexDisc;
+  const bool byName = IsTitleDomain() && Settings.Memory == core::MemoryMode::ComplexDisc;
   const bool unitStarts = PtsDtsFlags != 0;
   bool opened = false;
   if (SupToImages) {
@@ -261,7 +264,7 @@ int64_t TIFOData::SubpictureWriter(const TPacket& P) {
 void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
   core::TVobStream& rec = *CurrentRecord;
   const bool titles = IsTitleDomain();
-  const bool indexed = titles && Form.Settings.Demux.TitleMakeSup;
+  const bool indexed = titles && Settings.TitleMakeSup;
   subpic::TSubpictureUnitInfo unit;
   const bool unitStarts = PtsDtsFlags != 0;
   if (unitStarts) {
@@ -269,20 +272,20 @@ void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
       unit.LanguageText = 0;
     } else {
       const std::string lang = CurrentPgc.Pgc
-                                   ? disc::SubpicStreamLanguageText(Form, Form, DomainIndex, CurrentPgc.Pgc, Sub)
+                                   ? disc::SubpicStreamLanguageText(Env.Run, Env.Disc, DomainIndex, CurrentPgc.Pgc, Sub)
                                    : std::string("Not Specified");
-      unit.LanguageText = subpic::AddDataString(Form, lang);
+      unit.LanguageText = subpic::AddDataString(Env.Reg, lang);
     }
     unit.DomainKind = DomainKind();
     unit.VideoAttr = DomainVideoAttr();
     unit.DomainNumber = titles ? DomainNumberValue() : -1;
     unit.ImageFileName = rec.FileName.size() >= 4 ? rec.FileName.substr(0, rec.FileName.size() - 4) + ".bmp" : "";
-    unit.StartTime = core::MillisecondsToTimecode(std::max(Delays.SubpictureMs, 0.0), Form.FrameRate);
+    unit.StartTime = core::MillisecondsToTimecode(std::max(Delays.SubpictureMs, 0.0), Env.Disc.FrameRate);
     unit.VobId = VobId;
     unit.CellId = CellId;
     unit.Pts = LastPtsTicks;
     unit.NavPackCount = NavPackCount;
-    ++Form.SubpicUnitCount;
+    ++Env.State.SubpicUnitCount;
     if (indexed) {
       AddSubpictureUnitToDat(Sub, unit);
     } else if (SupToImages) {
@@ -299,7 +302,7 @@ void TIFOData::GetSubpictureInfo(uint8_t Sub, bool Opened) {
     desc.SourceNumber = Sub;
     desc.StreamNumber = static_cast<uint32_t>(Sub - kFirstSubpictureId + 1);
     desc.Kind = DomainKind();
-    disc::AddSubPictureItem(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), Delays.SubpictureMs,
+    disc::AddSubPictureItem(Env.Disc, Env.Reg, Env.Registry, rec.FileName, desc, DomainKind(), Delays.SubpictureMs,
                             DomainIndex, static_cast<uint32_t>(DomainNumberValue()), NavPackCount, false);
   }
 }
@@ -308,14 +311,14 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   core::TVobStream& rec = *CurrentRecord;
   const std::string dat = OutputBase + BuildNamePart(VobId, CellId) + ".dat";
   int64_t offset = 0;
-  if (Form.Settings.Demux.Memory == core::MemoryMode::ComplexDisc)
+  if (Settings.Memory == core::MemoryMode::ComplexDisc)
     offset = core::GetFileSizeByName(rec.FileName);
   else if (const core::TVobFileStream* out = rec.Stream ? rec.Stream.get() : SharedOutput(rec))
     offset = out->BytesWritten;  // a record that shares another's file has no stream of its own
   // The folder that receives the stream's pictures, as the subpicture name builder gives it.
   const std::string& named = SubpictureFileName.empty() ? rec.FileName : SubpictureFileName;
-  const uint32_t folder = subpic::AddDataString(Form, platform::ExtractFilePath(named));
-  const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Form, SubpictureFilePrefix);
+  const uint32_t folder = subpic::AddDataString(Env.Reg, platform::ExtractFilePath(named));
+  const uint32_t prefix = SubpictureFilePrefix.empty() ? 0 : subpic::AddDataString(Env.Reg, SubpictureFilePrefix);
   ++SubpictureUnitCount[Sub];
   // The index stays open while the chain's file is read: one record per unit
   // would otherwise open and close it every time. Its first record goes through
@@ -324,18 +327,19 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   auto it = std::find_if(IndexFiles.begin(), IndexFiles.end(), [&](const TIndexFile& f) { return f.Name == dat; });
   if (it == IndexFiles.end()) {
     FirstTouch(dat);
-    if (!subpic::AppendSubpictureToSup(Form, Form, SubPicBase, dat, Unit, Sub, folder, static_cast<uint64_t>(offset),
-                                       Delays.SubpictureMs, DomainIndex, DomainNumberValue(), prefix)) {
+    if (!subpic::AppendSubpictureToSup(Env.Run, Env.Reg, SubPicBase, dat, Unit, Sub, folder,
+                                       static_cast<uint64_t>(offset), Delays.SubpictureMs, DomainIndex,
+                                       DomainNumberValue(), prefix)) {
       OutputFailed = true;
       return;
     }
-    IndexFiles.push_back({dat, core::TVobFileStream::CreateAppend(Form, dat, core::TVobFileStream::kModeWrite,
-                                                                  Form.Settings.Output,
-                                                                  core::TVobFileStream::kAppendBufferSmall)});
+    IndexFiles.push_back(
+        {dat, core::TVobFileStream::CreateAppend(Env.Run, dat, core::TVobFileStream::kModeWrite, Env.Output,
+                                                 core::TVobFileStream::kAppendBufferSmall)});
     return;
   }
   subpic::TSupIndexRecord record;
-  if (!subpic::MakeSupIndexRecord(Form, dat, Unit, Sub, folder, static_cast<uint64_t>(offset), Delays.SubpictureMs,
+  if (!subpic::MakeSupIndexRecord(Env.Run, dat, Unit, Sub, folder, static_cast<uint64_t>(offset), Delays.SubpictureMs,
                                   DomainIndex, DomainNumberValue(), prefix, record)) {
     OutputFailed = true;
     return;
@@ -351,8 +355,8 @@ int64_t TIFOData::PrivateAudioWriter(const TPacket& P, int32_t HeaderBytes, uint
                                      int32_t Format) {
   const uint8_t* header = Pack + P.PayloadStart;
   if (P.End - P.PayloadStart < HeaderBytes) {
-    Form.LogError("Audio packet of substream " + disc::IntToHexLower(P.Sub, 2) +
-                  " is shorter than its header; it is dropped. Pack Number: " + std::to_string(PackNumber));
+    Env.Run.LogError("Audio packet of substream " + disc::IntToHexLower(P.Sub, 2) +
+                     " is shorter than its header; it is dropped. Pack Number: " + std::to_string(PackNumber));
     return 0;
   }
   if (Format == kLpcm) {
@@ -388,7 +392,7 @@ int64_t TIFOData::PrivateAudioWriter(const TPacket& P, int32_t HeaderBytes, uint
   rec->Kind = static_cast<uint8_t>(AngleNumber);
   switch (Format) {
     case kAc3:
-      ++Form.AC3PayloadCount;
+      ++Env.State.AC3PayloadCount;
       GetAc3Info(P.Sub, newFile, data, Payload.PayloadLength);
       break;
     case kDts: GetDtsInfo(P.Sub, newFile); break;
@@ -437,11 +441,11 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
                              int64_t Count) {
   core::TVobStream& rec = *CurrentRecord;
   if (!Opened || !rec.Stream || rec.Stream->Appended) return;
-  if (disc::IsListedFileName(Form, rec.FileName)) return;
+  if (disc::IsListedFileName(Env.Reg, rec.FileName)) return;
   const bool titles = IsTitleDomain();
   disc::TAudioStreamDescription desc;
   desc.VideoAttr = titles ? Attributes.TitleVideoAttr : Attributes.MenuVideoAttr;
-  desc.EndTime = core::TimecodeDifference(Form.FrameRate, CellPlaybackTime(CurrentPgc, VobId, CellId), CellTime);
+  desc.EndTime = core::TimecodeDifference(Env.Disc.FrameRate, CellPlaybackTime(CurrentPgc, VobId, CellId), CellTime);
   desc.VobId = VobId;
   desc.CellId = CellNamingNow ? kAnyCell : CellId;
 
@@ -453,8 +457,8 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
     const auto& table = titles ? Attributes.TitleAudioAttrs : Attributes.MenuAudioAttrs;
     for (size_t k = 0; k < table.size(); ++k) {
       if ((table[k][0] >> 5) != Coding) continue;
-      const int32_t n = titles ? disc::TitleAudioStreamNumber(Form, static_cast<int32_t>(k + 1), DomainIndex)
-                               : disc::MenuAudioStreamNumber(Form, static_cast<int32_t>(k + 1), DomainIndex);
+      const int32_t n = titles ? disc::TitleAudioStreamNumber(Env.Disc, static_cast<int32_t>(k + 1), DomainIndex)
+                               : disc::MenuAudioStreamNumber(Env.Disc, static_cast<int32_t>(k + 1), DomainIndex);
       if (n != Number) continue;
       desc.AudioAttr = table[k];
       return;
@@ -480,12 +484,11 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
       break;
   }
   const double shownDelay = (!titles && delay < 0) ? 0 : delay;
-  const TTimeCode delayCode = delay < 0 && !titles ? TTimeCode{}
-                                                   : core::MillisecondsToTimecode(shownDelay, Form.FrameRate);
+  const TTimeCode delayCode =
+      delay < 0 && !titles ? TTimeCode{} : core::MillisecondsToTimecode(shownDelay, Env.Disc.FrameRate);
   const int32_t number = titles ? DomainNumberValue() : 0;
-  disc::TAudioStreamEntry* e =
-      disc::AddAudioStream(Form, Form, Form.Settings.Registry, rec.FileName, desc, DomainKind(), delayCode, DomainIndex,
-                           number);
+  disc::TAudioStreamEntry* e = disc::AddAudioStream(Env.Disc, Env.Reg, Env.Registry, rec.FileName, desc, DomainKind(),
+                                                    delayCode, DomainIndex, number);
   if (e) {
     const double start = StreamStartTime();
     const bool ac3Family = Format == kAc3 || Format == kMlp;
@@ -494,12 +497,12 @@ void TIFOData::RegisterAudio(uint8_t Sid, uint8_t Sub, bool Opened, int32_t Form
     e->AudioDelayMs = delay;
     e->NoDelay = titles && delay < 0 ? 1 : 0;
   }
-  const bool mainMode = Form.Settings.Demux.Titles == core::TitleMode::Main;
+  const bool mainMode = Settings.Titles == core::TitleMode::Main;
   if (Format == kAc3 && titles && !mainMode && !StartsWithAc3Frame(Data, Count)) {
     const std::string name = platform::ExtractFileName(rec.FileName);
-    Form.InfoForm.AddLogColored(2, std::string(core::msg::WarningAC3File) + name + std::string(core::msg::IsNotCorrect),
-                                platform::kColourRed);
-    Form.LogError(rec.FileName + std::string(core::msg::AC3FileIsNotCorrect));
+    Env.Run.InfoForm.AddLogColored(
+        2, std::string(core::msg::WarningAC3File) + name + std::string(core::msg::IsNotCorrect), platform::kColourRed);
+    Env.Run.LogError(rec.FileName + std::string(core::msg::AC3FileIsNotCorrect));
   }
 }
 

@@ -249,7 +249,7 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
       {"t001_v002c001-t", 2, 1, 1, 1, {{0, "t001_v002c001_b0"}}}, {"t001_v003c001-t", 2, 1, 1, 2, {{8, "t001_v003c001_c8"}}},
       {"t001_v004c001-t", 2, 1, 1, 3, {{1, "t001_v004c001_a1"}}}, {"t001_v005c001-t", 2, 1, 1, 0, {{0, "t001_v005c001_b0"}}},
       {"m002_v001c001-t", 1, 2, 1, 0, {{0, "m002_v001c001_c0"}}}, {"t002_v001x002-t", 2, 2, 2, 0, {{0, t2 + "_b0"}}}};
-  const state::TForm1& form = project_->Form;
+  const app::TForm1& form = project_->Form;
   // The items are named again after the run, when the scouts tell the angle VOBs apart.
   const auto& names = project_->Window->Views.TreeView2.Nodes;
   EXPECT_TRUE(std::any_of(names.begin(), names.end(), [](const auto& N) { return N.Text == "t01_v003x001-t"; }));
@@ -280,8 +280,10 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
     const std::string stem = std::string(r.Name).substr(0, std::string(r.Name).size() - 2);
     const std::string folder = Dir("out-disc/VTS_00" + std::to_string(r.IFOIndex) + "/Titles/");
     const size_t units = test::ReadFileBytes(folder + stem + ".dat").size() / 56;
-    const auto items = test::ReadFileBytes(demux::SideFileName(form, *t, 0, ".data"));
-    const auto segments = test::ReadFileBytes(demux::SideFileName(form, *t, 0, ".track"));
+    const auto items =
+        test::ReadFileBytes(demux::SideFileName(form.Settings.Output.Folder, form.LooseEvo, *t, 0, ".data"));
+    const auto segments =
+        test::ReadFileBytes(demux::SideFileName(form.Settings.Output.Folder, form.LooseEvo, *t, 0, ".track"));
     ASSERT_GT(units, 0u);
     ASSERT_EQ(items.size(), units * disc::kSubPictureItemSize);
     ASSERT_EQ(segments.size(), units * disc::kSubpicSegmentSize);
@@ -306,7 +308,7 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
 // with "Auto Main detection" the longest title set's cells become re-authoring
 // tracks, the other title set stays as demultiplexed.
 TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
-  const state::TForm1& form = project_->Form;
+  const app::TForm1& form = project_->Form;
   size_t described = 0;
   for (const std::string& line : project_->LogTexts()) described += line.starts_with("Prepare data for file: ") ? 1 : 0;
   EXPECT_EQ(described, form.VideoStreams.size() + form.AudioStreams.size());

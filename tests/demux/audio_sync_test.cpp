@@ -127,7 +127,7 @@ class AudioSync : public ::testing::Test {
     platform::GridModel overview;
     EXPECT_GE(disc::LoadIFOSet(p.Form, p.Form, p.Form, dir_->File(Disc), overview), 1);
     p.Form.VTSListForm.ApplyOK({{.N = 2, .HasBoxes = true, .MainMode = M.MainMark}});
-    TIFOData ctx(p.Form, 1, M.Titles ? 2 : 1);
+    TIFOData ctx(p.Form.Env(), p.Form.Settings.Demux, 1, M.Titles ? 2 : 1);
     ctx.OutputBase = out + "/";
     ctx.PcmToWav = ctx.SupToImages = 0;
     ctx.ByCell = M.Titles ? p.Form.VTSListForm.MainModeMark[2] : 0;

@@ -1,6 +1,7 @@
 #pragma once
-// What the demultiplexer tests share: the sample streams, a project state under a
-// headless window, and ffmpeg's own demultiplexing of a file as the oracle.
+// What the demultiplexer tests share: the sample streams, the parts of the
+// demultiplexer's environment under a headless window, and ffmpeg's own
+// demultiplexing of a file as the oracle.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,15 +11,15 @@
 
 #include "core/headless_window.h"
 #include "disc_builder.h"
-#include "state/project_state.h"
+#include "support/demux_form.h"
 #include "support/test_support.h"
 
 namespace tess::test {
 
-using DemuxProject = BasicProject<state::TForm1>;
+using DemuxProject = BasicProject<DemuxForm>;
 
 // The TitleMakeSup setting, as each consumer takes it.
-inline void SetTitleMakeSup(state::TForm1& Form, bool On) {
+inline void SetTitleMakeSup(DemuxForm& Form, bool On) {
   Form.Settings.Demux.TitleMakeSup = Form.Settings.Tracks.TitleMakeSup = Form.Settings.Registry.TitleMakeSup = On;
 }
 

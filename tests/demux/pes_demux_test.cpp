@@ -85,7 +85,7 @@ struct DemuxRun {
   DemuxRun(const std::string& File, const std::string& OutFolder, bool FinishChain = true) : Out(OutFolder) {
     P.Form.LooseEvo = 1;
     P.Form.FrameRate = 30;
-    Ctx = std::make_unique<TIFOData>(P.Form, 0, 2);
+    Ctx = std::make_unique<TIFOData>(P.Form.Env(), P.Form.Settings.Demux, 0, 2);
     Ctx->DomainFileName = Ctx->EvoFileName = Ctx->EvoBaseName = File;
     Ctx->VtsNumber = 1;
     Ctx->IsTitleSet = 1;
@@ -290,7 +290,7 @@ TEST(StreamFinisher, FinishesAtTheChainsEndWhatItCanMakeWhole) {
   prompt.OnLog = [&](const std::string& Line) { informed.push_back(Line); };
   p.Form.Prompt = &prompt;
   p.Form.LooseEvo = 1;
-  TIFOData ctx(p.Form, 0, kPgcTitle);
+  TIFOData ctx(p.Form.Env(), p.Form.Settings.Demux, 0, kPgcTitle);
   auto open = [&](const std::string& Name, TIFOData* Other = nullptr) {
     const bool pcm = Name.ends_with(".pcm");
     core::TVobStream* r = (Other ? *Other : ctx).StreamTable.Add(0xBD, pcm ? 0xA0 : 0x20, 0);
@@ -320,7 +320,7 @@ TEST(StreamFinisher, FinishesAtTheChainsEndWhatItCanMakeWhole) {
   EXPECT_EQ(informed, std::vector<std::string>({"File c.pcm exists!"}));
   {
     // A context that goes away leaves its outputs unfinished.
-    TIFOData gone(p.Form, 0, kPgcTitle);
+    TIFOData gone(p.Form.Env(), p.Form.Settings.Demux, 0, kPgcTitle);
     open("d.pcm", &gone);
   }
   EXPECT_EQ(std::filesystem::file_size(dir.File("d.pcm")), 8u);

@@ -68,7 +68,7 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   o.MenuStreams = {};
   o.TitleStreams = Streams;
   ASSERT_TRUE(tools::BuildStandardDisc(Folder + "/disc", Spec, Sources, o).Ok);
-  TForm1& form = P.Form;
+  test::DemuxForm& form = P.Form;
   platform::GridModel overview;
   ASSERT_GT(disc::LoadIFOSet(form, form, form, Folder + "/disc/hv000i01.IFO", overview), 0);
   std::vector<state::TVTSListForm::Row> rows;
@@ -76,7 +76,7 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   form.VTSListForm.ApplyOK(rows);
   form.Settings.Output.Folder = Folder + "/out/";
   for (int32_t i = 1; i < form.TitleSetCount; ++i) {
-    TIFOData ctx(form, i, kPgcTitle);
+    TIFOData ctx(form.Env(), form.Settings.Demux, i, kPgcTitle);
     ctx.OutputBase = Folder + "/out/";
     ctx.SupToImages = form.Settings.Demux.TitleMakeSup ? 0 : 1;
     ctx.PcmToWav = 1;
@@ -150,7 +150,7 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     SCOPED_TRACE(&l - layouts);
     test::TempDir dir;
     test::DemuxProject p;
-    TForm1& form = p.Form;
+    test::DemuxForm& form = p.Form;
     test::SetTitleMakeSup(form, indexed);
     form.Settings.Tracks.InsertAngle = l.InsertAngle;
     form.Settings.Tracks.MainByTitle = l.Split;
@@ -167,8 +167,8 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     size_t pictures = PicturesUnder(titles);
     for (const auto& [name, bytes] : cells)
       if (name.ends_with(".dat")) pictures += bytes.size() / subpic::kSupIndexRecordSize;
-    ASSERT_TRUE(PrepareTrackFolders(form));
-    ASSERT_TRUE(ConvertSubpictureIndexFiles(form));
+    ASSERT_TRUE(PrepareTrackFolders(form.Env(), form.Settings.Tracks));
+    ASSERT_TRUE(ConvertSubpictureIndexFiles(form.Env(), form.Settings.Demux.Subpictures));
     EXPECT_EQ(PicturesUnder(titles), pictures);
 
     std::vector<std::string> suffixes = StreamSideSuffixes();
@@ -242,15 +242,16 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
       }
       // ... and became segments of the track in its side files.
       if (units) {
-        EXPECT_EQ(test::ReadFileBytes(SideFileName(form, *track, 0, ".track")).size(),
-                  units * disc::kSubpicSegmentSize);
+        EXPECT_EQ(
+            test::ReadFileBytes(SideFileName(form.Settings.Output.Folder, form.LooseEvo, *track, 0, ".track")).size(),
+            units * disc::kSubpicSegmentSize);
       }
     }
 
     // Stream 1 (MPEG audio) of the tracks joined and cut again where each video ends: ffprobe's
     // durations agree within an audio frame; the last member of a group takes the rest.
     form.Settings.Tracks.RecutMode = 1;
-    ASSERT_TRUE(ExportTitleSetAudio(form));
+    ASSERT_TRUE(ExportTitleSetAudio(form.Env(), form.Settings.Tracks));
     std::vector<std::vector<size_t>> groups;
     bool one = false;  // the lines after "Merge audio stream 1" name its members
     for (const std::string& line : p.LogTexts()) {
@@ -307,11 +308,11 @@ TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
         // A cut that cannot be written (a folder holds its name) replaces no member.
         const auto before = ReadFolder(titles);
         fs::create_directories(titles + tracks[1] + r.Suffix + ".tmp");
-        EXPECT_FALSE(ExportTitleSetAudio(p.Form));
+        EXPECT_FALSE(ExportTitleSetAudio(p.Form.Env(), p.Form.Settings.Tracks));
         fs::remove(titles + tracks[1] + r.Suffix + ".tmp");
         EXPECT_TRUE(ReadFolder(titles) == before);
       }
-      ASSERT_TRUE(ExportTitleSetAudio(p.Form));
+      ASSERT_TRUE(ExportTitleSetAudio(p.Form.Env(), p.Form.Settings.Tracks));
       // Its joined file stays whole beside the next one's.
       EXPECT_EQ(fs::exists(kept), !solid);
       EXPECT_TRUE(solid || Payload(r.Suffix, test::ReadFileBytes(kept)) == joined);
@@ -362,7 +363,7 @@ TEST(AudioExport, StreamsATrackLacksAreOneFrameStubs) {
     track.AudioStreams =
         t ? disc::TAudioStreamList{stream(2, "b2")} : disc::TAudioStreamList{stream(3, "a3"), stream(1, "a1")};
   }
-  ProcessTitleSetAudioStreams(p.Form, 1);
+  ProcessTitleSetAudioStreams(p.Form, p.Form, p.Form.Settings.Tracks, 1);
   const char* files[] = {"a1", "b2", "a3"};
   for (size_t t = 0; t < 2; ++t) {
     const auto& streams = p.Form.ScriptTracks[t].AudioStreams;
@@ -395,7 +396,7 @@ TEST(Reauthoring, ATrackThatCannotBeWrittenLeavesItsCells) {
   {
     // Each cell file fits, the two joined do not.
     test::FileSizeLimit limit(largest + 1);
-    EXPECT_FALSE(PrepareTrackFolders(p.Form));
+    EXPECT_FALSE(PrepareTrackFolders(p.Form.Env(), p.Form.Settings.Tracks));
   }
   EXPECT_TRUE(ReadFolder(titles) == cells);
   EXPECT_TRUE(p.LogContains("Write error in file") && p.Form.WriteStopped);
@@ -414,7 +415,7 @@ TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
     SCOPED_TRACE(timed ? "with display times" : "without");
     test::TempDir dir;
     test::DemuxProject p;
-    TForm1& form = p.Form;
+    test::DemuxForm& form = p.Form;
     DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 3), Cell(1, 2, 3)}), s, false);
     ASSERT_EQ(form.ScriptTracks.size(), 1u);
     const std::string video = form.VideoStreams[0].Path;
@@ -429,7 +430,7 @@ TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
       }
       test::WriteFileBytes(video + ".times", times);
     }
-    EXPECT_EQ(BuildSlideShowTrack(form, 0), timed);
+    EXPECT_EQ(BuildSlideShowTrack(form.Env(), form.Settings.Tracks, 0), timed);
     // The stills are the video's pictures, one file each.
     Bytes joined;
     for (int i = 1; i <= 6; ++i) {

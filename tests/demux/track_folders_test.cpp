@@ -27,7 +27,7 @@ TEST(TrackFolders, AVobBecomesATrackAndNewCellsAddScenesOnce) {
                   .Ok);
   DemuxProject p;
   p.Form.LooseEvo = 1;
-  TIFOData ctx(p.Form, 0, kPgcTitle);
+  TIFOData ctx(p.Form.Env(), p.Form.Settings.Demux, 0, kPgcTitle);
   ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = dir.File("clip.evo");
   ctx.VtsNumber = 1;
   ctx.OutputBase = dir.Path() + "/";
@@ -77,7 +77,7 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   for (int k = 0; k < 2; ++k) {
     disc::TVideoTrack& menu = form.ScriptTracks.emplace_back();
     menu.Domain = kPgcMenu;
-    AddSubpicSegment(form, menu, *item, 0, true, false, 0x20, 1);
+    AddSubpicSegment(form.Env(), menu, *item, 0, true, false, 0x20, 1);
   }
   subpic::TCutSupFromFileResult info;
   info.DurationMs = 1500;
@@ -100,15 +100,17 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   title.Domain = kPgcTitle;
   title.IFOIndex = 1;
   title.Name = "t001_v001c001-t";
-  ASSERT_TRUE(AddSubpicSegment(form, title, *item, 7, true, true, 0x25, 6));
+  ASSERT_TRUE(AddSubpicSegment(form.Env(), title, *item, 7, true, true, 0x25, 6));
   ASSERT_EQ(title.SubPictureStreams.size(), 6u);
   EXPECT_EQ(std::count_if(title.SubPictureStreams.begin(), title.SubPictureStreams.end(),
                           [](const disc::TSubPictureStream& S) { return S.StreamId == 0; }),
             5);
   EXPECT_TRUE(title.SubPictureStreams[5].Segments.empty());
-  EXPECT_EQ(SideFileName(form, title, 5, ".data"), dir.File("VTS_001/t001_v001c001-t_5.data"));
-  const auto items = test::ReadFileBytes(SideFileName(form, title, 5, ".data"));
-  const auto segments = test::ReadFileBytes(SideFileName(form, title, 5, ".track"));
+  EXPECT_EQ(SideFileName(form.Settings.Output.Folder, form.LooseEvo, title, 5, ".data"),
+            dir.File("VTS_001/t001_v001c001-t_5.data"));
+  const auto items = test::ReadFileBytes(SideFileName(form.Settings.Output.Folder, form.LooseEvo, title, 5, ".data"));
+  const auto segments =
+      test::ReadFileBytes(SideFileName(form.Settings.Output.Folder, form.LooseEvo, title, 5, ".track"));
   ASSERT_EQ(segments.size(), disc::kSubpicSegmentSize);
   disc::TSubPictureItem loaded;
   ASSERT_TRUE(disc::SubPictureItemFromBytes(items.data(), items.size(), loaded));
@@ -138,7 +140,7 @@ TEST(SubpictureResults, DamagedIndexRecordsAreReportedAndPassedOver) {
   dat.resize(dat.size() + 10, 0xEE);  // and a record cut short
   test::WriteFileBytes(dir.File("t.dat"), dat);
   p.Form.DatFiles = {dir.File("t.dat")};
-  EXPECT_FALSE(ConvertSubpictureIndexFiles(p.Form));
+  EXPECT_FALSE(ConvertSubpictureIndexFiles(p.Form.Env(), p.Form.Settings.Demux.Subpictures));
   size_t errors = 0;
   for (const auto& l : p.Form.LogWindow.Log.Lines) errors += l.Colour == platform::kColourRed ? 1 : 0;
   EXPECT_EQ(errors, 4u);

@@ -3,12 +3,11 @@
 // navigation-pack handling and the closing of the outputs.
 #include "demux/chain_driver.h"
 #include "fuzz_support.h"
-#include "state/project_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   using namespace tess;
   static auto* form = [] {
-    auto* f = new state::TForm1;
+    auto* f = new fuzz::DemuxForm;
     f->LooseEvo = 1;
     f->Settings.Output.Folder = fuzz::ScratchFolder() + "/out/";
     f->VTSListForm.ApplyOK({});
@@ -23,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   const core::MemoryMode memory = Size % 2 ? core::MemoryMode::ComplexDisc : core::MemoryMode::Ordinary;
   form->Settings.Output.Memory = form->Settings.Demux.Memory = memory;
   demux::TEvoFileList list{{fuzz::ScratchFile("feature.evo", Data, Size), 0}};
-  demux::DemuxEvoFileList(*form, list);
+  demux::DemuxEvoFileList(form->Env(), form->Settings.Demux, list);
   fuzz::ForgetRun(*form);
   return 0;
 }

@@ -14,6 +14,9 @@
 #include "disc/run_registries.h"
 #include "disc/vob_scout.h"
 #include "platform/ui_models.h"
+#include "state/run_settings.h"
+#include "state/run_state.h"
+#include "demux/demux_env.h"
 #include "subpic/sup_decoder.h"
 #include "platform/file_io.h"
 
@@ -26,6 +29,12 @@ struct Form : core::RunContext, disc::DiscModel, disc::RunRegistries, disc::Item
   platform::TreeModel TreeView7;
   disc::ScanSettings Scan;
   subpic::SubpicSettings Subpic;
+};
+
+// What the demultiplexer's environment is made of, for the targets that drive it.
+struct DemuxForm : core::RunContext, disc::DiscModel, disc::RunRegistries, state::RunState {
+  state::RunSettings Settings;
+  demux::TDemuxEnv Env() { return demux::MakeDemuxEnv(*this, *this, *this, *this, Settings); }
 };
 
 inline Form& SharedForm() {
