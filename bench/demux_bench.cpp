@@ -208,7 +208,7 @@ double RunDemuxPhase(const std::string& Disc, const std::string& Out, TUsage& Us
     bool ok = true;
     for (int32_t i = 1; i < form->TitleSetCount; ++i) {
       demux::TIFOData ctx(form->Env(), form->Settings.Demux, i, demux::kPgcTitle);
-      ctx.OutputBase = Out + "/";
+      ctx.Outputs.OutputBase = Out + "/";
       ok = ctx.DemuxTitles() && ok;
     }
     std::_Exit(ok ? 0 : 1);

@@ -63,13 +63,13 @@ void AddChartPoint(TForm1& Form, const std::string& file) {
 // A demux context for one domain of the loaded disc, set up as the run wants it.
 std::unique_ptr<demux::TIFOData> MakeContext(TForm1& Form, int32_t Index, int32_t Kind, const std::string& Folder) {
   auto ctx = std::make_unique<demux::TIFOData>(Form.DemuxEnv(), Form.Settings.Demux, Index, Kind);
-  ctx->OutputBase = platform::IncludeTrailingSlash(Folder);
+  ctx->Outputs.OutputBase = platform::IncludeTrailingSlash(Folder);
   ctx->SetProgressBar(Form.MainWindow ? &Form.MainWindow->CurrentProgress : &Form.StatusProgress);
   // Menu subpictures become one picture per unit; title subpictures are kept
   // one file per stream with an index of their units, unless the settings ask
   // for pictures there too.
-  ctx->SupToImages = (Kind == disc::kDomainTitles && Form.Options.TitleMakeSup) ? 0 : 1;
-  ctx->PcmToWav = 1;
+  ctx->Outputs.SupToImages = (Kind == disc::kDomainTitles && Form.Options.TitleMakeSup) ? 0 : 1;
+  ctx->Outputs.PcmToWav = 1;
   return ctx;
 }
 
@@ -131,7 +131,7 @@ bool DemuxDisc(TForm1& Form, const std::string& Folder) {
     if (Form.Aborted()) break;
     LogStartingDomain(Form, true, rec.TitleSetNumber, mark);
     auto titles = MakeContext(Form, i, disc::kDomainTitles, Folder);
-    titles->ByCell = mark < Form.VTSListForm.MainModeMark.size() ? Form.VTSListForm.MainModeMark[mark] : 0;
+    titles->Plan.ByCell = mark < Form.VTSListForm.MainModeMark.size() ? Form.VTSListForm.MainModeMark[mark] : 0;
     ok &= RunDomain(Form, *titles, [&] { return titles->DemuxTitles(); });
   }
   return ok;

@@ -172,8 +172,9 @@ size_t ChooseCutFrame(const std::vector<TFrameCandidate>& Frames, double CellSta
 // ---- the context's reference time ----
 
 double TIFOData::AudioDelay(bool FromCut) const {
-  double reference = Cell.NavPackTimeMs;
-  if (FromCut && Settings.AudioTimeNavigation && !Cell.FirstVideoSeen) reference = TicksToMs(NavRecord.VobuStart);
+  double reference = Cells.Cell.NavPackTimeMs;
+  if (FromCut && Settings.AudioTimeNavigation && !Cells.Cell.FirstVideoSeen)
+    reference = TicksToMs(Cells.NavRecord.VobuStart);
   return LastPtsMs - reference;
 }
 
@@ -182,11 +183,11 @@ double TIFOData::AudioDelay(bool FromCut) const {
 TAudioRouter::TAudioRouter() { frames_.Frames.reserve(kMostCandidates); }
 
 void TAudioRouter::OnVobStart(TIFOData& Ctx) {
-  if (Ctx.PrevVobId != Ctx.VobId) previousVob_ = Ctx.PrevVobId;
+  if (Ctx.Cells.PrevVobId != Ctx.Cells.VobId) previousVob_ = Ctx.Cells.PrevVobId;
 }
 
 core::TVobStream* TAudioRouter::Find(TIFOData& Ctx, const TPayload& P, uint32_t Vob) {
-  return Ctx.StreamTable.Find(static_cast<uint8_t>(Vob), P.Sid, P.Sub);
+  return Ctx.Outputs.StreamTable.Find(static_cast<uint8_t>(Vob), P.Sid, P.Sub);
 }
 
 core::TVobStream* TAudioRouter::PartOf(TIFOData& Ctx, const TPayload& P, uint32_t Vob) {
@@ -195,8 +196,9 @@ core::TVobStream* TAudioRouter::PartOf(TIFOData& Ctx, const TPayload& P, uint32_
 }
 
 core::TVobStream* TAudioRouter::ByAngle(TIFOData& Ctx, const TPayload& P) {
-  core::TVobStream* r = Ctx.StreamTable.FindByIdSubKind(P.Sid, P.Sub, static_cast<uint8_t>(Ctx.AngleNumber));
-  return r ? r : Find(Ctx, P, Ctx.VobId);
+  core::TVobStream* r =
+      Ctx.Outputs.StreamTable.FindByIdSubKind(P.Sid, P.Sub, static_cast<uint8_t>(Ctx.Cells.AngleNumber));
+  return r ? r : Find(Ctx, P, Ctx.Cells.VobId);
 }
 
 bool TAudioRouter::RouteAudioPayload(TIFOData& Ctx, core::TVobStream*& Record, uint8_t StreamId, bool& NewFile) {
@@ -230,54 +232,55 @@ bool TAudioRouter::RouteMpaPayload(TIFOData& Ctx, core::TVobStream*& Record, uin
 
 bool TAudioRouter::RouteMainMode(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P) {
   if (!Ctx.IsTitleDomain() || Ctx.Settings.Titles != core::TitleMode::Main) return false;
-  const uint32_t vob = Ctx.VobId;
+  const uint32_t vob = Ctx.Cells.VobId;
   // Past the table's VOB ids nothing is cut or marked; the payload stays in its
   // own stream's output of the VOB.
   if (vob > kMaxAudioCellVob) {
     Record = Find(Ctx, P, vob);
     return true;
   }
-  if (vob != Ctx.PrevVobId || (Ctx.AngleNumber > 0 && Ctx.CellId == 1)) return false;
-  disc::TAudioCellEntry* e = Ctx.Env.Disc.LooseEvo ? nullptr : Ctx.Env.AudioCells.FirstBlockEntry(Ctx.DomainIndex, vob);
+  if (vob != Ctx.Cells.PrevVobId || (Ctx.Cells.AngleNumber > 0 && Ctx.Cells.CellId == 1)) return false;
+  disc::TAudioCellEntry* e =
+      Ctx.Env.Disc.LooseEvo ? nullptr : Ctx.Env.AudioCells.FirstBlockEntry(Ctx.Plan.DomainIndex, vob);
   if (e && !e->Seen) {
     e->Seen = 1;
-    e->FirstAudioCell = static_cast<int32_t>(Ctx.CellId);
+    e->FirstAudioCell = static_cast<int32_t>(Ctx.Cells.CellId);
   }
   Record = Find(Ctx, P, vob);
-  if (Record && Record->CellId != Ctx.CellId) Record->IsNew = true;
+  if (Record && Record->CellId != Ctx.Cells.CellId) Record->IsNew = true;
   return true;
 }
 
 bool TAudioRouter::Route(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile) {
   const bool titles = Ctx.IsTitleDomain();
   const core::TitleMode mode = titles ? Ctx.Settings.Titles : Ctx.Settings.Menus;
-  const bool cuts = mode == core::TitleMode::Pts || (P.Format != kMpa && titles && Ctx.ByCell);
+  const bool cuts = mode == core::TitleMode::Pts || (P.Format != kMpa && titles && Ctx.Plan.ByCell);
   if (!cuts) {
     Record = ByAngle(Ctx, P);
     return false;
   }
-  const uint32_t vob = Ctx.VobId;
-  const uint32_t nextAngle = static_cast<uint32_t>(Ctx.AngleNumber + 1);
+  const uint32_t vob = Ctx.Cells.VobId;
+  const uint32_t nextAngle = static_cast<uint32_t>(Ctx.Cells.AngleNumber + 1);
   // Inside an angle block, before its last angle, and before an interleaved
   // block, nothing is cut.
-  if (Ctx.HasAngleCell(vob + 1, nextAngle)) {
+  if (Ctx.Cells.HasAngleCell(vob + 1, nextAngle)) {
     Record = Find(Ctx, P, vob);
     ReopenCheck(Ctx, Record);
     return false;
   }
-  if (Ctx.HasVob(vob + 1)) {
+  if (Ctx.Cells.HasVob(vob + 1)) {
     Record = ByAngle(Ctx, P);
     return false;
   }
   // The stream was cut into this VOB already.
-  if (Ctx.HasStreamVobPair(P.Sid, P.Sub, vob)) {
+  if (Ctx.Outputs.HasStreamVobPair(P.Sid, P.Sub, vob)) {
     Record = Find(Ctx, P, vob);
     ReopenCheck(Ctx, Record);
     return false;
   }
   if (Ctx.PtsDtsFlags < 2) return RouteUntimed(Ctx, Record, P, NewFile);
   streamPtsMs_[StreamKey(P.Sid, P.Sub)] = Ctx.LastPtsMs;
-  if (Ctx.LastPtsMs > Ctx.VobStartMs && !Ctx.HasPendingCut(P.Sid, P.Sub)) {
+  if (Ctx.LastPtsMs > Ctx.Cells.VobStartMs && !Ctx.Outputs.HasPendingCut(P.Sid, P.Sub)) {
     Record = ByAngle(Ctx, P);
     return false;
   }
@@ -288,7 +291,7 @@ bool TAudioRouter::RouteUntimed(TIFOData& Ctx, core::TVobStream*& Record, const 
   // The packet continues the stream's last timed one, so it goes where that
   // one's frames went: to the previous VOB's part, or to the current one.
   const int64_t count = *P.Length;
-  if (streamPtsMs_[StreamKey(P.Sid, P.Sub)] < Ctx.VobStartMs) {
+  if (streamPtsMs_[StreamKey(P.Sid, P.Sub)] < Ctx.Cells.VobStartMs) {
     const uint32_t previous = previousVob_;
     core::TVobStream* part = PartOf(Ctx, P, previous);
     Record = part ? part : Find(Ctx, P, previous);
@@ -299,13 +302,13 @@ bool TAudioRouter::RouteUntimed(TIFOData& Ctx, core::TVobStream*& Record, const 
     *P.Offset += count;
     return true;
   }
-  core::TVobStream* rec = Find(Ctx, P, Ctx.VobId);
+  core::TVobStream* rec = Find(Ctx, P, Ctx.Cells.VobId);
   Record = rec;
-  if (!rec || (!rec->Stream && !Ctx.SharedOutput(*rec))) {
+  if (!rec || (!rec->Stream && !Ctx.Outputs.SharedOutput(*rec))) {
     if (rec) rec->IsNew = true;
     return false;
   }
-  Ctx.WriteToRecord(*rec, P.Data(Ctx), count, false);
+  Ctx.Outputs.WriteToRecord(Ctx.Env.Run, *rec, P.Data(Ctx), count, false);
   *P.Offset += count;
   return true;
 }
@@ -324,9 +327,9 @@ void TAudioRouter::ScanPayload(const TIFOData& Ctx, const TPayload& P, double Pt
 }
 
 bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPayload& P, bool& NewFile) {
-  Ctx.SetPendingCut(P.Sid, P.Sub, false);
+  Ctx.Outputs.SetPendingCut(P.Sid, P.Sub, false);
   const double pts = Ctx.LastPtsMs;
-  const double start = Ctx.VobStartMs;
+  const double start = Ctx.Cells.VobStartMs;
   ScanPayload(Ctx, P, pts);
   const double durationMs = TicksToMs(frames_.DurationTicks);
   if (pts + durationMs < start) return RouteWholeBefore(Ctx, P, NewFile);
@@ -340,7 +343,7 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
   size_t index = 0;
   if (P.Format == kDts || P.Format == kMpa) {
     index = ChooseCutFrame(f, start, alignment);
-    double& delay = P.Format == kDts ? Ctx.Delays.DtsMs : Ctx.Delays.MpaMs;
+    double& delay = P.Format == kDts ? Ctx.Cells.Delays.DtsMs : Ctx.Cells.Delays.MpaMs;
     if (alignment == kAlignLeft) {
       delay = 0;
     } else if (!f.empty()) {
@@ -359,8 +362,8 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
       } else if (later) {
         // The start falls nearer the end of the payload: the cut is made at the
         // first frame of the stream's next payload.
-        Ctx.SetPendingCut(P.Sid, P.Sub, true);
-        LogPts(Ctx, "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) +
+        Ctx.Outputs.SetPendingCut(P.Sid, P.Sub, true);
+        LogPts(Ctx, "VobID: " + std::to_string(Ctx.Cells.VobId) + ", Stream: " + std::to_string(P.Number + 1) +
                         std::string(core::msg::CurrentPTS) + std::to_string(MsToTicks(pts)) +
                         std::string(core::msg::DoNotTakeAsTheNextIs));
         return RouteWholeBefore(Ctx, P, NewFile);
@@ -372,8 +375,8 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
     listed = 0;
   }
   LogCut(Ctx, P, pts, listed, f.empty() ? pts : f[index].TimeMs);
-  const uint32_t vob = Ctx.VobId;
-  Ctx.AddStreamVobPair(P.Sid, P.Sub, vob);
+  const uint32_t vob = Ctx.Cells.VobId;
+  Ctx.Outputs.AddStreamVobPair(P.Sid, P.Sub, vob);
   const int64_t cut = f.empty() ? 0 : std::clamp<int64_t>(f[index].Offset, 0, *P.Length);
   if (cut == 0) {
     // The whole payload belongs to the new VOB.
@@ -395,11 +398,11 @@ bool TAudioRouter::RouteCut(TIFOData& Ctx, core::TVobStream*& Record, const TPay
   streamPtsMs_[StreamKey(P.Sid, P.Sub)] = start;
   Ctx.LastPtsMs = start;
   if (P.Format == kDts)
-    Ctx.Delays.DtsMs = Ctx.AudioDelay(true);
+    Ctx.Cells.Delays.DtsMs = Ctx.AudioDelay(true);
   else if (P.Format == kLpcm)
-    Ctx.Delays.LpcmMs = Ctx.AudioDelay(true);
+    Ctx.Cells.Delays.LpcmMs = Ctx.AudioDelay(true);
   else if (P.Format == kMpa || P.Format == kAc3Family)
-    Ctx.Delays.MpaMs = Ctx.AudioDelay(true);
+    Ctx.Cells.Delays.MpaMs = Ctx.AudioDelay(true);
   return false;
 }
 
@@ -413,23 +416,24 @@ bool TAudioRouter::RouteWholeBefore(TIFOData& Ctx, const TPayload& P, bool& NewF
 }
 
 bool TAudioRouter::ContinuesPrevious(const TIFOData& Ctx) const {
-  const uint32_t vob = Ctx.VobId;
-  const bool interleaved = Ctx.Cell.InterleavedCellCount > 0;
-  if (Ctx.AngleNumber <= 1 && !interleaved) return true;
-  if (Ctx.HasAngleCell(vob + 1, static_cast<uint32_t>(Ctx.AngleNumber + 1)) || Ctx.HasVob(vob + 1)) return true;
-  if (!interleaved || Ctx.HasVob(previousVob_)) return false;
+  const uint32_t vob = Ctx.Cells.VobId;
+  const bool interleaved = Ctx.Cells.Cell.InterleavedCellCount > 0;
+  if (Ctx.Cells.AngleNumber <= 1 && !interleaved) return true;
+  if (Ctx.Cells.HasAngleCell(vob + 1, static_cast<uint32_t>(Ctx.Cells.AngleNumber + 1)) || Ctx.Cells.HasVob(vob + 1))
+    return true;
+  if (!interleaved || Ctx.Cells.HasVob(previousVob_)) return false;
   return true;
 }
 
 void TAudioRouter::AppendToPrevious(TIFOData& Ctx, const TPayload& P, int64_t Count, bool& NewFile) {
   if (Count <= 0) return;
   const uint32_t previous = previousVob_;
-  const uint32_t vob = Ctx.VobId;
+  const uint32_t vob = Ctx.Cells.VobId;
   core::TVobStream* rec = PartOf(Ctx, P, previous);
   // The records of an EVO file read before this one are gone; the scout still
   // knows the previous VOB's angle.
   const uint32_t angle = rec ? rec->Kind : AngleOfVob(Ctx, previous);
-  if (Ctx.AngleNumber <= 0 && angle > 0) {
+  if (Ctx.Cells.AngleNumber <= 0 && angle > 0) {
     // Just past an angle block: the bytes end every angle's part.
     for (uint32_t k = 0; k < angle && k < previous; ++k) {
       const uint32_t v = previous - k;
@@ -437,14 +441,15 @@ void TAudioRouter::AppendToPrevious(TIFOData& Ctx, const TPayload& P, int64_t Co
     }
     return;
   }
-  if (Ctx.AngleNumber > 0 && angle > 0) {
+  if (Ctx.Cells.AngleNumber > 0 && angle > 0) {
     // From one angle to another: each angle's VOB carries its own audio.
     Drop(Ctx, P, Count, "they belong to another angle");
     return;
   }
-  if (Ctx.AngleNumber != 1 && Ctx.Cell.InterleavedCellCount == 0 && Ctx.HasVob(previous)) {
+  if (Ctx.Cells.AngleNumber != 1 && Ctx.Cells.Cell.InterleavedCellCount == 0 && Ctx.Cells.HasVob(previous)) {
     // Just past an interleaved block: the bytes end every interleaved VOB's part.
-    for (uint32_t v = previous; v > 0 && Ctx.HasVob(v); --v) WritePart(Ctx, P, PartOf(Ctx, P, v), v, Count, NewFile);
+    for (uint32_t v = previous; v > 0 && Ctx.Cells.HasVob(v); --v)
+      WritePart(Ctx, P, PartOf(Ctx, P, v), v, Count, NewFile);
     if (!PartOf(Ctx, P, vob)) OpenPreviousPart(Ctx, P, vob, NewFile);
     return;
   }
@@ -457,19 +462,20 @@ uint32_t TAudioRouter::AngleOfVob(const TIFOData& Ctx, uint32_t Vob) {
 
 void TAudioRouter::WritePart(TIFOData& Ctx, const TPayload& P, core::TVobStream* Record, uint32_t Vob, int64_t Count,
                              bool& NewFile, uint32_t Angle) {
-  if (!Record || (!Record->Stream && !Ctx.SharedOutput(*Record)))
+  if (!Record || (!Record->Stream && !Ctx.Outputs.SharedOutput(*Record)))
     Record = OpenPreviousPart(Ctx, P, Vob, NewFile, Angle);
-  if (Record) Ctx.WriteToRecord(*Record, P.Data(Ctx), Count, false);
+  if (Record) Ctx.Outputs.WriteToRecord(Ctx.Env.Run, *Record, P.Data(Ctx), Count, false);
 }
 
 core::TVobStream* TAudioRouter::OpenPreviousPart(TIFOData& Ctx, const TPayload& P, uint32_t Vob, bool& NewFile,
                                                   uint32_t Angle) {
-  core::TVobStream* r = Ctx.StreamTable.AddAudio(P.Sid, P.Sub, static_cast<uint8_t>(Vob));
+  core::TVobStream* r = Ctx.Outputs.StreamTable.AddAudio(P.Sid, P.Sub, static_cast<uint8_t>(Vob));
   // Kept like the writers keep it, so that a later look at the part knows its angle.
   r->Kind = Angle;
   // With the Main-mode mark every cell is a file: the part is the VOB's last cell.
   uint32_t cell = 1;
-  if (Ctx.IsTitleDomain() && Ctx.ByCell && Ctx.Scout) cell = static_cast<uint32_t>(std::max(Ctx.Scout->GetVobCells(Vob), 1));
+  if (Ctx.IsTitleDomain() && Ctx.Plan.ByCell && Ctx.Scout)
+    cell = static_cast<uint32_t>(std::max(Ctx.Scout->GetVobCells(Vob), 1));
   const char* extension = ".ac3";
   switch (P.Format) {
     case kDts: extension = ".dts"; break;
@@ -479,13 +485,13 @@ core::TVobStream* TAudioRouter::OpenPreviousPart(TIFOData& Ctx, const TPayload& 
     case kAc3Family: break;
   }
   const uint8_t id = P.Format == kMpa ? P.Sid : P.Sub;
-  const std::string savedName = Ctx.NamePart;
-  core::TVobStream* savedRecord = Ctx.CurrentRecord;
-  Ctx.NamePart = Ctx.BuildNamePart(Vob, cell);
-  Ctx.CurrentRecord = r;
+  const std::string savedName = Ctx.Outputs.NamePart;
+  core::TVobStream* savedRecord = Ctx.Outputs.CurrentRecord;
+  Ctx.Outputs.NamePart = Ctx.BuildNamePart(Vob, cell);
+  Ctx.Outputs.CurrentRecord = r;
   Ctx.OpenStreamOutput("_" + disc::IntToHexLower(id, 2) + extension, P.Sid, false, P.Sub);
-  Ctx.NamePart = savedName;
-  Ctx.CurrentRecord = savedRecord;
+  Ctx.Outputs.NamePart = savedName;
+  Ctx.Outputs.CurrentRecord = savedRecord;
   r->IsNew = false;
   if (r->Stream) {
     if (!r->Stream->Appended) NewFile = true;
@@ -500,24 +506,25 @@ core::TVobStream* TAudioRouter::OpenPreviousPart(TIFOData& Ctx, const TPayload& 
 
 void TAudioRouter::ReopenCheck(TIFOData& Ctx, core::TVobStream* Record) const {
   if (!Record) return;
-  if (Record->CutKey == (Ctx.VobId & 0xFF) && Record->Kind == static_cast<uint8_t>(Ctx.AngleNumber)) return;
+  if (Record->CutKey == (Ctx.Cells.VobId & 0xFF) && Record->Kind == static_cast<uint8_t>(Ctx.Cells.AngleNumber))
+    return;
   // Within a chain an output is finished only when the chain ends.
-  if (!Ctx.StreamTable.CloseStream(*Record)) Ctx.OutputFailed = true;
+  if (!Ctx.Outputs.StreamTable.CloseStream(*Record)) Ctx.Outputs.OutputFailed = true;
   Record->IsNew = true;
 }
 
 void TAudioRouter::Drop(TIFOData& Ctx, const TPayload& P, int64_t Count, const char* Why) const {
   if (Count <= 0) return;
   Ctx.Env.Run.Log(core::kLogInfo,
-                  "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) + ": " +
+                  "VobID: " + std::to_string(Ctx.Cells.VobId) + ", Stream: " + std::to_string(P.Number + 1) + ": " +
                       std::to_string(Count) + " audio bytes before the VOB start are dropped: " + Why + ".",
                   Ctx.Settings.AudioPtsColour);
 }
 
 void TAudioRouter::LogCut(TIFOData& Ctx, const TPayload& P, double PtsMs, size_t Listed, double ChosenMs) const {
-  std::string line = "VobID: " + std::to_string(Ctx.VobId) + ", Stream: " + std::to_string(P.Number + 1) +
+  std::string line = "VobID: " + std::to_string(Ctx.Cells.VobId) + ", Stream: " + std::to_string(P.Number + 1) +
                      std::string(core::msg::CurrentPTS) + std::to_string(MsToTicks(PtsMs)) + ", Video: " +
-                     std::to_string(MsToTicks(Ctx.VobStartMs)) + std::string(core::msg::TheListOfPTSesOfHeaderS);
+                     std::to_string(MsToTicks(Ctx.Cells.VobStartMs)) + std::string(core::msg::TheListOfPTSesOfHeaderS);
   for (size_t i = 0; i < Listed && i < frames_.Frames.size(); ++i)
     line += std::to_string(MsToTicks(frames_.Frames[i].TimeMs)) + " | ";
   line += std::string(core::msg::TheMostAppropriate) + std::to_string(MsToTicks(ChosenMs));

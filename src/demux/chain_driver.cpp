@@ -85,21 +85,20 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   PackNumber = 0;
   CurrentVideoEntry = nullptr;
   StopFlag = 0;
-  PgcVobId = 0;
-  PgcCellId = 0;
-  Cell.ChangePending = false;
-  ResetSubpictureUnits();
-  SecondaryOutput.reset();
-  NavPackCount = 0;
-  PendingCuts.clear();
-  VobList.clear();
-  Pairs.clear();
-  Highlights.clear();
+  Cells.PgcVobId = 0;
+  Cells.PgcCellId = 0;
+  Cells.Cell.ChangePending = false;
+  Outputs.ResetSubpictureUnits();
+  Cells.NavPackCount = 0;
+  Outputs.PendingCuts.clear();
+  Cells.VobList.clear();
+  Outputs.Pairs.clear();
+  Cells.Highlights.clear();
 
-  if (!IsTitleSet) {
+  if (!Plan.IsTitleSet) {
     bool anyCell = false;
-    if (MenuUnits)
-      for (const auto& unit : MenuUnits->Units)
+    if (Plan.MenuUnits)
+      for (const auto& unit : Plan.MenuUnits->Units)
         for (const auto& e : unit.PGCs)
           if (e.PGC && e.PGC->CellCount > 0 && !e.PGC->CellPositions.empty()) anyCell = true;
     if (!anyCell) {
@@ -112,13 +111,13 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       return true;
     }
   }
-  if (CleanOutputFirst) core::CleanProjectFolder(OutputBase);
+  if (Outputs.CleanOutputFirst) core::CleanProjectFolder(Outputs.OutputBase);
 
   Scout = disc::TVobScaut::Create(EvoFileName);
   // A read error is noted in the run by the stream that met it: what could be
   // read is demultiplexed, and the run fails once it has done the rest.
   Scout->Scan(Env.Run, Env.Disc, Env.Scan, Env.Run.StatusProgress);
-  disc::RegisterVobScout(Env.Reg, DomainNumberValue(), Scout,
+  disc::RegisterVobScout(Env.Reg, Plan.DomainNumberValue(), Scout,
                          IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
   bool ok = true;
   // A file missing in the middle of the chain ends the chain before it; what
@@ -128,7 +127,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
                         ": missing from its chain; the files after it were not read");
   // A loose EVO file's outputs are named after it before the first navigation
   // pack names a cell, and whether one comes at all.
-  if (Env.Disc.LooseEvo) NamePart = BuildNamePart(0, 0);
+  if (Plan.LooseEvo) Outputs.NamePart = BuildNamePart(0, 0);
 
   platform::ProgressBar* bar = ProgressBar ? ProgressBar : &Env.Run.StatusProgress;
   while (!EvoFileName.empty() && StopFlag == 0) {
@@ -174,11 +173,11 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       const int64_t percent = sectors > 0 ? platform::RoundEven(static_cast<double>(position) / sectors * 100) : 0;
       if (Env.Run.MainWindow) {
         if (percent != shownPercent) Env.Run.MainWindow->CurProcent = std::to_string(percent) + " %";
-        if (!(CellTime == shownTime)) {
-          Env.Run.MainWindow->CellIdValue = core::TimeCodeToText(CellTime);
+        if (!(Cells.CellTime == shownTime)) {
+          Env.Run.MainWindow->CellIdValue = core::TimeCodeToText(Cells.CellTime);
           Env.Run.MainWindow->VobIdValue =
-              core::TimeCodeToText(core::AddTimecodes(Env.Disc.FrameRate, CellStartTime, CellTime));
-          shownTime = CellTime;
+              core::TimeCodeToText(core::AddTimecodes(Env.Disc.FrameRate, Cells.CellStartTime, Cells.CellTime));
+          shownTime = Cells.CellTime;
         }
       }
       shownPercent = percent;
@@ -188,7 +187,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     bar->SetPosition(position);
     if (!InputStream->ReadFailed && StopFlag == 0 && !Env.Run.Aborted())
       ReportFileDamage(Env.Run, Damage, EvoFileName, position);
-    SavedNavRecord = NavRecord;
+    Cells.SavedNavRecord = Cells.NavRecord;
     const bool stopped = StopFlag != 0 || Env.Run.Aborted();
 
     // The chain ends here unless a title chain goes on in its next file; a
@@ -215,60 +214,62 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     ok &= CloseOutputs(next.empty() ? TCloseMode::Finish : TCloseMode::KeepUnfinished);
     if (stopped) break;
   }
-  if (!StreamTable.Streams.empty() || StreamTable.PendingCount() > 0 || !IndexFiles.empty())
+  if (!Outputs.StreamTable.Streams.empty() || Outputs.StreamTable.PendingCount() > 0 ||
+      !Outputs.IndexFiles.empty())
     ok &= CloseOutputs(TCloseMode::Finish);
   Env.Run.Abort = static_cast<uint8_t>(Env.Run.Abort | StopFlag);
-  return ok && !OutputFailed;
+  return ok && !Outputs.OutputFailed;
 }
 
 bool TIFOData::DemuxMenus(bool FirstPlay) {
-  if (DomainFileName.size() < 7) return true;
-  EvoBaseName = DomainFileName.substr(0, DomainFileName.size() - 7);
+  if (Plan.DomainFileName.size() < 7) return true;
+  EvoBaseName = Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7);
   const bool vmg = EvoBaseName.size() >= 3 && EvoBaseName.compare(EvoBaseName.size() - 3, 3, "000") == 0;
-  FirstPlayDomain = 0;
+  Plan.FirstPlayDomain = 0;
   if (vmg) {
     EvoBaseName += FirstPlay ? "m01.evo" : "m02.evo";
-    FirstPlayDomain = FirstPlay ? 1 : 0;
+    Plan.FirstPlayDomain = FirstPlay ? 1 : 0;
   } else {
     EvoBaseName += "m01.evo";
   }
   EvoFileName = platform::ExistingRegularFile(EvoBaseName);
   if (EvoFileName.empty()) {
     // A title set whose information file places menu objects has a menu file.
-    if (!vmg && DomainRecord && disc::VTSIField32(*DomainRecord, disc::vtsi::MenuEvoStart) != 0)
+    if (!vmg && Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0)
       NoteMissingFile(EvoBaseName);
     return true;
   }
   EvoBaseName = EvoFileName;
   FollowChain = 0;
-  if (FirstPlayList) {
-    if (!CreateLoggedFolder(Env.Run, OutputBase + "VMG") || !CreateLoggedFolder(Env.Run, OutputBase + "VMG/Menu"))
+  if (Plan.FirstPlayList) {
+    if (!CreateLoggedFolder(Env.Run, Outputs.OutputBase + "VMG") ||
+        !CreateLoggedFolder(Env.Run, Outputs.OutputBase + "VMG/Menu"))
       return false;
   } else {
-    VtsNumber = DomainNumberValue();
-    const std::string folder = OutputBase + "VTS_" + DomainNumber();
+    Plan.VtsNumber = Plan.DomainNumberValue();
+    const std::string folder = Outputs.OutputBase + "VTS_" + Plan.DomainNumber();
     if (!CreateLoggedFolder(Env.Run, folder) || !CreateLoggedFolder(Env.Run, folder + "/Menu")) return false;
   }
   return DemuxEvoChain(1);
 }
 
 bool TIFOData::DemuxTitles() {
-  if (DomainFileName.size() < 7) return true;
-  EvoBaseName = DomainFileName.substr(0, DomainFileName.size() - 7) + "t01.evo";
+  if (Plan.DomainFileName.size() < 7) return true;
+  EvoBaseName = Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo";
   EvoFileName = platform::ExistingRegularFile(EvoBaseName);
   if (EvoFileName.empty()) EvoFileName = core::NextEvoFileName(EvoBaseName);
   EvoBaseName = EvoFileName;
   FollowChain = 1;
-  VtsNumber = DomainNumberValue();
-  const std::string folder = OutputBase + "VTS_" + DomainNumber();
+  Plan.VtsNumber = Plan.DomainNumberValue();
+  const std::string folder = Outputs.OutputBase + "VTS_" + Plan.DomainNumber();
   if (!CreateLoggedFolder(Env.Run, folder)) return false;
   // Every title output of the title set goes to one folder; it is made before
   // the first output is opened whether or not the title search table lists a
   // title of the set.
   if (!CreateLoggedFolder(Env.Run, folder + "/Titles/")) return false;
   if (EvoFileName.empty()) {
-    if (DomainRecord && disc::VTSIField32(*DomainRecord, disc::vtsi::TitleEvoStart) != 0)
-      NoteMissingFile(DomainFileName.substr(0, DomainFileName.size() - 7) + "t01.evo");
+    if (Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::TitleEvoStart) != 0)
+      NoteMissingFile(Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo");
     return true;
   }
   return DemuxEvoChain(1);
@@ -358,15 +359,15 @@ bool DemuxEvoFileList(const TDemuxEnv& Env, const core::DemuxSettings& Settings,
     if (Env.Run.Aborted()) break;
     try {
       TIFOData ctx(Env, Settings, static_cast<int32_t>(i) - 1, disc::kDomainTitles);
-      ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = file;
-      ctx.VtsNumber = static_cast<int32_t>(i);
-      ctx.IsTitleSet = 1;
-      ctx.FirstPlayList.reset();
+      ctx.Plan.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = file;
+      ctx.Plan.VtsNumber = static_cast<int32_t>(i);
+      ctx.Plan.IsTitleSet = 1;
+      ctx.Plan.FirstPlayList.reset();
       ctx.SetProgressBar(Env.Run.MainWindow ? &Env.Run.MainWindow->CurrentProgress : &Env.Run.StatusProgress);
       if (!CreateLoggedFolder(Env.Run, folder)) return false;
-      ctx.OutputBase = platform::IncludeTrailingSlash(folder);
-      ctx.SupToImages = 0;
-      ctx.PcmToWav = 1;
+      ctx.Outputs.OutputBase = platform::IncludeTrailingSlash(folder);
+      ctx.Outputs.SupToImages = 0;
+      ctx.Outputs.PcmToWav = 1;
       ctx.FollowChain = 1;
       ctx.EvoList = &List;
       ok &= ctx.DemuxEvoChain(1);

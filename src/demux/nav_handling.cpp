@@ -1,7 +1,8 @@
-// Navigation-pack handling: the presentation-control packet becomes the
-// context's navigation record; the data-search packet says which VOB and cell
+// Navigation-pack handling: the presentation-control packet becomes the cell
+// tracker's navigation record; the data-search packet says which VOB and cell
 // the following packs belong to, and a new cell finishes the previous one,
 // splits the outputs where the naming asks for it and keeps the cell times.
+// Also the cell tracker's own lists.
 #include <algorithm>
 
 #include "core/byte_order.h"
@@ -45,6 +46,11 @@ constexpr uint8_t kDisplayLetterboxPanScan = 3;
 
 using core::TicksToMs;
 
+// More VOB ids or indexes than these cannot be told apart by the stream table
+// anyway; the counters stop growing there.
+constexpr uint32_t kMaxCountedVobId = 65535;
+constexpr uint32_t kMaxCountedIndex = 9;
+
 // A colour set of a highlight: per half (selection, action) four colour numbers
 // plus 1 and four contrasts in percent.
 std::array<uint32_t, 16> DecodeColourSet(const uint8_t* B) {
@@ -77,49 +83,32 @@ disc::TButtonRect ButtonRect(const uint8_t* B) {
 
 // ---- the lists ----
 
-void TIFOData::AddAngleCell(uint32_t Vob, uint32_t Angle) {
+void TCellTracker::AddVobId(uint32_t Vob) {
+  if (Vob == 0 || std::find(VobIdList.begin(), VobIdList.end(), Vob) != VobIdList.end()) return;
+  VobIdList.push_back(Vob);
+}
+
+void TCellTracker::AddAngleCell(uint32_t Vob, uint32_t Angle) {
   for (const auto& a : AngleCells)
     if (a.AngleNumber == Angle) return;
   AngleCells.push_back({Vob, Angle});
 }
 
-bool TIFOData::HasAngleCell(uint32_t Vob, uint32_t Angle) const {
+bool TCellTracker::HasAngleCell(uint32_t Vob, uint32_t Angle) const {
   for (const auto& a : AngleCells)
     if (a.VobId == Vob && a.AngleNumber == Angle) return true;
   return false;
 }
 
-void TIFOData::AddVobOnce(uint32_t Vob) {
+void TCellTracker::AddVobOnce(uint32_t Vob) {
   if (!HasVob(Vob)) VobList.push_back(Vob);
 }
 
-bool TIFOData::HasVob(uint32_t Vob) const { return std::find(VobList.begin(), VobList.end(), Vob) != VobList.end(); }
-
-namespace {
-uint64_t StreamVobKey(uint8_t Sid, uint8_t Sub, uint32_t Vob) {
-  return static_cast<uint64_t>(Sid) << 40 | static_cast<uint64_t>(Sub) << 32 | Vob;
-}
-}  // namespace
-
-void TIFOData::AddStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob) { Pairs.insert(StreamVobKey(Sid, Sub, Vob)); }
-
-bool TIFOData::HasStreamVobPair(uint8_t Sid, uint8_t Sub, uint32_t Vob) const {
-  return Pairs.contains(StreamVobKey(Sid, Sub, Vob));
+bool TCellTracker::HasVob(uint32_t Vob) const {
+  return std::find(VobList.begin(), VobList.end(), Vob) != VobList.end();
 }
 
-bool TIFOData::HasPendingCut(uint8_t Sid, uint8_t Sub) const {
-  const uint16_t key = static_cast<uint16_t>(Sid << 8 | Sub);
-  return std::find(PendingCuts.begin(), PendingCuts.end(), key) != PendingCuts.end();
-}
-
-void TIFOData::SetPendingCut(uint8_t Sid, uint8_t Sub, bool On) {
-  const uint16_t key = static_cast<uint16_t>(Sid << 8 | Sub);
-  const auto it = std::find(PendingCuts.begin(), PendingCuts.end(), key);
-  if (On && it == PendingCuts.end()) PendingCuts.push_back(key);
-  if (!On && it != PendingCuts.end()) PendingCuts.erase(it);
-}
-
-void TIFOData::AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, TTimeCode Start) {
+void TCellTracker::AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, TTimeCode Start) {
   for (const auto& c : CellTimes)
     if (c.CellId == CellIdArg && c.VobId == Vob) return;
   TCellTimeItem item;
@@ -131,9 +120,22 @@ void TIFOData::AddCellTime(uint32_t Vob, uint32_t CellIdArg, uint8_t Seamless, T
   CellTimes.push_back(item);
 }
 
+void TCellTracker::CountVobCell(uint32_t Vob, uint32_t Index) {
+  if (Vob > kMaxCountedVobId || Index > kMaxCountedIndex) return;
+  if (VobCellCounters.size() <= Vob) VobCellCounters.resize(Vob + 1);
+  auto& counters = VobCellCounters[Vob];
+  if (counters.size() <= Index) counters.resize(Index + 1, 0);
+  ++counters[Index];
+}
+
+uint32_t TCellTracker::VobCellCounter(uint32_t Vob, uint32_t Index) const {
+  if (Vob >= VobCellCounters.size() || Index >= VobCellCounters[Vob].size()) return 0;
+  return VobCellCounters[Vob][Index];
+}
+
 bool TIFOData::CutsAudioAtVobStart() const {
   const core::DemuxSettings& settings = Settings;
-  if (IsTitleDomain()) return settings.Titles == core::TitleMode::Pts || ByCell;
+  if (IsTitleDomain()) return settings.Titles == core::TitleMode::Pts || Plan.ByCell;
   return settings.Menus == core::TitleMode::Pts;
 }
 
@@ -167,7 +169,7 @@ TNavRecord DecodePciRecord(const uint8_t* Data, int32_t Length) {
   return r;
 }
 
-void TIFOData::DecodeNavRecord(const uint8_t* Data, int32_t Length) {
+void TCellTracker::DecodeNavRecord(const uint8_t* Data, int32_t Length) {
   NavRecord = DecodePciRecord(Data, Length);
   for (auto& c : CellTimes) {
     if (c.VobId != VobId || c.CellId != CellId) continue;
@@ -182,129 +184,132 @@ void TIFOData::ShowCellElapsedTime(TTimeCode Time) {
 }
 
 void TIFOData::ProcessPciPack(const uint8_t* Data, int32_t Length) {
-  if (PgcVobId == 0 && PgcCellId == 0) {
-    Cell.FirstVideoSeen = false;
-    Cell.CellFirstVideoMs = 0;
-    Delays.SubpictureMs = 0;
-    CellTimes.clear();
-    Cell.PreviousCellStart = Cell.CurrentCellStart = 0;
+  if (Cells.PgcVobId == 0 && Cells.PgcCellId == 0) {
+    Cells.Cell.FirstVideoSeen = false;
+    Cells.Cell.CellFirstVideoMs = 0;
+    Cells.Delays.SubpictureMs = 0;
+    Cells.CellTimes.clear();
+    Cells.Cell.PreviousCellStart = Cells.Cell.CurrentCellStart = 0;
   }
-  SavedNavRecord = NavRecord;
-  DecodeNavRecord(Data, Length);
-  Cell.VobuStart = NavRecord.VobuStart;
-  Cell.VobuEnd = NavRecord.VobuEnd;
-  if (AngleNumber < 2) ShowCellElapsedTime(NavRecord.CellElapsed);
+  Cells.SavedNavRecord = Cells.NavRecord;
+  Cells.DecodeNavRecord(Data, Length);
+  Cells.Cell.VobuStart = Cells.NavRecord.VobuStart;
+  Cells.Cell.VobuEnd = Cells.NavRecord.VobuEnd;
+  if (Cells.AngleNumber < 2) ShowCellElapsedTime(Cells.NavRecord.CellElapsed);
 }
 
 // ---- data search: the cell in hand ----
 
 void TIFOData::BeginCell() {
-  if (VobId == PgcVobId && CellNamingNow == CellNaming && !Cell.ChangePending) return;
+  if (Cells.VobId == Cells.PgcVobId && Cells.CellNamingNow == Cells.CellNaming && !Cells.Cell.ChangePending) return;
   ChangeCell();
-  Cell.PreviousCellStart = Cell.CurrentCellStart = 0;
-  Cell.CellFirstVideoMs = Scout ? Scout->CellStartMs(VobId, 1) : 0;
+  Cells.Cell.PreviousCellStart = Cells.Cell.CurrentCellStart = 0;
+  Cells.Cell.CellFirstVideoMs = Scout ? Scout->CellStartMs(Cells.VobId, 1) : 0;
 }
 
 void TIFOData::ChangeCell() {
-  ResetSubpictureUnits();
+  Outputs.ResetSubpictureUnits();
   InsertLastCellToTrackFolder();
-  CellTimes.clear();
-  Cell.FirstVideoSeen = false;
+  Cells.CellTimes.clear();
+  Cells.Cell.FirstVideoSeen = false;
   disc::TPaletteColours colours{};
-  disc::PaletteYCrCbToRGB(Env.Disc, CurrentPgc.Pgc, colours);
+  disc::PaletteYCrCbToRGB(Env.Disc, Cells.CurrentPgc.Pgc, colours);
   int32_t index = disc::FindPalette(Env.Reg.Palettes, colours);
   if (index >= 0)
     ++Env.Reg.Palettes.Items[static_cast<size_t>(index)].UseCount;
   else
     index = disc::AddPalette(Env.Reg.Palettes, colours);
-  Cell.PaletteIndex = index;
-  StreamTable.MarkAllNew();
-  Cell.CellFirstVideoMs = Scout ? Scout->CellStartMs(VobId, CellId) : 0;
+  Cells.Cell.PaletteIndex = index;
+  Outputs.StreamTable.MarkAllNew();
+  Cells.Cell.CellFirstVideoMs = Scout ? Scout->CellStartMs(Cells.VobId, Cells.CellId) : 0;
 }
 
 void TIFOData::RefreshNamePart() {
-  // Every navigation pack names its cell; the name changes only with the cell.
-  if (namedValid_ && namedVob_ == VobId && namedCell_ == CellId) return;
-  NamePart = BuildNamePart(VobId, CellId);
-  namedVob_ = VobId;
-  namedCell_ = CellId;
-  namedValid_ = true;
+  if (Outputs.NamedFor(Cells.VobId, Cells.CellId)) return;
+  Outputs.SetNamePart(BuildNamePart(Cells.VobId, Cells.CellId), Cells.VobId, Cells.CellId);
 }
 
 void TIFOData::ProcessNavPack(const uint8_t* Data, int32_t Length) {
   const bool titles = IsTitleDomain();  // of the context, before the lookup below
-  PreviousPgc = CurrentPgc;
-  FindPgcOfCell(VobId, CellId, CurrentPgc);
+  Cells.PreviousPgc = Cells.CurrentPgc;
+  FindPgcOfCell(Cells.VobId, Cells.CellId, Cells.CurrentPgc);
 
   // Angle: the chain says whether the cell lies in an angle block; the scout
   // says which angle its VOB is.
-  AngleCopy = AngleNumber;
-  const int32_t a = disc::CellAngleNumber(VobId, CurrentPgc.Pgc, CurrentPgc.PgcKind);
-  AngleNumber = (a == -1 || a > 0) ? static_cast<int32_t>(Scout ? Scout->VobAngleNumber(VobId) : 0) : 0;
+  Cells.AngleCopy = Cells.AngleNumber;
+  const int32_t a = disc::CellAngleNumber(Cells.VobId, Cells.CurrentPgc.Pgc, Cells.CurrentPgc.PgcKind);
+  Cells.AngleNumber =
+      (a == -1 || a > 0) ? static_cast<int32_t>(Scout ? Scout->VobAngleNumber(Cells.VobId) : 0) : 0;
 
-  Cell.SavedInterleavedCellCount = Cell.InterleavedCellCount;
-  Cell.InterleavedCellCount = 0;
-  Cell.ChangePending = false;
-  if (AngleNumber <= 0) {
-    Cell.InterleavedCellCount = Scout ? Scout->InterleavedCellCount(VobId) : 0;
-    if (Cell.InterleavedCellCount > 0) {
-      AddVobOnce(VobId);
-      CellNamingNow = 1;
-      CountVobCell(VobId, 1);
-      if (VobCellCounter(VobId, 1) == 1 || Cell.SavedInterleavedCellCount == 0) Cell.ChangePending = true;
+  Cells.Cell.SavedInterleavedCellCount = Cells.Cell.InterleavedCellCount;
+  Cells.Cell.InterleavedCellCount = 0;
+  Cells.Cell.ChangePending = false;
+  if (Cells.AngleNumber <= 0) {
+    Cells.Cell.InterleavedCellCount = Scout ? Scout->InterleavedCellCount(Cells.VobId) : 0;
+    if (Cells.Cell.InterleavedCellCount > 0) {
+      Cells.AddVobOnce(Cells.VobId);
+      Cells.CellNamingNow = 1;
+      Cells.CountVobCell(Cells.VobId, 1);
+      if (Cells.VobCellCounter(Cells.VobId, 1) == 1 || Cells.Cell.SavedInterleavedCellCount == 0)
+        Cells.Cell.ChangePending = true;
     }
   } else {
-    CountVobCell(VobId, static_cast<uint32_t>(AngleNumber));
-    AddAngleCell(VobId, static_cast<uint32_t>(AngleNumber));
-    CellNamingNow = 1;
-    if (PgcCellId == 0 || AngleCopy == 0 || (AngleCopy > 0 && VobCellCounter(VobId, 1) == 1))
-      Cell.ChangePending = true;
+    Cells.CountVobCell(Cells.VobId, static_cast<uint32_t>(Cells.AngleNumber));
+    Cells.AddAngleCell(Cells.VobId, static_cast<uint32_t>(Cells.AngleNumber));
+    Cells.CellNamingNow = 1;
+    if (Cells.PgcCellId == 0 || Cells.AngleCopy == 0 ||
+        (Cells.AngleCopy > 0 && Cells.VobCellCounter(Cells.VobId, 1) == 1))
+      Cells.Cell.ChangePending = true;
   }
 
-  const bool sameCell = VobId == PgcVobId && CellId == PgcCellId;
-  if ((sameCell || AngleNumber != 0) && !Cell.ChangePending) {
-    CellNamingNow = (titles && ByCell) ? 0 : 1;
+  const bool sameCell = Cells.VobId == Cells.PgcVobId && Cells.CellId == Cells.PgcCellId;
+  if ((sameCell || Cells.AngleNumber != 0) && !Cells.Cell.ChangePending) {
+    Cells.CellNamingNow = (titles && Plan.ByCell) ? 0 : 1;
     RefreshNamePart();
   } else {
-    Cell.CellChanged = true;
-    if (CutsAudioAtVobStart() && CellId == 1) {
-      VobStartMs = PgcVobId == 0 ? 0 : TicksToMs(NavRecord.VobuStart);
-      PendingCuts.clear();
+    Cells.Cell.CellChanged = true;
+    if (CutsAudioAtVobStart() && Cells.CellId == 1) {
+      Cells.VobStartMs = Cells.PgcVobId == 0 ? 0 : TicksToMs(Cells.NavRecord.VobuStart);
+      Outputs.PendingCuts.clear();
       AudioRouter->OnVobStart(*this);
     }
-    CellNaming = CellNamingNow;
-    CellNamingNow = (titles && ByCell) ? 0 : 1;
-    if ((titles ? Settings.Titles : Settings.Menus) == core::TitleMode::None) CellNamingNow = 0;
-    if (!titles || CellNamingNow == 0) ResetSubpictureUnits();
+    Cells.CellNaming = Cells.CellNamingNow;
+    Cells.CellNamingNow = (titles && Plan.ByCell) ? 0 : 1;
+    if ((titles ? Settings.Titles : Settings.Menus) == core::TitleMode::None) Cells.CellNamingNow = 0;
+    if (!titles || Cells.CellNamingNow == 0) Outputs.ResetSubpictureUnits();
 
-    const bool vobChanged = VobId != PgcVobId;
-    if (CellNamingNow == 1) {
+    const bool vobChanged = Cells.VobId != Cells.PgcVobId;
+    if (Cells.CellNamingNow == 1) {
       BeginCell();
-      if (vobChanged || CellNamingNow != CellNaming) CellStartTime = {};
-      Cell.CurrentCellStart = CellId >= 2 ? NavRecord.VobuStart : 0;
-      const int64_t diff = static_cast<int64_t>(Cell.CurrentCellStart) - Cell.PreviousCellStart;
+      if (vobChanged || Cells.CellNamingNow != Cells.CellNaming) Cells.CellStartTime = {};
+      Cells.Cell.CurrentCellStart = Cells.CellId >= 2 ? Cells.NavRecord.VobuStart : 0;
+      const int64_t diff = static_cast<int64_t>(Cells.Cell.CurrentCellStart) - Cells.Cell.PreviousCellStart;
       if (diff > 0)
-        CellStartTime = core::AddTimecodes(Env.Disc.FrameRate, CellStartTime,
-                                           core::MillisecondsToTimecode(core::TicksToMs(diff), Env.Disc.FrameRate));
-      const uint8_t seamless = AngleNumber > 0 ? (Scout ? Scout->VobAngleFlag(VobId) : 0)
-                                               : (disc::IsCellSeamless(VobId, CellId, CurrentPgc.Pgc, false) ? 1 : 0);
-      AddCellTime(VobId, CellId, seamless, CellStartTime);
-      Cell.PreviousCellStart = CellId != 1 ? Cell.CurrentCellStart : NavRecord.VobuStart;
+        Cells.CellStartTime =
+            core::AddTimecodes(Env.Disc.FrameRate, Cells.CellStartTime,
+                               core::MillisecondsToTimecode(core::TicksToMs(diff), Env.Disc.FrameRate));
+      const uint8_t seamless =
+          Cells.AngleNumber > 0
+              ? (Scout ? Scout->VobAngleFlag(Cells.VobId) : 0)
+              : (disc::IsCellSeamless(Cells.VobId, Cells.CellId, Cells.CurrentPgc.Pgc, false) ? 1 : 0);
+      Cells.AddCellTime(Cells.VobId, Cells.CellId, seamless, Cells.CellStartTime);
+      Cells.Cell.PreviousCellStart = Cells.CellId != 1 ? Cells.Cell.CurrentCellStart : Cells.NavRecord.VobuStart;
     } else {
-      if (vobChanged) CellStartTime = {};
+      if (vobChanged) Cells.CellStartTime = {};
       ChangeCell();
     }
     RefreshNamePart();
-    PgcVobId = static_cast<uint16_t>(VobId);
-    PgcCellId = CellId;
-    Env.Run.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::FoundVobID) + std::to_string(PgcVobId) +
-                                                "  CellID: " + std::to_string(PgcCellId));
+    Cells.PgcVobId = static_cast<uint16_t>(Cells.VobId);
+    Cells.PgcCellId = Cells.CellId;
+    Env.Run.InfoForm.AddLog(core::kLogInfo, std::string(core::msg::FoundVobID) + std::to_string(Cells.PgcVobId) +
+                                                "  CellID: " + std::to_string(Cells.PgcCellId));
   }
 
   uint8_t elapsed[4] = {};
   if (Length >= kDsiCellElapsed + 4) std::copy_n(Data + kDsiCellElapsed, 4, elapsed);
-  CellTime = disc::BcdPlaybackTimeToTimecode(elapsed);
-  if (NavRecord.HighlightStatus == kHighlightNew) BuildHighlights(NavRecord, DomainIndex, CellId, VobId);
+  Cells.CellTime = disc::BcdPlaybackTimeToTimecode(elapsed);
+  if (Cells.NavRecord.HighlightStatus == kHighlightNew)
+    BuildHighlights(Cells.NavRecord, Plan.DomainIndex, Cells.CellId, Cells.VobId);
 }
 
 // ---- highlights ----
@@ -361,7 +366,7 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   const core::DemuxSettings& settings = Settings;
   if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly) return;
   const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
-  if (std::find(Highlights.begin(), Highlights.end(), key) != Highlights.end()) {
+  if (std::find(Cells.Highlights.begin(), Cells.Highlights.end(), key) != Cells.Highlights.end()) {
     if (settings.SameHLShowLog)
       Env.Run.InfoForm.AddLogColored(
           core::kLogInfo, std::string(core::msg::CurrentHighlightWasAlreadyAddedAndNow) + std::to_string(PackNumber),
@@ -372,45 +377,45 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   item.IFOIndex = Domain;
   item.VobId = Vob;
   item.CellId = CellIdArg;
-  item.SourceNumber = NavPackCount;
-  const std::string file = OutputBase + NamePart + ".hlt2";
+  item.SourceNumber = Cells.NavPackCount;
+  const std::string file = Outputs.OutputBase + Outputs.NamePart + ".hlt2";
   core::MakeFolders(platform::ExtractFilePath(file));
-  FirstTouch(file);
+  TOutputSet::FirstTouch(Env.State, file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
     Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + file);
-    OutputFailed = true;
+    Outputs.OutputFailed = true;
     return;
   }
-  Highlights.push_back(key);
+  Cells.Highlights.push_back(key);
 }
 
 // ---- per timed packet ----
 
 void TIFOData::FinishCell(uint8_t Sid, uint8_t Sub) {
-  if (IsVideoStream(Sid, Sub) && !Cell.FirstVideoSeen) {
-    Cell.CellFirstVideoMs = LastPtsMs;
-    Cell.FirstVideoSeen = true;
-    Cell.NavPackTimeMs = Cell.InterleavedCellCount > 0 && Scout ? Scout->CellStartMs(VobId, 1)
-                                                                 : TicksToMs(NavRecord.VobuStart);
+  if (IsVideoStream(Sid, Sub) && !Cells.Cell.FirstVideoSeen) {
+    Cells.Cell.CellFirstVideoMs = LastPtsMs;
+    Cells.Cell.FirstVideoSeen = true;
+    Cells.Cell.NavPackTimeMs = Cells.Cell.InterleavedCellCount > 0 && Scout ? Scout->CellStartMs(Cells.VobId, 1)
+                                                                             : TicksToMs(Cells.NavRecord.VobuStart);
   }
   if (LastPtsMs == 0) return;
   if (IsSubpictureStream(Sid, Sub)) {
-    if ((Cell.InterleavedCellCount > 0 || AngleNumber > 0) && ByCell && Scout)
-      Cell.NavPackTimeMs = Scout->CellStartMs(VobId, CellId);
-    Delays.SubpictureMs = AudioDelay(false);
-    ++Cell.SubpicPtsCount;
-    Env.Run.StatusBar1.SetText(2, std::string(core::msg::SubPicPTSCounter) + std::to_string(Cell.SubpicPtsCount) + "/" +
-                                      std::to_string(Env.State.SubpicUnitCount));
+    if ((Cells.Cell.InterleavedCellCount > 0 || Cells.AngleNumber > 0) && Plan.ByCell && Scout)
+      Cells.Cell.NavPackTimeMs = Scout->CellStartMs(Cells.VobId, Cells.CellId);
+    Cells.Delays.SubpictureMs = AudioDelay(false);
+    ++Cells.Cell.SubpicPtsCount;
+    Env.Run.StatusBar1.SetText(2, std::string(core::msg::SubPicPTSCounter) + std::to_string(Cells.Cell.SubpicPtsCount) +
+                                      "/" + std::to_string(Env.State.SubpicUnitCount));
     return;
   }
   if (IsAc3Stream(Sid, Sub))
-    Delays.Ac3Ms = AudioDelay(true);
+    Cells.Delays.Ac3Ms = AudioDelay(true);
   else if (IsDtsStream(Sid, Sub))
-    Delays.DtsMs = AudioDelay(true);
+    Cells.Delays.DtsMs = AudioDelay(true);
   else if (IsLpcmStream(Sid, Sub))
-    Delays.LpcmMs = AudioDelay(true);
+    Cells.Delays.LpcmMs = AudioDelay(true);
   else if (IsMpegAudioStream(Sid, Sub))
-    Delays.MpaMs = AudioDelay(true);
+    Cells.Delays.MpaMs = AudioDelay(true);
 }
 
 }  // namespace tess::demux

@@ -1,7 +1,8 @@
 // Output folders and stream file names: every output lies in a folder that tells
 // its domain and carries a name that tells the domain number, the VOB and the
 // cell (or the number of cells of its VOB); the writers add the stream suffix.
-#include <cstdlib>
+// The names are built from the domain plan and the cell in hand and kept in the
+// output set with what they were built for.
 
 #include "core/files.h"
 #include "core/number_text.h"
@@ -30,19 +31,30 @@ std::string VobCellStem(uint32_t VobId, uint32_t CellId, int32_t CellCount, bool
 
 }  // namespace
 
-std::string TIFOData::DomainNumber() const {
-  if (Env.Disc.LooseEvo) return Pad3(static_cast<uint32_t>(VtsNumber));
-  // "hv001i01.IFO": the three digits before "i01.IFO".
-  if (DomainFileName.size() < 10) return "000";
-  return DomainFileName.substr(DomainFileName.size() - 10, 3);
+// ---- the output set's names ----
+
+void TOutputSet::ResetSubpictureUnits() {
+  for (int id = kFirstSubpictureId; id <= kLastSubpictureId; ++id) SubpictureUnitCount[static_cast<size_t>(id)] = 1;
 }
 
-int32_t TIFOData::DomainNumberValue() const {
-  const std::string digits = DomainNumber();
-  for (char c : digits)
-    if (!platform::IsAsciiDigit(c)) return 0;
-  return std::atoi(digits.c_str());
+void TOutputSet::SetNamePart(std::string Name, uint32_t VobId, uint32_t CellId) {
+  NamePart = std::move(Name);
+  namedVob_ = VobId;
+  namedCell_ = CellId;
+  namedValid_ = true;
 }
+
+bool TOutputSet::SubpictureNamedFor(uint32_t VobId, uint32_t CellId, uint8_t Sub) const {
+  const TSubpicNameKey key{VobId, CellId, SubpictureUnitCount[Sub], Sub, true};
+  return key == subpicKey_ && subpicNamePart_ == NamePart;
+}
+
+void TOutputSet::NoteSubpictureNamed(uint32_t VobId, uint32_t CellId, uint8_t Sub) {
+  subpicKey_ = {VobId, CellId, SubpictureUnitCount[Sub], Sub, true};
+  subpicNamePart_ = NamePart;
+}
+
+// ---- the names of the cell in hand ----
 
 int32_t TIFOData::VobCellCount(uint32_t Vob) const {
   const int32_t angles = disc::GetVobAngleCount(Env.Reg, IsTitleDomain() ? 2 : 1, Vob);
@@ -51,30 +63,30 @@ int32_t TIFOData::VobCellCount(uint32_t Vob) const {
 }
 
 std::string TIFOData::MenuNameStem(uint32_t Vob, uint32_t Cell) const {
-  const std::string prefix = FirstPlayList ? "vmg_" : "m" + DomainNumber() + "_";
+  const std::string prefix = Plan.FirstPlayList ? "vmg_" : "m" + Plan.DomainNumber() + "_";
   return prefix + VobCellStem(Vob, Cell, VobCellCount(Vob), Settings.Menus != core::TitleMode::None);
 }
 
 bool TIFOData::TitlesNamedByVob() const {
   // With the Main-mode mark every cell is an output of its own, named after its cell.
-  return Settings.Titles != core::TitleMode::None && !ByCell;
+  return Settings.Titles != core::TitleMode::None && !Plan.ByCell;
 }
 
 std::string TIFOData::TitleNameStem(uint32_t Vob, uint32_t Cell) const {
-  return "t" + DomainNumber() + "_" + VobCellStem(Vob, Cell, VobCellCount(Vob), TitlesNamedByVob());
+  return "t" + Plan.DomainNumber() + "_" + VobCellStem(Vob, Cell, VobCellCount(Vob), TitlesNamedByVob());
 }
 
 std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
-  if (Env.Disc.LooseEvo) {
-    const std::string name = platform::ExtractFileName(DomainFileName);
+  if (Plan.LooseEvo) {
+    const std::string name = platform::ExtractFileName(Plan.DomainFileName);
     return name.size() > 4 ? name.substr(0, name.size() - 4) : name;
   }
   std::string folder;
-  if (!FirstPlayList) {
-    folder = "VTS_" + DomainNumber();
-  } else if (FirstPlayDomain) {
+  if (!Plan.FirstPlayList) {
+    folder = "VTS_" + Plan.DomainNumber();
+  } else if (Plan.FirstPlayDomain) {
     folder = "VMG/FirstPGC";
-    core::MakeFolders(OutputBase + folder + "/Menu");
+    core::MakeFolders(Outputs.OutputBase + folder + "/Menu");
   } else {
     folder = "VMG";
   }
@@ -83,8 +95,9 @@ std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
 }
 
 std::string TIFOData::BuildSubpictureFolder(uint32_t Vob, uint32_t CellIdArg, uint8_t Sid) {
-  std::string folder = "t" + DomainNumber() + "_" + VobCellStem(Vob, CellIdArg, VobCellCount(Vob), TitlesNamedByVob()) + "/";
-  disc::ShowVTSTitleStreams(Env.Run, Env.Disc, Env.Reg.SubPicInfoForm, DomainIndex);
+  std::string folder =
+      "t" + Plan.DomainNumber() + "_" + VobCellStem(Vob, CellIdArg, VobCellCount(Vob), TitlesNamedByVob()) + "/";
+  disc::ShowVTSTitleStreams(Env.Run, Env.Disc, Env.Reg.SubPicInfoForm, Plan.DomainIndex);
   const disc::TSubPicStreamEntry* entry = Env.Reg.SubPicInfoForm.FindById(Sid);
   if (entry) {
     std::string aspect;
@@ -98,7 +111,7 @@ std::string TIFOData::BuildSubpictureFolder(uint32_t Vob, uint32_t CellIdArg, ui
   }
   // The folder for the first packet after a cell change is the requested
   // stream's like any other.
-  Cell.CellChanged = false;
+  Cells.Cell.CellChanged = false;
   return folder;
 }
 
@@ -106,27 +119,27 @@ bool TIFOData::BuildSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, bool Cr
                                        uint8_t Sub, uint8_t Sid) {
   if (!IsSubpictureStream(Sid, Sub)) return true;
   const bool titles = IsTitleDomain();
-  std::string name = platform::ExtractFilePath(OutputBase + NamePart);
+  std::string name = platform::ExtractFilePath(Outputs.OutputBase + Outputs.NamePart);
   if (titles) {
-    const uint32_t v = AngleNumber >= 1 ? VobId : Vob;
-    const uint32_t c = AngleNumber >= 1 ? CellId : CellIdArg;
+    const uint32_t v = Cells.AngleNumber >= 1 ? Cells.VobId : Vob;
+    const uint32_t c = Cells.AngleNumber >= 1 ? Cells.CellId : CellIdArg;
     const std::string folder = BuildSubpictureFolder(v, c, Sub);
     name += folder;
     // The stream's file prefix: its folder less the "/", plus "s".
-    SubpictureFilePrefix = name.substr(0, name.size() - 1) + "s";
-    name += "t" + DomainNumber() + "_";
+    Outputs.SubpictureFilePrefix = name.substr(0, name.size() - 1) + "s";
+    name += "t" + Plan.DomainNumber() + "_";
   } else {
-    name += FirstPlayList ? "vmg_" : "m" + DomainNumber() + "_";
+    name += Plan.FirstPlayList ? "vmg_" : "m" + Plan.DomainNumber() + "_";
   }
   name += "v" + Pad3(Vob) + "c" + Pad3(CellIdArg) + "_" + disc::IntToHexLower(Sub, 2);
   const int width = titles ? 4 : 2;
-  const uint32_t count = SubpictureUnitCount[Sub];
+  const uint32_t count = Outputs.SubpictureUnitCount[Sub];
   if (count != 0 && count != 1)
     name += "_" + core::IntToStrZeroPad(count, width);
   else if (FirstUnit || titles)
     name += "_" + core::IntToStrZeroPad(1, width);
   if (CreateFolder) core::MakeFolders(platform::ExtractFilePath(name));
-  SubpictureFileName = std::move(name);
+  Outputs.SubpictureFileName = std::move(name);
   return true;
 }
 

@@ -45,49 +45,25 @@ bool IsMediaStream(uint8_t Sid) {
 
 }  // namespace
 
-void TIFOData::ResetSubpictureUnits() {
-  for (int id = kFirstSubpictureId; id <= kLastSubpictureId; ++id) SubpictureUnitCount[static_cast<size_t>(id)] = 1;
-}
-
 void TIFOData::RefreshSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, uint8_t Sub, uint8_t Sid) {
-  const TSubpicNameKey key{Vob, CellIdArg, SubpictureUnitCount[Sub], Sub, true};
-  if (key == subpicKey_ && subpicNamePart_ == NamePart && !Cell.CellChanged) return;
+  if (Outputs.SubpictureNamedFor(Vob, CellIdArg, Sub) && !Cells.Cell.CellChanged) return;
   BuildSubpictureFileName(Vob, CellIdArg, false, false, Sub, Sid);
-  Cell.CellChanged = false;
-  subpicKey_ = key;
-  subpicNamePart_ = NamePart;
-}
-
-void TIFOData::AddSeenStream(uint32_t StreamId, uint32_t SubstreamId) {
-  const size_t key = ((StreamId & 0xFF) << 8) | (SubstreamId & 0xFF);
-  if (seenMask_[key]) return;
-  seenMask_[key] = true;
-  SeenStreams.push_back({StreamId, SubstreamId});
-}
-
-void TIFOData::RegisterStream(uint8_t Sid, uint8_t Sub, uint8_t Kind) {
-  uint16_t& known = registered_[static_cast<size_t>(Sid << 8 | Sub)];
-  if (known == Kind + 1u) return;
-  if (!StreamTable.Exists(Sid, Sub, Kind)) StreamTable.Add(Sid, Sub, Kind);
-  known = static_cast<uint16_t>(Kind + 1u);
-}
-
-void TIFOData::AddVobId(uint32_t Vob) {
-  if (Vob == 0 || std::find(VobIdList.begin(), VobIdList.end(), Vob) != VobIdList.end()) return;
-  VobIdList.push_back(Vob);
+  Cells.Cell.CellChanged = false;
+  Outputs.NoteSubpictureNamed(Vob, CellIdArg, Sub);
 }
 
 void TIFOData::InsertLastCellToTrackFolder() {
-  if (AngleCopy <= 0) {
-    TrackFolders->InsertToTrackFolder(*this, PgcVobId, PgcCellId);
+  if (Cells.AngleCopy <= 0) {
+    TrackFolders->InsertToTrackFolder(*this, Cells.PgcVobId, Cells.PgcCellId);
   } else {
     std::vector<uint32_t> vobs;
-    for (const auto& a : AngleCells)
+    for (const auto& a : Cells.AngleCells)
       if (std::find(vobs.begin(), vobs.end(), a.VobId) == vobs.end()) vobs.push_back(a.VobId);
     for (uint32_t v : vobs) TrackFolders->InsertToTrackFolder(*this, v, 1);
-    if (AngleNumber == 0 && vobs.empty()) TrackFolders->InsertToTrackFolder(*this, PgcVobId, PgcCellId);
+    if (Cells.AngleNumber == 0 && vobs.empty())
+      TrackFolders->InsertToTrackFolder(*this, Cells.PgcVobId, Cells.PgcCellId);
   }
-  AngleCells.clear();
+  Cells.AngleCells.clear();
 }
 
 int32_t TIFOData::ProcessPack(bool Finish) {
@@ -141,11 +117,11 @@ int32_t TIFOData::ProcessPack(bool Finish) {
 
 int32_t TIFOData::DemuxPES(bool Finish) {
   if (Finish) {
-    CellNaming = CellNamingNow;
-    ResetSubpictureUnits();
+    Cells.CellNaming = Cells.CellNamingNow;
+    Outputs.ResetSubpictureUnits();
     InsertLastCellToTrackFolder();
-    VobIdList.clear();
-    TrackVobIdList.clear();
+    Cells.VobIdList.clear();
+    Cells.TrackVobIdList.clear();
     return 0;
   }
 
@@ -177,7 +153,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   PackCursor = end;
 
   if (sid == kSystemHeaderId) return total;  // its entries are not needed; its length bounds it
-  if (sid != kPrivateStream1) RegisterStream(sid, 0, 0);
+  if (sid != kPrivateStream1) Outputs.RegisterStream(sid, 0, 0);
   if (IsDroppedStream(sid)) return total;
 
   if (sid == kPrivateStream2) {
@@ -185,7 +161,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
     const uint8_t sub = p[6];
     const uint8_t* data = p + 7;
     const int32_t dataLength = length - 1;
-    ++NavPackCount;
+    ++Cells.NavPackCount;
     if (sub == 1) {
       // The VOB id at data bytes 24..25, the cell id at 27.
       if (dataLength < 28) {
@@ -196,11 +172,11 @@ int32_t TIFOData::DemuxPES(bool Finish) {
       }
       const uint32_t vob = core::ReadBE16(data + 24);
       const uint32_t cell = data[27];
-      PrevCellId = CellId;
-      PrevVobId = VobId;
-      CellId = cell;
-      VobId = vob;
-      if (PrevVobId != VobId) AddVobId(VobId);
+      Cells.PrevCellId = Cells.CellId;
+      Cells.PrevVobId = Cells.VobId;
+      Cells.CellId = cell;
+      Cells.VobId = vob;
+      if (Cells.PrevVobId != Cells.VobId) Cells.AddVobId(Cells.VobId);
       ProcessNavPack(data, dataLength);
     } else if (sub == 0) {
       ProcessPciPack(data, dataLength);
@@ -248,15 +224,15 @@ int32_t TIFOData::DemuxPES(bool Finish) {
 
   // ---- dispatch ----
   if (IsSubpictureStream(sid, sub)) {
-    if (AngleNumber > 0)
-      RefreshSubpictureFileName(VobId, CellId, sub, sid);
+    if (Cells.AngleNumber > 0)
+      RefreshSubpictureFileName(Cells.VobId, Cells.CellId, sub, sid);
     else
-      RefreshSubpictureFileName(PgcVobId, PgcCellId, sub, sid);
+      RefreshSubpictureFileName(Cells.PgcVobId, Cells.PgcCellId, sub, sid);
   }
   if (PtsDtsFlags >= 2) FinishCell(sid, sub);
-  const uint8_t kind = static_cast<uint8_t>(AngleNumber);
+  const uint8_t kind = static_cast<uint8_t>(Cells.AngleNumber);
   const uint8_t key = ((sid >= 0xE0 && sid <= 0xE3) || IsMpegAudioStream(sid, 0)) ? 0 : sub;
-  RegisterStream(sid, key, kind);
+  Outputs.RegisterStream(sid, key, kind);
 
   TPacket packet;
   packet.Sid = sid;
@@ -264,7 +240,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
   packet.Start = start;
   packet.PayloadStart = payloadStart;
   packet.End = end;
-  if (!AudioOnly()) {
+  if (!Outputs.AudioOnly()) {
     if (IsVideoStream(sid, sub))
       VideoWriter(packet);
     else if (IsSubpictureStream(sid, sub))
@@ -280,7 +256,7 @@ int32_t TIFOData::DemuxPES(bool Finish) {
     DtsWriter(packet);
   else if (IsMlpStream(sid, sub))
     MlpWriter(packet);
-  AddSeenStream(sid, sub);
+  Outputs.AddSeenStream(sid, sub);
   return total;
 }
 

@@ -59,21 +59,21 @@ bool SubpictureOutputExists(const std::string& Stem) {
 // subpicture fields; they are kept as they were, so the writers go on as if it
 // had not been asked.
 std::string FirstUnitName(TIFOData& Ctx, uint32_t VobId, uint32_t CellId, uint8_t Sid) {
-  const std::string savedName = Ctx.SubpictureFileName;
-  const std::string savedPrefix = Ctx.SubpictureFilePrefix;
-  const bool savedChanged = Ctx.Cell.CellChanged;
-  const int32_t savedAngle = Ctx.AngleNumber;
-  const uint32_t savedCount = Ctx.SubpictureUnitCount[Sid];
+  const std::string savedName = Ctx.Outputs.SubpictureFileName;
+  const std::string savedPrefix = Ctx.Outputs.SubpictureFilePrefix;
+  const bool savedChanged = Ctx.Cells.Cell.CellChanged;
+  const int32_t savedAngle = Ctx.Cells.AngleNumber;
+  const uint32_t savedCount = Ctx.Outputs.SubpictureUnitCount[Sid];
   // The names are asked for this VOB and cell, not for the angle in hand.
-  Ctx.AngleNumber = 0;
-  Ctx.SubpictureUnitCount[Sid] = 1;
+  Ctx.Cells.AngleNumber = 0;
+  Ctx.Outputs.SubpictureUnitCount[Sid] = 1;
   Ctx.BuildSubpictureFileName(VobId, CellId, false, true, Sid, 0xBD);
-  std::string name = Ctx.SubpictureFileName;
-  Ctx.SubpictureFileName = savedName;
-  Ctx.SubpictureFilePrefix = savedPrefix;
-  Ctx.Cell.CellChanged = savedChanged;
-  Ctx.AngleNumber = savedAngle;
-  Ctx.SubpictureUnitCount[Sid] = savedCount;
+  std::string name = Ctx.Outputs.SubpictureFileName;
+  Ctx.Outputs.SubpictureFileName = savedName;
+  Ctx.Outputs.SubpictureFilePrefix = savedPrefix;
+  Ctx.Cells.Cell.CellChanged = savedChanged;
+  Ctx.Cells.AngleNumber = savedAngle;
+  Ctx.Outputs.SubpictureUnitCount[Sid] = savedCount;
   return name;
 }
 
@@ -105,8 +105,8 @@ const disc::TAudioStreamEntry* FindAudioEntryOfFile(const disc::RunRegistries& R
 }
 
 std::string AudioLanguageText(const TIFOData& Ctx, size_t Slot) {
-  const auto& attrs = Ctx.Attributes.TitleAudioAttrs;
-  if (!Ctx.IsTitleDomain() || !Ctx.DomainRecord || Slot >= attrs.size()) return kNotSpecified;
+  const auto& attrs = Ctx.Plan.Attributes.TitleAudioAttrs;
+  if (!Ctx.IsTitleDomain() || !Ctx.Plan.DomainRecord || Slot >= attrs.size()) return kNotSpecified;
   std::array<uint8_t, 11> decoded{};
   disc::DecodeAudioAttr(attrs[Slot].data(), decoded);
   return disc::LanguageNameFromWord(static_cast<uint16_t>(decoded[7] | decoded[8] << 8), false);
@@ -126,7 +126,7 @@ std::string AudioOutputOfSlot(const std::string& Base, uint32_t Slot) {
 }
 
 void AddAudioStreams(TIFOData& Ctx, disc::TVideoTrack& Track, const std::string& NamePart) {
-  const std::string base = Ctx.OutputBase + NamePart + "_";
+  const std::string base = Ctx.Outputs.OutputBase + NamePart + "_";
   for (int32_t k = 0; k < kAudioSlots; ++k) {
     const std::string file = AudioOutputOfSlot(base, static_cast<uint32_t>(k));
     if (file.empty()) continue;
@@ -134,7 +134,7 @@ void AddAudioStreams(TIFOData& Ctx, disc::TVideoTrack& Track, const std::string&
     while (Track.AudioStreams.size() <= slot) {
       disc::TAudioStream placeholder;
       placeholder.StreamNumber = placeholder.SlotNumber = static_cast<int32_t>(Track.AudioStreams.size() + 1);
-      disc::TitleAudioLanguageName(Ctx.Env.Disc, Ctx.DomainIndex, placeholder.StreamNumber, placeholder.Name);
+      disc::TitleAudioLanguageName(Ctx.Env.Disc, Ctx.Plan.DomainIndex, placeholder.StreamNumber, placeholder.Name);
       placeholder.Kind = 1;
       Track.AudioStreams.push_back(std::move(placeholder));
     }
@@ -172,7 +172,7 @@ void AddSubpictureStreams(TIFOData& Ctx, disc::TVideoTrack& Track, uint32_t VobI
       const std::string stem = titles ? path : DropTail(path, kMenuUnitTail) + "_" + Hex2(sid);
       if (SubpictureOutputExists(stem)) {
         if (AddFoundSubpicture(Env, Track, stem, s, n)) ++segment;
-      } else if (IsFolder(platform::ExtractFilePath(stem)) && Ctx.ByCell && titles) {
+      } else if (IsFolder(platform::ExtractFilePath(stem)) && Ctx.Plan.ByCell && titles) {
         // Titles cut by cell keep a place for every stream the folder was made for.
         const size_t index = static_cast<size_t>(s - kFirstSubpicId);
         if (Track.SubPictureStreams.size() <= index) Track.SubPictureStreams.resize(index + 1);
@@ -212,11 +212,11 @@ std::string SceneName(const disc::TVideoStreamEntry& Entry, size_t Number) {
 // The cells of an angle or interleaved VOB come from the scout, each starting
 // where the one before it ends.
 void CellTimesFromScout(TIFOData& Ctx, uint32_t VobId, uint32_t Angle) {
-  Ctx.CellTimes.clear();
+  Ctx.Cells.CellTimes.clear();
   core::TTimeCode start;
   const uint8_t seamless = Angle > 0 ? Ctx.Scout->VobAngleFlag(VobId) : 1;
   for (uint32_t cell : Ctx.Scout->CollectVobCells(VobId)) {
-    Ctx.AddCellTime(VobId, cell, seamless, start);
+    Ctx.Cells.AddCellTime(VobId, cell, seamless, start);
     start = core::AddTimecodes(Ctx.Env.Disc.FrameRate, start, Ctx.Scout->TimeBetweenCells(Ctx.Env.Disc, VobId, cell));
   }
 }
@@ -300,22 +300,22 @@ bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc
 void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   if (VobId == 0) return;
   const TDemuxEnv& Env = Ctx.Env;
-  auto& seen = Ctx.TrackVobIdList;
+  auto& seen = Ctx.Cells.TrackVobIdList;
   if (std::find(seen.begin(), seen.end(), VobId) == seen.end()) seen.push_back(VobId);
 
   // An angle VOB is named for itself, not for the cell in hand.
   const uint32_t angle = Ctx.Scout ? Ctx.Scout->VobAngleNumber(VobId) : 0;
-  const std::string namePart = angle > 0 ? Ctx.BuildNamePart(VobId, CellId) : Ctx.NamePart;
+  const std::string namePart = angle > 0 ? Ctx.BuildNamePart(VobId, CellId) : Ctx.Outputs.NamePart;
   std::string video;
   for (const char* suffix : kVideoSuffixes)
-    if (Exists(Ctx.OutputBase + namePart + suffix)) {
-      video = Ctx.OutputBase + namePart + suffix;
+    if (Exists(Ctx.Outputs.OutputBase + namePart + suffix)) {
+      video = Ctx.Outputs.OutputBase + namePart + suffix;
       break;
     }
   if (video.empty()) return;
 
   // What the writers register after the cell change belongs to no one cell.
-  Ctx.CellNamingNow = 1;
+  Ctx.Cells.CellNamingNow = 1;
   const uint32_t interleaved = Ctx.Scout ? Ctx.Scout->InterleavedCellCount(VobId) : 0;
   if (Ctx.Scout && (angle > 0 || interleaved > 0)) CellTimesFromScout(Ctx, VobId, angle);
 
@@ -323,13 +323,13 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   if (!entry) return;
 
   const std::string trackName = TrackNameOfVideoFile(video);
-  const int32_t palette = Ctx.Cell.PaletteIndex;
-  if (disc::TVideoTrack* existing = FindTrack(Env.Reg, trackName, Ctx.DomainKind(), Ctx.VtsNumber)) {
+  const int32_t palette = Ctx.Cells.Cell.PaletteIndex;
+  if (disc::TVideoTrack* existing = FindTrack(Env.Reg, trackName, Ctx.DomainKind(), Ctx.Plan.VtsNumber)) {
     // A later cell of a VOB whose track exists adds its scenes, once.
     for (const auto& scene : existing->Scenes)
-      for (const auto& time : Ctx.CellTimes)
+      for (const auto& time : Ctx.Cells.CellTimes)
         if (scene.CellId == time.CellId && scene.VobId == time.VobId) return;
-    for (const auto& time : Ctx.CellTimes)
+    for (const auto& time : Ctx.Cells.CellTimes)
       existing->Scenes.push_back(SceneOf(time, entry->Name + "-t-s_" + std::to_string(existing->Scenes.size() + 1),
                                          palette));
     return;
@@ -347,7 +347,7 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   int32_t after = INT32_MAX;  // the angle of the track that follows the place
   while (angle > 0 && at != Env.Reg.ScriptTracks.begin()) {
     const disc::TVideoTrack& before = *std::prev(at);
-    if (before.Domain != Ctx.DomainKind() || before.IFOIndex != Ctx.VtsNumber ||
+    if (before.Domain != Ctx.DomainKind() || before.IFOIndex != Ctx.Plan.VtsNumber ||
         before.AngleNumber <= static_cast<int32_t>(angle) || before.AngleNumber >= after)
       break;
     after = before.AngleNumber;
@@ -367,19 +367,19 @@ void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {
   track.Name = trackName;
   disc::InitVideoTrack(track, *entry, entry->Name, {});
 
-  if (Ctx.ByCell && Ctx.DomainKind() == kPgcTitle) {
+  if (Ctx.Plan.ByCell && Ctx.DomainKind() == kPgcTitle) {
     disc::AddSeamlessSceneItem(VobId, CellId, track, *entry, palette);
   } else {
-    track.Scenes.reserve(Ctx.CellTimes.size());
-    for (const auto& time : Ctx.CellTimes)
+    track.Scenes.reserve(Ctx.Cells.CellTimes.size());
+    for (const auto& time : Ctx.Cells.CellTimes)
       track.Scenes.push_back(SceneOf(time, SceneName(*entry, track.Scenes.size() + 1), palette));
   }
   AddSubpictureStreams(Ctx, track, VobId, CellId);
   track.HighlightStreams.resize(1);
   AddAudioStreams(Ctx, track, namePart);
   track.AngleNumber = static_cast<int32_t>(angle);
-  track.IFOIndex = Ctx.VtsNumber;
-  Ctx.CellTimes.clear();
+  track.IFOIndex = Ctx.Plan.VtsNumber;
+  Ctx.Cells.CellTimes.clear();
 }
 
 // ---- the hook the navigation-pack handling calls ----

@@ -128,11 +128,11 @@ class AudioSync : public ::testing::Test {
     EXPECT_GE(disc::LoadIFOSet(p.Form, p.Form, p.Form, dir_->File(Disc), overview), 1);
     p.Form.VTSListForm.ApplyOK({{.N = 2, .HasBoxes = true, .MainMode = M.MainMark}});
     TIFOData ctx(p.Form.Env(), p.Form.Settings.Demux, 1, M.Titles ? 2 : 1);
-    ctx.OutputBase = out + "/";
-    ctx.PcmToWav = ctx.SupToImages = 0;
-    ctx.ByCell = M.Titles ? p.Form.VTSListForm.MainModeMark[2] : 0;
+    ctx.Outputs.OutputBase = out + "/";
+    ctx.Outputs.PcmToWav = ctx.Outputs.SupToImages = 0;
+    ctx.Plan.ByCell = M.Titles ? p.Form.VTSListForm.MainModeMark[2] : 0;
     EXPECT_TRUE(M.Titles ? ctx.DemuxTitles() : ctx.DemuxMenus(false));
-    EXPECT_FALSE(ctx.OutputFailed);
+    EXPECT_FALSE(ctx.Outputs.OutputFailed);
     // The only error a run may log: an AC-3 part cut between payloads starts inside a frame.
     for (const auto& l : p.Form.LogWindow.Log.Lines)
       if (l.Colour == platform::kColourRed) {

@@ -86,11 +86,11 @@ struct DemuxRun {
     P.Form.LooseEvo = 1;
     P.Form.FrameRate = 30;
     Ctx = std::make_unique<TIFOData>(P.Form.Env(), P.Form.Settings.Demux, 0, 2);
-    Ctx->DomainFileName = Ctx->EvoFileName = Ctx->EvoBaseName = File;
-    Ctx->VtsNumber = 1;
-    Ctx->IsTitleSet = 1;
-    Ctx->OutputBase = OutFolder + "/";
-    Ctx->NamePart = Ctx->BuildNamePart(0, 0);
+    Ctx->Plan.DomainFileName = Ctx->EvoFileName = Ctx->EvoBaseName = File;
+    Ctx->Plan.VtsNumber = 1;
+    Ctx->Plan.IsTitleSet = 1;
+    Ctx->Outputs.OutputBase = OutFolder + "/";
+    Ctx->Outputs.NamePart = Ctx->BuildNamePart(0, 0);
     std::filesystem::create_directories(OutFolder);
     Ctx->InputStream = core::TVobFileStream::Create(P.Form, File, core::TVobFileStream::kModeRead, false);
     while (Ctx->ProcessPack(false) != 0) ++Ctx->PackNumber;
@@ -107,7 +107,7 @@ struct DemuxRun {
       if (l.Colour == platform::kColourRed) out.push_back(l.Caption);
     return out;
   }
-  std::string Output(const std::string& Suffix) const { return Out + "/" + Ctx->NamePart + Suffix; }
+  std::string Output(const std::string& Suffix) const { return Out + "/" + Ctx->Outputs.NamePart + Suffix; }
 };
 
 struct Row {
@@ -155,7 +155,7 @@ TEST(PesDemux, EveryStreamMatchesFfmpeg) {
     if (!run) {
       run = std::make_unique<DemuxRun>(file, dir.File(std::string("out_") + r.Sample));
       EXPECT_TRUE(run->Errors().empty()) << run->Errors().front();
-      EXPECT_FALSE(run->Ctx->OutputFailed);
+      EXPECT_FALSE(run->Ctx->Outputs.OutputFailed);
     }
     std::vector<uint8_t> ours = test::ReadFileBytes(run->Output(r.Suffix));
     if (r.LpcmBits == 24) ours = test::LpcmGroupsToSamples(ours, 2);
@@ -235,17 +235,17 @@ TEST(PesDemux, CountsNavigationPacketsAndStreams) {
     file.insert(file.end(), p.begin(), p.end());
   test::WriteFileBytes(dir.File("nav.evo"), file);
   DemuxRun run(dir.File("nav.evo"), dir.File("out"), false);
-  EXPECT_EQ(run.Ctx->NavPackCount, 3u);
-  EXPECT_EQ(run.Ctx->VobIdList, std::vector<uint32_t>({2, 3}));
+  EXPECT_EQ(run.Ctx->Cells.NavPackCount, 3u);
+  EXPECT_EQ(run.Ctx->Cells.VobIdList, std::vector<uint32_t>({2, 3}));
   run.Finish();
-  EXPECT_TRUE(run.Ctx->VobIdList.empty()) << "emptied by the finish step";
-  EXPECT_EQ(run.Ctx->VobId, 3u);
-  EXPECT_EQ(run.Ctx->CellId, 2u);
-  EXPECT_EQ(run.Ctx->PrevCellId, 1u);
-  ASSERT_EQ(run.Ctx->SeenStreams.size(), 2u);
-  EXPECT_EQ(run.Ctx->SeenStreams[0].SubstreamId, 0x80u);
-  EXPECT_EQ(run.Ctx->SeenStreams[1].StreamId, 0xC0u);
-  EXPECT_EQ(run.Ctx->SeenStreams[1].SubstreamId, 0u);
+  EXPECT_TRUE(run.Ctx->Cells.VobIdList.empty()) << "emptied by the finish step";
+  EXPECT_EQ(run.Ctx->Cells.VobId, 3u);
+  EXPECT_EQ(run.Ctx->Cells.CellId, 2u);
+  EXPECT_EQ(run.Ctx->Cells.PrevCellId, 1u);
+  ASSERT_EQ(run.Ctx->Outputs.SeenStreams.size(), 2u);
+  EXPECT_EQ(run.Ctx->Outputs.SeenStreams[0].SubstreamId, 0x80u);
+  EXPECT_EQ(run.Ctx->Outputs.SeenStreams[1].StreamId, 0xC0u);
+  EXPECT_EQ(run.Ctx->Outputs.SeenStreams[1].SubstreamId, 0u);
   EXPECT_TRUE(test::ReadFileBytes(run.Output("_c0.mpa")) == std::vector<uint8_t>({0xFF, 0xFD, 0x90, 0x00}));
   EXPECT_FALSE(std::filesystem::exists(run.Output("_80.ac3"))) << "substream 0x80 has no writer";
 }
@@ -293,7 +293,7 @@ TEST(StreamFinisher, FinishesAtTheChainsEndWhatItCanMakeWhole) {
   TIFOData ctx(p.Form.Env(), p.Form.Settings.Demux, 0, kPgcTitle);
   auto open = [&](const std::string& Name, TIFOData* Other = nullptr) {
     const bool pcm = Name.ends_with(".pcm");
-    core::TVobStream* r = (Other ? *Other : ctx).StreamTable.Add(0xBD, pcm ? 0xA0 : 0x20, 0);
+    core::TVobStream* r = (Other ? *Other : ctx).Outputs.StreamTable.Add(0xBD, pcm ? 0xA0 : 0x20, 0);
     r->Stream = core::TVobFileStream::CreateAppend(p.Form, dir.File(Name), core::TVobFileStream::kModeWrite,
                                                   p.Form.Settings.Output);
     r->Stream->FinishSup = !pcm;

@@ -77,10 +77,10 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   form.Settings.Output.Folder = Folder + "/out/";
   for (int32_t i = 1; i < form.TitleSetCount; ++i) {
     TIFOData ctx(form.Env(), form.Settings.Demux, i, kPgcTitle);
-    ctx.OutputBase = Folder + "/out/";
-    ctx.SupToImages = form.Settings.Demux.TitleMakeSup ? 0 : 1;
-    ctx.PcmToWav = 1;
-    ctx.ByCell = Main ? 1 : 0;
+    ctx.Outputs.OutputBase = Folder + "/out/";
+    ctx.Outputs.SupToImages = form.Settings.Demux.TitleMakeSup ? 0 : 1;
+    ctx.Outputs.PcmToWav = 1;
+    ctx.Plan.ByCell = Main ? 1 : 0;
     ASSERT_TRUE(ctx.DemuxTitles());
   }
 }

@@ -28,9 +28,9 @@ TEST(TrackFolders, AVobBecomesATrackAndNewCellsAddScenesOnce) {
   DemuxProject p;
   p.Form.LooseEvo = 1;
   TIFOData ctx(p.Form.Env(), p.Form.Settings.Demux, 0, kPgcTitle);
-  ctx.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = dir.File("clip.evo");
-  ctx.VtsNumber = 1;
-  ctx.OutputBase = dir.Path() + "/";
+  ctx.Plan.DomainFileName = ctx.EvoFileName = ctx.EvoBaseName = dir.File("clip.evo");
+  ctx.Plan.VtsNumber = 1;
+  ctx.Outputs.OutputBase = dir.Path() + "/";
   ctx.InputStream = core::TVobFileStream::Create(p.Form, ctx.EvoFileName, core::TVobFileStream::kModeRead, false);
   while (ctx.ProcessPack(false) != 0) ++ctx.PackNumber;
   ctx.ProcessPack(true);
@@ -52,8 +52,8 @@ TEST(TrackFolders, AVobBecomesATrackAndNewCellsAddScenesOnce) {
 
   // Cells the track lacks come as scenes numbered on from its count, once.
   for (int pass = 0; pass < 2; ++pass) {
-    ctx.CellTimes.clear();
-    for (uint32_t c : {4u, 5u}) ctx.AddCellTime(1, c, 1, {});
+    ctx.Cells.CellTimes.clear();
+    for (uint32_t c : {4u, 5u}) ctx.Cells.AddCellTime(1, c, 1, {});
     InsertToTrackFolder(ctx, 1, 5);
   }
   EXPECT_EQ(sceneNames(), (std::vector<std::string>{"clip_e0-t-s", "clip_e0-t-s_1", "clip_e0-t-s_2",
