@@ -1,6 +1,6 @@
 // The pack demultiplexer against ffmpeg's: every stream of builder-made and
 // hand-made EVO files, byte for byte; then the packs that no oracle has an
-// answer for (malformed ones) and the context's counters.
+// answer for (malformed ones), the context's counters and its domain plan.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +9,7 @@
 #include "demux/demux_context.h"
 #include "demux/pes_header.h"
 #include "disc/highlights.h"
+#include "disc/ifo_set.h"
 #include "platform/prompt.h"
 #include "demux_support.h"
 
@@ -282,6 +283,47 @@ TEST(PesHeader, DecodesTheFieldsOrSaysWhyNot) {
 // A chain's outputs are finished when it ends, each file once with all it was
 // given; what cannot be made whole keeps its source, and an output that a write
 // error left incomplete goes.
+// A domain's plan: its chain lists, and the list a cell is looked up in
+// follows the EVO file being read. VOB 1 cell 1 of the sample disc lies in the
+// first play, the video manager's menu, title set 1's menu and its title.
+TEST(DomainPlan, LooksCellsUpInTheListOfTheFileRead) {
+  test::TempDir dir;
+  tools::DiscSpec spec = tools::MakeSampleDiscSpec({.TitleSets = 1});
+  spec.TitleSets[0].MenuLanguage = {'d', 'e'};
+  spec.TitleSets[0].TitleVideoAttr = 0x005C;
+  tools::DiscBuildOptions o;
+  o.Evo.KeepStreamBytes = false;
+  ASSERT_TRUE(tools::BuildStandardDisc(dir.File("disc"), spec, SampleStreams(), o).Ok);
+  DemuxProject p;
+  platform::GridModel overview;
+  ASSERT_EQ(disc::LoadIFOSet(p.Form, p.Form, p.Form, dir.File("disc/hv000i01.IFO"), overview), 1);
+  auto lookup = [](const TDomainPlan& Plan, const std::string& Evo) {
+    TPGCListEntry e;
+    Plan.FindPgcOfCell(Evo, 1, 1, e);
+    return std::make_pair(static_cast<int>(e.PgcKind), e.PgcNumber);
+  };
+  TDomainPlan vmg(p.Form, 0);
+  ASSERT_TRUE(vmg.FirstPlayList && vmg.MenuList);
+  EXPECT_FALSE(vmg.TitleList);
+  EXPECT_EQ(vmg.DomainNumber(), "000");
+  EXPECT_EQ(lookup(vmg, "HV000M01.EVO"), std::make_pair(int{kPgcMenu}, 1))
+      << "the first play is asked only while its file is read";
+  vmg.FirstPlayDomain = 1;
+  EXPECT_EQ(lookup(vmg, "HV000M01.EVO"), std::make_pair(int{kPgcFirstPlayLookup}, 0));
+
+  const TDomainPlan set(p.Form, 1);
+  EXPECT_EQ(set.DomainNumberValue(), 1);
+  EXPECT_FALSE(set.FirstPlayList);
+  ASSERT_TRUE(set.TitleList && set.MenuList);
+  EXPECT_EQ(set.TitleList->Count(), 2);
+  ASSERT_EQ(set.MenuList->Count(), 1);
+  EXPECT_EQ(set.MenuList->Entries[0].Language, (std::array<char, 2>{'d', 'e'}));
+  EXPECT_EQ(set.DomainVideoAttr(true), 0x005C);
+  EXPECT_EQ(set.DomainVideoAttr(false), spec.TitleSets[0].MenuVideoAttr);
+  EXPECT_EQ(lookup(set, dir.File("disc/hv001m01.evo")), std::make_pair(int{kPgcMenu}, 1));
+  EXPECT_EQ(lookup(set, dir.File("disc/hv001t02.evo")), std::make_pair(int{kPgcTitle}, 1));
+}
+
 TEST(StreamFinisher, FinishesAtTheChainsEndWhatItCanMakeWhole) {
   test::TempDir dir;
   DemuxProject p;
