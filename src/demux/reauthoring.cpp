@@ -154,10 +154,12 @@ core::TTimeCode TrackVideoDuration(const disc::DiscModel& Disc, disc::RunRegistr
 }
 
 int32_t FindMainVTS(const disc::DiscModel& Disc) {
-  if (Disc.TitleSetCount < 2) return 1;
+  // A title set given alone is loaded at index 0: the records' kinds, not
+  // their places, say which are title sets.
   int32_t best = 1;
   int64_t longest = -1;
-  for (int32_t i = 1; i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
+  for (int32_t i = 0; i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
+    if (Disc.IFOFiles[static_cast<size_t>(i)].Kind != disc::ifoVTS) continue;
     int64_t frames = 0;
     for (const auto& e : Disc.IFOFiles[static_cast<size_t>(i)].VTS_PGCIT.PGCs)
       if (e.PGC) frames += core::TimecodeToFrames(Disc.FrameRate, e.PGC->PlaybackTime);
@@ -170,7 +172,7 @@ int32_t FindMainVTS(const disc::DiscModel& Disc) {
 }
 
 bool IsMainModeTitleSet(const disc::DiscModel& Disc, const state::TVTSListForm& Marks, int32_t IFOIndex) {
-  if (IFOIndex < 1 || IFOIndex >= Disc.TitleSetCount || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size())
+  if (IFOIndex < 0 || IFOIndex >= Disc.TitleSetCount || static_cast<size_t>(IFOIndex) >= Disc.IFOFiles.size())
     return false;
   const disc::TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(IFOIndex)];
   const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
@@ -995,7 +997,7 @@ void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRe
 bool PrepareTrackFolders(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
   if (Env.Disc.LooseEvo) return true;
   std::vector<int32_t> sets;
-  for (int32_t i = 1; i < Env.Disc.TitleSetCount; ++i)
+  for (int32_t i = 0; i < Env.Disc.TitleSetCount; ++i)
     if (IsMainModeTitleSet(Env.Disc, Env.State.VTSListForm, i)) sets.push_back(i);
   if (sets.empty()) return true;
   Env.Run.Log(core::kLogInfo, core::msg::StartCopyingOfFilesToMainMode);

@@ -56,8 +56,8 @@ std::optional<core::TTimeCode> TitleCellPlaybackTime(const disc::DiscModel& Disc
 core::TTimeCode TrackVideoDuration(const disc::DiscModel& Disc, disc::RunRegistries& Reg,
                                    const disc::TVideoTrack& Track);
 
-// The title set (its number) with the longest total program-chain playback
-// time; 1 with fewer than two information files; the lower one on a tie.
+// The index of the title set with the longest total program-chain playback
+// time; the lower one on a tie; 1 without any title set.
 int32_t FindMainVTS(const disc::DiscModel& Disc);
 
 // The title set's Main-mode mark of the title-set list.

@@ -49,10 +49,12 @@ uint16_t AttrLanguageWord(const uint8_t* Table, size_t Size, size_t Offset) {
 std::string SubpicAttributeLanguage(const DiscModel& Disc, int32_t TitleSetIndex, bool Titles, int32_t StreamIndex) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || StreamIndex < 1 || StreamIndex > 32) return "Not Specified";
-  const size_t base = Titles && TitleSetIndex >= 1 ? kTitleSubpicAttrOffset : kMenuSubpicAttrOffset;
+  // A title set given alone is loaded at index 0.
+  const bool titleSet = TitleSetIndex >= 1 || f->Kind == ifoVTS;
+  const size_t base = Titles && titleSet ? kTitleSubpicAttrOffset : kMenuSubpicAttrOffset;
   const size_t offset = base + kSubpicAttrSize * static_cast<size_t>(StreamIndex - 1);
-  const uint16_t code = TitleSetIndex < 1 ? AttrLanguageWord(f->VMGI_MAT.data(), f->VMGI_MAT.size(), offset)
-                                          : AttrLanguageWord(f->VTSI_MAT.data(), f->VTSI_MAT.size(), offset);
+  const uint16_t code = titleSet ? AttrLanguageWord(f->VTSI_MAT.data(), f->VTSI_MAT.size(), offset)
+                                 : AttrLanguageWord(f->VMGI_MAT.data(), f->VMGI_MAT.size(), offset);
   return LanguageNameFromWord(code, false);
 }
 
