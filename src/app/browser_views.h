@@ -10,16 +10,7 @@ namespace tess::app {
 // and the scout's tree. The shell owns and fills them; the disc code that makes
 // their content takes the view it fills.
 struct BrowserViews {
-  // A crafted file can describe millions of cells, so the rows the grid takes
-  // are bounded.
-  static constexpr int32_t kMaxGridRows = 100000;
-  static platform::GridModel BoundedGrid() {
-    platform::GridModel g;
-    g.MaxRows = kMaxGridRows;
-    return g;
-  }
-
-  platform::GridModel StringGrid1 = BoundedGrid();
+  platform::GridModel StringGrid1;
   platform::TreeModel TreeView1;  // per information file its language units, titles, chains, programs, cells, buttons
   platform::TreeModel TreeView2;  // per information file its tracks and their scenes
   platform::TreeModel TreeView7;  // the scout's tree: per domain its VOBs and their cells

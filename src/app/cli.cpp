@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -309,9 +308,9 @@ int RunCommandLine(int argc, char** argv) {
       yes = true;
     } else if (a == "--set") {
       std::string kv;
-      const size_t eq = value(kv) ? kv.find('=') : std::string::npos;
-      if (eq == std::string::npos || eq == 0) return Usage("--set takes Name=Value");
-      sets.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+      std::pair<std::string, std::string> set;
+      if (!value(kv) || !SplitSettingArgument(kv, set)) return Usage("--set takes Name=Value");
+      sets.push_back(std::move(set));
     } else if (a == "--settings") {
       if (!value(settingsFile)) return Usage("--settings takes a file");
     } else if (a == "--main") {
@@ -332,17 +331,8 @@ int RunCommandLine(int argc, char** argv) {
   const std::string dest = sources.back();
   sources.pop_back();
 
-  std::error_code ec;
-  const auto settingsStatus = std::filesystem::status(settingsFile, ec);
-  if (std::filesystem::exists(settingsStatus) && !std::filesystem::is_regular_file(settingsStatus)) {
-    std::fprintf(stderr, "tessaline: settings file %s is not a regular file\n", settingsFile.c_str());
-    return kExitUsage;
-  }
   platform::SettingsStore store;
-  if (!store.Load(settingsFile)) {
-    std::fprintf(stderr, "tessaline: cannot read settings file %s\n", settingsFile.c_str());
-    return kExitFailed;
-  }
+  if (const int status = LoadSettingsFileForCommand(settingsFile, store); status != kExitDone) return status;
 
   auto form = std::make_unique<TForm1>();
   MainWindow window(*form);

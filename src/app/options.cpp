@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <filesystem>
@@ -357,6 +358,27 @@ void GetProgramFilesDir(std::string& Result) {
     }
   }
   Result = "/opt/";
+}
+
+bool SplitSettingArgument(const std::string& Argument, std::pair<std::string, std::string>& NameValue) {
+  const size_t eq = Argument.find('=');
+  if (eq == std::string::npos || eq == 0) return false;
+  NameValue = {Argument.substr(0, eq), Argument.substr(eq + 1)};
+  return true;
+}
+
+int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store) {
+  std::error_code ec;
+  const auto status = std::filesystem::status(File, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    std::fprintf(stderr, "tessaline: settings file %s is not a regular file\n", File.c_str());
+    return 2;
+  }
+  if (!Store.Load(File)) {
+    std::fprintf(stderr, "tessaline: cannot read settings file %s\n", File.c_str());
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace tess::app

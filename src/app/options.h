@@ -29,6 +29,14 @@ void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store);
 // the reason in Error, for an unknown name (the reason lists near names), a value
 // that is not a decimal number or is out of the field's range, or a change to a
 // field the program holds at one value.
+// A command's "--set Name=Value" argument as its name and value; false when it
+// has no name or no "=".
+bool SplitSettingArgument(const std::string& Argument, std::pair<std::string, std::string>& NameValue);
+// Loads a command's settings file (one not there yet reads as empty): 0 when it
+// can be used, else the command's exit status, with the reason on stderr (2 for
+// a name that is no regular file, 1 for a file that cannot be read).
+int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store);
+
 bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error = nullptr);
 std::vector<std::string> OptionValueNames();
 // Every field's value name and its value as the settings file holds it.

@@ -199,6 +199,8 @@ void ResetRunState(TForm1& Form) {
   Form.WriteStopped = false;
   Form.AC3PayloadCount = 0;
   Form.SubpicUnitCount = 0;
+  Form.SlideShowNumber = 0;
+  Form.StartCodeMaps = {};
   Form.VideoStreams.clear();
   Form.AudioStreams.clear();
   Form.SubPictureItems.clear();
@@ -536,7 +538,6 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     case SourceKind::AdvancedContent:
     case SourceKind::LooseEvo: {
       demux::TEvoFileList list = Source.EvoList;
-      Form.FrameRate = 30;
       ok = demux::DemuxEvoFileList(Form.DemuxEnv(), Form.Settings.Demux, list);
       break;
     }

@@ -1,7 +1,6 @@
 #include "app/show.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 
 #include "app/main_window_impl.h"
@@ -154,7 +153,7 @@ void AddFile(TForm1& Form, Listing& Out, const disc::TIFONameTree& Names) {
   }
 
   if (rec.Kind != disc::ifoVTS) return;
-  platform::GridModel grid = BrowserViews::BoundedGrid();
+  platform::GridModel grid;
   disc::ShowVTSOverview(grid, rec);
   for (int32_t row = 0; row < grid.NextRow; ++row) {
     const std::string hex = grid.Cell(2, row);
@@ -191,16 +190,6 @@ struct QuietForm {
   MainWindow Window;
   platform::PolicyPrompt Prompt;
 };
-
-// The settings file to use; false (with the exit status) when it is not a file.
-bool SettingsFileUsable(const std::string& File, int& Status) {
-  std::error_code ec;
-  const auto status = std::filesystem::status(File, ec);
-  if (!std::filesystem::exists(status) || std::filesystem::is_regular_file(status)) return true;
-  std::fprintf(stderr, "tessaline: settings file %s is not a regular file\n", File.c_str());
-  Status = kExitUsage;
-  return false;
-}
 
 }  // namespace
 
@@ -263,9 +252,9 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
     const bool hasValue = i + 1 < Args.size();
     if (a == "--settings" && hasValue) {
       file = Args[++i];
-    } else if (a == "--set" && hasValue && Args[i + 1].find('=') != std::string::npos && Args[i + 1][0] != '=') {
-      const std::string& kv = Args[++i];
-      sets.emplace_back(kv.substr(0, kv.find('=')), kv.substr(kv.find('=') + 1));
+    } else if (std::pair<std::string, std::string> set; a == "--set" && hasValue && SplitSettingArgument(Args[i + 1], set)) {
+      sets.push_back(std::move(set));
+      ++i;
     } else if (a == "--set" || a == "--settings") {
       return Usage(kSettingsUsage, a == "--set" ? "--set takes Name=Value" : "--settings takes a file");
     } else {
@@ -273,13 +262,8 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
     }
   }
 
-  int status = kExitDone;
-  if (!SettingsFileUsable(file, status)) return status;
   platform::SettingsStore store;
-  if (!store.Load(file)) {
-    std::fprintf(stderr, "tessaline: cannot read settings file %s\n", file.c_str());
-    return kExitFailed;
-  }
+  if (const int status = LoadSettingsFileForCommand(file, store); status != kExitDone) return status;
   TOptions options;
   for (const std::string& w : LoadOptions(options, store)) std::fprintf(stderr, "tessaline: %s\n", w.c_str());
   for (const auto& [name, value] : sets) {

@@ -89,7 +89,10 @@ struct GridModel {
   int32_t ColCount = 3;
   int32_t RowCount = 1;  // rows allocated; a fresh grid has one empty row
   int32_t NextRow = 0;   // next row to be written
-  int32_t MaxRows = 0;   // rows it takes at the most; 0: no bound
+  // Rows it takes at the most (0: no bound). A crafted information file can
+  // describe millions of cells, so a grid is bounded unless told otherwise.
+  static constexpr int32_t kDefaultMaxRows = 100000;
+  int32_t MaxRows = kDefaultMaxRows;
   bool Truncated = false;  // a row was refused for the bound
   std::vector<std::vector<std::string>> Cells;
   void Clear() {

@@ -14,12 +14,7 @@ namespace tess::test {
 // the items' names, in one object so a test can hand it for any of them; and the
 // views and settings that a test hands to the routines that take them.
 struct DiscForm : core::RunContext, disc::DiscModel, disc::RunRegistries, disc::ItemNames {
-  static platform::GridModel BoundedGrid() {
-    platform::GridModel g;
-    g.MaxRows = 100000;  // as the shell's information grid
-    return g;
-  }
-  platform::GridModel StringGrid1 = BoundedGrid();
+  platform::GridModel StringGrid1;
   platform::TreeModel TreeView1;
   platform::TreeModel TreeView2;
   platform::TreeModel TreeView7;
