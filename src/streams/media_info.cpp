@@ -161,7 +161,7 @@ std::string GetMediaInfoText(core::RunContext& Run, const std::string& FileName,
     } else if (ext == ".dts") {
       found = DTSInfoText(Run, FileName);
     } else if (ext == ".mpa") {
-      found = MPAInfoText(FileName);
+      found = MPAInfoText(Run, FileName);
     } else if (ext == ".m1v" || ext == ".m2v") {
       found = VideoInfoText(Run, FileName, ProgressBar);
     } else if (ext == ".wav" && IsRiffWaveFile(FileName)) {
@@ -266,9 +266,9 @@ std::string DTSInfoText(core::RunContext& Run, const std::string& FileName) {
   return lines.Joined();
 }
 
-std::string MPAInfoText(const std::string& FileName) {
+std::string MPAInfoText(core::RunContext& Run, const std::string& FileName) {
   MpaFileInfoRecord info;
-  MpaFileInfo(FileName, true, info);
+  MpaFileInfo(Run, FileName, true, info);
   TInfoLines lines;
   AddHead(lines, core::msg::AudioMPAInformation, FileName, kAudioNameWidth, true);
   lines << "Audio Type: MPEG " + std::string(MpaVersionText(info.Version)) + " Layer " + MpaLayerText(info.Layer)

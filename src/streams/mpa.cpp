@@ -289,11 +289,11 @@ void TMPAFile::ComputeAverageBitRate() {
   AverageBitRate = FrameCount > 0 ? static_cast<int32_t>(BitRateSum * 1000 / FrameCount) : 0;
 }
 
-void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info) {
+bool MpaFileInfo(core::RunContext& Run, const std::string& FileName, bool Full, MpaFileInfoRecord& Info) {
   Info = {};
   try {
     TMPAFile file(FileName, TStdIOCallback::kRead);
-    if (!file.IsOpen() || !file.SkipID3Tag()) return;
+    if (!file.IsOpen() || !file.SkipID3Tag()) return true;
     file.ReadInfoFrame();
     int64_t frames = 0, samples = 0;
     do {
@@ -304,7 +304,7 @@ void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info
       file.SkipFrameBody();
     } while (Full);
     file.ComputeAverageBitRate();
-    if (file.FrameCount == 0) return;  // no audio frame: nothing to describe
+    if (file.FrameCount == 0) return true;  // no audio frame: nothing to describe
     // The first audio frame speaks for the stream: a Xing or Info frame before it
     // is often coded at another bit rate, big enough to hold its tag.
     const TMPAFrame& first = file.FirstFrame;
@@ -320,9 +320,16 @@ void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info
     Info.Original = first.Original;
     Info.Samples = samples;
     Info.Frames = frames;
-  } catch (const std::exception&) {
+  } catch (const EMpaReadError&) {
     Info = {};
+    ReportReadError(Run, FileName);
+    return false;
+  } catch (const std::exception& e) {
+    Info = {};
+    Run.LogError(std::string(e.what()) + " " + FileName);
+    return false;
   }
+  return true;
 }
 
 int64_t MpaTimeCodeToSamples(core::TTimeCode TimeCode, const MpaFileInfoRecord& Info, double FrameRate) {

@@ -161,8 +161,10 @@ struct MpaFileInfoRecord {
 
 // Fills Info from the file (Full false: the first frame only): the header
 // fields of its first audio frame, the frames found and the samples of those of
-// its stream. A file without an audio frame gives an all-zero record.
-void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info);
+// its stream. A file without an audio frame gives an all-zero record. False,
+// with the record all zero, when the walk failed: a read error is logged and
+// noted in Run.
+bool MpaFileInfo(core::RunContext& Run, const std::string& FileName, bool Full, MpaFileInfoRecord& Info);
 int64_t MpaTimeCodeToSamples(core::TTimeCode TimeCode, const MpaFileInfoRecord& Info, double FrameRate);
 
 struct TMpaCutResult {
