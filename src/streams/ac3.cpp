@@ -160,15 +160,19 @@ int32_t Ac3ReadSamplesPerFrame(const std::string& FileName) {
   return got == h.size() && header.Decode(h) ? header.Blocks * kAc3SamplesPerBlock : kAc3SamplesPerFrame;
 }
 
+TFrameTally Ac3CountFrameTally(core::RunContext& Run, const std::string& FileName) {
+  TAudioReader file;
+  if (!file.Open(FileName)) return {};
+  return CountFrameUnits(Run, file, &ProbeAc3, TAc3FrameHeader::kBytes, kSync0);
+}
+
 int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool Quick) {
+  if (!Quick) return Ac3CountFrameTally(Run, FileName).Samples;
   TAudioReader file;
   if (!file.Open(FileName)) return 0;
-  if (Quick) {
-    TAc3FrameHeader header;
-    if (!header.Decode(file.Peek(0, TAc3FrameHeader::kBytes))) return 0;
-    return file.Size() / header.FrameSize * header.Blocks * kAc3SamplesPerBlock;
-  }
-  return CountFrameUnits(Run, file, &ProbeAc3, TAc3FrameHeader::kBytes, kSync0).Samples;
+  TAc3FrameHeader header;
+  if (!header.Decode(file.Peek(0, TAc3FrameHeader::kBytes))) return 0;
+  return file.Size() / header.FrameSize * header.Blocks * kAc3SamplesPerBlock;
 }
 
 int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate, int32_t SamplesPerFrame) {

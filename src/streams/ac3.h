@@ -17,6 +17,8 @@ class TFileBitStream;
 // demultiplexer writes them: sync frames one after another, no container.
 namespace tess::streams {
 
+struct TFrameTally;  // streams/audio_cut.h
+
 constexpr int32_t kAc3SamplesPerFrame = 1536;
 constexpr int32_t kAc3SamplesPerBlock = 256;
 // bsid of E-AC-3 frames; anything above 10 is read as E-AC-3.
@@ -72,6 +74,10 @@ int32_t Ac3ReadSamplesPerFrame(const std::string& FileName);
 // Samples per channel in the file. Quick: the file's size over the first
 // frame's size; otherwise the complete frames walked.
 int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool Quick);
+// The complete frames walked and their samples per channel: a frame of a
+// dependent substream (the extra channels of 7.1) plays in the same time as the
+// frame before it and is not counted. E-AC-3 frames may differ in their blocks.
+TFrameTally Ac3CountFrameTally(core::RunContext& Run, const std::string& FileName);
 // Whole frames that a time-code duration covers (sample rate by fscod Code),
 // frames of SamplesPerFrame samples.
 int64_t Ac3TimeCodeToFrames(int32_t Code, core::TTimeCode TimeCode, double FrameRate,

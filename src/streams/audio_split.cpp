@@ -153,7 +153,7 @@ TSplitOutcome SplitMpaFile(core::RunContext& Run, const std::string& Source,
                            const core::TCopyProgress& Progress) {
   if (!IsFormat(Source, ".mpa")) return TSplitOutcome::NotThisFormat;
   MpaFileInfoRecord info;
-  MpaFileInfo(Source, true, info);
+  if (!MpaFileInfo(Run, Source, true, info)) return TSplitOutcome::Failed;  // logged
   if (info.SampleRate <= 0) {
     LogNotSplit(Run, Source, "its sample rate is not known.");
     return TSplitOutcome::Failed;

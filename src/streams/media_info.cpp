@@ -161,7 +161,7 @@ std::string GetMediaInfoText(core::RunContext& Run, const std::string& FileName,
     } else if (ext == ".dts") {
       found = DTSInfoText(Run, FileName);
     } else if (ext == ".mpa") {
-      found = MPAInfoText(FileName);
+      found = MPAInfoText(Run, FileName);
     } else if (ext == ".m1v" || ext == ".m2v") {
       found = VideoInfoText(Run, FileName, ProgressBar);
     } else if (ext == ".wav" && IsRiffWaveFile(FileName)) {
@@ -205,10 +205,10 @@ std::string EAC3InfoText(core::RunContext& Run, const std::string& FileName) {
   } catch (const core::EParserFileException&) {
     return {};
   }
-  // The frames walked: a frame of a dependent substream (the extra channels of
-  // 7.1) plays in the same time as the frame before it and is not counted.
-  const int64_t samples = Ac3CountFrames(Run, FileName, false);
-  const int64_t frames = stream.Blocks > 0 ? samples / (stream.Blocks * kAc3SamplesPerBlock) : 0;
+  // Counted frame by frame: frames may carry different numbers of blocks.
+  const TFrameTally tally = Ac3CountFrameTally(Run, FileName);
+  const int64_t samples = tally.Samples;
+  const int64_t frames = tally.Units;
   TInfoLines lines;
   AddHead(lines, core::msg::AudioDDInformation, FileName, kAudioNameWidth, true);
   lines << "Audio Type: DD+ " << "Sample Rate: " + FloatText(stream.SampleRate) + " Hz"
@@ -266,9 +266,9 @@ std::string DTSInfoText(core::RunContext& Run, const std::string& FileName) {
   return lines.Joined();
 }
 
-std::string MPAInfoText(const std::string& FileName) {
+std::string MPAInfoText(core::RunContext& Run, const std::string& FileName) {
   MpaFileInfoRecord info;
-  MpaFileInfo(FileName, true, info);
+  MpaFileInfo(Run, FileName, true, info);
   TInfoLines lines;
   AddHead(lines, core::msg::AudioMPAInformation, FileName, kAudioNameWidth, true);
   lines << "Audio Type: MPEG " + std::string(MpaVersionText(info.Version)) + " Layer " + MpaLayerText(info.Layer)

@@ -44,7 +44,7 @@ std::string VideoInfoText(core::RunContext& Run, const std::string& FileName, pl
 std::string EAC3InfoText(core::RunContext& Run, const std::string& FileName);
 std::string AC3InfoText(core::RunContext& Run, const std::string& FileName);
 std::string DTSInfoText(core::RunContext& Run, const std::string& FileName);
-std::string MPAInfoText(const std::string& FileName);
+std::string MPAInfoText(core::RunContext& Run, const std::string& FileName);
 std::string PCMInfoText(const std::string& FileName);
 std::string MLPInfoText(const std::string& FileName);
 

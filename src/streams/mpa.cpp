@@ -1,9 +1,5 @@
 #include "streams/mpa.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -13,8 +9,6 @@
 #include "core/byte_order.h"
 #include "core/messages.h"
 #include "core/run_context.h"
-#include "platform/file_io.h"
-#include "platform/paths.h"
 #include "streams/audio_cut.h"
 
 namespace tess::streams {
@@ -123,66 +117,27 @@ bool TMPAFrame::IsSameStream(const TMPAFrame& Other) const {
          channelClass(Other.ChannelMode) == channelClass(ChannelMode);
 }
 
-TStdIOCallback::TStdIOCallback(const std::string& FileName, int Mode) {
-  int flags = 0;
-  switch (Mode) {
-    case kRead: flags = O_RDONLY; break;
-    case kWrite: flags = O_WRONLY; break;
-    case kReadWrite: flags = O_RDWR; break;
-    default: return;
-  }
-  const std::string path = platform::ResolveInputPath(FileName);
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    return;
-  }
-  Fd_ = fd;
-  Size_ = st.st_size;
-  Buffer_ = std::make_unique<uint8_t[]>(kBufferSize);
-}
-
-TStdIOCallback::~TStdIOCallback() { Close(); }
+TStdIOCallback::TStdIOCallback(const std::string& FileName) { File_.Open(FileName); }
 
 void TStdIOCallback::Close() {
-  if (Fd_ >= 0) ::close(Fd_);
-  Fd_ = -1;
-  BufferFill_ = 0;
+  File_.Close();
+  Window_ = {};
 }
 
 size_t TStdIOCallback::ReadBytes(void* Buffer, size_t Count) {
   auto* out = static_cast<uint8_t*>(Buffer);
   size_t done = 0;
-  while (done < Count && Fd_ >= 0 && Position_ < Size_) {
-    const bool inside = Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_);
-    if (!inside) {
-      const bool onward = BufferFill_ > 0 && Position_ == BufferStart_ + static_cast<int64_t>(BufferFill_);
-      ReadSize_ = onward ? std::min(2 * ReadSize_, kBufferSize) : kFirstRead;
-      BufferStart_ = Position_;
-      int err = 0;
-      BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), ReadSize_, Position_, &err);
-      if (err != 0) throw EMpaReadError();
-      if (BufferFill_ == 0) break;
-    }
-    const size_t from = static_cast<size_t>(Position_ - BufferStart_);
-    const size_t n = std::min(Count - done, BufferFill_ - from);
-    std::memcpy(out + done, Buffer_.get() + from, n);
+  while (done < Count) {
+    Window_ = File_.Window(Position_);
+    WindowStart_ = Position_;
+    if (File_.Failed()) throw EMpaReadError();
+    if (Window_.empty()) break;
+    const size_t n = std::min(Count - done, Window_.size());
+    std::memcpy(out + done, Window_.data(), n);
     done += n;
     Position_ += static_cast<int64_t>(n);
   }
   return done;
-}
-
-size_t TStdIOCallback::WriteBytes(const void* Buffer, size_t Count) {
-  if (Fd_ < 0) return 0;
-  size_t written = 0;
-  platform::PWriteFull(Fd_, Buffer, Count, Position_, &written);
-  BufferFill_ = 0;  // what was read ahead may have changed
-  Position_ += static_cast<int64_t>(written);
-  Size_ = std::max(Size_, Position_);
-  return written;
 }
 
 int64_t TStdIOCallback::Tell() const {
@@ -196,7 +151,7 @@ void TStdIOCallback::SeekTo(int Origin, int64_t Offset) {
   Position_ = base + Offset;
 }
 
-TMPAFile::TMPAFile(const std::string& FileName, int Mode) : TStdIOCallback(FileName, Mode) {}
+TMPAFile::TMPAFile(const std::string& FileName) : TStdIOCallback(FileName) {}
 
 bool TMPAFile::SkipID3Tag() {
   SeekTo(0, 0);
@@ -289,11 +244,11 @@ void TMPAFile::ComputeAverageBitRate() {
   AverageBitRate = FrameCount > 0 ? static_cast<int32_t>(BitRateSum * 1000 / FrameCount) : 0;
 }
 
-void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info) {
+bool MpaFileInfo(core::RunContext& Run, const std::string& FileName, bool Full, MpaFileInfoRecord& Info) {
   Info = {};
   try {
-    TMPAFile file(FileName, TStdIOCallback::kRead);
-    if (!file.IsOpen() || !file.SkipID3Tag()) return;
+    TMPAFile file(FileName);
+    if (!file.IsOpen() || !file.SkipID3Tag()) return true;
     file.ReadInfoFrame();
     int64_t frames = 0, samples = 0;
     do {
@@ -304,7 +259,7 @@ void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info
       file.SkipFrameBody();
     } while (Full);
     file.ComputeAverageBitRate();
-    if (file.FrameCount == 0) return;  // no audio frame: nothing to describe
+    if (file.FrameCount == 0) return true;  // no audio frame: nothing to describe
     // The first audio frame speaks for the stream: a Xing or Info frame before it
     // is often coded at another bit rate, big enough to hold its tag.
     const TMPAFrame& first = file.FirstFrame;
@@ -320,9 +275,16 @@ void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info
     Info.Original = first.Original;
     Info.Samples = samples;
     Info.Frames = frames;
-  } catch (const std::exception&) {
+  } catch (const EMpaReadError&) {
     Info = {};
+    ReportReadError(Run, FileName);
+    return false;
+  } catch (const std::exception& e) {
+    Info = {};
+    Run.LogError(std::string(e.what()) + " " + FileName);
+    return false;
   }
+  return true;
 }
 
 int64_t MpaTimeCodeToSamples(core::TTimeCode TimeCode, const MpaFileInfoRecord& Info, double FrameRate) {
@@ -338,7 +300,7 @@ TMpaCutResult MpaCutBySamples(core::RunContext& Run, const std::string& Source, 
   bool counted = false;
   int64_t size = 0;
   try {
-    TMPAFile file(Source, TStdIOCallback::kRead);
+    TMPAFile file(Source);
     if (!file.IsOpen()) {
       Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
       return result;

@@ -1,12 +1,13 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "core/files.h"
 #include "core/timecode.h"
+#include "streams/audio_cut.h"
 
 namespace tess::core {
 struct RunContext;
@@ -63,27 +64,20 @@ class TMPAInfoFrame : public TMPAFrame {
 };
 class TMPALameFrame : public TMPAInfoFrame {};
 
-// A file read through a buffer, with a position that seeks and reads move.
-// Reads that go on where the buffer ends take ever larger blocks, up to the
-// whole buffer; any other read takes a small one.
+// A file read through the audio modules' read-ahead buffer, with a position
+// that seeks and reads move.
 class TStdIOCallback {
  public:
-  enum TMode { kRead = 0, kWrite = 1, kReadWrite = 2 };
-  static constexpr size_t kBufferSize = 1048576;
-  static constexpr size_t kFirstRead = 65536;
-
-  // Opens FileName in Mode; another Mode opens nothing.
-  TStdIOCallback(const std::string& FileName, int Mode);
-  ~TStdIOCallback();
+  // Opens FileName for reading (a regular file only).
+  explicit TStdIOCallback(const std::string& FileName);
   TStdIOCallback(const TStdIOCallback&) = delete;
   TStdIOCallback& operator=(const TStdIOCallback&) = delete;
 
-  bool IsOpen() const { return Fd_ >= 0; }
-  int64_t Size() const { return Size_; }
+  bool IsOpen() const { return File_.IsOpen(); }
+  int64_t Size() const { return File_.Size(); }
   void Close();
   // Up to Count bytes; the number read.
   size_t ReadBytes(void* Buffer, size_t Count);
-  size_t WriteBytes(const void* Buffer, size_t Count);
   // Raises std::runtime_error "Can not tell the current file pointer position."
   // when the position is not known.
   int64_t Tell() const;
@@ -92,27 +86,26 @@ class TStdIOCallback {
   void SeekTo(int Origin, int64_t Offset);
   // One byte, the fast way; false at the end of the file.
   bool ReadByte(uint8_t& Byte) {
-    if (Position_ >= BufferStart_ && Position_ < BufferStart_ + static_cast<int64_t>(BufferFill_)) {
-      Byte = Buffer_[static_cast<size_t>(Position_++ - BufferStart_)];
+    const int64_t at = Position_ - WindowStart_;
+    if (at >= 0 && at < static_cast<int64_t>(Window_.size())) {
+      Byte = Window_[static_cast<size_t>(at)];
+      ++Position_;
       return true;
     }
     return ReadBytes(&Byte, 1) == 1;
   }
 
  private:
-  int Fd_ = -1;
-  int64_t Size_ = 0;
+  TAudioReader File_;
   int64_t Position_ = 0;
-  std::unique_ptr<uint8_t[]> Buffer_;
-  int64_t BufferStart_ = 0;
-  size_t BufferFill_ = 0;
-  size_t ReadSize_ = 0;  // the size of the last read
+  std::span<const uint8_t> Window_;  // what File_ holds from WindowStart_ on
+  int64_t WindowStart_ = 0;
 };
 
 // Walks an MPEG audio file frame by frame and counts the frames of its stream.
 class TMPAFile : public TStdIOCallback {
  public:
-  TMPAFile(const std::string& FileName, int Mode);
+  explicit TMPAFile(const std::string& FileName);
 
   // Positions the file after a leading ID3v2 tag, or at 0; false for a file of
   // fewer than 3 bytes.
@@ -161,8 +154,10 @@ struct MpaFileInfoRecord {
 
 // Fills Info from the file (Full false: the first frame only): the header
 // fields of its first audio frame, the frames found and the samples of those of
-// its stream. A file without an audio frame gives an all-zero record.
-void MpaFileInfo(const std::string& FileName, bool Full, MpaFileInfoRecord& Info);
+// its stream. A file without an audio frame gives an all-zero record. False,
+// with the record all zero, when the walk failed: a read error is logged and
+// noted in Run.
+bool MpaFileInfo(core::RunContext& Run, const std::string& FileName, bool Full, MpaFileInfoRecord& Info);
 int64_t MpaTimeCodeToSamples(core::TTimeCode TimeCode, const MpaFileInfoRecord& Info, double FrameRate);
 
 struct TMpaCutResult {

@@ -26,6 +26,14 @@ bool Fail(std::string* Error, std::string Reason) {
   return false;
 }
 
+// Fails with the system's reason for Err and leaves Err in errno, whatever the
+// clean-up did to it: the caller tells a full disk from other failures by it.
+bool FailWith(std::string* Error, int Err) {
+  Fail(Error, std::strerror(Err));
+  errno = Err;
+  return false;
+}
+
 bool PictureIsSound(const TIndexedPicture& P, std::string* Error) {
   if (P.Width <= 0 || P.Height <= 0) return Fail(Error, "empty picture");
   if (P.Palette.empty() || P.Palette.size() > 256) return Fail(Error, "palette of " + std::to_string(P.Palette.size()) + " entries");
@@ -39,7 +47,7 @@ bool PutInPlace(const std::string& Temp, const std::string& FileName, std::strin
   if (::rename(Temp.c_str(), FileName.c_str()) != 0) {
     const int err = errno;
     ::unlink(Temp.c_str());
-    return Fail(Error, std::strerror(err));
+    return FailWith(Error, err);
   }
   return true;
 }
@@ -49,13 +57,13 @@ bool PutInPlace(const std::string& Temp, const std::string& FileName, std::strin
 bool WriteWholeFile(const uint8_t* Data, size_t Size, const std::string& FileName, std::string* Error) {
   const std::string temp = TempNameOf(FileName);
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return Fail(Error, std::strerror(errno));
+  if (fd < 0) return FailWith(Error, errno);
   bool ok = platform::WriteFull(fd, Data, Size);
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) ok = false, err = errno;
   if (!ok) {
     ::unlink(temp.c_str());
-    return Fail(Error, std::strerror(err));
+    return FailWith(Error, err);
   }
   return PutInPlace(temp, FileName, Error);
 }

@@ -24,7 +24,8 @@ enum class TPictureFormat : uint8_t { Bmp = 0, Png = 1 };
 const char* PictureExtension(TPictureFormat Format);
 
 // Writes Picture to FileName. False (with *Error set to a reason) when the file
-// cannot be written whole; nothing is then left under FileName.
+// cannot be written whole; nothing is then left under FileName, and errno holds
+// the system's error where the file system refused it.
 // A BMP keeps no transparency; a PNG keeps the palette's alpha values.
 bool WriteBmp(const TIndexedPicture& Picture, const std::string& FileName, std::string* Error = nullptr);
 bool WritePng(const TIndexedPicture& Picture, const std::string& FileName, std::string* Error = nullptr);

@@ -473,9 +473,10 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
   std::string error;
   errno = 0;
   if (!WritePicture(format_, picture_, name, &error)) {
+    const int err = errno;  // the log line may change errno
     Report(std::string(core::msg::ErrorInSubpictureManagerWhileConvertingTo) + " " + name + " (" + error + ")");
     // A picture the disk has no room for stops the run as any failed write does.
-    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG || errno == EIO) run_.StopForWriteError(name);
+    if (err == ENOSPC || err == EDQUOT || err == EFBIG || err == EIO) run_.StopForWriteError(name);
   }
 }
 

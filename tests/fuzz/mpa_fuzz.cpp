@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   }
   const std::string name = fuzz::ScratchFile("t.mpa", Data, Size);
   streams::MpaFileInfoRecord info;
-  streams::MpaFileInfo(name, false, info);
-  streams::MpaFileInfo(name, true, info);
+  streams::MpaFileInfo(form, name, false, info);
+  streams::MpaFileInfo(form, name, true, info);
   streams::MpaCutBySamples(form, name, fuzz::ScratchFolder() + "/cut.mpa", 1152, 0, {}, 2304);
   return 0;
 }

@@ -127,7 +127,7 @@ TEST(AudioCut, TimeCodeCutsLastWhatTheyShould) {
                       WavTimeCodeToSamples(row.Duration, static_cast<int32_t>(h.SampleRate), row.FrameRate));
     } else {
       MpaFileInfoRecord info;
-      MpaFileInfo(source, true, info);
+      MpaFileInfo(project.Form, source, true, info);
       samplesPerFrame = 1152;
       MpaCutBySamples(project.Form, source, cut, 0, 0, nullptr,
                       MpaTimeCodeToSamples(row.Duration, info, row.FrameRate));

@@ -64,7 +64,7 @@ TEST(AudioFaults, TinyAndCutShortFilesReadAsNothing) {
     DtsInfo info;
     DtsReadInfo(file, info);
     MpaFileInfoRecord mpa;
-    MpaFileInfo(file, true, mpa);
+    EXPECT_TRUE(MpaFileInfo(run, file, true, mpa));
     EXPECT_EQ(mpa.Frames, 0);
     EXPECT_EQ(mpa.SampleRate, 0);
     TMLPstream mlp(file);
@@ -184,6 +184,7 @@ TEST(AudioFaults, AReadErrorFailsTheWalkAndMakesNothingFromIt) {
       {"audio_48k_2ch.ac3", [](auto& R, auto& F, auto& D) { return Ac3CutByFrames(R, F, D, 0, 0, nullptr, -1); }},
       {"audio_48k_2ch.mp2",
        [](auto& R, auto& F, auto& D) { return MpaCutBySamples(R, F, D, 0, 0, nullptr, -1).Written; }},
+      {"a_44k_2ch.mp3", [](auto& R, auto& F, auto&) { MpaFileInfoRecord i; return MpaFileInfo(R, F, true, i); }},
       {"audio_48k_2ch.dts",
        [](auto& R, auto& F, auto& D) { return core::CopyFileRange(R, F, D, nullptr, nullptr, 0, UINT64_MAX, 0); }}};
   for (const auto& [sample, walk] : rows) {

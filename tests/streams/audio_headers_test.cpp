@@ -58,7 +58,7 @@ Figures Ours(core::RunContext& Run, const std::string& File) {
     if (ext == ".mlp") f.Bits = s.BitsPerSample;
   } else {
     MpaFileInfoRecord info;
-    MpaFileInfo(File, true, info);
+    MpaFileInfo(Run, File, true, info);
     f.SampleRate = info.SampleRate;
     f.Channels = MpaChannelCount(info.ChannelMode);
     if (File.find("vbr") == std::string::npos) f.BitRate = info.BitRate * 1000;

@@ -137,5 +137,17 @@ TEST(MediaInfo, TextsEqualTheirGoldenTextsWithFfprobesFigures) {
   }
 }
 
+// E-AC-3 frames of one block and of six in one stream: each counts as one frame.
+TEST(MediaInfo, EAC3FramesOfDifferentBlockCountsCountOneEach) {
+  test::CoreProject project;
+  test::TempDir dir;
+  const std::string one = test::DataFile("streams/a_48k_2ch_1blk.eac3"), six = test::DataFile("streams/audio_48k_2ch.eac3");
+  std::vector<uint8_t> both = test::ReadFileBytes(one), more = test::ReadFileBytes(six);
+  both.insert(both.end(), more.begin(), more.end());
+  test::WriteFileBytes(dir.File("both.eac3"), both);
+  auto frames = [&](const std::string& File) { return std::stoll(Fields(EAC3InfoText(project.Form, File), ": ")["Frames"]); };
+  EXPECT_EQ(frames(dir.File("both.eac3")), frames(one) + frames(six));
+}
+
 }  // namespace
 }  // namespace tess::streams

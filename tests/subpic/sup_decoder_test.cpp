@@ -200,6 +200,14 @@ TEST(SupDecoder, DamagedFilesAreReportedAndDecodedAsFarAsTheyGo) {
       EXPECT_EQ(r.Info.DurationMs, 0u);
     }
   }
+  // A picture the disk has no room for stops the run, as any failed write does.
+  DiscProject p;
+  TempDir dir;
+  TPictureSize size{};
+  ::setenv("TESS_FAIL_WRITE", "unit.bmp.tmp@0", 1);
+  DecodeSupOutput(p.Form, SubpicSettings{}, test::DataFile("subpic/spumux_ntsc.sup"), dir.File("unit.bmp"), size, Palette());
+  ::unsetenv("TESS_FAIL_WRITE");
+  EXPECT_TRUE(p.Form.WriteStopped);
 }
 
 // A unit assembled by hand, for what no encoder at hand makes: HD units and
