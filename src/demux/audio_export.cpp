@@ -306,9 +306,11 @@ bool TGrouping::Merge() {
 
 bool ExportTitleSetAudio(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
   Env.Run.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsStarted);
-  if (Env.Disc.TitleSetCount < 1 || Env.Disc.IFOFiles[0].TT_SRPT.Entries.empty()) return true;
+  // A title set loaded on its own has no title table; a disc without one has no titles.
+  const int32_t first = disc::FirstTitleSetIndex(Env.Disc);
+  if (Env.Disc.TitleSetCount < 1 || (first > 0 && Env.Disc.IFOFiles[0].TT_SRPT.Entries.empty())) return true;
   bool ok = true;
-  for (int32_t i = 1; i < Env.Disc.TitleSetCount && !Env.Run.Aborted(); ++i) {
+  for (int32_t i = first; i < Env.Disc.TitleSetCount && !Env.Run.Aborted(); ++i) {
     const disc::TIFOFile& rec = Env.Disc.IFOFiles[static_cast<size_t>(i)];
     const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
     if (rec.Kind != disc::ifoVTS || mark >= Env.State.VTSListForm.AudioCorrectionMark.size() ||

@@ -158,7 +158,8 @@ int32_t FindMainVTS(const disc::DiscModel& Disc) {
   // their places, say which are title sets.
   int32_t best = 1;
   int64_t longest = -1;
-  for (int32_t i = 0; i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
+  for (int32_t i = disc::FirstTitleSetIndex(Disc);
+       i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
     if (Disc.IFOFiles[static_cast<size_t>(i)].Kind != disc::ifoVTS) continue;
     int64_t frames = 0;
     for (const auto& e : Disc.IFOFiles[static_cast<size_t>(i)].VTS_PGCIT.PGCs)
@@ -997,7 +998,7 @@ void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRe
 bool PrepareTrackFolders(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
   if (Env.Disc.LooseEvo) return true;
   std::vector<int32_t> sets;
-  for (int32_t i = 0; i < Env.Disc.TitleSetCount; ++i)
+  for (int32_t i = disc::FirstTitleSetIndex(Env.Disc); i < Env.Disc.TitleSetCount; ++i)
     if (IsMainModeTitleSet(Env.Disc, Env.State.VTSListForm, i)) sets.push_back(i);
   if (sets.empty()) return true;
   Env.Run.Log(core::kLogInfo, core::msg::StartCopyingOfFilesToMainMode);
