@@ -51,16 +51,6 @@ disc::TAudioStream* StreamOf(disc::TVideoTrack& T, int32_t Number) {
   return nullptr;
 }
 
-// The entry of a play item's file. AC-3 and MPEG audio of one decoding stream
-// share a name ("_c0"); the track plays the MPEG audio then, as its streams
-// take the last of a slot's outputs.
-disc::TAudioStreamEntry* EntryOfItem(disc::RunRegistries& Reg, const std::string& Name) {
-  disc::TAudioStreamEntry* found = nullptr;
-  for (auto& a : Reg.AudioStreams)
-    if (a.Name == Name && (!found || platform::ToLowerAscii(platform::ExtractFileExt(a.Path)) == ".mpa")) found = &a;
-  return found;
-}
-
 // -1: the track has no stream s + 1; else, over its streams in order, 1 when
 // the audio starts after the video, 0 when with it, 2 when before it (or it
 // has no delay of its own); the first 2 ends the scan.
@@ -70,7 +60,7 @@ int32_t AudioVersusVideo(disc::RunRegistries& Reg, disc::TVideoTrack& T, int32_t
   int32_t result = 0;
   for (const auto& stream : T.AudioStreams) {
     if (stream.PlayItems.empty() || !video) continue;
-    const disc::TAudioStreamEntry* audio = EntryOfItem(Reg, stream.PlayItems.front().FileName);
+    const disc::TAudioStreamEntry* audio = disc::FindAudioStreamByName(Reg, stream.PlayItems.front().FileName);
     if (!audio) continue;
     if (audio->NoDelay || video->FirstTimeStampMs > audio->FirstTimeStampMs) return 2;
     result = video->FirstTimeStampMs < audio->FirstTimeStampMs ? 1 : 0;
@@ -110,7 +100,7 @@ bool TGrouping::MakeMember(size_t Index, TMember& Out) {
   disc::TAudioStream* stream = StreamOf(t, s_ + 1);
   if (!stream || stream->PlayItems.empty()) return false;
   disc::TAudioPlayItem& item = stream->PlayItems.front();
-  disc::TAudioStreamEntry* entry = EntryOfItem(env_.Reg, item.FileName);
+  disc::TAudioStreamEntry* entry = disc::FindAudioStreamByName(env_.Reg, item.FileName);
   if (!entry || !disc::FindVideoStreamByName(env_.Reg, t.FileName) || !Joinable(entry->Path)) return false;
   Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(env_.Disc, env_.Reg, t)};
   return true;
