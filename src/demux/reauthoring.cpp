@@ -307,6 +307,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
   // The motion track being filled (plans_ grows, so by index); -1 none.
   int64_t current = -1;
   uint32_t currentVob = 0;  // the VOB whose output the track joined last
+  // A cell played by several titles is probed once; later visits keep its mark.
+  std::set<const disc::TVideoStreamEntry*> probed;
 
   auto walk = [&](const TCellRef& c, bool TitleStart) {
     disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
@@ -316,7 +318,7 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
       return;
     }
     bool motion = false;
-    if (video) {
+    if (video && probed.insert(video).second) {
       // The still test is the picture count of the output.
       video->StillMark = streams::IsM2VStill(env_.Run, video->Path) ? 1 : 0;
       if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
@@ -326,6 +328,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
                                          ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + video->Path
                                          : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + video->Path);
       }
+    }
+    if (video) {
       motion = video->StillMark == 0;
       // A still is a track of its own; a cell met again in a later title keeps the one it has.
       if (!motion) {
