@@ -162,7 +162,9 @@ std::string TGrouping::JoinedFileName(const std::string& FirstMember) const {
                              std::to_string(v_) + "-" + name.substr(name.size() - std::min<size_t>(6, name.size()));
   const std::string ext = platform::ExtractFileExt(target);
   std::string free = target;
-  for (int n = 2; fs::exists(free); ++n)
+  // A name that cannot be checked is taken; the copy into it then says why it failed.
+  std::error_code ec;
+  for (int n = 2; fs::exists(free, ec); ++n)
     free = target.substr(0, target.size() - ext.size()) + "_" + std::to_string(n) + ext;
   return free;
 }
@@ -207,7 +209,7 @@ bool TGrouping::Merge() {
       solid[at + 2] = '0';
       solid[at + 3] = static_cast<char>('0' + a_);
     }
-    if (fs::exists(solid)) ec = std::make_error_code(std::errc::file_exists);
+    if (fs::exists(solid, ec)) ec = std::make_error_code(std::errc::file_exists);
     if (!ec) fs::rename(target, solid, ec);
     if (ec) {
       env_.Run.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
