@@ -374,10 +374,9 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
 }
 
 // The script track whose scenes a joined cell output brings into its track:
-// the output's own, when it lists any.
-const disc::TVideoTrack* SceneSource(disc::RunRegistries& Reg, const disc::TVideoStreamEntry& Video) {
-  const disc::TVideoTrack* t = FindTrackOfVideoEntry(Reg, Video);
-  return t && !t->Scenes.empty() ? t : nullptr;
+// the output's own (Track), when it lists any.
+const disc::TVideoTrack* SceneSource(const disc::TVideoTrack* Track) {
+  return Track && !Track->Scenes.empty() ? Track : nullptr;
 }
 
 // The scenes the track will have: each joined output's script track brings
@@ -387,7 +386,7 @@ int32_t TTitleSetWork::SceneCount(const TTrackPlan& P) const {
   size_t count = 0;
   const disc::TVideoTrack* source = nullptr;
   for (const TTrackCell& c : P.Cells) {
-    if (c.Video) source = SceneSource(env_.Reg, *c.Video);
+    if (c.Video) source = SceneSource(FindTrackOfVideoEntry(env_.Reg, *c.Video));
     count += source ? (c.Video ? source->Scenes.size() : 0) : 1;
   }
   return static_cast<int32_t>(count);
@@ -716,7 +715,7 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
     }
     // The output's own script track brings its scenes, each where it starts
     // in the output, and its duration.
-    scenesFrom_ = SceneSource(env_.Reg, *C.Video);
+    scenesFrom_ = SceneSource(cellTrack_);
     if (scenesFrom_) {
       for (const disc::TSceneItem& s : scenesFrom_->Scenes) {
         disc::TSceneItem& scene = out_.Track.Scenes.emplace_back(s);
