@@ -1,6 +1,6 @@
 // The per-title-set audio export. Title tracks whose audio runs on from the
 // track before them (it starts no later than their video, or the tracks play
-// seamlessly) env a group per audio stream and angle; the group's audio files
+// seamlessly) form a group per audio stream and angle; the group's audio files
 // are joined, and either the tracks' play items point into the joined file or
 // the joined file is cut again where each track's video ends, so that every
 // track's own file holds exactly the audio that plays with its video.
