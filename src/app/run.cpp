@@ -257,12 +257,6 @@ int32_t RatioClass(const std::string& Text) {
   return -1;
 }
 
-// Records from 1 on are title sets; record 0 is the video manager, or a title
-// set loaded on its own.
-int32_t FirstTitleSetIndex(const TForm1& Form) {
-  return Form.TitleSetCount > 0 && Form.IFOFiles[0].Kind == disc::ifoVTS ? 0 : 1;
-}
-
 bool IsMpegVideoFile(const std::string& Path) {
   const std::string ext = platform::ToLowerAscii(ExtractFileExt(Path));
   return ext == ".m2v" || ext == ".m1v";
@@ -280,7 +274,7 @@ bool AskYes(TForm1& Form, const std::string& Question) {
 // nothing changes.
 void CorrectDisplayRatios(TForm1& Form) {
   const bool limit = Form.Options.CorrectVideoBitrate != 0;
-  for (int32_t ts = FirstTitleSetIndex(Form); ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
+  for (int32_t ts = disc::FirstTitleSetIndex(Form); ts < Form.TitleSetCount && !Form.Aborted(); ++ts) {
     for (const bool titles : {false, true}) {
       auto inDomain = [&](const disc::TVideoStreamEntry& E) {
         return E.DomainIndex == ts && (titles ? E.DomainNumber >= 1 : E.DomainNumber == 0);
@@ -359,7 +353,7 @@ bool ExtractDataFormats(TForm1& Form) {
   bool ok = true;
   if (!Form.LooseEvo) {
     ok = demux::ExportTitleSetAudio(Form.DemuxEnv(), Form.Settings.Tracks);
-    for (int32_t i = FirstTitleSetIndex(Form); i < Form.TitleSetCount; ++i)
+    for (int32_t i = disc::FirstTitleSetIndex(Form); i < Form.TitleSetCount; ++i)
       demux::ProcessTitleSetAudioStreams(Form, Form, Form.Settings.Tracks,
                                          Form.IFOFiles[static_cast<size_t>(i)].TitleSetNumber);
   }

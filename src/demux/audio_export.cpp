@@ -1,6 +1,6 @@
 // The per-title-set audio export. Title tracks whose audio runs on from the
 // track before them (it starts no later than their video, or the tracks play
-// seamlessly) env a group per audio stream and angle; the group's audio files
+// seamlessly) form a group per audio stream and angle; the group's audio files
 // are joined, and either the tracks' play items point into the joined file or
 // the joined file is cut again where each track's video ends, so that every
 // track's own file holds exactly the audio that plays with its video.
@@ -51,16 +51,6 @@ disc::TAudioStream* StreamOf(disc::TVideoTrack& T, int32_t Number) {
   return nullptr;
 }
 
-// The entry of a play item's file. AC-3 and MPEG audio of one decoding stream
-// share a name ("_c0"); the track plays the MPEG audio then, as its streams
-// take the last of a slot's outputs.
-disc::TAudioStreamEntry* EntryOfItem(disc::RunRegistries& Reg, const std::string& Name) {
-  disc::TAudioStreamEntry* found = nullptr;
-  for (auto& a : Reg.AudioStreams)
-    if (a.Name == Name && (!found || platform::ToLowerAscii(platform::ExtractFileExt(a.Path)) == ".mpa")) found = &a;
-  return found;
-}
-
 // -1: the track has no stream s + 1; else, over its streams in order, 1 when
 // the audio starts after the video, 0 when with it, 2 when before it (or it
 // has no delay of its own); the first 2 ends the scan.
@@ -70,7 +60,7 @@ int32_t AudioVersusVideo(disc::RunRegistries& Reg, disc::TVideoTrack& T, int32_t
   int32_t result = 0;
   for (const auto& stream : T.AudioStreams) {
     if (stream.PlayItems.empty() || !video) continue;
-    const disc::TAudioStreamEntry* audio = EntryOfItem(Reg, stream.PlayItems.front().FileName);
+    const disc::TAudioStreamEntry* audio = disc::FindAudioStreamByName(Reg, stream.PlayItems.front().FileName);
     if (!audio) continue;
     if (audio->NoDelay || video->FirstTimeStampMs > audio->FirstTimeStampMs) return 2;
     result = video->FirstTimeStampMs < audio->FirstTimeStampMs ? 1 : 0;
@@ -110,7 +100,7 @@ bool TGrouping::MakeMember(size_t Index, TMember& Out) {
   disc::TAudioStream* stream = StreamOf(t, s_ + 1);
   if (!stream || stream->PlayItems.empty()) return false;
   disc::TAudioPlayItem& item = stream->PlayItems.front();
-  disc::TAudioStreamEntry* entry = EntryOfItem(env_.Reg, item.FileName);
+  disc::TAudioStreamEntry* entry = disc::FindAudioStreamByName(env_.Reg, item.FileName);
   if (!entry || !disc::FindVideoStreamByName(env_.Reg, t.FileName) || !Joinable(entry->Path)) return false;
   Out = {static_cast<size_t>(mapped), &item, entry, TrackVideoDuration(env_.Disc, env_.Reg, t)};
   return true;
@@ -172,7 +162,9 @@ std::string TGrouping::JoinedFileName(const std::string& FirstMember) const {
                              std::to_string(v_) + "-" + name.substr(name.size() - std::min<size_t>(6, name.size()));
   const std::string ext = platform::ExtractFileExt(target);
   std::string free = target;
-  for (int n = 2; fs::exists(free); ++n)
+  // A name that cannot be checked is taken; the copy into it then says why it failed.
+  std::error_code ec;
+  for (int n = 2; fs::exists(free, ec); ++n)
     free = target.substr(0, target.size() - ext.size()) + "_" + std::to_string(n) + ext;
   return free;
 }
@@ -217,7 +209,7 @@ bool TGrouping::Merge() {
       solid[at + 2] = '0';
       solid[at + 3] = static_cast<char>('0' + a_);
     }
-    if (fs::exists(solid)) ec = std::make_error_code(std::errc::file_exists);
+    if (fs::exists(solid, ec)) ec = std::make_error_code(std::errc::file_exists);
     if (!ec) fs::rename(target, solid, ec);
     if (ec) {
       env_.Run.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
@@ -306,9 +298,11 @@ bool TGrouping::Merge() {
 
 bool ExportTitleSetAudio(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
   Env.Run.Log(core::kLogInfo, core::msg::CorrectionOfAudioIsStarted);
-  if (Env.Disc.TitleSetCount < 1 || Env.Disc.IFOFiles[0].TT_SRPT.Entries.empty()) return true;
+  // A title set loaded on its own has no title table; a disc without one has no titles.
+  const int32_t first = disc::FirstTitleSetIndex(Env.Disc);
+  if (Env.Disc.TitleSetCount < 1 || (first > 0 && Env.Disc.IFOFiles[0].TT_SRPT.Entries.empty())) return true;
   bool ok = true;
-  for (int32_t i = 1; i < Env.Disc.TitleSetCount && !Env.Run.Aborted(); ++i) {
+  for (int32_t i = first; i < Env.Disc.TitleSetCount && !Env.Run.Aborted(); ++i) {
     const disc::TIFOFile& rec = Env.Disc.IFOFiles[static_cast<size_t>(i)];
     const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
     if (rec.Kind != disc::ifoVTS || mark >= Env.State.VTSListForm.AudioCorrectionMark.size() ||

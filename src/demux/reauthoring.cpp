@@ -158,7 +158,8 @@ int32_t FindMainVTS(const disc::DiscModel& Disc) {
   // their places, say which are title sets.
   int32_t best = 1;
   int64_t longest = -1;
-  for (int32_t i = 0; i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
+  for (int32_t i = disc::FirstTitleSetIndex(Disc);
+       i < Disc.TitleSetCount && static_cast<size_t>(i) < Disc.IFOFiles.size(); ++i) {
     if (Disc.IFOFiles[static_cast<size_t>(i)].Kind != disc::ifoVTS) continue;
     int64_t frames = 0;
     for (const auto& e : Disc.IFOFiles[static_cast<size_t>(i)].VTS_PGCIT.PGCs)
@@ -306,6 +307,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
   // The motion track being filled (plans_ grows, so by index); -1 none.
   int64_t current = -1;
   uint32_t currentVob = 0;  // the VOB whose output the track joined last
+  // A cell played by several titles is probed once; later visits keep its mark.
+  std::set<const disc::TVideoStreamEntry*> probed;
 
   auto walk = [&](const TCellRef& c, bool TitleStart) {
     disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
@@ -315,7 +318,7 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
       return;
     }
     bool motion = false;
-    if (video) {
+    if (video && probed.insert(video).second) {
       // The still test is the picture count of the output.
       video->StillMark = streams::IsM2VStill(env_.Run, video->Path) ? 1 : 0;
       if (o.AddSE && c.Angle == 0 && Scout.InterleavedCellCount(c.VobId) > 0 &&
@@ -325,6 +328,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
                                          ? std::string(core::msg::SEQUENCEENDCodeWasAdded) + " " + video->Path
                                          : std::string(core::msg::SEQUENCEENDCodeWasNotAdded) + " " + video->Path);
       }
+    }
+    if (video) {
       motion = video->StillMark == 0;
       // A still is a track of its own; a cell met again in a later title keeps the one it has.
       if (!motion) {
@@ -369,10 +374,9 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
 }
 
 // The script track whose scenes a joined cell output brings into its track:
-// the output's own, when it lists any.
-const disc::TVideoTrack* SceneSource(disc::RunRegistries& Reg, const disc::TVideoStreamEntry& Video) {
-  const disc::TVideoTrack* t = FindTrackOfVideoEntry(Reg, Video);
-  return t && !t->Scenes.empty() ? t : nullptr;
+// the output's own (Track), when it lists any.
+const disc::TVideoTrack* SceneSource(const disc::TVideoTrack* Track) {
+  return Track && !Track->Scenes.empty() ? Track : nullptr;
 }
 
 // The scenes the track will have: each joined output's script track brings
@@ -382,7 +386,7 @@ int32_t TTitleSetWork::SceneCount(const TTrackPlan& P) const {
   size_t count = 0;
   const disc::TVideoTrack* source = nullptr;
   for (const TTrackCell& c : P.Cells) {
-    if (c.Video) source = SceneSource(env_.Reg, *c.Video);
+    if (c.Video) source = SceneSource(FindTrackOfVideoEntry(env_.Reg, *c.Video));
     count += source ? (c.Video ? source->Scenes.size() : 0) : 1;
   }
   return static_cast<int32_t>(count);
@@ -711,7 +715,7 @@ void TTrackBuilder::AddCellToModel(const TTrackCell& C) {
     }
     // The output's own script track brings its scenes, each where it starts
     // in the output, and its duration.
-    scenesFrom_ = SceneSource(env_.Reg, *C.Video);
+    scenesFrom_ = SceneSource(cellTrack_);
     if (scenesFrom_) {
       for (const disc::TSceneItem& s : scenesFrom_->Scenes) {
         disc::TSceneItem& scene = out_.Track.Scenes.emplace_back(s);
@@ -997,7 +1001,7 @@ void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRe
 bool PrepareTrackFolders(const TDemuxEnv& Env, const core::TrackSettings& Settings) {
   if (Env.Disc.LooseEvo) return true;
   std::vector<int32_t> sets;
-  for (int32_t i = 0; i < Env.Disc.TitleSetCount; ++i)
+  for (int32_t i = disc::FirstTitleSetIndex(Env.Disc); i < Env.Disc.TitleSetCount; ++i)
     if (IsMainModeTitleSet(Env.Disc, Env.State.VTSListForm, i)) sets.push_back(i);
   if (sets.empty()) return true;
   Env.Run.Log(core::kLogInfo, core::msg::StartCopyingOfFilesToMainMode);

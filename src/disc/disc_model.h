@@ -28,4 +28,10 @@ struct DiscModel {
   uint64_t DecodedThisLoad = 0;  // what the readers decoded from the files of the current load
 };
 
+// Records from 1 on are title sets; record 0 is the video manager, or a title
+// set loaded on its own.
+inline int32_t FirstTitleSetIndex(const DiscModel& Disc) {
+  return Disc.TitleSetCount > 0 && Disc.IFOFiles[0].Kind == ifoVTS ? 0 : 1;
+}
+
 }  // namespace tess::disc

@@ -8,6 +8,7 @@
 #include "disc/disc_model.h"
 #include "disc/name_tree.h"
 #include "disc/run_registries.h"
+#include "platform/paths.h"
 
 namespace tess::disc {
 
@@ -260,9 +261,12 @@ TVideoStreamEntry* FindVideoStreamByName(RunRegistries& Reg, std::string_view Na
 
 TAudioStreamEntry* FindAudioStreamByName(RunRegistries& Reg, std::string_view Name) {
   if (Name.empty()) return nullptr;
+  // AC-3 and MPEG audio of one decoding stream share a name ("_c0"); a track
+  // plays the MPEG audio then, as its streams take the last of a slot's outputs.
+  TAudioStreamEntry* found = nullptr;
   for (TAudioStreamEntry& a : Reg.AudioStreams)
-    if (a.Name == Name) return &a;
-  return nullptr;
+    if (a.Name == Name && (!found || platform::ToLowerAscii(platform::ExtractFileExt(a.Path)) == ".mpa")) found = &a;
+  return found;
 }
 
 // ---- languages ----

@@ -250,6 +250,7 @@ int32_t FindTitleNumber(const DiscModel& Disc, int32_t IFOIndex, int32_t TitleNu
 TSubPictureItem* FindSubPictureItemByName(RunRegistries& Reg, std::string_view Name);
 // An entry whose name equals Name or begins with it.
 TVideoStreamEntry* FindVideoStreamByName(RunRegistries& Reg, std::string_view Name);
+// Of an AC-3 and an MPEG audio entry that share the name, the MPEG audio's.
 TAudioStreamEntry* FindAudioStreamByName(RunRegistries& Reg, std::string_view Name);
 
 // ---- languages ----

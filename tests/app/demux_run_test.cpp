@@ -317,7 +317,7 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   ASSERT_EQ(RunTessaline({"demux", Dir("disc"), Dir("out-main"), "--settings", Dir("settings.ini"), "--set",
                           "TitleMode=3", "--set", "AutoSaveLog=2"}),
             0);
-  // The title set's information file alone makes the same tracks.
+  // The title set's information file alone makes the same tracks and exports their audio alike.
   ASSERT_EQ(RunTessaline({"demux", Dir("disc/hv001i01.IFO"), Dir("out-lone"), "--settings", Dir("settings.ini"),
                           "--set", "TitleMode=3"}),
             0);
@@ -325,6 +325,9 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
     const auto video = test::ReadFileBytes(Dir("out-main/VTS_001/Titles/") + track + ".m2v");
     EXPECT_FALSE(video.empty()) << track;
     EXPECT_TRUE(test::ReadFileBytes(Dir("out-lone/VTS_001/Titles/") + track + ".m2v") == video) << track;
+    EXPECT_TRUE(test::ReadFileBytes(Dir("out-lone/VTS_001/Titles/") + track + "_c0.ac3") ==
+                test::ReadFileBytes(Dir("out-main/VTS_001/Titles/") + track + "_c0.ac3"))
+        << track;
   }
   EXPECT_FALSE(fs::exists(Dir("out-main/VTS_001/Titles/t001_v001x003_e0.m2v")));
   EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));

@@ -62,7 +62,8 @@ tools::DiscSpec OneTitleSetDisc(std::vector<tools::CellSpec> Cells, int32_t Spli
 // does (title subpictures indexed), title set 1 in Main mode when Main is set.
 void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSpec Spec,
                  const tools::StandardStreams& Sources, bool Main,
-                 const tools::DomainStreams& Streams = tools::DomainStreams::EveryKind()) {
+                 const tools::DomainStreams& Streams = tools::DomainStreams::EveryKind(),
+                 const std::string& Ifo = "hv000i01.IFO") {
   tools::DiscBuildOptions o;
   o.Evo.KeepStreamBytes = false;
   o.MenuStreams = {};
@@ -70,12 +71,12 @@ void DemuxTitles(test::DemuxProject& P, const std::string& Folder, tools::DiscSp
   ASSERT_TRUE(tools::BuildStandardDisc(Folder + "/disc", Spec, Sources, o).Ok);
   test::DemuxForm& form = P.Form;
   platform::GridModel overview;
-  ASSERT_GT(disc::LoadIFOSet(form, form, form, Folder + "/disc/hv000i01.IFO", overview), 0);
+  ASSERT_GT(disc::LoadIFOSet(form, form, form, Folder + "/disc/" + Ifo, overview), 0);
   std::vector<state::TVTSListForm::Row> rows;
   for (int32_t n = 1; n <= 100; ++n) rows.push_back({n, true, true, true, Main && n == 2});
   form.VTSListForm.ApplyOK(rows);
   form.Settings.Output.Folder = Folder + "/out/";
-  for (int32_t i = 1; i < form.TitleSetCount; ++i) {
+  for (int32_t i = disc::FirstTitleSetIndex(form); i < form.TitleSetCount; ++i) {
     TIFOData ctx(form.Env(), form.Settings.Demux, i, kPgcTitle);
     ctx.Outputs.OutputBase = Folder + "/out/";
     ctx.Outputs.SupToImages = form.Settings.Demux.TitleMakeSup ? 0 : 1;
@@ -275,14 +276,17 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
 // The audio export over title tracks that play on from each other, one row per
 // audio format: cut again, each track's audio lasts as long as its video
 // (ffprobe); kept whole, the solid file is the tracks' files in order and
-// their play items point into it one after the other.
+// their play items point into it one after the other. A title set's
+// information file loaded alone exports as on the whole disc.
 TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
   if (!test::HaveFfmpeg()) GTEST_SKIP() << "ffmpeg not installed";
   struct Row {
     const char* Suffix;
     tools::DomainStreams Streams;
+    const char* Ifo = "hv000i01.IFO";
   };
   const Row rows[] = {{"_c0.ac3", {.Ac3 = true, .Subpicture = false}},
+                      {"_c0.ac3", {.Ac3 = true, .Subpicture = false}, "hv001i01.IFO"},
                       {"_88.dts", {.Ac3 = false, .Dts = true, .Subpicture = false}},
                       {"_a0.wav", {.Ac3 = false, .Lpcm16 = true, .Subpicture = false}},
                       {"_c0.mpa", {.Ac3 = false, .Mpa = true, .Subpicture = false}}};
@@ -290,11 +294,11 @@ TEST(AudioExport, EachFormatIsCutAtTheVideoOrJoinedWhole) {
   const double frame = 1001.0 / 30000.0;
   for (const Row& r : rows) {
     for (const bool solid : {false, true}) {
-      SCOPED_TRACE(std::string(r.Suffix) + (solid ? " solid" : " cut again"));
+      SCOPED_TRACE(std::string(r.Suffix) + (solid ? " solid " : " cut again ") + r.Ifo);
       test::TempDir dir;
       test::DemuxProject p;
       DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 30), Cell(2, 1, 45), Cell(3, 1, 20)}),
-                  test::SampleStreams(), false, r.Streams);
+                  test::SampleStreams(), false, r.Streams, r.Ifo);
       const std::string titles = dir.File("out/VTS_001/Titles/");
       Bytes joined;
       for (const char* t : tracks) {

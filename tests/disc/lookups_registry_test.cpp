@@ -285,6 +285,11 @@ TEST(RegistryLookups, ByNameAndPrefix) {
   EXPECT_EQ(disc::FindAudioStreamByName(p.Form, ""), nullptr);
   EXPECT_EQ(disc::FindAudioStreamByName(p.Form, "t001_v002c001"), nullptr);
   EXPECT_NE(disc::FindAudioStreamByName(p.Form, "t001_v002c001_80"), nullptr);
+  // AC-3 and MPEG audio of one stream share a name: the MPEG audio's entry.
+  const std::string mpa = MakeFile(dir, "t001_v002c001_c0.mpa");
+  for (const std::string& file : {MakeFile(dir, "t001_v002c001_c0.ac3"), mpa})
+    disc::AddAudioStream(p.Form, p.Form, p.Form.Registry, file, {}, 2, {}, 1, 1);
+  EXPECT_EQ(disc::FindAudioStreamByName(p.Form, "t001_v002c001_c0")->Path, mpa);
 
   disc::AddSubPictureItem(p.Form, p.Form, p.Form.Registry, dir.File("m000_v001c001_20.sup"), {}, 1, 0, 0, 0, 0, false);
   EXPECT_EQ(disc::FindSubPictureItemByName(p.Form, ""), nullptr);
