@@ -133,6 +133,25 @@ const uint8_t* FindStartCodePrefix(const uint8_t* Begin, const uint8_t* End) {
   return FindStartCodePrefixBy16(Begin, End);
 }
 
+bool SkipPastStartCodePrefix(uint32_t& Window, const uint8_t*& P, const uint8_t* End) {
+  constexpr uint32_t kPrefixMask = 0xFFFFFF;
+  // A prefix begun in the bytes taken before ends in the next two; one that
+  // starts here lies wholly in [P, End), where the wide search finds it.
+  const uint8_t* const begin = P;
+  for (int k = 0; k < 2 && P < End; ++k) {
+    Window = (Window << 8) | *P++;
+    if ((Window & kPrefixMask) == 1) return true;
+  }
+  if (const uint8_t* hit = FindStartCodePrefix(begin, End); hit != End) {
+    P = hit + 3;
+    Window = 1;
+    return true;
+  }
+  // None: the window takes the last bytes.
+  for (P = End - P > 3 ? End - 3 : P; P < End; ++P) Window = (Window << 8) | *P;
+  return false;
+}
+
 const uint8_t* FindStartCodePrefixBy16(const uint8_t* Begin, const uint8_t* End) {
 #if defined(__SSE2__)
   const uint8_t* p = Begin;
@@ -350,21 +369,7 @@ bool TFileBitStream::FindSyncWord(uint32_t Value, int Bits) {
       const uint8_t* p = Buffer + ByteIndex;
       const uint8_t* const end = Buffer + BufferFill;
       if (startCode) {
-        // A prefix begun in the bytes already read ends in the next two; one
-        // that starts here lies wholly in the buffer, where the wide search
-        // finds it. Without one, the register takes the buffer's last bytes.
-        const uint8_t* const from = p;
-        for (int k = 0; k < 2 && p < end && (v & mask) != Value; ++k) v = (v << 8) | *p++;
-        if ((v & mask) != Value) {
-          const uint8_t* hit = FindStartCodePrefix(from, end);
-          if (hit != end) {
-            p = hit + 3;
-            v = Value;
-          } else {
-            if (end - p > 3) p = end - 3;
-            for (; p < end; ++p) v = (v << 8) | *p;
-          }
-        }
+        SkipPastStartCodePrefix(v, p, end);
       } else {
         while (p < end) {
           v = (v << 8) | *p++;

@@ -14,6 +14,12 @@ struct RunContext;
 // time where the processor can, else at 16 or 8; whole elementary streams go
 // through it.
 const uint8_t* FindStartCodePrefix(const uint8_t* Begin, const uint8_t* End);
+// Moves P past the next start-code prefix in [P, End) and says true, or to End
+// and says false. Window holds the bytes taken before P (the last one lowest),
+// so that a prefix begun there and ending in the first two bytes counts; it
+// takes the bytes passed (its low 24 bits are 00 00 01 after a prefix). For
+// scans that go on from one buffer to the next.
+bool SkipPastStartCodePrefix(uint32_t& Window, const uint8_t*& P, const uint8_t* End);
 // The narrower searches it falls back on (and the tests compare): 16 bytes at
 // a time with SSE2 (where there is none, as the next), and 8 bytes at a time
 // in plain integers.

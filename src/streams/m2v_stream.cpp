@@ -411,20 +411,8 @@ void TM2VStream::HandleUserData() {
     const uint8_t* const begin = aligned ? r.Buffer + r.ByteIndex : &single;
     const uint8_t* const end = aligned ? r.Buffer + r.BufferFill : &single + 1;
     if (!aligned) single = static_cast<uint8_t>(r.ReadBits(8));
-    // A prefix begun in the bytes taken before ends in the next two; one that
-    // starts here lies wholly in the buffer.
     const uint8_t* p = begin;
-    for (; p < end && p - begin < 2 && !found; ++p) {
-      window = ((window << 8) | *p) & 0xFFFFFF;
-      found = window == 1;
-    }
-    if (!found) {
-      const uint8_t* const shifted = p;
-      const uint8_t* const hit = core::FindStartCodePrefix(begin, end);
-      found = hit != end;
-      p = found ? hit + 3 : end;
-      for (const uint8_t* q = p - shifted > 3 ? p - 3 : shifted; q < p; ++q) window = ((window << 8) | *q) & 0xFFFFFF;
-    }
+    found = core::SkipPastStartCodePrefix(window, p, end);
     const auto n = static_cast<size_t>(p - begin);
     UserData_.insert(UserData_.end(), begin, begin + std::min(n, kUserDataKept - std::min(UserData_.size(), kUserDataKept)));
     taken += n;
