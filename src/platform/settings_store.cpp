@@ -1,9 +1,10 @@
 #include "platform/settings_store.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "platform/file_io.h"
@@ -21,58 +22,68 @@ std::string Trim(const std::string& s) {
 }  // namespace
 
 SettingsStore::Section* SettingsStore::Find(const std::string& name) {
-  for (auto& s : sections_)
-    if (EqualsIgnoreCase(s.Name, name)) return &s;
-  return nullptr;
+  const auto it = index_.find(ToLowerAscii(name));
+  return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 const SettingsStore::Section* SettingsStore::Find(const std::string& name) const {
-  for (const auto& s : sections_)
-    if (EqualsIgnoreCase(s.Name, name)) return &s;
-  return nullptr;
+  const auto it = index_.find(ToLowerAscii(name));
+  return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
-bool SettingsStore::Load(const std::string& FileName) {
+size_t SettingsStore::FindOrAdd(const std::string& name) {
+  const auto [it, added] = index_.try_emplace(ToLowerAscii(name), sections_.size());
+  if (added) sections_.push_back({name, {}, {}});
+  return it->second;
+}
+
+// A name already in the section takes the new text in its old place.
+void SettingsStore::Put(Section& s, const std::string& name, const std::string& text) {
+  const auto [it, added] = s.Index.try_emplace(ToLowerAscii(name), s.Values.size());
+  if (added)
+    s.Values.push_back({name, text});
+  else
+    s.Values[it->second].Text = text;
+}
+
+bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
   sections_.clear();
+  index_.clear();
   stray_.clear();
   std::error_code ec;
   const auto status = std::filesystem::status(FileName, ec);
   if (!std::filesystem::exists(status)) return true;
-  // A FIFO or a device would block the open or never end; a folder has no lines.
-  if (!std::filesystem::is_regular_file(status)) return false;
-  std::ifstream in(FileName, std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  sections_.push_back({"", {}});
-  Section* current = &sections_.back();
-  while (std::getline(in, line)) {
+  std::string data;
+  int err = 0;
+  bool opened = false;
+  if (!ReadWholeFile(FileName, data, &err, &opened)) {
+    if (Error)
+      *Error = !opened && err == EINVAL ? std::string("it is not a regular file")
+                                        : std::string(opened ? "read error: " : "") + std::strerror(err);
+    return false;
+  }
+  size_t current = FindOrAdd("");
+  for (size_t pos = 0; pos < data.size();) {
+    size_t end = data.find('\n', pos);
+    if (end == std::string::npos) end = data.size();
+    std::string line = data.substr(pos, end - pos);
+    pos = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::string t = Trim(line);
     if (t.empty()) continue;
     if (t.size() > 2 && t.front() == '[' && t.back() == ']') {
-      std::string name = t.substr(1, t.size() - 2);
-      current = Find(name);
-      if (!current) {
-        sections_.push_back({name, {}});
-        current = &sections_.back();
-      }
+      current = FindOrAdd(t.substr(1, t.size() - 2));
       continue;
     }
+    Section& section = sections_[current];
     size_t eq = line.find('=');
     std::string key = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
-    if (t[0] == ';' || t[0] == '#' || key.empty() || current->Name.empty()) {
+    if (t[0] == ';' || t[0] == '#' || key.empty() || section.Name.empty()) {
       if (t[0] != ';' && t[0] != '#') stray_.push_back(t);
-      current->Values.push_back({"", line});
+      section.Values.push_back({"", line});
       continue;
     }
-    std::string value = line.substr(eq + 1);
-    bool replaced = false;
-    for (auto& kv : current->Values)
-      if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, key)) {
-        kv.Text = value;
-        replaced = true;
-      }
-    if (!replaced) current->Values.push_back({key, value});
+    Put(section, key, line.substr(eq + 1));
   }
   return true;
 }
@@ -101,9 +112,9 @@ bool SettingsStore::ValueExists(const std::string& Section, const std::string& N
 std::optional<std::string> SettingsStore::Read(const std::string& Section, const std::string& Name) const {
   const auto* s = Find(Section);
   if (!s) return std::nullopt;
-  for (const auto& kv : s->Values)
-    if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, Name)) return kv.Text;
-  return std::nullopt;
+  const auto it = s->Index.find(ToLowerAscii(Name));
+  if (it == s->Index.end()) return std::nullopt;
+  return s->Values[it->second].Text;
 }
 
 std::string SettingsStore::ReadString(const std::string& Section, const std::string& Name,
@@ -134,17 +145,7 @@ bool SettingsStore::ReadBool(const std::string& Section, const std::string& Name
 }
 
 void SettingsStore::WriteString(const std::string& Section, const std::string& Name, const std::string& Value) {
-  auto* s = Find(Section);
-  if (!s) {
-    sections_.push_back({Section, {}});
-    s = &sections_.back();
-  }
-  for (auto& kv : s->Values)
-    if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, Name)) {
-      kv.Text = Value;
-      return;
-    }
-  s->Values.push_back({Name, Value});
+  Put(sections_[FindOrAdd(Section)], Name, Value);
 }
 
 void SettingsStore::WriteInteger(const std::string& Section, const std::string& Name, int64_t Value) {
