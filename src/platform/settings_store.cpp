@@ -6,44 +6,52 @@
 #include <cstring>
 #include <filesystem>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "platform/file_io.h"
-#include "platform/paths.h"
 
 namespace tess::platform {
 
 namespace {
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
+std::string_view TrimView(std::string_view s) {
+  const size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
+// Names are matched without regard to ASCII case.
+std::string Folded(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 }  // namespace
 
 SettingsStore::Section* SettingsStore::Find(const std::string& name) {
-  const auto it = index_.find(ToLowerAscii(name));
+  const auto it = index_.find(Folded(name));
   return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 const SettingsStore::Section* SettingsStore::Find(const std::string& name) const {
-  const auto it = index_.find(ToLowerAscii(name));
+  const auto it = index_.find(Folded(name));
   return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 size_t SettingsStore::FindOrAdd(const std::string& name) {
-  const auto [it, added] = index_.try_emplace(ToLowerAscii(name), sections_.size());
+  const auto [it, added] = index_.try_emplace(Folded(name), sections_.size());
   if (added) sections_.push_back({name, {}, {}});
   return it->second;
 }
 
 // A name already in the section takes the new text in its old place.
-void SettingsStore::Put(Section& s, const std::string& name, const std::string& text) {
-  const auto [it, added] = s.Index.try_emplace(ToLowerAscii(name), s.Values.size());
+void SettingsStore::Put(Section& s, std::string name, std::string text) {
+  const auto [it, added] = s.Index.try_emplace(Folded(name), s.Values.size());
   if (added)
-    s.Values.push_back({name, text});
+    s.Values.push_back({std::move(name), std::move(text)});
   else
-    s.Values[it->second].Text = text;
+    s.Values[it->second].Text = std::move(text);
 }
 
 bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
@@ -63,27 +71,28 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
     return false;
   }
   size_t current = FindOrAdd("");
-  for (size_t pos = 0; pos < data.size();) {
-    size_t end = data.find('\n', pos);
-    if (end == std::string::npos) end = data.size();
-    std::string line = data.substr(pos, end - pos);
+  const std::string_view text(data);
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string t = Trim(line);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string_view t = TrimView(line);
     if (t.empty()) continue;
     if (t.size() > 2 && t.front() == '[' && t.back() == ']') {
-      current = FindOrAdd(t.substr(1, t.size() - 2));
+      current = FindOrAdd(std::string(t.substr(1, t.size() - 2)));
       continue;
     }
     Section& section = sections_[current];
-    size_t eq = line.find('=');
-    std::string key = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
+    const size_t eq = line.find('=');
+    const std::string_view key = eq == std::string_view::npos ? std::string_view() : TrimView(line.substr(0, eq));
     if (t[0] == ';' || t[0] == '#' || key.empty() || section.Name.empty()) {
-      if (t[0] != ';' && t[0] != '#') stray_.push_back(t);
-      section.Values.push_back({"", line});
+      if (t[0] != ';' && t[0] != '#') stray_.emplace_back(t);
+      section.Values.push_back({"", std::string(line)});
       continue;
     }
-    Put(section, key, line.substr(eq + 1));
+    Put(section, std::string(key), std::string(line.substr(eq + 1)));
   }
   return true;
 }
@@ -112,7 +121,7 @@ bool SettingsStore::ValueExists(const std::string& Section, const std::string& N
 std::optional<std::string> SettingsStore::Read(const std::string& Section, const std::string& Name) const {
   const auto* s = Find(Section);
   if (!s) return std::nullopt;
-  const auto it = s->Index.find(ToLowerAscii(Name));
+  const auto it = s->Index.find(Folded(Name));
   if (it == s->Index.end()) return std::nullopt;
   return s->Values[it->second].Text;
 }

@@ -59,7 +59,7 @@ class SettingsStore {
   Section* Find(const std::string& name);
   const Section* Find(const std::string& name) const;
   size_t FindOrAdd(const std::string& name);  // the section's place in sections_
-  static void Put(Section& s, const std::string& name, const std::string& text);
+  static void Put(Section& s, std::string name, std::string text);
 };
 
 // $XDG_CONFIG_HOME/tessaline/settings.ini, or ~/.config/tessaline/settings.ini.
