@@ -3,9 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -161,13 +163,16 @@ std::vector<int> AvailableMarks(const TForm1& Form, const SourceSelection& Sourc
   return out;
 }
 
-bool ParseMarks(const std::string& list, std::vector<int>& out) {
+// Numbers 0..Max separated by commas. Whether each one exists is asked of the
+// source once it is loaded.
+bool ParseMarks(const std::string& list, std::vector<int>& out, long Max = 99) {
   std::stringstream ss(list);
   std::string item;
   while (std::getline(ss, item, ',')) {
     char* end = nullptr;
+    errno = 0;
     long v = std::strtol(item.c_str(), &end, 10);
-    if (item.empty() || *end != '\0' || v < 0 || v > 99) return false;
+    if (item.empty() || *end != '\0' || errno == ERANGE || v < 0 || v > Max) return false;
     out.push_back(static_cast<int>(v));
   }
   return !out.empty();
@@ -318,7 +323,9 @@ int RunCommandLine(int argc, char** argv) {
       if (!value(list) || !ParseMarks(list, mainMarks)) return Usage("--main takes numbers 1..99 separated by commas");
     } else if (a == "--vts") {
       std::string list;
-      if (!value(list) || !ParseMarks(list, marks)) return Usage("--vts takes numbers 0..99 separated by commas");
+      // A loose EVO list has as many positions as it has files.
+      if (!value(list) || !ParseMarks(list, marks, std::numeric_limits<int>::max()))
+        return Usage("--vts takes numbers separated by commas");
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage(("unknown option '" + a + "'").c_str());
     } else {
@@ -385,17 +392,17 @@ int RunCommandLine(int argc, char** argv) {
                        .c_str());
     }
   }
-  // Every row of the dialog has its boxes: without --vts all are chosen.
+  // Every row of the dialog has its boxes: without --vts all are chosen. There
+  // is a row for everything the source offers, however many list positions.
+  const auto rowOf = [&](int Mark) { return static_cast<size_t>(Mark) + (byPosition ? 0 : 1); };
+  size_t rowCount = state::TVTSListForm::kTitleSetRows;
+  for (int a : available) rowCount = std::max(rowCount, rowOf(a));
+  std::vector<bool> chosen(rowCount + 1, marks.empty()), main(rowCount + 1, false);
+  for (const auto& [list, to] : {std::pair{&marks, &chosen}, std::pair{&mainMarks, &main}})
+    for (int m : *list) (*to)[rowOf(m)] = true;
   std::vector<state::TVTSListForm::Row> rows;
-  for (int n = 1; n <= 100; ++n) {
-    auto named = [&](const std::vector<int>& list) {
-      for (int m : list)
-        if (byPosition ? m == n : m + 1 == n) return true;
-      return false;
-    };
-    const bool chosen = marks.empty() || named(marks);
-    rows.push_back({n, true, chosen, chosen, named(mainMarks)});
-  }
+  for (size_t n = 1; n <= rowCount; ++n)
+    rows.push_back({static_cast<int32_t>(n), true, chosen[n], chosen[n], main[n]});
   form->VTSListForm.ApplyOK(rows);
 
   // The run's start clears the Stop flag: a Ctrl-C that came while the source

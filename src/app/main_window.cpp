@@ -16,8 +16,14 @@ void MainWindow::SaveOptions() {
   // A log window closed is not shown at the next start.
   if (!LogWindowActionChecked) form_.Options.LogVisible = 0;
   if (form_.SettingsFile.empty()) return;
+  // A file that could not be read whole is left as it is: saving over it
+  // would lose whatever was not read.
   platform::SettingsStore store;
-  store.Load(form_.SettingsFile);
+  if (std::string why; !store.Load(form_.SettingsFile, &why)) {
+    AddLogLine(core::kLogWarning, "Can not read settings file " + form_.SettingsFile + " (" + why + "); it is not saved",
+               platform::kColourRed);
+    return;
+  }
   SaveOptionsTo(form_.Options, store);
   if (!store.Save(form_.SettingsFile))
     AddLogLine(core::kLogWarning, "Can not write settings file " + form_.SettingsFile, platform::kColourRed);

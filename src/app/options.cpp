@@ -133,6 +133,8 @@ std::string NearNames(const std::string& Name) {
 }
 
 constexpr int kRecentCount = 10;
+// The warnings of a settings file named one by one; the rest are counted.
+constexpr size_t kShownSettingsWarnings = 20;
 
 std::string RecentName(int Index) { return "RecentDestination" + std::to_string(Index); }
 bool IsRecentName(const std::string& Name) {
@@ -184,7 +186,16 @@ void ApplyForcedValues(TOptions& O) {
 }  // namespace
 
 std::vector<std::string> LoadOptions(TOptions& O, const platform::SettingsStore& Store) {
+  // A file of thousands of faulty lines is named in a few warnings and one line
+  // that counts the rest.
   std::vector<std::string> warnings;
+  size_t unnamed = 0;
+  auto warn = [&](auto&& Text) {
+    if (warnings.size() < kShownSettingsWarnings)
+      warnings.push_back(Text());
+    else
+      ++unnamed;
+  };
   for (const Field& f : kFields) {
     const auto stored = Store.Read(kSettingsKey, f.Name);
     if (!stored) continue;
@@ -195,7 +206,7 @@ std::vector<std::string> LoadOptions(TOptions& O, const platform::SettingsStore&
       text = b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
     }
     const std::string why = Assign(O, f, text);
-    if (!why.empty()) warnings.push_back("Settings file: " + why + "; the default is kept");
+    if (!why.empty()) warn([&] { return "Settings file: " + why + "; the default is kept"; });
   }
   O.RecentDestinations.clear();
   for (int i = 0; i < kRecentCount; ++i) {
@@ -208,16 +219,22 @@ std::vector<std::string> LoadOptions(TOptions& O, const platform::SettingsStore&
   // or section does not pass for a setting that took effect.
   for (const std::string& name : Store.ValueNames(kSettingsKey)) {
     if (FindField(name) || IsRecentName(name)) continue;
-    const std::string near = NearNames(name);
-    warnings.push_back("Settings file: unknown setting '" + name + "'" +
-                       (near.empty() ? "" : " (did you mean " + near + "?)") + " is ignored");
+    warn([&] {
+      const std::string near = NearNames(name);
+      return "Settings file: unknown setting '" + name + "'" + (near.empty() ? "" : " (did you mean " + near + "?)") +
+             " is ignored";
+    });
   }
   for (const std::string& section : Store.Sections())
     if (!platform::EqualsIgnoreCase(section, kSettingsKey) && !platform::EqualsIgnoreCase(section, kPositionKey))
-      warnings.push_back("Settings file: unknown section [" + section + "] is ignored; the settings are read from [" +
-                         kSettingsKey + "]");
+      warn([&] {
+        return "Settings file: unknown section [" + section + "] is ignored; the settings are read from [" +
+               kSettingsKey + "]";
+      });
   for (const std::string& line : Store.StrayLines())
-    warnings.push_back("Settings file: '" + line + "' is not a Name=Value line of a section and is ignored");
+    warn([&] { return "Settings file: '" + line + "' is not a Name=Value line of a section and is ignored"; });
+  if (unnamed > 0)
+    warnings.push_back("Settings file: " + std::to_string(unnamed) + " more warnings like these are not shown");
   return warnings;
 }
 
@@ -374,8 +391,9 @@ int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore&
     std::fprintf(stderr, "tessaline: settings file %s is not a regular file\n", File.c_str());
     return 2;
   }
-  if (!Store.Load(File)) {
-    std::fprintf(stderr, "tessaline: cannot read settings file %s\n", File.c_str());
+  std::string why;
+  if (!Store.Load(File, &why)) {
+    std::fprintf(stderr, "tessaline: cannot read settings file %s (%s); nothing was done\n", File.c_str(), why.c_str());
     return 1;
   }
   return 0;

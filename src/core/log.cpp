@@ -63,20 +63,11 @@ bool ReplaceFileContents(RunContext& Run, const std::string& FileName, const std
 // The lines of a saved log file, each without its line end. Reading stops at the
 // first empty line, as a saved log never holds one.
 bool ReadLogLines(RunContext& Run, const std::string& FileName, std::vector<std::string>& Lines) {
-  std::FILE* f = std::fopen(FileName.c_str(), "rb");
-  if (!f) {
-    ReportFileError(Run, msg::CanNotOpenFile, FileName, errno);
-    return false;
-  }
   std::string data;
-  char buf[65536];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) data.append(buf, n);
-  const bool readError = std::ferror(f) != 0;
-  const int err = readError ? errno : 0;
-  std::fclose(f);
-  if (readError) {
-    ReportFileError(Run, msg::ErrorInFile, FileName, err);
+  int err = 0;
+  bool opened = false;
+  if (!platform::ReadWholeFile(FileName, data, &err, &opened)) {
+    ReportFileError(Run, opened ? msg::ErrorInFile : msg::CanNotOpenFile, FileName, err);
     return false;
   }
   size_t pos = 0;

@@ -7,8 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
+#include <cstring>
 #include <limits>
+#include <span>
 #include <utility>
 
 #include "core/run_context.h"
@@ -258,19 +259,23 @@ bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::s
   std::error_code ec;
   if (!std::filesystem::is_regular_file(FileName, ec)) return false;
   const std::string shortName = platform::ExtractFileName(FileName);
-  std::vector<uint8_t> bytes;
-  {
-    std::ifstream in(FileName, std::ios::binary);
-    if (!in) {
-      Run.Log(core::kLogWarning, "Can not open file " + FileName, platform::kColourRed);
-      return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) {
-      Run.Log(core::kLogWarning, "Read error in highlight file " + shortName, platform::kColourRed);
-      return false;
-    }
+  std::string data;
+  int err = 0;
+  bool opened = false;
+  if (!platform::ReadWholeFile(FileName, data, &err, &opened)) {
+    // The track would lose its highlights without a word: the run fails and
+    // names the file, which is kept.
+    Run.Log(core::kLogWarning,
+            (opened ? "Read error in highlight file " + shortName : "Can not open file " + FileName) + ": " +
+                std::strerror(err),
+            platform::kColourRed);
+    if (opened)
+      Run.NoteReadError(FileName);
+    else
+      Run.NoteSkipped(shortName + ": it could not be opened; its highlights are left out");
+    return false;
   }
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(data.data()), data.size());
   auto truncated = [&](uint64_t count) {
     Run.Log(core::kLogWarning, "Highlight file " + shortName + " is truncated: " + std::to_string(count) + " records expected in " +
                     std::to_string(bytes.size()) + " bytes; the file is kept",

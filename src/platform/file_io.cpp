@@ -183,6 +183,33 @@ bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
   return ok;
 }
 
+bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err, bool* Opened) {
+  Out.clear();
+  if (Opened) *Opened = false;
+  const int fd = OpenRegularFile(Path, O_RDONLY);
+  if (fd < 0) {
+    if (Err) *Err = errno;
+    return false;
+  }
+  if (Opened) *Opened = true;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) Out.reserve(static_cast<size_t>(st.st_size));
+  // Read in blocks to the end rather than trusting the size: the file may grow
+  // or shrink while it is read.
+  constexpr size_t kBlock = 1 << 16;
+  int err = 0;
+  for (;;) {
+    const size_t had = Out.size();
+    Out.resize(had + kBlock);
+    const size_t got = ReadFull(fd, Out.data() + had, kBlock, &err);
+    Out.resize(had + got);
+    if (err != 0 || got < kBlock) break;
+  }
+  ::close(fd);
+  if (Err) *Err = err;
+  return err == 0;
+}
+
 int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count) {
   const int fd = OpenRegularFile(Path, O_RDONLY);
   if (fd < 0) return -1;

@@ -52,6 +52,11 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullp
 bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err = nullptr,
                      bool* Opened = nullptr);
 
+// The whole of a regular file in Out. False when it is not one (a FIFO or a
+// device is never opened), cannot be opened, or a read fails: *Err (when given)
+// is the errno then, and *Opened tells a read error from a failed open.
+bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr, bool* Opened = nullptr);
+
 // Up to Count bytes from the start of a regular file; -1 when it is not one or
 // cannot be opened.
 int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count);

@@ -1,78 +1,98 @@
 #include "platform/settings_store.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "platform/file_io.h"
-#include "platform/paths.h"
 
 namespace tess::platform {
 
 namespace {
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
+std::string_view TrimView(std::string_view s) {
+  const size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return {};
+  return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
+}
+std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
+// Names are matched without regard to ASCII case.
+std::string Folded(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 }  // namespace
 
 SettingsStore::Section* SettingsStore::Find(const std::string& name) {
-  for (auto& s : sections_)
-    if (EqualsIgnoreCase(s.Name, name)) return &s;
-  return nullptr;
+  const auto it = index_.find(Folded(name));
+  return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 const SettingsStore::Section* SettingsStore::Find(const std::string& name) const {
-  for (const auto& s : sections_)
-    if (EqualsIgnoreCase(s.Name, name)) return &s;
-  return nullptr;
+  const auto it = index_.find(Folded(name));
+  return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
-bool SettingsStore::Load(const std::string& FileName) {
+size_t SettingsStore::FindOrAdd(const std::string& name) {
+  const auto [it, added] = index_.try_emplace(Folded(name), sections_.size());
+  if (added) sections_.push_back({name, {}, {}});
+  return it->second;
+}
+
+// A name already in the section takes the new text in its old place.
+void SettingsStore::Put(Section& s, std::string name, std::string text) {
+  const auto [it, added] = s.Index.try_emplace(Folded(name), s.Values.size());
+  if (added)
+    s.Values.push_back({std::move(name), std::move(text)});
+  else
+    s.Values[it->second].Text = std::move(text);
+}
+
+bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
   sections_.clear();
+  index_.clear();
   stray_.clear();
   std::error_code ec;
   const auto status = std::filesystem::status(FileName, ec);
   if (!std::filesystem::exists(status)) return true;
-  // A FIFO or a device would block the open or never end; a folder has no lines.
-  if (!std::filesystem::is_regular_file(status)) return false;
-  std::ifstream in(FileName, std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  sections_.push_back({"", {}});
-  Section* current = &sections_.back();
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::string t = Trim(line);
+  std::string data;
+  int err = 0;
+  bool opened = false;
+  if (!ReadWholeFile(FileName, data, &err, &opened)) {
+    if (Error)
+      *Error = !opened && err == EINVAL ? std::string("it is not a regular file")
+                                        : std::string(opened ? "read error: " : "") + std::strerror(err);
+    return false;
+  }
+  size_t current = FindOrAdd("");
+  const std::string_view text(data);
+  for (size_t pos = 0; pos < text.size();) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string_view t = TrimView(line);
     if (t.empty()) continue;
     if (t.size() > 2 && t.front() == '[' && t.back() == ']') {
-      std::string name = t.substr(1, t.size() - 2);
-      current = Find(name);
-      if (!current) {
-        sections_.push_back({name, {}});
-        current = &sections_.back();
-      }
+      current = FindOrAdd(std::string(t.substr(1, t.size() - 2)));
       continue;
     }
-    size_t eq = line.find('=');
-    std::string key = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
-    if (t[0] == ';' || t[0] == '#' || key.empty() || current->Name.empty()) {
-      if (t[0] != ';' && t[0] != '#') stray_.push_back(t);
-      current->Values.push_back({"", line});
+    Section& section = sections_[current];
+    const size_t eq = line.find('=');
+    const std::string_view key = eq == std::string_view::npos ? std::string_view() : TrimView(line.substr(0, eq));
+    if (t[0] == ';' || t[0] == '#' || key.empty() || section.Name.empty()) {
+      if (t[0] != ';' && t[0] != '#') stray_.emplace_back(t);
+      section.Values.push_back({"", std::string(line)});
       continue;
     }
-    std::string value = line.substr(eq + 1);
-    bool replaced = false;
-    for (auto& kv : current->Values)
-      if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, key)) {
-        kv.Text = value;
-        replaced = true;
-      }
-    if (!replaced) current->Values.push_back({key, value});
+    Put(section, std::string(key), std::string(line.substr(eq + 1)));
   }
   return true;
 }
@@ -101,9 +121,9 @@ bool SettingsStore::ValueExists(const std::string& Section, const std::string& N
 std::optional<std::string> SettingsStore::Read(const std::string& Section, const std::string& Name) const {
   const auto* s = Find(Section);
   if (!s) return std::nullopt;
-  for (const auto& kv : s->Values)
-    if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, Name)) return kv.Text;
-  return std::nullopt;
+  const auto it = s->Index.find(Folded(Name));
+  if (it == s->Index.end()) return std::nullopt;
+  return s->Values[it->second].Text;
 }
 
 std::string SettingsStore::ReadString(const std::string& Section, const std::string& Name,
@@ -134,17 +154,7 @@ bool SettingsStore::ReadBool(const std::string& Section, const std::string& Name
 }
 
 void SettingsStore::WriteString(const std::string& Section, const std::string& Name, const std::string& Value) {
-  auto* s = Find(Section);
-  if (!s) {
-    sections_.push_back({Section, {}});
-    s = &sections_.back();
-  }
-  for (auto& kv : s->Values)
-    if (!kv.Name.empty() && EqualsIgnoreCase(kv.Name, Name)) {
-      kv.Text = Value;
-      return;
-    }
-  s->Values.push_back({Name, Value});
+  Put(sections_[FindOrAdd(Section)], Name, Value);
 }
 
 void SettingsStore::WriteInteger(const std::string& Section, const std::string& Name, int64_t Value) {

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tess::platform {
@@ -11,9 +12,11 @@ namespace tess::platform {
 // Lines are kept in the order they were first written.
 class SettingsStore {
  public:
-  // Loads FileName; a missing file gives an empty store and true, an unreadable
-  // one false.
-  bool Load(const std::string& FileName);
+  // Loads FileName; a missing file gives an empty store and true. A file that
+  // cannot be opened or read to its end gives false, with the reason in *Error
+  // (when given): a store that holds only part of the file must never be saved
+  // over it.
+  bool Load(const std::string& FileName, std::string* Error = nullptr);
   // Writes the whole store to FileName through a temporary file and one rename,
   // so a failed save never leaves a half-written settings file behind.
   bool Save(const std::string& FileName) const;
@@ -43,14 +46,20 @@ class SettingsStore {
     std::string Name;
     std::string Text;
   };
+  // Names are looked up case-folded through the maps, so that a file of many
+  // names or sections loads in time proportional to its size.
   struct Section {
     std::string Name;  // empty: the lines before the first section
     std::vector<Value> Values;
+    std::unordered_map<std::string, size_t> Index;  // folded value name -> its place in Values
   };
   std::vector<Section> sections_;
+  std::unordered_map<std::string, size_t> index_;  // folded section name -> its place in sections_
   std::vector<std::string> stray_;
   Section* Find(const std::string& name);
   const Section* Find(const std::string& name) const;
+  size_t FindOrAdd(const std::string& name);  // the section's place in sections_
+  static void Put(Section& s, std::string name, std::string text);
 };
 
 // $XDG_CONFIG_HOME/tessaline/settings.ini, or ~/.config/tessaline/settings.ini.

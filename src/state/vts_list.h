@@ -1,17 +1,18 @@
 #pragma once
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace tess::state {
 
-// The title-set list dialog's three marks, indexed 1..100 (0 unused): for a disc
-// n is the title-set number + 1, for a loose EVO list the 1-based position.
+// The title-set list dialog's three marks, indexed from 1 (0 unused): for a disc
+// n is the title-set number + 1 (1..100), for a loose EVO list the 1-based
+// position, as many as the list has.
 struct TVTSListForm {
-  std::array<uint8_t, 101> DemuxMark{};
-  std::array<uint8_t, 101> AudioCorrectionMark{};
-  std::array<uint8_t, 101> MainModeMark{};
+  static constexpr size_t kTitleSetRows = 100;
+  std::vector<uint8_t> DemuxMark = std::vector<uint8_t>(kTitleSetRows + 1);
+  std::vector<uint8_t> AudioCorrectionMark = std::vector<uint8_t>(kTitleSetRows + 1);
+  std::vector<uint8_t> MainModeMark = std::vector<uint8_t>(kTitleSetRows + 1);
 
   // One row of the dialog; rows without check boxes keep their Main-mode mark.
   struct Row {
@@ -21,11 +22,11 @@ struct TVTSListForm {
     bool AudioCorrection = true;
     bool MainMode = false;
   };
-  // The dialog's OK.
+  // The dialog's OK. The marks grow to the highest row given.
   void ApplyOK(const std::vector<Row>& Rows);
-  // The demultiplex mark of n. An n past the marks (a loose list longer than the
-  // dialog, or a title set numbered 100 or 101) has no row in which it could
-  // have been left out, so it counts as marked.
+  // The demultiplex mark of n. An n past the marks (a title set numbered 100 or
+  // 101) has no row in which it could have been left out, so it counts as
+  // marked.
   bool DemuxMarked(size_t N) const { return N >= DemuxMark.size() || DemuxMark[N] != 0; }
 };
 

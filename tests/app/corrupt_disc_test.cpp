@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "core/byte_order.h"
 #include "demux/demux_support.h"
@@ -453,6 +454,14 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     test::CommandOutput("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001:duration=1 -f lavfi -i "
                         "sine=duration=1 -c:v mpeg2video -c:a mp2 -f vob '" + Dir("-clip.evo") + "'");
   auto file = [&](const std::string& Name) { return test::ReadFileBytes(place + "/" + Name); };
+  // A list longer than the title-set dialog: only the positions named are demultiplexed.
+  std::vector<std::string> many = {"--vts", "1,120"};
+  fs::create_directory(Dir("many"));
+  for (int i = 1; i <= 150; ++i) {
+    many.push_back(Dir("many/f" + std::to_string(1000 + i).substr(1) + ".evo"));
+    fs::create_symlink(feature, many.back());
+  }
+  many.push_back(place);
   using Row = std::tuple<std::string, std::vector<std::string>, std::string, std::function<void()>>;
   const std::vector<Row> table = {
       {"answered No", {Dir("work-disc"), place}, "",  // what an earlier run wrote goes
@@ -467,6 +476,12 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
        }},
       {"-- and an ffmpeg-made EVO file without navigation packs", {"--", "-clip.evo", place}, ".", [&] {
          EXPECT_TRUE(file("-clip_e0.m2v") == test::FfmpegStream(Dir("-clip.evo"), "0x1e0"));
+       }},
+      {"150 loose EVO files, positions 1 and 120 chosen", many, "", [&] {
+         std::set<std::string> videos;
+         for (const auto& e : fs::directory_iterator(place))
+           if (e.path().extension() == ".m2v") videos.insert(e.path().filename().string());
+         EXPECT_EQ(videos, (std::set<std::string>{"f001_e0.m2v", "f120_e0.m2v"}));
        }},
   };
   for (const auto& [what, args, cwd, check] : table) {

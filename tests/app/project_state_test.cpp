@@ -103,6 +103,23 @@ TEST(Settings, MissingFileGivesDefaultsAndBadNumbersAreRefused) {
   EXPECT_EQ(warnings.size(), 2u);
   // Only regular files are settings files.
   EXPECT_FALSE(store.Load(dir.Path()));
+
+  // 100,000 names and as many sections load at once; the last of a name, in
+  // any case, holds, and the warnings name a few and count the rest.
+  {
+    std::ofstream big(file);
+    big << "[" << kSettingsKey << "]\nTitleMode=2\n";
+    for (int i = 0; i < 100000; ++i) big << "Name" << i << "=" << i << "\n";
+    for (int i = 0; i < 100000; ++i) big << "[Section " << i << "]\nA=1\n";
+    big << "[" << kSettingsKey << "]\ntitlemode=3\n";
+  }
+  ASSERT_TRUE(store.Load(file));
+  TOptions many;
+  const auto capped = LoadOptions(many, store);
+  EXPECT_EQ(many.TitleMode, 3);
+  EXPECT_EQ(store.ValueNames(kSettingsKey).front(), "TitleMode");
+  ASSERT_EQ(capped.size(), 21u);
+  EXPECT_EQ(capped.back(), "Settings file: 199980 more warnings like these are not shown");
 }
 
 // Every setting that code below the shell uses reaches it: a value other than
@@ -158,6 +175,13 @@ TEST(LogWindow, CloseClearsLogVisibleAndSavesTheOptions) {
   platform::SettingsStore store;
   ASSERT_TRUE(store.Load(p.Form.SettingsFile));
   EXPECT_EQ(store.ReadInteger(app::kSettingsKey, "LogVisible", 1), 0);
+  // One that cannot be read whole is not saved over.
+  std::ofstream(p.Form.SettingsFile) << "; mine\n";
+  ::setenv("TESS_FAIL_READ", "settings.ini@2", 1);
+  p.Form.LogWindow.FormClose(p.Form);
+  ::unsetenv("TESS_FAIL_READ");
+  EXPECT_EQ(test::ReadFileBytes(p.Form.SettingsFile), (std::vector<uint8_t>{';', ' ', 'm', 'i', 'n', 'e', '\n'}));
+  EXPECT_TRUE(p.LogContains("Can not read settings file"));
 }
 
 TEST(MainWindow, ProgressStaysPutWhenThereIsNothingToDivideBy) {

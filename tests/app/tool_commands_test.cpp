@@ -99,6 +99,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     std::vector<std::string> Args;
     int Status;
     std::string Out, Err;  // pieces of stdout and stderr
+    const char* Fault = nullptr;  // reads of a file ending so fail from the offset on
   };
   const Row rows[] = {
       {{"show", dir.File("disc")}, 0, "m01_v001c001-t-s-menu\n            button 1: LinkPGCN 2  -> LU_En_V1_2\n"
@@ -113,18 +114,24 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // The subfolder the settings keep takes the run, DestinationMode=2 for this run only.
       {{"demux", dir.File("disc"), dir.File("out"), "--settings", ini, "--set", "DestinationMode=2", "--vts", "0"}, 0,
        "Destination Folder: " + dir.File("out") + "/Disc1/\n", ""},
+      // A settings file that cannot be read whole is left as it is and nothing runs.
+      {{"settings", "--settings", ini, "--set", "TitleMode=2"}, 1, "", "cannot read settings file", "settings.ini@0"},
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", ini}, 1, "", "Input/output error", "settings.ini@10"},
   };
   std::string listing;
   for (const Row& r : rows) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
+    if (r.Fault) ::setenv("TESS_FAIL_READ", r.Fault, 1);
     EXPECT_EQ(Tool(r.Args), r.Status) << r.Args.back();
+    ::unsetenv("TESS_FAIL_READ");
     const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     EXPECT_NE(out.find(r.Out), std::string::npos) << out;
     EXPECT_NE(err.find(r.Err), std::string::npos) << err;
     if (listing.empty()) listing = out;
   }
   test::ExpectAsDvdunauthorReads(ShownChains(listing));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("none-out")));
   const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
   const std::string text(kept.begin(), kept.end());
   for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",

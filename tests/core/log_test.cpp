@@ -103,6 +103,13 @@ TEST(LogSaving, FileErrorsAreReportedNotThrown) {
   EXPECT_EQ(Lines(list), (std::vector<Loaded>{{0, "kept"}}));
   EXPECT_FALSE(p.Form.LogWindow.OpenAction(p.Form, dir.File("none.log")));
   EXPECT_GT(p.Form.LogWindow.Log.Count(), before);
+  // So does a read error, said with the file's name.
+  WriteFileBytes(dir.File("bad.log"), Bytes("N one\r\nN two\r\n"));
+  ::setenv("TESS_FAIL_READ", "bad.log@9", 1);
+  EXPECT_FALSE(LogLoadFromFile(p.Form, dir.File("bad.log"), list));
+  ::unsetenv("TESS_FAIL_READ");
+  EXPECT_EQ(Lines(list), (std::vector<Loaded>{{0, "kept"}}));
+  EXPECT_TRUE(p.LogContains("Error in file " + dir.File("bad.log") + " (Input/output error)"));
 }
 
 TEST(LogLoading, LineEndsAreDroppedButNeverText) {

@@ -175,6 +175,16 @@ TEST(HighlightFile, ShortFilesAreRefusedAndKept) {
   }
   EXPECT_TRUE(p.LogContains("Highlight file short.hlt2 is truncated"));
 
+  // A read error keeps the file and the items, and fails the run.
+  WriteFileBytes(file, full);
+  ::setenv("TESS_FAIL_READ", "short.hlt2@300", 1);
+  EXPECT_FALSE(disc::LoadTrackRecordFile(p.Form, track, file));
+  ::unsetenv("TESS_FAIL_READ");
+  EXPECT_EQ(ReadFileBytes(file), full);
+  EXPECT_EQ(track.HighlightStreams[0].Items.size(), 1u);
+  EXPECT_TRUE(p.LogContains("Read error in highlight file short.hlt2: Input/output error"));
+  EXPECT_EQ(p.Form.Skipped, std::vector<std::string>{"Read error in file " + file});
+
   // Extra bytes after the last record are reported, the records read.
   std::vector<uint8_t> longer = full;
   longer.push_back(0xEE);
