@@ -230,7 +230,8 @@ bool ReadableFile(const std::string& Name) {
 }
 
 // "info FILE...": each file's description on stdout, CR LF turned into plain
-// line ends; 1 when a file could not be read.
+// line ends; 1 when a file could not be read. A file that met a read error is
+// named in the log instead: a description of what could be read would be wrong.
 int RunInfoCommand(const std::vector<std::string>& Files) {
   if (Files.empty()) return Usage("info needs a FILE");
   ToolRun tool;
@@ -240,7 +241,12 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
       status = kExitFailed;
       continue;
     }
+    tool.Form->Skipped.clear();
     std::string text = streams::GetMediaInfoText(*tool.Form, Files[i], false, &tool.Form->ProgressBar1);
+    if (!tool.Form->Skipped.empty()) {
+      status = kExitFailed;
+      continue;
+    }
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
     std::printf("%s%s\n", i ? "\n" : "", text.c_str());
   }

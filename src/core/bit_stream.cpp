@@ -277,9 +277,11 @@ bool TFileBitStream::ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got) {
 }
 
 void TFileBitStream::NoteReadError() const {
+  // Each stream over the file meets the error again; the run names it once.
   if (!ReadFailed_ && Run_) {
-    Run_->LogError("Unable to read from file " + FileName_ + ".");
+    const size_t noted = Run_->Skipped.size();
     Run_->NoteReadError(FileName_);
+    if (Run_->Skipped.size() > noted) Run_->LogError("Unable to read from file " + FileName_ + ".");
   }
   ReadFailed_ = true;
 }

@@ -257,7 +257,17 @@ bool TIFOData::DemuxTitles() {
   if (Plan.DomainFileName.size() < 7) return true;
   EvoBaseName = Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo";
   EvoFileName = platform::ExistingRegularFile(EvoBaseName);
-  if (EvoFileName.empty()) EvoFileName = core::NextEvoFileName(EvoBaseName);
+  if (EvoFileName.empty()) {
+    EvoFileName = core::NextEvoFileName(EvoBaseName);
+    // The chain's first file holds the start of its first VOBs: without it
+    // their outputs would be only what the later files hold.
+    if (!EvoFileName.empty()) {
+      const std::string first = platform::ExtractFileName(EvoBaseName);
+      Env.Run.LogError(std::string(core::msg::File) + first + std::string(core::msg::DoesNotExist));
+      Env.Run.NoteSkipped(first + ": missing; its chain was read from " + platform::ExtractFileName(EvoFileName) +
+                          " on, so the VOBs that begin in it are cut short");
+    }
+  }
   EvoBaseName = EvoFileName;
   FollowChain = 1;
   Plan.VtsNumber = Plan.DomainNumberValue();

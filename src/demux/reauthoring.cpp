@@ -23,6 +23,7 @@
 #include "disc/vob_scout.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "streams/audio_cut.h"
 #include "streams/m2v_cache.h"
 #include "streams/m2v_rewrite.h"
 #include "streams/wav.h"
@@ -110,12 +111,21 @@ const std::vector<std::string>& StreamSideSuffixes() {
   return suffixes;
 }
 
-bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes) {
+bool ReadSideFile(core::RunContext& Run, const std::string& File, std::vector<uint8_t>& Bytes) {
   Bytes.clear();
   const int64_t size = core::GetFileSizeByName(File);
-  if (size > kMaxSideFileBytes) return false;
+  if (size > kMaxSideFileBytes) {
+    Run.LogError(File + " is larger than any side file of a run; it is not read");
+    Run.NoteSkipped(File + ": larger than any side file of a run; it was not read");
+    return false;
+  }
   Bytes.resize(static_cast<size_t>(size));
-  return platform::ReadFileHead(File, Bytes.data(), Bytes.size()) == size;
+  int err = 0;
+  const int64_t got = platform::ReadFileHead(File, Bytes.data(), Bytes.size(), &err);
+  if (got == size) return true;
+  // A file that cannot be opened or ends early is no whole side file either.
+  streams::ReportReadError(Run, File, err);
+  return false;
 }
 
 disc::TVideoTrack* FindTrackOfVideoEntry(disc::RunRegistries& Reg, const disc::TVideoStreamEntry& Entry) {
@@ -462,7 +472,7 @@ class TTrackBuilder {
   bool ReadHighlights(const std::string& File);
   // Per subpicture stream: where the cell's ".sup" starts in the track's, and its size.
   using TSupPlaces = std::map<uint32_t, std::pair<int64_t, int64_t>>;
-  void ReadIndexRecords(const std::string& File, const TSupPlaces& Places);
+  bool ReadIndexRecords(const std::string& File, const TSupPlaces& Places);
   void AddCellToModel(const TTrackCell& C);
   void MergeAudio(const disc::TVideoTrack& Cell);
   std::string SceneName(uint32_t CellId) const;
@@ -514,12 +524,12 @@ bool TTrackBuilder::JoinFile(const std::string& Source, const std::string& Targe
 bool TTrackBuilder::ReadHighlights(const std::string& File) {
   if (!IsFile(File)) return true;
   std::vector<uint8_t> bytes;
-  const bool read = ReadSideFile(File, bytes);
+  if (!ReadSideFile(env_.Run, File, bytes)) return false;
   // The count, then each record with its buttons: a file that says more than it
   // holds is not joined.
   size_t at = 4;
-  const uint32_t count = read && bytes.size() >= 4 ? core::ReadLE32(bytes.data()) : 0;
-  bool whole = read && bytes.size() >= 4;
+  const uint32_t count = bytes.size() >= 4 ? core::ReadLE32(bytes.data()) : 0;
+  bool whole = bytes.size() >= 4;
   for (uint32_t i = 0; whole && i < count; ++i) {
     if (at + disc::kHighlightItemSize > bytes.size()) {
       whole = false;
@@ -538,14 +548,12 @@ bool TTrackBuilder::ReadHighlights(const std::string& File) {
 }
 
 // The cell's index records, their offsets moved to where the cell's ".sup"
-// files start in the track's.
-void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& Places) {
-  if (!IsFile(File)) return;
+// files start in the track's. False when the index cannot be read: the track
+// would lose the cell's subpictures.
+bool TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& Places) {
+  if (!IsFile(File)) return true;
   std::vector<uint8_t> bytes;
-  if (!ReadSideFile(File, bytes)) {
-    env_.Run.LogError("Read error in file " + File + "; its subpictures are left out of " + name_);
-    return;
-  }
+  if (!ReadSideFile(env_.Run, File, bytes)) return false;
   if (bytes.size() % subpic::kSupIndexRecordSize != 0)
     env_.Run.LogError(File + " ends inside a record; its last " +
                       std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
@@ -567,6 +575,7 @@ void TTrackBuilder::ReadIndexRecords(const std::string& File, const TSupPlaces& 
     r.Offset += static_cast<uint32_t>(base);
     records_.push_back(r);
   }
+  return true;
 }
 
 bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
@@ -596,8 +605,7 @@ bool TTrackBuilder::JoinCellFiles(const TTrackCell& C) {
       break;
     }
   }
-  if (!ReadHighlights(source + ".hlt2")) return false;
-  ReadIndexRecords(source + ".dat", supPlaces);
+  if (!ReadHighlights(source + ".hlt2") || !ReadIndexRecords(source + ".dat", supPlaces)) return false;
   log_.emplace_back(C.Cell.Position, C.Video->Path);
   return true;
 }
@@ -920,6 +928,7 @@ bool TTitleSetWork::Run() {
       ok = false;
       if (env_.Run.Aborted()) return false;
       env_.Run.LogError("The track " + TrackName(plan) + " was not made; its cells stay as they were demultiplexed.");
+      env_.Run.NoteSkipped(TrackName(plan) + ": the track was not made; its cells stay as they were demultiplexed");
       continue;
     }
     if (built.Video.Path.empty()) continue;

@@ -38,8 +38,9 @@ const std::vector<std::string>& StreamSideSuffixes();
 constexpr int64_t kMaxSideFileBytes = 256ll << 20;
 
 // The whole of a side file (".hlt2", ".dat", ".times") in Bytes. False when it
-// cannot be read whole or is larger than kMaxSideFileBytes.
-bool ReadSideFile(const std::string& File, std::vector<uint8_t>& Bytes);
+// cannot be read whole or is larger than kMaxSideFileBytes; either is logged and
+// noted in the run as an input it could not read.
+bool ReadSideFile(core::RunContext& Run, const std::string& File, std::vector<uint8_t>& Bytes);
 
 // The script track of a video output: named as the track folders name it
 // (TrackNameOfVideoFile), playing the entry's file, in the entry's domain and

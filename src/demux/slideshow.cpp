@@ -36,10 +36,7 @@ std::vector<TStillTime> ReadTimes(core::RunContext& Run, const std::string& File
   std::vector<TStillTime> out;
   if (platform::ExistingRegularFile(File).empty()) return out;
   std::vector<uint8_t> bytes;
-  if (!ReadSideFile(File, bytes)) {
-    Run.LogError("Read error in file " + File);
-    return out;
-  }
+  if (!ReadSideFile(Run, File, bytes)) return out;
   if (bytes.size() % kTimesPairSize != 0)
     Run.LogError(File + " ends inside a pair; its last " + std::to_string(bytes.size() % kTimesPairSize) +
                  " bytes are passed over");

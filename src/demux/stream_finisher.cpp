@@ -61,8 +61,9 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
   if (::rename(pcm.c_str(), side.c_str()) == 0) {
     if (streams::ConvertLpcmToWav(Run, side, Output.LpcmBitsPerSample, Output.LpcmChannels, Output.LpcmSampleRate)) {
       streams::WavHeader was, next;
-      const bool same = streams::WavFindDataChunk(WavName, was) && streams::WavFindDataChunk(sideWav, next) &&
-                        was.Channels == next.Channels && was.SampleRate == next.SampleRate &&
+      const bool same = streams::WavFindDataChunk(WavName, was, &Run) &&
+                        streams::WavFindDataChunk(sideWav, next, &Run) && was.Channels == next.Channels &&
+                        was.SampleRate == next.SampleRate &&
                         was.BitsPerSample == next.BitsPerSample;
       appended = same && streams::AppendFileData(Run, sideWav, WavName, false, {});
       ::unlink(sideWav.c_str());

@@ -24,6 +24,7 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/rounding.h"
+#include "streams/audio_cut.h"
 #include "core/run_context.h"
 #include "disc/disc_model.h"
 #include "disc/run_registries.h"
@@ -65,21 +66,18 @@ std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
 // (the next unit of the stream, or the file's end). Records that cannot stand
 // are reported and left out.
 bool ReadIndexFile(core::RunContext& Run, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
-  std::error_code ec;
-  const auto size = fs::file_size(DatFile, ec);
-  if (ec || size > static_cast<uintmax_t>(kMaxSideFileBytes)) {
+  if (!core::IsFile(DatFile)) {
     Run.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
+    Run.NoteSkipped(DatFile + ": it cannot be opened; the subpicture units it indexes were not converted");
     return false;
   }
   std::vector<uint8_t> bytes;
-  if (!ReadSideFile(DatFile, bytes)) {
-    Run.LogError("Read error in file " + DatFile);
-    return false;
-  }
+  if (!ReadSideFile(Run, DatFile, bytes)) return false;
   bool ok = true;
   if (bytes.size() % subpic::kSupIndexRecordSize != 0) {
     Run.LogError(DatFile + " ends inside a record; its last " +
                  std::to_string(bytes.size() % subpic::kSupIndexRecordSize) + " bytes are passed over");
+    Run.NoteSkipped(DatFile + ": it ends inside a record, which was passed over");
     ok = false;
   }
   std::map<uint32_t, int64_t> streamSizes;
@@ -88,8 +86,10 @@ bool ReadIndexFile(core::RunContext& Run, const std::string& DatFile, std::vecto
     u.Record = subpic::DecodeSupIndexRecord(bytes.data() + at);
     const uint32_t sid = u.Record.StreamId;
     if (sid < kFirstSubpicId || sid > kLastSubpicId) {
-      Run.LogError(DatFile + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1) + " names stream " +
-                   std::to_string(sid) + ", which is no subpicture stream; it is passed over");
+      const std::string record = DatFile + ": record " + std::to_string(at / subpic::kSupIndexRecordSize + 1);
+      Run.LogError(record + " names stream " + std::to_string(sid) +
+                   ", which is no subpicture stream; it is passed over");
+      Run.NoteSkipped(record + " names no subpicture stream; it was passed over");
       ok = false;
       continue;
     }
@@ -118,19 +118,23 @@ bool CopyUnit(core::RunContext& Run, const std::string& SupFile, const TIndexedU
   if (Unit.SupSize < 0) {
     Run.LogError(std::string(core::msg::File) + SupFile + std::string(core::msg::DoesNotExist) +
                  " Its subpicture units are passed over.");
+    Run.NoteSkipped(SupFile + ": missing; the subpicture units its index names were passed over");
     return false;
   }
   if (length <= 0 || length > kMaxUnitSize || Unit.End > Unit.SupSize) {
     Run.LogError(SupFile + " (" + std::to_string(Unit.SupSize) + " bytes): its index puts a unit from byte " +
                  std::to_string(start) + " to byte " + std::to_string(Unit.End) + "; it is passed over");
+    Run.NoteSkipped(SupFile + ": its index puts a unit at byte " + std::to_string(start) +
+                    ", outside the file; the unit was passed over");
     return false;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(length));
-  const int fd = ::open(SupFile.c_str(), O_RDONLY | O_CLOEXEC);
-  const bool read = fd >= 0 && platform::PReadFull(fd, bytes.data(), bytes.size(), start) == bytes.size();
+  const int fd = platform::OpenRegularFile(SupFile, O_RDONLY);
+  int err = fd >= 0 ? 0 : errno;
+  const bool read = fd >= 0 && platform::PReadFull(fd, bytes.data(), bytes.size(), start, &err) == bytes.size();
   if (fd >= 0) ::close(fd);
   if (!read) {
-    Run.LogError("Read error in file " + SupFile);
+    streams::ReportReadError(Run, SupFile, err);
     return false;
   }
   core::MakeFolders(platform::ExtractFilePath(UnitFile));
@@ -204,8 +208,10 @@ bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& Da
       cached = Tracks.emplace(cell, TrackOfCell(Env.Reg, r.DomainKind, r.DomainNumber, r.VobId, r.CellId)).first;
     disc::TVideoTrack* track = cached->second;
     if (!track) {
-      Env.Run.LogError("No track shows VOB " + std::to_string(r.VobId) + " cell " + std::to_string(r.CellId) + " of " +
-                       DatFile + "; its subpicture " + platform::ExtractFileName(stem) + " is left out of the script");
+      const std::string cell = "VOB " + std::to_string(r.VobId) + " cell " + std::to_string(r.CellId);
+      Env.Run.LogError("No track shows " + cell + " of " + DatFile + "; its subpicture " +
+                       platform::ExtractFileName(stem) + " is left out of the script");
+      Env.Run.NoteSkipped(DatFile + ": no track shows " + cell + "; its subpictures were left out of the script");
       ok = false;
     } else if (!AddSubpicSegment(Env, *track, *item, key, true, true, static_cast<int32_t>(r.StreamId),
                                  static_cast<int32_t>(r.StreamId - kFirstSubpicId + 1))) {
@@ -213,7 +219,10 @@ bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& Da
     }
   }
   // The unit's own file goes once its pictures stand whole; else it stays to be seen.
-  if (decoded.Whole) ::unlink(unitFile.c_str());
+  if (decoded.Whole)
+    ::unlink(unitFile.c_str());
+  else
+    Env.Run.NoteSkipped(unitFile + ": its subpicture unit was not taken whole into pictures; the unit file stays");
   return ok;
 }
 

@@ -210,10 +210,11 @@ bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err, bool* Op
   return err == 0;
 }
 
-int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count) {
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err) {
+  if (Err) *Err = 0;
   const int fd = OpenRegularFile(Path, O_RDONLY);
   if (fd < 0) return -1;
-  const size_t got = ReadFull(fd, Buffer, Count);
+  const size_t got = ReadFull(fd, Buffer, Count, Err);
   ::close(fd);
   return static_cast<int64_t>(got);
 }

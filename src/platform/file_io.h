@@ -58,7 +58,8 @@ bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
 bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr, bool* Opened = nullptr);
 
 // Up to Count bytes from the start of a regular file; -1 when it is not one or
-// cannot be opened.
-int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count);
+// cannot be opened. A read error ends the bytes early; *Err (when given) is
+// then its errno, else 0.
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err = nullptr);
 
 }  // namespace tess::platform

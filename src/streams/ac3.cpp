@@ -44,9 +44,9 @@ TFrameProbe ProbeAc3(const uint8_t* Bytes, size_t Count) {
 
 // The first bytes of a file, zero where the file is shorter; Got the number read.
 template <size_t N>
-std::array<uint8_t, N> Head(const std::string& FileName, size_t& Got) {
+std::array<uint8_t, N> Head(const std::string& FileName, size_t& Got, core::RunContext* Run) {
   std::array<uint8_t, N> bytes{};
-  Got = ReadFileHead(FileName, bytes.data(), N);
+  Got = ReadFileHead(FileName, bytes.data(), N, Run);
   return bytes;
 }
 
@@ -103,15 +103,15 @@ const char* Eac3ServiceText(int32_t Bsmod, int32_t Acmod) {
   return Ac3ServiceName(Bsmod);
 }
 
-int32_t Ac3ReadSampleRateCode(const std::string& FileName) {
+int32_t Ac3ReadSampleRateCode(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<7>(FileName, got);
+  const auto h = Head<7>(FileName, got, Run);
   return got ? h[4] >> 6 : 0;
 }
 
-int32_t Ac3ReadChannelMode(const std::string& FileName) {
+int32_t Ac3ReadChannelMode(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<10>(FileName, got);
+  const auto h = Head<10>(FileName, got, Run);
   return got ? h[6] >> 5 : 0;
 }
 
@@ -127,35 +127,35 @@ uint8_t Ac3LfeOnFromHeader(std::span<const uint8_t> Header) {
   return static_cast<uint8_t>((bits >> (12 - optional)) & 1);
 }
 
-uint8_t Ac3ReadLfeOn(const std::string& FileName) {
+uint8_t Ac3ReadLfeOn(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<10>(FileName, got);
+  const auto h = Head<10>(FileName, got, Run);
   return got ? Ac3LfeOnFromHeader(h) : 0;
 }
 
-int32_t Ac3ReadBsMode(const std::string& FileName) {
+int32_t Ac3ReadBsMode(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<10>(FileName, got);
+  const auto h = Head<10>(FileName, got, Run);
   return got ? h[5] & 7 : 0;
 }
 
-int32_t Ac3ReadBitRateCode(const std::string& FileName) {
+int32_t Ac3ReadBitRateCode(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<10>(FileName, got);
+  const auto h = Head<10>(FileName, got, Run);
   const int32_t index = (h[4] & 0x3F) >> 1;
   return got && Ac3BitRate(index) ? index : 0;
 }
 
-int32_t Ac3ReadFrameSize(const std::string& FileName) {
+int32_t Ac3ReadFrameSize(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<TAc3FrameHeader::kBytes>(FileName, got);
+  const auto h = Head<TAc3FrameHeader::kBytes>(FileName, got, Run);
   TAc3FrameHeader header;
   return got == h.size() && header.Decode(h) ? static_cast<int32_t>(header.FrameSize) : 0;
 }
 
-int32_t Ac3ReadSamplesPerFrame(const std::string& FileName) {
+int32_t Ac3ReadSamplesPerFrame(const std::string& FileName, core::RunContext* Run) {
   size_t got = 0;
-  const auto h = Head<TAc3FrameHeader::kBytes>(FileName, got);
+  const auto h = Head<TAc3FrameHeader::kBytes>(FileName, got, Run);
   TAc3FrameHeader header;
   return got == h.size() && header.Decode(h) ? header.Blocks * kAc3SamplesPerBlock : kAc3SamplesPerFrame;
 }
@@ -169,7 +169,7 @@ TFrameTally Ac3CountFrameTally(core::RunContext& Run, const std::string& FileNam
 int64_t Ac3CountFrames(core::RunContext& Run, const std::string& FileName, bool Quick) {
   if (!Quick) return Ac3CountFrameTally(Run, FileName).Samples;
   TAudioReader file;
-  if (!file.Open(FileName)) return 0;
+  if (!file.Open(FileName, &Run)) return 0;
   TAc3FrameHeader header;
   if (!header.Decode(file.Peek(0, TAc3FrameHeader::kBytes))) return 0;
   return file.Size() / header.FrameSize * header.Blocks * kAc3SamplesPerBlock;
@@ -215,10 +215,10 @@ bool Ac3TrimToFirstSync(core::RunContext& Run, const std::string& FileName) {
 TEC3Stream::TEC3Stream(std::string FileName) : FileName(std::move(FileName)) {}
 TEC3Stream::~TEC3Stream() = default;
 
-bool TEC3Stream::Open() {
+bool TEC3Stream::Open(core::RunContext* Run) {
   // A file too short for the sync word has none; the bit reader would raise.
   if (!platform::ExistingRegularFile(FileName).empty() && core::GetFileSizeByName(FileName) < 2) return false;
-  BitStream = core::TFileBitStream::Create(FileName, kEc3BufferSize);
+  BitStream = core::TFileBitStream::Create(FileName, kEc3BufferSize, Run);
   const bool synced = BitStream->ReadBits(16) == 0x0B77;
   if (synced) {
     ParseHeader();

@@ -56,20 +56,21 @@ const char* Eac3ChannelModeText(int32_t Acmod);
 const char* Eac3ServiceText(int32_t Bsmod, int32_t Acmod);
 
 // Single values of a file's first frame; 0 when nothing could be read. The sync
-// word is not checked (callers use them on files known to be AC-3).
-int32_t Ac3ReadSampleRateCode(const std::string& FileName);
-int32_t Ac3ReadChannelMode(const std::string& FileName);
+// word is not checked (callers use them on files known to be AC-3). The readers
+// of a file report a read error in Run, when one is given.
+int32_t Ac3ReadSampleRateCode(const std::string& FileName, core::RunContext* Run = nullptr);
+int32_t Ac3ReadChannelMode(const std::string& FileName, core::RunContext* Run = nullptr);
 uint8_t Ac3LfeOnFromHeader(std::span<const uint8_t> Header);
-uint8_t Ac3ReadLfeOn(const std::string& FileName);
-int32_t Ac3ReadBsMode(const std::string& FileName);
-int32_t Ac3ReadBitRateCode(const std::string& FileName);
+uint8_t Ac3ReadLfeOn(const std::string& FileName, core::RunContext* Run = nullptr);
+int32_t Ac3ReadBsMode(const std::string& FileName, core::RunContext* Run = nullptr);
+int32_t Ac3ReadBitRateCode(const std::string& FileName, core::RunContext* Run = nullptr);
 // The first frame's size in bytes (E-AC-3 by its own frame size field); 0 when
 // the file does not begin with a sync frame.
-int32_t Ac3ReadFrameSize(const std::string& FileName);
+int32_t Ac3ReadFrameSize(const std::string& FileName, core::RunContext* Run = nullptr);
 // Samples per channel of the first frame: 1536 for AC-3, 256 per block for
 // E-AC-3 (which may carry 1, 2, 3 or 6 blocks); 1536 when the file does not
 // begin with a sync frame.
-int32_t Ac3ReadSamplesPerFrame(const std::string& FileName);
+int32_t Ac3ReadSamplesPerFrame(const std::string& FileName, core::RunContext* Run = nullptr);
 
 // Samples per channel in the file. Quick: the file's size over the first
 // frame's size; otherwise the complete frames walked.
@@ -129,8 +130,9 @@ class TEC3Stream : public TEc3BitStreamInfo {
   TEC3Stream& operator=(const TEC3Stream&) = delete;
 
   // False when the file does not begin with the sync word. Raises
-  // core::EParserFileException when the file cannot be opened.
-  bool Open();
+  // core::EParserFileException when the file cannot be opened. With Run, a
+  // read error is noted there.
+  bool Open(core::RunContext* Run = nullptr);
   void ParseHeader();
   void Describe();
 

@@ -27,8 +27,10 @@ constexpr double kNtscStretch = 1.001001001001001;
 }  // namespace
 
 void ReportReadError(core::RunContext& Run, const std::string& File, int Err) {
-  Run.LogError("Read error in file " + File + (Err ? std::string(": ") + std::strerror(Err) : std::string()));
+  const size_t noted = Run.Skipped.size();
   Run.NoteReadError(File);
+  if (Run.Skipped.size() == noted) return;
+  Run.LogError("Read error in file " + File + (Err ? std::string(": ") + std::strerror(Err) : std::string()));
 }
 
 void ReportWriteError(core::RunContext& Run, const std::string& File, int Err) {
@@ -38,8 +40,9 @@ void ReportWriteError(core::RunContext& Run, const std::string& File, int Err) {
 
 TAudioReader::~TAudioReader() { Close(); }
 
-bool TAudioReader::Open(const std::string& FileName) {
+bool TAudioReader::Open(const std::string& FileName, core::RunContext* Run) {
   Close();
+  Run_ = Run;
   const int fd = platform::OpenRegularFile(platform::ResolveInputPath(FileName), O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
@@ -89,7 +92,9 @@ void TAudioReader::Fill(int64_t Offset, size_t Count) {
   int err = 0;
   BufferStart_ = Offset;
   BufferFill_ = platform::PReadFull(Fd_, Buffer_.get(), ReadSize_, Offset, &err);
-  if (err) Failed_ = true;
+  if (!err) return;
+  Failed_ = true;
+  if (Run_) ReportReadError(*Run_, Name_, err);
 }
 
 size_t TAudioReader::ReadAt(int64_t Offset, uint8_t* Dest, size_t Count) {
@@ -103,8 +108,10 @@ size_t TAudioReader::ReadAt(int64_t Offset, uint8_t* Dest, size_t Count) {
   return done;
 }
 
-size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count) {
-  const int64_t got = platform::ReadFileHead(platform::ResolveInputPath(FileName), Dest, Count);
+size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count, core::RunContext* Run) {
+  int err = 0;
+  const int64_t got = platform::ReadFileHead(platform::ResolveInputPath(FileName), Dest, Count, &err);
+  if (err && Run) ReportReadError(*Run, FileName, err);
   return got > 0 ? static_cast<size_t>(got) : 0;
 }
 

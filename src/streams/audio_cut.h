@@ -35,8 +35,9 @@ class TAudioReader {
   TAudioReader& operator=(const TAudioReader&) = delete;
 
   // Opens FileName for reading (its name is looked up without case); false
-  // when it is missing, no regular file or cannot be opened.
-  bool Open(const std::string& FileName);
+  // when it is missing, no regular file or cannot be opened. With Run, a read
+  // error is reported there as it is met (ReportReadError).
+  bool Open(const std::string& FileName, core::RunContext* Run = nullptr);
   void Close();
   bool IsOpen() const { return Fd_ >= 0; }
   int64_t Size() const { return Size_; }
@@ -59,6 +60,7 @@ class TAudioReader {
 
   int Fd_ = -1;
   std::string Name_;
+  core::RunContext* Run_ = nullptr;
   int64_t Size_ = 0;
   bool Failed_ = false;
   std::unique_ptr<uint8_t[]> Buffer_;
@@ -68,7 +70,8 @@ class TAudioReader {
 };
 
 // The log line of a failed read or write, with the failure noted in the run: a
-// read error fails the run, a write error stops it.
+// read error fails the run, a write error stops it. A file that several readers
+// meet a read error in is named once.
 void ReportReadError(core::RunContext& Run, const std::string& File, int Err = 0);
 void ReportWriteError(core::RunContext& Run, const std::string& File, int Err);
 
@@ -90,8 +93,9 @@ struct TFrameUnit {
 
 // Reads up to Count bytes from the start of FileName (looked up without case)
 // into Dest (the rest of Dest is left as it is); the number read, 0 when it is
-// no regular file or cannot be opened.
-size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count);
+// no regular file or cannot be opened. A read error is reported in Run when
+// one is given.
+size_t ReadFileHead(const std::string& FileName, uint8_t* Dest, size_t Count, core::RunContext* Run = nullptr);
 
 // Walks the units of a raw frame stream from its first header. Frames follow
 // each other by the sizes their headers give; where bytes that are no header

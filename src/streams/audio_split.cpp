@@ -85,17 +85,19 @@ TSplitOutcome SplitInSegments(core::RunContext& Run, const std::string& Source,
   return TSplitOutcome::Done;
 }
 
-bool IsFormat(const std::string& Source, const char* Ext) { return DetectStreamFileType(Source) == Ext; }
+bool IsFormat(core::RunContext& Run, const std::string& Source, const char* Ext) {
+  return DetectStreamFileType(Source, &Run) == Ext;
+}
 
 }  // namespace
 
 TSplitOutcome SplitAc3File(core::RunContext& Run, const std::string& Source,
                            const std::vector<AudioSegmentEntry>& Entries, double FrameRate,
                            const core::TCopyProgress& Progress) {
-  if (!IsFormat(Source, ".ac3")) return TSplitOutcome::NotThisFormat;
-  const int32_t code = Ac3ReadSampleRateCode(Source);
+  if (!IsFormat(Run, Source, ".ac3")) return TSplitOutcome::NotThisFormat;
+  const int32_t code = Ac3ReadSampleRateCode(Source, &Run);
   // E-AC-3 frames of fewer than six blocks play fewer samples each.
-  const int32_t perFrame = Ac3ReadSamplesPerFrame(Source);
+  const int32_t perFrame = Ac3ReadSamplesPerFrame(Source, &Run);
   auto unitsAt = [&](core::TTimeCode Elapsed, double Rate) {
     return Ac3TimeCodeToFrames(code, Elapsed, Rate, perFrame);
   };
@@ -108,8 +110,8 @@ TSplitOutcome SplitAc3File(core::RunContext& Run, const std::string& Source,
 TSplitOutcome SplitDtsFile(core::RunContext& Run, const std::string& Source,
                            const std::vector<AudioSegmentEntry>& Entries, double FrameRate,
                            const core::TCopyProgress& Progress) {
-  if (!IsFormat(Source, ".dts")) return TSplitOutcome::NotThisFormat;
-  const int32_t sampleRate = DtsReadSampleRate(Source);
+  if (!IsFormat(Run, Source, ".dts")) return TSplitOutcome::NotThisFormat;
+  const int32_t sampleRate = DtsReadSampleRate(Source, &Run);
   if (sampleRate <= 0) {
     LogNotSplit(Run, Source, "its sample rate is not known.");
     return TSplitOutcome::Failed;
@@ -124,9 +126,9 @@ TSplitOutcome SplitDtsFile(core::RunContext& Run, const std::string& Source,
 TSplitOutcome SplitWavFile(core::RunContext& Run, const std::string& Source,
                            const std::vector<AudioSegmentEntry>& Entries, bool DeleteTinyOutputs, double FrameRate,
                            const core::TCopyProgress& Progress) {
-  if (!IsFormat(Source, ".wav")) return TSplitOutcome::NotThisFormat;
+  if (!IsFormat(Run, Source, ".wav")) return TSplitOutcome::NotThisFormat;
   WavHeader header;
-  if (!WavFindDataChunk(Source, header) || header.SampleRate == 0) {
+  if (!WavFindDataChunk(Source, header, &Run) || header.SampleRate == 0) {
     LogNotSplit(Run, Source, "its sample rate is not known.");
     return TSplitOutcome::Failed;
   }
@@ -137,7 +139,7 @@ TSplitOutcome SplitWavFile(core::RunContext& Run, const std::string& Source,
   };
   auto after = [&](const std::string& Dest) {
     WavHeader h;
-    const bool hasSamples = WavFindDataChunk(Dest, h) && core::GetFileSizeByName(Dest) > h.DataOffset;
+    const bool hasSamples = WavFindDataChunk(Dest, h, &Run) && core::GetFileSizeByName(Dest) > h.DataOffset;
     if (DeleteTinyOutputs && !hasSamples) {
       std::error_code ec;
       std::filesystem::remove(Dest, ec);
@@ -151,7 +153,7 @@ TSplitOutcome SplitWavFile(core::RunContext& Run, const std::string& Source,
 TSplitOutcome SplitMpaFile(core::RunContext& Run, const std::string& Source,
                            const std::vector<AudioSegmentEntry>& Entries, double FrameRate,
                            const core::TCopyProgress& Progress) {
-  if (!IsFormat(Source, ".mpa")) return TSplitOutcome::NotThisFormat;
+  if (!IsFormat(Run, Source, ".mpa")) return TSplitOutcome::NotThisFormat;
   MpaFileInfoRecord info;
   if (!MpaFileInfo(Run, Source, true, info)) return TSplitOutcome::Failed;  // logged
   if (info.SampleRate <= 0) {

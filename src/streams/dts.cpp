@@ -67,9 +67,9 @@ TFrameProbe ProbeDts(const uint8_t* Bytes, size_t Count) {
   return {h.FrameSize(), true, (h.BlocksMinus1 + 1) * kSamplesPerBlock};
 }
 
-TDtsCoreHeader ReadFirstHeader(const std::string& FileName) {
+TDtsCoreHeader ReadFirstHeader(const std::string& FileName, core::RunContext* Run) {
   std::array<uint8_t, TDtsCoreHeader::kBytes> bytes{};
-  ReadFileHead(FileName, bytes.data(), bytes.size());
+  ReadFileHead(FileName, bytes.data(), bytes.size(), Run);
   TDtsCoreHeader h;
   h.Decode(bytes);
   return h;
@@ -111,11 +111,11 @@ int32_t DtsBitRateOf(int32_t RateCode) { return TableAt(kBitRates, RateCode, 0);
 int32_t DtsChannelCount(int32_t Amode) { return TableAt(kChannelCounts, Amode, 0); }
 const char* DtsChannelArrangementName(int32_t Amode) { return TableAt(kArrangementNames, Amode, ""); }
 
-void DtsReadHeader(const std::string& FileName, bool Force, DtsHeader& Header) {
+void DtsReadHeader(const std::string& FileName, bool Force, DtsHeader& Header, core::RunContext* Run) {
   Header = {};
   if (!Force && !HasExtension(FileName, ".dts")) return;
   TAudioReader file;
-  if (!file.Open(FileName)) return;
+  if (!file.Open(FileName, Run)) return;
   TDtsCoreHeader h;
   h.Decode(file.Peek(0, TDtsCoreHeader::kBytes));
   Header.Sync = h.Sync;
@@ -138,16 +138,20 @@ int64_t DtsCountFrames(core::RunContext& Run, const std::string& FileName) {
   return CountFrameUnits(Run, file, &ProbeDts, TDtsCoreHeader::kProbeBytes, kSyncFirstByte).Units;
 }
 
-bool DtsReadLfeOn(const std::string& FileName) { return ReadFirstHeader(FileName).Lff != 0; }
+bool DtsReadLfeOn(const std::string& FileName, core::RunContext* Run) {
+  return ReadFirstHeader(FileName, Run).Lff != 0;
+}
 
-int32_t DtsReadSampleRate(const std::string& FileName) { return DtsSampleRateOf(ReadFirstHeader(FileName).Sfreq); }
+int32_t DtsReadSampleRate(const std::string& FileName, core::RunContext* Run) {
+  return DtsSampleRateOf(ReadFirstHeader(FileName, Run).Sfreq);
+}
 
-void DtsReadInfo(const std::string& FileName, DtsInfo& Info) {
+void DtsReadInfo(const std::string& FileName, DtsInfo& Info, core::RunContext* Run) {
   DtsHeader header;
-  DtsReadHeader(FileName, true, header);
+  DtsReadHeader(FileName, true, header, Run);
   Info.RateCode = header.RateCode;
   Info.ChannelArrangement = header.ChannelArrangement;
-  Info.LfeOn = DtsReadLfeOn(FileName) ? 1 : 0;
+  Info.LfeOn = DtsReadLfeOn(FileName, Run) ? 1 : 0;
   Info.SampleRateCode = header.SampleRateCode;
 }
 

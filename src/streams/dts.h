@@ -72,16 +72,17 @@ int32_t DtsChannelCount(int32_t Amode);
 const char* DtsChannelArrangementName(int32_t Amode);
 
 // Reads the first frame's header when the name ends in ".dts" (any case) or Force is set.
-void DtsReadHeader(const std::string& FileName, bool Force, DtsHeader& Header);
+// The readers of a file report a read error in Run, when one is given.
+void DtsReadHeader(const std::string& FileName, bool Force, DtsHeader& Header, core::RunContext* Run = nullptr);
 // Complete frames in the file, stepped as DtsCutByFrames steps them: from core
 // frame to core frame, over the extension substream that may follow each.
 int64_t DtsCountFrames(core::RunContext& Run, const std::string& FileName);
-bool DtsReadLfeOn(const std::string& FileName);
-int32_t DtsReadSampleRate(const std::string& FileName);
+bool DtsReadLfeOn(const std::string& FileName, core::RunContext* Run = nullptr);
+int32_t DtsReadSampleRate(const std::string& FileName, core::RunContext* Run = nullptr);
 // The names under which other parts of the program know the two readers.
 inline bool DtsReadCoreFlag(const std::string& FileName) { return DtsReadLfeOn(FileName); }
 inline int32_t DtsChannelArrangement(const std::string& FileName) { return DtsReadSampleRate(FileName); }
-void DtsReadInfo(const std::string& FileName, DtsInfo& Info);
+void DtsReadInfo(const std::string& FileName, DtsInfo& Info, core::RunContext* Run = nullptr);
 // Whole 512-sample frames that a time-code duration covers.
 int64_t DtsTimeCodeToFrames(core::TTimeCode TimeCode, int32_t SampleRate, double FrameRate);
 // Copies FrameCount frames from frame FirstFrame into a new file Dest (-1, or

@@ -16,6 +16,7 @@
 #include "platform/paths.h"
 #include "platform/rounding.h"
 #include "platform/ui_models.h"
+#include "streams/audio_cut.h"
 
 namespace tess::streams {
 
@@ -49,16 +50,20 @@ int64_t CachePayloadSize(uint32_t Tag) {
   }
 }
 
-bool ReadWholeFile(const std::string& Name, std::vector<uint8_t>& Bytes) {
+// The whole of a file; false when it is missing or cannot be read whole. A
+// read error is reported in Run, when one is given.
+bool ReadWholeFile(const std::string& Name, std::vector<uint8_t>& Bytes, core::RunContext* Run) {
   const int fd = platform::OpenRegularFile(Name, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
+  int err = 0;
   if (ok) {
     Bytes.resize(static_cast<size_t>(st.st_size));
-    ok = platform::ReadFull(fd, Bytes.data(), Bytes.size()) == Bytes.size();
+    ok = platform::ReadFull(fd, Bytes.data(), Bytes.size(), &err) == Bytes.size();
   }
   ::close(fd);
+  if (err && Run) ReportReadError(*Run, Name, err);
   return ok;
 }
 
@@ -78,17 +83,20 @@ uint64_t VideoFileTime(const std::string& FileName) {
                                st.st_mtim.tv_nsec / 100);
 }
 
-bool IsM2VCacheValid(const std::string& VideoName, TM2VInfoRecord* Header) {
+bool IsM2VCacheValid(const std::string& VideoName, TM2VInfoRecord* Header, core::RunContext* Run) {
   const std::string cache = VideoName + ".vnf";
   const int fd = platform::OpenRegularFile(cache, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
   TM2VInfoRecord h{};
   uint8_t last[kRecordHead] = {};
+  int err = 0;
   bool ok = ::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(kM2VInfoRecordSize + kRecordHead) &&
-            platform::PReadFull(fd, h.data(), h.size(), 0) == h.size() &&
-            platform::PReadFull(fd, last, kRecordHead, st.st_size - static_cast<off_t>(kRecordHead)) == kRecordHead;
+            platform::PReadFull(fd, h.data(), h.size(), 0, &err) == h.size() &&
+            platform::PReadFull(fd, last, kRecordHead, st.st_size - static_cast<off_t>(kRecordHead), &err) ==
+                kRecordHead;
   ::close(fd);
+  if (err && Run) ReportReadError(*Run, cache, err);
   if (!ok || std::memcmp(last, kEndRecord, kRecordHead) != 0) return false;
   const size_t textLength = strnlen(reinterpret_cast<const char*>(h.data()), info::kMagicArea);
   if (std::string_view(reinterpret_cast<const char*>(h.data()), textLength) != info::kMagic) return false;
@@ -179,7 +187,7 @@ void TM2VStream::ReadInfoFileHeader(const TM2VInfoRecord& Record) {
 // ---------------------------------------------------------------- writing the cache
 
 bool TM2VStream::CacheIsValid(const std::string& Cache) const {
-  return Cache == CacheName() && IsM2VCacheValid(FileName_);
+  return Cache == CacheName() && IsM2VCacheValid(FileName_, nullptr, &Run);
 }
 
 bool TM2VStream::StartCache() {
@@ -254,7 +262,7 @@ void TM2VStream::DropCache() {
 
 bool TM2VStream::LoadIndexFromCache(const std::string& CacheName, bool CacheWasValid) {
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(CacheName, bytes)) return false;
+  if (!ReadWholeFile(CacheName, bytes, &Run)) return false;
   Index.Clear();
   HaveFirstSequenceHeader = HaveFirstSequenceExtension = HaveFirstDisplayExtension = false;
   HaveFirstGop = HaveFirstPictureCodingExtension = false;
@@ -387,7 +395,8 @@ bool IsM2VStill(core::RunContext& Run, const std::string& FileName) {
     stream.StillCheck = true;
     stream.CacheMode = false;
     stream.Scan(false, false);
-    return stream.PictureCount == 1;
+    // A scan cut short by a read error has not seen a second picture that may be there.
+    return !stream.ReadFailed() && stream.PictureCount == 1;
   } catch (const core::EParserFileException&) {
     return false;
   }
@@ -430,7 +439,7 @@ bool ScanM2VStillInfo(core::RunContext& Run, const std::string& FileName, TM2VIn
 
 bool GetM2VInfoRecord(core::RunContext& Run, const std::string& FileName, platform::ProgressBar* ProgressBar,
                       uint8_t* Abort, TM2VInfoRecord& Record, const std::function<void()>& OnProgress) {
-  if (IsM2VCacheValid(FileName, &Record)) return true;
+  if (IsM2VCacheValid(FileName, &Record, &Run)) return true;
   std::error_code ec;
   std::filesystem::remove(FileName + ".vnf", ec);
   // A caching scan that neither writes nor logs captions; with the file time
@@ -488,10 +497,12 @@ int32_t SplitStillFiles(core::RunContext& Run, const std::string& VideoFileName,
   const std::string times = VideoFileName + ".times";
   std::error_code ec;
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(ipos, bytes)) {
+  if (platform::ExistingRegularFile(ipos).empty()) {
     std::filesystem::remove(times, ec);
     return 0;
   }
+  // An index that cannot be read is a failure the run names; the video stays whole.
+  if (!ReadWholeFile(ipos, bytes, &Run)) return 0;
   const int64_t size = core::GetFileSizeByName(video);
   std::vector<int64_t> bounds;
   for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {

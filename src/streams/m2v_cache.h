@@ -54,9 +54,11 @@ uint64_t VideoFileTime(const std::string& FileName);
 // The cache of VideoName is whole (ends with its end-of-scan record), written
 // for the video as it is now (non-zero time stamp, time and size equal to the
 // video's), and carries the magic. Header (when given) gets its first bytes.
-bool IsM2VCacheValid(const std::string& VideoName, TM2VInfoRecord* Header = nullptr);
+// A read error makes it invalid and is reported in Run, when one is given.
+bool IsM2VCacheValid(const std::string& VideoName, TM2VInfoRecord* Header = nullptr, core::RunContext* Run = nullptr);
 
-// A ".m2v" or ".m1v" file whose stream holds exactly one picture.
+// A ".m2v" or ".m1v" file whose stream holds exactly one picture; false when a
+// read error cut the scan short.
 bool IsM2VStill(core::RunContext& Run, const std::string& FileName);
 // A caching scan (captions as asked) summed up in Record; false when the file
 // cannot be read.
@@ -75,7 +77,8 @@ bool GetM2VInfoRecord(core::RunContext& Run, const std::string& FileName, platfo
 bool BuildIposIndex(core::RunContext& Run, const std::string& FileName);
 // Splits the video at its ".ipos" offsets into name_0001.m2v, name_0002.m2v ...
 // (FileNames gets them in order). Returns how many were made; 0 when there is
-// no index, and for a single still (whose ".ipos" and ".times" go).
+// no index, and for a single still (whose ".ipos" and ".times" go). An index
+// that cannot be read is reported as a read error and splits nothing.
 int32_t SplitStillFiles(core::RunContext& Run, const std::string& VideoFileName, std::vector<std::string>& FileNames);
 
 }  // namespace tess::streams

@@ -125,9 +125,12 @@ std::string Mpeg1RatioName(uint32_t Code, bool Lines625) {
 
 // ---------------------------------------------------------------- sniffer
 
-std::string DetectStreamFileType(const std::string& FileName) {
+std::string DetectStreamFileType(const std::string& FileName, core::RunContext* Run) {
   std::array<uint8_t, kSniffBytes> b{};
-  if (platform::ReadFileHead(platform::ResolveInputPath(FileName), b.data(), b.size()) < 0) return {};
+  int err = 0;
+  const int64_t got = platform::ReadFileHead(platform::ResolveInputPath(FileName), b.data(), b.size(), &err);
+  if (err && Run) ReportReadError(*Run, FileName, err);
+  if (got < 0 || err) return {};
   auto starts = [&](std::initializer_list<uint8_t> Bytes) {
     size_t i = 0;
     for (uint8_t x : Bytes)
@@ -153,7 +156,7 @@ std::string GetMediaInfoText(core::RunContext& Run, const std::string& FileName,
   std::string text = kUnknownFileFormat;
   // Only regular files are read: a FIFO or a device would block the analysers.
   if (!platform::ExistingRegularFile(FileName).empty()) {
-    const std::string ext = DetectStreamFileType(FileName);
+    const std::string ext = DetectStreamFileType(FileName, &Run);
     std::string found;
     if (ext == ".ac3") {
       found = EAC3InfoText(Run, FileName);
@@ -164,11 +167,11 @@ std::string GetMediaInfoText(core::RunContext& Run, const std::string& FileName,
       found = MPAInfoText(Run, FileName);
     } else if (ext == ".m1v" || ext == ".m2v") {
       found = VideoInfoText(Run, FileName, ProgressBar);
-    } else if (ext == ".wav" && IsRiffWaveFile(FileName)) {
-      found = PCMInfoText(FileName);
+    } else if (ext == ".wav" && IsRiffWaveFile(FileName, &Run)) {
+      found = PCMInfoText(FileName, &Run);
     }
     // MLP carries no sync word at its start: it is known by its name.
-    if (platform::ToLowerAscii(platform::ExtractFileExt(FileName)) == ".mlp") found = MLPInfoText(FileName);
+    if (platform::ToLowerAscii(platform::ExtractFileExt(FileName)) == ".mlp") found = MLPInfoText(FileName, &Run);
     if (!found.empty()) text = found;
   }
   if (ShowDialog) {
@@ -180,17 +183,17 @@ std::string GetMediaInfoText(core::RunContext& Run, const std::string& FileName,
   return text;
 }
 
-bool IsRiffWaveFile(const std::string& FileName) {
+bool IsRiffWaveFile(const std::string& FileName, core::RunContext* Run) {
   constexpr uint16_t kPcmFormatTag = 1;
   WavHeader h;
-  WavFindDataChunk(FileName, h);
+  WavFindDataChunk(FileName, h, Run);
   return h.FormatTag == kPcmFormatTag && h.ChunkId == WavId("RIFF") && h.Format == WavId("WAVE");
 }
 
-void Ac3ReadInfo(const std::string& FileName, Ac3Info& Info) {
+void Ac3ReadInfo(const std::string& FileName, Ac3Info& Info, core::RunContext* Run) {
   Info = {};
   std::array<uint8_t, kAc3InfoBytes> h{};
-  if (ReadFileHead(FileName, h.data(), h.size()) == 0) return;
+  if (ReadFileHead(FileName, h.data(), h.size(), Run) == 0) return;
   Info.BitRate = Ac3BitRate((h[4] & 0x3F) >> 1);
   Info.ChannelMode = h[6] >> 5;
   Info.LfeOn = Ac3LfeOnFromHeader(h);
@@ -201,7 +204,7 @@ void Ac3ReadInfo(const std::string& FileName, Ac3Info& Info) {
 std::string EAC3InfoText(core::RunContext& Run, const std::string& FileName) {
   TEC3Stream stream(FileName);
   try {
-    if (!stream.Open() || !stream.IsEAC3) return {};
+    if (!stream.Open(&Run) || !stream.IsEAC3) return {};
   } catch (const core::EParserFileException&) {
     return {};
   }
@@ -225,10 +228,10 @@ std::string EAC3InfoText(core::RunContext& Run, const std::string& FileName) {
 }
 
 std::string AC3InfoText(core::RunContext& Run, const std::string& FileName) {
-  const int32_t code = Ac3ReadSampleRateCode(FileName);
+  const int32_t code = Ac3ReadSampleRateCode(FileName, &Run);
   const int64_t samples = Ac3CountFrames(Run, FileName, true);
   Ac3Info info;
-  Ac3ReadInfo(FileName, info);
+  Ac3ReadInfo(FileName, info, &Run);
   TInfoLines lines;
   AddHead(lines, core::msg::AudioAC3Information, FileName, kAudioNameWidth, true);
   lines << "Audio Type: AC3"
@@ -238,21 +241,21 @@ std::string AC3InfoText(core::RunContext& Run, const std::string& FileName) {
         << "Channels: " + std::string(Ac3ChannelModeName(info.ChannelMode)) + " (code: " +
                std::to_string(info.ChannelMode) + ")"
         << "LFE on: " + YesNo(info.LfeOn != 0)
-        << "BsMode: " + std::string(Ac3ServiceName(Ac3ReadBsMode(FileName)))
+        << "BsMode: " + std::string(Ac3ServiceName(Ac3ReadBsMode(FileName, &Run)))
         << "Samples: " + std::to_string(samples) << "Frames: " + std::to_string(samples / kAc3SamplesPerFrame)
-        << "Frame Length: " + std::to_string(Ac3ReadFrameSize(FileName));
+        << "Frame Length: " + std::to_string(Ac3ReadFrameSize(FileName, &Run));
   AddPlayTimes(lines, Ac3SampleRate(code), samples);
   return lines.Joined();
 }
 
 std::string DTSInfoText(core::RunContext& Run, const std::string& FileName) {
   DtsHeader header;
-  DtsReadHeader(FileName, true, header);
+  DtsReadHeader(FileName, true, header, &Run);
   const int64_t frames = DtsCountFrames(Run, FileName);
   DtsInfo info;
-  DtsReadInfo(FileName, info);
+  DtsReadInfo(FileName, info, &Run);
   const int64_t samples = frames * kDtsSamplesPerFrame;
-  const int32_t sampleRate = DtsReadSampleRate(FileName);
+  const int32_t sampleRate = DtsReadSampleRate(FileName, &Run);
   TInfoLines lines;
   AddHead(lines, core::msg::AudioDTSInformation, FileName, kAudioNameWidth, true);
   lines << "Audio Type: DTS"
@@ -283,9 +286,9 @@ std::string MPAInfoText(core::RunContext& Run, const std::string& FileName) {
   return lines.Joined();
 }
 
-std::string PCMInfoText(const std::string& FileName) {
+std::string PCMInfoText(const std::string& FileName, core::RunContext* Run) {
   WavHeader h;
-  WavFindDataChunk(FileName, h);
+  WavFindDataChunk(FileName, h, Run);
   // Only the samples that are there count, whatever the data size claims.
   const int64_t held = std::max<int64_t>(core::GetFileSizeByName(FileName) - h.DataOffset, 0);
   const int64_t dataSize = std::min<int64_t>(h.DataSize, held);
@@ -302,8 +305,8 @@ std::string PCMInfoText(const std::string& FileName) {
   return lines.Joined();
 }
 
-std::string MLPInfoText(const std::string& FileName) {
-  const TMLPstream stream(FileName);
+std::string MLPInfoText(const std::string& FileName, core::RunContext* Run) {
+  const TMLPstream stream(FileName, Run);
   TInfoLines lines;
   AddHead(lines, core::msg::AudioMLPInformation, FileName, kAudioNameWidth, true);
   lines << "Audio Type: MLP" << "Channels: " + std::to_string(stream.Channels)

@@ -52,9 +52,9 @@ std::pair<int32_t, uint8_t> TrueHdChannelsOf(uint32_t Map) {
 
 }  // namespace
 
-TMLPstream::TMLPstream(std::string FileName) : FileName(std::move(FileName)) {
+TMLPstream::TMLPstream(std::string FileName, core::RunContext* Run) : FileName(std::move(FileName)) {
   TAudioReader file;
-  if (!file.Open(this->FileName)) return;
+  if (!file.Open(this->FileName, Run)) return;
   ScanMajorSyncs(file.Peek(0, kScanBytes));
 }
 

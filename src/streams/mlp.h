@@ -3,6 +3,10 @@
 #include <span>
 #include <string>
 
+namespace tess::core {
+struct RunContext;
+}
+
 // The format of an MLP or TrueHD lossless audio file, from the major sync
 // blocks of its first 32 KB.
 namespace tess::streams {
@@ -12,8 +16,9 @@ constexpr uint32_t kTrueHdMajorSync = 0xF8726FBA;
 
 class TMLPstream {
  public:
-  // Reads the file when it exists; the values stay 0 when no major sync is found.
-  explicit TMLPstream(std::string FileName);
+  // Reads the file when it exists; the values stay 0 when no major sync is
+  // found. A read error is reported in Run, when one is given.
+  explicit TMLPstream(std::string FileName, core::RunContext* Run = nullptr);
 
   // Takes the fields of the last major sync in Bytes (the file's first bytes).
   void ScanMajorSyncs(std::span<const uint8_t> Bytes);

@@ -199,10 +199,10 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
   return true;
 }
 
-bool WavFindDataChunk(const std::string& FileName, WavHeader& Header) {
+bool WavFindDataChunk(const std::string& FileName, WavHeader& Header, core::RunContext* Run) {
   Header = {};
   TAudioReader file;
-  if (!file.Open(FileName)) return false;
+  if (!file.Open(FileName, Run)) return false;
   uint8_t riff[12] = {};
   if (file.ReadAt(0, riff, sizeof riff) < sizeof riff || core::ReadLE32(riff + 8) != WavId("WAVE")) return false;
   Header.ChunkId = core::ReadLE32(riff);
@@ -241,7 +241,7 @@ bool WavFindDataChunk(const std::string& FileName, WavHeader& Header) {
 
 bool WavFixHeader(core::RunContext& Run, const std::string& FileName) {
   WavHeader h;
-  if (!WavFindDataChunk(FileName, h)) return false;
+  if (!WavFindDataChunk(FileName, h, &Run)) return false;
   const std::string path = platform::ResolveInputPath(FileName);
   TFd file(platform::OpenRegularFile(path, O_RDWR));
   const int64_t size = file.Fd >= 0 ? SizeOf(file.Fd) : -1;
@@ -270,7 +270,7 @@ int64_t WavTimeCodeToSamples(core::TTimeCode TimeCode, int32_t SampleRate, doubl
 bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t StartSample,
                      int64_t ProgressBase, const core::TCopyProgress& Progress, int64_t SampleCount) {
   WavHeader h;
-  if (!WavFindDataChunk(Source, h) || h.FmtOffset == 0 || h.SubchunkSize > kLargestFmtChunk) {
+  if (!WavFindDataChunk(Source, h, &Run) || h.FmtOffset == 0 || h.SubchunkSize > kLargestFmtChunk) {
     Run.LogError("File " + Source + " is not a WAV file that can be cut.");
     return false;
   }
@@ -329,7 +329,7 @@ bool AppendFileData(core::RunContext& Run, const std::string& Source, const std:
   int64_t offset = 0, count = sourceSize;
   if (HasExtension(Source, ".wav") && !(HeaderOnlyWhenEmpty && destSize == 0)) {
     WavHeader h;
-    if (!WavFindDataChunk(source, h)) {
+    if (!WavFindDataChunk(source, h, &Run)) {
       Run.LogError("File " + Source + " is not a WAV file: nothing appended to " + Dest);
       return false;
     }

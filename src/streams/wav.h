@@ -56,7 +56,8 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
                       int32_t SampleRate);
 // Fills Header from a RIFF/WAVE file, finding the data chunk wherever it
 // stands; true when it was found. A file that is no WAVE leaves Header zero.
-bool WavFindDataChunk(const std::string& FileName, WavHeader& Header);
+// A read error is reported in Run, when one is given.
+bool WavFindDataChunk(const std::string& FileName, WavHeader& Header, core::RunContext* Run = nullptr);
 // Makes the data size and the RIFF size agree with the file's size (the data
 // running to the end); true when the header was rewritten.
 bool WavFixHeader(core::RunContext& Run, const std::string& FileName);

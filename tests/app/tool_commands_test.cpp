@@ -7,6 +7,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
 #include "app/cli.h"
 #include "app/options.h"
@@ -33,13 +34,25 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   EXPECT_NE(testing::internal::GetCapturedStdout().find("Kbps\nSample Rate: 48000 Hz\n"), std::string::npos);
   EXPECT_EQ(Tool({"pulldown", video}), 0);
   EXPECT_TRUE(std::filesystem::exists(video + ".m2v.vif"));
-  // 1: a file that cannot be read (a FIFO is never opened); 2: bad usage.
+  // 1: a file that cannot be read (a FIFO is never opened) or meets a read error
+  // (brought about: in the sniffed head, in an MLP file known by its name); 2: bad usage.
   ASSERT_EQ(::mkfifo(dir.File("fifo.ac3").c_str(), 0600), 0);
-  const std::pair<std::vector<std::string>, int> failures[] = {
-      {{"info", ac3, dir.File("missing.ac3")}, 1}, {{"info", dir.File("fifo.ac3")}, 1},
-      {{"pulldown", dir.File("missing.m2v")}, 1},  {{"info"}, 2},
-      {{"info", "--all", ac3}, 2},                 {{"pulldown", video, video}, 2}};
-  for (const auto& [args, status] : failures) EXPECT_EQ(Tool(args), status) << args.back();
+  const std::string mlp = test::DataFile("streams/audio_48k_2ch.mlp");
+  const std::tuple<std::vector<std::string>, int, const char*> failures[] = {
+      {{"info", ac3, dir.File("missing.ac3")}, 1, ""}, {{"info", dir.File("fifo.ac3")}, 1, ""},
+      {{"pulldown", dir.File("missing.m2v")}, 1, ""},  {{"info"}, 2, ""},
+      {{"info", "--all", ac3}, 2, ""},                 {{"pulldown", video, video}, 2, ""},
+      {{"info", ac3}, 1, "6ch.ac3@5"},                 {{"info", mlp}, 1, "2ch.mlp@0"}};
+  for (const auto& [args, status, fault] : failures) {
+    if (*fault) ::setenv("TESS_FAIL_READ", fault, 1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(Tool(args), status) << args.back();
+    const std::string out = testing::internal::GetCapturedStdout();
+    ::unsetenv("TESS_FAIL_READ");
+    // A file that met a read error is named, not described from what could be read.
+    const bool named = out.find("Read error in file " + args.back()) != std::string::npos;
+    EXPECT_TRUE(!*fault || (named && out.find("Information") == std::string::npos)) << out;
+  }
 }
 
 // The chains of a "show" listing, each list of commands as one block of

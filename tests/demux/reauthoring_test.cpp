@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <optional>
 
 #include "core/byte_order.h"
 #include "demux/audio_export.h"
@@ -387,36 +388,55 @@ TEST(AudioExport, StreamsATrackLacksAreOneFrameStubs) {
   }
 }
 
-// A track whose files cannot be written whole is not made: its cells keep
-// their files and tracks, and nothing of it is left behind.
-TEST(Reauthoring, ATrackThatCannotBeWrittenLeavesItsCells) {
-  test::TempDir dir;
-  test::DemuxProject p;
-  DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 15), Cell(2, 1, 15)}), test::SampleStreams(), true);
-  const std::string titles = dir.File("out/VTS_001/Titles/");
-  const auto cells = ReadFolder(titles);
-  size_t largest = 0;
-  for (const auto& [name, bytes] : cells) largest = std::max(largest, bytes.size());
-  {
-    // Each cell file fits, the two joined do not.
-    test::FileSizeLimit limit(largest + 1);
-    EXPECT_FALSE(PrepareTrackFolders(p.Form.Env(), p.Form.Settings.Tracks));
+// A track whose files cannot be written or read whole is not made: its cells
+// keep their files and tracks, nothing of it is left behind, and the run fails
+// naming the file (a read error in a cell's index would lose its subpictures).
+TEST(Reauthoring, ATrackThatCannotBeWrittenOrReadLeavesItsCells) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"", ""},  // each cell file fits, the two joined do not
+      {"t001_v002c001.dat", "@0"},
+      {"t001_v002c001_20.sup", "@100"},
+      {"t001_v001c001_e0.m2v", "@4096"}};
+  for (const auto& [file, at] : rows) {
+    SCOPED_TRACE(file);
+    test::TempDir dir;
+    test::DemuxProject p;
+    DemuxTitles(p, dir.Path(), OneTitleSetDisc({Cell(1, 1, 15), Cell(2, 1, 15)}), test::SampleStreams(), true);
+    const std::string titles = dir.File("out/VTS_001/Titles/");
+    const auto cells = ReadFolder(titles);
+    size_t largest = 0;
+    for (const auto& [name, bytes] : cells) largest = std::max(largest, bytes.size());
+    {
+      std::optional<test::FileSizeLimit> limit;
+      if (!*file) limit.emplace(largest + 1);
+      if (*file) ::setenv("TESS_FAIL_READ", (std::string(file) + at).c_str(), 1);
+      EXPECT_FALSE(PrepareTrackFolders(p.Form.Env(), p.Form.Settings.Tracks));
+      ::unsetenv("TESS_FAIL_READ");
+    }
+    EXPECT_TRUE(ReadFolder(titles) == cells);
+    if (*file)
+      EXPECT_EQ(p.Form.Skipped.at(0), "Read error in file " + titles + file);
+    else
+      EXPECT_TRUE(p.LogContains("Write error in file") && p.Form.WriteStopped);
+    ASSERT_EQ(p.Form.ScriptTracks.size(), 2u);
+    EXPECT_EQ(p.Form.ScriptTracks[0].Name, "t001_v001c001-t");
   }
-  EXPECT_TRUE(ReadFolder(titles) == cells);
-  EXPECT_TRUE(p.LogContains("Write error in file") && p.Form.WriteStopped);
-  ASSERT_EQ(p.Form.ScriptTracks.size(), 2u);
-  EXPECT_EQ(p.Form.ScriptTracks[0].Name, "t001_v001c001-t");
 }
 
 // A still sequence of six pictures over two cells becomes a slide show of
 // two tracks when a ".times" file gives each still its time and cell; without
-// one the stills are made and the track stays whole.
+// one (or with one that meets a read error) the stills are made and the track
+// stays whole. A still index that meets a read error splits nothing. A read
+// error fails the run, naming the file.
 TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
   tools::StandardStreams s = test::SampleStreams();
   ASSERT_TRUE(
       tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, test::DataFile("streams/m2v_stills.m2v"), s.Mpeg2));
-  for (const bool timed : {true, false}) {
-    SCOPED_TRACE(timed ? "with display times" : "without");
+  const std::pair<bool, const char*> rows[] = {{true, ""}, {false, ""}, {true, ".times@8"}, {true, ".ipos@8"}};
+  for (const auto& [withTimes, fault] : rows) {
+    SCOPED_TRACE(withTimes ? std::string("with display times ") + fault : "without");
+    const std::string side = std::string(fault).substr(0, std::string(fault).find('@'));
+    const bool timed = withTimes && side.empty(), split = side != ".ipos";
     test::TempDir dir;
     test::DemuxProject p;
     test::DemuxForm& form = p.Form;
@@ -424,7 +444,7 @@ TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
     ASSERT_EQ(form.ScriptTracks.size(), 1u);
     const std::string video = form.VideoStreams[0].Path;
     const Bytes whole = test::ReadFileBytes(video);
-    if (timed) {
+    if (withTimes) {
       Bytes times;
       for (uint32_t cell : {1, 1, 1, 2, 2, 2}) {
         uint8_t pair[8];
@@ -434,7 +454,16 @@ TEST(SlideShow, StillsSplitByTheirCellsOnlyWithDisplayTimes) {
       }
       test::WriteFileBytes(video + ".times", times);
     }
+    if (*fault) ::setenv("TESS_FAIL_READ", fault, 1);
     EXPECT_EQ(BuildSlideShowTrack(form.Env(), form.Settings.Tracks, 0), timed);
+    ::unsetenv("TESS_FAIL_READ");
+    EXPECT_EQ(form.Skipped, side.empty() ? std::vector<std::string>{}
+                                         : std::vector<std::string>{"Read error in file " + video + side});
+    if (!split) {
+      EXPECT_EQ(form.VideoStreams.size(), 1u);
+      EXPECT_FALSE(fs::exists(video.substr(0, video.size() - 4) + "_0001.m2v"));
+      continue;
+    }
     // The stills are the video's pictures, one file each.
     Bytes joined;
     for (int i = 1; i <= 6; ++i) {

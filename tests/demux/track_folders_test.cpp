@@ -121,8 +121,9 @@ TEST(SubpictureResults, TheFilesOwnItemAndFirstSegmentTakeTheFindings) {
   EXPECT_EQ(segment.Duration.ToUInt32(), duration.ToUInt32());
 }
 
-// An index that does not fit its files: each bad record is one error line, the
-// conversion says it failed, and nothing else is made of it.
+// An index that does not fit its files: each bad record is one error line and
+// one reason the run fails, the conversion says it failed, and nothing else is
+// made of it.
 TEST(SubpictureResults, DamagedIndexRecordsAreReportedAndPassedOver) {
   DemuxProject p;
   test::TempDir dir;
@@ -144,6 +145,7 @@ TEST(SubpictureResults, DamagedIndexRecordsAreReportedAndPassedOver) {
   size_t errors = 0;
   for (const auto& l : p.Form.LogWindow.Log.Lines) errors += l.Colour == platform::kColourRed ? 1 : 0;
   EXPECT_EQ(errors, 4u);
+  EXPECT_EQ(p.Form.Skipped.size(), errors) << "each one ends the run with its reason";
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
 }
 
