@@ -83,6 +83,9 @@ class DemuxRun : public ::testing::Test {
     tools::DiscSpec spec = tools::MakeSampleDiscSpec();
     disc_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(Dir("disc"), spec, s, o));
     ASSERT_TRUE(disc_->Ok) << disc_->Error;
+    tools::DiscSpec palSpec = tools::MakeSampleDiscSpec({.FrameRate = 25});
+    pal_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(Dir("pal"), palSpec, s, o));
+    ASSERT_TRUE(pal_->Ok) << pal_->Error;
     // Advanced Content: two EVO files whose names chain, listed in a ".VTI" file.
     std::vector<std::pair<std::string, tools::DomainSpec>> evos = {{"FEATURE_1.EVO", spec.TitleSets[0].Titles},
                                                                     {"FEATURE_2.EVO", spec.TitleSets[1].Titles}};
@@ -114,10 +117,12 @@ class DemuxRun : public ::testing::Test {
     ASSERT_EQ(RunTessaline({"demux", Dir("adv/hva00001.VTI"), Dir("out-adv"), "--settings", ini}), 0);
     ASSERT_EQ(RunTessaline({"demux", Dir("loose/main.evo"), Dir("loose/extra.evo"), Dir("out-loose"), "--settings", ini}),
               0);
+    ASSERT_EQ(RunTessaline({"demux", Dir("pal"), Dir("out-pal"), "--settings", ini}), 0);
   }
   static void TearDownTestSuite() {
     delete project_;
     delete disc_;
+    delete pal_;
     delete advanced_;
     delete loose_;
     delete dir_;
@@ -158,12 +163,14 @@ class DemuxRun : public ::testing::Test {
   static test::TempDir* dir_;
   static test::StateProject* project_;
   static tools::DiscBuildSummary* disc_;
+  static tools::DiscBuildSummary* pal_;  // the same disc at 25 fps
   static tools::DiscBuildSummary* advanced_;
   static tools::DiscBuildSummary* loose_;
 };
 test::TempDir* DemuxRun::dir_ = nullptr;
 test::StateProject* DemuxRun::project_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::disc_ = nullptr;
+tools::DiscBuildSummary* DemuxRun::pal_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::advanced_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::loose_ = nullptr;
 
@@ -220,7 +227,9 @@ TEST_F(DemuxRun, EveryStreamOfEverySourceKindMatchesFfmpeg) {
 }
 
 // The finished outputs and the script model of the disc's run: the WAV files
-// read cleanly in ffprobe; every subpicture unit became a picture; every VOB
+// read cleanly in ffprobe; ffmpeg decodes every picture the builder wrote, each
+// VOB's video output from its first (also on the PAL disc, whose GOPs are
+// shorter); every subpicture unit became a picture; every VOB
 // (an angle VOB on its own) is a track with its scenes and streams, and the
 // title tracks' side files load back with one segment per indexed unit.
 TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
@@ -233,6 +242,22 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
     }
     EXPECT_FALSE(name.ends_with(".pcm") || (name.ends_with(".sup") && name.find("/Menu/") != std::string::npos)) << name;
   }
+  for (const auto& [built, out] : {std::pair{disc_, "out-disc/"}, std::pair{pal_, "out-pal/"}})
+    for (const auto& [key, d] : built->Evo) {
+      SCOPED_TRACE(out + key);
+      uint64_t decoded = 0;
+      for (const auto& e : fs::directory_iterator(Dir(out + kDiscFolders.at(key)))) {
+        const std::string name = e.path().string();
+        if (!name.ends_with("_e0.m2v")) continue;
+        const auto probe = test::CommandOutput("ffprobe -v quiet -count_frames -count_packets -show_entries "
+                                               "stream=nb_read_frames,nb_read_packets -of csv=p=0 '" + name + "'");
+        unsigned frames = 0, pictures = 0;
+        ASSERT_EQ(std::sscanf(std::string(probe.begin(), probe.end()).c_str(), "%u,%u", &frames, &pictures), 2) << name;
+        EXPECT_EQ(frames, pictures) << name;
+        decoded += frames;
+      }
+      EXPECT_EQ(decoded, d.Streams.at(static_cast<size_t>(StreamIndexOf(d, "0x1e0"))).AccessUnits);
+    }
   struct Row {
     const char* Name;
     uint8_t Domain;
