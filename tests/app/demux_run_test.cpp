@@ -331,7 +331,8 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
 
 // The run's post-processing: one information line per video and audio output;
 // with "Auto Main detection" the longest title set's cells become re-authoring
-// tracks, the other title set stays as demultiplexed.
+// tracks, the other title set stays as demultiplexed; the audio export joins
+// each title set's own title tracks.
 TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   const app::TForm1& form = project_->Form;
   size_t described = 0;
@@ -358,6 +359,62 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));
   const auto log = test::ReadFileBytes(Dir("out-main/Tessaline.log"));
   EXPECT_NE(std::string(log.begin(), log.end()).find("Prepare data for file: t01_m001v003.m2v"), std::string::npos);
+
+  // The audio export over the whole disc, every track cut again: title set 2
+  // has no menus, so its titles follow title set 1's in the track table, and
+  // AC-3 is stream 1, which the export joins. Each title set's stream 1 groups
+  // over its own title tracks (one group per angle): a group never opens with
+  // the menu track or the other title set's track before it. In Main mode the
+  // audio of a cell that opens right after the cell before it became a track
+  // belongs to no one cell; its video keeps its cell, by which the tracks are
+  // made.
+  tools::DiscSpec spec = tools::MakeSampleDiscSpec();
+  spec.TitleSets[1].Menu = {};
+  tools::DiscBuildOptions o;
+  o.Evo.KeepStreamBytes = false;
+  o.TitleStreams = {};
+  ASSERT_TRUE(tools::BuildStandardDisc(Dir("joined"), spec, test::SampleStreams(), o).Ok);
+  struct Row {
+    uint8_t TitleMode;
+    bool Main;
+    std::vector<std::string> Tracks;  // title set 1's: before the angle block, its three angles, after it
+    std::vector<std::string> NoCell;  // tracks whose audio belongs to no one cell
+  };
+  const Row rows[] = {
+      {1, false, {"t001_v001x003", "t001_v002c001", "t001_v003c001", "t001_v004c001", "t001_v005c001"}, {}},
+      {2, true, {"t01_m001v003", "t01_m002v001", "t01_m003v001", "t01_m004v001", "t01_m005v001"},
+       {"t01_m002v001", "t01_m005v001"}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.Main ? "Main mode" : "by VOB");
+    test::StateProject p;
+    SourceSelection source;
+    std::string error;
+    ASSERT_TRUE(ChooseSource({Dir("joined")}, source, error)) << error;
+    ASSERT_TRUE(OpenSource(p.Form, source, p.Window->Views));
+    std::vector<state::TVTSListForm::Row> marks;
+    for (int32_t n = 1; n <= 100; ++n) marks.push_back({n, true, true, true, r.Main});
+    p.Form.VTSListForm.ApplyOK(marks);
+    p.Form.Options.DestinationPath = Dir("out-joined" + std::to_string(r.TitleMode));
+    p.Form.Options.TitleMode = r.TitleMode;
+    p.Form.Options.RecutMode = 1;
+    ASSERT_EQ(StartRun(p.Form, source, p.Window->Views), RunResult::Done);
+    std::vector<std::vector<std::string>> groups, expected;
+    for (const std::string& line : p.LogTexts()) {
+      if (line.starts_with("Merge audio stream ")) groups.emplace_back();
+      if (line.starts_with("      - ") && !groups.empty()) groups.back().push_back(line.substr(8));
+    }
+    for (size_t angle = 1; angle <= 3; ++angle)
+      expected.push_back({r.Tracks[0] + "-t", r.Tracks[angle] + "-t", r.Tracks[4] + "-t"});
+    EXPECT_EQ(groups, expected);
+    for (const std::string& track : r.NoCell) {
+      std::vector<uint32_t> cells;  // its video's, then its AC-3's
+      for (const auto& e : p.Form.VideoStreams)
+        if (e.Name.starts_with(track)) cells.push_back(e.CellId);
+      for (const auto& e : p.Form.AudioStreams)
+        if (e.Name.starts_with(track)) cells.push_back(e.CellId);
+      EXPECT_EQ(cells, (std::vector<uint32_t>{1, 0xFFFFFFFFu})) << track;
+    }
+  }
 }
 
 // A stop in the middle of title set 1's chain ends the run with 130 in the
