@@ -41,6 +41,9 @@ std::vector<EvoStream> MakeDomainStreams(const StandardStreams& S, const DomainS
 
 namespace {
 
+// One GOP of the PAL sample video: 12 pictures at 25 fps.
+constexpr uint32_t kPalGopTicks = 12 * 3600;
+
 ProgramChainSpec ChainOver(std::vector<int> cells, uint8_t category, int audioStreams, bool subpicture) {
   ProgramChainSpec pgc;
   pgc.Cells = std::move(cells);
@@ -121,6 +124,13 @@ DiscSpec MakeSampleDiscSpec(const SampleDiscOptions& Options) {
       t.PGCs.push_back(ChainOver({0, 1}, 0x81, 6, true));
     }
     disc.TitleSets.push_back(std::move(ts));
+  }
+  // A PAL VOBU is one GOP of the PAL sample video, as a multiplexer lays it
+  // out: every VOB then starts with the sequence header of a closed GOP,
+  // however far the cells grow.
+  if (pal) {
+    for (DomainSpec* d : {&disc.FirstPlay, &disc.VmgMenu}) d->VobuTicks = kPalGopTicks;
+    for (TitleSetSpec& ts : disc.TitleSets) ts.Menu.VobuTicks = ts.Titles.VobuTicks = kPalGopTicks;
   }
   return disc;
 }

@@ -83,6 +83,9 @@ class DemuxRun : public ::testing::Test {
     tools::DiscSpec spec = tools::MakeSampleDiscSpec();
     disc_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(Dir("disc"), spec, s, o));
     ASSERT_TRUE(disc_->Ok) << disc_->Error;
+    tools::DiscSpec palSpec = tools::MakeSampleDiscSpec({.FrameRate = 25});
+    pal_ = new tools::DiscBuildSummary(tools::BuildStandardDisc(Dir("pal"), palSpec, s, o));
+    ASSERT_TRUE(pal_->Ok) << pal_->Error;
     // Advanced Content: two EVO files whose names chain, listed in a ".VTI" file.
     std::vector<std::pair<std::string, tools::DomainSpec>> evos = {{"FEATURE_1.EVO", spec.TitleSets[0].Titles},
                                                                     {"FEATURE_2.EVO", spec.TitleSets[1].Titles}};
@@ -114,10 +117,12 @@ class DemuxRun : public ::testing::Test {
     ASSERT_EQ(RunTessaline({"demux", Dir("adv/hva00001.VTI"), Dir("out-adv"), "--settings", ini}), 0);
     ASSERT_EQ(RunTessaline({"demux", Dir("loose/main.evo"), Dir("loose/extra.evo"), Dir("out-loose"), "--settings", ini}),
               0);
+    ASSERT_EQ(RunTessaline({"demux", Dir("pal"), Dir("out-pal"), "--settings", ini}), 0);
   }
   static void TearDownTestSuite() {
     delete project_;
     delete disc_;
+    delete pal_;
     delete advanced_;
     delete loose_;
     delete dir_;
@@ -158,12 +163,14 @@ class DemuxRun : public ::testing::Test {
   static test::TempDir* dir_;
   static test::StateProject* project_;
   static tools::DiscBuildSummary* disc_;
+  static tools::DiscBuildSummary* pal_;  // the same disc at 25 fps
   static tools::DiscBuildSummary* advanced_;
   static tools::DiscBuildSummary* loose_;
 };
 test::TempDir* DemuxRun::dir_ = nullptr;
 test::StateProject* DemuxRun::project_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::disc_ = nullptr;
+tools::DiscBuildSummary* DemuxRun::pal_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::advanced_ = nullptr;
 tools::DiscBuildSummary* DemuxRun::loose_ = nullptr;
 
@@ -220,7 +227,9 @@ TEST_F(DemuxRun, EveryStreamOfEverySourceKindMatchesFfmpeg) {
 }
 
 // The finished outputs and the script model of the disc's run: the WAV files
-// read cleanly in ffprobe; every subpicture unit became a picture; every VOB
+// read cleanly in ffprobe; ffmpeg decodes every picture the builder wrote, each
+// VOB's video output from its first (also on the PAL disc, whose GOPs are
+// shorter); every subpicture unit became a picture; every VOB
 // (an angle VOB on its own) is a track with its scenes and streams, and the
 // title tracks' side files load back with one segment per indexed unit.
 TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
@@ -233,6 +242,22 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
     }
     EXPECT_FALSE(name.ends_with(".pcm") || (name.ends_with(".sup") && name.find("/Menu/") != std::string::npos)) << name;
   }
+  for (const auto& [built, out] : {std::pair{disc_, "out-disc/"}, std::pair{pal_, "out-pal/"}})
+    for (const auto& [key, d] : built->Evo) {
+      SCOPED_TRACE(out + key);
+      uint64_t decoded = 0;
+      for (const auto& e : fs::directory_iterator(Dir(out + kDiscFolders.at(key)))) {
+        const std::string name = e.path().string();
+        if (!name.ends_with("_e0.m2v")) continue;
+        const auto probe = test::CommandOutput("ffprobe -v quiet -count_frames -count_packets -show_entries "
+                                               "stream=nb_read_frames,nb_read_packets -of csv=p=0 '" + name + "'");
+        unsigned frames = 0, pictures = 0;
+        ASSERT_EQ(std::sscanf(std::string(probe.begin(), probe.end()).c_str(), "%u,%u", &frames, &pictures), 2) << name;
+        EXPECT_EQ(frames, pictures) << name;
+        decoded += frames;
+      }
+      EXPECT_EQ(decoded, d.Streams.at(static_cast<size_t>(StreamIndexOf(d, "0x1e0"))).AccessUnits);
+    }
   struct Row {
     const char* Name;
     uint8_t Domain;
@@ -306,7 +331,8 @@ TEST_F(DemuxRun, WavFilesPicturesAndTracksOfTheDisc) {
 
 // The run's post-processing: one information line per video and audio output;
 // with "Auto Main detection" the longest title set's cells become re-authoring
-// tracks, the other title set stays as demultiplexed.
+// tracks, the other title set stays as demultiplexed; the audio export joins
+// each title set's own title tracks.
 TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   const app::TForm1& form = project_->Form;
   size_t described = 0;
@@ -333,6 +359,62 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
   EXPECT_TRUE(fs::exists(Dir("out-main/VTS_002/Titles/t002_v001x002_e0.m2v")));
   const auto log = test::ReadFileBytes(Dir("out-main/Tessaline.log"));
   EXPECT_NE(std::string(log.begin(), log.end()).find("Prepare data for file: t01_m001v003.m2v"), std::string::npos);
+
+  // The audio export over the whole disc, every track cut again: title set 2
+  // has no menus, so its titles follow title set 1's in the track table, and
+  // AC-3 is stream 1, which the export joins. Each title set's stream 1 groups
+  // over its own title tracks (one group per angle): a group never opens with
+  // the menu track or the other title set's track before it. In Main mode the
+  // audio of a cell that opens right after the cell before it became a track
+  // belongs to no one cell; its video keeps its cell, by which the tracks are
+  // made.
+  tools::DiscSpec spec = tools::MakeSampleDiscSpec();
+  spec.TitleSets[1].Menu = {};
+  tools::DiscBuildOptions o;
+  o.Evo.KeepStreamBytes = false;
+  o.TitleStreams = {};
+  ASSERT_TRUE(tools::BuildStandardDisc(Dir("joined"), spec, test::SampleStreams(), o).Ok);
+  struct Row {
+    uint8_t TitleMode;
+    bool Main;
+    std::vector<std::string> Tracks;  // title set 1's: before the angle block, its three angles, after it
+    std::vector<std::string> NoCell;  // tracks whose audio belongs to no one cell
+  };
+  const Row rows[] = {
+      {1, false, {"t001_v001x003", "t001_v002c001", "t001_v003c001", "t001_v004c001", "t001_v005c001"}, {}},
+      {2, true, {"t01_m001v003", "t01_m002v001", "t01_m003v001", "t01_m004v001", "t01_m005v001"},
+       {"t01_m002v001", "t01_m005v001"}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.Main ? "Main mode" : "by VOB");
+    test::StateProject p;
+    SourceSelection source;
+    std::string error;
+    ASSERT_TRUE(ChooseSource({Dir("joined")}, source, error)) << error;
+    ASSERT_TRUE(OpenSource(p.Form, source, p.Window->Views));
+    std::vector<state::TVTSListForm::Row> marks;
+    for (int32_t n = 1; n <= 100; ++n) marks.push_back({n, true, true, true, r.Main});
+    p.Form.VTSListForm.ApplyOK(marks);
+    p.Form.Options.DestinationPath = Dir("out-joined" + std::to_string(r.TitleMode));
+    p.Form.Options.TitleMode = r.TitleMode;
+    p.Form.Options.RecutMode = 1;
+    ASSERT_EQ(StartRun(p.Form, source, p.Window->Views), RunResult::Done);
+    std::vector<std::vector<std::string>> groups, expected;
+    for (const std::string& line : p.LogTexts()) {
+      if (line.starts_with("Merge audio stream ")) groups.emplace_back();
+      if (line.starts_with("      - ") && !groups.empty()) groups.back().push_back(line.substr(8));
+    }
+    for (size_t angle = 1; angle <= 3; ++angle)
+      expected.push_back({r.Tracks[0] + "-t", r.Tracks[angle] + "-t", r.Tracks[4] + "-t"});
+    EXPECT_EQ(groups, expected);
+    for (const std::string& track : r.NoCell) {
+      std::vector<uint32_t> cells;  // its video's, then its AC-3's
+      for (const auto& e : p.Form.VideoStreams)
+        if (e.Name.starts_with(track)) cells.push_back(e.CellId);
+      for (const auto& e : p.Form.AudioStreams)
+        if (e.Name.starts_with(track)) cells.push_back(e.CellId);
+      EXPECT_EQ(cells, (std::vector<uint32_t>{1, 0xFFFFFFFFu})) << track;
+    }
+  }
 }
 
 // A stop in the middle of title set 1's chain ends the run with 130 in the

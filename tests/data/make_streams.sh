@@ -16,14 +16,17 @@ tones="-f lavfi -i sine=frequency=440:sample_rate=48000 -f lavfi -i sine=frequen
 stereo="-filter_complex [0][1]amerge=inputs=2"
 
 # MPEG-2 video, NTSC frame size and rate, I and P pictures only (so decode order
-# is presentation order), a sequence header before every 15-picture GOP.
+# is presentation order), a sequence header before every closed 15-picture GOP.
 $ff -f lavfi -i "testsrc=size=720x480:rate=30000/1001" -t 2 \
   -c:v mpeg2video -b:v 300k -maxrate 600k -bufsize 1835k -g 15 -bf 0 -aspect 4:3 \
+  -flags +cgop -sc_threshold 1000000000 \
   -pix_fmt yuv420p -f mpeg2video "$out/video_720x480.m2v"
 
-# The same for PAL discs: PAL frame size and rate, 12-picture GOPs.
-$ff -f lavfi -i "testsrc=size=720x576:rate=25" -t 2 \
+# The same for PAL discs: PAL frame size and rate, 12-picture GOPs, five whole
+# ones, so that the video loops at a GOP start like the PAL disc's VOBUs.
+$ff -f lavfi -i "testsrc=size=720x576:rate=25" -t 2.4 \
   -c:v mpeg2video -b:v 300k -maxrate 600k -bufsize 1835k -g 12 -bf 0 -aspect 4:3 \
+  -flags +cgop -sc_threshold 1000000000 \
   -pix_fmt yuv420p -f mpeg2video "$out/video_720x576.m2v"
 
 # H.264, the same picture rate, one access unit delimiter before every picture.
