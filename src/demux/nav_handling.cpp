@@ -381,8 +381,12 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   const std::string file = Outputs.OutputBase + Outputs.NamePart + ".hlt2";
   core::MakeFolders(platform::ExtractFilePath(file));
   TOutputSet::FirstTouch(Env.State, file);
+  Outputs.AddNamedOutput(file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
+    // The file would miss this highlight, and every later one would fail alike:
+    // the run stops as at any failed write.
     Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + file);
+    Env.Run.StopForFailedWrite(file);
     Outputs.OutputFailed = true;
     return;
   }
