@@ -364,7 +364,7 @@ disc::THighlightPlayItem HighlightItemOf(const disc::DiscModel& Disc, const TNav
 
 void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t CellIdArg, uint32_t Vob) {
   const core::DemuxSettings& settings = Settings;
-  if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly) return;
+  if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly || Env.Run.WriteStopped) return;
   const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
   if (std::find(Cells.Highlights.begin(), Cells.Highlights.end(), key) != Cells.Highlights.end()) {
     if (settings.SameHLShowLog)

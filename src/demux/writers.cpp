@@ -112,6 +112,9 @@ void TOutputSet::WriteToRecord(core::RunContext& Run, core::TVobStream& Record, 
                                bool ByName) {
   if (Count <= 0) return;
   if (ByName) {
+    // Once a write error stopped the run, a file written by name would only
+    // come back after its removal.
+    if (Run.WriteStopped) return;
     if (!core::AppendToFile(Record.FileName, Data, Count)) {
       Run.LogError("Write error in file " + Record.FileName);
       Run.StopForFailedWrite(Record.FileName);
