@@ -95,8 +95,8 @@ class TOutputSet {
   core::TVobFileStream* SharedOutput(const core::TVobStream& Record);
   // The outputs of the chain written a piece at a time by name, without a
   // stream that holds them open (".hlt2" files, the title subpictures of a
-  // complex disc, an index before its first record stands): when a write
-  // error stops the run they go with the chain's open outputs.
+  // complex disc): when a write error stops the run they go with the chain's
+  // open outputs as the chain ends.
   std::vector<std::string> NamedOutputs;
   void AddNamedOutput(const std::string& FileName);
   // The first time the run touches an output name, a file of that name left by
