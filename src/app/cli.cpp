@@ -140,12 +140,13 @@ int Usage(const char* Why) {
 }
 
 // The log is saved as the settings ask; a save that fails is said on stderr
-// too, since the log itself cannot carry it.
-void SaveRunLog(TForm1& Form, core::RunEnd How) {
-  if (core::AutoSaveRunLog(Form, Form.Settings.Output, How) == core::AutoSaveResult::Failed) {
-    const std::string& folder = Form.Settings.Output.Folder;
-    std::fprintf(stderr, "tessaline: could not save the log %s%s\n", folder.c_str(), std::string(core::kLogFileName).c_str());
-  }
+// too, since the log itself cannot carry it. False when it failed: a run whose
+// log was asked for and is lost has not done all it was to do.
+bool SaveRunLog(TForm1& Form, core::RunEnd How) {
+  if (core::AutoSaveRunLog(Form, Form.Settings.Output, How) != core::AutoSaveResult::Failed) return true;
+  const std::string& folder = Form.Settings.Output.Folder;
+  std::fprintf(stderr, "tessaline: could not save the log %s%s\n", folder.c_str(), std::string(core::kLogFileName).c_str());
+  return false;
 }
 
 // The title sets (0 = the video manager) or list positions the source offers.
@@ -421,12 +422,12 @@ int RunCommandLine(int argc, char** argv) {
     return kExitStopped;
   }
   const RunResult result = StartRun(*form, source, window.Views);
-  SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
-                    : result == RunResult::Stopped ? core::RunEnd::Stopped
-                                                   : core::RunEnd::Failed);
+  const bool logSaved = SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
+                                          : result == RunResult::Stopped ? core::RunEnd::Stopped
+                                                                         : core::RunEnd::Failed);
   terminal.Finish();
   switch (result) {
-    case RunResult::Done: return kExitDone;
+    case RunResult::Done: return logSaved ? kExitDone : kExitFailed;
     case RunResult::Stopped: return kExitStopped;
     case RunResult::Failed: break;
   }

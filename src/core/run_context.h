@@ -1,4 +1,6 @@
 #pragma once
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -65,6 +67,17 @@ struct RunContext {
   void NoteRemovedOutput(const std::string& File) {
     LogError("Removed the unfinished output " + File);
     NoteSkipped("Removed the unfinished output " + File);
+  }
+  // An output that was being written when the run stopped for a write error:
+  // it is incomplete, so it goes, and the log names it.
+  void RemoveUnfinishedOutput(const std::string& File) {
+    if (::unlink(File.c_str()) == 0) NoteRemovedOutput(File);
+  }
+  // A write to the output File failed: the run stops, and File goes at once;
+  // the other outputs being written go as their writers close them.
+  void StopForFailedWrite(const std::string& File) {
+    StopForWriteError(File);
+    RemoveUnfinishedOutput(File);
   }
 
   // The main window's log writer, when one is attached.

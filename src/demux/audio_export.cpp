@@ -191,7 +191,10 @@ bool TGrouping::Merge() {
         streams::AppendFileData(env_.Run, group_[j].Entry->Path, target, false, [this] { env_.Run.ProcessMessages(); });
   std::error_code ec;
   if (!ok) {
-    fs::remove(target, ec);
+    if (env_.Run.WriteStopped)
+      env_.Run.RemoveUnfinishedOutput(target);
+    else
+      fs::remove(target, ec);
     if (!env_.Run.Aborted())
       env_.Run.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
                         " was not merged: " + target + " could not be made.");

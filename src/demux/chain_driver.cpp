@@ -215,7 +215,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     if (stopped) break;
   }
   if (!Outputs.StreamTable.Streams.empty() || Outputs.StreamTable.PendingCount() > 0 ||
-      !Outputs.IndexFiles.empty())
+      !Outputs.IndexFiles.empty() || !Outputs.NamedOutputs.empty())
     ok &= CloseOutputs(TCloseMode::Finish);
   Env.Run.Abort = static_cast<uint8_t>(Env.Run.Abort | StopFlag);
   return ok && !Outputs.OutputFailed;

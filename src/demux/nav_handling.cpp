@@ -364,7 +364,7 @@ disc::THighlightPlayItem HighlightItemOf(const disc::DiscModel& Disc, const TNav
 
 void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t CellIdArg, uint32_t Vob) {
   const core::DemuxSettings& settings = Settings;
-  if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly) return;
+  if (!StartsHighlight(R) || settings.Subpictures == core::SupMode::FilesOnly || Env.Run.WriteStopped) return;
   const THighlightKey key{CellIdArg, Vob, R.HighlightStart, R.HighlightEnd};
   if (std::find(Cells.Highlights.begin(), Cells.Highlights.end(), key) != Cells.Highlights.end()) {
     if (settings.SameHLShowLog)
@@ -381,8 +381,12 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   const std::string file = Outputs.OutputBase + Outputs.NamePart + ".hlt2";
   core::MakeFolders(platform::ExtractFilePath(file));
   TOutputSet::FirstTouch(Env.State, file);
+  Outputs.AddNamedOutput(file);
   if (!disc::WriteTrackRecordFile(file, item, true)) {
+    // The file would miss this highlight, and every later one would fail alike:
+    // the run stops as at any failed write.
     Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + file);
+    Env.Run.StopForFailedWrite(file);
     Outputs.OutputFailed = true;
     return;
   }

@@ -93,9 +93,17 @@ class TOutputSet {
                      bool ByName);
   // The open stream of another record that writes the same file, or nil.
   core::TVobFileStream* SharedOutput(const core::TVobStream& Record);
+  // The outputs of the chain written a piece at a time by name, without a
+  // stream that holds them open (".hlt2" files, the title subpictures of a
+  // complex disc): when a write error stops the run they go with the chain's
+  // open outputs as the chain ends.
+  std::vector<std::string> NamedOutputs;
+  void AddNamedOutput(const std::string& FileName);
   // The first time the run touches an output name, a file of that name left by
-  // an earlier run is removed, so that the run's output starts empty; later
-  // opens, of this context or another, append to it. True the first time.
+  // an earlier run (or by a stopped or failed one) is removed, so that the
+  // run's output starts empty; later opens, of this context or another, append
+  // to it. True the first time. Every writer that appends to a file of the
+  // run's asks here before it writes.
   static bool FirstTouch(state::RunState& State, const std::string& FileName);
   // The buffer of a new output: 0 for the setting's size.
   int64_t OutputBufferSize(core::MemoryMode Memory) const;

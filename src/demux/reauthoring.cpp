@@ -768,8 +768,11 @@ std::string TTrackBuilder::TrackFileName(const std::string& CellFileName) const 
 }
 
 bool TTrackBuilder::WriteTrackFile(const std::string& File, const void* Data, size_t Size) {
-  if (!platform::ReplaceFileWith(File, Data, Size)) {
+  bool opened = false;
+  if (!platform::ReplaceFileWith(File, Data, Size, nullptr, &opened)) {
     env_.Run.LogError(std::string(core::msg::CanNotOpenFile) + File);
+    // A write that failed once made stops the run as any failed write does.
+    if (opened) env_.Run.StopForWriteError(File);
     return false;
   }
   created_.push_back(File);
@@ -863,7 +866,13 @@ void TTrackBuilder::BuildSubpictureStreams() {
 }
 
 void TTrackBuilder::Undo() {
-  for (const std::string& f : created_) RemoveFile(f);
+  // After a write error that stopped the run the track's files are unfinished
+  // outputs, and are named as they go.
+  for (const std::string& f : created_)
+    if (env_.Run.WriteStopped)
+      env_.Run.RemoveUnfinishedOutput(f);
+    else
+      RemoveFile(f);
   created_.clear();
 }
 

@@ -11,6 +11,7 @@
 #include "core/settings.h"
 #include "core/vob_file_stream.h"
 #include "demux/demux_env.h"
+#include "demux/output_set.h"
 #include "demux/subpic_results.h"
 #include "disc/disc_model.h"
 #include "disc/palette.h"
@@ -70,6 +71,11 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
     }
     if (::rename(side.c_str(), pcm.c_str()) != 0) Run.LogError("Can not rename " + side + " to " + pcm);
   }
+  // A write error left the run's WAV without these samples: it is incomplete.
+  if (!appended && Run.WriteStopped) {
+    Run.RemoveUnfinishedOutput(WavName);
+    return false;
+  }
   if (!appended)
     Run.LogError("The samples of " + platform::ExtractFileName(pcm) + " were not appended to " +
                  platform::ExtractFileName(WavName) + "; " + platform::ExtractFileName(pcm) + " stays.");
@@ -82,13 +88,11 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
 // complete; only then may the ".pcm" file go.
 bool FinishPcm(const TDemuxEnv& Env, const core::TVobFileStream& Output, const std::string& WavName) {
   std::error_code ec;
-  if (Env.State.StartedOutputs.count(WavName) && std::filesystem::exists(WavName, ec))
+  if (!TOutputSet::FirstTouch(Env.State, WavName) && std::filesystem::exists(WavName, ec))
     return AppendToRunWav(Env.Run, Output, WavName);
   if (streams::ConvertLpcmToWav(Env.Run, Output.FileName, Output.LpcmBitsPerSample, Output.LpcmChannels,
-                                Output.LpcmSampleRate)) {
-    Env.State.StartedOutputs.insert(WavName);
+                                Output.LpcmSampleRate))
     return true;
-  }
   Env.Run.LogError("No WAV file " + platform::ExtractFileName(WavName) + " was made; " +
                    platform::ExtractFileName(Output.FileName) + " stays.");
   return false;
@@ -101,7 +105,7 @@ bool FinishOutput(const TFinishing& F, core::TVobFileStream& Output) {
   // A write error stopped the run: what was being written is incomplete and
   // goes, to be made again from the source.
   if (env.Run.WriteStopped) {
-    if (::unlink(name.c_str()) == 0) env.Run.NoteRemovedOutput(name);
+    env.Run.RemoveUnfinishedOutput(name);
     return false;
   }
   // A file that lost bytes stays as it is, for the user to see; nothing is

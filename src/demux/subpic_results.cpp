@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <tuple>
 
 #include "core/files.h"
@@ -142,6 +143,7 @@ bool CopyUnit(core::RunContext& Run, const std::string& SupFile, const TIndexedU
   fs::remove(UnitFile, ec);
   if (!core::AppendToFile(UnitFile, bytes.data(), length)) {
     Run.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);
+    Run.StopForFailedWrite(UnitFile);
     return false;
   }
   return true;
@@ -226,6 +228,21 @@ bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& Da
   return ok;
 }
 
+// The side files of the tracks the conversion entered units into: a write
+// error that stops it leaves them without their later units.
+void RemoveSideFilesOfTracks(const TDemuxEnv& Env, const TTrackCache& Tracks) {
+  std::set<const disc::TVideoTrack*> done;
+  for (const auto& entry : Tracks) {
+    const disc::TVideoTrack* track = entry.second;
+    if (!track || !done.insert(track).second) continue;
+    for (size_t i = 0; i < track->SubPictureStreams.size(); ++i)
+      for (const char* extension : {".data", ".track"}) {
+        const std::string file = SideFileName(Env.Output.Folder, Env.Disc.LooseEvo, *track, i, extension);
+        if (Env.State.StartedOutputs.count(file)) Env.Run.RemoveUnfinishedOutput(file);
+      }
+  }
+}
+
 }  // namespace
 
 disc::TSubPictureItem* FindItemOfFile(disc::RunRegistries& Reg, const std::string& FileName) {
@@ -299,11 +316,13 @@ bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode) {
     ok &= ReadIndexFile(Env.Run, dat, units);
     for (const TIndexedUnit& u : units) {
       Env.Run.ProcessMessages();
-      if (Env.Run.Aborted()) return ok;
+      if (Env.Run.Aborted()) break;
       const uint32_t n = ++numbers[{u.Record.StreamId, u.Record.VobId, u.Record.CellId, u.Record.DomainNumber}];
       ok &= ConvertUnit(Env, Mode, dat, u, n, tracks);
     }
+    if (Env.Run.Aborted()) break;
   }
+  if (Env.Run.WriteStopped) RemoveSideFilesOfTracks(Env, tracks);
   return ok;
 }
 

@@ -15,6 +15,7 @@
 #include "core/timecode.h"
 #include "disc/attribute_decode.h"
 #include "disc/attribute_texts.h"
+#include "demux/output_set.h"
 #include "demux/reauthoring.h"
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
@@ -286,15 +287,17 @@ bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc
   const std::string track = SideFileName(Env.Output.Folder, Env.Disc.LooseEvo, Track, index, ".track");
   const auto itemBytes = disc::SubPictureItemToBytes(Item);
   const auto segmentBytes = disc::SubpicSegmentToBytes(segment);
-  if (!core::AppendToFile(data, itemBytes.data(), static_cast<int64_t>(itemBytes.size()))) {
-    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + data);
+  // Both files grow by one record per segment, the first record of the run
+  // starting them afresh; a file that misses a record is of no use, so a
+  // failed write stops the run.
+  const auto append = [&](const std::string& File, const uint8_t* Bytes, size_t Size) {
+    TOutputSet::FirstTouch(Env.State, File);
+    if (core::AppendToFile(File, Bytes, static_cast<int64_t>(Size))) return true;
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + File);
+    Env.Run.StopForFailedWrite(File);
     return false;
-  }
-  if (!core::AppendToFile(track, segmentBytes.data(), static_cast<int64_t>(segmentBytes.size()))) {
-    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + track);
-    return false;
-  }
-  return true;
+  };
+  return append(data, itemBytes.data(), itemBytes.size()) && append(track, segmentBytes.data(), segmentBytes.size());
 }
 
 void InsertToTrackFolder(TIFOData& Ctx, uint32_t VobId, uint32_t CellId) {

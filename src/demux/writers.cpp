@@ -87,7 +87,10 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
     return;
   }
   const bool fresh = TOutputSet::FirstTouch(Env.State, name);
-  if (IsTitleDomain() && Settings.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) return;
+  if (IsTitleDomain() && Settings.Memory == core::MemoryMode::ComplexDisc && ForSubpicture) {
+    Outputs.AddNamedOutput(name);
+    return;
+  }
   rec.Stream = core::TVobFileStream::CreateAppend(Env.Run, name, core::TVobFileStream::kModeWrite, Env.Output,
                                                   Outputs.OutputBufferSize(Settings.Memory));
   // An output the run started before goes on, also where its first part has
@@ -109,9 +112,12 @@ void TOutputSet::WriteToRecord(core::RunContext& Run, core::TVobStream& Record, 
                                bool ByName) {
   if (Count <= 0) return;
   if (ByName) {
+    // Once a write error stopped the run, a file written by name would only
+    // come back after its removal.
+    if (Run.WriteStopped) return;
     if (!core::AppendToFile(Record.FileName, Data, Count)) {
       Run.LogError("Write error in file " + Record.FileName);
-      Run.StopForWriteError(Record.FileName);
+      Run.StopForFailedWrite(Record.FileName);
       OutputFailed = true;
     }
     return;
@@ -135,8 +141,15 @@ int64_t TOutputSet::OutputBufferSize(core::MemoryMode Memory) const {
 bool TOutputSet::FirstTouch(state::RunState& State, const std::string& FileName) {
   if (!State.StartedOutputs.insert(FileName).second) return false;
   std::error_code ec;
-  std::filesystem::remove(FileName, ec);
+  // A file that cannot be removed (its folder takes no changes) is at least
+  // emptied, so that nothing of it is appended to.
+  if (!std::filesystem::remove(FileName, ec) && ec) std::filesystem::resize_file(FileName, 0, ec);
   return true;
+}
+
+void TOutputSet::AddNamedOutput(const std::string& FileName) {
+  if (std::find(NamedOutputs.begin(), NamedOutputs.end(), FileName) == NamedOutputs.end())
+    NamedOutputs.push_back(FileName);
 }
 
 bool TOutputSet::CloseOutputs(TCloseMode Mode, const TDemuxEnv& Env, const core::DemuxSettings& Settings,
@@ -151,6 +164,11 @@ bool TOutputSet::CloseOutputs(TCloseMode Mode, const TDemuxEnv& Env, const core:
   }
   IndexFiles.clear();
   StreamTable.CloseAll();
+  if (Mode == TCloseMode::Finish) {
+    if (Env.Run.WriteStopped)
+      for (const std::string& name : NamedOutputs) Env.Run.RemoveUnfinishedOutput(name);
+    NamedOutputs.clear();
+  }
   const bool finished = Mode == TCloseMode::Finish
                             ? FinishPending({Env, Settings, {PictureWidth, PictureHeight}, Pgc}, StreamTable)
                             : true;
@@ -166,6 +184,7 @@ void TOutputSet::Release() {
   for (auto& r : StreamTable.Streams)
     if (r.Stream) r.Stream->Close();
   StreamTable.CloseAll();
+  NamedOutputs.clear();
   std::fill(registered_.begin(), registered_.end(), 0);
 }
 
@@ -396,6 +415,8 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
     if (!subpic::AppendSubpictureToSup(Env.Run, Env.Reg, Outputs.SubPicBase, dat, Unit, Sub, folder,
                                        static_cast<uint64_t>(offset), Cells.Delays.SubpictureMs, Plan.DomainIndex,
                                        Plan.DomainNumberValue(), prefix)) {
+      // An index that a write error cut short goes with the outputs it indexes.
+      if (Env.Run.WriteStopped) Env.Run.RemoveUnfinishedOutput(dat);
       Outputs.OutputFailed = true;
       return;
     }

@@ -43,12 +43,24 @@ size_t ReadLoop(size_t Count, int* Err, Step&& Read) {
   return done;
 }
 
+// A file written under a temporary name beside its output ("X.part", "X.tmp",
+// "X.tmp-1a2B3c") less that tail: a failure meant for X reaches it too.
+std::string_view WithoutTemporaryTail(std::string_view Path) {
+  for (std::string_view tail : {".part", ".tmp"})
+    if (Path.ends_with(tail)) return Path.substr(0, Path.size() - tail.size());
+  constexpr std::string_view kUnique = ".tmp-XXXXXX";
+  if (Path.size() > kUnique.size() && Path.substr(Path.size() - kUnique.size(), 5) == kUnique.substr(0, 5))
+    return Path.substr(0, Path.size() - kUnique.size());
+  return Path;
+}
+
 // Failures brought about on purpose, so that tests see what a run does with a
 // damaged disc or a full one: TESS_FAIL_READ=SUFFIX@OFFSET fails the reads of a
 // file whose path ends in SUFFIX from byte OFFSET on (EIO), TESS_FAIL_WRITE in
-// the same form the writes to it (ENOSPC). Runs Move for the bytes of Count at
-// Offset (-1: the file position) that come before such a failure; -1 with
-// errno when none do.
+// the same form the writes to it (ENOSPC), also where the file is written under
+// a temporary name first. Runs Move for the bytes of Count at Offset (-1: the
+// file position, or the end of a file opened for appending) that come before
+// such a failure; -1 with errno when none do.
 template <typename Call>
 ssize_t UnlessFailed(bool Reading, int Fd, int64_t Offset, size_t Count, Call&& Move) {
   const char* setting = std::getenv(Reading ? "TESS_FAIL_READ" : "TESS_FAIL_WRITE");
@@ -57,8 +69,10 @@ ssize_t UnlessFailed(bool Reading, int Fd, int64_t Offset, size_t Count, Call&& 
   char link[32], path[PATH_MAX];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", Fd);
   const ssize_t n = ::readlink(link, path, sizeof path);
-  if (!std::string_view(path, n > 0 ? static_cast<size_t>(n) : 0).ends_with(std::string_view(setting, at)))
-    return Move(Count);
+  const std::string_view name(path, n > 0 ? static_cast<size_t>(n) : 0), suffix(setting, at);
+  if (!name.ends_with(suffix) && !WithoutTemporaryTail(name).ends_with(suffix)) return Move(Count);
+  struct stat st {};
+  if (Offset < 0 && (::fcntl(Fd, F_GETFL) & O_APPEND) && ::fstat(Fd, &st) == 0) Offset = st.st_size;
   if (Offset < 0) Offset = ::lseek(Fd, 0, SEEK_CUR);
   const auto before = static_cast<size_t>(std::clamp<int64_t>(std::atoll(at + 1) - Offset, 0, Count));
   if (before == 0 && Count > 0) return errno = Reading ? EIO : ENOSPC, -1;

@@ -103,31 +103,37 @@ void CaptionBytesToText(const std::string& Bytes, std::string& Text) {
 void TCaptionFiles::AddLine(core::RunContext& Run, const std::string& VideoName, int Field, core::TTimeCode Time,
                             const std::string& Hex) {
   const int i = Field == 2 ? 1 : 0;
+  Run_ = &Run;
+  const std::string& name = Names_[i];
+  const auto failed = [&] {
+    Run.Log(core::kLogWarning, "Can not write to file " + name);
+    ::close(Handles_[i]);
+    Handles_[i] = -1;
+    Run.StopForFailedWrite(name);
+  };
   if (!Started_[i]) {
     Started_[i] = true;
-    const std::string name = VideoName + (i == 0 ? ".cc1" : ".cc2");
+    Names_[i] = VideoName + (i == 0 ? ".cc1" : ".cc2");
     Handles_[i] = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (Handles_[i] < 0 || !platform::WriteFull(Handles_[i], kSccHeader.data(), kSccHeader.size())) {
+    if (Handles_[i] < 0) {
       Run.Log(core::kLogWarning, "Can not create file " + name);
-      if (Handles_[i] >= 0) ::close(Handles_[i]);
-      Handles_[i] = -1;
+      return;
     }
+    if (!platform::WriteFull(Handles_[i], kSccHeader.data(), kSccHeader.size())) return failed();
   }
   if (Handles_[i] < 0) return;
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%02u:%02u:%02u:%02u   ", Time.Hours, Time.Minutes, Time.Seconds, Time.Frames);
   const std::string line = stamp + Hex + "\r\n";
-  if (!platform::WriteFull(Handles_[i], line.data(), line.size())) {
-    Run.Log(core::kLogWarning, "Can not write to file " + VideoName + (i == 0 ? ".cc1" : ".cc2"));
-    Run.StopForWriteError(VideoName + (i == 0 ? ".cc1" : ".cc2"));
-    ::close(Handles_[i]);
-    Handles_[i] = -1;
-  }
+  if (!platform::WriteFull(Handles_[i], line.data(), line.size())) failed();
 }
 
 void TCaptionFiles::Close() {
   for (int i = 0; i < 2; ++i) {
-    if (Handles_[i] >= 0) ::close(Handles_[i]);
+    if (Handles_[i] >= 0) {
+      ::close(Handles_[i]);
+      if (Run_ && Run_->WriteStopped) Run_->RemoveUnfinishedOutput(Names_[i]);
+    }
     Handles_[i] = -1;
     Started_[i] = false;
   }

@@ -27,15 +27,18 @@ class TCaptionFiles {
 
   // Appends one line for Field (1 or 2); the first line of a scan starts the
   // file over with the "Scenarist_SCC V1.0" header. A file that cannot be
-  // written is skipped.
+  // created is skipped; a failed write stops the run, and the file goes.
   void AddLine(core::RunContext& Run, const std::string& VideoName, int Field, core::TTimeCode Time,
                const std::string& Hex);
-  // Ends the scan's files; the next scan writes them anew.
+  // Ends the scan's files; the next scan writes them anew. When a write error
+  // stopped the run, the files still open are unfinished and go.
   void Close();
 
  private:
   int Handles_[2] = {-1, -1};
   bool Started_[2] = {false, false};
+  std::string Names_[2];
+  core::RunContext* Run_ = nullptr;
 };
 
 // The readable text of a string of caption bytes: characters of the caption

@@ -246,16 +246,25 @@ void TM2VStream::FinishCache() {
   }
   if (!ok) {
     Run.Log(core::kLogNormal, "The video info cache of " + FileName_ + " could not be written.");
-    std::error_code ec;
-    std::filesystem::remove(name, ec);
+    DropCacheFile(name);
   }
 }
 
 void TM2VStream::DropCache() {
   if (Cache_) Cache_->Close();
   Cache_.reset();
+  DropCacheFile(CacheName());
+}
+
+void TM2VStream::DropCacheFile(const std::string& Name) {
+  // After a write error that stopped the run the cache is one of the outputs
+  // it left unfinished, and is named with them.
+  if (Run.WriteStopped) {
+    Run.RemoveUnfinishedOutput(Name);
+    return;
+  }
   std::error_code ec;
-  std::filesystem::remove(CacheName(), ec);
+  std::filesystem::remove(Name, ec);
 }
 
 // ---------------------------------------------------------------- reading the cache

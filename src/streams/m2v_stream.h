@@ -255,6 +255,8 @@ class TM2VStream {
   void WriteCacheRecord(uint32_t Tag, const uint8_t* Payload, size_t Size);
   void FinishCache();
   void DropCache();
+  // Removes the cache file Name, naming it when a write error stopped the run.
+  void DropCacheFile(const std::string& Name);
   std::string CacheName() const { return FileName_ + ".vnf"; }
 
   // Rewrites (m2v_rewrite.cpp). Each takes the header's leading bytes into

@@ -101,12 +101,15 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   return end;
 }
 
-// "tessaline demux Source Dest" into an emptied Dest.
+// "tessaline demux Source Dest" (and Options) into an emptied Dest.
 RunEnd Demux(const std::string& Source, const std::string& Dest, const std::string& Settings,
-             const std::function<void(pid_t, int)>& OnLine = {}, const std::string& Fault = {}) {
+             const std::function<void(pid_t, int)>& OnLine = {}, const std::string& Fault = {},
+             const std::vector<std::string>& Options = {}) {
   std::error_code ec;
   fs::remove_all(Dest, ec);
-  return RunTessaline({"demux", Source, Dest, "--settings", Settings}, {}, OnLine, Fault);
+  std::vector<std::string> args = {"demux", Source, Dest, "--settings", Settings};
+  args.insert(args.end(), Options.begin(), Options.end());
+  return RunTessaline(args, {}, OnLine, Fault);
 }
 
 // Every file under Folder by its relative path. The handles in ".dat" records
@@ -265,6 +268,7 @@ struct Damage {
   int EquivalentExit = 0;
   std::string Source = {};  // in the work copy, in place of the disc or the list
   std::string Fault = {};   // a read or write failure brought about (the file is left as it is)
+  std::vector<std::string> Options = {};  // of the damaged run
 };
 
 TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
@@ -390,6 +394,18 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // A chain without its first file is read from its second; the VOBs that begin in the first are cut short.
       {"first file of a chain missing", "disc/hv001t01.evo", nullptr, nullptr,
        "hv001t01.evo: missing; its chain was read from hv001t02.evo on", Expect::OtherSets},
+      // ... and in the side files, an index's first record, a video info cache and the saved log.
+      {"disk full in a track's side file", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
+       "Removed the unfinished output", Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=-t_0.data@232"},
+      {"disk full in a title subpicture index", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
+       "Removed the unfinished output", Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=t001_v001x003.dat@0"},
+      {"disk full in a title subpicture written by name", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
+       "Removed the unfinished output", Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=t001_v001x003_20.sup@1000",
+       {"--set", "MemoryManager=2"}},
+      {"disk full in a video info cache", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Removed the unfinished output",
+       Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=.vnf@100"},
+      {"disk full when the log is saved", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Tessaline.log (No space",
+       Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=Tessaline.log@0", {"--set", "AutoSaveLog=1"}},
   };
 
   for (const Damage& d : table) {
@@ -403,17 +419,25 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       if (E) E(b);
       test::WriteFileBytes(work, b);
       if (!E) fs::remove(work);
-      return Demux(source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "");
+      return Demux(source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "", Out == "out" ? d.Options : std::vector<std::string>{});
     };
     const RunEnd damaged = runWith(d.Corrupt, "out");
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
     // What could be done was done, the post-processing too (unless a failed write stopped the run),
-    // and the run names what it left.
+    // and the run names what it left; a log that could not be saved fails a run that did all else.
     const bool stopped = d.Fault.starts_with("TESS_FAIL_WRITE");
+    const bool logLost = d.Fault.find("Tessaline.log") != std::string::npos;
     for (const char* piece : {"Finishing data format extraction", "Skipped or only partly read: "})
-      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && *piece == 'F') ||
+      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && *piece == 'F') || logLost ||
                   damaged.Log.find(piece) != std::string::npos) << piece;
+    // A file that met the failed write is gone, whatever it was.
+    if (stopped) {
+      const std::string suffix = d.Fault.substr(d.Fault.find('=') + 1, d.Fault.rfind('@') - d.Fault.find('=') - 1);
+      const size_t offset = std::stoul(d.Fault.substr(d.Fault.rfind('@') + 1));
+      for (const auto& [name, bytes] : ReadTree(Dir("out")))
+        EXPECT_FALSE(name.ends_with(suffix) && bytes.size() >= offset) << name << " is left with " << bytes.size();
+    }
     const Tree got = StreamOutputs(ReadTree(Dir("out")));
     Tree want = reference[adv ? 1 : 0];
     if (d.Equivalent) {
@@ -493,6 +517,16 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          twice.insert(twice.end(), video.begin(), video.end());
          EXPECT_TRUE(file("FEATURE_2_e0.m2v") == twice);
          EXPECT_EQ(file("FEATURE_2_a0.wav").size(), 2 * wav.size() - 44);  // one header, the samples of both
+       }},
+      {"a list run again over its own side files, and over what a stopped run left of one",
+       {Dir("work-adv/hva00001.VTI"), place}, "", [&] {
+         const Bytes items = file("FEATURE_1-t_0.data"), segments = file("FEATURE_1-t_0.track");
+         ASSERT_FALSE(items.empty() || segments.empty());
+         for (const bool stale : {false, true}) {
+           if (stale) test::WriteFileBytes(place + "/FEATURE_1-t_0.data", Bytes(items.begin(), items.begin() + 100));
+           EXPECT_EQ(RunTessaline({"demux", "--settings", ini, Dir("work-adv/hva00001.VTI"), place}).Exit, 0);
+           EXPECT_TRUE(file("FEATURE_1-t_0.data") == items && file("FEATURE_1-t_0.track") == segments);
+         }
        }},
       {"-- and an ffmpeg-made EVO file without navigation packs", {"--", "-clip.evo", place}, ".", [&] {
          EXPECT_TRUE(file("-clip_e0.m2v") == test::FfmpegStream(Dir("-clip.evo"), "0x1e0"));
