@@ -13,7 +13,12 @@ rm -rf "$demo"
 mkdir -p "$demo"
 ./build/tools/tessaline-make-disc "$demo/disc"
 echo "The sample disc as its information files describe it:"
-./build/tessaline show "$demo/disc" | head -n 40
+./build/tessaline show "$demo/disc" >"$demo/show.txt"
+lines=$(wc -l <"$demo/show.txt")
+head -n 40 "$demo/show.txt"
+if [ "$lines" -gt 40 ]; then
+  echo "... (the first 40 of $lines lines; all of them are in $demo/show.txt)"
+fi
 echo
 ./build/tessaline demux "$demo/disc" "$demo/out" --settings "$demo/settings.ini"
 echo

@@ -8,7 +8,16 @@ namespace tess::tools {
 #define TESS_STREAMS_DIR "tests/data/streams"
 #endif
 
-std::string DefaultStreamsFolder() { return TESS_STREAMS_DIR; }
+// The source tree's samples, or, for an installed builder whose source tree is
+// gone, the copy installed beside it (PREFIX/share/tessaline/streams).
+std::string DefaultStreamsFolder() {
+  std::error_code ec;
+  if (std::filesystem::is_directory(TESS_STREAMS_DIR, ec)) return TESS_STREAMS_DIR;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return TESS_STREAMS_DIR;
+  const std::filesystem::path installed = self.parent_path().parent_path() / "share/tessaline/streams";
+  return std::filesystem::is_directory(installed, ec) ? installed.string() : std::string(TESS_STREAMS_DIR);
+}
 
 std::vector<EvoStream> MakeDomainStreams(const StandardStreams& S, const DomainStreams& W) {
   std::vector<EvoStream> out;

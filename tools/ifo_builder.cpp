@@ -254,7 +254,10 @@ std::vector<CellAddressSummary> CellAddresses(const DomainSpec& D, const DomainL
   return out;
 }
 
-void WriteCellAddresses(Buf& F, const DomainSpec& D, const std::vector<CellAddressSummary>& Entries, bool FarEnd) {
+// The title table holds each cell id as a 16-bit word; the menu tables hold it
+// in the entry's third byte.
+void WriteCellAddresses(Buf& F, const DomainSpec& D, const std::vector<CellAddressSummary>& Entries, bool TitleCells,
+                        bool FarEnd) {
   std::set<uint16_t> vobs;
   for (const auto& c : D.Cells) vobs.insert(c.VobId);
   const uint64_t t = F.Grow(8 + disc::kCellAddressSize * Entries.size());
@@ -263,7 +266,10 @@ void WriteCellAddresses(Buf& F, const DomainSpec& D, const std::vector<CellAddre
   for (size_t i = 0; i < Entries.size(); ++i) {
     const uint64_t e = t + 8 + disc::kCellAddressSize * i;
     F.Put16(e, Entries[i].VobId);
-    F.Put8(e + 2, Entries[i].CellId);
+    if (TitleCells)
+      F.Put16(e + 2, Entries[i].CellId);
+    else
+      F.Put8(e + 2, static_cast<uint8_t>(Entries[i].CellId));
     F.Put32(e + 4, Entries[i].FirstSector);
     F.Put32(e + 8, Entries[i].LastSector);
   }
@@ -468,7 +474,7 @@ std::vector<uint8_t> BuildVtsBytes(const DiscSpec& Spec, int N, const IfoBuildOp
     S.MenuCells = CellAddresses(ts.Menu, ml);
     S.MenuVobus = VobuSectors(ml);
     mcadt = PlaceTable(f, IfoTable::MenuC_ADT, S, [&] {
-      WriteCellAddresses(f, ts.Menu, S.MenuCells, HasFault(O, N, IfoTable::MenuC_ADT, IfoFaultKind::InnerOffset));
+      WriteCellAddresses(f, ts.Menu, S.MenuCells, false, HasFault(O, N, IfoTable::MenuC_ADT, IfoFaultKind::InnerOffset));
     });
     mvobu = PlaceTable(f, IfoTable::MenuVOBU_ADMAP, S, [&] {
       WriteVobuMap(f, S.MenuVobus, HasFault(O, N, IfoTable::MenuVOBU_ADMAP, IfoFaultKind::InnerOffset));
@@ -478,7 +484,7 @@ std::vector<uint8_t> BuildVtsBytes(const DiscSpec& Spec, int N, const IfoBuildOp
     S.TitleCells = CellAddresses(ts.Titles, tl);
     S.TitleVobus = VobuSectors(tl);
     cadt = PlaceTable(f, IfoTable::VTS_C_ADT, S, [&] {
-      WriteCellAddresses(f, ts.Titles, S.TitleCells, HasFault(O, N, IfoTable::VTS_C_ADT, IfoFaultKind::InnerOffset));
+      WriteCellAddresses(f, ts.Titles, S.TitleCells, true, HasFault(O, N, IfoTable::VTS_C_ADT, IfoFaultKind::InnerOffset));
     });
     vobu = PlaceTable(f, IfoTable::VTS_VOBU_ADMAP, S, [&] {
       WriteVobuMap(f, S.TitleVobus, HasFault(O, N, IfoTable::VTS_VOBU_ADMAP, IfoFaultKind::InnerOffset));
@@ -640,7 +646,7 @@ std::vector<uint8_t> BuildVmgBytes(const DiscSpec& Spec, const std::vector<std::
       S.MenuCells = CellAddresses(Spec.VmgMenu, ml);
       S.MenuVobus = VobuSectors(ml);
       mcadt = PlaceTable(f, IfoTable::MenuC_ADT, S, [&] {
-        WriteCellAddresses(f, Spec.VmgMenu, S.MenuCells,
+        WriteCellAddresses(f, Spec.VmgMenu, S.MenuCells, false,
                            HasFault(O, 0, IfoTable::MenuC_ADT, IfoFaultKind::InnerOffset));
       });
       mvobu = PlaceTable(f, IfoTable::MenuVOBU_ADMAP, S, [&] {

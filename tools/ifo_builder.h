@@ -119,7 +119,7 @@ struct TitleSearchSummary {
 
 struct CellAddressSummary {
   uint16_t VobId = 0;
-  uint8_t CellId = 0;
+  uint16_t CellId = 0;
   uint32_t FirstSector = 0, LastSector = 0;
 };
 

@@ -8,14 +8,16 @@
 
 using namespace tess::tools;
 
-static int Usage(FILE* To = stderr, int Status = 2) {
+static int Usage(FILE* To = stderr, int Status = 2, const std::string& Why = {}) {
+  if (!Why.empty()) std::fprintf(To, "tessaline-make-disc: %s\n", Why.c_str());
   std::fprintf(To,
                "usage: tessaline-make-disc FOLDER [--size BYTES] [--title-sets N] [--pal]\n"
                "                           [--advanced] [--streams DIR]\n"
                "  Writes a Standard Content disc (hv000i01.IFO, title sets, EVO chains) into\n"
                "  FOLDER, or with --advanced loose EVO files and an hva00001.VTI list.\n"
                "  --size grows title set 1's title chain (with --advanced the first EVO file)\n"
-               "  to about BYTES (suffixes K, M, G). --pal writes 720x576 video at 25 fps.\n");
+               "  to about BYTES (suffixes K, M, G). --pal writes 720x576 video at 25 fps.\n"
+               "  --streams DIR takes the sample streams from DIR instead of the built-in ones.\n");
   return Status;
 }
 
@@ -32,8 +34,10 @@ static bool ParseSize(const char* text, uint64_t& out) {
   return true;
 }
 
+static int BadUsage(const std::string& Why) { return Usage(stderr, 2, Why); }
+
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
+  if (argc < 2) return BadUsage("a FOLDER is needed");
   std::string folder;
   std::string streams = DefaultStreamsFolder();
   SampleDiscOptions sample;
@@ -42,24 +46,32 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") return Usage(stdout, 0);
-    if (a == "--size" && i + 1 < argc) {
-      if (!ParseSize(argv[++i], size)) return Usage();
-    } else if (a == "--title-sets" && i + 1 < argc) {
-      sample.TitleSets = std::atoi(argv[++i]);
-      if (sample.TitleSets < 1 || sample.TitleSets > 99) return Usage();
+    const bool needsValue = a == "--size" || a == "--title-sets" || a == "--streams";
+    if (needsValue && i + 1 >= argc) return BadUsage(a + " needs a value");
+    if (a == "--size") {
+      if (!ParseSize(argv[++i], size))
+        return BadUsage("--size takes a number of bytes (suffixes K, M, G): " + std::string(argv[i]));
+    } else if (a == "--title-sets") {
+      char* end = nullptr;
+      const long n = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || n < 1 || n > 99)
+        return BadUsage("--title-sets takes a number from 1 to 99: " + std::string(argv[i]));
+      sample.TitleSets = static_cast<int>(n);
     } else if (a == "--pal") {
       sample.FrameRate = 25;
     } else if (a == "--advanced") {
       advanced = true;
-    } else if (a == "--streams" && i + 1 < argc) {
+    } else if (a == "--streams") {
       streams = argv[++i];
-    } else if (!a.empty() && a[0] != '-' && folder.empty()) {
+    } else if (!a.empty() && a[0] == '-') {
+      return BadUsage("unknown option '" + a + "'");
+    } else if (folder.empty()) {
       folder = a;
     } else {
-      return Usage();
+      return BadUsage("one FOLDER only: '" + folder + "' and '" + a + "'");
     }
   }
-  if (folder.empty()) return Usage();
+  if (folder.empty()) return BadUsage("a FOLDER is needed");
 
   StandardStreams sources;
   std::string error;

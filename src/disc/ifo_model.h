@@ -228,13 +228,12 @@ struct TTimeMapTable {
 
 struct TCellAddress {
   uint16_t VobId = 0;
-  // Bytes 2 and 3 as stored. The title-cell table read them as one big-endian
-  // word: CellId << 8 | Reserved (see CellIdWord).
-  uint8_t CellId = 0;
+  // The title-cell table holds the cell id as one big-endian word in bytes 2..3;
+  // the menu tables hold it in byte 2 and keep byte 3 (Reserved) beside it.
+  uint16_t CellId = 0;
   uint8_t Reserved = 0;
   uint32_t FirstSector = 0;
   uint32_t LastSector = 0;
-  uint16_t CellIdWord() const { return static_cast<uint16_t>((CellId << 8) | Reserved); }
 };
 
 struct TCellAddressTable {

@@ -281,22 +281,26 @@ bool ReadTextDataHeader(const TTableReader& R, uint64_t Pos, TTextDataHeader& T)
 }
 
 bool ReadCellAddressTable(const TTableReader& R, uint64_t Pos, TCellAddressTable& T, std::string_view Name,
-                          bool NoEntriesWithoutVobs) {
+                          TCellTableKind Kind) {
   T = {};
   const TIFOImage& img = R.Image;
   if (!HeaderFits(R, Pos, 8, Name)) return false;
   T.VobCount = img.BE16(Pos);
   T.Reserved = img.BE16(Pos + 2);
   T.EndByte = img.BE32(Pos + 4);
-  if (NoEntriesWithoutVobs && (T.EndByte == 0 || T.VobCount == 0)) return true;
+  if (Kind == TCellTableKind::TitleSetMenus && (T.EndByte == 0 || T.VobCount == 0)) return true;
   const uint64_t n =
       CountFromEndByte(R, Name, (static_cast<int64_t>(T.EndByte) - 7) / 12, Pos + 8, kCellAddressSize);
   T.Entries.resize(n);
   uint64_t at = Pos + 8;
   for (auto& e : T.Entries) {
     e.VobId = img.BE16(at);
-    e.CellId = img.U8(at + 2);
-    e.Reserved = img.U8(at + 3);
+    if (Kind == TCellTableKind::Titles) {
+      e.CellId = img.BE16(at + 2);
+    } else {
+      e.CellId = img.U8(at + 2);
+      e.Reserved = img.U8(at + 3);
+    }
     e.FirstSector = img.BE32(at + 4);
     e.LastSector = img.BE32(at + 8);
     at += kCellAddressSize;
@@ -448,7 +452,9 @@ void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const st
   ReadTableAt(mat, vmgi::VTS_ATRT, [&](uint64_t p) { return ReadVTSAttributeTable(r, p, Record.VTS_ATRT); });
   ReadTableAt(mat, vmgi::TXTDT_MG, [&](uint64_t p) { return ReadTextDataHeader(r, p, Record.TXTDT_MG); });
   ReadTableAt(mat, vmgi::MenuC_ADT,
-              [&](uint64_t p) { return ReadCellAddressTable(r, p, Record.MenuC_ADT, "VMGM_C_ADT", false); });
+              [&](uint64_t p) {
+                return ReadCellAddressTable(r, p, Record.MenuC_ADT, "VMGM_C_ADT", TCellTableKind::VmgMenus);
+              });
   ReadTableAt(mat, vmgi::MenuVOBU_ADMAP,
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.MenuVOBU_ADMAP, "VMGM_VOBU_ADMAP"); });
   Record.DamagedTables = r.Problems;
@@ -476,11 +482,15 @@ void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const st
               [&](uint64_t p) { return ReadLanguageUnitTable(r, p, Record.MenuPGCI_UT, "VTSM_PGCI_UT"); });
   ReadTableAt(mat, vtsi::VTS_TMAPTI, [&](uint64_t p) { return ReadTimeMapTable(r, p, Record.VTS_TMAPTI); });
   ReadTableAt(mat, vtsi::MenuC_ADT,
-              [&](uint64_t p) { return ReadCellAddressTable(r, p, Record.MenuC_ADT, "VTSM_C_ADT", true); });
+              [&](uint64_t p) {
+                return ReadCellAddressTable(r, p, Record.MenuC_ADT, "VTSM_C_ADT", TCellTableKind::TitleSetMenus);
+              });
   ReadTableAt(mat, vtsi::MenuVOBU_ADMAP,
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.MenuVOBU_ADMAP, "VTSM_VOBU_ADMAP"); });
   ReadTableAt(mat, vtsi::VTS_C_ADT,
-              [&](uint64_t p) { return ReadCellAddressTable(r, p, Record.VTS_C_ADT, "VTS_C_ADT", false); });
+              [&](uint64_t p) {
+                return ReadCellAddressTable(r, p, Record.VTS_C_ADT, "VTS_C_ADT", TCellTableKind::Titles);
+              });
   ReadTableAt(mat, vtsi::VTS_VOBU_ADMAP,
               [&](uint64_t p) { return ReadVobuAddressMap(r, p, Record.VTS_VOBU_ADMAP, "VTS_VOBU_ADMAP"); });
   Record.DamagedTables = r.Problems;

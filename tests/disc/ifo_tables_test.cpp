@@ -41,7 +41,7 @@ TEST_F(TableBytes, CellAddressCountsFromTheEndByte) {
   for (const auto& c : cases) {
     Put32(4, c.End);
     disc::TCellAddressTable t;
-    EXPECT_TRUE(disc::ReadCellAddressTable(Reader(), 0, t, "VTS_C_ADT", false));
+    EXPECT_TRUE(disc::ReadCellAddressTable(Reader(), 0, t, "VTS_C_ADT", disc::TCellTableKind::Titles));
     EXPECT_EQ(t.Entries.size(), c.Entries) << "end byte " << c.End;
   }
   EXPECT_TRUE(project.LogTexts().empty());
@@ -49,7 +49,7 @@ TEST_F(TableBytes, CellAddressCountsFromTheEndByte) {
   // Bounded by the file, and reported.
   Put32(4, 0xFFFFFFFF);
   disc::TCellAddressTable t;
-  EXPECT_TRUE(disc::ReadCellAddressTable(Reader(56), 0, t, "VTS_C_ADT", false));
+  EXPECT_TRUE(disc::ReadCellAddressTable(Reader(56), 0, t, "VTS_C_ADT", disc::TCellTableKind::Titles));
   EXPECT_EQ(t.Entries.size(), 4u);
   EXPECT_EQ(t.Entries[3].LastSector, 399u);
   EXPECT_TRUE(project.LogContains("File hv001i01.IFO, VTS_C_ADT: the end byte gives 357913940 entries but the file "
@@ -58,9 +58,9 @@ TEST_F(TableBytes, CellAddressCountsFromTheEndByte) {
   // The title-set menu table reads no entries without EVO files.
   Put32(4, 19);
   Put16(0, 0);
-  EXPECT_TRUE(disc::ReadCellAddressTable(Reader(), 0, t, "VTSM_C_ADT", true));
+  EXPECT_TRUE(disc::ReadCellAddressTable(Reader(), 0, t, "VTSM_C_ADT", disc::TCellTableKind::TitleSetMenus));
   EXPECT_TRUE(t.Entries.empty());
-  EXPECT_TRUE(disc::ReadCellAddressTable(Reader(), 0, t, "VMGM_C_ADT", false));
+  EXPECT_TRUE(disc::ReadCellAddressTable(Reader(), 0, t, "VMGM_C_ADT", disc::TCellTableKind::VmgMenus));
   EXPECT_EQ(t.Entries.size(), 1u);
 }
 

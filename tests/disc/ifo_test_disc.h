@@ -134,16 +134,12 @@ inline void ExpectChainMatches(const disc::TPGC& P, const tools::PGCSummary& S, 
 }
 
 inline void ExpectCellAddressesMatch(const disc::TCellAddressTable& T,
-                                     const std::vector<tools::CellAddressSummary>& S, bool TitleCells) {
+                                     const std::vector<tools::CellAddressSummary>& S) {
   ASSERT_EQ(T.Entries.size(), S.size());
   for (size_t i = 0; i < S.size(); ++i) {
     SCOPED_TRACE("cell address " + std::to_string(i));
     EXPECT_EQ(T.Entries[i].VobId, S[i].VobId);
-    // Title cells read bytes 2..3 as one word; the menus keep the id in byte 2.
-    if (TitleCells)
-      EXPECT_EQ(T.Entries[i].CellIdWord(), S[i].CellId << 8);
-    else
-      EXPECT_EQ(T.Entries[i].CellId, S[i].CellId);
+    EXPECT_EQ(T.Entries[i].CellId, S[i].CellId);
     EXPECT_EQ(T.Entries[i].FirstSector, S[i].FirstSector);
     EXPECT_EQ(T.Entries[i].LastSector, S[i].LastSector);
   }
@@ -164,7 +160,7 @@ inline void ExpectMenusMatch(const disc::TIFOFile& F, const tools::IfoFileSummar
       ExpectChainMatches(*u.PGCs[j].PGC, S.MenuUnits[i].PGCs[j], "menu chain " + std::to_string(j + 1));
     }
   }
-  ExpectCellAddressesMatch(F.MenuC_ADT, S.MenuCells, false);
+  ExpectCellAddressesMatch(F.MenuC_ADT, S.MenuCells);
   EXPECT_EQ(F.MenuVOBU_ADMAP.Sectors, S.MenuVobus);
 }
 
@@ -196,7 +192,7 @@ inline void ExpectTitleSetMatches(const disc::TIFOFile& F, const tools::IfoFileS
     EXPECT_EQ(F.VTS_TMAPTI.Maps[m].TimeUnit, S.TimeMaps[m].TimeUnit);
     EXPECT_EQ(F.VTS_TMAPTI.Maps[m].Entries, S.TimeMaps[m].Entries);
   }
-  ExpectCellAddressesMatch(F.VTS_C_ADT, S.TitleCells, true);
+  ExpectCellAddressesMatch(F.VTS_C_ADT, S.TitleCells);
   EXPECT_EQ(F.VTS_VOBU_ADMAP.Sectors, S.TitleVobus);
 }
 
