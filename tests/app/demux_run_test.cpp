@@ -16,6 +16,7 @@
 #include "demux/demux_support.h"
 #include "demux/track_folders.h"
 #include "support/dvd_to_hd.h"
+#include "support/nav_command_oracle.h"
 #include "support/state_support.h"
 
 namespace tess::app {
@@ -422,7 +423,7 @@ TEST_F(DemuxRun, UnreadableSourcesFailWithOneLine) {
 // DVD's navigation packs say (VOB and cell ids), and "demux" writes every
 // stream of every VOB as ffmpeg reads it from the DVD's VOB files.
 TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
-  if (std::system("command -v ffmpeg && command -v dvdauthor && command -v spumux && command -v lsdvd >/dev/null") != 0)
+  if (std::system("{ command -v ffmpeg && command -v dvdauthor && command -v spumux && command -v lsdvd; } >/dev/null") != 0)
     GTEST_SKIP() << "ffmpeg, dvdauthor, spumux or lsdvd not installed";
   test::TempDir dir;
   ASSERT_EQ(std::system(("sh '" + test::DataFile("make_authored_dvd.sh") + "' '" + dir.File("dvd") + "'").c_str()), 0);
@@ -451,6 +452,16 @@ TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
     else titles.back().Cells.back().second = v;
   }
   ASSERT_EQ(titles.size(), 3u);
+  // The scenes the listing groups the cells into, by file prefix and (VOB id, cell id).
+  std::map<std::string, std::string> scenes;
+  const std::regex sceneLine(" *((\\w{4})\\S*-t-s(_\\d+)?)   \\(VID/CID: (\\d+)/(\\d+)\\)");
+  for (std::sregex_iterator s(listing.begin(), listing.end(), sceneLine), e; s != e; ++s)
+    scenes[(*s)[2].str() + (*s)[4].str() + "/" + (*s)[5].str()] = (*s)[1];
+  const auto sceneOf = [&](const std::string& Prefix, const test::DvdNavPack& Nav) {
+    const std::string key = Prefix + std::to_string(Nav.VobId) + "/" + std::to_string(Nav.CellId);
+    EXPECT_TRUE(scenes.count(key)) << "no scene of " << key;
+    return scenes[key];
+  };
   std::map<std::string, int> uses;
   for (size_t t = 0; t < titles.size(); ++t) {
     const Title& title = titles[t];
@@ -462,8 +473,7 @@ TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
       for (size_t k = title.Chapters[c] - 1; k < end; ++k) {
         const auto [first, last] = title.Cells[k];
         const test::DvdNavPack nav = test::DvdNavPackAt(hd.Domains.at("vts" + vts + "-titles"), first);
-        const std::string scene = "t0" + vts + "_v" + core::IntToStrZeroPad(nav.VobId, 3) + "c" +
-                                  core::IntToStrZeroPad(nav.CellId, 3) + "-t-s";
+        const std::string scene = sceneOf("t0" + vts + "_", nav);
         for (const std::string& item : {scene + "-pg", scene + "-c"}) {
           if (item.ends_with("-pg") && k + 1 != static_cast<size_t>(title.Chapters[c])) continue;
           const int n = uses[item]++;
@@ -483,15 +493,14 @@ TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
     EXPECT_EQ(shown, expected);
   }
   // The menus' cells, and the video manager menu's buttons as dvdauthor compiled them.
-  for (const auto& [domain, prefix] : {std::pair{"vmgm", "vmg_v"}, {"vts1-menu", "m01_v"}}) {
-    const test::DvdNavPack nav = hd.Domains.at(domain).NavPacks.at(0);
-    EXPECT_NE(listing.find(prefix + core::IntToStrZeroPad(nav.VobId, 3) + "c" + core::IntToStrZeroPad(nav.CellId, 3) +
-                           "-t-s-pg\n"),
-              std::string::npos)
-        << domain;
-  }
+  for (const auto& [domain, prefix] : {std::pair{"vmgm", "vmg_"}, {"vts1-menu", "m01_"}})
+    EXPECT_NE(listing.find(sceneOf(prefix, hd.Domains.at(domain).NavPacks.at(0)) + "-pg\n"), std::string::npos);
   EXPECT_NE(listing.find("button 1: JumpTT 1  -> Title_1\n"), std::string::npos);
   EXPECT_NE(listing.find("button 2: JumpTT 3  -> Title_3\n"), std::string::npos);
+  // Every chain's commands as dvdunauthor reads the DVD.
+  fs::create_directories(dir.File("un"));
+  ASSERT_EQ(std::system(("cd '" + dir.File("un") + "' && dvdunauthor ../dvd/VIDEO_TS >/dev/null 2>&1").c_str()), 0);
+  test::ExpectAsDvdunauthorReads(test::ShownChains(listing), dir.File("un/dvdauthor.xml"));
 
   // Every stream of every VOB of every domain, against ffmpeg's reading of the DVD's packs of that VOB.
   const std::string out = dir.File("out");

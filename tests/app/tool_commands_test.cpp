@@ -42,25 +42,6 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   for (const auto& [args, status] : failures) EXPECT_EQ(Tool(args), status) << args.back();
 }
 
-// The chains of a "show" listing, each list of commands as one block of
-// dvdauthor's language.
-std::vector<test::Chain> ShownChains(const std::string& Listing) {
-  static const std::regex chain(" *(First play|VMG_\\S+|LU_\\S+|PGC_\\S+)");
-  static const std::regex command(" *(pre|post|cell) \\d+: (.*?)(  -> .*)?");
-  std::vector<std::array<std::vector<std::string>, 3>> lists;
-  std::istringstream in(Listing);
-  std::smatch m;
-  for (std::string line; std::getline(in, line);)
-    if (std::regex_match(line, chain))
-      lists.emplace_back();
-    else if (std::regex_match(line, m, command) && !lists.empty())
-      lists.back()[m[1] == "pre" ? 0 : m[1] == "post" ? 1 : 2].push_back(m[2]);
-  std::vector<test::Chain> out;
-  for (const auto& l : lists)
-    out.push_back({test::DvdauthorBlock(l[0]), test::DvdauthorBlock(l[1]), test::DvdauthorBlock(l[2])});
-  return out;
-}
-
 // "show" lists every chain's commands as dvdunauthor reads them on the disc that
 // dvdauthor made, and the menus' buttons; "settings" keeps what --set gives,
 // the file's comments and what nothing reads, and names what it ignores.
@@ -124,7 +105,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     EXPECT_NE(err.find(r.Err), std::string::npos) << err;
     if (listing.empty()) listing = out;
   }
-  test::ExpectAsDvdunauthorReads(ShownChains(listing));
+  test::ExpectAsDvdunauthorReads(test::ShownChains(listing));
   const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
   const std::string text(kept.begin(), kept.end());
   for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
