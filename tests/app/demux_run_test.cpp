@@ -525,8 +525,8 @@ TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
     SCOPED_TRACE(std::string(r.Domain) + " " + r.S.Id);
     fs::create_directories(dir.File("vobs/") + r.Domain);
     int compared = 0;
-    for (const auto& [vob, piece] : test::CutDvdDomainByVobId(hd.Domains.at(r.Domain), dir.File("vobs/") + r.Domain)) {
-      const auto expected = test::FfmpegStream(piece, r.S.Id, r.S.LpcmBits, r.S.LpcmBits != 0);
+    for (const auto& [vob, vobFile] : test::CutDvdDomainByVobId(hd.Domains.at(r.Domain), dir.File("vobs/") + r.Domain)) {
+      const auto expected = test::FfmpegStream(vobFile, r.S.Id, r.S.LpcmBits, r.S.LpcmBits != 0);
       const auto ours = OutputsJoined(out + "/" + r.Folder, "_v" + core::IntToStrZeroPad(vob, 3), r.S.Suffix);
       EXPECT_EQ(ours.size(), expected.size()) << "VOB " << vob;
       EXPECT_TRUE(ours == expected) << "VOB " << vob;
@@ -534,6 +534,8 @@ TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
     }
     EXPECT_GT(compared, 0);
   }
+  // The menu's button subpicture became its picture.
+  EXPECT_TRUE(fs::exists(out + "/VMG/Menu/vmg_v001c001_20.bmp"));
 }
 
 }  // namespace

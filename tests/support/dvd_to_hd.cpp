@@ -387,15 +387,15 @@ DvdToHdResult ConvertDvdToHd(const std::string& VideoTs, const std::string& Dest
 std::map<uint16_t, std::string> CutDvdDomainByVobId(const DvdDomain& Domain, const std::string& Folder) {
   Bytes all;
   for (const std::string& f : Domain.DvdFiles) Append(all, ReadFileBytes(f));
-  std::map<uint16_t, Bytes> pieces;
+  std::map<uint16_t, Bytes> cuts;
   for (size_t i = 0; i < Domain.NavPacks.size(); ++i) {
     const size_t from = Domain.NavPacks[i].Sector * kSector;
     const size_t to = i + 1 < Domain.NavPacks.size() ? Domain.NavPacks[i + 1].Sector * kSector : all.size();
-    Bytes& piece = pieces[Domain.NavPacks[i].VobId];
-    piece.insert(piece.end(), all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(to));
+    Bytes& cut = cuts[Domain.NavPacks[i].VobId];
+    cut.insert(cut.end(), all.begin() + static_cast<long>(from), all.begin() + static_cast<long>(to));
   }
   std::map<uint16_t, std::string> paths;
-  for (const auto& [vob, bytes] : pieces) {
+  for (const auto& [vob, bytes] : cuts) {
     paths[vob] = Folder + "/vob_" + Number(vob, 3) + ".vob";
     WriteFileBytes(paths[vob], bytes);
   }
