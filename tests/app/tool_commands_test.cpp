@@ -42,6 +42,8 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   for (const auto& [args, status] : failures) EXPECT_EQ(Tool(args), status) << args.back();
 }
 
+using test::ShownChains;
+
 // "show" lists every chain's commands as dvdunauthor reads them on the disc that
 // dvdauthor made, and the menus' buttons; "settings" keeps what --set gives,
 // the file's comments and what nothing reads, and names what it ignores.
@@ -105,7 +107,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     EXPECT_NE(err.find(r.Err), std::string::npos) << err;
     if (listing.empty()) listing = out;
   }
-  test::ExpectAsDvdunauthorReads(test::ShownChains(listing));
+  test::ExpectAsDvdunauthorReads(ShownChains(listing));
   const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
   const std::string text(kept.begin(), kept.end());
   for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
