@@ -73,6 +73,14 @@ bool Joinable(const std::string& Path) {
   return ext == ".ac3" || ext == ".dts" || ext == ".wav" || ext == ".mpa";
 }
 
+// The joined file is cut again by its first member's format into every
+// member's own file: a member of another format (AC-3 and LPCM can share a
+// decoding stream number) would get the other format's bytes in its file.
+bool SameFormat(const TMember& A, const TMember& B) {
+  return platform::ToLowerAscii(platform::ExtractFileExt(A.Entry->Path)) ==
+         platform::ToLowerAscii(platform::ExtractFileExt(B.Entry->Path));
+}
+
 class TGrouping {
  public:
   TGrouping(const TDemuxEnv& Env, const core::TrackSettings& Settings, int32_t TitleSet, int32_t Stream, int32_t Angle)
@@ -145,7 +153,7 @@ bool TGrouping::Run() {
       if (!MakeMember(i - 1, m)) return ok;
       group_.push_back(m);
     }
-    if (!MakeMember(i, m)) return ok & Close();
+    if (!MakeMember(i, m) || (!group_.empty() && !SameFormat(group_.front(), m))) return ok & Close();
     group_.push_back(m);
   }
   if (!group_.empty()) ok &= Close();

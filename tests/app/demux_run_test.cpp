@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <regex>
+#include <sstream>
 
 #include "app/cli.h"
 #include "app/run.h"
@@ -13,6 +15,8 @@
 #include "demux/demux_context.h"
 #include "demux/demux_support.h"
 #include "demux/track_folders.h"
+#include "support/dvd_to_hd.h"
+#include "support/nav_command_oracle.h"
 #include "support/state_support.h"
 
 namespace tess::app {
@@ -493,6 +497,127 @@ TEST_F(DemuxRun, UnreadableSourcesFailWithOneLine) {
   const std::string text(log.begin(), log.end());
   EXPECT_NE(text.find("Demuxing or script generation is failure!"), std::string::npos);
   EXPECT_EQ(text.find("All operations were completed successfully!"), std::string::npos);
+}
+
+// A DVD-Video that dvdauthor made from ffmpeg's streams, rewritten into an HD
+// set by a converter of its own (not the disc builder): "show" names every
+// title's programs and cells as lsdvd reads the DVD (cell sectors) and the
+// DVD's navigation packs say (VOB and cell ids), and "demux" writes every
+// stream of every VOB as ffmpeg reads it from the DVD's VOB files.
+TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
+  if (std::system("{ command -v ffmpeg && command -v dvdauthor && command -v spumux && command -v lsdvd; } >/dev/null") != 0)
+    GTEST_SKIP() << "ffmpeg, dvdauthor, spumux or lsdvd not installed";
+  test::TempDir dir;
+  ASSERT_EQ(std::system(("sh '" + test::DataFile("make_authored_dvd.sh") + "' '" + dir.File("dvd") + "'").c_str()), 0);
+  const test::DvdToHdResult hd = test::ConvertDvdToHd(dir.File("dvd/VIDEO_TS"), dir.File("hd"));
+  ASSERT_TRUE(hd.Ok) << hd.Error;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(RunTessaline({"show", dir.File("hd")}), 0);
+  const std::string listing = testing::internal::GetCapturedStdout();
+
+  // lsdvd's titles: title set, chapters' first cells, cells' sectors.
+  struct Title {
+    int TitleSet = 0;
+    std::vector<int> Chapters;
+    std::vector<std::pair<uint32_t, uint32_t>> Cells;
+  };
+  std::vector<Title> titles;
+  const auto lsdvd = test::CommandOutput("lsdvd -x -Oy '" + dir.File("dvd") + "' 2>/dev/null");
+  std::istringstream in(std::string(lsdvd.begin(), lsdvd.end()));
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (!std::regex_search(line, m, std::regex("'(vts|startcell|first_sector|last_sector)' : (\\d+)"))) continue;
+    const uint32_t v = static_cast<uint32_t>(std::stoul(m[2]));
+    if (m[1] == "vts") titles.push_back({static_cast<int>(v), {}, {}});
+    else if (m[1] == "startcell") titles.back().Chapters.push_back(static_cast<int>(v));
+    else if (m[1] == "first_sector") titles.back().Cells.push_back({v, 0});
+    else titles.back().Cells.back().second = v;
+  }
+  ASSERT_EQ(titles.size(), 3u);
+  // The scenes the listing groups the cells into, by file prefix and (VOB id, cell id).
+  std::map<std::string, std::string> scenes;
+  const std::regex sceneLine(" *((\\w{4})\\S*-t-s(_\\d+)?)   \\(VID/CID: (\\d+)/(\\d+)\\)");
+  for (std::sregex_iterator s(listing.begin(), listing.end(), sceneLine), e; s != e; ++s)
+    scenes[(*s)[2].str() + (*s)[4].str() + "/" + (*s)[5].str()] = (*s)[1];
+  const auto sceneOf = [&](const std::string& Prefix, const test::DvdNavPack& Nav) {
+    const std::string key = Prefix + std::to_string(Nav.VobId) + "/" + std::to_string(Nav.CellId);
+    EXPECT_TRUE(scenes.count(key)) << "no scene of " << key;
+    return scenes[key];
+  };
+  std::map<std::string, int> uses;
+  for (size_t t = 0; t < titles.size(); ++t) {
+    const Title& title = titles[t];
+    const std::string vts = std::to_string(title.TitleSet), number = std::to_string(t + 1);
+    SCOPED_TRACE("Title_" + number);
+    std::vector<std::string> expected, shown;
+    for (size_t c = 0; c < title.Chapters.size(); ++c) {
+      const size_t end = c + 1 < title.Chapters.size() ? title.Chapters[c + 1] - 1 : title.Cells.size();
+      for (size_t k = title.Chapters[c] - 1; k < end; ++k) {
+        const auto [first, last] = title.Cells[k];
+        const test::DvdNavPack nav = test::DvdNavPackAt(hd.Domains.at("vts" + vts + "-titles"), first);
+        const std::string scene = sceneOf("t0" + vts + "_", nav);
+        for (const std::string& item : {scene + "-pg", scene + "-c"}) {
+          if (item.ends_with("-pg") && k + 1 != static_cast<size_t>(title.Chapters[c])) continue;
+          const int n = uses[item]++;
+          expected.push_back(n ? item + "_" + std::to_string(n) : item);
+        }
+        EXPECT_NE(listing.find("VOB ID: " + std::to_string(nav.VobId) + "  CELL ID: " + std::to_string(nav.CellId) +
+                               "  Sectors: " + std::to_string(first) + " - " + std::to_string(last)),
+                  std::string::npos);
+      }
+    }
+    // The chain's lines up to the next chain, title or title set.
+    const std::string head = "  Title_" + number + "\n    PGC_V" + vts + "_T" + number + "_1\n";
+    ASSERT_NE(listing.find(head), std::string::npos) << listing;
+    std::istringstream chain(listing.substr(listing.find(head) + head.size()));
+    for (std::string line; std::getline(chain, line) && line.starts_with("      ");)
+      if (std::regex_search(line, std::regex("-(pg|c)(_\\d+)?$"))) shown.push_back(line.substr(line.find_first_not_of(' ')));
+    EXPECT_EQ(shown, expected);
+  }
+  // The menus' cells, and the video manager menu's buttons as dvdauthor compiled them.
+  for (const auto& [domain, prefix] : {std::pair{"vmgm", "vmg_"}, {"vts1-menu", "m01_"}})
+    EXPECT_NE(listing.find(sceneOf(prefix, hd.Domains.at(domain).NavPacks.at(0)) + "-pg\n"), std::string::npos);
+  EXPECT_NE(listing.find("button 1: JumpTT 1  -> Title_1\n"), std::string::npos);
+  EXPECT_NE(listing.find("button 2: JumpTT 3  -> Title_3\n"), std::string::npos);
+  // Every chain's commands as dvdunauthor reads the DVD.
+  fs::create_directories(dir.File("un"));
+  ASSERT_EQ(std::system(("cd '" + dir.File("un") + "' && dvdunauthor ../dvd/VIDEO_TS >/dev/null 2>&1").c_str()), 0);
+  test::ExpectAsDvdunauthorReads(test::ShownChains(listing), dir.File("un/dvdauthor.xml"));
+
+  // Every stream of every VOB of every domain, against ffmpeg's reading of the DVD's packs of that VOB.
+  const std::string out = dir.File("out");
+  EXPECT_EQ(RunTessaline({"demux", dir.File("hd"), out, "--settings", dir.File("settings.ini"), "--set", "DeleteSUP=0"}),
+            0);
+  struct Row {
+    const char* Domain;
+    const char* Folder;
+    Stream S;
+  };
+  const Row rows[] = {{"vmgm", "VMG/Menu", {"0x1e0", "_e0.m2v", 0}},
+                      {"vmgm", "VMG/Menu", {"0x80", "_c0.ac3", 0}},
+                      {"vts1-menu", "VTS_001/Menu", {"0x1e0", "_e0.m2v", 0}},
+                      {"vts1-menu", "VTS_001/Menu", {"0x80", "_c0.ac3", 0}},
+                      {"vts1-titles", "VTS_001/Titles", {"0x1e0", "_e0.m2v", 0}},
+                      {"vts1-titles", "VTS_001/Titles", {"0x80", "_c0.ac3", 0}},
+                      {"vts1-titles", "VTS_001/Titles", {"0xa0", "_a0.wav", 16}},
+                      {"vts1-titles", "VTS_001/Titles", {"0x20", "_20.sup", 0}},
+                      {"vts2-titles", "VTS_002/Titles", {"0x1e0", "_e0.m2v", 0}},
+                      {"vts2-titles", "VTS_002/Titles", {"0x1c0", "_c0.mpa", 0}}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.Domain) + " " + r.S.Id);
+    fs::create_directories(dir.File("vobs/") + r.Domain);
+    int compared = 0;
+    for (const auto& [vob, vobFile] : test::CutDvdDomainByVobId(hd.Domains.at(r.Domain), dir.File("vobs/") + r.Domain)) {
+      const auto expected = test::FfmpegStream(vobFile, r.S.Id, r.S.LpcmBits, r.S.LpcmBits != 0);
+      const auto ours = OutputsJoined(out + "/" + r.Folder, "_v" + core::IntToStrZeroPad(vob, 3), r.S.Suffix);
+      EXPECT_EQ(ours.size(), expected.size()) << "VOB " << vob;
+      EXPECT_TRUE(ours == expected) << "VOB " << vob;
+      compared += expected.empty() ? 0 : 1;
+    }
+    EXPECT_GT(compared, 0);
+  }
+  // The menu's button subpicture became its picture.
+  EXPECT_TRUE(fs::exists(out + "/VMG/Menu/vmg_v001c001_20.bmp"));
 }
 
 }  // namespace

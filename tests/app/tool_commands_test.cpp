@@ -55,24 +55,7 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   }
 }
 
-// The chains of a "show" listing, each list of commands as one block of
-// dvdauthor's language.
-std::vector<test::Chain> ShownChains(const std::string& Listing) {
-  static const std::regex chain(" *(First play|VMG_\\S+|LU_\\S+|PGC_\\S+)");
-  static const std::regex command(" *(pre|post|cell) \\d+: (.*?)(  -> .*)?");
-  std::vector<std::array<std::vector<std::string>, 3>> lists;
-  std::istringstream in(Listing);
-  std::smatch m;
-  for (std::string line; std::getline(in, line);)
-    if (std::regex_match(line, chain))
-      lists.emplace_back();
-    else if (std::regex_match(line, m, command) && !lists.empty())
-      lists.back()[m[1] == "pre" ? 0 : m[1] == "post" ? 1 : 2].push_back(m[2]);
-  std::vector<test::Chain> out;
-  for (const auto& l : lists)
-    out.push_back({test::DvdauthorBlock(l[0]), test::DvdauthorBlock(l[1]), test::DvdauthorBlock(l[2])});
-  return out;
-}
+using test::ShownChains;
 
 // "show" lists every chain's commands as dvdunauthor reads them on the disc that
 // dvdauthor made, and the menus' buttons; "settings" keeps what --set gives,

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,25 @@ inline std::vector<RawChain> ReadRawChains(const std::string& Name) {
 
 inline const char* const kNavCommandFiles[] = {"VIDEO_TS.IFO", "VTS_01_0.IFO", "VTS_02_0.IFO"};
 
+// The chains of a "show" listing, each list of commands as one block of
+// dvdauthor's language.
+inline std::vector<Chain> ShownChains(const std::string& Listing) {
+  static const std::regex chain(" *(First play|VMG_\\S+|LU_\\S+|PGC_\\S+)");
+  static const std::regex command(" *(pre|post|cell) \\d+: (.*?)(  -> .*)?");
+  std::vector<std::array<std::vector<std::string>, 3>> lists;
+  std::istringstream in(Listing);
+  std::smatch m;
+  for (std::string line; std::getline(in, line);)
+    if (std::regex_match(line, chain))
+      lists.emplace_back();
+    else if (std::regex_match(line, m, command) && !lists.empty())
+      lists.back()[m[1] == "pre" ? 0 : m[1] == "post" ? 1 : 2].push_back(m[2]);
+  std::vector<Chain> out;
+  for (const auto& l : lists)
+    out.push_back({DvdauthorBlock(l[0]), DvdauthorBlock(l[1]), DvdauthorBlock(l[2])});
+  return out;
+}
+
 // ---- dvdunauthor's reading ----
 
 inline std::string Between(const std::string& S, const std::string& Open, const std::string& Close, size_t& At) {
@@ -165,8 +185,8 @@ inline std::string Between(const std::string& S, const std::string& Open, const 
   return S.substr(a + Open.size(), b - a - Open.size());
 }
 
-inline std::vector<Chain> ReadReference() {
-  const std::vector<uint8_t> bytes = ReadFileBytes(DataFile("navcommands/dvdunauthor.xml"));
+inline std::vector<Chain> ReadReference(const std::string& Xml) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(Xml);
   const std::string xml(bytes.begin(), bytes.end());
   std::vector<Chain> out;
   size_t at = 0;
@@ -206,9 +226,11 @@ inline std::vector<std::string> Statements(std::string S) {
   return out;
 }
 
-// Ours, chain by chain in dvdunauthor's order, read as dvdunauthor reads the disc.
-inline void ExpectAsDvdunauthorReads(const std::vector<Chain>& Ours) {
-  const std::vector<Chain> reference = ReadReference();
+// Ours, chain by chain in dvdunauthor's order, read as dvdunauthor reads the
+// disc (its XML, by default that of tests/data/navcommands).
+inline void ExpectAsDvdunauthorReads(const std::vector<Chain>& Ours,
+                                     const std::string& Xml = DataFile("navcommands/dvdunauthor.xml")) {
+  const std::vector<Chain> reference = ReadReference(Xml);
   ASSERT_EQ(Ours.size(), reference.size());
   for (size_t i = 0; i < Ours.size(); ++i) {
     SCOPED_TRACE("chain " + std::to_string(i));
