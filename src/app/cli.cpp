@@ -18,6 +18,7 @@
 #include "app/project_state.h"
 #include "app/run.h"
 #include "app/show.h"
+#include "app/usage.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/options.h"
@@ -30,11 +31,6 @@ namespace tess::app {
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitStopped = 130;
-
 const char* const kUsage =
     "usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n"
     "       tessaline info FILE [FILE...]\n"
@@ -42,6 +38,7 @@ const char* const kUsage =
     "       tessaline show SOURCE [SOURCE...]\n"
     "       tessaline settings [--settings FILE] [--set Name=Value ...]\n"
     "       tessaline --version | --help\n"
+    "       tessaline show --help | settings --help\n"
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
     "  DEST     the output folder\n"
@@ -57,7 +54,11 @@ const char* const kUsage =
     "                     or, for loose EVO files, these list positions (1-based)\n"
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
     "                     and audio cut at VOB starts)\n"
-    "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No)\n"
+    "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No).\n"
+    "                     A DEST that is not empty is then deleted whole, unless it\n"
+    "                     holds the source, the working folder or the home folder;\n"
+    "                     without --yes the run writes into it and removes only the\n"
+    "                     VMG and VTS_nnn folders and Tessaline.log of an earlier run\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "  --                 ends the options: what follows is a SOURCE or DEST\n"
     "environment: NO_COLOR or TERM=dumb turns off coloured log lines\n";
@@ -133,12 +134,6 @@ class Terminal {
   int current_ = -1;
 };
 
-int Usage(const char* Why) {
-  if (Why) std::fprintf(stderr, "tessaline: %s\n", Why);
-  std::fputs(kUsage, stderr);
-  return kExitUsage;
-}
-
 // The log is saved as the settings ask; a save that fails is said on stderr
 // too, since the log itself cannot carry it. False when it failed: a run whose
 // log was asked for and is lost has not done all it was to do.
@@ -199,7 +194,7 @@ bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& F
       return false;
     }
     if (a.size() > 1 && a[0] == '-') {
-      Status = Usage(("unknown option '" + a + "'").c_str());
+      Status = UsageError(Args[0] + ": unknown option '" + a + "'");
       return false;
     }
     Files.push_back(a);
@@ -234,7 +229,7 @@ bool ReadableFile(const std::string& Name) {
 // line ends; 1 when a file could not be read. A file that met a read error is
 // named in the log instead: a description of what could be read would be wrong.
 int RunInfoCommand(const std::vector<std::string>& Files) {
-  if (Files.empty()) return Usage("info needs a FILE");
+  if (Files.empty()) return UsageError("info needs a FILE");
   ToolRun tool;
   int status = kExitDone;
   for (size_t i = 0; i < Files.size(); ++i) {
@@ -249,6 +244,13 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
       continue;
     }
     for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) text.erase(at, 1);
+    // The description shortens the name to fit a window; here it is given whole.
+    if (text == streams::kUnknownFileFormat) text += ": " + Files[i];
+    constexpr std::string_view kNameField = "\nFile name: ";
+    if (const size_t at = text.find(kNameField); at != std::string::npos) {
+      const size_t from = at + kNameField.size();
+      text.replace(from, text.find('\n', from) - from, Files[i]);
+    }
     std::printf("%s%s\n", i ? "\n" : "", text.c_str());
   }
   std::fflush(stdout);
@@ -258,7 +260,7 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
 
 // "pulldown FILE": the pulldown tool's measuring run and its ".vif".
 int RunPulldownCommand(const std::vector<std::string>& Files) {
-  if (Files.size() != 1) return Usage("pulldown takes one FILE");
+  if (Files.size() != 1) return UsageError("pulldown takes one FILE");
   if (!ReadableFile(Files[0])) return kExitFailed;
   ToolRun tool;
   const bool done = streams::RunPulldown(*tool.Form, Files[0]);
@@ -271,12 +273,12 @@ int RunPulldownCommand(const std::vector<std::string>& Files) {
 
 int RunCommandLine(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage(nullptr);
+  if (args.empty()) return UsageError("a command is needed: demux, show, settings, info or pulldown");
   if (args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, stdout);
     return kExitDone;
   }
-  if (args[0] == "--version") {
+  if (args[0] == "--version" || args[0] == "-V") {
     std::fputs(kVersion, stdout);
     return kExitDone;
   }
@@ -288,7 +290,8 @@ int RunCommandLine(int argc, char** argv) {
   }
   if (args[0] == "show") return RunShowCommand({args.begin() + 1, args.end()});
   if (args[0] == "settings") return RunSettingsCommand({args.begin() + 1, args.end()});
-  if (args[0] != "demux") return Usage(("unknown command '" + args[0] + "'").c_str());
+  if (args[0] != "demux")
+    return UsageError("unknown command '" + args[0] + "' (the commands are demux, show, settings, info and pulldown)");
 
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> sets;
@@ -313,7 +316,7 @@ int RunCommandLine(int argc, char** argv) {
     } else if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
       return kExitDone;
-    } else if (a == "--version") {
+    } else if (a == "--version" || a == "-V") {
       std::fputs(kVersion, stdout);
       return kExitDone;
     } else if (a == "--yes") {
@@ -321,26 +324,26 @@ int RunCommandLine(int argc, char** argv) {
     } else if (a == "--set") {
       std::string kv;
       std::pair<std::string, std::string> set;
-      if (!value(kv) || !SplitSettingArgument(kv, set)) return Usage("--set takes Name=Value");
+      if (!value(kv) || !SplitSettingArgument(kv, set)) return UsageError("--set takes Name=Value");
       sets.push_back(std::move(set));
     } else if (a == "--settings") {
-      if (!value(settingsFile)) return Usage("--settings takes a file");
+      if (!value(settingsFile)) return UsageError("--settings takes a file");
     } else if (a == "--main") {
       std::string list;
-      if (!value(list) || !ParseMarks(list, mainMarks)) return Usage("--main takes numbers 1..99 separated by commas");
+      if (!value(list) || !ParseMarks(list, mainMarks)) return UsageError("--main takes numbers 1..99 separated by commas");
     } else if (a == "--vts") {
       std::string list;
       // A loose EVO list has as many positions as it has files.
       if (!value(list) || !ParseMarks(list, marks, std::numeric_limits<int>::max()))
-        return Usage("--vts takes numbers separated by commas");
+        return UsageError("--vts takes numbers separated by commas");
     } else if (a.size() > 1 && a[0] == '-') {
-      return Usage(("unknown option '" + a + "'").c_str());
+      return UsageError("unknown option '" + a + "'");
     } else {
       positional.push_back(a);
     }
   }
   // The last positional argument is the destination: a source alone is not a run.
-  if (positional.size() < 2) return Usage("demux needs a SOURCE and a DEST");
+  if (positional.size() < 2) return UsageError("demux needs a SOURCE and a DEST");
   std::vector<std::string> sources = positional;
   const std::string dest = sources.back();
   sources.pop_back();
@@ -365,7 +368,7 @@ int RunCommandLine(int argc, char** argv) {
   for (const std::string& w : LoadOptions(form->Options, store)) form->Log(core::kLogWarning, w, platform::kColourRed);
   for (const auto& [name, v] : sets) {
     std::string why;
-    if (!SetOptionByName(form->Options, name, v, &why)) return Usage(("--set " + why).c_str());
+    if (!SetOptionByName(form->Options, name, v, &why)) return UsageError("--set " + why);
   }
   // DEST is the destination path; DestinationMode=2 puts the run into a
   // subfolder of it named after DestinationSubfolder.
@@ -394,9 +397,8 @@ int RunCommandLine(int argc, char** argv) {
       for (int a : available) have += (have.empty() ? "" : ", ") + std::to_string(a);
       terminal.Finish();
       const std::string what = byPosition ? "list position " : "title set ";
-      return Usage((option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
-                    (have.empty() ? "none" : have))
-                       .c_str());
+      return UsageError(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
+                        (have.empty() ? "none" : have));
     }
   }
   // Every row of the dialog has its boxes: without --vts all are chosen. There

@@ -1,4 +1,5 @@
 #include "app/options.h"
+#include "app/usage.h"
 
 #include <algorithm>
 #include <cctype>
@@ -388,15 +389,14 @@ int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore&
   std::error_code ec;
   const auto status = std::filesystem::status(File, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    std::fprintf(stderr, "tessaline: settings file %s is not a regular file\n", File.c_str());
-    return 2;
+    return UsageError("settings file " + File + " is not a regular file");
   }
   std::string why;
   if (!Store.Load(File, &why)) {
     std::fprintf(stderr, "tessaline: cannot read settings file %s (%s); nothing was done\n", File.c_str(), why.c_str());
-    return 1;
+    return kExitFailed;
   }
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace tess::app

@@ -6,6 +6,7 @@
 #include "app/main_window_impl.h"
 #include "app/options.h"
 #include "app/run.h"
+#include "app/usage.h"
 #include "demux/menu_highlights.h"
 #include "disc/script_model.h"
 #include "disc/ifo_readers.h"
@@ -19,17 +20,25 @@ namespace tess::app {
 
 namespace {
 
-constexpr int kExitDone = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
-const char* const kShowUsage = "usage: tessaline show SOURCE [SOURCE...]\n";
-const char* const kSettingsUsage = "usage: tessaline settings [--settings FILE] [--set Name=Value ...]\n";
-
-int Usage(const char* Text, const std::string& Why) {
-  std::fprintf(stderr, "tessaline: %s\n%s", Why.c_str(), Text);
-  return kExitUsage;
-}
+const char* const kShowUsage =
+    "usage: tessaline show SOURCE [SOURCE...]\n"
+    "  Loads SOURCE as demux does and prints what its information files hold, one\n"
+    "  item a line: the unique names of language units, titles, program chains,\n"
+    "  programs, cells and menu buttons, each chain's commands and where they lead,\n"
+    "  the tracks and scenes, and each title set's overview. A .VTI list or loose\n"
+    "  EVO files are listed by file. Loading's log lines go to stderr.\n"
+    "  SOURCE   an information file or its folder, a .VTI file, or .evo files\n"
+    "options:\n"
+    "  --       ends the options: what follows is a SOURCE\n";
+const char* const kSettingsUsage =
+    "usage: tessaline settings [--settings FILE] [--set Name=Value ...]\n"
+    "  Prints every setting as Name=Value under its section, as the settings file\n"
+    "  holds it.\n"
+    "options:\n"
+    "  --set Name=Value   check the value as demux --set does and save it to the\n"
+    "                     settings file (repeatable); a bad value saves nothing\n"
+    "  --settings FILE    the settings file (default:\n"
+    "                     $XDG_CONFIG_HOME/tessaline/settings.ini)\n";
 
 // The listing, two spaces of indent per depth.
 class Listing {
@@ -204,15 +213,20 @@ std::string BrowserText(TForm1& Form) {
 
 int RunShowCommand(const std::vector<std::string>& Args) {
   std::vector<std::string> sources;
+  bool options = true;  // "--" ends them: a file name may then start with "-"
   for (const std::string& a : Args) {
-    if (a == "--help" || a == "-h") {
+    if (options && a == "--") {
+      options = false;
+    } else if (options && (a == "--help" || a == "-h")) {
       std::fputs(kShowUsage, stdout);
       return kExitDone;
+    } else if (options && a.size() > 1 && a[0] == '-') {
+      return UsageError("show: unknown option '" + a + "'");
+    } else {
+      sources.push_back(a);
     }
-    if (a.size() > 1 && a[0] == '-') return Usage(kShowUsage, "unknown option '" + a + "'");
-    sources.push_back(a);
   }
-  if (sources.empty()) return Usage(kShowUsage, "show needs a SOURCE");
+  if (sources.empty()) return UsageError("show needs a SOURCE");
 
   QuietForm quiet;
   TForm1& form = *quiet.Form;
@@ -256,9 +270,9 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
       sets.push_back(std::move(set));
       ++i;
     } else if (a == "--set" || a == "--settings") {
-      return Usage(kSettingsUsage, a == "--set" ? "--set takes Name=Value" : "--settings takes a file");
+      return UsageError(a == "--set" ? "settings: --set takes Name=Value" : "settings: --settings takes a file");
     } else {
-      return Usage(kSettingsUsage, "unknown argument '" + a + "'");
+      return UsageError("settings: unknown argument '" + a + "'");
     }
   }
 
@@ -268,7 +282,7 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
   for (const std::string& w : LoadOptions(options, store)) std::fprintf(stderr, "tessaline: %s\n", w.c_str());
   for (const auto& [name, value] : sets) {
     std::string why;
-    if (!SetOptionByName(options, name, value, &why)) return Usage(kSettingsUsage, "--set " + why);
+    if (!SetOptionByName(options, name, value, &why)) return UsageError("settings: --set " + why);
   }
   if (!sets.empty()) {
     SaveOptionsTo(options, store);

@@ -196,6 +196,11 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     if (IsTitleDomain() && !stopped) next = core::NextEvoFileName(EvoFileName);
     if (!FollowChain) next.clear();
     if (next.empty()) ProcessPack(true);
+    // A listed file that continues a numbered chain has no outputs of its own.
+    if (EvoList && !next.empty())
+      Env.Run.Log(core::kLogInfo, platform::ExtractFileName(next) + " continues " +
+                                      platform::ExtractFileName(Plan.DomainFileName) + ": its streams are appended to " +
+                                      platform::ExtractFileName(Plan.DomainFileName) + "'s outputs");
 
     InputStream->Close();
     InputStream.reset();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <fstream>
 #include <set>
 
@@ -244,12 +245,21 @@ TEST(Run, NoDestinationStopsWithTheMessage) {
 }
 
 TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
+  // A usage error is one line saying what is wrong and one pointing to the help.
   auto run = [](std::vector<std::string> args) {
     std::vector<char*> argv;
     static std::string prog = "tessaline";
     argv.push_back(prog.data());
     for (auto& a : args) argv.push_back(a.data());
-    return RunCommandLine(static_cast<int>(argv.size()), argv.data());
+    testing::internal::CaptureStderr();
+    const int status = RunCommandLine(static_cast<int>(argv.size()), argv.data());
+    const std::string err = testing::internal::GetCapturedStderr();
+    if (status == 2) {
+      EXPECT_TRUE(err.starts_with("tessaline: ")) << err;
+      EXPECT_TRUE(err.ends_with("\nTry 'tessaline --help'.\n")) << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    }
+    return status;
   };
   EXPECT_EQ(run({}), 2);
   EXPECT_EQ(run({"frobnicate"}), 2);
@@ -259,7 +269,10 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   EXPECT_EQ(run({"demux", "a.evo", "b", "--set", "FullScan=256"}), 2);
   EXPECT_EQ(run({"demux", "a.evo", "b", "--vts", "x"}), 2);
   EXPECT_EQ(run({"demux", "a.evo", "b", "--settings", "/tmp"}), 2);
+  EXPECT_EQ(run({"show", "--all"}), 2);
+  EXPECT_EQ(run({"settings", "--set", "TitleMode=9"}), 2);
   EXPECT_EQ(run({"--version"}), 0);
+  EXPECT_EQ(run({"-V"}), 0);
   EXPECT_EQ(run({"demux", "--help"}), 0);
 
   // A source that cannot be opened is one error line and exit 1, and with

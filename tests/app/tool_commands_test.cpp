@@ -29,9 +29,14 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   test::TempDir dir;
   const std::string ac3 = test::DataFile("streams/a_48k_6ch.ac3"), video = dir.File("film.m2v");
   std::filesystem::copy_file(test::DataFile("streams/m2v_film_telecine.m2v"), video);
+  const std::string readme = test::DataFile("make_streams.sh");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Tool({"info", ac3, video}), 0);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("Kbps\nSample Rate: 48000 Hz\n"), std::string::npos);
+  EXPECT_EQ(Tool({"info", ac3, video, readme}), 0);
+  const std::string described = testing::internal::GetCapturedStdout();
+  EXPECT_NE(described.find("Kbps\nSample Rate: 48000 Hz\n"), std::string::npos);
+  // Every file is named with the path it was given, a file of no known format too.
+  EXPECT_NE(described.find("File name: " + video + "\n"), std::string::npos) << described;
+  EXPECT_NE(described.find("Unknown file format: " + readme + "\n"), std::string::npos) << described;
   EXPECT_EQ(Tool({"pulldown", video}), 0);
   EXPECT_TRUE(std::filesystem::exists(video + ".m2v.vif"));
   // 1: a file that cannot be read (a FIFO is never opened) or meets a read error
