@@ -231,8 +231,10 @@ class CorruptDisc : public ::testing::Test {
                                                                     {"FEATURE_2.EVO", spec.TitleSets[1].Titles}};
     evos[0].second.MaxFileSectors = 0;
     tools::BuildAdvancedDisc(Dir("adv"), "hva00001.VTI", evos, s, o);
-    fs::copy(Dir("disc"), Dir("work-disc"));
-    fs::copy(Dir("adv"), Dir("work-adv"));
+    // The same disc whose video manager has a first play and no menus: its other files are the disc's.
+    spec.VmgMenu = {};
+    tools::BuildStandardDisc(Dir("fp"), spec, s, o);
+    for (const char* d : {"disc", "adv", "fp"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
   static void TearDownTestSuite() {
     delete disc_;
@@ -370,7 +372,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"menu language units at their maximum", "disc/hv001i01.IFO", SetAt(menus, {0xFF, 0xFF}), nullptr, kSkipped,
        Expect::WholeDomains},
       {"video manager menu language units at their maximum", "disc/hv000i01.IFO", SetAt(vmgMenus, {0xFF, 0xFF}),
-       nullptr, "HV000M01.EVO; it is not demultiplexed", Expect::WholeDomains},
+       nullptr, "HV000M02.EVO; it is not demultiplexed", Expect::WholeDomains},
+      // No damage: a video manager without menus plays its first play's cells, or none at all.
+      {"a first play and no menus", "fp/hv000m01.evo", [](Bytes&) {}, nullptr, "/VMG/FirstPGC/Menu/vmg_v001c001",
+       Expect::WholeDomains, 0, 0, "fp"},
+      {"a first-play file and no cell at all", "fp/hv000i01.IFO", SetAt(disc::vmgi::FirstPlayPGC, {0, 0, 0, 0}),
+       nullptr, "nothing to demultiplex in it", Expect::WholeDomains, 0, 0, "fp"},
       {"cells of a chain at their maximum", "disc/hv001i01.IFO", SetAt(chain + 2, {0xFF, 0xFF}), nullptr,
        "program chain 1", Expect::WholeDomains},
       {"titles at their maximum", "disc/hv000i01.IFO", SetAt(titleSearch, {0xFF, 0xFF}), nullptr, kSkipped,
