@@ -271,6 +271,7 @@ struct Damage {
   // The equivalent runs from this source (in the work copy) instead; the
   // pictures' names are compared then too.
   std::string EquivalentSource = {};
+  bool Backup = false;  // File's ".BUP" copy gets the same damage
 };
 
 // The top folders of a tree's files.
@@ -353,6 +354,10 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // Information files: a bad identifier takes the backup copy; damaged
       // tables are skipped with a line each.
       {"title set identifier", "disc/hv001i01.IFO", SetAt(0, {'X'}), nullptr, "Loading hv001i01.BUP", Expect::Same, 0},
+      // Both copies bad: the title set's EVO files, found by its number, are still read whole.
+      {"title set and backup identifiers", "disc/hv002i01.IFO", SetAt(0, {'X'}), nullptr,
+       "hv002i01.BUP: neither is a readable information file; title set 2's EVO files were read", Expect::Same, 1, 0,
+       {}, {}, {}, true},
       {"a listed title set without files", "disc/hv000i01.IFO", SetAt(attributes + 1, {3}), nullptr,
        "hv003i01.IFO and hv003i01.BUP: neither is a readable information file"},
       {"a title set's information file alone", "disc/hv001i01.IFO", [](Bytes&) {}, nullptr, "/VTS_001/Titles/t001_v",
@@ -425,7 +430,15 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       const bool other = Out != "out" && !d.EquivalentSource.empty();
       return Demux(other ? Dir("work-" + d.EquivalentSource) : source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "");
     };
+    const std::string backup = work.substr(0, work.size() - 4) + ".BUP";
+    const Bytes backupBytes = d.Backup ? test::ReadFileBytes(backup) : Bytes();
+    if (d.Backup) {
+      Bytes b = backupBytes;
+      d.Corrupt(b);
+      test::WriteFileBytes(backup, b);
+    }
     const RunEnd damaged = runWith(d.Corrupt, "out");
+    if (d.Backup) test::WriteFileBytes(backup, backupBytes);
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
     // What could be done was done, the post-processing too (unless a failed write stopped the run),
