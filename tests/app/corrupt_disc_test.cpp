@@ -274,18 +274,13 @@ struct Damage {
   bool Backup = false;  // File's ".BUP" copy gets the same damage
 };
 
-// The top folders of a tree's files.
-std::set<std::string> TopFolders(const Tree& T) {
-  std::set<std::string> out;
-  for (const auto& f : T) out.insert(fs::path(f.first).begin()->string());
-  return out;
-}
-
-// The pictures of a tree in the top folders Of.
-std::set<std::string> Pictures(const Tree& T, const std::set<std::string>& Of) {
-  std::set<std::string> out;
+// The pictures of T in the top folders that the files of In lie in.
+std::set<std::string> Pictures(const Tree& T, const Tree& In) {
+  auto top = [](const std::string& Name) { return fs::path(Name).begin()->string(); };
+  std::set<std::string> folders, out;
+  for (const auto& f : In) folders.insert(top(f.first));
   for (const auto& f : T)
-    if (f.first.ends_with(".bmp") && Of.count(fs::path(f.first).begin()->string())) out.insert(f.first);
+    if (f.first.ends_with(".bmp") && folders.count(top(f.first))) out.insert(f.first);
   return out;
 }
 
@@ -316,6 +311,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const char* kCut = "holds only";
   const char* kBadPack = "MPEG is not correct";
   const char* kSkipped = "table skipped";
+  const Edit frenchTitles =
+      Both(Or(disc::vtsi::TitleVideoAttr, 0x02), SetAt(disc::kTitleSubpicAttrOffset + 2, {'f', 'r'}));
 
   const std::vector<Damage> table = {
       // EVO files cut short: in a navigation pack, in data packs, at a pack's end, to one byte.
@@ -364,9 +361,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO"},
       // Its titles with another display permission and French subpictures: their pictures' folders
       // are named as on the whole disc.
-      {"a title set's information file alone, its own attributes", "disc/hv001i01.IFO",
-       Both(Or(disc::vtsi::TitleVideoAttr, 0x02), SetAt(disc::kTitleSubpicAttrOffset + 2, {'f', 'r'})),
-       Both(Or(disc::vtsi::TitleVideoAttr, 0x02), SetAt(disc::kTitleSubpicAttrOffset + 2, {'f', 'r'})),
+      {"a title set's information file alone, its own attributes", "disc/hv001i01.IFO", frenchTitles, frenchTitles,
        "/VTS_001/Titles/t001_v", Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO", {}, "disc"},
       {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing},
       {"title set cut short", "disc/hv001i01.IFO", Cut(3000), nullptr, kSkipped, Expect::WholeDomains},
@@ -432,11 +427,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     };
     const std::string backup = work.substr(0, work.size() - 4) + ".BUP";
     const Bytes backupBytes = d.Backup ? test::ReadFileBytes(backup) : Bytes();
-    if (d.Backup) {
-      Bytes b = backupBytes;
-      d.Corrupt(b);
-      test::WriteFileBytes(backup, b);
-    }
+    if (d.Backup) test::WriteFileBytes(backup, [&] { Bytes b = backupBytes; return d.Corrupt(b), b; }());
     const RunEnd damaged = runWith(d.Corrupt, "out");
     if (d.Backup) test::WriteFileBytes(backup, backupBytes);
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
@@ -455,8 +446,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       const Tree wantAll = ReadTree(Dir("equivalent"));
       want = StreamOutputs(wantAll);
       if (!d.EquivalentSource.empty()) {
-        EXPECT_FALSE(Pictures(gotAll, TopFolders(got)).empty());
-        EXPECT_EQ(Pictures(gotAll, TopFolders(got)), Pictures(wantAll, TopFolders(got)));
+        EXPECT_FALSE(Pictures(gotAll, got).empty());
+        EXPECT_EQ(Pictures(gotAll, got), Pictures(wantAll, got));
       }
     }
     test::WriteFileBytes(work, original);

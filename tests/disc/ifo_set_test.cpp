@@ -108,7 +108,6 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
   EXPECT_TRUE(bad.InformationCorrupted);
   EXPECT_EQ(bad.TitleSetNumber, 3);
   EXPECT_TRUE(bad.VTS_PGCIT.PGCs.empty());
-  EXPECT_EQ(disc::VTSIField32(bad, disc::vtsi::TitleEvoStart), 0u);
 
   // The overview of the last title set read is in the information grid.
   EXPECT_EQ(form.StringGrid1.Cell(0, 0), "VTS Overview:");
