@@ -351,7 +351,8 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
 
   auto walk = [&](const TCellRef& c, bool TitleStart) {
     disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
-    const bool skippedAngle = o.InsertAngle != 0 && c.Angle > 0 && static_cast<int32_t>(c.Angle) != kept[c.Position - 1];
+    const int32_t keep = kept[c.Position - 1];  // 0 outside a block, or every angle kept
+    const bool skippedAngle = keep != 0 && static_cast<int32_t>(c.Angle) != keep;
     if (!video && current >= 0 && currentVob == c.VobId && previousMotion) {
       if (!skippedAngle) plans_[static_cast<size_t>(current)].Cells.push_back({c, nullptr});
       return;
