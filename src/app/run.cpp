@@ -93,13 +93,15 @@ void LogStartingDomain(TForm1& Form, bool Titles, int32_t Number, size_t Mark) {
 }
 
 // A title set the video manager lists but whose information file and backup
-// both failed, or an information file whose damaged tables were skipped: what
-// they describe is not demultiplexed, and the run says so at its end.
-void NoteDamagedInformation(TForm1& Form, const disc::TIFOFile& Record) {
-  if (Record.Kind == disc::ifoUnknown && Record.TitleSetNumber > 0) {
+// both failed (its EVO files are read without them when it has any), or an
+// information file whose damaged tables were skipped: what they describe is
+// not demultiplexed, and the run says so at its end.
+void NoteDamagedInformation(TForm1& Form, const disc::TIFOFile& Record, bool HasEvoFiles) {
+  if (Record.InformationCorrupted) {
     const int32_t n = Record.TitleSetNumber;
     Form.NoteSkipped(disc::TitleSetFileName(n, ".IFO") + " and " + disc::TitleSetFileName(n, ".BUP") +
-                     ": neither is a readable information file; title set " + std::to_string(n) + " was skipped");
+                     ": neither is a readable information file; title set " + std::to_string(n) +
+                     (HasEvoFiles ? "'s EVO files were read without them" : " was skipped"));
   } else if (Record.DamagedTables > 0) {
     Form.NoteSkipped(platform::ExtractFileName(Record.FileName) + ": " + std::to_string(Record.DamagedTables) +
                      " damaged tables or records were skipped; what they describe was not read");
@@ -114,8 +116,10 @@ bool DemuxDisc(TForm1& Form, const std::string& Folder) {
     const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
     const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
     if (!Form.VTSListForm.DemuxMarked(mark)) continue;
-    NoteDamagedInformation(Form, rec);
-    if (rec.Kind == disc::ifoUnknown) continue;
+    // A title set without information and without EVO files has nothing to give.
+    const bool files = !rec.InformationCorrupted || !TitleSetEvoFiles(Form, i).empty();
+    NoteDamagedInformation(Form, rec, files);
+    if (rec.Kind == disc::ifoUnknown || !files) continue;
     if (rec.Kind == disc::ifoVMG) {
       for (const bool firstPlay : {true, false}) {
         if (Form.Aborted()) break;

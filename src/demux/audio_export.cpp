@@ -377,7 +377,7 @@ void ProcessTitleSetAudioStreams(const disc::DiscModel& Disc, disc::RunRegistrie
         s.Name = from->Name;
         s.Kind = from->Kind;
       } else {
-        disc::TitleAudioLanguageName(Disc, TitleSet, n + 1, s.Name);
+        disc::TitleAudioLanguageName(Disc, disc::IndexOfTitleSet(Disc, TitleSet), n + 1, s.Name);
         s.Kind = 0;
       }
       s.PlayItems.front() = (from ? from : any)->PlayItems.front();

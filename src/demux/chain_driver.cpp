@@ -96,11 +96,21 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   Cells.Highlights.clear();
 
   if (!Plan.IsTitleSet) {
+    auto hasCells = [](const disc::TPGC* Pgc) { return Pgc && Pgc->CellCount > 0 && !Pgc->CellPositions.empty(); };
     bool anyCell = false;
     if (Plan.MenuUnits)
       for (const auto& unit : Plan.MenuUnits->Units)
         for (const auto& e : unit.PGCs)
-          if (e.PGC && e.PGC->CellCount > 0 && !e.PGC->CellPositions.empty()) anyCell = true;
+          if (hasCells(e.PGC.get())) anyCell = true;
+    // The first play's own chain describes its file too.
+    if (Plan.FirstPlayDomain && hasCells(Plan.FirstPlayPgc)) anyCell = true;
+    if (!anyCell && Plan.FirstPlayDomain) {
+      // A first play that plays no cell has nothing to demultiplex: the disc is sound.
+      if (!EvoFileName.empty())
+        Env.Run.Log(core::kLogInfo, "No program chain plays a cell of " + UpperName(EvoFileName) +
+                                        "; there is nothing to demultiplex in it.");
+      return true;
+    }
     if (!anyCell) {
       // The file is there but no menu cell describes it (its table may have
       // been damaged and skipped): its streams are not read, and the log says so.

@@ -300,10 +300,48 @@ bool AngleTableStartsTrack(const disc::TIFOFile& Rec, uint32_t VobId, uint32_t C
   return false;
 }
 
+// The title chain (from 1) that plays the cell; 0 when none does.
+int32_t ChainOfCell(const disc::TIFOFile& Rec, uint32_t VobId, uint32_t CellId) {
+  for (size_t i = 0; i < Rec.VTS_PGCIT.PGCs.size(); ++i)
+    if (disc::FindCellIndex(Rec.VTS_PGCIT.PGCs[i].PGC.get(), VobId, CellId) >= 0) return static_cast<int32_t>(i + 1);
+  return 0;
+}
+
+// The angle each cell's block keeps, by the cells' positions in Cells (0 for a
+// cell outside a block): Wanted, or angle 1 where the block has no angle Wanted,
+// so that a block never loses every angle. In (VOB id, cell id) order a block's
+// angles follow each other; a new block starts where an angle VOB comes back to
+// an angle not above the one before.
+std::vector<int32_t> KeptAngles(core::RunContext& Run, const disc::TIFOFile& Rec, const std::vector<TCellRef>& Cells,
+                                int32_t Wanted) {
+  std::vector<int32_t> kept(Cells.size(), 0);
+  if (Wanted == 0) return kept;
+  for (size_t first = 0; first < Cells.size();) {
+    if (Cells[first].Angle == 0) {
+      ++first;
+      continue;
+    }
+    size_t end = first + 1;
+    while (end < Cells.size() && Cells[end].Angle > 0 &&
+           (Cells[end].VobId == Cells[end - 1].VobId || Cells[end].Angle > Cells[end - 1].Angle))
+      ++end;
+    const bool has = std::any_of(Cells.begin() + static_cast<long>(first), Cells.begin() + static_cast<long>(end),
+                                 [&](const TCellRef& C) { return static_cast<int32_t>(C.Angle) == Wanted; });
+    if (!has)
+      Run.LogError(std::string(core::msg::CanNotFoundAngle) + std::to_string(Wanted) + std::string(core::msg::InPGC) +
+                   std::to_string(ChainOfCell(Rec, Cells[first].VobId, Cells[first].CellId)) +
+                   std::string(core::msg::Angle1WasInsertedInstead));
+    std::fill(kept.begin() + static_cast<long>(first), kept.begin() + static_cast<long>(end), has ? Wanted : 1);
+    first = end;
+  }
+  return kept;
+}
+
 // Splits the walk into tracks. A new track starts with a motion cell after a
 // still (or at the start), at a program the advanced Main mode keeps apart, or
 // where the audio-cell table marks a start; with InsertAngle=n the kept
-// angle's cell plays on in the track around it. Keeping every angle
+// angle's cell (angle 1 in a block without angle n) plays on in the track
+// around it. Keeping every angle
 // (InsertAngle=0), each angle VOB is a track of its own and the cell after the
 // block starts another: one track would play the angles one after another.
 // A cell without an output of its own plays in its VOB's output when that was
@@ -319,10 +357,12 @@ void TTitleSetWork::Plan(const std::vector<TCellRef>& Cells, disc::TVobScaut& Sc
   uint32_t currentVob = 0;  // the VOB whose output the track joined last
   // A cell played by several titles is probed once; later visits keep its mark.
   std::set<const disc::TVideoStreamEntry*> probed;
+  const std::vector<int32_t> kept = KeptAngles(env_.Run, rec, Cells, o.InsertAngle);
 
   auto walk = [&](const TCellRef& c, bool TitleStart) {
     disc::TVideoStreamEntry* video = CellVideo(c.VobId, c.CellId);
-    const bool skippedAngle = o.InsertAngle != 0 && c.Angle > 0 && static_cast<int32_t>(c.Angle) != o.InsertAngle;
+    const int32_t keep = kept[c.Position - 1];  // 0 outside a block, or every angle kept
+    const bool skippedAngle = keep != 0 && static_cast<int32_t>(c.Angle) != keep;
     if (!video && current >= 0 && currentVob == c.VobId && previousMotion) {
       if (!skippedAngle) plans_[static_cast<size_t>(current)].Cells.push_back({c, nullptr});
       return;

@@ -49,8 +49,7 @@ uint16_t AttrLanguageWord(const uint8_t* Table, size_t Size, size_t Offset) {
 std::string SubpicAttributeLanguage(const DiscModel& Disc, int32_t TitleSetIndex, bool Titles, int32_t StreamIndex) {
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f || StreamIndex < 1 || StreamIndex > 32) return "Not Specified";
-  // A title set given alone is loaded at index 0.
-  const bool titleSet = TitleSetIndex >= 1 || f->Kind == ifoVTS;
+  const bool titleSet = IsTitleSetIndex(Disc, TitleSetIndex);
   const size_t base = Titles && titleSet ? kTitleSubpicAttrOffset : kMenuSubpicAttrOffset;
   const size_t offset = base + kSubpicAttrSize * static_cast<size_t>(StreamIndex - 1);
   const uint16_t code = titleSet ? AttrLanguageWord(f->VTSI_MAT.data(), f->VTSI_MAT.size(), offset)
@@ -71,15 +70,16 @@ int32_t DisplayClassOfAttr(uint16_t Attr) {
   return 4;
 }
 
+// A title set given alone sits at record 0 and reads as a title set there.
 int32_t VTSTitleDisplayMode(const DiscModel& Disc, int32_t TitleSetIndex) {
-  if (TitleSetIndex < 1) return VTSMenuDisplayMode(Disc, 0);
+  if (!IsTitleSetIndex(Disc, TitleSetIndex)) return VTSMenuDisplayMode(Disc, 0);
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
   if (!f) return DisplayClassOfAttr(0);
   return DisplayClassOfAttr(VideoAttrWordAt(f->VTSI_MAT.data(), vtsi::TitleVideoAttr));
 }
 
 int32_t VTSMenuDisplayMode(const DiscModel& Disc, int32_t TitleSetIndex) {
-  if (TitleSetIndex < 1) {
+  if (!IsTitleSetIndex(Disc, TitleSetIndex)) {
     const TIFOFile* vmg = IfoAt(Disc, 0);
     return DisplayClassOfAttr(vmg ? VideoAttrWordAt(vmg->VMGI_MAT.data(), vmgi::MenuVideoAttr) : 0);
   }
@@ -266,7 +266,7 @@ std::vector<TTimeCode> EvoCellPlaybackTimes(const DiscModel& Disc, int32_t Title
 void TitleAudioLanguageName(const DiscModel& Disc, int32_t TitleSetIndex, int32_t AudioIndex, std::string& Text) {
   Text = "Not Specified";
   const TIFOFile* f = IfoAt(Disc, TitleSetIndex);
-  if (!f || TitleSetIndex < 1 || AudioIndex < 1 || AudioIndex > 8) return;
+  if (!f || !IsTitleSetIndex(Disc, TitleSetIndex) || AudioIndex < 1 || AudioIndex > 8) return;
   // Streams are counted 1..8 here, as the other stream lookups of a title set
   // count them.
   const size_t offset = vtsi::TitleAudioAttr + kAudioAttrSize * static_cast<size_t>(AudioIndex);

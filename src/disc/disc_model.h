@@ -34,4 +34,16 @@ inline int32_t FirstTitleSetIndex(const DiscModel& Disc) {
   return Disc.TitleSetCount > 0 && Disc.IFOFiles[0].Kind == ifoVTS ? 0 : 1;
 }
 
+// Record Index holds a title set, not the video manager.
+inline bool IsTitleSetIndex(const DiscModel& Disc, int32_t Index) {
+  return Index >= 0 && Index >= FirstTitleSetIndex(Disc);
+}
+
+// The record of title set Number (from its file name); -1 when none is loaded.
+inline int32_t IndexOfTitleSet(const DiscModel& Disc, int32_t Number) {
+  for (int32_t i = FirstTitleSetIndex(Disc); i < Disc.TitleSetCount; ++i)
+    if (Disc.IFOFiles[static_cast<size_t>(i)].TitleSetNumber == Number) return i;
+  return -1;
+}
+
 }  // namespace tess::disc

@@ -266,6 +266,9 @@ struct TIFOFile {
   int32_t TitleSetNumber = 0;
   // Tables, records or maps of the file that were damaged and skipped.
   int32_t DamagedTables = 0;
+  // A title set whose information file and backup both failed: a title set
+  // still, with no table, whose EVO files are found by their names.
+  bool InformationCorrupted = false;
 
   // Menus of this file (VMG menus in the VMG record, title-set menus in a VTS one).
   TLanguageUnitTable MenuPGCI_UT;

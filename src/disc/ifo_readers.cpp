@@ -509,6 +509,7 @@ void ZeroIFORecord(TIFOFile& R) {
   R.Ordinal = 0;
   R.TitleSetNumber = 0;
   R.DamagedTables = 0;
+  R.InformationCorrupted = false;
   R.MenuPGCI_UT = {};
   R.MenuC_ADT = {};
   R.MenuVOBU_ADMAP = {};

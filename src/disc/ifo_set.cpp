@@ -54,7 +54,7 @@ void SetDiscFrameRate(DiscModel& Disc) {
   std::optional<uint16_t> attr;
   for (int32_t i = 0; i < Disc.TitleSetCount && !attr; ++i) {
     const TIFOFile& rec = Disc.IFOFiles[static_cast<size_t>(i)];
-    if (rec.Kind == ifoVTS)
+    if (rec.Kind == ifoVTS && !rec.InformationCorrupted)
       attr = VideoAttrWordAt(rec.VTSI_MAT.data(), vtsi::TitleVideoAttr);
   }
   if (!attr && Disc.TitleSetCount > 0 && Disc.IFOFiles[0].Kind == ifoVMG)
@@ -136,12 +136,16 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, c
       rec.FileName = name;
       rec.Ordinal = Disc.TitleSetCount + 1;
       rec.TitleSetNumber = n;
-      // A title set with no good copy keeps its place (record n is title set n)
-      // but no kind, so nothing reads or demultiplexes it.
-      rec.Kind = good ? ifoVTS : ifoUnknown;
+      rec.Kind = ifoVTS;
       if (good) {
         ReadVTSI(Run, Disc, rec, name, InfoGrid);
         ++loaded;
+      } else {
+        // A title set with no good copy is still title set n: with its
+        // management table zeroed no table of it is read, and its EVO files,
+        // named by its number, are demultiplexed all the same.
+        rec.VTSI_MAT.fill(0);
+        rec.InformationCorrupted = true;
       }
       ++Disc.TitleSetCount;
     }

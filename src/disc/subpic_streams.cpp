@@ -11,7 +11,7 @@ namespace tess::disc {
 namespace {
 
 bool IsTitleChain(const DiscModel& Disc, int32_t TitleSetIndex, const TPGC* Pgc) {
-  if (TitleSetIndex < 1 || static_cast<size_t>(TitleSetIndex) >= Disc.IFOFiles.size()) return false;
+  if (!IsTitleSetIndex(Disc, TitleSetIndex) || static_cast<size_t>(TitleSetIndex) >= Disc.IFOFiles.size()) return false;
   for (const TTitlePGCEntry& e : Disc.IFOFiles[static_cast<size_t>(TitleSetIndex)].VTS_PGCIT.PGCs)
     if (e.PGC.get() == Pgc) return true;
   return false;

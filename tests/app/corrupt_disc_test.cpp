@@ -19,6 +19,8 @@
 #include <set>
 
 #include "core/byte_order.h"
+#include "disc/attribute_texts.h"
+#include "disc/ifo_model.h"
 #include "demux/demux_support.h"
 
 extern char** environ;
@@ -232,8 +234,10 @@ class CorruptDisc : public ::testing::Test {
                                                                     {"FEATURE_2.EVO", spec.TitleSets[1].Titles}};
     evos[0].second.MaxFileSectors = 0;
     tools::BuildAdvancedDisc(Dir("adv"), "hva00001.VTI", evos, s, o);
-    fs::copy(Dir("disc"), Dir("work-disc"));
-    fs::copy(Dir("adv"), Dir("work-adv"));
+    // The same disc whose video manager has a first play and no menus: its other files are the disc's.
+    spec.VmgMenu = {};
+    tools::BuildStandardDisc(Dir("fp"), spec, s, o);
+    for (const char* d : {"disc", "adv", "fp"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
   static void TearDownTestSuite() {
     delete disc_;
@@ -269,7 +273,21 @@ struct Damage {
   std::string Source = {};  // in the work copy, in place of the disc or the list
   std::string Fault = {};   // a read or write failure brought about (the file is left as it is)
   std::vector<std::string> Options = {};  // of the damaged run
+  // The equivalent runs from this source (in the work copy) instead; the
+  // pictures' names are compared then too.
+  std::string EquivalentSource = {};
+  bool Backup = false;  // File's ".BUP" copy gets the same damage
 };
+
+// The pictures of T in the top folders that the files of In lie in.
+std::set<std::string> Pictures(const Tree& T, const Tree& In) {
+  auto top = [](const std::string& Name) { return fs::path(Name).begin()->string(); };
+  std::set<std::string> folders, out;
+  for (const auto& f : In) folders.insert(top(f.first));
+  for (const auto& f : T)
+    if (f.first.ends_with(".bmp") && folders.count(top(f.first))) out.insert(f.first);
+  return out;
+}
 
 TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const std::string ini = Dir("settings.ini");
@@ -298,6 +316,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const char* kCut = "holds only";
   const char* kBadPack = "MPEG is not correct";
   const char* kSkipped = "table skipped";
+  const Edit frenchTitles =
+      Both(Or(disc::vtsi::TitleVideoAttr, 0x02), SetAt(disc::kTitleSubpicAttrOffset + 2, {'f', 'r'}));
 
   const std::vector<Damage> table = {
       // EVO files cut short: in a navigation pack, in data packs, at a pack's end, to one byte.
@@ -336,10 +356,18 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // Information files: a bad identifier takes the backup copy; damaged
       // tables are skipped with a line each.
       {"title set identifier", "disc/hv001i01.IFO", SetAt(0, {'X'}), nullptr, "Loading hv001i01.BUP", Expect::Same, 0},
+      // Both copies bad: the title set's EVO files, found by its number, are still read whole.
+      {"title set and backup identifiers", "disc/hv002i01.IFO", SetAt(0, {'X'}), nullptr,
+       "hv002i01.BUP: neither is a readable information file; title set 2's EVO files were read", Expect::Same, 1, 0,
+       {}, {}, {}, {}, true},
       {"a listed title set without files", "disc/hv000i01.IFO", SetAt(attributes + 1, {3}), nullptr,
        "hv003i01.IFO and hv003i01.BUP: neither is a readable information file"},
       {"a title set's information file alone", "disc/hv001i01.IFO", [](Bytes&) {}, nullptr, "/VTS_001/Titles/t001_v",
        Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO"},
+      // Its titles with another display permission and French subpictures: their pictures' folders
+      // are named as on the whole disc.
+      {"a title set's information file alone, its own attributes", "disc/hv001i01.IFO", frenchTitles, frenchTitles,
+       "/VTS_001/Titles/t001_v", Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO", {}, {}, "disc"},
       {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing},
       {"title set cut short", "disc/hv001i01.IFO", Cut(3000), nullptr, kSkipped, Expect::WholeDomains},
       {"program chain table past the file", "disc/hv001i01.IFO", SetAt(204, {0x80}), nullptr, kSkipped,
@@ -349,7 +377,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"menu language units at their maximum", "disc/hv001i01.IFO", SetAt(menus, {0xFF, 0xFF}), nullptr, kSkipped,
        Expect::WholeDomains},
       {"video manager menu language units at their maximum", "disc/hv000i01.IFO", SetAt(vmgMenus, {0xFF, 0xFF}),
-       nullptr, "HV000M01.EVO; it is not demultiplexed", Expect::WholeDomains},
+       nullptr, "HV000M02.EVO; it is not demultiplexed", Expect::WholeDomains},
+      // No damage: a video manager without menus plays its first play's cells, or none at all.
+      {"a first play and no menus", "fp/hv000m01.evo", [](Bytes&) {}, nullptr, "/VMG/FirstPGC/Menu/vmg_v001c001",
+       Expect::WholeDomains, 0, 0, "fp"},
+      {"a first-play file and no cell at all", "fp/hv000i01.IFO", SetAt(disc::vmgi::FirstPlayPGC, {0, 0, 0, 0}),
+       nullptr, "nothing to demultiplex in it", Expect::WholeDomains, 0, 0, "fp"},
       {"cells of a chain at their maximum", "disc/hv001i01.IFO", SetAt(chain + 2, {0xFF, 0xFF}), nullptr,
        "program chain 1", Expect::WholeDomains},
       {"titles at their maximum", "disc/hv000i01.IFO", SetAt(titleSearch, {0xFF, 0xFF}), nullptr, kSkipped,
@@ -419,9 +452,15 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       if (E) E(b);
       test::WriteFileBytes(work, b);
       if (!E) fs::remove(work);
-      return Demux(source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "", Out == "out" ? d.Options : std::vector<std::string>{});
+      const bool other = Out != "out" && !d.EquivalentSource.empty();
+      return Demux(other ? Dir("work-" + d.EquivalentSource) : source, Dir(Out), ini, {}, Out == "out" ? d.Fault : "",
+                   Out == "out" ? d.Options : std::vector<std::string>{});
     };
+    const std::string backup = work.substr(0, work.size() - 4) + ".BUP";
+    const Bytes backupBytes = d.Backup ? test::ReadFileBytes(backup) : Bytes();
+    if (d.Backup) test::WriteFileBytes(backup, [&] { Bytes b = backupBytes; return d.Corrupt(b), b; }());
     const RunEnd damaged = runWith(d.Corrupt, "out");
+    if (d.Backup) test::WriteFileBytes(backup, backupBytes);
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
     // What could be done was done, the post-processing too (unless a failed write stopped the run),
@@ -438,7 +477,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       for (const auto& [name, bytes] : ReadTree(Dir("out")))
         EXPECT_FALSE(name.ends_with(suffix) && bytes.size() >= offset) << name << " is left with " << bytes.size();
     }
-    const Tree got = StreamOutputs(ReadTree(Dir("out")));
+    const Tree gotAll = ReadTree(Dir("out"));
+    const Tree got = StreamOutputs(gotAll);
     Tree want = reference[adv ? 1 : 0];
     if (d.Equivalent) {
       const RunEnd equivalent = runWith(d.Equivalent, "equivalent");
@@ -446,7 +486,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // A failure names its reason there too (a subpicture unit whose cell no track shows).
       EXPECT_TRUE(d.EquivalentExit == 0 || equivalent.Log.find("Skipped or only partly read: ") != std::string::npos)
           << equivalent.Log;
-      want = StreamOutputs(ReadTree(Dir("equivalent")));
+      const Tree wantAll = ReadTree(Dir("equivalent"));
+      want = StreamOutputs(wantAll);
+      if (!d.EquivalentSource.empty()) {
+        EXPECT_FALSE(Pictures(gotAll, got).empty());
+        EXPECT_EQ(Pictures(gotAll, got), Pictures(wantAll, got));
+      }
     }
     test::WriteFileBytes(work, original);
 

@@ -128,6 +128,7 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     int32_t InsertAngle, Split;               // Split: Main by every title, title 1's cells
     std::vector<Row> Rows;                    // the title tracks in table order
     std::vector<std::vector<size_t>> Groups;  // stream 1's groups (of rows) as merged, one per angle
+    const char* Logged = nullptr;             // the line that says a block lacks the angle asked for
   };
   // The cell outputs in (VOB id, cell id) order.
   const std::string o[] = {"t001_v001c001", "t001_v001c002", "t001_v002c001", "t001_v003c001",
@@ -143,6 +144,10 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
        {{"t01_m001v002", {o[0], o[1]}}, {"t01_m002v001", {o[2]}}, {"t01_m003s001", {o[3]}},
         {"t01_m004v003", {o[4], o[6], o[7]}}},
        {{0, 1, 2, 3}}},
+      {true, true, false, 3, 0,  // a block without angle 3 keeps angle 1 in the track around it
+       {{"t01_m001v003", {o[0], o[1], o[2]}}, {"t01_m002s001", {o[3]}}, {"t01_m003v003", {o[4], o[5], o[7]}}},
+       {{0, 1, 2}},
+       "Can not found angle 3 in PGC 1! Angle 1 was inserted instead."},
       {false, true, false, 0, 0,  // no Main mode: the block's tracks in angle order
        {{"t001_v001x002", {}}, {"t001_v002c001", {}}, {"t001_v003c001", {}}, {"t001_v004c001", {}},
         {"t001_v005c001", {}}, {"t001_v006c001", {}}, {"t001_v007c001", {}}},
@@ -172,6 +177,8 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     ASSERT_TRUE(PrepareTrackFolders(form.Env(), form.Settings.Tracks));
     ASSERT_TRUE(ConvertSubpictureIndexFiles(form.Env(), form.Settings.Demux.Subpictures));
     EXPECT_EQ(PicturesUnder(titles), pictures);
+    EXPECT_EQ(p.LogContains("Can not found angle"), l.Logged != nullptr);
+    EXPECT_TRUE(!l.Logged || p.LogContains(l.Logged));
 
     std::vector<std::string> suffixes = StreamSideSuffixes();
     suffixes.insert(suffixes.begin(), "_e0.m2v");

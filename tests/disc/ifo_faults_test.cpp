@@ -241,7 +241,7 @@ TEST(IfoFaults, TitleSetCountBoundedByTheRecords) {
   EXPECT_EQ(project.Form.IFOFiles[0].VTS_ATRT.TitleSetCount, 101);
   EXPECT_EQ(project.Form.TitleSetCount, disc::kMaxIFOFiles);
   EXPECT_EQ(project.Form.IFOFiles[101].TitleSetNumber, 101);
-  EXPECT_EQ(project.Form.IFOFiles[101].Kind, disc::ifoUnknown);
+  EXPECT_TRUE(project.Form.IFOFiles[101].InformationCorrupted);
   EXPECT_TRUE(project.LogContains("File hv101i01.BUP is not correct too. Information corrupted."));
 }
 

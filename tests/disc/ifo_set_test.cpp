@@ -102,9 +102,10 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
   EXPECT_EQ(form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC->CellPlayback[1].StillTime(), 5);
   EXPECT_TRUE(form.IFOFiles[1].VTS_PGCIT.PGCs[0].PGC->CellPlayback[1].Seamless());
 
-  // Title set 3 keeps its place and number but is not loaded.
+  // Title set 3 keeps its place and number, a title set without tables.
   const disc::TIFOFile& bad = form.IFOFiles[3];
-  EXPECT_EQ(bad.Kind, disc::ifoUnknown);
+  EXPECT_EQ(bad.Kind, disc::ifoVTS);
+  EXPECT_TRUE(bad.InformationCorrupted);
   EXPECT_EQ(bad.TitleSetNumber, 3);
   EXPECT_TRUE(bad.VTS_PGCIT.PGCs.empty());
 

@@ -199,6 +199,13 @@ TEST(LanguageLookups, AttributeLanguagesAndSubpicIds) {
   EXPECT_EQ(text, "Not Specified");
   disc::TitleAudioLanguageName(p.Form, 1, 9, text);
   EXPECT_EQ(text, "Not Specified");
+  // A title set given alone sits at record 0 and reads as it does at its place on the disc.
+  DiscProject alone;
+  alone.Form.TitleSetCount = 1;
+  alone.Form.IFOFiles[0].Kind = disc::ifoVTS;
+  alone.Form.IFOFiles[0].VTSI_MAT = mat;
+  disc::TitleAudioLanguageName(alone.Form, 0, 1, text);
+  EXPECT_EQ(text, "French");
 
   // Menu subpicture language of the stream that maps to an id.
   mat[disc::vtsi::MenuVideoAttr] = 0x00;  // class 4
