@@ -286,6 +286,7 @@ bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc
   const std::string track = SideFileName(Env.Output.Folder, Env.Disc.LooseEvo, Track, index, ".track");
   const auto itemBytes = disc::SubPictureItemToBytes(Item);
   const auto segmentBytes = disc::SubpicSegmentToBytes(segment);
+  if (Env.Run.WritesOverSource(data) || Env.Run.WritesOverSource(track)) return false;
   if (!core::AppendToFile(data, itemBytes.data(), static_cast<int64_t>(itemBytes.size()))) {
     Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + data);
     return false;
