@@ -19,6 +19,7 @@
 #include "app/run.h"
 #include "app/show.h"
 #include "app/usage.h"
+#include "core/files.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/options.h"
@@ -423,10 +424,19 @@ int RunCommandLine(int argc, char** argv) {
     terminal.Finish();
     return kExitStopped;
   }
+  // The run holds its output folder until its log is saved: a second run into
+  // the same folder is refused, and saves no log there either.
+  core::FolderLock lock;
+  if (std::string why; !form->Settings.Output.Folder.empty() && !lock.Take(form->Settings.Output.Folder, why)) {
+    form->LogError(why);
+    terminal.Finish();
+    return kExitFailed;
+  }
   const RunResult result = StartRun(*form, source, window.Views);
   const bool logSaved = SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
                                           : result == RunResult::Stopped ? core::RunEnd::Stopped
                                                                          : core::RunEnd::Failed);
+  lock.Release();
   terminal.Finish();
   switch (result) {
     case RunResult::Done: return logSaved ? kExitDone : kExitFailed;

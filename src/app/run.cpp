@@ -141,35 +141,37 @@ bool DemuxDisc(TForm1& Form, const std::string& Folder) {
   return ok;
 }
 
-// The source lies inside Folder.
-bool HoldsSource(const std::string& Folder, const SourceSelection& Source) {
-  std::error_code ec;
-  const fs::path root = fs::weakly_canonical(fs::path(Folder), ec);
-  std::vector<std::string> paths = Source.EvoFiles;
-  if (!Source.IFOFile.empty()) paths.push_back(Source.IFOFile);
-  if (!Source.VTIFile.empty()) paths.push_back(Source.VTIFile);
-  for (const std::string& p : paths) {
-    const fs::path c = fs::weakly_canonical(fs::path(p), ec);
-    const auto rel = c.lexically_relative(root);
-    if (!rel.empty() && *rel.begin() != "..") return true;
+// Every file the run reads: the information files, the list, the EVO files
+// and the files their chains go on in.
+core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
+  core::FileSet files;
+  for (const std::string& f : {Source.IFOFile, Source.VTIFile})
+    if (!f.empty()) files.Add(f);
+  for (size_t i = 0; i < Form.IFOFiles.size() && i < static_cast<size_t>(std::max(Form.TitleSetCount, 0)); ++i)
+    if (!Form.IFOFiles[i].FileName.empty()) files.Add(Form.IFOFiles[i].FileName);
+  for (const std::string& f : Source.EvoFiles) {
+    files.Add(f);
+    std::string next = platform::ResolveInputPath(f);
+    for (int n = 0; n < 99 && !(next = core::NextEvoFileName(next)).empty(); ++n) files.Add(next);
   }
-  return false;
+  return files;
 }
 
-// The output folder: a non-empty one is deleted only when the answer is yes;
+// The output folder: a non-empty one is emptied only when the answer is yes;
 // otherwise the run goes on in it and only the files of an earlier run are
-// cleaned away. False when the run cannot go on.
-bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSelection& Source) {
-  if (IsFolder(Folder) && !core::IsFolderEmpty(Folder)) {
+// cleaned away. Nothing that holds or is a source goes, and the run's lock
+// stays. False when the run cannot go on.
+bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::FileSet& Sources) {
+  if (IsFolder(Folder) && !core::IsFolderEmpty(Folder, core::kLockFileName)) {
     const std::string question = std::string(core::msg::Folder) + Folder + std::string(core::msg::IsNotEmpty) + " " +
                                  std::string(core::msg::DoYouWantToDeleteThisFolder);
     const bool yes = Form.Prompt && Form.Prompt->Ask(question, core::msg::Warning, platform::PromptButtons::YesNo) ==
                                         platform::PromptAnswer::Yes;
     // A folder that holds the source is never deleted, whatever the answer.
-    if (yes && HoldsSource(Folder, Source)) {
+    if (yes && Sources.HeldBy(Folder)) {
       Form.Log(core::kLogWarning, std::string(core::msg::InpossibleToDeleteFolder) + Folder + ": it holds the source",
                platform::kColourRed);
-    } else if (yes && !core::DeleteFolderTree(Folder)) {
+    } else if (yes && !core::EmptyFolder(Folder, core::kLockFileName, Sources)) {
       const std::string again = std::string(core::msg::InpossibleToDeleteFolder) + Folder + ". " +
                                 std::string(core::msg::ContinueProcessingInThisFolder);
       if (!Form.Prompt || Form.Prompt->Ask(again, core::msg::Warning, platform::PromptButtons::YesNo) !=
@@ -182,8 +184,23 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const SourceSe
     return false;
   }
   Form.Log(core::kLogNormal, core::msg::DeletePreviousProjectFolder);
-  core::CleanProjectFolder(Folder);
+  std::vector<std::string> kept;
+  core::CleanProjectFolder(Folder, Sources, &kept);
+  for (const std::string& f : kept)
+    Form.Log(core::kLogWarning, "Folder " + f + " holds the source: it stays, with what an earlier run left in it.",
+             platform::kColourRed);
   return true;
+}
+
+// The scan caches of the run's videos go at its end, however it ended: those
+// in the run's folders, and those beside each video it wrote (a slide show's
+// video among them, whose entry its stills took over) wherever it lies.
+void DeleteScanCaches(TForm1& Form, const std::string& Folder, std::vector<std::string> Videos) {
+  core::CleanScanCaches(Folder, Form.Sources);
+  for (const disc::TVideoStreamEntry& v : Form.VideoStreams) Videos.push_back(v.Path);
+  for (const std::string& v : Videos)
+    if (!v.empty())
+      for (const char* cache : {".vnf", ".ipos", ".times"}) core::DeleteFileUnless(v + cache, Form.Sources);
 }
 
 // One line per input the run skipped or could only partly read, and one that
@@ -214,6 +231,7 @@ void ResetRunState(TForm1& Form) {
   Form.SubPicInfoForm.Reset();
   Form.StartedOutputs.clear();
   Form.Skipped.clear();
+  Form.Sources = {};
   if (Form.MainWindow) {
     Form.MainWindow->FinishedEvoFiles = 0;
     Form.MainWindow->TotalProgress.SetPosition(0);
@@ -524,7 +542,8 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     const size_t mark = static_cast<size_t>(Form.IFOFiles[static_cast<size_t>(main)].TitleSetNumber) + 1;
     if (main < Form.TitleSetCount && mark < Form.VTSListForm.MainModeMark.size()) Form.VTSListForm.MainModeMark[mark] = 1;
   }
-  if (!PrepareOutputFolder(Form, folder, Source)) return RunResult::Failed;
+  Form.Sources = SourceFilesOf(Form, Source);
+  if (!PrepareOutputFolder(Form, folder, Form.Sources)) return RunResult::Failed;
   Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
   Form.Log(core::kLogNormal, core::msg::StartingEVOFilesProcessing);
 
@@ -542,6 +561,9 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     case SourceKind::None:
       break;
   }
+  // The videos as demultiplexed: a slide show's still files take over its entry.
+  std::vector<std::string> videos;
+  for (const disc::TVideoStreamEntry& v : Form.VideoStreams) videos.push_back(v.Path);
   // The post-processing: the re-authoring tracks, the title subpictures kept
   // in indexed ".sup" files as pictures and segments of their tracks, and the
   // data-format extraction. A step that fails in part says so and the next
@@ -557,6 +579,7 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     // The items' names again: the run's scouts tell the angle VOBs apart.
     if (!Form.Aborted()) ShowItemNames(Form, Views);
   }
+  DeleteScanCaches(Form, folder, std::move(videos));
 
   // A write error stops the run as Stop does, but the run has failed.
   if (Form.Aborted() && !Form.WriteStopped) {
@@ -569,13 +592,15 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     return RunResult::Failed;
   }
   Form.Log(core::kLogNormal, core::msg::FinishingEVOFilesProcessing);
-  // The scan caches go, and the ".sup" files with them: the chains made those
-  // into pictures as they ended.
-  if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder);
-  core::CleanScanFiles(folder);
-  // The folders the masks do not reach (the first play's, an EVO source's
-  // destination) hold scan caches of this run's videos too.
-  for (const disc::TVideoStreamEntry& v : Form.VideoStreams) ::unlink((v.Path + ".vnf").c_str());
+  // The ".sup" files go with their ".dat" indexes where their units were
+  // drawn: the menus' as their chains ended, the titles' in the conversion
+  // above. Units that were not to be drawn stay in them.
+  core::FileSet keep = Form.Sources;
+  if (Form.Settings.Demux.Subpictures == core::SupMode::FilesOnly)
+    for (const std::string& dat : Form.DatFiles)
+      for (const std::string& f : demux::IndexedSubpictureFiles(dat)) keep.Add(f);
+  if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder, keep);
+  core::CleanScanFiles(folder, keep);
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
   // Everything else was done; what had to be left out makes the run a failure.
   if (LogSkippedInputs(Form)) return RunResult::Failed;

@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,35 +42,39 @@ bool HasExtensionIgnoreCase(std::string_view Name, std::string_view Ext) {
   return Name.size() >= Ext.size() && platform::EqualsIgnoreCase(Name.substr(Name.size() - Ext.size()), Ext);
 }
 
-// Removes everything inside the folder open on DirFd (and closes it). Entries are
-// examined without following links: a link is unlinked as a link.
-void EmptyFolderAt(int DirFd, int Depth) {
+// Removes everything inside the folder open on DirFd (and closes it) but the
+// files of Keep and the entry named Spare. Entries are examined without
+// following links: a link is unlinked as a link. True when nothing else is left.
+bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view Spare) {
   DIR* dir = ::fdopendir(DirFd);
   if (!dir) {
     ::close(DirFd);
-    return;
+    return false;
   }
   std::vector<std::string> names;
   while (dirent* e = ::readdir(dir)) {
     if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    if (!Spare.empty() && Spare == e->d_name) continue;
     names.emplace_back(e->d_name);
   }
   const int fd = ::dirfd(dir);
+  bool all = true;
   for (const auto& name : names) {
     struct stat st {};
     if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISDIR(st.st_mode)) {
-      ::unlinkat(fd, name.c_str(), 0);
+      if (Keep.Has(st.st_dev, st.st_ino) || ::unlinkat(fd, name.c_str(), 0) != 0) all = false;
       continue;
     }
     // An empty subfolder goes at once; the walk goes on with the other entries.
-    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0 || Depth >= kMaxTreeDepth) continue;
-    const int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (sub < 0) continue;
-    EmptyFolderAt(sub, Depth + 1);
-    ::unlinkat(fd, name.c_str(), AT_REMOVEDIR);
+    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
+    const int sub =
+        Depth >= kMaxTreeDepth ? -1 : ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub >= 0) EmptyFolderAt(sub, Depth + 1, Keep, {});
+    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) all = false;
   }
   ::closedir(dir);
+  return all;
 }
 
 // Opens Root (as the user gave it) and then each folder of Rel below it without
@@ -88,8 +94,12 @@ int OpenBelow(const std::string& Root, std::string_view Rel) {
 }
 
 // Deletes the entries of Root/Rel that match each mask in turn (files and links
-// only; a folder of a matching name stays). A missing folder deletes nothing.
-void DeleteMatches(const std::string& Root, std::string_view Rel, std::initializer_list<std::string_view> Exts) {
+// only; a folder of a matching name stays), but the files of Keep. A missing
+// folder deletes nothing, and so does one that holds a file of Keep: what
+// else it holds is the user's as much as the run's.
+void DeleteMatches(const std::string& Root, std::string_view Rel, std::initializer_list<std::string_view> Exts,
+                   const FileSet& Keep) {
+  if (Keep.HeldBy(Root + std::string(Rel))) return;
   for (std::string_view ext : Exts) {
     const int fd = OpenBelow(Root, Rel);
     if (fd < 0) return;
@@ -103,7 +113,8 @@ void DeleteMatches(const std::string& Root, std::string_view Rel, std::initializ
       if (HasExtensionIgnoreCase(e->d_name, ext)) names.emplace_back(e->d_name);
     for (const auto& name : names) {
       struct stat st {};
-      if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode))
+      if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(st.st_mode) &&
+          !Keep.Has(st.st_dev, st.st_ino))
         ::unlinkat(fd, name.c_str(), 0);
     }
     ::closedir(dir);
@@ -186,6 +197,7 @@ void RemoveDirectoryChain(const std::string& Dir) {
 bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string& Dest,
                    const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
                    int64_t Offset) {
+  if (Run.WritesOverSource(Dest)) return false;
   const std::string source = platform::ResolveInputPath(Source);
   const int in = platform::OpenRegularFile(source, O_RDONLY);
   struct stat st {};
@@ -331,12 +343,13 @@ bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count
   return closed && written;
 }
 
-bool IsFolderEmpty(const std::string& Folder) {
+bool IsFolderEmpty(const std::string& Folder, std::string_view Except) {
   DIR* dir = ::opendir(Folder.empty() ? "." : Folder.c_str());
   if (!dir) return true;
   bool empty = true;
   while (dirent* e = ::readdir(dir)) {
-    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
+        (Except.empty() || Except != e->d_name)) {
       empty = false;
       break;
     }
@@ -393,58 +406,194 @@ bool HoldsWorkingFolder(const std::string& Dir) {
   return !rel.empty() && *rel.begin() != "..";
 }
 
-}  // namespace
-
-bool DeleteFolderTree(const std::string& Dir) {
+// Dir may be emptied or removed: none of the paths that are never touched,
+// and no folder that holds a file of Keep.
+bool MayRemoveFolder(const std::string& Dir, const FileSet& Keep) {
   // Short paths ("C:\", "./", "a/") name a drive or the folder the program runs
   // in far more often than a folder meant to go; they are never touched.
   constexpr size_t kShortestRemovable = 4;
   if (Dir.size() < kShortestRemovable) return false;
-  if (IsProtectedFolder(Dir) || OnlyDotComponents(Dir) || IsHomeFolder(Dir) || HoldsWorkingFolder(Dir)) return false;
+  return !IsProtectedFolder(Dir) && !OnlyDotComponents(Dir) && !IsHomeFolder(Dir) && !HoldsWorkingFolder(Dir) &&
+         !Keep.HeldBy(Dir);
+}
+
+// Removes what the folder Dir holds (or, with RemoveDir, the folder itself), but
+// the files of Keep and the entry named Spare.
+bool RemoveFolderContent(const std::string& Dir, const FileSet& Keep, std::string_view Spare, bool RemoveDir) {
+  if (!MayRemoveFolder(Dir, Keep)) return false;
   const std::string d = platform::ExcludeTrailingSlash(Dir);
   const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;  // missing, not a folder, or a link to one
-  EmptyFolderAt(fd, 0);
-  return ::rmdir(d.c_str()) == 0;
+  const bool emptied = EmptyFolderAt(fd, 0, Keep, Spare);
+  return RemoveDir ? ::rmdir(d.c_str()) == 0 : emptied;
 }
 
-bool CleanProjectFolder(const std::string& Root) {
+}  // namespace
+
+void FileSet::Add(const std::string& Path) {
+  const std::string path = platform::ResolveInputPath(Path);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+  std::error_code ec;
+  const auto canonical = std::filesystem::weakly_canonical(path, ec);
+  files_.push_back({Path, ec ? path : canonical.string(), static_cast<uint64_t>(st.st_dev),
+                    static_cast<uint64_t>(st.st_ino)});
+}
+
+std::string FileSet::Find(const std::string& Path) const {
+  if (files_.empty()) return {};
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) return {};
+  for (const File& f : files_)
+    if (f.Device == static_cast<uint64_t>(st.st_dev) && f.Inode == static_cast<uint64_t>(st.st_ino)) return f.Path;
+  return {};
+}
+
+bool FileSet::Has(uint64_t Device, uint64_t Inode) const {
+  return std::any_of(files_.begin(), files_.end(),
+                     [&](const File& f) { return f.Device == Device && f.Inode == Inode; });
+}
+
+bool FileSet::HeldBy(const std::string& Folder) const {
+  if (files_.empty()) return false;
+  std::string folder = platform::ExcludeTrailingSlash(Folder);
+  if (folder.empty()) folder = Folder.empty() ? "." : "/";
+  std::error_code ec;
+  const auto root = std::filesystem::weakly_canonical(folder, ec);
+  if (ec) return true;
+  return std::any_of(files_.begin(), files_.end(), [&](const File& f) {
+    const auto rel = std::filesystem::path(f.Canonical).lexically_relative(root);
+    return !rel.empty() && *rel.begin() != "..";
+  });
+}
+
+bool FolderLock::Take(const std::string& Folder, std::string& Why) {
+  Release();
+  if (!MakeFolders(Folder)) {
+    Why = "Can not create folder " + Folder;
+    return false;
+  }
+  const std::string path = platform::IncludeTrailingSlash(Folder) + std::string(kLockFileName);
+  // A lock file whose last holder removed it between the open and the lock is
+  // opened again: the lock must be on the file the path names.
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat held {}, named {};
+    if (fd < 0 || ::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+      Why = "Can not create the lock file " + path + (fd < 0 ? std::string(": ") + std::strerror(errno) : "");
+      if (fd >= 0) ::close(fd);
+      return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      char text[24] = {};
+      const size_t n = platform::PReadFull(fd, text, sizeof text - 1, 0);
+      const long pid = std::strtol(std::string(text, n).c_str(), nullptr, 10);
+      // Where the file system has no locks, the process that the file names
+      // holds the folder while it lives.
+      const bool held = err == EWOULDBLOCK || (pid > 0 && pid != ::getpid() &&
+                                               (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH));
+      if (held) {
+        ::close(fd);
+        Why = "Folder " + Folder + " is in use by another run" +
+              (pid > 0 ? " (process " + std::to_string(pid) + ")" : std::string()) +
+              "; two runs into one folder would delete and mix each other's outputs, so this run is refused.";
+        return false;
+      }
+    }
+    if (::stat(path.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) != 0 || !platform::PWriteFull(fd, pid.data(), pid.size(), 0)) {
+      Why = "Can not write the lock file " + path + ": " + std::strerror(errno);
+      ::unlink(path.c_str());
+      ::close(fd);
+      return false;
+    }
+    fd_ = fd;
+    path_ = path;
+    return true;
+  }
+  Why = "Can not lock folder " + Folder;
+  return false;
+}
+
+void FolderLock::Release() {
+  if (fd_ < 0) return;
+  // Only the file this run locked goes: it is removed while still locked, and
+  // a run that opened it meanwhile finds it gone and opens the path afresh.
+  struct stat held {}, named {};
+  if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+      held.st_ino == named.st_ino)
+    ::unlink(path_.c_str());
+  ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+}
+
+bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep) { return RemoveFolderContent(Dir, Keep, {}, true); }
+
+bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep) {
+  return RemoveFolderContent(Dir, Keep, Spare, false);
+}
+
+bool DeleteFileUnless(const std::string& FileName, const FileSet& Keep) {
+  struct stat st {};
+  if (FileName.empty() || ::lstat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || Keep.Has(st.st_dev, st.st_ino))
+    return false;
+  return ::unlink(FileName.c_str()) == 0;
+}
+
+bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vector<std::string>* Kept) {
   if (IsProtectedFolder(Root)) return false;
   const std::string r = platform::IncludeTrailingSlash(Root);
-  DeleteFolderTree(r + "VMG/");
-  for (int n = 1; n <= 99; ++n) DeleteFolderTree(r + "VTS_" + ThreeDigits(n) + "/");
+  std::vector<std::string> folders = {r + "VMG/"};
+  for (int n = 1; n <= 99; ++n) folders.push_back(r + "VTS_" + ThreeDigits(n) + "/");
+  for (const std::string& folder : folders) {
+    // A folder that holds a source stays whole, with all the rest it holds.
+    if (Keep.HeldBy(folder) && IsFolder(folder)) {
+      if (Kept) Kept->push_back(folder);
+      continue;
+    }
+    DeleteFolderTree(folder, Keep);
+  }
   // Only the log this program saves there: other logs and scripts in the
   // folder are the user's.
-  const std::string log = r + std::string(kLogFileName);
-  struct stat st {};
-  if (::lstat(log.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(log.c_str());
+  DeleteFileUnless(r + std::string(kLogFileName), Keep);
   return true;
 }
 
-bool CleanMenuTitleFolders(const std::string& Root) {
+bool CleanMenuTitleFolders(const std::string& Root, const FileSet& Keep) {
   if (IsProtectedFolder(Root)) return false;
   const std::string r = platform::IncludeTrailingSlash(Root);
-  DeleteMatches(r, "VMG", {".sup", ".dat"});
+  DeleteMatches(r, "VMG", {".sup", ".dat"}, Keep);
   for (int n = 1; n <= 99; ++n) {
     const std::string vts = "VTS_" + ThreeDigits(n);
-    DeleteMatches(r, vts + "/Menu", {".sup", ".dat"});
-    DeleteMatches(r, vts + "/Titles", {".sup", ".dat"});
+    DeleteMatches(r, vts + "/Menu", {".sup", ".dat"}, Keep);
+    DeleteMatches(r, vts + "/Titles", {".sup", ".dat"}, Keep);
   }
   return true;
 }
 
-bool CleanScanFiles(const std::string& Root) {
+bool CleanScanCaches(const std::string& Root, const FileSet& Keep) {
   if (IsProtectedFolder(Root)) return false;
   const std::string r = platform::IncludeTrailingSlash(Root);
-  DeleteMatches(r, "VMG/Menu", {".sup", ".dat", ".vnf", ".times"});
+  DeleteMatches(r, "VMG/Menu", {".vnf", ".ipos", ".times"}, Keep);
   for (int n = 1; n <= 99; ++n) {
     const std::string vts = "VTS_" + ThreeDigits(n);
-    DeleteMatches(r, vts + "/Menu", {".vnf", ".times"});
-    DeleteMatches(r, vts + "/Titles", {".vnf", ".times"});
+    DeleteMatches(r, vts + "/Menu", {".vnf", ".ipos", ".times"}, Keep);
+    DeleteMatches(r, vts + "/Titles", {".vnf", ".ipos", ".times"}, Keep);
   }
   return true;
 }
 
+bool CleanScanFiles(const std::string& Root, const FileSet& Keep) {
+  if (IsProtectedFolder(Root)) return false;
+  DeleteMatches(platform::IncludeTrailingSlash(Root), "VMG/Menu", {".sup", ".dat"}, Keep);
+  return CleanScanCaches(Root, Keep);
+}
 // "File size: " + the size in whole Gb, Mb or Kb.
 void FormatFileSize(const std::string& FileName, std::string& Text) {
   std::error_code ec;

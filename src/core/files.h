@@ -2,12 +2,64 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Small file-system operations around a run, and the cleaning passes over a
 // project (output) folder. Folder paths use "/" and may or may not end in one.
 namespace tess::core {
 
 struct RunContext;
+
+// The lock file that an output folder holds while a run writes into it.
+inline constexpr std::string_view kLockFileName = ".tessaline.lock";
+
+// Files that no clean-up deletes and no output takes the place of: a run's
+// sources. Each is known by its device and file number, so another spelling
+// of its path, a link to it or a second name of it is still the file, and by
+// its canonical path, for the folders that hold it.
+class FileSet {
+ public:
+  // Adds the regular file that Path names (looked up without case, links
+  // followed); a path that names none adds nothing.
+  void Add(const std::string& Path);
+  bool Empty() const { return files_.empty(); }
+  // The file of the set that Path names, as it was added; empty for none.
+  std::string Find(const std::string& Path) const;
+  // The file of that device and number is one of the set.
+  bool Has(uint64_t Device, uint64_t Inode) const;
+  // Folder, however its path is written, holds one of the files at any depth
+  // (a folder that cannot be resolved counts as one that does).
+  bool HeldBy(const std::string& Folder) const;
+
+ private:
+  struct File {
+    std::string Path, Canonical;
+    uint64_t Device = 0, Inode = 0;
+  };
+  std::vector<File> files_;
+};
+
+// Holds an output folder for one run: a lock file in it, locked while the run
+// lasts and naming its process. Another run into the folder is refused; a lock
+// file that a stopped or crashed run left behind holds nothing (the system
+// drops the lock with its process) and is taken over.
+class FolderLock {
+ public:
+  FolderLock() = default;
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+  ~FolderLock() { Release(); }
+  // Takes Folder, making it when missing. False, with the reason in Why, when
+  // another run holds it or it cannot be made or locked.
+  bool Take(const std::string& Folder, std::string& Why);
+  // Removes the lock file; nothing when none is held.
+  void Release();
+
+ private:
+  int fd_ = -1;
+  std::string path_;
+};
 
 // Path names a regular file, or a folder; a link counts as what it points at.
 // False when Path cannot be looked at.
@@ -48,8 +100,9 @@ bool IsIfoFile(const std::string& FileName);
 // Writes Count bytes at the end of the file, creating it when missing. False when
 // not every byte was written.
 bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count);
-// The folder holds no file and no subfolder (a missing folder counts as empty).
-bool IsFolderEmpty(const std::string& Folder);
+// The folder holds no file and no subfolder (a missing folder counts as empty);
+// an entry named Except does not count.
+bool IsFolderEmpty(const std::string& Folder, std::string_view Except = {});
 
 // One line of 8-bit (or UTF-16 little-endian) text from an open file: up to a CR
 // (an LF after it is dropped too) or the end of the file. Returns the number of
@@ -76,19 +129,32 @@ bool IsProtectedFolder(const std::string& Dir);
 // Deletes a folder with everything in it. Symbolic links inside are removed as
 // links and never followed; Dir itself must not be a link. Never touches a path
 // of three characters or fewer, the root, the user's home folder, the working
-// folder or a folder that holds it, or a path made only of "." and ".." steps.
-// False when Dir was not removed.
-bool DeleteFolderTree(const std::string& Dir);
+// folder or a folder that holds it, a path made only of "." and ".." steps, or
+// a folder that holds a file of Keep; a file of Keep met inside (another name
+// of one) stays, and so do the folders above it. False when Dir was not removed.
+bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep = {});
+// The same for what Dir holds, but for its entry named Spare: Dir stays. True
+// when nothing else is left in it.
+bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep = {});
+// Deletes the file or link FileName unless it is a file of Keep; never a
+// folder. True when it was deleted.
+bool DeleteFileUnless(const std::string& FileName, const FileSet& Keep);
 // Before a run, what an earlier run of the program wrote in Root: the VMG and
 // VTS_001..VTS_099 folders and its "Tessaline.log". Other files in Root are the
-// user's and stay. False (nothing done) for an empty or root Root.
-bool CleanProjectFolder(const std::string& Root);
+// user's and stay, and so does a folder that holds a file of Keep (it is added
+// to *Kept when given). False (nothing done) for an empty or root Root.
+bool CleanProjectFolder(const std::string& Root, const FileSet& Keep = {}, std::vector<std::string>* Kept = nullptr);
 // After a run: "*.sup" and "*.dat" in VMG and in the Menu and Titles folders of
-// VTS_001..VTS_099.
-bool CleanMenuTitleFolders(const std::string& Root);
-// At the end of a run: the scan caches ("*.vnf", "*.times") in the Menu and Titles
-// folders of every title set, and "*.sup", "*.dat", "*.vnf", "*.times" in VMG/Menu.
-bool CleanScanFiles(const std::string& Root);
+// VTS_001..VTS_099. The files of Keep stay, and so does all that a folder
+// holding one of them holds (here and in the two below).
+bool CleanMenuTitleFolders(const std::string& Root, const FileSet& Keep = {});
+// At the end of every run, however it ended: the scan caches ("*.vnf",
+// "*.ipos", "*.times") in VMG/Menu and in the Menu and Titles folders of every
+// title set.
+bool CleanScanCaches(const std::string& Root, const FileSet& Keep = {});
+// At the end of a finished run: CleanScanCaches, and "*.sup" and "*.dat" in
+// VMG/Menu.
+bool CleanScanFiles(const std::string& Root, const FileSet& Keep = {});
 
 // "File size: " + the size in whole Gb, Mb or Kb.
 void FormatFileSize(const std::string& FileName, std::string& Text);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/files.h"
 #include "core/log.h"
 #include "core/main_window.h"
 #include "core/start_code_map.h"
@@ -63,6 +64,21 @@ struct RunContext {
     WriteStopped = true;
     Abort = 1;
     NoteSkipped("Write error in file " + File);
+  }
+  // The files the run reads from. No output may take the place of one: an
+  // output that would (another name of a source, however written) is refused
+  // before anything is written to it, and the run stops as at a write error.
+  FileSet Sources;
+  bool WritesOverSource(const std::string& Output) {
+    const std::string source = Sources.Find(Output);
+    if (source.empty()) return false;
+    const std::string what = "The output " + Output + " would be written over the source file " + source;
+    if (std::find(Skipped.begin(), Skipped.end(), what) == Skipped.end())
+      LogError(what + ": it is not written, and the run stops.");
+    WriteStopped = true;
+    Abort = 1;
+    NoteSkipped(what);
+    return true;
   }
   void NoteRemovedOutput(const std::string& File) {
     LogError("Removed the unfinished output " + File);

@@ -121,7 +121,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       return true;
     }
   }
-  if (Outputs.CleanOutputFirst) core::CleanProjectFolder(Outputs.OutputBase);
+  if (Outputs.CleanOutputFirst) core::CleanProjectFolder(Outputs.OutputBase, Env.Run.Sources);
 
   Scout = disc::TVobScaut::Create(EvoFileName);
   // A read error is noted in the run by the stream that met it: what could be

@@ -379,6 +379,10 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
   item.CellId = CellIdArg;
   item.SourceNumber = Cells.NavPackCount;
   const std::string file = Outputs.OutputBase + Outputs.NamePart + ".hlt2";
+  if (Env.Run.WritesOverSource(file)) {
+    Outputs.OutputFailed = true;
+    return;
+  }
   core::MakeFolders(platform::ExtractFilePath(file));
   TOutputSet::FirstTouch(Env.State, file);
   Outputs.AddNamedOutput(file);

@@ -87,6 +87,7 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
 // not replaced: the output's samples are appended to it. True when WavName is
 // complete; only then may the ".pcm" file go.
 bool FinishPcm(const TDemuxEnv& Env, const core::TVobFileStream& Output, const std::string& WavName) {
+  if (Env.Run.WritesOverSource(WavName)) return false;
   std::error_code ec;
   if (!TOutputSet::FirstTouch(Env.State, WavName) && std::filesystem::exists(WavName, ec))
     return AppendToRunWav(Env.Run, Output, WavName);

@@ -326,4 +326,11 @@ bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode) {
   return ok;
 }
 
+std::vector<std::string> IndexedSubpictureFiles(const std::string& DatFile) {
+  std::vector<std::string> files = {DatFile};
+  for (uint32_t id = kFirstSubpicId; id <= kLastSubpicId; ++id)
+    if (core::IsFile(StreamSupName(DatFile, id))) files.push_back(StreamSupName(DatFile, id));
+  return files;
+}
+
 }  // namespace tess::demux

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/settings.h"
 #include "demux/demux_context.h"
@@ -42,5 +43,9 @@ const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, ui
 // files. Nothing with the SUPMode "Create *.sup and *.dat files only". False
 // (with log lines) when a unit could not be taken whole; the run goes on.
 bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode);
+
+// The ".dat" index file and the streams' ".sup" files beside it whose units
+// it lists (those that exist).
+std::vector<std::string> IndexedSubpictureFiles(const std::string& DatFile);
 
 }  // namespace tess::demux

@@ -287,6 +287,7 @@ bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc
   const std::string track = SideFileName(Env.Output.Folder, Env.Disc.LooseEvo, Track, index, ".track");
   const auto itemBytes = disc::SubPictureItemToBytes(Item);
   const auto segmentBytes = disc::SubpicSegmentToBytes(segment);
+  if (Env.Run.WritesOverSource(data) || Env.Run.WritesOverSource(track)) return false;
   // Both files grow by one record per segment, the first record of the run
   // starting them afresh; a file that misses a record is of no use, so a
   // failed write stops the run.

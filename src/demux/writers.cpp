@@ -81,6 +81,11 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
   // it) write through the one stream that holds it, so its bytes stay in the
   // order they came.
   if (Outputs.SharedOutput(rec)) return;
+  if (Env.Run.WritesOverSource(name)) {
+    rec.FileName.clear();
+    Outputs.OutputFailed = true;
+    return;
+  }
   if (const std::string folder = platform::ExtractFilePath(name); !folder.empty() && !core::MakeFolders(folder)) {
     Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + name);
     Outputs.OutputFailed = true;
@@ -113,8 +118,13 @@ void TOutputSet::WriteToRecord(core::RunContext& Run, core::TVobStream& Record, 
   if (Count <= 0) return;
   if (ByName) {
     // Once a write error stopped the run, a file written by name would only
-    // come back after its removal.
+    // come back after its removal; a record whose output was refused has no
+    // file to go to.
     if (Run.WriteStopped) return;
+    if (Record.FileName.empty()) {
+      OutputFailed = true;
+      return;
+    }
     if (!core::AppendToFile(Record.FileName, Data, Count)) {
       Run.LogError("Write error in file " + Record.FileName);
       Run.StopForFailedWrite(Record.FileName);
@@ -411,6 +421,10 @@ void TIFOData::AddSubpictureUnitToDat(uint8_t Sub, const subpic::TSubpictureUnit
   auto& indexes = Outputs.IndexFiles;
   auto it = std::find_if(indexes.begin(), indexes.end(), [&](const TOutputSet::TIndexFile& f) { return f.Name == dat; });
   if (it == indexes.end()) {
+    if (Env.Run.WritesOverSource(dat)) {
+      Outputs.OutputFailed = true;
+      return;
+    }
     TOutputSet::FirstTouch(Env.State, dat);
     if (!subpic::AppendSubpictureToSup(Env.Run, Env.Reg, Outputs.SubPicBase, dat, Unit, Sub, folder,
                                        static_cast<uint64_t>(offset), Cells.Delays.SubpictureMs, Plan.DomainIndex,

@@ -192,6 +192,7 @@ bool TM2VStream::CacheIsValid(const std::string& Cache) const {
 
 bool TM2VStream::StartCache() {
   const std::string name = CacheName();
+  if (Run.WritesOverSource(name)) return false;
   // Media that take no new file (a read-only disc) get no cache; the scan
   // goes on without one.
   const int probe = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -488,6 +489,7 @@ bool BuildIposIndex(core::RunContext& Run, const std::string& FileName) {
       positions.insert(positions.end(), b, b + 8);
     }
     bool opened = false;
+    if (Run.WritesOverSource(FileName + ".ipos")) return false;
     if (!platform::ReplaceFileWith(FileName + ".ipos", positions.data(), positions.size(), nullptr, &opened)) {
       Run.Log(core::kLogWarning, "Can not create file " + FileName + ".ipos");
       if (opened) Run.StopForWriteError(FileName + ".ipos");

@@ -5,6 +5,7 @@
 // the same disc with only the damaged packs emptied (or, for damaged tables,
 // those of the undamaged disc, domain by domain). Then Stop at many points.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -22,6 +23,7 @@
 #include "disc/attribute_texts.h"
 #include "disc/ifo_model.h"
 #include "demux/demux_support.h"
+#include "subpic/services.h"
 
 extern char** environ;
 
@@ -52,6 +54,9 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
            const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}) {
   int out[2];
   if (::pipe(out) != 0) return {};
+  // A run watched line by line gets little ahead of the lines read: a signal
+  // sent at a line finds it still near that line.
+  if (OnLine) ::fcntl(out[0], F_SETPIPE_SZ, 4096);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -234,6 +239,10 @@ class CorruptDisc : public ::testing::Test {
                                                                     {"FEATURE_2.EVO", spec.TitleSets[1].Titles}};
     evos[0].second.MaxFileSectors = 0;
     tools::BuildAdvancedDisc(Dir("adv"), "hva00001.VTI", evos, s, o);
+    // Every video a still sequence: each becomes a slide show of still files.
+    tools::StandardStreams stills = s;
+    tools::LoadStreamSource(tools::StreamKind::Mpeg2Video, test::DataFile("streams/m2v_stills.m2v"), stills.Mpeg2);
+    tools::BuildStandardDisc(Dir("stills"), spec, stills, o);
     // The same disc whose video manager has a first play and no menus: its other files are the disc's.
     spec.VmgMenu = {};
     tools::BuildStandardDisc(Dir("fp"), spec, s, o);
@@ -531,13 +540,17 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 }
 
 // Destinations and loose files a user tries, one row each: the user's own files
-// in DEST stay whatever the answer and wherever the program runs from, outputs
-// of one name add up, and a file without navigation packs names its outputs.
+// in DEST stay whatever the answer and wherever the program runs from, a source
+// kept inside DEST is never deleted nor written over, however its path is
+// written, one run at a time holds DEST, outputs of one name add up, and a file
+// without navigation packs names its outputs. Whatever the end of a run, it
+// leaves neither its lock nor a scan cache behind.
 TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   const std::string ini = Dir("settings.ini"), place = Dir("place"), feature = Dir("work-adv/FEATURE_2.EVO");
   ASSERT_EQ(Demux(feature, Dir("single"), ini).Exit, 0);
   const Bytes video = test::ReadFileBytes(Dir("single/FEATURE_2_e0.m2v")), wav = test::ReadFileBytes(Dir("single/FEATURE_2_a0.wav"));
   fs::create_directory_symlink(Dir("work-adv"), Dir("copy"));  // the same files under other names
+  fs::create_directory_symlink(place + "/VMG", Dir("vmg-link"));
   const bool ffmpeg = test::HaveFfmpeg();  // it makes DVD packs without navigation packs
   if (ffmpeg)
     test::CommandOutput("ffmpeg -v error -y -f lavfi -i testsrc=size=720x480:rate=30000/1001:duration=1 -f lavfi -i "
@@ -551,12 +564,108 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     fs::create_symlink(feature, many.back());
   }
   many.push_back(place);
-  using Row = std::tuple<std::string, std::vector<std::string>, std::string, std::function<void()>>;
+  // A source copied into DEST, and the check that each of its files is as it was.
+  auto keep = [&](const std::string& From, const std::string& Sub) {
+    return [=] {
+      fs::create_directories(place + "/" + Sub);
+      fs::copy(Dir(From), place + "/" + Sub, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    };
+  };
+  auto intact = [&](const std::string& From, const std::string& Sub) {
+    return [=] {
+      for (const auto& [name, bytes] : ReadTree(Dir(From))) EXPECT_TRUE(file(Sub + "/" + name) == bytes) << name;
+    };
+  };
+  // The slide shows' disc, whole and stopped in its post-processing.
+  const RunEnd slides = Demux(Dir("stills"), Dir("slides"), ini);
+  ASSERT_EQ(slides.Exit, 0);
+  const auto firstSlide = slides.Log.begin() + static_cast<long>(slides.Log.find("Found Slide Show file"));
+  const int slideLine = 10 + static_cast<int>(std::count(slides.Log.begin(), firstSlide, '\n'));
+  RunEnd end, second;
+  bool untouched = false;
+  struct Row {
+    std::string What;
+    std::vector<std::string> Args;
+    std::string Cwd;
+    std::function<void()> Check;
+    int Exit = 0;
+    std::function<void()> Setup = {};
+    std::function<void(pid_t, int)> OnLine = {};
+    std::string Fault = {};
+  };
   const std::vector<Row> table = {
       {"answered No", {Dir("work-disc"), place}, "",  // what an earlier run wrote goes
        [&] { EXPECT_FALSE(fs::exists(place + "/VMG/old.m2v") || fs::exists(place + "/Tessaline.log")); }},
       {"the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
       {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
+      {"a disc kept in VTS_001 of DEST, answered No", {place + "/VTS_001", place}, "", intact("disc", "VTS_001"), 0,
+       keep("disc", "VTS_001")},
+      {"a disc kept in VTS_001 of DEST, answered Yes", {"--yes", place + "/VTS_001", place}, "",
+       intact("disc", "VTS_001"), 0, keep("disc", "VTS_001")},
+      {"a disc kept in VMG, named through a link", {"--yes", Dir("vmg-link"), place}, "", intact("disc", "VMG"), 0,
+       keep("disc", "VMG")},
+      {"a disc kept in VTS_001/HVDVD_TS", {"--yes", place + "/VTS_001", place}, "", intact("disc", "VTS_001/HVDVD_TS"),
+       0, keep("disc", "VTS_001/HVDVD_TS")},
+      {"a loose EVO file kept in VTS_002", {"--yes", place + "/VTS_002/./FEATURE_2.EVO", place}, "",
+       intact("adv", "VTS_002"), 0, keep("adv", "VTS_002")},
+      {"a .VTI list kept in VMG beside a file named like an index", {"--yes", place + "/VMG/hva00001.VTI", place}, "",
+       [&] {
+         intact("adv", "VMG")();
+         EXPECT_TRUE(file("VMG/FEATURE_1.dat") == Bytes{1});
+       }, 0, [&] { keep("adv", "VMG")(), test::WriteFileBytes(place + "/VMG/FEATURE_1.dat", {1}); }},
+      // The second entry of the list named as the first one's index: it is not written over.
+      {"DEST the folder of a .VTI list whose entry takes an output's name", {place + "/hva00001.VTI", place}, "",
+       [&] {
+         const std::string refused = "would be written over the source file " + place + "/FEATURE_1.dat";
+         EXPECT_NE(end.Log.find(refused), std::string::npos);
+         EXPECT_TRUE(file("FEATURE_1.dat") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO")));
+       },
+       1, [&] {
+         keep("adv", "")();
+         fs::rename(place + "/FEATURE_2.EVO", place + "/FEATURE_1.dat");
+         Bytes list = file("hva00001.VTI");
+         const std::string from = "FEATURE_2.EVO", to = "FEATURE_1.dat";
+         std::copy(to.begin(), to.end(), std::search(list.begin(), list.end(), from.begin(), from.end()));
+         test::WriteFileBytes(place + "/hva00001.VTI", list);
+       }},
+      // A second run while the first is held still: refused, and nothing of the first one's changes.
+      {"a second run into DEST", {Dir("work-disc"), place}, "", [&] {
+         EXPECT_EQ(second.Exit, 1);
+         EXPECT_NE(second.Log.find("is in use by another run"), std::string::npos) << second.Log;
+         EXPECT_TRUE(untouched);
+       },
+       0, {}, [&](pid_t Pid, int Line) {
+         if (Line != 20) return;
+         siginfo_t stop{};
+         ::kill(Pid, SIGSTOP);
+         ::waitid(P_PID, static_cast<id_t>(Pid), &stop, WSTOPPED | WEXITED | WNOWAIT);
+         const Tree before = ReadTree(place);
+         second = RunTessaline({"demux", "--yes", "--settings", ini, Dir("work-disc"), place});
+         untouched = ReadTree(place) == before;
+         ::kill(Pid, SIGCONT);
+       }},
+      {"the lock of a run killed on the way", {Dir("work-disc"), place}, "", [] {}, 0, [&] {
+         RunTessaline({"demux", "--settings", ini, Dir("work-disc"), place}, "",
+                      [](pid_t Pid, int Line) {
+                        if (Line == 20) ::kill(Pid, SIGKILL);
+                      });
+         EXPECT_TRUE(fs::exists(place + "/.tessaline.lock"));
+       }},
+      {"slide shows", {Dir("stills"), place}, "",
+       [&] { EXPECT_TRUE(fs::exists(place + "/VMG/FirstPGC/Menu/vmg_v001c001_e0_0002.m2v")); }},
+      {"slide shows stopped", {Dir("stills"), place}, "", [] {}, 130, {},
+       [&](pid_t Pid, int Line) {
+         if (Line == slideLine) ::kill(Pid, SIGINT);
+       }},
+      {"slide shows failed", {Dir("stills"), place}, "", [] {}, 1, {}, {}, "TESS_FAIL_READ=_88.dts@3000"},
+      // The title subpictures made into nothing else stay in their ".sup" files, with their indexes.
+      {"SUPMode=0", {"--set", "SUPMode=0", Dir("work-disc"), place}, "", [&] {
+         const std::string titles = "VTS_001/Titles/t001_v001x003";
+         EXPECT_GT(file(titles + "_20.sup").size(), 0u);
+         EXPECT_EQ(file(titles + ".dat").size() % subpic::kSupIndexRecordSize, 0u);
+         EXPECT_GT(file(titles + ".dat").size(), 0u);
+         EXPECT_FALSE(fs::exists(place + "/" + titles));
+       }},
       {"two loose EVO files of one name", {feature, Dir("copy/FEATURE_2.EVO"), place}, "", [&] {
          Bytes twice = video;
          twice.insert(twice.end(), video.begin(), video.end());
@@ -583,18 +692,24 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          EXPECT_EQ(videos, (std::set<std::string>{"f001_e0.m2v", "f120_e0.m2v"}));
        }},
   };
-  for (const auto& [what, args, cwd, check] : table) {
-    SCOPED_TRACE(what);
-    if (!ffmpeg && what.find("ffmpeg") != std::string::npos) continue;
+  for (const Row& r : table) {
+    SCOPED_TRACE(r.What);
+    if (!ffmpeg && r.What.find("ffmpeg") != std::string::npos) continue;
     fs::remove_all(place);
     fs::create_directories(place + "/VMG"), fs::create_directories(place + "/notes");
     for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"})
       test::WriteFileBytes(place + "/" + f, {'x'});
+    if (r.Setup) r.Setup();
     std::vector<std::string> all = {"demux", "--settings", ini};
-    all.insert(all.end(), args.begin(), args.end());
-    EXPECT_EQ(RunTessaline(all, cwd.empty() ? "" : Dir(cwd)).Exit, 0);
+    all.insert(all.end(), r.Args.begin(), r.Args.end());
+    end = RunTessaline(all, r.Cwd.empty() ? "" : Dir(r.Cwd), r.OnLine, r.Fault);
+    EXPECT_EQ(end.Exit, r.Exit) << end.Log;
     for (const char* f : {"keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"}) EXPECT_TRUE(fs::exists(place + "/" + f));
-    check();
+    for (const auto& e : fs::recursive_directory_iterator(place)) {
+      const std::string ext = e.path().extension().string();
+      EXPECT_FALSE(ext == ".vnf" || ext == ".ipos" || ext == ".times" || ext == ".lock") << e.path();
+    }
+    r.Check();
   }
 }
 

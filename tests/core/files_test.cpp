@@ -314,6 +314,40 @@ TEST(Clean, ProjectFolderBeforeARun) {
   EXPECT_TRUE(Exists(t.outside + "/precious.sup"));
   EXPECT_TRUE(Exists(t.outside + "/keep/precious.log"));
   EXPECT_TRUE(CleanProjectFolder(r.substr(0, r.size() - 1)));  // without the trailing "/"
+
+  // A folder that holds a source stays whole, however the source's path is written;
+  // a second name of a source inside a folder that goes stays too.
+  fs::create_directories(r + "VTS_005/HVDVD_TS");
+  fs::create_directories(r + "VTS_006");
+  for (const char* f : {"VTS_005/HVDVD_TS/hv000i01.IFO", "VTS_005/old.m2v", "Tessaline.log"}) Touch(r + f);
+  FileSet sources;
+  sources.Add(t.dir.File("out/../out/VTS_005/HVDVD_TS/HV000I01.ifo"));
+  sources.Add(r + "Tessaline.log");
+  fs::create_hard_link(r + "Tessaline.log", r + "VTS_006/second.name");
+  std::vector<std::string> kept;
+  EXPECT_TRUE(CleanProjectFolder(r, sources, &kept));
+  EXPECT_EQ(kept, std::vector<std::string>{r + "VTS_005/"});
+  for (const char* f : {"VTS_005/HVDVD_TS/hv000i01.IFO", "VTS_005/old.m2v", "Tessaline.log", "VTS_006/second.name"})
+    EXPECT_TRUE(Exists(r + f)) << f;
+  EXPECT_FALSE(DeleteFolderTree(t.dir.File("out/VTS_005/HVDVD_TS/."), sources));
+  EXPECT_FALSE(EmptyFolder(r, kLockFileName, sources));
+}
+
+// An output folder emptied for a run keeps the run's lock, which no emptiness
+// test counts; one run holds the folder at a time.
+TEST(Clean, TheRunsLockStaysAndHoldsTheFolder) {
+  TempDir dir;
+  const std::string out = dir.File("out");
+  FolderLock lock, second;
+  std::string why;
+  ASSERT_TRUE(lock.Take(out, why)) << why;
+  EXPECT_FALSE(second.Take(out + "/", why));
+  EXPECT_NE(why.find("in use by another run (process " + std::to_string(::getpid()) + ")"), std::string::npos) << why;
+  Touch(out + "/a.m2v");
+  EXPECT_TRUE(EmptyFolder(out, kLockFileName));
+  EXPECT_TRUE(IsFolderEmpty(out, kLockFileName) && !IsFolderEmpty(out));
+  lock.Release();
+  EXPECT_TRUE(IsFolderEmpty(out));
 }
 
 TEST(Clean, IntermediateAndScanFilesAfterARun) {
@@ -330,6 +364,16 @@ TEST(Clean, IntermediateAndScanFilesAfterARun) {
   fs::create_directories(r + "VTS_004");
   fs::create_directory_symlink(t.outside, r + "VTS_004/Menu");
 
+  // Scan caches go after every run; a folder that holds a source keeps all it holds.
+  Touch(r + "VTS_001/Titles/b.m2v.ipos");
+  fs::create_directories(r + "VTS_002/Menu");
+  Touch(r + "VTS_002/Menu/list.times");
+  Touch(r + "VTS_002/Menu/x.vnf");
+  FileSet sources;
+  sources.Add(r + "VTS_002/Menu/list.times");
+  EXPECT_TRUE(CleanScanCaches(r, sources));
+  EXPECT_FALSE(Exists(r + "VTS_001/Titles/b.m2v.ipos"));
+  EXPECT_TRUE(Exists(r + "VTS_002/Menu/list.times") && Exists(r + "VTS_002/Menu/x.vnf"));
   EXPECT_TRUE(CleanScanFiles(r));
   EXPECT_FALSE(Exists(r + "VMG/Menu/m.sup"));
   EXPECT_FALSE(Exists(r + "VMG/Menu/m.dat"));
