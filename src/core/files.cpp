@@ -244,8 +244,11 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   if (Run.WritesOverSource(Dest)) return false;
   const std::string source = platform::ResolveInputPath(Source);
   const int in = platform::OpenRegularFile(source, O_RDONLY);
-  const std::string notOpened = in < 0 ? platform::OpenFailureReason(source, errno)
-                                : Offset < 0 ? ": a negative offset" : std::string();
+  struct stat st {};
+  const std::string notOpened = in < 0                    ? platform::OpenFailureReason(source, errno)
+                                : ::fstat(in, &st) != 0 ? platform::ErrorReason(errno)
+                                : Offset < 0            ? ": a negative offset"
+                                                        : std::string();
   if (!notOpened.empty()) {
     if (in >= 0) ::close(in);
     Run.Log(kLogWarning, std::string(msg::CanNotOpenFile) + Source + notOpened, platform::kColourRed);
