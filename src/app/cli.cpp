@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "core/messages.h"
 #include "core/options.h"
 #include "platform/file_io.h"
+#include "platform/paths.h"
 #include "platform/settings_store.h"
 #include "streams/media_info.h"
 #include "streams/pulldown.h"
@@ -139,9 +141,11 @@ class Terminal {
 // too, since the log itself cannot carry it. False when it failed: a run whose
 // log was asked for and is lost has not done all it was to do.
 bool SaveRunLog(TForm1& Form, core::RunEnd How) {
-  if (core::AutoSaveRunLog(Form, Form.Settings.Output, How) != core::AutoSaveResult::Failed) return true;
+  std::string why;
+  if (core::AutoSaveRunLog(Form, Form.Settings.Output, How, &why) != core::AutoSaveResult::Failed) return true;
   const std::string& folder = Form.Settings.Output.Folder;
-  std::fprintf(stderr, "tessaline: could not save the log %s%s\n", folder.c_str(), std::string(core::kLogFileName).c_str());
+  std::fprintf(stderr, "tessaline: could not save the log %s%s%s\n", folder.c_str(),
+               std::string(core::kLogFileName).c_str(), why.c_str());
   return false;
 }
 
@@ -221,8 +225,13 @@ struct ToolRun {
 bool ReadableFile(const std::string& Name) {
   const std::string path = platform::ExistingRegularFile(Name);
   uint8_t probe = 0;
-  if (!path.empty() && platform::ReadFileHead(path, &probe, 1) >= 0) return true;
-  std::fprintf(stderr, "tessaline: %s%s\n", std::string(core::msg::CanNotOpenFile).c_str(), Name.c_str());
+  int err = 0;
+  if (!path.empty() && platform::ReadFileHead(path, &probe, 1, nullptr, &err) >= 0) return true;
+  // A name of no regular file says what is there instead, or why nothing is.
+  const std::optional<std::string> found = path.empty() ? platform::FindPathCaseInsensitive(Name) : path;
+  if (!found && ::access(Name.c_str(), F_OK) != 0) err = errno;
+  const std::string why = platform::OpenFailureReason(found.value_or(Name), err != 0 ? err : ENOENT);
+  std::fprintf(stderr, "tessaline: %s%s%s\n", std::string(core::msg::CanNotOpenFile).c_str(), Name.c_str(), why.c_str());
   return false;
 }
 

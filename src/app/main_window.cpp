@@ -25,8 +25,8 @@ void MainWindow::SaveOptions() {
     return;
   }
   SaveOptionsTo(form_.Options, store);
-  if (!store.Save(form_.SettingsFile))
-    AddLogLine(core::kLogWarning, "Can not write settings file " + form_.SettingsFile, platform::kColourRed);
+  if (std::string why; !store.Save(form_.SettingsFile, &why))
+    AddLogLine(core::kLogWarning, "Can not write settings file " + form_.SettingsFile + why, platform::kColourRed);
 }
 
 }  // namespace tess::app

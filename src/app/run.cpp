@@ -162,6 +162,8 @@ core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
 // cleaned away. Nothing that holds or is a source goes, and the run's lock
 // stays. False when the run cannot go on.
 bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::FileSet& Sources) {
+  // Looked at before any deleting: an earlier run's folders go either way.
+  const bool earlier = core::HoldsEarlierRun(Folder);
   if (IsFolder(Folder) && !core::IsFolderEmpty(Folder, core::kLockFileName)) {
     const std::string question = std::string(core::msg::Folder) + Folder + std::string(core::msg::IsNotEmpty) + " " +
                                  std::string(core::msg::DoYouWantToDeleteThisFolder);
@@ -171,19 +173,19 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::Fi
     if (yes && Sources.HeldBy(Folder)) {
       Form.Log(core::kLogWarning, std::string(core::msg::InpossibleToDeleteFolder) + Folder + ": it holds the source",
                platform::kColourRed);
-    } else if (yes && !core::EmptyFolder(Folder, core::kLockFileName, Sources)) {
-      const std::string again = std::string(core::msg::InpossibleToDeleteFolder) + Folder + ". " +
+    } else if (std::string why; yes && !core::EmptyFolder(Folder, core::kLockFileName, Sources, &why)) {
+      const std::string again = std::string(core::msg::InpossibleToDeleteFolder) + Folder + why + ". " +
                                 std::string(core::msg::ContinueProcessingInThisFolder);
       if (!Form.Prompt || Form.Prompt->Ask(again, core::msg::Warning, platform::PromptButtons::YesNo) !=
                               platform::PromptAnswer::Yes)
         return false;
     }
   }
-  if (!core::MakeFolders(Folder)) {
-    Form.Log(core::kLogWarning, "Can not create folder " + Folder, platform::kColourRed);
+  if (std::string why; !core::MakeFolders(Folder, &why)) {
+    Form.Log(core::kLogWarning, "Can not create folder " + Folder + why, platform::kColourRed);
     return false;
   }
-  Form.Log(core::kLogNormal, core::msg::DeletePreviousProjectFolder);
+  if (earlier) Form.Log(core::kLogNormal, core::msg::DeletePreviousProjectFolder);
   std::vector<std::string> kept;
   core::CleanProjectFolder(Folder, Sources, &kept);
   for (const std::string& f : kept)

@@ -286,8 +286,8 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
   }
   if (!sets.empty()) {
     SaveOptionsTo(options, store);
-    if (!store.Save(file)) {
-      std::fprintf(stderr, "tessaline: could not write settings file %s\n", file.c_str());
+    if (std::string why; !store.Save(file, &why)) {
+      std::fprintf(stderr, "tessaline: could not write settings file %s%s\n", file.c_str(), why.c_str());
       return kExitFailed;
     }
   }

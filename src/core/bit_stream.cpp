@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <bit>
 #include <cassert>
+#include <cerrno>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -26,6 +27,8 @@ namespace tess::core {
 
 namespace {
 
+// The system's reason after a line that ends in a full stop: " (Permission denied)".
+std::string InParens(int Err) { return Err != 0 ? std::string(" (") + std::strerror(Err) + ")" : std::string(); }
 
 // Appends K bits to an accumulator of at most 64 bits. Only the low 32 bits
 // of the result matter, so a shift of 32 or more simply clears them.
@@ -209,14 +212,16 @@ TFileBitStream::TFileBitStream(const std::string& FileName, int32_t BufferSize, 
   const std::string path = platform::ResolveInputPath(FileName);
   bool notRegular = false;
   Handle = platform::OpenRegularFile(path, ReadWrite ? O_RDWR : O_RDONLY, &notRegular);
+  const int openErr = errno;
   if (notRegular) Fail(FileName + " is not a regular file.");
-  if (Handle < 0) Fail("Unable to open file " + FileName + " for reading.");
+  if (Handle < 0) Fail("Unable to open file " + FileName + " for reading." + InParens(openErr));
   ::posix_fadvise(Handle, 0, 0, POSIX_FADV_SEQUENTIAL);
   // Bytes written back in place may move what a map of the file's start codes says.
   if (ReadWrite && Run_) Run_->StartCodeMaps.Drop(Handle);
   Fill();
   if (BufferFill == 0 && ReadFailed_ && Run_) Run_->NoteReadError(FileName);
-  if (BufferFill == 0) Fail("Unable to read from file " + FileName + ".");
+  if (BufferFill == 0)
+    Fail("Unable to read from file " + FileName + "." + (ReadFailed_ ? InParens(ReadErr_) : " (it is empty)"));
   Held_.reserve(kCopyHoldBack);
   HeldScratch_.reserve(kCopyHoldBack);
   Edits_.reserve(16);
@@ -271,18 +276,20 @@ bool TFileBitStream::ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got) {
   Got = Count > 0 ? static_cast<int32_t>(platform::ReadFull(Handle, Dest, static_cast<size_t>(Count), &err)) : 0;
   if (err == 0) return true;
   // A first fill that read nothing is the constructor's failure to report.
-  if (FillCount > 0 || Got > 0) NoteReadError();
+  if (FillCount > 0 || Got > 0) NoteReadError(err);
+  if (!ReadFailed_) ReadErr_ = err;
   ReadFailed_ = true;
   return false;
 }
 
-void TFileBitStream::NoteReadError() const {
+void TFileBitStream::NoteReadError(int Err) const {
   // Each stream over the file meets the error again; the run names it once.
   if (!ReadFailed_ && Run_) {
     const size_t noted = Run_->Skipped.size();
     Run_->NoteReadError(FileName_);
-    if (Run_->Skipped.size() > noted) Run_->LogError("Unable to read from file " + FileName_ + ".");
+    if (Run_->Skipped.size() > noted) Run_->LogError("Unable to read from file " + FileName_ + "." + InParens(Err));
   }
+  if (!ReadFailed_) ReadErr_ = Err;
   ReadFailed_ = true;
 }
 
@@ -338,7 +345,7 @@ uint32_t TFileBitStream::PeekBits(int N) const {
     uint8_t ahead[4] = {};
     int err = 0;
     const auto got = static_cast<int32_t>(platform::PReadFull(Handle, ahead, 4, BufferStart_ + BufferFill, &err));
-    if (err != 0) NoteReadError();
+    if (err != 0) NoteReadError(err);
     if (got < bytesNeeded - have) return 0;
     // Patches that ran past the buffer already belong to these bytes.
     for (const TPatch& p : Patches_) {
@@ -481,8 +488,9 @@ void TFileBitStream::ResolveRemovalLengths() {
 void TFileBitStream::WriteOut(const uint8_t* Data, size_t Count) {
   if (Count == 0 || WriteFailed_) return;
   if (OutputHandle < 0 || !platform::WriteFull(OutputHandle, Data, Count)) {
+    const std::string why = OutputHandle < 0 ? " (no output file is open)" : InParens(errno);
     WriteFailed_ = true;
-    if (Run_) Run_->Log(kLogWarning, "Unable to write the copy of file " + FileName_ + ".");
+    if (Run_) Run_->Log(kLogWarning, "Unable to write the copy of file " + FileName_ + "." + why);
   }
 }
 
@@ -607,8 +615,9 @@ void TFileBitStream::WriteBackStep() {
 }
 
 void TFileBitStream::NoteWriteBackError() {
+  const int err = errno;  // called straight after the write that failed
   if (!WriteFailed_ && Run_) {
-    Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + ".");
+    Run_->Log(kLogWarning, "Unable to write to file " + FileName_ + "." + InParens(err));
     Run_->StopForWriteError(FileName_);
   }
   WriteFailed_ = true;

@@ -206,7 +206,7 @@ class TFileBitStream {
   }
   void EndOfBuffer();
   bool ReadFromFile(uint8_t* Dest, int32_t Count, int32_t& Got);
-  void NoteReadError() const;
+  void NoteReadError(int Err) const;
   uint32_t ReadBitsCounted(int N, int& Missing);
 
   // Copy-mode output.
@@ -230,6 +230,7 @@ class TFileBitStream {
   bool Closed_ = false;
   bool WriteFailed_ = false;
   mutable bool ReadFailed_ = false;  // set by the look-ahead of PeekBits too
+  mutable int ReadErr_ = 0;          // the errno of the first read that failed
   int32_t MisplacedEdits_ = 0;
 
   std::vector<TEdit> Edits_;  // ordered by position; insertions before removals at one place

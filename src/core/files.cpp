@@ -42,12 +42,23 @@ bool HasExtensionIgnoreCase(std::string_view Name, std::string_view Ext) {
   return Name.size() >= Ext.size() && platform::EqualsIgnoreCase(Name.substr(Name.size() - Ext.size()), Ext);
 }
 
+// The first entry that stays, as the end of a line about the folder that holds
+// it; later ones are left out, the first says enough.
+void NoteStays(std::string* Why, const std::string& Rel, std::string_view Reason) {
+  if (Why && Why->empty()) *Why = ": can not delete " + Rel + std::string(Reason);
+}
+
 // Removes everything inside the folder open on DirFd (and closes it) but the
 // files of Keep and the entry named Spare. Entries are examined without
-// following links: a link is unlinked as a link. True when nothing else is left.
-bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view Spare) {
+// following links: a link is unlinked as a link. True when nothing else is left;
+// else *Why (when given and still empty) says which entry stayed and why. Rel
+// is the folder's path below the one being emptied, for that line.
+bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view Spare, std::string* Why,
+                   const std::string& Rel) {
   DIR* dir = ::fdopendir(DirFd);
   if (!dir) {
+    const int err = errno;
+    NoteStays(Why, Rel.empty() ? "its entries" : Rel, platform::ErrorReason(err));
     ::close(DirFd);
     return false;
   }
@@ -63,15 +74,26 @@ bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view S
     struct stat st {};
     if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISDIR(st.st_mode)) {
-      if (Keep.Has(st.st_dev, st.st_ino) || ::unlinkat(fd, name.c_str(), 0) != 0) all = false;
+      if (Keep.Has(st.st_dev, st.st_ino)) {
+        NoteStays(Why, Rel + name, ": it is a source file");
+        all = false;
+      } else if (::unlinkat(fd, name.c_str(), 0) != 0) {
+        const int err = errno;
+        NoteStays(Why, Rel + name, platform::ErrorReason(err));
+        all = false;
+      }
       continue;
     }
     // An empty subfolder goes at once; the walk goes on with the other entries.
     if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) continue;
     const int sub =
         Depth >= kMaxTreeDepth ? -1 : ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (sub >= 0) EmptyFolderAt(sub, Depth + 1, Keep, {});
-    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) all = false;
+    if (sub >= 0) EmptyFolderAt(sub, Depth + 1, Keep, {}, Why, Rel + name + "/");
+    if (::unlinkat(fd, name.c_str(), AT_REMOVEDIR) != 0) {
+      const int err = errno;
+      NoteStays(Why, Rel + name, platform::ErrorReason(err));
+      all = false;
+    }
   }
   ::closedir(dir);
   return all;
@@ -164,11 +186,33 @@ std::string DropTail(const std::string& Name, size_t Count) {
   return Name.substr(0, Name.size() - std::min(Count, Name.size()));
 }
 
-bool MakeFolders(const std::string& Folder) {
+namespace {
+
+// Why Folder is no folder after making it failed with Ec: something that is no
+// folder in the way, at Folder or above it, else the system's reason.
+std::string WhyNoFolder(const std::string& Folder, const std::error_code& Ec) {
+  const std::filesystem::path folder(platform::ExcludeTrailingSlash(Folder));
+  for (std::filesystem::path p = folder; !p.empty(); p = p.parent_path()) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) break;
+      const std::string what = S_ISREG(st.st_mode) ? "a file" : "no folder";
+      return p == folder ? ": it is " + what : ": " + p.string() + " is " + what;
+    }
+    if (p == p.parent_path()) break;
+  }
+  return Ec ? ": " + Ec.message() : ": it is no folder";
+}
+
+}  // namespace
+
+bool MakeFolders(const std::string& Folder, std::string* Why) {
   if (IsFolder(Folder)) return true;
   std::error_code ec;
   std::filesystem::create_directories(Folder, ec);
-  return IsFolder(Folder);
+  if (IsFolder(Folder)) return true;
+  if (Why) *Why = WhyNoFolder(Folder, ec);
+  return false;
 }
 
 bool ParentFolderExists(const std::string& FileName) {
@@ -201,9 +245,13 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   const std::string source = platform::ResolveInputPath(Source);
   const int in = platform::OpenRegularFile(source, O_RDONLY);
   struct stat st {};
-  if (in < 0 || ::fstat(in, &st) != 0 || S_ISDIR(st.st_mode) || Offset < 0) {
+  const std::string notOpened = in < 0                    ? platform::OpenFailureReason(source, errno)
+                                : ::fstat(in, &st) != 0 ? platform::ErrorReason(errno)
+                                : Offset < 0            ? ": a negative offset"
+                                                        : std::string();
+  if (!notOpened.empty()) {
     if (in >= 0) ::close(in);
-    Run.Log(kLogWarning, std::string(msg::CanNotOpenFile) + Source, platform::kColourRed);
+    Run.Log(kLogWarning, std::string(msg::CanNotOpenFile) + Source + notOpened, platform::kColourRed);
     return false;
   }
   // The copy takes the place of a regular file (or a link) only: a device, pipe
@@ -216,8 +264,9 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   ::unlink(temp.c_str());
   const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
+    const std::string why = destSpecial ? platform::OpenFailureReason(Dest, 0) : platform::ErrorReason(errno);
     ::close(in);
-    Run.Log(kLogWarning, "Can not create file " + Dest, platform::kColourRed);
+    Run.Log(kLogWarning, "Can not create file " + Dest + why, platform::kColourRed);
     return false;
   }
 
@@ -261,7 +310,8 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
     return false;
   }
   if (::rename(temp.c_str(), Dest.c_str()) != 0) {
-    Run.Log(kLogWarning, "Can not create file " + Dest, platform::kColourRed);
+    const std::string why = platform::ErrorReason(errno);
+    Run.Log(kLogWarning, "Can not create file " + Dest + why, platform::kColourRed);
     ::unlink(temp.c_str());
     return false;
   }
@@ -335,11 +385,16 @@ bool IsIfoFile(const std::string& FileName) {
   return std::memcmp(head, "DVDVIDEO", 8) == 0 || std::memcmp(head, "STANDARD", 8) == 0;
 }
 
-bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count) {
+bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count, int* Err) {
   const int fd = ::open(FileName.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (Err) *Err = errno;
+    return false;
+  }
   const bool written = Count <= 0 || platform::WriteFull(fd, Buffer, static_cast<size_t>(Count));
+  const int writeErr = written ? 0 : errno;
   const bool closed = ::close(fd) == 0;
+  if (Err) *Err = writeErr != 0 ? writeErr : closed ? 0 : errno;
   return closed && written;
 }
 
@@ -393,39 +448,62 @@ bool IsHomeFolder(const std::filesystem::path& P) {
 
 // The folder the program runs in, or one that holds it, however the path
 // names it: removing it would pull the folder from under the user's shell. A
-// path that cannot be resolved counts as one.
-bool HoldsWorkingFolder(const std::string& Dir) {
+// path that cannot be resolved counts as one. The reason, or empty.
+std::string WorkingFolderReason(const std::string& Dir) {
   std::error_code ec;
   const auto here = std::filesystem::current_path(ec);
-  if (ec) return false;  // no working folder left to lose
+  if (ec) return {};  // no working folder left to lose
   const auto folder = std::filesystem::weakly_canonical(platform::ExcludeTrailingSlash(Dir), ec);
-  if (ec) return true;
+  if (ec) return ": its path can not be resolved, so it might hold the working folder";
   const auto cwd = std::filesystem::weakly_canonical(here, ec);
-  if (ec) return true;
+  if (ec) return ": the working folder can not be resolved, so this folder might hold it";
   const auto rel = cwd.lexically_relative(folder);
-  return !rel.empty() && *rel.begin() != "..";
+  if (rel.empty() || *rel.begin() == "..") return {};
+  return rel == "." ? ": it is the working folder" : ": it holds the working folder";
 }
 
-// Dir may be emptied or removed: none of the paths that are never touched,
-// and no folder that holds a file of Keep.
-bool MayRemoveFolder(const std::string& Dir, const FileSet& Keep) {
+// Why Dir may not be emptied or removed (one of the paths that are never
+// touched, or a folder that holds a file of Keep), as the end of a line; empty
+// when it may.
+std::string ProtectedFolderReason(const std::string& Dir, const FileSet& Keep) {
   // Short paths ("C:\", "./", "a/") name a drive or the folder the program runs
   // in far more often than a folder meant to go; they are never touched.
   constexpr size_t kShortestRemovable = 4;
-  if (Dir.size() < kShortestRemovable) return false;
-  return !IsProtectedFolder(Dir) && !OnlyDotComponents(Dir) && !IsHomeFolder(Dir) && !HoldsWorkingFolder(Dir) &&
-         !Keep.HeldBy(Dir);
+  if (Dir.size() < kShortestRemovable) return ": a path of fewer than four characters is never deleted";
+  if (IsProtectedFolder(Dir)) return ": it is the root folder";
+  if (OnlyDotComponents(Dir)) return ": a path of only \".\" and \"..\" steps is never deleted";
+  if (IsHomeFolder(Dir)) return ": it is the home folder";
+  if (std::string why = WorkingFolderReason(Dir); !why.empty()) return why;
+  if (Keep.HeldBy(Dir)) return ": it holds the source";
+  return {};
+}
+
+// Why the folder Dir could not be opened (the open failed with Err).
+std::string WhyFolderNotOpened(const std::string& Dir, int Err) {
+  struct stat st {};
+  if (::lstat(Dir.c_str(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) return ": it is a symbolic link, which is never followed";
+    if (!S_ISDIR(st.st_mode)) return S_ISREG(st.st_mode) ? ": it is a file" : ": it is no folder";
+  }
+  return platform::ErrorReason(Err);
 }
 
 // Removes what the folder Dir holds (or, with RemoveDir, the folder itself), but
-// the files of Keep and the entry named Spare.
-bool RemoveFolderContent(const std::string& Dir, const FileSet& Keep, std::string_view Spare, bool RemoveDir) {
-  if (!MayRemoveFolder(Dir, Keep)) return false;
+// the files of Keep and the entry named Spare. When it fails, *Why (when
+// given) says why.
+bool RemoveFolderContent(const std::string& Dir, const FileSet& Keep, std::string_view Spare, bool RemoveDir,
+                         std::string* Why) {
+  std::string why = ProtectedFolderReason(Dir, Keep);
   const std::string d = platform::ExcludeTrailingSlash(Dir);
-  const int fd = ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;  // missing, not a folder, or a link to one
-  const bool emptied = EmptyFolderAt(fd, 0, Keep, Spare);
-  return RemoveDir ? ::rmdir(d.c_str()) == 0 : emptied;
+  const int fd = why.empty() ? ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
+  if (fd < 0 && why.empty()) why = WhyFolderNotOpened(d, errno);
+  bool done = fd >= 0 && EmptyFolderAt(fd, 0, Keep, Spare, &why, {});
+  if (fd >= 0 && RemoveDir) {
+    done = ::rmdir(d.c_str()) == 0;
+    if (!done && why.empty()) why = platform::ErrorReason(errno);
+  }
+  if (Why) *Why = done ? std::string() : why;
+  return done;
 }
 
 }  // namespace
@@ -469,8 +547,8 @@ bool FileSet::HeldBy(const std::string& Folder) const {
 
 bool FolderLock::Take(const std::string& Folder, std::string& Why) {
   Release();
-  if (!MakeFolders(Folder)) {
-    Why = "Can not create folder " + Folder;
+  if (std::string why; !MakeFolders(Folder, &why)) {
+    Why = "Can not create folder " + Folder + why;
     return false;
   }
   const std::string path = platform::IncludeTrailingSlash(Folder) + std::string(kLockFileName);
@@ -516,7 +594,7 @@ bool FolderLock::Take(const std::string& Folder, std::string& Why) {
     path_ = path;
     return true;
   }
-  Why = "Can not lock folder " + Folder;
+  Why = "Can not lock folder " + Folder + ": its lock file was replaced at every attempt";
   return false;
 }
 
@@ -533,10 +611,12 @@ void FolderLock::Release() {
   path_.clear();
 }
 
-bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep) { return RemoveFolderContent(Dir, Keep, {}, true); }
+bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep) {
+  return RemoveFolderContent(Dir, Keep, {}, true, nullptr);
+}
 
-bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep) {
-  return RemoveFolderContent(Dir, Keep, Spare, false);
+bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep, std::string* Why) {
+  return RemoveFolderContent(Dir, Keep, Spare, false, Why);
 }
 
 bool DeleteFileUnless(const std::string& FileName, const FileSet& Keep) {
@@ -544,6 +624,20 @@ bool DeleteFileUnless(const std::string& FileName, const FileSet& Keep) {
   if (FileName.empty() || ::lstat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode) || Keep.Has(st.st_dev, st.st_ino))
     return false;
   return ::unlink(FileName.c_str()) == 0;
+}
+
+bool HoldsEarlierRun(const std::string& Root) {
+  if (IsProtectedFolder(Root)) return false;
+  const std::string r = platform::IncludeTrailingSlash(Root);
+  // Looked at as the clean-up does: a link of one of these names is no folder.
+  auto is = [](const std::string& Path, bool Folder) {
+    struct stat st {};
+    return ::lstat(Path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) == Folder;
+  };
+  if (is(r + "VMG", true)) return true;
+  for (int n = 1; n <= 99; ++n)
+    if (is(r + "VTS_" + ThreeDigits(n), true)) return true;
+  return is(r + std::string(kLogFileName), false);
 }
 
 bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vector<std::string>* Kept) {

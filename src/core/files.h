@@ -68,8 +68,9 @@ bool IsFolder(const std::string& Path);
 // Name less its last Count characters (empty when it has no more).
 std::string DropTail(const std::string& Name, size_t Count);
 // Makes Folder and the folders above it that are missing. True when Folder is a
-// folder afterwards.
-bool MakeFolders(const std::string& Folder);
+// folder afterwards; else *Why (when given) is the reason as the end of a line
+// (": it is a file", ": out/VMG is a file", ": Permission denied").
+bool MakeFolders(const std::string& Folder, std::string* Why = nullptr);
 
 // The folder part of FileName exists.
 bool ParentFolderExists(const std::string& FileName);
@@ -98,8 +99,9 @@ int64_t GetFileSizeByName(const std::string& FileName);
 // file cannot be opened or is shorter.
 bool IsIfoFile(const std::string& FileName);
 // Writes Count bytes at the end of the file, creating it when missing. False when
-// not every byte was written.
-bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count);
+// not every byte was written, with the errno of the call that failed in *Err
+// when given.
+bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count, int* Err = nullptr);
 // The folder holds no file and no subfolder (a missing folder counts as empty);
 // an entry named Except does not count.
 bool IsFolderEmpty(const std::string& Folder, std::string_view Except = {});
@@ -134,11 +136,17 @@ bool IsProtectedFolder(const std::string& Dir);
 // of one) stays, and so do the folders above it. False when Dir was not removed.
 bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep = {});
 // The same for what Dir holds, but for its entry named Spare: Dir stays. True
-// when nothing else is left in it.
-bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep = {});
+// when nothing else is left in it; else *Why (when given) is the reason as the
+// end of a line: the rule that keeps Dir (": it is the home folder"), or the
+// first entry that stayed and the system's reason.
+bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep = {},
+                 std::string* Why = nullptr);
 // Deletes the file or link FileName unless it is a file of Keep; never a
 // folder. True when it was deleted.
 bool DeleteFileUnless(const std::string& FileName, const FileSet& Keep);
+// Root holds what CleanProjectFolder deletes: an earlier run's VMG or VTS_nnn
+// folder or its "Tessaline.log".
+bool HoldsEarlierRun(const std::string& Root);
 // Before a run, what an earlier run of the program wrote in Root: the VMG and
 // VTS_001..VTS_099 folders and its "Tessaline.log". Other files in Root are the
 // user's and stay, and so does a folder that holds a file of Keep (it is added

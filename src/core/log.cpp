@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/files.h"
 #include "core/run_context.h"
 #include "core/messages.h"
 #include "platform/file_io.h"
@@ -52,11 +53,13 @@ void ReportFileError(RunContext& Run, std::string_view Message, const std::strin
 // Writes Data into a temporary file beside FileName and renames it over FileName
 // once it is complete and flushed, so that an older log is never lost to a half
 // written one.
-bool ReplaceFileContents(RunContext& Run, const std::string& FileName, const std::string& Data) {
+bool ReplaceFileContents(RunContext& Run, const std::string& FileName, const std::string& Data,
+                         std::string* Why = nullptr) {
   int err = 0;
   bool opened = false;
   if (platform::ReplaceFileWith(FileName, Data.data(), Data.size(), &err, &opened)) return true;
   ReportFileError(Run, opened ? msg::ErrorInFile : msg::CanNotOpenFile, FileName, err);
+  if (Why) *Why = platform::ErrorReason(err);
   return false;
 }
 
@@ -179,7 +182,7 @@ bool LogSaveToFile(RunContext& Run, const std::string& FileName) {
   return ReplaceFileContents(Run, FileName, LogToText(Run.LogWindow.Log, LogLetterBy::Image, false));
 }
 
-AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, RunEnd How) {
+AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, RunEnd How, std::string* Why) {
   // The failed runs are the ones whose log a user needs most: "at the finish"
   // saves however the run ended, "always" also when it never started.
   const AutoSaveMode mode = Output.AutoSaveLog;
@@ -189,12 +192,20 @@ AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, Run
   if (folder.empty()) {
     // Without an output folder the log would land in whatever folder the
     // program was started from.
-    ReportFileError(Run, msg::CanNotOpenFile, std::string(kLogFileName), 0);
+    const std::string why = ": no output folder is given";
+    Run.Log(kLogWarning, std::string(msg::CanNotOpenFile) + std::string(kLogFileName) + why, platform::kColourRed);
+    if (Why) *Why = why;
     return AutoSaveResult::Failed;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  return LogSaveToFile(Run, folder + std::string(kLogFileName)) ? AutoSaveResult::Saved : AutoSaveResult::Failed;
+  if (std::string why; !MakeFolders(folder, &why)) {
+    Run.Log(kLogWarning, "Can not create folder " + folder + why, platform::kColourRed);
+    if (Why) *Why = why;
+    return AutoSaveResult::Failed;
+  }
+  return ReplaceFileContents(Run, folder + std::string(kLogFileName),
+                             LogToText(Run.LogWindow.Log, LogLetterBy::Image, false), Why)
+             ? AutoSaveResult::Saved
+             : AutoSaveResult::Failed;
 }
 
 bool TfrmLog::OpenAction(RunContext& Run, const std::string& FileName) {

@@ -63,8 +63,9 @@ enum class AutoSaveResult { NotDue, Saved, Failed };
 // The call a run makes when it ends. By the AutoSaveLog setting: never, at the
 // end of every run whichever message ended it, or always (also when the source
 // could not be opened). The log goes to "Tessaline.log" in the output folder,
-// which is made when missing.
-AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, RunEnd How);
+// which is made when missing. When it fails, *Why (when given) is the reason as
+// the end of a line.
+AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, RunEnd How, std::string* Why = nullptr);
 
 // ---- the log window ----
 struct TfrmLog {

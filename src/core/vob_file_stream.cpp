@@ -44,13 +44,15 @@ TVobFileStream::TVobFileStream(RunContext& Run, const std::string& Name, uint32_
   const int access = (Mode & 3) == kModeReadWrite ? O_RDWR : O_RDONLY;
   bool notRegular = false;
   fd_ = platform::OpenRegularFile(path, access, &notRegular);
+  int err = fd_ < 0 ? errno : 0;
   struct stat st {};
   if (fd_ >= 0 && ::fstat(fd_, &st) != 0) {
+    err = errno;
     ::close(fd_);
     fd_ = -1;
   }
   if (notRegular) run_->Log(kLogWarning, FileName + " is not a regular file", platform::kColourRed);
-  if (fd_ < 0) throw EVOBException();
+  if (fd_ < 0) throw EVOBException(platform::OpenFailureReason(path, err));
   FileSize = st.st_size;
   if (Buffered) {
     buffer_.resize(kReadBufferSize);
@@ -113,7 +115,8 @@ int64_t TVobFileStream::Position() const {
 
 void TVobFileStream::ReportCreateFailure(int Err) {
   writeFailed_ = failureReported_ = true;
-  run_->Log(kLogWarning, "Can not create file " + FileName, platform::kColourRed);
+  run_->Log(kLogWarning, "Can not create file " + FileName + platform::OpenFailureReason(FileName, Err),
+            platform::kColourRed);
   // A disk too full to hold one more file stops the run as a failed write does.
   if (Err == ENOSPC || Err == EDQUOT) run_->StopForWriteError(FileName);
 }
@@ -229,6 +232,7 @@ bool TVobFileStream::ReadWithRetry(void* Dest, int64_t Count, int64_t Offset, in
     Got = 0;
     Eof = true;
     ReadFailed = true;
+    ReadErrno = err;
     run_->NoteReadError(FileName);
     return false;
   }
@@ -314,6 +318,7 @@ int64_t TVobFileStream::Read(void* Dest, int64_t Count) {
     if (err == EIO && AskRetry()) continue;
     Eof = true;
     ReadFailed = true;
+    ReadErrno = err;
     run_->NoteReadError(FileName);
     return 0;
   }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/settings.h"
@@ -17,10 +18,12 @@ struct RunContext;
 class TVobFileStream;
 class TStartCodeMap;
 
-// Raised when an input file cannot be opened.
+// Raised when an input file cannot be opened. Reason is why, as the end of a
+// line (": Permission denied").
 class EVOBException : public std::runtime_error {
  public:
-  EVOBException() : std::runtime_error("Error while opening file.") {}
+  explicit EVOBException(std::string Why = {}) : std::runtime_error("Error while opening file."), Reason(std::move(Why)) {}
+  std::string Reason;
 };
 
 // The file object through which the program reads its disc files and writes every
@@ -101,6 +104,7 @@ class TVobFileStream {
   // ---- fields the other modules read and set ----
   bool Eof = false;         // a read or skip met the end of the file (or failed)
   bool ReadFailed = false;  // the file could not be read (a disc read error the user did not retry)
+  int ReadErrno = 0;        // the error of that read
   uint32_t Mode = 0;
   int32_t SectorSize = 2048;
   bool Buffered = false;

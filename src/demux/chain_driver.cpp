@@ -47,8 +47,9 @@ bool CreateLoggedFolder(core::RunContext& Run, const std::string& Folder) {
   const std::string line = std::string(core::msg::CreateDirectory) + Folder;
   Run.InfoForm.AddLog(core::kLogInfo, line);
   if (Run.MainWindow) Run.MainWindow->AddLogText(core::kLogInfo, line);
-  if (core::MakeFolders(Folder)) return true;
-  Run.LogError("Can not create folder " + Folder);
+  std::string why;
+  if (core::MakeFolders(Folder, &why)) return true;
+  Run.LogError("Can not create folder " + Folder + why);
   return false;
 }
 
@@ -154,7 +155,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     try {
       InputStream = core::TVobFileStream::Create(Env.Run, EvoFileName, core::TVobFileStream::kModeRead, false);
     } catch (const core::EVOBException& e) {
-      Env.Run.LogError(std::string(e.what()) + " " + EvoFileName);
+      Env.Run.LogError(std::string(e.what()) + " " + EvoFileName + e.Reason);
       ok = false;
       InputStream.reset();
       ProcessPack(true);
@@ -313,7 +314,8 @@ bool LoadEvoFileList(core::RunContext& Run, TEvoFileList& List, const std::strin
   if (path.empty()) return false;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + path);
+    const int err = errno;
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + path + platform::OpenFailureReason(path, err));
     return false;
   }
   const uint64_t size = static_cast<uint64_t>(core::GetFileSizeByName(path));

@@ -22,7 +22,8 @@ bool ReadMenuHighlights(core::RunContext& Run, const disc::DiscModel& Disc, int3
                         const std::string& EvoFile, std::vector<disc::THighlightPlayItem>& Items) {
   const int fd = platform::OpenRegularFile(EvoFile, O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + EvoFile);
+    const std::string why = platform::OpenFailureReason(EvoFile, errno);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + EvoFile + why);
     return false;
   }
   std::vector<THighlightKey> seen;

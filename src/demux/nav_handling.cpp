@@ -16,6 +16,7 @@
 #include "disc/highlights.h"
 #include "disc/palette.h"
 #include "disc/vob_scout.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "platform/rounding.h"
 #include "core/run_context.h"
@@ -383,13 +384,16 @@ void TIFOData::BuildHighlights(const TNavRecord& R, int32_t Domain, uint32_t Cel
     Outputs.OutputFailed = true;
     return;
   }
-  core::MakeFolders(platform::ExtractFilePath(file));
+  std::string noFolder;
+  core::MakeFolders(platform::ExtractFilePath(file), &noFolder);
   TOutputSet::FirstTouch(Env.State, file);
   Outputs.AddNamedOutput(file);
-  if (!disc::WriteTrackRecordFile(file, item, true)) {
+  if (int err = 0; !disc::WriteTrackRecordFile(file, item, true, &err)) {
     // The file would miss this highlight, and every later one would fail alike:
     // the run stops as at any failed write.
-    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + file);
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + file +
+                     (noFolder.empty() ? platform::OpenFailureReason(file, err)
+                                       : ": can not create its folder" + noFolder));
     Env.Run.StopForFailedWrite(file);
     Outputs.OutputFailed = true;
     return;

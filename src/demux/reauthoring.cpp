@@ -809,8 +809,9 @@ std::string TTrackBuilder::TrackFileName(const std::string& CellFileName) const 
 
 bool TTrackBuilder::WriteTrackFile(const std::string& File, const void* Data, size_t Size) {
   bool opened = false;
-  if (!platform::ReplaceFileWith(File, Data, Size, nullptr, &opened)) {
-    env_.Run.LogError(std::string(core::msg::CanNotOpenFile) + File);
+  int err = 0;
+  if (!platform::ReplaceFileWith(File, Data, Size, &err, &opened)) {
+    env_.Run.LogError(std::string(core::msg::CanNotOpenFile) + File + platform::ErrorReason(err));
     // A write that failed once made stops the run as any failed write does.
     if (opened) env_.Run.StopForWriteError(File);
     return false;

@@ -16,6 +16,7 @@
 #include "disc/disc_model.h"
 #include "disc/palette.h"
 #include "disc/run_registries.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "state/run_state.h"
 #include "streams/wav.h"
@@ -59,17 +60,25 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
   const std::string side = pcm.substr(0, pcm.size() - 4) + ".next.pcm";
   const std::string sideWav = side.substr(0, side.size() - 3) + "wav";
   bool appended = false;
+  // What the failing step logged says why; these are the reasons no step logs.
+  std::string why;
   if (::rename(pcm.c_str(), side.c_str()) == 0) {
     if (streams::ConvertLpcmToWav(Run, side, Output.LpcmBitsPerSample, Output.LpcmChannels, Output.LpcmSampleRate)) {
       streams::WavHeader was, next;
-      const bool same = streams::WavFindDataChunk(WavName, was, &Run) &&
-                        streams::WavFindDataChunk(sideWav, next, &Run) && was.Channels == next.Channels &&
-                        was.SampleRate == next.SampleRate &&
+      const bool read = streams::WavFindDataChunk(WavName, was, &Run) && streams::WavFindDataChunk(sideWav, next, &Run);
+      const bool same = read && was.Channels == next.Channels && was.SampleRate == next.SampleRate &&
                         was.BitsPerSample == next.BitsPerSample;
+      if (read && !same) why = ": the two differ in channels, sample rate or sample size";
       appended = same && streams::AppendFileData(Run, sideWav, WavName, false, {});
       ::unlink(sideWav.c_str());
     }
-    if (::rename(side.c_str(), pcm.c_str()) != 0) Run.LogError("Can not rename " + side + " to " + pcm);
+    if (::rename(side.c_str(), pcm.c_str()) != 0) {
+      const std::string err = platform::ErrorReason(errno);
+      Run.LogError("Can not rename " + side + " to " + pcm + err);
+    }
+  } else {
+    const std::string err = platform::ErrorReason(errno);
+    why = ": it can not be renamed to " + side + err;
   }
   // A write error left the run's WAV without these samples: it is incomplete.
   if (!appended && Run.WriteStopped) {
@@ -78,7 +87,7 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
   }
   if (!appended)
     Run.LogError("The samples of " + platform::ExtractFileName(pcm) + " were not appended to " +
-                 platform::ExtractFileName(WavName) + "; " + platform::ExtractFileName(pcm) + " stays.");
+                 platform::ExtractFileName(WavName) + why + "; " + platform::ExtractFileName(pcm) + " stays.");
   return appended;
 }
 

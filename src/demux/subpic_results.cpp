@@ -68,7 +68,7 @@ std::string StreamSupName(const std::string& DatFile, uint32_t StreamId) {
 // are reported and left out.
 bool ReadIndexFile(core::RunContext& Run, const std::string& DatFile, std::vector<TIndexedUnit>& Units) {
   if (!core::IsFile(DatFile)) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + DatFile);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + DatFile + platform::OpenFailureReason(DatFile, 0));
     Run.NoteSkipped(DatFile + ": it cannot be opened; the subpicture units it indexes were not converted");
     return false;
   }
@@ -138,11 +138,14 @@ bool CopyUnit(core::RunContext& Run, const std::string& SupFile, const TIndexedU
     streams::ReportReadError(Run, SupFile, err);
     return false;
   }
-  core::MakeFolders(platform::ExtractFilePath(UnitFile));
+  std::string noFolder;
+  core::MakeFolders(platform::ExtractFilePath(UnitFile), &noFolder);
   std::error_code ec;
   fs::remove(UnitFile, ec);
-  if (!core::AppendToFile(UnitFile, bytes.data(), length)) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile);
+  if (int err = 0; !core::AppendToFile(UnitFile, bytes.data(), length, &err)) {
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile +
+                 (noFolder.empty() ? platform::OpenFailureReason(UnitFile, err)
+                                   : ": can not create its folder" + noFolder));
     Run.StopForFailedWrite(UnitFile);
     return false;
   }

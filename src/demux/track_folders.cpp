@@ -19,6 +19,7 @@
 #include "demux/reauthoring.h"
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "core/run_context.h"
 #include "disc/disc_model.h"
@@ -293,8 +294,9 @@ bool AddSubpicSegment(const TDemuxEnv& Env, disc::TVideoTrack& Track, const disc
   // failed write stops the run.
   const auto append = [&](const std::string& File, const uint8_t* Bytes, size_t Size) {
     TOutputSet::FirstTouch(Env.State, File);
-    if (core::AppendToFile(File, Bytes, static_cast<int64_t>(Size))) return true;
-    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + File);
+    int err = 0;
+    if (core::AppendToFile(File, Bytes, static_cast<int64_t>(Size), &err)) return true;
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + File + platform::OpenFailureReason(File, err));
     Env.Run.StopForFailedWrite(File);
     return false;
   };

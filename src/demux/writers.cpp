@@ -19,6 +19,7 @@
 #include "disc/highlights.h"
 #include "disc/registries.h"
 #include "disc/script_model.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "core/run_context.h"
 #include "disc/disc_model.h"
@@ -86,8 +87,8 @@ void TIFOData::OpenStreamOutput(const std::string& Suffix, uint8_t Sid, bool For
     Outputs.OutputFailed = true;
     return;
   }
-  if (const std::string folder = platform::ExtractFilePath(name); !folder.empty() && !core::MakeFolders(folder)) {
-    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + name);
+  if (std::string folder = platform::ExtractFilePath(name), why; !folder.empty() && !core::MakeFolders(folder, &why)) {
+    Env.Run.LogError(std::string(core::msg::CanNotOpenFile) + name + ": can not create folder " + folder + why);
     Outputs.OutputFailed = true;
     return;
   }
@@ -125,8 +126,8 @@ void TOutputSet::WriteToRecord(core::RunContext& Run, core::TVobStream& Record, 
       OutputFailed = true;
       return;
     }
-    if (!core::AppendToFile(Record.FileName, Data, Count)) {
-      Run.LogError("Write error in file " + Record.FileName);
+    if (int err = 0; !core::AppendToFile(Record.FileName, Data, Count, &err)) {
+      Run.LogError("Write error in file " + Record.FileName + platform::OpenFailureReason(Record.FileName, err));
       Run.StopForFailedWrite(Record.FileName);
       OutputFailed = true;
     }

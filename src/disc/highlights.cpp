@@ -201,7 +201,7 @@ THighlightPlayItem HighlightItemFromBytes(const uint8_t* p, uint8_t& ButtonCount
 
 // ---- the ".hlt2" file ----
 
-bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item, bool Release) {
+bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item, bool Release, int* Err) {
   std::vector<uint8_t> record;
   const size_t buttons = ButtonsWritten(Item);
   record.reserve(kHighlightItemSize + buttons * kHighlightButtonSize);
@@ -218,11 +218,14 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
     fd = ::open(FileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     created = fd >= 0;
   }
+  int err = fd < 0 ? errno : 0;
+  if (Err) *Err = err;
   if (fd < 0) return false;
 
   bool ok = false;
   struct stat st {};
-  if (::fstat(fd, &st) == 0) {
+  if (::fstat(fd, &st) != 0) err = errno;
+  if (err == 0) {
     off_t oldSize = st.st_size;
     uint32_t count = 0;
     uint8_t countBytes[4] = {0, 0, 0, 0};
@@ -230,23 +233,30 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
     if (oldSize < 4) {
       // Not a highlight file yet (new or cut short before its count): start it over.
       ready = ::ftruncate(fd, 0) == 0 && platform::PWriteFull(fd, countBytes, 4, 0);
+      if (!ready) err = errno;
       oldSize = 4;
     } else {
-      ready = platform::PReadFull(fd, countBytes, 4, 0) == 4;
+      ready = platform::PReadFull(fd, countBytes, 4, 0, &err) == 4;
       count = ReadLE32(countBytes);
     }
-    if (ready && count < std::numeric_limits<uint32_t>::max() &&
-        platform::PWriteFull(fd, record.data(), record.size(), oldSize)) {
+    if (ready && count == std::numeric_limits<uint32_t>::max()) err = EOVERFLOW;
+    if (ready && err == 0 && !platform::PWriteFull(fd, record.data(), record.size(), oldSize)) err = errno;
+    if (ready && err == 0) {
       // The count is raised only once the record is complete, so a reader never
       // sees a record that is not there.
       WriteLE32(countBytes, count + 1);
       ok = platform::PWriteFull(fd, countBytes, 4, 0);
+      if (!ok) err = errno;
     }
     if (!ok && ::ftruncate(fd, oldSize) != 0) {
       // The partial record stays behind the count; readers stop at the count.
     }
   }
-  if (::close(fd) != 0) ok = false;
+  if (::close(fd) != 0 && ok) {
+    err = errno;
+    ok = false;
+  }
+  if (Err) *Err = err;
   if (!ok && created) ::unlink(FileName.c_str());
   if (ok && Release) {
     Item.Buttons.clear();

@@ -94,8 +94,9 @@ THighlightPlayItem HighlightItemFromBytes(const uint8_t* Data, uint8_t& ButtonCo
 // Appends one item with its buttons to a ".hlt2" file, creating the file when
 // it does not exist; the count is raised only after the record is written. A
 // failed write is undone (the file keeps its old length) and returns false.
-// With Release the item's buttons are dropped afterwards.
-bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item, bool Release);
+// With Release the item's buttons are dropped afterwards. *Err (when given) is
+// then the errno of the call that failed.
+bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item, bool Release, int* Err = nullptr);
 
 // Reads a ".hlt2" file into the track's first highlight stream (created when
 // the track has none; items already there are replaced) and deletes the file.

@@ -101,8 +101,10 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
     LogMissing(Run, FileName);
     return false;
   }
-  if (!Img.Load(path)) {
-    Run.Log(core::kLogWarning, std::string(core::msg::CanNotOpenFile) + PlainName(FileName), platform::kColourRed);
+  if (int err = 0; !Img.Load(path, &err)) {
+    Run.Log(core::kLogWarning,
+            std::string(core::msg::CanNotOpenFile) + PlainName(FileName) + platform::OpenFailureReason(path, err),
+            platform::kColourRed);
     return false;
   }
   return true;

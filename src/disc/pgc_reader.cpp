@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 
 #include "core/run_context.h"
@@ -17,7 +18,7 @@ namespace tess::disc {
 
 // ---- the image ----
 
-bool TIFOImage::Load(const std::string& FileName) {
+bool TIFOImage::Load(const std::string& FileName, int* Err) {
   fileName_ = FileName;
   name_ = platform::ExtractFileName(FileName);
   bytes_.clear();
@@ -27,7 +28,10 @@ bool TIFOImage::Load(const std::string& FileName) {
   // of a failing file is kept: the rest of it reads as missing.
   constexpr uint64_t kMaxInformationFileBytes = 64 << 20;
   const int fd = platform::OpenRegularFile(FileName, O_RDONLY);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    if (Err) *Err = errno;
+    return false;
+  }
   struct stat st {};
   const uint64_t size = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
   bytes_.resize(static_cast<size_t>(std::min(size, kMaxInformationFileBytes)));

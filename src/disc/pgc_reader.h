@@ -19,8 +19,9 @@ constexpr bool Within(uint64_t Pos, uint64_t Len, uint64_t Limit) { return Pos <
 // readers test with Fits before they trust a count or an offset.
 class TIFOImage {
  public:
-  // Reads the whole file. False when it cannot be opened (the image is then empty).
-  bool Load(const std::string& FileName);
+  // Reads the whole file. False when it cannot be opened (the image is then
+  // empty), with the errno of the open in *Err when given.
+  bool Load(const std::string& FileName, int* Err = nullptr);
   // An image of bytes already in memory (tests and tools).
   void Assign(std::string FileName, std::vector<uint8_t> Bytes);
 

@@ -174,12 +174,14 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   return end;
 }
 
-void TVobScaut::ReportReadError(core::RunContext& Run, const std::string& Shown) {
+void TVobScaut::ReportReadError(core::RunContext& Run, const std::string& Shown, std::string_view Why) {
   ReadError = true;
   std::string line(core::msg::ReadErrorWhileScanningEVOFile);
   line += Shown;
   line += ". ";
   line += core::msg::FileWasNotScannedSuccessfully;
+  // The texts end in a full stop; the reason follows in brackets.
+  if (Why.starts_with(": ")) line += " (" + std::string(Why.substr(2)) + ")";
   Run.Log(core::kLogWarning, line, platform::kColourRed);
 }
 
@@ -193,8 +195,8 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
   std::unique_ptr<core::TVobFileStream> stream;
   try {
     stream = core::TVobFileStream::Create(Run, Path, core::TVobFileStream::kModeRead, false);
-  } catch (const core::EVOBException&) {
-    ReportReadError(Run, shown);
+  } catch (const core::EVOBException& e) {
+    ReportReadError(Run, shown, e.Reason);
     return TScanEnd::ReadError;
   }
   if (ReadFunction) stream->ReadFunction = ReadFunction;
@@ -230,7 +232,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
     if (stream->ReadFailed) {
       CloseRun(SectorCounter - 1);
       stream->Close();
-      ReportReadError(Run, shown);
+      ReportReadError(Run, shown, platform::ErrorReason(stream->ReadErrno));
       return TScanEnd::ReadError;
     }
     if (got <= 0) {

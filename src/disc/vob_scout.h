@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -192,7 +193,8 @@ class TVobScaut {
 
  private:
   TScanEnd ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, const std::string& Path, bool HasNext);
-  void ReportReadError(core::RunContext& Run, const std::string& Shown);
+  // Why (when known) is the reason as the end of a line (": Permission denied").
+  void ReportReadError(core::RunContext& Run, const std::string& Shown, std::string_view Why = {});
   void ReportEndPastFile(core::RunContext& Run, int64_t Sector, const std::string& Shown, bool HasNext);
   void OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector);
   uint32_t AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId);

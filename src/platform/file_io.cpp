@@ -224,13 +224,26 @@ bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err, bool* Op
   return err == 0;
 }
 
-int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err) {
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err, int* OpenErr) {
   if (Err) *Err = 0;
+  if (OpenErr) *OpenErr = 0;
   const int fd = OpenRegularFile(Path, O_RDONLY);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    if (OpenErr) *OpenErr = errno;
+    return -1;
+  }
   const size_t got = ReadFull(fd, Buffer, Count, Err);
   ::close(fd);
   return static_cast<int64_t>(got);
+}
+
+std::string ErrorReason(int Err) { return Err != 0 ? std::string(": ") + std::strerror(Err) : std::string(); }
+
+std::string OpenFailureReason(const std::string& Path, int Err) {
+  struct stat st {};
+  if (::stat(Path.c_str(), &st) != 0) return ErrorReason(Err != 0 ? Err : errno);
+  if (!S_ISREG(st.st_mode)) return S_ISDIR(st.st_mode) ? ": it is a folder" : ": it is not a regular file";
+  return ErrorReason(Err);
 }
 
 }  // namespace tess::platform

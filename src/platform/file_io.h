@@ -59,7 +59,18 @@ bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr
 
 // Up to Count bytes from the start of a regular file; -1 when it is not one or
 // cannot be opened. A read error ends the bytes early; *Err (when given) is
-// then its errno, else 0.
-int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err = nullptr);
+// then its errno, else 0. *OpenErr (when given) is the errno of a failed open.
+int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err = nullptr,
+                     int* OpenErr = nullptr);
+
+// The reason that ends a line about a failed file operation: ": " and the
+// system's text of the error Err (": Permission denied"); empty for 0.
+std::string ErrorReason(int Err);
+// The reason why Path could not be opened or made, the open having failed with
+// Err: ": it is a folder" or ": it is not a regular file" where something of
+// that kind is in the way (OpenRegularFile refuses those), else ErrorReason.
+// With Err 0 (no open was tried) it is what looking at Path finds: a missing
+// file gives the system's reason, a regular file none.
+std::string OpenFailureReason(const std::string& Path, int Err);
 
 }  // namespace tess::platform

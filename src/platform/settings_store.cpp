@@ -97,7 +97,7 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
   return true;
 }
 
-bool SettingsStore::Save(const std::string& FileName) const {
+bool SettingsStore::Save(const std::string& FileName, std::string* Why) const {
   std::filesystem::path path(FileName);
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
@@ -111,7 +111,11 @@ bool SettingsStore::Save(const std::string& FileName) const {
     for (const auto& kv : s.Values) out << (kv.Name.empty() ? kv.Text : kv.Name + "=" + kv.Text) << "\n";
   }
   const std::string text = out.str();
-  return ReplaceFileWith(FileName, text.data(), text.size());
+  int err = 0;
+  if (ReplaceFileWith(FileName, text.data(), text.size(), &err)) return true;
+  // A folder that could not be made is the reason rather than the file missing in it.
+  if (Why) *Why = ec ? ": " + ec.message() : ErrorReason(err);
+  return false;
 }
 
 bool SettingsStore::ValueExists(const std::string& Section, const std::string& Name) const {

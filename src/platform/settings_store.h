@@ -18,8 +18,9 @@ class SettingsStore {
   // over it.
   bool Load(const std::string& FileName, std::string* Error = nullptr);
   // Writes the whole store to FileName through a temporary file and one rename,
-  // so a failed save never leaves a half-written settings file behind.
-  bool Save(const std::string& FileName) const;
+  // so a failed save never leaves a half-written settings file behind. When it
+  // fails, *Why (when given) is the reason as the end of a line.
+  bool Save(const std::string& FileName, std::string* Why = nullptr) const;
 
   bool ValueExists(const std::string& Section, const std::string& Name) const;
   std::optional<std::string> Read(const std::string& Section, const std::string& Name) const;

@@ -43,10 +43,16 @@ TAudioReader::~TAudioReader() { Close(); }
 bool TAudioReader::Open(const std::string& FileName, core::RunContext* Run) {
   Close();
   Run_ = Run;
-  const int fd = platform::OpenRegularFile(platform::ResolveInputPath(FileName), O_RDONLY);
-  if (fd < 0) return false;
+  WhyNotOpened_.clear();
+  const std::string path = platform::ResolveInputPath(FileName);
+  const int fd = platform::OpenRegularFile(path, O_RDONLY);
+  if (fd < 0) {
+    WhyNotOpened_ = platform::OpenFailureReason(path, errno);
+    return false;
+  }
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
+    WhyNotOpened_ = platform::ErrorReason(errno);
     ::close(fd);
     return false;
   }
@@ -218,7 +224,7 @@ bool CutFramesToFile(core::RunContext& Run, const std::string& Source, const std
                      int64_t FrameCount, int64_t ProgressBase, const core::TCopyProgress& Progress) {
   TAudioReader file;
   if (!file.Open(Source)) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source + file.WhyNotOpened());
     return false;
   }
   TByteRange range;
@@ -309,10 +315,12 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
 bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t Offset,
                      int64_t Count, std::span<const uint8_t> Prefix, int64_t ProgressBase,
                      const core::TCopyProgress& Progress) {
-  const int in = platform::OpenRegularFile(platform::ResolveInputPath(Source), O_RDONLY);
+  const std::string source = platform::ResolveInputPath(Source);
+  const int in = platform::OpenRegularFile(source, O_RDONLY);
   if (in < 0 || Offset < 0) {
+    const std::string why = in < 0 ? platform::OpenFailureReason(source, errno) : ": a negative offset";
     if (in >= 0) ::close(in);
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source + why);
     return false;
   }
   // Only a regular file (or a link) of that name is ever replaced.
@@ -322,8 +330,9 @@ bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std
   ::unlink(temp.c_str());
   const int out = destNotFile ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
+    const std::string why = destNotFile ? platform::OpenFailureReason(Dest, 0) : platform::ErrorReason(errno);
     ::close(in);
-    Run.LogError("Can not create file " + Dest);
+    Run.LogError("Can not create file " + Dest + why);
     return false;
   }
   TCopyOutcome outcome = TCopyOutcome::Done;
@@ -343,7 +352,8 @@ bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std
     return false;
   }
   if (::rename(temp.c_str(), Dest.c_str()) != 0) {
-    Run.LogError("Can not create file " + Dest);
+    const std::string why = platform::ErrorReason(errno);
+    Run.LogError("Can not create file " + Dest + why);
     ::unlink(temp.c_str());
     return false;
   }

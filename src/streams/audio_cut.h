@@ -38,6 +38,8 @@ class TAudioReader {
   // when it is missing, no regular file or cannot be opened. With Run, a read
   // error is reported there as it is met (ReportReadError).
   bool Open(const std::string& FileName, core::RunContext* Run = nullptr);
+  // Why the last Open failed, as the end of a line (": Permission denied").
+  const std::string& WhyNotOpened() const { return WhyNotOpened_; }
   void Close();
   bool IsOpen() const { return Fd_ >= 0; }
   int64_t Size() const { return Size_; }
@@ -60,6 +62,7 @@ class TAudioReader {
 
   int Fd_ = -1;
   std::string Name_;
+  std::string WhyNotOpened_;
   core::RunContext* Run_ = nullptr;
   int64_t Size_ = 0;
   bool Failed_ = false;

@@ -105,8 +105,10 @@ void TCaptionFiles::AddLine(core::RunContext& Run, const std::string& VideoName,
   const int i = Field == 2 ? 1 : 0;
   Run_ = &Run;
   const std::string& name = Names_[i];
+  // Called straight after the write that failed, while errno is still its error.
   const auto failed = [&] {
-    Run.Log(core::kLogWarning, "Can not write to file " + name);
+    const std::string why = platform::ErrorReason(errno);
+    Run.Log(core::kLogWarning, "Can not write to file " + name + why);
     ::close(Handles_[i]);
     Handles_[i] = -1;
     Run.StopForFailedWrite(name);
@@ -116,7 +118,8 @@ void TCaptionFiles::AddLine(core::RunContext& Run, const std::string& VideoName,
     Names_[i] = VideoName + (i == 0 ? ".cc1" : ".cc2");
     Handles_[i] = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (Handles_[i] < 0) {
-      Run.Log(core::kLogWarning, "Can not create file " + name);
+      const std::string why = platform::OpenFailureReason(name, errno);
+      Run.Log(core::kLogWarning, "Can not create file " + name + why);
       return;
     }
     if (!platform::WriteFull(Handles_[i], kSccHeader.data(), kSccHeader.size())) return failed();

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -237,16 +238,24 @@ void TM2VStream::FinishCache() {
   const std::string name = CacheName();
   bool ok = Cache_->Close() && !Cache_->WriteFailed();
   Cache_.reset();
+  std::string why;
   if (ok) {
     TM2VInfoRecord header;
     WriteInfoFileHeader(true, header);
     const int fd = ::open(name.c_str(), O_WRONLY | O_CLOEXEC);
+    int err = fd < 0 ? errno : 0;
     ok = fd >= 0 && platform::PWriteFull(fd, header.data(), header.size(), 0);
-    if (fd >= 0) ok = (::close(fd) == 0) && ok;
+    if (fd >= 0 && !ok) err = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok) {
+      err = errno;
+      ok = false;
+    }
     if (fd >= 0 && !ok) Run.StopForWriteError(name);
+    why = platform::ErrorReason(err);
   }
   if (!ok) {
-    Run.Log(core::kLogNormal, "The video info cache of " + FileName_ + " could not be written.");
+    // A failed write of the records said why as it failed.
+    Run.Log(core::kLogNormal, "The video info cache of " + FileName_ + " could not be written" + why + ".");
     DropCacheFile(name);
   }
 }
@@ -489,9 +498,10 @@ bool BuildIposIndex(core::RunContext& Run, const std::string& FileName) {
       positions.insert(positions.end(), b, b + 8);
     }
     bool opened = false;
+    int err = 0;
     if (Run.WritesOverSource(FileName + ".ipos")) return false;
-    if (!platform::ReplaceFileWith(FileName + ".ipos", positions.data(), positions.size(), nullptr, &opened)) {
-      Run.Log(core::kLogWarning, "Can not create file " + FileName + ".ipos");
+    if (!platform::ReplaceFileWith(FileName + ".ipos", positions.data(), positions.size(), &err, &opened)) {
+      Run.Log(core::kLogWarning, "Can not create file " + FileName + ".ipos" + platform::ErrorReason(err));
       if (opened) Run.StopForWriteError(FileName + ".ipos");
     }
     return true;

@@ -241,7 +241,8 @@ bool TM2VStream::ScanVobVideo(const std::string& OutputName, const TSeqHeaderSet
   std::filesystem::remove(OutputName, ec);
   const int out = ::open(OutputName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) {
-    Run.LogError("Can not create file " + OutputName);
+    const std::string why = platform::OpenFailureReason(OutputName, errno);
+    Run.LogError("Can not create file " + OutputName + why);
     return false;
   }
   try {

@@ -302,7 +302,7 @@ TMpaCutResult MpaCutBySamples(core::RunContext& Run, const std::string& Source, 
   try {
     TMPAFile file(Source);
     if (!file.IsOpen()) {
-      Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
+      Run.LogError(std::string(core::msg::CanNotOpenFile) + Source + file.WhyNotOpened());
       return result;
     }
     size = file.Size();

@@ -74,6 +74,8 @@ class TStdIOCallback {
   TStdIOCallback& operator=(const TStdIOCallback&) = delete;
 
   bool IsOpen() const { return File_.IsOpen(); }
+  // Why the file is not open, as the end of a line.
+  const std::string& WhyNotOpened() const { return File_.WhyNotOpened(); }
   int64_t Size() const { return File_.Size(); }
   void Close();
   // Up to Count bytes; the number read.

@@ -330,10 +330,11 @@ void TPulldown::WriteVif(const std::string& Target) {
   std::memcpy(h + 24, "MXPC", 4);
   h[29] = static_cast<uint8_t>(HighestFieldCount);
   core::WriteBE16(h + 30, static_cast<uint16_t>(HighestFieldGop));
-  VifWritten = platform::ReplaceFileWith(name, vif.data(), vif.size());
+  int err = 0;
+  VifWritten = platform::ReplaceFileWith(name, vif.data(), vif.size(), &err);
   if (!VifWritten) {
     Log("Could not open vif file for writing!");
-    Run_.LogError("Can not create file " + name);
+    Run_.LogError("Can not create file " + name + platform::ErrorReason(err));
   }
 }
 

@@ -43,7 +43,7 @@ bool ForEachStartCode(core::RunContext& Run, const std::string& FileName, const 
     int err = 0;
     const size_t got = platform::ReadFull(fd, buf.data() + carry, kBlockSize, &err);
     if (err != 0) {
-      Run.LogError("Unable to read from file " + FileName + ".");
+      Run.LogError("Unable to read from file " + FileName + ". (" + std::strerror(err) + ")");
       Run.NoteReadError(FileName);
       ok = false;
     }

@@ -52,6 +52,16 @@ int64_t SizeOf(int Fd) {
   return ::fstat(Fd, &st) == 0 ? st.st_size : -1;
 }
 
+// Opens the regular file Path and takes its size: the descriptor, or -1 with
+// the reason in Why.
+int OpenSized(const std::string& Path, int Flags, int64_t& Size, std::string& Why) {
+  const int fd = platform::OpenRegularFile(Path, Flags);
+  Size = fd >= 0 ? SizeOf(fd) : -1;
+  if (fd < 0) Why = platform::OpenFailureReason(Path, errno);
+  else if (Size < 0) Why = platform::ErrorReason(errno);
+  return fd;
+}
+
 void LogTooLarge(core::RunContext& Run, const std::string& FileName) {
   Run.LogError("File " + FileName + " would be 4 GiB or larger: a WAV header cannot state its size.");
 }
@@ -127,10 +137,11 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
     Run.LogError("Can not convert file " + shown + " to WAV: it would replace itself.");
     return false;
   }
-  TFd in(platform::OpenRegularFile(source, O_RDONLY));
-  const int64_t size = in.Fd >= 0 ? SizeOf(in.Fd) : -1;
+  int64_t size = -1;
+  std::string why;
+  TFd in(OpenSized(source, O_RDONLY, size, why));
   if (size < 0) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + FileName);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + FileName + why);
     return false;
   }
   if (size + 36 > kLargestRiffSize) {
@@ -141,7 +152,8 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
   ::unlink(temp.c_str());
   TFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (out.Fd < 0) {
-    Run.LogError("Can not create file " + wavName);
+    why = platform::ErrorReason(errno);
+    Run.LogError("Can not create file " + wavName + why);
     return false;
   }
 
@@ -192,7 +204,8 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
     return false;
   }
   if (::rename(temp.c_str(), wavName.c_str()) != 0) {
-    Run.LogError("Can not create file " + wavName);
+    why = platform::ErrorReason(errno);
+    Run.LogError("Can not create file " + wavName + why);
     ::unlink(temp.c_str());
     return false;
   }
@@ -281,7 +294,7 @@ bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std
   }
   TAudioReader file;
   if (!file.Open(Source)) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source + file.WhyNotOpened());
     return false;
   }
   const int64_t end = DataEnd(h, file.Size());
@@ -295,7 +308,7 @@ bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std
   const int64_t fmtLength = 8 + static_cast<int64_t>(h.SubchunkSize) + (h.SubchunkSize & 1);
   std::vector<uint8_t> prefix(static_cast<size_t>(12 + fmtLength + 8));
   if (file.ReadAt(h.FmtOffset, &prefix[12], static_cast<size_t>(fmtLength)) < 8 + h.SubchunkSize) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source);
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + Source + ": its format chunk can not be read");
     return false;
   }
   file.Close();
@@ -318,12 +331,12 @@ bool AppendFileData(core::RunContext& Run, const std::string& Source, const std:
                     const std::function<void()>& OnBlock) {
   const std::string source = platform::ResolveInputPath(Source);
   const std::string dest = platform::ResolveInputPath(Dest);
-  TFd in(platform::OpenRegularFile(source, O_RDONLY));
-  TFd out(platform::OpenRegularFile(dest, O_WRONLY));
-  const int64_t sourceSize = in.Fd >= 0 ? SizeOf(in.Fd) : -1;
-  const int64_t destSize = out.Fd >= 0 ? SizeOf(out.Fd) : -1;
+  int64_t sourceSize = -1, destSize = -1;
+  std::string whySource, whyDest;
+  TFd in(OpenSized(source, O_RDONLY, sourceSize, whySource));
+  TFd out(OpenSized(dest, O_WRONLY, destSize, whyDest));
   if (sourceSize < 0 || destSize < 0) {
-    Run.LogError(std::string(core::msg::CanNotOpenFile) + (sourceSize < 0 ? Source : Dest));
+    Run.LogError(std::string(core::msg::CanNotOpenFile) + (sourceSize < 0 ? Source + whySource : Dest + whyDest));
     return false;
   }
   int64_t offset = 0, count = sourceSize;

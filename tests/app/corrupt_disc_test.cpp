@@ -13,13 +13,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <set>
 
 #include "core/byte_order.h"
+#include "core/messages.h"
 #include "disc/attribute_texts.h"
 #include "disc/ifo_model.h"
 #include "demux/demux_support.h"
@@ -593,9 +596,31 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     std::function<void(pid_t, int)> OnLine = {};
     std::string Fault = {};
   };
+  const auto logs = [&](const std::string& Text) { EXPECT_NE(end.Log.find(Text), std::string::npos) << end.Log; };
   const std::vector<Row> table = {
       {"answered No", {Dir("work-disc"), place}, "",  // what an earlier run wrote goes
-       [&] { EXPECT_FALSE(fs::exists(place + "/VMG/old.m2v") || fs::exists(place + "/Tessaline.log")); }},
+       [&] {
+         EXPECT_FALSE(fs::exists(place + "/VMG/old.m2v") || fs::exists(place + "/Tessaline.log"));
+         logs(std::string(core::msg::DeletePreviousProjectFolder));
+       }},
+      // A folder that cannot be made or emptied says why.
+      {"DEST a file", {Dir("work-disc"), Dir("a-file")}, "", [&] { logs(Dir("a-file") + "/: it is a file"); }, 1,
+       [&] { test::WriteFileBytes(Dir("a-file"), {'x'}); }},
+      {"DEST of too long a name", {Dir("work-disc"), Dir(std::string(300, 'x'))}, "",
+       [&] { logs(std::string("/: ") + std::strerror(ENAMETOOLONG)); }, 1},
+      {"DEST in a read-only folder", {Dir("work-disc"), Dir("read-only/out")}, "",
+       [&] { logs("read-only/out/: " + std::string(std::strerror(EACCES))); }, 1, [&] {
+         fs::create_directories(Dir("read-only"));
+         fs::permissions(Dir("read-only"), fs::perms::owner_read | fs::perms::owner_exec);
+       }},
+      {"a file in the way of an output folder", {Dir("work-disc"), place}, "",
+       [&] { logs(place + "/VTS_001: it is a file"); }, 1, [&] { test::WriteFileBytes(place + "/VTS_001", {'x'}); }},
+      {"DEST of fewer than four characters, answered Yes", {"--yes", Dir("work-disc"), "ab"}, "place", [&] {
+         logs("folder ab/: a path of fewer than four characters is never deleted");
+         EXPECT_TRUE(fs::exists(place + "/ab/x"));
+         // It held nothing of an earlier run.
+         EXPECT_EQ(end.Log.find(core::msg::DeletePreviousProjectFolder), std::string::npos);
+       }, 0, [&] { fs::create_directory(place + "/ab"), test::WriteFileBytes(place + "/ab/x", {'x'}); }},
       {"the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
       {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
       {"a disc kept in VTS_001 of DEST, answered No", {place + "/VTS_001", place}, "", intact("disc", "VTS_001"), 0,
@@ -695,6 +720,7 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   for (const Row& r : table) {
     SCOPED_TRACE(r.What);
     if (!ffmpeg && r.What.find("ffmpeg") != std::string::npos) continue;
+    if (::geteuid() == 0 && r.What.find("read-only") != std::string::npos) continue;  // no permission stops root
     fs::remove_all(place);
     fs::create_directories(place + "/VMG"), fs::create_directories(place + "/notes");
     for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"})

@@ -330,7 +330,11 @@ TEST(Clean, ProjectFolderBeforeARun) {
   for (const char* f : {"VTS_005/HVDVD_TS/hv000i01.IFO", "VTS_005/old.m2v", "Tessaline.log", "VTS_006/second.name"})
     EXPECT_TRUE(Exists(r + f)) << f;
   EXPECT_FALSE(DeleteFolderTree(t.dir.File("out/VTS_005/HVDVD_TS/."), sources));
-  EXPECT_FALSE(EmptyFolder(r, kLockFileName, sources));
+  std::string why;
+  EXPECT_FALSE(EmptyFolder(r, kLockFileName, sources, &why));
+  EXPECT_EQ(why, ": it holds the source");
+  EXPECT_FALSE(EmptyFolder(r + "VTS_006", {}, sources, &why));
+  EXPECT_EQ(why, ": can not delete second.name: it is a source file");
 }
 
 // An output folder emptied for a run keeps the run's lock, which no emptiness
