@@ -186,11 +186,15 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::Fi
     return false;
   }
   if (earlier) Form.Log(core::kLogNormal, core::msg::DeletePreviousProjectFolder);
-  std::vector<std::string> kept;
-  core::CleanProjectFolder(Folder, Sources, &kept);
+  std::vector<std::string> kept, failed;
+  core::CleanProjectFolder(Folder, Sources, &kept, &failed);
   for (const std::string& f : kept)
     Form.Log(core::kLogWarning, "Folder " + f + " holds the source: it stays, with what an earlier run left in it.",
              platform::kColourRed);
+  // What an earlier run left there and could not be deleted stays beside this
+  // run's outputs, each of which is written afresh.
+  for (const std::string& f : failed)
+    Form.Log(core::kLogWarning, std::string(core::msg::InpossibleToDeleteFolder) + f, platform::kColourRed);
   return true;
 }
 

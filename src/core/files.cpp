@@ -611,8 +611,8 @@ void FolderLock::Release() {
   path_.clear();
 }
 
-bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep) {
-  return RemoveFolderContent(Dir, Keep, {}, true, nullptr);
+bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep, std::string* Why) {
+  return RemoveFolderContent(Dir, Keep, {}, true, Why);
 }
 
 bool EmptyFolder(const std::string& Dir, std::string_view Spare, const FileSet& Keep, std::string* Why) {
@@ -640,7 +640,8 @@ bool HoldsEarlierRun(const std::string& Root) {
   return is(r + std::string(kLogFileName), false);
 }
 
-bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vector<std::string>* Kept) {
+bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vector<std::string>* Kept,
+                        std::vector<std::string>* Failed) {
   if (IsProtectedFolder(Root)) return false;
   const std::string r = platform::IncludeTrailingSlash(Root);
   std::vector<std::string> folders = {r + "VMG/"};
@@ -651,7 +652,8 @@ bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vecto
       if (Kept) Kept->push_back(folder);
       continue;
     }
-    DeleteFolderTree(folder, Keep);
+    std::string why;
+    if (!DeleteFolderTree(folder, Keep, &why) && Failed && IsFolder(folder)) Failed->push_back(folder + why);
   }
   // Only the log this program saves there: other logs and scripts in the
   // folder are the user's.

@@ -133,8 +133,9 @@ bool IsProtectedFolder(const std::string& Dir);
 // of three characters or fewer, the root, the user's home folder, the working
 // folder or a folder that holds it, a path made only of "." and ".." steps, or
 // a folder that holds a file of Keep; a file of Keep met inside (another name
-// of one) stays, and so do the folders above it. False when Dir was not removed.
-bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep = {});
+// of one) stays, and so do the folders above it. False when Dir was not
+// removed; *Why (when given) is then the reason, as EmptyFolder gives it.
+bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep = {}, std::string* Why = nullptr);
 // The same for what Dir holds, but for its entry named Spare: Dir stays. True
 // when nothing else is left in it; else *Why (when given) is the reason as the
 // end of a line: the rule that keeps Dir (": it is the home folder"), or the
@@ -150,8 +151,11 @@ bool HoldsEarlierRun(const std::string& Root);
 // Before a run, what an earlier run of the program wrote in Root: the VMG and
 // VTS_001..VTS_099 folders and its "Tessaline.log". Other files in Root are the
 // user's and stay, and so does a folder that holds a file of Keep (it is added
-// to *Kept when given). False (nothing done) for an empty or root Root.
-bool CleanProjectFolder(const std::string& Root, const FileSet& Keep = {}, std::vector<std::string>* Kept = nullptr);
+// to *Kept when given). A folder that could not be deleted is added to *Failed
+// (when given) with the reason after it. False (nothing done) for an empty or
+// root Root.
+bool CleanProjectFolder(const std::string& Root, const FileSet& Keep = {}, std::vector<std::string>* Kept = nullptr,
+                        std::vector<std::string>* Failed = nullptr);
 // After a run: "*.sup" and "*.dat" in VMG and in the Menu and Titles folders of
 // VTS_001..VTS_099. The files of Keep stay, and so does all that a folder
 // holding one of them holds (here and in the two below).
