@@ -146,9 +146,10 @@ void DeleteMatches(const std::string& Root, std::string_view Rel, std::initializ
 template <typename Char>
 int32_t ReadLine(int Handle, std::basic_string<Char>& Line) {
   Line.clear();
+  int err = 0;
   for (;;) {
     uint8_t raw[sizeof(Char)];
-    if (::read(Handle, raw, sizeof raw) != static_cast<ssize_t>(sizeof raw)) break;
+    if (platform::ReadFull(Handle, raw, sizeof raw, &err) != sizeof raw) break;
     Char c = static_cast<Char>(raw[0]);
     if constexpr (sizeof(Char) == 2) c = static_cast<Char>(raw[0] | (raw[1] << 8));
     if (c != Char('\r')) {
@@ -157,8 +158,8 @@ int32_t ReadLine(int Handle, std::basic_string<Char>& Line) {
     }
     // The character after a CR is dropped only when it is the LF of the pair; a
     // lone CR must not eat the first character of the next line.
-    const ssize_t n = ::read(Handle, raw, sizeof raw);
-    if (n == static_cast<ssize_t>(sizeof raw)) {
+    const size_t n = platform::ReadFull(Handle, raw, sizeof raw, &err);
+    if (n == sizeof raw) {
       Char next = static_cast<Char>(raw[0]);
       if constexpr (sizeof(Char) == 2) next = static_cast<Char>(raw[0] | (raw[1] << 8));
       if (next != Char('\n')) ::lseek(Handle, -static_cast<off_t>(sizeof raw), SEEK_CUR);
@@ -167,7 +168,8 @@ int32_t ReadLine(int Handle, std::basic_string<Char>& Line) {
     }
     break;
   }
-  return static_cast<int32_t>(Line.size());
+  // A read error is not the end of the text.
+  return err != 0 ? -1 : static_cast<int32_t>(Line.size());
 }
 
 }  // namespace

@@ -108,7 +108,7 @@ bool IsFolderEmpty(const std::string& Folder, std::string_view Except = {});
 
 // One line of 8-bit (or UTF-16 little-endian) text from an open file: up to a CR
 // (an LF after it is dropped too) or the end of the file. Returns the number of
-// characters in Line.
+// characters in Line, or -1 when a read failed (Line holds what came before).
 int32_t ReadAnsiLine(int Handle, std::string& Line);
 int32_t ReadWideLine(int Handle, std::u16string& Line);
 
