@@ -21,6 +21,7 @@
 #include "app/show.h"
 #include "app/usage.h"
 #include "core/files.h"
+#include "core/folder_lock.h"
 #include "core/log.h"
 #include "core/messages.h"
 #include "core/options.h"

@@ -10,6 +10,7 @@
 #include "app/project_state.h"
 #include "core/log.h"
 #include "core/files.h"
+#include "core/folder_lock.h"
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "demux/chain_driver.h"

@@ -2,8 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -509,109 +507,6 @@ bool RemoveFolderContent(const std::string& Dir, const FileSet& Keep, std::strin
 }
 
 }  // namespace
-
-void FileSet::Add(const std::string& Path) {
-  const std::string path = platform::ResolveInputPath(Path);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  std::error_code ec;
-  const auto canonical = std::filesystem::weakly_canonical(path, ec);
-  files_.push_back({Path, ec ? path : canonical.string(), static_cast<uint64_t>(st.st_dev),
-                    static_cast<uint64_t>(st.st_ino)});
-}
-
-std::string FileSet::Find(const std::string& Path) const {
-  if (files_.empty()) return {};
-  struct stat st {};
-  if (::stat(Path.c_str(), &st) != 0) return {};
-  for (const File& f : files_)
-    if (f.Device == static_cast<uint64_t>(st.st_dev) && f.Inode == static_cast<uint64_t>(st.st_ino)) return f.Path;
-  return {};
-}
-
-bool FileSet::Has(uint64_t Device, uint64_t Inode) const {
-  return std::any_of(files_.begin(), files_.end(),
-                     [&](const File& f) { return f.Device == Device && f.Inode == Inode; });
-}
-
-bool FileSet::HeldBy(const std::string& Folder) const {
-  if (files_.empty()) return false;
-  std::string folder = platform::ExcludeTrailingSlash(Folder);
-  if (folder.empty()) folder = Folder.empty() ? "." : "/";
-  std::error_code ec;
-  const auto root = std::filesystem::weakly_canonical(folder, ec);
-  if (ec) return true;
-  return std::any_of(files_.begin(), files_.end(), [&](const File& f) {
-    const auto rel = std::filesystem::path(f.Canonical).lexically_relative(root);
-    return !rel.empty() && *rel.begin() != "..";
-  });
-}
-
-bool FolderLock::Take(const std::string& Folder, std::string& Why) {
-  Release();
-  if (std::string why; !MakeFolders(Folder, &why)) {
-    Why = "Can not create folder " + Folder + why;
-    return false;
-  }
-  const std::string path = platform::IncludeTrailingSlash(Folder) + std::string(kLockFileName);
-  // A lock file whose last holder removed it between the open and the lock is
-  // opened again: the lock must be on the file the path names.
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    struct stat held {}, named {};
-    if (fd < 0 || ::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
-      Why = "Can not create the lock file " + path + (fd < 0 ? std::string(": ") + std::strerror(errno) : "");
-      if (fd >= 0) ::close(fd);
-      return false;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      const int err = errno;
-      char text[24] = {};
-      const size_t n = platform::PReadFull(fd, text, sizeof text - 1, 0);
-      const long pid = std::strtol(std::string(text, n).c_str(), nullptr, 10);
-      // Where the file system has no locks, the process that the file names
-      // holds the folder while it lives.
-      const bool held = err == EWOULDBLOCK || (pid > 0 && pid != ::getpid() &&
-                                               (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH));
-      if (held) {
-        ::close(fd);
-        Why = "Folder " + Folder + " is in use by another run" +
-              (pid > 0 ? " (process " + std::to_string(pid) + ")" : std::string()) +
-              "; two runs into one folder would delete and mix each other's outputs, so this run is refused.";
-        return false;
-      }
-    }
-    if (::stat(path.c_str(), &named) != 0 || named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-      ::close(fd);
-      continue;
-    }
-    const std::string pid = std::to_string(::getpid()) + "\n";
-    if (::ftruncate(fd, 0) != 0 || !platform::PWriteFull(fd, pid.data(), pid.size(), 0)) {
-      Why = "Can not write the lock file " + path + ": " + std::strerror(errno);
-      ::unlink(path.c_str());
-      ::close(fd);
-      return false;
-    }
-    fd_ = fd;
-    path_ = path;
-    return true;
-  }
-  Why = "Can not lock folder " + Folder + ": its lock file was replaced at every attempt";
-  return false;
-}
-
-void FolderLock::Release() {
-  if (fd_ < 0) return;
-  // Only the file this run locked goes: it is removed while still locked, and
-  // a run that opened it meanwhile finds it gone and opens the path afresh.
-  struct stat held {}, named {};
-  if (::fstat(fd_, &held) == 0 && ::lstat(path_.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
-      held.st_ino == named.st_ino)
-    ::unlink(path_.c_str());
-  ::close(fd_);
-  fd_ = -1;
-  path_.clear();
-}
 
 bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep, std::string* Why) {
   return RemoveFolderContent(Dir, Keep, {}, true, Why);

@@ -5,61 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/source_set.h"
+
 // Small file-system operations around a run, and the cleaning passes over a
 // project (output) folder. Folder paths use "/" and may or may not end in one.
 namespace tess::core {
 
 struct RunContext;
-
-// The lock file that an output folder holds while a run writes into it.
-inline constexpr std::string_view kLockFileName = ".tessaline.lock";
-
-// Files that no clean-up deletes and no output takes the place of: a run's
-// sources. Each is known by its device and file number, so another spelling
-// of its path, a link to it or a second name of it is still the file, and by
-// its canonical path, for the folders that hold it.
-class FileSet {
- public:
-  // Adds the regular file that Path names (looked up without case, links
-  // followed); a path that names none adds nothing.
-  void Add(const std::string& Path);
-  bool Empty() const { return files_.empty(); }
-  // The file of the set that Path names, as it was added; empty for none.
-  std::string Find(const std::string& Path) const;
-  // The file of that device and number is one of the set.
-  bool Has(uint64_t Device, uint64_t Inode) const;
-  // Folder, however its path is written, holds one of the files at any depth
-  // (a folder that cannot be resolved counts as one that does).
-  bool HeldBy(const std::string& Folder) const;
-
- private:
-  struct File {
-    std::string Path, Canonical;
-    uint64_t Device = 0, Inode = 0;
-  };
-  std::vector<File> files_;
-};
-
-// Holds an output folder for one run: a lock file in it, locked while the run
-// lasts and naming its process. Another run into the folder is refused; a lock
-// file that a stopped or crashed run left behind holds nothing (the system
-// drops the lock with its process) and is taken over.
-class FolderLock {
- public:
-  FolderLock() = default;
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  ~FolderLock() { Release(); }
-  // Takes Folder, making it when missing. False, with the reason in Why, when
-  // another run holds it or it cannot be made or locked.
-  bool Take(const std::string& Folder, std::string& Why);
-  // Removes the lock file; nothing when none is held.
-  void Release();
-
- private:
-  int fd_ = -1;
-  std::string path_;
-};
 
 // Path names a regular file, or a folder; a link counts as what it points at.
 // False when Path cannot be looked at.

@@ -1,4 +1,5 @@
 #include "core/files.h"
+#include "core/folder_lock.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,0 +1,34 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tess::core {
+
+// Files that no clean-up deletes and no output takes the place of: a run's
+// sources. Each is known by its device and file number, so another spelling
+// of its path, a link to it or a second name of it is still the file, and by
+// its canonical path, for the folders that hold it.
+class FileSet {
+ public:
+  // Adds the regular file that Path names (looked up without case, links
+  // followed); a path that names none adds nothing.
+  void Add(const std::string& Path);
+  bool Empty() const { return files_.empty(); }
+  // The file of the set that Path names, as it was added; empty for none.
+  std::string Find(const std::string& Path) const;
+  // The file of that device and number is one of the set.
+  bool Has(uint64_t Device, uint64_t Inode) const;
+  // Folder, however its path is written, holds one of the files at any depth
+  // (a folder that cannot be resolved counts as one that does).
+  bool HeldBy(const std::string& Folder) const;
+
+ private:
+  struct File {
+    std::string Path, Canonical;
+    uint64_t Device = 0, Inode = 0;
+  };
+  std::vector<File> files_;
+};
+
+}  // namespace tess::core
