@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is needed, builds Tessaline, writes a sample disc, shows its
-# structure, runs the main job on it, then shows what came out.
+# structure, runs the main job on it with a settings file of its own, then
+# shows what came out.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
@@ -20,6 +21,10 @@ if [ "$lines" -gt 40 ]; then
   echo "... (the first 40 of $lines lines; all of them are in $demo/show.txt)"
 fi
 echo
+# The demo keeps its own settings file: every setting at its default, but the
+# run's log is saved beside the outputs.
+./build/tessaline settings --settings "$demo/settings.ini" --set AutoSaveLog=1 >/dev/null
+echo "Settings: $demo/settings.ini (AutoSaveLog=1: the log is saved as out/Tessaline.log)"
 ./build/tessaline demux "$demo/disc" "$demo/out" --settings "$demo/settings.ini"
 echo
 echo "Written under $demo/out:"

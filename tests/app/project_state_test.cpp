@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <fstream>
+#include <map>
 #include <set>
+#include <sstream>
 
 #include "app/cli.h"
 #include "app/options.h"
@@ -143,6 +145,42 @@ TEST(Settings, EverySettingReachesTheTypedSettingsOfItsConsumer) {
   p.Form.Options.ShowErrorMsg = 0;
   ApplyOptions(p.Form);
   EXPECT_FALSE(p.Form.ShowErrorMsg);
+}
+
+// The README's settings table is what users read: it names every setting that
+// "tessaline settings" prints, with the default it prints ("(empty)" for none).
+TEST(Settings, TheReadmeTableHoldsEverySettingWithItsDefault) {
+  TempDir dir;
+  std::vector<std::string> args = {"tessaline", "settings", "--settings", dir.File("none.ini")};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(RunCommandLine(static_cast<int>(argv.size()), argv.data()), 0);
+  std::map<std::string, std::string> printed, documented;
+  std::istringstream out(testing::internal::GetCapturedStdout());
+  for (std::string line; std::getline(out, line);)
+    if (const size_t eq = line.find('='); eq != std::string::npos && !line.starts_with(";"))
+      printed[line.substr(0, eq)] = line.substr(eq + 1);
+  ASSERT_EQ(printed.size(), OptionValueNames().size());
+
+  std::ifstream readme(test::SourceFile("README.md"));
+  ASSERT_TRUE(readme.is_open());
+  bool table = false;
+  for (std::string line; std::getline(readme, line) && (!table || line.starts_with("|"));) {
+    table = table || line.starts_with("| Setting | Default |");
+    std::vector<std::string> cells;
+    std::istringstream row(line);
+    for (std::string cell; std::getline(row, cell, '|');) {
+      std::erase_if(cell, [](char c) { return c == '`'; });
+      cells.push_back(cell.substr(std::min(cell.size(), cell.find_first_not_of(' '))));
+      while (!cells.back().empty() && cells.back().back() == ' ') cells.back().pop_back();
+    }
+    if (table && cells.size() > 3 && cells[1] != "Setting" && !cells[1].starts_with("---"))
+      documented[cells[1]] = cells[2] == "(empty)" ? "" : cells[2];
+  }
+  for (const auto& [name, value] : printed)
+    EXPECT_EQ(documented.count(name) ? documented[name] : "not in the README", value) << name;
+  EXPECT_EQ(documented.size(), printed.size()) << "the README names a setting the program does not print";
 }
 
 TEST(MainWindow, LogWriterStampsLinesAndDropsAllButRedOnesWhileStopping) {

@@ -41,5 +41,6 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 std::string DataFile(const std::string& name) { return std::string(TESS_TEST_DATA) + "/" + name; }
+std::string SourceFile(const std::string& name) { return std::string(TESS_SOURCE_DIR) + "/" + name; }
 
 }  // namespace tess::test

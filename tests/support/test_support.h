@@ -78,5 +78,6 @@ class FileSizeLimit {
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::string DataFile(const std::string& name);  // a file of tests/data
+std::string SourceFile(const std::string& name);  // a file of the source tree, from its top
 
 }  // namespace tess::test
