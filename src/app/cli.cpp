@@ -437,7 +437,8 @@ int RunCommandLine(int argc, char** argv) {
   // The run holds its output folder until its log is saved: a second run into
   // the same folder is refused, and saves no log there either.
   core::FolderLock lock;
-  if (std::string why; !form->Settings.Output.Folder.empty() && !lock.Take(form->Settings.Output.Folder, why)) {
+  if (std::string why;
+      !form->Settings.Output.Folder.empty() && !lock.Take(form->Settings.Output.Folder, why, &form->Sources)) {
     form->LogError(why);
     terminal.Finish();
     return kExitFailed;

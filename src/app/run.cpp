@@ -142,14 +142,21 @@ bool DemuxDisc(TForm1& Form, const std::string& Folder) {
   return ok;
 }
 
-// Every file the run reads: the information files, the list, the EVO files
-// and the files their chains go on in.
+// Every file the run may read: the settings file, the information files and
+// their backups (either copy may be the one read), the list, the EVO files and
+// the files their chains go on in.
 core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
   core::FileSet files;
-  for (const std::string& f : {Source.IFOFile, Source.VTIFile})
-    if (!f.empty()) files.Add(f);
+  auto addBothCopies = [&files](const std::string& Name) {
+    files.Add(Name);
+    const std::string ext = ExtractFileExt(Name);
+    if (EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP"))
+      for (const char* copy : {".IFO", ".BUP"}) files.Add(core::DropTail(Name, ext.size()) + copy);
+  };
+  for (const std::string& f : {Form.SettingsFile, Source.IFOFile, Source.VTIFile})
+    if (!f.empty()) addBothCopies(f);
   for (size_t i = 0; i < Form.IFOFiles.size() && i < static_cast<size_t>(std::max(Form.TitleSetCount, 0)); ++i)
-    if (!Form.IFOFiles[i].FileName.empty()) files.Add(Form.IFOFiles[i].FileName);
+    if (!Form.IFOFiles[i].FileName.empty()) addBothCopies(Form.IFOFiles[i].FileName);
   for (const std::string& f : Source.EvoFiles) {
     files.Add(f);
     std::string next = platform::ResolveInputPath(f);
@@ -504,6 +511,7 @@ bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
       }
       Form.Log(core::kLogNormal, std::string(core::msg::HDDVDOpenedOk) + " " + std::to_string(loaded) + std::string(core::msg::VTSLoaded),
                platform::kColourGreen);
+      Form.Sources = SourceFilesOf(Form, Source);
       return true;
     }
     case SourceKind::AdvancedContent: {
@@ -528,6 +536,9 @@ bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
         Form.Log(core::kLogNormal, std::string(core::msg::OpenEVOFile) + platform::ToUpperAscii(platform::ExtractFileName(f)));
         AddChartPoint(Form, f);
       }
+      // Known from here on: the lock and a log saved before the run starts
+      // take no source's place either.
+      Form.Sources = SourceFilesOf(Form, Source);
       return true;
     case SourceKind::None:
       break;

@@ -2,7 +2,9 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -46,14 +48,75 @@ void NoteStays(std::string* Why, const std::string& Rel, std::string_view Reason
   if (Why && Why->empty()) *Why = ": can not delete " + Rel + std::string(Reason);
 }
 
+constexpr std::string_view kMountPointStays = ": it is a mount point, which stays whole";
+
+// A mount point is named whatever stayed before it: a whole file system left
+// as it was is worth its own words.
+void NoteMountPointStays(std::string* Why, const std::string& Rel) {
+  if (Why && !Why->empty())
+    *Why += "; " + Rel + " is a mount point, which stays whole";
+  else
+    NoteStays(Why, Rel, kMountPointStays);
+}
+
+// The mount table's own spelling of a path: a blank, a tab, a line end or a
+// backslash as a backslash and three octal digits.
+std::string UnescapeMountPath(const std::string& Field) {
+  const auto octal = [](char c) { return c >= '0' && c <= '7'; };
+  std::string out;
+  for (size_t i = 0; i < Field.size(); ++i) {
+    if (Field[i] == '\\' && i + 3 < Field.size() && octal(Field[i + 1]) && octal(Field[i + 2]) && octal(Field[i + 3])) {
+      out += static_cast<char>((Field[i + 1] - '0') * 64 + (Field[i + 2] - '0') * 8 + (Field[i + 3] - '0'));
+      i += 3;
+    } else {
+      out += Field[i];
+    }
+  }
+  return out;
+}
+
+// Name in the folder open on DirFd (the folder itself for an empty Name) is a
+// mount point by the mount table: for systems whose file status does not say.
+bool ListedAsMountPoint(int DirFd, const char* Name) {
+  std::error_code ec;
+  const auto folder = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(DirFd), ec);
+  if (ec) return false;
+  const std::string path = *Name ? (folder / Name).string() : folder.string();
+  std::ifstream table("/proc/self/mountinfo");
+  for (std::string line; std::getline(table, line);) {
+    size_t at = 0;
+    for (int field = 0; field < 4 && at != std::string::npos; ++field) at = line.find(' ', at + 1);
+    if (at == std::string::npos) continue;
+    const size_t end = line.find(' ', at + 1);
+    if (UnescapeMountPath(line.substr(at + 1, end == std::string::npos ? end : end - at - 1)) == path) return true;
+  }
+  return false;
+}
+
+// Name in the folder open on DirFd (the folder itself for an empty Name) is a
+// mount point: another file system, or another mount of the same one (a bind
+// mount), is reached through it. Device is the device of the folder above it.
+bool IsMountPoint(int DirFd, const char* Name, dev_t Device) {
+  struct statx sx {};
+  const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*Name ? 0 : AT_EMPTY_PATH);
+  if (::statx(DirFd, Name, flags, STATX_INO, &sx) == 0) {
+    if (makedev(sx.stx_dev_major, sx.stx_dev_minor) != Device) return true;
+    if (sx.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) return (sx.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+  }
+  return ListedAsMountPoint(DirFd, Name);
+}
+
 // Removes everything inside the folder open on DirFd (and closes it) but the
-// files of Keep and the entry named Spare. Entries are examined without
-// following links: a link is unlinked as a link. True when nothing else is left;
-// else *Why (when given and still empty) says which entry stayed and why. Rel
-// is the folder's path below the one being emptied, for that line.
+// files of Keep, the folders that hold one, the mount points and the entry
+// named Spare: the walk never leaves the folder's own file system. Entries are
+// examined without following links: a link is unlinked as a link. True when
+// nothing else is left; else *Why (when given and still empty) says which
+// entry stayed and why, and names every mount point that stayed. Rel is the
+// folder's path below the one being emptied, for that line.
 bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view Spare, std::string* Why,
                    const std::string& Rel) {
-  DIR* dir = ::fdopendir(DirFd);
+  struct stat self {};
+  DIR* dir = ::fstat(DirFd, &self) == 0 ? ::fdopendir(DirFd) : nullptr;
   if (!dir) {
     const int err = errno;
     NoteStays(Why, Rel.empty() ? "its entries" : Rel, platform::ErrorReason(err));
@@ -80,6 +143,16 @@ bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view S
         NoteStays(Why, Rel + name, platform::ErrorReason(err));
         all = false;
       }
+      continue;
+    }
+    if (IsMountPoint(fd, name.c_str(), self.st_dev)) {
+      NoteMountPointStays(Why, Rel + name);
+      all = false;
+      continue;
+    }
+    if (Keep.HasFolder(st.st_dev, st.st_ino)) {
+      NoteStays(Why, Rel + name, ": it holds the source");
+      all = false;
       continue;
     }
     // An empty subfolder goes at once; the walk goes on with the other entries.
@@ -241,7 +314,8 @@ void RemoveDirectoryChain(const std::string& Dir) {
 bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string& Dest,
                    const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
                    int64_t Offset) {
-  if (Run.WritesOverSource(Dest)) return false;
+  const std::string temp = Dest + ".part";
+  if (Run.WritesOverSource(Dest) || Run.WritesOverSource(temp)) return false;
   const std::string source = platform::ResolveInputPath(Source);
   const int in = platform::OpenRegularFile(source, O_RDONLY);
   struct stat st {};
@@ -259,9 +333,8 @@ bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string
   struct stat dst {};
   const bool destSpecial =
       ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
-  const std::string temp = Dest + ".part";
   // A stale temporary is removed, never opened through: it might be a link.
-  ::unlink(temp.c_str());
+  Run.RemoveOwnFile(temp);
   const int out = destSpecial ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     const std::string why = destSpecial ? platform::OpenFailureReason(Dest, 0) : platform::ErrorReason(errno);
@@ -422,7 +495,11 @@ bool IsProtectedFolder(const std::string& Dir) {
   if (p.lexically_normal() == "/") return true;
   std::error_code ec;
   const auto canonical = std::filesystem::weakly_canonical(p, ec);
-  return !ec && canonical == "/";
+  if (!ec && canonical == "/") return true;
+  // The root reached another way (a bind mount of it) is the root all the same.
+  struct stat root {}, st {};
+  return ::stat("/", &root) == 0 && ::stat(Dir.c_str(), &st) == 0 && st.st_dev == root.st_dev &&
+         st.st_ino == root.st_ino;
 }
 
 namespace {
@@ -437,29 +514,61 @@ bool OnlyDotComponents(const std::filesystem::path& P) {
   return true;
 }
 
+// The folder of Id is Path's own or one above it, as Path's real path has them.
+bool OnWayUp(const struct stat& Id, const std::filesystem::path& Path) {
+  for (std::filesystem::path p = Path; !p.empty(); p = p.parent_path()) {
+    struct stat st {};
+    if (::stat(p.c_str(), &st) == 0 && st.st_dev == Id.st_dev && st.st_ino == Id.st_ino) return true;
+    if (p == p.parent_path()) break;
+  }
+  return false;
+}
+
+// The user's home folder as the user database has it: without HOME (a service,
+// a cron job, "env -i") the folder is the user's all the same.
+std::string HomeFolderOfUser() {
+  std::vector<char> buffer(16384);
+  for (;;) {
+    passwd entry {}, *found = nullptr;
+    const int err = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (err == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    return err == 0 && found && found->pw_dir ? std::string(found->pw_dir) : std::string();
+  }
+}
+
+// P is the home folder, by HOME or by the user database, however it is reached.
 bool IsHomeFolder(const std::filesystem::path& P) {
+  struct stat folder {};
+  if (::stat(P.c_str(), &folder) != 0) return false;
   const char* home = std::getenv("HOME");
-  if (!home || !*home) return false;
-  std::error_code ec1, ec2;
-  const auto a = std::filesystem::weakly_canonical(P, ec1);
-  const auto b = std::filesystem::weakly_canonical(home, ec2);
-  return !ec1 && !ec2 && a == b;
+  for (const std::string& h : {std::string(home ? home : ""), HomeFolderOfUser()}) {
+    struct stat st {};
+    if (!h.empty() && ::stat(h.c_str(), &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino)
+      return true;
+  }
+  return false;
 }
 
 // The folder the program runs in, or one that holds it, however the path
-// names it: removing it would pull the folder from under the user's shell. A
-// path that cannot be resolved counts as one. The reason, or empty.
+// names it or reaches it: removing it would pull the folder from under the
+// user's shell. A path that cannot be looked at counts as one. The reason, or
+// empty.
 std::string WorkingFolderReason(const std::string& Dir) {
   std::error_code ec;
   const auto here = std::filesystem::current_path(ec);
   if (ec) return {};  // no working folder left to lose
-  const auto folder = std::filesystem::weakly_canonical(platform::ExcludeTrailingSlash(Dir), ec);
-  if (ec) return ": its path can not be resolved, so it might hold the working folder";
-  const auto cwd = std::filesystem::weakly_canonical(here, ec);
-  if (ec) return ": the working folder can not be resolved, so this folder might hold it";
-  const auto rel = cwd.lexically_relative(folder);
-  if (rel.empty() || *rel.begin() == "..") return {};
-  return rel == "." ? ": it is the working folder" : ": it holds the working folder";
+  struct stat folder {};
+  if (::stat(Dir.c_str(), &folder) != 0)
+    return errno == ENOENT || errno == ENOTDIR
+               ? std::string()
+               : ": its path can not be resolved, so it might hold the working folder";
+  struct stat cwd {};
+  if (::stat(here.c_str(), &cwd) != 0) return ": the working folder can not be resolved, so this folder might hold it";
+  if (cwd.st_dev == folder.st_dev && cwd.st_ino == folder.st_ino) return ": it is the working folder";
+  return OnWayUp(folder, here) ? ": it holds the working folder" : std::string();
 }
 
 // Why Dir may not be emptied or removed (one of the paths that are never
@@ -497,6 +606,14 @@ bool RemoveFolderContent(const std::string& Dir, const FileSet& Keep, std::strin
   const std::string d = platform::ExcludeTrailingSlash(Dir);
   const int fd = why.empty() ? ::open(d.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
   if (fd < 0 && why.empty()) why = WhyFolderNotOpened(d, errno);
+  // A folder that goes with its content must lie on the file system of the
+  // folder above it: what is mounted on it is not the clean-up's.
+  if (struct stat above {}; fd >= 0 && RemoveDir && ::fstatat(fd, "..", &above, 0) == 0 &&
+                            IsMountPoint(fd, "", above.st_dev)) {
+    ::close(fd);
+    if (Why) *Why = std::string(kMountPointStays);
+    return false;
+  }
   bool done = fd >= 0 && EmptyFolderAt(fd, 0, Keep, Spare, &why, {});
   if (fd >= 0 && RemoveDir) {
     done = ::rmdir(d.c_str()) == 0;

@@ -16,7 +16,24 @@
 
 namespace tess::core {
 
-bool FolderLock::Take(const std::string& Folder, std::string& Why) {
+namespace {
+
+// Why the file St describes is no lock file this run may write: a lock file is
+// a regular file of one name. Another name of it (a hard link) is another
+// file of the user's or a source, which truncating would destroy. Empty when
+// it is one.
+std::string NotALockFile(const struct stat& St, const FileSet* Sources) {
+  if (!S_ISREG(St.st_mode)) return S_ISLNK(St.st_mode) ? " is a symbolic link" : " is no regular file";
+  if (St.st_nlink != 1)
+    return " has " + std::to_string(St.st_nlink) + " names (hard links), so it is also another file";
+  if (Sources && Sources->Has(static_cast<uint64_t>(St.st_dev), static_cast<uint64_t>(St.st_ino)))
+    return " is a source file";
+  return {};
+}
+
+}  // namespace
+
+bool FolderLock::Take(const std::string& Folder, std::string& Why, const FileSet* Sources) {
   Release();
   if (std::string why; !MakeFolders(Folder, &why)) {
     Why = "Can not create folder " + Folder + why;
@@ -26,11 +43,23 @@ bool FolderLock::Take(const std::string& Folder, std::string& Why) {
   // A lock file whose last holder removed it between the open and the lock is
   // opened again: the lock must be on the file the path names.
   for (int attempt = 0; attempt < 16; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    // Looked at before it is opened too: opening a device may do something.
     struct stat held {}, named {};
-    if (fd < 0 || ::fstat(fd, &held) != 0 || !S_ISREG(held.st_mode)) {
+    if (::lstat(path.c_str(), &named) == 0) {
+      if (std::string why = NotALockFile(named, Sources); !why.empty()) {
+        Why = "The lock file " + path + why + ": it is not written, and the run is refused.";
+        return false;
+      }
+    }
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0 || ::fstat(fd, &held) != 0) {
       Why = "Can not create the lock file " + path + (fd < 0 ? std::string(": ") + std::strerror(errno) : "");
       if (fd >= 0) ::close(fd);
+      return false;
+    }
+    if (std::string why = NotALockFile(held, Sources); !why.empty()) {
+      ::close(fd);
+      Why = "The lock file " + path + why + ": it is not written, and the run is refused.";
       return false;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -2,6 +2,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/source_set.h"
+
 namespace tess::core {
 
 // The lock file that an output folder holds while a run writes into it.
@@ -18,8 +20,10 @@ class FolderLock {
   FolderLock& operator=(const FolderLock&) = delete;
   ~FolderLock() { Release(); }
   // Takes Folder, making it when missing. False, with the reason in Why, when
-  // another run holds it or it cannot be made or locked.
-  bool Take(const std::string& Folder, std::string& Why);
+  // another run holds it or it cannot be made or locked, or when its lock file
+  // is no regular file of one name or is one of Sources (when given): such a
+  // file is never written, truncated or removed.
+  bool Take(const std::string& Folder, std::string& Why, const FileSet* Sources = nullptr);
   // Removes the lock file; nothing when none is held.
   void Release();
 

@@ -202,8 +202,16 @@ AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, Run
     if (Why) *Why = why;
     return AutoSaveResult::Failed;
   }
-  return ReplaceFileContents(Run, folder + std::string(kLogFileName),
-                             LogToText(Run.LogWindow.Log, LogLetterBy::Image, false), Why)
+  const std::string file = folder + std::string(kLogFileName);
+  // A list may name a source as the log is named: the source stays, and the
+  // log is not saved.
+  if (const std::string source = Run.Sources.Find(file); !source.empty()) {
+    const std::string why = ": it would be written over the source file " + source;
+    Run.LogError("The log " + file + " is not saved" + why + ".");
+    if (Why) *Why = why;
+    return AutoSaveResult::Failed;
+  }
+  return ReplaceFileContents(Run, file, LogToText(Run.LogWindow.Log, LogLetterBy::Image, false), Why)
              ? AutoSaveResult::Saved
              : AutoSaveResult::Failed;
 }

@@ -80,6 +80,11 @@ struct RunContext {
     NoteSkipped(what);
     return true;
   }
+  // Removes File, a file or link the run names as its own (an output, a scan
+  // cache, a side or temporary file, to be made afresh or gone), unless it is a
+  // source: a list may name a source as the run names its own files. True when
+  // it was removed.
+  bool RemoveOwnFile(const std::string& File) const { return DeleteFileUnless(File, Sources); }
   void NoteRemovedOutput(const std::string& File) {
     LogError("Removed the unfinished output " + File);
     NoteSkipped("Removed the unfinished output " + File);
@@ -87,7 +92,7 @@ struct RunContext {
   // An output that was being written when the run stopped for a write error:
   // it is incomplete, so it goes, and the log names it.
   void RemoveUnfinishedOutput(const std::string& File) {
-    if (::unlink(File.c_str()) == 0) NoteRemovedOutput(File);
+    if (RemoveOwnFile(File)) NoteRemovedOutput(File);
   }
   // A write to the output File failed: the run stops, and File goes at once;
   // the other outputs being written go as their writers close them.

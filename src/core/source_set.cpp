@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/paths.h"
@@ -13,37 +16,50 @@ void FileSet::Add(const std::string& Path) {
   const std::string path = platform::ResolveInputPath(Path);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  std::error_code ec;
-  const auto canonical = std::filesystem::weakly_canonical(path, ec);
-  files_.push_back({Path, ec ? path : canonical.string(), static_cast<uint64_t>(st.st_dev),
-                    static_cast<uint64_t>(st.st_ino)});
+  files_.push_back({Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
+  // The folders above the file as its real path has them: a link on the way
+  // is not one of them, the folder it leads to is.
+  std::filesystem::path real;
+  if (char* resolved = ::realpath(path.c_str(), nullptr)) {
+    real = resolved;
+    std::free(resolved);
+  } else {
+    std::error_code ec;
+    real = std::filesystem::absolute(path, ec).lexically_normal();
+  }
+  for (std::filesystem::path folder = real.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+    struct stat f {};
+    if (::stat(folder.c_str(), &f) == 0) {
+      const Identity id{static_cast<uint64_t>(f.st_dev), static_cast<uint64_t>(f.st_ino)};
+      if (std::find(folders_.begin(), folders_.end(), id) == folders_.end()) folders_.push_back(id);
+    }
+    if (folder == folder.parent_path()) break;
+  }
 }
 
 std::string FileSet::Find(const std::string& Path) const {
   if (files_.empty()) return {};
   struct stat st {};
   if (::stat(Path.c_str(), &st) != 0) return {};
+  const Identity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   for (const File& f : files_)
-    if (f.Device == static_cast<uint64_t>(st.st_dev) && f.Inode == static_cast<uint64_t>(st.st_ino)) return f.Path;
+    if (f.Id == id) return f.Path;
   return {};
 }
 
 bool FileSet::Has(uint64_t Device, uint64_t Inode) const {
-  return std::any_of(files_.begin(), files_.end(),
-                     [&](const File& f) { return f.Device == Device && f.Inode == Inode; });
+  return std::any_of(files_.begin(), files_.end(), [&](const File& f) { return f.Id == Identity{Device, Inode}; });
+}
+
+bool FileSet::HasFolder(uint64_t Device, uint64_t Inode) const {
+  return std::find(folders_.begin(), folders_.end(), Identity{Device, Inode}) != folders_.end();
 }
 
 bool FileSet::HeldBy(const std::string& Folder) const {
   if (files_.empty()) return false;
-  std::string folder = platform::ExcludeTrailingSlash(Folder);
-  if (folder.empty()) folder = Folder.empty() ? "." : "/";
-  std::error_code ec;
-  const auto root = std::filesystem::weakly_canonical(folder, ec);
-  if (ec) return true;
-  return std::any_of(files_.begin(), files_.end(), [&](const File& f) {
-    const auto rel = std::filesystem::path(f.Canonical).lexically_relative(root);
-    return !rel.empty() && *rel.begin() != "..";
-  });
+  struct stat st {};
+  if (::stat(Folder.empty() ? "." : Folder.c_str(), &st) != 0) return errno != ENOENT && errno != ENOTDIR;
+  return S_ISDIR(st.st_mode) && HasFolder(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
 }
 
 }  // namespace tess::core

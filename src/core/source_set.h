@@ -7,8 +7,10 @@ namespace tess::core {
 
 // Files that no clean-up deletes and no output takes the place of: a run's
 // sources. Each is known by its device and file number, so another spelling
-// of its path, a link to it or a second name of it is still the file, and by
-// its canonical path, for the folders that hold it.
+// of its path, a link to it or a second name of it is still the file; and so
+// is each folder on its way up, so a folder that holds one is known however it
+// is reached (a link, a bind mount, another case on a file system that ignores
+// case).
 class FileSet {
  public:
   // Adds the regular file that Path names (looked up without case, links
@@ -19,16 +21,23 @@ class FileSet {
   std::string Find(const std::string& Path) const;
   // The file of that device and number is one of the set.
   bool Has(uint64_t Device, uint64_t Inode) const;
-  // Folder, however its path is written, holds one of the files at any depth
-  // (a folder that cannot be resolved counts as one that does).
+  // The folder of that device and number holds one of the files at any depth.
+  bool HasFolder(uint64_t Device, uint64_t Inode) const;
+  // Folder, however its path is written or reached, holds one of the files at
+  // any depth (a folder that cannot be looked at counts as one that does).
   bool HeldBy(const std::string& Folder) const;
 
  private:
-  struct File {
-    std::string Path, Canonical;
+  struct Identity {
     uint64_t Device = 0, Inode = 0;
+    bool operator==(const Identity&) const = default;
+  };
+  struct File {
+    std::string Path;
+    Identity Id;
   };
   std::vector<File> files_;
+  std::vector<Identity> folders_;  // every folder above a file, each once
 };
 
 }  // namespace tess::core

@@ -202,7 +202,7 @@ bool TGrouping::Merge() {
     if (env_.Run.WriteStopped)
       env_.Run.RemoveUnfinishedOutput(target);
     else
-      fs::remove(target, ec);
+      env_.Run.RemoveOwnFile(target);
     if (!env_.Run.Aborted())
       env_.Run.LogError("Audio stream " + std::to_string(s_ + 1) + " of VTS_" + core::IntToStrZeroPad(v_, 3) +
                         " was not merged: " + target + " could not be made.");
@@ -224,7 +224,7 @@ bool TGrouping::Merge() {
     if (!ec) fs::rename(target, solid, ec);
     if (ec) {
       env_.Run.LogError("Can not move file " + target + " to " + solid + ": " + ec.message());
-      fs::remove(target, ec);
+      env_.Run.RemoveOwnFile(target);
       return false;
     }
     disc::TAudioStreamEntry entry = *first.Entry;
@@ -288,7 +288,7 @@ bool TGrouping::Merge() {
   }
   // What the cut wrote and did not put in place goes; nothing else of those names.
   for (const std::string& f : made)
-    if (fs::is_regular_file(fs::symlink_status(f, ec))) fs::remove(f, ec);
+    if (fs::is_regular_file(fs::symlink_status(f, ec))) env_.Run.RemoveOwnFile(f);
   if (outcome != streams::TSplitOutcome::Done) {
     // The joined file holds every member's audio: it stays beside what was not replaced.
     if (outcome != streams::TSplitOutcome::Stopped)
@@ -296,7 +296,7 @@ bool TGrouping::Merge() {
                         " was not cut again; the joined audio stays in " + target);
     return false;
   }
-  fs::remove(target, ec);
+  env_.Run.RemoveOwnFile(target);
   for (size_t j = 1; j < group_.size(); ++j) {
     if (shared(group_[j])) continue;
     group_[j].Item->Delay = group_[j].Item->Start = {};

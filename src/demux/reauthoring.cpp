@@ -61,11 +61,6 @@ constexpr TSideFamily kSideFamilies[] = {{".ac3", 0xC0, 0xCF},
                                          {".mpa", 0xC0, 0xC7},
                                          {".sup", kFirstSubpicId, kLastSubpicId}};
 
-void RemoveFile(const std::string& Path) {
-  std::error_code ec;
-  fs::remove(Path, ec);
-}
-
 // An audio side file (one the audio registry lists).
 bool IsAudioSuffix(const std::string& Suffix) {
   for (const char* e : {".ac3", ".dts", ".mlp", ".wav", ".mpa"})
@@ -467,7 +462,8 @@ bool TTitleSetWork::MakeStill(const TTrackPlan& P, disc::TVideoTrack*& Track) {
   }
   // The scan caches describe the same bytes under the new name.
   for (const char* cache : {".vnf", ".ipos"})
-    if (IsFile(e.Path + cache)) fs::rename(e.Path + cache, target + cache, ec);
+    if (IsFile(e.Path + cache) && env_.Run.Sources.Find(target + cache).empty())
+      fs::rename(e.Path + cache, target + cache, ec);
   e.Path = target;
   e.Name = name;
   e.StillMark = 1;
@@ -808,6 +804,7 @@ std::string TTrackBuilder::TrackFileName(const std::string& CellFileName) const 
 }
 
 bool TTrackBuilder::WriteTrackFile(const std::string& File, const void* Data, size_t Size) {
+  if (env_.Run.WritesOverSource(File)) return false;
   bool opened = false;
   int err = 0;
   if (!platform::ReplaceFileWith(File, Data, Size, &err, &opened)) {
@@ -893,6 +890,7 @@ void TTrackBuilder::BuildSubpictureStreams() {
       const std::string name = platform::ExtractFileName(stemOld);
       const std::string moved = folder + DropTail(name, 4) + core::IntToStrZeroPad(static_cast<int64_t>(n), 4) +
                                 platform::ExtractFileExt(picture);
+      if (env_.Run.WritesOverSource(moved)) continue;
       core::CreateFileFolders(moved);
       std::error_code ec;
       fs::rename(picture, moved, ec);
@@ -913,7 +911,7 @@ void TTrackBuilder::Undo() {
     if (env_.Run.WriteStopped)
       env_.Run.RemoveUnfinishedOutput(f);
     else
-      RemoveFile(f);
+      env_.Run.RemoveOwnFile(f);
   created_.clear();
 }
 
@@ -1011,9 +1009,9 @@ void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRe
   const bool byTitle = Settings.MainByTitle;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     const std::string stem = OutputStem(e->Path);
-    for (const char* cache : {"", ".vnf", ".ipos", ".times"}) RemoveFile(e->Path + cache);
+    for (const char* cache : {"", ".vnf", ".ipos", ".times"}) Env.Run.RemoveOwnFile(e->Path + cache);
     for (const std::string& suffix : StreamSideSuffixes())
-      if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) RemoveFile(stem + suffix);
+      if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) Env.Run.RemoveOwnFile(stem + suffix);
     std::erase(Env.Reg.DatFiles, stem + ".dat");
   }
   // Of the audio entries of those outputs, the ones a still track plays, or a

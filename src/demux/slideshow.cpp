@@ -235,9 +235,8 @@ bool BuildSlideShowTrack(const TDemuxEnv& Env, const core::TrackSettings& Settin
   ShareOut(Env.Disc.FrameRate, shared);
   ++Env.State.SlideShowNumber;
 
-  std::error_code ec;
   for (const std::string& video : {show.Path, files[0]})
-    for (const char* side : {".ipos", ".times"}) fs::remove(video + side, ec);
+    for (const char* side : {".ipos", ".times"}) Env.Run.RemoveOwnFile(video + side);
   for (size_t i = 1; i < members.size(); ++i) PrepareSubPictureStream(Env, Env.Reg.ScriptTracks[members[i]].Name, show);
   PrepareSubPictureStream(Env, Env.Reg.ScriptTracks[trackIndex].Name, show);
   return true;

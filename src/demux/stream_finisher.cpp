@@ -62,7 +62,9 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
   bool appended = false;
   // What the failing step logged says why; these are the reasons no step logs.
   std::string why;
-  if (::rename(pcm.c_str(), side.c_str()) == 0) {
+  if (Run.WritesOverSource(side)) {
+    why = ": " + side + " is a source file";
+  } else if (::rename(pcm.c_str(), side.c_str()) == 0) {
     if (streams::ConvertLpcmToWav(Run, side, Output.LpcmBitsPerSample, Output.LpcmChannels, Output.LpcmSampleRate)) {
       streams::WavHeader was, next;
       const bool read = streams::WavFindDataChunk(WavName, was, &Run) && streams::WavFindDataChunk(sideWav, next, &Run);
@@ -70,7 +72,7 @@ bool AppendToRunWav(core::RunContext& Run, const core::TVobFileStream& Output, c
                         was.BitsPerSample == next.BitsPerSample;
       if (read && !same) why = ": the two differ in channels, sample rate or sample size";
       appended = same && streams::AppendFileData(Run, sideWav, WavName, false, {});
-      ::unlink(sideWav.c_str());
+      Run.RemoveOwnFile(sideWav);
     }
     if (::rename(side.c_str(), pcm.c_str()) != 0) {
       const std::string err = platform::ErrorReason(errno);

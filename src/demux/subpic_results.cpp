@@ -138,10 +138,10 @@ bool CopyUnit(core::RunContext& Run, const std::string& SupFile, const TIndexedU
     streams::ReportReadError(Run, SupFile, err);
     return false;
   }
+  if (Run.WritesOverSource(UnitFile)) return false;
   std::string noFolder;
   core::MakeFolders(platform::ExtractFilePath(UnitFile), &noFolder);
-  std::error_code ec;
-  fs::remove(UnitFile, ec);
+  Run.RemoveOwnFile(UnitFile);
   if (int err = 0; !core::AppendToFile(UnitFile, bytes.data(), length, &err)) {
     Run.LogError(std::string(core::msg::CanNotOpenFile) + UnitFile +
                  (noFolder.empty() ? platform::OpenFailureReason(UnitFile, err)

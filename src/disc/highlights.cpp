@@ -318,7 +318,7 @@ bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::s
                     " bytes after the last record are ignored");
   if (Track.HighlightStreams.empty()) Track.HighlightStreams.emplace_back();
   Track.HighlightStreams[0].Items = std::move(items);
-  std::filesystem::remove(FileName, ec);
+  Run.RemoveOwnFile(FileName);
   return true;
 }
 

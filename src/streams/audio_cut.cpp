@@ -315,6 +315,8 @@ TCopyOutcome CopyBlocks(core::RunContext& Run, int In, const std::string& Source
 bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std::string& Dest, int64_t Offset,
                      int64_t Count, std::span<const uint8_t> Prefix, int64_t ProgressBase,
                      const core::TCopyProgress& Progress) {
+  const std::string temp = Dest + ".part";
+  if (Run.WritesOverSource(Dest) || Run.WritesOverSource(temp)) return false;
   const std::string source = platform::ResolveInputPath(Source);
   const int in = platform::OpenRegularFile(source, O_RDONLY);
   if (in < 0 || Offset < 0) {
@@ -326,8 +328,7 @@ bool CopyRangeToFile(core::RunContext& Run, const std::string& Source, const std
   // Only a regular file (or a link) of that name is ever replaced.
   struct stat dst {};
   const bool destNotFile = ::lstat(Dest.c_str(), &dst) == 0 && !S_ISREG(dst.st_mode) && !S_ISLNK(dst.st_mode);
-  const std::string temp = Dest + ".part";
-  ::unlink(temp.c_str());
+  Run.RemoveOwnFile(temp);
   const int out = destNotFile ? -1 : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (out < 0) {
     const std::string why = destNotFile ? platform::OpenFailureReason(Dest, 0) : platform::ErrorReason(errno);

@@ -33,12 +33,12 @@ bool IsSameFile(const std::string& A, const std::string& B) {
 }
 
 // A segment from an earlier run goes first, so that a failed cut cannot leave
-// it looking like this run's. Folders are left to make the cut fail.
-void RemoveOldSegment(const std::string& FileName) {
+// it looking like this run's. Folders are left to make the cut fail, and so is
+// a source of that name.
+void RemoveOldSegment(core::RunContext& Run, const std::string& FileName) {
   std::error_code ec;
   const auto status = std::filesystem::symlink_status(FileName, ec);
-  if (std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status))
-    std::filesystem::remove(FileName, ec);
+  if (std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status)) Run.RemoveOwnFile(FileName);
 }
 
 void LogNotSplit(core::RunContext& Run, const std::string& Source, const std::string& Why) {
@@ -70,7 +70,8 @@ TSplitOutcome SplitInSegments(core::RunContext& Run, const std::string& Source,
       LogNotSplit(Run, Source, "segment " + entry.OutputFileName + " is the source itself.");
       return TSplitOutcome::Failed;
     }
-    RemoveOldSegment(entry.OutputFileName);
+    if (Run.WritesOverSource(entry.OutputFileName)) return TSplitOutcome::Failed;
+    RemoveOldSegment(Run, entry.OutputFileName);
     const TSegmentCut cut = Cut(entry.OutputFileName, start, count, progressBase);
     // A write error stops the run too, but the split has failed.
     if (Run.Aborted() && !Run.WriteStopped) return TSplitOutcome::Stopped;
@@ -141,8 +142,7 @@ TSplitOutcome SplitWavFile(core::RunContext& Run, const std::string& Source,
     WavHeader h;
     const bool hasSamples = WavFindDataChunk(Dest, h, &Run) && core::GetFileSizeByName(Dest) > h.DataOffset;
     if (DeleteTinyOutputs && !hasSamples) {
-      std::error_code ec;
-      std::filesystem::remove(Dest, ec);
+      Run.RemoveOwnFile(Dest);
     } else {
       WavFixHeader(Run, Dest);
     }

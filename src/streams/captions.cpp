@@ -116,6 +116,7 @@ void TCaptionFiles::AddLine(core::RunContext& Run, const std::string& VideoName,
   if (!Started_[i]) {
     Started_[i] = true;
     Names_[i] = VideoName + (i == 0 ? ".cc1" : ".cc2");
+    if (Run.WritesOverSource(name)) return;
     Handles_[i] = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (Handles_[i] < 0) {
       const std::string why = platform::OpenFailureReason(name, errno);
@@ -191,7 +192,7 @@ bool RemoveM2VUserData(core::RunContext& Run, const std::string& FileName) {
   std::error_code ec;
   if (complete && !Run.Aborted()) std::filesystem::rename(copy, platform::ResolveInputPath(FileName), ec);
   if (!complete || Run.Aborted() || ec) {
-    std::filesystem::remove(copy, ec);
+    Run.RemoveOwnFile(copy);
     return false;
   }
   return true;

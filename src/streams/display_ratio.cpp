@@ -139,7 +139,7 @@ bool ScanM2VFileTo540(core::RunContext& Run, const std::string& FileName, uint8_
   std::error_code ec;
   if (complete && *stop == 0) std::filesystem::rename(copy, platform::ResolveInputPath(FileName), ec);
   if (!complete || *stop != 0 || ec) {
-    std::filesystem::remove(copy, ec);
+    Run.RemoveOwnFile(copy);
     return false;
   }
   return true;

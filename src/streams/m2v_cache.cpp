@@ -273,8 +273,7 @@ void TM2VStream::DropCacheFile(const std::string& Name) {
     Run.RemoveUnfinishedOutput(Name);
     return;
   }
-  std::error_code ec;
-  std::filesystem::remove(Name, ec);
+  Run.RemoveOwnFile(Name);
 }
 
 // ---------------------------------------------------------------- reading the cache
@@ -459,8 +458,7 @@ bool ScanM2VStillInfo(core::RunContext& Run, const std::string& FileName, TM2VIn
 bool GetM2VInfoRecord(core::RunContext& Run, const std::string& FileName, platform::ProgressBar* ProgressBar,
                       uint8_t* Abort, TM2VInfoRecord& Record, const std::function<void()>& OnProgress) {
   if (IsM2VCacheValid(FileName, &Record, &Run)) return true;
-  std::error_code ec;
-  std::filesystem::remove(FileName + ".vnf", ec);
+  Run.RemoveOwnFile(FileName + ".vnf");
   // A caching scan that neither writes nor logs captions; with the file time
   // its summary is the same bytes a valid cache would have given.
   if (!ScanM2VToInfoRecord(Run, FileName, ProgressBar, Abort, Record, 0, false, false, OnProgress)) return false;
@@ -516,10 +514,9 @@ int32_t SplitStillFiles(core::RunContext& Run, const std::string& VideoFileName,
   if (video.empty()) return 0;
   const std::string ipos = VideoFileName + ".ipos";
   const std::string times = VideoFileName + ".times";
-  std::error_code ec;
   std::vector<uint8_t> bytes;
   if (platform::ExistingRegularFile(ipos).empty()) {
-    std::filesystem::remove(times, ec);
+    Run.RemoveOwnFile(times);
     return 0;
   }
   // An index that cannot be read is a failure the run names; the video stays whole.
@@ -537,8 +534,8 @@ int32_t SplitStillFiles(core::RunContext& Run, const std::string& VideoFileName,
   }
   bounds.push_back(size);
   if (bounds.size() == 2) {
-    std::filesystem::remove(ipos, ec);
-    std::filesystem::remove(times, ec);
+    Run.RemoveOwnFile(ipos);
+    Run.RemoveOwnFile(times);
     return 0;
   }
   const std::string stem = VideoFileName.substr(0, VideoFileName.size() >= 4 ? VideoFileName.size() - 4 : 0);

@@ -221,8 +221,7 @@ bool TM2VStream::FillVideoSummary(TSeqHeaderSettings& SeqHeader, TDisplayExtSett
 bool TM2VStream::RunRewritingScan() {
   const bool cache = CacheMode, still = StillCheck, plain = PlainMode, iOnly = IOnlyCheck;
   CacheMode = StillCheck = PlainMode = IOnlyCheck = false;
-  std::error_code ec;
-  std::filesystem::remove(CacheName(), ec);
+  Run.RemoveOwnFile(CacheName());
   RunningFrameCount = 0;
   ReaderFresh_ = true;
   Scan(true, false);
@@ -237,8 +236,8 @@ bool TM2VStream::RunRewritingScan() {
 bool TM2VStream::ScanVobVideo(const std::string& OutputName, const TSeqHeaderSettings& SeqHeader,
                               const TSeqExtSettings& SeqExt, const TPicExtSettings& PicExt, const TGopSettings& Gop,
                               const TDisplayExtSettings& DisplayExt) {
-  std::error_code ec;
-  std::filesystem::remove(OutputName, ec);
+  if (Run.WritesOverSource(OutputName)) return false;
+  Run.RemoveOwnFile(OutputName);
   const int out = ::open(OutputName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (out < 0) {
     const std::string why = platform::OpenFailureReason(OutputName, errno);
@@ -249,7 +248,7 @@ bool TM2VStream::ScanVobVideo(const std::string& OutputName, const TSeqHeaderSet
     OpenReader(core::TFileBitStream::TOpenMode::ReadOnly);
   } catch (const core::EParserFileException&) {
     ::close(out);
-    std::filesystem::remove(OutputName, ec);
+    Run.RemoveOwnFile(OutputName);
     return false;
   }
   SeqHeaderSettings_ = SeqHeader;

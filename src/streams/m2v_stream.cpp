@@ -154,8 +154,7 @@ void TM2VStream::Scan(bool IndexOn, bool FullIndex) {
       }
       ResetScan();
     }
-    std::error_code ec;
-    std::filesystem::remove(cache, ec);
+    Run.RemoveOwnFile(cache);
     CacheActive_ = StartCache();
   }
 

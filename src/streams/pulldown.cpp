@@ -74,9 +74,8 @@ void TPulldown::Walk(const std::string& Source, const std::string& Target) {
   SourceRead = true;
   const int64_t fileSize = bits->FileSize();
   int out = -1;
-  if (!Options_.NoOutput) {
-    std::error_code ec;
-    std::filesystem::remove(Target, ec);
+  if (!Options_.NoOutput && !Run_.WritesOverSource(Target)) {
+    Run_.RemoveOwnFile(Target);
     out = ::open(Target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) Log("ERROR: Unable to open output file. #Debug_2");
   }

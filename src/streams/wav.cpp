@@ -149,7 +149,8 @@ bool ConvertLpcmToWav(core::RunContext& Run, const std::string& FileName, int32_
     return false;
   }
   const std::string temp = wavName + ".part";
-  ::unlink(temp.c_str());
+  if (Run.WritesOverSource(wavName) || Run.WritesOverSource(temp)) return false;
+  Run.RemoveOwnFile(temp);
   TFd out(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (out.Fd < 0) {
     why = platform::ErrorReason(errno);
@@ -329,6 +330,7 @@ bool WavCutBySamples(core::RunContext& Run, const std::string& Source, const std
 
 bool AppendFileData(core::RunContext& Run, const std::string& Source, const std::string& Dest, bool HeaderOnlyWhenEmpty,
                     const std::function<void()>& OnBlock) {
+  if (Run.WritesOverSource(Dest)) return false;
   const std::string source = platform::ResolveInputPath(Source);
   const std::string dest = platform::ResolveInputPath(Dest);
   int64_t sourceSize = -1, destSize = -1;

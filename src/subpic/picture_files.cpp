@@ -2,11 +2,13 @@
 
 #include <fcntl.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -18,8 +20,6 @@
 namespace tess::subpic {
 
 namespace {
-
-std::string TempNameOf(const std::string& FileName) { return FileName + ".tmp"; }
 
 bool Fail(std::string* Error, std::string Reason) {
   if (Error) *Error = std::move(Reason);
@@ -53,11 +53,15 @@ bool PutInPlace(const std::string& Temp, const std::string& FileName, std::strin
 }
 
 // Writes a picture file made whole in memory with one write, through a
-// temporary file that takes its place only when complete.
+// temporary file that takes its place only when complete. The temporary's name
+// is one no file has: a file of the name it would otherwise take may be
+// anyone's.
 bool WriteWholeFile(const uint8_t* Data, size_t Size, const std::string& FileName, std::string* Error) {
-  const std::string temp = TempNameOf(FileName);
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::string temp = FileName + ".tmp-XXXXXX";
+  const int fd = ::mkstemp(temp.data());
   if (fd < 0) return FailWith(Error, errno);
+  // mkstemp makes the file private; a picture is as readable as any output.
+  [[maybe_unused]] const int modeSet = ::fchmod(fd, 0644);
   bool ok = platform::WriteFull(fd, Data, Size);
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) ok = false, err = errno;

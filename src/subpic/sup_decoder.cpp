@@ -470,6 +470,7 @@ void TSupDecoder::DrawPicture(const uint8_t* Unit, const TSpuHeader& Header, con
   if (!hd) BuildPalette(Header.Kind, S);
 
   const std::string name = SubpicturePictureName(bmpName_, info_.PictureCount, PictureExtension(format_));
+  if (run_.WritesOverSource(name)) return;
   std::string error;
   errno = 0;
   if (!WritePicture(format_, picture_, name, &error)) {

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -425,7 +426,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"disk full while demultiplexing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "Removed the unfinished output",
        Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=_e0.m2v@65536"},
       {"disk full in the post-processing", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "The run stops",
-       Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=_0001.bmp.tmp@100"},
+       Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=_0001.bmp@100"},
       // Outputs read back: the information pass's format and header readers, and the title subpictures' index
       // and units.
       {"read error at the start of the AC-3 audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
@@ -572,11 +573,13 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     return [=] {
       fs::create_directories(place + "/" + Sub);
       fs::copy(Dir(From), place + "/" + Sub, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+      test::WriteFileBytes(place + "/" + Sub + "/user-notes.txt", {'n'});
     };
   };
   auto intact = [&](const std::string& From, const std::string& Sub) {
     return [=] {
       for (const auto& [name, bytes] : ReadTree(Dir(From))) EXPECT_TRUE(file(Sub + "/" + name) == bytes) << name;
+      EXPECT_TRUE(file(Sub + "/user-notes.txt") == Bytes{'n'});
     };
   };
   // The slide shows' disc, whole and stopped in its post-processing.
@@ -585,7 +588,25 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   const auto firstSlide = slides.Log.begin() + static_cast<long>(slides.Log.find("Found Slide Show file"));
   const int slideLine = 10 + static_cast<int>(std::count(slides.Log.begin(), firstSlide, '\n'));
   RunEnd end, second;
-  bool untouched = false;
+  bool untouched = false, skip = false;
+  std::set<std::string> notTheRuns;  // files of the run's own names that are the user's
+  // The list in DEST with its second entry under another name.
+  const auto listEntryNamed = [&](const std::string& Name) {
+    keep("adv", "")();
+    fs::rename(place + "/FEATURE_2.EVO", place + "/" + Name);
+    Bytes list = file("hva00001.VTI");
+    const std::string from = "FEATURE_2.EVO";
+    std::copy(Name.begin(), Name.end(), std::search(list.begin(), list.end(), from.begin(), from.end()));
+    test::WriteFileBytes(place + "/hva00001.VTI", list);
+    notTheRuns.insert(place + "/" + Name);
+  };
+  // DEST seen at a second place too, or a file system mounted in it (for root only).
+  const auto mounted = [&](const char* Source, const std::string& At) {
+    fs::create_directories(At);
+    skip = ::mount(Source, At.c_str(), Source ? nullptr : "tmpfs", Source ? MS_BIND : 0, nullptr) != 0;
+    if (skip) std::printf("skipped: mount at %s: %s\n", At.c_str(), std::strerror(errno));
+  };
+  const auto unmounted = [](const std::string& At) { return ::umount2(At.c_str(), MNT_DETACH) == 0; };
   struct Row {
     std::string What;
     std::vector<std::string> Args;
@@ -645,13 +666,41 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          EXPECT_NE(end.Log.find(refused), std::string::npos);
          EXPECT_TRUE(file("FEATURE_1.dat") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO")));
        },
-       1, [&] {
-         keep("adv", "")();
-         fs::rename(place + "/FEATURE_2.EVO", place + "/FEATURE_1.dat");
-         Bytes list = file("hva00001.VTI");
-         const std::string from = "FEATURE_2.EVO", to = "FEATURE_1.dat";
-         std::copy(to.begin(), to.end(), std::search(list.begin(), list.end(), from.begin(), from.end()));
-         test::WriteFileBytes(place + "/hva00001.VTI", list);
+       1, [&] { listEntryNamed("FEATURE_1.dat"); }},
+      // ... or the saved log's, or a scan cache's: the log is not saved, the cache not made.
+      {"DEST the folder of a .VTI list whose entry takes the log's name", {"--set", "AutoSaveLog=1",
+       place + "/hva00001.VTI", place}, "", [&] {
+         EXPECT_TRUE(file("Tessaline.log") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO")));
+       }, 1, [&] { listEntryNamed("Tessaline.log"); }},
+      {"DEST the folder of a .VTI list whose entry takes a scan cache's name", {place + "/hva00001.VTI", place}, "",
+       [&] { EXPECT_TRUE(file("FEATURE_1_e0.m2v.vnf") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO"))); }, 1,
+       [&] { listEntryNamed("FEATURE_1_e0.m2v.vnf"); }},
+      // The lock file a second name of another file: it is not written, and the run is refused.
+      {"a lock file that is a hard link", {Dir("work-disc"), place}, "", [&] {
+         logs(".tessaline.lock has 2 names");
+         EXPECT_TRUE(test::ReadFileBytes(Dir("victim")) == Bytes{'v'});
+       }, 1, [&] {
+         test::WriteFileBytes(Dir("victim"), {'v'});
+         fs::create_hard_link(Dir("victim"), place + "/.tessaline.lock");
+         notTheRuns.insert(place + "/.tessaline.lock");
+       }},
+      // DEST holds the disc's folder, which is named through a bind mount of DEST.
+      {"a disc in DEST named through a bind mount, answered No", {Dir("view/VTS_001"), place}, "", [&] {
+         EXPECT_TRUE(unmounted(Dir("view")));
+         intact("disc", "VTS_001")();
+       }, 0, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
+      {"a disc in DEST named through a bind mount, answered Yes", {"--yes", Dir("view/VTS_001"), place}, "", [&] {
+         EXPECT_TRUE(unmounted(Dir("view")));
+         intact("disc", "VTS_001")();
+       }, 0, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
+      // Emptying DEST stops at its file system's edge, and says where.
+      {"a file system mounted in DEST, answered Yes", {"--yes", Dir("work-disc"), place + "/VMG"}, "", [&] {
+         logs("can not delete mnt: it is a mount point");
+         EXPECT_TRUE(fs::exists(place + "/VMG/mnt/f"));
+         EXPECT_TRUE(unmounted(place + "/VMG/mnt"));
+       }, 0, [&] {
+         mounted(nullptr, place + "/VMG/mnt");
+         if (!skip) test::WriteFileBytes(place + "/VMG/mnt/f", {'x'});
        }},
       // A second run while the first is held still: refused, and nothing of the first one's changes.
       {"a second run into DEST", {Dir("work-disc"), place}, "", [&] {
@@ -725,7 +774,9 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     fs::create_directories(place + "/VMG"), fs::create_directories(place + "/notes");
     for (const char* f : {"VMG/old.m2v", "Tessaline.log", "keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"})
       test::WriteFileBytes(place + "/" + f, {'x'});
+    notTheRuns.clear();
     if (r.Setup) r.Setup();
+    if (std::exchange(skip, false)) continue;
     std::vector<std::string> all = {"demux", "--settings", ini};
     all.insert(all.end(), r.Args.begin(), r.Args.end());
     end = RunTessaline(all, r.Cwd.empty() ? "" : Dir(r.Cwd), r.OnLine, r.Fault);
@@ -733,7 +784,8 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     for (const char* f : {"keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"}) EXPECT_TRUE(fs::exists(place + "/" + f));
     for (const auto& e : fs::recursive_directory_iterator(place)) {
       const std::string ext = e.path().extension().string();
-      EXPECT_FALSE(ext == ".vnf" || ext == ".ipos" || ext == ".times" || ext == ".lock") << e.path();
+      EXPECT_FALSE((ext == ".vnf" || ext == ".ipos" || ext == ".times" || ext == ".lock") &&
+                   !notTheRuns.count(e.path().string())) << e.path();
     }
     r.Check();
   }

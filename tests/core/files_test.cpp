@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -278,6 +280,16 @@ TEST(Clean, ShortDotAndHomePathsAreNeverEmptied) {
   const char* home = std::getenv("HOME");
   ::setenv("HOME", (scratch + "/target").c_str(), 1);
   EXPECT_FALSE(DeleteFolderTree(scratch + "/target/"));
+  // Without HOME, the user database's home folder (and the working folder, should
+  // that guard fail).
+  const passwd* user = ::getpwuid(::getuid());
+  if (user && fs::is_directory(user->pw_dir) && fs::path(user->pw_dir) != "/") {
+    fs::current_path(user->pw_dir);
+    ::unsetenv("HOME");
+    std::string why;
+    EXPECT_FALSE(EmptyFolder(user->pw_dir, {}, {}, &why));
+    EXPECT_EQ(why, ": it is the home folder");
+  }
   if (home)
     ::setenv("HOME", home, 1);
   else
@@ -336,6 +348,12 @@ TEST(Clean, ProjectFolderBeforeARun) {
   EXPECT_EQ(why, ": it holds the source");
   EXPECT_FALSE(EmptyFolder(r + "VTS_006", {}, sources, &why));
   EXPECT_EQ(why, ": can not delete second.name: it is a source file");
+  // The folder that holds a source is the same folder seen through a bind mount.
+  fs::create_directories(t.dir.File("view"));
+  if (::mount((r + "VTS_005").c_str(), t.dir.File("view").c_str(), nullptr, MS_BIND, nullptr) == 0) {
+    EXPECT_TRUE(sources.HeldBy(t.dir.File("view")) && sources.HeldBy(t.dir.File("view/HVDVD_TS/")));
+    EXPECT_EQ(::umount2(t.dir.File("view").c_str(), MNT_DETACH), 0);
+  }
 }
 
 // An output folder emptied for a run keeps the run's lock, which no emptiness

@@ -204,7 +204,7 @@ TEST(SupDecoder, DamagedFilesAreReportedAndDecodedAsFarAsTheyGo) {
   DiscProject p;
   TempDir dir;
   TPictureSize size{};
-  ::setenv("TESS_FAIL_WRITE", "unit.bmp.tmp@0", 1);
+  ::setenv("TESS_FAIL_WRITE", "unit.bmp@0", 1);
   DecodeSupOutput(p.Form, SubpicSettings{}, test::DataFile("subpic/spumux_ntsc.sup"), dir.File("unit.bmp"), size, Palette());
   ::unsetenv("TESS_FAIL_WRITE");
   EXPECT_TRUE(p.Form.WriteStopped);
