@@ -79,26 +79,35 @@ const char* AnsiColour(uint32_t colour) {
 }
 
 // A terminal that cannot show colour codes says so by TERM=dumb.
-bool ColourWanted() {
+bool ColourWanted(int Fd) {
   const char* no = std::getenv("NO_COLOR");
   const char* term = std::getenv("TERM");
-  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no) && !(term && std::strcmp(term, "dumb") == 0);
+  return ::isatty(Fd) == 1 && !(no && *no) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
-// Log lines on stdout; the overall bar, with the current file's share, on
-// stderr when stderr is a terminal (never into a file or a pipe).
+// Log lines on stdout, but errors and warnings (every line of the warning kind,
+// as the run logs its errors) on stderr: a log sent elsewhere still leaves on the
+// screen why a run failed. Each line goes to one of them only, flushed at once,
+// so that both on one terminal or pipe keep the log's order. The overall bar,
+// with the current file's share, on stderr when stderr is a terminal (never into
+// a file or a pipe).
 class Terminal {
  public:
-  Terminal() : colourOut_(ColourWanted()), barErr_(::isatty(STDERR_FILENO) == 1) {}
+  Terminal()
+      : colourOut_(ColourWanted(STDOUT_FILENO)),
+        colourErr_(ColourWanted(STDERR_FILENO)),
+        barErr_(::isatty(STDERR_FILENO) == 1) {}
 
   void PrintLine(const platform::LogLine& line) {
     ClearBar();
-    const char* c = colourOut_ ? AnsiColour(line.Colour) : nullptr;
+    const bool trouble = line.Kind == core::kLogWarning;
+    FILE* to = trouble ? stderr : stdout;
+    const char* c = (trouble ? colourErr_ : colourOut_) ? AnsiColour(line.Colour) : nullptr;
     if (c)
-      std::printf("%s%s\033[0m\n", c, line.Caption.c_str());
+      std::fprintf(to, "%s%s\033[0m\n", c, line.Caption.c_str());
     else
-      std::printf("%s\n", line.Caption.c_str());
-    std::fflush(stdout);
+      std::fprintf(to, "%s\n", line.Caption.c_str());
+    std::fflush(to);
     DrawBar();
   }
 
@@ -132,6 +141,7 @@ class Terminal {
   }
 
   bool colourOut_;
+  bool colourErr_;
   bool barErr_;
   bool shown_ = false;
   int total_ = -1;
@@ -371,7 +381,13 @@ int RunCommandLine(int argc, char** argv) {
   window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Total(b); };
   window.CurrentProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
   form->StatusProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
+  // A question and its answer are no failure, an error box is one.
   prompt.OnLog = [&](const std::string& text) { window.AddLogLine(core::kLogInfo, text, platform::kColourRed); };
+  prompt.OnInform = [&](std::string_view Text, std::string_view Caption) {
+    const int32_t kind = Caption == core::msg::Error ? core::kLogWarning : core::kLogInfo;
+    const std::string text = Caption.empty() ? std::string(Text) : std::string(Caption) + ": " + std::string(Text);
+    window.AddLogLine(kind, text, platform::kColourRed);
+  };
   form->Pump.OnStop = [&] { form->Abort = 1; };
   platform::Pump::InstallStopSignals();
 

@@ -540,6 +540,7 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   const std::string folder = Form.Settings.Output.Folder;
   if (folder.empty()) {
     Form.Log(core::kLogWarning, core::msg::SpecifyDestinationPath, platform::kColourRed);
+    Form.LogError(core::OutputFolderRefusal(Form.Options));
     return RunResult::Failed;
   }
   ResetRunState(Form);

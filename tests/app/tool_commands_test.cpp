@@ -51,11 +51,12 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   for (const auto& [args, status, fault] : failures) {
     if (*fault) ::setenv("TESS_FAIL_READ", fault, 1);
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Tool(args), status) << args.back();
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     ::unsetenv("TESS_FAIL_READ");
-    // A file that met a read error is named, not described from what could be read.
-    const bool named = out.find("Read error in file " + args.back()) != std::string::npos;
+    // A file that met a read error is named on stderr, not described from what could be read.
+    const bool named = err.find("Read error in file " + args.back()) != std::string::npos;
     EXPECT_TRUE(!*fault || (named && out.find("Information") == std::string::npos)) << out;
   }
 }
