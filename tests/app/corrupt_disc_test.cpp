@@ -57,11 +57,7 @@ struct RunEnd {
 RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
            const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}) {
   int out[2], err[2];
-  if (::pipe(out) != 0) return {};
-  if (::pipe(err) != 0) {
-    ::close(out[0]), ::close(out[1]);
-    return {};
-  }
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
   // A run watched line by line gets little ahead of the lines read: a signal
   // sent at a line finds it still near that line.
   if (OnLine) ::fcntl(out[0], F_SETPIPE_SZ, 4096), ::fcntl(err[0], F_SETPIPE_SZ, 4096);
