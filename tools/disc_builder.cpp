@@ -1,6 +1,8 @@
 #include "disc_builder.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 namespace tess::tools {
 
@@ -8,15 +10,28 @@ namespace tess::tools {
 #define TESS_STREAMS_DIR "tests/data/streams"
 #endif
 
-// The source tree's samples, or, for an installed builder whose source tree is
-// gone, the copy installed beside it (PREFIX/share/tessaline/streams).
+#ifndef TESS_INSTALL_PREFIX
+#define TESS_INSTALL_PREFIX "/usr/local"
+#endif
+
+// The source tree's samples; for a builder whose source tree is gone, the copy
+// installed beside it (its PREFIX/share/tessaline/streams), then the one of the
+// prefix it was built for.
+std::vector<std::string> StreamsFolderCandidates() {
+  std::vector<std::string> out = {TESS_STREAMS_DIR};
+  std::error_code ec;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) out.push_back((self.parent_path().parent_path() / "share/tessaline/streams").string());
+  const std::string configured = std::string(TESS_INSTALL_PREFIX) + "/share/tessaline/streams";
+  if (std::find(out.begin(), out.end(), configured) == out.end()) out.push_back(configured);
+  return out;
+}
+
 std::string DefaultStreamsFolder() {
   std::error_code ec;
-  if (std::filesystem::is_directory(TESS_STREAMS_DIR, ec)) return TESS_STREAMS_DIR;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return TESS_STREAMS_DIR;
-  const std::filesystem::path installed = self.parent_path().parent_path() / "share/tessaline/streams";
-  return std::filesystem::is_directory(installed, ec) ? installed.string() : std::string(TESS_STREAMS_DIR);
+  for (const std::string& folder : StreamsFolderCandidates())
+    if (std::filesystem::is_directory(folder, ec)) return folder;
+  return TESS_STREAMS_DIR;
 }
 
 std::vector<EvoStream> MakeDomainStreams(const StandardStreams& S, const DomainStreams& W) {
@@ -187,7 +202,20 @@ DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, co
   }
   // The domains are sized now, so the tables are laid out over the same sectors.
   out.Ifo = WriteIfoSet(Folder, Spec, Options.Ifo);
-  out.Files.push_back(Folder + "/" + DiscFileName(0, "i01.IFO"));
+  std::vector<const IfoFileSummary*> written = {&out.Ifo.Vmg};
+  for (const IfoFileSummary& ts : out.Ifo.TitleSets) written.push_back(&ts);
+  for (const IfoFileSummary* s : written) {
+    // A file left out on purpose is no failure; one that could not be written is.
+    for (const auto& [name, done, damage] : {std::tuple{s->IfoName, s->IfoWritten, s->Damage.Ifo},
+                                             std::tuple{s->BupName, s->BupWritten, s->Damage.Bup}}) {
+      if (done) {
+        out.Files.push_back(Folder + "/" + name);
+      } else if (damage != IfoDamage::Missing) {
+        out.Error = "cannot write " + Folder + "/" + name;
+        return out;
+      }
+    }
+  }
   out.Ok = true;
   return out;
 }

@@ -15,7 +15,10 @@
 // ".VTI" list with its EVO files, or loose EVO files.
 namespace tess::tools {
 
-// The folder of the committed sample streams (tests/data/streams).
+// The folders where the sample streams may be, in the order they are looked at:
+// the source tree's tests/data/streams, then the installed copies.
+std::vector<std::string> StreamsFolderCandidates();
+// The first of them that is a folder (the source tree's when none is).
 std::string DefaultStreamsFolder();
 
 // Which of the sample streams a domain carries.

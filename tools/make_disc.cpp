@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "disc_builder.h"
@@ -13,11 +14,13 @@ static int Usage(FILE* To = stderr, int Status = 2, const std::string& Why = {})
   std::fprintf(To,
                "usage: tessaline-make-disc FOLDER [--size BYTES] [--title-sets N] [--pal]\n"
                "                           [--advanced] [--streams DIR]\n"
+               "       tessaline-make-disc --version | --help\n"
                "  Writes a Standard Content disc (hv000i01.IFO, title sets, EVO chains) into\n"
                "  FOLDER, or with --advanced loose EVO files and an hva00001.VTI list.\n"
                "  --size grows title set 1's title chain (with --advanced the first EVO file)\n"
                "  to about BYTES (suffixes K, M, G). --pal writes 720x576 video at 25 fps.\n"
-               "  --streams DIR takes the sample streams from DIR instead of the built-in ones.\n");
+               "  --streams DIR takes the sample streams from DIR instead of the built-in ones.\n"
+               "  Every file written is listed on stdout.\n");
   return Status;
 }
 
@@ -36,16 +39,35 @@ static bool ParseSize(const char* text, uint64_t& out) {
 
 static int BadUsage(const std::string& Why) { return Usage(stderr, 2, Why); }
 
+// The sample streams from the first of the usual places that holds them all;
+// when none does, every place is named with what was wrong there.
+static bool LoadFromUsualPlaces(StandardStreams& Sources) {
+  std::string looked;
+  for (const std::string& folder : StreamsFolderCandidates()) {
+    std::string error = "no such folder";
+    std::error_code ec;
+    if (std::filesystem::is_directory(folder, ec) && LoadStandardStreams(folder, Sources, &error)) return true;
+    looked += "  " + folder + ": " + error + "\n";
+  }
+  std::fprintf(stderr, "tessaline-make-disc: no sample streams found; looked in:\n%sGive their folder with --streams DIR.\n",
+               looked.c_str());
+  return false;
+}
+
 int main(int argc, char** argv) {
   if (argc < 2) return BadUsage("a FOLDER is needed");
   std::string folder;
-  std::string streams = DefaultStreamsFolder();
+  std::string streams;  // empty: the first of the usual places that holds them
   SampleDiscOptions sample;
   uint64_t size = 0;
   bool advanced = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") return Usage(stdout, 0);
+    if (a == "--version" || a == "-V") {
+      std::printf("tessaline-make-disc (Tessaline %s)\n", TESS_VERSION);
+      return 0;
+    }
     const bool needsValue = a == "--size" || a == "--title-sets" || a == "--streams";
     if (needsValue && i + 1 >= argc) return BadUsage(a + " needs a value");
     if (a == "--size") {
@@ -75,11 +97,12 @@ int main(int argc, char** argv) {
 
   StandardStreams sources;
   std::string error;
-  if (!LoadStandardStreams(streams, sources, &error)) {
+  if (!streams.empty() && !LoadStandardStreams(streams, sources, &error)) {
     std::fprintf(stderr, "tessaline-make-disc: cannot load the sample streams from %s: %s\n", streams.c_str(),
                  error.c_str());
     return 1;
   }
+  if (streams.empty() && !LoadFromUsualPlaces(sources)) return 1;
   DiscBuildOptions options;
   options.Evo.KeepStreamBytes = false;
   options.TitleBytes = size;

@@ -42,17 +42,22 @@ const char* const kUsage =
     "       tessaline show SOURCE [SOURCE...]\n"
     "       tessaline settings [--settings FILE] [--set Name=Value ...]\n"
     "       tessaline --version | --help\n"
-    "       tessaline show --help | settings --help\n"
-    "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
-    "           (Advanced Content), or one or more .evo files\n"
-    "  DEST     the output folder\n"
+    "       tessaline COMMAND --help   (the command's own usage)\n"
     "  info     describes elementary-stream files (AC-3, E-AC-3, DTS, MPEG audio,\n"
     "           WAV, MLP, MPEG-1/2 video)\n"
     "  pulldown measures an MPEG-2 video as 23.976 film and writes FILE.m2v.vif\n"
     "  show     prints the source's items by name, each chain's commands and the\n"
     "           title sets' overview\n"
     "  settings prints the settings; with --set saves them to the settings file\n"
-    "options:\n"
+    "demux:\n";
+// What "demux --help" prints after its usage line, and "--help" after the above.
+const char* const kDemuxHelp =
+    "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
+    "           (Advanced Content), or one or more .evo files\n"
+    "  DEST     the output folder\n"
+    "  Log lines go to stdout; errors and warnings, and the verdict of a run that\n"
+    "  failed, go to stderr.\n"
+    "options (an option's value follows it, or is given as --name=value):\n"
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
@@ -66,6 +71,20 @@ const char* const kUsage =
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "  --                 ends the options: what follows is a SOURCE or DEST\n"
     "environment: NO_COLOR or TERM=dumb turns off coloured log lines\n";
+const char* const kInfoUsage =
+    "usage: tessaline info FILE [FILE...]\n"
+    "  Describes each elementary-stream file (AC-3, E-AC-3, DTS, MPEG audio, WAV,\n"
+    "  MLP, MPEG-1/2 video) with its whole path. A file that cannot be read is\n"
+    "  named on stderr, and the exit status is then 1.\n"
+    "options:\n"
+    "  --       ends the options: what follows is a FILE\n";
+const char* const kPulldownUsage =
+    "usage: tessaline pulldown FILE\n"
+    "  Measures an MPEG-2 video as 23.976 fps film shown with 2:3 pulldown and\n"
+    "  drop-frame time codes, and writes its video information file FILE.m2v.vif;\n"
+    "  the video itself is not changed.\n"
+    "options:\n"
+    "  --       ends the options: what follows is the FILE\n";
 
 const char* const kVersion = "Tessaline 1.4\n";
 
@@ -79,26 +98,35 @@ const char* AnsiColour(uint32_t colour) {
 }
 
 // A terminal that cannot show colour codes says so by TERM=dumb.
-bool ColourWanted() {
+bool ColourWanted(int Fd) {
   const char* no = std::getenv("NO_COLOR");
   const char* term = std::getenv("TERM");
-  return ::isatty(STDOUT_FILENO) == 1 && !(no && *no) && !(term && std::strcmp(term, "dumb") == 0);
+  return ::isatty(Fd) == 1 && !(no && *no) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
-// Log lines on stdout; the overall bar, with the current file's share, on
-// stderr when stderr is a terminal (never into a file or a pipe).
+// Log lines on stdout, but errors and warnings (every line of the warning kind,
+// as the run logs its errors) on stderr: a log sent elsewhere still leaves on the
+// screen why a run failed. Each line goes to one of them only, flushed at once,
+// so that both on one terminal or pipe keep the log's order. The overall bar,
+// with the current file's share, on stderr when stderr is a terminal (never into
+// a file or a pipe).
 class Terminal {
  public:
-  Terminal() : colourOut_(ColourWanted()), barErr_(::isatty(STDERR_FILENO) == 1) {}
+  Terminal()
+      : colourOut_(ColourWanted(STDOUT_FILENO)),
+        colourErr_(ColourWanted(STDERR_FILENO)),
+        barErr_(::isatty(STDERR_FILENO) == 1) {}
 
   void PrintLine(const platform::LogLine& line) {
     ClearBar();
-    const char* c = colourOut_ ? AnsiColour(line.Colour) : nullptr;
+    const bool trouble = line.Kind == core::kLogWarning;
+    FILE* to = trouble ? stderr : stdout;
+    const char* c = (trouble ? colourErr_ : colourOut_) ? AnsiColour(line.Colour) : nullptr;
     if (c)
-      std::printf("%s%s\033[0m\n", c, line.Caption.c_str());
+      std::fprintf(to, "%s%s\033[0m\n", c, line.Caption.c_str());
     else
-      std::printf("%s\n", line.Caption.c_str());
-    std::fflush(stdout);
+      std::fprintf(to, "%s\n", line.Caption.c_str());
+    std::fflush(to);
     DrawBar();
   }
 
@@ -132,6 +160,7 @@ class Terminal {
   }
 
   bool colourOut_;
+  bool colourErr_;
   bool barErr_;
   bool shown_ = false;
   int total_ = -1;
@@ -195,12 +224,12 @@ bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& F
       continue;
     }
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs(Args[0] == "info" ? kInfoUsage : kPulldownUsage, stdout);
       Status = kExitDone;
       return false;
     }
     if (a.size() > 1 && a[0] == '-') {
-      Status = UsageError(Args[0] + ": unknown option '" + a + "'");
+      Status = UsageError(Args[0] + ": unknown option '" + a + "'", Args[0]);
       return false;
     }
     Files.push_back(a);
@@ -240,7 +269,7 @@ bool ReadableFile(const std::string& Name) {
 // line ends; 1 when a file could not be read. A file that met a read error is
 // named in the log instead: a description of what could be read would be wrong.
 int RunInfoCommand(const std::vector<std::string>& Files) {
-  if (Files.empty()) return UsageError("info needs a FILE");
+  if (Files.empty()) return UsageError("info needs a FILE", "info");
   ToolRun tool;
   int status = kExitDone;
   for (size_t i = 0; i < Files.size(); ++i) {
@@ -271,7 +300,7 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
 
 // "pulldown FILE": the pulldown tool's measuring run and its ".vif".
 int RunPulldownCommand(const std::vector<std::string>& Files) {
-  if (Files.size() != 1) return UsageError("pulldown takes one FILE");
+  if (Files.size() != 1) return UsageError("pulldown takes one FILE", "pulldown");
   if (!ReadableFile(Files[0])) return kExitFailed;
   ToolRun tool;
   const bool done = streams::RunPulldown(*tool.Form, Files[0]);
@@ -287,6 +316,7 @@ int RunCommandLine(int argc, char** argv) {
   if (args.empty()) return UsageError("a command is needed: demux, show, settings, info or pulldown");
   if (args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, stdout);
+    std::fputs(kDemuxHelp, stdout);
     return kExitDone;
   }
   if (args[0] == "--version" || args[0] == "-V") {
@@ -312,20 +342,29 @@ int RunCommandLine(int argc, char** argv) {
   std::string settingsFile = platform::DefaultSettingsPath();
   bool options = true;  // "--" ends them: a file name may then start with "-"
   for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
     if (!options) {
-      positional.push_back(a);
+      positional.push_back(args[i]);
       continue;
     }
+    const OptionArgument option = SplitOptionArgument(args[i]);
+    const std::string& a = option.Name;
     auto value = [&](std::string& out) {
+      if (option.Value) {
+        out = *option.Value;
+        return true;
+      }
       if (i + 1 >= args.size()) return false;
       out = args[++i];
       return true;
     };
-    if (a == "--") {
+    const bool flag = a == "--help" || a == "--version" || a == "--yes";
+    if (args[i] == "--") {
       options = false;
+    } else if (flag && option.Value) {
+      return UsageError(a + " takes no value", "demux");
     } else if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+      std::fputs("usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n", stdout);
+      std::fputs(kDemuxHelp, stdout);
       return kExitDone;
     } else if (a == "--version" || a == "-V") {
       std::fputs(kVersion, stdout);
@@ -335,32 +374,36 @@ int RunCommandLine(int argc, char** argv) {
     } else if (a == "--set") {
       std::string kv;
       std::pair<std::string, std::string> set;
-      if (!value(kv) || !SplitSettingArgument(kv, set)) return UsageError("--set takes Name=Value");
+      if (!value(kv) || !SplitSettingArgument(kv, set)) return UsageError("--set takes Name=Value", "demux");
       sets.push_back(std::move(set));
     } else if (a == "--settings") {
-      if (!value(settingsFile)) return UsageError("--settings takes a file");
+      if (!value(settingsFile) || settingsFile.empty()) return UsageError("--settings takes a file", "demux");
     } else if (a == "--main") {
       std::string list;
-      if (!value(list) || !ParseMarks(list, mainMarks)) return UsageError("--main takes numbers 1..99 separated by commas");
+      if (!value(list) || !ParseMarks(list, mainMarks))
+        return UsageError("--main takes numbers 1..99 separated by commas", "demux");
     } else if (a == "--vts") {
       std::string list;
       // A loose EVO list has as many positions as it has files.
       if (!value(list) || !ParseMarks(list, marks, std::numeric_limits<int>::max()))
-        return UsageError("--vts takes numbers separated by commas");
+        return UsageError("--vts takes numbers separated by commas", "demux");
     } else if (a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option '" + a + "'");
+      return UsageError("unknown option '" + args[i] + "'", "demux");
     } else {
-      positional.push_back(a);
+      positional.push_back(args[i]);
     }
   }
   // The last positional argument is the destination: a source alone is not a run.
-  if (positional.size() < 2) return UsageError("demux needs a SOURCE and a DEST");
+  if (positional.size() < 2) return UsageError("demux needs a SOURCE and a DEST", "demux");
   std::vector<std::string> sources = positional;
   const std::string dest = sources.back();
   sources.pop_back();
+  // Sources of kinds that cannot go together are a mistake of the command, found
+  // before anything is read.
+  if (const std::string mixed = MixedSourceKinds(sources); !mixed.empty()) return UsageError(mixed, "demux");
 
   platform::SettingsStore store;
-  if (const int status = LoadSettingsFileForCommand(settingsFile, store); status != kExitDone) return status;
+  if (const int status = LoadSettingsFileForCommand(settingsFile, store, "demux"); status != kExitDone) return status;
 
   auto form = std::make_unique<TForm1>();
   MainWindow window(*form);
@@ -371,7 +414,13 @@ int RunCommandLine(int argc, char** argv) {
   window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Total(b); };
   window.CurrentProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
   form->StatusProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
+  // A question and its answer are no failure, an error box is one.
   prompt.OnLog = [&](const std::string& text) { window.AddLogLine(core::kLogInfo, text, platform::kColourRed); };
+  prompt.OnInform = [&](std::string_view Text, std::string_view Caption) {
+    const int32_t kind = Caption == core::msg::Error ? core::kLogWarning : core::kLogInfo;
+    const std::string text = Caption.empty() ? std::string(Text) : std::string(Caption) + ": " + std::string(Text);
+    window.AddLogLine(kind, text, platform::kColourRed);
+  };
   form->Pump.OnStop = [&] { form->Abort = 1; };
   platform::Pump::InstallStopSignals();
 
@@ -379,7 +428,7 @@ int RunCommandLine(int argc, char** argv) {
   for (const std::string& w : LoadOptions(form->Options, store)) form->Log(core::kLogWarning, w, platform::kColourRed);
   for (const auto& [name, v] : sets) {
     std::string why;
-    if (!SetOptionByName(form->Options, name, v, &why)) return UsageError("--set " + why);
+    if (!SetOptionByName(form->Options, name, v, &why)) return UsageError("--set " + why, "demux");
   }
   // DEST is the destination path; DestinationMode=2 puts the run into a
   // subfolder of it named after DestinationSubfolder.
@@ -409,7 +458,8 @@ int RunCommandLine(int argc, char** argv) {
       terminal.Finish();
       const std::string what = byPosition ? "list position " : "title set ";
       return UsageError(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
-                        (have.empty() ? "none" : have));
+                            (have.empty() ? "none" : have),
+                        "demux");
     }
   }
   // Every row of the dialog has its boxes: without --vts all are chosen. There

@@ -385,11 +385,11 @@ bool SplitSettingArgument(const std::string& Argument, std::pair<std::string, st
   return true;
 }
 
-int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store) {
+int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store, const std::string& Command) {
   std::error_code ec;
   const auto status = std::filesystem::status(File, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
-    return UsageError("settings file " + File + " is not a regular file");
+    return UsageError("settings file " + File + " is not a regular file", Command);
   }
   std::string why;
   if (!Store.Load(File, &why)) {

@@ -34,8 +34,10 @@ void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store);
 bool SplitSettingArgument(const std::string& Argument, std::pair<std::string, std::string>& NameValue);
 // Loads a command's settings file (one not there yet reads as empty): 0 when it
 // can be used, else the command's exit status, with the reason on stderr (2 for
-// a name that is no regular file, 1 for a file that cannot be read).
-int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store);
+// a name that is no regular file, whose usage line points to Command's help,
+// 1 for a file that cannot be read).
+int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store,
+                               const std::string& Command = {});
 
 bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error = nullptr);
 std::vector<std::string> OptionValueNames();

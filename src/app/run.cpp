@@ -404,7 +404,53 @@ void ShowItemNames(TForm1& Form, BrowserViews& Views) {
   Form.NameTree.FillCellTreeView(Form, Form, Views.TreeView2);
 }
 
+// The kinds of source a path on the command line can be, by what is there or,
+// when nothing is, by its name.
+struct SourceKindName {
+  const char* One;
+  const char* Many;
+};
+constexpr SourceKindName kDiscFolder{"a disc folder", "disc folders"};
+constexpr SourceKindName kInformationFile{"an information file", "information files"};
+constexpr SourceKindName kVtiList{"a .VTI list", ".VTI lists"};
+constexpr SourceKindName kEvoFile{"an .evo file", ".evo files"};
+
+// Null for a path of no source kind.
+const SourceKindName* KindOfSourcePath(const std::string& Path) {
+  const std::string path = platform::ResolveInputPath(Path);
+  if (IsFolder(path)) return &kDiscFolder;
+  const std::string ext = ExtractFileExt(path);
+  if (EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP")) return &kInformationFile;
+  if (EqualsIgnoreCase(ext, ".VTI")) return &kVtiList;
+  if (EqualsIgnoreCase(ext, ".EVO")) return &kEvoFile;
+  return nullptr;
+}
+
 }  // namespace
+
+std::string MixedSourceKinds(const std::vector<std::string>& Paths) {
+  // Only .evo files go together: a disc or a list is a source of its own.
+  for (size_t i = 0; i < Paths.size() && Paths.size() > 1; ++i) {
+    const SourceKindName* lone = KindOfSourcePath(Paths[i]);
+    if (!lone || lone == &kEvoFile) continue;
+    const size_t j = i == 0 ? 1 : 0;
+    const SourceKindName* other = KindOfSourcePath(Paths[j]);
+    const std::string& first = Paths[std::min(i, j)];
+    const std::string& second = Paths[std::max(i, j)];
+    std::string what;
+    if (other == lone) {
+      what = "the sources are two " + std::string(lone->Many) + ": " + first + " and " + second;
+    } else {
+      const SourceKindName* firstKind = i < j ? lone : other;
+      const SourceKindName* secondKind = i < j ? other : lone;
+      const auto name = [](const SourceKindName* Kind) { return Kind ? Kind->One : "of no source kind"; };
+      what = "the sources mix two kinds: " + first + " is " + name(firstKind) + ", " + second + " is " +
+             name(secondKind);
+    }
+    return what + "; give one disc folder or information file, one .VTI list, or .evo files only";
+  }
+  return {};
+}
 
 bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, std::string& Error) {
   Out = {};
@@ -443,6 +489,7 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
       return true;
     }
   }
+  if (Error = MixedSourceKinds(Paths); !Error.empty()) return false;
   for (const std::string& p : Paths) {
     const std::string path = platform::ResolveInputPath(p);
     if (!EqualsIgnoreCase(ExtractFileExt(path), ".EVO")) {
@@ -551,6 +598,7 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   const std::string folder = Form.Settings.Output.Folder;
   if (folder.empty()) {
     Form.Log(core::kLogWarning, core::msg::SpecifyDestinationPath, platform::kColourRed);
+    Form.LogError(core::OutputFolderRefusal(Form.Options));
     return RunResult::Failed;
   }
   ResetRunState(Form);

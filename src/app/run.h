@@ -26,6 +26,9 @@ struct SourceSelection {
 // ".VTI" file, or ".evo" files). Returns false with a reason when nothing usable
 // is there.
 bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, std::string& Error);
+// Why Paths cannot be one source because they are of kinds that do not go
+// together (only .evo files may be given with others); empty when they can be.
+std::string MixedSourceKinds(const std::vector<std::string>& Paths);
 
 // The source command: loads what the source names into the project state, names
 // the items of a disc into the browser's views and fills the main window's chart

@@ -33,8 +33,9 @@ const char* const kShowUsage =
 const char* const kSettingsUsage =
     "usage: tessaline settings [--settings FILE] [--set Name=Value ...]\n"
     "  Prints every setting as Name=Value under its section, as the settings file\n"
-    "  holds it.\n"
-    "options:\n"
+    "  holds it. A settings file that is a symbolic link stays one: its target\n"
+    "  takes the values.\n"
+    "options (an option's value follows it, or is given as --name=value):\n"
     "  --set Name=Value   check the value as demux --set does and save it to the\n"
     "                     settings file (repeatable); a bad value saves nothing\n"
     "  --settings FILE    the settings file (default:\n"
@@ -221,12 +222,13 @@ int RunShowCommand(const std::vector<std::string>& Args) {
       std::fputs(kShowUsage, stdout);
       return kExitDone;
     } else if (options && a.size() > 1 && a[0] == '-') {
-      return UsageError("show: unknown option '" + a + "'");
+      return UsageError("show: unknown option '" + a + "'", "show");
     } else {
       sources.push_back(a);
     }
   }
-  if (sources.empty()) return UsageError("show needs a SOURCE");
+  if (sources.empty()) return UsageError("show needs a SOURCE", "show");
+  if (const std::string mixed = MixedSourceKinds(sources); !mixed.empty()) return UsageError(mixed, "show");
 
   QuietForm quiet;
   TForm1& form = *quiet.Form;
@@ -258,31 +260,37 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
   std::string file = platform::DefaultSettingsPath();
   std::vector<std::pair<std::string, std::string>> sets;
   for (size_t i = 0; i < Args.size(); ++i) {
-    const std::string& a = Args[i];
+    const OptionArgument option = SplitOptionArgument(Args[i]);
+    const std::string& a = option.Name;
     if (a == "--help" || a == "-h") {
+      if (option.Value) return UsageError("settings: --help takes no value", "settings");
       std::fputs(kSettingsUsage, stdout);
       return kExitDone;
     }
-    const bool hasValue = i + 1 < Args.size();
-    if (a == "--settings" && hasValue) {
-      file = Args[++i];
-    } else if (std::pair<std::string, std::string> set; a == "--set" && hasValue && SplitSettingArgument(Args[i + 1], set)) {
+    std::string value;
+    if (option.Value)
+      value = *option.Value;
+    else if (i + 1 < Args.size() && (a == "--set" || a == "--settings"))
+      value = Args[++i];
+    if (a == "--settings" && !value.empty()) {
+      file = value;
+    } else if (std::pair<std::string, std::string> set; a == "--set" && SplitSettingArgument(value, set)) {
       sets.push_back(std::move(set));
-      ++i;
     } else if (a == "--set" || a == "--settings") {
-      return UsageError(a == "--set" ? "settings: --set takes Name=Value" : "settings: --settings takes a file");
+      return UsageError(a == "--set" ? "settings: --set takes Name=Value" : "settings: --settings takes a file",
+                        "settings");
     } else {
-      return UsageError("settings: unknown argument '" + a + "'");
+      return UsageError("settings: unknown argument '" + Args[i] + "'", "settings");
     }
   }
 
   platform::SettingsStore store;
-  if (const int status = LoadSettingsFileForCommand(file, store); status != kExitDone) return status;
+  if (const int status = LoadSettingsFileForCommand(file, store, "settings"); status != kExitDone) return status;
   TOptions options;
   for (const std::string& w : LoadOptions(options, store)) std::fprintf(stderr, "tessaline: %s\n", w.c_str());
   for (const auto& [name, value] : sets) {
     std::string why;
-    if (!SetOptionByName(options, name, value, &why)) return UsageError("settings: --set " + why);
+    if (!SetOptionByName(options, name, value, &why)) return UsageError("settings: --set " + why, "settings");
   }
   if (!sets.empty()) {
     SaveOptionsTo(options, store);

@@ -57,5 +57,8 @@ struct TOptions {
 // unless it is empty. Empty too for a subfolder named "." or "..", which would
 // lead out of the destination.
 void GetOutputFolder(const TOptions& Options, std::string& Folder);
+// Why GetOutputFolder gives no folder for these settings, as a sentence naming
+// the setting at fault; empty when it gives one.
+std::string OutputFolderRefusal(const TOptions& Options);
 
 }  // namespace tess::core

@@ -39,7 +39,10 @@ PromptAnswer PolicyPrompt::Ask(std::string_view Text, std::string_view Caption, 
 }
 
 void PolicyPrompt::Inform(std::string_view Text, std::string_view Caption) {
-  if (OnLog) OnLog(Caption.empty() ? std::string(Text) : std::string(Caption) + ": " + std::string(Text));
+  if (OnInform)
+    OnInform(Text, Caption);
+  else if (OnLog)
+    OnLog(Caption.empty() ? std::string(Text) : std::string(Caption) + ": " + std::string(Text));
 }
 
 }  // namespace tess::platform

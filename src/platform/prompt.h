@@ -26,6 +26,9 @@ class PolicyPrompt : public Prompt {
 
   // Where questions and their answers are written (the log).
   std::function<void(const std::string&)> OnLog;
+  // Where information boxes are written, with their caption, which tells an
+  // error box from others; when unset, OnLog takes them as "Caption: Text".
+  std::function<void(std::string_view Text, std::string_view Caption)> OnInform;
   int MaxRetriesInARow = 3;
 
   PromptAnswer Ask(std::string_view Text, std::string_view Caption, PromptButtons Buttons) override;

@@ -20,6 +20,39 @@ std::string_view TrimView(std::string_view s) {
   return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 std::string Trim(const std::string& s) { return std::string(TrimView(s)); }
+
+// What Windows editors write at the start of a UTF-8 file.
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+// As many links as the kernel follows in one path before it gives up.
+constexpr int kMaxLinkHops = 40;
+
+// The file a name stands for at the end of its chain of symbolic links (each
+// relative target taken from its link's folder); the name itself when it is no
+// link, and the last target named when that is missing. False, with the
+// reason in Err, for a chain that loops or cannot be read.
+bool LinkChainEnd(const std::string& FileName, std::filesystem::path& End, int& Err) {
+  namespace fs = std::filesystem;
+  fs::path p(FileName);
+  for (int hop = 0; hop <= kMaxLinkHops; ++hop) {
+    std::error_code ec;
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) {
+      End = p;
+      return true;
+    }
+    const fs::path target = fs::read_symlink(p, ec);
+    if (ec) {
+      Err = ec.value();
+      return false;
+    }
+    p = target.is_absolute() ? target : p.parent_path() / target;
+  }
+  Err = ELOOP;
+  return false;
+}
+
+std::string FileSystemReason(int Err) {
+  return Err == ELOOP ? std::string("its symbolic links lead in a loop") : std::string(std::strerror(Err));
+}
 // Names are matched without regard to ASCII case.
 std::string Folded(std::string_view s) {
   std::string out(s);
@@ -58,8 +91,16 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
   sections_.clear();
   index_.clear();
   stray_.clear();
+  byteOrderMark_ = false;
   std::error_code ec;
   const auto status = std::filesystem::status(FileName, ec);
+  // Only a file that is not there reads as empty: one that cannot be looked at
+  // (links in a loop, a folder that may not be entered) would be saved over.
+  const bool missing = ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory;
+  if (ec && !missing) {
+    if (Error) *Error = FileSystemReason(ec.value());
+    return false;
+  }
   if (!std::filesystem::exists(status)) return true;
   std::string data;
   int err = 0;
@@ -71,7 +112,12 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
     return false;
   }
   size_t current = FindOrAdd("");
-  const std::string_view text(data);
+  std::string_view text(data);
+  // The mark is no part of the first line; a save writes it back.
+  if (text.starts_with(kUtf8ByteOrderMark)) {
+    byteOrderMark_ = true;
+    text.remove_prefix(kUtf8ByteOrderMark.size());
+  }
   for (size_t pos = 0; pos < text.size();) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
@@ -98,10 +144,17 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
 }
 
 bool SettingsStore::Save(const std::string& FileName, std::string* Why) const {
-  std::filesystem::path path(FileName);
+  // A settings file kept as a link to elsewhere (a dotfiles folder) stays a
+  // link: its target takes the new text, replaced beside itself.
+  std::filesystem::path path;
+  if (int err = 0; !LinkChainEnd(FileName, path, err)) {
+    if (Why) *Why = ": " + FileSystemReason(err);
+    return false;
+  }
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   std::ostringstream out;
+  if (byteOrderMark_) out << kUtf8ByteOrderMark;
   bool first = true;
   for (const auto& s : sections_) {
     if (s.Name.empty() && s.Values.empty()) continue;
@@ -112,7 +165,7 @@ bool SettingsStore::Save(const std::string& FileName, std::string* Why) const {
   }
   const std::string text = out.str();
   int err = 0;
-  if (ReplaceFileWith(FileName, text.data(), text.size(), &err)) return true;
+  if (ReplaceFileWith(path.string(), text.data(), text.size(), &err)) return true;
   // A folder that could not be made is the reason rather than the file missing in it.
   if (Why) *Why = ec ? ": " + ec.message() : ErrorReason(err);
   return false;

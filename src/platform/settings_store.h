@@ -13,13 +13,15 @@ namespace tess::platform {
 class SettingsStore {
  public:
   // Loads FileName; a missing file gives an empty store and true. A file that
-  // cannot be opened or read to its end gives false, with the reason in *Error
-  // (when given): a store that holds only part of the file must never be saved
-  // over it.
+  // cannot be looked at, opened or read to its end gives false, with the reason
+  // in *Error (when given): a store that holds only part of the file must never
+  // be saved over it. A UTF-8 byte-order mark at the start is skipped.
   bool Load(const std::string& FileName, std::string* Error = nullptr);
   // Writes the whole store to FileName through a temporary file and one rename,
-  // so a failed save never leaves a half-written settings file behind. When it
-  // fails, *Why (when given) is the reason as the end of a line.
+  // so a failed save never leaves a half-written settings file behind. A
+  // FileName that is a symbolic link stays one: the end of its chain of links
+  // is written. A byte-order mark the file was loaded with is written back.
+  // When it fails, *Why (when given) is the reason as the end of a line.
   bool Save(const std::string& FileName, std::string* Why = nullptr) const;
 
   bool ValueExists(const std::string& Section, const std::string& Name) const;
@@ -57,6 +59,7 @@ class SettingsStore {
   std::vector<Section> sections_;
   std::unordered_map<std::string, size_t> index_;  // folded section name -> its place in sections_
   std::vector<std::string> stray_;
+  bool byteOrderMark_ = false;  // the file started with a UTF-8 byte-order mark
   Section* Find(const std::string& name);
   const Section* Find(const std::string& name) const;
   size_t FindOrAdd(const std::string& name);  // the section's place in sections_

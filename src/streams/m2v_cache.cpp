@@ -255,7 +255,7 @@ void TM2VStream::FinishCache() {
   }
   if (!ok) {
     // A failed write of the records said why as it failed.
-    Run.Log(core::kLogNormal, "The video info cache of " + FileName_ + " could not be written" + why + ".");
+    Run.Log(core::kLogWarning, "The video info cache of " + FileName_ + " could not be written" + why + ".");
     DropCacheFile(name);
   }
 }

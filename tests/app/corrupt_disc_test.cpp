@@ -47,7 +47,8 @@ std::string ProgramPath() {
 
 struct RunEnd {
   int Exit = -1;  // the exit status; -1 for a crash, a signal or a hang
-  std::string Log;
+  std::string Log;       // stdout and stderr as they came
+  std::string Out, Err;  // each alone
 };
 
 // Runs "tessaline Args" from the folder Cwd (empty: this one) with a time
@@ -56,15 +57,17 @@ struct RunEnd {
 // reads or writes on purpose.
 RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
            const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}) {
-  int out[2];
-  if (::pipe(out) != 0) return {};
+  int out[2], err[2];
+  if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
   // A run watched line by line gets little ahead of the lines read: a signal
   // sent at a line finds it still near that line.
-  if (OnLine) ::fcntl(out[0], F_SETPIPE_SZ, 4096);
+  if (OnLine) ::fcntl(out[0], F_SETPIPE_SZ, 4096), ::fcntl(err[0], F_SETPIPE_SZ, 4096);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
   posix_spawn_file_actions_addclose(&actions, out[0]);
+  posix_spawn_file_actions_addclose(&actions, err[0]);
   if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
   const std::string program = ProgramPath();
   std::vector<std::string> args = {program};
@@ -78,26 +81,38 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  ::close(out[1]);
+  ::close(out[1]), ::close(err[1]);
   RunEnd end;
   if (spawned != 0) {
-    ::close(out[0]);
+    ::close(out[0]), ::close(err[0]);
     return end;
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   int lines = 0;
-  for (;;) {
-    pollfd p{out[0], POLLIN, 0};
+  // Each line reaches one of the two, flushed whole: read as they come, they
+  // make the log in its order.
+  pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* alone[2] = {&end.Out, &end.Err};
+  for (int open = 2; open > 0;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
-    char buf[4096];
-    const ssize_t n = ::read(out[0], buf, sizeof buf);
-    if (n <= 0) break;
-    for (ssize_t i = 0; i < n; ++i)
-      if (buf[i] == '\n' && OnLine) OnLine(pid, ++lines);
-    end.Log.append(buf, static_cast<size_t>(n));
+    if (left.count() <= 0 || ::poll(p, 2, static_cast<int>(left.count())) <= 0) break;
+    for (int k = 0; k < 2; ++k) {
+      if (p[k].fd < 0 || !(p[k].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buf[4096];
+      const ssize_t n = ::read(p[k].fd, buf, sizeof buf);
+      if (n <= 0) {
+        ::close(p[k].fd);
+        p[k].fd = -1, --open;
+        continue;
+      }
+      for (ssize_t i = 0; i < n; ++i)
+        if (buf[i] == '\n' && OnLine) OnLine(pid, ++lines);
+      end.Log.append(buf, static_cast<size_t>(n));
+      alone[k]->append(buf, static_cast<size_t>(n));
+    }
   }
-  ::close(out[0]);
+  for (const pollfd& f : p)
+    if (f.fd >= 0) ::close(f.fd);
   int status = 0;
   while (::waitpid(pid, &status, WNOHANG) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {  // a hang
@@ -618,6 +633,11 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     std::string Fault = {};
   };
   const auto logs = [&](const std::string& Text) { EXPECT_NE(end.Log.find(Text), std::string::npos) << end.Log; };
+  // Why a run failed stays on the screen when its log is sent elsewhere.
+  const auto onStderrOnly = [&](const std::string& Text) {
+    EXPECT_NE(end.Err.find(Text), std::string::npos) << end.Err;
+    EXPECT_EQ(end.Out.find(Text), std::string::npos) << end.Out;
+  };
   const std::vector<Row> table = {
       {"answered No", {Dir("work-disc"), place}, "",  // what an earlier run wrote goes
        [&] {
@@ -625,8 +645,13 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          logs(std::string(core::msg::DeletePreviousProjectFolder));
        }},
       // A folder that cannot be made or emptied says why.
-      {"DEST a file", {Dir("work-disc"), Dir("a-file")}, "", [&] { logs(Dir("a-file") + "/: it is a file"); }, 1,
-       [&] { test::WriteFileBytes(Dir("a-file"), {'x'}); }},
+      {"DEST a file", {Dir("work-disc"), Dir("a-file")}, "", [&] { onStderrOnly(Dir("a-file") + "/: it is a file"); },
+       1, [&] { test::WriteFileBytes(Dir("a-file"), {'x'}); }},
+      {"a subfolder that leads out of DEST",
+       {"--set", "DestinationMode=2", "--set", "DestinationSubfolder=/a/..", Dir("work-disc"), place}, "", [&] {
+         onStderrOnly(std::string(core::msg::SpecifyDestinationPath));
+         onStderrOnly("DestinationSubfolder '/a/..' ends in '..'");
+       }, 1},
       {"DEST of too long a name", {Dir("work-disc"), Dir(std::string(300, 'x'))}, "",
        [&] { logs(std::string("/: ") + std::strerror(ENAMETOOLONG)); }, 1},
       {"DEST in a read-only folder", {Dir("work-disc"), Dir("read-only/out")}, "",

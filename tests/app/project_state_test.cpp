@@ -283,18 +283,23 @@ TEST(Run, NoDestinationStopsWithTheMessage) {
 }
 
 TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
-  // A usage error is one line saying what is wrong and one pointing to the help.
-  auto run = [](std::vector<std::string> args) {
+  // A usage error is one line saying what is wrong and one pointing to the help,
+  // the command's own where it is a command's.
+  std::string printed, err;
+  auto run = [&](std::vector<std::string> args) {
     std::vector<char*> argv;
     static std::string prog = "tessaline";
     argv.push_back(prog.data());
     for (auto& a : args) argv.push_back(a.data());
+    testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int status = RunCommandLine(static_cast<int>(argv.size()), argv.data());
-    const std::string err = testing::internal::GetCapturedStderr();
+    printed = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
+    const std::set<std::string> commands = {"demux", "show", "settings", "info", "pulldown"};
+    const std::string help = !args.empty() && commands.contains(args[0]) ? "tessaline " + args[0] : "tessaline";
     if (status == 2) {
       EXPECT_TRUE(err.starts_with("tessaline: ")) << err;
-      EXPECT_TRUE(err.ends_with("\nTry 'tessaline --help'.\n")) << err;
+      EXPECT_TRUE(err.ends_with("\nTry '" + help + " --help'.\n")) << err;
       EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
     }
     return status;
@@ -312,6 +317,20 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   EXPECT_EQ(run({"--version"}), 0);
   EXPECT_EQ(run({"-V"}), 0);
   EXPECT_EQ(run({"demux", "--help"}), 0);
+  // Each command's help is its own; options take "--name=value" too.
+  for (const std::string command : {"demux", "info", "pulldown"}) {
+    EXPECT_EQ(run({command, "--help"}), 0);
+    EXPECT_TRUE(printed.starts_with("usage: tessaline " + command) && printed.find("tessaline show") == std::string::npos)
+        << printed;
+  }
+  EXPECT_EQ(run({"settings", "--bogus"}), 2);
+  EXPECT_EQ(run({"demux", "a.evo", "b", "--set=FullScan=256"}), 2);
+  EXPECT_NE(err.find("FullScan: 256 is out of range"), std::string::npos) << err;
+  EXPECT_EQ(run({"demux", "a.evo", "b", "--vts=x"}), 2);
+  EXPECT_NE(err.find("--vts takes numbers"), std::string::npos) << err;
+  // Sources of kinds that do not go together: said before anything is read.
+  EXPECT_EQ(run({"demux", "disc/hv001t01.evo", "disc/hv000i01.IFO", "out"}), 2);
+  EXPECT_NE(err.find("the sources mix two kinds: disc/hv001t01.evo is an .evo file"), std::string::npos) << err;
 
   // A source that cannot be opened is one error line and exit 1, and with
   // "Autosave always" its log is kept.
@@ -329,6 +348,10 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   EXPECT_EQ(run({"demux", dir.File("fifo.evo"), out, "--settings", dir.File("s.ini")}), 1);
   EXPECT_EQ(run({"demux", dir.File("disc"), out, "--settings", dir.File("s.ini")}), 1);
   EXPECT_EQ(run({"demux", dir.File("disc"), out, "--settings", dir.File("fifo.ini")}), 2);
+  EXPECT_EQ(run({"settings", "--settings=" + dir.File("s.ini"), "--set=TitleMode=4"}), 0);
+  EXPECT_NE(printed.find("TitleMode=4"), std::string::npos) << printed;
+  EXPECT_EQ(run({"demux", dir.File("disc/HV000I01.IFO"), dir.File("disc/HV000I01.IFO"), out}), 2);
+  EXPECT_NE(err.find("the sources are two information files"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -51,11 +51,12 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   for (const auto& [args, status, fault] : failures) {
     if (*fault) ::setenv("TESS_FAIL_READ", fault, 1);
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(Tool(args), status) << args.back();
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     ::unsetenv("TESS_FAIL_READ");
-    // A file that met a read error is named, not described from what could be read.
-    const bool named = out.find("Read error in file " + args.back()) != std::string::npos;
+    // A file that met a read error is named on stderr, not described from what could be read.
+    const bool named = err.find("Read error in file " + args.back()) != std::string::npos;
     EXPECT_TRUE(!*fault || (named && out.find("Information") == std::string::npos)) << out;
   }
 }
@@ -96,6 +97,16 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
 
   const std::string ini = dir.File("settings.ini"), section = kSettingsKey;
   std::ofstream(ini) << "[Tessaline]\nFullScan=1\n[" << section << "]\nTitleMod=3\n; mine\n";
+  // Settings kept as people keep them: a link into a dotfiles folder (through a
+  // second link), links in a loop, a file a Windows editor wrote.
+  const std::string link = dir.File("link.ini"), loop = dir.File("loop.ini"), bom = dir.File("bom.ini");
+  std::filesystem::create_directories(dir.File("dotfiles"));
+  std::ofstream(dir.File("dotfiles/tessaline.ini")) << "[" << section << "]\nTitleMode=3\n";
+  std::filesystem::create_symlink("dotfiles/tessaline.ini", dir.File("link-2.ini"));
+  std::filesystem::create_symlink("link-2.ini", link);
+  std::filesystem::create_symlink("loop-2.ini", loop);
+  std::filesystem::create_symlink("loop.ini", dir.File("loop-2.ini"));
+  std::ofstream(bom) << "\xEF\xBB\xBF[" << section << "]\r\nTitleMode=3\r\n";
   struct Row {
     std::vector<std::string> Args;
     int Status;
@@ -118,6 +129,10 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // A settings file that cannot be read whole is left as it is and nothing runs.
       {{"settings", "--settings", ini, "--set", "TitleMode=2"}, 1, "", "cannot read settings file", "settings.ini@0"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", ini}, 1, "", "Input/output error", "settings.ini@10"},
+      {{"settings", "--settings", link, "--set", "FullScan=1"}, 0, "TitleMode=3\n", ""},
+      {{"settings", "--settings", loop, "--set", "FullScan=1"}, 1, "", "loop.ini (its symbolic links lead in a loop)"},
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", loop}, 1, "", "links lead in a loop"},
+      {{"settings", "--settings", bom, "--set", "FullScan=1"}, 0, "TitleMode=3\n", ""},
   };
   std::string listing;
   for (const Row& r : rows) {
@@ -138,6 +153,16 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
                             "DestinationMode=0\n"})
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
+  // The links stay links and their target takes the values; the mark stays in front.
+  EXPECT_TRUE(std::filesystem::is_symlink(link) && std::filesystem::is_symlink(dir.File("link-2.ini")));
+  EXPECT_TRUE(std::filesystem::is_symlink(loop) && std::filesystem::is_symlink(dir.File("loop-2.ini")));
+  for (const std::string& f : {dir.File("dotfiles/tessaline.ini"), bom}) {
+    const std::vector<uint8_t> b = test::ReadFileBytes(f);
+    const std::string saved(b.begin(), b.end());
+    EXPECT_TRUE(saved.find("TitleMode=3\n") < saved.find("FullScan=1\n") && saved.find("FullScan=1\n") != std::string::npos)
+        << f;
+  }
+  EXPECT_TRUE(test::ReadFileBytes(bom).size() > 3 && test::ReadFileBytes(bom)[0] == 0xEF);
 }
 
 }  // namespace

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <set>
+#include <sstream>
 
 #include "disc_builder.h"
 #include "evo_builder.h"
@@ -696,6 +700,25 @@ TEST(DiscBuilder, MakesTheSizeAskedForInEveryLayout) {
     EXPECT_LT(titles.TotalBytes, c.Bytes + c.Bytes / 10);
     EXPECT_LE(titles.Files.size(), 99u);
   }
+}
+
+// The builder program says its version, and lists every file it writes.
+TEST(DiscBuilder, ProgramListsEveryFileItWrote) {
+  const std::string program =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "tools/tessaline-make-disc").string();
+  test::TempDir dir;
+  auto output = [](const std::string& Command) {
+    std::string out;
+    FILE* f = ::popen(Command.c_str(), "r");
+    for (int c; f && (c = std::fgetc(f)) != EOF;) out += static_cast<char>(c);
+    return f ? (::pclose(f), out) : out;
+  };
+  EXPECT_TRUE(output(program + " -V").starts_with("tessaline-make-disc (Tessaline ")) << program;
+  std::set<std::string> listed, written;
+  std::istringstream in(output(program + " '" + dir.File("disc") + "'"));
+  for (std::string line; std::getline(in, line);) listed.insert(line);
+  for (const auto& e : std::filesystem::directory_iterator(dir.File("disc"))) written.insert(e.path().string());
+  EXPECT_EQ(listed, written);
 }
 
 TEST(EvoBuilder, VtiListPlacesTheNamesWhereTheReaderLooks) {
