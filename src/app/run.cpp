@@ -201,13 +201,14 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::Fi
 
 // The scan caches of the run's videos go at its end, however it ended: those
 // in the run's folders, and those beside each video it wrote (a slide show's
-// video among them, whose entry its stills took over) wherever it lies.
+// video among them, whose entry its stills took over) wherever it lies. A
+// ".times" beside a video is no cache: it is the user's, for a slide show.
 void DeleteScanCaches(TForm1& Form, const std::string& Folder, std::vector<std::string> Videos) {
   core::CleanScanCaches(Folder, Form.Sources);
   for (const disc::TVideoStreamEntry& v : Form.VideoStreams) Videos.push_back(v.Path);
   for (const std::string& v : Videos)
     if (!v.empty())
-      for (const char* cache : {".vnf", ".ipos", ".times"}) core::DeleteFileUnless(v + cache, Form.Sources);
+      for (const char* cache : {".vnf", ".ipos"}) core::DeleteFileUnless(v + cache, Form.Sources);
 }
 
 // One line per input the run skipped or could only partly read, and one that
