@@ -249,7 +249,11 @@ class CorruptDisc : public ::testing::Test {
     // The same disc whose video manager has a first play and no menus: its other files are the disc's.
     spec.VmgMenu = {};
     tools::BuildStandardDisc(Dir("fp"), spec, s, o);
-    for (const char* d : {"disc", "adv", "fp"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
+    // The disc again, its title chain numbered from 2: nothing of it is missing.
+    fs::copy(Dir("disc"), Dir("renamed"));
+    for (int n = 3; n >= 1; --n)
+      fs::rename(Dir("renamed/hv001t0" + std::to_string(n) + ".evo"), Dir("renamed/hv001t0" + std::to_string(n + 1) + ".evo"));
+    for (const char* d : {"disc", "adv", "fp", "renamed"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
   static void TearDownTestSuite() {
     delete disc_;
@@ -436,9 +440,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        "x003.dat: Input/output error", Expect::Whole, 1, 0, {}, "TESS_FAIL_READ=x003.dat@0"},
       {"read error in a title subpicture stream", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
        "x003_20.sup: Input/output error", Expect::Whole, 1, 0, {}, "TESS_FAIL_READ=x003_20.sup@100"},
-      // A chain without its first file is read from its second; the VOBs that begin in the first are cut short.
+      // A chain of three files without its first is read from its second; the VOBs that begin in the
+      // first are cut short. One whose numbers merely start at 2 is whole.
       {"first file of a chain missing", "disc/hv001t01.evo", nullptr, nullptr,
        "hv001t01.evo: missing; its chain was read from hv001t02.evo on", Expect::OtherSets},
+      {"a chain numbered from 2", "renamed/hv001t02.evo", [](Bytes&) {}, nullptr, "The title chain starts at hv001t02",
+       Expect::Same, 0, 0, "renamed"},
       // ... and in the side files, an index's first record, a video info cache and the saved log.
       {"disk full in a track's side file", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
        "Removed the unfinished output", Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=-t_0.data@232"},
