@@ -208,13 +208,14 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::Fi
 
 // The scan caches of the run's videos go at its end, however it ended: those
 // in the run's folders, and those beside each video it wrote (a slide show's
-// video among them, whose entry its stills took over) wherever it lies.
+// video among them, whose entry its stills took over) wherever it lies. A
+// ".times" beside a video is no cache: it is the user's, for a slide show.
 void DeleteScanCaches(TForm1& Form, const std::string& Folder, std::vector<std::string> Videos) {
   core::CleanScanCaches(Folder, Form.Sources);
   for (const disc::TVideoStreamEntry& v : Form.VideoStreams) Videos.push_back(v.Path);
   for (const std::string& v : Videos)
     if (!v.empty())
-      for (const char* cache : {".vnf", ".ipos", ".times"}) core::DeleteFileUnless(v + cache, Form.Sources);
+      for (const char* cache : {".vnf", ".ipos"}) core::DeleteFileUnless(v + cache, Form.Sources);
 }
 
 // One line per input the run skipped or could only partly read, and one that
@@ -647,11 +648,17 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   }
   DeleteScanCaches(Form, folder, std::move(videos));
 
-  // A write error stops the run as Stop does, but the run has failed.
-  if (Form.Aborted() && !Form.WriteStopped) {
+  // A stop that came before the run's last step stops the run, whichever step
+  // it came in, also one still waiting for the pump: a step that does not pump
+  // leaves it waiting. A write error stops the run as Stop does, but the run
+  // has failed.
+  const auto stopped = [&Form] {
+    Form.ProcessMessages();
+    if (!Form.Aborted() || Form.WriteStopped) return false;
     Form.Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
-    return RunResult::Stopped;
-  }
+    return true;
+  };
+  if (stopped()) return RunResult::Stopped;
   if (!ok) {
     LogSkippedInputs(Form);
     Form.Log(core::kLogWarning, core::runmsg::ProcessIsAbortedDemuxingOrScriptGeneration, platform::kColourRed);
@@ -667,6 +674,9 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
       for (const std::string& f : demux::IndexedSubpictureFiles(dat)) keep.Add(f);
   if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder, keep);
   core::CleanScanFiles(folder, keep);
+  // The clean-ups were the last step. Nothing pumps from here to the verdict's
+  // line: a stop that comes later finds the run ended and takes nothing from it.
+  if (stopped()) return RunResult::Stopped;
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
   // Everything else was done; what had to be left out makes the run a failure.
   if (LogSkippedInputs(Form)) return RunResult::Failed;

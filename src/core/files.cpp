@@ -690,18 +690,24 @@ bool CleanMenuTitleFolders(const std::string& Root, const FileSet& Keep) {
 bool CleanScanCaches(const std::string& Root, const FileSet& Keep) {
   if (IsProtectedFolder(Root)) return false;
   const std::string r = platform::IncludeTrailingSlash(Root);
-  DeleteMatches(r, "VMG/Menu", {".vnf", ".ipos", ".times"}, Keep);
+  DeleteMatches(r, "VMG/Menu", {".vnf", ".ipos"}, Keep);
   for (int n = 1; n <= 99; ++n) {
     const std::string vts = "VTS_" + ThreeDigits(n);
-    DeleteMatches(r, vts + "/Menu", {".vnf", ".ipos", ".times"}, Keep);
-    DeleteMatches(r, vts + "/Titles", {".vnf", ".ipos", ".times"}, Keep);
+    DeleteMatches(r, vts + "/Menu", {".vnf", ".ipos"}, Keep);
+    DeleteMatches(r, vts + "/Titles", {".vnf", ".ipos"}, Keep);
   }
   return true;
 }
 
 bool CleanScanFiles(const std::string& Root, const FileSet& Keep) {
   if (IsProtectedFolder(Root)) return false;
-  DeleteMatches(platform::IncludeTrailingSlash(Root), "VMG/Menu", {".sup", ".dat"}, Keep);
+  const std::string r = platform::IncludeTrailingSlash(Root);
+  DeleteMatches(r, "VMG/Menu", {".sup", ".dat", ".times"}, Keep);
+  for (int n = 1; n <= 99; ++n) {
+    const std::string vts = "VTS_" + ThreeDigits(n);
+    DeleteMatches(r, vts + "/Menu", {".times"}, Keep);
+    DeleteMatches(r, vts + "/Titles", {".times"}, Keep);
+  }
   return CleanScanCaches(Root, Keep);
 }
 // "File size: " + the size in whole Gb, Mb or Kb.

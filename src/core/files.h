@@ -113,11 +113,13 @@ bool CleanProjectFolder(const std::string& Root, const FileSet& Keep = {}, std::
 // holding one of them holds (here and in the two below).
 bool CleanMenuTitleFolders(const std::string& Root, const FileSet& Keep = {});
 // At the end of every run, however it ended: the scan caches ("*.vnf",
-// "*.ipos", "*.times") in VMG/Menu and in the Menu and Titles folders of every
-// title set.
+// "*.ipos") in VMG/Menu and in the Menu and Titles folders of every title set.
 bool CleanScanCaches(const std::string& Root, const FileSet& Keep = {});
-// At the end of a finished run: CleanScanCaches, and "*.sup" and "*.dat" in
-// VMG/Menu.
+// At the end of a finished run: CleanScanCaches, "*.sup" and "*.dat" in
+// VMG/Menu, and the slide-show timings ("*.times") in the folders of
+// CleanScanCaches. A ".times" file is the user's, written by no part of the
+// program: only this, a slide show built from it and the split of a single
+// still take one away.
 bool CleanScanFiles(const std::string& Root, const FileSet& Keep = {});
 
 // "File size: " + the size in whole Gb, Mb or Kb.

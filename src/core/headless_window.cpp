@@ -31,9 +31,11 @@ HeadlessWindow::~HeadlessWindow() {
 }
 
 void HeadlessWindow::AddLogLine(int32_t Kind, std::string_view Text, uint32_t Colour) {
-  ProcessMessages();
   // While a run is being stopped only red lines (errors, the abort) still show.
+  // A line is looked at before the pump: one written before a stop came (a
+  // run's verdict among them) is not lost to it.
   if (run_.Abort != 0 && Colour != platform::kColourRed) return;
+  ProcessMessages();
   AppendLogLine(run_.LogWindow.Log, Kind, "  " + TimeStamp() + "   " + std::string(Text), Colour);
   ProcessMessages();
 }
@@ -41,8 +43,8 @@ void HeadlessWindow::AddLogLine(int32_t Kind, std::string_view Text, uint32_t Co
 void HeadlessWindow::AddLogText(int32_t Kind, std::string_view Text) { AddLogLine(Kind, Text, 0); }
 
 void HeadlessWindow::AddLogLineRaw(int32_t Kind, std::string_view Text) {
-  ProcessMessages();
   if (run_.Abort != 0) return;
+  ProcessMessages();
   AppendLogLine(run_.LogWindow.Log, Kind, std::string(Text), 0);
   ProcessMessages();
 }

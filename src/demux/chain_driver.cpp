@@ -273,16 +273,10 @@ bool TIFOData::DemuxTitles() {
   if (Plan.DomainFileName.size() < 7) return true;
   EvoBaseName = Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo";
   EvoFileName = platform::ExistingRegularFile(EvoBaseName);
+  std::string absent;  // the first number of a chain that starts at a later one
   if (EvoFileName.empty()) {
     EvoFileName = core::NextEvoFileName(EvoBaseName);
-    // The chain's first file holds the start of its first VOBs: without it
-    // their outputs would be only what the later files hold.
-    if (!EvoFileName.empty()) {
-      const std::string first = platform::ExtractFileName(EvoBaseName);
-      Env.Run.LogError(std::string(core::msg::File) + first + std::string(core::msg::DoesNotExist));
-      Env.Run.NoteSkipped(first + ": missing; its chain was read from " + platform::ExtractFileName(EvoFileName) +
-                          " on, so the VOBs that begin in it are cut short");
-    }
+    if (!EvoFileName.empty()) absent = EvoBaseName;
   }
   EvoBaseName = EvoFileName;
   FollowChain = 1;
@@ -298,7 +292,32 @@ bool TIFOData::DemuxTitles() {
       NoteMissingFile(Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo");
     return true;
   }
-  return DemuxEvoChain(1);
+  const bool ok = DemuxEvoChain(1);
+  if (!absent.empty() && !Env.Run.Aborted()) CheckLaterChainStart(absent);
+  return ok;
+}
+
+void TIFOData::CheckLaterChainStart(const std::string& Absent) {
+  if (!Scout) return;
+  const std::string first = platform::ExtractFileName(Absent), from = platform::ExtractFileName(Scout->FileName);
+  // The files present begin at the block their first navigation pack gives.
+  // A title set's cells that begin before it lay in the first file, and their
+  // VOBs are cut short without it; without cells, a chain's own first block is
+  // 0. A chain whose numbers merely start later begins where its cells do.
+  const int64_t start = Scout->FirstBlock.value_or(0);
+  bool lost = start > 0;
+  if (Plan.DomainRecord && !Plan.DomainRecord->VTS_C_ADT.Entries.empty()) {
+    const auto& cells = Plan.DomainRecord->VTS_C_ADT.Entries;
+    lost = std::any_of(cells.begin(), cells.end(), [start](const disc::TCellAddress& C) { return C.FirstSector < start; });
+  }
+  if (!lost) {
+    Env.Run.Log(core::kLogInfo, "The title chain starts at " + from + " (there is no " + first +
+                                    "); its cells begin in it, so nothing is missing.");
+    return;
+  }
+  Env.Run.LogError(std::string(core::msg::File) + first + std::string(core::msg::DoesNotExist));
+  Env.Run.NoteSkipped(first + ": missing; its chain was read from " + from +
+                      " on, so the VOBs that begin in it are cut short");
 }
 
 void TIFOData::NoteMissingFile(const std::string& Name) {

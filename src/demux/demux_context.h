@@ -202,6 +202,9 @@ class TIFOData {
   // Says that a file the domain's information file places is not there, and
   // notes it as skipped.
   void NoteMissingFile(const std::string& Name);
+  // A title chain read from a later number than its first (Absent): the run
+  // fails only when the title set's cells begin before the files present.
+  void CheckLaterChainStart(const std::string& Absent);
   std::vector<TEvoListEntry>* EvoList = nullptr;  // the loose list whose entries are marked done
 
   // ---- navigation packs (nav_handling.cpp) ----

@@ -1009,7 +1009,7 @@ void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRe
   const bool byTitle = Settings.MainByTitle;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     const std::string stem = OutputStem(e->Path);
-    for (const char* cache : {"", ".vnf", ".ipos", ".times"}) Env.Run.RemoveOwnFile(e->Path + cache);
+    for (const char* cache : {"", ".vnf", ".ipos"}) Env.Run.RemoveOwnFile(e->Path + cache);
     for (const std::string& suffix : StreamSideSuffixes())
       if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) Env.Run.RemoveOwnFile(stem + suffix);
     std::erase(Env.Reg.DatFiles, stem + ".dat");

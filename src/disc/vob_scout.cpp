@@ -139,6 +139,7 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   ReadError = false;
   MissingFile.clear();
   SectorCounter = 0;
+  FirstBlock.reset();
   const uint32_t normal = settings_.InfoColour;
   Run.Log(core::kLogInfo, core::msg::StartingEVOFilesScanning, normal);
 
@@ -249,6 +250,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
     TNavPackInfo nav;
     if (ReadNavigationPack(pack_.data(), nav) && nav.VobuEndAddress != 0) {
       const int64_t sector = SectorCounter;
+      if (!FirstBlock) FirstBlock = int64_t{nav.BlockNumber} - sector;
       jump = 0;
       if (fast && !jumpsOff && sector >= noJumpBefore) {
         const int64_t end = nav.VobuEndAddress;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -186,6 +187,10 @@ class TVobScaut {
   bool ReadError = false;
   std::string MissingFile;               // the file missing in the middle of the chain, if one is
   int64_t SectorCounter = 0;             // packs of the chain counted so far
+  // The block number of the chain's first sector, as the first navigation pack
+  // of the last scan gives it (its own number less the sectors before it);
+  // none when the scan met no navigation pack.
+  std::optional<int64_t> FirstBlock;
   std::vector<std::string> ScannedFiles; // files opened by the last scan
   // Used for every file the scan opens (nullptr: the stream's own); tests put a
   // failing medium here.

@@ -397,6 +397,7 @@ TEST(Clean, IntermediateAndScanFilesAfterARun) {
   EXPECT_TRUE(CleanScanCaches(r, sources));
   EXPECT_FALSE(Exists(r + "VTS_001/Titles/b.m2v.ipos"));
   EXPECT_TRUE(Exists(r + "VTS_002/Menu/list.times") && Exists(r + "VTS_002/Menu/x.vnf"));
+  EXPECT_TRUE(Exists(r + "VTS_001/Titles/b.times"));  // no cache: only a finished run's clean-up takes it
   EXPECT_TRUE(CleanScanFiles(r));
   EXPECT_FALSE(Exists(r + "VMG/Menu/m.sup"));
   EXPECT_FALSE(Exists(r + "VMG/Menu/m.dat"));
