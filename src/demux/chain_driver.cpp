@@ -127,7 +127,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   Scout = disc::TVobScaut::Create(EvoFileName);
   // A read error is noted in the run by the stream that met it: what could be
   // read is demultiplexed, and the run fails once it has done the rest.
-  Scout->Scan(Env.Run, Env.Disc, Env.Scan, Env.Run.StatusProgress);
+  const disc::TScanEnd scanned = Scout->Scan(Env.Run, Env.Disc, Env.Scan, Env.Run.StatusProgress);
   disc::RegisterVobScout(Env.Reg, Plan.DomainNumberValue(), Scout,
                          IsTitleDomain() ? disc::kDomainTitles : disc::kDomainMenus);
   bool ok = true;
@@ -234,7 +234,29 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       !Outputs.IndexFiles.empty() || !Outputs.NamedOutputs.empty())
     ok &= CloseOutputs(TCloseMode::Finish);
   Env.Run.Abort = static_cast<uint8_t>(Env.Run.Abort | StopFlag);
+  if (scanned == disc::TScanEnd::Finished && !Env.Run.Aborted()) CheckChainEnd();
   return ok && !Outputs.OutputFailed;
+}
+
+void TIFOData::CheckChainEnd() {
+  // A first play's file is described by its own chain, not by a cell table.
+  if (!Plan.DomainRecord || Plan.FirstPlayDomain || Scout->ScannedFiles.empty()) return;
+  const auto& cells = (IsTitleDomain() ? Plan.DomainRecord->VTS_C_ADT : Plan.DomainRecord->MenuC_ADT).Entries;
+  if (cells.empty()) return;
+  const auto last = std::max_element(cells.begin(), cells.end(), [](const auto& A, const auto& B) {
+    return A.LastSector < B.LastSector;
+  });
+  // The chain's files end at this block; a cell that goes on past it lay in a
+  // file that is not there (the last of the chain) or in bytes a file lost.
+  const int64_t end = Scout->FirstBlock.value_or(0) + Scout->SectorCounter;
+  if (int64_t{last->LastSector} < end) return;
+  const std::string file = platform::ExtractFileName(Scout->ScannedFiles.back());
+  Env.Run.LogError("The cells of " + platform::ExtractFileName(Plan.DomainFileName) + " go on to block " +
+                   std::to_string(last->LastSector) + ", but the EVO files end at block " + std::to_string(end - 1) +
+                   " with " + file + ": a later file of the chain is missing, or a file is cut short.");
+  Env.Run.NoteSkipped(file + ": the EVO files end " + std::to_string(int64_t{last->LastSector} + 1 - end) +
+                      " sectors before the last cell does; VOB " + std::to_string(last->VobId) + " cell " +
+                      std::to_string(last->CellId) + " and what comes before it there are cut short");
 }
 
 bool TIFOData::DemuxMenus(bool FirstPlay) {

@@ -205,6 +205,9 @@ class TIFOData {
   // A title chain read from a later number than its first (Absent): the run
   // fails only when the title set's cells begin before the files present.
   void CheckLaterChainStart(const std::string& Absent);
+  // After a whole chain: the run fails when the domain's cells go on past the
+  // end of the files present.
+  void CheckChainEnd();
   std::vector<TEvoListEntry>* EvoList = nullptr;  // the loose list whose entries are marked done
 
   // ---- navigation packs (nav_handling.cpp) ----
