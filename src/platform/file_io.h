@@ -37,8 +37,13 @@ bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* 
 ssize_t KernelCopy(int In, int64_t Offset, int Out, size_t Count);
 
 // The spelling on disk of Path (looked up case-insensitively) when it names an
-// existing regular file, else empty.
-std::string ExistingRegularFile(const std::string& Path);
+// existing regular file, else empty. *Err (when given) is then the errno of a
+// look that failed for another reason than the file missing (ELOOP of a link
+// loop, EACCES of a folder the user may not enter), else 0.
+std::string ExistingRegularFile(const std::string& Path, int* Err = nullptr);
+// The errno of looking at Path when it fails for another reason than nothing
+// being there (ENOENT, ENOTDIR), else 0.
+int LookUpError(const std::string& Path);
 
 // Opens Path with Flags only when it is a regular file; a FIFO, a device or a
 // folder is refused (with *NotRegular set) without ever blocking on it. -1 with
@@ -52,10 +57,16 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullp
 bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err = nullptr,
                      bool* Opened = nullptr);
 
+// What ReadWholeFile takes at most unless told otherwise: far more than any
+// settings file, saved log or index that the program reads whole.
+inline constexpr size_t kMaxWholeFileBytes = size_t{64} << 20;
+
 // The whole of a regular file in Out. False when it is not one (a FIFO or a
-// device is never opened), cannot be opened, or a read fails: *Err (when given)
-// is the errno then, and *Opened tells a read error from a failed open.
-bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr, bool* Opened = nullptr);
+// device is never opened), cannot be opened, holds more than Limit bytes
+// (EFBIG, Out left empty), or a read fails: *Err (when given) is the errno then,
+// and *Opened tells a failed open from the rest.
+bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr, bool* Opened = nullptr,
+                   size_t Limit = kMaxWholeFileBytes);
 
 // Up to Count bytes from the start of a regular file; -1 when it is not one or
 // cannot be opened. A read error ends the bytes early; *Err (when given) is
