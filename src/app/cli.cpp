@@ -224,9 +224,9 @@ struct ToolRun {
 // A regular file that opens for reading; else false, said on stderr. FIFOs
 // and devices are refused without being opened.
 bool ReadableFile(const std::string& Name) {
-  const std::string path = platform::ExistingRegularFile(Name);
+  int err = 0;  // a look that failed for another reason than nothing being there
+  const std::string path = platform::ExistingRegularFile(Name, &err);
   uint8_t probe = 0;
-  int err = 0;
   if (!path.empty() && platform::ReadFileHead(path, &probe, 1, nullptr, &err) >= 0) return true;
   // A name of no regular file says what is there instead, or why nothing is.
   const std::optional<std::string> found = path.empty() ? platform::FindPathCaseInsensitive(Name) : path;

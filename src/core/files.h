@@ -71,8 +71,11 @@ int32_t ReadWideLine(int Handle, std::u16string& Line);
 // "clip_5.evo" gives "clip_06.evo"), else in plain decimal ("hv001t2.evo",
 // "clip_6.evo"), whichever exists first. The folder of Name is kept; a name found
 // under another case is returned as it is spelled on disk. A name without a
-// digit before its extension has no next file.
-std::string NextEvoFileName(const std::string& Name);
+// digit before its extension has no next file. *Unreadable (when given) is,
+// when there is none, a next file that is there but cannot be looked at (a link
+// loop, a folder the user may not enter): its name and the reason
+// ("hv001t03.evo: Too many levels of symbolic links"); else empty.
+std::string NextEvoFileName(const std::string& Name, std::string* Unreadable = nullptr);
 
 // When the chain that ends at LastName (no NextEvoFileName after it) has later
 // files all the same ("hv001t03.evo" while "hv001t02.evo" is missing), the name
