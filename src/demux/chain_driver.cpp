@@ -261,7 +261,8 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
   }
   int err = 0;
   EvoFileName = platform::ExistingRegularFile(EvoBaseName, &err);
-  if (err != 0) NoteUnreadable(Env.Run, platform::ExtractFileName(EvoBaseName) + platform::ErrorReason(err), "it was not read");
+  if (err != 0)
+    NoteUnreadable(Env.Run, platform::ExtractFileName(EvoBaseName) + platform::ErrorReason(err), "it was not read");
   if (EvoFileName.empty()) {
     // A title set whose information file places menu objects has a menu file.
     if (err == 0 && !vmg && Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0)
