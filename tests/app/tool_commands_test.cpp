@@ -96,6 +96,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
 
   const std::string ini = dir.File("settings.ini"), section = kSettingsKey;
   std::ofstream(ini) << "[Tessaline]\nFullScan=1\n[" << section << "]\nTitleMod=3\n; mine\n";
+  const std::string big = dir.File("big.ini");
+  std::ofstream(big).close();
+  std::filesystem::resize_file(big, (16u << 20) + 1);
   struct Row {
     std::vector<std::string> Args;
     int Status;
@@ -118,6 +121,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // A settings file that cannot be read whole is left as it is and nothing runs.
       {{"settings", "--settings", ini, "--set", "TitleMode=2"}, 1, "", "cannot read settings file", "settings.ini@0"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", ini}, 1, "", "Input/output error", "settings.ini@10"},
+      // One far larger than any settings file is refused by its size, before it is read.
+      {{"settings", "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
   };
   std::string listing;
   for (const Row& r : rows) {
