@@ -253,9 +253,9 @@ struct ToolRun {
 // A regular file that opens for reading; else false, said on stderr. FIFOs
 // and devices are refused without being opened.
 bool ReadableFile(const std::string& Name) {
-  const std::string path = platform::ExistingRegularFile(Name);
+  int err = 0;  // a look that failed for another reason than nothing being there
+  const std::string path = platform::ExistingRegularFile(Name, &err);
   uint8_t probe = 0;
-  int err = 0;
   if (!path.empty() && platform::ReadFileHead(path, &probe, 1, nullptr, &err) >= 0) return true;
   // A name of no regular file says what is there instead, or why nothing is.
   const std::optional<std::string> found = path.empty() ? platform::FindPathCaseInsensitive(Name) : path;
@@ -309,9 +309,37 @@ int RunPulldownCommand(const std::vector<std::string>& Files) {
   return done ? kExitDone : kExitFailed;
 }
 
+// What a demux run owns, kept past an exception that ends the command: the
+// run's log and what its lines reach, and the lock on DEST.
+struct DemuxCommand {
+  Terminal Out;
+  std::unique_ptr<TForm1> Form;
+  std::unique_ptr<MainWindow> Window;
+  std::unique_ptr<platform::PolicyPrompt> Prompt;
+  core::FolderLock Lock;
+};
+
+// The last line of defence: what no command foresaw ends it here, said on
+// stderr and in a run's log, which is saved where it can be; DEST is given back.
+int EndOnException(DemuxCommand& Demux, const std::string& What) {
+  const std::string line = "The command ended on an unexpected error: " + What;
+  std::fprintf(stderr, "tessaline: %s\n", line.c_str());
+  if (Demux.Form) {
+    try {
+      Demux.Form->LogError(line);
+      SaveRunLog(*Demux.Form, core::RunEnd::Failed);
+    } catch (...) {
+      // Neither the log nor its file could take the line: stderr has it.
+    }
+  }
+  Demux.Lock.Release();
+  Demux.Out.Finish();
+  return kExitFailed;
+}
+
 }  // namespace
 
-int RunCommandLine(int argc, char** argv) {
+static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return UsageError("a command is needed: demux, show, settings, info or pulldown");
   if (args[0] == "--help" || args[0] == "-h") {
@@ -405,10 +433,10 @@ int RunCommandLine(int argc, char** argv) {
   platform::SettingsStore store;
   if (const int status = LoadSettingsFileForCommand(settingsFile, store, "demux"); status != kExitDone) return status;
 
-  auto form = std::make_unique<TForm1>();
-  MainWindow window(*form);
-  platform::PolicyPrompt prompt(yes);
-  Terminal terminal;
+  auto& form = Demux.Form = std::make_unique<TForm1>();
+  MainWindow& window = *(Demux.Window = std::make_unique<MainWindow>(*form));
+  platform::PolicyPrompt& prompt = *(Demux.Prompt = std::make_unique<platform::PolicyPrompt>(yes));
+  Terminal& terminal = Demux.Out;
   form->Prompt = &prompt;
   form->LogWindow.Log.OnAdd = [&](const platform::LogLine& l) { terminal.PrintLine(l); };
   window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Total(b); };
@@ -486,7 +514,7 @@ int RunCommandLine(int argc, char** argv) {
   }
   // The run holds its output folder until its log is saved: a second run into
   // the same folder is refused, and saves no log there either.
-  core::FolderLock lock;
+  core::FolderLock& lock = Demux.Lock;
   if (std::string why;
       !form->Settings.Output.Folder.empty() && !lock.Take(form->Settings.Output.Folder, why, &form->Sources)) {
     form->LogError(why);
@@ -505,6 +533,17 @@ int RunCommandLine(int argc, char** argv) {
     case RunResult::Failed: break;
   }
   return kExitFailed;
+}
+
+int RunCommandLine(int argc, char** argv) {
+  DemuxCommand demux;
+  try {
+    return RunCommand(argc, argv, demux);
+  } catch (const std::exception& e) {
+    return EndOnException(demux, e.what());
+  } catch (...) {
+    return EndOnException(demux, "an exception of no known kind");
+  }
 }
 
 }  // namespace tess::app

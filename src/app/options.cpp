@@ -391,6 +391,16 @@ int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore&
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     return UsageError("settings file " + File + " is not a regular file", Command);
   }
+  // A settings file holds a few kilobytes: one far larger is no settings file,
+  // and reading it would take as much memory.
+  constexpr uintmax_t kMaxSettingsFileBytes = uintmax_t{16} << 20;
+  if (const uintmax_t size = std::filesystem::is_regular_file(status) ? std::filesystem::file_size(File, ec) : 0;
+      !ec && size > kMaxSettingsFileBytes) {
+    std::fprintf(stderr,
+                 "tessaline: settings file %s is %ju bytes, far larger than a settings file; nothing was done\n",
+                 File.c_str(), size);
+    return kExitFailed;
+  }
   std::string why;
   if (!Store.Load(File, &why)) {
     std::fprintf(stderr, "tessaline: cannot read settings file %s (%s); nothing was done\n", File.c_str(), why.c_str());

@@ -37,11 +37,13 @@ using platform::ExtractFileExt;
 namespace {
 
 // Why a source path that is not a regular file cannot be read: it is missing,
-// or it is a FIFO, a device or the like, which is never opened.
+// it cannot be looked at (a link loop, a folder the user may not enter), or it
+// is a FIFO, a device or the like, which is never opened.
 std::string NotAFileReason(const std::string& p) {
   std::error_code ec;
-  if (!fs::exists(p, ec)) return std::string(core::msg::File) + p + std::string(core::msg::DoesNotExist);
-  return p + " is not a regular file";
+  if (fs::exists(p, ec)) return p + " is not a regular file";
+  if (ec) return std::string(core::msg::CanNotOpenFile) + p + ": " + ec.message();
+  return std::string(core::msg::File) + p + std::string(core::msg::DoesNotExist);
 }
 
 // The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.

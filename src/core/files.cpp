@@ -403,7 +403,8 @@ int64_t GetFileSizeByName(const std::string& FileName) {
   return st.st_size;
 }
 
-std::string NextEvoFileName(const std::string& Name) {
+std::string NextEvoFileName(const std::string& Name, std::string* Unreadable) {
+  if (Unreadable) Unreadable->clear();
   // Only the file's own name is numbered: a folder's characters must never be
   // taken for digits or cut off as part of the stem.
   const std::string folder = platform::ExtractFilePath(Name);
@@ -431,9 +432,16 @@ std::string NextEvoFileName(const std::string& Name) {
   if (hasTens) stem.pop_back();
 
   const std::string padded = number < 10 ? "0" + std::to_string(number) : std::to_string(number);
-  std::string found = platform::ExistingRegularFile(folder + stem + padded + ".evo");
-  if (found.empty() && number < 10)
-    found = platform::ExistingRegularFile(folder + stem + std::to_string(number) + ".evo");
+  int err = 0;
+  std::string found = platform::ExistingRegularFile(folder + stem + padded + ".evo", &err);
+  if (found.empty() && err != 0 && Unreadable)
+    *Unreadable = stem + padded + ".evo" + platform::ErrorReason(err);
+  if (found.empty() && number < 10) {
+    found = platform::ExistingRegularFile(folder + stem + std::to_string(number) + ".evo", &err);
+    if (found.empty() && err != 0 && Unreadable && Unreadable->empty())
+      *Unreadable = stem + std::to_string(number) + ".evo" + platform::ErrorReason(err);
+  }
+  if (!found.empty() && Unreadable) Unreadable->clear();
   return found;
 }
 

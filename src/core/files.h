@@ -39,11 +39,11 @@ using TCopyProgress = std::function<void(int64_t)>;
 // and an older Dest untouched. OnProgress gets ProgressBase + bytes copied after
 // every 16,000-byte block; the copy stops when *AbortFlag becomes non-zero. False
 // (with a log line, except on abort) when the copy was not made.
-bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string& Dest,
-                   const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase, uint64_t Count,
-                   int64_t Offset);
-bool CopyFileRangeSimple(RunContext& Run, const std::string& Source, const std::string& Dest, uint64_t Count,
-                         int64_t Offset);
+[[nodiscard]] bool CopyFileRange(RunContext& Run, const std::string& Source, const std::string& Dest,
+                                 const TCopyProgress& OnProgress, const uint8_t* AbortFlag, int64_t ProgressBase,
+                                 uint64_t Count, int64_t Offset);
+[[nodiscard]] bool CopyFileRangeSimple(RunContext& Run, const std::string& Source, const std::string& Dest,
+                                       uint64_t Count, int64_t Offset);
 
 // The file's size; 0 when it cannot be opened.
 int64_t GetFileSizeByName(const std::string& FileName);
@@ -53,7 +53,7 @@ bool IsIfoFile(const std::string& FileName);
 // Writes Count bytes at the end of the file, creating it when missing. False when
 // not every byte was written, with the errno of the call that failed in *Err
 // when given.
-bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count, int* Err = nullptr);
+[[nodiscard]] bool AppendToFile(const std::string& FileName, const void* Buffer, int64_t Count, int* Err = nullptr);
 // The folder holds no file and no subfolder (a missing folder counts as empty);
 // an entry named Except does not count.
 bool IsFolderEmpty(const std::string& Folder, std::string_view Except = {});
@@ -61,8 +61,8 @@ bool IsFolderEmpty(const std::string& Folder, std::string_view Except = {});
 // One line of 8-bit (or UTF-16 little-endian) text from an open file: up to a CR
 // (an LF after it is dropped too) or the end of the file. Returns the number of
 // characters in Line, or -1 when a read failed (Line holds what came before).
-int32_t ReadAnsiLine(int Handle, std::string& Line);
-int32_t ReadWideLine(int Handle, std::u16string& Line);
+[[nodiscard]] int32_t ReadAnsiLine(int Handle, std::string& Line);
+[[nodiscard]] int32_t ReadWideLine(int Handle, std::u16string& Line);
 
 // The next file of an EVO chain after Name (which ends in a 4-character extension
 // such as ".evo", the digits before it numbering the file), or empty. The one or
@@ -71,8 +71,11 @@ int32_t ReadWideLine(int Handle, std::u16string& Line);
 // "clip_5.evo" gives "clip_06.evo"), else in plain decimal ("hv001t2.evo",
 // "clip_6.evo"), whichever exists first. The folder of Name is kept; a name found
 // under another case is returned as it is spelled on disk. A name without a
-// digit before its extension has no next file.
-std::string NextEvoFileName(const std::string& Name);
+// digit before its extension has no next file. *Unreadable (when given) is,
+// when there is none, a next file that is there but cannot be looked at (a link
+// loop, a folder the user may not enter): its name and the reason
+// ("hv001t03.evo: Too many levels of symbolic links"); else empty.
+std::string NextEvoFileName(const std::string& Name, std::string* Unreadable = nullptr);
 
 // When the chain that ends at LastName (no NextEvoFileName after it) has later
 // files all the same ("hv001t03.evo" while "hv001t02.evo" is missing), the name

@@ -50,10 +50,10 @@ void LogDeleteSelected(platform::LogModel& List);
 void LogSelectAll(platform::LogModel& List);
 // Replaces the list's lines by those of a saved log. A file that cannot be opened
 // leaves the list as it was; failures return false and are logged.
-bool LogLoadFromFile(RunContext& Run, const std::string& FileName, platform::LogModel& List);
+[[nodiscard]] bool LogLoadFromFile(RunContext& Run, const std::string& FileName, platform::LogModel& List);
 // Writes the log window's list, letters by image, through a temporary file that
 // replaces FileName only when it is complete. False (and a log line) on failure.
-bool LogSaveToFile(RunContext& Run, const std::string& FileName);
+[[nodiscard]] bool LogSaveToFile(RunContext& Run, const std::string& FileName);
 
 // How a run ended, for the automatic save of its log.
 // NotStarted: the source could not be opened, so no run began.
@@ -82,7 +82,7 @@ struct TfrmLog {
   // File commands; the dialogs' choice is the file name passed.
   void NewAction() { Log.Clear(); }
   bool OpenAction(RunContext& Run, const std::string& FileName);
-  bool SaveAsAction(RunContext& Run, const std::string& FileName);
+  [[nodiscard]] bool SaveAsAction(RunContext& Run, const std::string& FileName);
   // Edit commands on this window's list.
   void CutAction(RunContext& Run) { LogCutSelected(Run, Log); }
   void CopyAction(RunContext& Run) const { LogCopySelected(Run, Log); }

@@ -53,6 +53,13 @@ bool CreateLoggedFolder(core::RunContext& Run, const std::string& Folder) {
   return false;
 }
 
+// A file of the source that is there but cannot be looked at (What: its name
+// and the reason) is named in the log and noted as skipped, with what that cost.
+void NoteUnreadable(core::RunContext& Run, const std::string& What, std::string_view Cost) {
+  Run.LogError(std::string(core::msg::CanNotOpenFile) + What);
+  Run.NoteSkipped(What + "; " + std::string(Cost));
+}
+
 // Says what a file lost to damage once it has been read, and notes it as a file
 // the run could only partly read. Packs counts the sectors read, a short last
 // one included.
@@ -133,7 +140,9 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   bool ok = true;
   // A file missing in the middle of the chain ends the chain before it; what
   // comes before it is read, and the run says what it had to leave.
-  if (!Scout->MissingFile.empty())
+  // One that is there but cannot be looked at is named with its reason where
+  // the chain reaches it.
+  if (!Scout->MissingFile.empty() && platform::LookUpError(Scout->MissingFile) == 0)
     Env.Run.NoteSkipped(platform::ExtractFileName(Scout->MissingFile) +
                         ": missing from its chain; the files after it were not read");
   // A loose EVO file's outputs are named after it before the first navigation
@@ -203,9 +212,11 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
 
     // The chain ends here unless a title chain goes on in its next file; a
     // stopped chain ends here too, so that its last cell is finished.
-    std::string next;
-    if (IsTitleDomain() && !stopped) next = core::NextEvoFileName(EvoFileName);
+    std::string next, unreadable;
+    if (IsTitleDomain() && !stopped) next = core::NextEvoFileName(EvoFileName, &unreadable);
     if (!FollowChain) next.clear();
+    if (FollowChain && next.empty() && !unreadable.empty())
+      NoteUnreadable(Env.Run, unreadable, "its chain ends before it");
     if (next.empty()) ProcessPack(true);
     // A listed file that continues a numbered chain has no outputs of its own.
     if (EvoList && !next.empty())
@@ -270,10 +281,13 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
   } else {
     EvoBaseName += "m01.evo";
   }
-  EvoFileName = platform::ExistingRegularFile(EvoBaseName);
+  int err = 0;
+  EvoFileName = platform::ExistingRegularFile(EvoBaseName, &err);
+  if (err != 0)
+    NoteUnreadable(Env.Run, platform::ExtractFileName(EvoBaseName) + platform::ErrorReason(err), "it was not read");
   if (EvoFileName.empty()) {
     // A title set whose information file places menu objects has a menu file.
-    if (!vmg && Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0)
+    if (err == 0 && !vmg && Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0)
       NoteMissingFile(EvoBaseName);
     return true;
   }
@@ -294,11 +308,21 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
 bool TIFOData::DemuxTitles() {
   if (Plan.DomainFileName.size() < 7) return true;
   EvoBaseName = Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo";
-  EvoFileName = platform::ExistingRegularFile(EvoBaseName);
+  int err = 0;
+  EvoFileName = platform::ExistingRegularFile(EvoBaseName, &err);
   std::string absent;  // the first number of a chain that starts at a later one
   if (EvoFileName.empty()) {
     EvoFileName = core::NextEvoFileName(EvoBaseName);
-    if (!EvoFileName.empty()) absent = EvoBaseName;
+    if (err != 0) {
+      // A first file that is there but cannot be looked at holds the start of
+      // the chain's first VOBs: without it their outputs are cut short.
+      NoteUnreadable(Env.Run, platform::ExtractFileName(EvoBaseName) + platform::ErrorReason(err),
+                     EvoFileName.empty() ? "the titles were not read"
+                                         : "its chain was read from " + platform::ExtractFileName(EvoFileName) +
+                                               " on, so the VOBs that begin in it are cut short");
+    } else if (!EvoFileName.empty()) {
+      absent = EvoBaseName;
+    }
   }
   EvoBaseName = EvoFileName;
   FollowChain = 1;
@@ -310,7 +334,7 @@ bool TIFOData::DemuxTitles() {
   // title of the set.
   if (!CreateLoggedFolder(Env.Run, folder + "/Titles/")) return false;
   if (EvoFileName.empty()) {
-    if (Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::TitleEvoStart) != 0)
+    if (err == 0 && Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::TitleEvoStart) != 0)
       NoteMissingFile(Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo");
     return true;
   }
@@ -418,7 +442,12 @@ bool DemuxEvoFileList(const TDemuxEnv& Env, const core::DemuxSettings& Settings,
       Env.Run.NoteSkipped("list entry " + std::to_string(i) + " \"" + entry.Name + "\": it names no file");
       continue;
     }
-    const std::string file = platform::ExistingRegularFile(entry.Name);
+    int err = 0;
+    const std::string file = platform::ExistingRegularFile(entry.Name, &err);
+    if (err != 0) {
+      NoteUnreadable(Env.Run, entry.Name + platform::ErrorReason(err), "it was not read");
+      continue;
+    }
     if (file.empty()) {
       Env.Run.LogError(std::string(core::msg::File) + entry.Name + std::string(core::msg::DoesNotExist));
       Env.Run.NoteSkipped(platform::ExtractFileName(entry.Name) + ": listed, but it does not exist");

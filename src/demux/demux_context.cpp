@@ -19,9 +19,13 @@ TIFOData::TIFOData(const TDemuxEnv& E, const core::DemuxSettings& S, int32_t Ind
       Plan(E.Disc, Index),
       AudioRouter(std::make_unique<TAudioRouter>()),
       TrackFolders(std::make_unique<TTrackFolderSink>()) {
+  // A file that cannot be looked at (a link loop, a folder the user may not
+  // enter) is named with its reason; the loading logged it already.
+  std::error_code ec;
   if (Index != -1 && !Plan.LooseEvo && !Plan.DomainFileName.empty() &&
-      !std::filesystem::exists(Plan.DomainFileName) && Env.Run.ShowErrorMsg && Env.Run.Prompt)
-    Env.Run.Prompt->Inform(std::string(core::msg::File2) + Plan.DomainFileName + std::string(core::msg::DoesNotExist2),
+      !std::filesystem::exists(Plan.DomainFileName, ec) && Env.Run.ShowErrorMsg && Env.Run.Prompt)
+    Env.Run.Prompt->Inform(std::string(core::msg::File2) + Plan.DomainFileName +
+                               (ec ? ": " + ec.message() : std::string(core::msg::DoesNotExist2)),
                            core::msg::Error);
   if (!Plan.LooseEvo) {
     if (Kind == kPgcMenu)

@@ -34,7 +34,13 @@ struct TStillTime {
 // The (duration, cell) pairs of the video's ".times" file; none without one.
 std::vector<TStillTime> ReadTimes(core::RunContext& Run, const std::string& File) {
   std::vector<TStillTime> out;
-  if (platform::ExistingRegularFile(File).empty()) return out;
+  if (int err = 0; platform::ExistingRegularFile(File, &err).empty()) {
+    if (err != 0) {
+      Run.LogError(std::string(core::msg::CanNotOpenFile) + File + platform::ErrorReason(err));
+      Run.NoteSkipped(File + platform::ErrorReason(err) + "; the still durations it holds were not read");
+    }
+    return out;
+  }
   std::vector<uint8_t> bytes;
   if (!ReadSideFile(Run, File, bytes)) return out;
   if (bytes.size() % kTimesPairSize != 0)

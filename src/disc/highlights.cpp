@@ -267,8 +267,15 @@ bool WriteTrackRecordFile(const std::string& FileName, THighlightPlayItem& Item,
 
 bool LoadTrackRecordFile(core::RunContext& Run, TVideoTrack& Track, const std::string& FileName) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(FileName, ec)) return false;
   const std::string shortName = platform::ExtractFileName(FileName);
+  if (!std::filesystem::is_regular_file(FileName, ec)) {
+    // One that is there but cannot be looked at costs the track its highlights.
+    if (const int err = platform::LookUpError(FileName); err != 0) {
+      Run.Log(core::kLogWarning, "Can not open file " + FileName + platform::ErrorReason(err), platform::kColourRed);
+      Run.NoteSkipped(shortName + platform::ErrorReason(err) + "; its highlights are left out");
+    }
+    return false;
+  }
   std::string data;
   int err = 0;
   bool opened = false;

@@ -97,7 +97,7 @@ void LogMissing(core::RunContext& Run, const std::string& FileName) {
 bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
   const std::string path = platform::ResolveInputPath(FileName);
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) {
+  if (!std::filesystem::is_regular_file(path, ec) && platform::LookUpError(path) == 0) {
     LogMissing(Run, FileName);
     return false;
   }
@@ -114,9 +114,13 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
 
 // ---- identification ----
 
-int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName) {
+int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName, int* Err) {
   char id[12] = {};
-  platform::ReadFileHead(platform::ResolveInputPath(FileName), id, sizeof id);
+  int readErr = 0, openErr = 0;
+  // An identifier cut short by a read error identifies nothing.
+  if (platform::ReadFileHead(platform::ResolveInputPath(FileName), id, sizeof id, &readErr, &openErr) != sizeof id)
+    std::fill(std::begin(id), std::end(id), '\0');
+  if (Err) *Err = readErr != 0 ? readErr : openErr;
   const std::string_view s(id, sizeof id);
   int32_t kind = ifoUnknown;
   uint8_t hd = 0;
@@ -436,6 +440,7 @@ void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const st
   TIFOImage img;
   if (!OpenImage(Run, FileName, img)) return;
   const TTableReader r{Run, img, &Disc.DecodedThisLoad};
+  r.Whole();
   img.Read(0, Record.VMGI_MAT.data(), Record.VMGI_MAT.size());
 
   // An offset of 0, or one whose chain does not fit in the file, means there is
@@ -462,16 +467,37 @@ void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const st
   Record.DamagedTables = r.Problems;
 }
 
+bool LoadWholeInformationFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
+  int err = 0;
+  if (!Img.Load(FileName, &err)) {
+    if (err != ENOENT)
+      Run.Log(core::kLogWarning,
+              std::string(core::msg::CanNotOpenFile) + PlainName(FileName) + platform::OpenFailureReason(FileName, err),
+              platform::kColourRed);
+    return false;
+  }
+  if (!TTableReader{Run, Img}.Whole()) return false;
+  uint8_t head[8];
+  Img.Read(0, head, sizeof head);
+  return std::memcmp(head, "DVDVIDEO", 8) == 0 || std::memcmp(head, "STANDARD", 8) == 0;
+}
+
 void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,
               platform::GridModel& InfoGrid) {
-  auto& mat = Record.VTSI_MAT;
   TIFOImage img;
   if (!OpenImage(Run, FileName, img)) {
-    for (size_t off = vtsi::PTT_SRPT; off <= vtsi::VTS_VOBU_ADMAP; off += 4) core::WriteBE32(&mat[off], 0);
+    for (size_t off = vtsi::PTT_SRPT; off <= vtsi::VTS_VOBU_ADMAP; off += 4) core::WriteBE32(&Record.VTSI_MAT[off], 0);
     return;
   }
-  const TTableReader r{Run, img, &Disc.DecodedThisLoad};
-  img.Read(0, mat.data(), mat.size());
+  ReadVTSI(Run, Disc, Record, img, InfoGrid);
+}
+
+void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const TIFOImage& Image,
+              platform::GridModel& InfoGrid) {
+  auto& mat = Record.VTSI_MAT;
+  const TTableReader r{Run, Image, &Disc.DecodedThisLoad};
+  r.Whole();
+  Image.Read(0, mat.data(), mat.size());
   const std::string_view id(reinterpret_cast<const char*>(mat.data()), 12);
   if (id != "DVDVIDEO-VTS" && id != "STANDARD-VTS") {
     mat.fill(0);

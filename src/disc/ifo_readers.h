@@ -33,13 +33,23 @@ namespace tess::disc {
 
 // 1 VMG, 2 title set, 0 not recognised, from the file's 12-byte identifier. Sets
 // the disc model's HD-disc flag on every call (1 for the HD DVD identifiers).
-int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName);
+// *Err (when given) is the errno of a failed open or of a read error in the
+// identifier, else 0.
+int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName, int* Err = nullptr);
+
+// Loads FileName into Img when it is a whole information file: it opens, reads
+// to its end and starts with an information file's identifier. An open that
+// fails for another reason than the file missing, and a read error, are logged
+// with their reasons.
+bool LoadWholeInformationFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img);
 
 // The management readers. They fill every table of Record but its FileName,
 // kind, ordinal and title-set number, which the loading driver sets. A title
 // set's overview then goes into InfoGrid (ShowVTSOverview).
 void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName);
 void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,
+              platform::GridModel& InfoGrid);
+void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const TIFOImage& Image,
               platform::GridModel& InfoGrid);
 
 // The table readers, each at the byte position Pos of the image. False when the

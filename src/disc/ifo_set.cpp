@@ -7,7 +7,6 @@
 #include "core/run_context.h"
 #include "disc/disc_model.h"
 #include "disc/run_registries.h"
-#include "core/files.h"
 #include "core/messages.h"
 #include "core/number_text.h"
 #include "disc/attribute_decode.h"
@@ -16,6 +15,7 @@
 #include "disc/ifo_readers.h"
 #include "disc/palette.h"
 #include "disc/vob_scout.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 
 namespace tess::disc {
@@ -102,7 +102,11 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, c
   TIFOFile& head = Disc.IFOFiles[0];
   head.FileName = first;
   head.Ordinal = 1;
-  head.Kind = DetectIFOKind(Disc, first);
+  int headErr = 0;
+  head.Kind = DetectIFOKind(Disc, first, &headErr);
+  if (head.Kind == ifoUnknown && headErr != 0)
+    Run.Log(core::kLogWarning, std::string(core::msg::ErrorInFile) + first + platform::ErrorReason(headErr),
+            platform::kColourRed);
   if (head.Kind == ifoVMG) {
     ReadVMGI(Run, Disc, head, first);
   } else if (head.Kind == ifoVTS) {
@@ -123,12 +127,14 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, c
       const std::string ifoName = TitleSetFileName(n, ".IFO");
       const std::string bupName = TitleSetFileName(n, ".BUP");
       std::string name = platform::ResolveInputPath(folder + ifoName);
-      bool good = core::IsIfoFile(name);
+      // A file that cannot be read whole is as damaged as one of a bad identifier.
+      TIFOImage image;
+      bool good = LoadWholeInformationFile(Run, name, image);
       if (!good) {
         Run.Log(core::kLogWarning, std::string(core::msg::File) + ifoName + std::string(core::msg::IsNotCorrectLoading) + bupName,
                  platform::kColourRed);
         name = platform::ResolveInputPath(folder + bupName);
-        good = core::IsIfoFile(name);
+        good = LoadWholeInformationFile(Run, name, image);
         if (!good)
           Run.Log(core::kLogWarning, std::string(core::msg::File) + bupName + std::string(core::msg::IsNotCorrectTooInformationCorrupted),
                    platform::kColourRed);
@@ -138,7 +144,7 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, c
       rec.TitleSetNumber = n;
       rec.Kind = ifoVTS;
       if (good) {
-        ReadVTSI(Run, Disc, rec, name, InfoGrid);
+        ReadVTSI(Run, Disc, rec, image, InfoGrid);
         ++loaded;
       } else {
         // A title set with no good copy is still title set n: with its

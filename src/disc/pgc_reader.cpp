@@ -22,10 +22,11 @@ bool TIFOImage::Load(const std::string& FileName, int* Err) {
   fileName_ = FileName;
   name_ = platform::ExtractFileName(FileName);
   bytes_.clear();
+  readError_ = 0;
   // Information files are a few hundred kilobytes; a huge file that merely
   // carries the right identifier must not take all memory. Tables beyond the
   // part read are then reported as lying outside the file. What could be read
-  // of a failing file is kept: the rest of it reads as missing.
+  // of a failing file is kept, and the error with it: the readers name it.
   constexpr uint64_t kMaxInformationFileBytes = 64 << 20;
   const int fd = platform::OpenRegularFile(FileName, O_RDONLY);
   if (fd < 0) {
@@ -35,7 +36,7 @@ bool TIFOImage::Load(const std::string& FileName, int* Err) {
   struct stat st {};
   const uint64_t size = ::fstat(fd, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
   bytes_.resize(static_cast<size_t>(std::min(size, kMaxInformationFileBytes)));
-  bytes_.resize(platform::ReadFull(fd, bytes_.data(), bytes_.size()));
+  bytes_.resize(platform::ReadFull(fd, bytes_.data(), bytes_.size(), &readError_));
   ::close(fd);
   return true;
 }
@@ -44,6 +45,7 @@ void TIFOImage::Assign(std::string FileName, std::vector<uint8_t> Bytes) {
   name_ = platform::ExtractFileName(FileName);
   fileName_ = std::move(FileName);
   bytes_ = std::move(Bytes);
+  readError_ = 0;
 }
 
 void TIFOImage::Read(uint64_t Pos, uint8_t* Out, size_t Len) const {
@@ -77,6 +79,16 @@ bool TTableReader::Bad(std::string_view Table, std::string_view Problem) const {
   line += ": ";
   line += Problem;
   Run.Log(core::kLogWarning, line, platform::kColourRed);
+  ++Problems;
+  return false;
+}
+
+bool TTableReader::Whole() const {
+  if (Image.ReadError() == 0) return true;
+  Run.Log(core::kLogWarning,
+          "Read error in file " + Image.Name() + " at byte " + std::to_string(Image.ReadErrorAt()) +
+              platform::ErrorReason(Image.ReadError()) + "; what follows it was not read",
+          platform::kColourRed);
   ++Problems;
   return false;
 }
@@ -231,11 +243,12 @@ bool ReadPGC(const TTableReader& R, uint64_t Pos, uint64_t Limit, TPGC& P, std::
 
 bool ReadPGC(core::RunContext& Run, const std::string& FileName, uint64_t Pos, TPGC& PGC) {
   TIFOImage img;
-  if (!img.Load(platform::ResolveInputPath(FileName))) {
+  const TTableReader r{Run, img};
+  if (!img.Load(platform::ResolveInputPath(FileName)) || !r.Whole()) {
     PGC = TPGC{};
     return false;
   }
-  return ReadPGC(TTableReader{Run, img}, Pos, img.Size(), PGC, "program chain");
+  return ReadPGC(r, Pos, img.Size(), PGC, "program chain");
 }
 
 }  // namespace tess::disc

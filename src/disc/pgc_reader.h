@@ -20,10 +20,16 @@ constexpr bool Within(uint64_t Pos, uint64_t Len, uint64_t Limit) { return Pos <
 class TIFOImage {
  public:
   // Reads the whole file. False when it cannot be opened (the image is then
-  // empty), with the errno of the open in *Err when given.
+  // empty), with the errno of the open in *Err when given. A read error keeps
+  // what came before it: ReadError says so.
   bool Load(const std::string& FileName, int* Err = nullptr);
   // An image of bytes already in memory (tests and tools).
   void Assign(std::string FileName, std::vector<uint8_t> Bytes);
+
+  // The errno of a read error that ended the image early, else 0; ReadErrorAt
+  // is the byte it met. An image cut short so is no whole information file.
+  int ReadError() const { return readError_; }
+  uint64_t ReadErrorAt() const { return bytes_.size(); }
 
   const std::string& FileName() const { return fileName_; }
   // The file name without its folder, as log lines show it.
@@ -41,6 +47,7 @@ class TIFOImage {
   std::string fileName_;
   std::string name_;
   std::vector<uint8_t> bytes_;
+  int readError_ = 0;
 };
 
 // What a table reader needs besides the bytes: the project state for its log
@@ -65,6 +72,9 @@ struct TTableReader {
   const TIFOImage& Image;
   // Logs "File <name>, <Table>: <Problem>", counts it and returns false.
   bool Bad(std::string_view Table, std::string_view Problem) const;
+  // False, logged and counted as a problem, when the image met a read error:
+  // what follows the error reads as missing, and the file is not whole.
+  bool Whole() const;
   mutable int32_t Problems = 0;  // what Bad reported
   // Counts Bytes of records about to be decoded for Where; false when they would
   // take the file past kDecodedPerFileByte times its size or past one of the

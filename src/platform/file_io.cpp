@@ -142,12 +142,21 @@ ssize_t KernelCopy(int In, int64_t Offset, int Out, size_t Count) {
   return n;
 }
 
-std::string ExistingRegularFile(const std::string& Path) {
-  const std::optional<std::string> found = FindPathCaseInsensitive(Path);
-  if (!found) return {};
+int LookUpError(const std::string& Path) {
   struct stat st {};
-  if (::stat(found->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-  return *found;
+  if (::stat(Path.c_str(), &st) == 0 || errno == ENOENT || errno == ENOTDIR) return 0;
+  return errno;
+}
+
+std::string ExistingRegularFile(const std::string& Path, int* Err) {
+  if (Err) *Err = 0;
+  const std::optional<std::string> found = FindPathCaseInsensitive(Path);
+  struct stat st {};
+  if (found && ::stat(found->c_str(), &st) == 0 && S_ISREG(st.st_mode)) return *found;
+  // A name the case-insensitive look found, or the name as given when a folder
+  // on its way could not be listed.
+  if (Err) *Err = LookUpError(found.value_or(Path));
+  return {};
 }
 
 int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular) {
@@ -197,7 +206,7 @@ bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
   return ok;
 }
 
-bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err, bool* Opened) {
+bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err, bool* Opened, size_t Limit) {
   Out.clear();
   if (Opened) *Opened = false;
   const int fd = OpenRegularFile(Path, O_RDONLY);
@@ -207,18 +216,20 @@ bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err, bool* Op
   }
   if (Opened) *Opened = true;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) Out.reserve(static_cast<size_t>(st.st_size));
+  int err = ::fstat(fd, &st) == 0 && static_cast<uint64_t>(st.st_size) > Limit ? EFBIG : 0;
+  if (err == 0 && st.st_size > 0) Out.reserve(static_cast<size_t>(st.st_size));
   // Read in blocks to the end rather than trusting the size: the file may grow
-  // or shrink while it is read.
+  // or shrink while it is read, but never past Limit.
   constexpr size_t kBlock = 1 << 16;
-  int err = 0;
-  for (;;) {
+  while (err == 0) {
     const size_t had = Out.size();
     Out.resize(had + kBlock);
     const size_t got = ReadFull(fd, Out.data() + had, kBlock, &err);
     Out.resize(had + got);
-    if (err != 0 || got < kBlock) break;
+    if (Out.size() > Limit) err = EFBIG;
+    if (got < kBlock) break;
   }
+  if (err == EFBIG) std::string().swap(Out);
   ::close(fd);
   if (Err) *Err = err;
   return err == 0;

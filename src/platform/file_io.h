@@ -16,29 +16,35 @@ using PReadFunction = ssize_t (*)(int Fd, void* Buffer, size_t Count, off_t Offs
 // calls and going on after short ones. Returns the bytes read: fewer than Count
 // at the end of the file or at an error. An error stops the loop with errno
 // left as the failing call set it; *Err (when given) is that error, else 0.
-size_t ReadFull(int Fd, void* Buffer, size_t Count, int* Err = nullptr);
+[[nodiscard]] size_t ReadFull(int Fd, void* Buffer, size_t Count, int* Err = nullptr);
 // The same at Offset, without moving the file position; Read does each step.
-size_t PReadFull(int Fd, void* Buffer, size_t Count, int64_t Offset, int* Err = nullptr,
-                 PReadFunction Read = &::pread);
+[[nodiscard]] size_t PReadFull(int Fd, void* Buffer, size_t Count, int64_t Offset, int* Err = nullptr,
+                               PReadFunction Read = &::pread);
 
 // Writes all Count bytes, retrying interrupted calls and going on after short
 // ones. False at the first error, with errno set to it; a call that takes no
 // bytes at all counts as ENOSPC rather than being tried for ever. *Written
 // (when given) is the bytes that reached the file.
-bool WriteFull(int Fd, const void* Data, size_t Count, size_t* Written = nullptr);
+[[nodiscard]] bool WriteFull(int Fd, const void* Data, size_t Count, size_t* Written = nullptr);
 // The same at Offset, without moving the file position.
-bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset, size_t* Written = nullptr);
+[[nodiscard]] bool PWriteFull(int Fd, const void* Data, size_t Count, int64_t Offset,
+                              size_t* Written = nullptr);
 
 // Copies up to Count bytes of In from Offset to Out at its file position in the
 // kernel, without passing them through this process: the bytes copied, 0 at
 // the end of In, -1 with errno where the kernel cannot copy between the two
 // (callers then read and write). While failures are brought about on purpose
 // it copies nothing, so that they come from the reads and writes.
-ssize_t KernelCopy(int In, int64_t Offset, int Out, size_t Count);
+[[nodiscard]] ssize_t KernelCopy(int In, int64_t Offset, int Out, size_t Count);
 
 // The spelling on disk of Path (looked up case-insensitively) when it names an
-// existing regular file, else empty.
-std::string ExistingRegularFile(const std::string& Path);
+// existing regular file, else empty. *Err (when given) is then the errno of a
+// look that failed for another reason than the file missing (ELOOP of a link
+// loop, EACCES of a folder the user may not enter), else 0.
+std::string ExistingRegularFile(const std::string& Path, int* Err = nullptr);
+// The errno of looking at Path when it fails for another reason than nothing
+// being there (ENOENT, ENOTDIR), else 0.
+int LookUpError(const std::string& Path);
 
 // Opens Path with Flags only when it is a regular file; a FIFO, a device or a
 // folder is refused (with *NotRegular set) without ever blocking on it. -1 with
@@ -49,19 +55,25 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullp
 // FileName with one rename, so FileName is never half written. False (with the
 // errno in Err) when it was not replaced; the temporary file is then gone.
 // Opened tells whether the temporary file could be made at all.
-bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err = nullptr,
-                     bool* Opened = nullptr);
+[[nodiscard]] bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
+                                   int* Err = nullptr, bool* Opened = nullptr);
+
+// What ReadWholeFile takes at most unless told otherwise: far more than any
+// settings file, saved log or index that the program reads whole.
+inline constexpr size_t kMaxWholeFileBytes = size_t{64} << 20;
 
 // The whole of a regular file in Out. False when it is not one (a FIFO or a
-// device is never opened), cannot be opened, or a read fails: *Err (when given)
-// is the errno then, and *Opened tells a read error from a failed open.
-bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr, bool* Opened = nullptr);
+// device is never opened), cannot be opened, holds more than Limit bytes
+// (EFBIG, Out left empty), or a read fails: *Err (when given) is the errno then,
+// and *Opened tells a failed open from the rest.
+[[nodiscard]] bool ReadWholeFile(const std::string& Path, std::string& Out, int* Err = nullptr,
+                                 bool* Opened = nullptr, size_t Limit = kMaxWholeFileBytes);
 
 // Up to Count bytes from the start of a regular file; -1 when it is not one or
 // cannot be opened. A read error ends the bytes early; *Err (when given) is
 // then its errno, else 0. *OpenErr (when given) is the errno of a failed open.
-int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err = nullptr,
-                     int* OpenErr = nullptr);
+[[nodiscard]] int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* Err = nullptr,
+                                   int* OpenErr = nullptr);
 
 // The reason that ends a line about a failed file operation: ": " and the
 // system's text of the error Err (": Permission denied"); empty for 0.

@@ -51,13 +51,22 @@ int64_t CachePayloadSize(uint32_t Tag) {
   }
 }
 
-// The whole of a file; false when it is missing or cannot be read whole. A
-// read error is reported in Run, when one is given.
+// The whole of a file; false when it is missing, larger than any cache of a
+// video, or cannot be read whole. A read error is reported in Run, when one is
+// given; a cache that is not read is made again.
 bool ReadWholeFile(const std::string& Name, std::vector<uint8_t>& Bytes, core::RunContext* Run) {
+  // A feature film's caches take a few megabytes.
+  constexpr off_t kMaxCacheBytes = off_t{256} << 20;
   const int fd = platform::OpenRegularFile(Name, O_RDONLY);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
+  if (ok && st.st_size > kMaxCacheBytes) {
+    if (Run)
+      Run->Log(core::kLogNormal, Name + " is " + std::to_string(st.st_size) +
+                                     " bytes, more than a scan cache holds; it is not read.");
+    ok = false;
+  }
   int err = 0;
   if (ok) {
     Bytes.resize(static_cast<size_t>(st.st_size));

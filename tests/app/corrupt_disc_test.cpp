@@ -349,6 +349,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   const char* kSkipped = "table skipped";
   const Edit frenchTitles =
       Both(Or(disc::vtsi::TitleVideoAttr, 0x02), SetAt(disc::kTitleSubpicAttrOffset + 2, {'f', 'r'}));
+  // A title set whose information file and backup are link loops.
+  fs::copy(Dir("disc"), Dir("work-loop"));
+  for (const std::string f : {"hv001i01.IFO", "hv001i01.BUP"})
+    fs::remove(Dir("work-loop/" + f)), fs::create_symlink(f, Dir("work-loop/" + f));
+  const std::string loop = "hv001i01.BUP: " + std::string(std::strerror(ELOOP));
+  auto readError = [](size_t At) { return "TESS_FAIL_READ=hv001i01.IFO@" + std::to_string(At); };
 
   const std::vector<Damage> table = {
       // EVO files cut short: in a navigation pack, in data packs, at a pack's end, to one byte.
@@ -397,6 +403,18 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"title set and backup identifiers", "disc/hv002i01.IFO", SetAt(0, {'X'}), nullptr,
        "hv002i01.BUP: neither is a readable information file; title set 2's EVO files were read", Expect::Same, 1, 0,
        {}, {}, {}, {}, true},
+      // A read error anywhere in a title set's information file takes the backup copy too.
+      {"read error past the identifier", "disc/hv001i01.IFO", Cut(SIZE_MAX), nullptr, "Loading hv001i01.BUP",
+       Expect::Same, 0, 0, {}, readError(12)},
+      {"read error in the first sector", "disc/hv001i01.IFO", Cut(SIZE_MAX), nullptr, "Loading hv001i01.BUP",
+       Expect::Same, 0, 0, {}, readError(700)},
+      {"read error at the first sector's last byte", "disc/hv001i01.IFO", Cut(SIZE_MAX), nullptr,
+       "Loading hv001i01.BUP", Expect::Same, 0, 0, {}, readError(2047)},
+      {"read error, and the backup's identifier", "disc/hv001i01.BUP", SetAt(0, {'X'}), nullptr,
+       "hv001i01.IFO and hv001i01.BUP: neither is a readable information file", Expect::OtherSets, 1, 0, {},
+       readError(100)},
+      {"information file and backup link loops", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, loop.c_str(),
+       Expect::OtherSets, 1, 0, "loop"},
       {"a listed title set without files", "disc/hv000i01.IFO", SetAt(attributes + 1, {3}), nullptr,
        "hv003i01.IFO and hv003i01.BUP: neither is a readable information file"},
       {"a title set's information file alone", "disc/hv001i01.IFO", [](Bytes&) {}, nullptr, "/VTS_001/Titles/t001_v",

@@ -107,6 +107,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   std::filesystem::create_symlink("loop-2.ini", loop);
   std::filesystem::create_symlink("loop.ini", dir.File("loop-2.ini"));
   std::ofstream(bom) << "\xEF\xBB\xBF[" << section << "]\r\nTitleMode=3\r\n";
+  const std::string big = dir.File("big.ini");
+  std::ofstream(big).close();
+  std::filesystem::resize_file(big, (16u << 20) + 1);
   struct Row {
     std::vector<std::string> Args;
     int Status;
@@ -133,6 +136,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       {{"settings", "--settings", loop, "--set", "FullScan=1"}, 1, "", "loop.ini (its symbolic links lead in a loop)"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", loop}, 1, "", "links lead in a loop"},
       {{"settings", "--settings", bom, "--set", "FullScan=1"}, 0, "TitleMode=3\n", ""},
+      // One far larger than any settings file is refused by its size, before it is read.
+      {{"settings", "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
   };
   std::string listing;
   for (const Row& r : rows) {

@@ -41,7 +41,7 @@ TEST(LogSaving, SaveAsWritesKindLettersAndLoadsBack) {
   ASSERT_TRUE(p.Form.LogWindow.SaveAsAction(p.Form, file));
   EXPECT_EQ(ReadFileBytes(file), Bytes("N abc\r\nW def\r\n"));
 
-  LogLoadFromFile(p.Form, file, p.Form.InfoForm.Log);
+  ASSERT_TRUE(LogLoadFromFile(p.Form, file, p.Form.InfoForm.Log));
   EXPECT_EQ(Lines(p.Form.InfoForm.Log), (std::vector<Loaded>{{0, "abc"}, {2, "def"}}));
   EXPECT_EQ(p.Form.InfoForm.Log.Lines[0].Image, -1);
   EXPECT_EQ(p.Form.InfoForm.Log.Lines[1].Image, 0);

@@ -87,6 +87,13 @@ TEST(FileIo, ReadsGoOnToTheCountOrTheEndOfTheFile) {
   EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + 20, bytes.begin() + 7));
   EXPECT_EQ(PReadFull(fd, buf.data(), 20, 90, &err, &ChoppyPread), 10u);
   EXPECT_EQ(err, 0);
+
+  // A whole file is read to its limit, and refused whole past it.
+  std::string whole;
+  bool opened = false;
+  EXPECT_TRUE(ReadWholeFile(file.path, whole, &err, &opened, 100) && whole.size() == 100u);
+  EXPECT_FALSE(ReadWholeFile(file.path, whole, &err, &opened, 99));
+  EXPECT_TRUE(err == EFBIG && opened && whole.empty());
 }
 
 TEST(FileIo, ErrorsStopTheLoopAndKeepTheirCode) {
@@ -148,6 +155,13 @@ TEST(FileIo, ExistingRegularFileFindsTheDiscSpellingOfFilesOnly) {
   EXPECT_EQ(ExistingRegularFile(dir.File("HVDVD_TS/HV001T01.EVO")), dir.File("HVDVD_TS/HV001T01.EVO"));
   EXPECT_EQ(ExistingRegularFile(dir.File("hvdvd_ts/hv001t02.evo")), "");  // a folder
   EXPECT_EQ(ExistingRegularFile(dir.File("hvdvd_ts/hv001t03.evo")), "");  // missing
+  // Only a name that is there but cannot be looked at has a reason.
+  ASSERT_EQ(::symlink("loop.evo", dir.File("HVDVD_TS/loop.evo").c_str()), 0);
+  int err = -1;
+  EXPECT_EQ(ExistingRegularFile(dir.File("hvdvd_ts/LOOP.EVO"), &err), "");
+  EXPECT_EQ(err, ELOOP);
+  EXPECT_EQ(ExistingRegularFile(dir.File("hvdvd_ts/hv001t03.evo"), &err), "");
+  EXPECT_EQ(err, 0);
 
   EXPECT_TRUE(IsAsciiDigit('0') && IsAsciiDigit('9'));
   EXPECT_FALSE(IsAsciiDigit('/') || IsAsciiDigit(':') || IsAsciiDigit('\xB2'));  // not superscript two
