@@ -323,15 +323,18 @@ struct DemuxCommand {
 // stderr and in a run's log, which is saved where it can be; DEST is given back.
 int EndOnException(DemuxCommand& Demux, const std::string& What) {
   const std::string line = "The command ended on an unexpected error: " + What;
-  std::fprintf(stderr, "tessaline: %s\n", line.c_str());
+  // A run's log shows its error lines on stderr already.
+  bool logged = false;
   if (Demux.Form) {
     try {
       Demux.Form->LogError(line);
+      logged = true;
       SaveRunLog(*Demux.Form, core::RunEnd::Failed);
     } catch (...) {
-      // Neither the log nor its file could take the line: stderr has it.
+      // The log's file could not take the line: stderr has it.
     }
   }
+  if (!logged) std::fprintf(stderr, "tessaline: %s\n", line.c_str());
   Demux.Lock.Release();
   Demux.Out.Finish();
   return kExitFailed;

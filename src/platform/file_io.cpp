@@ -186,9 +186,12 @@ bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
     if (Err) *Err = errno;
     return false;
   }
-  // mkstemp makes the file private; what replaces a file is as readable as
-  // files written the ordinary way, and a refusal here is no failure.
-  [[maybe_unused]] const int modeSet = ::fchmod(fd, 0644);
+  // mkstemp makes the file private. What replaces a file keeps its mode (a
+  // settings file the user made private stays so); a new one is as readable as
+  // files written the ordinary way. A refusal here is no failure.
+  struct stat before {};
+  const mode_t mode = ::stat(FileName.c_str(), &before) == 0 ? (before.st_mode & 07777) : 0644;
+  [[maybe_unused]] const int modeSet = ::fchmod(fd, mode);
   bool ok = WriteFull(fd, Data, Size) && ::fsync(fd) == 0;
   int err = ok ? 0 : errno;
   if (::close(fd) != 0 && ok) {

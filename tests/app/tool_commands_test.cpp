@@ -102,6 +102,8 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   const std::string link = dir.File("link.ini"), loop = dir.File("loop.ini"), bom = dir.File("bom.ini");
   std::filesystem::create_directories(dir.File("dotfiles"));
   std::ofstream(dir.File("dotfiles/tessaline.ini")) << "[" << section << "]\nTitleMode=3\n";
+  std::filesystem::permissions(dir.File("dotfiles/tessaline.ini"), std::filesystem::perms::owner_read |
+                                                                      std::filesystem::perms::owner_write);
   std::filesystem::create_symlink("dotfiles/tessaline.ini", dir.File("link-2.ini"));
   std::filesystem::create_symlink("link-2.ini", link);
   std::filesystem::create_symlink("loop-2.ini", loop);
@@ -159,7 +161,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
                             "DestinationMode=0\n"})
     EXPECT_NE(text.find(piece), std::string::npos) << piece;
-  // The links stay links and their target takes the values; the mark stays in front.
+  // The links stay links and their target takes the values, private as it was; the mark stays in front.
+  EXPECT_EQ(std::filesystem::status(link).permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_TRUE(std::filesystem::is_symlink(link) && std::filesystem::is_symlink(dir.File("link-2.ini")));
   EXPECT_TRUE(std::filesystem::is_symlink(loop) && std::filesystem::is_symlink(dir.File("loop-2.ini")));
   for (const std::string& f : {dir.File("dotfiles/tessaline.ini"), bom}) {
