@@ -474,7 +474,17 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
     terminal.Finish();
     return kExitFailed;
   }
+  // A Ctrl-C that came while the source was loading ends the program with its
+  // verdict, also when it cut the loading short.
+  const auto endStopped = [&] {
+    form->Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
+    SaveRunLog(*form, core::RunEnd::Stopped);
+    terminal.Finish();
+    return kExitStopped;
+  };
   if (!OpenSource(*form, source, window.Views)) {
+    form->ProcessMessages();
+    if (form->Aborted()) return endStopped();
     SaveRunLog(*form, core::RunEnd::NotStarted);
     terminal.Finish();
     return kExitFailed;
@@ -506,15 +516,10 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
     rows.push_back({static_cast<int32_t>(n), true, chosen[n], chosen[n], main[n]});
   form->VTSListForm.ApplyOK(rows);
 
-  // The run's start clears the Stop flag: a Ctrl-C that came while the source
-  // was loading ends the program here, or it would be lost.
+  // The run's start clears the Stop flag: a stop that came before must end
+  // the program here, or it would be lost.
   form->ProcessMessages();
-  if (form->Aborted()) {
-    form->Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
-    SaveRunLog(*form, core::RunEnd::Stopped);
-    terminal.Finish();
-    return kExitStopped;
-  }
+  if (form->Aborted()) return endStopped();
   // The run holds its output folder until its log is saved: a second run into
   // the same folder is refused, and saves no log there either.
   core::FolderLock& lock = Demux.Lock;
