@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -61,9 +62,10 @@ inline const std::string& ScratchFolder() {
 inline std::string ScratchFile(const std::string& Name, const uint8_t* Data, size_t Size) {
   const std::string path = ScratchFolder() + "/" + Name;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd >= 0) {
-    platform::WriteFull(fd, Data, Size);
-    ::close(fd);
+  // An input the scratch file cannot hold whole would be read as another one.
+  if (fd < 0 || !platform::WriteFull(fd, Data, Size) || ::close(fd) != 0) {
+    std::perror(path.c_str());
+    std::exit(1);
   }
   return path;
 }
