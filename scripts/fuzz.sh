@@ -3,13 +3,23 @@
 # each for the given number of seconds (default 60), starting from seed corpora:
 # discs written by the builder, what tessaline demux makes of them, the files
 # under tests/data, and the inputs of faults found before (tests/fuzz/regressions).
-# FUZZ_JOBS targets run at once (default 1); FUZZ_TARGETS picks targets by name.
+# FUZZ_JOBS targets run at once (default 1); FUZZ_TARGETS picks targets by name;
+# JOBS compile jobs build them.
 set -e
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 parallel=${FUZZ_JOBS:-1}
-jobs=$(nproc 2>/dev/null || echo 2)
-[ "$jobs" -gt 4 ] && jobs=4
+# JOBS compile jobs at once; default: every core, at most 4 (a clang job with
+# the sanitizers takes much memory).
+if [ -n "$JOBS" ]; then
+  jobs=$JOBS
+else
+  jobs=$(nproc 2>/dev/null || echo 2)
+  [ "$jobs" -gt 4 ] && jobs=4
+fi
+case $jobs in
+  '' | *[!0-9]* | 0) echo "JOBS must be a number of jobs, 1 or more: '$jobs'" >&2; exit 2 ;;
+esac
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESS_FUZZ=ON \
   -DBUILD_TESTING=OFF -DTESS_BENCH=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs"

@@ -4,8 +4,12 @@
 # builds the fuzz targets with clang and runs each of them briefly.
 set -e
 cd "$(dirname "$0")/.."
+# JOBS build (and test) jobs at once; default: every core.
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+case $jobs in
+  '' | *[!0-9]* | 0) echo "JOBS must be a number of jobs, 1 or more: '$jobs'" >&2; exit 2 ;;
+esac
 ./scripts/install-deps.sh
-jobs=$(nproc 2>/dev/null || echo 2)
 
 ./scripts/check_layers.sh
 

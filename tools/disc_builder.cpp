@@ -34,6 +34,16 @@ std::string DefaultStreamsFolder() {
   return TESS_STREAMS_DIR;
 }
 
+// The folder the disc goes into, said by its own name when it cannot be made
+// rather than by the first file that then cannot be written into it.
+static bool MakeDiscFolder(const std::string& Folder, std::string& Error) {
+  std::error_code ec;
+  std::filesystem::create_directories(Folder, ec);
+  if (!ec) return true;
+  Error = "cannot create the folder " + Folder + ": " + ec.message();
+  return false;
+}
+
 std::vector<EvoStream> MakeDomainStreams(const StandardStreams& S, const DomainStreams& W) {
   std::vector<EvoStream> out;
   auto add = [&](bool on, const StreamSource& src, int index) {
@@ -153,8 +163,7 @@ DiscSpec MakeSampleDiscSpec(const SampleDiscOptions& Options) {
 DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, const StandardStreams& Sources,
                                    const DiscBuildOptions& Options) {
   DiscBuildSummary out;
-  std::error_code ec;
-  std::filesystem::create_directories(Folder, ec);
+  if (!MakeDiscFolder(Folder, out.Error)) return out;
   // A PAL disc carries PAL video.
   StandardStreams palSources;
   const bool pal = Spec.FrameRate == 25 && Sources.Mpeg2Pal.Valid();
@@ -171,13 +180,14 @@ DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, co
   EvoBuildOptions evo = Options.Evo;
   evo.FrameRate = Spec.FrameRate;
 
-  auto build = [&](const std::string& key, DomainSpec& domain, const std::string& stem, int first,
-                   const std::vector<EvoStream>& streams) {
+  // What is the matter is said of the domain as a user knows it, not by its key.
+  auto build = [&](const std::string& key, const std::string& what, DomainSpec& domain, const std::string& stem,
+                   int first, const std::vector<EvoStream>& streams) {
     if (domain.Empty()) return true;
     EvoBuildSummary s = BuildDomainEvos(Folder, domain, stem, first, streams, evo);
     for (const auto& f : s.Files) out.Files.push_back(f.Path);
     const bool ok = s.Ok;
-    if (!ok) out.Error = key + ": " + s.Error;
+    if (!ok) out.Error = what + ": " + s.Error;
     out.Evo[key] = std::move(s);
     return ok;
   };
@@ -191,14 +201,15 @@ DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, co
       return out;
     }
   }
-  if (!build("fp", Spec.FirstPlay, "hv000m", 1, menuStreams)) return out;
-  if (!build("vmgm", Spec.VmgMenu, "hv000m", 2, menuStreams)) return out;
+  if (!build("fp", "the first-play chain", Spec.FirstPlay, "hv000m", 1, menuStreams)) return out;
+  if (!build("vmgm", "the video manager's menus", Spec.VmgMenu, "hv000m", 2, menuStreams)) return out;
   for (size_t i = 0; i < Spec.TitleSets.size(); ++i) {
     const int n = static_cast<int>(i + 1);
     TitleSetSpec& ts = Spec.TitleSets[i];
-    const std::string stem = DiscFileName(n, "");
-    if (!build("vts" + std::to_string(n) + "-menu", ts.Menu, stem + "m", 1, menuStreams)) return out;
-    if (!build("vts" + std::to_string(n) + "-titles", ts.Titles, stem + "t", 1, titleStreams)) return out;
+    const std::string stem = DiscFileName(n, ""), set = "title set " + std::to_string(n);
+    if (!build("vts" + std::to_string(n) + "-menu", set + "'s menus", ts.Menu, stem + "m", 1, menuStreams)) return out;
+    if (!build("vts" + std::to_string(n) + "-titles", set + "'s titles", ts.Titles, stem + "t", 1, titleStreams))
+      return out;
   }
   // The domains are sized now, so the tables are laid out over the same sectors.
   out.Ifo = WriteIfoSet(Folder, Spec, Options.Ifo);
@@ -224,8 +235,7 @@ DiscBuildSummary BuildAdvancedDisc(const std::string& Folder, const std::string&
                                    std::vector<std::pair<std::string, DomainSpec>>& Evos,
                                    const StandardStreams& Sources, const DiscBuildOptions& Options) {
   DiscBuildSummary out;
-  std::error_code ec;
-  std::filesystem::create_directories(Folder, ec);
+  if (!MakeDiscFolder(Folder, out.Error)) return out;
   auto streams = MakeDomainStreams(Sources, Options.TitleStreams);
   if (Options.AdjustStream)
     for (EvoStream& s : streams) Options.AdjustStream(s);

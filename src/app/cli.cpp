@@ -41,8 +41,9 @@ const char* const kUsage =
     "       tessaline pulldown FILE\n"
     "       tessaline show SOURCE [SOURCE...]\n"
     "       tessaline settings [--settings FILE] [--set Name=Value ...]\n"
-    "       tessaline --version | --help\n"
-    "       tessaline COMMAND --help   (the command's own usage)\n"
+    "       tessaline -V | --version        prints the version\n"
+    "       tessaline -h | --help | help    prints this usage\n"
+    "       tessaline COMMAND --help | help COMMAND   (the command's own usage)\n"
     "  info     describes elementary-stream files (AC-3, E-AC-3, DTS, MPEG audio,\n"
     "           WAV, MLP, MPEG-1/2 video)\n"
     "  pulldown measures an MPEG-2 video as 23.976 film and writes FILE.m2v.vif\n"
@@ -55,8 +56,8 @@ const char* const kDemuxHelp =
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
     "  DEST     the output folder\n"
-    "  Log lines go to stdout; errors and warnings, and the verdict of a run that\n"
-    "  failed, go to stderr.\n"
+    "  Log lines go to stdout; errors and warnings, every question with its answer,\n"
+    "  and the verdict of a run that failed go to stderr.\n"
     "options (an option's value follows it, or is given as --name=value):\n"
     "  --set Name=Value   set a settings field by its value name (repeatable)\n"
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
@@ -71,6 +72,14 @@ const char* const kDemuxHelp =
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
     "  --                 ends the options: what follows is a SOURCE or DEST\n"
     "environment: NO_COLOR or TERM=dumb turns off coloured log lines\n";
+// What "--help" prints last: how every command ends.
+const char* const kExitStatusHelp =
+    "exit status:\n"
+    "  0    done\n"
+    "  1    failed: a source or file that could not be read, an input skipped or\n"
+    "       only partly read, a failed write, a refused DEST, a log not saved\n"
+    "  2    bad usage: nothing is written\n"
+    "  130  stopped by Ctrl-C (SIGINT) or SIGTERM\n";
 const char* const kInfoUsage =
     "usage: tessaline info FILE [FILE...]\n"
     "  Describes each elementary-stream file (AC-3, E-AC-3, DTS, MPEG audio, WAV,\n"
@@ -305,8 +314,13 @@ int RunPulldownCommand(const std::vector<std::string>& Files) {
   ToolRun tool;
   const bool done = streams::RunPulldown(*tool.Form, Files[0]);
   tool.Out.Finish();
-  if (!done) std::fprintf(stderr, "tessaline: no %s.m2v.vif was written\n", Files[0].c_str());
-  return done ? kExitDone : kExitFailed;
+  if (!done) {
+    std::fprintf(stderr, "tessaline: no %s.m2v.vif was written\n", Files[0].c_str());
+    return kExitFailed;
+  }
+  std::printf("Wrote %s.m2v.vif\n", Files[0].c_str());
+  std::fflush(stdout);
+  return kExitDone;
 }
 
 // What a demux run owns, kept past an exception that ends the command: the
@@ -344,10 +358,17 @@ int EndOnException(DemuxCommand& Demux, const std::string& What) {
 
 static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return UsageError("a command is needed: demux, show, settings, info or pulldown");
+  if (args.empty()) return UsageError("a command is needed: demux, show, settings, info, pulldown or help");
+  // "help" and "help COMMAND" as people type them: --help and COMMAND --help.
+  if (args[0] == "help") {
+    if (args.size() > 2) return UsageError("help takes one COMMAND at most");
+    args = args.size() == 1 || args[1] == "help" ? std::vector<std::string>{"--help"}
+                                                 : std::vector<std::string>{args[1], "--help"};
+  }
   if (args[0] == "--help" || args[0] == "-h") {
     std::fputs(kUsage, stdout);
     std::fputs(kDemuxHelp, stdout);
+    std::fputs(kExitStatusHelp, stdout);
     return kExitDone;
   }
   if (args[0] == "--version" || args[0] == "-V") {
@@ -363,7 +384,8 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   if (args[0] == "show") return RunShowCommand({args.begin() + 1, args.end()});
   if (args[0] == "settings") return RunSettingsCommand({args.begin() + 1, args.end()});
   if (args[0] != "demux")
-    return UsageError("unknown command '" + args[0] + "' (the commands are demux, show, settings, info and pulldown)");
+    return UsageError("unknown command '" + args[0] +
+                      "' (the commands are demux, show, settings, info, pulldown and help)");
 
   std::vector<std::string> positional;
   std::vector<std::pair<std::string, std::string>> sets;
@@ -430,7 +452,12 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   const std::string dest = sources.back();
   sources.pop_back();
   // Sources of kinds that cannot go together are a mistake of the command, found
-  // before anything is read.
+  // before anything is read. One that is no source at all, among several, is
+  // most often a second DEST.
+  if (const std::string stray = sources.size() > 1 ? PathOfNoSourceKind(sources) : std::string(); !stray.empty())
+    return UsageError("demux takes one DEST, the last argument; " + stray +
+                          " is no disc folder, information file, .VTI list or .evo file",
+                      "demux");
   if (const std::string mixed = MixedSourceKinds(sources); !mixed.empty()) return UsageError(mixed, "demux");
 
   platform::SettingsStore store;
@@ -445,12 +472,19 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   window.TotalProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Total(b); };
   window.CurrentProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
   form->StatusProgress.OnChange = [&](const platform::ProgressBar& b) { terminal.Current(b); };
-  // A question and its answer are no failure, an error box is one.
-  prompt.OnLog = [&](const std::string& text) { window.AddLogLine(core::kLogInfo, text, platform::kColourRed); };
+  // A question or a box that warns or reports an error goes where the errors
+  // go, its answer with it: a log sent elsewhere still shows that DEST was kept
+  // as it was or that a read was tried again.
+  const auto kindOf = [](std::string_view Caption) {
+    const bool trouble = Caption == core::msg::Warning || Caption == core::runmsg::Warning || Caption == core::msg::Error;
+    return trouble ? core::kLogWarning : core::kLogInfo;
+  };
+  prompt.OnAsk = [&](const std::string& Line, std::string_view Caption) {
+    window.AddLogLine(kindOf(Caption), Line, platform::kColourRed);
+  };
   prompt.OnInform = [&](std::string_view Text, std::string_view Caption) {
-    const int32_t kind = Caption == core::msg::Error ? core::kLogWarning : core::kLogInfo;
     const std::string text = Caption.empty() ? std::string(Text) : std::string(Caption) + ": " + std::string(Text);
-    window.AddLogLine(kind, text, platform::kColourRed);
+    window.AddLogLine(kindOf(Caption), text, platform::kColourRed);
   };
   form->Pump.OnStop = [&] { form->Abort = 1; };
   platform::Pump::InstallStopSignals();

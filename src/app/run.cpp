@@ -429,9 +429,29 @@ const SourceKindName* KindOfSourcePath(const std::string& Path) {
   return nullptr;
 }
 
+// Nothing is there by that name, whatever its case.
+bool IsMissingPath(const std::string& Path) {
+  std::error_code ec;
+  return !fs::exists(platform::ResolveInputPath(Path), ec);
+}
+
 }  // namespace
 
-std::string MixedSourceKinds(const std::vector<std::string>& Paths) {
+std::string PathOfNoSourceKind(const std::vector<std::string>& Paths) {
+  for (const std::string& p : Paths) {
+    const SourceKindName* kind = KindOfSourcePath(p);
+    // A folder without a disc (an earlier run's output, say) is no source either.
+    const bool noDisc = kind == &kDiscFolder && FindVmgIn(platform::ResolveInputPath(p)).empty();
+    if ((!kind && !IsMissingPath(p)) || noDisc) return p;
+  }
+  return {};
+}
+
+std::string MixedSourceKinds(const std::vector<std::string>& Given) {
+  // A name of no kind that is not there mixes nothing: it is said to be missing.
+  std::vector<std::string> Paths;
+  for (const std::string& p : Given)
+    if (KindOfSourcePath(p) || !IsMissingPath(p)) Paths.push_back(p);
   // Only .evo files go together: a disc or a list is a source of its own.
   for (size_t i = 0; i < Paths.size() && Paths.size() > 1; ++i) {
     const SourceKindName* lone = KindOfSourcePath(Paths[i]);
@@ -492,6 +512,12 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
       return true;
     }
   }
+  // A name mistyped is said so before anything is made of the others.
+  for (const std::string& p : Paths)
+    if (IsMissingPath(p)) {
+      Error = NotAFileReason(platform::ResolveInputPath(p));
+      return false;
+    }
   if (Error = MixedSourceKinds(Paths); !Error.empty()) return false;
   for (const std::string& p : Paths) {
     const std::string path = platform::ResolveInputPath(p);
@@ -541,7 +567,9 @@ bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
       const int32_t loaded = LoadIFOSet(Form, Form, Form, Source.IFOFile, Views.StringGrid1);
       ShowItemNames(Form, Views);
       if (Form.TitleSetCount < 1 || Form.IFOFiles[0].Kind == disc::ifoUnknown) {
-        Form.Log(core::kLogWarning, core::msg::FileIsNotInIFOFormatOr, platform::kColourRed);
+        // Named here too: the line that named it went to stdout.
+        Form.Log(core::kLogWarning, std::string(core::msg::FileIsNotInIFOFormatOr) + " " + Source.IFOFile,
+                 platform::kColourRed);
         return false;
       }
       Source.EvoFiles.clear();
@@ -605,6 +633,8 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     return RunResult::Failed;
   }
   ResetRunState(Form);
+  if (const std::string note = core::OutputFolderNote(Form.Options); !note.empty())
+    Form.Log(core::kLogWarning, note, platform::kColourRed);
   // "Auto Main detection": the title set that plays longest runs in Main mode.
   if (Source.Kind == SourceKind::StandardContent && Form.Settings.Demux.Titles == core::TitleMode::AutoMain) {
     const int32_t main = demux::FindMainVTS(Form);

@@ -29,6 +29,9 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
 // Why Paths cannot be one source because they are of kinds that do not go
 // together (only .evo files may be given with others); empty when they can be.
 std::string MixedSourceKinds(const std::vector<std::string>& Paths);
+// The first of Paths that is there and is no source: neither a folder that
+// holds a disc nor an information, ".VTI" or ".evo" file; empty when there is none.
+std::string PathOfNoSourceKind(const std::vector<std::string>& Paths);
 
 // The source command: loads what the source names into the project state, names
 // the items of a disc into the browser's views and fills the main window's chart

@@ -39,7 +39,8 @@ const char* const kSettingsUsage =
     "  --set Name=Value   check the value as demux --set does and save it to the\n"
     "                     settings file (repeatable); a bad value saves nothing\n"
     "  --settings FILE    the settings file (default:\n"
-    "                     $XDG_CONFIG_HOME/tessaline/settings.ini)\n";
+    "                     $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
+    "  --                 ends the options; settings takes no other argument\n";
 
 // The listing, two spaces of indent per depth.
 class Listing {
@@ -260,6 +261,11 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
   std::string file = platform::DefaultSettingsPath();
   std::vector<std::pair<std::string, std::string>> sets;
   for (size_t i = 0; i < Args.size(); ++i) {
+    // "--" ends the options as it does for every command; no file may follow.
+    if (Args[i] == "--") {
+      if (i + 1 < Args.size()) return UsageError("settings: unknown argument '" + Args[i + 1] + "'", "settings");
+      break;
+    }
     const OptionArgument option = SplitOptionArgument(Args[i]);
     const std::string& a = option.Name;
     if (a == "--help" || a == "-h") {

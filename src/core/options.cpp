@@ -48,4 +48,10 @@ std::string OutputFolderRefusal(const TOptions& Options) {
   return "no destination folder was given (DEST is empty)";
 }
 
+std::string OutputFolderNote(const TOptions& Options) {
+  if (Options.DestinationMode != 2 || !SubfolderName(Options.DestinationSubfolder).empty()) return {};
+  return "DestinationMode=2, but DestinationSubfolder '" + Options.DestinationSubfolder +
+         "' names no folder: the run goes into DEST itself";
+}
+
 }  // namespace tess::core

@@ -60,5 +60,8 @@ void GetOutputFolder(const TOptions& Options, std::string& Folder);
 // Why GetOutputFolder gives no folder for these settings, as a sentence naming
 // the setting at fault; empty when it gives one.
 std::string OutputFolderRefusal(const TOptions& Options);
+// A line for a run that destination mode 2 sends into the destination itself,
+// its subfolder naming no folder; empty otherwise.
+std::string OutputFolderNote(const TOptions& Options);
 
 }  // namespace tess::core

@@ -34,7 +34,11 @@ PromptAnswer PolicyPrompt::Ask(std::string_view Text, std::string_view Caption, 
       }
       break;
   }
-  if (OnLog) OnLog(std::string(Caption) + ": " + std::string(Text) + " -> " + AnswerText(answer));
+  const std::string line = std::string(Caption) + ": " + std::string(Text) + " -> " + AnswerText(answer);
+  if (OnAsk)
+    OnAsk(line, Caption);
+  else if (OnLog)
+    OnLog(line);
   return answer;
 }
 

@@ -26,6 +26,10 @@ class PolicyPrompt : public Prompt {
 
   // Where questions and their answers are written (the log).
   std::function<void(const std::string&)> OnLog;
+  // Where a question and its answer are written with the question's caption,
+  // which tells a warning or an error from a plain question; when unset, OnLog
+  // takes them.
+  std::function<void(const std::string& Line, std::string_view Caption)> OnAsk;
   // Where information boxes are written, with their caption, which tells an
   // error box from others; when unset, OnLog takes them as "Caption: Text".
   std::function<void(std::string_view Text, std::string_view Caption)> OnInform;

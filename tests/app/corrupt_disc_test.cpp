@@ -355,6 +355,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     fs::remove(Dir("work-loop/" + f)), fs::create_symlink(f, Dir("work-loop/" + f));
   const std::string loop = "hv001i01.BUP: " + std::string(std::strerror(ELOOP));
   auto readError = [](size_t At) { return "TESS_FAIL_READ=hv001i01.IFO@" + std::to_string(At); };
+  const std::string badVmg = "reading error! " + Dir("work-disc/hv000i01.IFO");
 
   const std::vector<Damage> table = {
       // EVO files cut short: in a navigation pack, in data packs, at a pack's end, to one byte.
@@ -423,7 +424,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // are named as on the whole disc.
       {"a title set's information file alone, its own attributes", "disc/hv001i01.IFO", frenchTitles, frenchTitles,
        "/VTS_001/Titles/t001_v", Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO", {}, {}, "disc"},
-      {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, "not in IFO format", Expect::Nothing},
+      {"video manager identifier", "disc/hv000i01.IFO", SetAt(11, {0}), nullptr, badVmg.c_str(), Expect::Nothing},
       {"title set cut short", "disc/hv001i01.IFO", Cut(3000), nullptr, kSkipped, Expect::WholeDomains},
       {"program chain table past the file", "disc/hv001i01.IFO", SetAt(204, {0x80}), nullptr, kSkipped,
        Expect::WholeDomains},
@@ -682,6 +683,13 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          onStderrOnly(std::string(core::msg::SpecifyDestinationPath));
          onStderrOnly("DestinationSubfolder '/a/..' ends in '..'");
        }, 1},
+      {"DestinationMode=2 without a subfolder", {"--set", "DestinationMode=2", Dir("work-disc"), place}, "",
+       [&] { onStderrOnly("' names no folder: the run goes into DEST itself"); }},
+      // A question that warns goes with its answer where the errors go: DEST kept, a read not tried again.
+      {"questions that warn", {Dir("work-disc"), place}, "", [&] {
+         onStderrOnly("Do you want to delete this folder ? -> No");
+         onStderrOnly("Try one more ? -> Cancel");
+       }, 1, {}, {}, "TESS_FAIL_READ=hv001m01.evo@6144"},
       {"DEST of too long a name", {Dir("work-disc"), Dir(std::string(300, 'x'))}, "",
        [&] { logs(std::string("/: ") + std::strerror(ENAMETOOLONG)); }, 1},
       {"DEST in a read-only folder", {Dir("work-disc"), Dir("read-only/out")}, "",

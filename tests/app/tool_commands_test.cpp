@@ -37,7 +37,9 @@ TEST(CommandLine, InfoDescribesEveryFileAndPulldownWritesItsVif) {
   // Every file is named with the path it was given, a file of no known format too.
   EXPECT_NE(described.find("File name: " + video + "\n"), std::string::npos) << described;
   EXPECT_NE(described.find("Unknown file format: " + readme + "\n"), std::string::npos) << described;
+  testing::internal::CaptureStdout();
   EXPECT_EQ(Tool({"pulldown", video}), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Wrote " + video + ".m2v.vif\n");
   EXPECT_TRUE(std::filesystem::exists(video + ".m2v.vif"));
   // 1: a file that cannot be read (a FIFO is never opened) or meets a read error
   // (brought about: in the sniffed head, in an MLP file known by its name); 2: bad usage.
@@ -124,6 +126,14 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       {{"show", test::DataFile("dvdvideo/VIDEO_TS.IFO")}, 0, "VMG  (VIDEO_TS.IFO)", "is a DVD-Video information file"},
       {{"show", dir.File("none")}, 1, "", "does not exist"},
       {{"show"}, 2, "", "show needs a SOURCE"},
+      // Commands as people type them: help as a command, "--" with nothing after it, a DEST
+      // too many, a source mistyped.
+      {{"help"}, 0, "130  stopped", ""},
+      {{"help", "settings"}, 0, "usage: tessaline settings", ""},
+      {{"settings", "--settings", ini, "--"}, 0, "[" + section + "]\n", ""},
+      {{"demux", dir.File("disc"), dir.File("dotfiles"), dir.File("none-out")}, 2, "", "demux takes one DEST"},
+      {{"demux", dir.File("no-disc"), dir.File("disc"), dir.File("none-out"), "--settings", ini}, 1, "",
+       "File " + dir.File("no-disc") + " does not exist!"},
       {{"settings", "--settings", ini, "--set", "TitleMode=4", "--set", "destinationsubfolder=/a/Disc1"}, 0,
        "[" + section + "]\n", "unknown setting 'TitleMod' (did you mean TitleMode"},
       {{"settings", "--settings", ini, "--set", "TitleMode=9"}, 2, "", "TitleMode: 9 is out of range"},

@@ -719,6 +719,15 @@ TEST(DiscBuilder, ProgramListsEveryFileItWrote) {
   for (std::string line; std::getline(in, line);) listed.insert(line);
   for (const auto& e : std::filesystem::directory_iterator(dir.File("disc"))) written.insert(e.path().string());
   EXPECT_EQ(listed, written);
+  // Options as people type them; a usage error is one line and where the help is; a folder
+  // that cannot be made is named.
+  test::WriteFileBytes(dir.File("a-file"), {'x'});
+  const std::pair<std::string, std::string> uses[] = {
+      {" --size=64K --title-sets=1 '" + dir.File("sized") + "'", dir.File("sized") + "/hv000m01.evo\n"},
+      {" --size=lots x", "tessaline-make-disc: --size takes a number of bytes (suffixes K, M, G): 'lots'\n"
+                         "Try 'tessaline-make-disc --help'.\n"},
+      {" '" + dir.File("a-file") + "/d'", "tessaline-make-disc: cannot create the folder " + dir.File("a-file/d")}};
+  for (const auto& [args, start] : uses) EXPECT_TRUE(output(program + args + " 2>&1").starts_with(start)) << args;
 }
 
 TEST(EvoBuilder, VtiListPlacesTheNamesWhereTheReaderLooks) {
