@@ -249,6 +249,7 @@ class CorruptDisc : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new test::TempDir;
+    test::WriteFileBytes(Dir("settings.ini"), {});  // the defaults: a settings file named must be there
     const auto& s = test::SampleStreams();
     tools::DiscBuildOptions o;
     o.Evo.KeepStreamBytes = false;
@@ -521,13 +522,20 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     if (d.Backup) test::WriteFileBytes(backup, backupBytes);
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
-    // What could be done was done, the post-processing too (unless a failed write stopped the run),
-    // and the run names what it left; a log that could not be saved fails a run that did all else.
+    // What could be done was done, the post-processing too (unless a failed write stopped the run), and
+    // the run names what it left, each on a line of its own kind: the inputs it skipped, the write that
+    // failed (no input) with the outputs removed for it, or a log that could not be saved, which fails a
+    // run that did all else. A failed run never shows the success line.
     const bool stopped = d.Fault.starts_with("TESS_FAIL_WRITE");
     const bool logLost = d.Fault.find("Tessaline.log") != std::string::npos;
-    for (const char* piece : {"Finishing data format extraction", "Skipped or only partly read: "})
-      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && *piece == 'F') || logLost ||
+    const std::string named = logLost   ? "The run is not complete: its log could not be saved."
+                              : stopped ? "The run is not complete: it could not write to "
+                                        : "Skipped or only partly read: ";
+    for (const std::string& piece : {std::string("Finishing data format extraction"), named})
+      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && !logLost && piece[0] == 'F') ||
                   damaged.Log.find(piece) != std::string::npos) << piece;
+    for (const char* wrong : {"read: Removed the unfinished", "read: Write error", "completed successfully"})
+      EXPECT_TRUE(d.Exit == 0 || damaged.Log.find(wrong) == std::string::npos) << wrong;
     // A file that met the failed write is gone, whatever it was.
     if (stopped) {
       const std::string suffix = d.Fault.substr(d.Fault.find('=') + 1, d.Fault.rfind('@') - d.Fault.find('=') - 1);
@@ -726,6 +734,7 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
       {"DEST the folder of a .VTI list whose entry takes the log's name", {"--set", "AutoSaveLog=1",
        place + "/hva00001.VTI", place}, "", [&] {
          EXPECT_TRUE(file("Tessaline.log") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO")));
+         EXPECT_EQ(end.Log.find(core::runmsg::AllOperationsWereCompletedSuccessfully), std::string::npos);
        }, 1, [&] { listEntryNamed("Tessaline.log"); }},
       {"DEST the folder of a .VTI list whose entry takes a scan cache's name", {place + "/hva00001.VTI", place}, "",
        [&] { EXPECT_TRUE(file("FEATURE_1_e0.m2v.vnf") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO"))); }, 1,
