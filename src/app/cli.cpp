@@ -186,16 +186,13 @@ bool SaveRunLog(TForm1& Form, core::RunEnd How) {
   return false;
 }
 
-// The information files of the loaded disc that were damaged or could not be
-// read whole, by name; empty when every one was read.
-std::string DamagedInformationFiles(const TForm1& Form) {
-  std::string names;
-  for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
-    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
-    if (rec.DamagedTables > 0 || rec.InformationCorrupted)
-      names += (names.empty() ? "" : ", ") + platform::ExtractFileName(rec.FileName);
-  }
-  return names;
+// The name of the video manager's information file when it was damaged or
+// could not be read whole, so that the title sets it lists may be missing;
+// else empty.
+std::string DamagedTitleSetList(const TForm1& Form) {
+  if (Form.TitleSetCount < 1) return {};
+  const disc::TIFOFile& vmg = Form.IFOFiles[0];
+  return vmg.Kind == disc::ifoVMG && vmg.DamagedTables > 0 ? platform::ExtractFileName(vmg.FileName) : std::string();
 }
 
 // The title sets (0 = the video manager) or list positions the source offers.
@@ -544,7 +541,7 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
       for (int a : available) have += (have.empty() ? "" : ", ") + std::to_string(a);
       const std::string what = byPosition ? "list position " : "title set ";
       // Information that could not be read whole may be why: not the command's fault.
-      if (const std::string damaged = byPosition ? "" : DamagedInformationFiles(*form); !damaged.empty())
+      if (const std::string damaged = byPosition ? "" : DamagedTitleSetList(*form); !damaged.empty())
         return endNotStarted(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) +
                              " that could be read: " + damaged + " could not be read whole");
       terminal.Finish();

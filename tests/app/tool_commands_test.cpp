@@ -172,9 +172,11 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     testing::internal::CaptureStderr();
     if (r.Fault) ::setenv("TESS_FAIL_READ", r.Fault, 1);
     const int captured = ::dup(STDOUT_FILENO);
-    if (r.Full) ::dup2(::open("/dev/full", O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
-    EXPECT_EQ(Tool(r.Args), r.Status) << r.Args.back();
+    if (const int full = r.Full ? ::open("/dev/full", O_WRONLY | O_CLOEXEC) : -1; full >= 0)
+      ::dup2(full, STDOUT_FILENO), ::close(full);
+    const int status = Tool(r.Args);
     ::dup2(captured, STDOUT_FILENO), ::close(captured);
+    EXPECT_EQ(status, r.Status) << r.Args.back();
     ::unsetenv("TESS_FAIL_READ");
     const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     EXPECT_NE(out.find(r.Out), std::string::npos) << out;
