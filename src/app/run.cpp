@@ -65,7 +65,9 @@ std::string FindDiscFileIn(const std::string& Folder, const char* Sub, const cha
 }
 
 // The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.
-std::string FindVmgIn(const std::string& Folder, int* Err) { return FindDiscFileIn(Folder, "HVDVD_TS", "hv000i01.IFO", Err); }
+std::string FindVmgIn(const std::string& Folder, int* Err) {
+  return FindDiscFileIn(Folder, "HVDVD_TS", "hv000i01.IFO", Err);
+}
 
 // A DVD-Video information file by its name: VIDEO_TS.IFO or VTS_nn_0.IFO (or
 // their .BUP copies). HD names are read as HD whatever the file holds.
@@ -75,7 +77,8 @@ bool IsDvdVideoFileName(const std::string& Path) {
   const std::string ext = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
   if (ext != ".IFO" && ext != ".BUP") return false;
   const auto digit = [&](size_t At) { return std::isdigit(static_cast<unsigned char>(stem[At])) != 0; };
-  return stem == "VIDEO_TS" || (stem.size() == 8 && stem.starts_with("VTS_") && digit(4) && digit(5) && stem.ends_with("_0"));
+  return stem == "VIDEO_TS" ||
+         (stem.size() == 8 && stem.starts_with("VTS_") && digit(4) && digit(5) && stem.ends_with("_0"));
 }
 
 void AddChartPoint(TForm1& Form, const std::string& file) {

@@ -121,8 +121,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     const char* Fault = nullptr;  // reads of a file ending so fail from the offset on
     bool Full = false;            // stdout is /dev/full
   };
-  const std::string film = dir.File("film.m2v"), unwritten = "write error on standard output";
-  std::filesystem::copy_file(test::DataFile("streams/m2v_film_telecine.m2v"), film);
+  const std::string unwritten = "write error on standard output";
+  std::filesystem::create_directories(dir.File("loop"));
+  std::filesystem::create_symlink("HVDVD_TS", dir.File("loop/HVDVD_TS"));
   const Row rows[] = {
       {{"show", dir.File("disc")}, 0, "m01_v001c001-t-s-menu\n            button 1: LinkPGCN 2  -> LU_En_V1_2\n"
                                       "            button 2: JumpTT 1  -> Title_1\n", ""},
@@ -146,36 +147,33 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // One far larger than any settings file is refused by its size, before it is read.
       {{"settings", "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
-      // A settings file named and not there is a mistake, not the defaults.
-      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", dir.File("typo.ini")}, 2, "", "typo.ini does not exist"},
+      // A settings file named and not there is a mistake, not the defaults; a disc folder that cannot be
+      // looked into (a link loop, or one the user may not enter) is named for why.
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", dir.File("typo.ini")}, 2, "", "does not exist"},
+      {{"demux", dir.File("loop"), dir.File("none-out"), "--settings", ini}, 1, "", "can not look for hv000i01.IFO in"},
       // Sources demux does not take, said in one line before anything is written: a DVD-Video by its
       // names, Main mode for loose EVO files, and title sets its damaged information cannot show.
       {{"demux", test::DataFile("dvdvideo/VTS_01_0.IFO"), dir.File("none-out"), "--settings", ini}, 1, "",
        "VTS_01_0.IFO is a DVD-Video information file"},
-      {{"demux", test::DataFile("dvdvideo"), dir.File("none-out"), "--settings", ini}, 1, "", "VIDEO_TS.IFO is a DVD-Video"},
       {{"demux", dir.File("disc/hv001t01.evo"), dir.File("none-out"), "--settings", ini, "--main", "1"}, 2, "",
        "--main marks title sets"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", ini, "--vts", "1"}, 1, "",
        "title set 1 that could be read: hv000i01.IFO could not be read whole", "hv000i01.IFO@100"},
       // Output that cannot be written fails the command; a run does all its work first.
-      {{"--help"}, 1, "", unwritten, nullptr, true},
       {{"--version"}, 1, "", unwritten, nullptr, true},
       {{"show", dir.File("disc")}, 1, "", unwritten, nullptr, true},
-      {{"settings", "--settings", ini}, 1, "", unwritten, nullptr, true},
-      {{"info", film}, 1, "", unwritten, nullptr, true},
-      {{"demux", dir.File("disc"), dir.File("full-out"), "--settings", ini, "--vts", "0", "--set", "AutoSaveLog=1"}, 1,
-       "", unwritten, nullptr, true},
+      {{"info", test::DataFile("streams/a_48k_6ch.ac3")}, 1, "", unwritten, nullptr, true},
+      {{"demux", dir.File("disc"), dir.File("full-out"), "--settings", ini}, 1, "", unwritten, nullptr, true},
   };
   std::string listing;
   for (const Row& r : rows) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     if (r.Fault) ::setenv("TESS_FAIL_READ", r.Fault, 1);
-    const int captured = ::dup(STDOUT_FILENO);
-    if (const int full = r.Full ? ::open("/dev/full", O_WRONLY | O_CLOEXEC) : -1; full >= 0)
-      ::dup2(full, STDOUT_FILENO), ::close(full);
+    const int captured = ::dup(STDOUT_FILENO), full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (r.Full) ::dup2(full, STDOUT_FILENO);
     const int status = Tool(r.Args);
-    ::dup2(captured, STDOUT_FILENO), ::close(captured);
+    ::dup2(captured, STDOUT_FILENO), ::close(captured), ::close(full);
     EXPECT_EQ(status, r.Status) << r.Args.back();
     ::unsetenv("TESS_FAIL_READ");
     const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
@@ -185,8 +183,6 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   }
   test::ExpectAsDvdunauthorReads(ShownChains(listing));
   EXPECT_FALSE(std::filesystem::exists(dir.File("none-out")));
-  const std::vector<uint8_t> log = test::ReadFileBytes(dir.File("full-out/Tessaline.log"));
-  EXPECT_NE(std::string(log.begin(), log.end()).find("completed successfully"), std::string::npos);
   const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
   const std::string text(kept.begin(), kept.end());
   for (const char* piece : {"FullScan=1", "TitleMod=3\n; mine\n", "DestinationSubfolder=/a/Disc1\n", "TitleMode=4\n",
