@@ -36,6 +36,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -251,6 +252,7 @@ int main() {
   const bool reuse = std::getenv("TESS_BENCH_REUSE") && fs::exists(root + "/disc/hv001t02.evo");
   if (!reuse) fs::remove_all(root);
   fs::create_directories(root + "/disc");
+  std::ofstream(root + "/settings.ini", std::ios::app).close();  // the defaults, in a file of the bench's own
   std::vector<std::string> files;
   std::string made = "kept";
   if (reuse) {

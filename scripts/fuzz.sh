@@ -30,6 +30,7 @@ if [ ! -d "$seeds/out" ]; then
   mkdir -p "$seeds"
   ./build-fuzz/tools/tessaline-make-disc "$seeds/disc" >/dev/null
   ./build-fuzz/tools/tessaline-make-disc "$seeds/adv" --advanced >/dev/null
+  : > "$seeds/settings.ini"  # the defaults
   ./build-fuzz/tessaline demux "$seeds/disc" "$seeds/out" --settings "$seeds/settings.ini" >/dev/null
 fi
 data=tests/data

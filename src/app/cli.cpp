@@ -27,6 +27,7 @@
 #include "core/options.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/pump.h"
 #include "platform/settings_store.h"
 #include "streams/media_info.h"
 #include "streams/pulldown.h"
@@ -135,9 +136,14 @@ class Terminal {
       std::fprintf(to, "%s%s\033[0m\n", c, line.Caption.c_str());
     else
       std::fprintf(to, "%s\n", line.Caption.c_str());
-    std::fflush(to);
+    // A log that cannot reach stdout (a full disk, a closed pipe) does not
+    // stop the run; the command's end reports it.
+    if (std::fflush(to) != 0 && to == stdout && outError_ == 0) outError_ = errno;
     DrawBar();
   }
+
+  // The errno of the first log line that could not be written to stdout, else 0.
+  int OutputError() const { return outError_; }
 
   void Total(const platform::ProgressBar& b) { Set(total_, b); }
   void Current(const platform::ProgressBar& b) { Set(current_, b); }
@@ -172,6 +178,7 @@ class Terminal {
   bool colourErr_;
   bool barErr_;
   bool shown_ = false;
+  int outError_ = 0;
   int total_ = -1;
   int current_ = -1;
 };
@@ -186,6 +193,15 @@ bool SaveRunLog(TForm1& Form, core::RunEnd How) {
   std::fprintf(stderr, "tessaline: could not save the log %s%s%s\n", folder.c_str(),
                std::string(core::kLogFileName).c_str(), why.c_str());
   return false;
+}
+
+// The name of the video manager's information file when it was damaged or
+// could not be read whole, so that the title sets it lists may be missing;
+// else empty.
+std::string DamagedTitleSetList(const TForm1& Form) {
+  if (Form.TitleSetCount < 1) return {};
+  const disc::TIFOFile& vmg = Form.IFOFiles[0];
+  return vmg.Kind == disc::ifoVMG && vmg.DamagedTables > 0 ? platform::ExtractFileName(vmg.FileName) : std::string();
 }
 
 // The title sets (0 = the video manager) or list positions the source offers.
@@ -354,10 +370,26 @@ int EndOnException(DemuxCommand& Demux, const std::string& What) {
   return kExitFailed;
 }
 
+// Output that could not all be written fails the command, whatever else it
+// did: what it printed did not reach the user. Said on stderr. FirstError is
+// the errno of a failure met on the way, if known.
+int EndStandardOutput(int Status, int FirstError) {
+  int err = FirstError;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (!flushed && err == 0) err = errno;
+  const bool failed = !flushed || std::ferror(stdout) != 0 || err != 0;
+  std::clearerr(stdout);
+  if (!failed) return Status;
+  std::fprintf(stderr, "tessaline: write error on standard output%s\n", platform::ErrorReason(err).c_str());
+  return Status == kExitDone ? kExitFailed : Status;
+}
+
 }  // namespace
 
 static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Only a run polls the stop flag; every other command is ended by the signal.
+  if (args.empty() || args[0] != "demux") platform::Pump::LeaveStopSignalsToTheSystem();
   if (args.empty()) return UsageError("a command is needed: demux, show, settings, info, pulldown or help");
   // "help" and "help COMMAND" as people type them: --help and COMMAND --help.
   if (args[0] == "help") {
@@ -393,6 +425,7 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   std::vector<int> mainMarks;
   bool yes = false;
   std::string settingsFile = platform::DefaultSettingsPath();
+  bool settingsGiven = false;
   bool options = true;  // "--" ends them: a file name may then start with "-"
   for (size_t i = 1; i < args.size(); ++i) {
     if (!options) {
@@ -431,6 +464,7 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
       sets.push_back(std::move(set));
     } else if (a == "--settings") {
       if (!value(settingsFile) || settingsFile.empty()) return UsageError("--settings takes a file", "demux");
+      settingsGiven = true;
     } else if (a == "--main") {
       std::string list;
       if (!value(list) || !ParseMarks(list, mainMarks))
@@ -461,7 +495,8 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   if (const std::string mixed = MixedSourceKinds(sources); !mixed.empty()) return UsageError(mixed, "demux");
 
   platform::SettingsStore store;
-  if (const int status = LoadSettingsFileForCommand(settingsFile, store, "demux"); status != kExitDone) return status;
+  if (const int status = LoadSettingsFileForCommand(settingsFile, store, "demux", settingsGiven); status != kExitDone)
+    return status;
 
   auto& form = Demux.Form = std::make_unique<TForm1>();
   MainWindow& window = *(Demux.Window = std::make_unique<MainWindow>(*form));
@@ -487,7 +522,6 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
     window.AddLogLine(kindOf(Caption), text, platform::kColourRed);
   };
   form->Pump.OnStop = [&] { form->Abort = 1; };
-  platform::Pump::InstallStopSignals();
 
   form->SettingsFile = settingsFile;
   for (const std::string& w : LoadOptions(form->Options, store)) form->Log(core::kLogWarning, w, platform::kColourRed);
@@ -502,12 +536,21 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
 
   SourceSelection source;
   std::string error;
-  if (!ChooseSource(sources, source, error)) {
-    form->Log(core::kLogWarning, error, platform::kColourRed);
+  // A source that is not one demux can take is said in one line: no run began.
+  const auto endNotStarted = [&](const std::string& Why) {
+    form->Log(core::kLogWarning, Why, platform::kColourRed);
     SaveRunLog(*form, core::RunEnd::NotStarted);
     terminal.Finish();
     return kExitFailed;
-  }
+  };
+  if (!ChooseSource(sources, source, error)) return endNotStarted(error);
+  // Main mode cuts a title set's titles per cell; a list has no title sets.
+  if (!mainMarks.empty() && source.Kind != SourceKind::StandardContent)
+    return UsageError("--main marks title sets: a .VTI list or .evo files have none (--vts chooses list positions)",
+                      "demux");
+  if (source.DvdVideo)
+    return endNotStarted(platform::ExtractFileName(source.IFOFile) +
+                         " is a DVD-Video information file: demux takes HD DVD discs only (show lists what it holds)");
   // A Ctrl-C that came while the source was loading ends the program with its
   // verdict, also when it cut the loading short.
   const auto endStopped = [&] {
@@ -530,8 +573,12 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
       if (std::find(available.begin(), available.end(), m) != available.end()) continue;
       std::string have;
       for (int a : available) have += (have.empty() ? "" : ", ") + std::to_string(a);
-      terminal.Finish();
       const std::string what = byPosition ? "list position " : "title set ";
+      // Information that could not be read whole may be why: not the command's fault.
+      if (const std::string damaged = byPosition ? "" : DamagedTitleSetList(*form); !damaged.empty())
+        return endNotStarted(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) +
+                             " that could be read: " + damaged + " could not be read whole");
+      terminal.Finish();
       return UsageError(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
                             (have.empty() ? "none" : have),
                         "demux");
@@ -563,14 +610,18 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
     terminal.Finish();
     return kExitFailed;
   }
-  const RunResult result = StartRun(*form, source, window.Views);
-  const bool logSaved = SaveRunLog(*form, result == RunResult::Done      ? core::RunEnd::Finished
-                                          : result == RunResult::Stopped ? core::RunEnd::Stopped
-                                                                         : core::RunEnd::Failed);
+  // A finished run saves its log before its success line is shown; any other
+  // end has shown its verdict, which the log saved now holds.
+  bool saved = false;
+  const RunResult result = StartRun(*form, source, window.Views, [&] {
+    saved = true;
+    return SaveRunLog(*form, core::RunEnd::Finished);
+  });
+  if (!saved) SaveRunLog(*form, result == RunResult::Stopped ? core::RunEnd::Stopped : core::RunEnd::Failed);
   lock.Release();
   terminal.Finish();
   switch (result) {
-    case RunResult::Done: return logSaved ? kExitDone : kExitFailed;
+    case RunResult::Done: return kExitDone;
     case RunResult::Stopped: return kExitStopped;
     case RunResult::Failed: break;
   }
@@ -578,14 +629,26 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
 }
 
 int RunCommandLine(int argc, char** argv) {
+  // First of all: a stop that comes while the command line is read is not lost.
+  platform::Pump::InstallStopSignals();
   DemuxCommand demux;
+  int status = kExitFailed;
   try {
-    return RunCommand(argc, argv, demux);
+    status = RunCommand(argc, argv, demux);
   } catch (const std::exception& e) {
-    return EndOnException(demux, e.what());
+    status = EndOnException(demux, e.what());
   } catch (...) {
-    return EndOnException(demux, "an exception of no known kind");
+    status = EndOnException(demux, "an exception of no known kind");
   }
+  return EndStandardOutput(status, demux.Out.OutputError());
+}
+
+int CloseStandardOutput(int Status) {
+  // The output is flushed already; a file system may still report its failure
+  // only when the file is closed.
+  if (::close(STDOUT_FILENO) == 0 || errno == EBADF) return Status;
+  std::fprintf(stderr, "tessaline: write error on standard output%s\n", platform::ErrorReason(errno).c_str());
+  return Status == kExitDone ? kExitFailed : Status;
 }
 
 }  // namespace tess::app

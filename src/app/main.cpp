@@ -1,3 +1,3 @@
 #include "app/cli.h"
 
-int main(int argc, char** argv) { return tess::app::RunCommandLine(argc, argv); }
+int main(int argc, char** argv) { return tess::app::CloseStandardOutput(tess::app::RunCommandLine(argc, argv)); }

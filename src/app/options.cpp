@@ -385,9 +385,13 @@ bool SplitSettingArgument(const std::string& Argument, std::pair<std::string, st
   return true;
 }
 
-int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store, const std::string& Command) {
+int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store, const std::string& Command,
+                               bool Named) {
   std::error_code ec;
   const auto status = std::filesystem::status(File, ec);
+  // A name typed wrong would run with the defaults, and change the results unseen.
+  if (Named && status.type() == std::filesystem::file_type::not_found)
+    return UsageError("settings file " + File + " does not exist", Command);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
     return UsageError("settings file " + File + " is not a regular file", Command);
   }

@@ -32,12 +32,13 @@ void SaveOptionsTo(const TOptions& O, platform::SettingsStore& Store);
 // A command's "--set Name=Value" argument as its name and value; false when it
 // has no name or no "=".
 bool SplitSettingArgument(const std::string& Argument, std::pair<std::string, std::string>& NameValue);
-// Loads a command's settings file (one not there yet reads as empty): 0 when it
-// can be used, else the command's exit status, with the reason on stderr (2 for
-// a name that is no regular file, whose usage line points to Command's help,
-// 1 for a file that cannot be read).
+// Loads a command's settings file (one not there yet reads as empty, unless
+// the user Named it): 0 when it can be used, else the command's exit status,
+// with the reason on stderr (2 for a name that is no regular file or, Named,
+// no file at all, whose usage line points to Command's help, 1 for a file that
+// cannot be read).
 int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore& Store,
-                               const std::string& Command = {});
+                               const std::string& Command = {}, bool Named = false);
 
 bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error = nullptr);
 std::vector<std::string> OptionValueNames();

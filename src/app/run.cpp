@@ -3,7 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "app/options.h"
 #include "disc/ifo_set.h"
@@ -20,6 +23,7 @@
 #include "demux/slideshow.h"
 #include "demux/subpic_results.h"
 #include "disc/vob_scout.h"
+#include "platform/file_io.h"
 #include "platform/paths.h"
 #include "streams/display_ratio.h"
 #include "streams/captions.h"
@@ -46,13 +50,35 @@ std::string NotAFileReason(const std::string& p) {
   return std::string(core::msg::File) + p + std::string(core::msg::DoesNotExist);
 }
 
-// The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.
-std::string FindVmgIn(const std::string& folder) {
-  for (const char* sub : {"", "HVDVD_TS/"}) {
-    const std::string candidate = platform::IncludeTrailingSlash(folder) + sub + "hv000i01.IFO";
-    if (auto found = platform::FindPathCaseInsensitive(candidate)) return *found;
+// The file named Name in a disc folder: the folder itself or its Sub folder.
+// When there is none, *Err is the first reason other than its absence that a
+// place could not be looked into (a folder the user may not enter), else 0.
+std::string FindDiscFileIn(const std::string& Folder, const char* Sub, const char* Name, int* Err) {
+  *Err = 0;
+  for (const std::string& in : {std::string(), std::string(Sub) + "/"}) {
+    int err = 0;
+    if (auto found = platform::FindPathCaseInsensitive(platform::IncludeTrailingSlash(Folder) + in + Name, &err))
+      return *found;
+    if (*Err == 0) *Err = err;
   }
   return {};
+}
+
+// The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.
+std::string FindVmgIn(const std::string& Folder, int* Err) {
+  return FindDiscFileIn(Folder, "HVDVD_TS", "hv000i01.IFO", Err);
+}
+
+// A DVD-Video information file by its name: VIDEO_TS.IFO or VTS_nn_0.IFO (or
+// their .BUP copies). HD names are read as HD whatever the file holds.
+bool IsDvdVideoFileName(const std::string& Path) {
+  const std::string name = platform::ToUpperAscii(platform::ExtractFileName(Path));
+  const std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : std::string();
+  const std::string ext = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
+  if (ext != ".IFO" && ext != ".BUP") return false;
+  const auto digit = [&](size_t At) { return std::isdigit(static_cast<unsigned char>(stem[At])) != 0; };
+  return stem == "VIDEO_TS" ||
+         (stem.size() == 8 && stem.starts_with("VTS_") && digit(4) && digit(5) && stem.ends_with("_0"));
 }
 
 void AddChartPoint(TForm1& Form, const std::string& file) {
@@ -230,6 +256,39 @@ bool LogSkippedInputs(TForm1& Form) {
   return true;
 }
 
+// One line for the writes that failed and the unfinished outputs removed
+// after them, apart from the skipped inputs. False when no write failed.
+bool LogFailedWrites(TForm1& Form) {
+  if (Form.FailedWrites.empty()) return false;
+  std::string files;
+  for (const std::string& f : Form.FailedWrites) files += (files.empty() ? "" : ", ") + f;
+  const size_t removed = Form.RemovedOutputs.size();
+  Form.LogError("The run is not complete: it could not write to " + files +
+                (removed == 0   ? std::string(".")
+                 : removed == 1 ? std::string("; its unfinished output was removed.")
+                                : "; its " + std::to_string(removed) + " unfinished outputs were removed."));
+  return true;
+}
+
+// A finished run's log is saved with its success line before the line is
+// shown: a success is never followed by a log that could not be saved. Such a
+// run fails, with that verdict only.
+RunResult EndFinishedRun(TForm1& Form, const std::function<bool()>& SaveLog) {
+  platform::LogModel& log = Form.LogWindow.Log;
+  auto show = std::exchange(log.OnAdd, nullptr);
+  const size_t at = log.Lines.size();
+  Form.Log(core::kLogNormal, core::runmsg::AllOperationsWereCompletedSuccessfully, platform::kColourGreen);
+  log.OnAdd = show;
+  const bool added = log.Lines.size() > at;
+  if (!SaveLog || SaveLog()) {
+    if (added && show) show(log.Lines[at]);
+    return RunResult::Done;
+  }
+  if (added) log.Lines.erase(log.Lines.begin() + static_cast<std::ptrdiff_t>(at));
+  Form.LogError("The run is not complete: its log could not be saved.");
+  return RunResult::Failed;
+}
+
 // What a new run starts without: the registries, the track model, the
 // counters and the maps of an earlier run.
 void ResetRunState(TForm1& Form) {
@@ -248,6 +307,8 @@ void ResetRunState(TForm1& Form) {
   Form.SubPicInfoForm.Reset();
   Form.StartedOutputs.clear();
   Form.Skipped.clear();
+  Form.FailedWrites.clear();
+  Form.RemovedOutputs.clear();
   Form.Sources = {};
   if (Form.MainWindow) {
     Form.MainWindow->FinishedEvoFiles = 0;
@@ -440,8 +501,9 @@ bool IsMissingPath(const std::string& Path) {
 std::string PathOfNoSourceKind(const std::vector<std::string>& Paths) {
   for (const std::string& p : Paths) {
     const SourceKindName* kind = KindOfSourcePath(p);
+    int unused = 0;
     // A folder without a disc (an earlier run's output, say) is no source either.
-    const bool noDisc = kind == &kDiscFolder && FindVmgIn(platform::ResolveInputPath(p)).empty();
+    const bool noDisc = kind == &kDiscFolder && FindVmgIn(platform::ResolveInputPath(p), &unused).empty();
     if ((!kind && !IsMissingPath(p)) || noDisc) return p;
   }
   return {};
@@ -484,9 +546,14 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
   if (Paths.size() == 1) {
     const std::string path = platform::ResolveInputPath(Paths[0]);
     if (IsFolder(path)) {
-      Out.IFOFile = FindVmgIn(path);
+      int err = 0;
+      Out.IFOFile = FindVmgIn(path, &err);
+      // A DVD-Video folder (or the disc's folder above it) is named for what it is.
+      if (int dvdErr = 0; Out.IFOFile.empty() && err == 0)
+        Out.IFOFile = FindDiscFileIn(path, "VIDEO_TS", "VIDEO_TS.IFO", &dvdErr);
       if (Out.IFOFile.empty()) {
-        Error = "no hv000i01.IFO in " + path;
+        Error = err != 0 ? "can not look for hv000i01.IFO in " + path + platform::ErrorReason(err)
+                         : "no hv000i01.IFO in " + path;
         return false;
       }
       if (!IsFile(Out.IFOFile)) {
@@ -494,6 +561,7 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
         return false;
       }
       Out.Kind = SourceKind::StandardContent;
+      Out.DvdVideo = IsDvdVideoFileName(Out.IFOFile);
       return true;
     }
     if (!IsFile(path)) {
@@ -504,6 +572,7 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
     if (EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP")) {
       Out.Kind = SourceKind::StandardContent;
       Out.IFOFile = path;
+      Out.DvdVideo = IsDvdVideoFileName(path);
       return true;
     }
     if (EqualsIgnoreCase(ext, ".VTI")) {
@@ -624,7 +693,8 @@ bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
   return false;
 }
 
-RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views) {
+RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views,
+                   const std::function<bool()>& SaveLog) {
   ApplyOptions(Form);
   const std::string folder = Form.Settings.Output.Folder;
   if (folder.empty()) {
@@ -691,8 +761,9 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     return true;
   };
   if (stopped()) return RunResult::Stopped;
-  if (!ok) {
+  if (!ok || Form.WriteStopped) {
     LogSkippedInputs(Form);
+    LogFailedWrites(Form);
     Form.Log(core::kLogWarning, core::runmsg::ProcessIsAbortedDemuxingOrScriptGeneration, platform::kColourRed);
     return RunResult::Failed;
   }
@@ -712,8 +783,7 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
   // Everything else was done; what had to be left out makes the run a failure.
   if (LogSkippedInputs(Form)) return RunResult::Failed;
-  Form.Log(core::kLogNormal, core::runmsg::AllOperationsWereCompletedSuccessfully, platform::kColourGreen);
-  return RunResult::Done;
+  return EndFinishedRun(Form, SaveLog);
 }
 
 }  // namespace tess::app

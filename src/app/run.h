@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ struct SourceSelection {
   std::string VTIFile;               // Advanced Content: the title information file
   std::vector<std::string> EvoFiles; // every EVO file the source names, in chart order
   demux::TEvoFileList EvoList;       // Advanced Content and loose EVO files: the list the run works through
+  // Standard Content named as a DVD-Video (VIDEO_TS.IFO, VTS_nn_0.IFO, or a
+  // folder of them without hv000i01.IFO): it can be shown, not demultiplexed.
+  bool DvdVideo = false;
 };
 
 // Decides the source kind from a path (an information file or its folder, a
@@ -44,7 +48,10 @@ std::vector<std::string> TitleSetEvoFiles(const TForm1& Form, int IFOIndex);
 enum class RunResult { Done, Failed, Stopped };
 
 // The Start command: takes the settings as they stand, demultiplexes, prepares
-// the tracks and shows the items' names again in the browser's views.
-RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views);
+// the tracks and shows the items' names again in the browser's views. A run
+// that did everything saves its log by SaveLog (when given) with its success
+// line before showing that line; a save that fails makes the run a failure.
+RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views,
+                   const std::function<bool()>& SaveLog = {});
 
 }  // namespace tess::app

@@ -59,11 +59,21 @@ struct RunContext {
   // being written then is removed (NoteRemovedOutput), as it can be made again
   // from the source.
   bool WriteStopped = false;
+  // The outputs that could not be written (or were refused: they would take a
+  // source's place) and the unfinished outputs removed after them. No input
+  // was skipped for them: the run's end sums them up apart.
+  std::vector<std::string> FailedWrites;
+  std::vector<std::string> RemovedOutputs;
+  static bool NoteOnce(std::vector<std::string>& List, std::string What) {
+    if (std::find(List.begin(), List.end(), What) != List.end()) return false;
+    List.push_back(std::move(What));
+    return true;
+  }
   void StopForWriteError(const std::string& File) {
     if (!WriteStopped) LogError("The run stops: it could not write to " + File + ".");
     WriteStopped = true;
     Abort = 1;
-    NoteSkipped("Write error in file " + File);
+    NoteOnce(FailedWrites, File);
   }
   // The files the run reads from. No output may take the place of one: an
   // output that would (another name of a source, however written) is refused
@@ -73,11 +83,10 @@ struct RunContext {
     const std::string source = Sources.Find(Output);
     if (source.empty()) return false;
     const std::string what = "The output " + Output + " would be written over the source file " + source;
-    if (std::find(Skipped.begin(), Skipped.end(), what) == Skipped.end())
+    if (NoteOnce(FailedWrites, Output + " (it would take the place of the source file " + source + ")"))
       LogError(what + ": it is not written, and the run stops.");
     WriteStopped = true;
     Abort = 1;
-    NoteSkipped(what);
     return true;
   }
   // Removes File, a file or link the run names as its own (an output, a scan
@@ -87,7 +96,7 @@ struct RunContext {
   bool RemoveOwnFile(const std::string& File) const { return DeleteFileUnless(File, Sources); }
   void NoteRemovedOutput(const std::string& File) {
     LogError("Removed the unfinished output " + File);
-    NoteSkipped("Removed the unfinished output " + File);
+    NoteOnce(RemovedOutputs, File);
   }
   // An output that was being written when the run stopped for a write error:
   // it is incomplete, so it goes, and the log names it.

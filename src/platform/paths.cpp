@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <vector>
 
@@ -29,14 +30,26 @@ std::string ToLowerAscii(std::string_view s) {
   return r;
 }
 
-static bool Exists(const std::string& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0;
+// Err keeps the first failure that is not a name missing: a folder that cannot
+// be entered or listed hides what it holds, and says so.
+static void NoteLookUpError(int* Err, int Errno) {
+  if (Err && *Err == 0 && Errno != ENOENT && Errno != ENOTDIR) *Err = Errno;
 }
 
-std::optional<std::string> FindPathCaseInsensitive(const std::string& Path) {
+static bool Exists(const std::string& p, int* Err) {
+  struct stat st;
+  if (::lstat(p.c_str(), &st) == 0) return true;
+  NoteLookUpError(Err, errno);
+  return false;
+}
+
+std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int* Err) {
+  if (Err) *Err = 0;
   if (Path.empty()) return std::nullopt;
-  if (Exists(Path)) return Path;
+  if (Exists(Path, Err)) {
+    if (Err) *Err = 0;
+    return Path;
+  }
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= Path.size()) {
@@ -50,10 +63,13 @@ std::optional<std::string> FindPathCaseInsensitive(const std::string& Path) {
     const std::string& part = parts[i];
     if (part.empty()) continue;
     std::string candidate = current.empty() ? part : (current.back() == '/' ? current + part : current + "/" + part);
-    if (!Exists(candidate)) {
+    if (!Exists(candidate, Err)) {
       std::string folder = current.empty() ? "." : current;
       DIR* dir = ::opendir(folder.c_str());
-      if (!dir) return std::nullopt;
+      if (!dir) {
+        NoteLookUpError(Err, errno);
+        return std::nullopt;
+      }
       std::string found;
       while (dirent* e = ::readdir(dir)) {
         if (EqualsIgnoreCase(e->d_name, part)) {
@@ -68,6 +84,7 @@ std::optional<std::string> FindPathCaseInsensitive(const std::string& Path) {
     current = candidate;
   }
   if (!Path.empty() && Path.back() == '/' && !current.empty() && current.back() != '/') current += '/';
+  if (Err) *Err = 0;
   return current;
 }
 

@@ -7,8 +7,11 @@ namespace tess::platform {
 
 // Disc file systems compare names without case; Linux does not. Each component
 // of Path is matched exactly first and then case-insensitively (ASCII) in its
-// folder. Returns the path as it exists on disk, or nothing.
-std::optional<std::string> FindPathCaseInsensitive(const std::string& Path);
+// folder. Returns the path as it exists on disk, or nothing; then *Err (when
+// given) is the errno of a look or a listing on the way that failed for another
+// reason than a name missing (EACCES of a folder the user may not enter, ELOOP
+// of a link loop), else 0.
+std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int* Err = nullptr);
 
 // The existing spelling of Path when one is found, else Path unchanged.
 std::string ResolveInputPath(const std::string& Path);

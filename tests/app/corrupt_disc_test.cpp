@@ -52,11 +52,12 @@ struct RunEnd {
 };
 
 // Runs "tessaline Args" from the folder Cwd (empty: this one) with a time
-// limit; OnLine sees each log line as it comes and may signal the process. A
-// Fault ("TESS_FAIL_READ=..." or "TESS_FAIL_WRITE=...") makes the program fail
-// reads or writes on purpose.
+// limit; OnLine sees each log line as it comes (and line 0 at once) and may
+// signal the process. A Fault ("TESS_FAIL_READ=..." or "TESS_FAIL_WRITE=...")
+// makes the program fail reads or writes on purpose. After CloseOutAt lines
+// its stdout is closed, as by "| head".
 RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
-           const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}) {
+           const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}, int CloseOutAt = 0) {
   int out[2], err[2];
   if (::pipe(out) != 0 || ::pipe(err) != 0) return {};
   // A run watched line by line gets little ahead of the lines read: a signal
@@ -69,6 +70,14 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, err[0]);
   if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
+  // The program starts with its stop signals at their defaults and held back, as
+  // one sent before it took them would be: one sent at once waits for it.
+  posix_spawnattr_t attr;
+  sigset_t stops;
+  sigemptyset(&stops);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
+  posix_spawnattr_init(&attr), posix_spawnattr_setsigmask(&attr, &stops), posix_spawnattr_setsigdefault(&attr, &stops);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   const std::string program = ProgramPath();
   std::vector<std::string> args = {program};
   args.insert(args.end(), Args.begin(), Args.end());
@@ -79,8 +88,9 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   for (char** e = environ; *e; ++e) envp.push_back(*e);
   envp.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
   ::close(out[1]), ::close(err[1]);
   RunEnd end;
   if (spawned != 0) {
@@ -89,6 +99,7 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   int lines = 0;
+  if (OnLine) OnLine(pid, 0);
   // Each line reaches one of the two, flushed whole: read as they come, they
   // make the log in its order.
   pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -109,6 +120,10 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
         if (buf[i] == '\n' && OnLine) OnLine(pid, ++lines);
       end.Log.append(buf, static_cast<size_t>(n));
       alone[k]->append(buf, static_cast<size_t>(n));
+      if (k == 0 && CloseOutAt > 0 && std::count(end.Out.begin(), end.Out.end(), '\n') >= CloseOutAt) {
+        ::close(p[0].fd);
+        p[0].fd = -1, --open;
+      }
     }
   }
   for (const pollfd& f : p)
@@ -249,6 +264,7 @@ class CorruptDisc : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new test::TempDir;
+    test::WriteFileBytes(Dir("settings.ini"), {});  // the defaults: a settings file named must be there
     const auto& s = test::SampleStreams();
     tools::DiscBuildOptions o;
     o.Evo.KeepStreamBytes = false;
@@ -522,12 +538,15 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     if (d.Backup) test::WriteFileBytes(backup, backupBytes);
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
-    // What could be done was done, the post-processing too (unless a failed write stopped the run),
-    // and the run names what it left; a log that could not be saved fails a run that did all else.
+    // What could be done was done, the post-processing too (unless a failed write stopped the run), and
+    // the run names what it left, each on a line of its own kind: the inputs it skipped, the write that
+    // failed (no input) with the outputs removed for it, or a log that could not be saved, which fails a
+    // run that did all else. A failed run never shows the success line.
     const bool stopped = d.Fault.starts_with("TESS_FAIL_WRITE");
     const bool logLost = d.Fault.find("Tessaline.log") != std::string::npos;
-    for (const char* piece : {"Finishing data format extraction", "Skipped or only partly read: "})
-      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && *piece == 'F') || logLost ||
+    const char* named = logLost ? "its log could not be saved" : stopped ? "it could not write to " : "Skipped or only";
+    for (const char* piece : {"Finishing data format extraction", named})
+      EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && !logLost && *piece == 'F') ||
                   damaged.Log.find(piece) != std::string::npos) << piece;
     // A file that met the failed write is gone, whatever it was.
     if (stopped) {
@@ -662,8 +681,18 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
     std::function<void()> Setup = {};
     std::function<void(pid_t, int)> OnLine = {};
     std::string Fault = {};
+    int CloseOutAt = 0;
   };
   const auto logs = [&](const std::string& Text) { EXPECT_NE(end.Log.find(Text), std::string::npos) << end.Log; };
+  // However a run ends, the log it saves ends with its verdict.
+  const auto savedVerdict = [&](std::string_view Verdict) {
+    return [&, Verdict] {
+      const Bytes b = file("Tessaline.log");
+      EXPECT_TRUE(std::string(b.begin(), b.end()).ends_with(std::string(Verdict) + "\r\n")) << Verdict;
+    };
+  };
+  const std::vector<std::string> saving = {"--set", "AutoSaveLog=1", Dir("work-disc"), place};
+  const auto stopSaved = savedVerdict(core::msg::CurrentOperationWasAbortedByTheUser);
   // Why a run failed stays on the screen when its log is sent elsewhere.
   const auto onStderrOnly = [&](const std::string& Text) {
     EXPECT_NE(end.Err.find(Text), std::string::npos) << end.Err;
@@ -734,6 +763,7 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
       {"DEST the folder of a .VTI list whose entry takes the log's name", {"--set", "AutoSaveLog=1",
        place + "/hva00001.VTI", place}, "", [&] {
          EXPECT_TRUE(file("Tessaline.log") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO")));
+         EXPECT_EQ(end.Log.find(core::runmsg::AllOperationsWereCompletedSuccessfully), std::string::npos);
        }, 1, [&] { listEntryNamed("Tessaline.log"); }},
       {"DEST the folder of a .VTI list whose entry takes a scan cache's name", {place + "/hva00001.VTI", place}, "",
        [&] { EXPECT_TRUE(file("FEATURE_1_e0.m2v.vnf") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO"))); }, 1,
@@ -795,6 +825,14 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          if (Line == slideLine) ::kill(Pid, SIGINT);
        }},
       {"slide shows failed", {Dir("stills"), place}, "", [] {}, 1, {}, {}, "TESS_FAIL_READ=_88.dts@3000"},
+      // A stop sent before the program could take it, the terminal closed, and a closed pipe (whose run
+      // goes on to its end, and fails for the lines it could not write).
+      {"SIGTERM at once", saving, "", stopSaved, 130, {}, [](pid_t P, int L) { L == 0 && ::kill(P, SIGTERM); }},
+      {"SIGHUP", saving, "", stopSaved, 130, {}, [](pid_t P, int L) { L == 20 && ::kill(P, SIGHUP); }},
+      {"stdout a pipe closed after 5 lines", saving, "", [&] {
+         savedVerdict(core::runmsg::AllOperationsWereCompletedSuccessfully)();
+         onStderrOnly("write error on standard output: " + std::string(std::strerror(EPIPE)));
+       }, 1, {}, {}, {}, 5},
       // The title subpictures made into nothing else stay in their ".sup" files, with their indexes.
       {"SUPMode=0", {"--set", "SUPMode=0", Dir("work-disc"), place}, "", [&] {
          const std::string titles = "VTS_001/Titles/t001_v001x003";
@@ -848,7 +886,7 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
       if (e.path().extension() == ".times") userTimes.insert(e.path());
     std::vector<std::string> all = {"demux", "--settings", ini};
     all.insert(all.end(), r.Args.begin(), r.Args.end());
-    end = RunTessaline(all, r.Cwd.empty() ? "" : Dir(r.Cwd), r.OnLine, r.Fault);
+    end = RunTessaline(all, r.Cwd.empty() ? "" : Dir(r.Cwd), r.OnLine, r.Fault, r.CloseOutAt);
     EXPECT_EQ(end.Exit, r.Exit) << end.Log;
     for (const char* f : {"keep.txt", "a.log", "b.scp", "c.scn", "notes/n.txt"}) EXPECT_TRUE(fs::exists(place + "/" + f));
     for (const auto& e : fs::recursive_directory_iterator(place)) {
@@ -860,7 +898,7 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   }
 }
 
-// Stop (SIGINT) at many points of a run: the run ends with 130 (or 0 when it
+// Stop (SIGINT, SIGTERM or SIGHUP) at many points of a run: the run ends with 130 (or 0 when it
 // was done before the stop took effect), every output is closed whole (the start
 // of what the whole run writes, or a raw output the run had not turned into its
 // final form yet), no temporary file is left and the source is untouched.
@@ -874,7 +912,7 @@ TEST_F(CorruptDisc, StopAnywhereLeavesAConsistentTree) {
   int stopped = 0, late = 0;
   // The later steps print few lines and work between them: each of the last lines is a moment of its own.
   for (int at = 1; at <= lines; at += at < lines - 9 ? 3 : 1) {
-    const int signal = at % 2 ? SIGINT : SIGTERM;
+    const int signal = at / 3 % 3 == 0 ? SIGINT : at / 3 % 3 == 1 ? SIGTERM : SIGHUP;
     SCOPED_TRACE("stop after log line " + std::to_string(at) + " by " + ::strsignal(signal));
     const RunEnd end = Demux(Dir("disc"), Dir("stopped"), ini, [&](pid_t Pid, int Line) {
       if (Line == at) ::kill(Pid, signal);

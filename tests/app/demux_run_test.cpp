@@ -78,6 +78,7 @@ class DemuxRun : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!test::HaveFfmpeg()) return;
     dir_ = new test::TempDir;
+    test::WriteFileBytes(Dir("settings.ini"), {});  // the defaults: a settings file named must be there
     const auto& s = test::SampleStreams();
     tools::DiscBuildOptions o;
     o.Evo.KeepStreamBytes = false;
@@ -586,6 +587,7 @@ TEST(AuthoredDvd, ShowAndDemuxReadTheConvertedDiscAsLsdvdAndFfmpegReadTheDvd) {
 
   // Every stream of every VOB of every domain, against ffmpeg's reading of the DVD's packs of that VOB.
   const std::string out = dir.File("out");
+  test::WriteFileBytes(dir.File("settings.ini"), {});
   EXPECT_EQ(RunTessaline({"demux", dir.File("hd"), out, "--settings", dir.File("settings.ini"), "--set", "DeleteSUP=0"}),
             0);
   struct Row {

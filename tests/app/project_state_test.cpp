@@ -336,6 +336,7 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   // "Autosave always" its log is kept.
   TempDir dir;
   const std::string out = dir.File("out");
+  std::ofstream(dir.File("s.ini")).close();  // a settings file named must be there
   EXPECT_EQ(run({"demux", dir.File("missing.evo"), out, "--settings", dir.File("s.ini"), "--set", "autosavelog=2"}), 1);
   EXPECT_TRUE(std::filesystem::exists(out + "/Tessaline.log"));
 

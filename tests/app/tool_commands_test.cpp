@@ -1,7 +1,9 @@
 // The info and pulldown commands: their output and their exit status (0 done,
 // 1 a file that could not be read or written, 2 bad usage).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -119,7 +121,11 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     int Status;
     std::string Out, Err;  // pieces of stdout and stderr
     const char* Fault = nullptr;  // reads of a file ending so fail from the offset on
+    bool Full = false;            // stdout is /dev/full
   };
+  const std::string unwritten = "write error on standard output";
+  std::filesystem::create_directories(dir.File("loop"));
+  std::filesystem::create_symlink("HVDVD_TS", dir.File("loop/HVDVD_TS"));
   const Row rows[] = {
       {{"show", dir.File("disc")}, 0, "m01_v001c001-t-s-menu\n            button 1: LinkPGCN 2  -> LU_En_V1_2\n"
                                       "            button 2: JumpTT 1  -> Title_1\n", ""},
@@ -151,17 +157,38 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // One far larger than any settings file is refused by its size, before it is read.
       {{"settings", "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
+      // A settings file named and not there is a mistake, not the defaults; a disc folder that cannot be
+      // looked into (a link loop, or one the user may not enter) is named for why.
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", dir.File("typo.ini")}, 2, "", "does not exist"},
+      {{"demux", dir.File("loop"), dir.File("none-out"), "--settings", ini}, 1, "", "can not look for hv000i01.IFO in"},
+      // Sources demux does not take, said in one line before anything is written: a DVD-Video by its
+      // names, Main mode for loose EVO files, and title sets its damaged information cannot show.
+      {{"demux", test::DataFile("dvdvideo/VTS_01_0.IFO"), dir.File("none-out"), "--settings", ini}, 1, "",
+       "VTS_01_0.IFO is a DVD-Video information file"},
+      {{"demux", dir.File("disc/hv001t01.evo"), dir.File("none-out"), "--settings", ini, "--main", "1"}, 2, "",
+       "--main marks title sets"},
+      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", ini, "--vts", "1"}, 1, "",
+       "title set 1 that could be read: hv000i01.IFO could not be read whole", "hv000i01.IFO@100"},
+      // Output that cannot be written fails the command; a run does all its work first.
+      {{"--version"}, 1, "", unwritten, nullptr, true},
+      {{"show", dir.File("disc")}, 1, "", unwritten, nullptr, true},
+      {{"info", test::DataFile("streams/a_48k_6ch.ac3")}, 1, "", unwritten, nullptr, true},
+      {{"demux", dir.File("disc"), dir.File("full-out"), "--settings", ini}, 1, "", unwritten, nullptr, true},
   };
   std::string listing;
   for (const Row& r : rows) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     if (r.Fault) ::setenv("TESS_FAIL_READ", r.Fault, 1);
-    EXPECT_EQ(Tool(r.Args), r.Status) << r.Args.back();
+    const int captured = ::dup(STDOUT_FILENO), full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    if (r.Full) ::dup2(full, STDOUT_FILENO);
+    const int status = Tool(r.Args);
+    ::dup2(captured, STDOUT_FILENO), ::close(captured), ::close(full);
+    EXPECT_EQ(status, r.Status) << r.Args.back();
     ::unsetenv("TESS_FAIL_READ");
     const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     EXPECT_NE(out.find(r.Out), std::string::npos) << out;
-    EXPECT_NE(err.find(r.Err), std::string::npos) << err;
+    EXPECT_NE(err.find(r.Err), std::string::npos) << err << r.Args.back();
     if (listing.empty()) listing = out;
   }
   test::ExpectAsDvdunauthorReads(ShownChains(listing));
