@@ -308,9 +308,10 @@ void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
   // another disc) is read as the chain goes, but its packs tell nothing of the
   // file before it.
   for (size_t i = 1; TitleChain && cell && Scout->FirstBlock && i < spans.size(); ++i) {
-    stray[i] = firstBlock[i] - spans[i - 1].MissingAtEnd > cell->LastSector;
+    const int64_t at = firstBlock[i] - spans[i - 1].MissingAtEnd;
+    stray[i] = at > cell->LastSector;
     if (stray[i])
-      Env.Run.LogError(UpperName(files[i]) + " begins at block " + std::to_string(firstBlock[i]) +
+      Env.Run.LogError(UpperName(files[i]) + " begins at block " + std::to_string(at) +
                        ", past the last cell of " + domain + " (block " + std::to_string(cell->LastSector) +
                        "): it lies past the title set's cells, and is read as the next file of its chain.");
   }
@@ -345,20 +346,20 @@ void TIFOData::CheckChainEnd() {
   const std::string file = platform::ExtractFileName(path);
   const std::optional<TLastCell> cell = LastCellOf(Plan, true);
   const int64_t end = Scout->EndBlock().value_or(Scout->SectorCounter);
-  const int64_t short_ = cell ? cell->LastSector + 1 - end : 0;
+  const int64_t shortfall = cell ? cell->LastSector + 1 - end : 0;
   const int64_t overrun = spans.back().MissingAtEnd;
-  if (short_ <= 0 && overrun <= 0) return;
+  if (shortfall <= 0 && overrun <= 0) return;
   // The packs cannot tell a missing next file from a last file that lost its
   // end, unless the file ends inside a pack.
   const std::string after = platform::ExtractFileName(core::ChainFileAfter(path));
   const bool cut = after.empty() || core::GetFileSizeByName(path) % kPackSize != 0;
   const std::string which = cut ? file + " is cut short" : after + " is missing, or " + file + " is cut short";
   const std::string skipped = cut ? file + ": cut short" : after + ": missing, or " + file + " is cut short";
-  if (short_ >= overrun) {
+  if (shortfall >= overrun) {
     Env.Run.LogError("The cells of " + platform::ExtractFileName(Plan.DomainFileName) + " go on to block " +
                      std::to_string(cell->LastSector) + ", but the EVO files end at block " + std::to_string(end - 1) +
                      " with " + file + ": " + which + ".");
-    Env.Run.NoteSkipped(skipped + "; the EVO files end " + SectorsText(short_) + " before the last cell does; VOB " +
+    Env.Run.NoteSkipped(skipped + "; the EVO files end " + SectorsText(shortfall) + " before the last cell does; VOB " +
                         std::to_string(cell->VobId) + " cell " + std::to_string(cell->CellId) +
                         " and what comes before it there are cut short");
   } else {
