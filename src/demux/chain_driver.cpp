@@ -208,6 +208,7 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       Damage = {};
       const int64_t packs = ReadPacks(*bar);
       if (!InputStream->ReadFailed && StopFlag == 0 && !Env.Run.Aborted()) {
+        if (FollowChain && IsTitleDomain()) CheckUnscannedFile();
         const auto lost = LostAtEnd.find(EvoFileName);
         ReportFileDamage(Env.Run, Damage, EvoFileName, packs, lost == LostAtEnd.end() ? std::string() : lost->second);
       }
@@ -291,6 +292,17 @@ int64_t TIFOData::ReadPacks(platform::ProgressBar& Bar) {
   }
   Bar.SetPosition(position);
   return position;
+}
+
+void TIFOData::CheckUnscannedFile() {
+  const auto& scanned = Scout->ScannedFiles;
+  if (std::find(scanned.begin(), scanned.end(), EvoFileName) != scanned.end()) return;
+  const int64_t overrun = disc::VobuOverrunOf(EvoFileName);
+  const std::string next = overrun > 0 ? core::NextEvoFileName(EvoFileName) : std::string();
+  if (overrun <= 0 || (!next.empty() && disc::VobuGoesOnIn(next, overrun))) return;
+  const std::string lost = "its last VOBU goes on " + SectorsText(overrun) + " past its end";
+  LostAtEnd[EvoFileName] = lost;
+  Env.Run.LogError("EVO file " + UpperName(EvoFileName) + " is cut short, " + lost + ".");
 }
 
 void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {

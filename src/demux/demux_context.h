@@ -216,6 +216,9 @@ class TIFOData {
   // left to CheckChainEnd.
   void PlaceLostSectors(bool Whole, bool TitleChain);
   std::map<std::string, std::string> LostAtEnd;  // by file: what it lost at its end
+  // A file of the chain that its scan did not read (one that continues a loose
+  // file's numbered chain): its own last VOBU says whether it lost its end.
+  void CheckUnscannedFile();
   // The first file of a title chain read from a later number, when it is missing.
   std::string AbsentFirstFile;
   // Reads every pack of the open input through ProcessPack, moving Bar; the

@@ -68,9 +68,8 @@ std::string FileSizeText(int64_t Size) {
 
 uint64_t PairKey(uint32_t VobId, uint32_t CellId) { return (static_cast<uint64_t>(VobId) << 32) | CellId; }
 
-// Whether Next opens with the Spilled last packs of a VOBU that the end of the
-// file before it cut: then a navigation pack follows them (or Next ends there),
-// and none stands before them.
+}  // namespace
+
 bool VobuGoesOnIn(const std::string& Next, int64_t Spilled) {
   if (Spilled <= 0) return true;
   if (PacksOfFile(Next) == Spilled) return true;
@@ -83,7 +82,31 @@ bool VobuGoesOnIn(const std::string& Next, int64_t Spilled) {
   return read && !IsNavigationPack(first.data()) && IsNavigationPack(after.data());
 }
 
-}  // namespace
+int64_t VobuOverrunOf(const std::string& File) {
+  const int fd = platform::OpenRegularFile(File, O_RDONLY);
+  if (fd < 0) return 0;
+  const int64_t packs = PacksOfFile(File);
+  std::array<uint8_t, kNavPackSize> pack{};
+  int64_t overrun = 0;
+  for (int64_t at = 0; at < packs;) {
+    // What a short last pack lacks reads as zero.
+    pack.fill(0);
+    if (platform::PReadFull(fd, pack.data(), pack.size(), at * kNavPackSize) == 0) break;
+    TNavPackInfo nav;
+    if (!ReadNavigationPack(pack.data(), nav) || nav.VobuEndAddress == 0) {
+      ++at;
+      continue;
+    }
+    const int64_t end = at + nav.VobuEndAddress;
+    if (end >= packs) {
+      overrun = end + 1 - packs;
+      break;
+    }
+    at = end + 1;  // where the next VOBU's navigation pack stands
+  }
+  ::close(fd);
+  return overrun;
+}
 
 // ---- the navigation pack ----
 

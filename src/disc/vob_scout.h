@@ -117,6 +117,16 @@ bool CellRangeFree(const TCellDistances& Cells, int32_t CellIndex, uint32_t VobI
 // How a scan ended.
 enum class TScanEnd { Finished, Stopped, ReadError };
 
+// Whether Next opens with the Spilled last packs of a VOBU that the end of the
+// file before it cut: then a navigation pack follows them (or Next ends there),
+// and none stands before them.
+bool VobuGoesOnIn(const std::string& Next, int64_t Spilled);
+// The packs by which the last VOBU of File goes on past its end, its
+// navigation packs followed from its first; 0 when it ends whole or shows
+// none. For a file that no scan of its chain reads (one that continues a
+// loose file's numbered chain).
+int64_t VobuOverrunOf(const std::string& File);
+
 // A chain of EVO files ends after a menu file: an HD name with "m" before its two
 // digits (hv000m01.evo, hv001m01.evo), or any name whose last digit before the
 // extension is 0.

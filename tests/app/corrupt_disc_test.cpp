@@ -386,6 +386,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Cut(30 * kPack), "hv000m01.evo: cut short", Expect::Same, 1, 1, {}, {}, {"--set", "FullScan=1"}},
       {"loose EVO file cut at a pack's end", "adv/FEATURE_2.EVO", Cut(120 * kPack), Cut(120 * kPack),
        "FEATURE_2.EVO: cut short, its last VOBU goes on", Expect::Same, 1, 1, "adv/FEATURE_2.EVO"},
+      {"listed file read as the one before's next file, cut at a pack's end", "adv/FEATURE_2.EVO", Cut(200 * kPack),
+       Cut(200 * kPack), "FEATURE_2.EVO: cut short", Expect::Same, 1, 1},
       {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut, Expect::Same, 1, 1},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut, Expect::Same, 1, 1},
       {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut, Expect::Same, 1, 1},
