@@ -737,16 +737,21 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   // in indexed ".sup" files as pictures and segments of their tracks, and the
   // data-format extraction. A step that fails in part says so and the next
   // one goes on with what there is; only a demultiplexing that failed stops them.
+  // A step that failed over an input it had to leave names it, and the run
+  // still ends with its clean-up.
+  std::vector<std::string> undrawn;  // indexes of title subpictures not all drawn
   if (ok && !Form.Aborted()) {
+    const size_t named = Form.Skipped.size();
     ok = demux::PrepareTrackFolders(Form.DemuxEnv(), Form.Settings.Tracks);
     if (!Form.Aborted()) {
       Form.Log(core::kLogNormal, core::msg::StartingSubpicturesConvertion);
-      ok &= demux::ConvertSubpictureIndexFiles(Form.DemuxEnv(), Form.Settings.Demux.Subpictures);
+      ok &= demux::ConvertSubpictureIndexFiles(Form.DemuxEnv(), Form.Settings.Demux.Subpictures, &undrawn);
       Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
     }
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
     // The items' names again: the run's scouts tell the angle VOBs apart.
     if (!Form.Aborted()) ShowItemNames(Form, Views);
+    ok = ok || Form.Skipped.size() > named;
   }
   DeleteScanCaches(Form, folder, std::move(videos));
 
@@ -770,11 +775,13 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   Form.Log(core::kLogNormal, core::msg::FinishingEVOFilesProcessing);
   // The ".sup" files go with their ".dat" indexes where their units were
   // drawn: the menus' as their chains ended, the titles' in the conversion
-  // above. Units that were not to be drawn stay in them.
+  // above. Units that were not to be drawn, or could not be, stay in them.
   core::FileSet keep = Form.Sources;
   if (Form.Settings.Demux.Subpictures == core::SupMode::FilesOnly)
     for (const std::string& dat : Form.DatFiles)
       for (const std::string& f : demux::IndexedSubpictureFiles(dat)) keep.Add(f);
+  for (const std::string& dat : undrawn)
+    for (const std::string& f : demux::IndexedSubpictureFiles(dat)) keep.AddAlone(f);
   if (Form.Options.DeleteSUP) core::CleanMenuTitleFolders(folder, keep);
   core::CleanScanFiles(folder, keep);
   // The clean-ups were the last step. Nothing pumps from here to the verdict's

@@ -445,19 +445,41 @@ std::string NextEvoFileName(const std::string& Name, std::string* Unreadable) {
   return found;
 }
 
+namespace {
+
+// The two-digit number that ends a chain file's name before its extension; -1
+// for none. Name is the file's name without its folder.
+int32_t ChainNumberOf(const std::string& Name) {
+  if (Name.size() < 6) return -1;
+  const std::string base = Name.substr(0, Name.size() - 4);
+  if (!platform::IsAsciiDigit(base.back()) || !platform::IsAsciiDigit(base[base.size() - 2])) return -1;
+  return (base[base.size() - 2] - '0') * 10 + (base.back() - '0');
+}
+
+// Name (without its folder) with its chain number replaced by Number.
+std::string ChainFileNumbered(const std::string& Name, int32_t Number) {
+  return Name.substr(0, Name.size() - 6) + (Number < 10 ? "0" : "") + std::to_string(Number) +
+         Name.substr(Name.size() - 4);
+}
+
+}  // namespace
+
 std::string MissingChainFile(const std::string& LastName) {
   const std::string folder = platform::ExtractFilePath(LastName);
   const std::string file = platform::ExtractFileName(LastName);
-  if (file.size() < 6) return {};
-  const std::string base = file.substr(0, file.size() - 4);
-  if (!platform::IsAsciiDigit(base.back()) || !platform::IsAsciiDigit(base[base.size() - 2])) return {};
-  const int32_t number = (base[base.size() - 2] - '0') * 10 + (base.back() - '0');
-  const std::string stem = base.substr(0, base.size() - 2);
-  const std::string ext = file.substr(file.size() - 4);
-  auto name = [&](int32_t n) { return stem + (n < 10 ? "0" : "") + std::to_string(n) + ext; };
+  const int32_t number = ChainNumberOf(file);
+  if (number < 0) return {};
   for (int32_t later = number + 2; later <= 99; ++later)
-    if (!platform::ExistingRegularFile(folder + name(later)).empty()) return folder + name(number + 1);
+    if (!platform::ExistingRegularFile(folder + ChainFileNumbered(file, later)).empty())
+      return folder + ChainFileNumbered(file, number + 1);
   return {};
+}
+
+std::string ChainFileAfter(const std::string& LastName) {
+  const std::string file = platform::ExtractFileName(LastName);
+  const int32_t number = ChainNumberOf(file);
+  if (number < 0 || number >= 99) return {};
+  return platform::ExtractFilePath(LastName) + ChainFileNumbered(file, number + 1);
 }
 
 bool IsIfoFile(const std::string& FileName) {

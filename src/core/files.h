@@ -81,6 +81,10 @@ std::string NextEvoFileName(const std::string& Name, std::string* Unreadable = n
 // files all the same ("hv001t03.evo" while "hv001t02.evo" is missing), the name
 // of the missing one, which the chain cannot get past; else empty.
 std::string MissingChainFile(const std::string& LastName);
+// The name the file after LastName in its chain has ("hv001t02.evo" gives
+// "hv001t03.evo"), whether it exists or not; empty when LastName ends in no
+// two-digit number or in 99.
+std::string ChainFileAfter(const std::string& LastName);
 // An empty path or the file-system root, which no clean-up may touch.
 bool IsProtectedFolder(const std::string& Dir);
 // Deletes a folder with everything in it. Symbolic links inside are removed as

@@ -12,11 +12,18 @@
 
 namespace tess::core {
 
-void FileSet::Add(const std::string& Path) {
+void FileSet::AddAlone(const std::string& Path) {
   const std::string path = platform::ResolveInputPath(Path);
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  files_.push_back({Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    files_.push_back({Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
+}
+
+void FileSet::Add(const std::string& Path) {
+  const size_t had = files_.size();
+  AddAlone(Path);
+  if (files_.size() == had) return;
+  const std::string path = platform::ResolveInputPath(Path);
   // The folders above the file as its real path has them: a link on the way
   // is not one of them, the folder it leads to is.
   std::filesystem::path real;

@@ -16,6 +16,9 @@ class FileSet {
   // Adds the regular file that Path names (looked up without case, links
   // followed); a path that names none adds nothing.
   void Add(const std::string& Path);
+  // Adds that file alone: the folders above it are not held for it, so the
+  // rest of a folder may go while the file stays.
+  void AddAlone(const std::string& Path);
   bool Empty() const { return files_.empty(); }
   // The file of the set that Path names, as it was added; empty for none.
   std::string Find(const std::string& Path) const;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "core/byte_order.h"
 #include "core/files.h"
@@ -60,17 +61,46 @@ void NoteUnreadable(core::RunContext& Run, const std::string& What, std::string_
   Run.NoteSkipped(What + "; " + std::string(Cost));
 }
 
+std::string SectorsText(int64_t Count) { return std::to_string(Count) + (Count == 1 ? " sector" : " sectors"); }
+
+// The cell of the domain's information file that ends last: a title set's
+// title or menu cells, the video manager's menu cells, or the cells its
+// first-play chain plays. None without an information file or a cell.
+struct TLastCell {
+  int64_t LastSector = -1;
+  uint32_t VobId = 0;
+  uint32_t CellId = 0;
+};
+std::optional<TLastCell> LastCellOf(const TDomainPlan& Plan, bool Titles) {
+  if (!Plan.DomainRecord) return std::nullopt;
+  TLastCell last;
+  if (Plan.FirstPlayDomain) {
+    const disc::TPGC* pgc = Plan.FirstPlayPgc;
+    const size_t cells = pgc ? std::min(pgc->CellPlayback.size(), pgc->CellPositions.size()) : 0;
+    for (size_t i = 0; i < cells; ++i)
+      if (int64_t{pgc->CellPlayback[i].LastVobuEnd} > last.LastSector)
+        last = {pgc->CellPlayback[i].LastVobuEnd, pgc->CellPositions[i].VobId, pgc->CellPositions[i].CellId};
+  } else {
+    for (const auto& c : (Titles ? Plan.DomainRecord->VTS_C_ADT : Plan.DomainRecord->MenuC_ADT).Entries)
+      if (int64_t{c.LastSector} > last.LastSector) last = {c.LastSector, c.VobId, c.CellId};
+  }
+  if (last.LastSector < 0) return std::nullopt;
+  return last;
+}
+
 // Says what a file lost to damage once it has been read, and notes it as a file
 // the run could only partly read. Packs counts the sectors read, a short last
-// one included.
+// one included; Cut what it lost at its end, when it is cut short.
 void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage, const std::string& File,
-                      int64_t Packs) {
+                      int64_t Packs, const std::string& Cut) {
   const std::string name = platform::ExtractFileName(File);
   if (Damage.NotMpegPacks > TIFOData::kShownNotMpegPacks)
     Run.LogError("MPEG is not correct in " + std::to_string(Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks) +
                  " more packs of " + UpperName(File) + "; they were skipped.");
   std::string lost;
   auto add = [&lost](const std::string& What) { lost += (lost.empty() ? "" : ", ") + What; };
+  // An empty file lost all it had; one with packs is said to be cut short.
+  if (!Cut.empty() && Packs > 0) add("cut short, " + Cut);
   if (Packs == 0) {
     add("the file holds no pack");
   } else if (Damage.NotMpegPacks == Packs) {
@@ -145,6 +175,10 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   if (!Scout->MissingFile.empty() && platform::LookUpError(Scout->MissingFile) == 0)
     Env.Run.NoteSkipped(platform::ExtractFileName(Scout->MissingFile) +
                         ": missing from its chain; the files after it were not read");
+  // A title chain may go on in a later file than the scan shows; any other
+  // chain ends with its one file.
+  const bool titleChain = FollowChain && !Plan.LooseEvo && IsTitleDomain();
+  PlaceLostSectors(scanned == disc::TScanEnd::Finished && Scout->MissingFile.empty(), titleChain);
   // A loose EVO file's outputs are named after it before the first navigation
   // pack names a cell, and whether one comes at all.
   if (Plan.LooseEvo) Outputs.NamePart = BuildNamePart(0, 0);
@@ -164,50 +198,22 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
     try {
       InputStream = core::TVobFileStream::Create(Env.Run, EvoFileName, core::TVobFileStream::kModeRead, false);
     } catch (const core::EVOBException& e) {
+      // A file that cannot be opened is skipped as one that cannot be read:
+      // the chain goes on in its next file, and the run with the rest.
       Env.Run.LogError(std::string(e.what()) + " " + EvoFileName + e.Reason);
-      ok = false;
+      Env.Run.NoteSkipped(shortName + e.Reason + "; it was not read");
       InputStream.reset();
-      ProcessPack(true);
-      break;
     }
-    Damage = {};
-    const int64_t sectors = InputStream->GetSectorCount();
-    bar->SetRange(0, sectors);
-    bar->SetPosition(0);
-
-    int32_t last = 0;
-    int64_t position = 0;
-    int64_t shownPercent = -1;
-    TTimeCode shownTime{0xFF, 0, 0, 0};
-    // The bar, the labels and the message pump are served every few packs: a
-    // stop still takes effect within microseconds, and the packs go by without
-    // the window's work.
-    constexpr int64_t kPacksPerRefresh = 16;
-    for (;;) {
-      last = ProcessPack(false);
-      ++PackNumber;
-      if (last == 0) break;
-      ++position;
-      if (position % kPacksPerRefresh != 0) continue;
-      bar->SetPosition(position);
-      const int64_t percent = sectors > 0 ? platform::RoundEven(static_cast<double>(position) / sectors * 100) : 0;
-      if (Env.Run.MainWindow) {
-        if (percent != shownPercent) Env.Run.MainWindow->CurProcent = std::to_string(percent) + " %";
-        if (!(Cells.CellTime == shownTime)) {
-          Env.Run.MainWindow->CellIdValue = core::TimeCodeToText(Cells.CellTime);
-          Env.Run.MainWindow->VobIdValue =
-              core::TimeCodeToText(core::AddTimecodes(Env.Disc.FrameRate, Cells.CellStartTime, Cells.CellTime));
-          shownTime = Cells.CellTime;
-        }
+    if (InputStream) {
+      Damage = {};
+      const int64_t packs = ReadPacks(*bar);
+      if (!InputStream->ReadFailed && StopFlag == 0 && !Env.Run.Aborted()) {
+        if (FollowChain && IsTitleDomain()) CheckUnscannedFile();
+        const auto lost = LostAtEnd.find(EvoFileName);
+        ReportFileDamage(Env.Run, Damage, EvoFileName, packs, lost == LostAtEnd.end() ? std::string() : lost->second);
       }
-      shownPercent = percent;
-      Env.Run.ProcessMessages();
-      if (StopFlag || Env.Run.Aborted()) break;
+      Cells.SavedNavRecord = Cells.NavRecord;
     }
-    bar->SetPosition(position);
-    if (!InputStream->ReadFailed && StopFlag == 0 && !Env.Run.Aborted())
-      ReportFileDamage(Env.Run, Damage, EvoFileName, position);
-    Cells.SavedNavRecord = Cells.NavRecord;
     const bool stopped = StopFlag != 0 || Env.Run.Aborted();
 
     // The chain ends here unless a title chain goes on in its next file; a
@@ -224,10 +230,12 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
                                       platform::ExtractFileName(Plan.DomainFileName) + ": its streams are appended to " +
                                       platform::ExtractFileName(Plan.DomainFileName) + "'s outputs");
 
-    InputStream->Close();
-    InputStream.reset();
+    if (InputStream) {
+      InputStream->Close();
+      InputStream.reset();
+      if (!stopped && Env.Run.MainWindow) Env.Run.MainWindow->HighlightChartItem(shortName, kChartDoneColour);
+    }
     bar->SetPosition(0);
-    if (!stopped && Env.Run.MainWindow) Env.Run.MainWindow->HighlightChartItem(shortName, kChartDoneColour);
     if (Env.Run.MainWindow) {
       ++Env.Run.MainWindow->FinishedEvoFiles;
       Env.Run.MainWindow->UpdateProgress(core::kPhaseDemux);
@@ -245,29 +253,131 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       !Outputs.IndexFiles.empty() || !Outputs.NamedOutputs.empty())
     ok &= CloseOutputs(TCloseMode::Finish);
   Env.Run.Abort = static_cast<uint8_t>(Env.Run.Abort | StopFlag);
-  if (scanned == disc::TScanEnd::Finished && !Env.Run.Aborted()) CheckChainEnd();
+  if (titleChain && scanned == disc::TScanEnd::Finished && Scout->MissingFile.empty() && !Env.Run.Aborted())
+    CheckChainEnd();
   return ok && !Outputs.OutputFailed;
 }
 
+int64_t TIFOData::ReadPacks(platform::ProgressBar& Bar) {
+  const int64_t sectors = InputStream->GetSectorCount();
+  Bar.SetRange(0, sectors);
+  Bar.SetPosition(0);
+  int64_t position = 0;
+  int64_t shownPercent = -1;
+  TTimeCode shownTime{0xFF, 0, 0, 0};
+  // The bar, the labels and the message pump are served every few packs: a
+  // stop still takes effect within microseconds, and the packs go by without
+  // the window's work.
+  constexpr int64_t kPacksPerRefresh = 16;
+  for (;;) {
+    const int32_t last = ProcessPack(false);
+    ++PackNumber;
+    if (last == 0) break;
+    ++position;
+    if (position % kPacksPerRefresh != 0) continue;
+    Bar.SetPosition(position);
+    const int64_t percent = sectors > 0 ? platform::RoundEven(static_cast<double>(position) / sectors * 100) : 0;
+    if (Env.Run.MainWindow) {
+      if (percent != shownPercent) Env.Run.MainWindow->CurProcent = std::to_string(percent) + " %";
+      if (!(Cells.CellTime == shownTime)) {
+        Env.Run.MainWindow->CellIdValue = core::TimeCodeToText(Cells.CellTime);
+        Env.Run.MainWindow->VobIdValue =
+            core::TimeCodeToText(core::AddTimecodes(Env.Disc.FrameRate, Cells.CellStartTime, Cells.CellTime));
+        shownTime = Cells.CellTime;
+      }
+    }
+    shownPercent = percent;
+    Env.Run.ProcessMessages();
+    if (StopFlag || Env.Run.Aborted()) break;
+  }
+  Bar.SetPosition(position);
+  return position;
+}
+
+void TIFOData::CheckUnscannedFile() {
+  const auto& scanned = Scout->ScannedFiles;
+  if (std::find(scanned.begin(), scanned.end(), EvoFileName) != scanned.end()) return;
+  const int64_t overrun = disc::VobuOverrunOf(EvoFileName);
+  const std::string next = overrun > 0 ? core::NextEvoFileName(EvoFileName) : std::string();
+  if (overrun <= 0 || (!next.empty() && disc::VobuGoesOnIn(next, overrun))) return;
+  const std::string lost = "its last VOBU goes on " + SectorsText(overrun) + " past its end";
+  LostAtEnd[EvoFileName] = lost;
+  Env.Run.LogError("EVO file " + UpperName(EvoFileName) + " is cut short, " + lost + ".");
+}
+
+void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
+  LostAtEnd.clear();
+  const auto& spans = Scout->Spans;
+  const auto& files = Scout->ScannedFiles;
+  const std::optional<TLastCell> cell = LastCellOf(Plan, IsTitleDomain());
+  const std::string domain = platform::ExtractFileName(Plan.DomainFileName);
+  // Where a file begins by the chain's numbering, the sectors lost before it counted.
+  std::vector<int64_t> firstBlock(spans.size(), 0);
+  for (size_t i = 0, lost = 0; i < spans.size(); lost += spans[i].MissingAtEnd, ++i)
+    firstBlock[i] = Scout->FirstBlock.value_or(0) + spans[i].FirstSector + static_cast<int64_t>(lost);
+  std::vector<bool> stray(spans.size(), false);
+  // A later file of a title chain that begins past every cell (one left from
+  // another disc) is read as the chain goes, but its packs tell nothing of the
+  // file before it.
+  for (size_t i = 1; TitleChain && cell && Scout->FirstBlock && i < spans.size(); ++i) {
+    const int64_t at = firstBlock[i] - spans[i - 1].MissingAtEnd;
+    stray[i] = at > cell->LastSector;
+    if (stray[i])
+      Env.Run.LogError(UpperName(files[i]) + " begins at block " + std::to_string(at) +
+                       ", past the last cell of " + domain + " (block " + std::to_string(cell->LastSector) +
+                       "): it lies past the title set's cells, and is read as the next file of its chain.");
+  }
+  for (size_t i = 0; i < spans.size(); ++i) {
+    const bool last = i + 1 == spans.size();
+    // Where a title chain's files end, a later file may be missing as well:
+    // that is said once the chain is read.
+    if (!spans[i].Opened || (last && (TitleChain || !Whole)) || (!last && stray[i + 1])) continue;
+    const int64_t missing = spans[i].MissingAtEnd, end = firstBlock[i] + spans[i].Sectors;
+    std::string lost = spans[i].GapShown ? SectorsText(missing) + " missing at its end"
+                                         : "its last VOBU goes on " + SectorsText(missing) + " past its end";
+    std::string why = spans[i].GapShown ? ", as the block numbers of the next file show" : "";
+    if (last && cell && cell->LastSector + 1 - end > missing) {
+      lost = SectorsText(cell->LastSector + 1 - end) + " missing at its end";
+      why = ": the cells of " + domain + " go on to block " + std::to_string(cell->LastSector) + ", but it ends at block " +
+            std::to_string(end - 1);
+    } else if (missing <= 0) {
+      continue;
+    }
+    LostAtEnd[files[i]] = lost;
+    Env.Run.LogError("EVO file " + UpperName(files[i]) + " is cut short, " + lost + why + ".");
+  }
+}
+
 void TIFOData::CheckChainEnd() {
-  // A first play's file is described by its own chain, not by a cell table.
-  if (!Plan.DomainRecord || Plan.FirstPlayDomain || Scout->ScannedFiles.empty()) return;
-  const auto& cells = (IsTitleDomain() ? Plan.DomainRecord->VTS_C_ADT : Plan.DomainRecord->MenuC_ADT).Entries;
-  if (cells.empty()) return;
-  const auto last = std::max_element(cells.begin(), cells.end(), [](const auto& A, const auto& B) {
-    return A.LastSector < B.LastSector;
-  });
-  // The chain's files end at this block; a cell that goes on past it lay in a
-  // file that is not there (the last of the chain) or in bytes a file lost.
-  const int64_t end = Scout->FirstBlock.value_or(0) + Scout->SectorCounter;
-  if (int64_t{last->LastSector} < end) return;
-  const std::string file = platform::ExtractFileName(Scout->ScannedFiles.back());
-  Env.Run.LogError("The cells of " + platform::ExtractFileName(Plan.DomainFileName) + " go on to block " +
-                   std::to_string(last->LastSector) + ", but the EVO files end at block " + std::to_string(end - 1) +
-                   " with " + file + ": a later file of the chain is missing, or a file is cut short.");
-  Env.Run.NoteSkipped(file + ": the EVO files end " + std::to_string(int64_t{last->LastSector} + 1 - end) +
-                      " sectors before the last cell does; VOB " + std::to_string(last->VobId) + " cell " +
-                      std::to_string(last->CellId) + " and what comes before it there are cut short");
+  const auto& spans = Scout->Spans;
+  if (spans.empty() || !spans.back().Opened) return;
+  // A chain read from a later number, without a navigation pack, cannot be
+  // placed among its cells.
+  if (!AbsentFirstFile.empty() && !Scout->FirstBlock) return;
+  const std::string& path = Scout->ScannedFiles.back();
+  const std::string file = platform::ExtractFileName(path);
+  const std::optional<TLastCell> cell = LastCellOf(Plan, true);
+  const int64_t end = Scout->EndBlock().value_or(Scout->SectorCounter);
+  const int64_t shortfall = cell ? cell->LastSector + 1 - end : 0;
+  const int64_t overrun = spans.back().MissingAtEnd;
+  if (shortfall <= 0 && overrun <= 0) return;
+  // The packs cannot tell a missing next file from a last file that lost its
+  // end, unless the file ends inside a pack.
+  const std::string after = platform::ExtractFileName(core::ChainFileAfter(path));
+  const bool cut = after.empty() || core::GetFileSizeByName(path) % kPackSize != 0;
+  const std::string which = cut ? file + " is cut short" : after + " is missing, or " + file + " is cut short";
+  const std::string skipped = cut ? file + ": cut short" : after + ": missing, or " + file + " is cut short";
+  if (shortfall >= overrun) {
+    Env.Run.LogError("The cells of " + platform::ExtractFileName(Plan.DomainFileName) + " go on to block " +
+                     std::to_string(cell->LastSector) + ", but the EVO files end at block " + std::to_string(end - 1) +
+                     " with " + file + ": " + which + ".");
+    Env.Run.NoteSkipped(skipped + "; the EVO files end " + SectorsText(shortfall) + " before the last cell does; VOB " +
+                        std::to_string(cell->VobId) + " cell " + std::to_string(cell->CellId) +
+                        " and what comes before it there are cut short");
+  } else {
+    Env.Run.LogError("The last VOBU of " + file + " goes on " + SectorsText(overrun) + " past its end: " + which + ".");
+    Env.Run.NoteSkipped(skipped + "; its last VOBU goes on " + SectorsText(overrun) + " past the end of " + file);
+  }
 }
 
 bool TIFOData::DemuxMenus(bool FirstPlay) {
@@ -286,8 +396,12 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
   if (err != 0)
     NoteUnreadable(Env.Run, platform::ExtractFileName(EvoBaseName) + platform::ErrorReason(err), "it was not read");
   if (EvoFileName.empty()) {
-    // A title set whose information file places menu objects has a menu file.
-    if (err == 0 && !vmg && Plan.DomainRecord && disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0)
+    // A title set whose information file places menu objects has a menu file;
+    // the video manager has its menu file when it has menu cells, and its
+    // first-play file when its first-play chain plays a cell.
+    if (err == 0 && Plan.DomainRecord &&
+        (vmg ? LastCellOf(Plan, false).has_value()
+             : disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0))
       NoteMissingFile(EvoBaseName);
     return true;
   }
@@ -338,6 +452,7 @@ bool TIFOData::DemuxTitles() {
       NoteMissingFile(Plan.DomainFileName.substr(0, Plan.DomainFileName.size() - 7) + "t01.evo");
     return true;
   }
+  AbsentFirstFile = absent;
   const bool ok = DemuxEvoChain(1);
   if (!absent.empty() && !Env.Run.Aborted()) CheckLaterChainStart(absent);
   return ok;
@@ -350,9 +465,10 @@ void TIFOData::CheckLaterChainStart(const std::string& Absent) {
   // A title set's cells that begin before it lay in the first file, and their
   // VOBs are cut short without it; without cells, a chain's own first block is
   // 0. A chain whose numbers merely start later begins where its cells do.
+  // Files without a navigation pack cannot show that: the first one is lost.
   const int64_t start = Scout->FirstBlock.value_or(0);
-  bool lost = start > 0;
-  if (Plan.DomainRecord && !Plan.DomainRecord->VTS_C_ADT.Entries.empty()) {
+  bool lost = start > 0 || !Scout->FirstBlock;
+  if (Scout->FirstBlock && Plan.DomainRecord && !Plan.DomainRecord->VTS_C_ADT.Entries.empty()) {
     const auto& cells = Plan.DomainRecord->VTS_C_ADT.Entries;
     lost = std::any_of(cells.begin(), cells.end(), [start](const disc::TCellAddress& C) { return C.FirstSector < start; });
   }
@@ -369,7 +485,8 @@ void TIFOData::CheckLaterChainStart(const std::string& Absent) {
 void TIFOData::NoteMissingFile(const std::string& Name) {
   const std::string name = platform::ExtractFileName(Name);
   Env.Run.LogError(std::string(core::msg::File) + name + std::string(core::msg::DoesNotExist));
-  Env.Run.NoteSkipped(name + ": missing; the information file says the title set has it");
+  Env.Run.NoteSkipped(name + ": missing; the information file says the " +
+                      (Plan.IsTitleSet ? "title set" : "video manager") + " has it");
 }
 
 // ---- the loose list ----

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -205,9 +206,24 @@ class TIFOData {
   // A title chain read from a later number than its first (Absent): the run
   // fails only when the title set's cells begin before the files present.
   void CheckLaterChainStart(const std::string& Absent);
-  // After a whole chain: the run fails when the domain's cells go on past the
-  // end of the files present.
+  // After a whole title chain: the run fails when the title set's cells go on
+  // past the end of the files present, or its last VOBU past its last file.
   void CheckChainEnd();
+  // Once the chain is scanned: which of its files lost sectors at their end
+  // (LostAtEnd), by the navigation packs and, for a chain of one file, by the
+  // domain's cells; and which later files of a title chain lie past its cells.
+  // Whole: the scan went through the whole chain. A title chain's last file is
+  // left to CheckChainEnd.
+  void PlaceLostSectors(bool Whole, bool TitleChain);
+  std::map<std::string, std::string> LostAtEnd;  // by file: what it lost at its end
+  // A file of the chain that its scan did not read (one that continues a loose
+  // file's numbered chain): its own last VOBU says whether it lost its end.
+  void CheckUnscannedFile();
+  // The first file of a title chain read from a later number, when it is missing.
+  std::string AbsentFirstFile;
+  // Reads every pack of the open input through ProcessPack, moving Bar; the
+  // packs read.
+  int64_t ReadPacks(platform::ProgressBar& Bar);
   std::vector<TEvoListEntry>* EvoList = nullptr;  // the loose list whose entries are marked done
 
   // ---- navigation packs (nav_handling.cpp) ----

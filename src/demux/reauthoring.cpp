@@ -1004,12 +1004,13 @@ void ApplyRebuild(const TDemuxEnv& Env, const core::TrackSettings& Settings, TRe
   // the order they play, which the audio export joins them in.
   for (const TBuiltTrack& b : R.Tracks)
     if (b.Still) oldTracks.insert(b.Still);
-  // Every file of a consumed cell output goes, now that its tracks stand whole;
-  // with Main by every title its subpictures and highlights stay.
+  // Every file of a consumed cell output goes, now that its tracks stand whole,
+  // its still timings with it: no track plays that video any more. With Main
+  // by every title its subpictures and highlights stay.
   const bool byTitle = Settings.MainByTitle;
   for (const disc::TVideoStreamEntry* e : R.Consumed) {
     const std::string stem = OutputStem(e->Path);
-    for (const char* cache : {"", ".vnf", ".ipos"}) Env.Run.RemoveOwnFile(e->Path + cache);
+    for (const char* side : {"", ".vnf", ".ipos", ".times"}) Env.Run.RemoveOwnFile(e->Path + side);
     for (const std::string& suffix : StreamSideSuffixes())
       if (!byTitle || !(suffix.ends_with(".sup") || suffix == ".hlt2")) Env.Run.RemoveOwnFile(stem + suffix);
     std::erase(Env.Reg.DatFiles, stem + ".dat");

@@ -170,9 +170,11 @@ disc::TVideoTrack* TrackOfCell(disc::RunRegistries& Reg, uint8_t Domain, int32_t
 using TTrackCache = std::map<std::tuple<uint8_t, int32_t, uint32_t, uint32_t>, disc::TVideoTrack*>;
 
 // One unit: its own ".sup" beside its pictures, decoded, entered into the
-// spare item and, when the settings ask for it, into its track.
+// spare item and, when the settings ask for it, into its track. Drawn: its
+// pictures stand whole.
 bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& DatFile, const TIndexedUnit& Unit,
-                 uint32_t Number, TTrackCache& Tracks) {
+                 uint32_t Number, TTrackCache& Tracks, bool& Drawn) {
+  Drawn = false;
   const subpic::TSupIndexRecord& r = Unit.Record;
   const std::string supFile = StreamSupName(DatFile, r.StreamId);
   std::string folder = Env.Reg.StringPool.Get(r.FolderText);
@@ -205,7 +207,7 @@ bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& Da
   item->SortKey = key;
   CorrectSubPicture(Env.Disc, Env.Reg, unitFile, decoded.Info, true);
 
-  bool ok = decoded.Whole;
+  bool ok = Drawn = decoded.Whole;
   if (Mode == core::SupMode::IntoScript) {
     const auto cell = std::make_tuple(r.DomainKind, r.DomainNumber, r.VobId, r.CellId);
     auto cached = Tracks.find(cell);
@@ -307,7 +309,7 @@ const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, ui
   return nullptr;
 }
 
-bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode) {
+bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode, std::vector<std::string>* Undrawn) {
   if (Mode == core::SupMode::FilesOnly) return true;
   bool ok = true;
   // Each unit gets a number of its own among those of its stream and cell.
@@ -316,13 +318,17 @@ bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode) {
   for (const std::string& dat : std::vector<std::string>(Env.Reg.DatFiles)) {
     Env.Run.Log(core::kLogInfo, std::string(core::msg::ConvertSubpictureFile) + dat);
     std::vector<TIndexedUnit> units;
-    ok &= ReadIndexFile(Env.Run, dat, units);
+    bool drawn = ReadIndexFile(Env.Run, dat, units);
+    ok &= drawn;
     for (const TIndexedUnit& u : units) {
       Env.Run.ProcessMessages();
       if (Env.Run.Aborted()) break;
       const uint32_t n = ++numbers[{u.Record.StreamId, u.Record.VobId, u.Record.CellId, u.Record.DomainNumber}];
-      ok &= ConvertUnit(Env, Mode, dat, u, n, tracks);
+      bool unitDrawn = false;
+      ok &= ConvertUnit(Env, Mode, dat, u, n, tracks, unitDrawn);
+      drawn &= unitDrawn;
     }
+    if (!drawn && Undrawn) Undrawn->push_back(dat);
     if (Env.Run.Aborted()) break;
   }
   if (Env.Run.WriteStopped) RemoveSideFilesOfTracks(Env, tracks);

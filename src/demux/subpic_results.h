@@ -42,7 +42,9 @@ const disc::TPGC* PgcOfCell(const disc::DiscModel& Disc, int32_t DomainIndex, ui
 // script" it becomes a segment of its cell's track, kept in the track's side
 // files. Nothing with the SUPMode "Create *.sup and *.dat files only". False
 // (with log lines) when a unit could not be taken whole; the run goes on.
-bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode);
+// Undrawn (when given) gets the index files not every unit of which became
+// pictures: they and their ".sup" files are all that hold those units.
+bool ConvertSubpictureIndexFiles(const TDemuxEnv& Env, core::SupMode Mode, std::vector<std::string>* Undrawn = nullptr);
 
 // The ".dat" index file and the streams' ".sup" files beside it whose units
 // it lists (those that exist).

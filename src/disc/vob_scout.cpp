@@ -1,6 +1,9 @@
 #include "disc/vob_scout.h"
 
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -67,6 +70,44 @@ uint64_t PairKey(uint32_t VobId, uint32_t CellId) { return (static_cast<uint64_t
 
 }  // namespace
 
+bool VobuGoesOnIn(const std::string& Next, int64_t Spilled) {
+  if (Spilled <= 0) return true;
+  if (PacksOfFile(Next) == Spilled) return true;
+  const int fd = platform::OpenRegularFile(Next, O_RDONLY);
+  if (fd < 0) return false;
+  std::array<uint8_t, kNavPackSize> first{}, after{};
+  const bool read = platform::PReadFull(fd, first.data(), first.size(), 0) == first.size() &&
+                    platform::PReadFull(fd, after.data(), after.size(), Spilled * kNavPackSize) == after.size();
+  ::close(fd);
+  return read && !IsNavigationPack(first.data()) && IsNavigationPack(after.data());
+}
+
+int64_t VobuOverrunOf(const std::string& File) {
+  const int fd = platform::OpenRegularFile(File, O_RDONLY);
+  if (fd < 0) return 0;
+  const int64_t packs = PacksOfFile(File);
+  std::array<uint8_t, kNavPackSize> pack{};
+  int64_t overrun = 0;
+  for (int64_t at = 0; at < packs;) {
+    // What a short last pack lacks reads as zero.
+    pack.fill(0);
+    if (platform::PReadFull(fd, pack.data(), pack.size(), at * kNavPackSize) == 0) break;
+    TNavPackInfo nav;
+    if (!ReadNavigationPack(pack.data(), nav) || nav.VobuEndAddress == 0) {
+      ++at;
+      continue;
+    }
+    const int64_t end = at + nav.VobuEndAddress;
+    if (end >= packs) {
+      overrun = end + 1 - packs;
+      break;
+    }
+    at = end + 1;  // where the next VOBU's navigation pack stands
+  }
+  ::close(fd);
+  return overrun;
+}
+
 // ---- the navigation pack ----
 
 bool IsNavigationPack(const uint8_t* Pack) {
@@ -127,6 +168,7 @@ void TVobScaut::Release() {
   CurrentCells.clear();
   Cells.clear();
   ScannedFiles.clear();
+  Spans.clear();
   angleCounters_.clear();
   occurrenceIndex_.clear();
   havePair_ = false;
@@ -140,6 +182,7 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   MissingFile.clear();
   SectorCounter = 0;
   FirstBlock.reset();
+  blockShift_ = 0;
   const uint32_t normal = settings_.InfoColour;
   Run.Log(core::kLogInfo, core::msg::StartingEVOFilesScanning, normal);
 
@@ -149,13 +192,17 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   Bar.SetRange(0, total);
   Bar.SetPosition(0);
 
+  // A loose file is scanned alone, but the run reads the file that continues
+  // its numbered chain after it.
+  const std::string looseNext =
+      Disc.LooseEvo != 0 && !chain.empty() ? core::NextEvoFileName(chain.back()) : std::string();
   TScanEnd end = TScanEnd::Finished;
   for (size_t i = 0; i < chain.size() && end == TScanEnd::Finished; ++i) {
     if (Run.Aborted()) {
       end = TScanEnd::Stopped;
       break;
     }
-    end = ScanFile(Run, Bar, chain[i], i + 1 < chain.size());
+    end = ScanFile(Run, Bar, chain[i], i + 1 < chain.size() || !looseNext.empty());
   }
   // A file missing in the middle of a chain hides every file after it.
   if (end == TScanEnd::Finished && !chain.empty() && Disc.LooseEvo == 0 && !IsMenuEvoFileName(chain.back())) {
@@ -167,6 +214,12 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
                    " of the chain is missing or unreadable; the files after it are not read");
       end = TScanEnd::ReadError;
     }
+  }
+
+  // The chain's last VOBU lost its end unless a later file goes on with it.
+  if (end == TScanEnd::Finished && !Spans.empty()) {
+    TFileSpan& last = Spans.back();
+    if (looseNext.empty() || !VobuGoesOnIn(looseNext, last.Overrun())) last.MissingAtEnd = last.Overrun();
   }
 
   // A stopped scan keeps what it read, in the same shape, but says nothing more.
@@ -189,6 +242,8 @@ void TVobScaut::ReportReadError(core::RunContext& Run, const std::string& Shown,
 TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, const std::string& Path, bool HasNext) {
   CurrentFile = Path;
   ScannedFiles.push_back(Path);
+  Spans.push_back({SectorCounter});
+  navInFile_ = false;
   const std::string shown = platform::ToUpperAscii(platform::ExtractFileName(Path));
   const std::string scanning = std::string(core::msg::ScanningEVOFile) + shown;
   Run.Log(core::kLogInfo, scanning, settings_.InfoColour);
@@ -197,8 +252,11 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
   try {
     stream = core::TVobFileStream::Create(Run, Path, core::TVobFileStream::kModeRead, false);
   } catch (const core::EVOBException& e) {
+    // A file that cannot be opened holds nothing for the map, as an empty one;
+    // the chain goes on in the files after it, and the run names it.
     ReportReadError(Run, shown, e.Reason);
-    return TScanEnd::ReadError;
+    Spans.back().Opened = false;
+    return TScanEnd::Finished;
   }
   if (ReadFunction) stream->ReadFunction = ReadFunction;
   if (Run.MainWindow) {
@@ -219,6 +277,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
   const bool fast = !settings_.FullScan;
   const int64_t filePacks = (stream->FileSize + kNavPackSize - 1) / kNavPackSize;
   const int64_t fileFirst = SectorCounter;
+  Spans.back().Sectors = filePacks;
   int64_t jump = 0;          // sectors the last jump skipped
   int64_t noJumpBefore = 0;  // after a failed jump the packs up to its landing are read one by one
   bool jumpsOff = false;     // an end address ran past the file: the rest is read pack by pack
@@ -250,7 +309,12 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
     TNavPackInfo nav;
     if (ReadNavigationPack(pack_.data(), nav) && nav.VobuEndAddress != 0) {
       const int64_t sector = SectorCounter;
-      if (!FirstBlock) FirstBlock = int64_t{nav.BlockNumber} - sector;
+      if (!FirstBlock)
+        FirstBlock = int64_t{nav.BlockNumber} - sector;
+      else if (!navInFile_ && Spans.size() > 1)
+        JoinPreviousFile(nav.BlockNumber, sector);
+      navInFile_ = true;
+      Spans.back().VobuReach = std::max(Spans.back().VobuReach, sector + int64_t{nav.VobuEndAddress});
       jump = 0;
       if (fast && !jumpsOff && sector >= noJumpBefore) {
         const int64_t end = nav.VobuEndAddress;
@@ -290,6 +354,29 @@ void TVobScaut::ReportEndPastFile(core::RunContext& Run, int64_t Sector, const s
     Run.Log(core::kLogInfo, line, settings_.InfoColour);
   else
     Run.Log(core::kLogWarning, line, platform::kColourRed);
+}
+
+void TVobScaut::JoinPreviousFile(uint32_t Block, int64_t Sector) {
+  TFileSpan& before = Spans[Spans.size() - 2];
+  // Packs the block numbers place between the two files that neither holds.
+  const int64_t gap = int64_t{Block} - Sector - *FirstBlock - blockShift_;
+  // A VOBU that went on in this file ends right before its first navigation
+  // pack; one that did not lost its end with the file before.
+  const int64_t overrun = before.Overrun();
+  if (overrun == 0 || Sector != before.VobuReach + 1) {
+    if (gap > 0)
+      before.MissingAtEnd = gap, before.GapShown = true;
+    else if (overrun > 0)
+      before.MissingAtEnd = overrun;  // numbered anew: the VOBU alone tells what is missing
+  }
+  blockShift_ += gap;
+}
+
+std::optional<int64_t> TVobScaut::EndBlock() const {
+  if (!FirstBlock) return std::nullopt;
+  int64_t lost = 0;
+  for (size_t i = 0; i + 1 < Spans.size(); ++i) lost += Spans[i].MissingAtEnd;
+  return *FirstBlock + SectorCounter + lost;
 }
 
 void TVobScaut::OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -116,6 +117,16 @@ bool CellRangeFree(const TCellDistances& Cells, int32_t CellIndex, uint32_t VobI
 // How a scan ended.
 enum class TScanEnd { Finished, Stopped, ReadError };
 
+// Whether Next opens with the Spilled last packs of a VOBU that the end of the
+// file before it cut: then a navigation pack follows them (or Next ends there),
+// and none stands before them.
+bool VobuGoesOnIn(const std::string& Next, int64_t Spilled);
+// The packs by which the last VOBU of File goes on past its end, its
+// navigation packs followed from its first; 0 when it ends whole or shows
+// none. For a file that no scan of its chain reads (one that continues a
+// loose file's numbered chain).
+int64_t VobuOverrunOf(const std::string& File);
+
 // A chain of EVO files ends after a menu file: an HD name with "m" before its two
 // digits (hv000m01.evo, hv001m01.evo), or any name whose last digit before the
 // extension is 0.
@@ -192,6 +203,28 @@ class TVobScaut {
   // none when the scan met no navigation pack.
   std::optional<int64_t> FirstBlock;
   std::vector<std::string> ScannedFiles; // files opened by the last scan
+  // Where each file of the last scan lies in the chain and what it lost at its
+  // end, one per entry of ScannedFiles.
+  struct TFileSpan {
+    int64_t FirstSector = 0;  // in the chain's count
+    int64_t Sectors = 0;      // its packs, a short last one included
+    bool Opened = true;       // false: it could not be opened, and holds no pack here
+    // The last pack of the furthest-reaching VOBU that begins in the file, in
+    // the chain's count; -1 when no navigation pack gives one.
+    int64_t VobuReach = -1;
+    // Sectors missing at its end: a gap in the block numbers where the next
+    // file begins (GapShown), or else the packs of a last VOBU that no later
+    // file goes on with, which at least are missing.
+    int64_t MissingAtEnd = 0;
+    bool GapShown = false;
+    // The packs of its furthest VOBU that lie past its end.
+    int64_t Overrun() const { return std::max<int64_t>(0, VobuReach + 1 - (FirstSector + Sectors)); }
+  };
+  std::vector<TFileSpan> Spans;
+  // The block just past the last pack of the chain by the chain's numbering,
+  // the sectors found missing before its last file counted; none without a
+  // navigation pack.
+  std::optional<int64_t> EndBlock() const;
   // Used for every file the scan opens (nullptr: the stream's own); tests put a
   // failing medium here.
   core::TVobFileStream::TReadFunction ReadFunction = nullptr;
@@ -201,6 +234,9 @@ class TVobScaut {
   // Why (when known) is the reason as the end of a line (": Permission denied").
   void ReportReadError(core::RunContext& Run, const std::string& Shown, std::string_view Why = {});
   void ReportEndPastFile(core::RunContext& Run, int64_t Sector, const std::string& Shown, bool HasNext);
+  // The first navigation pack of a later file says whether the file before it
+  // ends where this one goes on.
+  void JoinPreviousFile(uint32_t Block, int64_t Sector);
   void OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector);
   uint32_t AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId);
   void CloseRun(int64_t LastSector);
@@ -218,6 +254,8 @@ class TVobScaut {
   std::unordered_map<uint32_t, size_t> angleIndex_;  // AngleCells by key, first entry of each
   uint32_t prevVob_ = 0;
   uint32_t prevCell_ = 0;
+  int64_t blockShift_ = 0;   // how far the block numbers moved off the chain's count
+  bool navInFile_ = false;   // the file being read has shown a navigation pack
 };
 
 // ---- the registry: one (menu, titles) pair of scouts per title set 0..99 ----

@@ -53,9 +53,9 @@ struct RunEnd {
 
 // Runs "tessaline Args" from the folder Cwd (empty: this one) with a time
 // limit; OnLine sees each log line as it comes (and line 0 at once) and may
-// signal the process. A Fault ("TESS_FAIL_READ=..." or "TESS_FAIL_WRITE=...")
-// makes the program fail reads or writes on purpose. After CloseOutAt lines
-// its stdout is closed, as by "| head".
+// signal the process. A Fault ("TESS_FAIL_OPEN=...", "TESS_FAIL_READ=..." or
+// "TESS_FAIL_WRITE=...") makes the program fail opens, reads or writes on
+// purpose. After CloseOutAt lines its stdout is closed, as by "| head".
 RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
            const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}, int CloseOutAt = 0) {
   int out[2], err[2];
@@ -284,7 +284,13 @@ class CorruptDisc : public ::testing::Test {
     fs::copy(Dir("disc"), Dir("renamed"));  // its title chain numbered from 2: nothing of it is missing
     for (char n = '3'; n >= '1'; --n)
       fs::rename(Dir("renamed/hv001t0") + n + ".evo", Dir("renamed/hv001t0") + char(n + 1) + ".evo");
-    for (const char* d : {"disc", "adv", "fp", "renamed"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
+    // Title set 2's titles numbered from 2, their navigation packs without an end address: nothing shows
+    // where they begin.
+    fs::copy(Dir("disc"), Dir("nonav"));
+    Bytes t = test::ReadFileBytes(Dir("disc/hv002t01.evo"));
+    for (const auto& v : disc_->Evo.at("vts2-titles").Vobus) SetAt(v.FileSector * kPack + 1303, {0, 0, 0})(t);
+    fs::remove(Dir("nonav/hv002t01.evo")), test::WriteFileBytes(Dir("nonav/hv002t02.evo"), t);
+    for (const char* d : {"disc", "adv", "fp", "renamed", "nonav"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
   static void TearDownTestSuite() {
     delete disc_;
@@ -318,7 +324,7 @@ struct Damage {
   int Exit = 1;
   int EquivalentExit = 0;
   std::string Source = {};  // in the work copy, in place of the disc or the list
-  std::string Fault = {};   // a read or write failure brought about (the file is left as it is)
+  std::string Fault = {};   // a failed open, read or write brought about (the file is left as it is)
   std::vector<std::string> Options = {};  // of the damaged run
   // The equivalent runs from this source (in the work copy) instead; the
   // pictures' names are compared then too.
@@ -387,11 +393,21 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"t02 cut in the angle block", angleFile, Cut(angleNav * kPack + 2047), Cut(angleNav * kPack), kCut,
        Expect::Same, 1, 1},
       {"t03 cut", "disc/hv001t03.evo", Cut(100 * kPack + 1000), Cut(100 * kPack), kCut, Expect::Same, 1, 1},
-      {"last file of a chain missing", "disc/hv001t03.evo", nullptr, nullptr, "a later file of the chain is missing",
-       Expect::OtherSets},
+      // The file where the gap lies is named: the navigation packs after it show it, or the missing one after it.
+      {"t01 one pack short", "disc/hv001t01.evo", Cut(t01.size() - kPack), Cut(t01.size() - kPack),
+       "hv001t01.evo: cut short, 1 sector missing at its end", Expect::Same, 1, 1},
+      {"last file of a chain missing", "disc/hv001t03.evo", nullptr, nullptr,
+       "hv001t03.evo: missing, or hv001t02.evo is cut short", Expect::OtherSets},
+      // A file no cell table covers, cut at a pack's end: by its last VOBU, in either scan.
+      {"first-play file cut at a pack's end, every pack scanned", "disc/hv000m01.evo", Cut(30 * kPack),
+       Cut(30 * kPack), "hv000m01.evo: cut short", Expect::Same, 1, 1, {}, {}, {"--set", "FullScan=1"}},
+      {"loose EVO file cut at a pack's end", "adv/FEATURE_2.EVO", Cut(120 * kPack), Cut(120 * kPack),
+       "FEATURE_2.EVO: cut short, its last VOBU goes on", Expect::Same, 1, 1, "adv/FEATURE_2.EVO"},
+      {"listed file read as the one before's next file, cut at a pack's end", "adv/FEATURE_2.EVO", Cut(200 * kPack),
+       Cut(200 * kPack), "FEATURE_2.EVO: cut short", Expect::Same, 1, 1},
       {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut, Expect::Same, 1, 1},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut, Expect::Same, 1, 1},
-      {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut},
+      {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut, Expect::Same, 1, 1},
       // Zeroed sectors.
       {"zeroed navigation pack", "disc/hv001t01.evo", Zero(nav), PadPack(nav), kBadPack},
       {"zeroed navigation pack in the angle block", angleFile, Zero(angleNav), PadPack(angleNav), kBadPack},
@@ -472,6 +488,12 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"menu file emptied", "disc/hv002m01.evo", Cut(0), nullptr, "hv002m01.evo: the file holds no pack",
        Expect::WholeDomains},
       {"menu file missing", "disc/hv002m01.evo", nullptr, nullptr, "hv002m01.evo: missing", Expect::WholeDomains},
+      {"video manager menu file missing", "disc/hv000m02.evo", nullptr, nullptr, "hv000m02.evo: missing",
+       Expect::WholeDomains},
+      {"first-play file missing", "disc/hv000m01.evo", nullptr, nullptr, "hv000m01.evo: missing", Expect::WholeDomains},
+      // One that cannot be opened is skipped as an empty one: the rest of its chain is read.
+      {"a title file that cannot be opened", "disc/hv001t02.evo", Cut(SIZE_MAX), Cut(0),
+       "hv001t02.evo: Permission denied; it was not read", Expect::Same, 1, 1, {}, "TESS_FAIL_OPEN=hv001t02.evo"},
       {"menu file of no MPEG pack", "disc/hv001m01.evo", Fill(0x47), nullptr,
        "MPEG is not correct in 41 more packs of HV001M01.EVO", Expect::WholeDomains},
       // Read errors (EIO) in the source and in the outputs the run reads back, and a disk that fills up
@@ -502,6 +524,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        "hv001t01.evo: missing; its chain was read from hv001t02.evo on", Expect::OtherSets},
       {"a chain numbered from 2", "renamed/hv001t02.evo", [](Bytes&) {}, nullptr, "The title chain starts at hv001t02",
        Expect::Same, 0, 0, "renamed"},
+      {"a chain numbered from 2 without a navigation pack", "nonav/hv002t02.evo", [](Bytes&) {}, nullptr,
+       "hv002t01.evo: missing; its chain was read from hv002t02.evo on", Expect::OtherSets, 1, 0, "nonav"},
       // ... and in the side files, an index's first record, a video info cache and the saved log.
       {"disk full in a track's side file", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
        "Removed the unfinished output", Expect::Whole, 1, 0, {}, "TESS_FAIL_WRITE=-t_0.data@232"},
@@ -538,6 +562,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     if (d.Backup) test::WriteFileBytes(backup, backupBytes);
     EXPECT_EQ(damaged.Exit, d.Exit) << damaged.Log;
     EXPECT_NE(damaged.Log.find(d.LogPiece), std::string::npos) << damaged.Log;
+    EXPECT_EQ(damaged.Log.find("a later file of the chain"), std::string::npos) << "the file is named";
     // What could be done was done, the post-processing too (unless a failed write stopped the run), and
     // the run names what it left, each on a line of its own kind: the inputs it skipped, the write that
     // failed (no input) with the outputs removed for it, or a log that could not be saved, which fails a
@@ -548,6 +573,11 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     for (const char* piece : {"Finishing data format extraction", named})
       EXPECT_TRUE(d.Exit == 0 || d.Rule == Expect::Nothing || (stopped && !logLost && *piece == 'F') ||
                   damaged.Log.find(piece) != std::string::npos) << piece;
+    // A skipped input ends no later step early: the title sets read whole keep no ".sup" or ".dat".
+    const std::string damagedSet = "VTS_" + fs::path(d.File).filename().string().substr(2, 3) + "/";
+    for (const auto& [name, bytes] : ReadTree(Dir("out")))
+      EXPECT_FALSE(!stopped && d.Rule != Expect::Nothing && name.find("/Titles/t0") != std::string::npos &&
+                   !name.starts_with(damagedSet) && (name.ends_with(".sup") || name.ends_with(".dat"))) << name;
     // A file that met the failed write is gone, whatever it was.
     if (stopped) {
       const std::string suffix = d.Fault.substr(d.Fault.find('=') + 1, d.Fault.rfind('@') - d.Fault.find('=') - 1);
@@ -590,7 +620,6 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       }
       continue;
     }
-    const std::string damagedSet = "VTS_" + fs::path(d.File).filename().string().substr(2, 3) + "/";
     auto spared = [&](const std::string& Name) { return d.Rule == Expect::OtherSets && Name.starts_with(damagedSet); };
     for (const auto& [name, bytes] : got) {
       const auto w = want.find(name);
@@ -817,6 +846,11 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
                         if (Line == 20) ::kill(Pid, SIGKILL);
                       });
          EXPECT_TRUE(fs::exists(place + "/.tessaline.lock"));
+       }},
+      // A later title file left from another disc lies past the cells: it is read, and named.
+      {"a stray later title file", {Dir("stray"), place}, "", [&] { logs("HV001T04.EVO begins at block"); }, 0, [&] {
+         if (!fs::exists(Dir("stray"))) fs::copy(Dir("disc"), Dir("stray"));
+         fs::copy(Dir("disc/hv002t01.evo"), Dir("stray/hv001t04.evo"), fs::copy_options::overwrite_existing);
        }},
       {"slide shows", {Dir("stills"), place}, "",
        [&] { EXPECT_TRUE(fs::exists(place + "/VMG/FirstPGC/Menu/vmg_v001c001_e0_0002.m2v")); }},

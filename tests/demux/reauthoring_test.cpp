@@ -174,7 +174,10 @@ TEST(Reauthoring, TracksJoinTheirCellsAndTheirAudioIsCutAtTheirVideo) {
     size_t pictures = PicturesUnder(titles);
     for (const auto& [name, bytes] : cells)
       if (name.ends_with(".dat")) pictures += bytes.size() / subpic::kSupIndexRecordSize;
+    // Still timings beside a cell's video go with it when a track replaces it.
+    test::WriteFileBytes(titles + o[0] + "_e0.m2v.times", Bytes(8, 1));
     ASSERT_TRUE(PrepareTrackFolders(form.Env(), form.Settings.Tracks));
+    EXPECT_EQ(fs::exists(titles + o[0] + "_e0.m2v.times"), !l.Main);
     ASSERT_TRUE(ConvertSubpictureIndexFiles(form.Env(), form.Settings.Demux.Subpictures));
     EXPECT_EQ(PicturesUnder(titles), pictures);
     EXPECT_EQ(p.LogContains("Can not found angle"), l.Logged != nullptr);
