@@ -26,6 +26,9 @@ class FileSet {
   // Folder, however its path is written or reached, holds one of the files at
   // any depth (a folder that cannot be looked at counts as one that does).
   bool HeldBy(const std::string& Folder) const;
+  // A file of the set that lies in Folder itself (however Folder is reached),
+  // as it was added; empty for none.
+  std::string FileIn(const std::string& Folder) const;
 
  private:
   struct Identity {
@@ -35,6 +38,7 @@ class FileSet {
   struct File {
     std::string Path;
     Identity Id;
+    Identity Folder;  // the folder it lies in, as its real path has it
   };
   std::vector<File> files_;
   std::vector<Identity> folders_;  // every folder above a file, each once
