@@ -155,7 +155,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // One far larger than any settings file is refused by its size, before it is read.
       {{"settings", "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", big}, 1, "", "big.ini is 16777217 bytes"},
-      {{"settings", "--settings", readOnly, "--set", "FullScan=1"}, 1, "", "read-only (mode 0444), so it is not written"},
+      {{"settings", "--settings", readOnly, "--set", "FullScan=1"}, 1, "", "read-only (mode 0444), so it is not"},
       {{"settings", "--settings", named, "--set", "FullScan=1"}, 1, "", "has 2 names (hard links)"},
   };
   std::string listing;
