@@ -156,7 +156,9 @@ core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
     if (EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP"))
       for (const char* copy : {".IFO", ".BUP"}) files.Add(core::DropTail(Name, ext.size()) + copy);
   };
-  for (const std::string& f : {Form.SettingsFile, Source.IFOFile, Source.VTIFile})
+  // The settings file is no part of the source: outputs may go beside it.
+  if (!Form.SettingsFile.empty()) files.Add(Form.SettingsFile, true);
+  for (const std::string& f : {Source.IFOFile, Source.VTIFile})
     if (!f.empty()) addBothCopies(f);
   for (size_t i = 0; i < Form.IFOFiles.size() && i < static_cast<size_t>(std::max(Form.TitleSetCount, 0)); ++i)
     if (!Form.IFOFiles[i].FileName.empty()) addBothCopies(Form.IFOFiles[i].FileName);
@@ -172,7 +174,7 @@ core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
 // or empty: outputs go into no folder that holds the source. A disc's run
 // writes into the VMG and VTS_nnn folders too; one of those that is a link
 // holds nothing the run keeps, as the clean-up removes it.
-std::string OutputFolderRefusal(const std::string& Root, const std::string& Folder, bool DiscFolders,
+std::string SourceFolderRefusal(const std::string& Root, const std::string& Folder, bool DiscFolders,
                                 const core::FileSet& Sources) {
   std::string held = core::FolderHoldingSource(Root, Folder, Sources);
   for (int32_t n = 0; n <= 99 && held.empty() && DiscFolders; ++n) {
@@ -192,7 +194,7 @@ std::string OutputFolderRefusal(const std::string& Root, const std::string& Fold
 // stays. False when the run cannot go on.
 bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, bool DiscFolders, const core::FileSet& Sources) {
   // Refused before anything is deleted.
-  if (std::string why = OutputFolderRefusal(Form.Options.DestinationPath, Folder, DiscFolders, Sources);
+  if (std::string why = SourceFolderRefusal(Form.Options.DestinationPath, Folder, DiscFolders, Sources);
       !why.empty()) {
     Form.LogError(why);
     return false;

@@ -13,11 +13,11 @@
 
 namespace tess::core {
 
-void FileSet::Add(const std::string& Path) {
+void FileSet::Add(const std::string& Path, bool OutputsBeside) {
   const std::string path = platform::ResolveInputPath(Path);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-  File file{Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}, {}};
+  File file{Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}, {}, OutputsBeside};
   // The folders above the file as its real path has them: a link on the way
   // is not one of them, the folder it leads to is.
   std::filesystem::path real;
@@ -70,7 +70,7 @@ std::string FileSet::FileIn(const std::string& Folder) const {
   if (files_.empty() || ::stat(Folder.empty() ? "." : Folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
   const Identity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
   for (const File& f : files_)
-    if (f.Folder == id) return f.Path;
+    if (f.Folder == id && !f.OutputsBeside) return f.Path;
   return {};
 }
 

@@ -14,8 +14,9 @@ namespace tess::core {
 class FileSet {
  public:
   // Adds the regular file that Path names (looked up without case, links
-  // followed); a path that names none adds nothing.
-  void Add(const std::string& Path);
+  // followed); a path that names none adds nothing. Outputs may lie beside a
+  // file added with OutputsBeside (the settings file): FileIn passes it by.
+  void Add(const std::string& Path, bool OutputsBeside = false);
   bool Empty() const { return files_.empty(); }
   // The file of the set that Path names, as it was added; empty for none.
   std::string Find(const std::string& Path) const;
@@ -39,6 +40,7 @@ class FileSet {
     std::string Path;
     Identity Id;
     Identity Folder;  // the folder it lies in, as its real path has it
+    bool OutputsBeside = false;
   };
   std::vector<File> files_;
   std::vector<Identity> folders_;  // every folder above a file, each once
