@@ -14,8 +14,20 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs" --target tessaline tessaline-make-disc
 
 demo=${DEMO_DIR:-/tmp/tessaline-demo}
-rm -rf "$demo"
+# The demo deletes only a folder it made itself, known by the marker file it
+# writes there: any other folder that holds something is the user's.
+marker="$demo/.tessaline-demo"
+if [ -f "$marker" ] && [ ! -L "$marker" ]; then
+  rm -rf "$demo"
+elif [ -e "$demo" ] || [ -L "$demo" ]; then
+  if [ ! -d "$demo" ] || [ -n "$(ls -A "$demo")" ]; then
+    echo "demo.sh: $demo is not an empty folder and holds no $marker, so the demo did not make it;" \
+      "it is left as it is. Set DEMO_DIR to a new or empty folder." >&2
+    exit 1
+  fi
+fi
 mkdir -p "$demo"
+: >"$marker"
 ./build/tools/tessaline-make-disc "$demo/disc"
 echo "The sample disc as its information files describe it:"
 ./build/tessaline show "$demo/disc" >"$demo/show.txt"

@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -181,7 +182,9 @@ core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
     if (EqualsIgnoreCase(ext, ".IFO") || EqualsIgnoreCase(ext, ".BUP"))
       for (const char* copy : {".IFO", ".BUP"}) files.Add(core::DropTail(Name, ext.size()) + copy);
   };
-  for (const std::string& f : {Form.SettingsFile, Source.IFOFile, Source.VTIFile})
+  // The settings file is no part of the source: outputs may go beside it.
+  if (!Form.SettingsFile.empty()) files.Add(Form.SettingsFile, true);
+  for (const std::string& f : {Source.IFOFile, Source.VTIFile})
     if (!f.empty()) addBothCopies(f);
   for (size_t i = 0; i < Form.IFOFiles.size() && i < static_cast<size_t>(std::max(Form.TitleSetCount, 0)); ++i)
     if (!Form.IFOFiles[i].FileName.empty()) addBothCopies(Form.IFOFiles[i].FileName);
@@ -193,11 +196,35 @@ core::FileSet SourceFilesOf(const TForm1& Form, const SourceSelection& Source) {
   return files;
 }
 
+// Why the run may not write into Folder, the run's folder below DEST (Root),
+// or empty: outputs go into no folder that holds the source. A disc's run
+// writes into the VMG and VTS_nnn folders too; one of those that is a link
+// holds nothing the run keeps, as the clean-up removes it.
+std::string SourceFolderRefusal(const std::string& Root, const std::string& Folder, bool DiscFolders,
+                                const core::FileSet& Sources) {
+  std::string held = core::FolderHoldingSource(Root, Folder, Sources);
+  for (int32_t n = 0; n <= 99 && held.empty() && DiscFolders; ++n) {
+    const std::string sub =
+        platform::IncludeTrailingSlash(Folder) + (n ? "VTS_" + core::IntToStrZeroPad(n, 3) : "VMG");
+    struct stat st {};
+    if (::lstat(sub.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && Sources.HeldBy(sub)) held = sub;
+  }
+  if (held.empty()) return {};
+  return "The run's outputs would be written into " + held +
+         ", which holds the source: the run is refused; give a DEST apart from the source.";
+}
+
 // The output folder: a non-empty one is emptied only when the answer is yes;
 // otherwise the run goes on in it and only the files of an earlier run are
 // cleaned away. Nothing that holds or is a source goes, and the run's lock
 // stays. False when the run cannot go on.
-bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::FileSet& Sources) {
+bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, bool DiscFolders, const core::FileSet& Sources) {
+  // Refused before anything is deleted.
+  if (std::string why = SourceFolderRefusal(Form.Options.DestinationPath, Folder, DiscFolders, Sources);
+      !why.empty()) {
+    Form.LogError(why);
+    return false;
+  }
   // Looked at before any deleting: an earlier run's folders go either way.
   const bool earlier = core::HoldsEarlierRun(Folder);
   if (IsFolder(Folder) && !core::IsFolderEmpty(Folder, core::kLockFileName)) {
@@ -222,8 +249,11 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, const core::Fi
     return false;
   }
   if (earlier) Form.Log(core::kLogNormal, core::msg::DeletePreviousProjectFolder);
-  std::vector<std::string> kept, failed;
-  core::CleanProjectFolder(Folder, Sources, &kept, &failed);
+  std::vector<std::string> kept, failed, unlinked;
+  core::CleanProjectFolder(Folder, Sources, &kept, &failed, &unlinked);
+  for (const std::string& f : unlinked)
+    Form.Log(core::kLogNormal,
+             "Removed the link " + f + "; what it leads to is untouched. The run makes its own folder there.");
   for (const std::string& f : kept)
     Form.Log(core::kLogWarning, "Folder " + f + " holds the source: it stays, with what an earlier run left in it.",
              platform::kColourRed);
@@ -712,7 +742,9 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
     if (main < Form.TitleSetCount && mark < Form.VTSListForm.MainModeMark.size()) Form.VTSListForm.MainModeMark[mark] = 1;
   }
   Form.Sources = SourceFilesOf(Form, Source);
-  if (!PrepareOutputFolder(Form, folder, Form.Sources)) return RunResult::Failed;
+  Form.SetOutputRoot(Form.Options.DestinationPath);
+  if (!PrepareOutputFolder(Form, folder, Source.Kind == SourceKind::StandardContent, Form.Sources))
+    return RunResult::Failed;
   Form.Log(core::kLogNormal, std::string(core::msg::DestinationFolder) + folder);
   Form.Log(core::kLogNormal, core::msg::StartingEVOFilesProcessing);
 

@@ -569,17 +569,22 @@ std::string HomeFolderOfUser() {
   }
 }
 
-// P is the home folder, by HOME or by the user database, however it is reached.
-bool IsHomeFolder(const std::filesystem::path& P) {
+// Why P may not go for the home folder's sake (by HOME or by the user
+// database, however either is reached): it is the home folder, or holds it as
+// "/home" holds "/home/alice". Empty when it is neither.
+std::string HomeFolderReason(const std::filesystem::path& P) {
   struct stat folder {};
-  if (::stat(P.c_str(), &folder) != 0) return false;
+  if (::stat(P.c_str(), &folder) != 0) return {};
   const char* home = std::getenv("HOME");
   for (const std::string& h : {std::string(home ? home : ""), HomeFolderOfUser()}) {
     struct stat st {};
-    if (!h.empty() && ::stat(h.c_str(), &st) == 0 && st.st_dev == folder.st_dev && st.st_ino == folder.st_ino)
-      return true;
+    if (h.empty() || ::stat(h.c_str(), &st) != 0) continue;
+    if (st.st_dev == folder.st_dev && st.st_ino == folder.st_ino) return ": it is the home folder";
+    std::error_code ec;
+    const std::filesystem::path real = std::filesystem::canonical(h, ec);
+    if (!ec && OnWayUp(folder, real)) return ": it holds the home folder";
   }
-  return false;
+  return {};
 }
 
 // The folder the program runs in, or one that holds it, however the path
@@ -611,7 +616,7 @@ std::string ProtectedFolderReason(const std::string& Dir, const FileSet& Keep) {
   if (Dir.size() < kShortestRemovable) return ": a path of fewer than four characters is never deleted";
   if (IsProtectedFolder(Dir)) return ": it is the root folder";
   if (OnlyDotComponents(Dir)) return ": a path of only \".\" and \"..\" steps is never deleted";
-  if (IsHomeFolder(Dir)) return ": it is the home folder";
+  if (std::string why = HomeFolderReason(Dir); !why.empty()) return why;
   if (std::string why = WorkingFolderReason(Dir); !why.empty()) return why;
   if (Keep.HeldBy(Dir)) return ": it holds the source";
   return {};
@@ -685,12 +690,23 @@ bool HoldsEarlierRun(const std::string& Root) {
 }
 
 bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vector<std::string>* Kept,
-                        std::vector<std::string>* Failed) {
+                        std::vector<std::string>* Failed, std::vector<std::string>* Unlinked) {
   if (IsProtectedFolder(Root)) return false;
   const std::string r = platform::IncludeTrailingSlash(Root);
   std::vector<std::string> folders = {r + "VMG/"};
   for (int n = 1; n <= 99; ++n) folders.push_back(r + "VTS_" + ThreeDigits(n) + "/");
   for (const std::string& folder : folders) {
+    // The run would write through a link there, into whatever it leads to (a
+    // source's folder among them).
+    const std::string name = platform::ExcludeTrailingSlash(folder);
+    if (struct stat st {}; ::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      if (::unlink(name.c_str()) == 0) {
+        if (Unlinked) Unlinked->push_back(name);
+      } else if (Failed) {
+        Failed->push_back(name + platform::ErrorReason(errno));
+      }
+      continue;
+    }
     // A folder that holds a source stays whole, with all the rest it holds.
     if (Keep.HeldBy(folder) && IsFolder(folder)) {
       if (Kept) Kept->push_back(folder);
@@ -703,6 +719,19 @@ bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vecto
   // folder are the user's.
   DeleteFileUnless(r + std::string(kLogFileName), Keep);
   return true;
+}
+
+std::string FolderHoldingSource(const std::string& Root, const std::string& Folder, const FileSet& Sources) {
+  const std::string root = platform::IncludeTrailingSlash(Root);
+  const std::string folder = platform::IncludeTrailingSlash(Folder);
+  if (Root.empty() || Sources.Empty() || !folder.starts_with(root)) return {};
+  if (!Sources.FileIn(root).empty()) return root;
+  for (size_t slash = folder.find('/', root.size()); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
+    // A folder not made yet is made below one that was looked at.
+    const std::string below = folder.substr(0, slash + 1);
+    if (IsFolder(below) && Sources.HeldBy(below)) return below;
+  }
+  return {};
 }
 
 bool CleanMenuTitleFolders(const std::string& Root, const FileSet& Keep) {

@@ -110,11 +110,19 @@ bool HoldsEarlierRun(const std::string& Root);
 // Before a run, what an earlier run of the program wrote in Root: the VMG and
 // VTS_001..VTS_099 folders and its "Tessaline.log". Other files in Root are the
 // user's and stay, and so does a folder that holds a file of Keep (it is added
-// to *Kept when given). A folder that could not be deleted is added to *Failed
-// (when given) with the reason after it. False (nothing done) for an empty or
-// root Root.
+// to *Kept when given). A symbolic link of one of those folder names is
+// removed as a link, what it leads to untouched, and added to *Unlinked (when
+// given): the run makes a folder of its own there. A folder that could not be
+// deleted is added to *Failed (when given) with the reason after it. False
+// (nothing done) for an empty or root Root.
 bool CleanProjectFolder(const std::string& Root, const FileSet& Keep = {}, std::vector<std::string>* Kept = nullptr,
-                        std::vector<std::string>* Failed = nullptr);
+                        std::vector<std::string>* Failed = nullptr, std::vector<std::string>* Unlinked = nullptr);
+// The first folder on the way down from Root to Folder (which lies below Root
+// or is Root) that outputs must not go into, as Folder spells it: Root when a
+// file of Sources lies in it, a folder below Root that holds one at any depth.
+// Links on the way are followed, so a link to a source's folder is found.
+// Empty for none, and when Folder does not lie below Root.
+std::string FolderHoldingSource(const std::string& Root, const std::string& Folder, const FileSet& Sources);
 // After a run: "*.sup" and "*.dat" in VMG and in the Menu and Titles folders of
 // VTS_001..VTS_099. The files of Keep stay, and so does all that a folder
 // holding one of them holds (here and in the two below).

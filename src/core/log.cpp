@@ -205,8 +205,14 @@ AutoSaveResult AutoSaveRunLog(RunContext& Run, const OutputSettings& Output, Run
   const std::string file = folder + std::string(kLogFileName);
   // A list may name a source as the log is named: the source stays, and the
   // log is not saved.
-  if (const std::string source = Run.Sources.Find(file); !source.empty()) {
-    const std::string why = ": it would be written over the source file " + source;
+  std::string source = Run.Sources.Find(file);
+  const bool over = !source.empty();
+  // Nor among the source files: a run refused for a DEST that holds them
+  // leaves nothing there.
+  if (!over) source = Run.Sources.FileIn(folder);
+  if (!source.empty()) {
+    const std::string why =
+        (over ? ": it would be written over the source file " : ": its folder holds the source file ") + source;
     Run.LogError("The log " + file + " is not saved" + why + ".");
     if (Why) *Why = why;
     return AutoSaveResult::Failed;

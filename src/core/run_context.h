@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/files.h"
 #include "core/log.h"
 #include "core/main_window.h"
 #include "core/start_code_map.h"
+#include "platform/paths.h"
 #include "platform/prompt.h"
 #include "platform/pump.h"
 #include "platform/ui_models.h"
@@ -79,11 +81,30 @@ struct RunContext {
   // output that would (another name of a source, however written) is refused
   // before anything is written to it, and the run stops as at a write error.
   FileSet Sources;
+  // DEST as the user gave it, for a run that writes below it: no output goes
+  // into a folder below it that holds a source (one reached through a link
+  // among them), nor into DEST itself when a source lies in it. Empty: no
+  // folder is looked at.
+  void SetOutputRoot(std::string Root) {
+    outputRoot_ = std::move(Root);
+    clearFolder_.clear();
+  }
   bool WritesOverSource(const std::string& Output) {
-    const std::string source = Sources.Find(Output);
-    if (source.empty()) return false;
-    const std::string what = "The output " + Output + " would be written over the source file " + source;
-    if (NoteOnce(FailedWrites, Output + " (it would take the place of the source file " + source + ")"))
+    std::string what, failed;
+    if (const std::string source = Sources.Find(Output); !source.empty()) {
+      what = "The output " + Output + " would be written over the source file " + source;
+      failed = Output + " (it would take the place of the source file " + source + ")";
+    } else if (std::string at = platform::ExtractFilePath(Output); at != clearFolder_) {
+      // Outputs come many to a folder: a folder once looked at is not looked at again.
+      if (const std::string folder = FolderHoldingSource(outputRoot_, at, Sources); !folder.empty()) {
+        what = "The output " + Output + " would be written into " + folder + ", which holds the source";
+        failed = Output + " (it would go into " + folder + ", which holds the source)";
+      } else {
+        clearFolder_ = std::move(at);
+      }
+    }
+    if (what.empty()) return false;
+    if (NoteOnce(FailedWrites, failed))
       LogError(what + ": it is not written, and the run stops.");
     WriteStopped = true;
     Abort = 1;
@@ -122,6 +143,10 @@ struct RunContext {
       Pump.Run();
   }
   bool Aborted() const { return Abort != 0; }
+
+ private:
+  std::string outputRoot_;
+  std::string clearFolder_;  // the last output folder found to hold no source
 };
 
 }  // namespace tess::core

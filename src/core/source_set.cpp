@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+#include <utility>
 
 #include "platform/paths.h"
 
@@ -16,13 +17,15 @@ void FileSet::AddAlone(const std::string& Path) {
   const std::string path = platform::ResolveInputPath(Path);
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-    files_.push_back({Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}});
+    files_.push_back({Path, {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}, {}, false});
 }
 
-void FileSet::Add(const std::string& Path) {
+void FileSet::Add(const std::string& Path, bool OutputsBeside) {
   const size_t had = files_.size();
   AddAlone(Path);
   if (files_.size() == had) return;
+  File& file = files_.back();
+  file.OutputsBeside = OutputsBeside;
   const std::string path = platform::ResolveInputPath(Path);
   // The folders above the file as its real path has them: a link on the way
   // is not one of them, the folder it leads to is.
@@ -38,6 +41,7 @@ void FileSet::Add(const std::string& Path) {
     struct stat f {};
     if (::stat(folder.c_str(), &f) == 0) {
       const Identity id{static_cast<uint64_t>(f.st_dev), static_cast<uint64_t>(f.st_ino)};
+      if (folder == real.parent_path()) file.Folder = id;
       if (std::find(folders_.begin(), folders_.end(), id) == folders_.end()) folders_.push_back(id);
     }
     if (folder == folder.parent_path()) break;
@@ -67,6 +71,15 @@ bool FileSet::HeldBy(const std::string& Folder) const {
   struct stat st {};
   if (::stat(Folder.empty() ? "." : Folder.c_str(), &st) != 0) return errno != ENOENT && errno != ENOTDIR;
   return S_ISDIR(st.st_mode) && HasFolder(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+}
+
+std::string FileSet::FileIn(const std::string& Folder) const {
+  struct stat st {};
+  if (files_.empty() || ::stat(Folder.empty() ? "." : Folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  const Identity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  for (const File& f : files_)
+    if (f.Folder == id && !f.OutputsBeside) return f.Path;
+  return {};
 }
 
 }  // namespace tess::core

@@ -14,8 +14,9 @@ namespace tess::core {
 class FileSet {
  public:
   // Adds the regular file that Path names (looked up without case, links
-  // followed); a path that names none adds nothing.
-  void Add(const std::string& Path);
+  // followed); a path that names none adds nothing. Outputs may lie beside a
+  // file added with OutputsBeside (the settings file): FileIn passes it by.
+  void Add(const std::string& Path, bool OutputsBeside = false);
   // Adds that file alone: the folders above it are not held for it, so the
   // rest of a folder may go while the file stays.
   void AddAlone(const std::string& Path);
@@ -29,6 +30,9 @@ class FileSet {
   // Folder, however its path is written or reached, holds one of the files at
   // any depth (a folder that cannot be looked at counts as one that does).
   bool HeldBy(const std::string& Folder) const;
+  // A file of the set that lies in Folder itself (however Folder is reached),
+  // as it was added; empty for none.
+  std::string FileIn(const std::string& Folder) const;
 
  private:
   struct Identity {
@@ -38,6 +42,8 @@ class FileSet {
   struct File {
     std::string Path;
     Identity Id;
+    Identity Folder;  // the folder it lies in, as its real path has it
+    bool OutputsBeside = false;
   };
   std::vector<File> files_;
   std::vector<Identity> folders_;  // every folder above a file, each once

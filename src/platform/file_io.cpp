@@ -1,16 +1,19 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "platform/paths.h"
 
@@ -54,6 +57,11 @@ std::string_view WithoutTemporaryTail(std::string_view Path) {
   return Path;
 }
 
+// A write that reaches the offset of "TESS_FAIL_WRITE=stop:SUFFIX@OFFSET" is
+// met by a stop signal instead of a failure: the process gets SIGTERM there
+// (once), and the write goes on.
+constexpr std::string_view kStopAtWrite = "stop:";
+
 // Failures brought about on purpose, so that tests see what a run does with a
 // damaged disc or a full one: TESS_FAIL_READ=SUFFIX@OFFSET fails the reads of a
 // file whose path ends in SUFFIX from byte OFFSET on (EIO), TESS_FAIL_WRITE in
@@ -66,6 +74,8 @@ ssize_t UnlessFailed(bool Reading, int Fd, int64_t Offset, size_t Count, Call&& 
   const char* setting = std::getenv(Reading ? "TESS_FAIL_READ" : "TESS_FAIL_WRITE");
   const char* at = setting ? std::strrchr(setting, '@') : nullptr;
   if (!at) return Move(Count);
+  const bool stop = !Reading && std::string_view(setting).starts_with(kStopAtWrite);
+  if (stop) setting += kStopAtWrite.size();
   char link[32], path[PATH_MAX];
   std::snprintf(link, sizeof link, "/proc/self/fd/%d", Fd);
   const ssize_t n = ::readlink(link, path, sizeof path);
@@ -75,6 +85,11 @@ ssize_t UnlessFailed(bool Reading, int Fd, int64_t Offset, size_t Count, Call&& 
   if (Offset < 0 && (::fcntl(Fd, F_GETFL) & O_APPEND) && ::fstat(Fd, &st) == 0) Offset = st.st_size;
   if (Offset < 0) Offset = ::lseek(Fd, 0, SEEK_CUR);
   const auto before = static_cast<size_t>(std::clamp<int64_t>(std::atoll(at + 1) - Offset, 0, Count));
+  if (stop) {
+    static bool raised = false;
+    if (before < Count && !std::exchange(raised, true)) ::raise(SIGTERM);
+    return Move(Count);
+  }
   if (before == 0 && Count > 0) return errno = Reading ? EIO : ENOSPC, -1;
   return Move(before);
 }
@@ -85,6 +100,27 @@ bool OpenFailsOnPurpose(const std::string& Path) {
   static const char* const suffix = std::getenv("TESS_FAIL_OPEN");
   return suffix && *suffix && std::string_view(Path).ends_with(suffix);
 }
+
+// The signals that end the program by default and come from outside it (a
+// stop from the terminal, the system or a closed session), and SIGXFSZ of a
+// write past the size limit: held back while a file is replaced, so that a
+// stop finds the old file or the new one and no temporary file beside it. One
+// that came meanwhile is delivered as they are let through again.
+class StopSignalsHeldBack {
+ public:
+  StopSignalsHeldBack() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int s : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2, SIGXFSZ}) sigaddset(&held, s);
+    ::pthread_sigmask(SIG_BLOCK, &held, &before_);
+  }
+  StopSignalsHeldBack(const StopSignalsHeldBack&) = delete;
+  StopSignalsHeldBack& operator=(const StopSignalsHeldBack&) = delete;
+  ~StopSignalsHeldBack() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+
+ private:
+  sigset_t before_;
+};
 
 template <typename Step>
 bool WriteLoop(size_t Count, size_t* Written, Step&& Write) {
@@ -187,6 +223,7 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular) {
 
 bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err, bool* Opened) {
   if (Err) *Err = 0;
+  const StopSignalsHeldBack held;
   std::string tmp = FileName + ".tmp-XXXXXX";
   const int fd = ::mkstemp(tmp.data());
   if (Opened) *Opened = fd >= 0;

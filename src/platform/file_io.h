@@ -54,7 +54,9 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullp
 // Writes Data under a temporary name beside FileName and puts it in place of
 // FileName with one rename, so FileName is never half written. False (with the
 // errno in Err) when it was not replaced; the temporary file is then gone.
-// Opened tells whether the temporary file could be made at all.
+// Opened tells whether the temporary file could be made at all. Stop signals
+// (SIGINT, SIGTERM, SIGHUP and the like) wait until it is done: a stop leaves
+// the old file or the new one, never the temporary one.
 [[nodiscard]] bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
                                    int* Err = nullptr, bool* Opened = nullptr);
 

@@ -1,5 +1,9 @@
 #include "platform/settings_store.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +12,7 @@
 #include <sstream>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "platform/file_io.h"
 
@@ -48,6 +53,39 @@ bool LinkChainEnd(const std::string& FileName, std::filesystem::path& End, int& 
   }
   Err = ELOOP;
   return false;
+}
+
+// The write bit of the class the caller falls in (owner, group, others) is
+// set; for root any write bit. The mode is what the user set to keep a file
+// from changes, which root's access() would not show and a rename would
+// pass by.
+bool ModeLetsWrite(const struct stat& St) {
+  const uid_t user = ::geteuid();
+  if (user == 0) return (St.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  if (user == St.st_uid) return (St.st_mode & S_IWUSR) != 0;
+  std::vector<gid_t> groups(static_cast<size_t>(std::max(::getgroups(0, nullptr), 0)));
+  groups.resize(static_cast<size_t>(std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+  const bool member = ::getegid() == St.st_gid || std::find(groups.begin(), groups.end(), St.st_gid) != groups.end();
+  return (St.st_mode & (member ? S_IWGRP : S_IWOTH)) != 0;
+}
+
+// Why the existing file Path is not to be replaced, as the end of a line:
+// replacing it would pass by its read-only mode, or part the names of a file
+// that has several (a hard link would keep the old text). Empty when it may.
+std::string WhyNotReplaced(const std::string& Path) {
+  struct stat st {};
+  if (::lstat(Path.c_str(), &st) != 0) return {};
+  if (!S_ISREG(st.st_mode)) return ": it is not a regular file, so it is not written";
+  if (!ModeLetsWrite(st)) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+    return std::string(": it is read-only (mode ") + mode + "), so it is not written";
+  }
+  if (st.st_nlink > 1)
+    return ": it has " + std::to_string(st.st_nlink) +
+           " names (hard links), and writing it afresh would leave the others with the old settings, so it is not "
+           "written";
+  return {};
 }
 
 std::string FileSystemReason(int Err) {
@@ -92,6 +130,7 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
   index_.clear();
   stray_.clear();
   byteOrderMark_ = false;
+  crLf_ = false;
   std::error_code ec;
   const auto status = std::filesystem::status(FileName, ec);
   // Only a file that is not there reads as empty: one that cannot be looked at
@@ -118,6 +157,8 @@ bool SettingsStore::Load(const std::string& FileName, std::string* Error) {
     byteOrderMark_ = true;
     text.remove_prefix(kUtf8ByteOrderMark.size());
   }
+  // The first line's end is the file's: a save writes every line so.
+  if (const size_t lf = text.find('\n'); lf != std::string_view::npos) crLf_ = lf > 0 && text[lf - 1] == '\r';
   for (size_t pos = 0; pos < text.size();) {
     size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) end = text.size();
@@ -151,17 +192,22 @@ bool SettingsStore::Save(const std::string& FileName, std::string* Why) const {
     if (Why) *Why = ": " + FileSystemReason(err);
     return false;
   }
+  if (std::string why = WhyNotReplaced(path.string()); !why.empty()) {
+    if (Why) *Why = why;
+    return false;
+  }
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   std::ostringstream out;
   if (byteOrderMark_) out << kUtf8ByteOrderMark;
+  const char* const lineEnd = crLf_ ? "\r\n" : "\n";
   bool first = true;
   for (const auto& s : sections_) {
     if (s.Name.empty() && s.Values.empty()) continue;
-    if (!first) out << "\n";
+    if (!first) out << lineEnd;
     first = false;
-    if (!s.Name.empty()) out << "[" << s.Name << "]\n";
-    for (const auto& kv : s.Values) out << (kv.Name.empty() ? kv.Text : kv.Name + "=" + kv.Text) << "\n";
+    if (!s.Name.empty()) out << "[" << s.Name << "]" << lineEnd;
+    for (const auto& kv : s.Values) out << (kv.Name.empty() ? kv.Text : kv.Name + "=" + kv.Text) << lineEnd;
   }
   const std::string text = out.str();
   int err = 0;

@@ -20,8 +20,11 @@ class SettingsStore {
   // Writes the whole store to FileName through a temporary file and one rename,
   // so a failed save never leaves a half-written settings file behind. A
   // FileName that is a symbolic link stays one: the end of its chain of links
-  // is written. A byte-order mark the file was loaded with is written back.
-  // When it fails, *Why (when given) is the reason as the end of a line.
+  // is written. A byte-order mark the file was loaded with is written back,
+  // and so are CR LF line ends. A file that is read-only by its mode or has
+  // several names (hard links) is not written: replacing it would pass by the
+  // mode or part the names. When it fails, *Why (when given) is the reason as
+  // the end of a line.
   bool Save(const std::string& FileName, std::string* Why = nullptr) const;
 
   bool ValueExists(const std::string& Section, const std::string& Name) const;
@@ -60,6 +63,7 @@ class SettingsStore {
   std::unordered_map<std::string, size_t> index_;  // folded section name -> its place in sections_
   std::vector<std::string> stray_;
   bool byteOrderMark_ = false;  // the file started with a UTF-8 byte-order mark
+  bool crLf_ = false;           // its lines end in CR LF, as a Windows editor writes them
   Section* Find(const std::string& name);
   const Section* Find(const std::string& name) const;
   size_t FindOrAdd(const std::string& name);  // the section's place in sections_

@@ -55,7 +55,8 @@ struct RunEnd {
 // limit; OnLine sees each log line as it comes (and line 0 at once) and may
 // signal the process. A Fault ("TESS_FAIL_OPEN=...", "TESS_FAIL_READ=..." or
 // "TESS_FAIL_WRITE=...") makes the program fail opens, reads or writes on
-// purpose. After CloseOutAt lines its stdout is closed, as by "| head".
+// purpose; any other NAME=VALUE there goes before the environment's own
+// ("HOME=..."). After CloseOutAt lines its stdout is closed, as by "| head".
 RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
            const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}, int CloseOutAt = 0) {
   int out[2], err[2];
@@ -639,8 +640,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 
 // Destinations and loose files a user tries, one row each: the user's own files
 // in DEST stay whatever the answer and wherever the program runs from, a source
-// kept inside DEST is never deleted nor written over, however its path is
-// written, one run at a time holds DEST, outputs of one name add up, and a file
+// kept inside DEST is never deleted nor written over, nor are outputs written
+// into a folder that holds it, however its path is written, one run at a time holds DEST, outputs of one name add up, and a file
 // without navigation packs names its outputs. Whatever the end of a run, it
 // leaves neither its lock nor a scan cache behind, and writes no ".times".
 TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
@@ -765,14 +766,25 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
        }, 0, [&] { fs::create_directory(place + "/ab"), test::WriteFileBytes(place + "/ab/x", {'x'}); }},
       {"the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
       {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
-      {"a disc kept in VTS_001 of DEST, answered No", {place + "/VTS_001", place}, "", intact("disc", "VTS_001"), 0,
+      // A disc's run would write into the folder that holds it: refused.
+      {"a disc kept in VTS_001 of DEST, answered No", {place + "/VTS_001", place}, "", intact("disc", "VTS_001"), 1,
        keep("disc", "VTS_001")},
       {"a disc kept in VTS_001 of DEST, answered Yes", {"--yes", place + "/VTS_001", place}, "",
-       intact("disc", "VTS_001"), 0, keep("disc", "VTS_001")},
-      {"a disc kept in VMG, named through a link", {"--yes", Dir("vmg-link"), place}, "", intact("disc", "VMG"), 0,
+       intact("disc", "VTS_001"), 1, keep("disc", "VTS_001")},
+      {"a disc kept in VMG, named through a link", {"--yes", Dir("vmg-link"), place}, "", intact("disc", "VMG"), 1,
        keep("disc", "VMG")},
       {"a disc kept in VTS_001/HVDVD_TS", {"--yes", place + "/VTS_001", place}, "", intact("disc", "VTS_001/HVDVD_TS"),
-       0, keep("disc", "VTS_001/HVDVD_TS")},
+       1, keep("disc", "VTS_001/HVDVD_TS")},
+      {"an output folder that is a link to the source's folder", {Dir("work-disc"), place}, "", [&] {
+         logs("Removed the link " + place + "/VTS_001; what it leads to is untouched");
+         EXPECT_FALSE(fs::exists(Dir("work-disc/Titles")) || fs::is_symlink(place + "/VTS_001"));
+       }, 0, [&] { fs::create_directory_symlink(Dir("work-disc"), place + "/VTS_001"); }},
+      {"a subfolder of DEST that is a link to the source's folder",
+       {"--set", "DestinationMode=2", "--set", "DestinationSubfolder=sub", Dir("work-disc"), place}, "",
+       [&] { logs("/sub/, which holds the source: the run is refused"); }, 1,
+       [&] { fs::create_directory_symlink(Dir("work-disc"), place + "/sub"); }},
+      {"a folder holding the home folder, answered Yes", {"--yes", Dir("work-disc"), place}, "",
+       [&] { logs(": it holds the home folder"); }, 0, {}, {}, "HOME=" + place + "/notes"},
       {"a loose EVO file kept in VTS_002", {"--yes", place + "/VTS_002/./FEATURE_2.EVO", place}, "",
        intact("adv", "VTS_002"), 0, keep("adv", "VTS_002")},
       {"a .VTI list kept in VMG beside a file named like an index", {"--yes", place + "/VMG/hva00001.VTI", place}, "",
@@ -780,10 +792,11 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          intact("adv", "VMG")();
          EXPECT_TRUE(file("VMG/FEATURE_1.dat") == Bytes{1});
        }, 0, [&] { keep("adv", "VMG")(), test::WriteFileBytes(place + "/VMG/FEATURE_1.dat", {1}); }},
-      // The second entry of the list named as the first one's index: it is not written over.
+      // The second entry of the list named as the first one's index: it is not written over,
+      // nor is anything written among the list's files.
       {"DEST the folder of a .VTI list whose entry takes an output's name", {place + "/hva00001.VTI", place}, "",
        [&] {
-         const std::string refused = "would be written over the source file " + place + "/FEATURE_1.dat";
+         const std::string refused = "would be written into " + place + "/, which holds the source";
          EXPECT_NE(end.Log.find(refused), std::string::npos);
          EXPECT_TRUE(file("FEATURE_1.dat") == test::ReadFileBytes(Dir("adv/FEATURE_2.EVO")));
        },
@@ -810,11 +823,11 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
       {"a disc in DEST named through a bind mount, answered No", {Dir("view/VTS_001"), place}, "", [&] {
          EXPECT_TRUE(unmounted(Dir("view")));
          intact("disc", "VTS_001")();
-       }, 0, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
+       }, 1, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
       {"a disc in DEST named through a bind mount, answered Yes", {"--yes", Dir("view/VTS_001"), place}, "", [&] {
          EXPECT_TRUE(unmounted(Dir("view")));
          intact("disc", "VTS_001")();
-       }, 0, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
+       }, 1, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
       // Emptying DEST stops at its file system's edge, and says where.
       {"a file system mounted in DEST, answered Yes", {"--yes", Dir("work-disc"), place + "/VMG"}, "", [&] {
          logs("can not delete mnt: it is a mount point");

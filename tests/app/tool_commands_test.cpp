@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -69,7 +72,9 @@ using test::ShownChains;
 
 // "show" lists every chain's commands as dvdunauthor reads them on the disc that
 // dvdauthor made, and the menus' buttons; "settings" keeps what --set gives,
-// the file's comments and what nothing reads, and names what it ignores.
+// the file's comments, what nothing reads and its line ends, names what it
+// ignores, writes no file whose mode or second name a replacement would pass
+// by, and leaves no temporary file when it is stopped.
 TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   test::TempDir dir;
   // A builder disc whose eleven chains carry the commands of dvdauthor's, in
@@ -116,6 +121,14 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   const std::string big = dir.File("big.ini");
   std::ofstream(big).close();
   std::filesystem::resize_file(big, (16u << 20) + 1);
+  // Files that a replacement would pass by: read-only by its mode, one of two names.
+  const std::string readOnly = dir.File("read-only.ini"), named = dir.File("named.ini");
+  const std::string asItWas = "[" + section + "]\nTitleMode=3\n";
+  std::ofstream(readOnly) << asItWas;
+  std::filesystem::permissions(readOnly, std::filesystem::perms::owner_read | std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
+  std::ofstream(named) << asItWas;
+  std::filesystem::create_hard_link(named, dir.File("named-2.ini"));
   struct Row {
     std::vector<std::string> Args;
     int Status;
@@ -174,6 +187,8 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       {{"show", dir.File("disc")}, 1, "", unwritten, nullptr, true},
       {{"info", test::DataFile("streams/a_48k_6ch.ac3")}, 1, "", unwritten, nullptr, true},
       {{"demux", dir.File("disc"), dir.File("full-out"), "--settings", ini}, 1, "", unwritten, nullptr, true},
+      {{"settings", "--settings", readOnly, "--set", "FullScan=1"}, 1, "", "read-only (mode 0444), so it is not"},
+      {{"settings", "--settings", named, "--set", "FullScan=1"}, 1, "", "has 2 names (hard links)"},
   };
   std::string listing;
   for (const Row& r : rows) {
@@ -203,13 +218,36 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   EXPECT_TRUE(std::filesystem::is_symlink(link) && std::filesystem::is_symlink(dir.File("link-2.ini")));
   EXPECT_TRUE(std::filesystem::is_symlink(loop) && std::filesystem::is_symlink(dir.File("loop-2.ini")));
-  for (const std::string& f : {dir.File("dotfiles/tessaline.ini"), bom}) {
+  // A file of CR LF lines keeps them.
+  for (const auto& [f, end] : {std::pair{dir.File("dotfiles/tessaline.ini"), "\n"}, std::pair{bom, "\r\n"}}) {
     const std::vector<uint8_t> b = test::ReadFileBytes(f);
-    const std::string saved(b.begin(), b.end());
-    EXPECT_TRUE(saved.find("TitleMode=3\n") < saved.find("FullScan=1\n") && saved.find("FullScan=1\n") != std::string::npos)
+    const std::string saved(b.begin(), b.end()), title = "TitleMode=3" + std::string(end);
+    EXPECT_TRUE(saved.find(title) < saved.find("FullScan=1" + std::string(end)) &&
+                saved.find("FullScan=1" + std::string(end)) != std::string::npos)
         << f;
+    const auto crs = std::count(saved.begin(), saved.end(), '\r');
+    EXPECT_EQ(crs, std::string(end) == "\n" ? 0 : std::count(saved.begin(), saved.end(), '\n')) << f;
   }
   EXPECT_TRUE(test::ReadFileBytes(bom).size() > 3 && test::ReadFileBytes(bom)[0] == 0xEF);
+  for (const std::string& f : {readOnly, named, dir.File("named-2.ini")})
+    EXPECT_TRUE(test::ReadFileBytes(f) == std::vector<uint8_t>(asItWas.begin(), asItWas.end())) << f;
+
+  // A stop while the file is written (brought about once its text is half
+  // written) ends the program with the settings saved whole and no temporary
+  // file beside them.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGTERM, SIG_DFL);  // as "settings" has it: the demux rows above took the stop signals
+    ::setenv("TESS_FAIL_WRITE", ("stop:" + ini + "@40").c_str(), 1);
+    ::_exit(Tool({"settings", "--settings", ini, "--set", "TitleMode=2"}));
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+    EXPECT_EQ(e.path().string().find(".tmp-"), std::string::npos) << e.path();
+  const std::vector<uint8_t> stopped = test::ReadFileBytes(ini);
+  EXPECT_NE(std::string(stopped.begin(), stopped.end()).find("TitleMode=2\n"), std::string::npos);
 }
 
 }  // namespace
