@@ -56,7 +56,7 @@ const char* const kUsage =
 const char* const kDemuxHelp =
     "  SOURCE   an information file or its folder (Standard Content), a .VTI file\n"
     "           (Advanced Content), or one or more .evo files\n"
-    "  DEST     the output folder\n"
+    "  DEST     the output folder; not the folder the source files lie in\n"
     "  Log lines go to stdout; errors and warnings, every question with its answer,\n"
     "  and the verdict of a run that failed go to stderr.\n"
     "options (an option's value follows it, or is given as --name=value):\n"
@@ -64,13 +64,15 @@ const char* const kDemuxHelp =
     "  --vts N[,N...]     demultiplex only these title sets (0 = the video manager)\n"
     "                     or, for loose EVO files, these list positions (1-based)\n"
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
-    "                     and audio cut at VOB starts)\n"
+    "                     and audio cut at VOB starts); not for a .VTI list or .evo files\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No).\n"
     "                     A DEST that is not empty is then emptied, unless it holds\n"
-    "                     the source or the working folder, or is the home folder;\n"
+    "                     the source, the working folder or the home folder, or is\n"
+    "                     the home folder;\n"
     "                     without --yes the run writes into it and removes only the\n"
     "                     VMG and VTS_nnn folders and Tessaline.log of an earlier run\n"
-    "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini)\n"
+    "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini);\n"
+    "                     a FILE named here must exist\n"
     "  --                 ends the options: what follows is a SOURCE or DEST\n"
     "environment: NO_COLOR or TERM=dumb turns off coloured log lines\n";
 // What "--help" prints last: how every command ends.

@@ -259,6 +259,7 @@ int RunShowCommand(const std::vector<std::string>& Args) {
 
 int RunSettingsCommand(const std::vector<std::string>& Args) {
   std::string file = platform::DefaultSettingsPath();
+  bool named = false;
   std::vector<std::pair<std::string, std::string>> sets;
   for (size_t i = 0; i < Args.size(); ++i) {
     // "--" ends the options as it does for every command; no file may follow.
@@ -280,6 +281,7 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
       value = Args[++i];
     if (a == "--settings" && !value.empty()) {
       file = value;
+      named = true;
     } else if (std::pair<std::string, std::string> set; a == "--set" && SplitSettingArgument(value, set)) {
       sets.push_back(std::move(set));
     } else if (a == "--set" || a == "--settings") {
@@ -291,7 +293,10 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
   }
 
   platform::SettingsStore store;
-  if (const int status = LoadSettingsFileForCommand(file, store, "settings"); status != kExitDone) return status;
+  // A file named only to be printed must be there, or the defaults would be
+  // shown as what it holds; one named with --set is made.
+  if (const int status = LoadSettingsFileForCommand(file, store, "settings", named && sets.empty()); status != kExitDone)
+    return status;
   TOptions options;
   for (const std::string& w : LoadOptions(options, store)) std::fprintf(stderr, "tessaline: %s\n", w.c_str());
   for (const auto& [name, value] : sets) {

@@ -151,7 +151,8 @@ TEST(Settings, EverySettingReachesTheTypedSettingsOfItsConsumer) {
 // "tessaline settings" prints, with the default it prints ("(empty)" for none).
 TEST(Settings, TheReadmeTableHoldsEverySettingWithItsDefault) {
   TempDir dir;
-  std::vector<std::string> args = {"tessaline", "settings", "--settings", dir.File("none.ini")};
+  std::ofstream(dir.File("empty.ini")).flush();  // a file with no values: every setting at its default
+  std::vector<std::string> args = {"tessaline", "settings", "--settings", dir.File("empty.ini")};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   testing::internal::CaptureStdout();

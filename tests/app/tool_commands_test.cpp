@@ -173,6 +173,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // A settings file named and not there is a mistake, not the defaults; a disc folder that cannot be
       // looked into (a link loop, or one the user may not enter) is named for why.
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", dir.File("typo.ini")}, 2, "", "does not exist"},
+      {{"settings", "--settings", dir.File("typo.ini")}, 2, "", "does not exist"},
       {{"demux", dir.File("loop"), dir.File("none-out"), "--settings", ini}, 1, "", "can not look for hv000i01.IFO in"},
       // Sources demux does not take, said in one line before anything is written: a DVD-Video by its
       // names, Main mode for loose EVO files, and title sets its damaged information cannot show.
