@@ -9,16 +9,14 @@ jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 case $jobs in
   '' | *[!0-9]* | 0) echo "JOBS must be a number of jobs, 1 or more: '$jobs'" >&2; exit 2 ;;
 esac
-./scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j "$jobs" --target tessaline tessaline-make-disc
-
 demo=${DEMO_DIR:-/tmp/tessaline-demo}
 # The demo deletes only a folder it made itself, known by the marker file it
-# writes there: any other folder that holds something is the user's.
+# writes there: any other folder that holds something is the user's. Looked at
+# before the build, so that a refusal comes at once.
 marker="$demo/.tessaline-demo"
+ours=0
 if [ -f "$marker" ] && [ ! -L "$marker" ]; then
-  rm -rf "$demo"
+  ours=1
 elif [ -e "$demo" ] || [ -L "$demo" ]; then
   if [ ! -d "$demo" ] || [ -n "$(ls -A "$demo")" ]; then
     echo "demo.sh: $demo is not an empty folder and holds no $marker, so the demo did not make it;" \
@@ -26,6 +24,11 @@ elif [ -e "$demo" ] || [ -L "$demo" ]; then
     exit 1
   fi
 fi
+./scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$jobs" --target tessaline tessaline-make-disc
+
+if [ "$ours" = 1 ]; then rm -rf "$demo"; fi
 mkdir -p "$demo"
 : >"$marker"
 ./build/tools/tessaline-make-disc "$demo/disc"
