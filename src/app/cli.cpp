@@ -373,17 +373,20 @@ int EndOnException(DemuxCommand& Demux, const std::string& What) {
 }
 
 // Output that could not all be written fails the command, whatever else it
-// did: what it printed did not reach the user. Said on stderr. FirstError is
-// the errno of a failure met on the way, if known.
+// did: what it printed did not reach the user. Said on stderr.
+int FailedStandardOutput(int Status, int Err) {
+  std::fprintf(stderr, "tessaline: write error on standard output%s\n", platform::ErrorReason(Err).c_str());
+  return Status == kExitDone ? kExitFailed : Status;
+}
+
+// FirstError is the errno of a failure met on the way, if known.
 int EndStandardOutput(int Status, int FirstError) {
   int err = FirstError;
   const bool flushed = std::fflush(stdout) == 0;
   if (!flushed && err == 0) err = errno;
   const bool failed = !flushed || std::ferror(stdout) != 0 || err != 0;
   std::clearerr(stdout);
-  if (!failed) return Status;
-  std::fprintf(stderr, "tessaline: write error on standard output%s\n", platform::ErrorReason(err).c_str());
-  return Status == kExitDone ? kExitFailed : Status;
+  return failed ? FailedStandardOutput(Status, err) : Status;
 }
 
 }  // namespace
@@ -649,8 +652,7 @@ int CloseStandardOutput(int Status) {
   // The output is flushed already; a file system may still report its failure
   // only when the file is closed.
   if (::close(STDOUT_FILENO) == 0 || errno == EBADF) return Status;
-  std::fprintf(stderr, "tessaline: write error on standard output%s\n", platform::ErrorReason(errno).c_str());
-  return Status == kExitDone ? kExitFailed : Status;
+  return FailedStandardOutput(Status, errno);
 }
 
 }  // namespace tess::app
