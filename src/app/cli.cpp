@@ -583,6 +583,11 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
       if (const std::string damaged = byPosition ? "" : DamagedTitleSetList(*form); !damaged.empty())
         return endNotStarted(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) +
                              " that could be read: " + damaged + " could not be read whole");
+      // Nor is one that the video manager's title-set table left out.
+      for (const auto& sets : form->UncountedTitleSets)
+        if (!byPosition && m >= sets.First && m <= sets.Last)
+          return endNotStarted(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) +
+                               " that could be read: " + sets.Why);
       terminal.Finish();
       return UsageError(option + std::to_string(m) + ": the source has no " + what + std::to_string(m) + "; it has " +
                             (have.empty() ? "none" : have),

@@ -70,6 +70,21 @@ std::string FindVmgIn(const std::string& Folder, int* Err) {
   return FindDiscFileIn(Folder, "HVDVD_TS", "hv000i01.IFO", Err);
 }
 
+// A line that says the video manager's information file is missing or damaged
+// goes on to name its backup when that is a video manager: given as the
+// source, it is read in its place.
+std::string WithVmgBackup(const std::string& Line, const std::string& Backup) {
+  if (Backup.empty() || !disc::IsVideoManagerFile(Backup)) return Line;
+  return Line + (Line.ends_with('!') || Line.ends_with('.') ? " " : ". ") + "Its backup copy " + Backup +
+         " is there: give it as the SOURCE to read the disc from it.";
+}
+
+// The backup beside Path when Path is the video manager's "hv000i01.IFO".
+std::string VmgBackupOf(const std::string& Path) {
+  return EqualsIgnoreCase(platform::ExtractFileName(Path), "hv000i01.IFO") ? disc::OtherInformationCopy(Path)
+                                                                            : std::string();
+}
+
 // A DVD-Video information file by its name: VIDEO_TS.IFO or VTS_nn_0.IFO (or
 // their .BUP copies). HD names are read as HD whatever the file holds.
 bool IsDvdVideoFileName(const std::string& Path) {
@@ -133,8 +148,10 @@ void NoteDamagedInformation(TForm1& Form, const disc::TIFOFile& Record, bool Has
                      ": neither is a readable information file; title set " + std::to_string(n) +
                      (HasEvoFiles ? "'s EVO files were read without them" : " was skipped"));
   } else if (Record.DamagedTables > 0) {
-    Form.NoteSkipped(platform::ExtractFileName(Record.FileName) + ": " + std::to_string(Record.DamagedTables) +
-                     " damaged tables or records were skipped; what they describe was not read");
+    Form.NoteSkipped(WithVmgBackup(platform::ExtractFileName(Record.FileName) + ": " +
+                                       std::to_string(Record.DamagedTables) +
+                                       " damaged tables or records were skipped; what they describe was not read",
+                                   VmgBackupOf(Record.FileName)));
   }
 }
 
@@ -142,6 +159,13 @@ void NoteDamagedInformation(TForm1& Form, const disc::TIFOFile& Record, bool Has
 // first; its menus, then its titles.
 bool DemuxDisc(TForm1& Form, const std::string& Folder) {
   bool ok = true;
+  // Title sets that the video manager's title-set table left out, where chosen.
+  for (const auto& sets : Form.UncountedTitleSets) {
+    bool chosen = false;
+    for (int32_t n = sets.First; n <= sets.Last && !chosen; ++n)
+      chosen = Form.VTSListForm.DemuxMarked(static_cast<size_t>(n) + 1);
+    if (chosen) Form.NoteSkipped(disc::UncountedTitleSetsText(sets));
+  }
   for (int32_t i = 0; i < Form.TitleSetCount && !Form.Aborted(); ++i) {
     const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
     const size_t mark = static_cast<size_t>(rec.TitleSetNumber) + 1;
@@ -581,9 +605,10 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
       // A DVD-Video folder (or the disc's folder above it) is named for what it is.
       if (int dvdErr = 0; Out.IFOFile.empty() && err == 0)
         Out.IFOFile = FindDiscFileIn(path, "VIDEO_TS", "VIDEO_TS.IFO", &dvdErr);
-      if (Out.IFOFile.empty()) {
+      if (int bupErr = 0; Out.IFOFile.empty()) {
         Error = err != 0 ? "can not look for hv000i01.IFO in " + path + platform::ErrorReason(err)
-                         : "no hv000i01.IFO in " + path;
+                         : WithVmgBackup("no hv000i01.IFO in " + path,
+                                         FindDiscFileIn(path, "HVDVD_TS", "hv000i01.BUP", &bupErr));
         return false;
       }
       if (!IsFile(Out.IFOFile)) {
@@ -595,7 +620,7 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
       return true;
     }
     if (!IsFile(path)) {
-      Error = NotAFileReason(path);
+      Error = WithVmgBackup(NotAFileReason(path), VmgBackupOf(path));
       return false;
     }
     const std::string ext = ExtractFileExt(path);
@@ -667,7 +692,9 @@ bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
       ShowItemNames(Form, Views);
       if (Form.TitleSetCount < 1 || Form.IFOFiles[0].Kind == disc::ifoUnknown) {
         // Named here too: the line that named it went to stdout.
-        Form.Log(core::kLogWarning, std::string(core::msg::FileIsNotInIFOFormatOr) + " " + Source.IFOFile,
+        Form.Log(core::kLogWarning,
+                 WithVmgBackup(std::string(core::msg::FileIsNotInIFOFormatOr) + " " + Source.IFOFile,
+                               VmgBackupOf(Source.IFOFile)),
                  platform::kColourRed);
         return false;
       }

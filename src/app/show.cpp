@@ -10,6 +10,7 @@
 #include "demux/menu_highlights.h"
 #include "disc/script_model.h"
 #include "disc/ifo_readers.h"
+#include "disc/ifo_set.h"
 #include "disc/nav_command_text.h"
 #include "platform/paths.h"
 #include "platform/prompt.h"
@@ -208,7 +209,9 @@ std::string BrowserText(TForm1& Form) {
   Listing out;
   for (int32_t i = 0; i < Form.TitleSetCount; ++i) {
     const disc::TIFONameTree* names = Form.NameTree.TreeOf(i);
-    if (names && Form.IFOFiles[static_cast<size_t>(i)].Kind != disc::ifoUnknown) AddFile(Form, out, *names);
+    const disc::TIFOFile& rec = Form.IFOFiles[static_cast<size_t>(i)];
+    // A title set neither of whose copies could be read has nothing to show.
+    if (names && rec.Kind != disc::ifoUnknown && !rec.InformationCorrupted) AddFile(Form, out, *names);
   }
   return out.Take();
 }
@@ -240,6 +243,7 @@ int RunShowCommand(const std::vector<std::string>& Args) {
     return kExitFailed;
   }
   if (!OpenSource(form, source, quiet.Window.Views)) return kExitFailed;
+  int status = kExitDone;
   if (source.Kind == SourceKind::StandardContent) {
     if (!form.HDDisc)
       std::fprintf(stderr,
@@ -248,13 +252,25 @@ int RunShowCommand(const std::vector<std::string>& Args) {
                    platform::ExtractFileName(source.IFOFile).c_str());
     LoadMenuButtons(form);
     std::fputs(BrowserText(form).c_str(), stdout);
+    // What an HD DVD's title sets could not give leaves the listing short.
+    for (int32_t i = disc::FirstTitleSetIndex(form); form.HDDisc && i < form.TitleSetCount; ++i)
+      if (const disc::TIFOFile& rec = form.IFOFiles[static_cast<size_t>(i)]; rec.InformationCorrupted) {
+        const int32_t n = rec.TitleSetNumber;
+        std::fprintf(stderr, "tessaline: title set %d is not shown: neither %s nor %s could be read\n", n,
+                     disc::TitleSetFileName(n, ".IFO").c_str(), disc::TitleSetFileName(n, ".BUP").c_str());
+        status = kExitFailed;
+      }
+    for (const auto& sets : form.UncountedTitleSets) {
+      std::fprintf(stderr, "tessaline: %s\n", disc::UncountedTitleSetsText(sets).c_str());
+      status = kExitFailed;
+    }
   } else {
     // A list of EVO files has no information files to browse: its files are all.
     std::puts("EVO files");
     for (const std::string& f : source.EvoFiles) std::printf("  %s\n", platform::ExtractFileName(f).c_str());
   }
   std::fflush(stdout);
-  return kExitDone;
+  return status;
 }
 
 int RunSettingsCommand(const std::vector<std::string>& Args) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "disc/ifo_model.h"
@@ -26,6 +27,15 @@ struct DiscModel {
   std::array<RGBTriple, 16> DefaultPalette{};
   TObjectTables ObjectTables;
   uint64_t DecodedThisLoad = 0;  // what the readers decoded from the files of the current load
+  // Title sets First..Last that the disc shows past the count of the video
+  // manager's title-set table: not loaded. Why names the table's file, its count
+  // and what shows them.
+  struct TUncountedTitleSets {
+    int32_t First = 0;
+    int32_t Last = 0;
+    std::string Why;
+  };
+  std::vector<TUncountedTitleSets> UncountedTitleSets;
 };
 
 // Records from 1 on are title sets; record 0 is the video manager, or a title

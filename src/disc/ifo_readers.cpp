@@ -439,6 +439,10 @@ bool ReadTimeMapTable(const TTableReader& R, uint64_t Pos, TTimeMapTable& T) {
 void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName) {
   TIFOImage img;
   if (!OpenImage(Run, FileName, img)) return;
+  ReadVMGI(Run, Disc, Record, img);
+}
+
+void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const TIFOImage& img) {
   const TTableReader r{Run, img, &Disc.DecodedThisLoad};
   r.Whole();
   img.Read(0, Record.VMGI_MAT.data(), Record.VMGI_MAT.size());
@@ -467,19 +471,36 @@ void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const st
   Record.DamagedTables = r.Problems;
 }
 
-bool LoadWholeInformationFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
+namespace {
+
+bool LoadWholeFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
   int err = 0;
   if (!Img.Load(FileName, &err)) {
-    if (err != ENOENT)
+    if (err == ENOENT)
+      LogMissing(Run, FileName);
+    else
       Run.Log(core::kLogWarning,
               std::string(core::msg::CanNotOpenFile) + PlainName(FileName) + platform::OpenFailureReason(FileName, err),
               platform::kColourRed);
     return false;
   }
-  if (!TTableReader{Run, Img}.Whole()) return false;
+  return TTableReader{Run, Img}.Whole();
+}
+
+}  // namespace
+
+bool LoadWholeInformationFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
+  if (!LoadWholeFile(Run, FileName, Img)) return false;
   uint8_t head[8];
   Img.Read(0, head, sizeof head);
   return std::memcmp(head, "DVDVIDEO", 8) == 0 || std::memcmp(head, "STANDARD", 8) == 0;
+}
+
+bool LoadWholeVideoManagerFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img) {
+  if (!LoadWholeFile(Run, FileName, Img)) return false;
+  uint8_t head[12];
+  Img.Read(0, head, sizeof head);
+  return std::memcmp(head, "HVDVD-VMG100", 12) == 0 || std::memcmp(head, "DVDVIDEO-VMG", 12) == 0;
 }
 
 void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,
@@ -561,6 +582,7 @@ void ReleaseVMGRecord(TIFOFile& Record) { ZeroIFORecord(Record); }
 void ReleaseVTSRecord(TIFOFile& Record) { ZeroIFORecord(Record); }
 
 void FreeAllTitleSets(DiscModel& Disc) {
+  Disc.UncountedTitleSets.clear();
   const int32_t used = std::clamp<int32_t>(Disc.TitleSetCount, 0, static_cast<int32_t>(Disc.IFOFiles.size()));
   for (int32_t i = used - 1; i >= 0; --i) {
     TIFOFile& f = Disc.IFOFiles[i];

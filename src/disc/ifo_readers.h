@@ -38,15 +38,17 @@ namespace tess::disc {
 int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName, int* Err = nullptr);
 
 // Loads FileName into Img when it is a whole information file: it opens, reads
-// to its end and starts with an information file's identifier. An open that
-// fails for another reason than the file missing, and a read error, are logged
-// with their reasons.
+// to its end and starts with an information file's identifier. A missing file,
+// an open that fails and a read error are logged, with their reasons.
 bool LoadWholeInformationFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img);
+// The same for a video manager's file, by its whole identifier.
+bool LoadWholeVideoManagerFile(core::RunContext& Run, const std::string& FileName, TIFOImage& Img);
 
 // The management readers. They fill every table of Record but its FileName,
 // kind, ordinal and title-set number, which the loading driver sets. A title
 // set's overview then goes into InfoGrid (ShowVTSOverview).
 void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName);
+void ReadVMGI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const TIFOImage& Image);
 void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,
               platform::GridModel& InfoGrid);
 void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const TIFOImage& Image,

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/run_context.h"
 #include "disc/disc_model.h"
@@ -65,7 +68,197 @@ void SetDiscFrameRate(DiscModel& Disc) {
   Disc.FrameRate = decoded[1] != 0 ? 25.0 : 29.97;
 }
 
+// Title set n lands in record n; the video manager holds record 0.
+constexpr int32_t kMaxTitleSetNumber = kMaxIFOFiles - 1;
+
+// The files of each title set in a disc folder by the number their names carry
+// ("hvNNNi01.IFO" and ".BUP", "hvNNNm01.evo", "hvNNNtNN.evo"), in name order.
+using TTitleSetFiles = std::map<int32_t, std::vector<std::string>>;
+
+int32_t TitleSetNumberOfFile(const std::string& Name) {
+  const std::string n = platform::ToLowerAscii(Name);
+  const auto digits = [&](size_t At, size_t Count) {
+    return std::all_of(n.begin() + At, n.begin() + At + Count, platform::IsAsciiDigit);
+  };
+  if (n.size() != 12 || !n.starts_with("hv") || !digits(2, 3)) return 0;
+  const std::string tail = n.substr(5);
+  const bool evo = tail == "m01.evo" || (tail[0] == 't' && digits(6, 2) && tail.ends_with(".evo"));
+  if (!evo && tail != "i01.ifo" && tail != "i01.bup") return 0;
+  return (n[2] - '0') * 100 + (n[3] - '0') * 10 + (n[4] - '0');
+}
+
+TTitleSetFiles TitleSetFilesIn(const std::string& Folder) {
+  TTitleSetFiles files;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(Folder.empty() ? "." : Folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (const int32_t n = TitleSetNumberOfFile(name); n > 0) files[n].push_back(name);
+  }
+  for (auto& [n, names] : files)
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return platform::ToLowerAscii(a) < platform::ToLowerAscii(b);
+    });
+  return files;
+}
+
+// What shows a title set besides the attribute table.
+struct TTitleSetWitness {
+  bool Header = false;       // the video manager's own count of title sets
+  bool TitleSearch = false;  // a title of the title search table
+  const std::vector<std::string>* Files = nullptr;
+};
+using TShownTitleSets = std::map<int32_t, TTitleSetWitness>;
+
+// The title sets the disc shows past the count of Vmg's attribute table. A
+// title search table may name fewer title sets than there are (a title set of
+// menus only), and the attribute table may count one the disc has no file of:
+// neither leaves a title set out.
+TShownTitleSets ShownPastCount(const TIFOFile& Vmg, const TTitleSetFiles& Files) {
+  const int32_t counted = Vmg.VTS_ATRT.TitleSetCount;
+  TShownTitleSets shown;
+  const int32_t header = std::min<int32_t>(VMGIField16(Vmg, vmgi::TitleSetCount), kMaxTitleSetNumber);
+  for (int32_t n = counted + 1; n <= header; ++n) shown[n].Header = true;
+  for (const TTitleSearchEntry& e : Vmg.TT_SRPT.Entries)
+    if (e.TitleSetNumber > counted && e.TitleSetNumber <= kMaxTitleSetNumber) shown[e.TitleSetNumber].TitleSearch = true;
+  for (const auto& [n, names] : Files)
+    if (n > counted && n <= kMaxTitleSetNumber) shown[n].Files = &names;
+  return shown;
+}
+
+std::string TitleSetsText(int32_t Count) { return std::to_string(Count) + (Count == 1 ? " title set" : " title sets"); }
+
+// What shows title sets First..Last though Vmg's attribute table leaves them out.
+std::string ShownText(const TIFOFile& Vmg, int32_t First, int32_t Last, const TTitleSetWitness& W) {
+  std::string text = ", but the disc shows ";
+  text += First == Last ? "title set " + std::to_string(First)
+                        : "title sets " + std::to_string(First) + " to " + std::to_string(Last);
+  std::vector<std::string> parts;
+  if (W.Header)
+    parts.push_back(platform::ExtractFileName(Vmg.FileName) + "'s header counts " +
+                    TitleSetsText(VMGIField16(Vmg, vmgi::TitleSetCount)));
+  if (W.TitleSearch) parts.push_back("its title search table names it");
+  if (W.Files) {
+    const std::vector<std::string>& f = *W.Files;
+    constexpr size_t kNamed = 3;
+    std::string names;
+    for (size_t i = 0; i < f.size() && i < kNamed; ++i)
+      names += (i == 0 ? "" : i + 1 == f.size() ? " and " : ", ") + f[i];
+    if (f.size() > kNamed) names += " and " + std::to_string(f.size() - kNamed) + " more of its files";
+    parts.push_back(names + (f.size() == 1 ? " is there" : " are there"));
+  }
+  for (size_t i = 0; i < parts.size(); ++i) text += (i == 0 ? ": " : "; ") + parts[i];
+  return text;
+}
+
+bool HasAttributeTable(const TIFOFile& Vmg) { return VMGIField32(Vmg, vmgi::VTS_ATRT) != 0; }
+
+// Title sets in a row that only the header's count shows are said once.
+struct TShownGroup {
+  int32_t First = 0;
+  int32_t Last = 0;
+  TTitleSetWitness Witness;
+};
+std::vector<TShownGroup> ShownGroups(const TShownTitleSets& Shown) {
+  std::vector<TShownGroup> groups;
+  const auto headerOnly = [](const TTitleSetWitness& W) { return !W.TitleSearch && !W.Files; };
+  for (const auto& [n, witness] : Shown) {
+    if (!groups.empty() && groups.back().Last + 1 == n && headerOnly(witness) && headerOnly(groups.back().Witness))
+      groups.back().Last = n;
+    else
+      groups.push_back({n, n, witness});
+  }
+  return groups;
+}
+
+std::vector<DiscModel::TUncountedTitleSets> UncountedGroups(const TIFOFile& Vmg, const TShownTitleSets& Shown) {
+  const std::string name = platform::ExtractFileName(Vmg.FileName);
+  const std::string table = HasAttributeTable(Vmg) ? name + "'s title-set table counts " +
+                                                         TitleSetsText(Vmg.VTS_ATRT.TitleSetCount)
+                                                   : name + " has no title-set table";
+  std::vector<DiscModel::TUncountedTitleSets> out;
+  for (const TShownGroup& g : ShownGroups(Shown))
+    out.push_back({g.First, g.Last, table + ShownText(Vmg, g.First, g.Last, g.Witness)});
+  return out;
+}
+
+// Said as the readers report a bad table: the file, the table, the fault.
+void LogUncounted(core::RunContext& Run, const TIFOFile& Vmg, const TShownTitleSets& Shown) {
+  const std::string table = std::string(core::msg::File) + platform::ExtractFileName(Vmg.FileName) + ", VTS_ATRT: " +
+                            (HasAttributeTable(Vmg) ? "counts " + TitleSetsText(Vmg.VTS_ATRT.TitleSetCount)
+                                                    : "none was read");
+  for (const TShownGroup& g : ShownGroups(Shown))
+    Run.Log(core::kLogWarning, table + ShownText(Vmg, g.First, g.Last, g.Witness), platform::kColourRed);
+}
+
+// The video manager's title-set table is what finds the title sets; one damaged
+// count or start sector there would leave title sets out unseen. So it is held
+// against the rest of the disc: the header's own count, the title search table
+// and the title sets' files. A table that leaves out a title set the disc shows
+// is not correct: its other copy is read, as a title set's is, and replaces it
+// when it counts every title set shown. When neither copy does, the one that
+// counts more is kept and the title sets left out are noted.
+void HoldTitleSetTable(core::RunContext& Run, DiscModel& Disc, const std::string& Folder) {
+  TIFOFile& head = Disc.IFOFiles[0];
+  const TTitleSetFiles files = TitleSetFilesIn(Folder);
+  TShownTitleSets shown = ShownPastCount(head, files);
+  if (shown.empty()) return;
+  LogUncounted(Run, head, shown);
+  // The source is an ".IFO" or a ".BUP": there is always another name to try.
+  const std::string other = OtherInformationCopy(head.FileName);
+  Run.Log(core::kLogWarning,
+          std::string(core::msg::File) + platform::ExtractFileName(head.FileName) +
+              std::string(core::msg::IsNotCorrectLoading) + platform::ExtractFileName(other),
+          platform::kColourRed);
+  auto copy = std::make_unique<TIFOFile>();
+  TIFOImage image;
+  const bool read = LoadWholeVideoManagerFile(Run, other, image);
+  TShownTitleSets shownByCopy;
+  if (read) {
+    ReadVMGI(Run, Disc, *copy, image);
+    copy->FileName = other;
+    copy->Kind = ifoVMG;
+    copy->Ordinal = head.Ordinal;
+    shownByCopy = ShownPastCount(*copy, files);
+    if (shownByCopy.empty()) {
+      std::swap(head, *copy);
+      return;
+    }
+    LogUncounted(Run, *copy, shownByCopy);
+  }
+  Run.Log(core::kLogWarning,
+          std::string(core::msg::File) + platform::ExtractFileName(other) +
+              std::string(core::msg::IsNotCorrectTooInformationCorrupted),
+          platform::kColourRed);
+  if (read && copy->VTS_ATRT.TitleSetCount > head.VTS_ATRT.TitleSetCount) {
+    std::swap(head, *copy);
+    shown = std::move(shownByCopy);
+  }
+  Disc.UncountedTitleSets = UncountedGroups(head, shown);
+}
+
 }  // namespace
+
+std::string OtherInformationCopy(const std::string& Path) {
+  const std::string ext = platform::ExtractFileExt(Path);
+  const bool ifo = platform::EqualsIgnoreCase(ext, ".IFO");
+  if (!ifo && !platform::EqualsIgnoreCase(ext, ".BUP")) return {};
+  return platform::ResolveInputPath(platform::ChangeFileExt(Path, ifo ? ".BUP" : ".IFO"));
+}
+
+bool IsVideoManagerFile(const std::string& Path) {
+  char id[12] = {};
+  if (platform::ReadFileHead(Path, id, sizeof id) != sizeof id) return false;
+  const std::string_view s(id, sizeof id);
+  return s == "HVDVD-VMG100" || s == "DVDVIDEO-VMG";
+}
+
+std::string UncountedTitleSetsText(const DiscModel::TUncountedTitleSets& Sets) {
+  const std::string which = Sets.First == Sets.Last
+                                ? "title set " + std::to_string(Sets.First) + " was"
+                                : "title sets " + std::to_string(Sets.First) + " to " + std::to_string(Sets.Last) + " were";
+  return which + " not read: " + Sets.Why;
+}
 
 std::string TitleSetFileName(int32_t Number, const std::string& Ext) {
   return "hv" + core::IntToStrZeroPad(Number, 3) + "i01" + Ext;
@@ -109,6 +302,8 @@ int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, c
             platform::kColourRed);
   if (head.Kind == ifoVMG) {
     ReadVMGI(Run, Disc, head, first);
+    // Only an HD DVD's title sets are looked for under these names.
+    if (Disc.HDDisc) HoldTitleSetTable(Run, Disc, platform::ExtractFilePath(first));
   } else if (head.Kind == ifoVTS) {
     ReadVTSI(Run, Disc, head, first, InfoGrid);
     // A title set loaded on its own keeps the number its file name gives: its

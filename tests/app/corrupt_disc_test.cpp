@@ -378,7 +378,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
     fs::remove(Dir("work-loop/" + f)), fs::create_symlink(f, Dir("work-loop/" + f));
   const std::string loop = "hv001i01.BUP: " + std::string(std::strerror(ELOOP));
   auto readError = [](size_t At) { return "TESS_FAIL_READ=hv001i01.IFO@" + std::to_string(At); };
-  const std::string badVmg = "reading error! " + Dir("work-disc/hv000i01.IFO");
+  const std::string badVmg = "reading error! " + Dir("work-disc/hv000i01.IFO") + ". Its backup copy " +
+                             Dir("work-disc/hv000i01.BUP") + " is there";
 
   const std::vector<Damage> table = {
       // EVO files cut short: in a navigation pack, in data packs, at a pack's end, to one byte.
@@ -451,6 +452,16 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
        Expect::OtherSets, 1, 0, "loop"},
       {"a listed title set without files", "disc/hv000i01.IFO", SetAt(attributes + 1, {3}), nullptr,
        "hv003i01.IFO and hv003i01.BUP: neither is a readable information file"},
+      // A title-set table that leaves out a title set the rest of the disc shows: the backup's is read,
+      // and where it leaves it out too, so is what remains (also for --vts).
+      {"a title set left out of the title-set table", "disc/hv000i01.IFO", SetAt(attributes + 1, {1}), nullptr,
+       "File hv000i01.IFO is not correct. Loading hv000i01.BUP", Expect::Same, 0},
+      {"no title-set table in either copy", "disc/hv000i01.IFO", SetAt(disc::vmgi::VTS_ATRT, {0, 0, 0, 0}), nullptr,
+       "title set 2 was not read: hv000i01.IFO has no title-set table", Expect::WholeDomains, 1, 0, {}, {}, {}, {},
+       true},
+      {"--vts naming a title set both copies leave out", "disc/hv000i01.IFO", SetAt(attributes + 1, {1}), nullptr,
+       "--vts 2: the source has no title set 2 that could be read", Expect::Nothing, 1, 0, {}, {}, {"--vts", "2"}, {},
+       true},
       {"a title set's information file alone", "disc/hv001i01.IFO", [](Bytes&) {}, nullptr, "/VTS_001/Titles/t001_v",
        Expect::WholeDomains, 0, 0, "disc/hv001i01.IFO"},
       // Its titles with another display permission and French subpictures: their pictures' folders

@@ -135,15 +135,24 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     std::string Out, Err;  // pieces of stdout and stderr
     const char* Fault = nullptr;  // reads of a file ending so fail from the offset on
     bool Full = false;            // stdout is /dev/full
+    const char* Absent = nullptr;  // a piece stdout must not hold
   };
   const std::string unwritten = "write error on standard output";
   std::filesystem::create_directories(dir.File("loop"));
   std::filesystem::create_symlink("HVDVD_TS", dir.File("loop/HVDVD_TS"));
+  // The disc without the video manager's backup and title set 2's information files; its backup alone.
+  std::filesystem::copy(dir.File("disc"), dir.File("no-backups"));
+  for (const char* f : {"hv000i01.BUP", "hv002i01.IFO", "hv002i01.BUP"}) std::filesystem::remove(dir.File("no-backups/") + f);
+  std::filesystem::create_directories(dir.File("backup-only"));
+  std::filesystem::copy(dir.File("disc/hv000i01.BUP"), dir.File("backup-only"));
   const Row rows[] = {
       {{"show", dir.File("disc")}, 0, "m01_v001c001-t-s-menu\n            button 1: LinkPGCN 2  -> LU_En_V1_2\n"
                                       "            button 2: JumpTT 1  -> Title_1\n", ""},
       {{"show", test::DataFile("dvdvideo/VIDEO_TS.IFO")}, 0, "VMG  (VIDEO_TS.IFO)", "is a DVD-Video information file"},
       {{"show", dir.File("none")}, 1, "", "does not exist"},
+      // A title set that could not be read is named, not shown; a video manager's backup is named.
+      {{"show", dir.File("no-backups")}, 1, "VTS_1", "File hv002i01.BUP does not exist!", nullptr, false, "VTS_2"},
+      {{"show", dir.File("backup-only")}, 1, "", "Its backup copy " + dir.File("backup-only/hv000i01.BUP")},
       {{"show"}, 2, "", "show needs a SOURCE"},
       // Commands as people type them: help as a command, "--" with nothing after it, a DEST
       // too many, a source mistyped.
@@ -181,7 +190,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
        "VTS_01_0.IFO is a DVD-Video information file"},
       {{"demux", dir.File("disc/hv001t01.evo"), dir.File("none-out"), "--settings", ini, "--main", "1"}, 2, "",
        "--main marks title sets"},
-      {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", ini, "--vts", "1"}, 1, "",
+      {{"demux", dir.File("no-backups"), dir.File("none-out"), "--settings", ini, "--vts", "1"}, 1, "",
        "title set 1 that could be read: hv000i01.IFO could not be read whole", "hv000i01.IFO@100"},
       // Output that cannot be written fails the command; a run does all its work first.
       {{"--version"}, 1, "", unwritten, nullptr, true},
@@ -205,6 +214,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     const std::string out = testing::internal::GetCapturedStdout(), err = testing::internal::GetCapturedStderr();
     EXPECT_NE(out.find(r.Out), std::string::npos) << out;
     EXPECT_NE(err.find(r.Err), std::string::npos) << err << r.Args.back();
+    EXPECT_TRUE(!r.Absent || out.find(r.Absent) == std::string::npos) << out;
     if (listing.empty()) listing = out;
   }
   test::ExpectAsDvdunauthorReads(ShownChains(listing));

@@ -39,8 +39,9 @@ TEST_F(IfoSetTest, LoadsEveryTableAsWrittenWithBackupFallback) {
   EXPECT_EQ(form.HDDisc, 1);
   EXPECT_EQ(form.TitleSetCount, 4);
 
-  // Exactly the driver's three lines: no table of a good file is reported.
+  // Exactly the driver's lines: no table of a good file is reported.
   EXPECT_EQ(project.LogTexts(), (std::vector<std::string>{
+                                    "File hv002i01.IFO does not exist!",
                                     "File hv002i01.IFO is not correct. Loading hv002i01.BUP",
                                     "File hv003i01.IFO is not correct. Loading hv003i01.BUP",
                                     "File hv003i01.BUP is not correct too. Information corrupted.",
