@@ -66,9 +66,9 @@ const char* const kDemuxHelp =
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
     "                     and audio cut at VOB starts); not for a .VTI list or .evo files\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No).\n"
-    "                     A DEST that is not empty is then emptied, unless it holds\n"
-    "                     the source, the working folder or the home folder, or is\n"
-    "                     the home folder;\n"
+    "                     A DEST that is not empty is then emptied, unless it is or\n"
+    "                     holds the home folder, or holds the source or the working\n"
+    "                     folder;\n"
     "                     without --yes the run writes into it and removes only the\n"
     "                     VMG and VTS_nnn folders and Tessaline.log of an earlier run\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini);\n"
@@ -82,7 +82,7 @@ const char* const kExitStatusHelp =
     "  1    failed: a source or file that could not be read, an input skipped or\n"
     "       only partly read, a failed write, a refused DEST, a log not saved\n"
     "  2    bad usage: nothing is written\n"
-    "  130  stopped by Ctrl-C (SIGINT) or SIGTERM\n";
+    "  130  stopped by Ctrl-C (SIGINT), SIGTERM or SIGHUP\n";
 const char* const kInfoUsage =
     "usage: tessaline info FILE [FILE...]\n"
     "  Describes each elementary-stream file (AC-3, E-AC-3, DTS, MPEG audio, WAV,\n"
@@ -134,18 +134,18 @@ class Terminal {
     const bool trouble = line.Kind == core::kLogWarning;
     FILE* to = trouble ? stderr : stdout;
     const char* c = (trouble ? colourErr_ : colourOut_) ? AnsiColour(line.Colour) : nullptr;
-    if (c)
-      std::fprintf(to, "%s%s\033[0m\n", c, line.Caption.c_str());
-    else
-      std::fprintf(to, "%s\n", line.Caption.c_str());
+    const std::string text = c ? c + line.Caption + "\033[0m\n" : line.Caption + "\n";
     // A log that cannot reach stdout (a full disk, a closed pipe) does not
     // stop the run; the command's end reports it.
-    if (std::fflush(to) != 0 && to == stdout && outError_ == 0) outError_ = errno;
+    if (to == stdout) {
+      PrintOut(text);
+      FlushOut();
+    } else {
+      std::fputs(text.c_str(), to);
+      std::fflush(to);
+    }
     DrawBar();
   }
-
-  // The errno of the first log line that could not be written to stdout, else 0.
-  int OutputError() const { return outError_; }
 
   void Total(const platform::ProgressBar& b) { Set(total_, b); }
   void Current(const platform::ProgressBar& b) { Set(current_, b); }
@@ -180,20 +180,43 @@ class Terminal {
   bool colourErr_;
   bool barErr_;
   bool shown_ = false;
-  int outError_ = 0;
   int total_ = -1;
   int current_ = -1;
+};
+
+// What a demux run owns, kept past an exception that ends the command: the
+// run's log and what its lines reach, and the lock on DEST. Once the run has
+// ended: how, and what became of its log, for a user whose stdout failed.
+struct DemuxCommand {
+  Terminal Out;
+  std::unique_ptr<TForm1> Form;
+  std::unique_ptr<MainWindow> Window;
+  std::unique_ptr<platform::PolicyPrompt> Prompt;
+  core::FolderLock Lock;
+  std::string Ended;     // "finished", "failed", ...; empty until the run ends
+  std::string LogSaved;  // where its log went, or why it went nowhere
 };
 
 // The log is saved as the settings ask; a save that fails is said on stderr
 // too, since the log itself cannot carry it. False when it failed: a run whose
 // log was asked for and is lost has not done all it was to do.
-bool SaveRunLog(TForm1& Form, core::RunEnd How) {
+bool SaveRunLog(DemuxCommand& Demux, core::RunEnd How) {
+  TForm1& Form = *Demux.Form;
+  Demux.Ended = How == core::RunEnd::Finished  ? "finished"
+                : How == core::RunEnd::Stopped ? "was stopped"
+                : How == core::RunEnd::Failed  ? "failed"
+                                               : "did not start";
   std::string why;
-  if (core::AutoSaveRunLog(Form, Form.Settings.Output, How, &why) != core::AutoSaveResult::Failed) return true;
-  const std::string& folder = Form.Settings.Output.Folder;
-  std::fprintf(stderr, "tessaline: could not save the log %s%s%s\n", folder.c_str(),
-               std::string(core::kLogFileName).c_str(), why.c_str());
+  const std::string file = Form.Settings.Output.Folder + std::string(core::kLogFileName);
+  switch (core::AutoSaveRunLog(Form, Form.Settings.Output, How, &why)) {
+    case core::AutoSaveResult::Saved: Demux.LogSaved = "its log is saved as " + file; return true;
+    case core::AutoSaveResult::NotDue:
+      Demux.LogSaved = "its log is not saved (AutoSaveLog=" + std::to_string(Form.Options.AutoSaveLog) + ")";
+      return true;
+    case core::AutoSaveResult::Failed: break;
+  }
+  Demux.LogSaved = "its log could not be saved";
+  std::fprintf(stderr, "tessaline: could not save the log %s%s\n", file.c_str(), why.c_str());
   return false;
 }
 
@@ -236,12 +259,24 @@ bool ParseMarks(const std::string& list, std::vector<int>& out, long Max = 99) {
   return !out.empty();
 }
 
+// An option that is not one of Known, with the near ones it may have been
+// meant for; Command names the command whose help the user is pointed to.
+int UnknownOption(const std::string& Option, const std::vector<std::string>& Known, const std::string& Command = {}) {
+  const std::string near = NearWords(Option, Known);
+  return UsageError("unknown option '" + Option + "'" + (near.empty() ? "" : " (did you mean " + near + "?)"),
+                    Command);
+}
+
 // The files of a tool command; false (with the exit status in Status) for
 // --help or an option it does not know.
 bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& Files, int& Status) {
   bool options = true;
   for (size_t i = 1; i < Args.size(); ++i) {
     const std::string& a = Args[i];
+    if (a.empty()) {
+      Status = UsageError(Args[0] + ": a FILE is an empty argument ('')", Args[0]);
+      return false;
+    }
     if (options && a == "--") {
       options = false;
       continue;
@@ -251,7 +286,7 @@ bool ToolFiles(const std::vector<std::string>& Args, std::vector<std::string>& F
       continue;
     }
     if (a == "--help" || a == "-h") {
-      std::fputs(Args[0] == "info" ? kInfoUsage : kPulldownUsage, stdout);
+      PrintOut(Args[0] == "info" ? kInfoUsage : kPulldownUsage);
       Status = kExitDone;
       return false;
     }
@@ -318,9 +353,9 @@ int RunInfoCommand(const std::vector<std::string>& Files) {
       const size_t from = at + kNameField.size();
       text.replace(from, text.find('\n', from) - from, Files[i]);
     }
-    std::printf("%s%s\n", i ? "\n" : "", text.c_str());
+    PrintOut((i ? "\n" : "") + text + "\n");
   }
-  std::fflush(stdout);
+  FlushOut();
   tool.Out.Finish();
   return status;
 }
@@ -336,20 +371,10 @@ int RunPulldownCommand(const std::vector<std::string>& Files) {
     std::fprintf(stderr, "tessaline: no %s.m2v.vif was written\n", Files[0].c_str());
     return kExitFailed;
   }
-  std::printf("Wrote %s.m2v.vif\n", Files[0].c_str());
-  std::fflush(stdout);
+  PrintOut("Wrote " + Files[0] + ".m2v.vif\n");
+  FlushOut();
   return kExitDone;
 }
-
-// What a demux run owns, kept past an exception that ends the command: the
-// run's log and what its lines reach, and the lock on DEST.
-struct DemuxCommand {
-  Terminal Out;
-  std::unique_ptr<TForm1> Form;
-  std::unique_ptr<MainWindow> Window;
-  std::unique_ptr<platform::PolicyPrompt> Prompt;
-  core::FolderLock Lock;
-};
 
 // The last line of defence: what no command foresaw ends it here, said on
 // stderr and in a run's log, which is saved where it can be; DEST is given back.
@@ -361,7 +386,7 @@ int EndOnException(DemuxCommand& Demux, const std::string& What) {
     try {
       Demux.Form->LogError(line);
       logged = true;
-      SaveRunLog(*Demux.Form, core::RunEnd::Failed);
+      SaveRunLog(Demux, core::RunEnd::Failed);
     } catch (...) {
       // The log's file could not take the line: stderr has it.
     }
@@ -379,14 +404,20 @@ int FailedStandardOutput(int Status, int Err) {
   return Status == kExitDone ? kExitFailed : Status;
 }
 
-// FirstError is the errno of a failure met on the way, if known.
-int EndStandardOutput(int Status, int FirstError) {
-  int err = FirstError;
-  const bool flushed = std::fflush(stdout) == 0;
-  if (!flushed && err == 0) err = errno;
-  const bool failed = !flushed || std::ferror(stdout) != 0 || err != 0;
+// The first failure's reason is named. A reader that went away (a closed
+// pipe, "| head") took what it wanted of a listing, which then ends quietly
+// with the status of its work; a run's log is no listing: the run says how it
+// ended, itself, and where its log is.
+int EndStandardOutput(int Status, const DemuxCommand& Demux) {
+  FlushOut();
+  const int err = StandardOutputError();
+  const bool failed = err != 0 || std::ferror(stdout) != 0;
   std::clearerr(stdout);
-  return failed ? FailedStandardOutput(Status, err) : Status;
+  if (!failed || (err == EPIPE && !Demux.Form)) return Status;
+  Status = FailedStandardOutput(Status, err);
+  if (!Demux.Ended.empty())
+    std::fprintf(stderr, "tessaline: the run itself %s; %s\n", Demux.Ended.c_str(), Demux.LogSaved.c_str());
+  return Status;
 }
 
 }  // namespace
@@ -402,16 +433,21 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
     args = args.size() == 1 || args[1] == "help" ? std::vector<std::string>{"--help"}
                                                  : std::vector<std::string>{args[1], "--help"};
   }
-  if (args[0] == "--help" || args[0] == "-h") {
-    std::fputs(kUsage, stdout);
-    std::fputs(kDemuxHelp, stdout);
-    std::fputs(kExitStatusHelp, stdout);
+  const std::vector<std::string> programOptions = {"--help", "-h", "--version", "-V"};
+  const bool help = args[0] == "--help" || args[0] == "-h";
+  if ((help || args[0] == "--version" || args[0] == "-V") && args.size() > 1)
+    return UsageError(args[0] + " takes nothing after it; '" + args[1] + "' is too many");
+  if (help) {
+    PrintOut(kUsage);
+    PrintOut(kDemuxHelp);
+    PrintOut(kExitStatusHelp);
     return kExitDone;
   }
   if (args[0] == "--version" || args[0] == "-V") {
-    std::fputs(kVersion, stdout);
+    PrintOut(kVersion);
     return kExitDone;
   }
+  if (args[0].size() > 1 && args[0][0] == '-') return UnknownOption(args[0], programOptions);
   if (args[0] == "info" || args[0] == "pulldown") {
     std::vector<std::string> files;
     int status = kExitDone;
@@ -454,11 +490,11 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
     } else if (flag && option.Value) {
       return UsageError(a + " takes no value", "demux");
     } else if (a == "--help" || a == "-h") {
-      std::fputs("usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n", stdout);
-      std::fputs(kDemuxHelp, stdout);
+      PrintOut("usage: tessaline demux SOURCE [SOURCE...] DEST [options]\n");
+      PrintOut(kDemuxHelp);
       return kExitDone;
     } else if (a == "--version" || a == "-V") {
-      std::fputs(kVersion, stdout);
+      PrintOut(kVersion);
       return kExitDone;
     } else if (a == "--yes") {
       yes = true;
@@ -480,13 +516,18 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
       if (!value(list) || !ParseMarks(list, marks, std::numeric_limits<int>::max()))
         return UsageError("--vts takes numbers separated by commas", "demux");
     } else if (a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option '" + args[i] + "'", "demux");
+      return UnknownOption(a, {"--set", "--vts", "--main", "--yes", "--settings", "--help", "--version"}, "demux");
     } else {
       positional.push_back(args[i]);
     }
   }
   // The last positional argument is the destination: a source alone is not a run.
   if (positional.size() < 2) return UsageError("demux needs a SOURCE and a DEST", "demux");
+  // An empty argument (a variable that was not set) names no file: the run
+  // would load the source only to find no DEST, or look for a file of no name.
+  if (positional.back().empty()) return UsageError("the DEST is an empty argument ('')", "demux");
+  for (size_t i = 0; i + 1 < positional.size(); ++i)
+    if (positional[i].empty()) return UsageError("a SOURCE is an empty argument ('')", "demux");
   std::vector<std::string> sources = positional;
   const std::string dest = sources.back();
   sources.pop_back();
@@ -544,7 +585,7 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   // A source that is not one demux can take is said in one line: no run began.
   const auto endNotStarted = [&](const std::string& Why) {
     form->Log(core::kLogWarning, Why, platform::kColourRed);
-    SaveRunLog(*form, core::RunEnd::NotStarted);
+    SaveRunLog(Demux, core::RunEnd::NotStarted);
     terminal.Finish();
     return kExitFailed;
   };
@@ -560,14 +601,14 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   // verdict, also when it cut the loading short.
   const auto endStopped = [&] {
     form->Log(core::kLogWarning, core::msg::CurrentOperationWasAbortedByTheUser, platform::kColourRed);
-    SaveRunLog(*form, core::RunEnd::Stopped);
+    SaveRunLog(Demux, core::RunEnd::Stopped);
     terminal.Finish();
     return kExitStopped;
   };
   if (!OpenSource(*form, source, window.Views)) {
     form->ProcessMessages();
     if (form->Aborted()) return endStopped();
-    SaveRunLog(*form, core::RunEnd::NotStarted);
+    SaveRunLog(Demux, core::RunEnd::NotStarted);
     terminal.Finish();
     return kExitFailed;
   }
@@ -623,11 +664,14 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   // A finished run saves its log before its success line is shown; any other
   // end has shown its verdict, which the log saved now holds.
   bool saved = false;
-  const RunResult result = StartRun(*form, source, window.Views, [&] {
-    saved = true;
-    return SaveRunLog(*form, core::RunEnd::Finished);
-  });
-  if (!saved) SaveRunLog(*form, result == RunResult::Stopped ? core::RunEnd::Stopped : core::RunEnd::Failed);
+  const RunResult result = StartRun(
+      *form, source, window.Views,
+      [&] {
+        saved = true;
+        return SaveRunLog(Demux, core::RunEnd::Finished);
+      },
+      [] { return StandardOutputError(); });
+  if (!saved) SaveRunLog(Demux, result == RunResult::Stopped ? core::RunEnd::Stopped : core::RunEnd::Failed);
   lock.Release();
   terminal.Finish();
   switch (result) {
@@ -641,6 +685,7 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
 int RunCommandLine(int argc, char** argv) {
   // First of all: a stop that comes while the command line is read is not lost.
   platform::Pump::InstallStopSignals();
+  StandardOutputError() = 0;
   DemuxCommand demux;
   int status = kExitFailed;
   try {
@@ -650,7 +695,7 @@ int RunCommandLine(int argc, char** argv) {
   } catch (...) {
     status = EndOnException(demux, "an exception of no known kind");
   }
-  return EndStandardOutput(status, demux.Out.OutputError());
+  return EndStandardOutput(status, demux);
 }
 
 int CloseStandardOutput(int Status) {

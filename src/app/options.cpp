@@ -283,6 +283,13 @@ bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Va
   return why.empty() ? true : fail(why);
 }
 
+std::string NearWords(const std::string& Word, const std::vector<std::string>& Known) {
+  std::string out;
+  for (const std::string& k : Known)
+    if (Distance(Word, k) <= 2) out += (out.empty() ? "" : ", ") + k;
+  return out;
+}
+
 std::vector<std::string> OptionValueNames() {
   std::vector<std::string> names;
   for (const Field& f : kFields) names.emplace_back(f.Name);

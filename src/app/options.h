@@ -41,6 +41,9 @@ int LoadSettingsFileForCommand(const std::string& File, platform::SettingsStore&
                                const std::string& Command = {}, bool Named = false);
 
 bool SetOptionByName(TOptions& O, const std::string& Name, const std::string& Value, std::string* Error = nullptr);
+// The words of Known a mistyped Word may have been meant as (a letter or two
+// off, whatever the case), separated by ", "; empty when none is.
+std::string NearWords(const std::string& Word, const std::vector<std::string>& Known);
 std::vector<std::string> OptionValueNames();
 // Every field's value name and its value as the settings file holds it.
 std::vector<std::pair<std::string, std::string>> OptionValues(const TOptions& O);

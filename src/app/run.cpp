@@ -53,21 +53,26 @@ std::string NotAFileReason(const std::string& p) {
 
 // The file named Name in a disc folder: the folder itself or its Sub folder.
 // When there is none, *Err is the first reason other than its absence that a
-// place could not be looked into (a folder the user may not enter), else 0.
-std::string FindDiscFileIn(const std::string& Folder, const char* Sub, const char* Name, int* Err) {
+// place could not be looked into (a folder the user may not enter), else 0,
+// and *Where (when given) that place.
+std::string FindDiscFileIn(const std::string& Folder, const char* Sub, const char* Name, int* Err,
+                           std::string* Where = nullptr) {
   *Err = 0;
   for (const std::string& in : {std::string(), std::string(Sub) + "/"}) {
     int err = 0;
-    if (auto found = platform::FindPathCaseInsensitive(platform::IncludeTrailingSlash(Folder) + in + Name, &err))
-      return *found;
-    if (*Err == 0) *Err = err;
+    std::string unlisted;
+    const std::string path = platform::IncludeTrailingSlash(Folder) + in;
+    if (auto found = platform::FindPathCaseInsensitive(path + Name, &err, &unlisted)) return *found;
+    if (*Err != 0 || err == 0) continue;
+    *Err = err;
+    if (Where) *Where = unlisted.empty() ? platform::ExcludeTrailingSlash(path) : unlisted;
   }
   return {};
 }
 
 // The VMG of a Standard Content folder: the folder itself or its HVDVD_TS folder.
-std::string FindVmgIn(const std::string& Folder, int* Err) {
-  return FindDiscFileIn(Folder, "HVDVD_TS", "hv000i01.IFO", Err);
+std::string FindVmgIn(const std::string& Folder, int* Err, std::string* Where = nullptr) {
+  return FindDiscFileIn(Folder, "HVDVD_TS", "hv000i01.IFO", Err, Where);
 }
 
 // A line that says the video manager's information file is missing or damaged
@@ -326,8 +331,16 @@ bool LogFailedWrites(TForm1& Form) {
 
 // A finished run's log is saved with its success line before the line is
 // shown: a success is never followed by a log that could not be saved. Such a
-// run fails, with that verdict only.
-RunResult EndFinishedRun(TForm1& Form, const std::function<bool()>& SaveLog) {
+// run fails, with that verdict only. So does one whose log lines did not all
+// reach the user (stdout failed): its saved log, which holds them all, ends
+// with why.
+RunResult EndFinishedRun(TForm1& Form, const std::function<bool()>& SaveLog, int LostLines) {
+  if (LostLines != 0) {
+    Form.LogError("The run wrote every output, but its log could not be written to standard output" +
+                  platform::ErrorReason(LostLines) + ".");
+    if (SaveLog) SaveLog();
+    return RunResult::Failed;
+  }
   platform::LogModel& log = Form.LogWindow.Log;
   auto show = std::exchange(log.OnAdd, nullptr);
   const size_t at = log.Lines.size();
@@ -372,6 +385,15 @@ void ResetRunState(TForm1& Form) {
 }
 
 // ---- the post-processing ----
+
+// A post-processing step that failed over an input it had to leave names it
+// among the skipped ones, and the run still ends with its clean-up; one that
+// failed for any other reason fails the run.
+template <class Step>
+bool StepDone(TForm1& Form, Step&& Do) {
+  const size_t named = Form.Skipped.size();
+  return Do() || Form.Skipped.size() > named;
+}
 
 // One line for an output: its name, then its description's fields on one line.
 std::string InformationLine(TForm1& Form, const std::string& Path) {
@@ -506,7 +528,7 @@ bool ExtractDataFormats(TForm1& Form) {
   CorrectCaptions(Form);
   bool ok = true;
   if (!Form.LooseEvo) {
-    ok = demux::ExportTitleSetAudio(Form.DemuxEnv(), Form.Settings.Tracks);
+    ok = StepDone(Form, [&] { return demux::ExportTitleSetAudio(Form.DemuxEnv(), Form.Settings.Tracks); });
     for (int32_t i = disc::FirstTitleSetIndex(Form); i < Form.TitleSetCount; ++i)
       demux::ProcessTitleSetAudioStreams(Form, Form, Form.Settings.Tracks,
                                          Form.IFOFiles[static_cast<size_t>(i)].TitleSetNumber);
@@ -601,12 +623,13 @@ bool ChooseSource(const std::vector<std::string>& Paths, SourceSelection& Out, s
     const std::string path = platform::ResolveInputPath(Paths[0]);
     if (IsFolder(path)) {
       int err = 0;
-      Out.IFOFile = FindVmgIn(path, &err);
+      std::string where;
+      Out.IFOFile = FindVmgIn(path, &err, &where);
       // A DVD-Video folder (or the disc's folder above it) is named for what it is.
       if (int dvdErr = 0; Out.IFOFile.empty() && err == 0)
         Out.IFOFile = FindDiscFileIn(path, "VIDEO_TS", "VIDEO_TS.IFO", &dvdErr);
       if (int bupErr = 0; Out.IFOFile.empty()) {
-        Error = err != 0 ? "can not look for hv000i01.IFO in " + path + platform::ErrorReason(err)
+        Error = err != 0 ? "can not look for hv000i01.IFO in " + where + platform::ErrorReason(err)
                          : WithVmgBackup("no hv000i01.IFO in " + path,
                                          FindDiscFileIn(path, "HVDVD_TS", "hv000i01.BUP", &bupErr));
         return false;
@@ -751,7 +774,7 @@ bool OpenSource(TForm1& Form, SourceSelection& Source, BrowserViews& Views) {
 }
 
 RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views,
-                   const std::function<bool()>& SaveLog) {
+                   const std::function<bool()>& SaveLog, const std::function<int()>& LostLines) {
   ApplyOptions(Form);
   const std::string folder = Form.Settings.Output.Folder;
   if (folder.empty()) {
@@ -800,17 +823,17 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   // still ends with its clean-up.
   std::vector<std::string> undrawn;  // indexes of title subpictures not all drawn
   if (ok && !Form.Aborted()) {
-    const size_t named = Form.Skipped.size();
-    ok = demux::PrepareTrackFolders(Form.DemuxEnv(), Form.Settings.Tracks);
+    ok = StepDone(Form, [&] { return demux::PrepareTrackFolders(Form.DemuxEnv(), Form.Settings.Tracks); });
     if (!Form.Aborted()) {
       Form.Log(core::kLogNormal, core::msg::StartingSubpicturesConvertion);
-      ok &= demux::ConvertSubpictureIndexFiles(Form.DemuxEnv(), Form.Settings.Demux.Subpictures, &undrawn);
+      ok &= StepDone(Form, [&] {
+        return demux::ConvertSubpictureIndexFiles(Form.DemuxEnv(), Form.Settings.Demux.Subpictures, &undrawn);
+      });
       Form.Log(core::kLogNormal, core::msg::FinishingSubpicturesConvertion);
     }
     if (!Form.Aborted()) ok &= ExtractDataFormats(Form);
     // The items' names again: the run's scouts tell the angle VOBs apart.
     if (!Form.Aborted()) ShowItemNames(Form, Views);
-    ok = ok || Form.Skipped.size() > named;
   }
   DeleteScanCaches(Form, folder, std::move(videos));
 
@@ -849,7 +872,7 @@ RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Vi
   if (Form.MainWindow) Form.MainWindow->TotalProgress.SetPosition(100);
   // Everything else was done; what had to be left out makes the run a failure.
   if (LogSkippedInputs(Form)) return RunResult::Failed;
-  return EndFinishedRun(Form, SaveLog);
+  return EndFinishedRun(Form, SaveLog, LostLines ? LostLines() : 0);
 }
 
 }  // namespace tess::app

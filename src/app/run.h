@@ -51,7 +51,9 @@ enum class RunResult { Done, Failed, Stopped };
 // the tracks and shows the items' names again in the browser's views. A run
 // that did everything saves its log by SaveLog (when given) with its success
 // line before showing that line; a save that fails makes the run a failure.
+// So do log lines that could not be shown: LostLines (when given) is the errno
+// of the first that could not, else 0.
 RunResult StartRun(TForm1& Form, const SourceSelection& Source, BrowserViews& Views,
-                   const std::function<bool()>& SaveLog = {});
+                   const std::function<bool()>& SaveLog = {}, const std::function<int()>& LostLines = {});
 
 }  // namespace tess::app

@@ -1,6 +1,7 @@
 #include "app/show.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "app/main_window_impl.h"
@@ -223,7 +224,7 @@ int RunShowCommand(const std::vector<std::string>& Args) {
     if (options && a == "--") {
       options = false;
     } else if (options && (a == "--help" || a == "-h")) {
-      std::fputs(kShowUsage, stdout);
+      PrintOut(kShowUsage);
       return kExitDone;
     } else if (options && a.size() > 1 && a[0] == '-') {
       return UsageError("show: unknown option '" + a + "'", "show");
@@ -232,6 +233,8 @@ int RunShowCommand(const std::vector<std::string>& Args) {
     }
   }
   if (sources.empty()) return UsageError("show needs a SOURCE", "show");
+  for (const std::string& s : sources)
+    if (s.empty()) return UsageError("show: a SOURCE is an empty argument ('')", "show");
   if (const std::string mixed = MixedSourceKinds(sources); !mixed.empty()) return UsageError(mixed, "show");
 
   QuietForm quiet;
@@ -251,7 +254,7 @@ int RunShowCommand(const std::vector<std::string>& Args) {
                    "its program chains, cells and commands may be missing or wrong\n",
                    platform::ExtractFileName(source.IFOFile).c_str());
     LoadMenuButtons(form);
-    std::fputs(BrowserText(form).c_str(), stdout);
+    PrintOut(BrowserText(form));
     // What an HD DVD's title sets could not give leaves the listing short.
     for (int32_t i = disc::FirstTitleSetIndex(form); form.HDDisc && i < form.TitleSetCount; ++i)
       if (const disc::TIFOFile& rec = form.IFOFiles[static_cast<size_t>(i)]; rec.InformationCorrupted) {
@@ -266,10 +269,10 @@ int RunShowCommand(const std::vector<std::string>& Args) {
     }
   } else {
     // A list of EVO files has no information files to browse: its files are all.
-    std::puts("EVO files");
-    for (const std::string& f : source.EvoFiles) std::printf("  %s\n", platform::ExtractFileName(f).c_str());
+    PrintOut("EVO files\n");
+    for (const std::string& f : source.EvoFiles) PrintOut("  " + platform::ExtractFileName(f) + "\n");
   }
-  std::fflush(stdout);
+  FlushOut();
   return status;
 }
 
@@ -287,7 +290,7 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
     const std::string& a = option.Name;
     if (a == "--help" || a == "-h") {
       if (option.Value) return UsageError("settings: --help takes no value", "settings");
-      std::fputs(kSettingsUsage, stdout);
+      PrintOut(kSettingsUsage);
       return kExitDone;
     }
     std::string value;
@@ -326,9 +329,13 @@ int RunSettingsCommand(const std::vector<std::string>& Args) {
       return kExitFailed;
     }
   }
-  std::printf("; %s\n[%s]\n", file.c_str(), kSettingsKey);
-  for (const auto& [name, value] : OptionValues(options)) std::printf("%s=%s\n", name.c_str(), value.c_str());
-  std::fflush(stdout);
+  // Without a file the values shown are no file's.
+  std::error_code ec;
+  const bool there = std::filesystem::exists(file, ec);
+  PrintOut("; " + (there ? file : "no settings file " + file + ": the defaults are shown") + "\n[" + kSettingsKey +
+           "]\n");
+  for (const auto& [name, value] : OptionValues(options)) PrintOut(name + "=" + value + "\n");
+  FlushOut();
   return kExitDone;
 }
 

@@ -107,8 +107,11 @@ void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage
     add("none of its " + std::to_string(Packs) + " packs is an MPEG pack");
   } else {
     if (Damage.NotMpegPacks > 0)
-      add(std::to_string(Damage.NotMpegPacks) + " of its " + std::to_string(Packs) + " packs are not MPEG packs");
-    if (Damage.DroppedPackets > 0) add(std::to_string(Damage.DroppedPackets) + " damaged packets were dropped");
+      add(std::to_string(Damage.NotMpegPacks) + " of its " + std::to_string(Packs) +
+          (Damage.NotMpegPacks == 1 ? " packs is not an MPEG pack" : " packs are not MPEG packs"));
+    if (Damage.DroppedPackets > 0)
+      add(std::to_string(Damage.DroppedPackets) +
+          (Damage.DroppedPackets == 1 ? " damaged packet was dropped" : " damaged packets were dropped"));
     if (Damage.ShortLastPack > 0)
       add("its last pack holds only " + std::to_string(Damage.ShortLastPack) + " bytes");
   }

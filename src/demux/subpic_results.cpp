@@ -225,10 +225,11 @@ bool ConvertUnit(const TDemuxEnv& Env, core::SupMode Mode, const std::string& Da
       ok = false;
     }
   }
-  // The unit's own file goes once its pictures stand whole; else it stays to be seen.
+  // The unit's own file goes once its pictures stand whole; else it stays to be
+  // seen. One left by a write that failed belongs to that failure's summary.
   if (decoded.Whole)
     ::unlink(unitFile.c_str());
-  else
+  else if (!Env.Run.WriteStopped)
     Env.Run.NoteSkipped(unitFile + ": its subpicture unit was not taken whole into pictures; the unit file stays");
   return ok;
 }

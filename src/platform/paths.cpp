@@ -43,8 +43,9 @@ static bool Exists(const std::string& p, int* Err) {
   return false;
 }
 
-std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int* Err) {
+std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int* Err, std::string* Unlisted) {
   if (Err) *Err = 0;
+  if (Unlisted) Unlisted->clear();
   if (Path.empty()) return std::nullopt;
   if (Exists(Path, Err)) {
     if (Err) *Err = 0;
@@ -68,6 +69,7 @@ std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int*
       DIR* dir = ::opendir(folder.c_str());
       if (!dir) {
         NoteLookUpError(Err, errno);
+        if (Unlisted) *Unlisted = folder;
         return std::nullopt;
       }
       std::string found;

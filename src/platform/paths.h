@@ -10,8 +10,10 @@ namespace tess::platform {
 // folder. Returns the path as it exists on disk, or nothing; then *Err (when
 // given) is the errno of a look or a listing on the way that failed for another
 // reason than a name missing (EACCES of a folder the user may not enter, ELOOP
-// of a link loop), else 0.
-std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int* Err = nullptr);
+// of a link loop), else 0; *Unlisted (when given) the folder on the way that
+// could not be entered or listed, when that is where the look ended.
+std::optional<std::string> FindPathCaseInsensitive(const std::string& Path, int* Err = nullptr,
+                                                   std::string* Unlisted = nullptr);
 
 // The existing spelling of Path when one is found, else Path unchanged.
 std::string ResolveInputPath(const std::string& Path);

@@ -11,6 +11,7 @@
 
 #include "app/cli.h"
 #include "app/run.h"
+#include "core/messages.h"
 #include "core/number_text.h"
 #include "demux/demux_context.h"
 #include "demux/demux_support.h"
@@ -384,13 +385,17 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
     bool Main;
     std::vector<std::string> Tracks;  // title set 1's: before the angle block, its three angles, after it
     std::vector<std::string> NoCell;  // tracks whose audio belongs to no one cell
+    // The joined audio cannot be made (a folder has its temporary name), and a menu's audio
+    // meets a read error: only the skipped input is named, but the run fails as failed steps do.
+    bool Blocked = false;
   };
   const Row rows[] = {
       {1, false, {"t001_v001x003", "t001_v002c001", "t001_v003c001", "t001_v004c001", "t001_v005c001"}, {}},
       {2, true, {"t01_m001v003", "t01_m002v001", "t01_m003v001", "t01_m004v001", "t01_m005v001"},
-       {"t01_m002v001", "t01_m005v001"}}};
+       {"t01_m002v001", "t01_m005v001"}},
+      {1, false, {"t001_v001x003", "t001_v002c001", "t001_v003c001", "t001_v004c001", "t001_v005c001"}, {}, true}};
   for (const Row& r : rows) {
-    SCOPED_TRACE(r.Main ? "Main mode" : "by VOB");
+    SCOPED_TRACE(r.Main ? "Main mode" : r.Blocked ? "the joined audio blocked" : "by VOB");
     test::StateProject p;
     SourceSelection source;
     std::string error;
@@ -399,10 +404,18 @@ TEST_F(DemuxRun, PostProcessingDescribesEveryOutputAndJoinsTheMainTitleSet) {
     std::vector<state::TVTSListForm::Row> marks;
     for (int32_t n = 1; n <= 100; ++n) marks.push_back({n, true, true, true, r.Main});
     p.Form.VTSListForm.ApplyOK(marks);
-    p.Form.Options.DestinationPath = Dir("out-joined" + std::to_string(r.TitleMode));
+    const std::string out = Dir("out-joined" + std::to_string(r.TitleMode) + (r.Blocked ? "b" : ""));
+    p.Form.Options.DestinationPath = out;
     p.Form.Options.TitleMode = r.TitleMode;
     p.Form.Options.RecutMode = 1;
-    ASSERT_EQ(StartRun(p.Form, source, p.Window->Views), RunResult::Done);
+    if (r.Blocked) ::setenv("TESS_FAIL_READ", "m001_v001c001_c0.ac3@0", 1);
+    p.Form.LogWindow.Log.OnAdd = [&](const platform::LogLine& l) {
+      if (r.Blocked && l.Caption.ends_with(core::msg::CorrectionOfAudioIsStarted))
+        fs::create_directories(out + "/VTS_001/VTS1-c0.ac3.part");
+    };
+    ASSERT_EQ(StartRun(p.Form, source, p.Window->Views), r.Blocked ? RunResult::Failed : RunResult::Done);
+    ::unsetenv("TESS_FAIL_READ");
+    EXPECT_EQ(p.LogContains(std::string(core::runmsg::ProcessIsAbortedDemuxingOrScriptGeneration)), r.Blocked);
     std::vector<std::vector<std::string>> groups, expected;
     for (const std::string& line : p.LogTexts()) {
       if (line.starts_with("Merge audio stream ")) groups.emplace_back();

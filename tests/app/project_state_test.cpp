@@ -315,6 +315,10 @@ TEST(CommandLine, UsageErrorsExitWithTwoBeforeAnythingIsLoaded) {
   EXPECT_EQ(run({"demux", "a.evo", "b", "--settings", "/tmp"}), 2);
   EXPECT_EQ(run({"show", "--all"}), 2);
   EXPECT_EQ(run({"settings", "--set", "TitleMode=9"}), 2);
+  EXPECT_EQ(run({"demux", "a.evo", ""}), 2);  // an empty DEST
+  EXPECT_EQ(run({"--version", "extra"}), 2);
+  EXPECT_EQ(run({"--hlep"}), 2);
+  EXPECT_NE(err.find("unknown option '--hlep' (did you mean --help?)"), std::string::npos) << err;
   EXPECT_EQ(run({"--version"}), 0);
   EXPECT_EQ(run({"-V"}), 0);
   EXPECT_EQ(run({"demux", "--help"}), 0);

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -135,6 +136,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     std::string Out, Err;  // pieces of stdout and stderr
     const char* Fault = nullptr;  // reads of a file ending so fail from the offset on
     bool Full = false;            // stdout is /dev/full
+    bool Closed = false;          // stdout is a pipe its reader closed: no error is said
     const char* Absent = nullptr;  // a piece stdout must not hold
   };
   const std::string unwritten = "write error on standard output";
@@ -145,18 +147,22 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
   for (const char* f : {"hv000i01.BUP", "hv002i01.IFO", "hv002i01.BUP"}) std::filesystem::remove(dir.File("no-backups/") + f);
   std::filesystem::create_directories(dir.File("backup-only"));
   std::filesystem::copy(dir.File("disc/hv000i01.BUP"), dir.File("backup-only"));
+  std::filesystem::create_directories(dir.File("dvd"));
+  std::filesystem::create_directory_symlink(test::DataFile("dvdvideo"), dir.File("dvd/VIDEO_TS"));
+  ::setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);  // no default settings file
   const Row rows[] = {
       {{"show", dir.File("disc")}, 0, "m01_v001c001-t-s-menu\n            button 1: LinkPGCN 2  -> LU_En_V1_2\n"
                                       "            button 2: JumpTT 1  -> Title_1\n", ""},
       {{"show", test::DataFile("dvdvideo/VIDEO_TS.IFO")}, 0, "VMG  (VIDEO_TS.IFO)", "is a DVD-Video information file"},
       {{"show", dir.File("none")}, 1, "", "does not exist"},
       // A title set that could not be read is named, not shown; a video manager's backup is named.
-      {{"show", dir.File("no-backups")}, 1, "VTS_1", "File hv002i01.BUP does not exist!", nullptr, false, "VTS_2"},
+      {{"show", dir.File("no-backups")}, 1, "VTS_1", "File hv002i01.BUP does not exist!", nullptr, false, false, "VTS_2"},
       {{"show", dir.File("backup-only")}, 1, "", "Its backup copy " + dir.File("backup-only/hv000i01.BUP")},
       {{"show"}, 2, "", "show needs a SOURCE"},
       // Commands as people type them: help as a command, "--" with nothing after it, a DEST
       // too many, a source mistyped.
-      {{"help"}, 0, "130  stopped", ""},
+      {{"help"}, 0, "SIGTERM or SIGHUP\n", ""},
+      {{"settings"}, 0, "; no settings file " + dir.File("config/tessaline/settings.ini") + ": the defaults are shown", ""},
       {{"help", "settings"}, 0, "usage: tessaline settings", ""},
       {{"settings", "--settings", ini, "--"}, 0, "[" + section + "]\n", ""},
       {{"demux", dir.File("disc"), dir.File("dotfiles"), dir.File("none-out")}, 2, "", "demux takes one DEST"},
@@ -183,11 +189,14 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // looked into (a link loop, or one the user may not enter) is named for why.
       {{"demux", dir.File("disc"), dir.File("none-out"), "--settings", dir.File("typo.ini")}, 2, "", "does not exist"},
       {{"settings", "--settings", dir.File("typo.ini")}, 2, "", "does not exist"},
-      {{"demux", dir.File("loop"), dir.File("none-out"), "--settings", ini}, 1, "", "can not look for hv000i01.IFO in"},
+      {{"demux", dir.File("loop"), dir.File("none-out"), "--settings", ini}, 1, "",
+       "can not look for hv000i01.IFO in " + dir.File("loop/HVDVD_TS") + ": "},
       // Sources demux does not take, said in one line before anything is written: a DVD-Video by its
       // names, Main mode for loose EVO files, and title sets its damaged information cannot show.
       {{"demux", test::DataFile("dvdvideo/VTS_01_0.IFO"), dir.File("none-out"), "--settings", ini}, 1, "",
        "VTS_01_0.IFO is a DVD-Video information file"},
+      {{"demux", dir.File("dvd"), dir.File("none-out"), "--settings", ini}, 1, "", "VIDEO_TS.IFO is a DVD-Video"},
+      {{"show", dir.File("dvd/VIDEO_TS")}, 0, "VMG  (VIDEO_TS.IFO)", ""},
       {{"demux", dir.File("disc/hv001t01.evo"), dir.File("none-out"), "--settings", ini, "--main", "1"}, 2, "",
        "--main marks title sets"},
       {{"demux", dir.File("no-backups"), dir.File("none-out"), "--settings", ini, "--vts", "1"}, 1, "",
@@ -195,7 +204,10 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       // Output that cannot be written fails the command; a run does all its work first.
       {{"--version"}, 1, "", unwritten, nullptr, true},
       {{"show", dir.File("disc")}, 1, "", unwritten, nullptr, true},
-      {{"info", test::DataFile("streams/a_48k_6ch.ac3")}, 1, "", unwritten, nullptr, true},
+      {{"info", test::DataFile("streams/a_48k_6ch.ac3")}, 1, "", unwritten + ": " + std::strerror(ENOSPC), nullptr, true},
+      // A listing whose reader has gone (| head) ends quietly.
+      {{"show", dir.File("disc")}, 0, "", "", nullptr, false, true},
+      {{"help"}, 0, "", "", nullptr, false, true},
       {{"demux", dir.File("disc"), dir.File("full-out"), "--settings", ini}, 1, "", unwritten, nullptr, true},
       {{"settings", "--settings", readOnly, "--set", "FullScan=1"}, 1, "", "read-only (mode 0444), so it is not"},
       {{"settings", "--settings", named, "--set", "FullScan=1"}, 1, "", "has 2 names (hard links)"},
@@ -206,6 +218,8 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     testing::internal::CaptureStderr();
     if (r.Fault) ::setenv("TESS_FAIL_READ", r.Fault, 1);
     const int captured = ::dup(STDOUT_FILENO), full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    int fds[2];
+    if (r.Closed && ::pipe(fds) == 0) ::close(fds[0]), ::dup2(fds[1], STDOUT_FILENO), ::close(fds[1]);
     if (r.Full) ::dup2(full, STDOUT_FILENO);
     const int status = Tool(r.Args);
     ::dup2(captured, STDOUT_FILENO), ::close(captured), ::close(full);
@@ -215,8 +229,10 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     EXPECT_NE(out.find(r.Out), std::string::npos) << out;
     EXPECT_NE(err.find(r.Err), std::string::npos) << err << r.Args.back();
     EXPECT_TRUE(!r.Absent || out.find(r.Absent) == std::string::npos) << out;
+    EXPECT_FALSE(r.Closed && err.find(unwritten) != std::string::npos) << err;
     if (listing.empty()) listing = out;
   }
+  ::unsetenv("XDG_CONFIG_HOME");
   test::ExpectAsDvdunauthorReads(ShownChains(listing));
   EXPECT_FALSE(std::filesystem::exists(dir.File("none-out")));
   const std::vector<uint8_t> kept = test::ReadFileBytes(ini);
