@@ -127,8 +127,11 @@ std::string Mpeg1RatioName(uint32_t Code, bool Lines625) {
 
 std::string DetectStreamFileType(const std::string& FileName, core::RunContext* Run) {
   std::array<uint8_t, kSniffBytes> b{};
-  int err = 0;
-  const int64_t got = platform::ReadFileHead(platform::ResolveInputPath(FileName), b.data(), b.size(), &err);
+  int err = 0, openErr = 0;
+  const int64_t got = platform::ReadFileHead(platform::ResolveInputPath(FileName), b.data(), b.size(), &err, &openErr);
+  // A file that cannot be opened is as unread as one that fails to read: it is
+  // no file of an unknown format.
+  if (openErr && !err) err = openErr;
   if (err && Run) ReportReadError(*Run, FileName, err);
   if (got < 0 || err) return {};
   auto starts = [&](std::initializer_list<uint8_t> Bytes) {

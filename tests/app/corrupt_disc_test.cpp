@@ -524,6 +524,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       // and units.
       {"read error at the start of the AC-3 audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
        "Read error in file", Expect::Same, 1, 0, {}, "TESS_FAIL_READ=_c0.ac3@0"},
+      {"an AC-3 output that cannot be opened again", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
+       "_c0.ac3: Permission denied", Expect::Same, 1, 0, {}, "TESS_FAIL_OPEN=_c0.ac3"},
       {"read error in the MLP audio", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr, "_b0.mlp: Input/output error",
        Expect::Same, 1, 0, {}, "TESS_FAIL_READ=_b0.mlp@0"},
       {"read error in a title subpicture index", "disc/hv001m01.evo", Cut(SIZE_MAX), nullptr,
