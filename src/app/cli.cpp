@@ -610,7 +610,8 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   // the same folder is refused, and saves no log there either.
   core::FolderLock& lock = Demux.Lock;
   if (std::string why;
-      !form->Settings.Output.Folder.empty() && !lock.Take(form->Settings.Output.Folder, why, &form->Sources)) {
+      !form->Settings.Output.Folder.empty() &&
+      !lock.Take(form->Settings.Output.Folder, why, &form->Sources, form->Options.DestinationPath)) {
     form->LogError(why);
     terminal.Finish();
     return kExitFailed;
