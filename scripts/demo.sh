@@ -60,5 +60,5 @@ echo "Settings: $demo/settings.ini (AutoSaveLog=1: the log is saved as out/Tessa
 echo
 echo "Written under $demo/out:"
 find "$demo/out" -type f | sort | while read -r f; do
-  printf '%12s  %s\n' "$(stat -c %s "$f")" "${f#$demo/out/}"
+  printf '%12s  %s\n' "$(stat -c %s "$f")" "${f#"$demo"/out/}"
 done
