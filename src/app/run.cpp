@@ -231,7 +231,7 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, bool DiscFolde
     // A blanket --yes empties only a folder of what runs of the program write.
     const std::string foreign = core::EntryNoRunWrote(Folder);
     const std::string notBlindly = "--yes does not empty " + Folder + ": it holds " + foreign +
-                            ", which no run of this program wrote. The run goes on in it as after No.";
+                                   ", which no run of this program wrote. The run goes on in it as after No.";
     constexpr auto kYesNo = platform::PromptButtons::YesNo;
     const platform::PromptAnswer answer =
         !Form.Prompt      ? platform::PromptAnswer::No

@@ -92,8 +92,9 @@ bool IsProtectedFolder(const std::string& Dir);
 // of three characters or fewer, the root, the user's home folder, the working
 // folder or a folder that holds it, a path made only of "." and ".." steps, or
 // a folder that holds a source of Keep; a file of Keep met inside (another
-// name of one, the settings file) stays, and so do the folders above it. False when Dir was not
-// removed; *Why (when given) is then the reason, as EmptyFolder gives it.
+// name of one, the settings file) stays, and so do the folders above it.
+// False when Dir was not removed; *Why (when given) is then the reason, as
+// EmptyFolder gives it.
 bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep = {}, std::string* Why = nullptr);
 // The same for what Dir holds, but for its entry named Spare: Dir stays. True
 // when nothing else is left in it; else *Why (when given) is the reason as the

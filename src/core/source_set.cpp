@@ -42,7 +42,7 @@ void FileSet::Add(const std::string& Path, bool OutputsBeside) {
     if (::stat(folder.c_str(), &f) == 0) {
       const Identity id{static_cast<uint64_t>(f.st_dev), static_cast<uint64_t>(f.st_ino)};
       if (folder == real.parent_path()) file.Folder = id;
-      const auto held = std::find_if(folders_.begin(), folders_.end(), [&](const HeldFolder& f) { return f.Id == id; });
+      const auto held = std::find_if(folders_.begin(), folders_.end(), [&](const HeldFolder& h) { return h.Id == id; });
       if (held == folders_.end())
         folders_.push_back({id, !OutputsBeside});
       else

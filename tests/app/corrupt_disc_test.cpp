@@ -69,8 +69,8 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-  if (CloseOutAt < 0)
-    posix_spawn_file_actions_addclose(&actions, STDOUT_FILENO), posix_spawn_file_actions_addclose(&actions, STDERR_FILENO);
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
+    if (CloseOutAt < 0) posix_spawn_file_actions_addclose(&actions, fd);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, err[0]);
   if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
@@ -643,9 +643,10 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 
 // Destinations and loose files a user tries, one row each: the user's own files
 // in DEST stay whatever the answer and wherever the program runs from, a source
-// kept inside DEST is never deleted nor written over, nor are outputs written
-// into a folder that holds it, however its path is written, one run at a time holds DEST, outputs of one name add up, and a file
-// without navigation packs names its outputs. Whatever the end of a run, it
+// kept inside DEST is never deleted nor written over, nor are outputs written or
+// folders made in a folder that holds it, however its path is written, one run
+// at a time holds DEST, outputs of one name add up, and a file without
+// navigation packs names its outputs. Whatever the end of a run, it
 // leaves neither its lock nor a scan cache behind, and writes no ".times".
 TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   const std::string ini = Dir("settings.ini"), place = Dir("place"), feature = Dir("work-adv/FEATURE_2.EVO");
@@ -872,8 +873,9 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          untouched = ReadTree(place) == before;
          ::kill(Pid, SIGCONT);
        }},
-      {"stdout and stderr closed", {Dir("work-disc"), place}, "", [&] { EXPECT_EQ(lockText, std::to_string(run) + "\n"); },
-       0, {}, [&](pid_t Pid, int) {
+      // Started with stdout and stderr closed, the run's lock file holds its process number alone.
+      {"stdout and stderr closed", {Dir("work-disc"), place}, "",
+       [&] { EXPECT_EQ(lockText, std::to_string(run) + "\n"); }, 0, {}, [&](pid_t Pid, int) {
          for (int ms = 0; ms < 60000 && !fs::exists(place + "/VTS_001/Titles"); ++ms) ::usleep(1000);
          siginfo_t stop{};
          ::kill(run = Pid, SIGSTOP), ::waitid(P_PID, static_cast<id_t>(Pid), &stop, WSTOPPED | WEXITED | WNOWAIT);
