@@ -10,13 +10,26 @@ case $jobs in
   '' | *[!0-9]* | 0) echo "JOBS must be a number of jobs, 1 or more: '$jobs'" >&2; exit 2 ;;
 esac
 demo=${DEMO_DIR:-/tmp/tessaline-demo}
-# The demo deletes only a folder it made itself, known by the marker file it
-# writes there: any other folder that holds something is the user's. Looked at
-# before the build, so that a refusal comes at once.
+# The demo deletes nothing of the user's: it writes only disc/, out/,
+# settings.ini, show.txt and its marker file, and leaves the clearing of
+# disc/ and out/ to the programs that write them (the disc builder replaces
+# only an earlier disc of its own, a run only what an earlier run wrote). A
+# folder without the marker must be new or empty; one with it must hold
+# nothing else. Looked at before the build, so that a refusal comes at once.
 marker="$demo/.tessaline-demo"
-ours=0
 if [ -f "$marker" ] && [ ! -L "$marker" ]; then
-  ours=1
+  for entry in "$demo"/* "$demo"/.[!.]* "$demo"/..?*; do
+    [ -e "$entry" ] || [ -L "$entry" ] || continue
+    name=${entry##*/}
+    case $name in
+      disc | out) [ -d "$entry" ] && [ ! -L "$entry" ] && continue ;;
+      settings.ini | show.txt | .tessaline-demo) [ -f "$entry" ] && [ ! -L "$entry" ] && continue ;;
+    esac
+    echo "demo.sh: $demo holds $name, which the demo did not write; it writes only disc/, out/," \
+      "settings.ini, show.txt and .tessaline-demo there, so it stops. Move $name elsewhere, or set" \
+      "DEMO_DIR to a new or empty folder." >&2
+    exit 1
+  done
 elif [ -e "$demo" ] || [ -L "$demo" ]; then
   if [ ! -d "$demo" ] || [ -n "$(ls -A "$demo")" ]; then
     echo "demo.sh: $demo is not an empty folder and holds no $marker, so the demo did not make it;" \
@@ -28,7 +41,6 @@ fi
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs" --target tessaline tessaline-make-disc
 
-if [ "$ours" = 1 ]; then rm -rf "$demo"; fi
 mkdir -p "$demo"
 : >"$marker"
 ./build/tools/tessaline-make-disc "$demo/disc"
@@ -48,5 +60,5 @@ echo "Settings: $demo/settings.ini (AutoSaveLog=1: the log is saved as out/Tessa
 echo
 echo "Written under $demo/out:"
 find "$demo/out" -type f | sort | while read -r f; do
-  printf '%12s  %s\n' "$(stat -c %s "$f")" "${f#$demo/out/}"
+  printf '%12s  %s\n' "$(stat -c %s "$f")" "${f#"$demo"/out/}"
 done

@@ -44,6 +44,54 @@ static bool MakeDiscFolder(const std::string& Folder, std::string& Error) {
   return false;
 }
 
+namespace {
+
+// A name the builder gives a file of its discs: "hvNNNi01.IFO" and ".BUP",
+// "hvNNNmNN.evo" and "hvNNNtNN.evo", and the loose files and list of an
+// Advanced Content disc.
+bool IsBuilderFileName(const std::string& Name) {
+  if (Name == "FEATURE_1.EVO" || Name == "FEATURE_2.EVO" || Name == "hva00001.VTI") return true;
+  const auto digits = [&](size_t At, size_t Count) {
+    return std::all_of(Name.begin() + static_cast<std::ptrdiff_t>(At),
+                       Name.begin() + static_cast<std::ptrdiff_t>(At + Count),
+                       [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (Name.size() != 12 || !Name.starts_with("hv") || !digits(2, 3)) return false;
+  const std::string rest = Name.substr(5);
+  if (rest == "i01.IFO" || rest == "i01.BUP") return true;
+  return (rest[0] == 'm' || rest[0] == 't') && digits(6, 2) && rest.ends_with(".evo");
+}
+
+}  // namespace
+
+bool ClearDiscFolder(const std::string& Folder, std::string& Error) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  // A FOLDER that is no folder is named when it cannot be made.
+  if (!fs::is_directory(fs::symlink_status(Folder, ec))) return true;
+  std::vector<fs::path> files;
+  for (fs::directory_iterator it(Folder, ec), end; !ec && it != end; it.increment(ec)) files.push_back(it->path());
+  if (ec) {
+    Error = "cannot look into the folder " + Folder + ": " + ec.message();
+    return false;
+  }
+  std::sort(files.begin(), files.end());
+  for (const fs::path& f : files) {
+    if (IsBuilderFileName(f.filename().string()) && fs::is_regular_file(fs::symlink_status(f, ec))) continue;
+    Error = Folder + " holds " + f.filename().string() +
+            ", which is no file of a disc this program writes: it writes a disc into a new or empty folder, or "
+            "over an earlier disc of its own only";
+    return false;
+  }
+  for (const fs::path& f : files) {
+    if (!fs::remove(f, ec) && ec) {
+      Error = "cannot remove " + f.string() + " of the earlier disc: " + ec.message();
+      return false;
+    }
+  }
+  return true;
+}
+
 std::vector<EvoStream> MakeDomainStreams(const StandardStreams& S, const DomainStreams& W) {
   std::vector<EvoStream> out;
   auto add = [&](bool on, const StreamSource& src, int index) {

@@ -69,6 +69,13 @@ struct DiscBuildSummary {
   std::vector<std::string> Files;  // every file written, in order
 };
 
+// Readies Folder for a disc of this builder: one that is not there or is
+// empty is taken as it is; one that holds only the files of an earlier disc
+// of the builder (the names it writes) has them removed first, so no file of
+// that disc is read as part of the new one. Anything else there is refused:
+// false, the folder as it was, and the reason in Error.
+bool ClearDiscFolder(const std::string& Folder, std::string& Error);
+
 // Writes a Standard Content disc into Folder (created when missing). Spec's
 // domains are sized for their streams in place before anything is written.
 DiscBuildSummary BuildStandardDisc(const std::string& Folder, DiscSpec& Spec, const StandardStreams& Sources,

@@ -19,6 +19,8 @@ static int Help() {
       "       tessaline-make-disc -h | --help\n"
       "  Writes a Standard Content disc (hv000i01.IFO, title sets, EVO chains) into\n"
       "  FOLDER, or with --advanced loose EVO files and an hva00001.VTI list.\n"
+      "  FOLDER is new or empty, or holds an earlier disc of this program only,\n"
+      "  whose files are removed first; anything else there is refused.\n"
       "  --size grows title set 1's title chain (with --advanced the first EVO file)\n"
       "  to about BYTES (suffixes K, M, G). --pal writes 720x576 video at 25 fps.\n"
       "  --streams DIR takes the sample streams (files made by ffmpeg) from DIR;\n"
@@ -127,6 +129,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (streams.empty() && !LoadFromUsualPlaces(sources)) return 1;
+  if (!ClearDiscFolder(folder, error)) {
+    std::fprintf(stderr, "tessaline-make-disc: %s\n", error.c_str());
+    return 1;
+  }
   DiscBuildOptions options;
   options.Evo.KeepStreamBytes = false;
   options.TitleBytes = size;

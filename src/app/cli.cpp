@@ -66,10 +66,11 @@ const char* const kDemuxHelp =
     "  --main N[,N...]    give these title sets the Main-mode mark (titles cut per cell\n"
     "                     and audio cut at VOB starts); not for a .VTI list or .evo files\n"
     "  --yes              answer OK/Yes/Retry to every question (default: Cancel/No).\n"
-    "                     A DEST that is not empty is then emptied, unless it is or\n"
-    "                     holds the home folder, or holds the source or the working\n"
-    "                     folder;\n"
-    "                     without --yes the run writes into it and removes only the\n"
+    "                     A DEST that is not empty is then emptied only when it holds\n"
+    "                     nothing but what runs write (VMG, VTS_nnn, Tessaline.log,\n"
+    "                     DestinationMode=2 run folders of those), and never when it\n"
+    "                     holds the source or is or holds the working or home folder;\n"
+    "                     otherwise the run writes into it and removes only the\n"
     "                     VMG and VTS_nnn folders and Tessaline.log of an earlier run\n"
     "  --settings FILE    settings file (default: $XDG_CONFIG_HOME/tessaline/settings.ini);\n"
     "                     a FILE named here must exist\n"
@@ -656,7 +657,8 @@ static int RunCommand(int argc, char** argv, DemuxCommand& Demux) {
   // the same folder is refused, and saves no log there either.
   core::FolderLock& lock = Demux.Lock;
   if (std::string why;
-      !form->Settings.Output.Folder.empty() && !lock.Take(form->Settings.Output.Folder, why, &form->Sources)) {
+      !form->Settings.Output.Folder.empty() &&
+      !lock.Take(form->Settings.Output.Folder, why, &form->Sources, form->Options.DestinationPath)) {
     form->LogError(why);
     terminal.Finish();
     return kExitFailed;

@@ -1,3 +1,7 @@
 #include "app/cli.h"
+#include "platform/file_io.h"
 
-int main(int argc, char** argv) { return tess::app::CloseStandardOutput(tess::app::RunCommandLine(argc, argv)); }
+int main(int argc, char** argv) {
+  tess::platform::OpenClosedStandardDescriptors();
+  return tess::app::CloseStandardOutput(tess::app::RunCommandLine(argc, argv));
+}

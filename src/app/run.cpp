@@ -236,11 +236,9 @@ std::string SourceFolderRefusal(const std::string& Root, const std::string& Fold
     const std::string sub =
         platform::IncludeTrailingSlash(Folder) + (n ? "VTS_" + core::IntToStrZeroPad(n, 3) : "VMG");
     struct stat st {};
-    if (::lstat(sub.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && Sources.HeldBy(sub)) held = sub;
+    if (::lstat(sub.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && Sources.HoldsSource(sub)) held = sub;
   }
-  if (held.empty()) return {};
-  return "The run's outputs would be written into " + held +
-         ", which holds the source: the run is refused; give a DEST apart from the source.";
+  return held.empty() ? std::string() : core::SourceFolderRefusalLine(held);
 }
 
 // The output folder: a non-empty one is emptied only when the answer is yes;
@@ -259,10 +257,18 @@ bool PrepareOutputFolder(TForm1& Form, const std::string& Folder, bool DiscFolde
   if (IsFolder(Folder) && !core::IsFolderEmpty(Folder, core::kLockFileName)) {
     const std::string question = std::string(core::msg::Folder) + Folder + std::string(core::msg::IsNotEmpty) + " " +
                                  std::string(core::msg::DoYouWantToDeleteThisFolder);
-    const bool yes = Form.Prompt && Form.Prompt->Ask(question, core::msg::Warning, platform::PromptButtons::YesNo) ==
-                                        platform::PromptAnswer::Yes;
+    // A blanket --yes empties only a folder of what runs of the program write.
+    const std::string foreign = core::EntryNoRunWrote(Folder);
+    const std::string notBlindly = "--yes does not empty " + Folder + ": it holds " + foreign +
+                                   ", which no run of this program wrote. The run goes on in it as after No.";
+    constexpr auto kYesNo = platform::PromptButtons::YesNo;
+    const platform::PromptAnswer answer =
+        !Form.Prompt      ? platform::PromptAnswer::No
+        : foreign.empty() ? Form.Prompt->Ask(question, core::msg::Warning, kYesNo)
+                          : Form.Prompt->AskNotBlindly(question, core::msg::Warning, kYesNo, notBlindly);
+    const bool yes = answer == platform::PromptAnswer::Yes;
     // A folder that holds the source is never deleted, whatever the answer.
-    if (yes && Sources.HeldBy(Folder)) {
+    if (yes && Sources.HoldsSource(Folder)) {
       Form.Log(core::kLogWarning, std::string(core::msg::InpossibleToDeleteFolder) + Folder + ": it holds the source",
                platform::kColourRed);
     } else if (std::string why; yes && !core::EmptyFolder(Folder, core::kLockFileName, Sources, &why)) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/run_context.h"
+#include "core/folder_lock.h"
 #include "core/messages.h"
 #include "platform/file_io.h"
 #include "platform/paths.h"
@@ -136,7 +137,8 @@ bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view S
     if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (!S_ISDIR(st.st_mode)) {
       if (Keep.Has(st.st_dev, st.st_ino)) {
-        NoteStays(Why, Rel + name, ": it is a source file");
+        NoteStays(Why, Rel + name,
+                  Keep.IsSource(st.st_dev, st.st_ino) ? ": it is a source file" : ": it is the settings file");
         all = false;
       } else if (::unlinkat(fd, name.c_str(), 0) != 0) {
         const int err = errno;
@@ -150,7 +152,8 @@ bool EmptyFolderAt(int DirFd, int Depth, const FileSet& Keep, std::string_view S
       all = false;
       continue;
     }
-    if (Keep.HasFolder(st.st_dev, st.st_ino)) {
+    // A folder that holds the settings file alone is emptied around it.
+    if (Keep.HasFolder(st.st_dev, st.st_ino, true)) {
       NoteStays(Why, Rel + name, ": it holds the source");
       all = false;
       continue;
@@ -188,11 +191,11 @@ int OpenBelow(const std::string& Root, std::string_view Rel) {
 
 // Deletes the entries of Root/Rel that match each mask in turn (files and links
 // only; a folder of a matching name stays), but the files of Keep. A missing
-// folder deletes nothing, and so does one that holds a file of Keep: what
+// folder deletes nothing, and so does one that holds a source of Keep: what
 // else it holds is the user's as much as the run's.
 void DeleteMatches(const std::string& Root, std::string_view Rel, std::initializer_list<std::string_view> Exts,
                    const FileSet& Keep) {
-  if (Keep.HeldBy(Root + std::string(Rel))) return;
+  if (Keep.HoldsSource(Root + std::string(Rel))) return;
   for (std::string_view ext : Exts) {
     const int fd = OpenBelow(Root, Rel);
     if (fd < 0) return;
@@ -618,7 +621,7 @@ std::string ProtectedFolderReason(const std::string& Dir, const FileSet& Keep) {
   if (OnlyDotComponents(Dir)) return ": a path of only \".\" and \"..\" steps is never deleted";
   if (std::string why = HomeFolderReason(Dir); !why.empty()) return why;
   if (std::string why = WorkingFolderReason(Dir); !why.empty()) return why;
-  if (Keep.HeldBy(Dir)) return ": it holds the source";
+  if (Keep.HoldsSource(Dir)) return ": it holds the source";
   return {};
 }
 
@@ -689,6 +692,61 @@ bool HoldsEarlierRun(const std::string& Root) {
   return is(r + std::string(kLogFileName), false);
 }
 
+namespace {
+
+// A folder a run writes in its own folder: VMG or VTS_001..VTS_099.
+bool IsRunFolderName(std::string_view Name) {
+  if (Name == "VMG") return true;
+  if (Name.size() != 7 || !Name.starts_with("VTS_")) return false;
+  if (!std::all_of(Name.begin() + 4, Name.end(), [](char c) { return platform::IsAsciiDigit(c); })) return false;
+  return Name.substr(4) != "000";
+}
+
+// The first entry (by name) of the folder open on DirFd (closed here) that a
+// run does not write, else empty; with RunFolders a folder of such entries
+// alone counts as a run's too. *Any tells whether the folder held anything.
+std::string ForeignEntryAt(int DirFd, bool RunFolders, bool* Any) {
+  *Any = false;
+  DIR* dir = ::fdopendir(DirFd);
+  if (!dir) {
+    ::close(DirFd);
+    return {};
+  }
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(dir))
+    if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+  std::sort(names.begin(), names.end());
+  *Any = !names.empty();
+  std::string foreign;
+  for (const std::string& name : names) {
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(st.st_mode) ? IsRunFolderName(name)
+                            : S_ISREG(st.st_mode) && (name == kLogFileName || name == kLockFileName))
+      continue;
+    if (RunFolders && S_ISDIR(st.st_mode)) {
+      const int sub = ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      bool any = false;
+      const std::string inner = sub >= 0 ? ForeignEntryAt(sub, false, &any) : std::string();
+      if (sub >= 0 && any && inner.empty()) continue;
+      foreign = name + "/" + inner;
+    } else {
+      foreign = S_ISDIR(st.st_mode) ? name + "/" : name;
+    }
+    break;
+  }
+  ::closedir(dir);
+  return foreign;
+}
+
+}  // namespace
+
+std::string EntryNoRunWrote(const std::string& Root) {
+  const int fd = ::open(Root.empty() ? "." : Root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  bool any = false;
+  return fd >= 0 ? ForeignEntryAt(fd, true, &any) : std::string();
+}
+
 bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vector<std::string>* Kept,
                         std::vector<std::string>* Failed, std::vector<std::string>* Unlinked) {
   if (IsProtectedFolder(Root)) return false;
@@ -708,7 +766,7 @@ bool CleanProjectFolder(const std::string& Root, const FileSet& Keep, std::vecto
       continue;
     }
     // A folder that holds a source stays whole, with all the rest it holds.
-    if (Keep.HeldBy(folder) && IsFolder(folder)) {
+    if (Keep.HoldsSource(folder) && IsFolder(folder)) {
       if (Kept) Kept->push_back(folder);
       continue;
     }
@@ -729,9 +787,14 @@ std::string FolderHoldingSource(const std::string& Root, const std::string& Fold
   for (size_t slash = folder.find('/', root.size()); slash != std::string::npos; slash = folder.find('/', slash + 1)) {
     // A folder not made yet is made below one that was looked at.
     const std::string below = folder.substr(0, slash + 1);
-    if (IsFolder(below) && Sources.HeldBy(below)) return below;
+    if (IsFolder(below) && Sources.HoldsSource(below)) return below;
   }
   return {};
+}
+
+std::string SourceFolderRefusalLine(const std::string& Held) {
+  return "The run's outputs would be written into " + Held +
+         ", which holds the source: the run is refused; give a DEST apart from the source.";
 }
 
 bool CleanMenuTitleFolders(const std::string& Root, const FileSet& Keep) {

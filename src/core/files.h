@@ -91,9 +91,10 @@ bool IsProtectedFolder(const std::string& Dir);
 // links and never followed; Dir itself must not be a link. Never touches a path
 // of three characters or fewer, the root, the user's home folder, the working
 // folder or a folder that holds it, a path made only of "." and ".." steps, or
-// a folder that holds a file of Keep; a file of Keep met inside (another name
-// of one) stays, and so do the folders above it. False when Dir was not
-// removed; *Why (when given) is then the reason, as EmptyFolder gives it.
+// a folder that holds a source of Keep; a file of Keep met inside (another
+// name of one, the settings file) stays, and so do the folders above it.
+// False when Dir was not removed; *Why (when given) is then the reason, as
+// EmptyFolder gives it.
 bool DeleteFolderTree(const std::string& Dir, const FileSet& Keep = {}, std::string* Why = nullptr);
 // The same for what Dir holds, but for its entry named Spare: Dir stays. True
 // when nothing else is left in it; else *Why (when given) is the reason as the
@@ -107,10 +108,17 @@ bool DeleteFileUnless(const std::string& FileName, const FileSet& Keep);
 // Root holds what CleanProjectFolder deletes: an earlier run's VMG or VTS_nnn
 // folder or its "Tessaline.log".
 bool HoldsEarlierRun(const std::string& Root);
+// The first entry of Root (by name) that no run of the program writes there,
+// as a path below Root; empty when there is none. A run writes its VMG and
+// VTS_001..VTS_099 folders, its "Tessaline.log" and its lock file; with
+// DestinationMode=2 it writes a folder of those alone. A folder that holds
+// anything else is named with the first such entry ("2019/a.jpg"), an empty
+// folder by itself ("2019/"). A link is nothing a run writes.
+std::string EntryNoRunWrote(const std::string& Root);
 // Before a run, what an earlier run of the program wrote in Root: the VMG and
 // VTS_001..VTS_099 folders and its "Tessaline.log". Other files in Root are the
-// user's and stay, and so does a folder that holds a file of Keep (it is added
-// to *Kept when given). A symbolic link of one of those folder names is
+// user's and stay, and so does a folder that holds a source of Keep (it is
+// added to *Kept when given). A symbolic link of one of those folder names is
 // removed as a link, what it leads to untouched, and added to *Unlinked (when
 // given): the run makes a folder of its own there. A folder that could not be
 // deleted is added to *Failed (when given) with the reason after it. False
@@ -123,6 +131,9 @@ bool CleanProjectFolder(const std::string& Root, const FileSet& Keep = {}, std::
 // Links on the way are followed, so a link to a source's folder is found.
 // Empty for none, and when Folder does not lie below Root.
 std::string FolderHoldingSource(const std::string& Root, const std::string& Folder, const FileSet& Sources);
+// The line that refuses a run whose outputs would go into Held, a folder that
+// holds the source.
+std::string SourceFolderRefusalLine(const std::string& Held);
 // After a run: "*.sup" and "*.dat" in VMG and in the Menu and Titles folders of
 // VTS_001..VTS_099. The files of Keep stay, and so does all that a folder
 // holding one of them holds (here and in the two below).

@@ -33,8 +33,13 @@ std::string NotALockFile(const struct stat& St, const FileSet* Sources) {
 
 }  // namespace
 
-bool FolderLock::Take(const std::string& Folder, std::string& Why, const FileSet* Sources) {
+bool FolderLock::Take(const std::string& Folder, std::string& Why, const FileSet* Sources, const std::string& Root) {
   Release();
+  if (const std::string held = Sources && !IsFolder(Folder) ? FolderHoldingSource(Root, Folder, *Sources) : "";
+      !held.empty()) {
+    Why = SourceFolderRefusalLine(held);
+    return false;
+  }
   if (std::string why; !MakeFolders(Folder, &why)) {
     Why = "Can not create folder " + Folder + why;
     return false;

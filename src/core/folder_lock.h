@@ -22,8 +22,10 @@ class FolderLock {
   // Takes Folder, making it when missing. False, with the reason in Why, when
   // another run holds it or it cannot be made or locked, or when its lock file
   // is no regular file of one name or is one of Sources (when given): such a
-  // file is never written, truncated or removed.
-  bool Take(const std::string& Folder, std::string& Why, const FileSet* Sources = nullptr);
+  // file is never written, truncated or removed. A Folder not there yet below
+  // Root (DEST) is not made in a folder that holds one of Sources.
+  bool Take(const std::string& Folder, std::string& Why, const FileSet* Sources = nullptr,
+            const std::string& Root = {});
   // Removes the lock file; nothing when none is held.
   void Release();
 

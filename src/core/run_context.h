@@ -110,6 +110,26 @@ struct RunContext {
     Abort = 1;
     return true;
   }
+  // Makes Folder for outputs, as MakeFolders does, unless it would lie in a
+  // folder that holds the source: such a folder is refused as an output into
+  // it is, before anything is made, and the run stops. *Why (when given) is
+  // the reason as the end of a line.
+  bool MakeOutputFolder(const std::string& Folder, std::string* Why = nullptr) {
+    const std::string folder = platform::IncludeTrailingSlash(Folder);
+    if (folder != clearFolder_) {
+      if (const std::string held = FolderHoldingSource(outputRoot_, folder, Sources); !held.empty()) {
+        if (NoteOnce(FailedWrites, folder + " (it would be made in " + held + ", which holds the source)"))
+          LogError("The folder " + folder + " would be made in " + held +
+                   ", which holds the source: it is not made, and the run stops.");
+        WriteStopped = true;
+        Abort = 1;
+        if (Why) *Why = ": it would be made in " + held + ", which holds the source";
+        return false;
+      }
+      clearFolder_ = folder;
+    }
+    return MakeFolders(Folder, Why);
+  }
   // Removes File, a file or link the run names as its own (an output, a scan
   // cache, a side or temporary file, to be made afresh or gone), unless it is a
   // source: a list may name a source as the run names its own files. True when

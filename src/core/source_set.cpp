@@ -42,7 +42,11 @@ void FileSet::Add(const std::string& Path, bool OutputsBeside) {
     if (::stat(folder.c_str(), &f) == 0) {
       const Identity id{static_cast<uint64_t>(f.st_dev), static_cast<uint64_t>(f.st_ino)};
       if (folder == real.parent_path()) file.Folder = id;
-      if (std::find(folders_.begin(), folders_.end(), id) == folders_.end()) folders_.push_back(id);
+      const auto held = std::find_if(folders_.begin(), folders_.end(), [&](const HeldFolder& h) { return h.Id == id; });
+      if (held == folders_.end())
+        folders_.push_back({id, !OutputsBeside});
+      else
+        held->Source |= !OutputsBeside;
     }
     if (folder == folder.parent_path()) break;
   }
@@ -62,16 +66,28 @@ bool FileSet::Has(uint64_t Device, uint64_t Inode) const {
   return std::any_of(files_.begin(), files_.end(), [&](const File& f) { return f.Id == Identity{Device, Inode}; });
 }
 
-bool FileSet::HasFolder(uint64_t Device, uint64_t Inode) const {
-  return std::find(folders_.begin(), folders_.end(), Identity{Device, Inode}) != folders_.end();
+bool FileSet::IsSource(uint64_t Device, uint64_t Inode) const {
+  return std::any_of(files_.begin(), files_.end(),
+                     [&](const File& f) { return f.Id == Identity{Device, Inode} && !f.OutputsBeside; });
 }
 
-bool FileSet::HeldBy(const std::string& Folder) const {
+bool FileSet::HasFolder(uint64_t Device, uint64_t Inode, bool SourcesOnly) const {
+  return std::any_of(folders_.begin(), folders_.end(), [&](const HeldFolder& f) {
+    return f.Id == Identity{Device, Inode} && (f.Source || !SourcesOnly);
+  });
+}
+
+bool FileSet::Holds(const std::string& Folder, bool SourcesOnly) const {
   if (files_.empty()) return false;
   struct stat st {};
   if (::stat(Folder.empty() ? "." : Folder.c_str(), &st) != 0) return errno != ENOENT && errno != ENOTDIR;
-  return S_ISDIR(st.st_mode) && HasFolder(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+  return S_ISDIR(st.st_mode) &&
+         HasFolder(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), SourcesOnly);
 }
+
+bool FileSet::HeldBy(const std::string& Folder) const { return Holds(Folder, false); }
+
+bool FileSet::HoldsSource(const std::string& Folder) const { return Holds(Folder, true); }
 
 std::string FileSet::FileIn(const std::string& Folder) const {
   struct stat st {};

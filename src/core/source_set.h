@@ -25,11 +25,18 @@ class FileSet {
   std::string Find(const std::string& Path) const;
   // The file of that device and number is one of the set.
   bool Has(uint64_t Device, uint64_t Inode) const;
-  // The folder of that device and number holds one of the files at any depth.
-  bool HasFolder(uint64_t Device, uint64_t Inode) const;
+  // The file of that device and number is one of the set that outputs may not
+  // lie beside: a source, not the settings file.
+  bool IsSource(uint64_t Device, uint64_t Inode) const;
+  // The folder of that device and number holds one of the files at any depth;
+  // with SourcesOnly, one of the sources (the settings file is none).
+  bool HasFolder(uint64_t Device, uint64_t Inode, bool SourcesOnly = false) const;
   // Folder, however its path is written or reached, holds one of the files at
   // any depth (a folder that cannot be looked at counts as one that does).
   bool HeldBy(const std::string& Folder) const;
+  // The same for the sources alone: outputs go into no such folder. A folder
+  // that holds the settings file and no source is no part of the source.
+  bool HoldsSource(const std::string& Folder) const;
   // A file of the set that lies in Folder itself (however Folder is reached),
   // as it was added; empty for none.
   std::string FileIn(const std::string& Folder) const;
@@ -45,8 +52,13 @@ class FileSet {
     Identity Folder;  // the folder it lies in, as its real path has it
     bool OutputsBeside = false;
   };
+  struct HeldFolder {
+    Identity Id;
+    bool Source = false;  // it holds a file that is a source
+  };
+  bool Holds(const std::string& Folder, bool SourcesOnly) const;
   std::vector<File> files_;
-  std::vector<Identity> folders_;  // every folder above a file, each once
+  std::vector<HeldFolder> folders_;  // every folder above a file, each once
 };
 
 }  // namespace tess::core

@@ -86,7 +86,7 @@ std::string TIFOData::BuildNamePart(uint32_t Vob, uint32_t Cell) {
     folder = "VTS_" + Plan.DomainNumber();
   } else if (Plan.FirstPlayDomain) {
     folder = "VMG/FirstPGC";
-    core::MakeFolders(Outputs.OutputBase + folder + "/Menu");
+    Env.Run.MakeOutputFolder(Outputs.OutputBase + folder + "/Menu");
   } else {
     folder = "VMG";
   }
@@ -138,7 +138,7 @@ bool TIFOData::BuildSubpictureFileName(uint32_t Vob, uint32_t CellIdArg, bool Cr
     name += "_" + core::IntToStrZeroPad(count, width);
   else if (FirstUnit || titles)
     name += "_" + core::IntToStrZeroPad(1, width);
-  if (CreateFolder) core::MakeFolders(platform::ExtractFilePath(name));
+  if (CreateFolder) Env.Run.MakeOutputFolder(platform::ExtractFilePath(name));
   Outputs.SubpictureFileName = std::move(name);
   return true;
 }

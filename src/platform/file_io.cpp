@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -221,7 +222,8 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular) {
   return fd;
 }
 
-bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err, bool* Opened) {
+bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size, int* Err, bool* Opened,
+                     bool KeepOwner) {
   if (Err) *Err = 0;
   const StopSignalsHeldBack held;
   std::string tmp = FileName + ".tmp-XXXXXX";
@@ -235,10 +237,15 @@ bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
   // settings file the user made private stays so); a new one is as readable as
   // files written the ordinary way. A refusal here is no failure.
   struct stat before {};
-  const mode_t mode = ::stat(FileName.c_str(), &before) == 0 ? (before.st_mode & 07777) : 0644;
+  const bool existed = ::stat(FileName.c_str(), &before) == 0;
+  const mode_t mode = existed ? (before.st_mode & 07777) : 0644;
+  // Root writing another user's file must not make it root's: the owner could
+  // no longer read a private one. The owner goes first, as a change of owner
+  // clears the set-id bits of the mode.
+  int err = existed && KeepOwner && ::fchown(fd, before.st_uid, before.st_gid) != 0 ? errno : 0;
   [[maybe_unused]] const int modeSet = ::fchmod(fd, mode);
-  bool ok = WriteFull(fd, Data, Size) && ::fsync(fd) == 0;
-  int err = ok ? 0 : errno;
+  bool ok = err == 0 && WriteFull(fd, Data, Size) && ::fsync(fd) == 0;
+  if (!ok && err == 0) err = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
     err = errno;
@@ -294,6 +301,18 @@ int64_t ReadFileHead(const std::string& Path, void* Buffer, size_t Count, int* E
   const size_t got = ReadFull(fd, Buffer, Count, Err);
   ::close(fd);
   return static_cast<int64_t>(got);
+}
+
+void OpenClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // The lowest free descriptor is this one: those below it are open by now.
+    const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      ::dup2(opened, fd);
+      ::close(opened);
+    }
+  }
 }
 
 std::string ErrorReason(int Err) { return Err != 0 ? std::string(": ") + std::strerror(Err) : std::string(); }

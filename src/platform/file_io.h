@@ -56,9 +56,12 @@ int OpenRegularFile(const std::string& Path, int Flags, bool* NotRegular = nullp
 // errno in Err) when it was not replaced; the temporary file is then gone.
 // Opened tells whether the temporary file could be made at all. Stop signals
 // (SIGINT, SIGTERM, SIGHUP and the like) wait until it is done: a stop leaves
-// the old file or the new one, never the temporary one.
+// the old file or the new one, never the temporary one. The new file keeps
+// the old one's mode; with KeepOwner also its owner and group, or FileName is
+// not replaced (the errno of the refusal in Err, EPERM for a user other than
+// root replacing another user's file).
 [[nodiscard]] bool ReplaceFileWith(const std::string& FileName, const void* Data, size_t Size,
-                                   int* Err = nullptr, bool* Opened = nullptr);
+                                   int* Err = nullptr, bool* Opened = nullptr, bool KeepOwner = false);
 
 // What ReadWholeFile takes at most unless told otherwise: far more than any
 // settings file, saved log or index that the program reads whole.
@@ -80,6 +83,11 @@ inline constexpr size_t kMaxWholeFileBytes = size_t{64} << 20;
 // The reason that ends a line about a failed file operation: ": " and the
 // system's text of the error Err (": Permission denied"); empty for 0.
 std::string ErrorReason(int Err);
+
+// Opens /dev/null on each of descriptors 0, 1 and 2 that is closed, so that no
+// file the program opens later (a lock, an output) becomes its standard input,
+// output or error. Called first thing.
+void OpenClosedStandardDescriptors();
 // The reason why Path could not be opened or made, the open having failed with
 // Err: ": it is a folder" or ": it is not a regular file" where something of
 // that kind is in the way (OpenRegularFile refuses those), else ErrorReason.

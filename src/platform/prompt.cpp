@@ -34,12 +34,25 @@ PromptAnswer PolicyPrompt::Ask(std::string_view Text, std::string_view Caption, 
       }
       break;
   }
-  const std::string line = std::string(Caption) + ": " + std::string(Text) + " -> " + AnswerText(answer);
-  if (OnAsk)
-    OnAsk(line, Caption);
-  else if (OnLog)
-    OnLog(line);
+  Write(std::string(Caption) + ": " + std::string(Text) + " -> " + AnswerText(answer), Caption);
   return answer;
+}
+
+PromptAnswer PolicyPrompt::AskNotBlindly(std::string_view Text, std::string_view Caption, PromptButtons Buttons,
+                                         std::string_view Why) {
+  if (!answerYes_) return Ask(Text, Caption, Buttons);
+  answerYes_ = false;
+  const PromptAnswer answer = Ask(Text, Caption, Buttons);
+  answerYes_ = true;
+  Write(std::string(Why), Caption);
+  return answer;
+}
+
+void PolicyPrompt::Write(const std::string& Line, std::string_view Caption) {
+  if (OnAsk)
+    OnAsk(Line, Caption);
+  else if (OnLog)
+    OnLog(Line);
 }
 
 void PolicyPrompt::Inform(std::string_view Text, std::string_view Caption) {

@@ -14,6 +14,14 @@ class Prompt {
  public:
   virtual ~Prompt() = default;
   virtual PromptAnswer Ask(std::string_view Text, std::string_view Caption, PromptButtons Buttons) = 0;
+  // A question whose Yes must not come from an answer given before anyone saw
+  // what it is about (a folder to empty that holds files no run wrote): one who
+  // sees it answers it as any other. Why says what is at stake.
+  virtual PromptAnswer AskNotBlindly(std::string_view Text, std::string_view Caption, PromptButtons Buttons,
+                                     std::string_view Why) {
+    static_cast<void>(Why);
+    return Ask(Text, Caption, Buttons);
+  }
   virtual void Inform(std::string_view Text, std::string_view Caption) = 0;
 };
 
@@ -36,11 +44,16 @@ class PolicyPrompt : public Prompt {
   int MaxRetriesInARow = 3;
 
   PromptAnswer Ask(std::string_view Text, std::string_view Caption, PromptButtons Buttons) override;
+  // --yes gives no Yes here: the question is answered as without it, and Why
+  // is written after it.
+  PromptAnswer AskNotBlindly(std::string_view Text, std::string_view Caption, PromptButtons Buttons,
+                             std::string_view Why) override;
   void Inform(std::string_view Text, std::string_view Caption) override;
   bool AnswerYes() const { return answerYes_; }
   void SetAnswerYes(bool v) { answerYes_ = v; }
 
  private:
+  void Write(const std::string& Line, std::string_view Caption);
   bool answerYes_;
   int retriesInARow_ = 0;
 };

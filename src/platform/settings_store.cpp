@@ -211,9 +211,14 @@ bool SettingsStore::Save(const std::string& FileName, std::string* Why) const {
   }
   const std::string text = out.str();
   int err = 0;
-  if (ReplaceFileWith(path.string(), text.data(), text.size(), &err)) return true;
+  struct stat before {};
+  const bool existed = ::stat(path.c_str(), &before) == 0;
+  if (ReplaceFileWith(path.string(), text.data(), text.size(), &err, nullptr, true)) return true;
   // A folder that could not be made is the reason rather than the file missing in it.
   if (Why) *Why = ec ? ": " + ec.message() : ErrorReason(err);
+  if (Why && err == EPERM && existed && (before.st_uid != ::geteuid() || before.st_gid != ::getegid()))
+    *Why = ": its owner and group (" + std::to_string(before.st_uid) + ":" + std::to_string(before.st_gid) +
+           ") could not be kept" + ErrorReason(err) + ", so it is not written";
   return false;
 }
 

@@ -56,7 +56,8 @@ struct RunEnd {
 // signal the process. A Fault ("TESS_FAIL_OPEN=...", "TESS_FAIL_READ=..." or
 // "TESS_FAIL_WRITE=...") makes the program fail opens, reads or writes on
 // purpose; any other NAME=VALUE there goes before the environment's own
-// ("HOME=..."). After CloseOutAt lines its stdout is closed, as by "| head".
+// ("HOME=..."). After CloseOutAt lines its stdout is closed, as by "| head";
+// with -1 it starts with stdout and stderr closed (">&- 2>&-").
 RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
            const std::function<void(pid_t, int)>& OnLine = {}, std::string Fault = {}, int CloseOutAt = 0) {
   int out[2], err[2];
@@ -68,6 +69,8 @@ RunEnd RunTessaline(std::vector<std::string> Args, const std::string& Cwd = {},
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO})
+    if (CloseOutAt < 0) posix_spawn_file_actions_addclose(&actions, fd);
   posix_spawn_file_actions_addclose(&actions, out[0]);
   posix_spawn_file_actions_addclose(&actions, err[0]);
   if (!Cwd.empty()) posix_spawn_file_actions_addchdir_np(&actions, Cwd.c_str());
@@ -654,9 +657,10 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
 
 // Destinations and loose files a user tries, one row each: the user's own files
 // in DEST stay whatever the answer and wherever the program runs from, a source
-// kept inside DEST is never deleted nor written over, nor are outputs written
-// into a folder that holds it, however its path is written, one run at a time holds DEST, outputs of one name add up, and a file
-// without navigation packs names its outputs. Whatever the end of a run, it
+// kept inside DEST is never deleted nor written over, nor are outputs written or
+// folders made in a folder that holds it, however its path is written, one run
+// at a time holds DEST, outputs of one name add up, and a file without
+// navigation packs names its outputs. Whatever the end of a run, it
 // leaves neither its lock nor a scan cache behind, and writes no ".times".
 TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   const std::string ini = Dir("settings.ini"), place = Dir("place"), feature = Dir("work-adv/FEATURE_2.EVO");
@@ -697,6 +701,8 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
   const auto firstSlide = slides.Log.begin() + static_cast<long>(slides.Log.find("Found Slide Show file"));
   const int slideLine = 10 + static_cast<int>(std::count(slides.Log.begin(), firstSlide, '\n'));
   RunEnd end, second;
+  pid_t run = 0;
+  std::string lockText;
   bool untouched = false, skip = false;
   std::set<std::string> notTheRuns;  // files of the run's own names that are the user's
   // The list in DEST with its second entry under another name.
@@ -773,12 +779,14 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
        }},
       {"a file in the way of an output folder", {Dir("work-disc"), place}, "",
        [&] { logs(place + "/VTS_001: it is a file"); }, 1, [&] { test::WriteFileBytes(place + "/VTS_001", {'x'}); }},
-      {"DEST of fewer than four characters, answered Yes", {"--yes", Dir("work-disc"), "ab"}, "place", [&] {
-         logs("folder ab/: a path of fewer than four characters is never deleted");
-         EXPECT_TRUE(fs::exists(place + "/ab/x"));
-         // It held nothing of an earlier run.
-         EXPECT_EQ(end.Log.find(core::msg::DeletePreviousProjectFolder), std::string::npos);
-       }, 0, [&] { fs::create_directory(place + "/ab"), test::WriteFileBytes(place + "/ab/x", {'x'}); }},
+      {"DEST of fewer than four characters, answered Yes", {"--yes", Dir("work-disc"), "ab"}, "place",
+       [&] { logs("folder ab/: a path of fewer than four characters is never deleted"); }, 0,
+       [&] { fs::create_directories(place + "/ab/VMG"); }},
+      // --yes empties only a DEST of what runs write; one that holds the source through a link is not.
+      {"DEST holding the user's files and a link to the source, answered Yes",
+       {"--yes", place + "/link/work-disc", place}, "", [&] {
+         onStderrOnly("--yes does not empty " + place + "/: it holds a.log, which no run of this program wrote.");
+       }, 0, [&] { fs::create_directory_symlink(Dir(""), place + "/link"); }},
       {"the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place", [] {}},
       {"a folder holding the working folder, answered Yes", {"--yes", Dir("work-disc"), place}, "place/notes", [] {}},
       // A disc's run would write into the folder that holds it: refused.
@@ -798,8 +806,19 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
        {"--set", "DestinationMode=2", "--set", "DestinationSubfolder=sub", Dir("work-disc"), place}, "",
        [&] { logs("/sub/, which holds the source: the run is refused"); }, 1,
        [&] { fs::create_directory_symlink(Dir("work-disc"), place + "/sub"); }},
-      {"a folder holding the home folder, answered Yes", {"--yes", Dir("work-disc"), place}, "",
-       [&] { logs(": it holds the home folder"); }, 0, {}, {}, "HOME=" + place + "/notes"},
+      {"a folder holding the home folder, answered Yes", {"--yes", Dir("work-disc"), Dir("home")}, "",
+       [&] { logs(": it holds the home folder"); }, 0, [&] { fs::create_directories(Dir("home/VMG/me")); }, {},
+       "HOME=" + Dir("home/VMG/me")},
+      {"a settings file in VTS_001 of DEST", {"--settings", place + "/VTS_001/s.ini", Dir("work-disc"), place}, "",
+       [&] { EXPECT_TRUE(file("VTS_001/s.ini") == test::ReadFileBytes(ini)); }, 0,
+       [&] { fs::create_directories(place + "/VTS_001"), fs::copy_file(ini, place + "/VTS_001/s.ini"); }},
+      {"a DestinationMode=2 subfolder of a DEST that holds the source",
+       {"--set", "DestinationMode=2", "--set", "DestinationSubfolder=sub", place + "/hva00001.VTI", place}, "",
+       [&] { EXPECT_FALSE(fs::exists(place + "/sub")); }, 1, keep("adv", "")},
+      {"VMG/FirstPGC of DEST a mount of the source's folder", {Dir("work-disc"), place}, "", [&] {
+         EXPECT_TRUE(unmounted(place + "/VMG/FirstPGC"));
+         EXPECT_FALSE(fs::exists(Dir("work-disc/Menu")));
+       }, 1, [&] { mounted(Dir("work-disc").c_str(), place + "/VMG/FirstPGC"); }},
       {"a loose EVO file kept in VTS_002", {"--yes", place + "/VTS_002/./FEATURE_2.EVO", place}, "",
        intact("adv", "VTS_002"), 0, keep("adv", "VTS_002")},
       {"a .VTI list kept in VMG beside a file named like an index", {"--yes", place + "/VMG/hva00001.VTI", place}, "",
@@ -843,14 +862,15 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          EXPECT_TRUE(unmounted(Dir("view")));
          intact("disc", "VTS_001")();
        }, 1, [&] { keep("disc", "VTS_001")(), mounted(place.c_str(), Dir("view")); }},
-      // Emptying DEST stops at its file system's edge, and says where.
+      // Emptying DEST stops at its file system's edge, and says where; a DestinationMode=2 run's folder goes.
       {"a file system mounted in DEST, answered Yes", {"--yes", Dir("work-disc"), place + "/VMG"}, "", [&] {
-         logs("can not delete mnt: it is a mount point");
-         EXPECT_TRUE(fs::exists(place + "/VMG/mnt/f"));
-         EXPECT_TRUE(unmounted(place + "/VMG/mnt"));
+         logs("can not delete VTS_001: it is a mount point");
+         EXPECT_TRUE(fs::exists(place + "/VMG/VTS_001/f") && !fs::exists(place + "/VMG/sub"));
+         EXPECT_TRUE(unmounted(place + "/VMG/VTS_001"));
        }, 0, [&] {
-         mounted(nullptr, place + "/VMG/mnt");
-         if (!skip) test::WriteFileBytes(place + "/VMG/mnt/f", {'x'});
+         fs::remove(place + "/VMG/old.m2v"), fs::create_directories(place + "/VMG/sub/VTS_002");
+         mounted(nullptr, place + "/VMG/VTS_001");
+         if (!skip) test::WriteFileBytes(place + "/VMG/VTS_001/f", {'x'});
        }},
       // A second run while the first is held still: refused, and nothing of the first one's changes.
       {"a second run into DEST", {Dir("work-disc"), place}, "", [&] {
@@ -868,6 +888,15 @@ TEST_F(CorruptDisc, DestinationsAndLooseFilesAUserTries) {
          untouched = ReadTree(place) == before;
          ::kill(Pid, SIGCONT);
        }},
+      // Started with stdout and stderr closed, the run's lock file holds its process number alone.
+      {"stdout and stderr closed", {Dir("work-disc"), place}, "",
+       [&] { EXPECT_EQ(lockText, std::to_string(run) + "\n"); }, 0, {}, [&](pid_t Pid, int) {
+         for (int ms = 0; ms < 60000 && !fs::exists(place + "/VTS_001/Titles"); ++ms) ::usleep(1000);
+         siginfo_t stop{};
+         ::kill(run = Pid, SIGSTOP), ::waitid(P_PID, static_cast<id_t>(Pid), &stop, WSTOPPED | WEXITED | WNOWAIT);
+         const Bytes lock = file(".tessaline.lock");
+         lockText.assign(lock.begin(), lock.end()), ::kill(Pid, SIGCONT);
+       }, {}, -1},
       {"the lock of a run killed on the way", {Dir("work-disc"), place}, "", [] {}, 0, [&] {
          RunTessaline({"demux", "--settings", ini, Dir("work-disc"), place}, "",
                       [](pid_t Pid, int Line) {

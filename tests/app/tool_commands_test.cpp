@@ -130,6 +130,10 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
                                              std::filesystem::perms::others_read);
   std::ofstream(named) << asItWas;
   std::filesystem::create_hard_link(named, dir.File("named-2.ini"));
+  // Another user's private settings file, for root: it stays the owner's.
+  const std::string others = dir.File("others.ini");
+  std::ofstream(others) << asItWas;
+  const bool root = ::geteuid() == 0 && ::chown(others.c_str(), 4321, 4322) == 0 && ::chmod(others.c_str(), 0600) == 0;
   struct Row {
     std::vector<std::string> Args;
     int Status;
@@ -211,6 +215,7 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
       {{"demux", dir.File("disc"), dir.File("full-out"), "--settings", ini}, 1, "", unwritten, nullptr, true},
       {{"settings", "--settings", readOnly, "--set", "FullScan=1"}, 1, "", "read-only (mode 0444), so it is not"},
       {{"settings", "--settings", named, "--set", "FullScan=1"}, 1, "", "has 2 names (hard links)"},
+      {{"settings", "--settings", others, "--set", "FullScan=1"}, 0, "FullScan=1\n", ""},
   };
   std::string listing;
   for (const Row& r : rows) {
@@ -256,6 +261,9 @@ TEST(CommandLine, ShowListsEveryChainAndSettingsAreKept) {
     EXPECT_EQ(crs, std::string(end) == "\n" ? 0 : std::count(saved.begin(), saved.end(), '\n')) << f;
   }
   EXPECT_TRUE(test::ReadFileBytes(bom).size() > 3 && test::ReadFileBytes(bom)[0] == 0xEF);
+  struct stat owned {};
+  EXPECT_TRUE(!root || (::stat(others.c_str(), &owned) == 0 && owned.st_uid == 4321 && owned.st_gid == 4322 &&
+                        (owned.st_mode & 07777) == 0600));
   for (const std::string& f : {readOnly, named, dir.File("named-2.ini")})
     EXPECT_TRUE(test::ReadFileBytes(f) == std::vector<uint8_t>(asItWas.begin(), asItWas.end())) << f;
 

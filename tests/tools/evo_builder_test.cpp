@@ -714,19 +714,24 @@ TEST(DiscBuilder, ProgramListsEveryFileItWrote) {
     return f ? (::pclose(f), out) : out;
   };
   EXPECT_TRUE(output(program + " -V").starts_with("tessaline-make-disc (Tessaline ")) << program;
-  std::set<std::string> listed, written;
-  std::istringstream in(output(program + " '" + dir.File("disc") + "'"));
-  for (std::string line; std::getline(in, line);) listed.insert(line);
-  for (const auto& e : std::filesystem::directory_iterator(dir.File("disc"))) written.insert(e.path().string());
-  EXPECT_EQ(listed, written);
+  // Written again with one title set, the folder holds nothing of the first disc's second.
+  for (const char* options : {"", " --title-sets=1"}) {
+    std::set<std::string> listed, written;
+    std::istringstream in(output(program + options + " '" + dir.File("disc") + "'"));
+    for (std::string line; std::getline(in, line);) listed.insert(line);
+    for (const auto& e : std::filesystem::directory_iterator(dir.File("disc"))) written.insert(e.path().string());
+    EXPECT_EQ(listed, written);
+  }
   // Options as people type them; a usage error is one line and where the help is; a folder
-  // that cannot be made is named.
+  // that cannot be made, or holds a file of the user's, is named.
   test::WriteFileBytes(dir.File("a-file"), {'x'});
+  std::filesystem::create_directory(dir.File("user")), test::WriteFileBytes(dir.File("user/holiday.mkv"), {'x'});
   const std::pair<std::string, std::string> uses[] = {
       {" --size=64K --title-sets=1 '" + dir.File("sized") + "'", dir.File("sized") + "/hv000m01.evo\n"},
       {" --size=lots x", "tessaline-make-disc: --size takes a number of bytes (suffixes K, M, G): 'lots'\n"
                          "Try 'tessaline-make-disc --help'.\n"},
-      {" '" + dir.File("a-file") + "/d'", "tessaline-make-disc: cannot create the folder " + dir.File("a-file/d")}};
+      {" '" + dir.File("a-file") + "/d'", "tessaline-make-disc: cannot create the folder " + dir.File("a-file/d")},
+      {" '" + dir.File("user") + "'", "tessaline-make-disc: " + dir.File("user") + " holds holiday.mkv, which is no"}};
   for (const auto& [args, start] : uses) EXPECT_TRUE(output(program + args + " 2>&1").starts_with(start)) << args;
 }
 
