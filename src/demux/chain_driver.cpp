@@ -233,8 +233,8 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
           cut = lost->second.What;
         else if (lost != LostAtEnd.end())
           Env.Run.NoteSkipped(lost->second.Named + ": cut short, " + lost->second.What);
-        ReportFileDamage(Env.Run, Damage, EvoFileName, packs, start == LostAtStart.end() ? std::string() : start->second,
-                         cut);
+        const std::string lostStart = start == LostAtStart.end() ? std::string() : start->second;
+        ReportFileDamage(Env.Run, Damage, EvoFileName, packs, lostStart, cut);
       }
       Cells.SavedNavRecord = Cells.NavRecord;
     }
@@ -363,7 +363,8 @@ void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
     if (l.ShownBy >= spans.size()) {
       atEnd = &l;
     } else if (!stray[l.ShownBy]) {
-      const std::string next = l.Files == std::vector<size_t>{l.ShownBy - 1} ? "the next file" : UpperName(files[l.ShownBy]);
+      const bool before = l.Files == std::vector<size_t>{l.ShownBy - 1};
+      const std::string next = before ? "the next file" : UpperName(files[l.ShownBy]);
       note(l.Files,
            l.GapShown ? SectorsText(l.Sectors) + " missing at its end"
                       : "its last VOBU goes on " + SectorsText(l.Sectors) + " past its end",
@@ -418,13 +419,13 @@ void TIFOData::CheckChainEnd() {
     if (l.ShownBy >= spans.size()) overrun = l.Sectors;
   if (shortfall <= 0 && overrun <= 0) return;
   const bool one = which.size() == 1;
-  const std::string lost = shortfall >= overrun ? "The cells of " + domain + " go on to block " + std::to_string(cell->Sector)
-                                                : "The last VOBU of the chain goes on " + SectorsText(overrun);
+  const std::string lost = shortfall >= overrun
+                               ? "The cells of " + domain + " go on to block " + std::to_string(cell->Sector)
+                               : "The last VOBU of the chain goes on " + SectorsText(overrun);
   // An empty or unread file lost all it had: it alone is named, as it is read.
   if (one && spans[which[0]].Sectors == 0) {
     if (spans[which[0]].Opened)
-      Env.Run.LogError(lost + ", but " + platform::ExtractFileName(Scout->ScannedFiles[which[0]]) + " is empty" +
-                       (which[0] > 0 ? ": the EVO files before it end at block " + std::to_string(end - 1) : "") + ".");
+      Env.Run.LogError(lost + ", but " + platform::ExtractFileName(Scout->ScannedFiles[which[0]]) + " is empty.");
     return;
   }
   const std::string named = NamesOf(Scout->ScannedFiles, which, false);

@@ -177,7 +177,8 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   // The chain's last VOBU lost its end when the files after its navigation
   // pack end before it does.
   if (end == TScanEnd::Finished) {
-    const auto shown = std::find_if(Spans.rbegin(), Spans.rend(), [](const TFileSpan& F) { return F.ShowsNavigation(); });
+    const auto shown =
+        std::find_if(Spans.rbegin(), Spans.rend(), [](const TFileSpan& F) { return F.ShowsNavigation(); });
     if (shown != Spans.rend() && shown->VobuReach + 1 > SectorCounter)
       AddLoss(static_cast<size_t>(Spans.rend() - shown) - 1, Spans.size(), shown->VobuReach + 1 - SectorCounter,
               SectorCounter, 0);

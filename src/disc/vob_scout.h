@@ -143,7 +143,8 @@ class TVobScaut {
   }
 
   // Maps the chain that starts at FileName (one file for a menu file; a loose
-  // file's chain goes on in the files its name numbers, as the run reads them). Fast mode (FullScan off) jumps over each VOBU; full mode reads
+  // file's chain goes on in the files its name numbers, as the run reads
+  // them). Fast mode (FullScan off) jumps over each VOBU; full mode reads
   // every pack. Bar runs over the sectors of the whole chain.
   TScanEnd Scan(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::ProgressBar& Bar);
   // Empties every list.

@@ -298,13 +298,15 @@ class CorruptDisc : public ::testing::Test {
     fs::copy(Dir("disc"), Dir("onepack"));
     Bytes chain;
     for (const auto& f : disc_->Evo.at("vts1-titles").Files)
-      t = test::ReadFileBytes(f.Path), chain.insert(chain.end(), t.begin(), t.end()), fs::remove(Dir("onepack/" + f.Name));
+      t = test::ReadFileBytes(f.Path), chain.insert(chain.end(), t.begin(), t.end()),
+      fs::remove(Dir("onepack/" + f.Name));
     const auto& v = disc_->Evo.at("vts1-titles").Vobus[4];
     const std::vector<size_t> at = {0, v.Sector + v.Packs - 2u, v.Sector + v.Packs - 1u, chain.size() / kPack};
     for (size_t i = 0; i < 3; ++i)
       test::WriteFileBytes(Dir("onepack/hv001t0" + std::to_string(i + 1) + ".evo"),
                            Bytes(chain.begin() + long(at[i] * kPack), chain.begin() + long(at[i + 1] * kPack)));
-    for (const char* d : {"disc", "adv", "fp", "renamed", "nonav", "onepack"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
+    for (const char* d : {"disc", "adv", "fp", "renamed", "nonav", "onepack"})
+      fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
   static void TearDownTestSuite() {
     delete disc_;
@@ -421,7 +423,8 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"listed file read as the one before's next file, cut at a pack's end", "adv/FEATURE_2.EVO", Cut(200 * kPack),
        Cut(200 * kPack), "FEATURE_2.EVO: cut short", Expect::Same, 1, 1},
       {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut, Expect::Same, 1, 1},
-      {"title set 2's titles emptied", "disc/hv002t01.evo", Cut(0), Cut(0), "hv002t01.evo is empty.", Expect::Same, 1, 1},
+      {"title set 2's titles emptied", "disc/hv002t01.evo", Cut(0), Cut(0), "hv002t01.evo is empty.", Expect::Same,
+       1, 1},
       // Before a file of no navigation pack, the block numbers cannot tell which of the two lost the sectors.
       {"file before one without a navigation pack cut", "onepack/hv001t01.evo", Cut(tail * kPack), Cut(tail * kPack),
        "hv001t01.evo or hv001t02.evo: cut short, 20 sectors", Expect::Same, 1, 1, "onepack"},
@@ -695,7 +698,8 @@ TEST_F(CorruptDisc, ChainSplitAnywhereComesOutAsWhole) {
       test::WriteFileBytes(Dir("split/hv001t0" + std::to_string(i + 1) + ".evo"),
                            Bytes(chain.begin() + long(at[i] * kPack), chain.begin() + long(at[i + 1] * kPack)));
     for (int road = 0; road < 2; ++road) {
-      const RunEnd end = Demux(Dir(road ? "split/hv001i01.IFO" : "split/hv001t01.evo"), Dir("split-out"), Dir("settings.ini"));
+      const RunEnd end =
+          Demux(Dir(road ? "split/hv001i01.IFO" : "split/hv001t01.evo"), Dir("split-out"), Dir("settings.ini"));
       ASSERT_EQ(end.Exit, 0) << end.Log;
       if (at.size() == 2) whole[road] = ReadTree(Dir("split-out"));
       EXPECT_TRUE(ReadTree(Dir("split-out")) == whole[road]) << (road ? "disc" : "loose");
