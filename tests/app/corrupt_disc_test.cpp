@@ -219,6 +219,15 @@ using Edit = std::function<void(Bytes&)>;
 Edit Cut(size_t Size) {
   return [=](Bytes& b) { b.resize(std::min(Size, b.size())); };
 }
+// Chain written anew over Folder's title chain, as files split at the packs At.
+void WriteTitleChain(const std::string& Folder, const Bytes& Chain, std::vector<size_t> At) {
+  for (const auto& f : fs::directory_iterator(Folder))
+    if (f.path().filename().string().starts_with("hv001t")) fs::remove(f.path());
+  At.insert(At.begin(), 0), At.push_back(Chain.size() / kPack);
+  for (size_t i = 0; i + 1 < At.size(); ++i)
+    test::WriteFileBytes(Folder + "/hv001t0" + std::to_string(i + 1) + ".evo",
+                         Bytes(Chain.begin() + long(At[i] * kPack), Chain.begin() + long(At[i + 1] * kPack)));
+}
 Edit Drop(size_t Size) {
   return [=](Bytes& b) { b.erase(b.begin(), b.begin() + static_cast<long>(std::min(Size, b.size()))); };
 }
@@ -298,13 +307,9 @@ class CorruptDisc : public ::testing::Test {
     fs::copy(Dir("disc"), Dir("onepack"));
     Bytes chain;
     for (const auto& f : disc_->Evo.at("vts1-titles").Files)
-      t = test::ReadFileBytes(f.Path), chain.insert(chain.end(), t.begin(), t.end()),
-      fs::remove(Dir("onepack/" + f.Name));
+      t = test::ReadFileBytes(f.Path), chain.insert(chain.end(), t.begin(), t.end());
     const auto& v = disc_->Evo.at("vts1-titles").Vobus[4];
-    const std::vector<size_t> at = {0, v.Sector + v.Packs - 2u, v.Sector + v.Packs - 1u, chain.size() / kPack};
-    for (size_t i = 0; i < 3; ++i)
-      test::WriteFileBytes(Dir("onepack/hv001t0" + std::to_string(i + 1) + ".evo"),
-                           Bytes(chain.begin() + long(at[i] * kPack), chain.begin() + long(at[i + 1] * kPack)));
+    WriteTitleChain(Dir("onepack"), chain, {v.Sector + v.Packs - 2u, v.Sector + v.Packs - 1u});
     for (const char* d : {"disc", "adv", "fp", "renamed", "nonav", "onepack"})
       fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
@@ -674,34 +679,25 @@ TEST_F(CorruptDisc, ChainSplitAnywhereComesOutAsWhole) {
   spec.TitleSets[0].Titles.MaxFileSectors = 0;
   spec.TitleSets[0].Menu = {};
   tools::DiscBuildOptions o;
-  o.Evo.KeepStreamBytes = false;
-  o.TitleStreams = {};  // video, AC-3 and subpictures
+  o.Evo.KeepStreamBytes = false, o.TitleStreams = {};  // video, AC-3 and subpictures
   const auto sum = tools::BuildStandardDisc(Dir("split"), spec, test::SampleStreams(), o);
   const Bytes chain = test::ReadFileBytes(Dir("split/hv001t01.evo"));
-  const size_t packs = chain.size() / kPack;
-  std::vector<std::vector<size_t>> splits = {{0, packs}};  // where the files begin and end; the whole file first
+  std::vector<std::vector<size_t>> splits = {{}};  // the packs where later files begin; the whole file first
   const auto& vobus = sum.Evo.at("vts1-titles").Vobus;
   for (size_t k = 1; k < vobus.size(); ++k) {  // at every VOBU boundary, and in turn a pack before or after it,
     const size_t s = vobus[k].Sector, n = vobus[k].Packs;  // mid-VOBU or a middle file inside the VOBU
     const std::vector<size_t> other[] = {{s - 1}, {s + 1}, {s + n / 2}, {s + 1, s + n - 1}};
-    for (std::vector<size_t> at : {std::vector<size_t>{s}, other[k % 4]}) {
-      at.insert(at.begin(), 0), at.push_back(packs);
-      splits.push_back(at);
-    }
+    splits.insert(splits.end(), {{s}, other[k % 4]});
   }
   Tree whole[2];
   for (const auto& at : splits) {
     SCOPED_TRACE(::testing::PrintToString(at));
-    for (const auto& f : fs::directory_iterator(Dir("split")))
-      if (f.path().filename().string().starts_with("hv001t")) fs::remove(f.path());
-    for (size_t i = 0; i + 1 < at.size(); ++i)
-      test::WriteFileBytes(Dir("split/hv001t0" + std::to_string(i + 1) + ".evo"),
-                           Bytes(chain.begin() + long(at[i] * kPack), chain.begin() + long(at[i + 1] * kPack)));
+    WriteTitleChain(Dir("split"), chain, at);
     for (int road = 0; road < 2; ++road) {
       const RunEnd end =
           Demux(Dir(road ? "split/hv001i01.IFO" : "split/hv001t01.evo"), Dir("split-out"), Dir("settings.ini"));
       ASSERT_EQ(end.Exit, 0) << end.Log;
-      if (at.size() == 2) whole[road] = ReadTree(Dir("split-out"));
+      if (at.empty()) whole[road] = ReadTree(Dir("split-out"));
       EXPECT_TRUE(ReadTree(Dir("split-out")) == whole[road]) << (road ? "disc" : "loose");
     }
   }
