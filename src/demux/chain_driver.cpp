@@ -356,7 +356,10 @@ void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
     if (Which.size() > 1)
       Why += "; " + NamesOf(files, {Which.begin() + 1, Which.end()}, true) + (Which.size() > 2 ? " hold" : " holds") +
              " no navigation pack, so which of them lost it cannot be told";
-    Env.Run.LogError("EVO file " + NamesOf(files, Which, true) + " is cut short, " + What + Why + ".");
+    // An empty file lost all it had, and its line says so.
+    const bool empty = Which.size() == 1 && spans[Which[0]].Sectors == 0;
+    Env.Run.LogError("EVO file " + NamesOf(files, Which, true) + (empty ? " is empty: " : " is cut short, ") + What +
+                     Why + ".");
   };
   const disc::TVobScaut::TChainLoss* atEnd = nullptr;
   for (const auto& l : Scout->Losses) {
