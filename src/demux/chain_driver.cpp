@@ -63,36 +63,50 @@ void NoteUnreadable(core::RunContext& Run, const std::string& What, std::string_
 
 std::string SectorsText(int64_t Count) { return std::to_string(Count) + (Count == 1 ? " sector" : " sectors"); }
 
-// The cell of the domain's information file that ends last: a title set's
-// title or menu cells, the video manager's menu cells, or the cells its
-// first-play chain plays. None without an information file or a cell.
-struct TLastCell {
-  int64_t LastSector = -1;
+// A cell of the domain's information file: a title set's title or menu cells,
+// the video manager's menu cells, or the cells its first-play chain plays.
+struct TCellAt {
+  int64_t Sector = -1;  // its first sector, or its last
   uint32_t VobId = 0;
   uint32_t CellId = 0;
 };
-std::optional<TLastCell> LastCellOf(const TDomainPlan& Plan, bool Titles) {
+// The cell that begins first (First) or ends last; none without an
+// information file or a cell.
+std::optional<TCellAt> CellOf(const TDomainPlan& Plan, bool Titles, bool First) {
   if (!Plan.DomainRecord) return std::nullopt;
-  TLastCell last;
+  std::optional<TCellAt> found;
+  auto take = [&](int64_t FirstSector, int64_t LastSector, uint32_t VobId, uint32_t CellId) {
+    const int64_t at = First ? FirstSector : LastSector;
+    if (!found || (First ? at < found->Sector : at > found->Sector)) found = TCellAt{at, VobId, CellId};
+  };
   if (Plan.FirstPlayDomain) {
     const disc::TPGC* pgc = Plan.FirstPlayPgc;
     const size_t cells = pgc ? std::min(pgc->CellPlayback.size(), pgc->CellPositions.size()) : 0;
     for (size_t i = 0; i < cells; ++i)
-      if (int64_t{pgc->CellPlayback[i].LastVobuEnd} > last.LastSector)
-        last = {pgc->CellPlayback[i].LastVobuEnd, pgc->CellPositions[i].VobId, pgc->CellPositions[i].CellId};
+      take(pgc->CellPlayback[i].FirstVobuStart, pgc->CellPlayback[i].LastVobuEnd, pgc->CellPositions[i].VobId,
+           pgc->CellPositions[i].CellId);
   } else {
     for (const auto& c : (Titles ? Plan.DomainRecord->VTS_C_ADT : Plan.DomainRecord->MenuC_ADT).Entries)
-      if (int64_t{c.LastSector} > last.LastSector) last = {c.LastSector, c.VobId, c.CellId};
+      take(c.FirstSector, c.LastSector, c.VobId, c.CellId);
   }
-  if (last.LastSector < 0) return std::nullopt;
-  return last;
+  return found;
+}
+
+// The names of the files Which, as "a", "a or b" or "a, b or c".
+std::string NamesOf(const std::vector<std::string>& Files, const std::vector<size_t>& Which, bool Upper) {
+  std::string names;
+  for (size_t k = 0; k < Which.size(); ++k) {
+    names += k == 0 ? "" : k + 1 == Which.size() ? " or " : ", ";
+    names += Upper ? UpperName(Files[Which[k]]) : platform::ExtractFileName(Files[Which[k]]);
+  }
+  return names;
 }
 
 // Says what a file lost to damage once it has been read, and notes it as a file
 // the run could only partly read. Packs counts the sectors read, a short last
 // one included; Cut what it lost at its end, when it is cut short.
 void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage, const std::string& File,
-                      int64_t Packs, const std::string& Cut) {
+                      int64_t Packs, const std::string& Start, const std::string& Cut) {
   const std::string name = platform::ExtractFileName(File);
   if (Damage.NotMpegPacks > TIFOData::kShownNotMpegPacks)
     Run.LogError("MPEG is not correct in " + std::to_string(Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks) +
@@ -100,6 +114,7 @@ void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage
   std::string lost;
   auto add = [&lost](const std::string& What) { lost += (lost.empty() ? "" : ", ") + What; };
   // An empty file lost all it had; one with packs is said to be cut short.
+  if (!Start.empty() && Packs > 0) add(Start);
   if (!Cut.empty() && Packs > 0) add("cut short, " + Cut);
   if (Packs == 0) {
     add("the file holds no pack");
@@ -182,6 +197,8 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
   // chain ends with its one file.
   const bool titleChain = FollowChain && !Plan.LooseEvo && IsTitleDomain();
   PlaceLostSectors(scanned == disc::TScanEnd::Finished && Scout->MissingFile.empty(), titleChain);
+  LostAtStart.clear();
+  if (scanned != disc::TScanEnd::Stopped && AbsentFirstFile.empty()) CheckChainStart();
   // A loose EVO file's outputs are named after it before the first navigation
   // pack names a cell, and whether one comes at all.
   if (Plan.LooseEvo) Outputs.NamePart = BuildNamePart(0, 0);
@@ -211,9 +228,16 @@ bool TIFOData::DemuxEvoChain(int32_t /*Mode*/) {
       Damage = {};
       const int64_t packs = ReadPacks(*bar);
       if (!InputStream->ReadFailed && StopFlag == 0 && !Env.Run.Aborted()) {
-        if (FollowChain && IsTitleDomain()) CheckUnscannedFile();
+        const auto start = LostAtStart.find(EvoFileName);
         const auto lost = LostAtEnd.find(EvoFileName);
-        ReportFileDamage(Env.Run, Damage, EvoFileName, packs, lost == LostAtEnd.end() ? std::string() : lost->second);
+        std::string cut;
+        // A loss that cannot be placed in one file is said of them all.
+        if (lost != LostAtEnd.end() && lost->second.Named == shortName)
+          cut = lost->second.What;
+        else if (lost != LostAtEnd.end())
+          Env.Run.NoteSkipped(lost->second.Named + ": cut short, " + lost->second.What);
+        const std::string lostStart = start == LostAtStart.end() ? std::string() : start->second;
+        ReportFileDamage(Env.Run, Damage, EvoFileName, packs, lostStart, cut);
       }
       Cells.SavedNavRecord = Cells.NavRecord;
     }
@@ -297,89 +321,138 @@ int64_t TIFOData::ReadPacks(platform::ProgressBar& Bar) {
   return position;
 }
 
-void TIFOData::CheckUnscannedFile() {
-  const auto& scanned = Scout->ScannedFiles;
-  if (std::find(scanned.begin(), scanned.end(), EvoFileName) != scanned.end()) return;
-  const int64_t overrun = disc::VobuOverrunOf(EvoFileName);
-  const std::string next = overrun > 0 ? core::NextEvoFileName(EvoFileName) : std::string();
-  if (overrun <= 0 || (!next.empty() && disc::VobuGoesOnIn(next, overrun))) return;
-  const std::string lost = "its last VOBU goes on " + SectorsText(overrun) + " past its end";
-  LostAtEnd[EvoFileName] = lost;
-  Env.Run.LogError("EVO file " + UpperName(EvoFileName) + " is cut short, " + lost + ".");
-}
-
 void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
   LostAtEnd.clear();
   const auto& spans = Scout->Spans;
   const auto& files = Scout->ScannedFiles;
-  const std::optional<TLastCell> cell = LastCellOf(Plan, IsTitleDomain());
+  if (spans.empty()) return;
+  const std::optional<TCellAt> cell = CellOf(Plan, IsTitleDomain(), false);
   const std::string domain = platform::ExtractFileName(Plan.DomainFileName);
+  // The sectors lost before each file that its first navigation pack shows.
+  std::vector<int64_t> shown(spans.size() + 1, 0);
+  for (const auto& l : Scout->Losses) shown[std::min(l.ShownBy, spans.size())] += l.Sectors;
   // Where a file begins by the chain's numbering, the sectors lost before it counted.
   std::vector<int64_t> firstBlock(spans.size(), 0);
-  for (size_t i = 0, lost = 0; i < spans.size(); lost += spans[i].MissingAtEnd, ++i)
-    firstBlock[i] = Scout->FirstBlock.value_or(0) + spans[i].FirstSector + static_cast<int64_t>(lost);
+  int64_t lost = 0;
+  for (size_t i = 0; i < spans.size(); ++i) {
+    lost += shown[i];
+    firstBlock[i] = Scout->FirstBlock.value_or(0) + spans[i].FirstSector + lost;
+  }
   std::vector<bool> stray(spans.size(), false);
   // A later file of a title chain that begins past every cell (one left from
   // another disc) is read as the chain goes, but its packs tell nothing of the
-  // file before it.
+  // files before it.
   for (size_t i = 1; TitleChain && cell && Scout->FirstBlock && i < spans.size(); ++i) {
-    const int64_t at = firstBlock[i] - spans[i - 1].MissingAtEnd;
-    stray[i] = at > cell->LastSector;
+    const int64_t at = firstBlock[i] - shown[i];
+    stray[i] = at > cell->Sector;
     if (stray[i])
       Env.Run.LogError(UpperName(files[i]) + " begins at block " + std::to_string(at) +
-                       ", past the last cell of " + domain + " (block " + std::to_string(cell->LastSector) +
+                       ", past the last cell of " + domain + " (block " + std::to_string(cell->Sector) +
                        "): it lies past the title set's cells, and is read as the next file of its chain.");
   }
-  for (size_t i = 0; i < spans.size(); ++i) {
-    const bool last = i + 1 == spans.size();
-    // Where a title chain's files end, a later file may be missing as well:
-    // that is said once the chain is read.
-    if (!spans[i].Opened || (last && (TitleChain || !Whole)) || (!last && stray[i + 1])) continue;
-    const int64_t missing = spans[i].MissingAtEnd, end = firstBlock[i] + spans[i].Sectors;
-    std::string lost = spans[i].GapShown ? SectorsText(missing) + " missing at its end"
-                                         : "its last VOBU goes on " + SectorsText(missing) + " past its end";
-    std::string why = spans[i].GapShown ? ", as the block numbers of the next file show" : "";
-    if (last && cell && cell->LastSector + 1 - end > missing) {
-      lost = SectorsText(cell->LastSector + 1 - end) + " missing at its end";
-      why = ": the cells of " + domain + " go on to block " + std::to_string(cell->LastSector) + ", but it ends at block " +
-            std::to_string(end - 1);
-    } else if (missing <= 0) {
-      continue;
+  // Said of the files Which, one of which lost What at its end; by the last
+  // of them that the run reads.
+  auto note = [&](const std::vector<size_t>& Which, const std::string& What, std::string Why) {
+    const auto read = std::find_if(Which.rbegin(), Which.rend(), [&](size_t i) { return spans[i].Opened; });
+    if (read == Which.rend()) return;
+    LostAtEnd[files[*read]] = {NamesOf(files, Which, false), What};
+    if (Which.size() > 1)
+      Why += "; " + NamesOf(files, {Which.begin() + 1, Which.end()}, true) + (Which.size() > 2 ? " hold" : " holds") +
+             " no navigation pack, so which of them lost it cannot be told";
+    // An empty file lost all it had, and its line says so.
+    const bool empty = Which.size() == 1 && spans[Which[0]].Sectors == 0;
+    Env.Run.LogError("EVO file " + NamesOf(files, Which, true) + (empty ? " is empty: " : " is cut short, ") + What +
+                     Why + ".");
+  };
+  const disc::TVobScaut::TChainLoss* atEnd = nullptr;
+  for (const auto& l : Scout->Losses) {
+    if (l.ShownBy >= spans.size()) {
+      atEnd = &l;
+    } else if (!stray[l.ShownBy]) {
+      const bool before = l.Files == std::vector<size_t>{l.ShownBy - 1};
+      const std::string next = before ? "the next file" : UpperName(files[l.ShownBy]);
+      note(l.Files,
+           l.GapShown ? SectorsText(l.Sectors) + " missing at its end"
+                      : "its last VOBU goes on " + SectorsText(l.Sectors) + " past its end",
+           l.GapShown ? ", as the block numbers of " + next + " show" : "");
     }
-    LostAtEnd[files[i]] = lost;
-    Env.Run.LogError("EVO file " + UpperName(files[i]) + " is cut short, " + lost + why + ".");
   }
+  // Where a title chain's files end, a later file may be missing as well:
+  // that is said once the chain is read.
+  if (TitleChain || !Whole) return;
+  const int64_t overrun = atEnd ? atEnd->Sectors : 0;
+  const int64_t end = firstBlock.back() + spans.back().Sectors;
+  if (cell && cell->Sector + 1 - end > overrun) {
+    const std::vector<size_t> which = Scout->EndCandidates();
+    note(which, SectorsText(cell->Sector + 1 - end) + " missing at its end",
+         ": the cells of " + domain + " go on to block " + std::to_string(cell->Sector) + ", but " +
+             (which.size() == 1 ? "it ends" : "they end") + " at block " + std::to_string(end - 1));
+  } else if (atEnd) {
+    note(atEnd->Files, "its last VOBU goes on " + SectorsText(overrun) + " past its end", "");
+  }
+}
+
+void TIFOData::CheckChainStart() {
+  const auto& spans = Scout->Spans;
+  // An empty first file lost all it had, and says so as it is read.
+  if (!Scout->FirstBlock || spans.empty() || spans.front().Sectors == 0) return;
+  const std::optional<TCellAt> cell = CellOf(Plan, IsTitleDomain(), true);
+  if (!cell || *Scout->FirstBlock <= cell->Sector) return;
+  const std::string& path = Scout->ScannedFiles.front();
+  LostAtStart[path] = SectorsText(*Scout->FirstBlock - cell->Sector) + " missing at its start, where VOB " +
+                      std::to_string(cell->VobId) + " cell " + std::to_string(cell->CellId) + " begins";
+  Env.Run.LogError("EVO file " + UpperName(path) + " lost its start: by its navigation packs it begins at block " +
+                   std::to_string(*Scout->FirstBlock) + ", but the cells of " +
+                   platform::ExtractFileName(Plan.DomainFileName) + " begin at block " + std::to_string(cell->Sector) +
+                   ".");
 }
 
 void TIFOData::CheckChainEnd() {
   const auto& spans = Scout->Spans;
-  if (spans.empty() || !spans.back().Opened) return;
+  const std::vector<size_t> which = Scout->EndCandidates();
+  if (which.empty() || !spans.back().Opened) return;
   // A chain read from a later number, without a navigation pack, cannot be
   // placed among its cells.
   if (!AbsentFirstFile.empty() && !Scout->FirstBlock) return;
   const std::string& path = Scout->ScannedFiles.back();
   const std::string file = platform::ExtractFileName(path);
-  const std::optional<TLastCell> cell = LastCellOf(Plan, true);
+  const std::string domain = platform::ExtractFileName(Plan.DomainFileName);
+  const std::optional<TCellAt> cell = CellOf(Plan, true, false);
   const int64_t end = Scout->EndBlock().value_or(Scout->SectorCounter);
-  const int64_t shortfall = cell ? cell->LastSector + 1 - end : 0;
-  const int64_t overrun = spans.back().MissingAtEnd;
+  const int64_t shortfall = cell ? cell->Sector + 1 - end : 0;
+  int64_t overrun = 0;
+  for (const auto& l : Scout->Losses)
+    if (l.ShownBy >= spans.size()) overrun = l.Sectors;
   if (shortfall <= 0 && overrun <= 0) return;
+  const bool one = which.size() == 1;
+  const std::string lost = shortfall >= overrun
+                               ? "The cells of " + domain + " go on to block " + std::to_string(cell->Sector)
+                               : "The last VOBU of the chain goes on " + SectorsText(overrun);
+  // An empty or unread file lost all it had: it alone is named, as it is read.
+  if (one && spans[which[0]].Sectors == 0) {
+    if (spans[which[0]].Opened)
+      Env.Run.LogError(lost + ", but " + platform::ExtractFileName(Scout->ScannedFiles[which[0]]) + " is empty.");
+    return;
+  }
+  const std::string named = NamesOf(Scout->ScannedFiles, which, false);
   // The packs cannot tell a missing next file from a last file that lost its
-  // end, unless the file ends inside a pack.
+  // end, unless the file ends inside a pack, or an earlier one lost it.
   const std::string after = platform::ExtractFileName(core::ChainFileAfter(path));
-  const bool cut = after.empty() || core::GetFileSizeByName(path) % kPackSize != 0;
-  const std::string which = cut ? file + " is cut short" : after + " is missing, or " + file + " is cut short";
-  const std::string skipped = cut ? file + ": cut short" : after + ": missing, or " + file + " is cut short";
+  const bool cut =
+      after.empty() || (one && (which[0] + 1 < spans.size() || spans[which[0]].Bytes % kPackSize != 0));
+  const std::string blame = cut ? named + " is cut short" : after + " is missing, or " + named + " is cut short";
+  const std::string skipped = cut ? named + ": cut short" : after + ": missing, or " + named + " is cut short";
   if (shortfall >= overrun) {
-    Env.Run.LogError("The cells of " + platform::ExtractFileName(Plan.DomainFileName) + " go on to block " +
-                     std::to_string(cell->LastSector) + ", but the EVO files end at block " + std::to_string(end - 1) +
-                     " with " + file + ": " + which + ".");
+    Env.Run.LogError(lost + ", but the EVO files end at block " + std::to_string(end - 1) + " with " + file + ": " +
+                     blame + ".");
     Env.Run.NoteSkipped(skipped + "; the EVO files end " + SectorsText(shortfall) + " before the last cell does; VOB " +
                         std::to_string(cell->VobId) + " cell " + std::to_string(cell->CellId) +
                         " and what comes before it there are cut short");
   } else {
-    Env.Run.LogError("The last VOBU of " + file + " goes on " + SectorsText(overrun) + " past its end: " + which + ".");
-    Env.Run.NoteSkipped(skipped + "; its last VOBU goes on " + SectorsText(overrun) + " past the end of " + file);
+    Env.Run.LogError("The last VOBU of " + (one ? named : "the chain") + " goes on " + SectorsText(overrun) +
+                     " past its end: " + blame + ".");
+    Env.Run.NoteSkipped(skipped + "; its last VOBU goes on " + SectorsText(overrun) + " past the end of " +
+                        (one ? named : file));
   }
 }
 
@@ -403,7 +476,7 @@ bool TIFOData::DemuxMenus(bool FirstPlay) {
     // the video manager has its menu file when it has menu cells, and its
     // first-play file when its first-play chain plays a cell.
     if (err == 0 && Plan.DomainRecord &&
-        (vmg ? LastCellOf(Plan, false).has_value()
+        (vmg ? CellOf(Plan, false, false).has_value()
              : disc::VTSIField32(*Plan.DomainRecord, disc::vtsi::MenuEvoStart) != 0))
       NoteMissingFile(EvoBaseName);
     return true;

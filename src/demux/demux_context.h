@@ -215,10 +215,18 @@ class TIFOData {
   // Whole: the scan went through the whole chain. A title chain's last file is
   // left to CheckChainEnd.
   void PlaceLostSectors(bool Whole, bool TitleChain);
-  std::map<std::string, std::string> LostAtEnd;  // by file: what it lost at its end
-  // A file of the chain that its scan did not read (one that continues a loose
-  // file's numbered chain): its own last VOBU says whether it lost its end.
-  void CheckUnscannedFile();
+  // What a file lost, said once it has been read: Named is the file, or the
+  // files the loss may lie in when it cannot be placed in one ("a or b").
+  struct TLostPart {
+    std::string Named;
+    std::string What;
+  };
+  // By the file read last of those named: what they lost at their end.
+  std::map<std::string, TLostPart> LostAtEnd;
+  // Once the chain is scanned: whether its first file begins where the
+  // domain's first cell does (LostAtStart).
+  void CheckChainStart();
+  std::map<std::string, std::string> LostAtStart;  // by file: what it lost at its start
   // The first file of a title chain read from a later number, when it is missing.
   std::string AbsentFirstFile;
   // Reads every pack of the open input through ProcessPack, moving Bar; the

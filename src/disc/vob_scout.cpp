@@ -1,9 +1,5 @@
 #include "disc/vob_scout.h"
 
-
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <set>
@@ -51,7 +47,8 @@ std::vector<std::string> ChainFiles(const DiscModel& Disc, const std::string& Fi
     if (path.empty()) break;
     if (!seen.insert(path).second) break;
     files.push_back(path);
-    if (Disc.LooseEvo != 0 || IsMenuEvoFileName(path)) break;
+    // A loose file's chain goes on whatever its name, as the run reads it.
+    if (Disc.LooseEvo == 0 && IsMenuEvoFileName(path)) break;
     name = core::NextEvoFileName(path);
   }
   return files;
@@ -69,44 +66,6 @@ std::string FileSizeText(int64_t Size) {
 uint64_t PairKey(uint32_t VobId, uint32_t CellId) { return (static_cast<uint64_t>(VobId) << 32) | CellId; }
 
 }  // namespace
-
-bool VobuGoesOnIn(const std::string& Next, int64_t Spilled) {
-  if (Spilled <= 0) return true;
-  if (PacksOfFile(Next) == Spilled) return true;
-  const int fd = platform::OpenRegularFile(Next, O_RDONLY);
-  if (fd < 0) return false;
-  std::array<uint8_t, kNavPackSize> first{}, after{};
-  const bool read = platform::PReadFull(fd, first.data(), first.size(), 0) == first.size() &&
-                    platform::PReadFull(fd, after.data(), after.size(), Spilled * kNavPackSize) == after.size();
-  ::close(fd);
-  return read && !IsNavigationPack(first.data()) && IsNavigationPack(after.data());
-}
-
-int64_t VobuOverrunOf(const std::string& File) {
-  const int fd = platform::OpenRegularFile(File, O_RDONLY);
-  if (fd < 0) return 0;
-  const int64_t packs = PacksOfFile(File);
-  std::array<uint8_t, kNavPackSize> pack{};
-  int64_t overrun = 0;
-  for (int64_t at = 0; at < packs;) {
-    // What a short last pack lacks reads as zero.
-    pack.fill(0);
-    if (platform::PReadFull(fd, pack.data(), pack.size(), at * kNavPackSize) == 0) break;
-    TNavPackInfo nav;
-    if (!ReadNavigationPack(pack.data(), nav) || nav.VobuEndAddress == 0) {
-      ++at;
-      continue;
-    }
-    const int64_t end = at + nav.VobuEndAddress;
-    if (end >= packs) {
-      overrun = end + 1 - packs;
-      break;
-    }
-    at = end + 1;  // where the next VOBU's navigation pack stands
-  }
-  ::close(fd);
-  return overrun;
-}
 
 // ---- the navigation pack ----
 
@@ -169,6 +128,8 @@ void TVobScaut::Release() {
   Cells.clear();
   ScannedFiles.clear();
   Spans.clear();
+  Losses.clear();
+  mapEnded_ = false;
   angleCounters_.clear();
   occurrenceIndex_.clear();
   havePair_ = false;
@@ -183,6 +144,7 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   SectorCounter = 0;
   FirstBlock.reset();
   blockShift_ = 0;
+  loose_ = Disc.LooseEvo != 0;
   const uint32_t normal = settings_.InfoColour;
   Run.Log(core::kLogInfo, core::msg::StartingEVOFilesScanning, normal);
 
@@ -192,17 +154,13 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
   Bar.SetRange(0, total);
   Bar.SetPosition(0);
 
-  // A loose file is scanned alone, but the run reads the file that continues
-  // its numbered chain after it.
-  const std::string looseNext =
-      Disc.LooseEvo != 0 && !chain.empty() ? core::NextEvoFileName(chain.back()) : std::string();
   TScanEnd end = TScanEnd::Finished;
   for (size_t i = 0; i < chain.size() && end == TScanEnd::Finished; ++i) {
     if (Run.Aborted()) {
       end = TScanEnd::Stopped;
       break;
     }
-    end = ScanFile(Run, Bar, chain[i], i + 1 < chain.size() || !looseNext.empty());
+    end = ScanFile(Run, Bar, chain[i], i + 1 < chain.size());
   }
   // A file missing in the middle of a chain hides every file after it.
   if (end == TScanEnd::Finished && !chain.empty() && Disc.LooseEvo == 0 && !IsMenuEvoFileName(chain.back())) {
@@ -216,10 +174,14 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
     }
   }
 
-  // The chain's last VOBU lost its end unless a later file goes on with it.
-  if (end == TScanEnd::Finished && !Spans.empty()) {
-    TFileSpan& last = Spans.back();
-    if (looseNext.empty() || !VobuGoesOnIn(looseNext, last.Overrun())) last.MissingAtEnd = last.Overrun();
+  // The chain's last VOBU lost its end when the files after its navigation
+  // pack end before it does.
+  if (end == TScanEnd::Finished) {
+    const auto shown =
+        std::find_if(Spans.rbegin(), Spans.rend(), [](const TFileSpan& F) { return F.ShowsNavigation(); });
+    if (shown != Spans.rend() && shown->VobuReach + 1 > SectorCounter)
+      AddLoss(static_cast<size_t>(Spans.rend() - shown) - 1, Spans.size(), shown->VobuReach + 1 - SectorCounter,
+              SectorCounter, 0);
   }
 
   // A stopped scan keeps what it read, in the same shape, but says nothing more.
@@ -258,6 +220,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
     Spans.back().Opened = false;
     return TScanEnd::Finished;
   }
+  Spans.back().Bytes = stream->FileSize;
   if (ReadFunction) stream->ReadFunction = ReadFunction;
   if (Run.MainWindow) {
     platform::StatusPanels& status = Run.MainWindow->StatusBox;
@@ -311,8 +274,8 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
       const int64_t sector = SectorCounter;
       if (!FirstBlock)
         FirstBlock = int64_t{nav.BlockNumber} - sector;
-      else if (!navInFile_ && Spans.size() > 1)
-        JoinPreviousFile(nav.BlockNumber, sector);
+      else if (!navInFile_ && !JoinEarlierFiles(nav.BlockNumber, sector) && loose_)
+        mapEnded_ = true;
       navInFile_ = true;
       Spans.back().VobuReach = std::max(Spans.back().VobuReach, sector + int64_t{nav.VobuEndAddress});
       jump = 0;
@@ -327,7 +290,7 @@ TScanEnd TVobScaut::ScanFile(core::RunContext& Run, platform::ProgressBar& Bar, 
           jump = end;
         }
       }
-      OnNavigationPack(nav, sector);
+      if (!mapEnded_) OnNavigationPack(nav, sector);
     } else if (jump > 0) {
       // The end address led to a pack that is not a navigation pack: back to the
       // pack after the navigation pack, and on one by one.
@@ -356,26 +319,69 @@ void TVobScaut::ReportEndPastFile(core::RunContext& Run, int64_t Sector, const s
     Run.Log(core::kLogWarning, line, platform::kColourRed);
 }
 
-void TVobScaut::JoinPreviousFile(uint32_t Block, int64_t Sector) {
-  TFileSpan& before = Spans[Spans.size() - 2];
-  // Packs the block numbers place between the two files that neither holds.
+bool TVobScaut::JoinEarlierFiles(uint32_t Block, int64_t Sector) {
+  const size_t here = Spans.size() - 1;
+  // The last file before this one that showed a navigation pack; the files
+  // between, if any, show none.
+  size_t before = here - 1;
+  while (before > 0 && !Spans[before].ShowsNavigation()) --before;
+  // Packs the block numbers place between the files that none of them holds.
   const int64_t gap = int64_t{Block} - Sector - *FirstBlock - blockShift_;
-  // A VOBU that went on in this file ends right before its first navigation
-  // pack; one that did not lost its end with the file before.
-  const int64_t overrun = before.Overrun();
-  if (overrun == 0 || Sector != before.VobuReach + 1) {
+  // A VOBU that went on in the files after its own ends right before this
+  // navigation pack; one that did not lost its end with one of them.
+  const int64_t reach = Spans[before].VobuReach;
+  const int64_t overrun = std::max<int64_t>(0, reach + 1 - Spans[here].FirstSector);
+  if (overrun == 0 || Sector != reach + 1) {
     if (gap > 0)
-      before.MissingAtEnd = gap, before.GapShown = true;
+      AddLoss(before, here, gap, Sector, gap);
     else if (overrun > 0)
-      before.MissingAtEnd = overrun;  // numbered anew: the VOBU alone tells what is missing
+      AddLoss(before, here, overrun, Sector, 0);  // numbered anew: the VOBU alone tells what is missing
   }
   blockShift_ += gap;
+  return gap >= 0;
+}
+
+void TVobScaut::AddLoss(size_t First, size_t ShownBy, int64_t Sectors, int64_t Sector, int64_t Gap) {
+  Losses.push_back({PlaceLoss(First, ShownBy, Sector, Gap), ShownBy, Sectors, Gap > 0});
+}
+
+std::vector<size_t> TVobScaut::PlaceLoss(size_t First, size_t ShownBy, int64_t Sector, int64_t Gap) const {
+  // Were the loss at the end of file c, the packs of the files up to c lie in
+  // the VOBU of First, which holds the last navigation pack before them; those
+  // after it up to ShownBy's first navigation pack lie either in that VOBU as
+  // well, which then ends right before it, or in a VOBU whose navigation pack
+  // was lost, after the end of First's. All in the chain's count, which the
+  // block numbers pass by Gap after the loss.
+  const int64_t reach = Spans[First].VobuReach, next = Sector + Gap;
+  std::vector<size_t> fit, all;
+  for (size_t c = First; c < ShownBy; ++c) {
+    all.push_back(c);
+    const int64_t after = c + 1 < Spans.size() ? Spans[c + 1].FirstSector : SectorCounter;
+    bool fits = after <= reach + 1;
+    if (fits && Gap > 0 && after + Gap != next)
+      fits = after + Gap <= reach ? reach + 1 == next : after + Gap >= reach + 2;
+    if (fits) fit.push_back(c);
+  }
+  std::vector<size_t> files = fit.empty() ? all : fit;
+  // One cut inside a pack, empty or unread surely lost its end.
+  std::vector<size_t> cut;
+  for (const size_t c : files)
+    if (Spans[c].Sectors == 0 || Spans[c].Bytes % kNavPackSize != 0) cut.push_back(c);
+  return cut.size() == 1 ? cut : files;
+}
+
+std::vector<size_t> TVobScaut::EndCandidates() const {
+  if (Spans.empty()) return {};
+  size_t first = Spans.size() - 1;
+  while (first > 0 && !Spans[first].ShowsNavigation()) --first;
+  return PlaceLoss(first, Spans.size(), SectorCounter, 0);
 }
 
 std::optional<int64_t> TVobScaut::EndBlock() const {
   if (!FirstBlock) return std::nullopt;
   int64_t lost = 0;
-  for (size_t i = 0; i + 1 < Spans.size(); ++i) lost += Spans[i].MissingAtEnd;
+  for (const TChainLoss& l : Losses)
+    if (l.ShownBy < Spans.size()) lost += l.Sectors;
   return *FirstBlock + SectorCounter + lost;
 }
 
@@ -452,7 +458,7 @@ uint32_t TVobScaut::AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId) {
 }
 
 void TVobScaut::CloseRun(int64_t LastSector) {
-  if (Cells.empty()) return;
+  if (Cells.empty() || mapEnded_) return;
   TCellDistance& r = Cells.back();
   r.LastSector = static_cast<uint32_t>(std::max<int64_t>(LastSector, r.FirstSector));
   r.Length = r.LastSector - r.FirstSector + 1;

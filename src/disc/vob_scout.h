@@ -117,16 +117,6 @@ bool CellRangeFree(const TCellDistances& Cells, int32_t CellIndex, uint32_t VobI
 // How a scan ended.
 enum class TScanEnd { Finished, Stopped, ReadError };
 
-// Whether Next opens with the Spilled last packs of a VOBU that the end of the
-// file before it cut: then a navigation pack follows them (or Next ends there),
-// and none stands before them.
-bool VobuGoesOnIn(const std::string& Next, int64_t Spilled);
-// The packs by which the last VOBU of File goes on past its end, its
-// navigation packs followed from its first; 0 when it ends whole or shows
-// none. For a file that no scan of its chain reads (one that continues a
-// loose file's numbered chain).
-int64_t VobuOverrunOf(const std::string& File);
-
 // A chain of EVO files ends after a menu file: an HD name with "m" before its two
 // digits (hv000m01.evo, hv001m01.evo), or any name whose last digit before the
 // extension is 0.
@@ -152,8 +142,9 @@ class TVobScaut {
     return std::make_shared<TVobScaut>(FileName);
   }
 
-  // Maps the chain that starts at FileName (one file in the loose-EVO mode or for
-  // a menu file). Fast mode (FullScan off) jumps over each VOBU; full mode reads
+  // Maps the chain that starts at FileName (one file for a menu file; a loose
+  // file's chain goes on in the files its name numbers, as the run reads
+  // them). Fast mode (FullScan off) jumps over each VOBU; full mode reads
   // every pack. Bar runs over the sectors of the whole chain.
   TScanEnd Scan(core::RunContext& Run, const DiscModel& Disc, const ScanSettings& Settings, platform::ProgressBar& Bar);
   // Empties every list.
@@ -203,26 +194,41 @@ class TVobScaut {
   // none when the scan met no navigation pack.
   std::optional<int64_t> FirstBlock;
   std::vector<std::string> ScannedFiles; // files opened by the last scan
-  // Where each file of the last scan lies in the chain and what it lost at its
-  // end, one per entry of ScannedFiles.
+  // Where each file of the last scan lies in the chain, one per entry of
+  // ScannedFiles.
   struct TFileSpan {
     int64_t FirstSector = 0;  // in the chain's count
     int64_t Sectors = 0;      // its packs, a short last one included
     bool Opened = true;       // false: it could not be opened, and holds no pack here
+    int64_t Bytes = 0;        // its size
     // The last pack of the furthest-reaching VOBU that begins in the file, in
     // the chain's count; -1 when no navigation pack gives one.
     int64_t VobuReach = -1;
-    // Sectors missing at its end: a gap in the block numbers where the next
-    // file begins (GapShown), or else the packs of a last VOBU that no later
-    // file goes on with, which at least are missing.
-    int64_t MissingAtEnd = 0;
-    bool GapShown = false;
-    // The packs of its furthest VOBU that lie past its end.
-    int64_t Overrun() const { return std::max<int64_t>(0, VobuReach + 1 - (FirstSector + Sectors)); }
+    bool ShowsNavigation() const { return VobuReach >= 0; }
   };
   std::vector<TFileSpan> Spans;
+  // Sectors the chain lost at the end of a file: a gap in the block numbers
+  // where a later file's first navigation pack stands (GapShown), or the packs
+  // of a VOBU that no later file goes on with, which at least are missing.
+  // Files that show no navigation pack can only be placed around the VOBU
+  // before them: the loss lies at the end of one of Files, those where it
+  // agrees with the block numbers, or the one of them cut inside a pack, empty
+  // or unread, which surely lost its end.
+  struct TChainLoss {
+    std::vector<size_t> Files;  // indexes into Spans, in order
+    // The file whose first navigation pack shows the loss; Spans.size() when
+    // it lies at the end of the chain.
+    size_t ShownBy = 0;
+    int64_t Sectors = 0;
+    bool GapShown = false;
+  };
+  std::vector<TChainLoss> Losses;
+  // The files whose end may hold what the chain lost at its end, placed as a
+  // loss is: the last one that shows a navigation pack (or the first) and
+  // those after it. Empty when the scan opened no file.
+  std::vector<size_t> EndCandidates() const;
   // The block just past the last pack of the chain by the chain's numbering,
-  // the sectors found missing before its last file counted; none without a
+  // the sectors found missing between its files counted; none without a
   // navigation pack.
   std::optional<int64_t> EndBlock() const;
   // Used for every file the scan opens (nullptr: the stream's own); tests put a
@@ -234,9 +240,15 @@ class TVobScaut {
   // Why (when known) is the reason as the end of a line (": Permission denied").
   void ReportReadError(core::RunContext& Run, const std::string& Shown, std::string_view Why = {});
   void ReportEndPastFile(core::RunContext& Run, int64_t Sector, const std::string& Shown, bool HasNext);
-  // The first navigation pack of a later file says whether the file before it
-  // ends where this one goes on.
-  void JoinPreviousFile(uint32_t Block, int64_t Sector);
+  // The first navigation pack of a later file says whether the files before it
+  // end where this one goes on. False when the file numbers its blocks anew.
+  bool JoinEarlierFiles(uint32_t Block, int64_t Sector);
+  // Notes Sectors lost after file First (the last that showed a navigation
+  // pack) and before file ShownBy, whose first navigation pack stands at
+  // Sector with Gap sectors missing before it by the block numbers.
+  void AddLoss(size_t First, size_t ShownBy, int64_t Sectors, int64_t Sector, int64_t Gap);
+  // Of the files First.. before ShownBy, those whose end may hold the loss.
+  std::vector<size_t> PlaceLoss(size_t First, size_t ShownBy, int64_t Sector, int64_t Gap) const;
   void OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector);
   uint32_t AngleCellStep(const TNavPackInfo& Nav, uint32_t VobId);
   void CloseRun(int64_t LastSector);
@@ -256,6 +268,10 @@ class TVobScaut {
   uint32_t prevCell_ = 0;
   int64_t blockShift_ = 0;   // how far the block numbers moved off the chain's count
   bool navInFile_ = false;   // the file being read has shown a navigation pack
+  // A later loose file that numbers its blocks anew is another title that
+  // only continues the chain's name: its cells are read, not mapped.
+  bool mapEnded_ = false;
+  bool loose_ = false;       // the scan maps a loose file's chain
 };
 
 // ---- the registry: one (menu, titles) pair of scouts per title set 0..99 ----

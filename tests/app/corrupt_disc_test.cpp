@@ -222,6 +222,18 @@ using Edit = std::function<void(Bytes&)>;
 Edit Cut(size_t Size) {
   return [=](Bytes& b) { b.resize(std::min(Size, b.size())); };
 }
+// Chain written anew over Folder's title chain, as files split at the packs At.
+void WriteTitleChain(const std::string& Folder, const Bytes& Chain, std::vector<size_t> At) {
+  for (const auto& f : fs::directory_iterator(Folder))
+    if (f.path().filename().string().starts_with("hv001t")) fs::remove(f.path());
+  At.insert(At.begin(), 0), At.push_back(Chain.size() / kPack);
+  for (size_t i = 0; i + 1 < At.size(); ++i)
+    test::WriteFileBytes(Folder + "/hv001t0" + std::to_string(i + 1) + ".evo",
+                         Bytes(Chain.begin() + long(At[i] * kPack), Chain.begin() + long(At[i + 1] * kPack)));
+}
+Edit Drop(size_t Size) {
+  return [=](Bytes& b) { b.erase(b.begin(), b.begin() + static_cast<long>(std::min(Size, b.size()))); };
+}
 Edit Zero(size_t Pack) {
   return [=](Bytes& b) { std::fill_n(b.begin() + static_cast<long>(Pack * kPack), kPack, 0); };
 }
@@ -294,7 +306,15 @@ class CorruptDisc : public ::testing::Test {
     Bytes t = test::ReadFileBytes(Dir("disc/hv002t01.evo"));
     for (const auto& v : disc_->Evo.at("vts2-titles").Vobus) SetAt(v.FileSector * kPack + 1303, {0, 0, 0})(t);
     fs::remove(Dir("nonav/hv002t01.evo")), test::WriteFileBytes(Dir("nonav/hv002t02.evo"), t);
-    for (const char* d : {"disc", "adv", "fp", "renamed", "nonav"}) fs::copy(Dir(d), Dir(std::string("work-") + d));
+    // Title set 1's titles split anew around a file of one pack, which holds no navigation pack.
+    fs::copy(Dir("disc"), Dir("onepack"));
+    Bytes chain;
+    for (const auto& f : disc_->Evo.at("vts1-titles").Files)
+      t = test::ReadFileBytes(f.Path), chain.insert(chain.end(), t.begin(), t.end());
+    const auto& v = disc_->Evo.at("vts1-titles").Vobus[4];
+    WriteTitleChain(Dir("onepack"), chain, {v.Sector + v.Packs - 2u, v.Sector + v.Packs - 1u});
+    for (const char* d : {"disc", "adv", "fp", "renamed", "nonav", "onepack"})
+      fs::copy(Dir(d), Dir(std::string("work-") + d));
   }
   static void TearDownTestSuite() {
     delete disc_;
@@ -363,6 +383,7 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
   ASSERT_NE(angle, vobus.end());
   const std::string angleFile = "disc/" + fs::path(disc_->Evo.at("vts1-titles").Files[angle->File].Path).filename().string();
   const size_t nav = vobus[1].FileSector, angleNav = angle->FileSector;
+  const size_t tail = vobus[4].Sector + vobus[4].Packs - 22u, fp = disc_->Evo.at("fp").Vobus[1].FileSector;
   const auto& vts1 = disc_->Ifo.TitleSets[0];
   const size_t pgcit = vts1.StartSectors.at(tools::IfoTable::VTS_PGCIT) * kPack;
   const size_t menus = vts1.StartSectors.at(tools::IfoTable::MenuPGCI_UT) * kPack;
@@ -411,6 +432,19 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
       {"listed file read as the one before's next file, cut at a pack's end", "adv/FEATURE_2.EVO", Cut(200 * kPack),
        Cut(200 * kPack), "FEATURE_2.EVO: cut short", Expect::Same, 1, 1},
       {"title set 2's titles cut to one byte", "disc/hv002t01.evo", Cut(1), Cut(0), kCut, Expect::Same, 1, 1},
+      {"title set 2's titles emptied", "disc/hv002t01.evo", Cut(0), Cut(0), "hv002t01.evo is empty.", Expect::Same,
+       1, 1},
+      // Before a file of no navigation pack, the block numbers cannot tell which of the two lost the sectors.
+      {"file before one without a navigation pack cut", "onepack/hv001t01.evo", Cut(tail * kPack), Cut(tail * kPack),
+       "hv001t01.evo or hv001t02.evo: cut short, 20 sectors", Expect::Same, 1, 1, "onepack"},
+      // A loose chain is read as one: its files held against each other, as a disc's are.
+      {"loose chain's file cut at a VOBU boundary", "disc/hv001t01.evo", Cut(vobus[3].FileSector * kPack),
+       Cut(vobus[3].FileSector * kPack), "hv001t01.evo: cut short", Expect::Same, 1, 1, "disc/hv001t01.evo"},
+      // A first file that lost its start, held against the first cell: of a title chain and of a first play.
+      {"title chain's first VOBUs lost", "disc/hv001t01.evo", Drop(vobus[1].FileSector * kPack),
+       Drop(vobus[1].FileSector * kPack), "hv001t01.evo: 113 sectors missing at its start", Expect::Same, 1, 1},
+      {"first play's first VOBU lost", "disc/hv000m01.evo", Drop(fp * kPack), Drop(fp * kPack),
+       "hv000m01.evo: 31 sectors missing at its start", Expect::Same, 1, 1},
       {"menu cut", "disc/hv001m01.evo", Cut(3 * kPack + 5), Cut(3 * kPack), kCut, Expect::Same, 1, 1},
       {"listed EVO file cut", "adv/FEATURE_1.EVO", Cut(50 * kPack + 9), Cut(50 * kPack), kCut, Expect::Same, 1, 1},
       // Zeroed sectors.
@@ -651,6 +685,37 @@ TEST_F(CorruptDisc, DamageCostsOnlyTheDamagedPartAndIsLogged) {
         return fs::path(g.first).parent_path().string() == domain;
       });
       EXPECT_TRUE(d.Rule == Expect::WholeDomains && wholeDomain) << name << " is missing";
+    }
+  }
+}
+
+// A valid title chain split anywhere comes out as the chain in one file, read
+// loose or as a disc: the checks of a chain's files take no valid split for a cut.
+TEST_F(CorruptDisc, ChainSplitAnywhereComesOutAsWhole) {
+  tools::DiscSpec spec = tools::MakeSampleDiscSpec({.TitleSets = 1});
+  spec.TitleSets[0].Titles.MaxFileSectors = 0;
+  spec.TitleSets[0].Menu = {};
+  tools::DiscBuildOptions o;
+  o.Evo.KeepStreamBytes = false, o.TitleStreams = {};  // video, AC-3 and subpictures
+  const auto sum = tools::BuildStandardDisc(Dir("split"), spec, test::SampleStreams(), o);
+  const Bytes chain = test::ReadFileBytes(Dir("split/hv001t01.evo"));
+  std::vector<std::vector<size_t>> splits = {{}};  // the packs where later files begin; the whole file first
+  const auto& vobus = sum.Evo.at("vts1-titles").Vobus;
+  for (size_t k = 1; k < vobus.size(); ++k) {  // at every VOBU boundary, and in turn a pack before or after it,
+    const size_t s = vobus[k].Sector, n = vobus[k].Packs;  // mid-VOBU or a middle file inside the VOBU
+    const std::vector<size_t> other[] = {{s - 1}, {s + 1}, {s + n / 2}, {s + 1, s + n - 1}};
+    splits.insert(splits.end(), {{s}, other[k % 4]});
+  }
+  Tree whole[2];
+  for (const auto& at : splits) {
+    SCOPED_TRACE(::testing::PrintToString(at));
+    WriteTitleChain(Dir("split"), chain, at);
+    for (int road = 0; road < 2; ++road) {
+      const RunEnd end =
+          Demux(Dir(road ? "split/hv001i01.IFO" : "split/hv001t01.evo"), Dir("split-out"), Dir("settings.ini"));
+      ASSERT_EQ(end.Exit, 0) << end.Log;
+      if (at.empty()) whole[road] = ReadTree(Dir("split-out"));
+      EXPECT_TRUE(ReadTree(Dir("split-out")) == whole[road]) << (road ? "disc" : "loose");
     }
   }
 }

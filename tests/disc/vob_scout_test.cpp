@@ -494,7 +494,7 @@ TEST(VobScout, ChainIsCountedFromItsFirstFileAcrossAVobuSplitByTheBoundary) {
   EXPECT_EQ(p.LogTexts().back(), "Finish EVO files scanning.");
 }
 
-TEST(VobScout, MenuFilesAndLooseFilesAreChainsOfOne) {
+TEST(VobScout, MenuFilesAreChainsOfOneAndLooseFilesGoOnAsTheRunReadsThem) {
   test::TempDir dir;
   EvoWriter w;
   w.Vobu(1, 1, 1);
@@ -512,7 +512,8 @@ TEST(VobScout, MenuFilesAndLooseFilesAreChainsOfOne) {
   EXPECT_EQ(files("hv000m01.evo"), 1u) << "first play does not go on into the VMG menus";
   EXPECT_EQ(files("hv001m01.evo"), 1u);
   EXPECT_EQ(files("hv001t09.evo"), 3u) << "a title file numbered 10 is no menu file";
-  EXPECT_EQ(files("hv001t09.evo", 1), 1u);
+  EXPECT_EQ(files("hv001t09.evo", 1), 3u);
+  EXPECT_EQ(files("clip_10.evo", 1), 3u) << "a loose file's chain goes on whatever its name";
   EXPECT_EQ(files("clip_10.evo"), 1u) << "other namings: a last digit 0 marks a menu";
   EXPECT_EQ(files("clip_11.evo"), 2u);
   EXPECT_EQ(files("missing.evo"), 0u);

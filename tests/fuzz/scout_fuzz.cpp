@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     disc::ReadNavigationPack(Data, nav);
   }
   auto& form = fuzz::SharedForm();
-  form.LooseEvo = 1;  // one file, no chain to follow
+  form.LooseEvo = 1;  // a loose file; nothing in its folder continues its chain
   const std::string name = fuzz::ScratchFile("hv001t01.evo", Data, Size);
   for (const uint8_t full : {uint8_t{0}, uint8_t{1}}) {
     form.Scan.FullScan = full != 0;
