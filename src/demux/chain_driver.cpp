@@ -108,9 +108,9 @@ std::string NamesOf(const std::vector<std::string>& Files, const std::vector<siz
 void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage, const std::string& File,
                       int64_t Packs, const std::string& Start, const std::string& Cut) {
   const std::string name = platform::ExtractFileName(File);
-  if (Damage.NotMpegPacks > TIFOData::kShownNotMpegPacks)
-    Run.LogError("MPEG is not correct in " + std::to_string(Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks) +
-                 " more packs of " + UpperName(File) + "; they were skipped.");
+  if (const int64_t more = Damage.NotMpegPacks - TIFOData::kShownNotMpegPacks; more > 0)
+    Run.LogError("MPEG is not correct in " + std::to_string(more) + (more == 1 ? " more pack of " : " more packs of ") +
+                 UpperName(File) + (more == 1 ? "; it was skipped." : "; they were skipped."));
   std::string lost;
   auto add = [&lost](const std::string& What) { lost += (lost.empty() ? "" : ", ") + What; };
   // An empty file lost all it had; one with packs is said to be cut short.
@@ -119,7 +119,7 @@ void ReportFileDamage(core::RunContext& Run, const TIFOData::TFileDamage& Damage
   if (Packs == 0) {
     add("the file holds no pack");
   } else if (Damage.NotMpegPacks == Packs) {
-    add("none of its " + std::to_string(Packs) + " packs is an MPEG pack");
+    add(Packs == 1 ? "its one pack is not an MPEG pack" : "none of its " + std::to_string(Packs) + " packs is an MPEG pack");
   } else {
     if (Damage.NotMpegPacks > 0)
       add(std::to_string(Damage.NotMpegPacks) + " of its " + std::to_string(Packs) +
