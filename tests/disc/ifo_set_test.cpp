@@ -146,6 +146,22 @@ TEST_F(IfoSetTest, AngleCellsAndRunsComeFromTheLayout) {
   EXPECT_EQ(pgc.PlaybackTime, (core::TTimeCode{0, 0, 6, 0}));  // 3 + 2 + 2 + 5 VOBUs
 }
 
+// The video manager's title-set table is held against the rest of the disc;
+// an intact disc of any size passes as it is, a last title set of menus only
+// (which no title of the title search table names) included.
+TEST_F(IfoSetTest, AnIntactDiscLoadsEveryTitleSetWithoutAWord) {
+  for (const int sets : {1, 2, 5, 12}) {
+    TempDir here;
+    DiscProject fresh;
+    tools::DiscSpec d = SampleDisc(sets);
+    d.TitleSets.back().Titles = {};
+    tools::WriteIfoSet(here.Path(), d);
+    EXPECT_EQ(disc::LoadIFOSet(fresh.Form, fresh.Form, fresh.Form, here.Path(), fresh.Form.StringGrid1), sets) << sets;
+    EXPECT_TRUE(fresh.Form.UncountedTitleSets.empty()) << sets;
+    EXPECT_TRUE(fresh.LogTexts().empty()) << sets << ": " << (fresh.LogTexts().empty() ? "" : fresh.LogTexts()[0]);
+  }
+}
+
 TEST_F(IfoSetTest, DvdVideoIdentifiersAreReadWithTheSameLayouts) {
   spec.HD = false;
   spec.FrameRate = 25;
