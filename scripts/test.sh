@@ -23,6 +23,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 # A clang Release build of every library and tool with AddressSanitizer + UBSan,
-# and a short pass of every fuzz target.
-./scripts/fuzz.sh "${TESS_FUZZ_SECONDS:-5}"
+# and a short pass of every fuzz target, as many at once as there are jobs (at
+# most 4: a target may take up to 2 GiB).
+fuzz_jobs=$jobs
+[ "$fuzz_jobs" -gt 4 ] && fuzz_jobs=4
+FUZZ_JOBS=${FUZZ_JOBS:-$fuzz_jobs} ./scripts/fuzz.sh "${TESS_FUZZ_SECONDS:-5}"
 echo "All tests passed in both builds; clang builds; the fuzz pass found nothing."
