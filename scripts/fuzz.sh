@@ -4,7 +4,8 @@
 # discs written by the builder, what tessaline demux makes of them, the files
 # under tests/data, and the inputs of faults found before (tests/fuzz/regressions).
 # FUZZ_JOBS targets run at once (default 1); FUZZ_TARGETS picks targets by name;
-# JOBS compile jobs build them.
+# JOBS compile jobs build them. FUZZ_BUILD names a clang build folder configured
+# with TESS_FUZZ=ON to use (the test command's); by default build-fuzz is made.
 set -e
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -20,27 +21,30 @@ fi
 case $jobs in
   '' | *[!0-9]* | 0) echo "JOBS must be a number of jobs, 1 or more: '$jobs'" >&2; exit 2 ;;
 esac
-CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESS_FUZZ=ON \
-  -DBUILD_TESTING=OFF -DTESS_BENCH=OFF >/dev/null
-cmake --build build-fuzz -j "$jobs"
+build=${FUZZ_BUILD:-build-fuzz}
+if [ -z "$FUZZ_BUILD" ]; then
+  CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESS_FUZZ=ON \
+    -DBUILD_TESTING=OFF -DTESS_BENCH=OFF >/dev/null
+fi
+cmake --build "$build" -j "$jobs"
 
-seeds=build-fuzz/seeds
+seeds=$build/seeds
 if [ ! -d "$seeds/out" ]; then
   rm -rf "$seeds"
   mkdir -p "$seeds"
-  ./build-fuzz/tools/tessaline-make-disc "$seeds/disc" >/dev/null
-  ./build-fuzz/tools/tessaline-make-disc "$seeds/adv" --advanced >/dev/null
+  "$build"/tools/tessaline-make-disc "$seeds/disc" >/dev/null
+  "$build"/tools/tessaline-make-disc "$seeds/adv" --advanced >/dev/null
   : > "$seeds/settings.ini"  # the defaults
-  ./build-fuzz/tessaline demux "$seeds/disc" "$seeds/out" --settings "$seeds/settings.ini" >/dev/null
+  "$build"/tessaline demux "$seeds/disc" "$seeds/out" --settings "$seeds/settings.ini" >/dev/null
 fi
 data=tests/data
 found() { find "$seeds" "$data" -type f \( "$@" \) 2>/dev/null; }
 corpus() {  # target, then the seed files
   target=$1
   shift
-  mkdir -p "build-fuzz/corpus/$target"
+  mkdir -p "$build/corpus/$target"
   for f in "$@" tests/fuzz/regressions/"$target"/*; do
-    [ -f "$f" ] && head -c 262144 "$f" > "build-fuzz/corpus/$target/seed-$(basename "$(dirname "$f")")-$(basename "$f")"
+    [ -f "$f" ] && head -c 262144 "$f" > "$build/corpus/$target/seed-$(basename "$(dirname "$f")")-$(basename "$f")"
   done
   return 0
 }
@@ -61,21 +65,21 @@ corpus h264_fuzz $(found -name '*.264')
 corpus vc1_fuzz $(found -name '*.vc1')
 corpus sup_fuzz $(found -name '*.sup')
 
-run() {  # one target; its log is build-fuzz/NAME.log
+run() {  # one target; its log is $build/NAME.log
   name=$(basename "$1")
-  log="build-fuzz/$name.log"
+  log="$build/$name.log"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     "$1" -max_total_time="$seconds" -max_len=262144 -rss_limit_mb=2048 -timeout=10 \
-    -artifact_prefix="build-fuzz/$name-" -print_final_stats=1 "build-fuzz/corpus/$name" >"$log" 2>&1; then
+    -artifact_prefix="$build/$name-" -print_final_stats=1 "$build/corpus/$name" >"$log" 2>&1; then
     tail -n 60 "$log"
-    echo "$name found a fault; the input is saved as build-fuzz/$name-crash-* (or timeout-*, oom-*)"
+    echo "$name found a fault; the input is saved as $build/$name-crash-* (or timeout-*, oom-*)"
     return 1
   fi
   echo "$name: $(grep -E 'stat::number_of_executed_units' "$log" | tr -s ' ' | cut -d' ' -f2) runs in $seconds s"
 }
 
-targets=$(ls build-fuzz/tests/fuzz/*_fuzz)
-[ -n "$FUZZ_TARGETS" ] && targets=$(for t in $FUZZ_TARGETS; do echo "build-fuzz/tests/fuzz/$t"; done)
+targets=$(ls "$build"/tests/fuzz/*_fuzz)
+[ -n "$FUZZ_TARGETS" ] && targets=$(for t in $FUZZ_TARGETS; do echo "$build/tests/fuzz/$t"; done)
 failed=0
 set +e
 # Up to FUZZ_JOBS targets at once; each batch is waited for whole.
