@@ -364,11 +364,8 @@ void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
     Env.Run.LogError("EVO file " + NamesOf(files, Which, true) + (empty ? " is empty: " : " is cut short, ") + What +
                      Why + ".");
   };
-  const disc::TVobScaut::TChainLoss* atEnd = nullptr;
   for (const auto& l : Scout->Losses) {
-    if (l.ShownBy >= spans.size()) {
-      atEnd = &l;
-    } else if (!stray[l.ShownBy]) {
+    if (l.ShownBy < spans.size() && !stray[l.ShownBy]) {
       const bool before = l.Files == std::vector<size_t>{l.ShownBy - 1};
       const std::string next = before ? "the next file" : UpperName(files[l.ShownBy]);
       note(l.Files,
@@ -380,6 +377,7 @@ void TIFOData::PlaceLostSectors(bool Whole, bool TitleChain) {
   // Where a title chain's files end, a later file may be missing as well:
   // that is said once the chain is read.
   if (TitleChain || !Whole) return;
+  const disc::TVobScaut::TChainLoss* atEnd = Scout->LossAtEnd();
   const int64_t overrun = atEnd ? atEnd->Sectors : 0;
   const int64_t end = firstBlock.back() + spans.back().Sectors;
   if (cell && cell->Sector + 1 - end > overrun) {
@@ -420,9 +418,8 @@ void TIFOData::CheckChainEnd() {
   const std::optional<TCellAt> cell = CellOf(Plan, true, false);
   const int64_t end = Scout->EndBlock().value_or(Scout->SectorCounter);
   const int64_t shortfall = cell ? cell->Sector + 1 - end : 0;
-  int64_t overrun = 0;
-  for (const auto& l : Scout->Losses)
-    if (l.ShownBy >= spans.size()) overrun = l.Sectors;
+  const disc::TVobScaut::TChainLoss* atEnd = Scout->LossAtEnd();
+  const int64_t overrun = atEnd ? atEnd->Sectors : 0;
   if (shortfall <= 0 && overrun <= 0) return;
   const bool one = which.size() == 1;
   const std::string lost = shortfall >= overrun

@@ -114,6 +114,8 @@ bool OpenImage(core::RunContext& Run, const std::string& FileName, TIFOImage& Im
 
 // ---- identification ----
 
+bool IsVideoManagerId(std::string_view Id) { return Id == "DVDVIDEO-VMG" || Id == "HVDVD-VMG100"; }
+
 int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName, int* Err) {
   char id[12] = {};
   int readErr = 0, openErr = 0;
@@ -124,13 +126,11 @@ int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName, int* Err) {
   const std::string_view s(id, sizeof id);
   int32_t kind = ifoUnknown;
   uint8_t hd = 0;
-  if (s == "DVDVIDEO-VMG") {
+  if (IsVideoManagerId(s)) {
     kind = ifoVMG;
+    hd = s == "HVDVD-VMG100";
   } else if (s == "DVDVIDEO-VTS") {
     kind = ifoVTS;
-  } else if (s == "HVDVD-VMG100") {
-    kind = ifoVMG;
-    hd = 1;
   } else if (s == "STANDARD-VTS") {
     kind = ifoVTS;
     hd = 1;
@@ -500,7 +500,7 @@ bool LoadWholeVideoManagerFile(core::RunContext& Run, const std::string& FileNam
   if (!LoadWholeFile(Run, FileName, Img)) return false;
   uint8_t head[12];
   Img.Read(0, head, sizeof head);
-  return std::memcmp(head, "HVDVD-VMG100", 12) == 0 || std::memcmp(head, "DVDVIDEO-VMG", 12) == 0;
+  return IsVideoManagerId(std::string_view(reinterpret_cast<const char*>(head), sizeof head));
 }
 
 void ReadVTSI(core::RunContext& Run, DiscModel& Disc, TIFOFile& Record, const std::string& FileName,

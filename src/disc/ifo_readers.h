@@ -36,6 +36,8 @@ namespace tess::disc {
 // *Err (when given) is the errno of a failed open or of a read error in the
 // identifier, else 0.
 int32_t DetectIFOKind(DiscModel& Disc, const std::string& FileName, int* Err = nullptr);
+// The 12 bytes an information file begins with identify a video manager.
+bool IsVideoManagerId(std::string_view Id);
 
 // Loads FileName into Img when it is a whole information file: it opens, reads
 // to its end and starts with an information file's identifier. A missing file,

@@ -75,16 +75,24 @@ constexpr int32_t kMaxTitleSetNumber = kMaxIFOFiles - 1;
 // ("hvNNNi01.IFO" and ".BUP", "hvNNNm01.evo", "hvNNNtNN.evo"), in name order.
 using TTitleSetFiles = std::map<int32_t, std::vector<std::string>>;
 
+// The number of a lower-case name that begins "hv" and three digits, else 0.
+int32_t HvNumber(const std::string& Lower) {
+  if (Lower.size() < 5 || !Lower.starts_with("hv")) return 0;
+  int32_t n = 0;
+  for (size_t i = 2; i < 5; ++i) {
+    if (!platform::IsAsciiDigit(Lower[i])) return 0;
+    n = n * 10 + (Lower[i] - '0');
+  }
+  return n;
+}
+
 int32_t TitleSetNumberOfFile(const std::string& Name) {
   const std::string n = platform::ToLowerAscii(Name);
-  const auto digits = [&](size_t At, size_t Count) {
-    return std::all_of(n.begin() + At, n.begin() + At + Count, platform::IsAsciiDigit);
-  };
-  if (n.size() != 12 || !n.starts_with("hv") || !digits(2, 3)) return 0;
+  if (n.size() != 12) return 0;
   const std::string tail = n.substr(5);
-  const bool evo = tail == "m01.evo" || (tail[0] == 't' && digits(6, 2) && tail.ends_with(".evo"));
-  if (!evo && tail != "i01.ifo" && tail != "i01.bup") return 0;
-  return (n[2] - '0') * 100 + (n[3] - '0') * 10 + (n[4] - '0');
+  const bool evo = tail == "m01.evo" || (tail[0] == 't' && platform::IsAsciiDigit(tail[1]) &&
+                                         platform::IsAsciiDigit(tail[2]) && tail.ends_with(".evo"));
+  return evo || tail == "i01.ifo" || tail == "i01.bup" ? HvNumber(n) : 0;
 }
 
 TTitleSetFiles TitleSetFilesIn(const std::string& Folder) {
@@ -248,9 +256,8 @@ std::string OtherInformationCopy(const std::string& Path) {
 
 bool IsVideoManagerFile(const std::string& Path) {
   char id[12] = {};
-  if (platform::ReadFileHead(Path, id, sizeof id) != sizeof id) return false;
-  const std::string_view s(id, sizeof id);
-  return s == "HVDVD-VMG100" || s == "DVDVIDEO-VMG";
+  return platform::ReadFileHead(Path, id, sizeof id) == sizeof id &&
+         IsVideoManagerId(std::string_view(id, sizeof id));
 }
 
 std::string UncountedTitleSetsText(const DiscModel::TUncountedTitleSets& Sets) {
@@ -266,13 +273,7 @@ std::string TitleSetFileName(int32_t Number, const std::string& Ext) {
 
 int32_t TitleSetNumberOfName(const std::string& Path) {
   const std::string name = platform::ToLowerAscii(platform::ExtractFileName(Path));
-  if (name.size() < 6 || name.compare(0, 2, "hv") != 0 || name[5] != 'i') return 0;
-  int32_t n = 0;
-  for (size_t i = 2; i < 5; ++i) {
-    if (!platform::IsAsciiDigit(name[i])) return 0;
-    n = n * 10 + (name[i] - '0');
-  }
-  return n;
+  return name.size() >= 6 && name[5] == 'i' ? HvNumber(name) : 0;
 }
 
 int32_t LoadIFOSet(core::RunContext& Run, DiscModel& Disc, RunRegistries& Reg, const std::string& Path,

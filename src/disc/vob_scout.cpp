@@ -176,12 +176,11 @@ TScanEnd TVobScaut::Scan(core::RunContext& Run, const DiscModel& Disc, const Sca
 
   // The chain's last VOBU lost its end when the files after its navigation
   // pack end before it does.
-  if (end == TScanEnd::Finished) {
-    const auto shown =
-        std::find_if(Spans.rbegin(), Spans.rend(), [](const TFileSpan& F) { return F.ShowsNavigation(); });
-    if (shown != Spans.rend() && shown->VobuReach + 1 > SectorCounter)
-      AddLoss(static_cast<size_t>(Spans.rend() - shown) - 1, Spans.size(), shown->VobuReach + 1 - SectorCounter,
-              SectorCounter, 0);
+  if (end == TScanEnd::Finished && !Spans.empty()) {
+    const size_t shown = LastShowingNavigation(Spans.size() - 1);
+    const int64_t reach = Spans[shown].VobuReach;
+    if (Spans[shown].ShowsNavigation() && reach + 1 > SectorCounter)
+      AddLoss(shown, Spans.size(), reach + 1 - SectorCounter, SectorCounter, 0);
   }
 
   // A stopped scan keeps what it read, in the same shape, but says nothing more.
@@ -321,10 +320,8 @@ void TVobScaut::ReportEndPastFile(core::RunContext& Run, int64_t Sector, const s
 
 bool TVobScaut::JoinEarlierFiles(uint32_t Block, int64_t Sector) {
   const size_t here = Spans.size() - 1;
-  // The last file before this one that showed a navigation pack; the files
-  // between, if any, show none.
-  size_t before = here - 1;
-  while (before > 0 && !Spans[before].ShowsNavigation()) --before;
+  // The files between the two, if any, show no navigation pack.
+  const size_t before = LastShowingNavigation(here - 1);
   // Packs the block numbers place between the files that none of them holds.
   const int64_t gap = int64_t{Block} - Sector - *FirstBlock - blockShift_;
   // A VOBU that went on in the files after its own ends right before this
@@ -370,11 +367,20 @@ std::vector<size_t> TVobScaut::PlaceLoss(size_t First, size_t ShownBy, int64_t S
   return cut.size() == 1 ? cut : files;
 }
 
+size_t TVobScaut::LastShowingNavigation(size_t From) const {
+  while (From > 0 && !Spans[From].ShowsNavigation()) --From;
+  return From;
+}
+
 std::vector<size_t> TVobScaut::EndCandidates() const {
   if (Spans.empty()) return {};
-  size_t first = Spans.size() - 1;
-  while (first > 0 && !Spans[first].ShowsNavigation()) --first;
-  return PlaceLoss(first, Spans.size(), SectorCounter, 0);
+  return PlaceLoss(LastShowingNavigation(Spans.size() - 1), Spans.size(), SectorCounter, 0);
+}
+
+const TVobScaut::TChainLoss* TVobScaut::LossAtEnd() const {
+  const auto end =
+      std::find_if(Losses.begin(), Losses.end(), [&](const TChainLoss& l) { return l.ShownBy >= Spans.size(); });
+  return end == Losses.end() ? nullptr : &*end;
 }
 
 std::optional<int64_t> TVobScaut::EndBlock() const {

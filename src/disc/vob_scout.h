@@ -227,6 +227,8 @@ class TVobScaut {
   // loss is: the last one that shows a navigation pack (or the first) and
   // those after it. Empty when the scan opened no file.
   std::vector<size_t> EndCandidates() const;
+  // What the chain lost at its end (past its last file), if it did.
+  const TChainLoss* LossAtEnd() const;
   // The block just past the last pack of the chain by the chain's numbering,
   // the sectors found missing between its files counted; none without a
   // navigation pack.
@@ -247,6 +249,8 @@ class TVobScaut {
   // pack) and before file ShownBy, whose first navigation pack stands at
   // Sector with Gap sectors missing before it by the block numbers.
   void AddLoss(size_t First, size_t ShownBy, int64_t Sectors, int64_t Sector, int64_t Gap);
+  // The last file up to From that shows a navigation pack, or the first.
+  size_t LastShowingNavigation(size_t From) const;
   // Of the files First.. before ShownBy, those whose end may hold the loss.
   std::vector<size_t> PlaceLoss(size_t First, size_t ShownBy, int64_t Sector, int64_t Gap) const;
   void OnNavigationPack(const TNavPackInfo& Nav, int64_t Sector);
